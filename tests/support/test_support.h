@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QCoreApplication>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace tampod::test {
+
+// Runs the event loop until condition holds or the limit passes; returns whether it held.
+bool pumpUntil(const std::function<bool()> &condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Runs a main-thread coroutine to its end while pumping the event loop, and returns its
+// value (rethrowing its error). Fails the test when it does not end within the limit.
+template <typename T>
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    bool done = false;
+    std::exception_ptr error;
+    std::optional<std::conditional_t<std::is_void_v<T>, int, T>> value;
+    auto wrapper = [&]() -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>)
+                co_await task;
+            else
+                value.emplace(co_await task);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+    };
+    auto running = wrapper();
+    if (!pumpUntil([&] { return done; }, limit))
+        throw std::runtime_error("task did not finish in time");
+    if (error)
+        std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*value);
+}
+
+// A temporary folder removed with everything in it when the test ends.
+class TempDir {
+public:
+    TempDir();
+    QString path() const { return dir_.path(); }
+    QString file(const QString &name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+QByteArray readAll(const QString &path);
+void writeFile(const QString &path, const QByteArray &bytes);
+
+} // namespace tampod::test
