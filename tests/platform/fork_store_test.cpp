@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 using namespace tampod;
 using Source = ForkStore::Source;
@@ -142,4 +143,29 @@ TEST(ForkStore, StoresForksInExtendedAttributesThatFollowRenames)
     const QString link = dir.file("link.sd2");
     ASSERT_TRUE(QFile::link(moved, link));
     EXPECT_THROW(store.write(link, "x"), SystemError);
+}
+
+TEST(ForkStore, ReadsTheHfsPseudoFileOnlyWhenItIsARegularFile)
+{
+    // HFS+ shows a file's fork as "<file>/rsrc"; a folder stands in for such a file here.
+    test::TempDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("take.sd2"));
+    const QString take = dir.file("take.sd2");
+    ForkStore store;
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
+
+    test::writeFile(take + "/rsrc", "fork bytes");
+    EXPECT_EQ(store.read(take, 100), QByteArray("fork bytes"));
+    EXPECT_TRUE(store.hasFork(take));
+    EXPECT_THROW(store.read(take, 9), ForkStoreError);
+
+    ASSERT_TRUE(QFile::remove(take + "/rsrc"));
+    ASSERT_EQ(::mkfifo((take + "/rsrc").toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
+    EXPECT_FALSE(store.hasFork(take));
+
+    ASSERT_TRUE(QFile::remove(take + "/rsrc"));
+    test::writeFile(dir.file("elsewhere"), "fork bytes");
+    ASSERT_TRUE(QFile::link(dir.file("elsewhere"), take + "/rsrc"));
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
 }
