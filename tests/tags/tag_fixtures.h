@@ -1,36 +1,103 @@
 #pragma once
 
+// Builders of ID3v2 tags and RIFF/FORM files for the tag tests.
+#include "core/byte_reader.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QString>
 
-#include <cstdint>
 #include <optional>
 #include <utility>
 
-// Builders of ID3v2 tags and RIFF/FORM files for the tag tests.
 namespace tampod::test::tags {
 
-// An ID3v2 frame: 2.2 has 3-byte ids and sizes; 2.3 plain and 2.4 synchsafe 32-bit sizes.
-QByteArray frame(int version, const QByteArray &id, const QByteArray &payload, std::uint16_t flags = 0);
-// A tag around the given body (frames, padding, an extended header), with its synchsafe size.
-QByteArray tag(int version, const QByteArray &body, std::uint8_t flags = 0);
-// Text payloads in ISO-8859-1: TBPM "\0text", TXXX "\0description\0value".
-QByteArray text(const QByteArray &value);
-QByteArray userText(const QByteArray &description, const QByteArray &value);
-// A version 2.3 tag with a TBPM and a "tamPOD_BPM" TXXX (either may be left out).
-QByteArray tempoTag(std::optional<QByteArray> standard, std::optional<QByteArray> precise);
+inline void synchsafe(ByteWriter &out, std::uint32_t value)
+{
+    for (int shift = 21; shift >= 0; shift -= 7)
+        out.u8(static_cast<std::uint8_t>(value >> shift & 0x7F));
+}
+
+// Version 2.2: 3-byte ids and sizes; 2.3: plain 32-bit sizes; 2.4: synchsafe sizes.
+inline QByteArray frame(int version, const QByteArray &id, const QByteArray &payload, std::uint16_t flags = 0)
+{
+    ByteWriter out;
+    out.bytes(id);
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    if (version == 2) {
+        out.u8(static_cast<std::uint8_t>(size >> 16)).u16be(static_cast<std::uint16_t>(size));
+    } else {
+        version == 4 ? synchsafe(out, size) : void(out.u32be(size));
+        out.u16be(flags);
+    }
+    return out.bytes(payload).take();
+}
+
+inline QByteArray tag(int version, const QByteArray &body, std::uint8_t flags = 0)
+{
+    ByteWriter out;
+    out.bytes("ID3").u8(static_cast<std::uint8_t>(version)).u8(0).u8(flags);
+    synchsafe(out, static_cast<std::uint32_t>(body.size()));
+    return out.bytes(body).take();
+}
+
+inline QByteArray text(const QByteArray &value) { return QByteArray(1, '\0') + value; }
+inline QByteArray userText(const QByteArray &description, const QByteArray &value)
+{
+    return text(description) + QByteArray(1, '\0') + value;
+}
+
+// A version 2.3 tag with a TBPM and a "tamPOD_BPM" TXXX, either left out when absent.
+inline QByteArray tempoTag(std::optional<QByteArray> standard, std::optional<QByteArray> precise)
+{
+    QByteArray frames;
+    if (standard)
+        frames += frame(3, "TBPM", text(*standard));
+    if (precise)
+        frames += frame(3, "TXXX", userText("tamPOD_BPM", *precise));
+    return tag(3, frames);
+}
 
 using Chunk = std::pair<QByteArray, QByteArray>; // identifier, data
-// A chunk with its size in the container's byte order, padded to even length.
-QByteArray chunk(const QByteArray &id, const QByteArray &data, bool littleEndian = true);
-// "RIFF" size "WAVE" (or another magic/form) and the chunks; declared defaults to length − 8.
-QByteArray riff(const QList<Chunk> &chunks, std::optional<std::uint32_t> declared = std::nullopt,
-                const QByteArray &magic = "RIFF", const QByteArray &form = "WAVE");
-QByteArray form(const QList<Chunk> &chunks, const QByteArray &type = "AIFF");
-// A LIST chunk's data: the list type and its sub-chunks.
-QByteArray list(const QByteArray &type, const QList<Chunk> &entries);
-// The 24-byte "acid" data with the given tempo field.
-QByteArray acid(float tempo);
+
+inline QByteArray chunks(const QList<Chunk> &list, bool littleEndian)
+{
+    ByteWriter out;
+    for (const auto &[id, data] : list) {
+        out.bytes(id);
+        littleEndian ? out.u32le(static_cast<std::uint32_t>(data.size())) : out.u32be(static_cast<std::uint32_t>(data.size()));
+        out.bytes(data).zeros(data.size() % 2);
+    }
+    return out.take();
+}
+
+// The declared size defaults to the file's length − 8.
+inline QByteArray riff(const QList<Chunk> &list, std::optional<std::uint32_t> declared = std::nullopt,
+                       const QByteArray &magic = "RIFF", const QByteArray &form = "WAVE")
+{
+    const QByteArray body = form + chunks(list, true);
+    ByteWriter out;
+    out.bytes(magic).u32le(declared.value_or(static_cast<std::uint32_t>(body.size())));
+    return out.bytes(body).take();
+}
+
+inline QByteArray form(const QList<Chunk> &list, const QByteArray &type = "AIFF")
+{
+    const QByteArray body = type + chunks(list, false);
+    ByteWriter out;
+    out.bytes("FORM").u32be(static_cast<std::uint32_t>(body.size()));
+    return out.bytes(body).take();
+}
+
+inline QByteArray info(const QList<Chunk> &entries, const QByteArray &type = "INFO")
+{
+    return type + chunks(entries, true);
+}
+
+inline QByteArray acid(float tempo)
+{
+    ByteWriter out;
+    out.u32le(1).zeros(16).f32le(tempo);
+    return out.take();
+}
 
 } // namespace tampod::test::tags
