@@ -13,6 +13,9 @@ QString textOf(TempoWriteError::Reason reason)
         return QStringLiteral("The output or its temporary uncompressed audio exceeds this "
                               "version\u2019s 4 GB limit. Choose fewer loop repetitions, a lower "
                               "sample rate or a lower bit depth where available.");
+    case TempoWriteError::Reason::storage:
+        return QStringLiteral("The output could not be saved. Check available space and write "
+                              "access, then try a new destination.");
     }
     return {};
 }

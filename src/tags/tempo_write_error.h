@@ -11,6 +11,7 @@ public:
     enum class Reason {
         tempoMetadata = 1, // malformed or unsupported file, or the tempo did not read back
         tooLarge = 2,      // the tagged file would pass the 4 GB limit of its size field
+        storage = 3,       // a tagged copy could not be created
     };
 
     explicit TempoWriteError(Reason reason);

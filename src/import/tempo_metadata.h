@@ -1,0 +1,19 @@
+#pragma once
+
+#include "concurrency/cancellation.h"
+
+#include <QUrl>
+
+#include <optional>
+
+// The tempo stored in a recording at import: the container's own tempo tags first, in a fixed
+// order by extension, then SD2 resource metadata, then the generic tags of the media demuxer.
+namespace tampod::TempoMetadata {
+
+// The first usable tempo found, or none. Never throws. Synchronous and blocking: the importer
+// calls it on its own executor. The token (installed as the current task's token for the tag
+// readers) stops the chunk walks and the demuxer's reading; what they had not found by then is
+// no tempo.
+std::optional<double> read(const QUrl &url, const CancellationToken &token = CurrentCancellation::token());
+
+} // namespace tampod::TempoMetadata

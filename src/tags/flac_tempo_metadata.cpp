@@ -1,0 +1,279 @@
+#include "tags/flac_tempo_metadata.h"
+
+#include "concurrency/cancellation.h"
+#include "core/byte_reader.h"
+#include "core/file_handle.h"
+#include "tags/internal/tag_file.h"
+#include "tags/internal/utf8_text.h"
+#include "tags/tempo_model.h"
+#include "tags/tempo_write_error.h"
+
+#include <QList>
+
+#include <array>
+#include <fcntl.h>
+#include <functional>
+
+namespace tampod::FLACTempoMetadata {
+
+namespace {
+
+constexpr std::uint8_t streamInfo = 0;
+constexpr std::uint8_t vorbisComment = 4;
+constexpr qint64 copyChunk = 65'536;
+constexpr std::uint32_t commentsPerCancellationCheck = 1'024;
+constexpr std::array<const char *, 3> tempoKeys{"BPM", "TAMPOD_BPM", "TEMPO"};
+
+struct Block {
+    std::uint8_t kind;
+    QByteArray body;
+};
+
+[[noreturn]] void refuse()
+{
+    throw TempoWriteError(TempoWriteError::Reason::tempoMetadata);
+}
+
+// Reads the block list from a file standing at its start; leaves it at the first audio byte.
+QList<Block> readBlocks(FileHandle &file)
+{
+    if (file.readUpTo(4) != "fLaC")
+        refuse();
+    const qint64 fileSize = file.size();
+    QList<Block> blocks;
+    qint64 total = 0;
+    for (int index = 0; index < maximumBlocks; ++index) {
+        CurrentCancellation::throwIfCancelled();
+        const QByteArray header = file.readUpTo(4);
+        if (header.size() < 4)
+            refuse();
+        const ByteReader fields(header);
+        const std::uint8_t first = fields.bytesAt(0, 1)[0];
+        const qint64 length = (fields.u32beAt(0) & 0xFF'FFFF);
+        total += 4 + length;
+        if (total > maximumMetadataBytes)
+            refuse();
+        // A body past the end of the file is refused before memory is set aside for it.
+        if (length > fileSize - file.position())
+            refuse();
+        QByteArray body = file.readUpTo(length);
+        if (body.size() < length)
+            refuse();
+        blocks.append({static_cast<std::uint8_t>(first & 0x7F), std::move(body)});
+        if (first & 0x80)
+            return blocks;
+    }
+    refuse();
+}
+
+// Calls visit with the bytes of each comment of a Vorbis comment body, in order.
+void visitComments(const QByteArray &body, const std::function<void(const QByteArray &)> &visit)
+{
+    ByteReader reader(body);
+    const auto length = [&reader]() -> std::uint32_t {
+        if (!reader.has(4))
+            refuse();
+        return reader.u32le();
+    };
+    const std::uint32_t vendor = length();
+    if (vendor > reader.remaining())
+        refuse();
+    reader.skip(vendor);
+    const std::uint32_t count = length();
+    if (count > reader.remaining() / 4)
+        refuse();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (i % commentsPerCancellationCheck == 0)
+            CurrentCancellation::throwIfCancelled();
+        const std::uint32_t size = length();
+        if (size > reader.remaining())
+            refuse();
+        visit(reader.byteArray(size));
+    }
+}
+
+struct Comment {
+    QByteArray text; // well-formed UTF-8
+    std::optional<QString> key;
+    std::optional<QByteArray> value;
+};
+
+// Splits at the first "=" after any leading ones; empty pieces count as absent. "=a=b" has
+// the key "a" and the value "b"; "a==b" has the value "=b".
+Comment split(const QByteArray &raw)
+{
+    Comment comment{Utf8Text::repaired(raw), std::nullopt, std::nullopt};
+    const QByteArray &text = comment.text;
+    qsizetype start = 0;
+    while (start < text.size() && text[start] == '=')
+        ++start;
+    if (start == text.size())
+        return comment;
+    const qsizetype equals = text.indexOf('=', start);
+    comment.key = QString::fromUtf8(text.mid(start, equals < 0 ? -1 : equals - start)).toUpper();
+    if (equals >= 0 && equals + 1 < text.size())
+        comment.value = text.mid(equals + 1);
+    return comment;
+}
+
+std::optional<qsizetype> tempoKeyIndex(const QString &key)
+{
+    for (size_t i = 0; i < tempoKeys.size(); ++i) {
+        if (key == QLatin1String(tempoKeys[i]))
+            return static_cast<qsizetype>(i);
+    }
+    return std::nullopt;
+}
+
+qsizetype firstComments(const QList<Block> &blocks)
+{
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        if (blocks[i].kind == vorbisComment)
+            return i;
+    }
+    return -1;
+}
+
+QByteArray commentBody(const QList<QByteArray> &comments)
+{
+    ByteWriter out;
+    const QByteArray vendor("tamPOD");
+    out.u32le(static_cast<std::uint32_t>(vendor.size())).bytes(vendor);
+    out.u32le(static_cast<std::uint32_t>(comments.size()));
+    for (const QByteArray &comment : comments) {
+        if (out.data().size() + 4 + comment.size() > maximumCommentBody)
+            refuse();
+        out.u32le(static_cast<std::uint32_t>(comment.size())).bytes(comment);
+    }
+    return out.take();
+}
+
+QList<Block> tagged(QList<Block> blocks, double bpm)
+{
+    const qsizetype old = firstComments(blocks);
+    QList<QByteArray> kept;
+    if (old >= 0) {
+        visitComments(blocks[old].body, [&kept](const QByteArray &raw) {
+            Comment comment = split(raw);
+            if (!comment.key || !tempoKeyIndex(*comment.key))
+                kept.append(std::move(comment.text));
+        });
+    }
+    const QByteArray precise = TempoModel::preciseText(bpm).toUtf8();
+    kept.append("BPM=" + precise);
+    kept.append("TAMPOD_BPM=" + precise);
+    Block comments{vorbisComment, commentBody(kept)};
+    if (old >= 0)
+        blocks[old] = std::move(comments);
+    else
+        blocks.append(std::move(comments));
+    return blocks;
+}
+
+void closeQuietly(FileHandle &file)
+{
+    try {
+        file.close();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+std::optional<double> read(const QString &path)
+{
+    auto file = TagFile::openForReading(path);
+    if (!file)
+        return std::nullopt;
+    try {
+        const QList<Block> blocks = readBlocks(*file);
+        const qsizetype comments = firstComments(blocks);
+        if (comments < 0)
+            return std::nullopt;
+        std::array<std::optional<double>, tempoKeys.size()> slots;
+        visitComments(blocks[comments].body, [&slots](const QByteArray &raw) {
+            if (slots[0] || raw.size() < 4)
+                return;
+            const Comment comment = split(raw);
+            if (!comment.key || !comment.value)
+                return;
+            const auto index = tempoKeyIndex(*comment.key);
+            if (!index || slots[*index])
+                return;
+            const auto value = TempoModel::parse(std::string_view(comment.value->constData(),
+                                                                  static_cast<size_t>(comment.value->size())));
+            if (value && TempoModel::isUsable(*value))
+                slots[*index] = value;
+        });
+        for (const auto &slot : slots) {
+            if (slot)
+                return slot;
+        }
+        return std::nullopt;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::optional<StreamFormat> sourceFormat(const QString &path)
+{
+    auto file = TagFile::openForReading(path);
+    if (!file)
+        return std::nullopt;
+    try {
+        const QByteArray head = file->readUpTo(42);
+        if (head.size() < 42 || !head.startsWith("fLaC"))
+            return std::nullopt;
+        ByteReader fields(head);
+        fields.seek(4);
+        if ((fields.u8() & 0x7F) != streamInfo || fields.u24be() != 34)
+            return std::nullopt;
+        fields.seek(18);
+        const std::uint64_t packed = fields.u64be();
+        const auto rate = static_cast<int>(packed >> 44);
+        if (rate == 0)
+            return std::nullopt;
+        return StreamFormat{rate, static_cast<int>((packed >> 36) & 0x1F) + 1};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void copyTagging(const QString &source, const QString &destination, std::optional<double> bpm)
+{
+    FileHandle input = FileHandle::openForReading(source);
+    QList<Block> blocks = readBlocks(input);
+    if (bpm && TempoModel::isUsable(*bpm))
+        blocks = tagged(std::move(blocks), *bpm);
+
+    FileHandle output;
+    try {
+        output = FileHandle::open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    } catch (const SystemError &) {
+        throw TempoWriteError(TempoWriteError::Reason::storage);
+    }
+    output.writeAll("fLaC");
+    for (qsizetype i = 0; i < blocks.size(); ++i) {
+        const Block &block = blocks[i];
+        const bool last = i == blocks.size() - 1;
+        ByteWriter piece;
+        piece.u8(static_cast<std::uint8_t>(block.kind | (last ? 0x80 : 0)));
+        piece.u8(static_cast<std::uint8_t>(block.body.size() >> 16))
+            .u16be(static_cast<std::uint16_t>(block.body.size()));
+        piece.bytes(block.body);
+        output.writeAll(piece.data());
+    }
+    CurrentCancellation::throwIfCancelled();
+    for (;;) {
+        const QByteArray chunk = input.readUpTo(copyChunk);
+        if (chunk.isEmpty())
+            break;
+        output.writeAll(chunk);
+        CurrentCancellation::throwIfCancelled();
+    }
+    output.sync();
+    closeQuietly(output);
+    closeQuietly(input);
+}
+
+} // namespace tampod::FLACTempoMetadata

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The tempo of an MPEG-4 audio file in moov/udta/meta/ilst: the standard "tmpo" item and a
+// freeform "----" item (our mean, the name "BPM") holding the precise text.
+namespace tampod::M4ATempoMetadata {
+
+// The precise value when it agrees with "tmpo" or stands alone, else the "tmpo" value. Never
+// throws: every failure is no tempo.
+std::optional<double> read(const QString &path);
+
+// Adds the freeform item and, for whole numbers 1...65,535, a "tmpo" item at the end of the
+// ilst, creating missing boxes. The media data never moves: the rewritten moov is appended and
+// the old one becomes a "free" box of the same length. Does nothing without a usable tempo.
+// Throws TempoWriteError(tempoMetadata) for boxes that break the size rules or a moov that
+// would pass 16 MiB, Cancelled, both before the file is changed, and SystemError for I/O.
+void write(std::optional<double> bpm, const QString &path);
+
+} // namespace tampod::M4ATempoMetadata
