@@ -59,7 +59,7 @@ QByteArray repaired(std::span<const std::uint8_t> bytes)
                 break;
             ++valid;
         }
-        if (valid == static_cast<size_t>(expected.length)) {
+        if (valid > 0 && valid == static_cast<size_t>(expected.length)) {
             out.append(reinterpret_cast<const char *>(bytes.data() + i), static_cast<qsizetype>(valid));
             i += valid;
         } else {
