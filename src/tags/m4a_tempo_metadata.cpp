@@ -55,7 +55,8 @@ std::optional<double> preciseValue(const Box &item)
 
 std::optional<double> standardValue(const Box &item)
 {
-    const Box *data = child(boxes(item.body), "data");
+    const QList<Box> parts = boxes(item.body);
+    const Box *data = child(parts, "data");
     if (!data || data->body.size() != 10)
         return std::nullopt;
     const std::uint16_t value = ByteReader(data->body).u16beAt(8);
@@ -134,13 +135,16 @@ std::optional<double> read(const QString &path)
         return std::nullopt;
     try {
         const Moov moov = loadMoov(*file);
-        const Box *udta = child(boxes(moov.body), "udta");
+        const QList<Box> moovChildren = boxes(moov.body);
+        const Box *udta = child(moovChildren, "udta");
         if (!udta)
             return std::nullopt;
-        const Box *meta = child(boxes(udta->body), "meta");
+        const QList<Box> udtaChildren = boxes(udta->body);
+        const Box *meta = child(udtaChildren, "meta");
         if (!meta || meta->body.size() < 4)
             return std::nullopt;
-        const Box *ilst = child(boxes(afterPrefix(meta->body, 4)), "ilst");
+        const QList<Box> metaChildren = boxes(afterPrefix(meta->body, 4));
+        const Box *ilst = child(metaChildren, "ilst");
         if (!ilst)
             return std::nullopt;
         const QList<Box> list = boxes(ilst->body);

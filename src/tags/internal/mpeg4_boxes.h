@@ -45,5 +45,7 @@ QByteArray box(const QByteArray &name, const QByteArray &body);
 
 // The first box of the list with that name, or nullptr.
 const Box *child(const QList<Box> &list, const char *name);
+// The answer points into the list, which must outlive it.
+const Box *child(QList<Box> &&list, const char *name) = delete;
 
 } // namespace tampod::Mpeg4Boxes
