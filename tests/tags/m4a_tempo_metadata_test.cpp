@@ -4,6 +4,7 @@
 #include "core/byte_reader.h"
 #include "tags/tempo_identity.h"
 #include "tags/tempo_write_error.h"
+#include "mpeg4_fixtures.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <limits>
 
 using namespace tampod;
+using test::mpeg4::topLevel;
 
 namespace {
 
@@ -102,28 +104,6 @@ protected:
     test::TempDir dir;
     QString path = dir.file(QStringLiteral("file.m4a"));
 };
-
-struct TopBox {
-    QByteArray name;
-    qsizetype offset, size;
-};
-
-// The top-level boxes of a file with 32- or 64-bit sizes.
-QList<TopBox> topLevel(const QByteArray &file)
-{
-    QList<TopBox> list;
-    const ByteReader in(file);
-    for (qsizetype offset = 0; offset + 8 <= file.size();) {
-        qsizetype size = in.u32beAt(static_cast<size_t>(offset));
-        if (size == 1)
-            size = static_cast<qsizetype>(ByteReader(file.mid(offset + 8, 8)).u64be());
-        list.append({file.mid(offset + 4, 4), offset, size});
-        if (size < 8)
-            break;
-        offset += size;
-    }
-    return list;
-}
 
 } // namespace
 
