@@ -15,6 +15,7 @@ public:
     explicit MissingAudioSource(QString name);
 
     const QString &name() const { return name_; }
+    using Error::message;
 
     // The check before every use of a source file: returns when the file can be read, throws
     // MissingAudioSource (not a file URL, or nothing there), SourceAccessFailure::denied (no
