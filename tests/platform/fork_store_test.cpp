@@ -1,6 +1,7 @@
 #include "platform/fork_store.h"
 #include "platform/fork_store_error.h"
 
+#include "support/fake_fork_backend.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -9,43 +10,13 @@
 #include <QFile>
 
 #include <cerrno>
-#include <map>
 
 using namespace tampod;
 using Source = ForkStore::Source;
 
 namespace {
 
-// Each place holds an errno or some bytes; a write lands in the netatalk attribute unless an
-// error is set for it.
-class FakeBackend final : public ForkStore::Backend {
-public:
-    mutable std::map<Source, ForkStore::Probe> places;
-    int writeError = 0;
-    mutable int writes = 0;
-
-    void put(Source source, const QByteArray &bytes) { places[source] = {0, bytes.size(), bytes}; }
-    void fail(Source source, int error) { places[source] = {error, 0, {}}; }
-
-    ForkStore::Probe read(const QString &, Source source, qint64 limit) const override
-    {
-        const auto found = places.find(source);
-        if (found == places.end())
-            return {ENODATA, 0, {}};
-        ForkStore::Probe probe = found->second;
-        if (probe.length > limit)
-            probe.bytes.clear();
-        return probe;
-    }
-
-    int write(const QString &, const QByteArray &bytes) const override
-    {
-        ++writes;
-        if (writeError == 0)
-            places[Source::netatalkAttribute] = {0, bytes.size(), bytes};
-        return writeError;
-    }
-};
+using FakeBackend = test::FakeForkBackend;
 
 ForkStoreError::Kind kindOf(const std::function<void()> &action)
 {
