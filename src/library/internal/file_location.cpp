@@ -74,29 +74,44 @@ std::optional<QString> resolve(const QString &reference, const QString &hintPath
 std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
                                     const std::function<bool(const QString &path)> &accept)
 {
+    std::optional<QString> found;
+    visitFolder(folder, folderScanLimit, [&](int, const char *name, std::uint64_t entryInode) {
+        if (entryInode != inode)
+            return false;
+        const QString candidate = joined(folder, name);
+        if (!accept(candidate))
+            return false;
+        found = candidate;
+        return true;
+    });
+    return found;
+}
+
+bool visitFolder(const QString &folder, int limit,
+                 const std::function<bool(int dirFd, const char *name, std::uint64_t inode)> &visit)
+{
     const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
-        return std::nullopt;
+        return false;
     DIR *dir = ::fdopendir(dirFd);
     if (!dir) {
         ::close(dirFd);
-        return std::nullopt;
+        return false;
     }
-    std::optional<QString> found;
+    bool stopped = false;
     int seen = 0;
     while (const dirent *entry = ::readdir(dir)) {
-        if (++seen > folderScanLimit)
+        if (++seen > limit)
             break;
-        if (entry->d_ino != inode || !std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
+        if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
             continue;
-        const QString candidate = joined(folder, entry->d_name);
-        if (accept(candidate)) {
-            found = candidate;
+        if (visit(dirFd, entry->d_name, entry->d_ino)) {
+            stopped = true;
             break;
         }
     }
     ::closedir(dir);
-    return found;
+    return stopped;
 }
 
 bool isReadable(const QString &path)

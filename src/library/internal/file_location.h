@@ -24,6 +24,11 @@ std::optional<QString> resolve(const QString &reference, const QString &hintPath
 std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
                                     const std::function<bool(const QString &path)> &accept);
 
+// Calls visit with each entry's name and inode number (not "." or ".."), within limit entries,
+// until it returns true; returns whether it did. dirFd is the open folder, for *at() calls.
+bool visitFolder(const QString &folder, int limit,
+                 const std::function<bool(int dirFd, const char *name, std::uint64_t inode)> &visit);
+
 // Whether this process may read the file, by its effective ids.
 bool isReadable(const QString &path);
 

@@ -1,12 +1,10 @@
 #include "library/internal/volume_identity.h"
 
-#include <QFile>
+#include "library/internal/file_location.h"
+
 #include <QUuid>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <map>
@@ -34,28 +32,16 @@ bool isUuidName(const char *name)
 // The by-uuid link whose block device is the file's device, when udev provides the folder.
 std::optional<QString> filesystemUuid(dev_t device)
 {
-    const int dirFd = ::open("/dev/disk/by-uuid", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return std::nullopt;
-    DIR *dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return std::nullopt;
-    }
     std::optional<QString> found;
-    int seen = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (++seen > byUuidEntryLimit)
-            break;
-        if (!isUuidName(entry->d_name))
-            continue;
-        struct stat st {};
-        if (::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == device) {
-            found = QString::fromLatin1(entry->d_name).toUpper();
-            break;
-        }
-    }
-    ::closedir(dir);
+    FileLocation::visitFolder(QStringLiteral("/dev/disk/by-uuid"), byUuidEntryLimit,
+                              [&](int dirFd, const char *name, std::uint64_t) {
+                                  struct stat st {};
+                                  if (!isUuidName(name) || ::fstatat(dirFd, name, &st, 0) != 0 ||
+                                      !S_ISBLK(st.st_mode) || st.st_rdev != device)
+                                      return false;
+                                  found = QString::fromLatin1(name).toUpper();
+                                  return true;
+                              });
     return found;
 }
 
