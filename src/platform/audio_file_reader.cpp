@@ -669,6 +669,7 @@ AudioFileReader::AudioFileReader(const QString &path, CancellationToken token)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("not a regular file"));
     d.fileSize = status.st_size;
+    ffmpeg::silenceLog();
     d.inputFormat = ffmpeg::probeInputFormat(d.file);
     if (!d.inputFormat)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),

@@ -50,6 +50,9 @@ using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using IoContext = std::unique_ptr<AVIOContext, IoContextDeleter>;
 using Resampler = std::unique_ptr<SwrContext, SwrDeleter>;
 
+// FFmpeg reports through our typed errors; its own console log stays quiet.
+void silenceLog();
+
 inline QString errorString(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
