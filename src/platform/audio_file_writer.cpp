@@ -4,10 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/internal/audio_encoder.h"
 
-#include <QFile>
-
 #include <fcntl.h>
-#include <sys/stat.h>
 
 namespace tampod {
 
@@ -52,28 +49,25 @@ AudioFileWriter::AudioFileWriter(const QString &path, const AudioWriteFormat &fo
                              QStringLiteral("Creating the audio file"),
                              QStringLiteral("this format cannot be written"));
     // Creating never replaces: an existing file or link at the path is an error.
-    FileHandle file = FileHandle::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-    const struct stat status = file.status();
-    device_ = status.st_dev;
-    inode_ = status.st_ino;
+    ExclusiveFile file = ExclusiveFile::create(path, O_RDWR);
+    const int fd = file.handle().fd();
     try {
         switch (format.type) {
         case AudioFileType::wav:
         case AudioFileType::aiff:
         case AudioFileType::caf:
-            encoder_ = makeSndfileEncoder(file.fd(), format);
+            encoder_ = makeSndfileEncoder(fd, format);
             break;
         case AudioFileType::flac:
-            encoder_ = makeFlacEncoder(file.fd(), format);
+            encoder_ = makeFlacEncoder(fd, format);
             break;
         case AudioFileType::m4a:
-            encoder_ = makeAacEncoder(file.fd(), format);
+            encoder_ = makeAacEncoder(fd, format);
             break;
         }
     } catch (...) {
         encoder_.reset();
-        file = FileHandle();
-        discard();
+        file.remove();
         throw;
     }
     file_ = std::move(file);
@@ -83,8 +77,7 @@ AudioFileWriter::~AudioFileWriter()
 {
     if (!finished_) {
         encoder_.reset();
-        file_ = FileHandle();
-        discard();
+        file_.remove();
     }
 }
 
@@ -115,24 +108,13 @@ void AudioFileWriter::finish()
             throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
                                  QStringLiteral("Finalizing the audio file"));
         encoder_->finish();
-        file_.close();
+        file_.handle().close();
     } catch (...) {
         encoder_.reset();
-        file_ = FileHandle();
-        discard();
+        file_.remove();
         throw;
     }
     finished_ = true;
-}
-
-void AudioFileWriter::discard() noexcept
-{
-    // Remove only the file this writer created, not one that took its place since.
-    struct stat status {};
-    const QByteArray native = QFile::encodeName(path_);
-    if (::lstat(native.constData(), &status) == 0 && status.st_dev == device_
-        && status.st_ino == inode_)
-        ::unlink(native.constData());
 }
 
 } // namespace tampod

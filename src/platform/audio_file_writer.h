@@ -1,13 +1,12 @@
 #pragma once
 
 #include "concurrency/cancellation.h"
-#include "core/file_handle.h"
+#include "platform/internal/exclusive_file.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <memory>
-#include <sys/types.h>
 
 namespace tampod {
 
@@ -50,15 +49,11 @@ public:
     void finish();
 
 private:
-    void discard() noexcept;
-
     AudioWriteFormat format_;
     QString path_;
     CancellationToken token_;
-    FileHandle file_;
+    ExclusiveFile file_;
     std::unique_ptr<AudioEncoder> encoder_; // declared after file_: destroyed before the fd closes
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
     int64_t framesWritten_ = 0;
     bool finished_ = false;
 };
