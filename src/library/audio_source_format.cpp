@@ -1,10 +1,10 @@
 #include "library/audio_source_format.h"
 
 #include "core/number_text.h"
+#include "platform/audio_file_reader.h"
 
 #include <QLocale>
 
-#include <climits>
 #include <cmath>
 
 namespace tampod {
@@ -12,14 +12,6 @@ namespace tampod {
 namespace {
 
 const QString emDash = QStringLiteral("\u2014");
-
-// Bits from a file's description become a resolution only when they fit an int.
-std::optional<int> bitCount(std::uint32_t bits)
-{
-    if (bits == 0 || bits > static_cast<std::uint32_t>(INT_MAX))
-        return std::nullopt;
-    return static_cast<int>(bits);
-}
 
 } // namespace
 
@@ -38,34 +30,54 @@ QString AudioSourceFormat::Resolution::text() const
     return emDash;
 }
 
-AudioSourceFormat AudioSourceFormat::fromFileFormat(const StreamDescription &d)
+AudioSourceFormat AudioSourceFormat::fromFileFormat(const AudioFileFormat &f)
 {
     AudioSourceFormat format;
-    if (std::isfinite(d.sampleRate) && d.sampleRate > 0)
-        format.sampleRate = d.sampleRate;
+    if (std::isfinite(f.sampleRate) && f.sampleRate > 0)
+        format.sampleRate = f.sampleRate;
 
-    const std::uint32_t id = d.formatID;
-    const auto bits = bitCount(d.bitsPerChannel);
-    if (id == fourCC("aac ") || id == fourCC("aach") || id == fourCC("aacl") || id == fourCC("aace") ||
-        id == fourCC("aacp") || id == fourCC(".mp1") || id == fourCC(".mp2") || id == fourCC(".mp3") ||
-        id == fourCC("ac-3") || id == fourCC("ec-3") || id == fourCC("opus")) {
+    const int bits = f.bitsPerChannel;
+    switch (f.codec) {
+    case AudioCodecKind::aac:
+    case AudioCodecKind::mpegLayer1:
+    case AudioCodecKind::mpegLayer2:
+    case AudioCodecKind::mpegLayer3:
+    case AudioCodecKind::ac3:
+    case AudioCodecKind::eac3:
+    case AudioCodecKind::opus:
         format.resolution = Resolution::notApplicable();
-    } else if (id == fourCC("flac")) {
-        format.resolution = bits ? Resolution::integer(*bits) : Resolution::unknown();
-    } else if (id == fourCC("lpcm")) {
-        if (bits)
-            format.resolution = (d.formatFlags & floatFlag) ? Resolution::floatingPoint(*bits)
-                                                             : Resolution::integer(*bits);
-    } else if (id == fourCC("alac")) {
-        switch (d.formatFlags) {
-        case 1: format.resolution = Resolution::integer(16); break;
-        case 2: format.resolution = Resolution::integer(20); break;
-        case 3: format.resolution = Resolution::integer(24); break;
-        case 4: format.resolution = Resolution::integer(32); break;
-        default: break;
-        }
+        break;
+    case AudioCodecKind::flac:
+        if (bits > 0)
+            format.resolution = Resolution::integer(bits);
+        break;
+    case AudioCodecKind::lpcm:
+        if (bits > 0)
+            format.resolution = f.isFloat ? Resolution::floatingPoint(bits) : Resolution::integer(bits);
+        break;
+    case AudioCodecKind::alac:
+        // The encoder's source depth; anything but the four ALAC depths is not one.
+        if (f.alacSourceBitDepth == 16 || f.alacSourceBitDepth == 20 || f.alacSourceBitDepth == 24 ||
+            f.alacSourceBitDepth == 32)
+            format.resolution = Resolution::integer(f.alacSourceBitDepth);
+        break;
+    case AudioCodecKind::vorbis:
+    case AudioCodecKind::other:
+        break;
     }
     return format;
+}
+
+AudioSourceFormat AudioSourceFormat::read(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    try {
+        const AudioFileReader reader(url.toLocalFile());
+        return fromFileFormat(reader.fileFormat());
+    } catch (const std::exception &) {
+        return {};
+    }
 }
 
 QString AudioSourceFormat::sampleRateText() const

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <QString>
+#include "platform/audio_file_format.h"
 
-#include <cstdint>
+#include <QString>
+#include <QUrl>
+
 #include <optional>
 
 namespace tampod {
@@ -30,27 +32,15 @@ struct AudioSourceFormat {
         int bits_;
     };
 
-    // What a decoder reports of a file's stream: the format identifier as a four-character
-    // code ('lpcm', 'flac', 'alac', 'aac ', …), its flags and the bits per channel.
-    struct StreamDescription {
-        double sampleRate = 0;
-        std::uint32_t formatID = 0;
-        std::uint32_t formatFlags = 0;
-        std::uint32_t bitsPerChannel = 0;
-    };
-
-    static constexpr std::uint32_t fourCC(const char (&code)[5])
-    {
-        return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
-               (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
-    }
-    static constexpr std::uint32_t floatFlag = 1; // bit 0 of an 'lpcm' description's flags
-
     std::optional<double> sampleRate;
     Resolution resolution = Resolution::unknown();
     bool assumed = false; // from SD2 recovery parameters the user chose, not from the file
 
-    static AudioSourceFormat fromFileFormat(const StreamDescription &description);
+    // From the decoder's description of a file's stream.
+    static AudioSourceFormat fromFileFormat(const AudioFileFormat &fileFormat);
+    // The format of a file as the library shows it; no rate and unknown resolution when the
+    // file cannot be opened. Never fails.
+    static AudioSourceFormat read(const QUrl &url);
 
     // The rate in kHz in the user's locale ("44.1 kHz", "48 kHz"), "*" when assumed; "—" unknown.
     QString sampleRateText() const;

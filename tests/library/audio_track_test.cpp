@@ -74,7 +74,7 @@ TEST(AudioTrack, SourceFormatAndSD2Parameters)
 {
     test::TempDir dir;
     AudioTrack native = trackAt("/music/Song.wav");
-    native.importedFormat = AudioSourceFormat::fromFileFormat({44100, AudioSourceFormat::fourCC("lpcm"), 0, 16});
+    native.importedFormat = AudioSourceFormat{44100.0, Resolution::integer(16), false};
     EXPECT_EQ(native.sourceFormat(), native.importedFormat);
     EXPECT_FALSE(native.isSD2());
     EXPECT_EQ(native.sd2Parameters(), std::nullopt);

@@ -2,7 +2,11 @@
 #include "library/bpm_value.h"
 #include "library/export_format.h"
 
+#include "support/test_support.h"
+
 #include <gtest/gtest.h>
+
+#include <QProcess>
 
 #include <QLocale>
 
@@ -14,10 +18,20 @@ using Resolution = AudioSourceFormat::Resolution;
 
 namespace {
 
-AudioSourceFormat described(const char (&id)[5], double rate, std::uint32_t bits, std::uint32_t flags = 0)
+AudioSourceFormat described(AudioCodecKind codec, double rate, int bits, bool isFloat = false, int alacDepth = 0)
 {
-    return AudioSourceFormat::fromFileFormat({rate, AudioSourceFormat::fourCC(id), flags, bits});
+    AudioFileFormat format;
+    format.codec = codec;
+    format.sampleRate = rate;
+    format.bitsPerChannel = bits;
+    format.isFloat = isFloat;
+    format.isSignedInteger = !isFloat;
+    format.channels = 2;
+    format.alacSourceBitDepth = alacDepth;
+    return AudioSourceFormat::fromFileFormat(format);
 }
+
+constexpr auto lpcm = AudioCodecKind::lpcm;
 
 // Runs the body with the given default locale and restores the previous one.
 class LocaleScope {
@@ -55,26 +69,50 @@ TEST(ExportFormat, RawValuesExtensionsAndTitles)
 
 TEST(AudioSourceFormat, ResolutionFromStreamDescription)
 {
-    EXPECT_EQ(described("lpcm", 44100, 16).resolution, Resolution::integer(16));
-    EXPECT_EQ(described("lpcm", 44100, 32, AudioSourceFormat::floatFlag).resolution, Resolution::floatingPoint(32));
-    EXPECT_EQ(described("lpcm", 44100, 0).resolution, Resolution::unknown());
-    EXPECT_EQ(described("flac", 44100, 24).resolution, Resolution::integer(24));
-    EXPECT_EQ(described("flac", 44100, 0).resolution, Resolution::unknown());
-    EXPECT_EQ(described("alac", 44100, 0, 2).resolution, Resolution::integer(20));
-    EXPECT_EQ(described("alac", 44100, 0, 4).resolution, Resolution::integer(32));
-    EXPECT_EQ(described("alac", 44100, 0, 0).resolution, Resolution::unknown());
-    for (const auto *id : {"aac ", "aach", "aacl", "aace", "aacp", ".mp1", ".mp2", ".mp3", "ac-3", "ec-3", "opus"}) {
-        const char code[5] = {id[0], id[1], id[2], id[3], 0};
-        EXPECT_EQ(described(code, 48000, 16).resolution, Resolution::notApplicable()) << id;
-    }
-    EXPECT_EQ(described("vorb", 48000, 16).resolution, Resolution::unknown());
-    // Bits that do not fit an int are not a bit depth.
-    EXPECT_EQ(described("lpcm", 44100, 0x80000000u).resolution, Resolution::unknown());
+    EXPECT_EQ(described(lpcm, 44100, 16).resolution, Resolution::integer(16));
+    EXPECT_EQ(described(lpcm, 44100, 32, true).resolution, Resolution::floatingPoint(32));
+    EXPECT_EQ(described(lpcm, 44100, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 24).resolution, Resolution::integer(24));
+    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 20).resolution, Resolution::integer(20));
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 32).resolution, Resolution::integer(32));
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 12).resolution, Resolution::unknown());
+    for (auto codec : {AudioCodecKind::aac, AudioCodecKind::mpegLayer1, AudioCodecKind::mpegLayer2,
+                       AudioCodecKind::mpegLayer3, AudioCodecKind::ac3, AudioCodecKind::eac3, AudioCodecKind::opus})
+        EXPECT_EQ(described(codec, 48000, 16).resolution, Resolution::notApplicable()) << int(codec);
+    EXPECT_EQ(described(AudioCodecKind::vorbis, 48000, 16).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::other, 48000, 16).resolution, Resolution::unknown());
+    EXPECT_EQ(described(lpcm, 44100, -8).resolution, Resolution::unknown());
 
-    EXPECT_EQ(described("lpcm", 0, 16).sampleRate, std::nullopt);
-    EXPECT_EQ(described("lpcm", -44100, 16).sampleRate, std::nullopt);
-    EXPECT_EQ(described("lpcm", std::nan(""), 16).sampleRate, std::nullopt);
-    EXPECT_FALSE(described("lpcm", 44100, 16).assumed);
+    EXPECT_EQ(described(lpcm, 0, 16).sampleRate, std::nullopt);
+    EXPECT_EQ(described(lpcm, -44100, 16).sampleRate, std::nullopt);
+    EXPECT_EQ(described(lpcm, std::nan(""), 16).sampleRate, std::nullopt);
+    EXPECT_FALSE(described(lpcm, 44100, 16).assumed);
+}
+
+TEST(AudioSourceFormat, ReadFromFiles)
+{
+    test::TempDir dir;
+    auto make = [&](const QString &name, const QStringList &args) {
+        const QString path = dir.file(name);
+        QProcess tool;
+        tool.start("ffmpeg", QStringList{"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.2"} + args + QStringList{path});
+        EXPECT_TRUE(tool.waitForFinished(60'000) && tool.exitCode() == 0) << tool.readAllStandardError().constData();
+        return QUrl::fromLocalFile(path);
+    };
+    LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(AudioSourceFormat::read(make("a.wav", {"-ar", "44100", "-c:a", "pcm_s16le"})).summary(), "44.1 kHz, 16-bit");
+    EXPECT_EQ(AudioSourceFormat::read(make("b.wav", {"-ar", "96000", "-c:a", "pcm_f32le"})).summary(), "96 kHz, 32-bit float");
+    EXPECT_EQ(AudioSourceFormat::read(make("c.flac", {"-ar", "48000", "-c:a", "flac", "-sample_fmt", "s32"})).summary(),
+              "48 kHz, 24-bit");
+    EXPECT_EQ(AudioSourceFormat::read(make("d.m4a", {"-ar", "22050", "-c:a", "aac", "-b:a", "64k"})).summary(),
+              "22.05 kHz, N/A; this encoding has no fixed PCM bit depth");
+
+    test::writeFile(dir.file("notes.wav"), "this is text, not audio");
+    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("notes.wav"))), AudioSourceFormat());
+    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("absent.wav"))), AudioSourceFormat());
+    EXPECT_EQ(AudioSourceFormat::read(QUrl("https://example.invalid/a.wav")), AudioSourceFormat());
 }
 
 TEST(AudioSourceFormat, TextsFollowTheUserLocale)
@@ -85,21 +123,21 @@ TEST(AudioSourceFormat, TextsFollowTheUserLocale)
     assumed24.assumed = true;
     {
         LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
-        EXPECT_EQ(described("lpcm", 44100, 16).summary(), "44.1 kHz, 16-bit");
-        EXPECT_EQ(described("lpcm", 48000, 16).sampleRateText(), "48 kHz");
-        EXPECT_EQ(described("lpcm", 22050, 16).sampleRateText(), "22.05 kHz");
-        EXPECT_EQ(described("lpcm", 11025.0001, 16).sampleRateText(), "11.025 kHz");
-        EXPECT_EQ(described("aac ", 44100, 0).summary(), "44.1 kHz, N/A; this encoding has no fixed PCM bit depth");
-        EXPECT_EQ(described("lpcm", 96000, 32, AudioSourceFormat::floatFlag).summary(), "96 kHz, 32-bit float");
+        EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44.1 kHz, 16-bit");
+        EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
+        EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22.05 kHz");
+        EXPECT_EQ(described(lpcm, 11025.0001, 16).sampleRateText(), "11.025 kHz");
+        EXPECT_EQ(described(AudioCodecKind::aac, 44100, 0).summary(), "44.1 kHz, N/A; this encoding has no fixed PCM bit depth");
+        EXPECT_EQ(described(lpcm, 96000, 32, true).summary(), "96 kHz, 32-bit float");
         EXPECT_EQ(assumed24.summary(), "48 kHz*, 24-bit*; * assumed SD2 recovery format");
-        EXPECT_EQ(described("lpcm", 0, 16).summary(), QString::fromUtf8("\u2014, 16-bit"));
+        EXPECT_EQ(described(lpcm, 0, 16).summary(), QString::fromUtf8("\u2014, 16-bit"));
         EXPECT_EQ(AudioSourceFormat().summary(), QString::fromUtf8("\u2014, \u2014"));
     }
     {
         LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
-        EXPECT_EQ(described("lpcm", 44100, 16).summary(), "44,1 kHz, 16-bit");
-        EXPECT_EQ(described("lpcm", 48000, 16).sampleRateText(), "48 kHz");
-        EXPECT_EQ(described("lpcm", 22050, 16).sampleRateText(), "22,05 kHz");
+        EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44,1 kHz, 16-bit");
+        EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
+        EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22,05 kHz");
     }
 }
 
