@@ -105,7 +105,7 @@ TemporaryAudioStore::ExportRecord TemporaryAudioStore::ExportRecord::fromJson(co
 
 TemporaryAudioStore::TemporaryAudioStore(const QUrl &root) : TemporaryAudioStore(root, freshId()) {}
 
-TemporaryAudioStore::TemporaryAudioStore(const QUrl &root, const QString &sessionId)
+TemporaryAudioStore::TemporaryAudioStore(const QUrl &root, const QString &sessionId, const SessionHook &hook)
     : root_(QUrl::fromLocalFile(PosixSupport::localPath(root))), sessionId_(sessionId)
 {
     makeFolderIfMissing(PosixSupport::localPath(root_));
@@ -126,6 +126,8 @@ TemporaryAudioStore::TemporaryAudioStore(const QUrl &root, const QString &sessio
     try {
         FileHandle sessionFolder = PosixSupport::openDirectoryNoFollow(rootFolder.fd(), idBytes);
         sessionIdentity = TemporaryAudioSafety::Status::of(sessionFolder.fd()).identity();
+        if (hook)
+            hook(session_);
         lock_ = std::make_unique<TemporaryAudioLock>(QUrl::fromLocalFile(child(session_, QLatin1String(lockName))), true);
         PosixSupport::makePrivateDirectory(sessionFolder.fd(), jobsName);
         PosixSupport::makePrivateDirectory(sessionFolder.fd(), exportsName);

@@ -64,8 +64,10 @@ public:
     // Opens a new session under root (creating root 0700 when missing). Throws the POSIX error
     // of the failed step; a half-made session folder is removed first.
     explicit TemporaryAudioStore(const QUrl &root);
-    // The same with a chosen session id (an upper-case UUID text).
-    TemporaryAudioStore(const QUrl &root, const QString &sessionId);
+    // The same with a chosen session id (an upper-case UUID text) and a hook that runs once the
+    // empty session folder exists, before anything is put in it (tests plant entries there).
+    using SessionHook = std::function<void(const QUrl &session)>;
+    TemporaryAudioStore(const QUrl &root, const QString &sessionId, const SessionHook &hook = {});
     ~TemporaryAudioStore();
     TemporaryAudioStore(const TemporaryAudioStore &) = delete;
     TemporaryAudioStore &operator=(const TemporaryAudioStore &) = delete;
