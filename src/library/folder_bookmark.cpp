@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <fcntl.h>
 
 namespace tampod {
@@ -12,7 +13,10 @@ namespace tampod {
 QByteArray FolderBookmark::make(const QUrl &folder)
 {
     const QString path = PosixSupport::localPath(folder);
-    FileHandle handle = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(path));
+    const int fd = PosixSupport::openAt(AT_FDCWD, QFile::encodeName(path), O_PATH | O_NOFOLLOW | O_DIRECTORY);
+    if (fd < 0)
+        PosixSupport::fail(errno, "open folder");
+    FileHandle handle(fd);
     const auto status = TemporaryAudioSafety::Status::of(handle.fd());
     return StrictJson::dump(StrictJson::Json{{"path", path.toStdString()},
                                              {"identity", status.identity().toJson()}});

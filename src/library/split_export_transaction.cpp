@@ -98,8 +98,9 @@ namespace {
 SplitExportTransaction::File journalFile(int stageFd, const QString &output, const QString &destination)
 {
     const QByteArray name = QFile::encodeName(PosixSupport::lastComponent(output));
-    // No-follow: a link is not a regular file; non-blocking: a FIFO must not hang the export.
-    const int fd = PosixSupport::openAt(stageFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    // O_PATH with no-follow describes a link itself (not a regular file, so refused) and
+    // never blocks on a FIFO.
+    const int fd = PosixSupport::openAt(stageFd, name, O_PATH | O_NOFOLLOW);
     if (fd < 0)
         fail(errno, "open output");
     FileHandle file(fd);

@@ -188,8 +188,9 @@ Identity directoryIdentity(const QUrl &url)
 {
     const QByteArray path = PosixSupport::nativePath(url);
     // Through a descriptor, so the folder checked is the one whose identity is returned even if
-    // the path is swapped meanwhile; a link fails to open.
-    const int fd = PosixSupport::openAt(AT_FDCWD, path, directoryFlags);
+    // the path is swapped meanwhile; a link fails to open. O_PATH: the read and search bits do
+    // not matter here.
+    const int fd = PosixSupport::openAt(AT_FDCWD, path, O_PATH | O_NOFOLLOW | O_DIRECTORY);
     if (fd < 0)
         fail(EACCES, "open folder");
     FileHandle folder(fd);

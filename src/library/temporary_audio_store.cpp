@@ -230,8 +230,15 @@ TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &de
         result.identity = *identity;
         PosixSupport::writeExclusively(stagingFolder.fd(), stagingOwnerName,
                                        StrictJson::dump(result.owner.toJson()));
-        FileHandle parent = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(folder));
-        PosixSupport::syncDescriptor(parent.fd());
+        // Flush the new folder's entry before it is recorded. A folder we may write but not
+        // read (a drop box) cannot be opened for that; exporting there still works.
+        const int parent = PosixSupport::openAt(AT_FDCWD, QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
+        if (parent >= 0) {
+            FileHandle parentFolder(parent);
+            PosixSupport::syncDescriptor(parentFolder.fd());
+        } else if (errno != EACCES) {
+            fail(errno, "open folder");
+        }
 
         const QString recordPath = child(session_, QLatin1String(exportsName)) + QLatin1Char('/')
             + result.owner.id + QLatin1String(".json");

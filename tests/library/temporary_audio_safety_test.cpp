@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -58,6 +60,25 @@ TEST(TemporaryAudioSafety, InfoAndDirectoryIdentityAcceptOnlyTheUsersOwnPrivateF
         giveAway(foreign);
         EXPECT_EQ(posixCode([&] { Safety::info(fileUrl(foreign)); }), EACCES);
         EXPECT_EQ(posixCode([&] { Safety::directoryIdentity(fileUrl(foreign)); }), EACCES);
+
+        // For its owner, a folder without read and search bits is still identified (root
+        // reads everything, so the owner is played by an unprivileged child).
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0711), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(foreign).constData(), 0200), 0);
+        const Safety::Identity expected = identityOf(foreign);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(2);
+            try {
+                ::_exit(Safety::directoryIdentity(fileUrl(foreign)) == expected ? 0 : 3);
+            } catch (...) {
+                ::_exit(4);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
 }
 
