@@ -88,20 +88,6 @@ void makePrivateDirectory(int dirFd, const QByteArray &name, mode_t mode)
 
 namespace {
 
-void writeAllTo(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno, "write");
-        }
-        done += n;
-    }
-}
-
 QByteArray temporaryName(const QByteArray &name)
 {
     return "." + name + ".tmp-"
@@ -124,7 +110,7 @@ void writeAtomically(int dirFd, const QByteArray &name, const QByteArray &bytes)
         fail(EEXIST, "create temporary file");
     FileHandle file(fd);
     try {
-        writeAllTo(file.fd(), bytes);
+        file.writeAll(bytes);
         syncDescriptor(file.fd());
         file.close();
         if (::renameat(dirFd, temporary.constData(), dirFd, name.constData()) != 0)
@@ -142,7 +128,7 @@ void writeExclusively(int dirFd, const QByteArray &name, const QByteArray &bytes
     if (fd < 0)
         fail(errno, "create file");
     FileHandle file(fd);
-    writeAllTo(file.fd(), bytes);
+    file.writeAll(bytes);
     syncDescriptor(file.fd());
     file.close();
     syncDescriptor(dirFd);
