@@ -62,10 +62,15 @@ private:
 
 } // namespace
 
-TEST(TemporaryAudioStore, NewSessionIsPrivateWhateverTheUmask)
+class NewSessionTest : public ::testing::TestWithParam<mode_t> {};
+
+// 002 would make default-mode folders group-writable; 0277 would take the owner's own bits.
+INSTANTIATE_TEST_SUITE_P(Umasks, NewSessionTest, ::testing::Values(mode_t(002), mode_t(0277)));
+
+TEST_P(NewSessionTest, IsPrivateWhateverTheUmask)
 {
-    UmaskScope umask(002);
     TempDir dir;
+    UmaskScope umask(GetParam());
     const QString root = dir.file("cache/tamPOD-owned-audio-v1");
     makeFolder(dir.file("cache"), 0755);
     TemporaryAudioStore store(fileUrl(root));
