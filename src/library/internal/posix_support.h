@@ -35,7 +35,8 @@ void makePrivateDirectory(int dirFd, const QByteArray &name, mode_t mode = 0700)
 
 // Writes bytes to dirFd/name through a temporary file in the same folder that is flushed,
 // renamed over name and followed by a flush of the folder, so a reader sees the old record or
-// the whole new one even after a power loss. The file is made 0600.
+// the whole new one even after a power loss. The file is made 0600. The temporary name is
+// "." + name + ".tmp-" + a random suffix; only a crash in the middle leaves one behind.
 void writeAtomically(int dirFd, const QByteArray &name, const QByteArray &bytes);
 
 // Creates dirFd/name exclusively (never replacing, never following a link), writes and
