@@ -58,8 +58,9 @@ bool hasResourceStorage(const QUrl &url)
 
 std::optional<ChannelName> channelName(const QUrl &url)
 {
-    // \z rather than $: a name ending in a line feed is not a channel file.
-    static const QRegularExpression pattern(
+    // \z rather than $: a name ending in a line feed is not a channel file. One expression per
+    // thread, since matching is reentrant but not thread-safe.
+    static thread_local const QRegularExpression pattern(
         QStringLiteral("^(.+)\\.([LR])(-export(?:-[0-9]+)?)?\\z"),
         QRegularExpression::CaseInsensitiveOption);
     QString name = fileName(url);

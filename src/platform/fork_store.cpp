@@ -1,6 +1,7 @@
 #include "platform/fork_store.h"
 
 #include "core/error.h"
+#include "core/file_handle.h"
 #include "platform/fork_store_error.h"
 
 #include <cerrno>
@@ -55,45 +56,27 @@ private:
     static ForkStore::Probe readPseudoFile(const QString &path, qint64 limit)
     {
         ForkStore::Probe probe;
-        const QByteArray encoded = (path + QStringLiteral("/rsrc")).toLocal8Bit();
-        int fd;
-        do {
-            fd = ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) {
-            probe.error = errno == ELOOP ? ENOENT : errno;
-            return probe;
-        }
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) {
-            probe.error = errno;
-        } else if (!S_ISREG(status.st_mode)) {
-            // Only a fork that HFS+ presents counts; "<folder>/rsrc" entries of other kinds do not.
-            probe.error = ENOENT;
-        } else if (status.st_size > limit) {
-            probe.length = status.st_size;
-        } else {
-            // Read one byte past the limit so a fork that grew since fstat is still caught.
-            probe.bytes.resize(limit + 1);
-            qint64 done = 0;
-            while (done < probe.bytes.size()) {
-                const ssize_t got = ::read(fd, probe.bytes.data() + done, size_t(probe.bytes.size() - done));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0) {
-                    probe.error = errno;
-                    break;
-                }
-                if (got == 0)
-                    break;
-                done += got;
+        try {
+            FileHandle file = FileHandle::open(path + QStringLiteral("/rsrc"),
+                                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            const struct stat status = file.status();
+            if (!S_ISREG(status.st_mode)) {
+                // Only a fork that HFS+ presents counts, not some other item named "rsrc".
+                probe.error = ENOENT;
+            } else if (status.st_size > limit) {
+                probe.length = status.st_size;
+            } else {
+                // One byte past the limit, so a fork that grew since fstat is still caught.
+                probe.bytes = file.readUpTo(limit + 1);
+                probe.length = probe.bytes.size();
+                if (probe.length > limit)
+                    probe.bytes.clear();
             }
-            probe.bytes.truncate(done);
-            probe.length = done;
-            if (done > limit)
-                probe.bytes.clear();
+        } catch (const SystemError &error) {
+            // A link named "rsrc" (ELOOP) is not a fork either.
+            probe.error = error.errnoValue() == ELOOP ? ENOENT : error.errnoValue();
+            probe.bytes.clear();
         }
-        ::close(fd);
         return probe;
     }
 

@@ -42,18 +42,17 @@ bool overlaps(std::int64_t start, std::int64_t length, std::int64_t otherStart,
            otherStart < start + length;
 }
 
-// A decimal integer of digits only; a "." or an overflow fails.
-std::optional<int> wholeNumber(const QByteArray &text)
+// A decimal integer of digits only; a "." or a 64-bit overflow fails. Large values that do
+// fit are left to the range check, which calls them unsupported.
+std::optional<std::int64_t> wholeNumber(const QByteArray &text)
 {
     std::int64_t value = 0;
     for (const char c : text) {
-        if (c < '0' || c > '9')
+        if (c < '0' || c > '9' || value > (INT64_MAX - (c - '0')) / 10)
             return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > INT32_MAX)
-            return std::nullopt;
     }
-    return int(value);
+    return value;
 }
 
 bool isFileAbsent(int error)
@@ -76,13 +75,6 @@ QByteArray boundedData(FileHandle &file)
     return bytes;
 }
 
-// Opens the companion without following a link at its last component (a link fails with
-// ELOOP) and without blocking on a FIFO; the descriptor itself is then checked.
-FileHandle openCompanion(int folder, const QString &name)
-{
-    return FileHandle::openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-}
-
 // One companion's metadata; none when it is absent or holds no resource bytes.
 std::optional<SD2Metadata> readCompanion(const QString &folder, const QString &subfolder,
                                          const QString &name)
@@ -103,7 +95,10 @@ std::optional<SD2Metadata> readCompanion(const QString &folder, const QString &s
             at = directory.fd();
             target = name;
         }
-        FileHandle file = openCompanion(at, target);
+        // No link is followed at the last component (ELOOP) and a FIFO cannot block the open;
+        // the descriptor itself is then checked.
+        FileHandle file =
+            FileHandle::openAt(at, target, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         const QByteArray fork = AppleDouble::unwrap(boundedData(file));
         if (fork.isEmpty())
             return std::nullopt;
@@ -272,9 +267,9 @@ SD2Metadata parse(const QByteArray &fork)
         fail(Case::unsupported);
 
     SD2Metadata metadata;
-    metadata.sampleBytes = *sampleBytes;
+    metadata.sampleBytes = int(*sampleBytes);
     metadata.sampleRate = int(*rate);
-    metadata.channels = *channels;
+    metadata.channels = int(*channels);
     metadata.bpm = SD2DocumentTempo::effective(native, precise);
     metadata.nativeBPM = native;
     return metadata;

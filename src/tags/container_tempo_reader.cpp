@@ -1,9 +1,8 @@
 #include "tags/container_tempo_reader.h"
 
 #include "concurrency/cancellation.h"
-#include "core/byte_reader.h"
 #include "tags/internal/id3_text.h"
-#include "tags/internal/tag_file.h"
+#include "tags/internal/chunk_file.h"
 #include "tags/internal/tempo_text.h"
 #include "tags/tempo_model.h"
 
@@ -180,48 +179,26 @@ std::optional<double> readTag(const QByteArray &tag, bool pairedOnly)
 
 std::optional<double> read(const QString &path, bool pairedOnly)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
     try {
-        const std::uint64_t length = static_cast<std::uint64_t>(file->seekToEnd());
-        const QByteArray header = file->preadUpTo(0, 12);
-        if (header.size() < 12)
+        auto container = ChunkFile::open(path);
+        if (!container)
             return std::nullopt;
-        const QByteArray magic = header.left(4), form = header.mid(8, 4);
-        bool littleEndian;
-        if (magic == "RIFF" && form == "WAVE")
-            littleEndian = true;
-        else if (magic == "FORM" && (form == "AIFF" || form == "AIFC"))
-            littleEndian = false;
-        else
-            return std::nullopt;
-        const ByteReader headerBytes(header);
-        const auto sizeAt = [littleEndian](const ByteReader &bytes, size_t offset) {
-            return littleEndian ? bytes.u32leAt(offset) : bytes.u32beAt(offset);
-        };
-        const std::uint64_t containerEnd = std::min<std::uint64_t>(sizeAt(headerBytes, 4) + 8ull, length);
-
         std::uint64_t offset = 12;
         for (int examined = 0;; ++examined) {
-            if (containerEnd < offset + 8 || examined >= maximumChunks)
+            if (container->end < offset + 8 || examined >= maximumChunks || CurrentCancellation::isCancelled())
                 return std::nullopt;
-            if (CurrentCancellation::isCancelled())
+            const auto chunk = ChunkFile::header(container->file, offset, container->littleEndian);
+            if (!chunk || chunk->size > container->end - offset - 8)
                 return std::nullopt;
-            const QByteArray chunk = file->preadUpTo(static_cast<qint64>(offset), 8);
-            if (chunk.size() < 8)
-                return std::nullopt;
-            const std::uint32_t size = sizeAt(ByteReader(chunk), 4);
-            if (size > containerEnd - offset - 8)
-                return std::nullopt;
-            if (isTagChunk(chunk.constData()) && size <= maximumTagSize) {
-                const QByteArray payload = file->preadUpTo(static_cast<qint64>(offset + 8), size);
-                if (payload.size() == static_cast<qsizetype>(size)) {
+            if (isTagChunk(chunk->id.constData()) && chunk->size <= maximumTagSize) {
+                const QByteArray payload = container->file.preadUpTo(static_cast<qint64>(offset + 8),
+                                                                     static_cast<qint64>(chunk->size));
+                if (payload.size() == static_cast<qsizetype>(chunk->size)) {
                     if (const auto tempo = readTag(payload, pairedOnly))
                         return tempo;
                 }
             }
-            offset += 8ull + size + (size & 1u);
+            offset = chunk->next(offset);
         }
     } catch (...) {
         return std::nullopt;

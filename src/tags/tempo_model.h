@@ -24,6 +24,7 @@ QString preciseText(double bpm);
 // white space or NUL, or anything after the number, fails. "inf" and "nan" read as such.
 std::optional<double> parse(std::string_view text);
 std::optional<double> parse(const QString &text);
+inline std::optional<double> parse(const char *text) { return parse(std::string_view(text)); }
 
 // The pairing test: a precise value is believed beside a standard value only when its own
 // whole-number text reads back as exactly that standard value.

@@ -2,7 +2,7 @@
 
 #include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
-#include "tags/internal/tag_file.h"
+#include "tags/internal/chunk_file.h"
 #include "tags/internal/tempo_text.h"
 #include "tags/tempo_model.h"
 
@@ -32,20 +32,17 @@ std::optional<double> readInfo(const FileHandle &file, std::uint64_t start, std:
         if (end < position + 8 || visited >= maximumVisits || CurrentCancellation::isCancelled())
             return std::nullopt;
         ++visited;
-        const QByteArray header = file.preadUpTo(static_cast<qint64>(position), 8);
-        if (header.size() < 8)
+        const auto entry = ChunkFile::header(file, position, true);
+        if (!entry || entry->size + (entry->size & 1) > end - position - 8)
             return std::nullopt;
-        const std::uint64_t size = ByteReader(header).u32leAt(4);
-        if (size + (size & 1) > end - position - 8)
-            return std::nullopt;
-        if (header.startsWith("IBPM") && size >= 1 && size <= 256) {
-            const QByteArray text = file.preadUpTo(static_cast<qint64>(position + 8), static_cast<qint64>(size));
-            if (text.size() == static_cast<qsizetype>(size)) {
+        if (entry->id == "IBPM" && entry->size >= 1 && entry->size <= 256) {
+            const QByteArray text = file.preadUpTo(static_cast<qint64>(position + 8), static_cast<qint64>(entry->size));
+            if (text.size() == static_cast<qsizetype>(entry->size)) {
                 if (const auto tempo = tempoText(text))
                     return tempo;
             }
         }
-        position += 8 + size + (size & 1);
+        position = entry->next(position);
     }
 }
 
@@ -53,42 +50,33 @@ std::optional<double> readInfo(const FileHandle &file, std::uint64_t start, std:
 
 std::optional<double> read(const QString &path, bool infoOnly)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
     try {
-        const std::uint64_t length = static_cast<std::uint64_t>(file->seekToEnd());
-        const QByteArray header = file->preadUpTo(0, 12);
-        if (header.size() < 12 || !header.startsWith("RIFF") || header.mid(8, 4) != "WAVE")
-            return std::nullopt;
-        const std::uint64_t riffEnd = std::min<std::uint64_t>(ByteReader(header).u32leAt(4) + 8ull, length);
+        auto container = ChunkFile::open(path);
+        if (!container || !container->littleEndian)
+            return std::nullopt; // RIFF/WAVE only
+        const FileHandle &file = container->file;
         std::uint64_t offset = 12;
         int visited = 0;
         while (true) {
-            if (riffEnd < offset + 8 || visited >= maximumVisits || CurrentCancellation::isCancelled())
+            if (container->end < offset + 8 || visited >= maximumVisits || CurrentCancellation::isCancelled())
                 return std::nullopt;
             ++visited;
-            const QByteArray chunk = file->preadUpTo(static_cast<qint64>(offset), 8);
-            if (chunk.size() < 8)
+            const auto chunk = ChunkFile::header(file, offset, true);
+            if (!chunk || chunk->size > container->end - offset - 8)
                 return std::nullopt;
-            const std::uint64_t size = ByteReader(chunk).u32leAt(4);
-            if (size > riffEnd - offset - 8)
-                return std::nullopt;
-            if (!infoOnly && chunk.startsWith("acid") && size >= 24) {
-                const QByteArray field = file->preadUpTo(static_cast<qint64>(offset + 28), 4);
+            if (!infoOnly && chunk->id == "acid" && chunk->size >= 24) {
+                const QByteArray field = file.preadUpTo(static_cast<qint64>(offset + 28), 4);
                 if (field.size() < 4)
                     return std::nullopt;
                 const double tempo = ByteReader(field).f32le();
                 return TempoModel::isUsable(tempo) ? std::optional<double>(tempo) : std::nullopt;
             }
-            if (infoOnly && chunk.startsWith("LIST") && size >= 4) {
-                const QByteArray type = file->preadUpTo(static_cast<qint64>(offset + 8), 4);
-                if (type == "INFO") {
-                    if (const auto tempo = readInfo(*file, offset + 12, offset + 8 + size, visited))
-                        return tempo;
-                }
+            if (infoOnly && chunk->id == "LIST" && chunk->size >= 4
+                && file.preadUpTo(static_cast<qint64>(offset + 8), 4) == "INFO") {
+                if (const auto tempo = readInfo(file, offset + 12, offset + 8 + chunk->size, visited))
+                    return tempo;
             }
-            offset += 8 + size + (size & 1);
+            offset = chunk->next(offset);
         }
     } catch (...) {
         return std::nullopt;

