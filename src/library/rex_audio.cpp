@@ -2,8 +2,8 @@
 
 namespace tampod {
 
-REXAudio::REXAudio(QUrl url, REXInfo info, WorkingCopyFolder::Remover remover)
-    : url_(std::move(url)), info_(info), folder_(WorkingCopyFolder::folderOf(url_.toLocalFile()), std::move(remover))
+REXAudio::REXAudio(QUrl url, REXInfo info)
+    : url_(std::move(url)), info_(info), folder_(WorkingCopyFolder::folderOf(url_.toLocalFile()))
 {
 }
 

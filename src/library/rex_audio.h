@@ -13,7 +13,7 @@ namespace tampod {
 class REXAudio {
 public:
     // Takes over the folder that contains url.
-    REXAudio(QUrl url, REXInfo info, WorkingCopyFolder::Remover remover = {});
+    REXAudio(QUrl url, REXInfo info);
     REXAudio(const REXAudio &) = delete;
     REXAudio &operator=(const REXAudio &) = delete;
 

@@ -3,10 +3,10 @@
 namespace tampod {
 
 SD2RecoveredCopy::SD2RecoveredCopy(QUrl url, int sampleRate, std::int64_t frames, QString pcmDigest,
-                                   int sampleBytes, int channels, WorkingCopyFolder::Remover remover)
+                                   int sampleBytes, int channels)
     : url_(std::move(url)), sampleRate_(sampleRate), frames_(frames), pcmDigest_(std::move(pcmDigest)),
       sampleBytes_(sampleBytes), channels_(channels),
-      folder_(WorkingCopyFolder::folderOf(url_.toLocalFile()), std::move(remover))
+      folder_(WorkingCopyFolder::folderOf(url_.toLocalFile()))
 {
 }
 

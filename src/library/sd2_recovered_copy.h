@@ -16,7 +16,7 @@ class SD2RecoveredCopy {
 public:
     // Takes over the folder that contains url.
     SD2RecoveredCopy(QUrl url, int sampleRate, std::int64_t frames, QString pcmDigest, int sampleBytes,
-                     int channels, WorkingCopyFolder::Remover remover = {});
+                     int channels);
     SD2RecoveredCopy(const SD2RecoveredCopy &) = delete;
     SD2RecoveredCopy &operator=(const SD2RecoveredCopy &) = delete;
 

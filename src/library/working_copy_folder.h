@@ -1,21 +1,22 @@
 #pragma once
 
+#include "library/temporary_audio_safety.h"
+
 #include <QString>
 
-#include <functional>
+#include <optional>
 
 namespace tampod {
 
-// Owns the job folder that holds one working copy and removes the folder, with everything in
-// it, when the owner goes away. Removal never follows a symbolic link, ignores failures and
-// touches no Qt object, so it is safe on whatever thread lets go last. Working copies are
+// Owns the job folder that holds one working copy and removes it, with everything in it, when
+// the owner goes away. The folder's identity is taken when ownership starts, and removal goes
+// through the store's safety primitives: it never follows a link and leaves alone a folder that
+// was swapped meanwhile. Failures are ignored (the next launch's cleanup sweeps what is left).
+// Plain system calls only, so it is safe on whatever thread lets go last; working copies are
 // never held by the audio thread, which only sees decoded samples.
 class WorkingCopyFolder {
 public:
-    using Remover = std::function<void(const QString &folder)>;
-
-    // remover: how the folder is removed; the default removes the tree without following links.
-    explicit WorkingCopyFolder(QString folder, Remover remover = {});
+    explicit WorkingCopyFolder(QString folder);
     ~WorkingCopyFolder();
     WorkingCopyFolder(const WorkingCopyFolder &) = delete;
     WorkingCopyFolder &operator=(const WorkingCopyFolder &) = delete;
@@ -24,11 +25,10 @@ public:
 
     // The folder holding a working copy file: the file's path without its last component.
     static QString folderOf(const QString &filePath);
-    static void removeTree(const QString &folder);
 
 private:
     QString folder_;
-    Remover remover_;
+    std::optional<TemporaryAudioSafety::Identity> identity_;
 };
 
 } // namespace tampod

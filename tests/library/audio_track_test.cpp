@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -37,11 +38,12 @@ SD2Metadata parameters(int sampleBytes, int sampleRate, int channels)
     return metadata;
 }
 
-// A working copy in its own job folder under dir.
+// A working copy in its own job folder under dir, private as the store makes them.
 std::shared_ptr<const SD2RecoveredCopy> workingCopy(const test::TempDir &dir, const QString &job, int sampleBytes,
                                                     int sampleRate, int channels, std::int64_t frames)
 {
     EXPECT_TRUE(QDir(dir.path()).mkpath(job));
+    EXPECT_EQ(::chmod(QFile::encodeName(dir.file(job)).constData(), 0700), 0);
     const QString file = dir.file(job + "/Recovered.wav");
     test::writeFile(file, "RIFF");
     return std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(file), sampleRate, frames, "2:1:digest",
@@ -190,14 +192,10 @@ TEST(AudioTrack, DurationText)
 TEST(WorkingCopies, FolderGoesWithTheLastHolder)
 {
     test::TempDir dir;
-    const QString outside = dir.file("outside.wav");
-    test::writeFile(outside, "keep me");
     auto copy = workingCopy(dir, "job", 2, 44100, 1, 10);
     const QString folder = QFileInfo(copy->url().toLocalFile()).absolutePath();
     ASSERT_TRUE(QDir(folder).mkpath("nested/deeper"));
     test::writeFile(folder + "/nested/deeper/peaks", "x");
-    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(folder + "/link").constData()), 0);
-    ASSERT_EQ(::symlink(QFile::encodeName(dir.path()).constData(), QFile::encodeName(folder + "/nested/up").constData()), 0);
 
     AudioTrack first = trackAt("/music/Take.sd2");
     first.recovery = SD2Recovery{copy, std::nullopt};
@@ -206,18 +204,17 @@ TEST(WorkingCopies, FolderGoesWithTheLastHolder)
     first = AudioTrack();
     EXPECT_TRUE(QFileInfo::exists(folder)) << "a copy of the record still holds it";
 
-    // Released on another thread: the folder still goes, and nothing outside it does.
+    // Released on another thread: the folder still goes, and nothing beside it.
     std::thread([record = std::move(second)]() mutable { record = AudioTrack(); }).join();
     EXPECT_FALSE(QFileInfo::exists(folder));
-    EXPECT_EQ(test::readAll(outside), "keep me");
     EXPECT_TRUE(QFileInfo::exists(dir.path()));
 
     // The REX listening copy and a pair's copy follow the same rule.
     ASSERT_TRUE(QDir(dir.path()).mkpath("rex"));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.file("rex")).constData(), 0700), 0);
     test::writeFile(dir.file("rex/REX-loop.caf"), "caff");
-    auto rex = std::make_shared<const REXAudio>(QUrl::fromLocalFile(dir.file("rex/REX-loop.caf")), REXInfo{});
     AudioTrack loop = trackAt("/music/Loop.rx2");
-    loop.rexAudio = std::move(rex);
+    loop.rexAudio = std::make_shared<const REXAudio>(QUrl::fromLocalFile(dir.file("rex/REX-loop.caf")), REXInfo{});
     loop = AudioTrack();
     EXPECT_FALSE(QFileInfo::exists(dir.file("rex")));
 
@@ -225,6 +222,30 @@ TEST(WorkingCopies, FolderGoesWithTheLastHolder)
                                                      workingCopy(dir, "pair", 2, 44100, 2, 10));
     pair.reset();
     EXPECT_FALSE(QFileInfo::exists(dir.file("pair")));
+}
+
+TEST(WorkingCopies, RemovalNeverFollowsALink)
+{
+    test::TempDir dir;
+    const QString outside = dir.file("outside.wav");
+    test::writeFile(outside, "keep me");
+    auto copy = workingCopy(dir, "job", 2, 44100, 1, 10);
+    const QString folder = QFileInfo(copy->url().toLocalFile()).absolutePath();
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(folder + "/link").constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(dir.path()).constData(), QFile::encodeName(folder + "/up").constData()), 0);
+    copy.reset();
+    EXPECT_EQ(test::readAll(outside), "keep me");
+    EXPECT_TRUE(QFileInfo::exists(dir.file("outside.wav")));
+
+    // A folder swapped for a link after ownership began is not removed through it.
+    auto swapped = workingCopy(dir, "swapped", 2, 44100, 1, 10);
+    ASSERT_TRUE(QDir(dir.file("swapped")).removeRecursively());
+    ASSERT_TRUE(QDir(dir.path()).mkpath("elsewhere"));
+    test::writeFile(dir.file("elsewhere/Recovered.wav"), "theirs");
+    ASSERT_EQ(::symlink(QFile::encodeName(dir.file("elsewhere")).constData(),
+                        QFile::encodeName(dir.file("swapped")).constData()), 0);
+    swapped.reset();
+    EXPECT_EQ(test::readAll(dir.file("elsewhere/Recovered.wav")), "theirs");
 }
 
 TEST(REXInfo, LimitsAndLength)
