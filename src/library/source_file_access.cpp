@@ -70,7 +70,9 @@ QUrl SourceFileAccess::url()
         return *referenced;
 
     if (s.bookmark) {
-        if (const auto resolved = SourceBookmark::resolve(*s.bookmark)) {
+        // The reference already found the file after a rename: spare the second folder scan.
+        const auto likely = referenced ? std::optional<QString>(referenced->toLocalFile()) : std::nullopt;
+        if (const auto resolved = SourceBookmark::resolve(*s.bookmark, likely)) {
             auto lease = std::make_shared<const FileAccessLease>(resolved->url);
             const QString path = resolved->url.toLocalFile();
             if (matches(resolved->url, s.reference) && FileLocation::isReadable(path)) {

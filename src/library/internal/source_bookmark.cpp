@@ -18,7 +18,7 @@ std::optional<QByteArray> create(const QUrl &url)
     return StrictJson::dump(record);
 }
 
-std::optional<Resolved> resolve(const QByteArray &bookmark)
+std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<QString> &likelyPath)
 {
     QString path;
     SourceFileIdentity identity;
@@ -33,6 +33,8 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
         return std::nullopt;
     if (SourceFileIdentity::ofPath(path) == identity)
         return Resolved{QUrl::fromLocalFile(path), false};
+    if (likelyPath && *likelyPath != path && SourceFileIdentity::ofPath(*likelyPath) == identity)
+        return Resolved{QUrl::fromLocalFile(*likelyPath), true};
     const auto moved = FileLocation::findInFolder(FileLocation::folderOf(path), identity.inode,
                                                   [&](const QString &candidate) {
                                                       return SourceFileIdentity::ofPath(candidate) == identity;

@@ -18,8 +18,9 @@ struct Resolved {
 };
 
 // The file the bookmark names: at its recorded path when that still holds the same file,
-// otherwise the entry of the same folder with that identity. nullopt when neither, or when
-// the bytes are not a bookmark.
-std::optional<Resolved> resolve(const QByteArray &bookmark);
+// otherwise at likelyPath when that holds it (where the caller already saw the file), otherwise
+// the entry of the recorded folder with that identity. nullopt when none does, or when the
+// bytes are not a bookmark.
+std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<QString> &likelyPath = std::nullopt);
 
 } // namespace tampod::SourceBookmark
