@@ -1,0 +1,475 @@
+#include "platform/audio_file_player.h"
+
+#include "platform/audio_output.h"
+#include "platform/internal/pcm_source.h"
+#include "platform/internal/playback_voice.h"
+#include "platform/internal/reader_pcm_source.h"
+#include "platform/internal/wake_signal.h"
+
+#include "concurrency/serial_executor.h"
+#include "core/error.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tampod {
+
+namespace {
+
+constexpr std::int64_t chunkFrames = 4096;
+
+// Handlers run here, in order, off the real-time and decoder threads.
+SerialExecutor &handlerExecutor()
+{
+    static SerialExecutor executor(QStringLiteral("audio player handlers"));
+    return executor;
+}
+
+// About half a second of audio, so the decoder can fall behind briefly without a dropout.
+std::int64_t ringFramesFor(double rate)
+{
+    const auto half = static_cast<std::uint64_t>(std::clamp(rate, 8000.0, 768000.0) / 2);
+    return static_cast<std::int64_t>(std::bit_ceil(std::max<std::uint64_t>(half, 2 * chunkFrames)));
+}
+
+} // namespace
+
+class AudioFilePlayer::Impl {
+public:
+    explicit Impl(std::unique_ptr<PcmSource> source);
+    ~Impl();
+
+    bool prepareToPlay();
+    bool play();
+    void pause();
+    void stop();
+    double currentTime() const;
+    void setCurrentTime(double seconds);
+    void setNumberOfLoops(int loops);
+    void updateMeters();
+
+    const int channels;
+    const double rate;
+    const std::int64_t length;
+    std::atomic<int> loops{0};              // thread: any
+    std::atomic<float> volume{1};           // thread: any
+    std::unique_ptr<std::atomic<float>[]> levels; // thread: any (dBFS per channel)
+    WakeSignal wake;
+    PlaybackVoice voice;
+
+    std::mutex handlerMutex;
+    std::function<void(bool)> finishedHandler;              // thread: handlerMutex
+    std::function<void(std::exception_ptr)> decodeErrorHandler; // thread: handlerMutex
+
+private:
+    // One stretch of the ring that holds consecutive frames of one pass through the file.
+    struct Segment {
+        std::int64_t ringStart;
+        std::int64_t frames;
+        std::int64_t fileStart;
+        int pass;
+    };
+
+    bool prepareLocked();
+    void detachLocked();
+    void serviceEndLocked();
+    void seekLocked(std::int64_t frame, bool wasEnded);
+    void flushLocked(std::int64_t frame);
+    void decodeChunkLocked();
+    void failLocked(std::exception_ptr error);
+    void appendLocked(std::int64_t frames);
+    std::int64_t positionLocked() const;
+    std::int64_t position() const;
+    int heardPassLocked() const;
+    void runDecoder();
+
+    std::unique_ptr<PcmSource> source_; // thread: decodeMutex_
+    std::shared_ptr<AudioOutput> output_;
+
+    std::mutex controlMutex_; // public operations, one at a time
+    std::mutex decodeMutex_;  // the source, the ring's producer side and the state below
+    bool prepared_ = false;   // thread: decodeMutex_
+    bool attached_ = false;   // thread: decodeMutex_
+    bool ended_ = false;      // thread: decodeMutex_; playback ran to its end (or failed)
+    bool failed_ = false;     // thread: decodeMutex_
+    bool endWritten_ = false; // thread: decodeMutex_
+    bool seekPending_ = true; // thread: decodeMutex_
+    bool quit_ = false;       // thread: decodeMutex_
+    std::int64_t decodeFrame_ = 0; // thread: decodeMutex_
+    std::int64_t written_ = 0;     // thread: decodeMutex_
+    int pass_ = 0;                 // thread: decodeMutex_
+    std::vector<float> buffer_;    // thread: decodeMutex_
+
+    mutable std::mutex mapMutex_;    // taken inside decodeMutex_ when both are needed
+    std::deque<Segment> segments_;   // thread: mapMutex_
+
+    std::thread decoder_; // started under decodeMutex_, joined by the destructor
+};
+
+AudioFilePlayer::Impl::Impl(std::unique_ptr<PcmSource> source)
+    : channels(source->channels()),
+      rate(source->sampleRate()),
+      length(std::max<std::int64_t>(source->length(), 0)),
+      levels(std::make_unique<std::atomic<float>[]>(channels)),
+      voice(channels, ringFramesFor(rate), wake),
+      source_(std::move(source)),
+      output_(AudioOutput::shared()),
+      buffer_(static_cast<size_t>(chunkFrames) * channels)
+{
+    for (int c = 0; c < channels; ++c)
+        levels[c].store(-std::numeric_limits<float>::infinity());
+    segments_.push_back({0, 0, 0, 0});
+}
+
+AudioFilePlayer::Impl::~Impl()
+{
+    {
+        std::scoped_lock lock(controlMutex_, decodeMutex_);
+        voice.setState(PlaybackVoice::State::Idle);
+        detachLocked();
+        quit_ = true;
+    }
+    wake.signal();
+    if (decoder_.joinable())
+        decoder_.join();
+}
+
+bool AudioFilePlayer::Impl::prepareToPlay()
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    return prepareLocked();
+}
+
+bool AudioFilePlayer::Impl::prepareLocked()
+{
+    if (prepared_)
+        return true;
+    const auto start = position();
+    try {
+        decodeChunkLocked();
+    } catch (...) {
+        // Nothing was played, so nothing is reported: the caller learns it from the result.
+        flushLocked(start);
+        return false;
+    }
+    prepared_ = true;
+    if (!decoder_.joinable())
+        decoder_ = std::thread([this] { runDecoder(); });
+    wake.signal();
+    return true;
+}
+
+bool AudioFilePlayer::Impl::play()
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    serviceEndLocked();
+    if (voice.state() == PlaybackVoice::State::Playing)
+        return true;
+    if (ended_) {
+        const auto heard = position();
+        seekLocked(heard >= length ? 0 : heard, true);
+    }
+    if (!prepareLocked())
+        return false;
+    if (!attached_) {
+        try {
+            output_->attach(&voice, rate);
+        } catch (...) {
+            return false;
+        }
+        attached_ = true;
+    }
+    voice.setState(PlaybackVoice::State::Playing);
+    wake.signal();
+    return true;
+}
+
+void AudioFilePlayer::Impl::pause()
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    serviceEndLocked();
+    voice.setState(PlaybackVoice::State::Idle);
+    detachLocked();
+}
+
+void AudioFilePlayer::Impl::stop()
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    serviceEndLocked();
+    voice.setState(PlaybackVoice::State::Idle);
+    detachLocked();
+    if (prepared_) {
+        flushLocked(position());
+        prepared_ = false;
+    }
+}
+
+double AudioFilePlayer::Impl::currentTime() const
+{
+    return static_cast<double>(position()) / rate;
+}
+
+void AudioFilePlayer::Impl::setCurrentTime(double seconds)
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    serviceEndLocked();
+    const double target = std::isfinite(seconds) ? std::round(seconds * rate) : 0.0;
+    const auto frame = static_cast<std::int64_t>(std::clamp(target, 0.0, static_cast<double>(length)));
+    seekLocked(frame, ended_);
+}
+
+void AudioFilePlayer::Impl::setNumberOfLoops(int count)
+{
+    std::scoped_lock lock(controlMutex_, decodeMutex_);
+    serviceEndLocked();
+    loops.store(count);
+    if (!prepared_ || ended_)
+        return;
+    // Audio decoded past the end of the file followed the old count; decode it again.
+    int lastPass = 0;
+    int heard = 0;
+    {
+        std::lock_guard mapLock(mapMutex_);
+        lastPass = segments_.back().pass;
+        heard = heardPassLocked();
+    }
+    if (endWritten_ || lastPass != heard)
+        seekLocked(position(), false);
+}
+
+void AudioFilePlayer::Impl::updateMeters()
+{
+    for (int c = 0; c < channels; ++c) {
+        const float peak = voice.takePeak(c);
+        levels[c].store(peak > 0 ? 20.0f * std::log10(peak) : -std::numeric_limits<float>::infinity());
+    }
+}
+
+void AudioFilePlayer::Impl::detachLocked()
+{
+    if (!attached_)
+        return;
+    output_->detach(&voice);
+    attached_ = false;
+}
+
+// The voice played its last frame: leave the mix and report once.
+void AudioFilePlayer::Impl::serviceEndLocked()
+{
+    if (voice.state() != PlaybackVoice::State::Drained)
+        return;
+    voice.setState(PlaybackVoice::State::Idle);
+    detachLocked();
+    ended_ = true;
+    std::lock_guard lock(handlerMutex);
+    if (finishedHandler)
+        (void)handlerExecutor().submit([handler = finishedHandler, ok = !failed_] { handler(ok); });
+}
+
+void AudioFilePlayer::Impl::seekLocked(std::int64_t frame, bool wasEnded)
+{
+    const bool wasPlaying = voice.state() == PlaybackVoice::State::Playing;
+    if (wasPlaying) {
+        voice.setState(PlaybackVoice::State::Idle);
+        output_->waitForRenderPass();
+    }
+    {
+        std::lock_guard lock(mapMutex_);
+        // A finished playback starts its loop count again; a seek within one keeps it.
+        pass_ = wasEnded ? 0 : heardPassLocked();
+    }
+    ended_ = false;
+    failed_ = false;
+    flushLocked(frame);
+    if (prepared_) {
+        try {
+            decodeChunkLocked();
+        } catch (...) {
+            failLocked(std::current_exception());
+        }
+    }
+    if (wasPlaying)
+        voice.setState(PlaybackVoice::State::Playing);
+    wake.signal();
+}
+
+// Only while the real-time thread does not read the voice.
+void AudioFilePlayer::Impl::flushLocked(std::int64_t frame)
+{
+    std::lock_guard lock(mapMutex_);
+    voice.flush();
+    decodeFrame_ = frame;
+    seekPending_ = true;
+    written_ = 0;
+    endWritten_ = false;
+    segments_.clear();
+    segments_.push_back({0, 0, frame, pass_});
+}
+
+void AudioFilePlayer::Impl::decodeChunkLocked()
+{
+    if (endWritten_)
+        return;
+    if (decodeFrame_ >= length) {
+        const int count = loops.load();
+        if (length > 0 && (count < 0 || pass_ < count)) {
+            ++pass_;
+            decodeFrame_ = 0;
+            seekPending_ = true;
+            std::lock_guard lock(mapMutex_);
+            segments_.push_back({written_, 0, 0, pass_});
+        } else {
+            endWritten_ = true;
+            voice.markEnd();
+            return;
+        }
+    }
+    if (seekPending_) {
+        source_->seek(decodeFrame_);
+        seekPending_ = false;
+    }
+    const auto want = std::min({chunkFrames, length - decodeFrame_, voice.ring().writable()});
+    if (want <= 0)
+        return;
+    const auto got = std::min(source_->read(buffer_.data(), want), want);
+    if (got <= 0)
+        throw MalformedData(QStringLiteral("the audio data ends before its stated length"));
+    voice.ring().write(buffer_.data(), got);
+    appendLocked(got);
+}
+
+void AudioFilePlayer::Impl::appendLocked(std::int64_t frames)
+{
+    std::lock_guard lock(mapMutex_);
+    auto &last = segments_.back();
+    last.frames += frames;
+    decodeFrame_ += frames;
+    written_ += frames;
+    // Drop what was heard already; a short file looping for hours must not grow the map.
+    const auto consumed = voice.consumed();
+    while (segments_.size() > 1 && segments_.front().ringStart + segments_.front().frames < consumed)
+        segments_.pop_front();
+}
+
+void AudioFilePlayer::Impl::failLocked(std::exception_ptr error)
+{
+    failed_ = true;
+    endWritten_ = true;
+    voice.markEnd();
+    std::lock_guard lock(handlerMutex);
+    if (decodeErrorHandler)
+        (void)handlerExecutor().submit([handler = decodeErrorHandler, error] { handler(error); });
+}
+
+// With mapMutex_ held.
+std::int64_t AudioFilePlayer::Impl::positionLocked() const
+{
+    const auto consumed = voice.consumed();
+    for (const auto &segment : segments_) {
+        if (consumed < segment.ringStart + segment.frames)
+            return segment.fileStart + (consumed - segment.ringStart);
+    }
+    const auto &last = segments_.back();
+    return last.fileStart + last.frames;
+}
+
+std::int64_t AudioFilePlayer::Impl::position() const
+{
+    std::lock_guard lock(mapMutex_);
+    return positionLocked();
+}
+
+// With mapMutex_ held.
+int AudioFilePlayer::Impl::heardPassLocked() const
+{
+    const auto consumed = voice.consumed();
+    for (const auto &segment : segments_) {
+        if (consumed < segment.ringStart + segment.frames)
+            return segment.pass;
+    }
+    return segments_.back().pass;
+}
+
+void AudioFilePlayer::Impl::runDecoder()
+{
+    for (;;) {
+        wake.waitFor(std::chrono::milliseconds(100));
+        std::unique_lock lock(decodeMutex_);
+        if (quit_)
+            return;
+        serviceEndLocked();
+        while (prepared_ && !endWritten_ && voice.ring().writable() >= chunkFrames) {
+            try {
+                decodeChunkLocked();
+            } catch (...) {
+                failLocked(std::current_exception());
+            }
+            // Let a waiting operation in between chunks.
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+            if (quit_)
+                return;
+        }
+    }
+}
+
+AudioFilePlayer::AudioFilePlayer(const QString &path)
+    : AudioFilePlayer(openPcmSource(path))
+{
+}
+
+AudioFilePlayer::AudioFilePlayer(std::unique_ptr<PcmSource> source)
+    : impl_(std::make_unique<Impl>(std::move(source)))
+{
+}
+
+AudioFilePlayer::~AudioFilePlayer() = default;
+
+bool AudioFilePlayer::prepareToPlay() { return impl_->prepareToPlay(); }
+bool AudioFilePlayer::play() { return impl_->play(); }
+void AudioFilePlayer::pause() { impl_->pause(); }
+void AudioFilePlayer::stop() { impl_->stop(); }
+double AudioFilePlayer::currentTime() const { return impl_->currentTime(); }
+void AudioFilePlayer::setCurrentTime(double seconds) { impl_->setCurrentTime(seconds); }
+double AudioFilePlayer::duration() const { return static_cast<double>(impl_->length) / impl_->rate; }
+bool AudioFilePlayer::isPlaying() const { return impl_->voice.state() == PlaybackVoice::State::Playing; }
+int AudioFilePlayer::numberOfLoops() const { return impl_->loops.load(); }
+void AudioFilePlayer::setNumberOfLoops(int loops) { impl_->setNumberOfLoops(loops); }
+float AudioFilePlayer::volume() const { return impl_->volume.load(); }
+int AudioFilePlayer::numberOfChannels() const { return impl_->channels; }
+void AudioFilePlayer::updateMeters() { impl_->updateMeters(); }
+
+void AudioFilePlayer::setVolume(float volume)
+{
+    impl_->volume.store(volume);
+    impl_->voice.setGain(volume);
+}
+
+float AudioFilePlayer::peakPower(int channel) const
+{
+    if (channel < 0 || channel >= impl_->channels)
+        return -std::numeric_limits<float>::infinity();
+    return impl_->levels[channel].load();
+}
+
+void AudioFilePlayer::setFinishedHandler(std::function<void(bool)> handler)
+{
+    std::lock_guard lock(impl_->handlerMutex);
+    impl_->finishedHandler = std::move(handler);
+}
+
+void AudioFilePlayer::setDecodeErrorHandler(std::function<void(std::exception_ptr)> handler)
+{
+    std::lock_guard lock(impl_->handlerMutex);
+    impl_->decodeErrorHandler = std::move(handler);
+}
+
+} // namespace tampod
