@@ -1,42 +1,33 @@
 #include "platform/internal/reader_pcm_source.h"
 
-#include "core/error.h"
-
-#include <sndfile.h>
+#include "platform/audio_file_reader.h"
 
 namespace tampod {
 
 namespace {
 
-// Stand-in until the file reader lands: PCM files through libsndfile.
-class SndfilePcmSource final : public PcmSource {
+class ReaderPcmSource final : public PcmSource {
 public:
-    explicit SndfilePcmSource(const QString &path)
-    {
-        file_ = sf_open(path.toLocal8Bit().constData(), SFM_READ, &info_);
-        if (!file_)
-            throw Error(QStringLiteral("audio file"), sf_error(nullptr), QString::fromUtf8(sf_strerror(nullptr)));
-    }
-    ~SndfilePcmSource() override { sf_close(file_); }
-    int channels() const override { return info_.channels; }
-    double sampleRate() const override { return info_.samplerate; }
-    std::int64_t length() const override { return info_.frames; }
-    void seek(std::int64_t frame) override { sf_seek(file_, frame, SEEK_SET); }
+    explicit ReaderPcmSource(const QString &path) : reader_(path), length_(reader_.length()) {}
+    int channels() const override { return reader_.channels(); }
+    double sampleRate() const override { return reader_.fileSampleRate(); }
+    std::int64_t length() const override { return length_; }
+    void seek(std::int64_t frame) override { reader_.seek(frame); }
     std::int64_t read(float *interleaved, std::int64_t frames) override
     {
-        return sf_readf_float(file_, interleaved, frames);
+        return reader_.readFloatInterleaved(interleaved, frames);
     }
 
 private:
-    SF_INFO info_{};
-    SNDFILE *file_ = nullptr;
+    AudioFileReader reader_;
+    const std::int64_t length_;
 };
 
 } // namespace
 
 std::unique_ptr<PcmSource> openPcmSource(const QString &path)
 {
-    return std::make_unique<SndfilePcmSource>(path);
+    return std::make_unique<ReaderPcmSource>(path);
 }
 
 } // namespace tampod
