@@ -1,6 +1,7 @@
 #include "platform/audio_file_player.h"
 
 #include "platform/audio_output.h"
+#include "platform/sample_rate_converter.h"
 #include "platform/internal/pcm_source.h"
 #include "platform/internal/playback_voice.h"
 #include "platform/internal/reader_pcm_source.h"
@@ -32,11 +33,12 @@ SerialExecutor &handlerExecutor()
     return executor;
 }
 
-// About half a second of audio, so the decoder can fall behind briefly without a dropout.
+// At least half a second of audio, also when the device runs faster than the file, so the
+// decoder can fall behind briefly without a dropout.
 std::int64_t ringFramesFor(double rate)
 {
-    const auto half = static_cast<std::uint64_t>(std::clamp(rate, 8000.0, 768000.0) / 2);
-    return static_cast<std::int64_t>(std::bit_ceil(std::max<std::uint64_t>(half, 2 * chunkFrames)));
+    const auto half = static_cast<std::uint64_t>(std::clamp(rate, 96000.0, 768000.0) / 2);
+    return static_cast<std::int64_t>(std::bit_ceil(half));
 }
 
 } // namespace
@@ -72,8 +74,10 @@ private:
     // One stretch of the ring that holds consecutive frames of one pass through the file.
     struct Segment {
         std::int64_t ringStart;
-        std::int64_t frames;
+        std::int64_t ringFrames;
         std::int64_t fileStart;
+        std::int64_t fileFrames;
+        double fileFramesPerRingFrame;
         int pass;
     };
 
@@ -83,8 +87,11 @@ private:
     void seekLocked(std::int64_t frame, bool wasEnded);
     void flushLocked(std::int64_t frame);
     void decodeChunkLocked();
+    bool drainConverterLocked();
+    void writeRingLocked(const float *frames, std::int64_t count);
+    void configureRateLocked(double ringRate);
+    Segment segmentAt(std::int64_t ringStart, std::int64_t fileStart) const;
     void failLocked(std::exception_ptr error);
-    void appendLocked(std::int64_t frames);
     std::int64_t positionLocked() const;
     std::int64_t position() const;
     int heardPassLocked() const;
@@ -106,6 +113,9 @@ private:
     std::int64_t written_ = 0;     // thread: decodeMutex_
     int pass_ = 0;                 // thread: decodeMutex_
     std::vector<float> buffer_;    // thread: decodeMutex_
+    double ringRate_;              // thread: decodeMutex_ (rate of the frames in the ring)
+    std::unique_ptr<SampleRateConverter> converter_; // thread: decodeMutex_; when ringRate_ differs
+    std::vector<std::vector<float>> planar_;         // thread: decodeMutex_
 
     mutable std::mutex mapMutex_;    // taken inside decodeMutex_ when both are needed
     std::deque<Segment> segments_;   // thread: mapMutex_
@@ -121,11 +131,12 @@ AudioFilePlayer::Impl::Impl(std::unique_ptr<PcmSource> source)
       voice(channels, ringFramesFor(rate), wake),
       source_(std::move(source)),
       output_(AudioOutput::shared()),
-      buffer_(static_cast<size_t>(chunkFrames) * channels)
+      buffer_(static_cast<size_t>(chunkFrames) * channels),
+      ringRate_(rate)
 {
     for (int c = 0; c < channels; ++c)
         levels[c].store(-std::numeric_limits<float>::infinity());
-    segments_.push_back({0, 0, 0, 0});
+    segments_.push_back(segmentAt(0, 0));
 }
 
 AudioFilePlayer::Impl::~Impl()
@@ -153,6 +164,9 @@ bool AudioFilePlayer::Impl::prepareLocked()
         return true;
     const auto start = position();
     try {
+        // Nothing is decoded yet, so the ring may change its rate.
+        configureRateLocked(output_->rateFor(rate));
+        flushLocked(start);
         decodeChunkLocked();
     } catch (...) {
         // Nothing was played, so nothing is reported: the caller learns it from the result.
@@ -180,11 +194,18 @@ bool AudioFilePlayer::Impl::play()
         return false;
     if (!attached_) {
         try {
-            output_->attach(&voice, rate);
+            const double streamRate = output_->attach(&voice, ringRate_);
+            attached_ = true;
+            // The stream was started for another source meanwhile: decode again at its rate.
+            if (streamRate != ringRate_) {
+                const auto heard = position();
+                configureRateLocked(streamRate);
+                seekLocked(heard, false);
+            }
         } catch (...) {
+            detachLocked();
             return false;
         }
-        attached_ = true;
     }
     voice.setState(PlaybackVoice::State::Playing);
     wake.signal();
@@ -310,22 +331,52 @@ void AudioFilePlayer::Impl::flushLocked(std::int64_t frame)
     written_ = 0;
     endWritten_ = false;
     segments_.clear();
-    segments_.push_back({0, 0, frame, pass_});
+    segments_.push_back(segmentAt(0, frame));
+    if (converter_)
+        converter_->reset();
+}
+
+// Only with an empty ring. Throws for rates the converter cannot take, changing nothing.
+void AudioFilePlayer::Impl::configureRateLocked(double ringRate)
+{
+    if (ringRate == ringRate_)
+        return;
+    std::unique_ptr<SampleRateConverter> converter;
+    if (ringRate != rate)
+        converter = std::make_unique<SampleRateConverter>(channels, static_cast<int>(std::lround(rate)),
+                                                          static_cast<int>(std::lround(ringRate)));
+    converter_ = std::move(converter);
+    ringRate_ = ringRate;
+    if (converter_)
+        planar_.assign(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(chunkFrames)));
+}
+
+AudioFilePlayer::Impl::Segment AudioFilePlayer::Impl::segmentAt(std::int64_t ringStart, std::int64_t fileStart) const
+{
+    return {ringStart, 0, fileStart, 0, rate / ringRate_, pass_};
 }
 
 void AudioFilePlayer::Impl::decodeChunkLocked()
 {
     if (endWritten_)
         return;
+    if (converter_ && drainConverterLocked())
+        return;
     if (decodeFrame_ >= length) {
         const int count = loops.load();
         if (length > 0 && (count < 0 || pass_ < count)) {
+            // The converter runs on across the wrap, so a loop stays gapless when resampled.
             ++pass_;
             decodeFrame_ = 0;
             seekPending_ = true;
             std::lock_guard lock(mapMutex_);
-            segments_.push_back({written_, 0, 0, pass_});
+            segments_.push_back(segmentAt(written_, 0));
         } else {
+            if (converter_ && !converter_->isFinished()) {
+                converter_->finish();
+                if (drainConverterLocked())
+                    return;
+            }
             endWritten_ = true;
             voice.markEnd();
             return;
@@ -335,26 +386,64 @@ void AudioFilePlayer::Impl::decodeChunkLocked()
         source_->seek(decodeFrame_);
         seekPending_ = false;
     }
-    const auto want = std::min({chunkFrames, length - decodeFrame_, voice.ring().writable()});
+    const auto space = voice.ring().writable();
+    const auto room = converter_ ? static_cast<std::int64_t>(static_cast<double>(space) * rate / ringRate_) - 16 : space;
+    const auto want = std::min({chunkFrames, length - decodeFrame_, room});
     if (want <= 0)
         return;
     const auto got = std::min(source_->read(buffer_.data(), want), want);
     if (got <= 0)
         throw MalformedData(QStringLiteral("the audio data ends before its stated length"));
-    voice.ring().write(buffer_.data(), got);
-    appendLocked(got);
+    decodeFrame_ += got;
+    if (!converter_) {
+        {
+            std::lock_guard lock(mapMutex_);
+            segments_.back().fileFrames += got;
+        }
+        writeRingLocked(buffer_.data(), got);
+        return;
+    }
+    std::vector<float *> planes(static_cast<size_t>(channels));
+    for (int c = 0; c < channels; ++c) {
+        planes[c] = planar_[c].data();
+        for (std::int64_t i = 0; i < got; ++i)
+            planes[c][i] = buffer_[static_cast<size_t>(i * channels + c)];
+    }
+    converter_->push(planes.data(), got);
+    {
+        std::lock_guard lock(mapMutex_);
+        segments_.back().fileFrames += got;
+    }
+    drainConverterLocked();
 }
 
-void AudioFilePlayer::Impl::appendLocked(std::int64_t frames)
+// Moves converted frames into the ring; true while some are still waiting for room.
+bool AudioFilePlayer::Impl::drainConverterLocked()
 {
+    std::vector<float *> planes(static_cast<size_t>(channels));
+    for (int c = 0; c < channels; ++c)
+        planes[c] = planar_[c].data();
+    while (converter_->available() > 0) {
+        const auto n = converter_->take(planes.data(), std::min<std::int64_t>(chunkFrames, voice.ring().writable()));
+        if (n <= 0)
+            break;
+        for (std::int64_t i = 0; i < n; ++i)
+            for (int c = 0; c < channels; ++c)
+                buffer_[static_cast<size_t>(i * channels + c)] = planes[c][i];
+        writeRingLocked(buffer_.data(), n);
+    }
+    return converter_->available() > 0;
+}
+
+void AudioFilePlayer::Impl::writeRingLocked(const float *frames, std::int64_t count)
+{
+    voice.ring().write(frames, count);
     std::lock_guard lock(mapMutex_);
-    auto &last = segments_.back();
-    last.frames += frames;
-    decodeFrame_ += frames;
-    written_ += frames;
+    segments_.back().ringFrames += count;
+    written_ += count;
     // Drop what was heard already; a short file looping for hours must not grow the map.
     const auto consumed = voice.consumed();
-    while (segments_.size() > 1 && segments_.front().ringStart + segments_.front().frames < consumed)
+    while (segments_.size() > 1 && segments_.front().ringStart + segments_.front().ringFrames < consumed)
         segments_.pop_front();
 }
 
@@ -373,11 +462,16 @@ std::int64_t AudioFilePlayer::Impl::positionLocked() const
 {
     const auto consumed = voice.consumed();
     for (const auto &segment : segments_) {
-        if (consumed < segment.ringStart + segment.frames)
-            return segment.fileStart + (consumed - segment.ringStart);
+        if (consumed < segment.ringStart + segment.ringFrames) {
+            const auto offset = consumed - segment.ringStart;
+            if (segment.fileFramesPerRingFrame == 1.0)
+                return segment.fileStart + offset;
+            const std::int64_t scaled = std::llround(static_cast<double>(offset) * segment.fileFramesPerRingFrame);
+            return segment.fileStart + std::min(scaled, segment.fileFrames);
+        }
     }
     const auto &last = segments_.back();
-    return last.fileStart + last.frames;
+    return last.fileStart + last.fileFrames;
 }
 
 std::int64_t AudioFilePlayer::Impl::position() const
@@ -391,7 +485,7 @@ int AudioFilePlayer::Impl::heardPassLocked() const
 {
     const auto consumed = voice.consumed();
     for (const auto &segment : segments_) {
-        if (consumed < segment.ringStart + segment.frames)
+        if (consumed < segment.ringStart + segment.ringFrames)
             return segment.pass;
     }
     return segments_.back().pass;

@@ -377,3 +377,47 @@ TEST_F(AudioFilePlayerTest, TwoPlayersSoundAtOnceThroughOneOutput)
     EXPECT_GT(std::count(heard.begin(), heard.end(), 0.3125f), rate / 4);
     EXPECT_GT(std::count(heard.begin(), heard.end(), 0.25f), 0);
 }
+
+TEST_F(AudioFilePlayerTest, OtherRatesAreResampledToTheRunningStream)
+{
+    // The stream starts at 48 kHz for a silent file; the 44.1 kHz files join it.
+    const auto silentPath = dir.file("silent48.wav");
+    test::writeFloatWav(silentPath, 2, 48000, test::constant(48000, 2, 0.0f));
+    AudioFilePlayer stream(silentPath);
+    stream.setNumberOfLoops(-1);
+
+    AudioFilePlayer tone(file("tone.wav", 1, test::sine(rate / 2, 1, rate, 1000, 0.25)));
+    Reports reports;
+    reports.watch(tone);
+    ASSERT_TRUE(tone.prepareToPlay()); // decoded ahead at its own rate, before the stream ran
+    ASSERT_TRUE(stream.play());
+    ASSERT_TRUE(tone.play());
+    ASSERT_TRUE(test::pumpUntil([&] { return reports.finished > 0; }));
+    EXPECT_DOUBLE_EQ(tone.currentTime(), 0.5);
+
+    // Half a second of 1 kHz, at the stream's rate: same length, same pitch.
+    auto heard = output.heardLeft();
+    const auto first = firstSound(heard);
+    auto last = heard.size() - 1;
+    while (last > first && std::fabs(heard[last]) < 1e-4f)
+        --last;
+    EXPECT_NEAR(static_cast<double>(last - first), 24000.0, 60.0);
+    int rising = 0;
+    for (size_t i = first + 1; i <= last; ++i)
+        rising += heard[i - 1] < 0 && heard[i] >= 0 ? 1 : 0;
+    EXPECT_NEAR(rising, 500, 2);
+
+    // A resampled loop runs on without a dip at the wraps.
+    output.clear();
+    AudioFilePlayer loop(file("dc.wav", 1, test::constant(rate / 10, 1, 0.25f)));
+    loop.setNumberOfLoops(-1);
+    ASSERT_TRUE(loop.play());
+    ASSERT_TRUE(test::pumpUntil([&] { return output.heardFrames() > 48000 / 2; }));
+    loop.pause();
+    stream.stop();
+    heard = output.heardLeft();
+    const auto start = firstSound(heard) + 200; // past the filter's onset
+    ASSERT_LT(start + 20000, heard.size());
+    for (size_t i = start; i < heard.size() - 1024; ++i)
+        ASSERT_NEAR(heard[i], 0.25f, 0.003f) << "at " << i - start;
+}
