@@ -66,9 +66,16 @@ public:
     WakeSignal wake;
     PlaybackVoice voice;
 
-    std::mutex handlerMutex;
-    std::function<void(bool)> finishedHandler;              // thread: handlerMutex
-    std::function<void(std::exception_ptr)> decodeErrorHandler; // thread: handlerMutex
+    // The handlers, shared with reports still queued: a report runs the handler set when it
+    // runs, and none runs once the player is gone. Recursive, so a handler may change the
+    // handlers or destroy the player.
+    struct Handlers {
+        std::recursive_mutex mutex;
+        bool open = true;                                  // thread: mutex
+        std::function<void(bool)> finished;                // thread: mutex
+        std::function<void(std::exception_ptr)> decodeError; // thread: mutex
+    };
+    const std::shared_ptr<Handlers> handlers = std::make_shared<Handlers>();
 
 private:
     // One stretch of the ring that holds consecutive frames of one pass through the file.
@@ -141,6 +148,11 @@ AudioFilePlayer::Impl::Impl(std::unique_ptr<PcmSource> source)
 
 AudioFilePlayer::Impl::~Impl()
 {
+    {
+        // Waits for a handler that is running right now.
+        std::lock_guard lock(handlers->mutex);
+        handlers->open = false;
+    }
     {
         std::scoped_lock lock(controlMutex_, decodeMutex_);
         voice.setState(PlaybackVoice::State::Idle);
@@ -289,9 +301,11 @@ void AudioFilePlayer::Impl::serviceEndLocked()
     voice.setState(PlaybackVoice::State::Idle);
     detachLocked();
     ended_ = true;
-    std::lock_guard lock(handlerMutex);
-    if (finishedHandler)
-        (void)handlerExecutor().submit([handler = finishedHandler, ok = !failed_] { handler(ok); });
+    (void)handlerExecutor().submit([handlers = handlers, ok = !failed_] {
+        std::lock_guard lock(handlers->mutex);
+        if (handlers->open && handlers->finished)
+            handlers->finished(ok);
+    });
 }
 
 void AudioFilePlayer::Impl::seekLocked(std::int64_t frame, bool wasEnded)
@@ -452,9 +466,11 @@ void AudioFilePlayer::Impl::failLocked(std::exception_ptr error)
     failed_ = true;
     endWritten_ = true;
     voice.markEnd();
-    std::lock_guard lock(handlerMutex);
-    if (decodeErrorHandler)
-        (void)handlerExecutor().submit([handler = decodeErrorHandler, error] { handler(error); });
+    (void)handlerExecutor().submit([handlers = handlers, error] {
+        std::lock_guard lock(handlers->mutex);
+        if (handlers->open && handlers->decodeError)
+            handlers->decodeError(error);
+    });
 }
 
 // With mapMutex_ held.
@@ -556,14 +572,14 @@ float AudioFilePlayer::peakPower(int channel) const
 
 void AudioFilePlayer::setFinishedHandler(std::function<void(bool)> handler)
 {
-    std::lock_guard lock(impl_->handlerMutex);
-    impl_->finishedHandler = std::move(handler);
+    std::lock_guard lock(impl_->handlers->mutex);
+    impl_->handlers->finished = std::move(handler);
 }
 
 void AudioFilePlayer::setDecodeErrorHandler(std::function<void(std::exception_ptr)> handler)
 {
-    std::lock_guard lock(impl_->handlerMutex);
-    impl_->decodeErrorHandler = std::move(handler);
+    std::lock_guard lock(impl_->handlers->mutex);
+    impl_->handlers->decodeError = std::move(handler);
 }
 
 } // namespace tampod

@@ -12,7 +12,8 @@ class PcmSource;
 
 // Plays one audio file through the shared AudioOutput. A decoder thread keeps a ring buffer
 // filled ahead of the real-time output. Operations may come from any one thread at a time;
-// the handlers are called on a non-real-time thread of their own, never inside an operation.
+// the handlers are called in order on a non-real-time thread of their own, never inside an
+// operation, and never after the player is destroyed.
 class AudioFilePlayer {
 public:
     // Opens the file; throws the reader's typed error when it cannot be decoded.

@@ -51,6 +51,9 @@ protected:
 
     test::TempDir dir;
     test::ListeningOutput output;
+    // Outlive the players of a test, whose handlers write to them.
+    Reports reports;
+    Reports others;
 };
 
 // Index of the first sample that is not silence.
@@ -109,7 +112,6 @@ TEST_F(AudioFilePlayerTest, LoopCountPlaysExactlyThatManyTimesAndFinishesOnce)
 {
     const int frames = 3000;
     AudioFilePlayer player(file("dc.wav", 2, test::constant(frames, 2, 0.5f)));
-    Reports reports;
     reports.watch(player);
     player.setNumberOfLoops(2);
     ASSERT_TRUE(player.play());
@@ -149,7 +151,6 @@ TEST_F(AudioFilePlayerTest, ChangingTheLoopCountKeepsThePosition)
     const int frames = 4410;
     const auto samples = test::ramp(frames);
     AudioFilePlayer player(file("ramp.wav", 1, samples));
-    Reports reports;
     reports.watch(player);
     player.setNumberOfLoops(-1);
     ASSERT_TRUE(player.play());
@@ -221,7 +222,6 @@ TEST_F(AudioFilePlayerTest, DecodeErrorMidFileIsReported)
 
     AudioFilePlayer player(path);
     EXPECT_DOUBLE_EQ(player.duration(), 2.0);
-    Reports reports;
     reports.watch(player);
     ASSERT_TRUE(player.play());
     ASSERT_TRUE(test::pumpUntil([&] { return reports.finished > 0; }));
@@ -265,7 +265,6 @@ private:
 TEST_F(AudioFilePlayerTest, DecoderErrorsReachTheHandlersInOrder)
 {
     AudioFilePlayer player(std::make_unique<FailingSource>(20000));
-    Reports reports;
     std::exception_ptr seen;
     reports.watch(player);
     player.setDecodeErrorHandler([&](std::exception_ptr error) {
@@ -282,12 +281,11 @@ TEST_F(AudioFilePlayerTest, DecoderErrorsReachTheHandlersInOrder)
 
     // A source that fails at once cannot be prepared, and nothing is reported for it.
     AudioFilePlayer broken(std::make_unique<FailingSource>(0));
-    Reports quiet;
-    quiet.watch(broken);
+    others.watch(broken);
     EXPECT_FALSE(broken.prepareToPlay());
     EXPECT_FALSE(broken.play());
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(quiet.finished + quiet.decodeErrors, 0);
+    EXPECT_EQ(others.finished + others.decodeErrors, 0);
 }
 
 TEST_F(AudioFilePlayerTest, MetersReadThePeakBeforeTheVolume)
@@ -361,13 +359,12 @@ TEST_F(AudioFilePlayerTest, TwoPlayersSoundAtOnceThroughOneOutput)
 {
     AudioFilePlayer main(file("a.wav", 2, test::constant(rate, 2, 0.25f)));
     AudioFilePlayer preview(file("b.wav", 1, test::constant(rate / 2, 1, 0.125f)));
-    Reports previewReports;
-    previewReports.watch(preview);
+    reports.watch(preview);
     main.setNumberOfLoops(-1);
     preview.setVolume(0.5f);
     ASSERT_TRUE(main.play());
     ASSERT_TRUE(preview.play());
-    ASSERT_TRUE(test::pumpUntil([&] { return previewReports.finished > 0; }));
+    ASSERT_TRUE(test::pumpUntil([&] { return reports.finished > 0; }));
     EXPECT_TRUE(main.isPlaying());
     EXPECT_FALSE(preview.isPlaying());
     ASSERT_TRUE(test::pumpUntil([&] { return output.heardFrames() > rate; }));
@@ -387,7 +384,6 @@ TEST_F(AudioFilePlayerTest, OtherRatesAreResampledToTheRunningStream)
     stream.setNumberOfLoops(-1);
 
     AudioFilePlayer tone(file("tone.wav", 1, test::sine(rate / 2, 1, rate, 1000, 0.25)));
-    Reports reports;
     reports.watch(tone);
     ASSERT_TRUE(tone.prepareToPlay()); // decoded ahead at its own rate, before the stream ran
     ASSERT_TRUE(stream.play());
@@ -420,4 +416,47 @@ TEST_F(AudioFilePlayerTest, OtherRatesAreResampledToTheRunningStream)
     ASSERT_LT(start + 20000, heard.size());
     for (size_t i = start; i < heard.size() - 1024; ++i)
         ASSERT_NEAR(heard[i], 0.25f, 0.003f) << "at " << i - start;
+}
+
+TEST_F(AudioFilePlayerTest, RapidOperationsDuringPlaybackLeaveItConsistent)
+{
+    // Seeks, pauses and loop changes racing the decoder, the output and the ends of a short
+    // file; afterwards the player still plays its file once through and reports that once.
+    const int frames = 1500;
+    const auto samples = test::ramp(frames);
+    AudioFilePlayer player(file("short.wav", 1, samples));
+    reports.watch(player);
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    while (std::chrono::steady_clock::now() < until) {
+        switch (next() % 7) {
+        case 0: player.play(); break;
+        case 1: player.pause(); break;
+        case 2: player.setCurrentTime((next() % 100) / 100.0 * player.duration()); break;
+        case 3: player.setNumberOfLoops(static_cast<int>(next() % 3) - 1); break;
+        case 4: player.stop(); break;
+        case 5: player.updateMeters(); break;
+        default: std::this_thread::sleep_for(std::chrono::microseconds(next() % 3000)); break;
+        }
+        EXPECT_GE(player.currentTime(), 0);
+        EXPECT_LE(player.currentTime(), player.duration());
+    }
+    player.stop();
+    ASSERT_TRUE(test::pumpUntil([&] { return !player.isPlaying(); }));
+    std::this_thread::sleep_for(50ms); // reports of the endings above
+    const int before = reports.finished;
+    output.clear();
+    player.setNumberOfLoops(0);
+    player.setCurrentTime(0);
+    ASSERT_TRUE(player.play());
+    ASSERT_TRUE(test::pumpUntil([&] { return reports.finished > before; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(reports.finished, before + 1);
+    EXPECT_EQ(reports.decodeErrors, 0);
+    const auto heard = output.heardLeft();
+    const auto start = firstSound(heard);
+    ASSERT_EQ(std::count_if(heard.begin(), heard.end(), [](float v) { return v != 0; }), frames);
+    for (int i = 0; i < frames; ++i)
+        ASSERT_EQ(heard[start + i], samples[i]);
 }
