@@ -41,6 +41,13 @@ std::int64_t ringFramesFor(double rate)
     return static_cast<std::int64_t>(std::bit_ceil(half));
 }
 
+std::unique_ptr<PcmSource> playable(std::unique_ptr<PcmSource> source)
+{
+    if (!source || source->channels() < 1 || !(source->sampleRate() >= 1 && source->sampleRate() <= 1e6))
+        throw MalformedData(QStringLiteral("the audio has no channels or no usable sample rate"));
+    return source;
+}
+
 } // namespace
 
 class AudioFilePlayer::Impl {
@@ -63,8 +70,8 @@ public:
     std::atomic<int> loops{0};              // thread: any
     std::atomic<float> volume{1};           // thread: any
     std::unique_ptr<std::atomic<float>[]> levels; // thread: any (dBFS per channel)
-    WakeSignal wake;
-    PlaybackVoice voice;
+    WakeSignal wake;     // thread: any; wakes the decoder
+    PlaybackVoice voice; // thread: the real-time thread renders it; see PlaybackVoice
 
     // The handlers, shared with reports still queued: a report runs the handler set when it
     // runs, and none runs once the player is gone. Recursive, so a handler may change the
@@ -105,7 +112,7 @@ private:
     void runDecoder();
 
     std::unique_ptr<PcmSource> source_; // thread: decodeMutex_
-    std::shared_ptr<AudioOutput> output_;
+    const std::shared_ptr<AudioOutput> output_;
 
     std::mutex controlMutex_; // public operations, one at a time
     std::mutex decodeMutex_;  // the source, the ring's producer side and the state below
@@ -537,7 +544,7 @@ AudioFilePlayer::AudioFilePlayer(const QString &path)
 }
 
 AudioFilePlayer::AudioFilePlayer(std::unique_ptr<PcmSource> source)
-    : impl_(std::make_unique<Impl>(std::move(source)))
+    : impl_(std::make_unique<Impl>(playable(std::move(source))))
 {
 }
 

@@ -1,0 +1,75 @@
+#include "platform/audio_file_player.h"
+#include "platform/internal/port_audio_output.h"
+
+#include "playback_fixtures.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+using namespace tampod;
+
+namespace {
+
+// Runs fn with the process's stderr going to a file; returns what was written there.
+template <typename Fn>
+QByteArray stderrOf(const QString &path, Fn fn)
+{
+    const int saved = dup(2);
+    const int file = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(file, 2);
+    fn();
+    dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    return test::readAll(path);
+}
+
+} // namespace
+
+TEST(PortAudioOutput, ProbesSilentlyAndPlaysThroughADevice)
+{
+    test::TempDir dir;
+    // Whatever this machine has, the sound libraries say nothing while we look for a device.
+    std::shared_ptr<PortAudioOutput> machine;
+    EXPECT_EQ(stderrOf(dir.file("probe.txt"), [&] { machine = PortAudioOutput::openDefault(); }), QByteArray());
+    machine.reset();
+
+    // ALSA's null plugin as the default device: a device that takes audio without a sound card.
+    const auto config = dir.file("asound.conf");
+    test::writeFile(config, "</usr/share/alsa/alsa.conf>\npcm.!default { type null }\n");
+    if (!QFile::exists(QStringLiteral("/usr/share/alsa/alsa.conf")))
+        GTEST_SKIP() << "no ALSA configuration";
+    // ALSA reads its configuration again whenever the variable changes, so it stays set.
+    qputenv("ALSA_CONFIG_PATH", config.toLocal8Bit());
+    std::shared_ptr<PortAudioOutput> device;
+    const auto said = stderrOf(dir.file("open.txt"), [&] { device = PortAudioOutput::openDefault(); });
+    ASSERT_TRUE(device);
+    EXPECT_EQ(said, QByteArray());
+    EXPECT_EQ(device->channels(), 2);
+
+    AudioOutput::setShared(device);
+    const auto path = dir.file("tone.wav");
+    test::writeFloatWav(path, 2, 44100, test::sine(22050, 2, 44100, 440, 0.5));
+    std::atomic<int> finished{0};
+    {
+        AudioFilePlayer player(path);
+        player.setFinishedHandler([&](bool ok) { finished += ok ? 1 : 100; });
+        ASSERT_TRUE(player.play());
+        EXPECT_TRUE(test::pumpUntil([&] { return finished > 0; }));
+        EXPECT_DOUBLE_EQ(player.currentTime(), 0.5);
+        // Played again after its end, the stream starts anew.
+        ASSERT_TRUE(player.play());
+        EXPECT_TRUE(test::pumpUntil([&] { return finished > 1; }));
+    }
+    EXPECT_EQ(finished, 2);
+    AudioOutput::setShared(nullptr);
+    device.reset();
+    qunsetenv("ALSA_CONFIG_PATH");
+}
