@@ -390,9 +390,11 @@ struct AudioFileReader::Impl {
         std::optional<int64_t> stated;
         if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
             stated = av_rescale_q(stream->duration, timeBase, AVRational{1, rate});
-        if (format.codec == AudioCodecKind::lpcm
-            && (container == u"wav" || container == u"w64" || container == u"aiff"
-                || container == u"caf" || container == u"au")) {
+        // PCM containers only time PCM exactly; compressed data in them is found by decoding.
+        const bool pcmContainer = container == u"wav" || container == u"w64"
+                                  || container == u"aiff" || container == u"caf"
+                                  || container == u"au";
+        if (format.codec == AudioCodecKind::lpcm && pcmContainer) {
             int64_t bytesPerFrame = parameters->block_align;
             if (bytesPerFrame <= 0)
                 bytesPerFrame = int64_t(channelCount) * std::max(1, bits / 8);
@@ -408,9 +410,8 @@ struct AudioFileReader::Impl {
             exactLength = stated;
         }
         limit = exactLength;
-        seekByTimestamp = container == u"wav" || container == u"w64" || container == u"aiff"
-                          || container == u"caf" || container == u"au" || container == u"flac"
-                          || container == u"mp3" || container == u"mov";
+        seekByTimestamp = (pcmContainer && format.codec == AudioCodecKind::lpcm)
+                          || container == u"flac" || container == u"mp3" || container == u"mov";
     }
 
     // The next frame with samples, or false at the end of the stream.
@@ -527,6 +528,8 @@ struct AudioFileReader::Impl {
     void seekFile(int64_t target)
     {
         token.throwIfCancelled();
+        if (exactLength)
+            target = std::min(target, *exactLength);
         if (target == filePosition && positionExact)
             return;
         if (exactLength && target >= *exactLength && filePosition <= *exactLength
@@ -589,6 +592,8 @@ struct AudioFileReader::Impl {
             seekFile(target);
             return;
         }
+        if (exactLength)
+            target = std::min(target, converter->outputFramesFor(*exactLength));
         const int64_t g = std::gcd(converter->inputRate(), converter->outputRate());
         const int64_t stepIn = converter->inputRate() / g;
         const int64_t stepOut = converter->outputRate() / g;

@@ -36,11 +36,11 @@ SampleRateConverter::SampleRateConverter(int channels, int inputRate, int output
 
 SampleRateConverter::~SampleRateConverter() = default;
 
-qint64 SampleRateConverter::outputFramesFor(qint64 inputFrames) const
+int64_t SampleRateConverter::outputFramesFor(int64_t inputFrames) const
 {
     // Exact integer arithmetic for the rounding; 128-bit keeps long files from overflowing.
     const __int128 numerator = __int128(inputFrames) * outputRate_;
-    return qint64((2 * numerator + inputRate_) / (2 * __int128(inputRate_)));
+    return int64_t((2 * numerator + inputRate_) / (2 * __int128(inputRate_)));
 }
 
 void SampleRateConverter::reset()
@@ -102,14 +102,14 @@ void SampleRateConverter::appendConverted(const float *const *planar, int frames
     totalOut_ += produced;
 }
 
-void SampleRateConverter::push(const float *const *planar, qint64 frames)
+void SampleRateConverter::push(const float *const *planar, int64_t frames)
 {
     if (finished_ || frames <= 0)
         return;
     compact();
     std::vector<const float *> cursor(planar, planar + channels_);
     while (frames > 0) {
-        const int n = int(std::min<qint64>(frames, chunkFrames));
+        const int n = int(std::min<int64_t>(frames, chunkFrames));
         appendConverted(cursor.data(), n);
         for (auto &p : cursor)
             p += n;
@@ -124,16 +124,16 @@ void SampleRateConverter::finish()
         return;
     // Drain the filter until it has nothing more to give.
     for (int round = 0; round < 64; ++round) {
-        const qint64 before = totalOut_;
+        const int64_t before = totalOut_;
         appendConverted(nullptr, 0);
         if (totalOut_ == before)
             break;
     }
-    const qint64 target = outputFramesFor(totalIn_);
-    const qint64 surplus = totalOut_ - target;
+    const int64_t target = outputFramesFor(totalIn_);
+    const int64_t surplus = totalOut_ - target;
     for (auto &channel : pending_) {
         if (surplus > 0)
-            channel.resize(channel.size() - size_t(std::min<qint64>(surplus, available())));
+            channel.resize(channel.size() - size_t(std::min<int64_t>(surplus, available())));
         else
             channel.resize(channel.size() + size_t(-surplus), 0.0f);
     }
@@ -141,9 +141,9 @@ void SampleRateConverter::finish()
     finished_ = true;
 }
 
-qint64 SampleRateConverter::take(float *const *planar, qint64 maxFrames)
+int64_t SampleRateConverter::take(float *const *planar, int64_t maxFrames)
 {
-    const qint64 n = std::min(maxFrames, available());
+    const int64_t n = std::min(maxFrames, available());
     if (n <= 0)
         return 0;
     for (int c = 0; c < channels_; ++c)

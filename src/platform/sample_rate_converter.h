@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 #include <memory>
 #include <vector>
@@ -24,14 +24,14 @@ public:
     int outputRate() const noexcept { return outputRate_; }
 
     // round(frames × outputRate / inputRate), halves away from zero.
-    qint64 outputFramesFor(qint64 inputFrames) const;
+    int64_t outputFramesFor(int64_t inputFrames) const;
 
-    void push(const float *const *planar, qint64 frames);
+    void push(const float *const *planar, int64_t frames);
     void finish();
     bool isFinished() const noexcept { return finished_; }
 
-    qint64 available() const noexcept { return qint64(pending_.empty() ? 0 : pending_[0].size()) - readOffset_; }
-    qint64 take(float *const *planar, qint64 maxFrames);
+    int64_t available() const noexcept { return int64_t(pending_.empty() ? 0 : pending_[0].size()) - readOffset_; }
+    int64_t take(float *const *planar, int64_t maxFrames);
 
     // Forgets all input and output, as if newly made.
     void reset();
@@ -46,9 +46,9 @@ private:
     int outputRate_;
     std::unique_ptr<Engine> engine_;
     std::vector<std::vector<float>> pending_;
-    qint64 readOffset_ = 0;
-    qint64 totalIn_ = 0;
-    qint64 totalOut_ = 0; // frames appended to pending_, taken or not
+    int64_t readOffset_ = 0;
+    int64_t totalIn_ = 0;
+    int64_t totalOut_ = 0; // frames appended to pending_, taken or not
     bool finished_ = false;
 };
 
