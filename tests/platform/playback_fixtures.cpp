@@ -1,46 +1,22 @@
 #include "playback_fixtures.h"
 
-#include "support/test_support.h"
+#include "platform/audio_file_writer.h"
 
 #include <cmath>
-#include <cstring>
 #include <numbers>
 
 namespace tampod::test {
 
-void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved,
-                   std::int64_t statedFrames)
+void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved)
 {
-    const auto frames = static_cast<std::int64_t>(interleaved.size()) / channels;
-    const auto stated = statedFrames < 0 ? frames : statedFrames;
-    const auto dataBytes = static_cast<std::uint32_t>(stated * channels * 4);
-    QByteArray bytes;
-    auto le32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            bytes.append(static_cast<char>((v >> (8 * i)) & 0xff));
-    };
-    auto le16 = [&](std::uint16_t v) {
-        bytes.append(static_cast<char>(v & 0xff));
-        bytes.append(static_cast<char>(v >> 8));
-    };
-    bytes.append("RIFF");
-    le32(36 + dataBytes);
-    bytes.append("WAVEfmt ");
-    le32(16);
-    le16(3); // IEEE float
-    le16(static_cast<std::uint16_t>(channels));
-    le32(static_cast<std::uint32_t>(rate));
-    le32(static_cast<std::uint32_t>(rate * channels * 4));
-    le16(static_cast<std::uint16_t>(channels * 4));
-    le16(32);
-    bytes.append("data");
-    le32(dataBytes);
-    for (float sample : interleaved) {
-        std::uint32_t bits;
-        std::memcpy(&bits, &sample, 4);
-        le32(bits);
-    }
-    writeFile(path, bytes);
+    AudioWriteFormat format;
+    format.sampleRate = rate;
+    format.channels = channels;
+    format.bitsPerChannel = 32;
+    format.isFloat = true;
+    AudioFileWriter writer(path, format);
+    writer.writeInterleaved(interleaved.data(), static_cast<std::int64_t>(interleaved.size()) / channels);
+    writer.finish();
 }
 
 std::vector<float> ramp(int frames)

@@ -11,10 +11,8 @@
 
 namespace tampod::test {
 
-// Writes a 32-bit float WAV file; when statedFrames is larger than the frames given, the
-// header claims more audio than the file holds.
-void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved,
-                   std::int64_t statedFrames = -1);
+// Writes a 32-bit float WAV file.
+void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
 
 // One channel of frames whose values count up (1, 2, 3, ... scaled), so that any sample
 // tells which frame it came from.
