@@ -328,7 +328,6 @@ void AudioFilePlayer::Impl::seekLocked(std::int64_t frame, bool wasEnded)
         pass_ = wasEnded ? 0 : heardPassLocked();
     }
     ended_ = false;
-    failed_ = false;
     flushLocked(frame);
     if (prepared_) {
         try {
@@ -351,6 +350,7 @@ void AudioFilePlayer::Impl::flushLocked(std::int64_t frame)
     seekPending_ = true;
     written_ = 0;
     endWritten_ = false;
+    failed_ = false; // the failure went with the audio it ended
     segments_.clear();
     segments_.push_back(segmentAt(0, frame));
     if (converter_)

@@ -240,15 +240,18 @@ namespace {
 // Decodes silence-free frames, then fails at a given frame, like a damaged compressed file.
 class FailingSource final : public PcmSource {
 public:
-    explicit FailingSource(std::int64_t failAt) : failAt_(failAt) {}
+    explicit FailingSource(std::int64_t failAt, bool once = false) : failAt_(failAt), once_(once) {}
     int channels() const override { return 1; }
     double sampleRate() const override { return rate; }
     std::int64_t length() const override { return rate; }
     void seek(std::int64_t frame) override { position_ = frame; }
     std::int64_t read(float *out, std::int64_t frames) override
     {
-        if (position_ >= failAt_)
+        if (position_ >= failAt_) {
+            if (once_)
+                failAt_ = length();
             throw MalformedData(QStringLiteral("bad frame"));
+        }
         const auto n = std::min(frames, failAt_ - position_);
         std::fill(out, out + n, 0.25f);
         position_ += n;
@@ -257,6 +260,7 @@ public:
 
 private:
     std::int64_t failAt_;
+    bool once_;
     std::int64_t position_ = 0;
 };
 
@@ -286,6 +290,17 @@ TEST_F(AudioFilePlayerTest, DecoderErrorsReachTheHandlersInOrder)
     EXPECT_FALSE(broken.play());
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(others.finished + others.decodeErrors, 0);
+
+    // A failure stopped before it was heard does not make the next playback a failure.
+    AudioFilePlayer flaky(std::make_unique<FailingSource>(rate / 2, true));
+    others.watch(flaky);
+    ASSERT_TRUE(flaky.play());
+    ASSERT_TRUE(test::pumpUntil([&] { return others.decodeErrors > 0; }));
+    flaky.stop();
+    EXPECT_LT(flaky.currentTime(), 0.5);
+    ASSERT_TRUE(flaky.play());
+    ASSERT_TRUE(test::pumpUntil([&] { return others.finished > 0; }));
+    EXPECT_EQ(others.succeeded, 1);
 }
 
 TEST_F(AudioFilePlayerTest, MetersReadThePeakBeforeTheVolume)
