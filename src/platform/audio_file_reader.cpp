@@ -327,7 +327,10 @@ struct AudioFileReader::Impl {
         if (status < 0)
             fail(status, openingText());
         decoder->pkt_timebase = timeBase;
-        decoder->thread_count = 1;
+        // Lossless decoders that decode frames in parallel keep up with the command line on
+        // two threads; every other audio decoder runs on the caller's thread.
+        decoder->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) ? 2 : 1;
+        decoder->thread_type = FF_THREAD_FRAME;
         status = avcodec_open2(decoder.get(), codec, nullptr);
         if (status < 0)
             fail(status, openingText());
