@@ -21,7 +21,7 @@ namespace {
 
 // Runs fn with the process's stderr going to a file; returns what was written there.
 template <typename Fn>
-QByteArray stderrOf(const QString &path, Fn fn)
+std::string stderrOf(const QString &path, Fn fn)
 {
     const int saved = dup(2);
     const int file = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -30,7 +30,7 @@ QByteArray stderrOf(const QString &path, Fn fn)
     dup2(saved, 2);
     ::close(saved);
     ::close(file);
-    return test::readAll(path);
+    return test::readAll(path).toStdString();
 }
 
 // Points ALSA at a configuration whose default device is the given one. ALSA reads its
@@ -55,7 +55,7 @@ TEST(PortAudioOutput, WithoutADeviceTheNullOutputIsChosenSilently)
     AudioOutput::setShared(nullptr);
     std::shared_ptr<AudioOutput> output;
     // ALSA and JACK would print a dozen lines here.
-    EXPECT_EQ(stderrOf(dir.file("probe.txt"), [&] { output = AudioOutput::shared(); }), QByteArray());
+    EXPECT_EQ(stderrOf(dir.file("probe.txt"), [&] { output = AudioOutput::shared(); }), "");
     qunsetenv("ALSA_CONFIG_PATH");
     if (!std::dynamic_pointer_cast<NullAudioOutput>(output))
         GTEST_SKIP() << "a sound server offers a device: " << output->deviceName().toStdString();
@@ -71,7 +71,7 @@ TEST(PortAudioOutput, PlaysThroughADevice)
     std::shared_ptr<PortAudioOutput> device;
     const auto said = stderrOf(dir.file("open.txt"), [&] { device = PortAudioOutput::openDefault(); });
     ASSERT_TRUE(device);
-    EXPECT_EQ(said, QByteArray());
+    EXPECT_EQ(said, "");
     EXPECT_EQ(device->channels(), 2);
 
     AudioOutput::setShared(device);
