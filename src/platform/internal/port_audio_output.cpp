@@ -103,8 +103,13 @@ double PortAudioOutput::supportedRate(double preferredRate)
         return defaultRate_;
     if (preferredRate == openRate_)
         return preferredRate;
-    const auto p = parameters(device_, channels(), latency_);
-    return Pa_IsFormatSupported(nullptr, &p, preferredRate) == paFormatIsSupported ? preferredRate : defaultRate_;
+    // Asking the device opens it, which is slow; every file of an import asks.
+    auto known = supported_.find(preferredRate);
+    if (known == supported_.end()) {
+        const auto p = parameters(device_, channels(), latency_);
+        known = supported_.emplace(preferredRate, Pa_IsFormatSupported(nullptr, &p, preferredRate) == paFormatIsSupported).first;
+    }
+    return known->second ? preferredRate : defaultRate_;
 }
 
 void PortAudioOutput::startStream(double rate)

@@ -2,6 +2,7 @@
 
 #include "platform/audio_output.h"
 
+#include <map>
 #include <memory>
 
 struct PaStreamCallbackTimeInfo;
@@ -36,6 +37,7 @@ private:
     const QString name_;
     void *stream_ = nullptr; // thread: the output's lock
     double openRate_ = 0;    // thread: the output's lock
+    std::map<double, bool> supported_; // thread: the output's lock
 };
 
 } // namespace tampod
