@@ -33,12 +33,14 @@ double processCpuSeconds()
 bool makeFlac(const QString &path, int seconds, int frequency)
 {
     QProcess ffmpeg;
+    const QString source = QStringLiteral("sine=frequency=%1:sample_rate=44100:duration=%2")
+                               .arg(NumberText::wholeQ(frequency), NumberText::wholeQ(seconds));
     ffmpeg.start(QStringLiteral("ffmpeg"),
                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                  QStringLiteral("lavfi"), QStringLiteral("-i"),
-                  QStringLiteral("sine=frequency=%1:sample_rate=44100:duration=%2").arg(frequency).arg(seconds),
-                  QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("flac"), path});
-    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+                  QStringLiteral("lavfi"), QStringLiteral("-i"), source, QStringLiteral("-ac"),
+                  QStringLiteral("2"), QStringLiteral("-c:a"), QStringLiteral("flac"), path});
+    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit
+           && ffmpeg.exitCode() == 0;
 }
 
 void print(const std::string &text)

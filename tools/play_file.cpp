@@ -93,7 +93,8 @@ int main(int argc, char **argv)
         player.setNumberOfLoops(loops);
         player.setVolume(static_cast<float>(volume));
         player.setCurrentTime(start);
-        print(QStringLiteral("%1 channel(s), %2 s\n").arg(player.numberOfChannels()).arg(number(player.duration())));
+        print(QStringLiteral("%1 channel(s), %2 s\n")
+                  .arg(NumberText::wholeQ(player.numberOfChannels()), number(player.duration())));
         if (!player.prepareToPlay() || !player.play()) {
             print(QStringLiteral("the file could not be played\n"));
             return 1;

@@ -372,7 +372,8 @@ void AudioFilePlayer::Impl::configureRateLocked(double ringRate)
         planar_.assign(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(chunkFrames)));
 }
 
-AudioFilePlayer::Impl::Segment AudioFilePlayer::Impl::segmentAt(std::int64_t ringStart, std::int64_t fileStart) const
+AudioFilePlayer::Impl::Segment AudioFilePlayer::Impl::segmentAt(std::int64_t ringStart,
+                                                                std::int64_t fileStart) const
 {
     return {ringStart, 0, fileStart, 0, rate / ringRate_, pass_};
 }
@@ -408,7 +409,9 @@ void AudioFilePlayer::Impl::decodeChunkLocked()
         seekPending_ = false;
     }
     const auto space = voice.ring().writable();
-    const auto room = converter_ ? static_cast<std::int64_t>(static_cast<double>(space) * rate / ringRate_) - 16 : space;
+    // Converted frames must fit too; the margin covers the converter's rounding.
+    const auto room = converter_ ? static_cast<std::int64_t>(static_cast<double>(space) * rate / ringRate_) - 16
+                                 : space;
     const auto want = std::min({chunkFrames, length - decodeFrame_, room});
     if (want <= 0)
         return;
@@ -445,7 +448,8 @@ bool AudioFilePlayer::Impl::drainConverterLocked()
     for (int c = 0; c < channels; ++c)
         planes[c] = planar_[c].data();
     while (converter_->available() > 0) {
-        const auto n = converter_->take(planes.data(), std::min<std::int64_t>(chunkFrames, voice.ring().writable()));
+        const auto room = std::min<std::int64_t>(chunkFrames, voice.ring().writable());
+        const auto n = converter_->take(planes.data(), room);
         if (n <= 0)
             break;
         for (std::int64_t i = 0; i < n; ++i)
@@ -489,7 +493,8 @@ std::int64_t AudioFilePlayer::Impl::positionLocked() const
             const auto offset = consumed - segment.ringStart;
             if (segment.fileFramesPerRingFrame == 1.0)
                 return segment.fileStart + offset;
-            const std::int64_t scaled = std::llround(static_cast<double>(offset) * segment.fileFramesPerRingFrame);
+            const std::int64_t scaled =
+                std::llround(static_cast<double>(offset) * segment.fileFramesPerRingFrame);
             return segment.fileStart + std::min(scaled, segment.fileFrames);
         }
     }

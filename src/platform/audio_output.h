@@ -65,7 +65,8 @@ protected:
 private:
     const int channels_;
     std::mutex mutex_;
-    std::array<std::atomic<AudioRenderSource *>, maxSources> slots_{}; // thread: written under mutex_, read by render()
+    // thread: written under mutex_, read by render()
+    std::array<std::atomic<AudioRenderSource *>, maxSources> slots_{};
     int attached_ = 0;       // thread: mutex_
     double streamRate_ = 0;  // thread: mutex_; 0 while stopped
     std::atomic<std::uint64_t> renderPass_{0}; // thread: render() increments (odd while rendering)

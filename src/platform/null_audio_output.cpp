@@ -32,7 +32,8 @@ void NullAudioOutput::setMonitor(Monitor monitor)
 
 double NullAudioOutput::supportedRate(double preferredRate)
 {
-    return std::isfinite(preferredRate) && preferredRate >= 1000 && preferredRate <= 768000 ? preferredRate : 44100;
+    const bool usable = std::isfinite(preferredRate) && preferredRate >= 1000 && preferredRate <= 768000;
+    return usable ? preferredRate : 44100;
 }
 
 void NullAudioOutput::startStream(double rate)

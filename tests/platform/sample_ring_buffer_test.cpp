@@ -39,7 +39,8 @@ TEST(SampleRingBuffer, KeepsOrderAcrossTheWrapAndBetweenThreads)
     while (expected < total) {
         const auto n = ring.read(frames.data(), 257);
         for (std::int64_t i = 0; i < n; ++i, ++expected) {
-            const bool right = frames[2 * i] == static_cast<float>(expected % 65536) && frames[2 * i + 1] == frames[2 * i];
+            const bool right = frames[2 * i] == static_cast<float>(expected % 65536)
+                               && frames[2 * i + 1] == frames[2 * i];
             if (!right && firstWrong < 0)
                 firstWrong = expected;
         }

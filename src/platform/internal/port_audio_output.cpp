@@ -82,7 +82,11 @@ std::shared_ptr<PortAudioOutput> PortAudioOutput::openDefault()
 }
 
 PortAudioOutput::PortAudioOutput(int device, int channels, double defaultRate, double latency, QString name)
-    : AudioOutput(channels), device_(device), defaultRate_(defaultRate), latency_(latency), name_(std::move(name))
+    : AudioOutput(channels),
+      device_(device),
+      defaultRate_(defaultRate),
+      latency_(latency),
+      name_(std::move(name))
 {
 }
 
@@ -107,7 +111,8 @@ double PortAudioOutput::supportedRate(double preferredRate)
     auto known = supported_.find(preferredRate);
     if (known == supported_.end()) {
         const auto p = parameters(device_, channels(), latency_);
-        known = supported_.emplace(preferredRate, Pa_IsFormatSupported(nullptr, &p, preferredRate) == paFormatIsSupported).first;
+        const bool takes = Pa_IsFormatSupported(nullptr, &p, preferredRate) == paFormatIsSupported;
+        known = supported_.emplace(preferredRate, takes).first;
     }
     return known->second ? preferredRate : defaultRate_;
 }
