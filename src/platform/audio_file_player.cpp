@@ -55,14 +55,11 @@ public:
     explicit Impl(std::unique_ptr<PcmSource> source);
     ~Impl();
 
-    bool prepareToPlay();
     bool play();
     void pause();
     void stop();
-    double currentTime() const;
     void setCurrentTime(double seconds);
     void setNumberOfLoops(int loops);
-    void updateMeters();
 
     const int channels;
     const double rate;
@@ -85,6 +82,8 @@ public:
     const std::shared_ptr<Handlers> handlers = std::make_shared<Handlers>();
 
 private:
+    friend class AudioFilePlayer;
+
     // One stretch of the ring that holds consecutive frames of one pass through the file.
     struct Segment {
         std::int64_t ringStart;
@@ -171,12 +170,6 @@ AudioFilePlayer::Impl::~Impl()
         decoder_.join();
 }
 
-bool AudioFilePlayer::Impl::prepareToPlay()
-{
-    std::scoped_lock lock(controlMutex_, decodeMutex_);
-    return prepareLocked();
-}
-
 bool AudioFilePlayer::Impl::prepareLocked()
 {
     if (prepared_)
@@ -251,11 +244,6 @@ void AudioFilePlayer::Impl::stop()
     }
 }
 
-double AudioFilePlayer::Impl::currentTime() const
-{
-    return static_cast<double>(position()) / rate;
-}
-
 void AudioFilePlayer::Impl::setCurrentTime(double seconds)
 {
     std::scoped_lock lock(controlMutex_, decodeMutex_);
@@ -282,14 +270,6 @@ void AudioFilePlayer::Impl::setNumberOfLoops(int count)
     }
     if (endWritten_ || lastPass != heard)
         seekLocked(position(), false);
-}
-
-void AudioFilePlayer::Impl::updateMeters()
-{
-    for (int c = 0; c < channels; ++c) {
-        const float peak = voice.takePeak(c);
-        levels[c].store(peak > 0 ? 20.0f * std::log10(peak) : -std::numeric_limits<float>::infinity());
-    }
 }
 
 void AudioFilePlayer::Impl::detachLocked()
@@ -555,19 +535,39 @@ AudioFilePlayer::AudioFilePlayer(std::unique_ptr<PcmSource> source)
 
 AudioFilePlayer::~AudioFilePlayer() = default;
 
-bool AudioFilePlayer::prepareToPlay() { return impl_->prepareToPlay(); }
+bool AudioFilePlayer::prepareToPlay()
+{
+    std::scoped_lock lock(impl_->controlMutex_, impl_->decodeMutex_);
+    return impl_->prepareLocked();
+}
+
 bool AudioFilePlayer::play() { return impl_->play(); }
 void AudioFilePlayer::pause() { impl_->pause(); }
 void AudioFilePlayer::stop() { impl_->stop(); }
-double AudioFilePlayer::currentTime() const { return impl_->currentTime(); }
 void AudioFilePlayer::setCurrentTime(double seconds) { impl_->setCurrentTime(seconds); }
 double AudioFilePlayer::duration() const { return static_cast<double>(impl_->length) / impl_->rate; }
-bool AudioFilePlayer::isPlaying() const { return impl_->voice.state() == PlaybackVoice::State::Playing; }
+bool AudioFilePlayer::isPlaying() const
+{
+    return impl_->voice.state() == PlaybackVoice::State::Playing;
+}
 int AudioFilePlayer::numberOfLoops() const { return impl_->loops.load(); }
 void AudioFilePlayer::setNumberOfLoops(int loops) { impl_->setNumberOfLoops(loops); }
 float AudioFilePlayer::volume() const { return impl_->volume.load(); }
 int AudioFilePlayer::numberOfChannels() const { return impl_->channels; }
-void AudioFilePlayer::updateMeters() { impl_->updateMeters(); }
+
+double AudioFilePlayer::currentTime() const
+{
+    return static_cast<double>(impl_->position()) / impl_->rate;
+}
+
+void AudioFilePlayer::updateMeters()
+{
+    for (int c = 0; c < impl_->channels; ++c) {
+        const float peak = impl_->voice.takePeak(c);
+        const float level = peak > 0 ? 20.0f * std::log10(peak) : -std::numeric_limits<float>::infinity();
+        impl_->levels[c].store(level);
+    }
+}
 
 void AudioFilePlayer::setVolume(float volume)
 {
