@@ -2,6 +2,7 @@
 
 #include "platform/audio_output.h"
 #include "platform/sample_rate_converter.h"
+#include "platform/internal/cached_pcm_source.h"
 #include "platform/internal/pcm_source.h"
 #include "platform/internal/playback_voice.h"
 #include "platform/internal/reader_pcm_source.h"
@@ -45,6 +46,8 @@ std::unique_ptr<PcmSource> playable(std::unique_ptr<PcmSource> source)
 {
     if (!source || source->channels() < 1 || !(source->sampleRate() >= 1 && source->sampleRate() <= 1e6))
         throw MalformedData(QStringLiteral("the audio has no channels or no usable sample rate"));
+    if (source->length() * source->channels() <= CachedPcmSource::maxSamples)
+        return std::make_unique<CachedPcmSource>(std::move(source));
     return source;
 }
 

@@ -175,7 +175,8 @@ TEST_F(AudioFilePlayerTest, ChangingTheLoopCountKeepsThePosition)
 
 TEST_F(AudioFilePlayerTest, SeekingIsFrameAccurate)
 {
-    const int frames = rate;
+    // Long enough to be read from the file on every seek rather than kept in memory.
+    const int frames = 7 * rate;
     const auto samples = test::ramp(frames);
     AudioFilePlayer player(file("ramp.wav", 1, samples));
     player.setCurrentTime(0.25);
@@ -185,7 +186,7 @@ TEST_F(AudioFilePlayerTest, SeekingIsFrameAccurate)
     player.setCurrentTime(std::nan(""));
     EXPECT_EQ(player.currentTime(), 0);
     player.setCurrentTime(99);
-    EXPECT_DOUBLE_EQ(player.currentTime(), 1.0);
+    EXPECT_DOUBLE_EQ(player.currentTime(), 7.0);
 
     // While playing, the first sound after a seek is the target frame.
     player.setCurrentTime(0);
@@ -193,20 +194,20 @@ TEST_F(AudioFilePlayerTest, SeekingIsFrameAccurate)
     ASSERT_TRUE(test::pumpUntil([&] { return output.heardFrames() > 2000; }));
     player.pause();
     output.clear();
-    player.setCurrentTime(12345.0 / rate);
-    EXPECT_DOUBLE_EQ(player.currentTime(), 12345.0 / rate);
+    player.setCurrentTime(212345.0 / rate);
+    EXPECT_DOUBLE_EQ(player.currentTime(), 212345.0 / rate);
     ASSERT_TRUE(player.play());
     ASSERT_TRUE(test::pumpUntil([&] { return output.heardFrames() > 2000; }));
     player.stop();
     const auto heard = output.heardLeft();
     const auto start = firstSound(heard);
     ASSERT_LT(start + 100, heard.size());
-    EXPECT_EQ(heard[start], samples[12345]);
-    EXPECT_EQ(heard[start + 99], samples[12345 + 99]);
+    EXPECT_EQ(heard[start], samples[212345]);
+    EXPECT_EQ(heard[start + 99], samples[212345 + 99]);
 
     // stop() keeps the position; play() resumes there.
     const double stoppedAt = player.currentTime();
-    EXPECT_GT(stoppedAt, 12345.0 / rate);
+    EXPECT_GT(stoppedAt, 212345.0 / rate);
     EXPECT_FALSE(player.isPlaying());
     output.clear();
     ASSERT_TRUE(player.play());
