@@ -19,6 +19,7 @@ namespace {
 constexpr int64_t block = 4096;
 constexpr int64_t maximumFrames = 1 << 21; // bounds the work per input
 constexpr float canary = -12345.0f;
+constexpr int32_t intCanary = 0x5eed1e55;
 
 void check(bool condition)
 {
@@ -30,15 +31,19 @@ void readSome(AudioFileReader &reader, int64_t budget)
 {
     const int channels = reader.channels();
     check(channels >= 1);
-    std::vector<float> buffer(size_t((block + 1) * channels), canary);
-    std::vector<int32_t> ints(size_t(block * channels));
+    std::vector<float> buffer(size_t((block + 1) * channels));
+    std::vector<int32_t> ints(size_t((block + 1) * channels));
     int64_t total = 0;
     for (int round = 0; total < budget; ++round) {
         const int64_t ask = 1 + (round * 977) % block;
+        // The sample just past what is asked must stay untouched.
+        const size_t fence = size_t(ask * channels);
+        buffer[fence] = canary;
+        ints[fence] = intCanary;
         const int64_t n = round % 3 == 2 ? reader.readInt32Interleaved(ints.data(), ask)
                                          : reader.readFloatInterleaved(buffer.data(), ask);
         check(n >= 0 && n <= ask);
-        check(buffer[size_t(ask * channels)] == canary);
+        check(buffer[fence] == canary && ints[fence] == intCanary);
         if (n == 0)
             break;
         total += n;

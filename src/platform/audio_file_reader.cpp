@@ -4,6 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/internal/ffmpeg_owners.h"
 #include "platform/internal/ffmpeg_probe.h"
+#include "platform/internal/mpeg_audio_info.h"
 #include "platform/internal/pcm_conversion.h"
 #include "platform/sample_rate_converter.h"
 
@@ -407,6 +408,9 @@ struct AudioFileReader::Impl {
             exactLength = stated;
         } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
             exactLength = stated;
+        } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
+            // A Xing/LAME header gives the trimmed length; without one only a decode knows.
+            exactLength = mpegaudio::exactLength(file, ffmpeg::id3v2Length(file, 0), fileSize);
         } else if (container == u"mov"
                    && (format.codec == AudioCodecKind::aac
                        || format.codec == AudioCodecKind::alac)) {
@@ -494,7 +498,9 @@ struct AudioFileReader::Impl {
                 break;
             if (!haveFrame || frameOffset >= frame->nb_samples) {
                 if (!nextFrame()) {
-                    if (positionExact && !exactLength)
+                    // A damaged stream can end before its stated length: from now on the
+                    // length is what the decode delivered.
+                    if (positionExact && (!exactLength || filePosition < *exactLength))
                         exactLength = filePosition;
                     break;
                 }

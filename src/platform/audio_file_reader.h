@@ -40,7 +40,9 @@ public:
     double processingSampleRate() const;
 
     // The exact length in file frames. Where the container only estimates it, the first
-    // call counts by a decode pass (cancellable) and keeps the result.
+    // call counts by a decode pass (cancellable) and keeps the result. A damaged file that
+    // decodes to fewer frames than its header states ends early; from then on this reports
+    // the frames delivered.
     int64_t length();
     // The length at the processing rate.
     int64_t processingLength();

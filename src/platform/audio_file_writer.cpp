@@ -11,6 +11,8 @@ namespace tampod {
 namespace {
 
 constexpr int maximumChannels = 64;
+// Audio bytes a 32-bit RIFF or FORM size can carry, leaving room for the header chunks.
+constexpr int64_t maximumChunkedBytes = 0xFFFFFFFFll - 4096;
 
 bool isSupported(const AudioWriteFormat &f)
 {
@@ -95,6 +97,14 @@ void AudioFileWriter::writeInterleaved(const float *frames, int64_t count)
     token_.throwIfCancelled();
     if (count <= 0)
         return;
+    // RIFF and FORM sizes are 32-bit: refuse audio that would wrap them into a corrupt file.
+    if (format_.type == AudioFileType::wav || format_.type == AudioFileType::aiff) {
+        const int64_t bytesPerFrame = int64_t(format_.channels) * (format_.bitsPerChannel / 8);
+        if (count > (maximumChunkedBytes - framesWritten_ * bytesPerFrame) / bytesPerFrame)
+            throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+                                 QStringLiteral("Writing audio"),
+                                 QStringLiteral("the file would exceed the 4 GB size limit"));
+    }
     encoder_->write(frames, count);
     framesWritten_ += count;
 }

@@ -191,6 +191,14 @@ TEST(AudioFileWriter, NeverReplacesAndLeavesNothingOnFailure)
     }
     EXPECT_FALSE(QFile::exists(abandoned));
 
+    // More than a 32-bit RIFF size can describe is refused before anything is written.
+    {
+        AudioFileWriter writer(dir.file(QStringLiteral("huge.wav")), format);
+        const float frame[2] = {};
+        EXPECT_THROW(writer.writeInterleaved(frame, int64_t(1) << 30), AudioFileError);
+        EXPECT_EQ(writer.framesWritten(), 0);
+    }
+
     AudioWriteFormat impossible;
     impossible.type = AudioFileType::caf;
     impossible.bitsPerChannel = 16;

@@ -2,6 +2,7 @@
 
 #include "core/file_handle.h"
 #include "platform/internal/ffmpeg_owners.h"
+#include "platform/internal/mpeg_audio_info.h"
 
 #include <array>
 #include <cstring>
@@ -26,10 +27,12 @@ bool isAllowed(const AVInputFormat *format)
     return false;
 }
 
+} // namespace
+
 // Length of the ID3v2 tags at offset (several may follow each other), 0 when none.
-qint64 id3v2Length(const FileHandle &file, qint64 offset)
+int64_t id3v2Length(const FileHandle &file, int64_t offset)
 {
-    qint64 total = 0;
+    int64_t total = 0;
     for (int i = 0; i < 16; ++i) {
         const QByteArray head = file.preadUpTo(offset + total, 10);
         if (head.size() < 10 || !head.startsWith("ID3"))
@@ -37,7 +40,7 @@ qint64 id3v2Length(const FileHandle &file, qint64 offset)
         const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
         if ((b[6] | b[7] | b[8] | b[9]) & 0x80)
             break;
-        qint64 size = (qint64(b[6]) << 21) | (qint64(b[7]) << 14) | (qint64(b[8]) << 7) | b[9];
+        int64_t size = (int64_t(b[6]) << 21) | (int64_t(b[7]) << 14) | (int64_t(b[8]) << 7) | b[9];
         size += 10;
         if (b[5] & 0x10)
             size += 10; // footer
@@ -45,8 +48,6 @@ qint64 id3v2Length(const FileHandle &file, qint64 offset)
     }
     return total;
 }
-
-} // namespace
 
 const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut)
 {
@@ -73,6 +74,13 @@ const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut)
         }
         if (whole)
             break;
+    }
+    // A few frames of MP3 are too little for content probing, but an encoder's Info header
+    // on the first frame is unmistakable.
+    if (mpegaudio::hasInfoHeader(file, start)) {
+        if (scoreOut)
+            *scoreOut = AVPROBE_SCORE_EXTENSION;
+        return av_find_input_format("mp3");
     }
     return nullptr;
 }
