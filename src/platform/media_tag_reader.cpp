@@ -2,17 +2,15 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
-
-#include <QFileInfo>
+#include "platform/internal/ffmpeg_owners.h"
+#include "platform/internal/ffmpeg_probe.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 extern "C" {
-#include <libavformat/avformat.h>
-#include <libavformat/avio.h>
 #include <libavutil/dict.h>
 #include <libavutil/mem.h>
 }
@@ -21,14 +19,15 @@ namespace tampod::MediaTagReader {
 
 namespace {
 
-// Enough for any tag block at the head of a file; the demuxers then read what their headers
-// need and nothing more, since streams are not probed.
-constexpr int probeSize = 1 << 20;
-constexpr int bufferSize = 1 << 16;
+// The most a demuxer may read ahead while it opens; streams are not probed at all.
+constexpr int probeSize = 256 * 1024;
+constexpr int bufferSize = 64 * 1024;
 
 struct Source {
-    int fd;
+    const FileHandle *file;
     const CancellationToken *token;
+    std::int64_t size;
+    std::int64_t position = 0;
 };
 
 int readPacket(void *opaque, std::uint8_t *buffer, int size)
@@ -36,58 +35,38 @@ int readPacket(void *opaque, std::uint8_t *buffer, int size)
     auto *source = static_cast<Source *>(opaque);
     if (source->token->isCancelled())
         return AVERROR_EXIT;
-    ssize_t count;
-    do {
-        count = ::read(source->fd, buffer, static_cast<size_t>(size));
-    } while (count < 0 && errno == EINTR);
-    if (count < 0)
-        return AVERROR(errno);
-    return count == 0 ? AVERROR_EOF : static_cast<int>(count);
+    try {
+        const QByteArray bytes = source->file->preadUpTo(source->position, size);
+        if (bytes.isEmpty())
+            return AVERROR_EOF;
+        std::memcpy(buffer, bytes.constData(), static_cast<size_t>(bytes.size()));
+        source->position += bytes.size();
+        return static_cast<int>(bytes.size());
+    } catch (const SystemError &error) {
+        return AVERROR(error.errnoValue());
+    }
 }
 
 std::int64_t seekFile(void *opaque, std::int64_t offset, int whence)
 {
     auto *source = static_cast<Source *>(opaque);
-    if (whence == AVSEEK_SIZE) {
-        struct stat status {};
-        return ::fstat(source->fd, &status) == 0 ? status.st_size : AVERROR(errno);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return source->size;
+    case SEEK_SET: break;
+    case SEEK_CUR: offset += source->position; break;
+    case SEEK_END: offset += source->size; break;
+    default: return AVERROR(EINVAL);
     }
-    const off_t position = ::lseek(source->fd, offset, whence & ~AVSEEK_FORCE);
-    return position < 0 ? AVERROR(errno) : position;
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    source->position = offset;
+    return offset;
 }
 
 int interrupted(void *opaque)
 {
-    return static_cast<const CancellationToken *>(opaque)->isCancelled() ? 1 : 0;
+    return static_cast<const Source *>(opaque)->token->isCancelled() ? 1 : 0;
 }
-
-// Owns the custom I/O context and its buffer (the buffer may be replaced by FFmpeg).
-struct IoContext {
-    AVIOContext *context = nullptr;
-    ~IoContext()
-    {
-        if (context)
-            av_freep(&context->buffer);
-        avio_context_free(&context);
-    }
-};
-
-struct FormatContext {
-    AVFormatContext *context = nullptr;
-    bool opened = false;
-    ~FormatContext()
-    {
-        if (opened)
-            avformat_close_input(&context);
-        else
-            avformat_free_context(context);
-    }
-};
-
-struct Options {
-    AVDictionary *dictionary = nullptr;
-    ~Options() { av_dict_free(&dictionary); }
-};
 
 QList<Tag> tagsOf(const AVDictionary *dictionary)
 {
@@ -104,52 +83,53 @@ QList<QList<Tag>> read(const QString &path, const CancellationToken &token)
 {
     // Opened by us, not by the demuxer's protocols: no URL syntax in the path is honoured, and
     // a FIFO or device is refused before anything waits on it.
-    FileHandle file = FileHandle::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    if (!S_ISREG(file.status().st_mode))
+    const FileHandle file = FileHandle::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    const struct stat status = file.status();
+    if (!S_ISREG(status.st_mode))
         throw MalformedData(QStringLiteral("not a regular file"));
     token.throwIfCancelled();
 
-    Source source{file.fd(), &token};
-    IoContext io;
+    ffmpeg::silenceLog();
+    // Only the demuxers of the formats we open, recognised by content with a trustworthy score.
+    const AVInputFormat *format = ffmpeg::probeInputFormat(file);
+    if (!format)
+        throw MalformedData(QStringLiteral("no media file the demuxer recognises"));
+    token.throwIfCancelled();
+
+    Source source{&file, &token, status.st_size};
     auto *buffer = static_cast<unsigned char *>(av_malloc(bufferSize));
     if (!buffer)
         throw std::bad_alloc();
-    io.context = avio_alloc_context(buffer, bufferSize, 0, &source, readPacket, nullptr, seekFile);
-    if (!io.context) {
+    ffmpeg::IoContext io(avio_alloc_context(buffer, bufferSize, 0, &source, readPacket, nullptr, seekFile));
+    if (!io) {
         av_free(buffer);
         throw std::bad_alloc();
     }
-
-    FormatContext format;
-    format.context = avformat_alloc_context();
-    if (!format.context)
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
         throw std::bad_alloc();
-    format.context->pb = io.context;
-    format.context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    format.context->interrupt_callback = {interrupted, const_cast<CancellationToken *>(&token)};
+    context->pb = io.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->interrupt_callback = {interrupted, &source};
+    context->probesize = probeSize;
 
-    Options options;
-    av_dict_set_int(&options.dictionary, "probesize", probeSize, 0);
-    av_dict_set_int(&options.dictionary, "formatprobesize", probeSize, 0);
-    // Demuxers that would open further files (playlists, references) find no protocol.
-    av_dict_set(&options.dictionary, "protocol_whitelist", "none", 0);
-
-    // The name only helps recognise the format by its extension.
-    const QByteArray name = QFileInfo(path).fileName().toUtf8();
-    const int result = avformat_open_input(&format.context, name.constData(), nullptr, &options.dictionary);
-    if (result < 0) {
-        format.context = nullptr; // freed by FFmpeg on failure
+    // Demuxers that would open further files find no protocol to do it with.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    const int result = avformat_open_input(&context, "", format, &options);
+    av_dict_free(&options);
+    if (result < 0) { // the context is freed on failure
         token.throwIfCancelled();
-        throw MalformedData(QStringLiteral("no media file the demuxer recognises"));
+        throw MalformedData(QStringLiteral("the demuxer could not read the file's header"));
     }
-    format.opened = true;
+    const ffmpeg::InputFormatContext demuxer(context);
     token.throwIfCancelled();
 
     QList<QList<Tag>> places;
-    if (QList<Tag> tags = tagsOf(format.context->metadata); !tags.isEmpty())
+    if (QList<Tag> tags = tagsOf(demuxer->metadata); !tags.isEmpty())
         places.append(std::move(tags));
-    for (unsigned i = 0; i < format.context->nb_streams; ++i) {
-        if (QList<Tag> tags = tagsOf(format.context->streams[i]->metadata); !tags.isEmpty())
+    for (unsigned i = 0; i < demuxer->nb_streams; ++i) {
+        if (QList<Tag> tags = tagsOf(demuxer->streams[i]->metadata); !tags.isEmpty())
             places.append(std::move(tags));
     }
     return places;

@@ -4,8 +4,10 @@
 
 #include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
+#include "library/app_identity.h"
 #include "sd2/sd2_tempo_metadata.h"
 #include "sd2/resource_fork_builder.h"
+#include "tags/tempo_identity.h"
 #include "tags/tag_fixtures.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
@@ -214,4 +216,9 @@ TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)
     test::writeFile(dir.file(QStringLiteral("text.flac")), "not audio at all");
     EXPECT_EQ(read(dir.file(QStringLiteral("text.flac"))), std::nullopt);
     EXPECT_EQ(TempoMetadata::read(QUrl(QStringLiteral("https://example.org/song.mp3"))), std::nullopt);
+}
+
+TEST(TempoIdentity, TheFreeformMeanIsTheBundleIdentifier)
+{
+    EXPECT_STREQ(TempoIdentity::freeformMean, AppIdentity::bundleIdentifier);
 }
