@@ -4,39 +4,11 @@
 #include "tags/mp3_tempo_metadata.h"
 #include "tags/wav_tempo_reader.h"
 
-#include <QString>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <sys/mman.h>
-#include <unistd.h>
-
-namespace {
-int memoryFile()
-{
-    static const int fd = [] {
-        const int made = memfd_create("tempo_chunks", MFD_CLOEXEC);
-        if (made < 0)
-            std::abort();
-        return made;
-    }();
-    return fd;
-}
-} // namespace
+#include "memory_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 {
-    const int fd = memoryFile();
-    if (ftruncate(fd, 0) != 0)
-        std::abort();
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
-        if (n <= 0)
-            std::abort();
-        done += static_cast<size_t>(n);
-    }
-    const QString path = QStringLiteral("/proc/self/fd/") + QString::number(fd);
+    const QString path = fuzz::memoryFile(data, size);
     tampod::ContainerTempoReader::read(path, false);
     tampod::ContainerTempoReader::read(path, true);
     tampod::WAVTempoReader::read(path, false);

@@ -17,16 +17,10 @@
 #include <gtest/gtest.h>
 
 using namespace tampod;
-using test::runProgram;
 
 namespace {
 
-void run(const QString &program, const QStringList &arguments)
-{
-    const auto result = runProgram(program, arguments);
-    EXPECT_TRUE(result.ok) << program.toStdString() << " " << arguments.join(u' ').toStdString() << ": "
-                           << result.err.toStdString();
-}
+const auto run = test::runChecked;
 
 // Adds ID3 frames with mutagen: TBPM and the "tamPOD_BPM" TXXX, either left out when empty.
 const char *mutagenId3 = R"(

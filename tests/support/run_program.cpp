@@ -2,6 +2,8 @@
 
 #include <QProcess>
 
+#include <gtest/gtest.h>
+
 namespace tampod::test {
 
 ProgramResult runProgram(const QString &program, const QStringList &arguments)
@@ -17,6 +19,14 @@ ProgramResult runProgram(const QString &program, const QStringList &arguments)
     result.err = process.readAllStandardError();
     result.ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     return result;
+}
+
+QByteArray runChecked(const QString &program, const QStringList &arguments)
+{
+    const ProgramResult result = runProgram(program, arguments);
+    EXPECT_TRUE(result.ok) << program.toStdString() << " " << arguments.join(u' ').toStdString() << ": "
+                           << result.err.toStdString();
+    return result.out.trimmed();
 }
 
 } // namespace tampod::test

@@ -19,13 +19,7 @@ using test::systemPython;
 
 namespace {
 
-QByteArray run(const QString &program, const QStringList &arguments)
-{
-    const auto result = runProgram(program, arguments);
-    EXPECT_TRUE(result.ok) << program.toStdString() << " " << arguments.join(u' ').toStdString() << ": "
-                           << result.err.toStdString();
-    return result.out.trimmed();
-}
+const auto run = test::runChecked;
 
 // Prints the "tmpo" value and the text of our freeform item, one per line.
 const char *mutagenReadMp4 = R"(
