@@ -1,5 +1,7 @@
 #include "library/temporary_audio_store.h"
 
+#include "concurrency/detached.h"
+#include "concurrency/thread_role.h"
 #include "core/file_handle.h"
 #include "library/app_identity.h"
 #include "library/folder_bookmark.h"
@@ -189,6 +191,20 @@ TemporaryAudioStore &TemporaryAudioStore::shared()
     if (result.error)
         std::rethrow_exception(result.error);
     return *result.store;
+}
+
+QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> TemporaryAudioStore::cleanAbandoned()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    QUrl root;
+    try {
+        root = shared().root();
+    } catch (...) {
+        co_return std::nullopt;
+    }
+    co_return co_await runDetached(TaskPriority::Utility, [root] {
+        return TemporaryAudioCleanup::run(root, TemporaryAudioCleanup::launchEntryBudget);
+    });
 }
 
 QUrl TemporaryAudioStore::makeDirectory() const
