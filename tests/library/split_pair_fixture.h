@@ -5,6 +5,7 @@
 
 #include "library/split_export_file_safety.h"
 #include "library/split_export_transaction.h"
+#include "library/temporary_audio_cleanup.h"
 #include "library/temporary_audio_store.h"
 #include "library/temporary_export_directory.h"
 
@@ -14,6 +15,17 @@
 
 #include <memory>
 #include <optional>
+
+namespace tampod::TemporaryAudioCleanup {
+
+inline void PrintTo(const Report &r, std::ostream *out)
+{
+    *out << "{removed " << r.removed << ", active " << r.active << ", retained " << r.retained << ", errors "
+         << r.errors << ", recovered " << r.recoveredPairs << ", pending " << r.pendingPairs << ", limited "
+         << r.limited << ", codes " << r.failureCodes.join(',').toStdString() << "}";
+}
+
+} // namespace tampod::TemporaryAudioCleanup
 
 namespace tampod::test {
 
@@ -69,13 +81,14 @@ inline QMap<QString, QByteArray> snapshot(const QString &root, const QStringList
         const QString relative = path.mid(root.size() + 1);
         if (std::any_of(excluded.begin(), excluded.end(), [&](const QString &p) { return relative.startsWith(p); }))
             continue;
-        const QFileInfo info(path);
-        if (info.isSymLink())
-            entries[relative] = "link:" + QFile::encodeName(info.symLinkTarget());
-        else if (info.isDir())
-            entries[relative] = "folder";
+        const struct stat status = lstatOf(path);
+        const QByteArray mode = QByteArray::number(status.st_mode, 8);
+        if (S_ISLNK(status.st_mode))
+            entries[relative] = "link:" + QFile::encodeName(QFileInfo(path).symLinkTarget());
+        else if (S_ISREG(status.st_mode))
+            entries[relative] = "file " + mode + ":" + QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex();
         else
-            entries[relative] = "file:" + QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex();
+            entries[relative] = "other " + mode;
     }
     return entries;
 }
