@@ -289,34 +289,42 @@ TEST(SplitExportRecoveryNotice, ReportsOnlyRecoveredAndPendingPairs)
     EXPECT_EQ(SplitExportRecoveryNotice::make(report)->message, pending + "\n\n" + closing);
 }
 
+// In children: the process-wide store is built once per process.
 TEST(TemporaryAudioStoreLaunchCleanup, CleansTheSharedStoreOrNothingWhenItCouldNotBeBuilt)
 {
     TempDir dir;
-    const QByteArray previous = qgetenv("XDG_CACHE_HOME");
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.file("cache")));
-
-    // In a child, whose shared store fails to build: no report, nothing cleaned.
+    const auto inChild = [](const std::function<bool()> &child) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            bool passed = false;
+            try {
+                passed = child();
+            } catch (...) {
+            }
+            ::_exit(passed ? 0 : 1);
+        }
+        int status = 0;
+        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    const QString root = dir.file("cache/tamPOD/tamPOD-owned-audio-v1");
     makeFolder(dir.file("cache"));
     makeFolder(dir.file("cache/tamPOD"));
-    makeFolder(dir.file("cache/tamPOD/tamPOD-owned-audio-v1"), 0777);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    makeFolder(root, 0777);
+    EXPECT_TRUE(inChild([&] {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.file("cache")));
         std::optional<std::optional<Report>> result;
         auto waiter = [&]() -> QCoro::Task<> { result = co_await TemporaryAudioStore::cleanAbandoned(); };
         auto task = waiter();
-        ::_exit(result.has_value() && !result->has_value() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return result.has_value() && !result->has_value();
+    })) << "no report when the store could not be built";
 
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.file("cache/tamPOD/tamPOD-owned-audio-v1")).constData(), 0700), 0);
-    TemporaryAudioStore &store = TemporaryAudioStore::shared();
-    const QString root = store.root().toLocalFile();
-    { TemporaryAudioStore ended(store.root()); }
-    const std::optional<Report> report = runTask(TemporaryAudioStore::cleanAbandoned());
-    ASSERT_TRUE(report.has_value());
-    EXPECT_EQ(*report, makeReport(1, 1, 0, 0));
-    EXPECT_EQ(entriesOf(root), QStringList{store.sessionId()});
-    qputenv("XDG_CACHE_HOME", previous);
+    ASSERT_EQ(::chmod(QFile::encodeName(root).constData(), 0700), 0);
+    EXPECT_TRUE(inChild([&] {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.file("cache")));
+        TemporaryAudioStore &store = TemporaryAudioStore::shared();
+        { TemporaryAudioStore ended(store.root()); }
+        const std::optional<Report> report = runTask(TemporaryAudioStore::cleanAbandoned());
+        return report && *report == makeReport(1, 1, 0, 0) && entriesOf(root) == QStringList{store.sessionId()};
+    }));
 }
