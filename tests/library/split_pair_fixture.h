@@ -33,7 +33,12 @@ namespace tampod::test {
 // split-channel export is in right after it began its journal.
 struct JournaledPair {
     JournaledPair(const QString &storeRoot, const QString &folder, const QString &stem = QStringLiteral("Take"))
-        : store(std::make_unique<TemporaryAudioStore>(QUrl::fromLocalFile(storeRoot)))
+        : JournaledPair(std::make_shared<TemporaryAudioStore>(QUrl::fromLocalFile(storeRoot)), folder, stem)
+    {
+    }
+    // Another pair of the same launch.
+    JournaledPair(std::shared_ptr<TemporaryAudioStore> launch, const QString &folder, const QString &stem)
+        : store(std::move(launch))
     {
         const QString left = folder + "/" + stem + ".L.sd2";
         stage = store->makeExportDirectory(QUrl::fromLocalFile(left));
@@ -60,10 +65,11 @@ struct JournaledPair {
     {
         return SplitExportTransaction::recover(stage.url, stage.owner);
     }
-    // The launch that made the pair ends (its session lock is released); its folders stay.
+    // The launch that made the pair ends (its session lock is released once no pair of it
+    // holds it); its folders stay.
     void abandon() { store.reset(); }
 
-    std::unique_ptr<TemporaryAudioStore> store;
+    std::shared_ptr<TemporaryAudioStore> store;
     TemporaryExportDirectory stage;
     QList<QUrl> outputs;
     QList<QUrl> destinations;

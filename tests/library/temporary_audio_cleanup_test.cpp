@@ -223,6 +223,38 @@ TEST_F(TemporaryAudioCleanupTest, SplitPairsAreSettledOrKeptPendingWithTheirStag
     EXPECT_FALSE(exists(interruptedSession));
 }
 
+TEST_F(TemporaryAudioCleanupTest, BudgetSpentDuringExportsKeepsTheRestPendingForTheNextLaunch)
+{
+    makeFolder(dir.file("out"));
+    JournaledPair first(root(), dir.file("out"), "Take");
+    JournaledPair second(first.store, dir.file("out"), "Other");
+    const QString session = first.store->session().toLocalFile();
+    for (JournaledPair *pair : {&first, &second}) {
+        pair->publish(0);
+        pair->abandon();
+    }
+    // The deadline passes once the first staging folder is gone.
+    const auto start = std::chrono::steady_clock::now();
+    const QStringList stages = entriesOf(dir.file("out")).filter(".tampod-staging-");
+    ASSERT_EQ(stages.size(), 2);
+    const auto clock = [&] {
+        const bool oneGone = std::any_of(stages.begin(), stages.end(),
+                                         [&](const QString &s) { return !exists(dir.file("out/" + s)); });
+        return start + (oneGone ? std::chrono::seconds(3) : std::chrono::seconds(0));
+    };
+    Report partly = makeReport(0, 0, 1, 1, {exhausted});
+    partly.recoveredPairs = 1;
+    partly.pendingPairs = 1;
+    EXPECT_EQ(run(TemporaryAudioCleanup::launchEntryBudget, clock), partly);
+    EXPECT_EQ(entriesOf(session), (QStringList{"exports", "lock", "owner.json"}));
+    EXPECT_EQ(entriesOf(dir.file("out")).filter(".sd2").size(), 1) << "one half pair is still to be taken back";
+
+    Report rest = makeReport(1, 0, 0, 0);
+    rest.recoveredPairs = 1;
+    EXPECT_EQ(run(), rest);
+    EXPECT_TRUE(entriesOf(dir.file("out")).isEmpty());
+}
+
 TEST_F(TemporaryAudioCleanupTest, BadExportRecordsFailOneByOneAndKeepTheirSession)
 {
     makeFolder(dir.file("out"));
