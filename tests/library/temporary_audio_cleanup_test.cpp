@@ -149,6 +149,12 @@ TEST_F(TemporaryAudioCleanupTest, EntriesNotProvablyOursAreLeftUntouchedAndCount
     EXPECT_EQ(report, makeReport(0, 1, 13, 6, {denied, denied, denied, denied, denied, denied}));
     EXPECT_EQ(snapshot(dir.path()), before);
     EXPECT_EQ(run(), report) << "nothing changes on later runs either";
+
+    // A root that is a link is not followed at all.
+    makeLink(root(), dir.file("linked-store"));
+    EXPECT_EQ(TemporaryAudioCleanup::run(fileUrl(dir.file("linked-store")), TemporaryAudioCleanup::launchEntryBudget),
+              makeReport(0, 0, 0, 1, {denied}));
+    EXPECT_EQ(snapshot(dir.path(), {"linked-store"}), before);
 }
 
 TEST_F(TemporaryAudioCleanupTest, ExhaustedBudgetStopsTheRunAndLeavesTheRestForLater)
