@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace tampod {
+class FileHandle;
+}
+
+namespace tampod::mpegaudio {
+
+// Whether a Layer III frame with a Xing/Info header starts at offset: an encoder's own mark,
+// strong enough to recognise a file too short for content probing.
+bool hasInfoHeader(const FileHandle &file, int64_t offset);
+
+// The exact decoded length of an MPEG Layer III file whose first frame carries a Xing/Info
+// header with a frame count and a LAME-style encoder delay and padding: frames × samples per
+// frame − delay − padding, what the decoder delivers once it trims both ends. nullopt when
+// the header is absent, implausible, or the file is shorter than the header says.
+std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOffset,
+                                   int64_t fileSize);
+
+} // namespace tampod::mpegaudio

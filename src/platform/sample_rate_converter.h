@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+
+#include <memory>
+#include <vector>
+
+namespace tampod {
+
+// Converts float planar audio between two whole sample rates, keeping its filter state
+// across pushes. finish() flushes the filter and makes the total output exactly
+// round(total input × outputRate / inputRate) frames, so a file converted in blocks has
+// the length a one-piece conversion promises.
+class SampleRateConverter {
+public:
+    // Throws AudioFileError (invalidArgument) for a channel count or rate it cannot take.
+    SampleRateConverter(int channels, int inputRate, int outputRate);
+    ~SampleRateConverter();
+    SampleRateConverter(const SampleRateConverter &) = delete;
+    SampleRateConverter &operator=(const SampleRateConverter &) = delete;
+
+    int channels() const noexcept { return channels_; }
+    int inputRate() const noexcept { return inputRate_; }
+    int outputRate() const noexcept { return outputRate_; }
+
+    // round(frames × outputRate / inputRate), halves away from zero.
+    int64_t outputFramesFor(int64_t inputFrames) const;
+
+    void push(const float *const *planar, int64_t frames);
+    void finish();
+    bool isFinished() const noexcept { return finished_; }
+
+    int64_t available() const noexcept { return int64_t(pending_.empty() ? 0 : pending_[0].size()) - readOffset_; }
+    int64_t take(float *const *planar, int64_t maxFrames);
+
+    // Forgets all input and output, as if newly made.
+    void reset();
+
+private:
+    void appendConverted(const float *const *planar, int frames);
+    void compact();
+
+    struct Engine;
+    int channels_;
+    int inputRate_;
+    int outputRate_;
+    std::unique_ptr<Engine> engine_;
+    std::vector<std::vector<float>> pending_;
+    int64_t readOffset_ = 0;
+    int64_t totalIn_ = 0;
+    int64_t totalOut_ = 0; // frames appended to pending_, taken or not
+    bool finished_ = false;
+};
+
+} // namespace tampod
