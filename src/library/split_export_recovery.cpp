@@ -1,7 +1,8 @@
 #include "library/split_export_transaction.h"
 
-#include "library/folder_bookmark.h"
+#include "library/file_access_lease.h"
 #include "library/internal/posix_support.h"
+#include "library/internal/source_bookmark.h"
 #include "library/split_export_file_safety.h"
 #include "library/temporary_audio_safety.h"
 
@@ -38,16 +39,6 @@ std::optional<Status> entryStatus(int dirFd, const QByteArray &name)
 QByteArray unpublishedName(std::size_t position)
 {
     return QByteArray(SplitExportTransaction::unpublishedPrefix) + QByteArray::number(static_cast<qulonglong>(position));
-}
-
-// The identity of the folder a path names now; none when there is nothing to identify.
-std::optional<JournalFileIdentity> folderIdentity(const QUrl &folder)
-{
-    const int fd = PosixSupport::openAt(AT_FDCWD, PosixSupport::nativePath(folder), O_PATH | O_NOFOLLOW | O_DIRECTORY);
-    if (fd < 0)
-        return std::nullopt;
-    FileHandle handle(fd);
-    return JournalFileIdentity::of(handle.fd());
 }
 
 // A taken-back entry that is not exactly the journaled file goes back under its destination
@@ -98,15 +89,20 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
     if (marker(committedMarkerName, stage, owner))
         return Outcome::completed;
 
-    // A stale bookmark is used as resolved: the identity checks below decide.
-    const QUrl folder = FolderBookmark::decode(journal.bookmark).resolve().url;
-    const auto identity = folderIdentity(folder);
+    // A stale bookmark (the folder was renamed in its parent) is used as resolved: the identity
+    // checks decide. Not found means another folder took its place, or it is out of reach.
+    const auto resolved = SourceBookmark::resolve(journal.bookmark);
+    if (!resolved)
+        fail(EACCES, "destination folder not found");
+    const QUrl folder = resolved->url;
+    const FileAccessLease access(folder);
+    const auto identity = SourceFileIdentity::of(folder);
     if (!identity || *identity != journal.directory)
         fail(EACCES, "destination folder identity");
     FileHandle destination = SplitExportFileSafety::openDirectory(folder, journal.directory);
     FileHandle staging = SplitExportFileSafety::openDirectory(stage);
 
-    const auto stageIdentity = JournalFileIdentity::of(staging.fd());
+    const auto stageIdentity = SourceFileIdentity::of(staging.fd());
     if (!stageIdentity || stageIdentity->volume != journal.directory.volume)
         fail(EXDEV, "stage volume");
     for (const File &file : journal.files) {

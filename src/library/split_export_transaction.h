@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/strict_json.h"
-#include "library/journal_file_identity.h"
+#include "library/source_file_identity.h"
 #include "library/temporary_audio_store.h"
 #include "library/temporary_export_directory.h"
 
@@ -27,7 +27,7 @@ public:
     struct File {
         QString staged;
         QString destination;
-        JournalFileIdentity identity;
+        SourceFileIdentity identity;
         std::int64_t bytes = 0;
         std::int64_t modifiedSeconds = 0;
         std::int64_t modifiedNanoseconds = 0;
@@ -42,7 +42,7 @@ public:
     // the names are the recovery's to validate.
     struct Journal {
         TemporaryAudioStore::Owner owner;
-        JournalFileIdentity directory;
+        SourceFileIdentity directory;
         QByteArray bookmark;
         std::vector<File> files;
 

@@ -3,8 +3,9 @@
 #include "concurrency/cancellation.h"
 #include "core/error.h"
 #include "core/number_text.h"
-#include "library/folder_bookmark.h"
+#include "library/file_access_lease.h"
 #include "library/internal/posix_support.h"
+#include "library/internal/source_bookmark.h"
 #include "library/split_export_transaction.h"
 #include "library/temporary_audio_lock.h"
 #include "library/temporary_audio_safety.h"
@@ -154,10 +155,14 @@ std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUr
         || PosixSupport::lastComponent(pathOf(recordUrl)) != record.owner.id + QLatin1String(".json"))
         fail(EINVAL, "export record");
 
-    const FolderBookmark::Resolved resolved = FolderBookmark::decode(record.bookmark).resolve();
-    if (resolved.stale)
+    // Not found: its disk is not connected, or it went elsewhere. The pair stays pending.
+    const auto resolved = SourceBookmark::resolve(record.bookmark);
+    if (!resolved)
+        fail(ENOENT, "staging folder not found");
+    const QUrl staging = resolved->url;
+    const FileAccessLease access(staging);
+    if (resolved->stale)
         fail(EACCES, "staging folder moved");
-    const QUrl staging = resolved.url;
     const Identity identity = TemporaryAudioSafety::directoryIdentity(staging);
     if (identity != record.identity)
         fail(EACCES, "staging folder identity");

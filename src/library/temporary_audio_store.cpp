@@ -4,8 +4,8 @@
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
 #include "library/app_identity.h"
-#include "library/folder_bookmark.h"
 #include "library/internal/posix_support.h"
+#include "library/internal/source_bookmark.h"
 #include "library/temporary_export_directory.h"
 
 #include <QDir>
@@ -217,7 +217,10 @@ QUrl TemporaryAudioStore::makeDirectory() const
 
 QByteArray TemporaryAudioStore::defaultBookmark(const QUrl &folder)
 {
-    return FolderBookmark::make(folder);
+    const auto bookmark = SourceBookmark::create(folder);
+    if (!bookmark)
+        fail(EACCES, "bookmark");
+    return *bookmark;
 }
 
 TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &destination,

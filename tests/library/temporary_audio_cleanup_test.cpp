@@ -18,6 +18,7 @@ using Report = TemporaryAudioCleanup::Report;
 namespace {
 
 const QString denied = QStringLiteral("tampod.posix/13");
+const QString notFound = QStringLiteral("tampod.posix/2");
 const QString exhausted = QStringLiteral("tampod.posix/") + QString::number(EAGAIN);
 
 QString freshId()
@@ -210,7 +211,7 @@ TEST_F(TemporaryAudioCleanupTest, SplitPairsAreSettledOrKeptPendingWithTheirStag
     // The destination's disk is gone: both pairs stay pending with their staging folders and
     // records; only the sessions' working copies go.
     ASSERT_EQ(::rename(QFile::encodeName(dir.file("disk")).constData(), QFile::encodeName(dir.file("away")).constData()), 0);
-    Report pending = makeReport(0, 0, 2, 2, {denied, denied});
+    Report pending = makeReport(0, 0, 2, 2, {notFound, notFound});
     pending.pendingPairs = 2;
     EXPECT_EQ(run(), pending);
     for (const QString &session : entriesOf(root()))
