@@ -95,7 +95,7 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
     if (!resolved)
         fail(EACCES, "destination folder not found");
     const QUrl folder = resolved->url;
-    const FileAccessLease access(folder);
+    const FileAccessLease folderAccess(folder);
     const auto identity = SourceFileIdentity::of(folder);
     if (!identity || *identity != journal.directory)
         fail(EACCES, "destination folder identity");

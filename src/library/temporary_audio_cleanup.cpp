@@ -160,7 +160,7 @@ std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUr
     if (!resolved)
         fail(ENOENT, "staging folder not found");
     const QUrl staging = resolved->url;
-    const FileAccessLease access(staging);
+    const FileAccessLease stagingAccess(staging);
     if (resolved->stale)
         fail(EACCES, "staging folder moved");
     const Identity identity = TemporaryAudioSafety::directoryIdentity(staging);
