@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/strict_json.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <optional>
+
+namespace tampod {
+
+// Which file a path names: its volume, inode and birth time. A file replaced by a copy under
+// the same name has another identity even when the inode number is reused.
+struct SourceFileIdentity {
+    QString volume;              // upper-case hyphenated volume UUID
+    std::uint64_t inode = 0;
+    std::int64_t birthSeconds = 0;
+    std::int64_t birthNanoseconds = 0;
+    std::uint32_t generation = 0; // always 0 here: Linux reads it only through an open file
+
+    bool operator==(const SourceFileIdentity &) const = default;
+
+    // nullopt for a URL that is not a file URL, a file that cannot be examined, a volume
+    // without an identity or a file system that keeps no birth time. Follows symbolic links.
+    static std::optional<SourceFileIdentity> of(const QUrl &url);
+    static std::optional<SourceFileIdentity> ofPath(const QString &path);
+
+    // JSON: exactly "volume", "inode", "birthSeconds", "birthNanoseconds", "generation";
+    // reading requires all five and throws JsonError otherwise.
+    StrictJson::Json toJson() const;
+    static SourceFileIdentity fromJson(const StrictJson::Json &json);
+};
+
+} // namespace tampod

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "library/sd2_metadata.h"
+#include "platform/fork_store.h"
+
+#include <QByteArray>
+#include <QUrl>
+
+#include <optional>
+
+// Reads the parameters and tempos of an SD2 file from its resource fork and its AppleDouble
+// companions ("._name" beside it, ".AppleDouble/name"). Never writes. Errors are
+// SD2MetadataError, except failures of the file's own fork, which pass on as reported.
+namespace tampod::SD2MetadataReader {
+
+// The most bytes of resource data looked at from any one place.
+inline constexpr qint64 inspectionLimit = 4 * 1024 * 1024;
+
+// None when no place holds resource bytes. Every place that does must give equal metadata.
+std::optional<SD2Metadata> read(const QUrl &url, const ForkStore &forks = ForkStore());
+
+// Resource-fork bytes (no AppleDouble wrapper) to metadata.
+SD2Metadata parse(const QByteArray &fork);
+
+} // namespace tampod::SD2MetadataReader

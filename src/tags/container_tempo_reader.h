@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+// Reads the tempo an ID3v2 tag carries (TBPM and the TXXX "tamPOD_BPM") in the "id3 " chunk of
+// a RIFF/WAVE file or the "ID3 " chunk of a FORM/AIFF or AIFC file. Never throws: every failure,
+// cancellation included, is no tempo. Only usable tempos are returned.
+namespace tampod::ContainerTempoReader {
+
+// Most bytes of one tag read into memory; larger tags give no tempo.
+inline constexpr std::uint32_t maximumTagSize = 1'048'576;
+// Most chunks examined in one walk.
+inline constexpr int maximumChunks = 65'536;
+
+// The first tempo any ID3 chunk of the file yields. With pairedOnly, a standard value without
+// a matching precise value is no tempo.
+std::optional<double> read(const QString &path, bool pairedOnly);
+
+// Parses one complete tag held in memory, its 10-byte header included.
+std::optional<double> readTag(std::span<const std::uint8_t> tag, bool pairedOnly);
+std::optional<double> readTag(const QByteArray &tag, bool pairedOnly);
+
+} // namespace tampod::ContainerTempoReader

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace tampod::MP3TempoMetadata {
+
+// The tempo of the ID3v2 tag at the very start of an MP3 file, a lone standard value included.
+// Appended tags are not searched. Never throws; every failure is no tempo.
+std::optional<double> read(const QString &path);
+
+} // namespace tampod::MP3TempoMetadata

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The WAV-native tempo places: the "acid" chunk and the "IBPM" entry of a LIST/INFO chunk.
+// Chunk headers are visited with seeks; audio data is never read. Never throws: every failure,
+// cancellation included, is no tempo. Only usable tempos are returned.
+namespace tampod::WAVTempoReader {
+
+// Most chunks and INFO entries visited in one call, together.
+inline constexpr int maximumVisits = 65'536;
+
+// infoOnly false: the tempo of the first "acid" chunk of at least 24 bytes (an unusable one
+// ends the read). infoOnly true: the first usable "IBPM" text of a LIST of type "INFO".
+std::optional<double> read(const QString &path, bool infoOnly);
+
+} // namespace tampod::WAVTempoReader

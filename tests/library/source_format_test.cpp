@@ -1,0 +1,175 @@
+#include "library/audio_source_format.h"
+#include "library/bpm_value.h"
+#include "library/export_format.h"
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include <QLocale>
+
+#include <cmath>
+#include <limits>
+
+using namespace tampod;
+using Resolution = AudioSourceFormat::Resolution;
+
+namespace {
+
+AudioSourceFormat described(AudioCodecKind codec, double rate, int bits, bool isFloat = false, int alacDepth = 0)
+{
+    AudioFileFormat format;
+    format.codec = codec;
+    format.sampleRate = rate;
+    format.bitsPerChannel = bits;
+    format.isFloat = isFloat;
+    format.isSignedInteger = !isFloat;
+    format.channels = 2;
+    format.alacSourceBitDepth = alacDepth;
+    return AudioSourceFormat::fromFileFormat(format);
+}
+
+constexpr auto lpcm = AudioCodecKind::lpcm;
+
+// Runs the body with the given default locale and restores the previous one.
+class LocaleScope {
+public:
+    explicit LocaleScope(const QLocale &locale) : previous_(QLocale()) { QLocale::setDefault(locale); }
+    ~LocaleScope() { QLocale::setDefault(previous_); }
+
+private:
+    QLocale previous_;
+};
+
+} // namespace
+
+TEST(ExportFormat, RawValuesExtensionsAndTitles)
+{
+    EXPECT_EQ(ExportFormats::allCases().front(), ExportFormat::wav);
+    EXPECT_EQ(ExportFormats::allCases().back(), ExportFormat::ac3);
+    for (ExportFormat format : ExportFormats::allCases())
+        EXPECT_EQ(ExportFormats::fromRawValue(ExportFormats::rawValue(format)), format);
+    EXPECT_EQ(ExportFormats::rawValue(ExportFormat::m4aAAC), "m4aAAC");
+    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::bwf), "wav");
+    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::m4aAAC), "m4a");
+    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::m4aALAC), "m4a");
+    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::oggVorbis), "ogg");
+    EXPECT_EQ(ExportFormats::title(ExportFormat::m4aAAC), QString::fromUtf8("M4A \u2014 AAC"));
+    EXPECT_EQ(ExportFormats::title(ExportFormat::m4aALAC), QString::fromUtf8("M4A \u2014 Apple Lossless"));
+    EXPECT_EQ(ExportFormats::title(ExportFormat::oggVorbis), QString::fromUtf8("OGG \u2014 Vorbis"));
+    EXPECT_EQ(ExportFormats::title(ExportFormat::bwf), "BWF");
+    EXPECT_EQ(ExportFormats::title(ExportFormat::sd2), "SD2");
+    // Raw values are case-sensitive names; anything else names no format.
+    EXPECT_EQ(ExportFormats::fromRawValue("WAV"), std::nullopt);
+    EXPECT_EQ(ExportFormats::fromRawValue("m4a"), std::nullopt);
+    EXPECT_EQ(ExportFormats::fromRawValue(""), std::nullopt);
+}
+
+TEST(AudioSourceFormat, ResolutionFromStreamDescription)
+{
+    EXPECT_EQ(described(lpcm, 44100, 16).resolution, Resolution::integer(16));
+    EXPECT_EQ(described(lpcm, 44100, 32, true).resolution, Resolution::floatingPoint(32));
+    EXPECT_EQ(described(lpcm, 44100, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 24).resolution, Resolution::integer(24));
+    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 20).resolution, Resolution::integer(20));
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 32).resolution, Resolution::integer(32));
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 12).resolution, Resolution::unknown());
+    for (auto codec : {AudioCodecKind::aac, AudioCodecKind::mpegLayer1, AudioCodecKind::mpegLayer2,
+                       AudioCodecKind::mpegLayer3, AudioCodecKind::ac3, AudioCodecKind::eac3, AudioCodecKind::opus})
+        EXPECT_EQ(described(codec, 48000, 16).resolution, Resolution::notApplicable()) << int(codec);
+    EXPECT_EQ(described(AudioCodecKind::vorbis, 48000, 16).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::other, 48000, 16).resolution, Resolution::unknown());
+    EXPECT_EQ(described(lpcm, 44100, -8).resolution, Resolution::unknown());
+
+    EXPECT_EQ(described(lpcm, 0, 16).sampleRate, std::nullopt);
+    EXPECT_EQ(described(lpcm, -44100, 16).sampleRate, std::nullopt);
+    EXPECT_EQ(described(lpcm, std::nan(""), 16).sampleRate, std::nullopt);
+    EXPECT_FALSE(described(lpcm, 44100, 16).assumed);
+}
+
+TEST(AudioSourceFormat, ReadFromFiles)
+{
+    test::TempDir dir;
+    auto make = [&](const QString &name, const QStringList &args) {
+        const QString path = dir.file(name);
+        QProcess tool;
+        tool.start("ffmpeg", QStringList{"-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.2"} + args + QStringList{path});
+        EXPECT_TRUE(tool.waitForFinished(60'000) && tool.exitCode() == 0) << tool.readAllStandardError().constData();
+        return QUrl::fromLocalFile(path);
+    };
+    LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(AudioSourceFormat::read(make("a.wav", {"-ar", "44100", "-c:a", "pcm_s16le"})).summary(), "44.1 kHz, 16-bit");
+    EXPECT_EQ(AudioSourceFormat::read(make("b.wav", {"-ar", "96000", "-c:a", "pcm_f32le"})).summary(), "96 kHz, 32-bit float");
+    EXPECT_EQ(AudioSourceFormat::read(make("c.flac", {"-ar", "48000", "-c:a", "flac", "-sample_fmt", "s32"})).summary(),
+              "48 kHz, 24-bit");
+    EXPECT_EQ(AudioSourceFormat::read(make("d.m4a", {"-ar", "22050", "-c:a", "aac", "-b:a", "64k"})).summary(),
+              "22.05 kHz, N/A; this encoding has no fixed PCM bit depth");
+
+    test::writeFile(dir.file("notes.wav"), "this is text, not audio");
+    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("notes.wav"))), AudioSourceFormat());
+    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("absent.wav"))), AudioSourceFormat());
+    EXPECT_EQ(AudioSourceFormat::read(QUrl("https://example.invalid/a.wav")), AudioSourceFormat());
+}
+
+TEST(AudioSourceFormat, TextsFollowTheUserLocale)
+{
+    AudioSourceFormat assumed24;
+    assumed24.sampleRate = 48000;
+    assumed24.resolution = Resolution::integer(24);
+    assumed24.assumed = true;
+    {
+        LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+        EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44.1 kHz, 16-bit");
+        EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
+        EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22.05 kHz");
+        EXPECT_EQ(described(lpcm, 11025.0001, 16).sampleRateText(), "11.025 kHz");
+        EXPECT_EQ(described(AudioCodecKind::aac, 44100, 0).summary(), "44.1 kHz, N/A; this encoding has no fixed PCM bit depth");
+        EXPECT_EQ(described(lpcm, 96000, 32, true).summary(), "96 kHz, 32-bit float");
+        EXPECT_EQ(assumed24.summary(), "48 kHz*, 24-bit*; * assumed SD2 recovery format");
+        EXPECT_EQ(described(lpcm, 0, 16).summary(), QString::fromUtf8("\u2014, 16-bit"));
+        EXPECT_EQ(AudioSourceFormat().summary(), QString::fromUtf8("\u2014, \u2014"));
+    }
+    {
+        LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+        EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44,1 kHz, 16-bit");
+        EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
+        EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22,05 kHz");
+    }
+}
+
+TEST(BPMValue, WholeTextRoundsHalfDownWithoutLocale)
+{
+    LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(BPMValue::wholeText(119.5), "119");
+    EXPECT_EQ(BPMValue::wholeText(119.500001), "120");
+    EXPECT_EQ(BPMValue::wholeText(119.51), "120");
+    EXPECT_EQ(BPMValue::wholeText(120), "120");
+    EXPECT_EQ(BPMValue::wholeText(1000), "1000");
+    EXPECT_EQ(BPMValue::wholeText(1234567.6), "1234568");
+}
+
+TEST(BPMValue, ExportSummary)
+{
+    LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+    const QString unknown = QString::fromUtf8("BPM unknown \u2014 no tempo tag");
+    EXPECT_EQ(BPMValue::exportSummary(std::nullopt, ExportFormat::sd2), unknown);
+    EXPECT_EQ(BPMValue::exportSummary(0.0, ExportFormat::wav), unknown);
+    EXPECT_EQ(BPMValue::exportSummary(-120.0, std::nullopt), unknown);
+    EXPECT_EQ(BPMValue::exportSummary(std::numeric_limits<double>::infinity(), ExportFormat::wav), unknown);
+    EXPECT_EQ(BPMValue::exportSummary(std::nan(""), ExportFormat::wav), unknown);
+
+    EXPECT_EQ(BPMValue::exportSummary(120.0, ExportFormat::wav),
+              "BPM 120.0 retained; standard whole-number tag 120");
+    EXPECT_EQ(BPMValue::exportSummary(123.456, std::nullopt),
+              "BPM 123.456 retained; standard whole-number tag 123");
+    EXPECT_EQ(BPMValue::exportSummary(120.0, ExportFormat::sd2),
+              "BPM 120.0 retained in native SD2 tempo and precise tamPOD metadata");
+    // The 16.16 beats-per-second word would be 0, or beyond 2,147,483,647.
+    const QString outside = " retained in precise tamPOD metadata; outside native SD2 tempo range";
+    EXPECT_EQ(BPMValue::exportSummary(0.0002, ExportFormat::sd2), "BPM 0.0002" + outside);
+    EXPECT_EQ(BPMValue::exportSummary(2e6, ExportFormat::sd2), "BPM 2000000.0" + outside);
+}

@@ -1,0 +1,95 @@
+#include "platform/audio_file_player.h"
+#include "platform/internal/port_audio_output.h"
+
+#include "platform/null_audio_output.h"
+
+#include "playback_fixtures.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+using namespace tampod;
+
+namespace {
+
+// Runs fn with the process's stderr going to a file; returns what was written there.
+template <typename Fn>
+std::string stderrOf(const QString &path, Fn fn)
+{
+    const int saved = dup(2);
+    const int file = ::open(path.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(file, 2);
+    fn();
+    dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    return test::readAll(path).toStdString();
+}
+
+// Points ALSA at a configuration whose default device is the given one. ALSA reads its
+// configuration again whenever the variable changes, so it stays set for the whole test.
+bool useAlsaDefault(const test::TempDir &dir, const QByteArray &device)
+{
+    if (!QFile::exists(QStringLiteral("/usr/share/alsa/alsa.conf")))
+        return false;
+    const auto config = dir.file("asound.conf");
+    test::writeFile(config, "</usr/share/alsa/alsa.conf>\npcm.!default { " + device + " }\n");
+    qputenv("ALSA_CONFIG_PATH", config.toLocal8Bit());
+    return true;
+}
+
+} // namespace
+
+TEST(PortAudioOutput, WithoutADeviceTheNullOutputIsChosenSilently)
+{
+    test::TempDir dir;
+    if (!useAlsaDefault(dir, "type hw card 99"))
+        GTEST_SKIP() << "no ALSA configuration";
+    AudioOutput::setShared(nullptr);
+    std::shared_ptr<AudioOutput> output;
+    // ALSA and JACK would print a dozen lines here.
+    EXPECT_EQ(stderrOf(dir.file("probe.txt"), [&] { output = AudioOutput::shared(); }), "");
+    qunsetenv("ALSA_CONFIG_PATH");
+    if (!std::dynamic_pointer_cast<NullAudioOutput>(output))
+        GTEST_SKIP() << "a sound server offers a device: " << output->deviceName().toStdString();
+    AudioOutput::setShared(nullptr);
+}
+
+TEST(PortAudioOutput, PlaysThroughADevice)
+{
+    test::TempDir dir;
+    // ALSA's null plugin: a device that takes audio without a sound card.
+    if (!useAlsaDefault(dir, "type null"))
+        GTEST_SKIP() << "no ALSA configuration";
+    std::shared_ptr<PortAudioOutput> device;
+    const auto said = stderrOf(dir.file("open.txt"), [&] { device = PortAudioOutput::openDefault(); });
+    ASSERT_TRUE(device);
+    EXPECT_EQ(said, "");
+    EXPECT_EQ(device->channels(), 2);
+
+    AudioOutput::setShared(device);
+    const auto path = dir.file("tone.wav");
+    test::writeFloatWav(path, 2, 44100, test::sine(22050, 2, 44100, 440, 0.5));
+    std::atomic<int> finished{0};
+    {
+        AudioFilePlayer player(path);
+        player.setFinishedHandler([&](bool ok) { finished += ok ? 1 : 100; });
+        ASSERT_TRUE(player.play());
+        EXPECT_TRUE(test::pumpUntil([&] { return finished > 0; }));
+        EXPECT_DOUBLE_EQ(player.currentTime(), 0.5);
+        // Played again after its end, the stream starts anew.
+        ASSERT_TRUE(player.play());
+        EXPECT_TRUE(test::pumpUntil([&] { return finished > 1; }));
+    }
+    EXPECT_EQ(finished, 2);
+    AudioOutput::setShared(nullptr);
+    device.reset();
+    qunsetenv("ALSA_CONFIG_PATH");
+}
