@@ -2,7 +2,6 @@
 // records: each must either decode or throw one of our typed errors.
 #include "core/error.h"
 #include "core/strict_json.h"
-#include "library/folder_bookmark.h"
 #include "library/split_export_transaction.h"
 #include "library/temporary_audio_store.h"
 
@@ -38,14 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     attempt([&] {
         const auto record = TemporaryAudioStore::ExportRecord::fromJson(json);
         TemporaryAudioStore::ExportRecord::fromJson(StrictJson::parse(StrictJson::dump(record.toJson())));
-        FolderBookmark::decode(record.bookmark);
     });
     attempt([&] {
         const auto journal = SplitExportTransaction::Journal::fromJson(json);
         journal.isWellFormed();
         SplitExportTransaction::Journal::fromJson(StrictJson::parse(StrictJson::dump(journal.toJson())));
-        FolderBookmark::decode(journal.bookmark);
     });
-    attempt([&] { FolderBookmark::decode(bytes); });
     return 0;
 }

@@ -25,16 +25,22 @@ std::optional<SourceFileIdentity> SourceFileIdentity::ofPath(const QString &path
 {
     if (path.isEmpty())
         return std::nullopt;
-    // One descriptor for both questions, so the volume and the birth time belong to one file.
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_PATH | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
+    const auto identity = of(fd);
+    ::close(fd);
+    return identity;
+}
+
+std::optional<SourceFileIdentity> SourceFileIdentity::of(int fd)
+{
+    // One descriptor for both questions, so the volume and the birth time belong to one file.
     struct statx sx {};
     struct statfs sf {};
     const bool ok = ::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &sx) == 0 &&
                     ::fstatfs(fd, &sf) == 0;
-    ::close(fd);
     if (!ok || !(sx.stx_mask & STATX_INO) || !(sx.stx_mask & STATX_BTIME) || sx.stx_btime.tv_sec == 0)
         return std::nullopt;
 

@@ -25,6 +25,9 @@ struct SourceFileIdentity {
     // without an identity or a file system that keeps no birth time. Follows symbolic links.
     static std::optional<SourceFileIdentity> of(const QUrl &url);
     static std::optional<SourceFileIdentity> ofPath(const QString &path);
+    // The identity of the file an open descriptor refers to (O_PATH ones included), so a check
+    // and the use that follows it are about the same file whatever happens to its path.
+    static std::optional<SourceFileIdentity> of(int fd);
 
     // JSON: exactly "volume", "inode", "birthSeconds", "birthNanoseconds", "generation";
     // reading requires all five and throws JsonError otherwise.

@@ -14,7 +14,7 @@ namespace tampod::SplitExportFileSafety {
 
 using PosixSupport::fail;
 
-FileHandle openDirectory(const QUrl &url, const std::optional<JournalFileIdentity> &identity)
+FileHandle openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity)
 {
     const QByteArray path = PosixSupport::nativePath(url);
     const int fd = PosixSupport::openAt(AT_FDCWD, path, O_RDONLY | O_NOFOLLOW | O_DIRECTORY);
@@ -44,7 +44,7 @@ FileHandle openDirectory(const QUrl &url, const std::optional<JournalFileIdentit
 bool isOwned(const TemporaryAudioSafety::Status &status, const SplitExportTransaction::File &file,
              std::uint64_t device)
 {
-    const JournalFileIdentity &identity = file.identity;
+    const SourceFileIdentity &identity = file.identity;
     if (!status.isRegularFile() || status.device != device || status.inode != identity.inode
         || !status.hasBirth || status.birthSeconds != identity.birthSeconds
         || status.birthNanoseconds != identity.birthNanoseconds || identity.generation != 0)

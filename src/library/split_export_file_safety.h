@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/file_handle.h"
-#include "library/journal_file_identity.h"
+#include "library/source_file_identity.h"
 #include "library/split_export_transaction.h"
 #include "library/temporary_audio_safety.h"
 
@@ -20,7 +20,7 @@ namespace SplitExportFileSafety {
 // Opens a folder (no-follow, directory only) and confirms that it is the user's folder the
 // path names and, when given, the recorded one (inode, birth time and generation; the volume
 // text is not compared). Failures throw EACCES; the path status query's error passes on.
-FileHandle openDirectory(const QUrl &url, const std::optional<JournalFileIdentity> &identity = std::nullopt);
+FileHandle openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity = std::nullopt);
 
 // Whether an entry is still exactly the journaled file: false for another file (other type,
 // device, inode, birth time or generation); EACCES when it is that file but changed (size,

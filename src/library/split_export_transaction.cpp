@@ -29,7 +29,7 @@ SplitExportTransaction::File SplitExportTransaction::File::fromJson(const Strict
     File file;
     file.staged = StrictJson::requireString(json, "staged");
     file.destination = StrictJson::requireString(json, "destination");
-    file.identity = JournalFileIdentity::fromJson(StrictJson::requireObject(json, "identity"));
+    file.identity = SourceFileIdentity::fromJson(StrictJson::requireObject(json, "identity"));
     file.bytes = StrictJson::requireInt64(json, "bytes");
     file.modifiedSeconds = StrictJson::requireInt64(json, "modifiedSeconds");
     file.modifiedNanoseconds = StrictJson::requireInt64(json, "modifiedNanoseconds");
@@ -51,7 +51,7 @@ SplitExportTransaction::Journal SplitExportTransaction::Journal::fromJson(const 
 {
     Journal journal;
     journal.owner = TemporaryAudioStore::Owner::fromJson(StrictJson::requireObject(json, "owner"));
-    journal.directory = JournalFileIdentity::fromJson(StrictJson::requireObject(json, "directory"));
+    journal.directory = SourceFileIdentity::fromJson(StrictJson::requireObject(json, "directory"));
     const auto bookmark = QByteArray::fromBase64Encoding(StrictJson::requireString(json, "bookmark").toLatin1(),
                                                          QByteArray::AbortOnBase64DecodingErrors);
     if (!bookmark)
@@ -107,7 +107,7 @@ SplitExportTransaction::File journalFile(int stageFd, const QString &output, con
     const auto status = TemporaryAudioSafety::Status::of(file.fd());
     if (status.owner != ::getuid() || !status.isRegularFile())
         fail(EACCES, "output check");
-    const auto identity = JournalFileIdentity::of(file.fd());
+    const auto identity = SourceFileIdentity::of(file.fd());
     if (!identity)
         fail(EACCES, "output identity");
     return {PosixSupport::lastComponent(output), PosixSupport::lastComponent(destination), *identity,
@@ -140,8 +140,8 @@ SplitExportTransaction SplitExportTransaction::begin(const TemporaryExportDirect
         FileHandle stageFolder = SplitExportFileSafety::openDirectory(stage.url);
         if (TemporaryAudioSafety::Status::of(stageFolder.fd()).identity() != stage.identity)
             fail(EACCES, "stage identity");
-        const auto folderIdentity = JournalFileIdentity::of(destinationFolder.fd());
-        const auto stageIdentity = JournalFileIdentity::of(stageFolder.fd());
+        const auto folderIdentity = SourceFileIdentity::of(destinationFolder.fd());
+        const auto stageIdentity = SourceFileIdentity::of(stageFolder.fd());
         if (!folderIdentity || !stageIdentity || folderIdentity->volume != stageIdentity->volume)
             fail(EXDEV, "stage volume");
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/strict_json.h"
-#include "library/journal_file_identity.h"
+#include "library/source_file_identity.h"
 #include "library/temporary_audio_store.h"
 #include "library/temporary_export_directory.h"
 
@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace tampod {
@@ -26,7 +27,7 @@ public:
     struct File {
         QString staged;
         QString destination;
-        JournalFileIdentity identity;
+        SourceFileIdentity identity;
         std::int64_t bytes = 0;
         std::int64_t modifiedSeconds = 0;
         std::int64_t modifiedNanoseconds = 0;
@@ -41,7 +42,7 @@ public:
     // the names are the recovery's to validate.
     struct Journal {
         TemporaryAudioStore::Owner owner;
-        JournalFileIdentity directory;
+        SourceFileIdentity directory;
         QByteArray bookmark;
         std::vector<File> files;
 
@@ -54,6 +55,13 @@ public:
     };
 
     using BookmarkMaker = std::function<QByteArray(const QUrl &)>;
+
+    // How a journaled publication ended. The values are stored; keep them.
+    enum class Outcome {
+        nothingPublished = 0, // no file of the pair reached the destination folder
+        rolledBack = 1,       // what had been published was taken back and deleted
+        completed = 2,        // both files are in the destination folder, committed
+    };
 
     // Journals the publication of two staged outputs (directly in the stage) to two
     // destinations (directly in one folder on the stage's volume). Every failure is
@@ -69,6 +77,20 @@ public:
     // name is replaced, never followed. Errors: the encoder's, or the POSIX error of the step
     // (EIO for a failed flush without a code).
     static void write(const StrictJson::Json &value, const QUrl &url);
+
+    // Brings an interrupted publication to an end from the stage's journal: both files in the
+    // destination folder and committed, or every file of the pair that had been published
+    // moved back into the stage and deleted. Nothing that is not exactly a journaled file is
+    // ever deleted or replaced. No outcome when the stage holds no journal. Throws a POSIX error
+    // (or the journal's decoding error) whenever the pair cannot be settled safely; everything
+    // is then left so that the same call can run again later. Removes neither the journal,
+    // the markers nor the stage.
+    static std::optional<Outcome> recover(const QUrl &stage, const TemporaryAudioStore::Owner &owner);
+
+    // Whether anything is at the path (links not followed); other failures throw their code.
+    static bool exists(const QUrl &url);
+    // Whether the named marker exists in the stage holding this owner; another owner is EINVAL.
+    static bool marker(const char *name, const QUrl &stage, const TemporaryAudioStore::Owner &owner);
 
     const TemporaryExportDirectory &stage() const noexcept { return stage_; }
 

@@ -1,9 +1,11 @@
 #include "library/temporary_audio_store.h"
 
+#include "concurrency/detached.h"
+#include "concurrency/thread_role.h"
 #include "core/file_handle.h"
 #include "library/app_identity.h"
-#include "library/folder_bookmark.h"
 #include "library/internal/posix_support.h"
+#include "library/internal/source_bookmark.h"
 #include "library/temporary_export_directory.h"
 
 #include <QDir>
@@ -191,6 +193,20 @@ TemporaryAudioStore &TemporaryAudioStore::shared()
     return *result.store;
 }
 
+QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> TemporaryAudioStore::cleanAbandoned()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    QUrl root;
+    try {
+        root = shared().root();
+    } catch (...) {
+        co_return std::nullopt;
+    }
+    co_return co_await runDetached(TaskPriority::Utility, [root] {
+        return TemporaryAudioCleanup::run(root, TemporaryAudioCleanup::launchEntryBudget);
+    });
+}
+
 QUrl TemporaryAudioStore::makeDirectory() const
 {
     FileHandle jobs = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(child(session_, QLatin1String(jobsName))));
@@ -201,7 +217,10 @@ QUrl TemporaryAudioStore::makeDirectory() const
 
 QByteArray TemporaryAudioStore::defaultBookmark(const QUrl &folder)
 {
-    return FolderBookmark::make(folder);
+    const auto bookmark = SourceBookmark::create(folder);
+    if (!bookmark)
+        fail(EACCES, "bookmark");
+    return *bookmark;
 }
 
 TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &destination,

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "core/strict_json.h"
+#include "library/temporary_audio_cleanup.h"
 #include "library/temporary_audio_lock.h"
 #include "library/temporary_audio_safety.h"
+
+#include <QCoro/QCoroTask>
 
 #include <QByteArray>
 #include <QString>
@@ -95,6 +98,11 @@ public:
                                                  const BookmarkMaker &bookmark = defaultBookmark) const;
 
     static QByteArray defaultBookmark(const QUrl &folder);
+
+    // The launch cleanup: TemporaryAudioCleanup::run over the shared store's root with the
+    // launch entry budget, on a detached utility-priority task. None, without cleaning, when the
+    // shared store could not be built. Main thread.
+    static QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> cleanAbandoned();
 
     static constexpr char rootName[] = "tamPOD-owned-audio-v1";
     static constexpr char lockName[] = "lock";

@@ -541,11 +541,6 @@ struct AudioFileReader::Impl {
             target = std::min(target, *exactLength);
         if (target == filePosition && positionExact)
             return;
-        if (exactLength && target >= *exactLength && filePosition <= *exactLength
-            && target - filePosition <= (1 << 16)) {
-            skipFile(target - filePosition);
-            return;
-        }
         const int64_t preroll = lossless ? 0 : lossyPrerollFrames;
         if (target >= filePosition && target - filePosition <= std::max<int64_t>(preroll, 1 << 15)) {
             skipFile(target - filePosition);

@@ -3,7 +3,7 @@
 
 #include "core/file_handle.h"
 #include "library/audio_export_error.h"
-#include "library/folder_bookmark.h"
+#include "library/internal/source_bookmark.h"
 #include "library/split_export_file_safety.h"
 #include "library/split_export_transaction.h"
 #include "library/temporary_audio_store.h"
@@ -27,12 +27,12 @@ QString local(const QUrl &url)
     return url.toLocalFile();
 }
 
-JournalFileIdentity journalIdentityOf(const QString &path)
+SourceFileIdentity identityOf(const QString &path)
 {
     FileHandle handle = FileHandle::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    const auto identity = JournalFileIdentity::of(handle.fd());
+    const auto identity = SourceFileIdentity::of(handle.fd());
     EXPECT_TRUE(identity.has_value()) << path.toStdString();
-    return identity.value_or(JournalFileIdentity{});
+    return identity.value_or(SourceFileIdentity{});
 }
 
 TemporaryAudioSafety::Status statusOf(const QString &path)
@@ -116,14 +116,14 @@ TEST_F(SplitExportTest, BeginJournalsBothFilesAndMarksTheRecord)
     const Journal journal = TemporaryAudioSafety::read<Journal>(fileUrl(journalPath()));
     EXPECT_TRUE(journal.isWellFormed());
     EXPECT_EQ(journal.owner, stage.owner);
-    EXPECT_EQ(journal.directory, journalIdentityOf(dir.file("out")));
-    EXPECT_EQ(FolderBookmark::decode(journal.bookmark).path, dir.file("out"));
+    EXPECT_EQ(journal.directory, identityOf(dir.file("out")));
+    EXPECT_EQ(SourceBookmark::resolve(journal.bookmark).value().url.toLocalFile(), dir.file("out"));
     ASSERT_EQ(journal.files.size(), 2U);
     const SplitExportTransaction::File &left = journal.files[0];
     EXPECT_EQ(left.staged, "encoded-0.sd2");
     EXPECT_EQ(left.destination, "Take.L.sd2");
     EXPECT_EQ(left.bytes, 12);
-    EXPECT_EQ(left.identity, journalIdentityOf(local(outputs[0])));
+    EXPECT_EQ(left.identity, identityOf(local(outputs[0])));
     const SplitExportTransaction::File &right = journal.files[1];
     EXPECT_EQ(right.destination, "Take.R.sd2");
     EXPECT_EQ(right.bytes, 14);
@@ -265,16 +265,16 @@ TEST_F(SplitExportTest, OpenDirectoryConfirmsTheUsersRecordedFolder)
     EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(outputs[0]); }), EACCES);
     EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(fileUrl(dir.file("missing"))); }), EACCES);
 
-    JournalFileIdentity identity = journalIdentityOf(out);
+    SourceFileIdentity identity = identityOf(out);
     EXPECT_TRUE(FileSafety::openDirectory(fileUrl(out), identity).isOpen());
     identity.volume = "ANOTHER-VOLUME";
     EXPECT_TRUE(FileSafety::openDirectory(fileUrl(out), identity).isOpen()) << "the volume text is not compared";
-    for (auto change : std::initializer_list<std::function<void(JournalFileIdentity &)>>{
-             [](JournalFileIdentity &i) { i.generation = 7; },
-             [](JournalFileIdentity &i) { i.birthNanoseconds += 1; },
-             [](JournalFileIdentity &i) { i.birthSeconds -= 1; },
-             [](JournalFileIdentity &i) { i.inode += 1; }}) {
-        JournalFileIdentity changed = journalIdentityOf(out);
+    for (auto change : std::initializer_list<std::function<void(SourceFileIdentity &)>>{
+             [](SourceFileIdentity &i) { i.generation = 7; },
+             [](SourceFileIdentity &i) { i.birthNanoseconds += 1; },
+             [](SourceFileIdentity &i) { i.birthSeconds -= 1; },
+             [](SourceFileIdentity &i) { i.inode += 1; }}) {
+        SourceFileIdentity changed = identityOf(out);
         change(changed);
         EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(fileUrl(out), changed); }), EACCES);
     }

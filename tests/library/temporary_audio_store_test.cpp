@@ -2,7 +2,7 @@
 #include "support/test_support.h"
 
 #include "core/strict_json.h"
-#include "library/folder_bookmark.h"
+#include "library/internal/source_bookmark.h"
 #include "library/temporary_audio_lock.h"
 #include "library/temporary_audio_store.h"
 #include "library/temporary_export_directory.h"
@@ -248,8 +248,10 @@ TEST_F(ExportDirectoryTest, StagingFolderIsMarkedRecordedAndRemovedWithItsRecord
     const auto record = Safety::read<TemporaryAudioStore::ExportRecord>(*stage.record);
     EXPECT_EQ(record.owner, stage.owner);
     EXPECT_EQ(record.identity, stage.identity);
-    EXPECT_EQ(FolderBookmark::decode(record.bookmark).path, staging);
-    EXPECT_EQ(FolderBookmark::decode(record.bookmark).identity, stage.identity);
+    const auto resolved = SourceBookmark::resolve(record.bookmark);
+    ASSERT_TRUE(resolved.has_value());
+    EXPECT_EQ(local(resolved->url), staging);
+    EXPECT_FALSE(resolved->stale);
 
     writeFile(staging + "/audio.wav", "pcm");
     stage.remove();

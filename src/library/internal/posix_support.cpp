@@ -88,13 +88,31 @@ void makePrivateDirectory(int dirFd, const QByteArray &name, mode_t mode)
 
 namespace {
 
+constexpr char temporaryInfix[] = ".tmp-";
+
 QByteArray temporaryName(const QByteArray &name)
 {
-    return "." + name + ".tmp-"
+    return "." + name + temporaryInfix
         + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
 }
 
 } // namespace
+
+bool isAtomicWriteLeftover(const QByteArray &name, const QByteArray &finalName)
+{
+    const qsizetype infix = name.lastIndexOf(temporaryInfix);
+    if (!name.startsWith('.') || infix < 2)
+        return false;
+    const QByteArray suffix = name.mid(infix + qsizetype(sizeof temporaryInfix - 1));
+    if (suffix.isEmpty())
+        return false;
+    for (const char c : suffix) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')))
+            return false;
+    }
+    const QByteArray base = name.mid(1, infix - 1);
+    return finalName.isEmpty() ? !base.isEmpty() : base == finalName;
+}
 
 void writeAtomically(int dirFd, const QByteArray &name, const QByteArray &bytes)
 {

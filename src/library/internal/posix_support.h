@@ -39,6 +39,10 @@ void makePrivateDirectory(int dirFd, const QByteArray &name, mode_t mode = 0700)
 // "." + name + ".tmp-" + a random suffix; only a crash in the middle leaves one behind.
 void writeAtomically(int dirFd, const QByteArray &name, const QByteArray &bytes);
 
+// Whether name is a temporary file that writeAtomically left behind when it was interrupted:
+// for finalName, or for any final name when finalName is empty.
+bool isAtomicWriteLeftover(const QByteArray &name, const QByteArray &finalName = {});
+
 // Creates dirFd/name exclusively (never replacing, never following a link), writes and
 // flushes it, then flushes the folder.
 void writeExclusively(int dirFd, const QByteArray &name, const QByteArray &bytes);
