@@ -1,6 +1,6 @@
 #pragma once
 
-// Builders and a parser of FLAC metadata heads for the tag tests.
+// Building and parsing FLAC metadata heads in the tag tests.
 #include "core/byte_reader.h"
 
 #include <QByteArray>
@@ -18,38 +18,30 @@ struct Block {
 inline QByteArray comments(const QList<QByteArray> &list, const QByteArray &vendor = "reference libFLAC")
 {
     ByteWriter out;
-    out.u32le(static_cast<std::uint32_t>(vendor.size())).bytes(vendor).u32le(static_cast<std::uint32_t>(list.size()));
+    out.u32le(std::uint32_t(vendor.size())).bytes(vendor).u32le(std::uint32_t(list.size()));
     for (const QByteArray &comment : list)
-        out.u32le(static_cast<std::uint32_t>(comment.size())).bytes(comment);
+        out.u32le(std::uint32_t(comment.size())).bytes(comment);
     return out.take();
 }
 
-inline QByteArray streamInfo(std::uint32_t rate, int channels, int bits)
+inline QByteArray streamInfo(std::uint32_t rate, int bits)
 {
     ByteWriter out;
-    out.u16be(4096).u16be(4096).zeros(6);
-    out.u64be(std::uint64_t(rate) << 44 | std::uint64_t(channels - 1) << 41 | std::uint64_t(bits - 1) << 36 | 1000);
-    out.zeros(16);
+    out.zeros(10).u64be(std::uint64_t(rate) << 44 | std::uint64_t(1) << 41 | std::uint64_t(bits - 1) << 36).zeros(16);
     return out.take();
 }
 
-// The last flag goes on the final block unless a block says otherwise.
+// The last flag goes on the final block.
 inline QByteArray file(const QList<Block> &blocks, const QByteArray &audio = "audio frames")
 {
     ByteWriter out;
     out.bytes("fLaC");
     for (qsizetype i = 0; i < blocks.size(); ++i) {
-        const bool last = blocks[i].last || i == blocks.size() - 1;
-        out.u8(static_cast<std::uint8_t>(blocks[i].kind | (last ? 0x80 : 0)));
-        out.u8(static_cast<std::uint8_t>(blocks[i].body.size() >> 16)).u16be(static_cast<std::uint16_t>(blocks[i].body.size()));
-        out.bytes(blocks[i].body);
+        const auto size = std::uint32_t(blocks[i].body.size());
+        out.u8(std::uint8_t(blocks[i].kind | (i == blocks.size() - 1 ? 0x80 : 0))).u8(std::uint8_t(size >> 16));
+        out.u16be(std::uint16_t(size)).bytes(blocks[i].body);
     }
     return out.bytes(audio).take();
-}
-
-inline QByteArray withComments(const QList<QByteArray> &list, const QByteArray &audio = "audio frames")
-{
-    return file({{0, streamInfo(44100, 2, 16)}, {4, comments(list)}}, audio);
 }
 
 struct Parsed {
@@ -62,29 +54,22 @@ inline Parsed parse(const QByteArray &bytes)
     Parsed parsed;
     ByteReader in(bytes);
     in.skip(4);
-    for (;;) {
+    for (bool last = false; !last;) {
         const std::uint8_t first = in.u8();
-        const std::uint32_t length = in.u24be();
-        parsed.blocks.append({static_cast<std::uint8_t>(first & 0x7F), in.byteArray(length), (first & 0x80) != 0});
-        if (first & 0x80)
-            break;
+        last = first & 0x80;
+        parsed.blocks.append({std::uint8_t(first & 0x7F), in.byteArray(in.u24be()), last});
     }
-    parsed.audio = bytes.mid(static_cast<qsizetype>(in.position()));
+    parsed.audio = bytes.mid(qsizetype(in.position()));
     return parsed;
 }
 
-struct Comments {
-    QByteArray vendor;
-    QList<QByteArray> list;
-};
-
-inline Comments parseComments(const QByteArray &body)
+// The vendor followed by the comments.
+inline QList<QByteArray> parseComments(const QByteArray &body)
 {
-    Comments result;
     ByteReader in(body);
-    result.vendor = in.byteArray(in.u32le());
+    QList<QByteArray> result{in.byteArray(in.u32le())};
     for (std::uint32_t count = in.u32le(); count > 0; --count)
-        result.list.append(in.byteArray(in.u32le()));
+        result.append(in.byteArray(in.u32le()));
     return result;
 }
 
