@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/sd2_metadata.h"
+#include "library/sd2/sd2_metadata.h"
 #include "platform/fork_store.h"
 
 #include <QByteArray>

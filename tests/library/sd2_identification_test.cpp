@@ -1,4 +1,4 @@
-#include "library/sd2_identification.h"
+#include "library/sd2/sd2_identification.h"
 
 #include "platform/fork_store.h"
 #include "platform/fork_store_error.h"

@@ -1,7 +1,7 @@
 // A split-pair publication killed at every step, then cleaned up by the next launch.
 #include "split_pair_fixture.h"
 
-#include "library/temporary_audio_cleanup.h"
+#include "library/store/temporary_audio_cleanup.h"
 
 #include <atomic>
 #include <csignal>

@@ -2,7 +2,7 @@
 
 #include "core/file_handle.h"
 #include "core/strict_json.h"
-#include "library/temporary_audio_safety.h"
+#include "library/store/temporary_audio_safety.h"
 
 #include <cerrno>
 #include <fcntl.h>

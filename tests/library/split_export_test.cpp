@@ -2,12 +2,12 @@
 #include "support/test_support.h"
 
 #include "core/file_handle.h"
-#include "library/audio_export_error.h"
+#include "library/journal/audio_export_error.h"
 #include "library/internal/source_bookmark.h"
-#include "library/split_export_file_safety.h"
-#include "library/split_export_transaction.h"
-#include "library/temporary_audio_store.h"
-#include "library/temporary_export_directory.h"
+#include "library/journal/split_export_file_safety.h"
+#include "library/journal/split_export_transaction.h"
+#include "library/store/temporary_audio_store.h"
+#include "library/store/temporary_export_directory.h"
 
 #include <sys/statfs.h>
 

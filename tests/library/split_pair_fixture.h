@@ -3,11 +3,11 @@
 #include "file_safety_fixtures.h"
 #include "support/test_support.h"
 
-#include "library/split_export_file_safety.h"
-#include "library/split_export_transaction.h"
-#include "library/temporary_audio_cleanup.h"
-#include "library/temporary_audio_store.h"
-#include "library/temporary_export_directory.h"
+#include "library/journal/split_export_file_safety.h"
+#include "library/journal/split_export_transaction.h"
+#include "library/store/temporary_audio_cleanup.h"
+#include "library/store/temporary_audio_store.h"
+#include "library/store/temporary_export_directory.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

@@ -2,9 +2,9 @@
 
 #include "concurrency/cancellation.h"
 #include "core/strict_json.h"
-#include "library/split_export_recovery_notice.h"
-#include "library/temporary_audio_cleanup.h"
-#include "library/temporary_audio_safety.h"
+#include "library/journal/split_export_recovery_notice.h"
+#include "library/store/temporary_audio_cleanup.h"
+#include "library/store/temporary_audio_safety.h"
 
 #include <QUuid>
 

@@ -1,8 +1,8 @@
 #include "file_safety_fixtures.h"
 #include "support/test_support.h"
 
-#include "library/temporary_audio_safety.h"
-#include "library/temporary_audio_store.h"
+#include "library/store/temporary_audio_safety.h"
+#include "library/store/temporary_audio_store.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -3,9 +3,9 @@
 
 #include "core/strict_json.h"
 #include "library/internal/source_bookmark.h"
-#include "library/temporary_audio_lock.h"
-#include "library/temporary_audio_store.h"
-#include "library/temporary_export_directory.h"
+#include "library/store/temporary_audio_lock.h"
+#include "library/store/temporary_audio_store.h"
+#include "library/store/temporary_export_directory.h"
 
 #include <QUuid>
 

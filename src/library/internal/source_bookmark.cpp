@@ -2,7 +2,7 @@
 
 #include "core/strict_json.h"
 #include "library/internal/file_location.h"
-#include "library/source_file_identity.h"
+#include "library/access/source_file_identity.h"
 
 namespace tampod::SourceBookmark {
 
