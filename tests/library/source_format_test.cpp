@@ -108,6 +108,9 @@ TEST(AudioSourceFormat, ReadFromFiles)
               "48 kHz, 24-bit");
     EXPECT_EQ(AudioSourceFormat::read(make("d.m4a", {"-ar", "22050", "-c:a", "aac", "-b:a", "64k"})).summary(),
               "22.05 kHz, N/A; this encoding has no fixed PCM bit depth");
+    // A FLAC file is described by its STREAMINFO alone, even when its frames are gone.
+    test::writeFile(dir.file("head.flac"), test::readAll(dir.file("c.flac")).left(42));
+    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("head.flac"))).summary(), "48 kHz, 24-bit");
 
     test::writeFile(dir.file("notes.wav"), "this is text, not audio");
     EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("notes.wav"))), AudioSourceFormat());

@@ -2,7 +2,9 @@
 
 #include "core/number_text.h"
 #include "platform/audio_file_reader.h"
+#include "tags/flac_tempo_metadata.h"
 
+#include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
@@ -72,8 +74,14 @@ AudioSourceFormat AudioSourceFormat::read(const QUrl &url)
 {
     if (!url.isLocalFile())
         return {};
+    const QString path = url.toLocalFile();
+    // FLAC states its rate and depth in the first 42 bytes; no decoder needed.
+    if (QFileInfo(path).suffix().toLower() == QLatin1String("flac")) {
+        if (const auto stream = FLACTempoMetadata::sourceFormat(path))
+            return {double(stream->sampleRate), Resolution::integer(stream->bitsPerSample), false};
+    }
     try {
-        const AudioFileReader reader(url.toLocalFile());
+        const AudioFileReader reader(path);
         return fromFileFormat(reader.fileFormat());
     } catch (const std::exception &) {
         return {};
