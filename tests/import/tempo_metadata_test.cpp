@@ -8,8 +8,7 @@
 #include "sd2/sd2_tempo_metadata.h"
 #include "tags/tag_fixtures.h"
 #include "tags/tempo_identity.h"
-#include "support/run_program.h"
-#include "support/test_support.h"
+#include "tags/made_files.h"
 
 #include <QFile>
 
@@ -22,47 +21,18 @@ namespace {
 
 const auto run = test::runChecked;
 
-// Adds an ID3 tag with mutagen: TBPM and the "tamPOD_BPM" TXXX, either left out when empty.
-const char *mutagenId3 = R"(
-import sys
-from mutagen.id3 import TBPM, TXXX
-from mutagen.wave import WAVE
-from mutagen.aiff import AIFF
-path, standard, precise = sys.argv[1:]
-f = AIFF(path) if path.endswith('.aiff') else WAVE(path)
-f.add_tags()
-if standard:
-    f.tags.add(TBPM(encoding=3, text=[standard]))
-if precise:
-    f.tags.add(TXXX(encoding=3, desc='tamPOD_BPM', text=[precise]))
-f.save(v2_version=3)
-)";
-
-class ImportTempo : public ::testing::Test {
+class ImportTempo : public test::MadeFiles {
 protected:
     static void SetUpTestSuite()
     {
-        sources = new test::TempDir;
-        for (const char *name : {"plain.wav", "plain.aiff", "plain.flac", "plain.m4a", "plain.ogg", "plain.mp3"}) {
-            // The MP3 gets no ID3 tag of its own.
-            const QStringList id3 = QByteArray(name).endsWith("mp3") ? QStringList{"-id3v2_version", "0"} : QStringList();
-            run(QStringLiteral("ffmpeg"), QStringList{"-loglevel", "error", "-f", "lavfi", "-i", "sine=d=0.2", "-map_metadata",
-                                                      "-1", "-fflags", "+bitexact"}
-                                              + id3 + QStringList{sources->file(name)});
-        }
-    }
-    static void TearDownTestSuite()
-    {
-        delete sources;
-        sources = nullptr;
+        // The MP3 gets no ID3 tag of its own.
+        for (const char *kind : {"wav", "aiff", "flac", "m4a", "ogg"})
+            make(QStringLiteral("plain.") + kind, {"sine=d=0.2", "-map_metadata", "-1", "-fflags", "+bitexact"});
+        make("plain.mp3", {"sine=d=0.2", "-map_metadata", "-1", "-fflags", "+bitexact", "-id3v2_version", "0"});
     }
     QString copy(const QString &kind, const QString &name = QStringLiteral("file"))
     {
-        const QString path = dir.file(name + u'.' + kind);
-        QFile::remove(path);
-        EXPECT_TRUE(QFile::copy(sources->file(QStringLiteral("plain.") + kind), path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        return path;
+        return MadeFiles::copy("plain." + kind, name + u'.' + kind);
     }
     // Appends chunks to a RIFF or FORM file and corrects its size.
     static void append(const QString &path, const QList<tags::Chunk> &chunks)
@@ -77,9 +47,6 @@ protected:
     {
         return TempoMetadata::read(QUrl::fromLocalFile(path), token);
     }
-
-    static inline test::TempDir *sources = nullptr;
-    test::TempDir dir;
 };
 
 } // namespace
@@ -101,7 +68,7 @@ TEST_F(ImportTempo, WavPrecedenceAgreedPairThenAcidThenTbpmThenInfo)
     for (const Case &c : cases) {
         const QString path = copy(QStringLiteral("wav"));
         if (*c.standard)
-            run(test::systemPython, {"-c", mutagenId3, path, c.standard, c.precise});
+            run(test::systemPython, {"-c", test::mutagenId3, path, "wav", "3", "3", c.standard, c.precise});
         append(path, c.chunks);
         EXPECT_EQ(read(path), c.expected) << c.what;
     }
@@ -109,7 +76,7 @@ TEST_F(ImportTempo, WavPrecedenceAgreedPairThenAcidThenTbpmThenInfo)
     const QString aiff = copy(QStringLiteral("aiff"));
     append(aiff, {{"acid", tags::acid(128)}});
     EXPECT_EQ(read(aiff), std::nullopt);
-    run(test::systemPython, {"-c", mutagenId3, aiff, "101", ""});
+    run(test::systemPython, {"-c", test::mutagenId3, aiff, "aiff", "3", "3", "101", ""});
     EXPECT_EQ(read(aiff), 101.0);
 }
 

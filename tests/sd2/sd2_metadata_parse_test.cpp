@@ -64,8 +64,6 @@ TEST(SD2MetadataParse, ParametersAndTempos)
     };
     EXPECT_EQ(ignored(precise("98.76", 0x01)).bpm, 120.0);
     EXPECT_EQ(ignored(precise(QByteArray(120, '1').constData())).bpm, 120.0);
-    EXPECT_EQ(ignored(precise("0")).bpm, 120.0);
-    EXPECT_EQ(ignored(precise("abc")).bpm, 120.0);
     EXPECT_EQ(ignored(precise(" 98")).bpm, 120.0);
     EXPECT_EQ(ignored({typeSBPM, 129, "tamPOD_BPM=98"}).bpm, 120.0);
     const auto compressedNative = SD2MetadataReader::parse(
@@ -119,20 +117,19 @@ TEST(SD2MetadataParse, ParameterTextsAndSupportedRanges)
     auto missing = parameters("2", "44100", "2");
     missing.pop_back();
     EXPECT_EQ(failure(buildFork(missing)), Case::invalid);
-
-    auto compressed = parameters("2", "44100", "2");
-    compressed[1].attributes = 0x01;
-    EXPECT_EQ(failure(buildFork(compressed)), Case::unsupported);
-
-    auto badLength = parameters("2", "44100", "2");
-    badLength[0].data = QByteArray("\x02" "2", 2);
-    EXPECT_EQ(failure(buildFork(badLength)), Case::invalid);
-    auto tooLong = parameters("2", "44100", "2");
-    tooLong[1].data = pascal(QByteArray(64, '1'));
-    EXPECT_EQ(failure(buildFork(tooLong)), Case::invalid);
-    auto empty = parameters("2", "44100", "2");
-    empty[2].data = QByteArray(1, '\0');
-    EXPECT_EQ(failure(buildFork(empty)), Case::invalid);
+    // A compressed string; a length byte past the data, over 63 or zero.
+    const std::tuple<int, std::uint8_t, QByteArray, Case> damaged[] = {
+        {1, 0x01, pascal("44100"), Case::unsupported},
+        {0, 0, QByteArray("\x02" "2", 2), Case::invalid},
+        {1, 0, pascal(QByteArray(64, '1')), Case::invalid},
+        {2, 0, QByteArray(1, '\0'), Case::invalid},
+    };
+    for (const auto &[index, attributes, data, outcome] : damaged) {
+        auto resources = parameters("2", "44100", "2");
+        resources[index].attributes = attributes;
+        resources[index].data = data;
+        EXPECT_EQ(failure(buildFork(resources)), outcome) << index;
+    }
 }
 
 TEST(SD2MetadataParse, StructuralDamageIsInvalidWhereverItIs)

@@ -17,6 +17,8 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+
 using namespace tampod;
 using namespace tampod::test;
 using Case = SD2MetadataError::Case;
@@ -155,87 +157,67 @@ TEST(SD2MetadataReader, FindsTheForkInEveryPlace)
     }
 }
 
-TEST(SD2MetadataReader, SourcesMustAgree)
+TEST(SD2MetadataReader, ConflictingUnsafeOrDamagedPlaces)
 {
-    {
-        // Equal parameters, but tempos that lead to different values in force.
-        ReadFixture file;
-        file.backend->put(Source::netatalkAttribute, forkWith("2", "44100", "2", "98.76"));
-        writeFile(file.companion(), forkWith("2", "44100", "2", "98.77"));
-        EXPECT_EQ(file.failure(), Case::conflicting);
-    }
-    {
-        ReadFixture file;
-        writeFile(file.companion(), forkWith("2", "44100", "2"));
-        ASSERT_TRUE(QDir(file.dir.path()).mkpath(".AppleDouble"));
-        writeFile(file.folderCompanion(), forkWith("2", "44100", "1"));
-        EXPECT_EQ(file.failure(), Case::conflicting);
-    }
-    {
-        // Two own-fork places holding different bytes.
-        ReadFixture file;
-        file.backend->put(Source::pseudoFile, forkWith("2", "44100", "2"));
-        file.backend->put(Source::appleAttribute, forkWith("2", "48000", "2"));
-        EXPECT_EQ(file.failure(), Case::conflicting);
-    }
-}
-
-TEST(SD2MetadataReader, UnsafeOrDamagedCompanionsAndOwnForkFailures)
-{
-    {
-        ReadFixture file;
-        writeFile(file.companion(), "");
-        EXPECT_EQ(file.failure(), Case::invalid);
-    }
-    {
-        ReadFixture file;
-        writeFile(file.dir.file("real"), forkWith("2", "44100", "2"));
-        ASSERT_TRUE(QFile::link(file.dir.file("real"), file.companion()));
-        EXPECT_EQ(file.failure(), Case::access);
-    }
-    {
+    QByteArray big = forkWith("2", "44100", "2");
+    big.append(QByteArray(SD2MetadataReader::inspectionLimit + 1 - big.size(), '\0'));
+    struct Setup {
+        const char *what;
+        std::function<void(ReadFixture &)> prepare;
+        std::optional<Case> outcome;
+    };
+    const Setup setups[] = {
+        {"equal parameters, tempos in force differing", [](ReadFixture &f) {
+             f.backend->put(Source::netatalkAttribute, forkWith("2", "44100", "2", "98.76"));
+             writeFile(f.companion(), forkWith("2", "44100", "2", "98.77"));
+         }, Case::conflicting},
+        {"companions differing", [](ReadFixture &f) {
+             writeFile(f.companion(), forkWith("2", "44100", "2"));
+             ASSERT_TRUE(QDir(f.dir.path()).mkpath(".AppleDouble"));
+             writeFile(f.folderCompanion(), forkWith("2", "44100", "1"));
+         }, Case::conflicting},
+        {"own-fork places differing", [](ReadFixture &f) {
+             f.backend->put(Source::pseudoFile, forkWith("2", "44100", "2"));
+             f.backend->put(Source::appleAttribute, forkWith("2", "48000", "2"));
+         }, Case::conflicting},
+        {"empty companion", [](ReadFixture &f) { writeFile(f.companion(), ""); }, Case::invalid},
+        {"linked companion", [](ReadFixture &f) {
+             writeFile(f.dir.file("real"), forkWith("2", "44100", "2"));
+             ASSERT_TRUE(QFile::link(f.dir.file("real"), f.companion()));
+         }, Case::access},
         // A FIFO would block a plain open; a folder is no file.
+        {"FIFO companion", [](ReadFixture &f) {
+             ASSERT_EQ(::mkfifo(f.companion().toLocal8Bit().constData(), 0600), 0);
+         }, Case::access},
+        {"folder companion", [](ReadFixture &f) { ASSERT_TRUE(QDir(f.dir.path()).mkpath("._take.sd2")); },
+         Case::access},
+        // Refused even though its target is fine.
+        {"linked .AppleDouble folder", [](ReadFixture &f) {
+             ASSERT_TRUE(QDir(f.dir.path()).mkpath("elsewhere"));
+             writeFile(f.dir.file("elsewhere/take.sd2"), forkWith("2", "44100", "2"));
+             ASSERT_TRUE(QFile::link(f.dir.file("elsewhere"), f.dir.file(".AppleDouble")));
+         }, Case::access},
+        {"oversized companion", [&](ReadFixture &f) { writeFile(f.companion(), big); }, Case::tooLarge},
+        {"oversized attribute", [&](ReadFixture &f) { f.backend->put(Source::netatalkAttribute, big); },
+         Case::tooLarge},
+        // The own fork failing for another reason than absence is passed on as it is.
+        {"own fork not a folder", [](ReadFixture &f) {
+             f.backend->fail(Source::pseudoFile, ENOTDIR);
+             f.backend->put(Source::netatalkAttribute, forkWith("2", "44100", "9"));
+         }, Case::unsupported},
+    };
+    for (const Setup &setup : setups) {
         ReadFixture file;
-        ASSERT_EQ(::mkfifo(file.companion().toLocal8Bit().constData(), 0600), 0);
-        EXPECT_EQ(file.failure(), Case::access);
+        setup.prepare(file);
+        EXPECT_EQ(file.failure(), setup.outcome) << setup.what;
     }
-    {
-        ReadFixture file;
-        ASSERT_TRUE(QDir(file.dir.path()).mkpath("._take.sd2"));
-        EXPECT_EQ(file.failure(), Case::access);
-    }
-    {
-        // A linked .AppleDouble folder is refused even though its target is fine.
-        ReadFixture file;
-        ASSERT_TRUE(QDir(file.dir.path()).mkpath("elsewhere"));
-        writeFile(file.dir.file("elsewhere/take.sd2"), forkWith("2", "44100", "2"));
-        ASSERT_TRUE(QFile::link(file.dir.file("elsewhere"), file.dir.file(".AppleDouble")));
-        EXPECT_EQ(file.failure(), Case::access);
-    }
-    {
-        // A plain file named .AppleDouble holds no companion.
-        ReadFixture file;
-        writeFile(file.dir.file(".AppleDouble"), "x");
-        EXPECT_EQ(file.read(), std::nullopt);
-    }
-    {
-        ReadFixture file;
-        QByteArray big = forkWith("2", "44100", "2");
-        big.append(QByteArray(SD2MetadataReader::inspectionLimit + 1 - big.size(), '\0'));
-        writeFile(file.companion(), big);
-        EXPECT_EQ(file.failure(), Case::tooLarge);
-        file.backend->put(Source::netatalkAttribute, big);
-        EXPECT_EQ(file.failure(), Case::tooLarge);
-    }
-    {
-        // The file's own fork failing for another reason than absence is passed on as it is.
-        ReadFixture file;
-        file.backend->fail(Source::pseudoFile, EIO);
-        EXPECT_THROW(file.read(), SystemError);
-        file.backend->fail(Source::pseudoFile, ENOTDIR);
-        file.backend->put(Source::netatalkAttribute, forkWith("2", "44100", "9"));
-        EXPECT_EQ(file.failure(), Case::unsupported);
-    }
+
+    ReadFixture file;
+    // A plain file named .AppleDouble holds no companion.
+    writeFile(file.dir.file(".AppleDouble"), "x");
+    EXPECT_EQ(file.read(), std::nullopt);
+    file.backend->fail(Source::pseudoFile, EIO);
+    EXPECT_THROW(file.read(), SystemError);
 }
 
 TEST(SD2MetadataReader, ReadsFilesWrittenByLibsndfile)

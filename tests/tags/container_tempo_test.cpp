@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <sys/stat.h>
 
@@ -131,4 +130,5 @@ TEST_F(TempoChunks, UnreadableFilesAndCancellationGiveNoTempo)
     EXPECT_FALSE(ContainerTempoReader::read(path, false));
     EXPECT_FALSE(WAVTempoReader::read(path, false));
     EXPECT_FALSE(WAVTempoReader::read(path, true));
+    EXPECT_FALSE(ContainerTempoReader::readTag(tempo, false));
 }

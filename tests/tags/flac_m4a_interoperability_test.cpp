@@ -5,10 +5,7 @@
 #include "tags/tempo_identity.h"
 #include "flac_fixtures.h"
 #include "mpeg4_fixtures.h"
-#include "support/run_program.h"
-#include "support/test_support.h"
-
-#include <QFile>
+#include "made_files.h"
 
 #include <gtest/gtest.h>
 
@@ -28,40 +25,18 @@ print(tags['tmpo'][0])
 print(bytes(tags['----:%s:BPM' % sys.argv[2]][0]).decode())
 )";
 
-class FlacAndMp4Interoperability : public ::testing::Test {
+class FlacAndMp4Interoperability : public test::MadeFiles {
 protected:
     static void SetUpTestSuite()
     {
-        sources = new test::TempDir;
-        const auto make = [](const QStringList &arguments) {
-            run(QStringLiteral("ffmpeg"), QStringList{"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
-                                                      "sine=f=440:d=1", "-ac", "2"}
-                                              + arguments);
-        };
-        make({"-c:a", "pcm_s16le", sources->file("16.wav")});
-        make({"-c:a", "pcm_s24le", sources->file("24.wav")});
-        for (const char *bits : {"16", "24"})
-            run(QStringLiteral("flac"), {"--silent", "-o", sources->file(QString(bits) + ".flac"),
-                                         sources->file(QString(bits) + ".wav")});
-        make({"-c:a", "aac", "-b:a", "96k", sources->file("end.m4a")});
-        make({"-c:a", "aac", "-b:a", "96k", "-movflags", "+faststart", sources->file("start.m4a")});
+        const QStringList sine{"sine=f=440:d=1", "-ac", "2"};
+        for (const QString bits : {"16", "24"}) {
+            make(bits + ".wav", sine, {"-c:a", "pcm_s" + bits + "le"});
+            run(QStringLiteral("flac"), {"--silent", "-o", sources->file(bits + ".flac"), sources->file(bits + ".wav")});
+        }
+        make("end.m4a", sine, {"-c:a", "aac", "-b:a", "96k"});
+        make("start.m4a", sine, {"-c:a", "aac", "-b:a", "96k", "-movflags", "+faststart"});
     }
-    static void TearDownTestSuite()
-    {
-        delete sources;
-        sources = nullptr;
-    }
-    QString copy(const QString &name)
-    {
-        const QString path = dir.file(name);
-        QFile::remove(path);
-        EXPECT_TRUE(QFile::copy(sources->file(name), path));
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-        return path;
-    }
-
-    static inline test::TempDir *sources = nullptr;
-    test::TempDir dir;
 };
 
 } // namespace
@@ -103,18 +78,11 @@ TEST_F(FlacAndMp4Interoperability, Mp4FromTheMuxerIsTaggedInPlaceAndStillPlays)
         M4ATempoMetadata::write(120.5, path);
         const QByteArray after = test::readAll(path);
 
-        const auto boxes = test::mpeg4::topLevel(after);
-        qsizetype moovs = 0;
-        for (const auto &box : boxes) {
-            if (box.name == "moov") {
-                ++moovs;
-                EXPECT_EQ(box.offset, before.size()) << "the new moov is appended";
-            }
-        }
-        EXPECT_EQ(moovs, 1);
+        const auto boxes = test::mpeg4::topLevel(after), old = test::mpeg4::topLevel(before);
+        ASSERT_EQ(boxes.size(), old.size() + 1);
         EXPECT_EQ(boxes.last().name, "moov");
+        EXPECT_EQ(boxes.last().offset, before.size()) << "the new moov is appended";
         EXPECT_EQ(boxes.last().offset + boxes.last().size, after.size());
-        const auto old = test::mpeg4::topLevel(before);
         for (qsizetype i = 0; i < old.size(); ++i) {
             EXPECT_EQ(boxes[i].offset, old[i].offset);
             EXPECT_EQ(boxes[i].name, old[i].name == "moov" ? QByteArray("free") : old[i].name);

@@ -1,6 +1,5 @@
 #include "tags/container_tempo_reader.h"
 
-#include "concurrency/cancellation.h"
 #include "tag_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -126,12 +125,4 @@ TEST(ID3Tag, TextEncodingsAreDecodedStrictly)
     EXPECT_EQ(precise(bytes({1}) + bomLE + utf16("tamPOD_BPM", false) + nul16 + bomLE + utf16("120.4", false)), 120.4);
     EXPECT_EQ(precise(bytes({1}) + bomBE + utf16("tamPOD_BPM", true) + nul16 + utf16("120.4", true)), 120.4)
         << "one mark for both strings";
-}
-
-TEST(ID3Tag, CancelledTaskReadsNoTempo)
-{
-    CancellationSource source;
-    source.cancel();
-    CurrentCancellation::Scope scope(source.token());
-    EXPECT_FALSE(readTag(tempoTag("120", "120.4"), false));
 }

@@ -5,56 +5,16 @@
 #include "tags/mp3_tempo_metadata.h"
 #include "tags/tempo_model.h"
 #include "tags/wav_tempo_reader.h"
-#include "support/test_support.h"
-
-#include <QFile>
-#include <QProcess>
+#include "made_files.h"
 
 #include <gtest/gtest.h>
 
 using namespace tampod;
+using test::mutagenId3;
+using test::runChecked;
+using test::systemPython;
 
 namespace {
-
-// The system interpreter: python3-mutagen is installed for it, not for any other python3.
-const QString python = QStringLiteral("/usr/bin/python3");
-
-QString run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60'000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0) {
-        ADD_FAILURE() << program.toStdString() << " " << arguments.join(u' ').toStdString() << " failed: "
-                      << process.readAllStandardError().toStdString();
-        return {};
-    }
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// Writes TBPM and the "tamPOD_BPM" TXXX with mutagen (either may be empty: left out).
-const char *mutagenWrite = R"(
-import sys
-from mutagen.id3 import ID3, TBPM, TXXX
-from mutagen.wave import WAVE
-from mutagen.aiff import AIFF
-path, kind, version, encoding, standard, precise = sys.argv[1:]
-if kind == 'mp3':
-    tags, save = ID3(path), None
-else:
-    f = WAVE(path) if kind == 'wav' else AIFF(path)
-    if f.tags is None:
-        f.add_tags()
-    tags = f.tags
-if standard:
-    tags.add(TBPM(encoding=int(encoding), text=[standard]))
-if precise:
-    tags.add(TXXX(encoding=int(encoding), desc='tamPOD_BPM', text=[precise]))
-if kind == 'mp3':
-    tags.save(path, v2_version=int(version))
-else:
-    f.save(v2_version=int(version))
-)";
 
 // Prints the TBPM text and the "tamPOD_BPM" TXXX text that mutagen finds, one per line.
 const char *mutagenRead = R"(
@@ -67,32 +27,13 @@ print(f.tags['TBPM'].text[0])
 print(f.tags['TXXX:tamPOD_BPM'].text[0])
 )";
 
-class Interoperability : public ::testing::Test {
+class Interoperability : public test::MadeFiles {
 protected:
     static void SetUpTestSuite()
     {
-        sources = new test::TempDir;
-        for (const char *name : {"plain.wav", "plain.aiff", "plain.mp3"}) {
-            run(QStringLiteral("ffmpeg"),
-                {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", "anullsrc=r=44100:cl=mono",
-                 "-t", "0.2", "-map_metadata", "-1", "-fflags", "+bitexact", sources->file(name)});
-        }
+        for (const char *kind : {"wav", "aiff", "mp3"})
+            make(QStringLiteral("file.") + kind, {"anullsrc=r=44100:cl=mono", "-t", "0.2", "-map_metadata", "-1", "-fflags", "+bitexact"});
     }
-    static void TearDownTestSuite()
-    {
-        delete sources;
-        sources = nullptr;
-    }
-    QString copy(const QString &kind)
-    {
-        const QString path = dir.file(QStringLiteral("file.") + kind);
-        QFile::remove(path);
-        EXPECT_TRUE(QFile::copy(sources->file(QStringLiteral("plain.") + kind), path));
-        return path;
-    }
-
-    static inline test::TempDir *sources = nullptr;
-    test::TempDir dir;
 };
 
 } // namespace
@@ -108,19 +49,19 @@ TEST_F(Interoperability, TagsWrittenByMutagenReadBack)
                          Case{"4", "2"}, Case{"4", "3"}}) {
         const std::string where = std::string("v2.") + c.version + " encoding " + c.encoding;
         for (const QString kind : {"wav", "aiff", "mp3"}) {
-            const QString path = copy(kind);
-            run(python, {"-c", mutagenWrite, path, kind, c.version, c.encoding, "120", "120.4"});
+            const QString path = copy("file." + kind);
+            runChecked(systemPython, {"-c", mutagenId3, path, kind, c.version, c.encoding, "120", "120.4"});
             const auto tempo = kind == u"mp3" ? MP3TempoMetadata::read(path)
                                               : ContainerTempoReader::read(path, true);
             EXPECT_EQ(tempo, 120.4) << where << " " << kind.toStdString();
         }
     }
-    const QString wav = copy(QStringLiteral("wav"));
-    run(python, {"-c", mutagenWrite, wav, "wav", "3", "1", "128", ""});
+    const QString wav = copy("file.wav");
+    runChecked(systemPython, {"-c", mutagenId3, wav, "wav", "3", "1", "128", ""});
     EXPECT_EQ(ContainerTempoReader::read(wav, false), 128.0);
     EXPECT_FALSE(ContainerTempoReader::read(wav, true));
-    const QString mp3 = copy(QStringLiteral("mp3"));
-    run(python, {"-c", mutagenWrite, mp3, "mp3", "4", "3", "121", "120.4"});
+    const QString mp3 = copy("file.mp3");
+    runChecked(systemPython, {"-c", mutagenId3, mp3, "mp3", "4", "3", "121", "120.4"});
     EXPECT_EQ(MP3TempoMetadata::read(mp3), 121.0) << "disagreeing values";
 }
 
@@ -131,14 +72,14 @@ TEST_F(Interoperability, TagsWrittenByEyeD3ReadBack)
             if (QByteArray(version) == "--to-v2.3" && QByteArray(encoding) != "latin1"
                 && QByteArray(encoding) != "utf16")
                 continue; // ID3v2.3 knows only these two
-            const QString path = copy(QStringLiteral("mp3"));
-            run(QStringLiteral("eyeD3"), {"--quiet", version, "--encoding", encoding, "--bpm", "98",
+            const QString path = copy("file.mp3");
+            runChecked(QStringLiteral("eyeD3"), {"--quiet", version, "--encoding", encoding, "--bpm", "98",
                                           "--user-text-frame", "tamPOD_BPM:98.25", path});
             EXPECT_EQ(MP3TempoMetadata::read(path), 98.25) << version << " " << encoding;
         }
     }
-    const QString path = copy(QStringLiteral("mp3"));
-    run(QStringLiteral("eyeD3"), {"--quiet", "--to-v2.3", "--bpm", "128", path});
+    const QString path = copy("file.mp3");
+    runChecked(QStringLiteral("eyeD3"), {"--quiet", "--to-v2.3", "--bpm", "128", path});
     EXPECT_EQ(MP3TempoMetadata::read(path), 128.0);
 }
 
@@ -146,20 +87,20 @@ TEST_F(Interoperability, OurTagsReadInMutagenAndExiftool)
 {
     for (double bpm : {120.0, 120.5, 120.51, 123.457, 98.25}) {
         for (const QString kind : {"wav", "aiff"}) {
-            const QString path = copy(kind);
+            const QString path = copy("file." + kind);
             ExportTempoWriter::write(bpm, path,
                                      kind == u"wav" ? ExportTempoWriter::Container::wav
                                                     : ExportTempoWriter::Container::aiff);
             const QString whole = TempoModel::wholeText(bpm), precise = TempoModel::preciseText(bpm);
-            EXPECT_EQ(run(python, {"-c", mutagenRead, path, kind}), whole + u'\n' + precise) << bpm;
-            EXPECT_EQ(run(QStringLiteral("exiftool"), {"-s3", "-BeatsPerMinute", "-UserDefinedText", path}),
-                      whole + QStringLiteral("\n(tamPOD_BPM) ") + precise)
+            EXPECT_EQ(runChecked(systemPython, {"-c", mutagenRead, path, kind}), (whole + u'\n' + precise).toUtf8()) << bpm;
+            EXPECT_EQ(runChecked(QStringLiteral("exiftool"), {"-s3", "-BeatsPerMinute", "-UserDefinedText", path}),
+                      (whole + QStringLiteral("\n(tamPOD_BPM) ") + precise).toUtf8())
                 << bpm;
             if (kind == u"wav") {
                 EXPECT_EQ(WAVTempoReader::read(path, false), static_cast<double>(static_cast<float>(bpm)));
             }
             // The file is still audio that an independent decoder reads to the end.
-            run(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-xerror", "-i", path, "-f", "null", "-"});
+            runChecked(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-xerror", "-i", path, "-f", "null", "-"});
         }
     }
 }
