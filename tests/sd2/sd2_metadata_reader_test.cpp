@@ -114,34 +114,31 @@ TEST(AppleDouble, UnwrapValidatesTheWholeHeader)
 TEST(SD2MetadataReader, FindsTheForkInEveryPlace)
 {
     const SD2Metadata expected{2, 44100, 2, 98.76, std::nullopt};
+    const QByteArray tagged = forkWith("2", "44100", "2", "98.76");
     {
         ReadFixture file;
         EXPECT_EQ(file.read(), std::nullopt);
         EXPECT_EQ(SD2MetadataReader::read(QUrl::fromLocalFile(file.dir.file("missing.sd2")),
                                           ForkStore(file.backend)),
                   std::nullopt);
-    }
-    {
-        ReadFixture file;
-        file.backend->put(Source::netatalkAttribute, forkWith("2", "44100", "2", "98.76"));
+        file.backend->put(Source::netatalkAttribute, tagged);
         EXPECT_EQ(file.read(), expected);
     }
     {
         ReadFixture file;
-        writeFile(file.companion(), forkWith("2", "44100", "2", "98.76"));
+        writeFile(file.companion(), tagged);
         EXPECT_EQ(file.read(), expected);
     }
     {
         ReadFixture file;
         ASSERT_TRUE(QDir(file.dir.path()).mkpath(".AppleDouble"));
-        writeFile(file.folderCompanion(),
-                  appleDouble({{9, QByteArray(32, 0)}, {2, forkWith("2", "44100", "2", "98.76")}}));
+        writeFile(file.folderCompanion(), appleDouble({{9, QByteArray(32, 0)}, {2, tagged}}));
         EXPECT_EQ(file.read(), expected);
         // An AppleDouble file without a fork entry contributes nothing.
         writeFile(file.companion(), appleDouble({{9, QByteArray(32, 0)}}));
         EXPECT_EQ(file.read(), expected);
         // Every place agreeing is fine.
-        file.backend->put(Source::appleAttribute, forkWith("2", "44100", "2", "98.76"));
+        file.backend->put(Source::appleAttribute, tagged);
         EXPECT_EQ(file.read(), expected);
     }
     {
