@@ -27,6 +27,7 @@ TEST(TemporaryAudioSafety, DirectoryIdentityAcceptsOnlyTheUsersOwnUnsharedFolder
         const QString foreign = dir.file("foreign");
         makeFolder(foreign);
         giveAway(foreign);
+        EXPECT_EQ(posixCode([&] { Safety::info(fileUrl(foreign)); }), EACCES);
         EXPECT_EQ(posixCode([&] { Safety::directoryIdentity(fileUrl(foreign)); }), EACCES);
         // For its owner, a folder without read and search bits is still identified.
         ASSERT_EQ(::chmod(encoded(dir.path()).constData(), 0711), 0);
