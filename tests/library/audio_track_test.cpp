@@ -14,7 +14,6 @@
 #include <limits>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace tampod;
 using Resolution = AudioSourceFormat::Resolution;
@@ -78,7 +77,6 @@ TEST(AudioTrack, SourceFormatAndSD2Parameters)
     AudioTrack native = trackAt("/music/Song.wav");
     native.importedFormat = AudioSourceFormat{44100.0, Resolution::integer(16), false};
     EXPECT_EQ(native.sourceFormat(), native.importedFormat);
-    EXPECT_FALSE(native.isSD2());
     EXPECT_EQ(native.sd2Parameters(), std::nullopt);
 
     // Pending recovery: no rate, unknown resolution, assumed; the request is not in force yet.
@@ -115,7 +113,6 @@ TEST(AudioTrack, SourceFormatAndSD2Parameters)
     plainPair.pair = std::make_shared<const SD2PairAudio>(fromResources, fromResources,
                                                           workingCopy(dir, "pair2", 2, 44100, 2, 1000));
     EXPECT_FALSE(plainPair.sourceFormat().assumed);
-    EXPECT_TRUE(pairTrack.isSD2());
 }
 
 TEST(AudioTrack, AudioURLOrderAndOriginals)
@@ -164,12 +161,10 @@ TEST(AudioTrack, ExportStemAndPairName)
     EXPECT_EQ(trackAt("/music/Take.L.sd2").exportStem(), "Take.L");
     EXPECT_EQ(trackAt("/music/Song.wav").exportStem(), "Song");
     EXPECT_EQ(trackAt("/music/.hidden").exportStem(), ".hidden");
-    EXPECT_TRUE(trackAt("/music/Take.L.SD2").isSD2());
 
     const AudioTrack right = trackAt("/music/Take.R");
     AudioTrack pairTrack = trackAt("/music/Take.L");
     pairTrack.pair = std::make_shared<const SD2PairAudio>(channel, right, workingCopy(dir, "pair", 2, 44100, 2, 1));
-    EXPECT_EQ(pairTrack.pair->name(), "Take");
     EXPECT_EQ(pairTrack.exportStem(), "Take");
 
     const SD2PairAudio unnamed(trackAt("/music/Kick one.wav"), trackAt("/music/Kick two.aif"),
@@ -179,11 +174,9 @@ TEST(AudioTrack, ExportStemAndPairName)
 
 TEST(AudioTrack, DurationText)
 {
-    EXPECT_EQ(AudioTrack::durationText(-5), "00:00");
-    EXPECT_EQ(AudioTrack::durationText(std::nan("")), "00:00");
-    EXPECT_EQ(AudioTrack::durationText(std::numeric_limits<double>::infinity()), "00:00");
+    for (double nothing : {-5.0, std::nan(""), std::numeric_limits<double>::infinity()})
+        EXPECT_EQ(AudioTrack::durationText(nothing), "00:00") << nothing;
     EXPECT_EQ(AudioTrack::durationText(59.9), "00:59");
-    EXPECT_EQ(AudioTrack::durationText(61), "01:01");
     EXPECT_EQ(AudioTrack::durationText(3600), "60:00");
     EXPECT_EQ(AudioTrack::durationText(6000), "100:00");
     EXPECT_EQ(AudioTrack::durationText(1e300), "153722867280912930:07");
@@ -253,10 +246,7 @@ TEST(REXInfo, LimitsAndLength)
     auto words = [](int channels, int rate, int slices, int tempo, int ppq, int bits) {
         return std::vector<std::int32_t>{channels, rate, slices, 7, tempo, ppq, 0, 0, bits};
     };
-    const REXInfo info = REXInfo::fromWords(words(2, 44100, 16, 120000, 61440, 24));
-    EXPECT_EQ(info.frames(), 88200);
-    EXPECT_EQ(info.savedTempo, 7);
-    EXPECT_EQ(info.bitDepth, 24);
+    EXPECT_EQ(REXInfo::fromWords(words(2, 44100, 16, 120000, 61440, 24)).frames(), 88200);
 
     auto kindOf = [](const std::vector<std::int32_t> &w) {
         try {
@@ -288,8 +278,6 @@ TEST(REXError, Texts)
 {
     EXPECT_EQ(REXError::sdk(106).message(), "This REX file is damaged or is not a supported REX encoding.");
     EXPECT_EQ(REXError::sdk(107).message(), "This REX file needs a newer decoder.");
-    EXPECT_EQ(REXError::sdk(105).message(),
-              "The REX decoder could not prepare this file (code 105). The original is unchanged.");
     EXPECT_EQ(REXError::sdk(-3).message(),
               "The REX decoder could not prepare this file (code -3). The original is unchanged.");
     EXPECT_EQ(REXError::limits().message(),

@@ -6,9 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
-
 #include <QLocale>
+#include <QProcess>
 
 #include <cmath>
 #include <limits>
@@ -45,50 +44,32 @@ private:
 
 } // namespace
 
-TEST(ExportFormat, RawValuesExtensionsAndTitles)
+TEST(ExportFormat, RawValuesRoundTripAndTitlesAreUserTexts)
 {
-    EXPECT_EQ(ExportFormats::allCases().front(), ExportFormat::wav);
-    EXPECT_EQ(ExportFormats::allCases().back(), ExportFormat::ac3);
     for (ExportFormat format : ExportFormats::allCases())
         EXPECT_EQ(ExportFormats::fromRawValue(ExportFormats::rawValue(format)), format);
+    // Raw values are case-sensitive names; anything else names no format.
+    for (const char *other : {"WAV", "m4a", ""})
+        EXPECT_EQ(ExportFormats::fromRawValue(other), std::nullopt) << other;
     EXPECT_EQ(ExportFormats::rawValue(ExportFormat::m4aAAC), "m4aAAC");
     EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::bwf), "wav");
-    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::m4aAAC), "m4a");
     EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::m4aALAC), "m4a");
-    EXPECT_EQ(ExportFormats::fileExtension(ExportFormat::oggVorbis), "ogg");
     EXPECT_EQ(ExportFormats::title(ExportFormat::m4aAAC), QString::fromUtf8("M4A \u2014 AAC"));
     EXPECT_EQ(ExportFormats::title(ExportFormat::m4aALAC), QString::fromUtf8("M4A \u2014 Apple Lossless"));
     EXPECT_EQ(ExportFormats::title(ExportFormat::oggVorbis), QString::fromUtf8("OGG \u2014 Vorbis"));
-    EXPECT_EQ(ExportFormats::title(ExportFormat::bwf), "BWF");
-    EXPECT_EQ(ExportFormats::title(ExportFormat::sd2), "SD2");
-    // Raw values are case-sensitive names; anything else names no format.
-    EXPECT_EQ(ExportFormats::fromRawValue("WAV"), std::nullopt);
-    EXPECT_EQ(ExportFormats::fromRawValue("m4a"), std::nullopt);
-    EXPECT_EQ(ExportFormats::fromRawValue(""), std::nullopt);
 }
 
 TEST(AudioSourceFormat, ResolutionFromStreamDescription)
 {
-    EXPECT_EQ(described(lpcm, 44100, 16).resolution, Resolution::integer(16));
-    EXPECT_EQ(described(lpcm, 44100, 32, true).resolution, Resolution::floatingPoint(32));
-    EXPECT_EQ(described(lpcm, 44100, 0).resolution, Resolution::unknown());
-    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 24).resolution, Resolution::integer(24));
-    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 0).resolution, Resolution::unknown());
+    // ALAC's bits come from its source depth, and only the depths it can carry count.
     EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 20).resolution, Resolution::integer(20));
-    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 32).resolution, Resolution::integer(32));
-    EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 0).resolution, Resolution::unknown());
     EXPECT_EQ(described(AudioCodecKind::alac, 44100, 0, false, 12).resolution, Resolution::unknown());
-    for (auto codec : {AudioCodecKind::aac, AudioCodecKind::mpegLayer1, AudioCodecKind::mpegLayer2,
-                       AudioCodecKind::mpegLayer3, AudioCodecKind::ac3, AudioCodecKind::eac3, AudioCodecKind::opus})
-        EXPECT_EQ(described(codec, 48000, 16).resolution, Resolution::notApplicable()) << int(codec);
+    EXPECT_EQ(described(AudioCodecKind::flac, 44100, 0).resolution, Resolution::unknown());
+    EXPECT_EQ(described(AudioCodecKind::mpegLayer3, 48000, 16).resolution, Resolution::notApplicable());
     EXPECT_EQ(described(AudioCodecKind::vorbis, 48000, 16).resolution, Resolution::unknown());
-    EXPECT_EQ(described(AudioCodecKind::other, 48000, 16).resolution, Resolution::unknown());
     EXPECT_EQ(described(lpcm, 44100, -8).resolution, Resolution::unknown());
-
-    EXPECT_EQ(described(lpcm, 0, 16).sampleRate, std::nullopt);
-    EXPECT_EQ(described(lpcm, -44100, 16).sampleRate, std::nullopt);
-    EXPECT_EQ(described(lpcm, std::nan(""), 16).sampleRate, std::nullopt);
-    EXPECT_FALSE(described(lpcm, 44100, 16).assumed);
+    for (double rate : {0.0, -44100.0, std::nan("")})
+        EXPECT_EQ(described(lpcm, rate, 16).sampleRate, std::nullopt) << rate;
 }
 
 TEST(AudioSourceFormat, ReadFromFiles)
@@ -113,9 +94,9 @@ TEST(AudioSourceFormat, ReadFromFiles)
     EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("head.flac"))).summary(), "48 kHz, 24-bit");
 
     test::writeFile(dir.file("notes.wav"), "this is text, not audio");
-    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("notes.wav"))), AudioSourceFormat());
-    EXPECT_EQ(AudioSourceFormat::read(QUrl::fromLocalFile(dir.file("absent.wav"))), AudioSourceFormat());
-    EXPECT_EQ(AudioSourceFormat::read(QUrl("https://example.invalid/a.wav")), AudioSourceFormat());
+    for (const QUrl &unreadable : {QUrl::fromLocalFile(dir.file("notes.wav")), QUrl::fromLocalFile(dir.file("absent.wav")),
+                                   QUrl("https://example.invalid/a.wav")})
+        EXPECT_EQ(AudioSourceFormat::read(unreadable), AudioSourceFormat()) << unreadable.toString().toStdString();
 }
 
 TEST(AudioSourceFormat, TextsFollowTheUserLocale)
@@ -128,7 +109,6 @@ TEST(AudioSourceFormat, TextsFollowTheUserLocale)
         LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
         EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44.1 kHz, 16-bit");
         EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
-        EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22.05 kHz");
         EXPECT_EQ(described(lpcm, 11025.0001, 16).sampleRateText(), "11.025 kHz");
         EXPECT_EQ(described(AudioCodecKind::aac, 44100, 0).summary(), "44.1 kHz, N/A; this encoding has no fixed PCM bit depth");
         EXPECT_EQ(described(lpcm, 96000, 32, true).summary(), "96 kHz, 32-bit float");
@@ -139,7 +119,6 @@ TEST(AudioSourceFormat, TextsFollowTheUserLocale)
     {
         LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
         EXPECT_EQ(described(lpcm, 44100, 16).summary(), "44,1 kHz, 16-bit");
-        EXPECT_EQ(described(lpcm, 48000, 16).sampleRateText(), "48 kHz");
         EXPECT_EQ(described(lpcm, 22050, 16).sampleRateText(), "22,05 kHz");
     }
 }
@@ -149,10 +128,7 @@ TEST(BPMValue, WholeTextRoundsHalfDownWithoutLocale)
     LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(BPMValue::wholeText(119.5), "119");
     EXPECT_EQ(BPMValue::wholeText(119.500001), "120");
-    EXPECT_EQ(BPMValue::wholeText(119.51), "120");
-    EXPECT_EQ(BPMValue::wholeText(120), "120");
-    EXPECT_EQ(BPMValue::wholeText(1000), "1000");
-    EXPECT_EQ(BPMValue::wholeText(1234567.6), "1234568");
+    EXPECT_EQ(BPMValue::wholeText(1234567.6), "1234568") << "no group separator";
 }
 
 TEST(BPMValue, ExportSummary)
@@ -160,10 +136,8 @@ TEST(BPMValue, ExportSummary)
     LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
     const QString unknown = QString::fromUtf8("BPM unknown \u2014 no tempo tag");
     EXPECT_EQ(BPMValue::exportSummary(std::nullopt, ExportFormat::sd2), unknown);
-    EXPECT_EQ(BPMValue::exportSummary(0.0, ExportFormat::wav), unknown);
-    EXPECT_EQ(BPMValue::exportSummary(-120.0, std::nullopt), unknown);
-    EXPECT_EQ(BPMValue::exportSummary(std::numeric_limits<double>::infinity(), ExportFormat::wav), unknown);
-    EXPECT_EQ(BPMValue::exportSummary(std::nan(""), ExportFormat::wav), unknown);
+    for (double bpm : {0.0, -120.0, std::numeric_limits<double>::infinity(), std::nan("")})
+        EXPECT_EQ(BPMValue::exportSummary(bpm, ExportFormat::wav), unknown) << bpm;
 
     EXPECT_EQ(BPMValue::exportSummary(120.0, ExportFormat::wav),
               "BPM 120.0 retained; standard whole-number tag 120");

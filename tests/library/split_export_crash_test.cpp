@@ -39,19 +39,10 @@ extern "C" int unlinkat(int dirFd, const char *name, int flags) noexcept
 
 namespace {
 
-enum class KillPoint { afterBegin, afterFirstPublication, afterSecondPublication, afterCommittedMarker, duringTakeBack };
-
-const char *nameOf(KillPoint point)
-{
-    switch (point) {
-    case KillPoint::afterBegin: return "afterBegin";
-    case KillPoint::afterFirstPublication: return "afterFirstPublication";
-    case KillPoint::afterSecondPublication: return "afterSecondPublication";
-    case KillPoint::afterCommittedMarker: return "afterCommittedMarker";
-    case KillPoint::duringTakeBack: return "duringTakeBack";
-    }
-    return "?";
-}
+// The publication steps done before the kill; a take-back is killed after the first one.
+enum KillPoint { afterBegin, afterFirstPublication, afterSecondPublication, afterCommittedMarker, duringTakeBack };
+const char *const killPointNames[] = {"afterBegin", "afterFirstPublication", "afterSecondPublication",
+                                      "afterCommittedMarker", "duringTakeBack"};
 
 // Runs `steps` in a forked child, which must end killed by SIGKILL.
 void expectKilled(const std::function<void()> &steps)
@@ -96,16 +87,10 @@ protected:
     // A split-pair publication that is killed at `point`.
     void publishUntil(KillPoint point) const
     {
+        const int steps = point == duringTakeBack ? 1 : point;
         JournaledPair pair(dir.file("store"), dir.file("disk/out"));
-        if (point == KillPoint::afterBegin)
-            die();
-        pair.publish(0);
-        if (point == KillPoint::afterFirstPublication || point == KillPoint::duringTakeBack)
-            die();
-        pair.publish(1);
-        if (point == KillPoint::afterSecondPublication)
-            die();
-        pair.mark("tampod-pair-committed.json");
+        for (int step = 0; step < steps; ++step)
+            step < 2 ? pair.publish(step) : pair.mark("tampod-pair-committed.json");
         die();
     }
 
@@ -120,8 +105,8 @@ TEST_P(SplitExportCrashTest, NextLaunchLeavesBothChannelFilesOrNeither)
     const auto before = userFiles();
     expectKilled([&] { publishUntil(point); });
 
-    bool published = point == KillPoint::afterSecondPublication || point == KillPoint::afterCommittedMarker;
-    if (point == KillPoint::duringTakeBack) {
+    bool published = point == afterSecondPublication || point == afterCommittedMarker;
+    if (point == duringTakeBack) {
         // A cleanup that dies in the middle of taking the first file back.
         expectKilled([&] {
             dieBeforeDeletingTakenBackFile = true;
@@ -137,14 +122,12 @@ TEST_P(SplitExportCrashTest, NextLaunchLeavesBothChannelFilesOrNeither)
 
     Report expected;
     expected.removed = 1;
-    expected.recoveredPairs = point == KillPoint::afterFirstPublication || point == KillPoint::duringTakeBack;
+    expected.recoveredPairs = point == afterFirstPublication || point == duringTakeBack;
     EXPECT_EQ(TemporaryAudioCleanup::run(QUrl::fromLocalFile(dir.file("store")), TemporaryAudioCleanup::launchEntryBudget),
               expected);
 
-    const bool left = exists(dir.file("disk/out/Take.L.sd2"));
-    const bool right = exists(dir.file("disk/out/Take.R.sd2"));
-    EXPECT_EQ(left, right) << "never half a pair";
-    EXPECT_EQ(left, published);
+    EXPECT_EQ(exists(dir.file("disk/out/Take.L.sd2")), published) << "never half a pair";
+    EXPECT_EQ(exists(dir.file("disk/out/Take.R.sd2")), published) << "never half a pair";
     if (published) {
         EXPECT_EQ(readAll(dir.file("disk/out/Take.L.sd2")), JournaledPair::leftBytes());
         EXPECT_EQ(readAll(dir.file("disk/out/Take.R.sd2")), JournaledPair::rightBytes());
@@ -163,7 +146,6 @@ TEST_P(SplitExportCrashTest, NextLaunchLeavesBothChannelFilesOrNeither)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStep, SplitExportCrashTest,
-                         ::testing::Values(KillPoint::afterBegin, KillPoint::afterFirstPublication,
-                                           KillPoint::afterSecondPublication, KillPoint::afterCommittedMarker,
-                                           KillPoint::duringTakeBack),
-                         [](const auto &info) { return std::string(nameOf(info.param)); });
+                         ::testing::Values(afterBegin, afterFirstPublication, afterSecondPublication,
+                                           afterCommittedMarker, duringTakeBack),
+                         [](const auto &info) { return std::string(killPointNames[info.param]); });

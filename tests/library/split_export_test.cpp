@@ -1,13 +1,12 @@
 #include "file_safety_fixtures.h"
-#include "support/test_support.h"
 
 #include "core/file_handle.h"
-#include "library/journal/audio_export_error.h"
+#include "core/strict_json.h"
 #include "library/internal/source_bookmark.h"
+#include "library/journal/audio_export_error.h"
 #include "library/journal/split_export_file_safety.h"
 #include "library/journal/split_export_transaction.h"
 #include "library/store/temporary_audio_store.h"
-#include "library/store/temporary_export_directory.h"
 
 #include <sys/statfs.h>
 
@@ -22,12 +21,7 @@ using Journal = SplitExportTransaction::Journal;
 
 namespace {
 
-QString local(const QUrl &url)
-{
-    return url.toLocalFile();
-}
-
-SourceFileIdentity identityOf(const QString &path)
+SourceFileIdentity fileIdentityOf(const QString &path)
 {
     FileHandle handle = FileHandle::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     const auto identity = SourceFileIdentity::of(handle.fd());
@@ -110,40 +104,29 @@ TEST_F(SplitExportTest, BeginJournalsBothFilesAndMarksTheRecord)
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(local(outputs[1])).constData(), times, 0), 0);
     const auto before = TemporaryAudioSafety::read<TemporaryAudioStore::ExportRecord>(*stage.record);
 
-    const SplitExportTransaction transaction = SplitExportTransaction::begin(stage, outputs, destinations);
-    EXPECT_EQ(transaction.stage().url, stage.url);
+    SplitExportTransaction::begin(stage, outputs, destinations);
 
     const Journal journal = TemporaryAudioSafety::read<Journal>(fileUrl(journalPath()));
-    EXPECT_TRUE(journal.isWellFormed());
     EXPECT_EQ(journal.owner, stage.owner);
-    EXPECT_EQ(journal.directory, identityOf(dir.file("out")));
+    EXPECT_EQ(journal.directory, fileIdentityOf(dir.file("out")));
     EXPECT_EQ(SourceBookmark::resolve(journal.bookmark).value().url.toLocalFile(), dir.file("out"));
     ASSERT_EQ(journal.files.size(), 2U);
     const SplitExportTransaction::File &left = journal.files[0];
-    EXPECT_EQ(left.staged, "encoded-0.sd2");
-    EXPECT_EQ(left.destination, "Take.L.sd2");
-    EXPECT_EQ(left.bytes, 12);
-    EXPECT_EQ(left.identity, identityOf(local(outputs[0])));
     const SplitExportTransaction::File &right = journal.files[1];
+    EXPECT_EQ(left.destination, "Take.L.sd2");
+    EXPECT_EQ(left.identity, fileIdentityOf(local(outputs[0])));
     EXPECT_EQ(right.destination, "Take.R.sd2");
     EXPECT_EQ(right.bytes, 14);
     EXPECT_EQ(right.modifiedSeconds, 1700000000);
     EXPECT_EQ(right.modifiedNanoseconds, 250000000);
-    EXPECT_EQ(right.identity.volume, journal.directory.volume);
 
-    const auto after = TemporaryAudioSafety::read<TemporaryAudioStore::ExportRecord>(*stage.record);
+    auto after = TemporaryAudioSafety::read<TemporaryAudioStore::ExportRecord>(*stage.record);
     EXPECT_EQ(after.isSplitPair, std::optional<bool>(true));
-    EXPECT_EQ(after.owner, before.owner);
-    EXPECT_EQ(after.identity, before.identity);
-    EXPECT_EQ(after.bookmark, before.bookmark);
+    after.isSplitPair.reset();
+    EXPECT_EQ(StrictJson::dump(after.toJson()), StrictJson::dump(before.toJson())) << "nothing else changes";
     EXPECT_EQ(entriesOf(stagePath()),
               (QStringList{"encoded-0.sd2", "encoded-1.sd2", "tampod-owner.json", "tampod-pair.json"}))
         << "no temporary file of the atomic writes is left";
-
-    // The journaled files are recognised as owned until they change.
-    const quint64 device = statusOf(stagePath()).device;
-    EXPECT_TRUE(FileSafety::isOwned(statusOf(local(outputs[0])), left, device));
-    EXPECT_FALSE(FileSafety::isOwned(statusOf(local(outputs[0])), right, device)) << "another inode";
 }
 
 TEST_F(SplitExportTest, BeginRefusesWhatTheRecoveryCouldNotSettleAndWritesNoJournal)
@@ -207,10 +190,8 @@ TEST_F(SplitExportTest, RecordOfAnotherStageFailsAfterTheJournalAndStaysUnmarked
 TEST_F(SplitExportTest, PublicationNeverReplacesAnExistingFile)
 {
     SplitExportTransaction::begin(stage, outputs, destinations);
-    const auto leftInode = statusOf(local(outputs[0])).inode;
     FileSafety::publish(outputs[0], destinations[0]);
     EXPECT_FALSE(exists(local(outputs[0])));
-    EXPECT_EQ(statusOf(local(destinations[0])).inode, leftInode);
     EXPECT_EQ(readAll(local(destinations[0])), "left channel");
 
     // Someone plants a file under the second name meanwhile.
@@ -265,8 +246,7 @@ TEST_F(SplitExportTest, OpenDirectoryConfirmsTheUsersRecordedFolder)
     EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(outputs[0]); }), EACCES);
     EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(fileUrl(dir.file("missing"))); }), EACCES);
 
-    SourceFileIdentity identity = identityOf(out);
-    EXPECT_TRUE(FileSafety::openDirectory(fileUrl(out), identity).isOpen());
+    SourceFileIdentity identity = fileIdentityOf(out);
     identity.volume = "ANOTHER-VOLUME";
     EXPECT_TRUE(FileSafety::openDirectory(fileUrl(out), identity).isOpen()) << "the volume text is not compared";
     for (auto change : std::initializer_list<std::function<void(SourceFileIdentity &)>>{
@@ -274,7 +254,7 @@ TEST_F(SplitExportTest, OpenDirectoryConfirmsTheUsersRecordedFolder)
              [](SourceFileIdentity &i) { i.birthNanoseconds += 1; },
              [](SourceFileIdentity &i) { i.birthSeconds -= 1; },
              [](SourceFileIdentity &i) { i.inode += 1; }}) {
-        SourceFileIdentity changed = identityOf(out);
+        SourceFileIdentity changed = fileIdentityOf(out);
         change(changed);
         EXPECT_EQ(posixCode([&] { FileSafety::openDirectory(fileUrl(out), changed); }), EACCES);
     }
@@ -293,6 +273,8 @@ TEST_F(SplitExportTest, IsOwnedTellsAnotherFileFromAChangedJournaledFile)
     const QString path = local(outputs[0]);
     const quint64 device = statusOf(stagePath()).device;
 
+    EXPECT_TRUE(FileSafety::isOwned(statusOf(path), left, device));
+    EXPECT_FALSE(FileSafety::isOwned(statusOf(path), journal.files[1], device)) << "another inode";
     EXPECT_FALSE(FileSafety::isOwned(statusOf(path), left, device + 1)) << "another device";
     SplitExportTransaction::File reborn = left;
     reborn.identity.birthNanoseconds += 1;

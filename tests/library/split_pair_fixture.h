@@ -1,20 +1,15 @@
 #pragma once
 
 #include "file_safety_fixtures.h"
-#include "support/test_support.h"
 
 #include "library/journal/split_export_file_safety.h"
 #include "library/journal/split_export_transaction.h"
 #include "library/store/temporary_audio_cleanup.h"
 #include "library/store/temporary_audio_store.h"
-#include "library/store/temporary_export_directory.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QMap>
-
-#include <memory>
-#include <optional>
 
 namespace tampod::TemporaryAudioCleanup {
 
