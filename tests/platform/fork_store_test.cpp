@@ -80,12 +80,11 @@ TEST(ForkStore, WriteFailuresAreClearAndNeverSilent)
     auto backend = std::make_shared<FakeBackend>();
     ForkStore store(backend);
 
-    backend->writeError = EOPNOTSUPP;
-    EXPECT_EQ(kindOf([&] { store.write("f", "fork"); }), ForkStoreError::Kind::noAttributes);
-    backend->writeError = ENOSPC;
-    EXPECT_EQ(kindOf([&] { store.write("f", "fork"); }), ForkStoreError::Kind::noSpace);
-    backend->writeError = E2BIG;
-    EXPECT_EQ(kindOf([&] { store.write("f", "fork"); }), ForkStoreError::Kind::noSpace);
+    for (const auto &[error, kind] : {std::pair{EOPNOTSUPP, ForkStoreError::Kind::noAttributes},
+                                      {ENOSPC, ForkStoreError::Kind::noSpace}, {E2BIG, ForkStoreError::Kind::noSpace}}) {
+        backend->writeError = error;
+        EXPECT_EQ(kindOf([&] { store.write("f", "fork"); }), kind) << error;
+    }
     backend->writeError = EROFS;
     EXPECT_THROW(store.write("f", "fork"), SystemError);
     EXPECT_EQ(backend->writes, 4);

@@ -53,6 +53,11 @@ TEST(SampleRateConverter, OutputHasTheRoundedLengthWhateverTheBlocks)
         }
     }
     EXPECT_EQ(SampleRateConverter(1, 2, 3).outputFramesFor(1), 2); // 1.5 rounds away from zero
+
+    // Impossible settings are refused.
+    EXPECT_THROW(SampleRateConverter(0, 44100, 48000), AudioFileError);
+    EXPECT_THROW(SampleRateConverter(2, 0, 48000), AudioFileError);
+    EXPECT_THROW(SampleRateConverter(2, 44100, -1), AudioFileError);
 }
 
 TEST(SampleRateConverter, BlocksDoNotChangeTheSignal)
@@ -65,11 +70,4 @@ TEST(SampleRateConverter, BlocksDoNotChangeTheSignal)
     // And the sine keeps its phase in the converted time base.
     for (size_t i = 500; i + 500 < whole.size(); i += 311)
         EXPECT_NEAR(whole[i], 0.5 * std::sin(2 * M_PI * 1000 * double(i) / 48000), 2e-3) << i;
-}
-
-TEST(SampleRateConverter, RefusesImpossibleSettings)
-{
-    EXPECT_THROW(SampleRateConverter(0, 44100, 48000), AudioFileError);
-    EXPECT_THROW(SampleRateConverter(2, 0, 48000), AudioFileError);
-    EXPECT_THROW(SampleRateConverter(2, 44100, -1), AudioFileError);
 }
