@@ -2,6 +2,7 @@
 
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
+#include "platform/internal/ffmpeg_file_input.h"
 #include "platform/internal/ffmpeg_owners.h"
 #include "platform/internal/ffmpeg_probe.h"
 #include "platform/internal/mpeg_audio_info.h"
@@ -20,7 +21,6 @@ namespace tampod {
 
 namespace {
 
-constexpr int ioBufferBytes = 64 * 1024;
 constexpr int maximumChannels = 64;
 constexpr int maximumSampleRate = 1536000;
 // Frames decoded and dropped before a seek target of a lossy stream, so the decoder's
@@ -190,10 +190,9 @@ struct AudioFileReader::Impl {
     CancellationToken token;
     FileHandle file;
     int64_t fileSize = 0;
-    int64_t ioPosition = 0;
     const AVInputFormat *inputFormat = nullptr;
 
-    ffmpeg::IoContext io;
+    std::optional<ffmpeg::FileInput> input;
     ffmpeg::InputFormatContext demuxer;
     ffmpeg::CodecContext decoder;
     ffmpeg::Packet packet{av_packet_alloc()};
@@ -224,43 +223,6 @@ struct AudioFileReader::Impl {
     std::vector<std::vector<float>> fileScratch;
     std::vector<std::vector<float>> clientScratch;
 
-    static int readCallback(void *opaque, uint8_t *buffer, int size)
-    {
-        auto *self = static_cast<Impl *>(opaque);
-        for (;;) {
-            const ssize_t n = ::pread(self->file.fd(), buffer, size_t(size), self->ioPosition);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return AVERROR(errno);
-            if (n == 0)
-                return AVERROR_EOF;
-            self->ioPosition += n;
-            return int(n);
-        }
-    }
-
-    static int64_t seekCallback(void *opaque, int64_t offset, int whence)
-    {
-        auto *self = static_cast<Impl *>(opaque);
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE: return self->fileSize;
-        case SEEK_SET: break;
-        case SEEK_CUR: offset += self->ioPosition; break;
-        case SEEK_END: offset += self->fileSize; break;
-        default: return AVERROR(EINVAL);
-        }
-        if (offset < 0)
-            return AVERROR(EINVAL);
-        self->ioPosition = offset;
-        return offset;
-    }
-
-    static int interruptCallback(void *opaque)
-    {
-        return static_cast<Impl *>(opaque)->token.isCancelled() ? 1 : 0;
-    }
-
     [[noreturn]] void fail(int status, const QString &operation) const
     {
         if (status == AVERROR_EXIT || token.isCancelled())
@@ -281,30 +243,14 @@ struct AudioFileReader::Impl {
     {
         decoder.reset();
         demuxer.reset();
-        io.reset();
-        ioPosition = 0;
-
-        auto *buffer = static_cast<uint8_t *>(av_malloc(ioBufferBytes));
-        if (!buffer)
-            fail(AVERROR(ENOMEM), openingText());
-        io.reset(avio_alloc_context(buffer, ioBufferBytes, 0, this, &Impl::readCallback, nullptr,
-                                    &Impl::seekCallback));
-        if (!io) {
-            av_free(buffer);
-            fail(AVERROR(ENOMEM), openingText());
-        }
-        AVFormatContext *context = avformat_alloc_context();
+        AVFormatContext *context = input->newDemuxerContext();
         if (!context)
             fail(AVERROR(ENOMEM), openingText());
-        context->pb = io.get();
-        context->flags |= AVFMT_FLAG_CUSTOM_IO;
-        context->interrupt_callback.callback = &Impl::interruptCallback;
-        context->interrupt_callback.opaque = this;
         int status = avformat_open_input(&context, "", inputFormat, nullptr);
         if (status < 0) // avformat_open_input frees the context on failure
             fail(status, openingText());
         demuxer.reset(context);
-        dataStart = avio_tell(io.get());
+        dataStart = avio_tell(context->pb);
         status = avformat_find_stream_info(context, nullptr);
         if (status < 0)
             fail(status, openingText());
@@ -678,6 +624,7 @@ AudioFileReader::AudioFileReader(const QString &path, CancellationToken token)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("not a regular file"));
     d.fileSize = status.st_size;
+    d.input.emplace(d.file.fd(), d.fileSize, d.token);
     ffmpeg::silenceLog();
     d.inputFormat = ffmpeg::probeInputFormat(d.file);
     if (!d.inputFormat)

@@ -2,17 +2,15 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "platform/internal/ffmpeg_file_input.h"
 #include "platform/internal/ffmpeg_owners.h"
 #include "platform/internal/ffmpeg_probe.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/dict.h>
-#include <libavutil/mem.h>
 }
 
 namespace tampod::MediaTagReader {
@@ -21,52 +19,6 @@ namespace {
 
 // The most a demuxer may read ahead while it opens; streams are not probed at all.
 constexpr int probeSize = 256 * 1024;
-constexpr int bufferSize = 64 * 1024;
-
-struct Source {
-    const FileHandle *file;
-    const CancellationToken *token;
-    std::int64_t size;
-    std::int64_t position = 0;
-};
-
-int readPacket(void *opaque, std::uint8_t *buffer, int size)
-{
-    auto *source = static_cast<Source *>(opaque);
-    if (source->token->isCancelled())
-        return AVERROR_EXIT;
-    try {
-        const QByteArray bytes = source->file->preadUpTo(source->position, size);
-        if (bytes.isEmpty())
-            return AVERROR_EOF;
-        std::memcpy(buffer, bytes.constData(), static_cast<size_t>(bytes.size()));
-        source->position += bytes.size();
-        return static_cast<int>(bytes.size());
-    } catch (const SystemError &error) {
-        return AVERROR(error.errnoValue());
-    }
-}
-
-std::int64_t seekFile(void *opaque, std::int64_t offset, int whence)
-{
-    auto *source = static_cast<Source *>(opaque);
-    switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return source->size;
-    case SEEK_SET: break;
-    case SEEK_CUR: offset += source->position; break;
-    case SEEK_END: offset += source->size; break;
-    default: return AVERROR(EINVAL);
-    }
-    if (offset < 0)
-        return AVERROR(EINVAL);
-    source->position = offset;
-    return offset;
-}
-
-int interrupted(void *opaque)
-{
-    return static_cast<const Source *>(opaque)->token->isCancelled() ? 1 : 0;
-}
 
 QList<Tag> tagsOf(const AVDictionary *dictionary)
 {
@@ -96,21 +48,10 @@ QList<QList<Tag>> read(const QString &path, const CancellationToken &token)
         throw MalformedData(QStringLiteral("no media file the demuxer recognises"));
     token.throwIfCancelled();
 
-    Source source{&file, &token, status.st_size};
-    auto *buffer = static_cast<unsigned char *>(av_malloc(bufferSize));
-    if (!buffer)
-        throw std::bad_alloc();
-    ffmpeg::IoContext io(avio_alloc_context(buffer, bufferSize, 0, &source, readPacket, nullptr, seekFile));
-    if (!io) {
-        av_free(buffer);
-        throw std::bad_alloc();
-    }
-    AVFormatContext *context = avformat_alloc_context();
+    ffmpeg::FileInput input(file.fd(), status.st_size, token);
+    AVFormatContext *context = input.newDemuxerContext();
     if (!context)
         throw std::bad_alloc();
-    context->pb = io.get();
-    context->flags |= AVFMT_FLAG_CUSTOM_IO;
-    context->interrupt_callback = {interrupted, &source};
     context->probesize = probeSize;
 
     // Demuxers that would open further files find no protocol to do it with.
