@@ -2,9 +2,9 @@
 // file alone, then with a second (preview) player sounding at the same time; as the peer, the
 // cost of decoding the same file with the reader alone.
 
-#include "platform/audio_file_player.h"
-#include "platform/audio_file_reader.h"
-#include "platform/null_audio_output.h"
+#include "platform/output/audio_file_player.h"
+#include "platform/decode/audio_file_reader.h"
+#include "platform/output/null_audio_output.h"
 
 #include "core/number_text.h"
 

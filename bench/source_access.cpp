@@ -1,7 +1,7 @@
 // Cost of reading a record's source location, the question the main thread asks for every
 // track at each import: an unchanged file, a file renamed in its folder (found again and
 // re-confirmed), and the plain stat() of the same files as the floor to compare with.
-#include "library/access/source_file_access.h"
+#include "files/access/source_file_access.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Opens and reads mutated audio files: every outcome must be a clean read or a typed error,
 // with no read delivering more than it was asked for.
 #include "core/error.h"
-#include "platform/audio_file_probe.h"
-#include "platform/audio_file_reader.h"
+#include "platform/decode/audio_file_probe.h"
+#include "platform/decode/audio_file_reader.h"
 
 #include <QString>
 

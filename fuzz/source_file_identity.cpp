@@ -1,6 +1,6 @@
 // Identity records read back from JSON: any bytes give an identity or a JsonError.
 #include "core/strict_json.h"
-#include "library/access/source_file_identity.h"
+#include "files/access/source_file_identity.h"
 
 #include <cstddef>
 #include <cstdint>

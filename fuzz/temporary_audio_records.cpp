@@ -2,8 +2,8 @@
 // records: each must either decode or throw one of our typed errors.
 #include "core/error.h"
 #include "core/strict_json.h"
-#include "library/journal/split_export_transaction.h"
-#include "library/store/temporary_audio_store.h"
+#include "files/journal/split_export_transaction.h"
+#include "files/store/temporary_audio_store.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 //
 //   play_file FILE [--loops N] [--volume V] [--start SECONDS]
 
-#include "platform/audio_file_player.h"
-#include "platform/audio_output.h"
+#include "platform/output/audio_file_player.h"
+#include "platform/output/audio_output.h"
 
 #include "core/error.h"
 #include "core/number_text.h"

@@ -4,7 +4,7 @@
 //   bench_decode                 run everything (makes its files in a temporary folder)
 //   bench_decode --stream FILE   (internal) stream FILE and print this process's peak memory
 #include "core/number_text.h"
-#include "platform/audio_file_reader.h"
+#include "platform/decode/audio_file_reader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

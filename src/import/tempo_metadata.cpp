@@ -1,7 +1,7 @@
 #include "import/tempo_metadata.h"
 
-#include "library/sd2/sd2_identification.h"
-#include "platform/media_tag_reader.h"
+#include "library/sd2_identification.h"
+#include "platform/decode/media_tag_reader.h"
 #include "sd2/sd2_metadata_reader.h"
 #include "tags/container_tempo_reader.h"
 #include "tags/flac_tempo_metadata.h"

@@ -3,7 +3,7 @@
 #include "core/error.h"
 #include "core/file_handle.h"
 #include "core/number_text.h"
-#include "platform/fork_store_error.h"
+#include "platform/forks/fork_store_error.h"
 #include "sd2/internal/apple_double.h"
 #include "sd2/internal/resource_bytes.h"
 #include "sd2/sd2_metadata_error.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "library/sd2/sd2_metadata.h"
-#include "platform/fork_store.h"
+#include "library/sd2_metadata.h"
+#include "platform/forks/fork_store.h"
 
 #include <QByteArray>
 #include <QUrl>

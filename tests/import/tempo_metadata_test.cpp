@@ -3,7 +3,7 @@
 #include "import/tempo_metadata.h"
 
 #include "concurrency/cancellation.h"
-#include "library/store/app_identity.h"
+#include "files/store/app_identity.h"
 #include "sd2/resource_fork_builder.h"
 #include "sd2/sd2_tempo_metadata.h"
 #include "tags/tag_fixtures.h"

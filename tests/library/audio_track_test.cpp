@@ -1,7 +1,7 @@
-#include "library/track/audio_track.h"
-#include "library/rex/rex_audio.h"
-#include "library/rex/rex_error.h"
-#include "library/sd2/sd2_pair_audio.h"
+#include "library/audio_track.h"
+#include "library/rex_audio.h"
+#include "library/rex_error.h"
+#include "library/sd2_pair_audio.h"
 
 #include "support/test_support.h"
 

@@ -1,7 +1,7 @@
-#include "library/sd2/sd2_identification.h"
+#include "library/sd2_identification.h"
 
-#include "platform/fork_store.h"
-#include "platform/fork_store_error.h"
+#include "platform/forks/fork_store.h"
+#include "platform/forks/fork_store_error.h"
 
 #include "support/test_support.h"
 

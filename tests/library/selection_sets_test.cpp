@@ -1,5 +1,5 @@
-#include "library/track/export_check_selection.h"
-#include "library/track/library_selection.h"
+#include "library/export_check_selection.h"
+#include "library/library_selection.h"
 
 #include <gtest/gtest.h>
 

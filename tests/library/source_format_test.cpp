@@ -1,6 +1,6 @@
-#include "library/track/audio_source_format.h"
-#include "library/track/bpm_value.h"
-#include "library/track/export_format.h"
+#include "library/audio_source_format.h"
+#include "library/bpm_value.h"
+#include "library/export_format.h"
 
 #include "support/test_support.h"
 

@@ -1,5 +1,5 @@
-#include "platform/audio_file_player.h"
-#include "platform/internal/pcm_source.h"
+#include "platform/output/audio_file_player.h"
+#include "platform/decode/internal/pcm_source.h"
 
 #include "core/error.h"
 #include "audio_fixtures.h"

@@ -2,8 +2,8 @@
 #include "support/test_support.h"
 
 #include "platform/audio_file_error.h"
-#include "platform/audio_file_probe.h"
-#include "platform/audio_file_reader.h"
+#include "platform/decode/audio_file_probe.h"
+#include "platform/decode/audio_file_reader.h"
 
 #include <gtest/gtest.h>
 

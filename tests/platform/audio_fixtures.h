@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/audio_file_reader.h"
+#include "platform/decode/audio_file_reader.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,5 @@
-#include "platform/fork_store.h"
-#include "platform/fork_store_error.h"
+#include "platform/forks/fork_store.h"
+#include "platform/forks/fork_store_error.h"
 
 #include "support/fake_fork_backend.h"
 #include "support/test_support.h"

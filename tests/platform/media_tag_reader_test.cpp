@@ -1,4 +1,4 @@
-#include "platform/media_tag_reader.h"
+#include "platform/decode/media_tag_reader.h"
 
 #include "core/error.h"
 #include "support/run_program.h"

@@ -1,6 +1,6 @@
 #include "playback_fixtures.h"
 
-#include "platform/audio_file_writer.h"
+#include "platform/encode/audio_file_writer.h"
 
 #include <cmath>
 #include <numbers>

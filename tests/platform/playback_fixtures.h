@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/null_audio_output.h"
+#include "platform/output/null_audio_output.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "platform/audio_file_player.h"
-#include "platform/internal/port_audio_output.h"
+#include "platform/output/audio_file_player.h"
+#include "platform/output/internal/port_audio_output.h"
 
-#include "platform/null_audio_output.h"
+#include "platform/output/null_audio_output.h"
 
 #include "playback_fixtures.h"
 #include "support/test_support.h"

@@ -1,5 +1,5 @@
 #include "platform/audio_file_error.h"
-#include "platform/sample_rate_converter.h"
+#include "platform/decode/sample_rate_converter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/internal/sample_ring_buffer.h"
+#include "platform/output/internal/sample_ring_buffer.h"
 
 #include <gtest/gtest.h>
 

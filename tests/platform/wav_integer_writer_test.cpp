@@ -1,8 +1,8 @@
 #include "audio_fixtures.h"
 
 #include "platform/audio_file_error.h"
-#include "platform/audio_file_reader.h"
-#include "platform/wav_integer_writer.h"
+#include "platform/decode/audio_file_reader.h"
+#include "platform/encode/wav_integer_writer.h"
 
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "platform/fork_store_error.h"
+#include "platform/forks/fork_store_error.h"
 #include "sd2/internal/apple_double.h"
 #include "sd2/sd2_metadata_error.h"
 #include "sd2/sd2_metadata_reader.h"

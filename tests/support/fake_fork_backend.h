@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/fork_store.h"
+#include "platform/forks/fork_store.h"
 
 #include <cerrno>
 #include <map>

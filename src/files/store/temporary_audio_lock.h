@@ -1,0 +1,28 @@
+#pragma once
+
+#include "files/store/temporary_audio_safety.h"
+
+#include <QUrl>
+
+namespace tampod {
+
+// Holds a session's lock file open with an exclusive, non-blocking flock; destroying the
+// object closes the descriptor and so releases the lock. Another process (or another open of
+// the same file) trying to lock it fails with EWOULDBLOCK.
+class TemporaryAudioLock {
+public:
+    // create: make the file (exclusively, mode 0600); otherwise open an existing one.
+    TemporaryAudioLock(const QUrl &url, bool create);
+    ~TemporaryAudioLock();
+    TemporaryAudioLock(const TemporaryAudioLock &) = delete;
+    TemporaryAudioLock &operator=(const TemporaryAudioLock &) = delete;
+
+    int descriptor() const noexcept { return descriptor_; }
+    const TemporaryAudioSafety::Identity &identity() const noexcept { return identity_; }
+
+private:
+    int descriptor_ = -1;
+    TemporaryAudioSafety::Identity identity_;
+};
+
+} // namespace tampod

@@ -1,0 +1,322 @@
+#include "files/temporary_audio_cleanup.h"
+
+#include "concurrency/cancellation.h"
+#include "core/error.h"
+#include "core/number_text.h"
+#include "files/access/file_access_lease.h"
+#include "files/internal/posix_support.h"
+#include "files/access/source_bookmark.h"
+#include "files/journal/split_export_transaction.h"
+#include "files/store/temporary_audio_lock.h"
+#include "files/store/temporary_audio_safety.h"
+#include "files/store/temporary_audio_store.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace tampod::TemporaryAudioCleanup {
+
+namespace {
+
+using PosixSupport::fail;
+using TemporaryAudioSafety::Identity;
+using Store = TemporaryAudioStore;
+
+class Budget {
+public:
+    Budget(int maximumEntries, const Clock &clock)
+        : clock_(clock ? clock : Clock([] { return std::chrono::steady_clock::now(); })),
+          remaining_(maximumEntries), deadline_(clock_() + timeBudget)
+    {
+    }
+
+    // Takes one unit or throws EAGAIN; a refused unit is not taken.
+    void consume()
+    {
+        if (remaining_ < 1 || pastDeadline() || CurrentCancellation::isCancelled())
+            fail(EAGAIN, "cleanup budget");
+        --remaining_;
+    }
+
+    bool spent() const { return remaining_ < 1 || pastDeadline(); }
+    bool pastDeadline() const { return clock_() >= deadline_; }
+
+private:
+    Clock clock_;
+    int remaining_;
+    std::chrono::steady_clock::time_point deadline_;
+};
+
+void failed(Report &report, const std::exception_ptr &error)
+{
+    ++report.errors;
+    if (report.failureCodes.size() >= keptFailureCodes)
+        return;
+    QString domain = QStringLiteral("tampod.unknown");
+    int code = 0;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error &e) {
+        domain = e.domain();
+        code = e.code();
+    } catch (...) {
+    }
+    report.failureCodes.append(domain + QLatin1Char('/') + NumberText::wholeQ(code));
+}
+
+QString pathOf(const QUrl &url)
+{
+    return PosixSupport::localPath(url);
+}
+
+QUrl inFolder(const QString &folder, const QString &name)
+{
+    return QUrl::fromLocalFile(folder + QLatin1Char('/') + name);
+}
+
+// The 36-character hyphenated hexadecimal form, either case.
+bool isUuidText(const QString &text)
+{
+    if (text.size() != 36)
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != u'-')
+                return false;
+        } else if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The direct entries of a folder of the user that neither group nor others may write, one
+// budget unit each.
+QStringList children(const QUrl &folder, Budget &budget)
+{
+    const Identity identity = TemporaryAudioSafety::directoryIdentity(folder);
+    const int fd = PosixSupport::openAt(AT_FDCWD, PosixSupport::nativePath(folder), O_RDONLY | O_NOFOLLOW | O_DIRECTORY);
+    if (fd < 0)
+        fail(EACCES, "list folder");
+    FileHandle handle(fd);
+    if (TemporaryAudioSafety::Status::of(handle.fd()).identity() != identity)
+        fail(EACCES, "folder changed");
+    std::unique_ptr<DIR, int (*)(DIR *)> stream(::fdopendir(handle.fd()), ::closedir);
+    if (!stream)
+        fail(EACCES, "list folder");
+    handle.release();
+    QStringList names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(stream.get())) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..") {
+            budget.consume();
+            names.append(QFile::decodeName(name));
+        }
+        errno = 0;
+    }
+    if (errno != 0)
+        fail(EACCES, "list folder");
+    return names;
+}
+
+// Returns when the whole tree is plain folders and files of the user; changes nothing.
+void validateTree(const QUrl &folder, Budget &budget)
+{
+    std::vector<QString> stack{pathOf(folder)};
+    while (!stack.empty()) {
+        const QString current = stack.back();
+        stack.pop_back();
+        for (const QString &name : children(QUrl::fromLocalFile(current), budget)) {
+            const QString path = current + QLatin1Char('/') + name;
+            const TemporaryAudioSafety::Status status = TemporaryAudioSafety::info(QUrl::fromLocalFile(path));
+            if (status.isDirectory())
+                stack.push_back(path);
+            else if (!status.isRegularFile())
+                fail(EACCES, "entry type");
+        }
+    }
+}
+
+// Settles and removes one recorded staging folder, then its record.
+std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUrl, Budget &budget)
+{
+    const auto record = TemporaryAudioSafety::read<Store::ExportRecord>(recordUrl);
+    if (record.owner.signature != Store::Owner::standardSignature() || !isUuidText(record.owner.id)
+        || PosixSupport::lastComponent(pathOf(recordUrl)) != record.owner.id + QLatin1String(".json"))
+        fail(EINVAL, "export record");
+
+    // Not found: its disk is not connected, or it went elsewhere. The pair stays pending.
+    const auto resolved = SourceBookmark::resolve(record.bookmark);
+    if (!resolved)
+        fail(ENOENT, "staging folder not found");
+    const QUrl staging = resolved->url;
+    const FileAccessLease stagingAccess(staging);
+    if (resolved->stale)
+        fail(EACCES, "staging folder moved");
+    const Identity identity = TemporaryAudioSafety::directoryIdentity(staging);
+    if (identity != record.identity)
+        fail(EACCES, "staging folder identity");
+    const auto owner = TemporaryAudioSafety::read<Store::Owner>(inFolder(pathOf(staging), QLatin1String(Store::stagingOwnerName)));
+    if (owner != record.owner)
+        fail(EACCES, "staging folder of another owner");
+    validateTree(staging, budget);
+    budget.consume();
+
+    const auto outcome = SplitExportTransaction::recover(staging, record.owner);
+    if (TemporaryAudioSafety::directoryIdentity(staging) != identity)
+        fail(EACCES, "staging folder identity");
+    TemporaryAudioSafety::removeTree(staging, identity);
+    // The folder goes before its record: an interrupted run leaves the record to try again.
+    if (::unlink(PosixSupport::nativePath(recordUrl).constData()) != 0)
+        fail(errno, "remove export record");
+    return outcome;
+}
+
+bool isSessionEntryName(const QString &name)
+{
+    return name == QLatin1String(Store::lockName) || name == QLatin1String(Store::ownerName)
+        || name == QLatin1String(Store::jobsName) || name == QLatin1String(Store::exportsName)
+        // A crash while "owner.json" was written; nothing else of ours is written there.
+        || PosixSupport::isAtomicWriteLeftover(QFile::encodeName(name), Store::ownerName);
+}
+
+enum class Disposition { removed, active, retained };
+
+Disposition cleanSession(const QString &rootPath, const QString &name, Budget &budget, Report &report)
+{
+    const QString path = rootPath + QLatin1Char('/') + name;
+    const QUrl session = QUrl::fromLocalFile(path);
+    const TemporaryAudioSafety::Status status = TemporaryAudioSafety::info(session);
+    if ((status.mode & 022) != 0 || !status.isDirectory())
+        fail(EACCES, "session folder");
+    const Identity identity = status.identity();
+
+    const auto owner = TemporaryAudioSafety::read<Store::SessionOwner>(inFolder(path, QLatin1String(Store::ownerName)));
+    if (owner.owner.signature != Store::Owner::standardSignature() || owner.owner.id != name
+        || owner.directory != identity)
+        return Disposition::retained;
+
+    // Held until the session is finished: a launch that is still running, or another cleanup,
+    // holds it and makes this one leave the session alone.
+    std::unique_ptr<TemporaryAudioLock> lock;
+    try {
+        lock = std::make_unique<TemporaryAudioLock>(inFolder(path, QLatin1String(Store::lockName)), false);
+    } catch (const SystemError &error) {
+        if (error.errnoValue() == EWOULDBLOCK)
+            return Disposition::active;
+        throw;
+    }
+    if (lock->identity() != owner.lock)
+        fail(EACCES, "lock identity");
+    if (TemporaryAudioSafety::directoryIdentity(session) != identity)
+        fail(EACCES, "session identity");
+    validateTree(session, budget);
+
+    const QStringList names = children(session, budget);
+    const bool expected = std::all_of(names.begin(), names.end(), isSessionEntryName)
+        && names.contains(QLatin1String(Store::lockName)) && names.contains(QLatin1String(Store::ownerName));
+    if (!expected)
+        return Disposition::retained;
+
+    bool exportFailed = false;
+    if (names.contains(QLatin1String(Store::exportsName))) {
+        const QString exports = path + QLatin1Char('/') + QLatin1String(Store::exportsName);
+        for (const QString &recordName : children(QUrl::fromLocalFile(exports), budget)) {
+            // A record write cut short by a crash; the record itself is complete beside it.
+            if (PosixSupport::isAtomicWriteLeftover(QFile::encodeName(recordName)))
+                continue;
+            const QUrl record = inFolder(exports, recordName);
+            try {
+                if (removeExport(record, budget) == SplitExportTransaction::Outcome::rolledBack)
+                    ++report.recoveredPairs;
+            } catch (...) {
+                const std::exception_ptr error = std::current_exception();
+                try {
+                    if (TemporaryAudioSafety::read<Store::ExportRecord>(record).isSplitPair == true)
+                        ++report.pendingPairs;
+                } catch (...) {
+                }
+                failed(report, error);
+                exportFailed = true;
+            }
+        }
+    }
+    if (exportFailed) {
+        // The session stays for the records that are left; its working copies need not.
+        if (names.contains(QLatin1String(Store::jobsName))) {
+            const QUrl jobs = inFolder(path, QLatin1String(Store::jobsName));
+            TemporaryAudioSafety::removeTree(jobs, TemporaryAudioSafety::directoryIdentity(jobs));
+        }
+        return Disposition::retained;
+    }
+
+    budget.consume();
+    if (TemporaryAudioSafety::directoryIdentity(session) != identity)
+        fail(EACCES, "session identity");
+    TemporaryAudioSafety::removeTree(session, identity);
+    return Disposition::removed;
+}
+
+} // namespace
+
+Report run(const QUrl &root, int maximumEntries, const Clock &clock)
+{
+    Report report;
+    try {
+        Budget budget(maximumEntries, clock);
+        QStringList entries;
+        QString rootPath;
+        try {
+            rootPath = pathOf(root);
+            TemporaryAudioSafety::directoryIdentity(root);
+            entries = children(root, budget);
+        } catch (...) {
+            failed(report, std::current_exception());
+            report.limited = budget.spent();
+            return report;
+        }
+        for (const QString &name : entries) {
+            try {
+                budget.consume();
+                if (!isUuidText(name)) {
+                    ++report.retained;
+                    continue;
+                }
+                switch (cleanSession(rootPath, name, budget, report)) {
+                case Disposition::removed:
+                    ++report.removed;
+                    break;
+                case Disposition::active:
+                    ++report.active;
+                    break;
+                case Disposition::retained:
+                    ++report.retained;
+                    break;
+                }
+            } catch (...) {
+                ++report.retained;
+                failed(report, std::current_exception());
+                if (budget.spent() || CurrentCancellation::isCancelled()) {
+                    report.limited = true;
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        // Only allocation failures can reach here; the report stays what it is.
+        failed(report, std::current_exception());
+    }
+    return report;
+}
+
+} // namespace tampod::TemporaryAudioCleanup

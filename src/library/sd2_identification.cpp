@@ -1,0 +1,81 @@
+#include "library/sd2_identification.h"
+
+#include "platform/forks/fork_store.h"
+
+#include <QRegularExpression>
+
+#include <sys/stat.h>
+
+namespace tampod::SD2Identification {
+
+namespace {
+
+QString fileName(const QUrl &url)
+{
+    return url.fileName(QUrl::FullyDecoded);
+}
+
+// The text after the last dot of a name; a leading dot alone starts a hidden name, not an
+// extension.
+QString pathExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.mid(dot + 1) : QString();
+}
+
+bool itemExists(const QString &path)
+{
+    struct stat status {};
+    return ::lstat(path.toLocal8Bit().constData(), &status) == 0;
+}
+
+} // namespace
+
+bool hasLegacyName(const QUrl &url)
+{
+    const QString name = fileName(url);
+    const QString extension = pathExtension(name).toLower();
+    if (extension == u"sd2" || extension == u"sd2f" || extension == u"l" || extension == u"r")
+        return true;
+    if (!extension.isEmpty())
+        return false;
+    return name.toLower().endsWith(u"sd2");
+}
+
+bool hasResourceStorage(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString path = url.toLocalFile();
+    const QString name = fileName(url);
+    if (name.isEmpty())
+        return false;
+    const QString folder = path.left(path.size() - name.size());
+    return itemExists(folder + QStringLiteral("._") + name) ||
+           itemExists(folder + QStringLiteral(".AppleDouble/") + name) ||
+           ForkStore().hasFork(path);
+}
+
+std::optional<ChannelName> channelName(const QUrl &url)
+{
+    // \z rather than $: a name ending in a line feed is not a channel file. One expression per
+    // thread, since matching is reentrant but not thread-safe.
+    static thread_local const QRegularExpression pattern(
+        QStringLiteral("^(.+)\\.([LR])(-export(?:-[0-9]+)?)?\\z"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString name = fileName(url);
+    const QString extension = pathExtension(name).toLower();
+    if (extension == u"sd2" || extension == u"sd2f")
+        name.chop(extension.size() + 1);
+    if (!pattern.isValid())
+        return std::nullopt;
+    const auto match = pattern.match(name);
+    if (!match.hasMatch())
+        return std::nullopt;
+    QString stem = match.captured(1);
+    if (match.hasCaptured(3))
+        stem += match.captured(3);
+    return ChannelName{stem, match.captured(2).toUpper()};
+}
+
+} // namespace tampod::SD2Identification

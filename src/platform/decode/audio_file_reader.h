@@ -1,0 +1,70 @@
+#pragma once
+
+#include "concurrency/cancellation.h"
+#include "platform/decode/audio_file_format.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace tampod {
+
+// Reads any audio file we decode, block by block, at the file's rate or at a client rate.
+//
+// Frames are counted at the processing rate (the client rate when one is set, else the
+// file's). length() is exact: a full read from frame 0 delivers exactly that many frames
+// (at a client rate, processingLength() = round(length × client / file)). A read returns 0
+// frames only at the end. Every failure is a typed error: AudioFileError, SystemError when
+// the file cannot be opened, Cancelled when the token is cancelled.
+// thread: one thread at a time; not shared.
+class AudioFileReader {
+public:
+    static constexpr int64_t defaultBlockFrames = 8192;
+
+    explicit AudioFileReader(const QString &path, CancellationToken token = {});
+    ~AudioFileReader();
+    AudioFileReader(AudioFileReader &&) noexcept;
+    AudioFileReader &operator=(AudioFileReader &&) noexcept;
+    AudioFileReader(const AudioFileReader &) = delete;
+    AudioFileReader &operator=(const AudioFileReader &) = delete;
+
+    const AudioFileFormat &fileFormat() const;
+    int channels() const;
+    double fileSampleRate() const;
+
+    // Converts to a whole sample rate from here on (nullopt: back to the file's rate).
+    // The position restarts at frame 0.
+    void setClientSampleRate(std::optional<double> rate);
+    double processingSampleRate() const;
+
+    // The exact length in file frames. Where the container only estimates it, the first
+    // call counts by a decode pass (cancellable) and keeps the result. A damaged file that
+    // decodes to fewer frames than its header states ends early; from then on this reports
+    // the frames delivered.
+    int64_t length();
+    // The length at the processing rate.
+    int64_t processingLength();
+
+    int64_t position() const; // at the processing rate
+    // Frame-accurate: the next read starts with the sample a read from 0 delivers at frame.
+    // A frame at or past the end leaves the reader at the end.
+    void seek(int64_t frame);
+
+    // Each reads up to maxFrames frames at the position and returns how many it delivered.
+    // Planar: one pointer per channel. Int32: interleaved, left-justified (lossless for 8- to
+    // 32-bit integer sources at the file's rate).
+    int64_t readFloatPlanar(float *const *channels, int64_t maxFrames);
+    int64_t readFloatInterleaved(float *frames, int64_t maxFrames);
+    int64_t readInt32Interleaved(int32_t *frames, int64_t maxFrames);
+
+    void setCancellationToken(CancellationToken token);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace tampod

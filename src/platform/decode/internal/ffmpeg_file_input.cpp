@@ -1,0 +1,82 @@
+#include "platform/decode/internal/ffmpeg_file_input.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/mem.h>
+}
+
+namespace tampod::ffmpeg {
+
+namespace {
+constexpr int ioBufferBytes = 64 * 1024;
+}
+
+FileInput::FileInput(int fd, std::int64_t size, CancellationToken token)
+    : fd_(fd), size_(size), token_(std::move(token))
+{
+}
+
+AVFormatContext *FileInput::newDemuxerContext()
+{
+    io_.reset();
+    position_ = 0;
+    auto *buffer = static_cast<std::uint8_t *>(av_malloc(ioBufferBytes));
+    if (!buffer)
+        return nullptr;
+    io_.reset(avio_alloc_context(buffer, ioBufferBytes, 0, this, &FileInput::read, nullptr,
+                                 &FileInput::seek));
+    if (!io_) {
+        av_free(buffer);
+        return nullptr;
+    }
+    AVFormatContext *context = avformat_alloc_context();
+    if (!context)
+        return nullptr;
+    context->pb = io_.get();
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->interrupt_callback = {&FileInput::interrupted, this};
+    return context;
+}
+
+int FileInput::read(void *opaque, std::uint8_t *buffer, int size)
+{
+    auto *self = static_cast<FileInput *>(opaque);
+    for (;;) {
+        if (self->token_.isCancelled())
+            return AVERROR_EXIT;
+        const ssize_t n = ::pread(self->fd_, buffer, size_t(size), self->position_);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return AVERROR(errno);
+        if (n == 0)
+            return AVERROR_EOF;
+        self->position_ += n;
+        return int(n);
+    }
+}
+
+std::int64_t FileInput::seek(void *opaque, std::int64_t offset, int whence)
+{
+    auto *self = static_cast<FileInput *>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return self->size_;
+    case SEEK_SET: break;
+    case SEEK_CUR: offset += self->position_; break;
+    case SEEK_END: offset += self->size_; break;
+    default: return AVERROR(EINVAL);
+    }
+    if (offset < 0)
+        return AVERROR(EINVAL);
+    self->position_ = offset;
+    return offset;
+}
+
+int FileInput::interrupted(void *opaque)
+{
+    return static_cast<const FileInput *>(opaque)->token_.isCancelled() ? 1 : 0;
+}
+
+} // namespace tampod::ffmpeg

@@ -1,0 +1,94 @@
+#include "platform/decode/internal/ffmpeg_probe.h"
+
+#include "core/file_handle.h"
+#include "platform/internal/ffmpeg_owners.h"
+#include "platform/decode/internal/mpeg_audio_info.h"
+
+#include <array>
+#include <cstring>
+
+namespace tampod::ffmpeg {
+
+namespace {
+
+constexpr qint64 firstProbeBytes = 2048;
+constexpr qint64 lastProbeBytes = 1 << 20;
+
+// Demuxers of the formats we open. Anything else (playlists, image sequences, formats that
+// open further files) is never used, whatever the content claims.
+bool isAllowed(const AVInputFormat *format)
+{
+    static constexpr std::array<const char *, 14> allowed = {
+        "wav", "w64", "aiff", "caf", "flac", "mp3", "mov,mp4,m4a,3gp,3g2,mj2",
+        "aac", "ac3", "eac3", "ogg", "asf", "ape", "au"};
+    for (const char *name : allowed)
+        if (std::strcmp(format->name, name) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// Length of the ID3v2 tags at offset (several may follow each other), 0 when none.
+int64_t id3v2Length(const FileHandle &file, int64_t offset)
+{
+    int64_t total = 0;
+    for (int i = 0; i < 16; ++i) {
+        const QByteArray head = file.preadUpTo(offset + total, 10);
+        if (head.size() < 10 || !head.startsWith("ID3"))
+            break;
+        const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
+        if ((b[6] | b[7] | b[8] | b[9]) & 0x80)
+            break;
+        int64_t size = (int64_t(b[6]) << 21) | (int64_t(b[7]) << 14) | (int64_t(b[8]) << 7) | b[9];
+        size += 10;
+        if (b[5] & 0x10)
+            size += 10; // footer
+        total += size;
+    }
+    return total;
+}
+
+const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut)
+{
+    const qint64 start = id3v2Length(file, 0);
+    for (qint64 size = firstProbeBytes; size <= lastProbeBytes; size *= 2) {
+        QByteArray bytes = file.preadUpTo(start, size);
+        const bool whole = bytes.size() < size;
+        const int length = int(bytes.size());
+        if (length == 0)
+            return nullptr;
+        bytes.append(QByteArray(AVPROBE_PADDING_SIZE, '\0'));
+        AVProbeData data{};
+        data.filename = "";
+        data.buf = reinterpret_cast<unsigned char *>(bytes.data());
+        data.buf_size = length;
+        int score = 0;
+        const AVInputFormat *format = av_probe_input_format3(&data, 1, &score);
+        if (format && score > AVPROBE_SCORE_RETRY) {
+            if (!isAllowed(format))
+                return nullptr;
+            if (scoreOut)
+                *scoreOut = score;
+            return format;
+        }
+        if (whole)
+            break;
+    }
+    // A few frames of MP3 are too little for content probing, but an encoder's Info header
+    // on the first frame is unmistakable.
+    if (mpegaudio::hasInfoHeader(file, start)) {
+        if (scoreOut)
+            *scoreOut = AVPROBE_SCORE_EXTENSION;
+        return av_find_input_format("mp3");
+    }
+    return nullptr;
+}
+
+QString shortName(const AVInputFormat *format)
+{
+    const QString name = QString::fromLatin1(format->name);
+    return name.section(QLatin1Char(','), 0, 0);
+}
+
+} // namespace tampod::ffmpeg

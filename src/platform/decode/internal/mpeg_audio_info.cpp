@@ -1,0 +1,87 @@
+#include "platform/decode/internal/mpeg_audio_info.h"
+
+#include "core/byte_reader.h"
+#include "core/error.h"
+#include "core/file_handle.h"
+
+namespace tampod::mpegaudio {
+
+namespace {
+
+struct InfoHeader {
+    int64_t samplesPerFrame = 0;
+    uint32_t flags = 0;
+    int64_t frames = 0;
+    std::optional<int64_t> bytes;
+    bool encoderTagged = false; // a LAME-style tag with delay and padding follows
+    int64_t delay = 0;
+    int64_t padding = 0;
+};
+
+std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
+{
+    try {
+        const QByteArray head = file.preadUpTo(offset, 512);
+        ByteReader r(head);
+        const uint32_t header = r.u32be();
+        if ((header & 0xFFE00000u) != 0xFFE00000u)
+            return std::nullopt;
+        const int version = int(header >> 19) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+        const int layer = int(header >> 17) & 3;   // 1: Layer III
+        if (version == 1 || layer != 1)
+            return std::nullopt;
+        const bool mono = ((header >> 6) & 3) == 3;
+        const bool mpeg1 = version == 3;
+        const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+
+        InfoHeader info;
+        info.samplesPerFrame = mpeg1 ? 1152 : 576;
+        r.seek(4 + sideInfo);
+        const QByteArray tag = r.byteArray(4);
+        if (tag != "Xing" && tag != "Info")
+            return std::nullopt;
+        info.flags = r.u32be();
+        if (info.flags & 1)
+            info.frames = r.u32be();
+        if (info.flags & 2)
+            info.bytes = r.u32be();
+        if (info.flags & 4)
+            r.skip(100);
+        if (info.flags & 8)
+            r.skip(4);
+        if (!r.has(24))
+            return info;
+        const QByteArray encoder = r.byteArray(9).left(4);
+        info.encoderTagged = encoder == "LAME" || encoder == "Lavf" || encoder == "Lavc";
+        r.skip(12);
+        const uint32_t delays = r.u24be();
+        info.delay = delays >> 12;
+        info.padding = delays & 0xFFF;
+        return info;
+    } catch (const Error &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+bool hasInfoHeader(const FileHandle &file, int64_t offset)
+{
+    return readInfoHeader(file, offset).has_value();
+}
+
+std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOffset,
+                                   int64_t fileSize)
+{
+    const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
+    if (!info || !(info->flags & 1) || !info->encoderTagged)
+        return std::nullopt;
+    if (info->bytes && fileSize - firstFrameOffset < *info->bytes)
+        return std::nullopt; // truncated: only a decode knows what is left
+    const int64_t length = info->frames * info->samplesPerFrame - info->delay - info->padding;
+    if (length < 0)
+        return std::nullopt;
+    return length;
+}
+
+} // namespace tampod::mpegaudio

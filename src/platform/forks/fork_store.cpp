@@ -1,0 +1,197 @@
+#include "platform/forks/fork_store.h"
+
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "platform/forks/fork_store_error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace tampod {
+
+namespace {
+
+constexpr ForkStore::Source readOrder[] = {ForkStore::Source::pseudoFile,
+                                           ForkStore::Source::netatalkAttribute,
+                                           ForkStore::Source::appleAttribute};
+
+// Errors that mean "this place holds no fork": the file or the pseudo-file does not exist,
+// the attribute is not set, or the file system keeps no extended attributes at all (a FAT
+// stick must still import its SD2 files through their companions).
+bool meansAbsent(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ENODATA || error == ENOTSUP ||
+           error == EOPNOTSUPP;
+}
+
+class SystemBackend final : public ForkStore::Backend {
+public:
+    ForkStore::Probe read(const QString &path, ForkStore::Source source,
+                          qint64 limit) const override
+    {
+        if (source == ForkStore::Source::pseudoFile)
+            return readPseudoFile(path, limit);
+        return readAttribute(path, ForkStore::attributeName(source), limit);
+    }
+
+    int write(const QString &path, const QByteArray &bytes) const override
+    {
+        const QByteArray encoded = path.toLocal8Bit();
+        const int fd = ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        int error = 0;
+        if (::fsetxattr(fd, ForkStore::attributeName(ForkStore::Source::netatalkAttribute),
+                        bytes.constData(), size_t(bytes.size()), 0) != 0 ||
+            ::fsync(fd) != 0)
+            error = errno;
+        ::close(fd);
+        return error;
+    }
+
+private:
+    static ForkStore::Probe readPseudoFile(const QString &path, qint64 limit)
+    {
+        ForkStore::Probe probe;
+        try {
+            FileHandle file = FileHandle::open(path + QStringLiteral("/rsrc"),
+                                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+            const struct stat status = file.status();
+            if (!S_ISREG(status.st_mode)) {
+                // Only a fork that HFS+ presents counts, not some other item named "rsrc".
+                probe.error = ENOENT;
+            } else if (status.st_size > limit) {
+                probe.length = status.st_size;
+            } else {
+                // One byte past the limit, so a fork that grew since fstat is still caught.
+                probe.bytes = file.readUpTo(limit + 1);
+                probe.length = probe.bytes.size();
+                if (probe.length > limit)
+                    probe.bytes.clear();
+            }
+        } catch (const SystemError &error) {
+            // A link named "rsrc" (ELOOP) is not a fork either.
+            probe.error = error.errnoValue() == ELOOP ? ENOENT : error.errnoValue();
+            probe.bytes.clear();
+        }
+        return probe;
+    }
+
+    static ForkStore::Probe readAttribute(const QString &path, const char *name, qint64 limit)
+    {
+        ForkStore::Probe probe;
+        const QByteArray encoded = path.toLocal8Bit();
+        // The value may change between asking its size and reading it; try a few times.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const ssize_t size = ::getxattr(encoded.constData(), name, nullptr, 0);
+            if (size < 0) {
+                probe.error = errno;
+                return probe;
+            }
+            probe.length = size;
+            if (size > limit)
+                return probe;
+            probe.bytes.resize(size);
+            if (size == 0)
+                return probe;
+            const ssize_t got = ::getxattr(encoded.constData(), name, probe.bytes.data(), size_t(size));
+            if (got >= 0) {
+                probe.bytes.truncate(got);
+                probe.length = got;
+                return probe;
+            }
+            if (errno != ERANGE) {
+                probe.error = errno;
+                probe.bytes.clear();
+                return probe;
+            }
+        }
+        probe.error = ERANGE;
+        probe.bytes.clear();
+        return probe;
+    }
+};
+
+std::shared_ptr<const ForkStore::Backend> systemBackend()
+{
+    static const auto backend = std::make_shared<const SystemBackend>();
+    return backend;
+}
+
+} // namespace
+
+ForkStore::ForkStore() : backend_(systemBackend()) {}
+
+ForkStore::ForkStore(std::shared_ptr<const Backend> backend) : backend_(std::move(backend)) {}
+
+const char *ForkStore::attributeName(Source source)
+{
+    switch (source) {
+    case Source::pseudoFile:
+        return "";
+    case Source::netatalkAttribute:
+        return "user.org.netatalk.ResourceFork";
+    case Source::appleAttribute:
+        return "user.com.apple.ResourceFork";
+    }
+    return "";
+}
+
+bool ForkStore::hasFork(const QString &path) const noexcept
+{
+    try {
+        for (const Source source : readOrder) {
+            const Probe probe = backend_->read(path, source, 0);
+            if (probe.error == 0 && probe.length > 0)
+                return true;
+        }
+    } catch (...) {
+    }
+    return false;
+}
+
+std::optional<QByteArray> ForkStore::read(const QString &path, qint64 limit) const
+{
+    std::optional<QByteArray> found;
+    for (const Source source : readOrder) {
+        const Probe probe = backend_->read(path, source, limit);
+        if (probe.error != 0) {
+            if (meansAbsent(probe.error))
+                continue;
+            throw SystemError(probe.error, QStringLiteral("read resource fork"));
+        }
+        if (probe.length > limit)
+            throw ForkStoreError(ForkStoreError::Kind::tooLarge, path, limit);
+        if (probe.bytes.isEmpty())
+            continue;
+        if (found && *found != probe.bytes)
+            throw ForkStoreError(ForkStoreError::Kind::conflicting, path);
+        if (!found)
+            found = probe.bytes;
+    }
+    return found;
+}
+
+void ForkStore::write(const QString &path, const QByteArray &bytes) const
+{
+    const qint64 length = bytes.size();
+    for (const Source source : {Source::pseudoFile, Source::appleAttribute}) {
+        const Probe probe = backend_->read(path, source, length);
+        if (probe.error == 0 && probe.length > 0 && (probe.length != length || probe.bytes != bytes))
+            throw ForkStoreError(ForkStoreError::Kind::conflicting, path);
+    }
+    const int error = backend_->write(path, bytes);
+    if (error == ENOTSUP || error == EOPNOTSUPP)
+        throw ForkStoreError(ForkStoreError::Kind::noAttributes, path);
+    if (error == ENOSPC || error == E2BIG)
+        throw ForkStoreError(ForkStoreError::Kind::noSpace, path, length);
+    if (error != 0)
+        throw SystemError(error, QStringLiteral("store resource fork"));
+    if (read(path, length).value_or(QByteArray()) != bytes)
+        throw ForkStoreError(ForkStoreError::Kind::notStored, path);
+}
+
+} // namespace tampod

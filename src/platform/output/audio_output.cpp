@@ -1,0 +1,136 @@
+#include "platform/output/audio_output.h"
+
+#include "platform/output/internal/audio_render_source.h"
+#include "platform/output/internal/port_audio_output.h"
+#include "platform/output/null_audio_output.h"
+
+#include "core/error.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <future>
+#include <thread>
+
+namespace tampod {
+
+namespace {
+
+struct SharedOutput {
+    std::mutex mutex;
+    std::shared_ptr<AudioOutput> output;              // thread: mutex
+    std::shared_future<std::shared_ptr<AudioOutput>> probe; // thread: mutex
+};
+
+SharedOutput &sharedOutput()
+{
+    static SharedOutput state;
+    return state;
+}
+
+std::shared_ptr<AudioOutput> probeDevice()
+{
+    if (auto device = PortAudioOutput::openDefault())
+        return device;
+    return std::make_shared<NullAudioOutput>();
+}
+
+} // namespace
+
+std::shared_ptr<AudioOutput> AudioOutput::shared()
+{
+    std::shared_future<std::shared_ptr<AudioOutput>> probe;
+    {
+        auto &state = sharedOutput();
+        std::lock_guard lock(state.mutex);
+        if (state.output)
+            return state.output;
+        if (!state.probe.valid())
+            state.probe = std::async(std::launch::async, probeDevice).share();
+        probe = state.probe;
+    }
+    auto output = probe.get();
+    auto &state = sharedOutput();
+    std::lock_guard lock(state.mutex);
+    // A setShared() made while the probe ran wins over the probe.
+    if (!state.output)
+        state.output = output;
+    return state.output;
+}
+
+void AudioOutput::warmUp()
+{
+    auto &state = sharedOutput();
+    std::lock_guard lock(state.mutex);
+    if (!state.output && !state.probe.valid())
+        state.probe = std::async(std::launch::async, probeDevice).share();
+}
+
+void AudioOutput::setShared(std::shared_ptr<AudioOutput> output)
+{
+    auto &state = sharedOutput();
+    std::lock_guard lock(state.mutex);
+    state.output = std::move(output);
+}
+
+AudioOutput::AudioOutput(int channels) : channels_(channels) {}
+
+AudioOutput::~AudioOutput() = default;
+
+double AudioOutput::rateFor(double sourceRate)
+{
+    std::lock_guard lock(mutex_);
+    return streamRate_ > 0 ? streamRate_ : supportedRate(sourceRate);
+}
+
+double AudioOutput::attach(AudioRenderSource *source, double preferredRate)
+{
+    std::lock_guard lock(mutex_);
+    auto slot = std::find_if(slots_.begin(), slots_.end(), [](auto &s) { return s.load() == nullptr; });
+    if (slot == slots_.end())
+        throw Error(QStringLiteral("audio"), 1, QStringLiteral("Too many sounds are playing at once."));
+    if (attached_ == 0) {
+        const double rate = supportedRate(preferredRate);
+        startStream(rate); // throws before anything changed
+        streamRate_ = rate;
+    }
+    slot->store(source);
+    ++attached_;
+    return streamRate_;
+}
+
+void AudioOutput::detach(AudioRenderSource *source)
+{
+    std::lock_guard lock(mutex_);
+    auto slot = std::find_if(slots_.begin(), slots_.end(), [&](auto &s) { return s.load() == source; });
+    if (slot == slots_.end())
+        return;
+    slot->store(nullptr);
+    waitForRenderPass();
+    if (--attached_ == 0) {
+        stopStream();
+        streamRate_ = 0;
+    }
+}
+
+void AudioOutput::waitForRenderPass() const noexcept
+{
+    const auto pass = renderPass_.load();
+    if (pass % 2 == 0)
+        return;
+    while (renderPass_.load() == pass)
+        std::this_thread::yield();
+}
+
+void AudioOutput::render(float *interleaved, int frames) noexcept
+{
+    renderPass_.fetch_add(1);
+    std::memset(interleaved, 0, sizeof(float) * static_cast<size_t>(frames) * channels_);
+    for (auto &slot : slots_) {
+        if (auto *source = slot.load())
+            source->renderAdd(interleaved, frames, channels_);
+    }
+    renderPass_.fetch_add(1);
+}
+
+} // namespace tampod

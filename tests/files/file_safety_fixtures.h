@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/error.h"
+#include "files/store/temporary_audio_safety.h"
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tampod::test {
+
+// The POSIX code a call fails with, 0 when it succeeds, -1 for any other error.
+inline int posixCode(const std::function<void()> &call)
+{
+    try {
+        call();
+        return 0;
+    } catch (const SystemError &error) {
+        return error.errnoValue();
+    } catch (...) {
+        return -1;
+    }
+}
+
+inline QUrl fileUrl(const QString &path) { return QUrl::fromLocalFile(path); }
+inline QString local(const QUrl &url) { return url.toLocalFile(); }
+inline QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+
+inline struct stat lstatOf(const QString &path)
+{
+    struct stat status {};
+    EXPECT_EQ(::lstat(encoded(path).constData(), &status), 0) << path.toStdString();
+    return status;
+}
+
+inline mode_t permissionsOf(const QString &path) { return lstatOf(path).st_mode & 07777; }
+
+inline bool exists(const QString &path)
+{
+    struct stat status {};
+    return ::lstat(encoded(path).constData(), &status) == 0;
+}
+
+inline TemporaryAudioSafety::Identity identityOf(const QString &path)
+{
+    const struct stat status = lstatOf(path);
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+inline void makeFolder(const QString &path, mode_t mode = 0700)
+{
+    ASSERT_EQ(::mkdir(encoded(path).constData(), mode), 0) << path.toStdString();
+    ASSERT_EQ(::chmod(encoded(path).constData(), mode), 0);
+}
+
+inline void makeLink(const QString &target, const QString &path)
+{
+    ASSERT_EQ(::symlink(encoded(target).constData(), encoded(path).constData()), 0);
+}
+
+inline QStringList entriesOf(const QString &folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+// Runs `child` in a forked process and returns its exit status (-1 when it did not exit).
+inline int inChild(const std::function<int()> &child)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int code = 2;
+        try {
+            code = child();
+        } catch (...) {
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Ownership cases need another user's file, which only root can make.
+inline bool runningAsRoot() { return ::geteuid() == 0; }
+
+inline void giveAway(const QString &path)
+{
+    ASSERT_EQ(::lchown(encoded(path).constData(), 65534, 65534), 0);
+}
+
+// Sets the umask for one scope.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(previous_); }
+
+private:
+    mode_t previous_;
+};
+
+} // namespace tampod::test
