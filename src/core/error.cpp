@@ -35,6 +35,11 @@ SystemError::SystemError(int errnoValue, const QString &operation)
 {
 }
 
+SystemError::SystemError(int errnoValue, const QString &, const QString &message)
+    : Error(QStringLiteral("tampod.posix"), errnoValue, message)
+{
+}
+
 bool isCancellation(const std::exception_ptr &error)
 {
     return errorIs<Cancelled>(error);

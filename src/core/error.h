@@ -41,6 +41,9 @@ class SystemError : public Error {
 public:
     SystemError(int errnoValue, const QString &operation);
     int errnoValue() const noexcept { return code(); }
+
+protected:
+    SystemError(int errnoValue, const QString &operation, const QString &message);
 };
 
 // Classifying errors that arrive as exception pointers.

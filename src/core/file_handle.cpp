@@ -1,6 +1,9 @@
 #include "core/file_handle.h"
 
 #include "core/error.h"
+#include "core/file_system_call.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,14 +12,31 @@
 
 namespace tampod {
 
-namespace {
-
 QByteArray encodedPath(const QString &path)
 {
-    return path.toLocal8Bit();
+    return QFile::encodeName(path);
+}
+
+QString decodedPath(const QByteArray &native)
+{
+    return QFile::decodeName(native);
+}
+
+namespace {
+
+QString notRegularText(const QString &path, bool isFolder)
+{
+    const QString name = path.section(QLatin1Char('/'), -1);
+    return isFolder ? QStringLiteral("“%1” is a folder, not a file.").arg(name)
+                    : QStringLiteral("“%1” is not a regular file (a pipe, socket or device).").arg(name);
 }
 
 } // namespace
+
+NotARegularFile::NotARegularFile(const QString &path, bool isFolder)
+    : SystemError(isFolder ? EISDIR : EINVAL, QStringLiteral("open"), notRegularText(path, isFolder))
+{
+}
 
 FileHandle &FileHandle::operator=(FileHandle &&other) noexcept
 {
@@ -42,18 +62,47 @@ FileHandle FileHandle::open(const QString &path, int flags, mode_t mode)
 FileHandle FileHandle::openAt(int dirFd, const QString &name, int flags, mode_t mode)
 {
     const QByteArray encoded = encodedPath(name);
-    int fd;
-    do {
-        fd = ::openat(dirFd, encoded.constData(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw SystemError(errno, QStringLiteral("open"));
-    return FileHandle(fd);
+    return FileHandle(FileSystemCall::run(
+        "open", [&] { return ::openat(dirFd, encoded.constData(), flags | O_CLOEXEC, mode); }));
 }
 
 FileHandle FileHandle::openForReading(const QString &path)
 {
-    return open(path, O_RDONLY);
+    return openOutside(path);
+}
+
+namespace {
+
+// O_NONBLOCK keeps open() itself from waiting for a FIFO's writer; the type is then judged
+// on the descriptor, so nothing can be swapped in between a check and the open.
+FileHandle openRegular(int dirFd, const QString &name, int accessFlags, LinkPolicy links)
+{
+    const int noFollow = links == LinkPolicy::NoFollow ? O_NOFOLLOW : 0;
+    FileHandle file = FileHandle::openAt(dirFd, name, accessFlags | O_NONBLOCK | O_NOCTTY | noFollow);
+    const mode_t type = file.status().st_mode & S_IFMT;
+    if (type != S_IFREG)
+        throw NotARegularFile(name, type == S_IFDIR);
+    const int flags = ::fcntl(file.fd(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw SystemError(errno, QStringLiteral("fcntl"));
+    return file;
+}
+
+} // namespace
+
+FileHandle FileHandle::openOutside(const QString &path, LinkPolicy links)
+{
+    return openRegular(AT_FDCWD, path, O_RDONLY, links);
+}
+
+FileHandle FileHandle::openOutsideAt(int dirFd, const QString &name, LinkPolicy links)
+{
+    return openRegular(dirFd, name, O_RDONLY, links);
+}
+
+FileHandle FileHandle::openForUpdate(const QString &path)
+{
+    return openRegular(AT_FDCWD, path, O_RDWR, LinkPolicy::NoFollow);
 }
 
 int FileHandle::release() noexcept
@@ -129,6 +178,7 @@ QByteArray FileHandle::preadExactly(qint64 offset, qint64 count) const
 
 void FileHandle::writeAll(const QByteArray &bytes)
 {
+    FileSystemCall::notify("write");
     qint64 done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
@@ -143,6 +193,7 @@ void FileHandle::writeAll(const QByteArray &bytes)
 
 void FileHandle::pwriteAll(qint64 offset, const QByteArray &bytes)
 {
+    FileSystemCall::notify("write");
     qint64 done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pwrite(fd_, bytes.constData() + done,
@@ -187,18 +238,13 @@ qint64 FileHandle::position() const
 
 void FileHandle::truncate(qint64 length)
 {
-    int rc;
-    do {
-        rc = ::ftruncate(fd_, static_cast<off_t>(length));
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0)
-        throw SystemError(errno, QStringLiteral("truncate"));
+    FileSystemCall::run("truncate", [&] { return ::ftruncate(fd_, static_cast<off_t>(length)); });
 }
 
 void FileHandle::sync()
 {
-    if (::fsync(fd_) != 0)
-        throw SystemError(errno, QStringLiteral("fsync"));
+    // A failing fsync may leave errno unset on some file systems; it is still a failure.
+    FileSystemCall::run("fsync", [this] { return ::fsync(fd_); });
 }
 
 struct stat FileHandle::status() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/error.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -7,6 +9,20 @@
 #include <sys/stat.h>
 
 namespace tampod {
+
+// The one encoding between our path texts and the bytes the system takes.
+QByteArray encodedPath(const QString &path);
+QString decodedPath(const QByteArray &native);
+
+// Whether an open follows a symbolic link at the last component.
+enum class LinkPolicy { Follow, NoFollow };
+
+// An outside file turned out to be a folder, FIFO, socket or device: reading it would fail
+// late, block forever or stream without end, so it is refused at once.
+class NotARegularFile : public SystemError {
+public:
+    explicit NotARegularFile(const QString &path, bool isFolder);
+};
 
 // An owned file descriptor (always O_CLOEXEC). Every failure throws SystemError with errno;
 // a failed fsync is an error, never ignored.
@@ -24,6 +40,15 @@ public:
     static FileHandle open(const QString &path, int flags, mode_t mode = 0600);
     static FileHandle openAt(int dirFd, const QString &name, int flags, mode_t mode = 0600);
     static FileHandle openForReading(const QString &path);
+
+    // The one open for files that come from outside (a user's audio, a companion, a tag
+    // source): never blocks on a FIFO or device, refuses anything but a regular file, then
+    // returns a blocking read-only descriptor. dirFd for openat.
+    static FileHandle openOutside(const QString &path, LinkPolicy links = LinkPolicy::Follow);
+    static FileHandle openOutsideAt(int dirFd, const QString &name, LinkPolicy links);
+    // An existing regular file opened for changing in place (tag writers), no-follow, with the
+    // same refusal of anything but a regular file.
+    static FileHandle openForUpdate(const QString &path);
 
     bool isOpen() const noexcept { return fd_ >= 0; }
     int fd() const noexcept { return fd_; }

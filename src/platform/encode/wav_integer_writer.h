@@ -1,7 +1,7 @@
 #pragma once
 
 #include "concurrency/cancellation.h"
-#include "platform/internal/exclusive_file.h"
+#include "core/exclusive_file.h"
 
 #include <QByteArray>
 #include <QString>

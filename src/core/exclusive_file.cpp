@@ -1,6 +1,5 @@
-#include "platform/internal/exclusive_file.h"
+#include "core/exclusive_file.h"
 
-#include <QFile>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,7 +24,7 @@ void ExclusiveFile::remove() noexcept
     if (path_.isEmpty())
         return;
     struct stat status {};
-    const QByteArray native = QFile::encodeName(path_);
+    const QByteArray native = encodedPath(path_);
     if (::lstat(native.constData(), &status) == 0 && status.st_dev == device_
         && status.st_ino == inode_)
         ::unlink(native.constData());
