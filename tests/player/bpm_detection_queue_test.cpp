@@ -13,26 +13,23 @@
 
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
+#include <future>
 
 using namespace tampod;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Each analysis waits on its own latch until the test ends it, or until it is cancelled unless
-// the analyser is set to wind down slowly (then only the test ends it).
+// Each analysis waits on its own promise until the test ends it, or until it is cancelled
+// unless the analyser winds down slowly (then only the test ends it).
 class LatchedAnalyzer final : public BPMAnalyzing {
 public:
     struct Call {
         AudioTrack track;
         Progress progress;
         CancellationToken token;
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool released = false; // guarded by mutex
-        std::exception_ptr error;
-        double value = 0;
+        std::promise<double> outcome;
+        std::shared_future<double> future = outcome.get_future().share();
     };
     std::vector<std::shared_ptr<Call>> calls; // main thread
     std::atomic<int> running{0};
@@ -41,32 +38,19 @@ public:
 
     Async<double> detect(AudioTrack track, Progress progress, CancellationToken token) override
     {
-        auto call = std::make_shared<Call>();
-        call->track = std::move(track);
-        call->progress = std::move(progress);
-        call->token = std::move(token);
-        calls.push_back(call);
-        return runDetached(TaskPriority::UserInitiated, [this, call, slow = windsDown] {
+        calls.push_back(std::make_shared<Call>(Call{std::move(track), std::move(progress), std::move(token), {}}));
+        return runDetached(TaskPriority::UserInitiated, [this, call = calls.back(), slow = windsDown] {
             mostRunning = std::max(mostRunning.load(), ++running);
-            std::unique_lock lock(call->mutex);
-            while (!call->released && (slow || !call->token.isCancelled()))
-                call->ended.wait_for(lock, 1ms);
+            const auto &future = call->future;
+            while (future.wait_for(1ms) != std::future_status::ready && (slow || !call->token.isCancelled())) {
+            }
             --running;
-            if (!call->released)
-                throw Cancelled();
-            if (call->error)
-                std::rethrow_exception(call->error);
-            return call->value;
+            return future.wait_for(0ms) == std::future_status::ready ? future.get() : throw Cancelled();
         });
     }
-    void end(size_t index, double value, std::exception_ptr error = {})
+    void end(size_t index, double value, const std::exception_ptr &error = {})
     {
-        const auto &call = calls.at(index);
-        std::lock_guard lock(call->mutex);
-        call->value = value;
-        call->error = std::move(error);
-        call->released = true;
-        call->ended.notify_all();
+        error ? calls.at(index)->outcome.set_exception(error) : calls.at(index)->outcome.set_value(value);
     }
 };
 
