@@ -1,5 +1,6 @@
 #include "bpm/bpm_detection_error.h"
 #include "bpm/bpm_detector_core.h"
+#include "bpm/internal/onset_phases.h"
 
 #include "core/number_text.h"
 
@@ -155,16 +156,17 @@ LagScores combinedACFScores(std::span<const float> envelopeValues,
 std::vector<double> phaseAveragedScores(std::span<const float> samples, double sampleRate,
                                         const BPMCancellation &cancellation)
 {
+    cancellation.check();
+    // Hop phases 0 and 256, computed in one pass.
+    const auto phases = hopPhaseOnsetEvidence(samples, sampleRate, cancellation);
     std::vector<std::vector<double>> curves;
-    for (qsizetype phase : {0, 256}) {
+    for (const TempoOnsetEvidence &evidence : phases) {
         cancellation.check();
-        const auto shifted = samples.subspan(std::min<size_t>(size_t(phase), samples.size()));
-        const TempoOnsetEvidence evidence = multiChannelOnsetEvidence(shifted, sampleRate, cancellation);
         std::vector<std::span<const float>> bands;
         for (const TempoEnvelope &band : evidence.auxiliary)
             bands.emplace_back(band.values);
-        curves.push_back(combinedACFScores(evidence.primary.values, bands, evidence.primary.rate,
-                                           35.0, 300.0, cancellation)
+        curves.push_back(combinedACFScores(evidence.primary.values, bands, evidence.primary.rate, 35.0, 300.0,
+                                           cancellation)
                              .scores);
     }
     return BPMConsensus::average(curves);
