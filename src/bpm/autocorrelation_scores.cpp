@@ -91,6 +91,8 @@ LagScores acfScores(std::span<const float> envelopeValues, double frameRate, dou
     for (double v : x)
         energy += v * v;
     result.scores.assign(size_t(result.maxLag + 1), 0.0);
+    // Lags go in blocks of four that share one pass over x, so cancellation is checked between
+    // blocks rather than between single lags.
     constexpr int block = 4;
     double sums[block];
     cancellation.check();

@@ -7,14 +7,12 @@
 #include "bpm/internal/analysis_signal.h"
 #include "bpm/synthetic_audio.h"
 #include "files/access/missing_audio_source.h"
-#include "library/sd2_pair_audio.h"
 
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 
 #include <cmath>
@@ -138,20 +136,6 @@ TEST_F(Analysis, MissingSourcesAndFilesChangedMeanwhile)
     } catch (const MissingAudioSource &e) {
         EXPECT_EQ(e.name(), "gone.wav");
     }
-    // A linked pair is named by the pair.
-    ASSERT_TRUE(QDir(dir.path()).mkpath("job"));
-    QFile::setPermissions(dir.file("job"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    AudioTrack pair = track("Take.L");
-    pair.pair = std::make_shared<const SD2PairAudio>(
-        track("Take.L"), track("Take.R"),
-        std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(dir.file("job/Stereo.wav")), 44100, 1, "", 2, 2));
-    try {
-        detect(pair);
-        ADD_FAILURE();
-    } catch (const MissingAudioSource &e) {
-        EXPECT_EQ(e.name(), pair.pair->name() + " (L/R)");
-    }
-
     // A new modification second while the file is being analysed.
     const auto changed = failure(mono("touched.wav", test::drumLoop(120, 44100, 5, DrumStyle::fourFloor)), [this](double value) {
         QFile file(dir.file("touched.wav"));

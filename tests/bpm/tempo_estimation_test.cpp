@@ -184,11 +184,6 @@ TEST(TempoEstimation, CandidatePeaksPriorAndSelection)
     ASSERT_EQ(set.candidates.size(), 2u);
     EXPECT_EQ(set.candidates[1].bpm, 150);
 
-    // Matches are within 3.5 %, by score, the earliest on equal scores.
-    const std::vector<BPMCandidate> list{candidate(100, 0.5, 0.9), candidate(103, 0.7, 0), candidate(97, 0.7, 0),
-                                         candidate(104, 0.9, 0)};
-    EXPECT_EQ(core::bestTempoMatch(100, list)->bpm, 103);
-    EXPECT_FALSE(core::bestTempoMatch(50, list));
 }
 
 TEST(TempoEstimation, OctaveFamilyRules)
