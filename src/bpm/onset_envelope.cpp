@@ -42,8 +42,8 @@ std::vector<float> onsetFunction(const std::vector<float> &energy, const std::ve
 }
 
 // One pass of the two low-pass filters over a stream of samples, summing each band's energy and
-// difference energy per hop. The filters are a serial chain, so two streams advanced in the
-// same loop run about twice as fast as one after the other.
+// difference energy per hop. The filters are a serial chain of dependent steps, so two streams
+// advanced in the same loop overlap their work (about 1.5 times as fast as one after the other).
 class BandPass {
 public:
     BandPass(std::span<const float> samples, double sampleRate)
