@@ -123,7 +123,7 @@ void verifySavedPCM(const QString &path, qint64 bytes, const QByteArray &digest,
                     const CancellationToken &token)
 {
     FileHandle copy = FileHandle::openForReading(path);
-    copy.sync();
+    copy.sync(); // the finished copy is on the disk before it is judged
     if (bytes < 1 || bytes > SD2RecoveryService::maximumDataBytes
         || copy.size() != WavIntegerWriter::headerBytes + bytes + (bytes & 1))
         throw SD2RecoveryError::verification();
@@ -249,7 +249,8 @@ SD2RecoveredCopyPointer SD2RecoveryService::prepareNow(const AudioTrack &track, 
     {
         WavIntegerWriter writer(path, metadata.sampleRate, metadata.channels, metadata.sampleBytes * 8, token);
         token.throwIfCancelled();
-        // One pass reads, converts in place, writes and hashes the bytes as stored.
+        // One pass reads, converts in place, writes and hashes the bytes as stored; the writer
+        // takes the same samples left-justified.
         const qint64 chunk = chunkBytes / frameBytes * frameBytes;
         std::vector<int32_t> samples;
         PercentReporter reporter(progress);
