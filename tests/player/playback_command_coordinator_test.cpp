@@ -8,16 +8,14 @@
 
 #include <QElapsedTimer>
 
-#include <coroutine>
-#include <list>
-#include <mutex>
+#include <set>
 
 using namespace tampod;
 using namespace std::chrono_literals;
 
 namespace {
 
-// An engine that only counts: each snapshot reports how many were asked so far.
+// An engine whose snapshots count how many were asked for.
 class FakeEngine final : public PlaybackServing {
 public:
     Async<void> load(AudioTrack, double, bool) override { return call(); }
@@ -38,273 +36,175 @@ public:
     }
 
 private:
-    Async<void> call()
-    {
-        return executor_.submit([] {});
-    }
-
+    Async<void> call() { return executor_.submit([] {}); }
     int snapshots_ = 0; // thread: executor_
     SerialExecutor executor_{QStringLiteral("fake engine")};
 };
 
-// Holds the commands that await it until opened.
-class Gate {
-public:
-    // The awaiter refers to the gate: an awaitable may be copied by the coroutine machinery.
-    struct Wait {
-        Gate &gate;
-        bool await_ready() const noexcept { return gate.open_; }
-        void await_suspend(std::coroutine_handle<> handle) { gate.waiting_.push_back(handle); }
-        void await_resume() const noexcept {}
-    };
-    Wait wait() { return {*this}; }
-    void open()
-    {
-        open_ = true;
-        for (auto handle : std::exchange(waiting_, {}))
-            resumeOnMainThread(handle);
-    }
-
-private:
-    bool open_ = false;
-    std::vector<std::coroutine_handle<>> waiting_;
-};
-
-class Refused : public Error {
-public:
-    explicit Refused(const QString &what) : Error(QStringLiteral("test"), 1, what) {}
-};
-
 class CoordinatorTest : public ::testing::Test {
 protected:
-    CoordinatorTest() { make(); }
-
+    CoordinatorTest()
+    {
+        // Logged with the engine's snapshot count, which tells which snapshot a refresh got.
+        coordinator->updated = [this](const PlaybackSnapshot &s, bool refresh) {
+            log.push_back((refresh ? "refresh " : "poll ") + QString::number(s.position));
+            pollTimes.push_back(refresh ? -1 : clock.elapsed());
+        };
+        coordinator->failed = [this](std::exception_ptr error) { failures.push_back(errorText(error)); };
+        coordinator->shouldMonitor = [this] { return monitor; };
+    }
     ~CoordinatorTest() override
     {
-        for (auto &gate : gates)
-            gate.open();
+        held.clear();
         coordinator.reset();
         // Every task has ended once none holds the engine any more.
         EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }));
     }
 
-    void make()
+    // A command that logs its start and end around an engine call; it waits while held.
+    void enqueue(const QString &name, bool refresh = false, bool fail = false)
     {
-        coordinator = std::make_unique<PlaybackCommandCoordinator>(engine);
-        // Logged with the engine's snapshot count, so a refresh shows which snapshot it got.
-        coordinator->updated = [this](const PlaybackSnapshot &snapshot, bool refresh) {
-            log.push_back((refresh ? QStringLiteral("refresh ") : QStringLiteral("poll "))
-                          + QString::number(snapshot.position));
-            if (!refresh)
-                pollTimes.push_back(clock.elapsed());
-        };
-        coordinator->failed = [this](std::exception_ptr error) { failures.push_back(errorText(error)); };
-        coordinator->shouldMonitor = [this] { return monitor; };
-    }
-
-    Gate *gate() { return &gates.emplace_back(); }
-
-    // A command that logs its start and end around an engine call and, if given, a gate.
-    PlaybackCommandCoordinator::Operation step(QString name, Gate *gate = nullptr, bool fail = false)
-    {
-        return [this, name, gate, fail](PlaybackServing &engine) -> QCoro::Task<> {
-            log.push_back(name + QStringLiteral(" start"));
+        coordinator->enqueue(refresh, [this, name, fail](PlaybackServing &engine) -> QCoro::Task<> {
+            log.push_back(name + " start");
             co_await engine.play();
-            if (gate)
-                co_await gate->wait();
-            log.push_back(name + QStringLiteral(" end"));
+            while (held.count(name))
+                co_await sleepFor(1ms);
+            log.push_back(name + " end");
             if (fail)
-                throw Refused(name);
-        };
+                throw Error(QStringLiteral("test"), 1, name);
+        });
     }
 
-    bool logged(const QString &entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
-    qsizetype count(const QString &prefix) const
+    bool logged(const QString &entry) const { return std::count(log.begin(), log.end(), entry) > 0; }
+    long polls() const
     {
-        return std::count_if(log.begin(), log.end(), [&](const QString &e) { return e.startsWith(prefix); });
-    }
-    // Entries without the polls, which come at their own pace.
-    std::vector<QString> commands() const
-    {
-        std::vector<QString> result;
-        std::copy_if(log.begin(), log.end(), std::back_inserter(result),
-                     [](const QString &e) { return !e.startsWith(QStringLiteral("poll")); });
-        return result;
+        return std::count_if(log.begin(), log.end(), [](const QString &e) { return e.startsWith("poll"); });
     }
     // Showing that something does not happen needs some time to pass.
-    static void settle(std::chrono::milliseconds span = 120ms)
-    {
-        test::pumpUntil([] { return false; }, span);
-    }
+    static void settle() { test::pumpUntil([] { return false; }, 120ms); }
 
     std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
-    std::unique_ptr<PlaybackCommandCoordinator> coordinator;
-    std::list<Gate> gates;
-    std::vector<QString> log;
-    std::vector<QString> failures;
+    std::unique_ptr<PlaybackCommandCoordinator> coordinator = std::make_unique<PlaybackCommandCoordinator>(engine);
+    std::set<QString> held;
+    std::vector<QString> log, failures;
     std::vector<qint64> pollTimes;
     bool monitor = false;
     QElapsedTimer clock;
 };
 
+using Log = std::vector<QString>;
+
 } // namespace
 
-TEST_F(CoordinatorTest, CommandsRunOneAfterAnotherInQueueOrder)
+TEST_F(CoordinatorTest, CommandsRunInQueueOrderAndInvalidateDropsTheWaitingOnes)
 {
-    auto *first = gate();
-    coordinator->enqueue(false, step("1", first));
-    coordinator->enqueue(false, step("2"));
-    coordinator->enqueue(false, step("3"));
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("1 start"); }));
+    held = {"1"};
+    enqueue("1", true);
+    enqueue("2", true);
+    enqueue("3", true);
     settle();
-    EXPECT_EQ(log, std::vector<QString>{"1 start"});
-    first->open();
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("3 end"); }));
-    EXPECT_EQ(log, (std::vector<QString>{"1 start", "1 end", "2 start", "2 end", "3 start", "3 end"}));
-}
+    EXPECT_EQ(log, Log{"1 start"});
+    held.clear();
+    // Only the newest command refreshes.
+    ASSERT_TRUE(test::pumpUntil([&] { return log.size() == 7; }));
+    EXPECT_EQ(log, (Log{"1 start", "1 end", "2 start", "2 end", "3 start", "3 end", "refresh 1"}));
 
-TEST_F(CoordinatorTest, InvalidateDropsWaitingCommandsButNotTheRunningOne)
-{
-    // The running command finishes and, being the newest, still refreshes.
-    auto *running = gate();
-    coordinator->enqueue(true, step("1", running));
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("1 start"); }));
-    coordinator->invalidate();
-    running->open();
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("refresh 1"); }));
-
-    // Waiting commands are dropped; one queued after the invalidation runs and refreshes alone.
     log.clear();
-    running = gate();
-    coordinator->enqueue(true, step("2", running));
-    coordinator->enqueue(true, step("3"));
-    coordinator->enqueue(true, step("4"));
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("2 start"); }));
+    held = {"4"};
+    enqueue("4", true);
     coordinator->invalidate();
-    coordinator->enqueue(true, step("5"));
-    running->open();
+    held.clear(); // the running command finishes and, being the newest, refreshes
     ASSERT_TRUE(test::pumpUntil([&] { return logged("refresh 2"); }));
-    settle();
-    EXPECT_EQ(log, (std::vector<QString>{"2 start", "2 end", "5 start", "5 end", "refresh 2"}));
-    EXPECT_TRUE(failures.empty());
+    held = {"6"};
+    enqueue("6");
+    enqueue("7");
+    coordinator->invalidate();
+    enqueue("8", true);
+    held.clear();
+    ASSERT_TRUE(test::pumpUntil([&] { return logged("refresh 3"); }));
+    EXPECT_EQ(log, (Log{"4 start", "4 end", "refresh 2", "6 start", "6 end", "8 start", "8 end", "refresh 3"}));
 }
 
 TEST_F(CoordinatorTest, AFailureIsReportedOnceUnlessInvalidatedFirst)
 {
+    monitor = true;
     for (const bool invalidated : {false, true}) {
         SCOPED_TRACE(invalidated);
         log.clear();
-        failures.clear();
-        monitor = true;
-        auto *running = gate();
-        coordinator->enqueue(false, step("fails", running, true));
-        coordinator->enqueue(false, step("behind"));
-        ASSERT_TRUE(test::pumpUntil([&] { return logged("fails start"); }));
+        held = {"fails"};
+        enqueue("fails", false, true);
+        enqueue("behind");
         if (invalidated) {
             coordinator->invalidate();
-            coordinator->enqueue(false, step("after"));
+            enqueue("after");
         }
-        running->open();
-        ASSERT_TRUE(test::pumpUntil([&] { return logged("fails end"); }));
+        held.clear();
+        ASSERT_TRUE(test::pumpUntil([&] { return logged(invalidated ? "after end" : "fails end"); }));
         settle();
         EXPECT_FALSE(logged("behind start"));
-        if (invalidated) {
-            EXPECT_TRUE(failures.empty());
-            EXPECT_TRUE(logged("after end"));
-        } else {
-            EXPECT_EQ(failures, std::vector<QString>{"fails"});
-            coordinator->enqueue(false, step("next"));
-            ASSERT_TRUE(test::pumpUntil([&] { return logged("next end"); }));
-        }
-        coordinator->stopMonitoring();
+        EXPECT_EQ(failures, Log{"fails"}); // the second round adds none
+        EXPECT_EQ(polls() > 0, invalidated);
     }
 }
 
 TEST_F(CoordinatorTest, RefreshAndMonitorFollowTheFlagAndTheModel)
 {
-    const struct {
-        bool refresh;
-        bool monitor;
-    } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.refresh << c.monitor);
-        coordinator.reset();
-        make();
-        log.clear();
-        monitor = c.monitor;
-        coordinator->enqueue(c.refresh, step("1"));
-        ASSERT_TRUE(test::pumpUntil([&] { return logged("1 end"); }));
-        if (c.monitor) {
-            ASSERT_TRUE(test::pumpUntil([&] { return count("poll") >= 2; }));
-        } else {
+    for (const bool refresh : {false, true}) {
+        for (const bool model : {false, true}) {
+            SCOPED_TRACE(testing::Message() << refresh << model);
+            log.clear();
+            monitor = model;
+            enqueue("1", refresh);
+            ASSERT_TRUE(test::pumpUntil([&] { return logged("1 end") && (!model || polls() >= 2); }));
             settle();
-        }
-        EXPECT_EQ(count("refresh"), c.refresh ? 1 : 0);
-        EXPECT_EQ(count("poll") > 0, c.monitor);
-        // The refresh comes right after the command, before any poll.
-        if (c.refresh) {
-            EXPECT_TRUE(log[2].startsWith(QStringLiteral("refresh")));
+            EXPECT_EQ(log.size() > 2 && log[2].startsWith("refresh"), refresh);
+            EXPECT_EQ(polls() > 0, model);
+            EXPECT_EQ(std::count_if(log.begin(), log.end(), [](auto &e) { return e.startsWith("refresh"); }),
+                      refresh ? 1 : 0);
+            coordinator->stopMonitoring();
         }
     }
 }
 
-TEST_F(CoordinatorTest, OnlyTheNewestCommandRefreshesAndStartsTheMonitor)
-{
-    monitor = true;
-    auto *first = gate();
-    coordinator->enqueue(true, step("1", first));
-    coordinator->enqueue(true, step("2"));
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("1 start"); }));
-    first->open();
-    ASSERT_TRUE(test::pumpUntil([&] { return count("poll") >= 1; }));
-    EXPECT_EQ(commands(), (std::vector<QString>{"1 start", "1 end", "2 start", "2 end", "refresh 1"}));
-}
-
-TEST_F(CoordinatorTest, ACommandStopsThePollsUntilItHasRun)
+TEST_F(CoordinatorTest, ACommandOrStopMonitoringEndsThePolls)
 {
     monitor = true;
     clock.start();
-    coordinator->enqueue(false, step("1"));
-    ASSERT_TRUE(test::pumpUntil([&] { return count("poll") >= 4; }));
+    enqueue("1");
+    ASSERT_TRUE(test::pumpUntil([&] { return polls() >= 4; }));
     for (size_t i = 1; i < pollTimes.size(); ++i)
         EXPECT_GE(pollTimes[i] - pollTimes[i - 1], 30) << i;
 
-    auto *running = gate();
-    coordinator->enqueue(false, step("2", running));
-    const auto pollsBefore = count("poll");
+    held = {"2"};
+    enqueue("2");
+    const auto before = log.size();
     settle();
-    EXPECT_EQ(count("poll"), pollsBefore);
-    running->open();
-    ASSERT_TRUE(test::pumpUntil([&] { return count("poll") > pollsBefore; }));
-    const auto at = static_cast<size_t>(pollsBefore) + 2; // after "1 start", "1 end" and the polls
-    EXPECT_EQ(log[at], QStringLiteral("2 start"));
-    EXPECT_EQ(log[at + 1], QStringLiteral("2 end"));
+    EXPECT_EQ(log.size(), before); // "2 start" was logged by enqueue itself
+    held.clear();
+    ASSERT_TRUE(test::pumpUntil([&] { return log.size() >= before + 2; }));
+    EXPECT_EQ(log[before], "2 end");
 
-    // stopMonitoring ends the polls at once and leaves the queue alone.
     coordinator->stopMonitoring();
-    const auto pollsStopped = count("poll");
-    settle();
-    EXPECT_EQ(count("poll"), pollsStopped);
+    const auto stopped = polls();
     monitor = false;
-    coordinator->enqueue(false, step("3"));
+    enqueue("3");
     ASSERT_TRUE(test::pumpUntil([&] { return logged("3 end"); }));
     settle();
-    EXPECT_EQ(count("poll"), pollsStopped);
+    EXPECT_EQ(polls(), stopped);
     monitor = true;
-    coordinator->enqueue(false, step("4"));
-    ASSERT_TRUE(test::pumpUntil([&] { return count("poll") > pollsStopped; }));
+    enqueue("4");
+    ASSERT_TRUE(test::pumpUntil([&] { return polls() > stopped; }));
 }
 
 TEST_F(CoordinatorTest, QueuedWorkEndsQuietlyWhenTheCoordinatorGoes)
 {
     monitor = true;
-    auto *running = gate();
-    coordinator->enqueue(true, step("1", running, true));
-    coordinator->enqueue(true, step("2"));
-    ASSERT_TRUE(test::pumpUntil([&] { return logged("1 start"); }));
+    held = {"1"};
+    enqueue("1", true, true);
+    enqueue("2", true);
     coordinator.reset();
-    running->open();
+    held.clear();
     ASSERT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }));
-    EXPECT_EQ(log, (std::vector<QString>{"1 start", "1 end"}));
+    EXPECT_EQ(log, (Log{"1 start", "1 end"}));
     EXPECT_TRUE(failures.empty());
 }
