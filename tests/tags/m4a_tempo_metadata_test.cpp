@@ -4,20 +4,15 @@
 #include "core/byte_reader.h"
 #include "tags/tempo_identity.h"
 #include "tags/tempo_write_error.h"
-#include "mpeg4_fixtures.h"
-#include "support/test_support.h"
+#include "fixtures.h"
 
 #include <gtest/gtest.h>
 
 using namespace tampod;
+using test::mpeg4::box;
 using test::mpeg4::topLevel;
 
 namespace {
-
-QByteArray box(const QByteArray &name, const QByteArray &body)
-{
-    return ByteWriter().u32be(std::uint32_t(body.size() + 8)).bytes(name).bytes(body).take();
-}
 
 QByteArray largeBox(const QByteArray &name, const QByteArray &body)
 {
@@ -71,18 +66,22 @@ protected:
 
 TEST_F(M4ATempo, PairsThePreciseTextWithTheStandardValue)
 {
-    EXPECT_EQ(readItems(tmpo(120) + freeform("120.4")), 120.4);
-    EXPECT_EQ(readItems(tmpo(121) + freeform("120.4")), 121.0);
-    EXPECT_EQ(readItems(freeform("120.5") + tmpo(120)), 120.5);
-    EXPECT_EQ(readItems(freeform("120.5") + tmpo(121)), 121.0);
-    EXPECT_EQ(readItems(tmpo(128)), 128.0);
-    EXPECT_EQ(readItems(tmpo(0) + freeform("0.4")), 0.4);
-    EXPECT_EQ(readItems(tmpo(90, 9) + tmpo(91) + freeform("100.25")), 100.25) << "only the first tmpo counts";
-    EXPECT_EQ(readItems(freeform("99", "com.apple.iTunes") + freeform("98", TempoIdentity::freeformMean, "bpm")
-                        + freeform(" 97") + freeform("0") + freeform(QByteArray("97\0", 3)) + freeform("97.5")),
-              97.5);
-    EXPECT_EQ(readItems(box("----", QByteArray("\0\0\0\1junk", 8)) + freeform("97.5")), std::nullopt)
-        << "a malformed freeform item before a good one ends the read";
+    const std::pair<QByteArray, std::optional<double>> cases[] = {
+        {tmpo(120) + freeform("120.4"), 120.4},
+        {tmpo(121) + freeform("120.4"), 121},
+        {freeform("120.5") + tmpo(120), 120.5},
+        {freeform("120.5") + tmpo(121), 121},
+        {tmpo(128), 128},
+        {tmpo(0) + freeform("0.4"), 0.4},
+        {tmpo(90, 9) + tmpo(91) + freeform("100.25"), 100.25}, // only the first tmpo counts
+        {freeform("99", "com.apple.iTunes") + freeform("98", TempoIdentity::freeformMean, "bpm") + freeform(" 97")
+             + freeform("0") + freeform(QByteArray("97\0", 3)) + freeform("97.5"),
+         97.5},
+        // A malformed freeform item before a good one ends the read.
+        {box("----", QByteArray("\0\0\0\1junk", 8)) + freeform("97.5"), std::nullopt},
+    };
+    for (const auto &[items, tempo] : cases)
+        EXPECT_EQ(readItems(items), tempo) << items.toHex().toStdString();
 }
 
 TEST_F(M4ATempo, TheWalkToTheItems)
