@@ -93,8 +93,6 @@ namespace tampod::test::flac {
 struct Block {
     std::uint8_t kind;
     QByteArray body;
-    bool last = false;
-    bool operator==(const Block &) const = default;
 };
 
 inline QByteArray comments(const QList<QByteArray> &list, const QByteArray &vendor = "reference libFLAC")
@@ -110,6 +108,7 @@ inline QByteArray streamInfo(std::uint32_t rate, int bits)
 {
     return ByteWriter().zeros(10).u64be(std::uint64_t(rate) << 44 | 1ull << 41 | std::uint64_t(bits - 1) << 36).zeros(16).take();
 }
+inline const Block info{0, streamInfo(44100, 16)};
 
 // The last flag goes on the final block.
 inline QByteArray file(const QList<Block> &blocks, const QByteArray &audio = "audio frames")
@@ -124,35 +123,6 @@ inline QByteArray file(const QList<Block> &blocks, const QByteArray &audio = "au
     return out.bytes(audio).take();
 }
 
-struct Parsed {
-    QList<Block> blocks;
-    QByteArray audio;
-};
-
-inline Parsed parse(const QByteArray &bytes)
-{
-    Parsed parsed;
-    ByteReader in(bytes);
-    in.skip(4);
-    for (bool last = false; !last;) {
-        const std::uint8_t first = in.u8();
-        last = first & 0x80;
-        parsed.blocks.append({std::uint8_t(first & 0x7F), in.byteArray(in.u24be()), last});
-    }
-    parsed.audio = bytes.mid(qsizetype(in.position()));
-    return parsed;
-}
-
-// The vendor followed by the comments.
-inline QList<QByteArray> parseComments(const QByteArray &body)
-{
-    ByteReader in(body);
-    QList<QByteArray> result{in.byteArray(in.u32le())};
-    for (std::uint32_t count = in.u32le(); count > 0; --count)
-        result.append(in.byteArray(in.u32le()));
-    return result;
-}
-
 } // namespace tampod::test::flac
 
 namespace tampod::test::mpeg4 {
@@ -165,6 +135,7 @@ inline QByteArray box(const QByteArray &name, const QByteArray &body)
 struct TopBox {
     QByteArray name;
     qsizetype offset, size;
+    bool operator==(const TopBox &) const = default;
 };
 
 // The top-level boxes with 32- or 64-bit sizes; a size of 0 runs to the end.

@@ -157,15 +157,10 @@ TEST_F(Interoperability, Mp4FromTheMuxerIsTaggedInPlaceAndStillPlays)
         M4ATempoMetadata::write(120.5, path);
         const QByteArray after = test::readAll(path);
 
-        const auto boxes = test::mpeg4::topLevel(after), old = test::mpeg4::topLevel(before);
-        ASSERT_EQ(boxes.size(), old.size() + 1);
-        EXPECT_EQ(boxes.last().name, "moov");
-        EXPECT_EQ(boxes.last().offset, before.size()) << "the new moov is appended";
-        EXPECT_EQ(boxes.last().offset + boxes.last().size, after.size());
-        for (qsizetype i = 0; i < old.size(); ++i) {
-            EXPECT_EQ(boxes[i].offset, old[i].offset);
-            EXPECT_EQ(boxes[i].name, old[i].name == "moov" ? QByteArray("free") : old[i].name);
-        }
+        // The media data stays where it was: everything before the appended moov is unchanged
+        // but for the old moov's name.
+        EXPECT_EQ(after.left(before.size()).replace("moov", "free"), QByteArray(before).replace("moov", "free"));
+        EXPECT_EQ(test::mpeg4::topLevel(after).last(), (test::mpeg4::TopBox{"moov", before.size(), after.size() - before.size()}));
         // Every packet still decodes, to the same samples.
         EXPECT_EQ(run(QStringLiteral("ffmpeg"), {"-v", "error", "-xerror", "-i", path, "-f", "md5", "-"}), decoded);
         EXPECT_EQ(run(systemPython, {"-c", mutagenRead, path, "m4a"}), "120\n120.5");
