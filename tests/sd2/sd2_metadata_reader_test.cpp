@@ -58,6 +58,7 @@ struct ReadFixture {
         EXPECT_TRUE(!inFolder || QDir(dir.path()).mkpath(".AppleDouble"));
         writeFile(inFolder ? dir.file(".AppleDouble/take.sd2") : dir.file("._take.sd2"), bytes);
     }
+    void link(const char *target, const char *name) const { EXPECT_TRUE(QFile::link(dir.file(target), dir.file(name))); }
 
     TempDir dir;
     QString path = dir.file("take.sd2");
@@ -78,16 +79,10 @@ TEST(AppleDouble, UnwrapValidatesTheWholeHeader)
     EXPECT_EQ(AppleDouble::unwrap(later), fork);
 
     const QByteArray good = appleDouble({{9, finderInfo}, {2, fork}});
-    const std::pair<int, std::uint32_t> damage[] = {
-        {4, 0x00030000},      // version
-        {24, 0},              // no entries
-        {24, 129},            // too many
-        {24, 100},            // more than the bytes hold
-        {26, 2},              // the same id twice
-        {30, 40},             // an entry inside the header
-        {34, 33},             // entries overlapping
-        {46, fork.size() + 1}, {46, 0xFFFFFFFF}, // past the end
-    };
+    // Version, no entries, too many, more than the bytes hold, the same id twice, an entry inside
+    // the header, entries overlapping, an entry past the end.
+    const std::pair<int, std::uint32_t> damage[] = {{4, 0x00030000}, {24, 0}, {24, 129}, {24, 100}, {26, 2}, {30, 40}, {34, 33},
+                                                    {46, fork.size() + 1}, {46, 0xFFFFFFFF}};
     for (const auto &[offset, value] : damage) {
         QByteArray bytes = good;
         offset == 24 ? put16(bytes, offset, std::uint16_t(value)) : put32(bytes, offset, value);
@@ -136,37 +131,28 @@ TEST(SD2MetadataReader, ConflictingUnsafeOrDamagedPlaces)
         std::function<void(ReadFixture &)> prepare;
         std::optional<Case> outcome;
     } setups[] = {
-        {"equal parameters, tempos in force differing", [](ReadFixture &f) {
-             f.backend->put(Source::netatalkAttribute, forkWith("2", "98.76"));
-             f.companion(forkWith("2", "98.77"));
-         }, Case::conflicting},
+        {"equal parameters, tempos in force differing",
+         [](ReadFixture &f) { f.backend->put(Source::netatalkAttribute, forkWith("2", "98.76")), f.companion(forkWith("2", "98.77")); },
+         Case::conflicting},
         {"companions differing", [](ReadFixture &f) { f.companion(forkWith("2")), f.companion(forkWith("1"), true); }, Case::conflicting},
-        {"own-fork places differing", [](ReadFixture &f) {
-             f.backend->put(Source::pseudoFile, forkWith("2"));
-             f.backend->put(Source::appleAttribute, forkWith("1"));
-         }, Case::conflicting},
+        {"own-fork places differing",
+         [](ReadFixture &f) { f.backend->put(Source::pseudoFile, forkWith("2")), f.backend->put(Source::appleAttribute, forkWith("1")); },
+         Case::conflicting},
         {"empty companion", [](ReadFixture &f) { f.companion(""); }, Case::invalid},
-        {"linked companion", [](ReadFixture &f) {
-             writeFile(f.dir.file("real"), forkWith("2"));
-             ASSERT_TRUE(QFile::link(f.dir.file("real"), f.dir.file("._take.sd2")));
-         }, Case::access},
+        {"linked companion", [](ReadFixture &f) { writeFile(f.dir.file("real"), forkWith("2")), f.link("real", "._take.sd2"); }, Case::access},
         // A FIFO would block a plain open; a folder is no file.
-        {"FIFO companion", [](ReadFixture &f) { ASSERT_EQ(::mkfifo(QFile::encodeName(f.dir.file("._take.sd2")).constData(), 0600), 0); },
-         Case::access},
-        {"folder companion", [](ReadFixture &f) { ASSERT_TRUE(QDir(f.dir.path()).mkpath("._take.sd2")); }, Case::access},
+        {"FIFO companion", [](ReadFixture &f) { ::mkfifo(QFile::encodeName(f.dir.file("._take.sd2")).constData(), 0600); }, Case::access},
+        {"folder companion", [](ReadFixture &f) { QDir(f.dir.path()).mkpath("._take.sd2"); }, Case::access},
         // Refused even though its target is fine.
         {"linked .AppleDouble folder", [](ReadFixture &f) {
-             ASSERT_TRUE(QDir(f.dir.path()).mkpath("elsewhere"));
-             writeFile(f.dir.file("elsewhere/take.sd2"), forkWith("2"));
-             ASSERT_TRUE(QFile::link(f.dir.file("elsewhere"), f.dir.file(".AppleDouble")));
+             f.companion(forkWith("2"), true), QDir(f.dir.path()).rename(".AppleDouble", "elsewhere"), f.link("elsewhere", ".AppleDouble");
          }, Case::access},
         {"oversized companion", [&](ReadFixture &f) { f.companion(big); }, Case::tooLarge},
         {"oversized attribute", [&](ReadFixture &f) { f.backend->put(Source::netatalkAttribute, big); }, Case::tooLarge},
         // The own fork failing for another reason than absence is passed on as it is.
-        {"own fork not a folder", [](ReadFixture &f) {
-             f.backend->fail(Source::pseudoFile, ENOTDIR);
-             f.backend->put(Source::netatalkAttribute, forkWith("9"));
-         }, Case::unsupported},
+        {"own fork not a folder",
+         [](ReadFixture &f) { f.backend->fail(Source::pseudoFile, ENOTDIR), f.backend->put(Source::netatalkAttribute, forkWith("9")); },
+         Case::unsupported},
         {"a plain file named .AppleDouble holds no companion", [](ReadFixture &f) { writeFile(f.dir.file(".AppleDouble"), "x"); },
          std::nullopt},
     };
