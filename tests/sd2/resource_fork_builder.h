@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/byte_reader.h"
+#include "sd2/sd2_metadata_error.h"
 
 #include <QByteArray>
 
@@ -22,6 +23,18 @@ struct Resource {
     std::uint8_t attributes = 0;
     std::optional<QByteArray> name = {};
 };
+
+// The SD2 metadata error a call ends with, if any.
+template <typename Call>
+std::optional<SD2MetadataError::Case> failureOf(Call call)
+{
+    try {
+        call();
+    } catch (const SD2MetadataError &error) {
+        return error.which();
+    }
+    return std::nullopt;
+}
 
 inline QByteArray pascal(const QByteArray &text) { return char(text.size()) + text; }
 

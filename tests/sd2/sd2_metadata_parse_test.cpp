@@ -14,16 +14,7 @@ using Case = SD2MetadataError::Case;
 
 namespace {
 
-std::optional<Case> failure(const QByteArray &fork)
-{
-    try {
-        SD2MetadataReader::parse(fork);
-    } catch (const SD2MetadataError &error) {
-        return error.which();
-    }
-    return std::nullopt;
-}
-
+std::optional<Case> failure(const QByteArray &fork) { return failureOf([&] { SD2MetadataReader::parse(fork); }); }
 SD2Metadata parse(const std::vector<Resource> &more) { return SD2MetadataReader::parse(buildFork(parameters("3", "48000", "2", more))); }
 Resource precise(const char *text, std::uint8_t attributes = 0) { return {typeSBPM, 128, QByteArray("tamPOD_BPM=") + text, attributes}; }
 // The native record of 120 or 98.759765625 BPM (the 16.16 word of 98.76) with its fixed bytes.

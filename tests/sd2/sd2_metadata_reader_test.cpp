@@ -30,29 +30,13 @@ QByteArray forkWith(const char *channels, const char *bpm = nullptr)
                                                            : std::vector<Resource>{}));
 }
 
-std::optional<Case> unwrapFailure(const QByteArray &bytes)
-{
-    try {
-        AppleDouble::unwrap(bytes);
-    } catch (const SD2MetadataError &error) {
-        return error.which();
-    }
-    return std::nullopt;
-}
+std::optional<Case> unwrapFailure(const QByteArray &bytes) { return failureOf([&] { AppleDouble::unwrap(bytes); }); }
 
 // An SD2 file in a temporary folder, read through a store whose own-fork places are fake.
 struct ReadFixture {
     ReadFixture() { writeFile(path, "audio"); }
     std::optional<SD2Metadata> read() const { return SD2MetadataReader::read(QUrl::fromLocalFile(path), ForkStore(backend)); }
-    std::optional<Case> failure() const
-    {
-        try {
-            read();
-        } catch (const SD2MetadataError &error) {
-            return error.which();
-        }
-        return std::nullopt;
-    }
+    std::optional<Case> failure() const { return failureOf([this] { read(); }); }
     void companion(const QByteArray &bytes, bool inFolder = false) const
     {
         EXPECT_TRUE(!inFolder || QDir(dir.path()).mkpath(".AppleDouble"));
