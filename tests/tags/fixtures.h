@@ -3,6 +3,7 @@
 // Builders of tagged files for the tag tests (ID3v2 tags, RIFF/FORM chunks, FLAC heads, MPEG-4
 // boxes), and source files made once per suite by installed programs.
 #include "core/byte_reader.h"
+#include "tags/tempo_write_error.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
 
@@ -15,6 +16,18 @@
 #include <utility>
 
 namespace tampod::test::tags {
+
+// The reason a writer refused for, if it did.
+template <typename Call>
+std::optional<TempoWriteError::Reason> refusalOf(Call call)
+{
+    try {
+        call();
+    } catch (const TempoWriteError &error) {
+        return error.reason();
+    }
+    return std::nullopt;
+}
 
 // Version 2.2: 3-byte ids and sizes; 2.3: plain 32-bit sizes; 2.4: synchsafe sizes.
 inline QByteArray frame(int version, const QByteArray &id, const QByteArray &payload, std::uint16_t flags = 0)
