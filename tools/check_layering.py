@@ -17,7 +17,8 @@ INCLUDE = re.compile(r'\s*#\s*include\s*[<"]([^>"]+)[>"]')
 # Who may include what besides the project's own headers: (pattern, modules allowed, what).
 SYSTEM_RULES = [
     (re.compile(r'(libav\w*|libswresample|FLAC|alsa|jack)/|sndfile|portaudio|pa_linux'
-                r'|sys/xattr\.h$|dlfcn\.h$'), {"platform"}, "audio-library, xattr and loader headers"),
+                r'|sys/xattr\.h$|dlfcn\.h$'),
+     {"platform"}, "audio-library, xattr and loader headers"),
     (re.compile(r'(sys|linux|netinet|arpa)/|(unistd|fcntl|dirent|poll|pthread|pwd|grp|sched'
                 r'|semaphore|spawn|termios|syslog|netdb|libgen|fnmatch|glob|ftw)\.h$'),
      {"core", "files", "platform"}, "POSIX and Linux headers"),

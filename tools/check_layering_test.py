@@ -59,7 +59,8 @@ class CheckLayering(unittest.TestCase):
         with mock.patch.object(check_layering, "KNOWN", root / "known.txt"), \
                 mock.patch("builtins.print") as printed:
             status = check_layering.main(["", root / "src", root / "layering.txt", root / "g.dot"])
-        return status, [str(c.args[0]) for c in printed.call_args_list], (root / "g.dot").read_text()
+        output = [str(call.args[0]) for call in printed.call_args_list]
+        return status, output, (root / "g.dot").read_text()
 
     def test_clean_tree_passes_and_draws_the_edges_used(self):
         status, output, graph = self.run_check(CLEAN)

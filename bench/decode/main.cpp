@@ -161,7 +161,8 @@ int main()
             const Run run = spawn({TAMPOD_DECODE_TOOL, path(format.name)});
             ours.add(run);
             frames = run.output.substr(0, run.output.find('\n'));
-            theirs.add(spawn({"ffmpeg", "-v", "error", "-i", path(format.name), "-f", "null", "-"}));
+            theirs.add(
+                spawn({"ffmpeg", "-v", "error", "-i", path(format.name), "-f", "null", "-"}));
         }
         // A short decode would look fast: every frame must arrive.
         if (!ours.ok || !theirs.ok || frames != NumberText::whole(int64_t{rate} * seconds)) {
@@ -172,9 +173,9 @@ int main()
         }
         const double ratio = theirs.seconds / ours.seconds;
         worstMemory = std::max(worstMemory, ours.peakMB / theirs.peakMB);
-        say(std::string(format.name) + "  " + fixed(ours.seconds, 3) + "  " + fixed(theirs.seconds, 3)
-            + "  " + fixed(ratio, 2) + "x  " + fixed(ours.peakMB, 1) + "  " + fixed(theirs.peakMB, 1)
-            + "  " + frames);
+        say(std::string(format.name) + "  " + fixed(ours.seconds, 3) + "  "
+            + fixed(theirs.seconds, 3) + "  " + fixed(ratio, 2) + "x  " + fixed(ours.peakMB, 1)
+            + "  " + fixed(theirs.peakMB, 1) + "  " + frames);
         goals.push_back("GOAL decode-" + std::string(format.name) + ": " + fixed(ratio, 2)
                         + "x (target >= 1.1)");
     }
