@@ -31,6 +31,7 @@ constexpr int rounds = 5;
 struct Run {
     bool ok = false;
     double seconds = 0;
+    double cpuSeconds = 0; // user and system, over all the child's threads
     double peakMB = 0;
     std::string output;
 };
@@ -39,12 +40,14 @@ struct Run {
 struct Tally {
     bool ok = true;
     double seconds = HUGE_VAL;
+    double cpuSeconds = HUGE_VAL;
     double peakMB = 0;
 
     void add(const Run &run)
     {
         ok = ok && run.ok;
         seconds = std::min(seconds, run.seconds);
+        cpuSeconds = std::min(cpuSeconds, run.cpuSeconds);
         peakMB = std::max(peakMB, run.peakMB);
     }
 };
@@ -94,6 +97,8 @@ Run spawn(const std::vector<std::string> &arguments)
     while (pid > 0 && wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto time = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    run.cpuSeconds = time(usage.ru_utime) + time(usage.ru_stime);
     run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024; // Linux counts KiB
     run.ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
@@ -149,7 +154,7 @@ int main()
     say("Ten-minute 44.1 kHz stereo files, full decode, whole processes (best of "
         + NumberText::whole(rounds) + "; peak = largest resident size; a child that only starts "
         "`true` peaks at " + fixed(floor.peakMB, 1) + " MB):");
-    say("format  ours s  ffmpeg s  ratio  ours MB  ffmpeg MB  frames");
+    say("format  ours s  ffmpeg s  ratio  (cpu s: ours  ffmpeg)  ours MB  ffmpeg MB  frames");
     bool failed = false;
     double worstMemory = 0;
     std::vector<std::string> goals;
@@ -174,8 +179,9 @@ int main()
         const double ratio = theirs.seconds / ours.seconds;
         worstMemory = std::max(worstMemory, ours.peakMB / theirs.peakMB);
         say(std::string(format.name) + "  " + fixed(ours.seconds, 3) + "  "
-            + fixed(theirs.seconds, 3) + "  " + fixed(ratio, 2) + "x  " + fixed(ours.peakMB, 1)
-            + "  " + fixed(theirs.peakMB, 1) + "  " + frames);
+            + fixed(theirs.seconds, 3) + "  " + fixed(ratio, 2) + "x  ("
+            + fixed(ours.cpuSeconds, 3) + "  " + fixed(theirs.cpuSeconds, 3) + ")  "
+            + fixed(ours.peakMB, 1) + "  " + fixed(theirs.peakMB, 1) + "  " + frames);
         goals.push_back("GOAL decode-" + std::string(format.name) + ": " + fixed(ratio, 2)
                         + "x (target >= 1.1)");
     }
