@@ -72,7 +72,9 @@ def check(src, allowed):
                         problems.append(f"{where}: '{header}' is internal to '{target[0]}'")
                 else:
                     to = target[1] if len(target) > 2 else "."
-                    if to != folder:
+                    # A module's private helpers may use its own public types (its errors,
+                    # its records); only folders by topic must stay one-way.
+                    if to != folder and not (folder == "internal" and to == "."):
                         folder_edges[module].setdefault((folder, to), where)
                 continue
             for pattern, modules, what in SYSTEM_RULES:
