@@ -1,15 +1,19 @@
 #pragma once
 
+// File-system scenes for tests: small helpers that make, inspect and compare folders.
 #include "core/error.h"
-#include "files/store/temporary_audio_safety.h"
 #include "support/test_support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -31,7 +35,6 @@ inline int posixCode(const std::function<void()> &call)
 }
 
 inline QUrl fileUrl(const QString &path) { return QUrl::fromLocalFile(path); }
-inline QString local(const QUrl &url) { return url.toLocalFile(); }
 inline QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
 
 inline struct stat lstatOf(const QString &path)
@@ -49,12 +52,6 @@ inline bool exists(const QString &path)
     return ::lstat(encoded(path).constData(), &status) == 0;
 }
 
-inline TemporaryAudioSafety::Identity identityOf(const QString &path)
-{
-    const struct stat status = lstatOf(path);
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-}
-
 inline void makeFolder(const QString &path, mode_t mode = 0700)
 {
     ASSERT_EQ(::mkdir(encoded(path).constData(), mode), 0) << path.toStdString();
@@ -64,6 +61,11 @@ inline void makeFolder(const QString &path, mode_t mode = 0700)
 inline void makeLink(const QString &target, const QString &path)
 {
     ASSERT_EQ(::symlink(encoded(target).constData(), encoded(path).constData()), 0);
+}
+
+inline void rename(const QString &from, const QString &to)
+{
+    ASSERT_EQ(::rename(encoded(from).constData(), encoded(to).constData()), 0);
 }
 
 inline QStringList entriesOf(const QString &folder)
@@ -98,7 +100,6 @@ inline void giveAway(const QString &path)
     ASSERT_EQ(::lchown(encoded(path).constData(), 65534, 65534), 0);
 }
 
-// Sets the umask for one scope.
 class UmaskScope {
 public:
     explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
@@ -107,5 +108,29 @@ public:
 private:
     mode_t previous_;
 };
+
+// Every entry under root (relative path → kind and content digest), leaving out the subtrees
+// whose relative paths start with one of `excluded`. Links are described, never followed.
+inline QMap<QString, QByteArray> snapshot(const QString &root, const QStringList &excluded = {})
+{
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = path.mid(root.size() + 1);
+        if (std::any_of(excluded.begin(), excluded.end(), [&](const QString &p) { return relative.startsWith(p); }))
+            continue;
+        const struct stat status = lstatOf(path);
+        const QByteArray mode = QByteArray::number(status.st_mode, 8);
+        if (S_ISLNK(status.st_mode))
+            entries[relative] = "link:" + encoded(QFileInfo(path).symLinkTarget());
+        else if (S_ISREG(status.st_mode))
+            entries[relative] = "file " + mode + ":" + QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex();
+        else
+            entries[relative] = "other " + mode;
+    }
+    return entries;
+}
 
 } // namespace tampod::test
