@@ -19,6 +19,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// Readable failures for texts and lists of them.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace tampod::test {
 
 // The POSIX code a call fails with, 0 when it succeeds, -1 for any other error.
