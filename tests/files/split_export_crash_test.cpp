@@ -3,7 +3,7 @@
 // files or neither, nothing stray, and a further launch changes nothing.
 #include "file_fixtures.h"
 
-#include "core/file_system_call.h"
+#include "support/crash_points.h"
 
 #include <QTemporaryDir>
 
@@ -27,26 +27,6 @@ extern "C" int renameat2(int fromFd, const char *from, int toFd, const char *to,
 }
 
 namespace {
-
-constexpr int killedCode = 77;
-int callsLeft = 0; // in a child only
-
-// Runs steps in a child that dies before its n-th file-system call after arm(); whether it died.
-bool diesAt(int n, const std::function<void(const std::function<void()> &arm)> &steps)
-{
-    const int status = inChild([&] {
-        steps([n] {
-            callsLeft = n;
-            FileSystemCall::setObserver([](const char *) {
-                if (--callsLeft == 0)
-                    ::_exit(killedCode);
-            });
-        });
-        return 0;
-    });
-    EXPECT_TRUE(status == 0 || status == killedCode) << "child status " << status;
-    return status == killedCode;
-}
 
 // The publication, up to `steps` of its steps: journal, first file, second file, committed
 // marker, removal of the stage.
@@ -123,10 +103,10 @@ TEST_P(SplitExportCrashTest, PublicationAndRecoveryKilledBeforeAnyCall)
         Scene scene;
         bool died = false;
         if (steps == 0) { // the publication itself
-            died = diesAt(n, [&](const auto &arm) { publish(scene.store(), scene.out(), 5, arm); });
+            died = diesAtCall(n, [&](const auto &arm) { publish(scene.store(), scene.out(), 5, arm); });
         } else {
             publish(scene.store(), scene.out(), steps, [] {});
-            died = diesAt(n, [&](const auto &arm) { arm(), cleanUp(scene.store()); });
+            died = diesAtCall(n, [&](const auto &arm) { arm(), cleanUp(scene.store()); });
         }
         const bool pair = scene.expectSettledByTheNextLaunches(n);
         if (steps > 0) {

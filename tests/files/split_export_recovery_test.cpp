@@ -45,28 +45,6 @@ protected:
 
 } // namespace
 
-TEST_F(SplitExportRecoveryTest, OutcomeOfEachJournalState)
-{
-    EXPECT_EQ(pair->recover(), Outcome::nothingPublished);
-    pair->publish(0);
-    pair->publish(1);
-    EXPECT_EQ(pair->recover(), Outcome::completed);
-    EXPECT_EQ(stageExtras(), QStringList{committed});
-    EXPECT_EQ(pair->recover(), Outcome::completed) << "committed stays committed";
-    StagedPair::expectBothOrNeither(dir.file("out/Take"));
-
-    StagedPair second(pair->store, dir.file("out"), "Other");
-    second.begun().publish(1);
-    EXPECT_EQ(second.recover(), Outcome::rolledBack);
-    EXPECT_EQ(second.recover(), Outcome::rolledBack) << "a take-back is final";
-    EXPECT_FALSE(exists(second.destination(1)));
-    EXPECT_EQ(readAll(second.outputs[0].toLocalFile()), StagedPair::leftBytes()) << "the unpublished file stays staged";
-    EXPECT_EQ(SplitExportTransaction::recover(pair->store->makeExportDirectory(fileUrl(dir.file("out/x"))).url,
-                                              pair->stage.owner),
-              std::nullopt)
-        << "no journal, no outcome";
-}
-
 TEST_F(SplitExportRecoveryTest, MalformedJournalOrForeignMarkersFailBeforeAnythingIsTouched)
 {
     pair->publish(0);

@@ -40,6 +40,18 @@ inline int posixCode(const std::function<void()> &call)
     }
 }
 
+// The user text of the error E that a call throws; a marker text when it throws none.
+template <typename E>
+QString thrownText(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const E &error) {
+        return error.message();
+    }
+    return QStringLiteral("<nothing thrown>");
+}
+
 inline QUrl fileUrl(const QString &path) { return QUrl::fromLocalFile(path); }
 inline QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
 
@@ -81,6 +93,15 @@ inline QStringList entriesOf(const QString &folder)
     return names;
 }
 
+// Removes every entry of a folder but the `kept` ones.
+inline void keepOnly(const QString &folder, const QStringList &kept = {})
+{
+    for (const QString &name : entriesOf(folder)) {
+        const QString path = folder + "/" + name;
+        EXPECT_TRUE(kept.contains(name) || QFile::remove(path) || QDir(path).removeRecursively()) << path.toStdString();
+    }
+}
+
 // Runs `child` in a forked process and returns its exit status (-1 when it did not exit).
 inline int inChild(const std::function<int()> &child)
 {
@@ -96,6 +117,18 @@ inline int inChild(const std::function<int()> &child)
     int status = 0;
     EXPECT_EQ(::waitpid(pid, &status, 0), pid);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A new folder on another file system than `here` (a memory file system), when the machine
+// has one; removed by the caller.
+inline QString folderOnAnotherFileSystem(const QString &here)
+{
+    struct stat a {}, b {};
+    const QString folder = "/dev/shm/tampod-test-" + QFileInfo(here).fileName();
+    if (::stat("/dev/shm", &a) != 0 || ::stat(encoded(here).constData(), &b) != 0 || a.st_dev == b.st_dev
+        || ::mkdir(encoded(folder).constData(), 0700) != 0)
+        return {};
+    return folder;
 }
 
 // Ownership cases need another user's file, which only root can make.
