@@ -2,9 +2,9 @@
 
 #include "concurrency/cancellation.h"
 #include "core/error.h"
-#include "core/number_text.h"
 #include "core/file_system_call.h"
 #include "core/folder.h"
+#include "core/number_text.h"
 #include "files/access/file_access_lease.h"
 #include "files/access/source_bookmark.h"
 #include "files/internal/file_location.h"
@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -118,7 +119,8 @@ QStringList children(const QUrl &folder, Budget &budget)
     // One entry past the budget is enough to know it will run out.
     std::vector<QByteArray> found;
     try {
-        opened.visitEntries(std::max(budget.remaining(), 0) + 1, [&](const Folder::Entry &entry) {
+        const int limit = std::clamp(budget.remaining(), 0, std::numeric_limits<int>::max() - 1) + 1;
+        opened.visitEntries(limit, [&](const Folder::Entry &entry) {
             found.emplace_back(entry.name);
             return false;
         });

@@ -14,6 +14,7 @@ using namespace tampod::test;
 namespace {
 
 enum class Kind { withGeneration, withoutGeneration, ext2 };
+const char *const kindNames[] = {"PlayedWithGeneration", "PlayedWithoutGeneration", "Ext2Image"};
 
 bool keepsGeneration = true;
 std::uint64_t replacement = 0; // reported as `original`: a new file that reuses its inode number
@@ -116,7 +117,8 @@ TEST_P(WithoutBirthTimeTest, SplitExportsThereArePublishedAndRecovered)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WithoutBirthTimeTest,
-                         ::testing::Values(Kind::withGeneration, Kind::withoutGeneration, Kind::ext2));
+                         ::testing::Values(Kind::withGeneration, Kind::withoutGeneration, Kind::ext2),
+                         [](const auto &info) { return std::string(kindNames[static_cast<int>(info.param)]); });
 
 TEST(VolumeIdentity, DeviceNumberStandsInForAMissingFileSystemId)
 {

@@ -41,7 +41,12 @@ std::optional<QString> filesystemUuid(dev_t device)
         byUuid.visitEntries(byUuidEntryLimit, [&](const Folder::Entry &entry) {
             if (!isUuidName(entry.name))
                 return false;
-            const auto status = byUuid.status(entry.name, LinkPolicy::Follow);
+            std::optional<struct stat> status;
+            try {
+                status = byUuid.status(entry.name, LinkPolicy::Follow);
+            } catch (const SystemError &) {
+                return false; // a dangling link: not this device
+            }
             if (!status || !S_ISBLK(status->st_mode) || status->st_rdev != device)
                 return false;
             found = QString::fromLatin1(entry.name).toUpper();

@@ -106,6 +106,8 @@ TemporaryAudioStore::ExportRecord TemporaryAudioStore::ExportRecord::fromJson(co
 TemporaryAudioStore::TemporaryAudioStore(const QUrl &root)
     : root_(QUrl::fromLocalFile(FileLocation::localPath(root)))
 {
+    // Another launch's cleanup takes a session folder that is still empty (it cannot tell it
+    // from one a crash left); the session is then made again under a new id.
     for (int attempt = 1;; ++attempt) {
         sessionId_ = freshId();
         try {
