@@ -19,14 +19,12 @@ std::vector<float> convertSine(int inRate, int outRate, int64_t frames, int64_t 
         input[size_t(i)] = float(0.5 * std::sin(2 * M_PI * 1000 * double(i) / inRate));
     std::vector<float> output;
     std::vector<float> chunk(4096);
-    float *out[] = {chunk.data()};
     auto drain = [&] {
-        for (int64_t n; (n = converter.take(out, 4096)) > 0;)
+        for (int64_t n; (n = converter.take(chunk.data(), 4096)) > 0;)
             output.insert(output.end(), chunk.begin(), chunk.begin() + n);
     };
     for (int64_t at = 0; at < frames; at += block) {
-        const float *in[] = {input.data() + at};
-        converter.push(in, std::min(block, frames - at));
+        converter.push(input.data() + at, std::min(block, frames - at));
         drain();
     }
     converter.finish();
