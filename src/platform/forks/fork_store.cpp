@@ -2,13 +2,12 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
 #include "platform/forks/fork_store_error.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <optional>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 namespace tampod {
 
@@ -39,42 +38,55 @@ public:
 
     int write(const QString &path, const QByteArray &bytes) const override
     {
-        const QByteArray encoded = path.toLocal8Bit();
-        const int fd = ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return errno;
-        int error = 0;
-        if (::fsetxattr(fd, ForkStore::attributeName(ForkStore::Source::netatalkAttribute),
-                        bytes.constData(), size_t(bytes.size()), 0) != 0 ||
-            ::fsync(fd) != 0)
-            error = errno;
-        ::close(fd);
-        return error;
+        try {
+            // Never through a link: the fork would land on whatever file it names.
+            FileHandle file = FileHandle::openForUpdate(path);
+            const char *name = ForkStore::attributeName(ForkStore::Source::netatalkAttribute);
+            FileSystemCall::run("fsetxattr", [&] {
+                return ::fsetxattr(file.fd(), name, bytes.constData(), size_t(bytes.size()), 0);
+            });
+            file.sync();
+            return 0;
+        } catch (const SystemError &error) {
+            return error.errnoValue();
+        }
     }
 
 private:
+    // A no-follow descriptor of the file whose fork is read: a link, a folder or a device
+    // holds no fork of the file (ENOENT).
+    static std::optional<FileHandle> openForReading(const QString &path, int *error)
+    {
+        try {
+            return FileHandle::openOutside(path, LinkPolicy::NoFollow);
+        } catch (const NotARegularFile &) {
+            *error = ENOENT;
+        } catch (const SystemError &failure) {
+            *error = failure.errnoValue() == ELOOP ? ENOENT : failure.errnoValue();
+        }
+        return std::nullopt;
+    }
+
     static ForkStore::Probe readPseudoFile(const QString &path, qint64 limit)
     {
+        // HFS+ presents the fork as "<file>/rsrc"; only a regular file there counts.
         ForkStore::Probe probe;
+        std::optional<FileHandle> file = openForReading(path + QStringLiteral("/rsrc"), &probe.error);
+        if (!file)
+            return probe;
         try {
-            FileHandle file = FileHandle::open(path + QStringLiteral("/rsrc"),
-                                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-            const struct stat status = file.status();
-            if (!S_ISREG(status.st_mode)) {
-                // Only a fork that HFS+ presents counts, not some other item named "rsrc".
-                probe.error = ENOENT;
-            } else if (status.st_size > limit) {
-                probe.length = status.st_size;
-            } else {
-                // One byte past the limit, so a fork that grew since fstat is still caught.
-                probe.bytes = file.readUpTo(limit + 1);
-                probe.length = probe.bytes.size();
-                if (probe.length > limit)
-                    probe.bytes.clear();
+            const qint64 size = file->size();
+            if (size > limit) {
+                probe.length = size;
+                return probe;
             }
+            // One byte past the limit, so a fork that grew since fstat is still caught.
+            probe.bytes = file->readUpTo(limit + 1);
+            probe.length = probe.bytes.size();
+            if (probe.length > limit)
+                probe.bytes.clear();
         } catch (const SystemError &error) {
-            // A link named "rsrc" (ELOOP) is not a fork either.
-            probe.error = error.errnoValue() == ELOOP ? ENOENT : error.errnoValue();
+            probe.error = error.errnoValue();
             probe.bytes.clear();
         }
         return probe;
@@ -83,10 +95,12 @@ private:
     static ForkStore::Probe readAttribute(const QString &path, const char *name, qint64 limit)
     {
         ForkStore::Probe probe;
-        const QByteArray encoded = path.toLocal8Bit();
+        const std::optional<FileHandle> file = openForReading(path, &probe.error);
+        if (!file)
+            return probe;
         // The value may change between asking its size and reading it; try a few times.
         for (int attempt = 0; attempt < 4; ++attempt) {
-            const ssize_t size = ::getxattr(encoded.constData(), name, nullptr, 0);
+            const ssize_t size = ::fgetxattr(file->fd(), name, nullptr, 0);
             if (size < 0) {
                 probe.error = errno;
                 return probe;
@@ -97,7 +111,7 @@ private:
             probe.bytes.resize(size);
             if (size == 0)
                 return probe;
-            const ssize_t got = ::getxattr(encoded.constData(), name, probe.bytes.data(), size_t(size));
+            const ssize_t got = ::fgetxattr(file->fd(), name, probe.bytes.data(), size_t(size));
             if (got >= 0) {
                 probe.bytes.truncate(got);
                 probe.length = got;
