@@ -1,14 +1,39 @@
-#include "windows/main_window.h"
+#include "app/application.h"
+#include "app/single_instance.h"
+
+#include "views/theme.h"
 
 #include <QApplication>
+#include <QDir>
+
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("tamPOD"));
     QApplication::setApplicationName(QStringLiteral("tamPOD"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tampod"));
 
-    tampod::MainWindow window;
-    window.show();
-    return QApplication::exec();
+    const QList<QUrl> documents = tampod::documentArguments(QApplication::arguments().mid(1), QDir::currentPath());
+    tampod::SingleInstance instance;
+    switch (instance.forward(documents)) {
+    case tampod::SingleInstance::Forwarding::delivered:
+        return EXIT_SUCCESS;
+    case tampod::SingleInstance::Forwarding::failed:
+        return EXIT_FAILURE;
+    case tampod::SingleInstance::Forwarding::noInstance:
+        break;
+    }
+
+    tampod::Theme::applyDarkAppearance(application);
+    tampod::Application tamPOD;
+    instance.listen();
+    QObject::connect(&instance, &tampod::SingleInstance::documentsReceived, &tamPOD,
+                     &tampod::Application::openDocuments);
+    tamPOD.start(documents);
+    const int status = QApplication::exec();
+    if (!tamPOD.shutdown())
+        std::_Exit(status); // a worker did not stop in time: leave without running its destructor
+    return status;
 }

@@ -1,12 +1,91 @@
 #include "windows/main_window.h"
 
+#include "windows/window_texts.h"
+
+#include "views/sheet_dialog.h"
+#include "views/theme.h"
+
+#include <QCloseEvent>
+#include <QLayout>
+
 namespace tampod {
+
+QSize MainWindow::contentSize()
+{
+    return QSize(qRound(designWidth), qRound(designHeight - titlebarHeight));
+}
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(QStringLiteral("tamPOD"));
-    resize(960, 600);
+    setWindowTitle(WindowText::mainTitle);
+    // The content comes with its own views; until then the window shows its background.
+    auto *content = new QWidget(this);
+    content->setAutoFillBackground(true);
+    QPalette palette = content->palette();
+    palette.setColor(QPalette::Window, Theme::background);
+    content->setPalette(palette);
+    content->setFixedSize(contentSize());
+    setCentralWidget(content);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::bindAdvancedSD2(Binding<bool> showsAdvancedSD2)
+{
+    showsAdvancedSD2_ = std::move(showsAdvancedSD2);
+    showsAdvancedSD2_->onChange(this, [this] { updateSD2Tools(); });
+    updateSD2Tools();
+}
+
+void MainWindow::updateSD2Tools()
+{
+    const bool shown = showsAdvancedSD2_ && showsAdvancedSD2_->get();
+    if (shown && !sd2Tools_) {
+        // The SD2 tools come with their own views; until then the sheet opens empty.
+        auto *sheet = new SheetDialog(this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->setWindowTitle(WindowText::sd2ToolsTitle);
+        sheet->resize(520, 360);
+        sheet->setOnClose([this] {
+            if (showsAdvancedSD2_)
+                showsAdvancedSD2_->set(false);
+        });
+        sd2Tools_ = sheet;
+        if (!sheet->present()) {
+            sd2Tools_ = nullptr;
+            delete sheet;
+            showsAdvancedSD2_->set(false); // another sheet is up: nothing was shown
+        }
+    } else if (!shown && sd2Tools_) {
+        sd2Tools_->dismiss();
+    }
+}
+
+void MainWindow::bringForward()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    if (closeRequested_)
+        closeRequested_();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!ready_) {
+        ready_ = true;
+        Q_EMIT windowReady(this);
+    }
 }
 
 } // namespace tampod

@@ -1,0 +1,146 @@
+#include "app/single_instance.h"
+
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace tampod {
+
+namespace {
+
+const QByteArray header = QByteArrayLiteral("tamPOD open 1\n");
+const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
+
+} // namespace
+
+SingleInstance::SingleInstance(QString serverName, QObject *parent)
+    : QObject(parent)
+    , serverName_(std::move(serverName))
+{
+}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultServerName()
+{
+    // Qt makes the runtime folder private to the user (0700) or refuses it.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return QDir(folder).filePath(QStringLiteral("tampod-instance"));
+}
+
+QByteArray SingleInstance::encode(const QList<QUrl> &documents)
+{
+    QByteArray message = header;
+    for (const QUrl &url : documents)
+        message += url.toEncoded(QUrl::FullyEncoded) + '\n';
+    return message + '\n';
+}
+
+std::optional<QList<QUrl>> SingleInstance::decode(const QByteArray &message)
+{
+    if (!message.startsWith(header) || message.size() > maximumMessage || !message.endsWith("\n\n"))
+        return std::nullopt;
+    const QByteArray body = message.sliced(header.size(), message.size() - header.size() - 1);
+    QList<QUrl> documents;
+    for (const QByteArray &line : body.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
+        if (url.isValid() && url.isLocalFile() && QDir::isAbsolutePath(url.toLocalFile()))
+            documents.append(url);
+    }
+    return documents;
+}
+
+SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents) const
+{
+    QLocalSocket socket;
+    socket.connectToServer(serverName_);
+    if (!socket.waitForConnected(int(timeout.count())))
+        return Forwarding::noInstance;
+    socket.write(encode(documents));
+    QByteArray answer;
+    while (socket.state() == QLocalSocket::ConnectedState && !answer.endsWith('\n')) {
+        if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(int(timeout.count())))
+            break;
+        if (!socket.waitForReadyRead(int(timeout.count())))
+            break;
+        answer += socket.read(16);
+    }
+    answer += socket.readAll();
+    return answer.startsWith(acknowledgement) ? Forwarding::delivered : Forwarding::failed;
+}
+
+bool SingleInstance::listen()
+{
+    if (!server_) {
+        server_ = new QLocalServer(this);
+        server_->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    }
+    if (server_->listen(serverName_))
+        return true;
+    if (server_->serverError() != QAbstractSocket::AddressInUseError)
+        return false;
+    // A socket nobody answers is what a crashed instance leaves behind.
+    QLocalSocket probe;
+    probe.connectToServer(serverName_);
+    if (probe.waitForConnected(500))
+        return false;
+    QLocalServer::removeServer(serverName_);
+    return server_->listen(serverName_);
+}
+
+void SingleInstance::accept()
+{
+    while (QLocalSocket *socket = server_->nextPendingConnection()) {
+        auto *buffer = new QByteArray;
+        connect(socket, &QObject::destroyed, this, [buffer] { delete buffer; });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer] {
+            *buffer += socket->readAll();
+            if (buffer->size() > maximumMessage) {
+                socket->abort();
+                return;
+            }
+            if (!buffer->endsWith("\n\n"))
+                return;
+            const auto documents = decode(*buffer);
+            buffer->clear();
+            if (!documents) {
+                socket->abort();
+                return;
+            }
+            socket->write(acknowledgement);
+            socket->flush();
+            socket->disconnectFromServer();
+            Q_EMIT documentsReceived(*documents);
+        });
+        // A launch that never finishes its message is dropped.
+        QTimer::singleShot(timeout, socket, [socket] { socket->abort(); });
+    }
+}
+
+QList<QUrl> documentArguments(const QStringList &arguments, const QString &folder)
+{
+    QList<QUrl> documents;
+    const QDir base(folder);
+    for (const QString &argument : arguments) {
+        if (argument.isEmpty())
+            continue;
+        if (argument.startsWith(QStringLiteral("file:"))) {
+            const QUrl url(argument);
+            if (url.isLocalFile())
+                documents.append(QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile())));
+            continue;
+        }
+        documents.append(QUrl::fromLocalFile(QDir::cleanPath(base.absoluteFilePath(argument))));
+    }
+    return documents;
+}
+
+} // namespace tampod

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+#include <functional>
+
+namespace tampod {
+
+// A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
+// one at a time. Escape, the close button and dismiss() all end it through the same on-close
+// action, run exactly once; while refusesClose() answers true it stays open. thread: main.
+class SheetDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit SheetDialog(QWidget *window);
+    ~SheetDialog() override;
+
+    // The sheet now shown anywhere in the application, if any.
+    static SheetDialog *current();
+
+    void setOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
+    void setRefusesClose(std::function<bool()> refusesClose) { refusesClose_ = std::move(refusesClose); }
+
+    // Shows the sheet; false (and nothing shown) while another sheet is up.
+    bool present();
+    // Ends the sheet as the user would; false when it refused.
+    bool dismiss();
+
+Q_SIGNALS:
+    // After the on-close action, once the sheet is gone.
+    void dismissed();
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void centreOnWindow();
+
+    std::function<void()> onClose_;
+    std::function<bool()> refusesClose_;
+    bool closed_ = false; // thread: main
+    static QPointer<SheetDialog> current_;
+};
+
+} // namespace tampod

@@ -1,0 +1,52 @@
+#include "windows/secondary_windows.h"
+
+#include "windows/window_texts.h"
+
+#include "views/about_view.h"
+#include "views/theme.h"
+
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace tampod {
+
+namespace {
+
+QWidget *darkWindow(const QString &title)
+{
+    auto *window = new QWidget(nullptr, Qt::Window);
+    window->setWindowTitle(title);
+    window->setAutoFillBackground(true);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, Theme::background);
+    window->setPalette(palette);
+    return window;
+}
+
+} // namespace
+
+QWidget *makeAboutWindow()
+{
+    QWidget *window = darkWindow(WindowText::aboutTitle);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new AboutView(window));
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    return window;
+}
+
+QWidget *makeSettingsWindow()
+{
+    QWidget *window = darkWindow(WindowText::settingsTitle);
+    window->resize(480, 360);
+    return window;
+}
+
+QWidget *makeManualWindow()
+{
+    QWidget *window = darkWindow(WindowText::manualTitle);
+    window->resize(800, 560);
+    return window;
+}
+
+} // namespace tampod
