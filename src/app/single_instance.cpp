@@ -13,6 +13,12 @@ namespace {
 const QByteArray header = QByteArrayLiteral("tamPOD open 1\n");
 const QByteArray acknowledgement = QByteArrayLiteral("ok\n");
 
+// A file on this machine: other hosts' file URLs name nothing we could open.
+bool isLocalFile(const QUrl &url)
+{
+    return url.isLocalFile() && (url.host().isEmpty() || url.host() == QStringLiteral("localhost"));
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(QString serverName, QObject *parent)
@@ -50,7 +56,7 @@ std::optional<QList<QUrl>> SingleInstance::decode(const QByteArray &message)
         if (line.isEmpty())
             continue;
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
-        if (url.isValid() && url.isLocalFile() && QDir::isAbsolutePath(url.toLocalFile()))
+        if (url.isValid() && isLocalFile(url) && QDir::isAbsolutePath(url.toLocalFile()))
             documents.append(url);
     }
     return documents;
@@ -78,8 +84,9 @@ SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents)
 bool SingleInstance::listen()
 {
     if (!server_) {
+        // No socket options: with them Qt binds elsewhere and renames over the name, which
+        // would silently take it from a running instance. The folder is the user's own.
         server_ = new QLocalServer(this);
-        server_->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server_, &QLocalServer::newConnection, this, &SingleInstance::accept);
     }
     if (server_->listen(serverName_))
@@ -134,7 +141,7 @@ QList<QUrl> documentArguments(const QStringList &arguments, const QString &folde
             continue;
         if (argument.startsWith(QStringLiteral("file:"))) {
             const QUrl url(argument);
-            if (url.isLocalFile())
+            if (isLocalFile(url))
                 documents.append(QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile())));
             continue;
         }

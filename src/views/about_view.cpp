@@ -56,7 +56,7 @@ AboutView::AboutView(QWidget *parent)
     : QWidget(parent)
 {
     setFixedSize(size);
-    setAutoFillBackground(false);
+    setPalette(Theme::darkPalette()); // dark whatever the desktop's scheme
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

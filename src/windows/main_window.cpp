@@ -19,12 +19,10 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     setWindowTitle(WindowText::mainTitle);
+    setPalette(Theme::darkPalette());
     // The content comes with its own views; until then the window shows its background.
     auto *content = new QWidget(this);
     content->setAutoFillBackground(true);
-    QPalette palette = content->palette();
-    palette.setColor(QPalette::Window, Theme::background);
-    content->setPalette(palette);
     content->setFixedSize(contentSize());
     setCentralWidget(content);
     layout()->setSizeConstraint(QLayout::SetFixedSize);

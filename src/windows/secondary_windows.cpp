@@ -17,9 +17,7 @@ QWidget *darkWindow(const QString &title)
     auto *window = new QWidget(nullptr, Qt::Window);
     window->setWindowTitle(title);
     window->setAutoFillBackground(true);
-    QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, Theme::background);
-    window->setPalette(palette);
+    window->setPalette(Theme::darkPalette());
     return window;
 }
 

@@ -1,16 +1,120 @@
 #include "windows/main_window.h"
+#include "windows/window_placement.h"
+
+#include "views/sheet_dialog.h"
+#include "views/theme.h"
+
+#include "support/snapshot.h"
+#include "support/test_support.h"
 
 #include <QApplication>
-#include <QTimer>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
-TEST(MainWindow, OpensTitledAndClosingQuits)
+using namespace tampod;
+
+TEST(MainWindow, CloseAsksInsteadOfClosingAndReadyComesOnce)
 {
-    tampod::MainWindow window;
+    MainWindow window;
     EXPECT_EQ(window.windowTitle(), QStringLiteral("tamPOD"));
+    EXPECT_EQ(MainWindow::contentSize(), QSize(607, 648));
+    EXPECT_EQ(window.centralWidget()->size(), QSize(607, 648));
+    int ready = 0, asked = 0;
+    QObject::connect(&window, &MainWindow::windowReady, [&](MainWindow *w) {
+        EXPECT_EQ(w, &window);
+        ++ready;
+    });
+    window.setCloseRequestHandler([&] { ++asked; });
     window.show();
-    QTimer::singleShot(50, &window, [&] { window.close(); });
-    QTimer::singleShot(5000, qApp, [] { QApplication::exit(1); }); // never hang the suite
-    EXPECT_EQ(QApplication::exec(), 0);
+    window.hide();
+    window.show();
+    EXPECT_EQ(ready, 1);
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(asked, 1);
+
+    window.showMinimized();
+    window.bringForward();
+    EXPECT_FALSE(window.isMinimized());
+
+    MainWindow withMenus;
+    withMenus.menuBar()->addMenu(QStringLiteral("tamPOD"));
+    withMenus.menuBar()->addMenu(QStringLiteral("File"));
+    withMenus.show();
+    ASSERT_TRUE(test::pumpUntil([&] { return withMenus.menuBar()->height() > 0; }));
+    EXPECT_EQ(withMenus.centralWidget()->geometry().top(), withMenus.menuBar()->geometry().bottom() + 1);
+    for (double ratio : {1.0, 2.0}) {
+        const QImage image = test::render(withMenus, ratio, QStringLiteral("main-window"));
+        const QPoint inContent = withMenus.centralWidget()->geometry().center() * ratio;
+        EXPECT_EQ(image.pixelColor(inContent).rgb(), Theme::background.rgb());
+    }
+}
+
+TEST(MainWindow, SD2ToolsSheetFollowsTheFlag)
+{
+    MainWindow window;
+    window.show();
+    ObservableFlag flag;
+    window.bindAdvancedSD2(flag.binding());
+    EXPECT_EQ(window.sd2ToolsSheet(), nullptr);
+    flag.setValue(true);
+    ASSERT_NE(window.sd2ToolsSheet(), nullptr);
+    EXPECT_TRUE(window.sd2ToolsSheet()->isVisible());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window.sd2ToolsSheet(), &escape);
+    EXPECT_FALSE(flag.value());
+    ASSERT_TRUE(test::pumpUntil([&] { return window.sd2ToolsSheet() == nullptr; }));
+
+    // Clearing the flag elsewhere closes the sheet.
+    flag.setValue(true);
+    flag.setValue(false);
+    ASSERT_TRUE(test::pumpUntil([&] { return window.sd2ToolsSheet() == nullptr; }));
+    EXPECT_EQ(SheetDialog::current(), nullptr);
+}
+
+TEST(WindowPlacement, PositionTexts)
+{
+    const struct {
+        const char *text;
+        std::optional<QPoint> position;
+    } cases[] = {
+        {"{12, 34}", QPoint(12, 34)},   {"{-5,7}", QPoint(-5, 7)},   {"{ 10.6 , 20.4 }", QPoint(11, 20)},
+        {"{1e3, 2}", QPoint(1000, 2)},  {"{12}", std::nullopt},       {"12, 34", std::nullopt},
+        {"{nan, 1}", std::nullopt},     {"{inf, 1}", std::nullopt},   {"{1e300, 1}", std::nullopt},
+        {"{1, 2} ", std::nullopt},      {"", std::nullopt},           {"{a, b}", std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WindowPlacement::parse(QString::fromLatin1(c.text)), c.position) << c.text;
+    EXPECT_EQ(WindowPlacement::text(QPoint(-3, 40)), QStringLiteral("{-3, 40}"));
+}
+
+TEST(WindowPlacement, RemembersAndRestoresOnScreenOnly)
+{
+    test::TempDir folder;
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    {
+        QWidget window;
+        window.resize(200, 100);
+        WindowPlacement::attach(&window, QStringLiteral("about"), settings);
+        window.show();
+        window.move(40, 50);
+        window.hide();
+    }
+    EXPECT_EQ(settings.value(QStringLiteral("windowPosition.about")).toString(), QStringLiteral("{40, 50}"));
+    {
+        QWidget window;
+        window.resize(200, 100);
+        WindowPlacement::attach(&window, QStringLiteral("about"), settings);
+        EXPECT_EQ(window.pos(), QPoint(40, 50));
+    }
+    settings.setValue(QStringLiteral("windowPosition.about"), QStringLiteral("{90000, 90000}"));
+    {
+        QWidget window;
+        window.move(5, 6);
+        WindowPlacement::attach(&window, QStringLiteral("about"), settings);
+        EXPECT_EQ(window.pos(), QPoint(5, 6));
+    }
 }
