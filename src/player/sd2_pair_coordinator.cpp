@@ -26,7 +26,9 @@ QCoro::Task<AudioTrack> prepareWithService(SD2PairService::StoreProvider store, 
                                            SD2PairProgress progress, CancellationToken token)
 {
     SD2PairService service(std::move(store));
-    co_return co_await service.prepare(std::move(left), std::move(right), std::move(progress), std::move(token));
+    // Awaited from a local: g++ 12 can release temporaries of a co_await operand twice.
+    auto preparation = service.prepare(std::move(left), std::move(right), std::move(progress), std::move(token));
+    co_return co_await preparation;
 }
 
 QString failureMessage(const std::exception_ptr &error)
@@ -95,7 +97,8 @@ void SD2PairCoordinator::prepare(const AudioTrack &left, const AudioTrack &right
         AudioTrack pair;
         std::exception_ptr error;
         try {
-            pair = co_await preparation(left, right, std::move(progress), cancelled);
+            auto running = preparation(left, right, std::move(progress), cancelled);
+            pair = co_await std::move(running);
         } catch (...) {
             error = std::current_exception();
         }

@@ -131,7 +131,9 @@ void SD2RecoveryQueue::startNext()
         try {
             token.throwIfCancelled();
             auto progress = mainThreadProgress(self, [self, job](double fraction) { self->update(job, fraction); });
-            copy = co_await service->recover(job.track, job.rate, std::move(progress), token);
+            // Awaited from a local: g++ 12 can release temporaries of a co_await operand twice.
+            auto recovery = service->recover(job.track, job.rate, std::move(progress), token);
+            copy = co_await recovery;
         } catch (...) {
             error = std::current_exception();
         }

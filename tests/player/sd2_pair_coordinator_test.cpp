@@ -30,13 +30,15 @@ struct LatchedPreparations {
     std::atomic<int> running{0};
     std::atomic<int> mostRunning{0};
 
-    static QCoro::Task<AudioTrack> run(LatchedPreparations *self, std::shared_ptr<Run> run, AudioTrack left)
+    static QCoro::Task<AudioTrack> prepare(LatchedPreparations *self, std::shared_ptr<Run> run, AudioTrack left)
     {
-        co_await runDetached(TaskPriority::UserInitiated, [self, run] {
+        // Held in the frame: g++ 12 can release the captures of a temporary in a co_await operand twice.
+        auto work = runDetached(TaskPriority::UserInitiated, [self, run] {
             self->mostRunning = std::max(self->mostRunning.load(), ++self->running);
             run->released.wait();
             --self->running;
         });
+        co_await work;
         AudioTrack pair;
         pair.id = QUuid::createUuid();
         pair._url = left._url;
@@ -46,7 +48,7 @@ struct LatchedPreparations {
     {
         return [this](AudioTrack left, AudioTrack, SD2PairProgress, CancellationToken) {
             runs.push_back(std::make_shared<Run>());
-            return run(this, runs.back(), std::move(left));
+            return prepare(this, runs.back(), std::move(left));
         };
     }
 };
