@@ -30,10 +30,13 @@ std::optional<QString> issue(const AudioTrack &left, const AudioTrack &right)
         return QStringLiteral("Choose matching .L and .R files with the same recording name from the same folder. "
                               "Unrelated recordings cannot be paired.");
 
+    const QString unplayable =
+        QStringLiteral("Choose two playable mono SD2 files. Recover missing parameters before pairing.");
+    if (left.pair || right.pair || recoveryPending(left) || recoveryPending(right))
+        return unplayable;
     const auto leftParameters = left.sd2Parameters(), rightParameters = right.sd2Parameters();
-    if (left.pair || right.pair || recoveryPending(left) || recoveryPending(right) || !leftParameters ||
-        !rightParameters || leftParameters->channels != 1 || rightParameters->channels != 1)
-        return QStringLiteral("Choose two playable mono SD2 files. Recover missing parameters before pairing.");
+    if (!leftParameters || !rightParameters || leftParameters->channels != 1 || rightParameters->channels != 1)
+        return unplayable;
     if (leftParameters->sampleBytes != rightParameters->sampleBytes ||
         leftParameters->sampleRate != rightParameters->sampleRate)
         return QStringLiteral("The mono files must have matching sample rates and bit depths. No automatic "

@@ -11,7 +11,6 @@
 
 #include <memory>
 #include <new>
-#include <optional>
 #include <vector>
 
 namespace tampod::StereoPCMTools {
@@ -46,7 +45,7 @@ bool supportedBits(int bits)
 // A new WAVE file at destination; refused with the invalid-output sentence when bits is not a
 // whole-byte depth we write or something (a file, a folder, a link) is already there.
 std::unique_ptr<WavIntegerWriter> output(const QUrl &destination, int rate, int channels, int bits,
-                                       const CancellationToken &token)
+                                         const CancellationToken &token)
 {
     const QString path = destination.isLocalFile() ? destination.toLocalFile() : QString();
     const QFileInfo existing(path);
