@@ -128,9 +128,7 @@ TEST_F(TemporaryAudioCleanupTest, ExhaustedBudgetStopsTheRunAndLeavesTheRestForL
     EXPECT_EQ(run(2), report(0, 0, 0, {exhausted}, 0, 0, true)) << "too small to list the root";
     EXPECT_EQ(snapshot(root()), before);
     {
-        CancellationSource source;
-        source.cancel();
-        CurrentCancellation::Scope scope(source.token());
+        const CurrentCancellation::Scope scope(test::cancelledToken());
         EXPECT_EQ(run(), report(0, 0, 0, {exhausted})) << "cancelled: not counted as limited";
     }
     // The deadline passes once the first session is gone: the next one is retained with the

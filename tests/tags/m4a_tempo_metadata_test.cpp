@@ -146,9 +146,7 @@ TEST_F(M4ATempo, RefusalsLeaveTheFileUnchanged)
         EXPECT_THROW(M4ATempoMetadata::write(120.0, file), TempoWriteError);
         EXPECT_EQ(test::readAll(file), source);
     }
-    CancellationSource cancelled;
-    cancelled.cancel();
-    const CurrentCancellation::Scope scope(cancelled.token());
+    const CurrentCancellation::Scope scope(test::cancelledToken());
     test::writeFile(file, moovFile({}));
     EXPECT_THROW(M4ATempoMetadata::write(120.0, file), Cancelled);
     EXPECT_EQ(test::readAll(file), moovFile({}));
