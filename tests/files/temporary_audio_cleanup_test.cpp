@@ -244,30 +244,3 @@ TEST(SplitExportRecoveryNotice, ReportsOnlyRecoveredAndPendingPairs)
         EXPECT_EQ(notice->message, message);
     }
 }
-
-// In children: the process-wide store is built once per process.
-TEST(TemporaryAudioStoreLaunchCleanup, CleansTheSharedStoreOrNothingWhenItCouldNotBeBuilt)
-{
-    TempDir dir;
-    const QString root = dir.file("cache/tamPOD/tamPOD-owned-audio-v1");
-    makeFolder(dir.file("cache"));
-    makeFolder(dir.file("cache/tamPOD"));
-    makeFolder(root, 0777);
-    for (const bool usable : {false, true}) {
-        if (usable) {
-            ASSERT_EQ(::chmod(encoded(root).constData(), 0700), 0);
-        }
-        EXPECT_EQ(inChild([&] {
-                      qputenv("XDG_CACHE_HOME", encoded(dir.file("cache")));
-                      if (!usable) // no report, and no waiting for one
-                          return runTask(TemporaryAudioCleanup::cleanAbandoned()).has_value() ? 1 : 0;
-                      TemporaryAudioStore &store = TemporaryAudioStore::shared();
-                      { TemporaryAudioStore ended(store.root()); }
-                      return runTask(TemporaryAudioCleanup::cleanAbandoned()) == report(1, 1, 0)
-                              && entriesOf(root) == QStringList{store.sessionId()}
-                          ? 0
-                          : 1;
-                  }),
-                  0);
-    }
-}
