@@ -57,16 +57,11 @@ QByteArray readInt32(AudioFileReader &reader)
 QByteArray readPlanarInterleaved(AudioFileReader &reader)
 {
     reader.seek(0);
-    const qint64 frames = reader.length();
-    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
-    for (qint64 at = 0; at < frames;) {
+    std::vector<float> left(size_t(reader.length())), right(left.size()), all;
+    for (qint64 at = 0, n = 1; at < reader.length() && n > 0; at += n) {
         float *planes[] = {left.data() + at, right.data() + at};
-        const qint64 n = reader.readFloatPlanar(planes, 999);
-        if (n == 0)
-            break;
-        at += n;
+        n = reader.readFloatPlanar(planes, 999);
     }
-    std::vector<float> all;
     for (size_t i = 0; i < left.size(); ++i)
         all.insert(all.end(), {left[i], right[i]});
     return test::bytesOf(all);
