@@ -1,61 +1,52 @@
 #include "player/section_loop_coordinator.h"
 
+#include "playback/section_audio_preparer.h"
 #include "playback/section_preparation_error.h"
+#include "playback/waveform_fixtures.h"
 
-#include "core/error.h"
 #include "files/access/missing_audio_source.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <vector>
 
 using namespace tampod;
 
 namespace {
 
-// A preparer whose calls wait until the test finishes them.
-class FakePreparer final : public SectionPreparing {
-public:
+using Result = std::shared_ptr<const PreparedSection>;
+
+// A preparer whose calls wait until the test ends them; a section spans its range of 1,000 frames.
+struct FakePreparer final : SectionPreparing {
     struct Call {
+        AudioTrack track;
         SectionRange range;
         Progress progress;
         CancellationToken token;
-        std::shared_ptr<detail::AsyncState<std::shared_ptr<const PreparedSection>>> state;
+        std::shared_ptr<detail::AsyncState<Result>> state;
     };
-
-    Async<std::shared_ptr<const PreparedSection>> prepare(AudioTrack track, SectionRange range, Progress progress,
-                                                          CancellationToken token) override
+    Async<Result> prepare(AudioTrack track, SectionRange range, Progress progress, CancellationToken token) override
     {
-        auto state = std::make_shared<detail::AsyncState<std::shared_ptr<const PreparedSection>>>();
-        calls.push_back({range, std::move(progress), std::move(token), state});
-        tracks.push_back(std::move(track));
-        if (failAtOnce) {
-            auto fail = [] () -> std::shared_ptr<const PreparedSection> { throw SectionPreparationError(SectionPreparationError::Case::tooLarge); };
-            state->run(fail);
-        }
-        return Async<std::shared_ptr<const PreparedSection>>(state);
+        calls.push_back({std::move(track), range, std::move(progress), std::move(token),
+                         std::make_shared<detail::AsyncState<Result>>()});
+        if (failAtOnce)
+            end(calls.size() - 1, [] { return Result(); });
+        return Async<Result>(calls.back().state);
     }
-
-    // Finishes call i with the frames of range on a 1,000-frame source.
-    void succeed(std::size_t i)
+    template <typename Fn>
+    void end(std::size_t i, Fn fn)
     {
-        const SectionRange r = calls.at(i).range;
-        auto section = std::make_shared<const PreparedSection>(tracks.at(i), QUrl(), std::int64_t(r.start * 1000),
-                                                               std::int64_t(r.end * 1000), 1000, 44100, std::nullopt);
-        auto make = [section] { return std::shared_ptr<const PreparedSection>(section); };
-        calls.at(i).state->run(make);
-    }
-    template <typename E>
-    void fail(std::size_t i, E error)
-    {
-        auto fn = [error]() -> std::shared_ptr<const PreparedSection> { throw error; };
         calls.at(i).state->run(fn);
     }
-
+    void succeed(std::size_t i)
+    {
+        const Call &c = calls.at(i);
+        end(i, [&] { return std::make_shared<const PreparedSection>(c.track, QUrl(), std::int64_t(c.range.start * 1000),
+                                                                     std::int64_t(c.range.end * 1000), 1000, 44100,
+                                                                     std::nullopt); });
+    }
     std::vector<Call> calls;
-    std::vector<AudioTrack> tracks;
     bool failAtOnce = false;
 };
 
@@ -63,173 +54,150 @@ class SectionLoopTest : public ::testing::Test {
 protected:
     SectionLoopTest()
     {
-        loop->completed = [this](std::shared_ptr<const PreparedSection> s) { completions.push_back(s); };
+        loop->completed = [this](Result s) { completions.push_back(s); };
         loop->failed = [this](const QString &message) { failures.push_back(message); };
-        take.id = QUuid::createUuid();
-        take._url = TrackedFileURL(QUrl::fromLocalFile(QStringLiteral("/absent/take.wav")));
     }
-
-    // Starts a preparation and finishes it.
-    void settle(SectionRange range, bool recording)
-    {
-        const TaskHandle task = loop->prepare(take, range, recording);
-        preparer->succeed(preparer->calls.size() - 1);
-        ASSERT_TRUE(test::pumpUntil([&] { return task.isFinished(); }));
-    }
-    // Lets the last preparation (started by undo or redo) finish.
-    void settleLast()
+    // Ends the newest preparation well and waits for its completion.
+    void settle()
     {
         const std::size_t before = completions.size();
         preparer->succeed(preparer->calls.size() - 1);
         ASSERT_TRUE(test::pumpUntil([&] { return completions.size() > before; }));
     }
+    void change(SectionRange range, bool recording = true) { loop->prepare(take, range, recording), settle(); }
     std::pair<bool, bool> flags() const { return {loop->canUndo(), loop->canRedo()}; }
-    // The undo stack, read through its properties.
-    QVariant history(const char *property) const
+    QVariant history(const char *property) const // the undo stack, through its properties
     {
-        for (QObject *child : loop->children())
-            if (child->inherits("QUndoStack"))
-                return child->property(property);
-        return {};
+        return loop->findChild<QObject *>()->property(property);
     }
 
     std::shared_ptr<FakePreparer> preparer = std::make_shared<FakePreparer>();
     std::unique_ptr<SectionLoopCoordinator> loop = std::make_unique<SectionLoopCoordinator>(preparer);
-    AudioTrack take;
-    std::vector<std::shared_ptr<const PreparedSection>> completions;
-    std::vector<QString> failures;
+    AudioTrack take = test::trackOf("/absent/take.wav");
+    std::vector<Result> completions;
+    QStringList failures;
 };
 
 } // namespace
 
 TEST_F(SectionLoopTest, UndoAndRedoStepThroughBoundaryChanges)
 {
-    settle({0.25, 0.5}, true); // switching the loop on records nothing
+    change({0.25, 0.5}); // switching the loop on records nothing
     EXPECT_EQ(flags(), std::pair(false, false));
-    settle({0.1234, 0.5}, true);
-    EXPECT_EQ(loop->range(), (SectionRange{0.123, 0.5})) << "frame-exact after preparing";
-    EXPECT_EQ(flags(), std::pair(true, false));
-    EXPECT_EQ(completions.size(), 2u);
-    EXPECT_EQ(loop->prepared(), completions.back());
-
-    loop->undo();
-    EXPECT_EQ(preparer->calls.back().range, (SectionRange{0.25, 0.5}));
-    EXPECT_TRUE(loop->isPreparing());
-    EXPECT_FALSE(loop->prepared());
-    EXPECT_EQ(flags(), std::pair(false, true));
-    settleLast();
-    loop->redo();
-    EXPECT_EQ(preparer->calls.back().range, (SectionRange{0.123, 0.5})) << "back to the range that was undone";
-    EXPECT_EQ(flags(), std::pair(true, false));
-    settleLast();
-
-    // The same range restarts the preparation but records nothing.
-    const std::size_t calls = preparer->calls.size();
-    settle(*loop->range(), true);
-    EXPECT_EQ(preparer->calls.size(), calls + 1);
-    loop->undo();
-    settleLast();
-    EXPECT_EQ(flags(), std::pair(false, true));
-
-    // A new change drops what could be redone; a reset (another track) forgets everything.
-    settle({0.5, 0.75}, true);
-    EXPECT_EQ(flags(), std::pair(true, false));
-    loop->reset();
-    EXPECT_EQ(flags(), std::pair(false, false));
-    EXPECT_FALSE(loop->range());
-    settle({0.1, 0.2}, true);
-    EXPECT_EQ(flags(), std::pair(false, false)) << "no range before: nothing to record";
-    EXPECT_EQ(history("undoText").toString(), QString());
-}
-
-TEST_F(SectionLoopTest, HistoryKeepsTheLastHundredChanges)
-{
-    settle({0, 0.001}, false);
-    for (int i = 1; i <= 101; ++i)
-        loop->prepare(take, {0, 0.001 * (i + 1)}, true);
-    EXPECT_EQ(preparer->calls.size(), 102u);
-    for (std::size_t i = 1; i + 1 < preparer->calls.size(); ++i)
-        EXPECT_TRUE(preparer->calls[i].token.isCancelled()) << i;
+    change({0.1234, 0.5});
+    EXPECT_EQ(std::tuple(loop->range(), flags(), loop->prepared()),
+              std::tuple(SectionRange{0.123, 0.5}, std::pair(true, false), completions.back()));
     EXPECT_EQ(history("undoText").toString(), "Loop Boundary Change");
     EXPECT_EQ(history("undoLimit").toInt(), 100);
+
+    loop->undo();
+    EXPECT_EQ(std::tuple(preparer->calls.back().range, loop->isPreparing(), loop->prepared(), flags()),
+              std::tuple(SectionRange{0.25, 0.5}, true, nullptr, std::pair(false, true)));
+    settle();
+    loop->redo();
+    EXPECT_EQ(std::pair(preparer->calls.back().range, flags()), std::pair(SectionRange{0.123, 0.5}, std::pair(true, false)));
+    settle();
+    const std::size_t calls = preparer->calls.size();
+    change(*loop->range()); // the same range restarts the preparation, records nothing
+    EXPECT_EQ(std::pair(preparer->calls.size(), history("undoText").toString()), std::pair(calls + 1, QString("Loop Boundary Change")));
+    loop->undo();
+    change({0.5, 0.75});
+    EXPECT_EQ(flags(), std::pair(true, false)) << "a new change drops the redo";
+    loop->reset();
+    EXPECT_EQ(std::pair(loop->range(), flags()), std::pair(std::optional<SectionRange>(), std::pair(false, false)));
+
+    // 101 quick changes: each cancels the one before, 100 can be undone.
+    change({0, 0.001});
+    for (int i = 2; i <= 102; ++i)
+        loop->prepare(take, {0, 0.001 * i}, true);
+    for (std::size_t i = preparer->calls.size() - 101; i + 1 < preparer->calls.size(); ++i)
+        EXPECT_TRUE(preparer->calls[i].token.isCancelled()) << i;
     int undone = 0;
-    while (loop->canUndo() && undone < 200) {
+    for (; loop->canUndo() && undone < 200; ++undone)
         loop->undo();
-        ++undone;
-    }
     EXPECT_EQ(undone, 100);
 }
 
-TEST_F(SectionLoopTest, SupersededPreparationsReportNothing)
+TEST_F(SectionLoopTest, SupersededPreparationReportsNothing)
 {
-    settle({0.2, 0.4}, false);
+    change({0.2, 0.4}, false);
     loop->prepare(take, {0.3, 0.4}, true);
     loop->prepare(take, {0.5, 0.6}, true);
-    ASSERT_EQ(preparer->calls.size(), 3u);
-    EXPECT_TRUE(preparer->calls[1].token.isCancelled());
-    // Progress of the superseded call is ignored; the current one's is applied.
-    std::thread([&] {
-        preparer->calls[1].progress(0.9);
-        preparer->calls[2].progress(0.3);
-    }).join();
+    std::thread([&] { preparer->calls[1].progress(0.9), preparer->calls[2].progress(0.3); }).join();
     EXPECT_TRUE(test::pumpUntil([&] { return loop->progress() == 0.3; }));
-    preparer->succeed(2);
     preparer->succeed(1);
-    ASSERT_TRUE(test::pumpUntil([&] { return completions.size() == 2; }));
+    settle();
     QCoreApplication::processEvents();
-    EXPECT_EQ(completions.size(), 2u) << "one completion for the two quick changes";
-    EXPECT_EQ(loop->range(), (SectionRange{0.5, 0.6}));
-    EXPECT_EQ(loop->progress(), 0.3);
-    int levels = 0;
-    for (; loop->canUndo(); ++levels)
-        loop->undo();
-    EXPECT_EQ(levels, 2);
-}
-
-TEST_F(SectionLoopTest, FailuresTurnTheLoopOffWithOneText)
-{
-    const QString fallback =
-        "The section could not be prepared. Check available disk space and source access, then try again.";
-    const std::function<void(FakePreparer &, std::size_t)> errors[] = {
-        [](FakePreparer &p, std::size_t i) { p.fail(i, MissingAudioSource("take.wav")); },
-        [](FakePreparer &p, std::size_t i) { p.fail(i, SectionPreparationError(SectionPreparationError::Case::incomplete)); },
-        [](FakePreparer &p, std::size_t i) { p.fail(i, SystemError(ENOSPC, "write")); },
-    };
-    const QString texts[] = {MissingAudioSource("take.wav").message(),
-                             "The section could not be read or verified completely. Reopen the source and try again.",
-                             fallback};
-    for (int i = 0; i < 3; ++i) {
-        settle({0.2, 0.4}, false);
-        loop->prepare(take, {0.3, 0.4}, true);
-        errors[i](*preparer, preparer->calls.size() - 1);
-        ASSERT_TRUE(test::pumpUntil([&] { return failures.size() == std::size_t(i + 1); }));
-        EXPECT_EQ(failures.back(), texts[i]);
-        EXPECT_FALSE(loop->range());
-        EXPECT_FALSE(loop->prepared());
-        EXPECT_FALSE(loop->isPreparing());
-        EXPECT_EQ(flags(), std::pair(false, false));
-    }
-    EXPECT_EQ(SectionLoopCoordinator::failureMessage(nullptr), fallback);
-
-    // A preparation that fails at once during an undo empties the history after the step.
-    settle({0.2, 0.4}, false);
-    settle({0.3, 0.4}, true);
-    preparer->failAtOnce = true;
+    EXPECT_EQ(std::tuple(completions.size(), loop->range(), loop->progress()), std::tuple(std::size_t(2), SectionRange{0.5, 0.6}, 0.3));
     loop->undo();
-    EXPECT_TRUE(test::pumpUntil([&] { return failures.size() == 4; }));
-    EXPECT_EQ(flags(), std::pair(false, false));
-    EXPECT_EQ(history("undoText").toString(), QString());
-}
+    loop->undo();
+    EXPECT_FALSE(loop->canUndo()) << "two levels";
 
-TEST_F(SectionLoopTest, ReleasedWhilePreparingCallsNothing)
-{
-    loop->prepare(take, {0.2, 0.4}, false);
+    // Released while preparing: neither callback runs.
     const CancellationToken token = preparer->calls.back().token;
     loop.reset();
     EXPECT_TRUE(token.isCancelled());
-    preparer->succeed(0);
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_TRUE(completions.empty());
-    EXPECT_TRUE(failures.empty());
+    preparer->succeed(preparer->calls.size() - 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::pair(completions.size(), failures.size()), std::pair(std::size_t(2), qsizetype(0)));
+}
+
+TEST_F(SectionLoopTest, FailureTurnsTheLoopOffWithOneText)
+{
+    const QString fallback = "The section could not be prepared. Check available disk space and source access, then try again.";
+    const std::pair<std::function<Result()>, QString> errors[] = {
+        {[]() -> Result { throw MissingAudioSource("take.wav"); }, MissingAudioSource("take.wav").message()},
+        {[]() -> Result { throw SectionPreparationError(SectionPreparationError::Case::incomplete); },
+         "The section could not be read or verified completely. Reopen the source and try again."},
+        {[]() -> Result { throw SystemError(ENOSPC, "write"); }, fallback},
+    };
+    for (const auto &[error, text] : errors) {
+        change({0.2, 0.4}, false);
+        loop->prepare(take, {0.3, 0.4}, true);
+        preparer->end(preparer->calls.size() - 1, error);
+        ASSERT_TRUE(test::pumpUntil([&] { return !failures.empty(); }));
+        EXPECT_EQ(failures, QStringList{text});
+        EXPECT_EQ(std::tuple(loop->range(), loop->prepared(), loop->isPreparing(), flags()),
+                  std::tuple(std::nullopt, nullptr, false, std::pair(false, false)));
+        failures.clear();
+    }
+    // A preparation that fails at once inside an undo empties the history after that step.
+    change({0.2, 0.4}, false);
+    change({0.3, 0.4});
+    preparer->failAtOnce = true;
+    loop->undo();
+    EXPECT_EQ(std::pair(failures, flags()), std::pair(QStringList{fallback}, std::pair(false, false)));
+}
+
+// The real preparer: a two-minute WAV with the loop switched on, and compressed sources near
+// their ends; each "section.caf" holds exactly the source's frames.
+TEST(SectionLoopRendering, SectionsHoldExactlyTheSourceFrames)
+{
+    test::jobFolders();
+    test::TempDir dir;
+    test::writeWav(dir.file("two-minutes.wav"), 2, test::signal(44100 * 120, 2), 16);
+    test::makeTone(dir.file("tone.flac"), 6.3, {"-c:a", "flac"});
+    test::makeTone(dir.file("tone.mp3"), 6.3, {"-c:a", "libmp3lame"});
+    // Without noise substitution, whose noise depends on where decoding started.
+    test::makeTone(dir.file("tone.m4a"), 6.3, {"-c:a", "aac", "-aac_pns", "0"});
+    ASSERT_TRUE(test::readAll(dir.file("tone.mp3")).contains("LAME"));
+    const std::tuple<const char *, std::optional<SectionRange>, std::int64_t, std::int64_t> cases[] = {
+        {"two-minutes.wav", {}, 1984500, 3307500}, {"tone.flac", SectionRange{0.9, 1}, 250047, 277830},
+        {"tone.mp3", SectionRange{0.9, 1}, 250047, 277830}, {"tone.mp3", SectionRange{0.99999, 1}, 277827, 277830},
+        {"tone.m4a", SectionRange{0.9, 1}, 250047, 277830}, {"tone.m4a", SectionRange{0.99999, 1}, 277827, 277830},
+    };
+    for (const auto &[name, range, start, end] : cases) {
+        const AudioTrack track = test::trackOf(dir.file(name), 120);
+        SectionLoopCoordinator loop(std::make_shared<SectionAudioPreparer>());
+        Result section;
+        loop.completed = [&](Result s) { section = std::move(s); };
+        loop.prepare(track, range.value_or(SectionRange::initial(track.duration)), false);
+        ASSERT_TRUE(test::pumpUntil([&] { return section != nullptr; })) << name;
+        EXPECT_EQ(std::tuple(section->startFrame(), section->endFrame(), section->totalFrames(), loop.progress()),
+                  std::tuple(start, end, AudioFileReader(dir.file(name)).length(), 1.0)) << name;
+        EXPECT_EQ(section->url().fileName(), "section.caf");
+        EXPECT_TRUE(test::readFrames(section->url().toLocalFile(), 0, end - start + 1)
+                    == test::readFrames(dir.file(name), start, end - start)) << name << " sample by sample";
+    }
+    EXPECT_EQ(test::jobFolders(), QStringList());
 }

@@ -7,225 +7,149 @@
 
 #include <gtest/gtest.h>
 
-#include <coroutine>
-#include <vector>
-
 using namespace tampod;
 
 namespace {
 
-// A reading the test completes by hand: each call waits until released, then returns the
-// peaks set for its track (one value, a per-track number, by default).
-class FakeReading {
-public:
+// Readings that, while held, wait until released; each returns its call number / 100.
+struct FakeReading {
     WaveformReading reading()
     {
-        return [this](AudioTrack track, CancellationToken token) { return read(std::move(track), std::move(token)); };
+        return [this](AudioTrack track, CancellationToken token) -> QCoro::Task<WaveformPeaks> {
+            calls.push_back(track.id);
+            tokens.push_back(token);
+            const float value = float(calls.size()) / 100;
+            if (held)
+                co_await released.finished();
+            co_return WaveformPeaks{value};
+        };
     }
-
-    // Readings from now on wait for release().
     void hold()
     {
-        held_ = true;
-        open_ = false;
+        held = true;
+        gate = std::make_shared<CancellationSource>();
+        released = TaskHandle::start([gate = gate](CancellationToken) -> QCoro::Task<> {
+            while (!gate->isCancelled())
+                co_await sleepFor(std::chrono::milliseconds(1));
+        });
     }
-    void release()
-    {
-        open_ = true;
-        for (auto handle : std::exchange(waiters_, {}))
-            resumeOnMainThread(handle);
-    }
+    void release() { gate->cancel(), held = false; }
 
     std::vector<QUuid> calls;
     std::vector<CancellationToken> tokens;
-
-private:
-    struct Gate {
-        FakeReading *owner;
-        bool await_ready() const noexcept { return !owner->held_ || owner->open_; }
-        void await_suspend(std::coroutine_handle<> handle) { owner->waiters_.push_back(handle); }
-        void await_resume() const noexcept {}
-    };
-
-    QCoro::Task<WaveformPeaks> read(AudioTrack track, CancellationToken token)
-    {
-        calls.push_back(track.id);
-        tokens.push_back(token);
-        co_await Gate{this};
-        co_return WaveformPeaks{float(calls.size()) / 100};
-    }
-
-    bool held_ = false;
-    bool open_ = false;
-    std::vector<std::coroutine_handle<>> waiters_;
+    bool held = false;
+    std::shared_ptr<CancellationSource> gate;
+    TaskHandle released;
 };
 
-AudioTrack track(const QString &path = QStringLiteral("/absent/take.wav"))
+AudioTrack track(const QString &digest = {}, bool pending = false)
 {
     AudioTrack t;
     t.id = QUuid::createUuid();
-    t._url = TrackedFileURL(QUrl::fromLocalFile(path));
+    t._url = TrackedFileURL(QUrl::fromLocalFile("/absent/take.wav"));
+    if (!digest.isEmpty() || pending) // the copy's folder does not exist: its release removes nothing
+        t.recovery = SD2Recovery{pending ? nullptr
+                                         : std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile("/absent/j/R.wav"),
+                                                                                    44100, 10, digest, 2, 1),
+                                 std::nullopt};
     return t;
-}
-
-// A recovered SD2 record; the copy's folder does not exist, so its release removes nothing.
-AudioTrack recovered(const QString &digest, AudioTrack t = track())
-{
-    t.recovery = SD2Recovery{std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile("/absent/job/R.wav"), 44100,
-                                                                        10, digest, 2, 1),
-                             std::nullopt};
-    return t;
-}
-
-AudioTrack pendingRecovery()
-{
-    AudioTrack t = track();
-    t.recovery = SD2Recovery{nullptr, std::nullopt};
-    return t;
-}
-
-WaveformDetailRequest requestFor(const AudioTrack &t, bool zoomed = true)
-{
-    return {t.id, t.audioURL(), zoomed};
 }
 
 } // namespace
 
-TEST(WaveformZoom, AmountCentreAndPanArithmetic)
+TEST(WaveformZoom, AmountCentreAndPan)
 {
     WaveformZoom zoom(FakeReading().reading());
-    struct Case {
-        double amount;
-        SectionRange focus;
-        double expectedAmount, expectedCenter;
-    };
-    const Case cases[] = {
-        {1, {0.99, 1.0}, 1, 1 - 1.0 / 128}, {1, {0.9, 1.0}, 1, 0.95},  {-0.5, {0.2, 0.4}, 0, 0.5},
-        {5, {0, 0.01}, 1, 1.0 / 128},       {0.5, {0.2, 0.4}, 0.5, 0.3}, {0, {0.1, 0.2}, 0, 0.5},
-    };
-    for (const Case &c : cases) {
-        zoom.setAmount(c.amount, c.focus);
-        EXPECT_EQ(zoom.amount(), c.expectedAmount) << c.amount;
-        EXPECT_DOUBLE_EQ(zoom.center(), c.expectedCenter) << c.amount;
-        const WaveformViewport window = zoom.viewport();
-        EXPECT_GE(window.end - window.start, 1.0 / 64 - 1e-15) << "never narrower than 1/64";
+    const std::tuple<double, SectionRange, double, double> cases[] = {
+        {1, {0.99, 1}, 1, 1 - 1.0 / 128}, {1, {0.9, 1}, 1, 0.95},       {-0.5, {0.2, 0.4}, 0, 0.5},
+        {5, {0, 0.01}, 1, 1.0 / 128},     {0.5, {0.2, 0.4}, 0.5, 0.3},  {NAN, {0.2, 0.4}, 0.5, 0.3}};
+    for (const auto &[amount, focus, expectedAmount, center] : cases) {
+        zoom.setAmount(amount, focus);
+        EXPECT_EQ(zoom.amount(), expectedAmount) << amount;
+        EXPECT_DOUBLE_EQ(zoom.center(), center) << amount;
+        EXPECT_GE(zoom.viewport().end - zoom.viewport().start, 1.0 / 64) << "never narrower than 1/64";
     }
-    zoom.setAmount(1, {0.99, 1.0});
-    EXPECT_DOUBLE_EQ(zoom.viewport().end - zoom.viewport().start, 1.0 / 64);
-    EXPECT_EQ(zoom.viewport().end, 1);
-    zoom.setAmount(std::nan(""), {0.2, 0.4});
-    EXPECT_EQ(std::pair(zoom.amount(), zoom.center()), std::pair(1.0, 1 - 1.0 / 128)) << "NaN changes nothing";
-
+    zoom.setAmount(1, {0.99, 1});
+    EXPECT_EQ(zoom.viewport(), (WaveformViewport{1 - 1.0 / 64, 1}));
     zoom.setAmount(0.5, {0.5, 0.5});
-    zoom.pan(0.0);
-    EXPECT_DOUBLE_EQ(zoom.center(), 1.0 / 16) << "magnification 8";
-    zoom.pan(std::nan(""));
-    EXPECT_DOUBLE_EQ(zoom.center(), 1.0 / 16);
-    zoom.pan(2);
-    EXPECT_DOUBLE_EQ(zoom.center(), 1 - 1.0 / 16);
-    zoom.setAmount(0, {0.2, 0.4});
+    for (const auto &[to, center] : {std::pair(0.0, 1.0 / 16), {NAN, 1.0 / 16}, {2.0, 15.0 / 16}}) {
+        zoom.pan(to);
+        EXPECT_DOUBLE_EQ(zoom.center(), center) << to;
+    }
+    zoom.reset();
     zoom.pan(0.1);
-    EXPECT_EQ(zoom.center(), 0.5) << "not zoomed: no panning";
+    EXPECT_EQ(std::pair(zoom.amount(), zoom.center()), std::pair(0.0, 0.5)) << "no panning unzoomed";
 }
 
 TEST(WaveformZoom, DetailIsLoadedOncePerRequest)
 {
     FakeReading reading;
     WaveformZoom zoom(reading.reading());
-    const AudioTrack first = track("/absent/one.wav");
-    const AudioTrack second = track("/absent/two.wav");
-
-    test::runTask(zoom.loadDetail(first, requestFor(first)));
-    test::runTask(zoom.loadDetail(first, requestFor(first)));
+    const AudioTrack first = track(), second = track();
+    const WaveformDetailRequest request{first.id, first.audioURL(), true};
+    test::runTask(zoom.loadDetail(first, request));
+    test::runTask(zoom.loadDetail(first, request));
     EXPECT_EQ(reading.calls, std::vector<QUuid>{first.id}) << "the same request reads once";
-    EXPECT_EQ(zoom.peaks(), WaveformPeaks{0.01f});
-    EXPECT_EQ(zoom.ready(), requestFor(first));
+    EXPECT_EQ(std::pair(zoom.peaks(), zoom.ready()), std::pair(WaveformPeaks{0.01f}, std::optional(request)));
 
-    // Requests that do not fit the track, or are not zoomed, clear the detail and read nothing.
-    WaveformDetailRequest otherFile = requestFor(first);
-    otherFile.audioURL = QUrl::fromLocalFile("/absent/elsewhere.wav");
+    // Unzoomed, or not matching the track: the detail is cleared and nothing is read.
     const std::pair<std::optional<AudioTrack>, WaveformDetailRequest> clearing[] = {
-        {first, requestFor(first, false)}, {second, requestFor(first)}, {first, otherFile},
-        {std::nullopt, requestFor(first)}, {pendingRecovery(), WaveformDetailRequest{}},
-    };
-    for (const auto &[t, request] : clearing) {
-        test::runTask(zoom.loadDetail(t, requestFor(first)));
-        test::runTask(zoom.loadDetail(t, request));
-        EXPECT_TRUE(zoom.peaks().isEmpty());
-        EXPECT_FALSE(zoom.ready());
+        {first, {first.id, first.audioURL(), false}}, {second, request},
+        {first, {first.id, QUrl("file:///elsewhere.wav"), true}}, {std::nullopt, request}, {track({}, true), request}};
+    for (const auto &[t, r] : clearing) {
+        test::runTask(zoom.loadDetail(t, r));
+        EXPECT_EQ(std::pair(zoom.peaks(), zoom.ready()), std::pair(WaveformPeaks{}, std::optional<WaveformDetailRequest>()));
     }
-    EXPECT_EQ(reading.calls.size(), 2u) << "only the first reload after clearing read";
+    EXPECT_EQ(reading.calls.size(), 1u);
 
-    // A reset or a newer request while loading drops the older result.
-    reading.hold();
-    auto stale = zoom.loadDetail(second, requestFor(second));
-    EXPECT_TRUE(zoom.isLoading());
-    zoom.reset();
-    EXPECT_TRUE(reading.tokens.back().isCancelled());
-    reading.release();
-    test::runTask(std::move(stale));
-    EXPECT_TRUE(zoom.peaks().isEmpty());
-    EXPECT_FALSE(zoom.isLoading());
-
-    // The caller's cancellation reaches the reading; nothing is applied.
-    reading.hold();
-    CancellationSource caller;
-    auto cancelled = zoom.loadDetail(second, requestFor(second), caller.token());
-    caller.cancel();
-    EXPECT_TRUE(reading.tokens.back().isCancelled());
-    reading.release();
-    test::runTask(std::move(cancelled));
-    EXPECT_FALSE(zoom.ready());
-    EXPECT_FALSE(zoom.isLoading());
+    // A reset, or the caller's cancellation, while loading: nothing is applied.
+    for (bool byCaller : {false, true}) {
+        reading.hold();
+        CancellationSource caller;
+        auto load = zoom.loadDetail(second, {second.id, second.audioURL(), true}, caller.token());
+        EXPECT_TRUE(zoom.isLoading());
+        byCaller ? caller.cancel() : zoom.reset();
+        EXPECT_TRUE(reading.tokens.back().isCancelled());
+        reading.release();
+        test::runTask(std::move(load));
+        EXPECT_EQ(std::tuple(zoom.peaks(), zoom.ready(), zoom.isLoading()), std::tuple(WaveformPeaks{}, std::nullopt, false));
+    }
 }
 
 TEST(WaveformCoordinator, OverviewLoadsAndCachesRecoveredCopies)
 {
     FakeReading reading;
     WaveformCoordinator overview(reading.reading());
+    EXPECT_TRUE(overview.prepare(track({}, true)).isEmpty()) << "pending recovery: no task";
+    EXPECT_EQ(std::tuple(overview.peaks(), overview.isLoading(), reading.calls.size()), std::tuple(WaveformPeaks{}, false, 0u));
 
-    EXPECT_TRUE(overview.prepare(pendingRecovery()).isEmpty());
-    EXPECT_TRUE(overview.peaks().isEmpty());
-    EXPECT_FALSE(overview.isLoading());
-    EXPECT_TRUE(reading.calls.empty());
-
-    const AudioTrack copy = recovered("2:1:aaa");
+    const AudioTrack copy = track("2:1:a");
     reading.hold();
     const TaskHandle load = overview.prepare(copy);
     EXPECT_TRUE(overview.isLoading());
     reading.release();
     ASSERT_TRUE(test::pumpUntil([&] { return load.isFinished(); }));
-    EXPECT_EQ(overview.peaks(), WaveformPeaks{0.01f});
-    EXPECT_FALSE(overview.isLoading());
-
+    EXPECT_EQ(std::pair(overview.peaks(), overview.isLoading()), std::pair(WaveformPeaks{0.01f}, false));
     overview.prepare(track());
-    EXPECT_TRUE(overview.prepare(copy).isEmpty()) << "the cached copy is not read again";
-    EXPECT_EQ(overview.peaks(), WaveformPeaks{0.01f});
-    EXPECT_EQ(reading.calls.size(), 2u);
-    overview.prepare(recovered("2:1:bbb", copy));
-    EXPECT_EQ(reading.calls.size(), 3u) << "a new recovery of the same record reads again";
+    EXPECT_TRUE(overview.prepare(copy).isEmpty()) << "a cached copy is not read again";
+    EXPECT_EQ(std::pair(overview.peaks(), reading.calls.size()), std::pair(WaveformPeaks{0.01f}, 2ul));
+    AudioTrack again = track("2:1:b");
+    again.id = copy.id;
+    for (int i = 0; i < 17; ++i) // a new digest is read; the 17th entry empties the cache first
+        overview.prepare(i ? track("2:1:" + QString::number(i)) : again);
+    overview.prepare(again);
+    EXPECT_EQ(reading.calls.size(), 20u) << "the emptied cache no longer held it";
 
-    // Sixteen more copies: the seventeenth entry empties the cache before it is stored.
-    for (int i = 0; i < 16; ++i)
-        overview.prepare(recovered("2:1:" + QString::number(i)));
-    EXPECT_EQ(reading.calls.size(), 19u);
-    overview.prepare(recovered("2:1:bbb", copy));
-    EXPECT_EQ(reading.calls.size(), 20u) << "the emptied cache lost the first copy";
-
-    // A reset while reading drops the result.
-    reading.hold();
-    overview.prepare(track());
-    overview.reset();
-    EXPECT_TRUE(reading.tokens.back().isCancelled());
-    reading.release();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(overview.peaks().isEmpty());
-
-    // A coordinator that goes away while reading takes nothing back.
+    // A reset while reading, or a coordinator that goes away, takes nothing back.
     reading.hold();
     auto gone = std::make_unique<WaveformCoordinator>(reading.reading());
     const TaskHandle orphan = gone->prepare(track());
+    overview.prepare(track());
+    overview.reset();
     gone.reset();
+    EXPECT_TRUE(reading.tokens.back().isCancelled());
     reading.release();
     EXPECT_TRUE(test::pumpUntil([&] { return orphan.isFinished(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(overview.peaks(), WaveformPeaks{});
 }
