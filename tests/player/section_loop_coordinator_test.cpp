@@ -57,6 +57,15 @@ protected:
         loop->completed = [this](Result s) { completions.push_back(s); };
         loop->failed = [this](const QString &message) { failures.push_back(message); };
     }
+    ~SectionLoopTest() override
+    {
+        // Every preparation still waiting ends, so that no task is left suspended.
+        loop.reset();
+        for (std::size_t i = 0; i < preparer->calls.size(); ++i)
+            if (!preparer->calls[i].state->done)
+                preparer->end(i, []() -> Result { throw Cancelled(); });
+        EXPECT_TRUE(test::pumpUntil([&] { return preparer.use_count() == 1; }));
+    }
     // Ends the newest preparation well and waits for its completion.
     void settle()
     {
