@@ -11,6 +11,8 @@
 #include <QUndoCommand>
 #include <QUndoStack>
 
+#include <atomic>
+
 namespace tampod {
 
 // One boundary change. The stack owns it and the coordinator owns the stack. Each step
@@ -76,11 +78,15 @@ TaskHandle SectionLoopCoordinator::prepare(const AudioTrack &track, SectionRange
     const QUuid token = generation_.current();
     QPointer<SectionLoopCoordinator> self(this);
     task_ = TaskHandle::start([self, service = service_, track, range, token](CancellationToken cancel) -> QCoro::Task<> {
-        // Reports arrive on the rendering thread; only the current preparation's are applied.
-        auto progress = [self, token](double value) {
-            postToMainThread([self, token, value] {
+        // Reports arrive on the rendering thread and are posted here; only the current
+        // preparation's are applied. Each post applies the newest value, so a post that arrives
+        // after the result never takes the progress back.
+        const auto latest = std::make_shared<std::atomic<double>>(-1.0);
+        auto progress = [self, token, latest](double value) {
+            latest->store(value);
+            postToMainThread([self, token, latest] {
                 if (self)
-                    self->updateProgress(value, token);
+                    self->updateProgress(latest->load(), token);
             });
         };
         std::shared_ptr<const PreparedSection> section;
@@ -93,6 +99,8 @@ TaskHandle SectionLoopCoordinator::prepare(const AudioTrack &track, SectionRange
         // A superseded section is let go here; its folder goes with its last holder.
         if (cancel.isCancelled() || !self || !self->generation_.matches(token))
             co_return;
+        if (latest->load() >= 0) // reports still on their way are applied before the result
+            self->updateProgress(latest->load(), token);
         if (error || !section) {
             self->reset();
             self->failed(failureMessage(error));
