@@ -23,7 +23,7 @@ namespace {
 
 constexpr int rate = 44100;
 constexpr std::int64_t frames = std::int64_t(rate) * 600;
-constexpr int rounds = 5;
+constexpr int rounds = 7;
 
 void say(const QString &text)
 {
