@@ -102,6 +102,14 @@ TEST(SectionAudioPreparer, RangesAndFrameBoundsOnAThousandFrameFile)
 
 TEST(SectionAudioPreparer, RefusalsFailuresAndCancellationLeaveNoFolder)
 {
+    using Case = SectionPreparationError::Case;
+    const std::pair<Case, const char *> texts[] = {
+        {Case::unsupported, "This file cannot be prepared for section looping. Whole-file playback is still available."},
+        {Case::tooLarge, "This section exceeds the 4 GB working-copy limit. Select a shorter section."},
+        {Case::incomplete, "The section could not be read or verified completely. Reopen the source and try again."}};
+    for (const auto &[kind, text] : texts)
+        EXPECT_EQ(SectionPreparationError(kind).message(), text);
+
     test::jobFolders();
     test::TempDir dir;
     test::writeWav(dir.file("33.wav"), 33, std::vector<float>(33 * 8, 0.25f));
