@@ -10,6 +10,7 @@ namespace tampod::Theme {
 // Fixed sRGB colours: the interface never follows a desktop colour scheme.
 inline const QColor accent = QColor::fromRgbF(0.48f, 0.94f, 0.02f);
 inline const QColor background = QColor::fromRgbF(0.115f, 0.115f, 0.115f);
+inline const QColor panel = QColor::fromRgbF(0.105f, 0.105f, 0.105f);
 inline const QColor border = QColor::fromRgbF(0.21f, 0.21f, 0.21f);
 // Secondary (dimmed) text on the dark background.
 inline const QColor secondaryText = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.55f);

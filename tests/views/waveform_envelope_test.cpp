@@ -1,0 +1,95 @@
+#include "views/waveform_envelope.h"
+
+#include "support/snapshot.h"
+
+#include <QPainterPath>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace tampod;
+
+namespace {
+
+using Groups = WaveformEnvelope::Groups;
+
+std::vector<QPointF> points(const QPainterPath &path)
+{
+    std::vector<QPointF> result;
+    for (int i = 0; i < path.elementCount(); ++i)
+        result.emplace_back(path.elementAt(i));
+    return result;
+}
+
+} // namespace
+
+TEST(WaveformEnvelope, GroupsThinPeaksToAboutTwoPerPoint)
+{
+    const WaveformViewport whole{0, 1};
+    const WaveformViewport narrow{0.5, 0.5 + 1.0 / 64};
+    const std::tuple<const char *, qsizetype, WaveformViewport, WaveformViewport, double, std::optional<Groups>> cases[] = {
+        {"overview at 600 points", 1024, whole, whole, 600, Groups{1, 0, 1023}},
+        {"detail at 600 points: 1,024 groups", 65536, whole, whole, 600, Groups{64, 0, 65535}},
+        {"a 64th of the detail", 65536, whole, narrow, 600, Groups{1, 32767, 33793}},
+        {"viewport at the file's start", 65536, whole, {0, 1.0 / 64}, 600, Groups{1, 0, 1025}},
+        {"no width: k at or above the visible count", 1024, whole, whole, 0, Groups{1024, 0, 1023}},
+        {"negative width", 1000, whole, whole, -5, Groups{1024, 0, 999}},
+        {"exactly two per point", 2400, whole, whole, 600, Groups{2, 0, 2399}},
+        {"one group before the left edge", 1000, whole, {0.5, 1}, 100, Groups{4, 496, 999}},
+        {"viewport past the domain", 100, {0, 0.5}, {0.9, 1}, 10, std::nullopt},
+        {"one peak", 1, whole, whole, 600, std::nullopt},
+        {"no peaks", 0, whole, whole, 600, std::nullopt},
+    };
+    for (const auto &[name, n, domain, viewport, width, expected] : cases)
+        EXPECT_EQ(WaveformEnvelope::groups(n, domain, viewport, width), expected) << name;
+}
+
+TEST(WaveformEnvelope, OutlineMirrorsGroupMaximaAboutTheCentre)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // Width 1.5 gives k = 2 over five peaks: groups 0–1, 2–3 and a short last group 4.
+    const WaveformPeaks peaks{0.25f, 0.5f, nan, 0.75f, inf};
+    const auto shape = WaveformEnvelope::outline(peaks, {0, 1}, {0, 1}, QSizeF(1.5, 40));
+    // mid 20, a full-scale peak 8 points from either edge: a = 12 × value.
+    const std::vector<QPointF> upper{{1.5 * 0.2, 20 - 6}, {1.5 * 0.6, 20 - 9}, {1.5 * 0.9, 20}};
+    const std::vector<QPointF> lower{{1.5 * 0.2, 20 + 6}, {1.5 * 0.6, 20 + 9}, {1.5 * 0.9, 20}};
+    EXPECT_EQ(points(shape.upper), upper);
+    EXPECT_EQ(points(shape.lower), lower);
+    // Back through the lower points (the last group's equals its upper point), then closed.
+    std::vector<QPointF> filled = upper;
+    filled.insert(filled.end(), lower.rbegin() + 1, lower.rend());
+    filled.push_back(upper.front());
+    EXPECT_EQ(points(shape.filled), filled);
+
+    // Below 16 points of height the outlines swap sides; values above 1 reach into the margin.
+    const auto low = WaveformEnvelope::outline({1.0f, 2.0f}, {0, 1}, {0, 1}, QSizeF(100, 10));
+    EXPECT_EQ(points(low.upper), (std::vector<QPointF>{{25, 8}, {75, 11}}));
+    // A domain of half the file shown through the other half: only the group before the left
+    // edge is drawn, left of 0.
+    const auto shifted = WaveformEnvelope::outline({0.5f, 0.5f}, {0, 0.5}, {0.5, 1}, QSizeF(100, 40));
+    EXPECT_EQ(points(shifted.upper), (std::vector<QPointF>{{-25, 14}}));
+}
+
+TEST(WaveformEnvelope, DrawsCrisplyAtBothPixelRatios)
+{
+    WaveformPeaks peaks;
+    for (int i = 0; i < 1024; ++i)
+        peaks.append(float(0.5 + 0.45 * std::sin(i * 0.05)));
+    WaveformEnvelope envelope;
+    envelope.resize(300, 100);
+    envelope.set(peaks, {0, 1}, {0, 1});
+    for (const double ratio : {1.0, 2.0}) {
+        const QImage image = test::render(envelope, ratio, QStringLiteral("waveform-envelope"));
+        // The centre line is filled grey, the corners stay untouched.
+        const QColor centre = image.pixelColor(int(150 * ratio), int(50 * ratio));
+        EXPECT_NEAR(centre.redF(), 0.5, 0.02) << ratio;
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << ratio;
+    }
+    // One peak draws nothing at all.
+    envelope.set({1.0f}, {0, 1}, {0, 1});
+    const QImage single = test::render(envelope, 1, QStringLiteral("waveform-envelope-single"));
+    EXPECT_EQ(single.pixelColor(150, 50).alpha(), 0);
+}
