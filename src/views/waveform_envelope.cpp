@@ -1,12 +1,15 @@
 #include "views/waveform_envelope.h"
 
+#include "views/internal/line_layer.h"
 #include "views/internal/waveform_painting.h"
 
 #include <QPaintEvent>
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tampod {
 
@@ -49,12 +52,19 @@ std::optional<WaveformEnvelope::Groups> WaveformEnvelope::groups(qsizetype n, Wa
     return g;
 }
 
-WaveformEnvelope::Outline WaveformEnvelope::outline(const WaveformPeaks &peaks, WaveformViewport domain,
-                                                    WaveformViewport viewport, QSizeF size)
+namespace {
+
+// The groups' upper and lower points in points of size, in group order.
+struct GroupPoints {
+    std::vector<QPointF> upper;
+    std::vector<QPointF> lower;
+};
+
+GroupPoints groupPoints(const WaveformPeaks &peaks, WaveformViewport domain, WaveformViewport viewport, QSizeF size)
 {
-    Outline result;
+    GroupPoints result;
     const qsizetype n = peaks.size();
-    const auto g = groups(n, domain, viewport, size.width());
+    const auto g = WaveformEnvelope::groups(n, domain, viewport, size.width());
     if (!g)
         return result;
     const double count = double(n);
@@ -63,13 +73,11 @@ WaveformEnvelope::Outline WaveformEnvelope::outline(const WaveformPeaks &peaks, 
     const double vs = viewport.start;
     const double vw = viewport.end - viewport.start;
     const double mid = size.height() / 2;
-    const double amplitude = mid - margin;
+    const double amplitude = mid - WaveformEnvelope::margin;
 
-    const qsizetype groupCount = (g->i1 - g->i0) / g->k + 1;
-    QList<QPointF> upper;
-    upper.reserve(groupCount);
-    QList<double> lowerY;
-    lowerY.reserve(groupCount);
+    const auto groupCount = std::size_t((g->i1 - g->i0) / g->k + 1);
+    result.upper.reserve(groupCount);
+    result.lower.reserve(groupCount);
     const float *data = peaks.constData();
     for (qsizetype i = g->i0; i <= g->i1; i += g->k) {
         const qsizetype c = std::min(n - i, g->k);
@@ -79,29 +87,44 @@ WaveformEnvelope::Outline WaveformEnvelope::outline(const WaveformPeaks &peaks, 
         const double p = ds + dw * ((double(i) + double(c) / 2) / count);
         const double x = size.width() * (p - vs) / vw;
         const double a = amplitude * double(value);
-        upper.append(QPointF(x, mid - a));
-        lowerY.append(mid + a);
+        result.upper.emplace_back(x, mid - a);
+        result.lower.emplace_back(x, mid + a);
     }
+    return result;
+}
 
-    result.upper.reserve(int(upper.size()));
-    result.lower.reserve(int(upper.size()));
-    result.filled.reserve(int(2 * upper.size() + 1));
-    result.filled.setFillRule(Qt::WindingFill);
-    for (qsizetype i = 0; i < upper.size(); ++i) {
-        const QPointF top = upper[i];
-        const QPointF bottom(top.x(), lowerY[i]);
-        if (i == 0) {
-            result.upper.moveTo(top);
-            result.lower.moveTo(bottom);
-            result.filled.moveTo(top);
-        } else {
-            result.upper.lineTo(top);
-            result.lower.lineTo(bottom);
-            result.filled.lineTo(top);
-        }
+QPainterPath polyline(const std::vector<QPointF> &points)
+{
+    QPainterPath path;
+    path.reserve(int(points.size()));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (i == 0)
+            path.moveTo(points[i]);
+        else
+            path.lineTo(points[i]);
     }
-    for (qsizetype i = upper.size() - 1; i >= 0; --i)
-        result.filled.lineTo(upper[i].x(), lowerY[i]);
+    return path;
+}
+
+const QColor fillColor = QColor::fromRgbF(0.5f, 0.5f, 0.5f);
+constexpr double outlineOpacity = 0.8;
+constexpr double outlineWidth = 1;
+
+} // namespace
+
+WaveformEnvelope::Outline WaveformEnvelope::outline(const WaveformPeaks &peaks, WaveformViewport domain,
+                                                    WaveformViewport viewport, QSizeF size)
+{
+    const GroupPoints points = groupPoints(peaks, domain, viewport, size);
+    Outline result;
+    if (points.upper.empty())
+        return result;
+    result.upper = polyline(points.upper);
+    result.lower = polyline(points.lower);
+    result.filled = result.upper;
+    result.filled.setFillRule(Qt::WindingFill);
+    for (auto p = points.lower.rbegin(); p != points.lower.rend(); ++p)
+        result.filled.lineTo(*p);
     result.filled.closeSubpath();
     return result;
 }
@@ -109,15 +132,54 @@ WaveformEnvelope::Outline WaveformEnvelope::outline(const WaveformPeaks &peaks, 
 void WaveformEnvelope::draw(QPainter &painter, const WaveformPeaks &peaks, WaveformViewport domain,
                             WaveformViewport viewport, QSizeF size)
 {
-    const Outline shape = outline(peaks, domain, viewport, size);
-    if (shape.upper.isEmpty())
+    const GroupPoints points = groupPoints(peaks, domain, viewport, size);
+    if (points.upper.empty())
         return;
     painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(shape.filled, QColor::fromRgbF(0.5f, 0.5f, 0.5f));
-    const QPen outlinePen(QColor::fromRgbF(1, 1, 1, 0.8f), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    painter.strokePath(shape.upper, outlinePen);
-    painter.strokePath(shape.lower, outlinePen);
+    const QTransform device = painter.deviceTransform();
+    const bool scaleOnly = device.type() <= QTransform::TxScale && device.m11() > 0 && device.m11() == device.m22();
+    if (!scaleOnly || painter.paintEngine()->type() != QPaintEngine::Raster) {
+        const Outline shape = outline(peaks, domain, viewport, size);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(shape.filled, fillColor);
+        const QPen pen(QColor::fromRgbF(1, 1, 1, float(outlineOpacity)), outlineWidth, Qt::SolidLine, Qt::FlatCap,
+                       Qt::MiterJoin);
+        painter.strokePath(shape.upper, pen);
+        painter.strokePath(shape.lower, pen);
+        painter.restore();
+        return;
+    }
+    // The fill in runs of a few groups: one polygon over the whole width crosses each row
+    // hundreds of times and costs the rasterizer far more. Its edges lie under the outlines,
+    // so it is drawn without antialiasing, which also leaves no seams between the runs.
+    constexpr std::size_t run = 8;
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fillColor);
+    std::vector<QPointF> polygon;
+    polygon.reserve(2 * run + 2);
+    const std::size_t count = points.upper.size();
+    for (std::size_t first = 0; first + 1 < count; first += run) {
+        const std::size_t end = std::min(count, first + run + 1);
+        polygon.assign(points.upper.begin() + std::ptrdiff_t(first), points.upper.begin() + std::ptrdiff_t(end));
+        for (std::size_t j = end; j-- > first;)
+            polygon.push_back(points.lower[j]);
+        painter.drawPolygon(polygon.data(), int(polygon.size()), Qt::WindingFill);
+    }
+    // Both outlines in one coverage layer laid over at their opacity.
+    thread_local LineLayer layer;
+    const double scale = device.m11();
+    layer.reset(size, scale);
+    layer.addPolyline(points.upper, outlineWidth);
+    // The lower outline mirrors the upper one about the centre; when the layer's rows mirror
+    // exactly, copying is cheaper than drawing it.
+    const double rows = size.height() * scale;
+    if (std::abs(rows - std::round(rows)) < 1e-6)
+        layer.mirrorVertically();
+    else
+        layer.addPolyline(points.lower, outlineWidth);
+    painter.setOpacity(outlineOpacity);
+    painter.drawImage(QPointF(0, 0), layer.image());
     painter.restore();
 }
 
