@@ -55,6 +55,8 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
     setAcceptDrops(true);
+    // A click on the background takes the focus back from a control, to the window's keys.
+    setFocusPolicy(Qt::ClickFocus);
 
     settings_ = sidebarButton(this, settingsFrame, MainViewText::settingsHelp, MainViewText::settingsLabel);
     settings_->setGlyph(TransportGlyph::Symbol::mixer, 32);

@@ -1,0 +1,21 @@
+#include "windows/main_window_content.h"
+
+#include "windows/main_window.h"
+#include "windows/main_window_keyboard_handler.h"
+
+#include "views/content_view.h"
+
+namespace tampod {
+
+MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowModel &model,
+                                             std::function<void()> openSettings)
+{
+    auto *content = new ContentView(model, std::move(openSettings));
+    content->setFixedSize(MainWindow::contentSize());
+    window.setCentralWidget(content);
+    // The content, not a control, has the focus at first, so that Space plays.
+    content->setFocus();
+    return {content, new MainWindowKeyboardHandler(model, &window, &window)};
+}
+
+} // namespace tampod
