@@ -112,7 +112,7 @@ TEST(TemporaryAudioStore, SharedStoreIsBuiltOnceUnderTheUsersCacheAndRemembersFa
                   return &store == &TemporaryAudioStore::shared() && permissionsOf(dir.file("cache/tamPOD")) == 0700
                       && store.root().toLocalFile() == dir.file("cache/tamPOD/tamPOD-owned-audio-v1")
                       && runTask(TemporaryAudioCleanup::cleanAbandoned()) == report(1, 1, 0)
-                      && entriesOf(dir.file("cache/tamPOD/tamPOD-owned-audio-v1")) == QStringList{store.sessionId()};
+                      && entriesOf(store.root().toLocalFile()) == QStringList{store.sessionId()};
               }),
               0);
     makeFolder(dir.file("bad"));
