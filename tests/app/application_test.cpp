@@ -24,24 +24,11 @@ namespace {
 // A tenth of a second of 16-bit mono silence at 44.1 kHz.
 QByteArray wav()
 {
-    const quint32 frames = 4410, bytes = frames * 2;
-    QByteArray data;
-    const auto u32 = [&](quint32 v) { data.append(reinterpret_cast<const char *>(&(v = qToLittleEndian(v))), 4); };
-    const auto u16 = [&](quint16 v) { data.append(reinterpret_cast<const char *>(&(v = qToLittleEndian(v))), 2); };
-    data.append("RIFF");
-    u32(36 + bytes);
-    data.append("WAVEfmt ");
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    data.append("data");
-    u32(bytes);
-    data.append(QByteArray(bytes, '\0'));
-    return data;
+    const quint32 bytes = 8820;
+    QByteArray data("RIFF....WAVEfmt \x10\0\0\0\1\0\1\0\x44\xac\0\0\x88\x58\x01\0\2\0\x10\0data....", 44);
+    qToLittleEndian<quint32>(36 + bytes, data.data() + 4);
+    qToLittleEndian<quint32>(bytes, data.data() + 40);
+    return data + QByteArray(bytes, '\0');
 }
 
 // Every per-user place of this process (settings, the store, the instance socket) in folder.
