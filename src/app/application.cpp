@@ -1,6 +1,9 @@
 #include "app/application.h"
 
+#include "app/bounded_release.h"
+
 #include "windows/main_window.h"
+#include "views/refresh_scheduler.h"
 #include "windows/secondary_windows.h"
 #include "windows/tampod_commands.h"
 #include "windows/window_placement.h"
@@ -15,10 +18,11 @@
 
 namespace tampod {
 
-Application::Application(QObject *parent)
+Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *parent)
     : QObject(parent)
-    , alerts_([this]() -> QWidget * { return windows_.window(WindowId::main); })
-    , delegate_(alerts_)
+    , alerts_(alerts ? std::move(alerts)
+                     : std::make_unique<WarningPresenter>([this]() -> QWidget * { return mainWindow(); }))
+    , delegate_(*alerts_)
     , preferences_(settings_)
 {
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
@@ -87,7 +91,7 @@ void Application::openDocuments(const QList<QUrl> &documents)
 void Application::requestClose()
 {
     // The main window never closes by itself; "Quit" ends the application, nothing asks again.
-    if (!quitting_ && alerts_.confirmQuit())
+    if (!quitting_ && alerts_->confirmQuit())
         quit();
 }
 
@@ -102,7 +106,9 @@ void Application::quit()
 
 bool Application::shutdown()
 {
-    return true;
+    // Cancel every job and stop playback, then let the actors finish their current step.
+    windows_.closeAll();
+    return releaseWithin(std::exchange(services_, {}), shutdownBound);
 }
 
 } // namespace tampod

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
 class QApplication;
 
@@ -33,7 +34,8 @@ public:
     // How long shutdown waits for the workers to finish their current step.
     static constexpr std::chrono::milliseconds shutdownBound{3000};
 
-    explicit Application(QObject *parent = nullptr);
+    // alerts: where questions and warnings go (the application's own alerts unless given).
+    explicit Application(std::unique_ptr<AlertPresenting> alerts = nullptr, QObject *parent = nullptr);
     ~Application() override;
 
     // Opens the main window with the documents of the command line, then finishes launching
@@ -59,9 +61,11 @@ private:
     void requestClose();
 
     QSettings settings_;
-    WarningPresenter alerts_;
+    std::unique_ptr<AlertPresenting> alerts_;
     AppDelegate delegate_;
     ExportPreferences preferences_;
+    // The actors behind the model; the last references are dropped at shutdown, within a bound.
+    std::vector<std::shared_ptr<void>> services_;
     ObservableFlag showsAdvancedSD2_;
     WindowRegistry windows_;
     QPointer<TamPodCommands> commands_;

@@ -61,9 +61,7 @@ TEST(AppDelegate, BatchesWaitForTheWindowThenImportInArrivalOrder)
     h.delegate.open(urls({"/m/d.wav"}));
     EXPECT_EQ(h.imported.last(), urls({"/m/d.wav"}));
 
-    // A ready call with nothing waiting delivers nothing; a gone player keeps batches waiting.
-    h.ready();
-    EXPECT_EQ(h.imported.size(), 3);
+    // A gone player keeps batches waiting.
     {
         auto player = std::make_unique<QObject>();
         h.delegate.windowReady(player.get(), &h.window, [&](const QList<QUrl> &b) { h.imported.append(b); });
