@@ -1,0 +1,46 @@
+#pragma once
+
+#include "files/store/working_copy_folder.h"
+#include "library/audio_track.h"
+
+#include <QUrl>
+
+#include <cstdint>
+#include <optional>
+
+namespace tampod {
+
+// A loop section rendered to a file of its own: the record it was cut from, the file that
+// plays it and its bounds in frames of the source as the reader decodes it. Holders share it
+// (std::shared_ptr<const PreparedSection>); a rendered file's job folder is removed when the
+// last holder lets go.
+class PreparedSection {
+public:
+    // directory: the job folder that holds url and belongs to the section; none when the
+    // section spans the whole track and plays the track's own file.
+    PreparedSection(AudioTrack source, QUrl url, std::int64_t start, std::int64_t end, std::int64_t total,
+                    double sampleRate, std::optional<QUrl> directory);
+    PreparedSection(const PreparedSection &) = delete;
+    PreparedSection &operator=(const PreparedSection &) = delete;
+
+    const AudioTrack &source() const { return source_; }
+    // The file to play: the rendered one, or the source's playable file read anew.
+    QUrl url() const;
+    std::int64_t startFrame() const { return startFrame_; }
+    std::int64_t endFrame() const { return endFrame_; }
+    std::int64_t totalFrames() const { return totalFrames_; }
+    double sampleRate() const { return sampleRate_; }
+    const std::optional<QUrl> &directory() const { return directory_; }
+
+private:
+    const AudioTrack source_;
+    const QUrl preparedURL_;
+    const std::int64_t startFrame_;
+    const std::int64_t endFrame_;
+    const std::int64_t totalFrames_;
+    const double sampleRate_;
+    const std::optional<QUrl> directory_;
+    WorkingCopyFolder folder_;
+};
+
+} // namespace tampod

@@ -1,0 +1,104 @@
+#include "player/playback_command_coordinator.h"
+
+#include "concurrency/main_thread.h"
+#include "concurrency/thread_role.h"
+
+#include <QPointer>
+
+namespace tampod {
+
+PlaybackCommandCoordinator::PlaybackCommandCoordinator(std::shared_ptr<PlaybackServing> engine, QObject *parent)
+    : QObject(parent), engine_(std::move(engine))
+{
+}
+
+PlaybackCommandCoordinator::~PlaybackCommandCoordinator()
+{
+    // The tasks hold this object weakly and end at their next step.
+    monitor_.cancel();
+    command_.cancel();
+}
+
+void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operation)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    // No poll may overlap the effect of the new command.
+    cancelMonitor();
+    const QUuid revision = revision_.renew();
+    const QUuid generation = generation_.current();
+    const TaskHandle previous = command_;
+    QPointer<PlaybackCommandCoordinator> self(this);
+    // The frame keeps the engine alive while an operation of it runs.
+    command_ = TaskHandle::start([self, engine = engine_, previous, revision, generation, refreshPosition,
+                                  operation = std::move(operation)](CancellationToken) -> QCoro::Task<> {
+        co_await previous.finished();
+        if (!self || !self->generation_.matches(generation))
+            co_return;
+        std::exception_ptr error;
+        try {
+            co_await operation(*engine);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (error) {
+            if (self->generation_.matches(generation)) {
+                self->invalidate();
+                self->failed(error);
+            }
+            co_return;
+        }
+        // Only the newest command refreshes and starts the monitor.
+        if (!self->revision_.matches(revision))
+            co_return;
+        if (refreshPosition) {
+            const PlaybackSnapshot snapshot = co_await engine->snapshot();
+            if (!self || !self->revision_.matches(revision))
+                co_return;
+            self->updated(snapshot, true);
+            if (!self || !self->revision_.matches(revision))
+                co_return;
+        }
+        if (self->shouldMonitor())
+            self->startMonitoring(revision);
+    });
+}
+
+void PlaybackCommandCoordinator::invalidate()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    generation_.renew();
+    cancelMonitor();
+}
+
+void PlaybackCommandCoordinator::stopMonitoring()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    cancelMonitor();
+}
+
+void PlaybackCommandCoordinator::cancelMonitor()
+{
+    monitor_.cancel();
+    monitor_ = {};
+}
+
+void PlaybackCommandCoordinator::startMonitoring(QUuid revision)
+{
+    cancelMonitor();
+    QPointer<PlaybackCommandCoordinator> self(this);
+    monitor_ = TaskHandle::start([self, engine = engine_, revision](CancellationToken token) -> QCoro::Task<> {
+        auto stale = [&] { return token.isCancelled() || !self || !self->revision_.matches(revision); };
+        while (!stale()) {
+            const PlaybackSnapshot snapshot = co_await engine->snapshot();
+            if (stale())
+                co_return;
+            self->updated(snapshot, false);
+            // A cancellation during the sleep ends the loop at the check above.
+            co_await sleepFor(pollInterval);
+        }
+    });
+}
+
+} // namespace tampod
