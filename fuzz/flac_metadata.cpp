@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     unlink(copy.constData());
     bool copied = false;
     try {
-        tampod::FLACTempoMetadata::copyTagging(path, copyPath(), 120.5);
+        tampod::FLACTempoMetadata::copyTagging(120.5, path, copyPath());
         copied = true;
     } catch (...) {
     }

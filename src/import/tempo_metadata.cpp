@@ -1,5 +1,6 @@
 #include "import/tempo_metadata.h"
 
+#include "core/file_handle.h"
 #include "library/sd2_identification.h"
 #include "platform/decode/media_tag_reader.h"
 #include "sd2/sd2_metadata_reader.h"
@@ -10,14 +11,42 @@
 #include "tags/tempo_model.h"
 #include "tags/wav_tempo_reader.h"
 
-#include <QStringList>
+#include <initializer_list>
 
 namespace tampod::TempoMetadata {
 
 namespace {
 
-const QStringList wavAndAiff{"wav", "wave", "bwf", "aif", "aiff", "aifc"};
-const QStringList wavOnly{"wav", "wave", "bwf"};
+// The places a tempo is looked for, each a reader that never throws.
+enum class Step {
+    id3AtStart,    // MP3: the tag at the start, a lone TBPM counting
+    flacComments,
+    m4aItems,
+    id3Paired,     // WAV/AIFF: an ID3 chunk whose TBPM and precise value agree
+    acid,
+    id3Chunk,      // WAV/AIFF: an ID3 chunk's TBPM alone
+    infoText,      // WAV: LIST/INFO "IBPM"
+    sd2Resources,  // a legacy SD2 name or resource storage: the SD2 resource metadata
+    demuxerTags,   // last resort: the generic tags of the media demuxer
+};
+
+struct Row {
+    std::initializer_list<const char *> extensions;
+    std::initializer_list<Step> steps;
+};
+
+// The order in which stored tempos are believed, by lowercased extension. A file of a format we
+// read ourselves is opened once and that descriptor serves all of its own steps. SD2 resource
+// metadata is looked for only where no format of our own claims the file: probing companions
+// and forks of every WAV would cost more file-system calls than the rest of the read.
+const Row table[] = {
+    {{"mp3"}, {Step::id3AtStart, Step::demuxerTags}},
+    {{"flac"}, {Step::flacComments, Step::demuxerTags}},
+    {{"m4a"}, {Step::m4aItems, Step::demuxerTags}},
+    {{"wav", "wave", "bwf"}, {Step::id3Paired, Step::acid, Step::id3Chunk, Step::infoText, Step::demuxerTags}},
+    {{"aif", "aiff", "aifc"}, {Step::id3Paired, Step::id3Chunk, Step::demuxerTags}},
+};
+constexpr std::initializer_list<Step> otherFiles{Step::sd2Resources, Step::demuxerTags};
 
 // The lowercased text after the last dot of the name; a leading dot starts a hidden name.
 QString extensionOf(const QUrl &url)
@@ -25,6 +54,17 @@ QString extensionOf(const QUrl &url)
     const QString name = url.fileName(QUrl::FullyDecoded);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot > 0 ? name.mid(dot + 1).toLower() : QString();
+}
+
+const Row *rowOf(const QString &extension)
+{
+    for (const Row &row : table) {
+        for (const char *candidate : row.extensions) {
+            if (extension == QLatin1String(candidate))
+                return &row;
+        }
+    }
+    return nullptr;
 }
 
 std::optional<double> fromSD2(const QUrl &url)
@@ -67,6 +107,31 @@ std::optional<double> fromMediaTags(const QString &path, const CancellationToken
     return std::nullopt;
 }
 
+std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, const CancellationToken &token)
+{
+    switch (step) {
+    case Step::id3AtStart:
+        return MP3TempoMetadata::read(file);
+    case Step::flacComments:
+        return FLACTempoMetadata::read(file);
+    case Step::m4aItems:
+        return M4ATempoMetadata::read(file);
+    case Step::id3Paired:
+        return ContainerTempoReader::read(file, true);
+    case Step::acid:
+        return WAVTempoReader::read(file, false);
+    case Step::id3Chunk:
+        return ContainerTempoReader::read(file, false);
+    case Step::infoText:
+        return WAVTempoReader::read(file, true);
+    case Step::sd2Resources:
+        return fromSD2(url);
+    case Step::demuxerTags:
+        return fromMediaTags(url.toLocalFile(), token);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<double> read(const QUrl &url, const CancellationToken &token)
@@ -74,29 +139,22 @@ std::optional<double> read(const QUrl &url, const CancellationToken &token)
     if (!url.isLocalFile())
         return std::nullopt;
     const CurrentCancellation::Scope scope(token);
-    const QString path = url.toLocalFile();
-    const QString extension = extensionOf(url);
-
-    std::optional<double> tempo;
-    if (extension == u"mp3")
-        tempo = MP3TempoMetadata::read(path);
-    else if (extension == u"flac")
-        tempo = FLACTempoMetadata::read(path);
-    else if (extension == u"m4a")
-        tempo = M4ATempoMetadata::read(path);
-    if (!tempo && wavAndAiff.contains(extension))
-        tempo = ContainerTempoReader::read(path, true);
-    if (!tempo && wavOnly.contains(extension))
-        tempo = WAVTempoReader::read(path, false);
-    if (!tempo && wavAndAiff.contains(extension))
-        tempo = ContainerTempoReader::read(path, false);
-    if (!tempo && wavOnly.contains(extension))
-        tempo = WAVTempoReader::read(path, true);
-    if (!tempo)
-        tempo = fromSD2(url);
-    if (!tempo)
-        tempo = fromMediaTags(path, token);
-    return tempo;
+    const Row *row = rowOf(extensionOf(url));
+    FileHandle file;
+    if (row) {
+        // What cannot be opened as a regular file (missing, a FIFO, a folder) no later step can
+        // read either.
+        try {
+            file = FileHandle::openOutside(url.toLocalFile());
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+    for (const Step step : row ? row->steps : otherFiles) {
+        if (const auto tempo = run(step, file, url, token))
+            return tempo;
+    }
+    return std::nullopt;
 }
 
 } // namespace tampod::TempoMetadata

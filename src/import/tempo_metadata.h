@@ -6,8 +6,9 @@
 
 #include <optional>
 
-// The tempo stored in a recording at import: the container's own tempo tags first, in a fixed
-// order by extension, then SD2 resource metadata, then the generic tags of the media demuxer.
+// The tempo stored in a recording at import: the container's own tempo tags in a fixed order by
+// extension, or SD2 resource metadata for files of no format we read ourselves, then the
+// generic tags of the media demuxer.
 namespace tampod::TempoMetadata {
 
 // The first usable tempo found, or none. Never throws. Synchronous and blocking: the importer

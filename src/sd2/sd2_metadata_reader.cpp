@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "core/folder.h"
 #include "core/number_text.h"
 #include "platform/forks/fork_store_error.h"
 #include "sd2/internal/apple_double.h"
@@ -12,8 +13,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -60,14 +59,11 @@ bool isFileAbsent(int error)
     return error == ENOENT || error == ENOTDIR;
 }
 
-// Reads a companion from an open descriptor: only a regular file, at most the inspection
-// limit (and one byte more, to catch a file that grew after it was measured).
+// Reads a companion opened as an outside file, at most the inspection limit (and one byte
+// more, to catch a file that grew after it was measured).
 QByteArray boundedData(FileHandle &file)
 {
-    const struct stat status = file.status();
-    if (!S_ISREG(status.st_mode))
-        fail(Case::access);
-    if (status.st_size > inspectionLimit)
+    if (file.size() > inspectionLimit)
         fail(Case::tooLarge);
     QByteArray bytes = file.readUpTo(inspectionLimit + 1);
     if (bytes.size() > inspectionLimit)
@@ -75,30 +71,26 @@ QByteArray boundedData(FileHandle &file)
     return bytes;
 }
 
-// One companion's metadata; none when it is absent or holds no resource bytes.
-std::optional<SD2Metadata> readCompanion(const QString &folder, const QString &subfolder,
-                                         const QString &name)
+// One companion's metadata; none when it is absent or holds no resource bytes. No link is
+// followed, neither at the companion nor at ".AppleDouble", and a FIFO, folder or device in
+// a companion's place is refused without waiting on it.
+std::optional<SD2Metadata> readCompanion(const Folder &parent, const QByteArray &subfolder,
+                                         const QByteArray &name)
 {
     try {
-        FileHandle directory;
-        int at = AT_FDCWD;
-        QString target = folder + name;
+        Folder folder;
         if (!subfolder.isEmpty()) {
-            // The folder is opened as it is, link or not, and judged by its descriptor: a
-            // linked ".AppleDouble" is refused, anything but a folder holds no companion.
-            directory = FileHandle::open(folder + subfolder, O_PATH | O_NOFOLLOW);
-            const struct stat status = directory.status();
-            if (S_ISLNK(status.st_mode))
-                fail(Case::access);
-            if (!S_ISDIR(status.st_mode))
+            // A linked ".AppleDouble" is refused; anything else but a folder holds no companion.
+            const auto status = parent.status(subfolder, LinkPolicy::NoFollow);
+            if (!status)
                 return std::nullopt;
-            at = directory.fd();
-            target = name;
+            if (S_ISLNK(status->st_mode))
+                fail(Case::access);
+            if (!S_ISDIR(status->st_mode))
+                return std::nullopt;
+            folder = parent.openSubfolder(subfolder);
         }
-        // No link is followed at the last component (ELOOP) and a FIFO cannot block the open;
-        // the descriptor itself is then checked.
-        FileHandle file =
-            FileHandle::openAt(at, target, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        FileHandle file = (folder.isOpen() ? folder : parent).openOutside(name, LinkPolicy::NoFollow);
         const QByteArray fork = AppleDouble::unwrap(boundedData(file));
         if (fork.isEmpty())
             return std::nullopt;
@@ -133,10 +125,17 @@ std::optional<SD2Metadata> read(const QUrl &url, const ForkStore &forks)
     if (fork)
         result = parse(*fork);
 
-    const QString folder = path.left(path.size() - name.size());
-    const std::pair<QString, QString> companions[] = {
-        {QString(), QStringLiteral("._") + name},
-        {QStringLiteral(".AppleDouble"), name},
+    Folder folder;
+    try {
+        folder = Folder::open(path.left(path.size() - name.size()));
+    } catch (const SystemError &error) {
+        if (!isFileAbsent(error.errnoValue()))
+            fail(Case::access);
+        return result;
+    }
+    const std::pair<QByteArray, QByteArray> companions[] = {
+        {QByteArray(), "._" + encodedPath(name)},
+        {QByteArrayLiteral(".AppleDouble"), encodedPath(name)},
     };
     for (const auto &[subfolder, companion] : companions) {
         const auto metadata = readCompanion(folder, subfolder, companion);
@@ -270,7 +269,7 @@ SD2Metadata parse(const QByteArray &fork)
     metadata.sampleBytes = int(*sampleBytes);
     metadata.sampleRate = int(*rate);
     metadata.channels = int(*channels);
-    metadata.bpm = SD2DocumentTempo::effective(native, precise);
+    metadata.bpm = SD2DocumentTempo::inForce({native, precise});
     metadata.nativeBPM = native;
     return metadata;
 }

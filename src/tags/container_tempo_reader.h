@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/file_handle.h"
+#include "tags/tempo_model.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,10 +21,20 @@ inline constexpr std::uint32_t maximumTagSize = 1'048'576;
 inline constexpr int maximumChunks = 65'536;
 
 // The first tempo any ID3 chunk of the file yields. With pairedOnly, a standard value without
-// a matching precise value is no tempo.
+// a matching precise value is no tempo. The file is read with positioned reads only.
+std::optional<double> read(const FileHandle &file, bool pairedOnly);
 std::optional<double> read(const QString &path, bool pairedOnly);
 
-// Parses one complete tag held in memory, its 10-byte header included.
+// The values of one complete tag held in memory, its 10-byte header included: the last
+// TBPM read as a number of at least 0, and the last "tamPOD_BPM" TXXX (absent when unusable).
+// None for a tag the parser cannot read.
+std::optional<StoredTempo> tagValues(std::span<const std::uint8_t> tag);
+
+// The tempo in force: the precise value when it agrees with the standard one, else the
+// standard one when above 0; with pairedOnly a standard value alone is no tempo.
+std::optional<double> inForce(const StoredTempo &values, bool pairedOnly);
+
+// tagValues, then inForce.
 std::optional<double> readTag(std::span<const std::uint8_t> tag, bool pairedOnly);
 std::optional<double> readTag(const QByteArray &tag, bool pairedOnly);
 

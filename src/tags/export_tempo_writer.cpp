@@ -6,8 +6,6 @@
 #include "tags/tempo_model.h"
 #include "tags/tempo_write_error.h"
 
-#include <fcntl.h>
-
 namespace tampod::ExportTempoWriter {
 
 namespace {
@@ -19,12 +17,6 @@ constexpr double floatOverflow = 0x1.ffffffp+127;
 [[noreturn]] void refuse()
 {
     throw TempoWriteError(TempoWriteError::Reason::tempoMetadata);
-}
-
-std::uint32_t integer(const QByteArray &bytes, bool littleEndian)
-{
-    const ByteReader reader(bytes);
-    return littleEndian ? reader.u32leAt(0) : reader.u32beAt(0);
 }
 
 QByteArray frame(const char *id, const QByteArray &payload)
@@ -84,14 +76,15 @@ void write(std::optional<double> bpm, const QString &path, Container container)
         refuse();
     const bool wav = container == Container::wav;
 
-    FileHandle file = FileHandle::open(path, O_RDWR);
-    const std::uint64_t length = static_cast<std::uint64_t>(file.seekToEnd());
+    FileHandle file = FileHandle::openForUpdate(path);
+    const auto length = static_cast<std::uint64_t>(file.size());
     const QByteArray header = file.preadUpTo(0, 12);
     if (header.size() < 12)
         refuse();
     if (header.left(4) != (wav ? "RIFF" : "FORM") || header.mid(8, 4) != (wav ? "WAVE" : "AIFF"))
         refuse();
-    const std::uint64_t declared = integer(header.mid(4, 4), wav);
+    const ByteReader fields(header);
+    const std::uint64_t declared = wav ? fields.u32leAt(4) : fields.u32beAt(4);
     if (declared + 8 != length) {
         // A final odd chunk's pad byte that the declared size leaves out is accepted.
         const bool padOutside = declared % 2 == 1 && declared + 9 == length

@@ -19,7 +19,8 @@ enum class Container { wav, aiff, unsupported };
 // TempoWriteError(tempoMetadata) for an unsupported container, a short or foreign header or a
 // declared size that disagrees with the file's length; TempoWriteError(tooLarge) when the
 // size field would pass 4,294,967,295; Cancelled when the current task is cancelled before
-// anything is written; SystemError for failing opens, reads, writes and the final fsync.
+// anything is written; SystemError for failing opens, reads, writes and the final fsync. The
+// file is opened for update without following a link (ELOOP) and must be a regular file.
 void write(std::optional<double> bpm, const QString &path, Container container);
 
 // The ID3v2.3 tag put into the tag chunk for a usable tempo; also a valid MP3 tag.

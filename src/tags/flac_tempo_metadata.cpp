@@ -3,15 +3,15 @@
 #include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
 #include "core/file_handle.h"
-#include "tags/internal/tag_file.h"
+#include "core/folder.h"
 #include "tags/internal/utf8_text.h"
 #include "tags/tempo_model.h"
 #include "tags/tempo_write_error.h"
 
+#include <QFileInfo>
 #include <QList>
 
 #include <array>
-#include <fcntl.h>
 #include <functional>
 
 namespace tampod::FLACTempoMetadata {
@@ -34,34 +34,35 @@ struct Block {
     throw TempoWriteError(TempoWriteError::Reason::tempoMetadata);
 }
 
-// Reads the block list from a file standing at its start; leaves it at the first audio byte.
-QList<Block> readBlocks(FileHandle &file)
+// Reads the block list at the head of the file; audio is where the first audio byte stands.
+QList<Block> readBlocks(const FileHandle &file, qint64 &audio)
 {
-    if (file.readUpTo(4) != "fLaC")
+    if (file.preadUpTo(0, 4) != "fLaC")
         refuse();
     const qint64 fileSize = file.size();
     QList<Block> blocks;
-    qint64 total = 0;
+    qint64 position = 4;
     for (int index = 0; index < maximumBlocks; ++index) {
         CurrentCancellation::throwIfCancelled();
-        const QByteArray header = file.readUpTo(4);
+        const QByteArray header = file.preadUpTo(position, 4);
         if (header.size() < 4)
             refuse();
-        const ByteReader fields(header);
-        const std::uint8_t first = fields.bytesAt(0, 1)[0];
-        const qint64 length = (fields.u32beAt(0) & 0xFF'FFFF);
-        total += 4 + length;
-        if (total > maximumMetadataBytes)
-            refuse();
+        ByteReader fields(header);
+        const std::uint8_t first = fields.u8();
+        const qint64 length = fields.u24be();
+        position += 4;
         // A body past the end of the file is refused before memory is set aside for it.
-        if (length > fileSize - file.position())
+        if (position - 4 + length > maximumMetadataBytes || length > fileSize - position)
             refuse();
-        QByteArray body = file.readUpTo(length);
+        QByteArray body = file.preadUpTo(position, length);
         if (body.size() < length)
             refuse();
+        position += length;
         blocks.append({static_cast<std::uint8_t>(first & 0x7F), std::move(body)});
-        if (first & 0x80)
+        if (first & 0x80) {
+            audio = position;
             return blocks;
+        }
     }
     refuse();
 }
@@ -180,13 +181,11 @@ void closeQuietly(FileHandle &file)
 
 } // namespace
 
-std::optional<double> read(const QString &path)
+std::optional<double> read(const FileHandle &file)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
     try {
-        const QList<Block> blocks = readBlocks(*file);
+        qint64 audio = 0;
+        const QList<Block> blocks = readBlocks(file, audio);
         const qsizetype comments = firstComments(blocks);
         if (comments < 0)
             return std::nullopt;
@@ -215,13 +214,19 @@ std::optional<double> read(const QString &path)
     }
 }
 
+std::optional<double> read(const QString &path)
+{
+    try {
+        return read(FileHandle::openOutside(path));
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 std::optional<StreamFormat> sourceFormat(const QString &path)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
     try {
-        const QByteArray head = file->readUpTo(42);
+        const QByteArray head = FileHandle::openOutside(path).preadUpTo(0, 42);
         if (head.size() < 42 || !head.startsWith("fLaC"))
             return std::nullopt;
         ByteReader fields(head);
@@ -239,16 +244,18 @@ std::optional<StreamFormat> sourceFormat(const QString &path)
     }
 }
 
-void copyTagging(const QString &source, const QString &destination, std::optional<double> bpm)
+void copyTagging(std::optional<double> bpm, const QString &source, const QString &destination)
 {
-    FileHandle input = FileHandle::openForReading(source);
-    QList<Block> blocks = readBlocks(input);
+    FileHandle input = FileHandle::openOutside(source);
+    qint64 audio = 0;
+    QList<Block> blocks = readBlocks(input, audio);
     if (bpm && TempoModel::isUsable(*bpm))
         blocks = tagged(std::move(blocks), *bpm);
 
     FileHandle output;
     try {
-        output = FileHandle::open(destination, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        const QFileInfo target(destination);
+        output = Folder::open(target.path()).createExclusive(encodedPath(target.fileName()), O_WRONLY, 0666);
     } catch (const SystemError &) {
         throw TempoWriteError(TempoWriteError::Reason::storage);
     }
@@ -264,11 +271,12 @@ void copyTagging(const QString &source, const QString &destination, std::optiona
         output.writeAll(piece.data());
     }
     CurrentCancellation::throwIfCancelled();
-    for (;;) {
-        const QByteArray chunk = input.readUpTo(copyChunk);
+    for (qint64 position = audio;;) {
+        const QByteArray chunk = input.preadUpTo(position, copyChunk);
         if (chunk.isEmpty())
             break;
         output.writeAll(chunk);
+        position += chunk.size();
         CurrentCancellation::throwIfCancelled();
     }
     output.sync();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/file_handle.h"
+
 #include <QString>
 
 #include <optional>
@@ -24,7 +26,8 @@ struct StreamFormat {
 };
 
 // The first usable tempo of the first comment block. Never throws: every failure,
-// cancellation included, is no tempo.
+// cancellation included, is no tempo. The file is read with positioned reads only.
+std::optional<double> read(const FileHandle &file);
 std::optional<double> read(const QString &path);
 
 // The rate and bit depth of a file whose first block is a 34-byte STREAMINFO with a rate
@@ -34,9 +37,10 @@ std::optional<StreamFormat> sourceFormat(const QString &path);
 // Copies source to a new file at destination, its first comment block rewritten to carry the
 // tempo with the vendor "tamPOD" (a new block is appended when there is none); other blocks and
 // the audio bytes are copied unchanged. Without a usable tempo the copy is exact. The
-// destination is created exclusively, never emptied; throws TempoWriteError(storage) when it
-// cannot be created, TempoWriteError(tempoMetadata) for a malformed head or comment block or
+// destination is created exclusively (never through a link), never emptied; the source is
+// opened as an outside file, so a FIFO or device is refused at once. Throws
+// TempoWriteError(storage) when the destination cannot be created, TempoWriteError(tempoMetadata) for a malformed head or comment block or
 // one past the limits, Cancelled, and SystemError for other I/O failures.
-void copyTagging(const QString &source, const QString &destination, std::optional<double> bpm);
+void copyTagging(std::optional<double> bpm, const QString &source, const QString &destination);
 
 } // namespace tampod::FLACTempoMetadata

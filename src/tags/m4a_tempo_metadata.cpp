@@ -3,14 +3,11 @@
 #include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
 #include "tags/internal/mpeg4_boxes.h"
-#include "tags/internal/tag_file.h"
 #include "tags/tempo_identity.h"
 #include "tags/tempo_model.h"
 #include "tags/tempo_write_error.h"
 
 #include <QStringList>
-
-#include <fcntl.h>
 
 namespace tampod::M4ATempoMetadata {
 
@@ -128,13 +125,18 @@ QByteArray inserting(const QByteArray &items, QStringList path, const QByteArray
 
 } // namespace
 
-std::optional<double> read(const QString &path)
+std::optional<double> inForce(const StoredTempo &values)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
+    const auto &[standard, precise] = values;
+    if (precise && standard)
+        return TempoModel::agrees(*precise, *standard) ? precise : standard;
+    return precise ? precise : standard;
+}
+
+std::optional<StoredTempo> values(const FileHandle &file)
+{
     try {
-        const Moov moov = loadMoov(*file);
+        const Moov moov = loadMoov(file);
         const QList<Box> moovChildren = boxes(moov.body);
         const Box *udta = child(moovChildren, "udta");
         if (!udta)
@@ -149,18 +151,29 @@ std::optional<double> read(const QString &path)
             return std::nullopt;
         const QList<Box> list = boxes(ilst->body);
 
-        std::optional<double> precise;
+        StoredTempo found;
         for (const Box &item : list) {
-            if (item.name == "----" && (precise = preciseValue(item)))
+            if (item.name == "----" && (found.precise = preciseValue(item)))
                 break;
         }
-        std::optional<double> standard;
         if (const Box *tmpo = child(list, "tmpo"))
-            standard = standardValue(*tmpo);
+            found.standard = standardValue(*tmpo);
+        return found;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
 
-        if (precise && standard)
-            return TempoModel::agrees(*precise, *standard) ? precise : standard;
-        return precise ? precise : standard;
+std::optional<double> read(const FileHandle &file)
+{
+    const auto found = values(file);
+    return found ? inForce(*found) : std::nullopt;
+}
+
+std::optional<double> read(const QString &path)
+{
+    try {
+        return read(FileHandle::openOutside(path));
     } catch (...) {
         return std::nullopt;
     }
@@ -170,7 +183,7 @@ void write(std::optional<double> bpm, const QString &path)
 {
     if (!bpm || !TempoModel::isUsable(*bpm))
         return;
-    FileHandle file = FileHandle::open(path, O_RDWR);
+    FileHandle file = FileHandle::openForUpdate(path);
     const Moov moov = loadMoov(file);
     const QByteArray body = inserting(items(*bpm), {"udta", "meta", "ilst"}, moov.body);
     if (static_cast<std::uint64_t>(body.size()) + 8 > maximumMoovSize)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/file_handle.h"
+
 #include <QString>
 
 #include <optional>
@@ -7,7 +9,9 @@
 namespace tampod::MP3TempoMetadata {
 
 // The tempo of the ID3v2 tag at the very start of an MP3 file, a lone standard value included.
-// Appended tags are not searched. Never throws; every failure is no tempo.
+// Appended tags are not searched. Never throws; every failure is no tempo. The file is read
+// with positioned reads only.
+std::optional<double> read(const FileHandle &file);
 std::optional<double> read(const QString &path);
 
 } // namespace tampod::MP3TempoMetadata

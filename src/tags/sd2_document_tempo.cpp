@@ -1,5 +1,7 @@
 #include "tags/sd2_document_tempo.h"
 
+#include "core/byte_reader.h"
+
 #include <cmath>
 
 namespace tampod::SD2DocumentTempo {
@@ -31,10 +33,7 @@ std::optional<double> read(const QByteArray &record)
 {
     if (record.size() != recordLength || record[0] != '\0' || record[1] != '\x01')
         return std::nullopt;
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(record.constData()) + tempoOffset;
-    const auto word = static_cast<std::int32_t>(std::uint32_t(bytes[0]) << 24 |
-                                                std::uint32_t(bytes[1]) << 16 |
-                                                std::uint32_t(bytes[2]) << 8 | bytes[3]);
+    const auto word = static_cast<std::int32_t>(ByteReader(record).u32beAt(tempoOffset));
     if (word < 1)
         return std::nullopt;
     return double(word) / 65536.0 * 60.0;
@@ -65,8 +64,9 @@ std::optional<QByteArray> record(double bpm)
     return bytes;
 }
 
-std::optional<double> effective(std::optional<double> native, std::optional<double> precise)
+std::optional<double> inForce(const StoredTempo &values)
 {
+    const auto &[native, precise] = values;
     if (!native)
         return precise;
     if (!precise)

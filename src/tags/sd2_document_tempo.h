@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tags/tempo_model.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -23,7 +25,8 @@ std::optional<std::uint32_t> fixedWord(double bpm);
 // A minimal record carrying the tempo; none when the tempo has no word.
 std::optional<QByteArray> record(double bpm);
 
-// The tempo in force: the precise one while both round to the same word, else the native one.
-std::optional<double> effective(std::optional<double> native, std::optional<double> precise);
+// The tempo in force, the record's tempo being the standard value: the precise one while both
+// round to the same word, else the native one.
+std::optional<double> inForce(const StoredTempo &values);
 
 } // namespace tampod::SD2DocumentTempo

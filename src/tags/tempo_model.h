@@ -7,6 +7,19 @@
 
 // The one model of a stored tempo shared by every tag reader and writer: a tempo is stored as a
 // standard whole-number text and a precise text, and both are read back by one number rule.
+namespace tampod {
+
+// What a format stores where it keeps both: the standard whole-number value and, beside it,
+// our precise text. Each format's reader decides from the two which tempo is in force.
+struct StoredTempo {
+    std::optional<double> standard;
+    std::optional<double> precise;
+
+    bool operator==(const StoredTempo &) const = default;
+};
+
+} // namespace tampod
+
 namespace tampod::TempoModel {
 
 // A usable tempo is finite and strictly greater than 0.

@@ -48,13 +48,12 @@ std::optional<double> readInfo(const FileHandle &file, std::uint64_t start, std:
 
 } // namespace
 
-std::optional<double> read(const QString &path, bool infoOnly)
+std::optional<double> read(const FileHandle &file, bool infoOnly)
 {
     try {
-        auto container = ChunkFile::open(path);
+        const auto container = ChunkFile::container(file);
         if (!container || !container->littleEndian)
             return std::nullopt; // RIFF/WAVE only
-        const FileHandle &file = container->file;
         std::uint64_t offset = 12;
         int visited = 0;
         while (true) {
@@ -78,6 +77,15 @@ std::optional<double> read(const QString &path, bool infoOnly)
             }
             offset = chunk->next(offset);
         }
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::optional<double> read(const QString &path, bool infoOnly)
+{
+    try {
+        return read(FileHandle::openOutside(path), infoOnly);
     } catch (...) {
         return std::nullopt;
     }

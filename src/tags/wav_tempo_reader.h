@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/file_handle.h"
+
 #include <QString>
 
 #include <optional>
@@ -14,6 +16,8 @@ inline constexpr int maximumVisits = 65'536;
 
 // infoOnly false: the tempo of the first "acid" chunk of at least 24 bytes (an unusable one
 // ends the read). infoOnly true: the first usable "IBPM" text of a LIST of type "INFO".
+// The file is read with positioned reads only.
+std::optional<double> read(const FileHandle &file, bool infoOnly);
 std::optional<double> read(const QString &path, bool infoOnly);
 
 } // namespace tampod::WAVTempoReader

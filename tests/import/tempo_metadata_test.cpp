@@ -3,16 +3,18 @@
 #include "import/tempo_metadata.h"
 
 #include "concurrency/cancellation.h"
-#include "files/store/app_identity.h"
+#include "core/file_system_call.h"
 #include "sd2/resource_fork_builder.h"
-#include "sd2/sd2_tempo_metadata.h"
-#include "tags/tag_fixtures.h"
-#include "tags/tempo_identity.h"
-#include "tags/made_files.h"
+#include "tags/fixtures.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <sys/stat.h>
 
 using namespace tampod;
 namespace tags = test::tags;
@@ -20,14 +22,15 @@ namespace tags = test::tags;
 namespace {
 
 const auto run = test::runChecked;
+std::atomic<int> opens{0};
 
 class ImportTempo : public test::MadeFiles {
 protected:
     static void SetUpTestSuite()
     {
-        // The MP3 gets no ID3 tag of its own.
         for (const char *kind : {"wav", "aiff", "flac", "m4a", "ogg"})
             make(QStringLiteral("plain.") + kind, {"sine=d=0.2", "-map_metadata", "-1", "-fflags", "+bitexact"});
+        // The MP3 gets no ID3 tag of its own.
         make("plain.mp3", {"sine=d=0.2", "-map_metadata", "-1", "-fflags", "+bitexact", "-id3v2_version", "0"});
     }
     QString copy(const QString &kind, const QString &name = QStringLiteral("file"))
@@ -39,9 +42,8 @@ protected:
     {
         const bool riff = path.endsWith(u".wav");
         QByteArray file = test::readAll(path) + tags::chunks(chunks, riff);
-        ByteWriter size;
-        riff ? size.u32le(std::uint32_t(file.size() - 8)) : size.u32be(std::uint32_t(file.size() - 8));
-        test::writeFile(path, file.replace(4, 4, size.data()));
+        const auto size = std::uint32_t(file.size() - 8);
+        test::writeFile(path, file.replace(4, 4, (riff ? ByteWriter().u32le(size) : ByteWriter().u32be(size)).data()));
     }
     static std::optional<double> read(const QString &path, const CancellationToken &token = {})
     {
@@ -53,19 +55,18 @@ protected:
 
 TEST_F(ImportTempo, WavPrecedenceAgreedPairThenAcidThenTbpmThenInfo)
 {
-    struct Case {
+    const struct {
         const char *what, *standard, *precise;
         QList<tags::Chunk> chunks;
         std::optional<double> expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"acid before a lone TBPM", "127", "", {{"acid", tags::acid(128)}}, 128.0},
         {"an agreed pair before acid", "127", "127.3", {{"acid", tags::acid(128)}}, 127.3},
         {"a disagreeing pair is its TBPM", "127", "128.3", {{"acid", tags::acid(128)}}, 127.0},
         {"TBPM before IBPM", "100", "", {{"LIST", tags::info({{"IBPM", "99"}})}}, 100.0},
         {"IBPM alone", "", "", {{"LIST", tags::info({{"IBPM", "99"}})}}, 99.0},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         const QString path = copy(QStringLiteral("wav"));
         if (*c.standard)
             run(test::systemPython, {"-c", test::mutagenId3, path, "wav", "3", "3", c.standard, c.precise});
@@ -82,10 +83,10 @@ TEST_F(ImportTempo, WavPrecedenceAgreedPairThenAcidThenTbpmThenInfo)
 
 TEST_F(ImportTempo, EachContainerHasItsReaderAndTheDemuxerComesLast)
 {
-    const QString song = copy(QStringLiteral("mp3"), QStringLiteral("Song"));
-    ASSERT_TRUE(QFile::rename(song, dir.file(QStringLiteral("Song.MP3"))));
-    run(QStringLiteral("eyeD3"), {"--quiet", "--bpm", "128", dir.file(QStringLiteral("Song.MP3"))});
-    EXPECT_EQ(read(dir.file(QStringLiteral("Song.MP3"))), 128.0);
+    const QString song = dir.file(QStringLiteral("Song.MP3"));
+    ASSERT_TRUE(QFile::rename(copy(QStringLiteral("mp3")), song));
+    run(QStringLiteral("eyeD3"), {"--quiet", "--bpm", "128", song});
+    EXPECT_EQ(read(song), 128.0);
 
     // Our precise text without its standard value is believed nowhere, the demuxer included.
     const QString precise = copy(QStringLiteral("mp3"));
@@ -106,32 +107,23 @@ TEST_F(ImportTempo, EachContainerHasItsReaderAndTheDemuxerComesLast)
 
     // A disagreeing M4A pair is decided by the M4A reader, whatever the demuxer exposes.
     const QString m4a = copy(QStringLiteral("m4a"));
-    run(test::systemPython, {"-c",
-                             "import sys\nfrom mutagen.mp4 import MP4, MP4FreeForm\nf = MP4(sys.argv[1])\n"
-                             "f['tmpo'] = [121]\nf['----:org.tampod.tamPOD:BPM'] = [MP4FreeForm(b'120.4')]\nf.save()",
-                             m4a});
+    run(test::systemPython, {"-c", "import sys\nfrom mutagen.mp4 import MP4, MP4FreeForm\nf = MP4(sys.argv[1])\n"
+                                   "f['tmpo'] = [121]\nf['----:org.tampod.tamPOD:BPM'] = [MP4FreeForm(b'120.4')]\nf.save()", m4a});
     EXPECT_EQ(read(m4a), 121.0);
-}
 
-TEST_F(ImportTempo, OggThroughTheDemuxerTags)
-{
-    const auto ogg = [this](const QStringList &metadata) {
+    const auto ogg = [this](const char *item) {
         const QString path = dir.file(QStringLiteral("file.ogg"));
         QFile::remove(path);
-        QStringList arguments{"-loglevel", "error", "-i", sources->file("plain.ogg"), "-c", "copy"};
-        for (const QString &item : metadata)
-            arguments << "-metadata" << item;
-        run(QStringLiteral("ffmpeg"), arguments << path);
+        run(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-i", sources->file("plain.ogg"), "-c", "copy", "-metadata", item, path});
         return path;
     };
-    EXPECT_EQ(read(ogg({"BPM=96"})), 96.0);
-    EXPECT_EQ(read(ogg({"TITLE=120", "tbpm=1.2e2"})), 120.0);
+    EXPECT_EQ(read(ogg("BPM=96")), 96.0);
+    EXPECT_EQ(read(ogg("tbpm=1.2e2")), 120.0);
     for (const char *bad : {"BPM= 96", "BPM=96 bpm", "BPM=0", "TEMPO=90", "TAMPOD_BPM=90"})
-        EXPECT_EQ(read(ogg({bad})), std::nullopt) << bad;
-
+        EXPECT_EQ(read(ogg(bad)), std::nullopt) << bad;
     CancellationSource cancelled;
     cancelled.cancel();
-    EXPECT_EQ(read(ogg({"BPM=96"}), cancelled.token()), std::nullopt);
+    EXPECT_EQ(read(ogg("BPM=96"), cancelled.token()), std::nullopt);
 }
 
 TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)
@@ -140,7 +132,7 @@ TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)
     test::writeFile(sd2, QByteArray(4000, '\0'));
     EXPECT_EQ(read(sd2), std::nullopt);
     auto resources = test::parameters("2", "44100", "2");
-    resources.push_back({test::typeSBPM, 128, QByteArray(SD2TempoMetadata::prefix) + "98.76"});
+    resources.push_back({test::typeSBPM, 128, "tamPOD_BPM=98.76"});
     test::writeFile(dir.file(QStringLiteral("._take.sd2")), test::buildFork(resources));
     EXPECT_EQ(read(sd2), 98.76);
 
@@ -148,6 +140,23 @@ TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)
     test::writeFile(dir.file(QStringLiteral("text.flac")), "not audio at all");
     EXPECT_EQ(read(dir.file(QStringLiteral("text.flac"))), std::nullopt);
     EXPECT_EQ(TempoMetadata::read(QUrl(QStringLiteral("https://example.org/song.mp3"))), std::nullopt);
-    // Files already written carry the freeform mean; it is the application's identifier.
-    EXPECT_STREQ(TempoIdentity::freeformMean, AppIdentity::bundleIdentifier);
+
+    // A FIFO under any name is refused at once, never waited on.
+    const auto start = std::chrono::steady_clock::now();
+    for (const char *extension : {"mp3", "flac", "m4a", "wav", "wave", "bwf", "aif", "aiff", "aifc", "sd2", "L", "ogg", ""}) {
+        const QString fifo = dir.file(QStringLiteral("fifo.") + extension);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        EXPECT_EQ(read(fifo), std::nullopt) << extension;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST_F(ImportTempo, APlainWavIsOpenedAtMostTwice)
+{
+    const QString wav = copy(QStringLiteral("wav"));
+    FileSystemCall::setObserver([](const char *operation) { opens += std::strcmp(operation, "open") == 0; });
+    EXPECT_EQ(read(wav), std::nullopt);
+    FileSystemCall::setObserver(nullptr);
+    EXPECT_GE(opens, 1);
+    EXPECT_LE(opens, 2) << "our own readers share one descriptor; the demuxer opens the other";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/byte_reader.h"
 #include "sd2/sd2_metadata_error.h"
 
 #include <QByteArray>
@@ -26,10 +27,18 @@ public:
     std::uint32_t number(std::int64_t offset, int length) const
     {
         check(offset, length);
-        std::uint32_t value = 0;
-        for (int i = 0; i < length; ++i)
-            value = value << 8 | std::uint8_t(bytes_[qsizetype(offset + i)]);
-        return value;
+        ByteReader reader(bytes_);
+        reader.seek(size_t(offset));
+        switch (length) {
+        case 1:
+            return reader.u8();
+        case 2:
+            return reader.u16be();
+        case 3:
+            return reader.u24be();
+        default:
+            return reader.u32be();
+        }
     }
 
     QByteArray slice(std::int64_t offset, std::int64_t length) const

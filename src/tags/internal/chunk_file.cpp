@@ -1,19 +1,15 @@
 #include "tags/internal/chunk_file.h"
 
 #include "core/byte_reader.h"
-#include "tags/internal/tag_file.h"
 
 #include <algorithm>
 
 namespace tampod::ChunkFile {
 
-std::optional<Container> open(const QString &path)
+std::optional<Container> container(const FileHandle &file)
 {
-    auto file = TagFile::openForReading(path);
-    if (!file)
-        return std::nullopt;
-    const std::uint64_t length = static_cast<std::uint64_t>(file->seekToEnd());
-    const QByteArray header = file->preadUpTo(0, 12);
+    const auto length = static_cast<std::uint64_t>(file.size());
+    const QByteArray header = file.preadUpTo(0, 12);
     if (header.size() < 12)
         return std::nullopt;
     const QByteArray magic = header.left(4), form = header.mid(8, 4);
@@ -26,7 +22,7 @@ std::optional<Container> open(const QString &path)
         return std::nullopt;
     const ByteReader bytes(header);
     const std::uint64_t declared = littleEndian ? bytes.u32leAt(4) : bytes.u32beAt(4);
-    return Container{std::move(*file), littleEndian, std::min(declared + 8, length)};
+    return Container{littleEndian, std::min(declared + 8, length)};
 }
 
 std::optional<ChunkHeader> header(const FileHandle &file, std::uint64_t offset, bool littleEndian)

@@ -3,7 +3,6 @@
 #include "core/file_handle.h"
 
 #include <QByteArray>
-#include <QString>
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +11,6 @@
 namespace tampod::ChunkFile {
 
 struct Container {
-    FileHandle file;
     bool littleEndian; // RIFF; FORM sizes are big-endian
     std::uint64_t end; // the declared container end, cut at the file's end
 };
@@ -24,9 +22,9 @@ struct ChunkHeader {
     std::uint64_t next(std::uint64_t offset) const { return offset + 8 + size + (size & 1); }
 };
 
-// Opens a RIFF/WAVE, FORM/AIFF or FORM/AIFC file (exact identifiers); nullopt for anything
-// else or a file that cannot be opened. I/O errors after opening are thrown.
-std::optional<Container> open(const QString &path);
+// The container of a RIFF/WAVE, FORM/AIFF or FORM/AIFC file (exact identifiers); nullopt for
+// anything else. Throws on I/O errors.
+std::optional<Container> container(const FileHandle &file);
 
 // The 8-byte chunk header at offset; nullopt when fewer than 8 bytes remain. Throws on errors.
 std::optional<ChunkHeader> header(const FileHandle &file, std::uint64_t offset, bool littleEndian);

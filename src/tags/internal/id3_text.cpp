@@ -1,5 +1,7 @@
 #include "tags/internal/id3_text.h"
 
+#include "core/byte_reader.h"
+
 #include <vector>
 
 namespace tampod::Id3Text {
@@ -26,8 +28,8 @@ std::optional<QString> fromUnits(const std::vector<char16_t> &units)
 
 char16_t unitAt(std::span<const std::uint8_t> text, size_t i, bool bigEndian)
 {
-    const auto a = text[i], b = text[i + 1];
-    return static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    ByteReader unit(text.subspan(i, 2));
+    return static_cast<char16_t>(bigEndian ? unit.u16be() : unit.u16le());
 }
 
 std::optional<QString> utf16BigEndian(std::span<const std::uint8_t> text)

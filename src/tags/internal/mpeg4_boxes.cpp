@@ -14,14 +14,6 @@ namespace {
 
 } // namespace
 
-std::uint64_t integer(const QByteArray &bytes)
-{
-    std::uint64_t value = 0;
-    for (const char byte : bytes)
-        value = value << 8 | static_cast<std::uint8_t>(byte);
-    return value;
-}
-
 Moov loadMoov(const FileHandle &file)
 {
     const auto end = static_cast<std::uint64_t>(file.size());
@@ -32,7 +24,7 @@ Moov loadMoov(const FileHandle &file)
         const QByteArray header = file.preadUpTo(static_cast<qint64>(offset), 8);
         if (header.size() < 8)
             refuse();
-        std::uint64_t size = integer(header.left(4));
+        std::uint64_t size = ByteReader(header).u32beAt(0);
         const bool sizeToEnd = size == 0;
         std::uint64_t headerLength = 8;
         if (sizeToEnd) {
@@ -41,7 +33,7 @@ Moov loadMoov(const FileHandle &file)
             const QByteArray large = file.preadUpTo(static_cast<qint64>(offset + 8), 8);
             if (large.size() < 8)
                 refuse();
-            size = integer(large);
+            size = ByteReader(large).u64be();
             if (size < 16)
                 refuse();
             headerLength = 16;

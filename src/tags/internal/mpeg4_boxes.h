@@ -30,9 +30,6 @@ struct Moov {
     QByteArray body;
 };
 
-// Big-endian unsigned value of 2, 4 or 8 bytes.
-std::uint64_t integer(const QByteArray &bytes);
-
 // The first top-level "moov" among the first 4,096 boxes, at most 16 MiB. Only the headers of
 // the boxes before it are read.
 Moov loadMoov(const FileHandle &file);

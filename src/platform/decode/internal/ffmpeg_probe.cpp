@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ffmpeg_probe.h"
 
 #include "core/file_handle.h"
+#include "core/id3v2_header.h"
 #include "platform/internal/ffmpeg_owners.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
 
@@ -34,17 +35,10 @@ int64_t id3v2Length(const FileHandle &file, int64_t offset)
 {
     int64_t total = 0;
     for (int i = 0; i < 16; ++i) {
-        const QByteArray head = file.preadUpTo(offset + total, 10);
-        if (head.size() < 10 || !head.startsWith("ID3"))
+        const auto tag = Id3v2::header(file.preadUpTo(offset + total, Id3v2::headerLength));
+        if (!tag)
             break;
-        const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
-        if ((b[6] | b[7] | b[8] | b[9]) & 0x80)
-            break;
-        int64_t size = (int64_t(b[6]) << 21) | (int64_t(b[7]) << 14) | (int64_t(b[8]) << 7) | b[9];
-        size += 10;
-        if (b[5] & 0x10)
-            size += 10; // footer
-        total += size;
+        total += static_cast<int64_t>(tag->tagLength());
     }
     return total;
 }
