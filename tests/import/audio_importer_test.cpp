@@ -18,6 +18,7 @@
 #include <QProcess>
 
 #include <atomic>
+#include <mutex>
 #include <cmath>
 #include <unistd.h>
 
@@ -64,14 +65,17 @@ QByteArray sd2Fork(const char *bytes, const char *channels, const char *bpm = nu
 }
 
 // Resource forks by file name, in the netatalk attribute; reads of a name can be watched.
+// The importer reads forks from pool threads too.
 class ScriptedForks final : public ForkStore::Backend {
 public:
     std::map<QString, QByteArray> forks;
     std::function<void(const QString &name, int read)> onRead;
     mutable std::map<QString, int> reads;
+    mutable std::mutex mutex;
 
     ForkStore::Probe read(const QString &path, ForkStore::Source source, qint64) const override
     {
+        const std::lock_guard lock(mutex);
         const QString name = QFileInfo(path).fileName();
         const auto found = forks.find(name);
         if (source != ForkStore::Source::netatalkAttribute || found == forks.end())

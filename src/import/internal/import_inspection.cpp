@@ -12,10 +12,15 @@
 #include "sd2/sd2_recovery_error.h"
 #include "sd2/sd2_recovery_service.h"
 
+#include "concurrency/detached.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 namespace tampod {
@@ -70,76 +75,144 @@ AudioTrack ImportJob::newRecord(const QUrl &resolved, const Lease &lease) const
     return track;
 }
 
-void ImportJob::inspect(const QString &path, const Lease &lease)
+void ImportJob::inspect(const QStringList &paths, const Lease &lease, bool folderFiles)
 {
-    const QString name = fileName(path);
-    const QUrl resolved = QUrl::fromLocalFile(resolvedPath(path).value_or(QDir::cleanPath(path)));
-    if (seen_.contains(resolved))
-        return;
-    seen_.insert(resolved);
+    // Windows of files: the pool works on one while the records of the last are made.
+    constexpr qsizetype window = 256;
+    for (qsizetype first = 0; first < paths.size(); first += window) {
+        std::vector<Probe> files;
+        for (qsizetype i = first; i < std::min(paths.size(), first + window); ++i) {
+            Probe file;
+            file.path = paths[i];
+            file.name = fileName(file.path);
+            file.resolved = QUrl::fromLocalFile(resolvedPath(file.path).value_or(QDir::cleanPath(file.path)));
+            file.extension = QFileInfo(file.name).suffix().toLower();
+            file.isREX = REXDecoder::extensions().contains(file.extension);
+            file.listed = AudioImporter::audioExtensions().contains(file.extension) || conformsToAudio(file.extension);
+            files.push_back(std::move(file));
+        }
+        // Each file is looked at by one pool task; the tasks share the work as they finish.
+        std::atomic<std::size_t> next{0};
+        const int tasks = int(std::min<std::size_t>(files.size(), std::size_t(std::max(1, QThread::idealThreadCount()))));
+        std::vector<Async<void>> running;
+        for (int t = 0; t < tasks; ++t)
+            running.push_back(runDetached(TaskPriority::UserInitiated, [this, &files, &next] {
+                for (std::size_t i; (i = next++) < files.size();)
+                    probe(files[i]);
+            }));
+        for (Async<void> &task : running)
+            task.wait();
 
-    const QString extension = QFileInfo(name).suffix().toLower();
-    const bool isREX = REXDecoder::extensions().contains(extension);
-    std::optional<bool> candidate;
-    const auto isSD2Candidate = [&] {
-        if (!candidate)
-            candidate = !isREX
-                        && (SD2Identification::hasLegacyName(resolved) || SD2Identification::hasResourceStorage(resolved));
-        return *candidate;
-    };
-    if (!AudioImporter::audioExtensions().contains(extension) && !conformsToAudio(extension) && !isSD2Candidate()) {
-        refuse(name, ImportText::notRecognized);
-        return;
+        for (Probe &file : files) {
+            if (folderFiles)
+                token_.throwIfCancelled();
+            // Only here, in order: a file met twice is skipped the second time.
+            if (seen_.contains(file.resolved))
+                continue;
+            seen_.insert(file.resolved);
+            admit(file, lease);
+        }
     }
+}
 
+void ImportJob::probe(Probe &file) const
+{
+    using Verdict = Probe::Verdict;
     try {
-        const auto [regular, size] = regularFileSize(path);
-        if (!regular || size < 1) {
-            refuse(name, ImportText::notRegular);
+        file.sd2Candidate = !file.isREX
+                            && (SD2Identification::hasLegacyName(file.resolved)
+                                || SD2Identification::hasResourceStorage(file.resolved));
+        if (!file.listed && !file.sd2Candidate) {
+            file.verdict = Verdict::unrecognized;
             return;
         }
-        if (isREX) {
-            const REXAudioPointer loop = services_.rex->prepare(resolved, token_).wait();
+        const auto [regular, size] = regularFileSize(file.path);
+        if (!regular || size < 1) {
+            file.verdict = Verdict::notRegular;
+            return;
+        }
+        if (file.isREX) {
+            file.verdict = Verdict::rex;
+            return;
+        }
+        file.native = services_.openNative(file.path, token_);
+        file.verdict = Verdict::decoded;
+        if (!file.native.playable)
+            return;
+        file.bpm = TempoMetadata::read(QUrl::fromLocalFile(file.path), token_);
+        if (file.sd2Candidate)
+            file.check = SD2NativeImport::inspect(file.resolved, services_.forks);
+        else if (file.extension == QLatin1String("flac"))
+            file.format = AudioSourceFormat::read(file.resolved); // its own header states the depth
+        else
+            file.format = AudioSourceFormat::fromFileFormat(file.native.format);
+    } catch (...) {
+        file.verdict = Verdict::failed;
+        file.error = std::current_exception();
+    }
+}
+
+void ImportJob::admit(Probe &file, const Lease &lease)
+{
+    using Verdict = Probe::Verdict;
+    switch (file.verdict) {
+    case Verdict::unrecognized:
+        return refuse(file.name, ImportText::notRecognized);
+    case Verdict::notRegular:
+        return refuse(file.name, ImportText::notRegular);
+    case Verdict::failed:
+        return failed(file, file.error, lease);
+    case Verdict::rex:
+        try {
+            const REXAudioPointer loop = services_.rex->prepare(file.resolved, token_).wait();
             token_.throwIfCancelled();
-            AudioTrack track = newRecord(resolved, lease);
+            AudioTrack track = newRecord(file.resolved, lease);
             const REXInfo &info = loop->info();
             track.duration = double(info.frames()) / info.sampleRate;
             track.bpm = info.originalTempo / 1000.0;
-            track.importedFormat = {double(info.sampleRate),
-                                    AudioSourceFormat::Resolution::integer(info.bitDepth), false};
+            track.importedFormat = {double(info.sampleRate), AudioSourceFormat::Resolution::integer(info.bitDepth),
+                                    false};
             track.rexAudio = loop;
             result_.tracks.append(std::move(track));
-            return;
+        } catch (...) {
+            failed(file, std::current_exception(), lease);
         }
-        const NativeAudio native = services_.openNative(path, token_);
-        if (!native.playable) {
-            if (!admitSD2(resolved, lease))
-                refuse(name, ImportText::notPlayable);
-            return;
-        }
-        AudioTrack track = newRecord(resolved, lease);
-        track.duration = native.duration;
-        track.bpm = TempoMetadata::read(QUrl::fromLocalFile(path), token_);
-        if (isSD2Candidate()) {
-            SD2NativeImport::Result check = SD2NativeImport::inspect(resolved, services_.forks);
-            track.importedFormat = check.format;
-            track.sd2Format = check.metadata;
-            track.sd2MetadataNote = check.note;
-        } else if (extension == QLatin1String("flac")) {
-            track.importedFormat = AudioSourceFormat::read(resolved); // its own header states the depth
-        } else {
-            track.importedFormat = AudioSourceFormat::fromFileFormat(native.format);
-        }
-        result_.tracks.append(std::move(track));
+        return;
+    case Verdict::decoded:
+        break;
+    }
+    if (!file.native.playable) {
+        if (!admitSD2(file.resolved, lease))
+            refuse(file.name, ImportText::notPlayable);
+        return;
+    }
+    AudioTrack track = newRecord(file.resolved, lease);
+    track.duration = file.native.duration;
+    track.bpm = file.bpm;
+    if (file.check) {
+        track.importedFormat = file.check->format;
+        track.sd2Format = file.check->metadata;
+        track.sd2MetadataNote = file.check->note;
+    } else {
+        track.importedFormat = file.format;
+    }
+    result_.tracks.append(std::move(track));
+}
+
+// Error handling of one file, in the order of its tests.
+void ImportJob::failed(const Probe &file, const std::exception_ptr &error, const Lease &lease)
+{
+    try {
+        std::rethrow_exception(error);
     } catch (const Cancelled &) {
         throw;
-    } catch (const REXError &error) {
-        refuse(name, error.message());
-    } catch (const std::exception &) {
-        if (isREX)
-            refuse(name, ImportText::rexUnreadable);
-        else if (!admitSD2(resolved, lease))
-            refuse(name, QFileInfo(path).isReadable() ? ImportText::nativeCannotOpen : ImportText::cannotRead);
+    } catch (const REXError &rexError) {
+        refuse(file.name, rexError.message());
+    } catch (...) {
+        if (file.isREX)
+            refuse(file.name, ImportText::rexUnreadable);
+        else if (!admitSD2(file.resolved, lease))
+            refuse(file.name, QFileInfo(file.path).isReadable() ? ImportText::nativeCannotOpen : ImportText::cannotRead);
     }
 }
 

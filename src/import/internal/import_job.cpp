@@ -77,7 +77,7 @@ AudioImportResult ImportJob::run(const QList<QUrl> &urls)
         else if (*folder)
             walkFolder(url.toLocalFile(), lease);
         else if (scanned_ <= AudioImporter::maximumFiles - 1) {
-            inspect(url.toLocalFile(), lease);
+            inspect({url.toLocalFile()}, lease, false);
             ++scanned_;
         } else {
             refuse(nameOf(url), ImportText::fileLimit);
@@ -186,10 +186,11 @@ void ImportJob::walkFolder(const QString &path, const Lease &lease)
             refuse(folderName, ImportText::noVisibleFiles);
         return;
     }
-    for (const auto &key : keys) {
-        token_.throwIfCancelled();
-        inspect(files[key.second], lease);
-    }
+    QStringList sorted;
+    sorted.reserve(files.size());
+    for (const auto &key : keys)
+        sorted.append(files[key.second]);
+    inspect(sorted, lease, true);
     scanned_ += int(files.size());
 }
 
