@@ -2,7 +2,6 @@
 
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
-#include "core/folder.h"
 #include "files/store/temporary_audio_safety.h"
 #include "library/rex_error.h"
 #include "platform/audio_file_error.h"
@@ -31,11 +30,7 @@ struct Stamp {
 
     static Stamp of(const QString &path)
     {
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        if (slash < 0)
-            throw SystemError(EINVAL, QStringLiteral("stat"));
-        const Folder folder = Folder::open(slash == 0 ? QStringLiteral("/") : path.left(slash));
-        const auto status = folder.status(encodedPath(path.mid(slash + 1)), LinkPolicy::NoFollow);
+        const auto status = statusOf(path, LinkPolicy::NoFollow);
         if (!status)
             throw SystemError(ENOENT, QStringLiteral("stat"));
         if (!S_ISREG(status->st_mode))

@@ -265,6 +265,13 @@ TEST_F(Importer, SD2FilesWithoutParametersWaitForRecoveryWithTheirDefaults)
         EXPECT_FALSE(track.bpm || track.importedFormat.sampleRate);
     }
     EXPECT_TRUE(jobs().isEmpty());
+
+    // The two channel files of one recording end up side by side, left first.
+    const QString pair = folder("pair");
+    writeFile(pair + "/Take.R", headerless(4000));
+    writeFile(pair + "/Take.L", headerless(4000));
+    audioFile(pair + "/Take.M.wav");
+    EXPECT_EQ(namesOf(load({pair})), "Take.L Take.R Take.M.wav");
 }
 
 // Every place an SD2 fork can live: the file's own attribute and both AppleDouble companions.

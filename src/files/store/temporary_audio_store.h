@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/strict_json.h"
-#include "files/temporary_audio_cleanup.h"
 #include "files/store/temporary_audio_lock.h"
 #include "files/store/temporary_audio_safety.h"
 
@@ -65,7 +64,8 @@ public:
     using BookmarkMaker = std::function<QByteArray(const QUrl &)>;
 
     // Opens a new session under root (creating root 0700 when missing). Throws the POSIX error
-    // of the failed step; a half-made session folder is removed first.
+    // of the failed step; a half-made session folder is removed first. A session folder that
+    // another launch's cleanup took while it was still empty is made again under a new id.
     explicit TemporaryAudioStore(const QUrl &root);
     // The same with a chosen session id (an upper-case UUID text) and a hook that runs once the
     // empty session folder exists, before anything is put in it (tests plant entries there).
@@ -99,11 +99,6 @@ public:
 
     static QByteArray defaultBookmark(const QUrl &folder);
 
-    // The launch cleanup: TemporaryAudioCleanup::run over the shared store's root with the
-    // launch entry budget, on a detached utility-priority task. None, without cleaning, when the
-    // shared store could not be built. Main thread.
-    static QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> cleanAbandoned();
-
     static constexpr char rootName[] = "tamPOD-owned-audio-v1";
     static constexpr char lockName[] = "lock";
     static constexpr char ownerName[] = "owner.json";
@@ -112,6 +107,8 @@ public:
     static constexpr char stagingOwnerName[] = "tampod-owner.json";
 
 private:
+    void open(const SessionHook &hook);
+
     QUrl root_;
     QString sessionId_;
     QUrl session_;

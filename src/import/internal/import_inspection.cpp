@@ -77,15 +77,20 @@ AudioTrack ImportJob::newRecord(const QUrl &resolved, const Lease &lease) const
 
 void ImportJob::inspect(const QStringList &paths, const Lease &lease, bool folderFiles)
 {
-    // Windows of files: the pool works on one while the records of the last are made.
+    // A window of files at a time bounds what waits to be admitted.
     constexpr qsizetype window = 256;
     for (qsizetype first = 0; first < paths.size(); first += window) {
         std::vector<Probe> files;
+        std::vector<bool> known; // already in the library or met before in this import
         for (qsizetype i = first; i < std::min(paths.size(), first + window); ++i) {
             Probe file;
             file.path = paths[i];
             file.name = fileName(file.path);
             file.resolved = QUrl::fromLocalFile(resolvedPath(file.path).value_or(QDir::cleanPath(file.path)));
+            known.push_back(seen_.contains(file.resolved));
+            seen_.insert(file.resolved);
+            if (known.back())
+                continue;
             file.extension = QFileInfo(file.name).suffix().toLower();
             file.isREX = REXDecoder::extensions().contains(file.extension);
             file.listed = AudioImporter::audioExtensions().contains(file.extension) || conformsToAudio(file.extension);
@@ -103,14 +108,13 @@ void ImportJob::inspect(const QStringList &paths, const Lease &lease, bool folde
         for (Async<void> &task : running)
             task.wait();
 
-        for (Probe &file : files) {
+        // In order; a file met twice is skipped the second time without a word.
+        auto file = files.begin();
+        for (const bool skipped : known) {
             if (folderFiles)
                 token_.throwIfCancelled();
-            // Only here, in order: a file met twice is skipped the second time.
-            if (seen_.contains(file.resolved))
-                continue;
-            seen_.insert(file.resolved);
-            admit(file, lease);
+            if (!skipped)
+                admit(*file++, lease);
         }
     }
 }

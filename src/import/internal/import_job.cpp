@@ -1,8 +1,8 @@
 #include "import/internal/import_job.h"
 
 #include "import/internal/import_texts.h"
-#include "import/internal/sd2_library_order_pending.h"
 #include "platform/decode/audio_file_reader.h"
+#include "sd2/sd2_library_order.h"
 
 #include <QCollator>
 #include <QDir>
@@ -34,21 +34,10 @@ std::optional<bool> isFolder(const QUrl &url)
 {
     if (!url.isLocalFile())
         return std::nullopt;
-    const QString path = QDir::cleanPath(url.toLocalFile());
-    if (path == QLatin1String("/"))
-        return true;
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
+    const auto status = statusOf(QDir::cleanPath(url.toLocalFile()), LinkPolicy::NoFollow);
+    if (!status)
         return std::nullopt;
-    try {
-        const Folder parent = Folder::open(slash == 0 ? QStringLiteral("/") : path.left(slash));
-        const auto status = parent.status(encodedPath(path.mid(slash + 1)), LinkPolicy::NoFollow);
-        if (!status)
-            return std::nullopt;
-        return S_ISDIR(status->st_mode);
-    } catch (const std::exception &) {
-        return std::nullopt;
-    }
+    return S_ISDIR(status->st_mode);
 }
 
 // One folder of the walk: its descriptor and its visible entries, walked in listing order.

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 namespace tampod {
@@ -28,6 +29,8 @@ bool meansAbsent(int error)
 
 class SystemBackend final : public ForkStore::Backend {
 public:
+    explicit SystemBackend(bool pseudoFileEverywhere) : pseudoFileEverywhere_(pseudoFileEverywhere) {}
+
     ForkStore::Probe read(const QString &path, ForkStore::Source source,
                           qint64 limit) const override
     {
@@ -53,8 +56,8 @@ public:
     }
 
 private:
-    // A no-follow descriptor of the file whose fork is read: a link, a folder or a device
-    // holds no fork of the file (ENOENT).
+    // A descriptor of the pseudo-file: a link, a folder or a device in its place holds no
+    // fork of the file (ENOENT).
     static std::optional<FileHandle> openForReading(const QString &path, int *error)
     {
         try {
@@ -67,10 +70,15 @@ private:
         return std::nullopt;
     }
 
-    static ForkStore::Probe readPseudoFile(const QString &path, qint64 limit)
+    ForkStore::Probe readPseudoFile(const QString &path, qint64 limit) const
     {
-        // HFS+ presents the fork as "<file>/rsrc"; only a regular file there counts.
+        // HFS+ presents the fork as "<file>/rsrc"; only a regular file there counts. No other
+        // file system has the pseudo-file, so others are not asked (an import reads many files).
         ForkStore::Probe probe;
+        if (!pseudoFileEverywhere_ && !onHfsPlus(path)) {
+            probe.error = ENOENT;
+            return probe;
+        }
         std::optional<FileHandle> file = openForReading(path + QStringLiteral("/rsrc"), &probe.error);
         if (!file)
             return probe;
@@ -92,15 +100,22 @@ private:
         return probe;
     }
 
+    static bool onHfsPlus(const QString &path)
+    {
+        constexpr decltype(statfs::f_type) hfsPlusMagic = 0x482b;
+        struct statfs volume {};
+        return ::statfs(encodedPath(path).constData(), &volume) == 0 && volume.f_type == hfsPlusMagic;
+    }
+
+    // Attributes are read by path, following a link as every reader of the user's file does;
+    // no open is needed, so a FIFO or device cannot block here either.
     static ForkStore::Probe readAttribute(const QString &path, const char *name, qint64 limit)
     {
         ForkStore::Probe probe;
-        const std::optional<FileHandle> file = openForReading(path, &probe.error);
-        if (!file)
-            return probe;
+        const QByteArray native = encodedPath(path);
         // The value may change between asking its size and reading it; try a few times.
         for (int attempt = 0; attempt < 4; ++attempt) {
-            const ssize_t size = ::fgetxattr(file->fd(), name, nullptr, 0);
+            const ssize_t size = ::getxattr(native.constData(), name, nullptr, 0);
             if (size < 0) {
                 probe.error = errno;
                 return probe;
@@ -111,7 +126,7 @@ private:
             probe.bytes.resize(size);
             if (size == 0)
                 return probe;
-            const ssize_t got = ::fgetxattr(file->fd(), name, probe.bytes.data(), size_t(size));
+            const ssize_t got = ::getxattr(native.constData(), name, probe.bytes.data(), size_t(size));
             if (got >= 0) {
                 probe.bytes.truncate(got);
                 probe.length = got;
@@ -127,15 +142,18 @@ private:
         probe.bytes.clear();
         return probe;
     }
+
+    bool pseudoFileEverywhere_;
 };
 
-std::shared_ptr<const ForkStore::Backend> systemBackend()
-{
-    static const auto backend = std::make_shared<const SystemBackend>();
-    return backend;
-}
-
 } // namespace
+
+std::shared_ptr<const ForkStore::Backend> ForkStore::systemBackend(bool pseudoFileEverywhere)
+{
+    static const auto usual = std::make_shared<const SystemBackend>(false);
+    static const auto everywhere = std::make_shared<const SystemBackend>(true);
+    return pseudoFileEverywhere ? everywhere : usual;
+}
 
 ForkStore::ForkStore() : backend_(systemBackend()) {}
 

@@ -147,7 +147,11 @@ void FfmpegStream::openDemuxer()
     AVFormatContext *context = input_.newDemuxerContext();
     if (!context)
         fail(AVERROR(ENOMEM), openingText());
-    int status = avformat_open_input(&context, "", inputFormat_, nullptr);
+    // Demuxers that would open further files find no protocol to do it with.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    int status = avformat_open_input(&context, "", inputFormat_, &options);
+    av_dict_free(&options);
     if (status < 0) // avformat_open_input frees the context on failure
         fail(status, openingText());
     demuxer_.reset(context);

@@ -81,15 +81,23 @@ public:
     }
 
 private:
+    // Integer samples are read as integers and floats as floats, so each is converted once.
     int64_t readThroughScratch(const SampleSink &sink, int64_t frames)
     {
-        scratch_.resize(size_t(std::min(frames, scratchFrames) * sink.channels));
+        const size_t samples = size_t(std::min(frames, scratchFrames) * sink.channels);
+        if (format_.isFloat)
+            floats_.resize(samples);
+        else
+            ints_.resize(samples);
         int64_t done = 0;
         while (done < frames) {
             const int64_t ask = std::min(frames - done, scratchFrames);
-            const int64_t got = sf_readf_float(file_.get(), scratch_.data(), ask);
-            if (got > 0)
-                deliverInterleaved(scratch_.data(), got, sink.at(done));
+            const int64_t got = format_.isFloat ? sf_readf_float(file_.get(), floats_.data(), ask)
+                                                : sf_readf_int(file_.get(), ints_.data(), ask);
+            if (got > 0 && format_.isFloat)
+                deliverInterleaved(floats_.data(), got, sink.at(done));
+            else if (got > 0)
+                deliverInterleaved(ints_.data(), got, sink.at(done));
             if (got != ask)
                 return done + std::max<int64_t>(got, 0);
             done += got;
@@ -110,7 +118,8 @@ private:
     const int64_t length_;
     CancellationToken token_;
     int64_t position_ = 0;
-    std::vector<float> scratch_;
+    std::vector<float> floats_;
+    std::vector<int32_t> ints_;
 };
 
 } // namespace
