@@ -94,10 +94,12 @@ void ImportJob::walkFolder(const QString &path, const Lease &lease)
     const auto enter = [&](Folder folder) {
         Listing listing{std::move(folder), {}, 0};
         try {
+            // A walk examines at most 50,000 entries, so a folder of millions is listed no
+            // further than that (and one more, to tell that the limit stopped it).
             listing.folder.visitEntries(INT_MAX, [&](const Folder::Entry &entry) {
                 if (entry.name[0] != '.')
                     listing.entries.emplace_back(QByteArray(entry.name), entry.type);
-                return false;
+                return listing.entries.size() > std::size_t(AudioImporter::maximumFolderEntries);
             });
         } catch (const std::exception &) {
             walkError(lastComponent(listing.folder.path()));
