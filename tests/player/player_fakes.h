@@ -1,10 +1,11 @@
 #pragma once
 
 // Stand-ins for the player's services. They run on the main thread: an engine call completes
-// at once, an import waits until the test ends it.
+// at the event loop's next turn, as an actor's would; an import waits until the test ends it.
 
 #include "bpm/bpm_analyzing.h"
 #include "concurrency/async.h"
+#include "concurrency/main_thread.h"
 #include "core/error.h"
 #include "import/audio_import_serving.h"
 #include "playback/playback_serving.h"
@@ -15,13 +16,18 @@
 #include <set>
 #include <vector>
 
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace tampod::test {
 
 template <typename Fn>
-auto completedAsync(Fn fn) -> Async<std::invoke_result_t<Fn &>>
+auto nextTurn(Fn fn) -> Async<std::invoke_result_t<Fn &>>
 {
     auto state = std::make_shared<detail::AsyncState<std::invoke_result_t<Fn &>>>();
-    state->run(fn);
+    postToMainThread([state, fn = std::move(fn)]() mutable { state->run(fn); });
     return Async<std::invoke_result_t<Fn &>>(state);
 }
 
@@ -43,7 +49,7 @@ public:
 
     Async<void> load(AudioTrack track, double volume, bool repeating) override
     {
-        return completedAsync([=, this] {
+        return nextTurn([=, this] {
             note(QStringLiteral("load %1 %2%3").arg(trackName(track)).arg(volume).arg(repeating ? " repeating" : ""));
             if (const auto found = refused.find(trackName(track)); found != refused.end())
                 std::rethrow_exception(found->second);
@@ -52,14 +58,14 @@ public:
     }
     Async<void> loadSection(AudioTrack track, std::shared_ptr<const PreparedSection>, double volume) override
     {
-        return completedAsync([=, this] {
+        return nextTurn([=, this] {
             note(QStringLiteral("section %1 %2").arg(trackName(track)).arg(volume));
             install(track.id);
         });
     }
     Async<void> play() override
     {
-        return completedAsync([this] {
+        return nextTurn([this] {
             note(QStringLiteral("play"));
             playing = true;
             completion.reset();
@@ -67,14 +73,14 @@ public:
     }
     Async<void> pause() override
     {
-        return completedAsync([this] {
+        return nextTurn([this] {
             note(QStringLiteral("pause"));
             playing = false;
         });
     }
     Async<void> unload() override
     {
-        return completedAsync([this] {
+        return nextTurn([this] {
             note(QStringLiteral("unload"));
             loaded.reset();
             playing = false;
@@ -82,22 +88,22 @@ public:
     }
     Async<void> seek(double seconds) override
     {
-        return completedAsync([=, this] {
+        return nextTurn([=, this] {
             note(QStringLiteral("seek %1").arg(seconds));
             position = seconds;
         });
     }
     Async<void> setVolume(double volume) override
     {
-        return completedAsync([=, this] { note(QStringLiteral("volume %1").arg(volume)); });
+        return nextTurn([=, this] { note(QStringLiteral("volume %1").arg(volume)); });
     }
     Async<void> setRepeat(bool repeating) override
     {
-        return completedAsync([=, this] { note(QStringLiteral("repeat %1").arg(repeating)); });
+        return nextTurn([=, this] { note(QStringLiteral("repeat %1").arg(repeating)); });
     }
     Async<PlaybackSnapshot> snapshot() override
     {
-        return completedAsync([this] { return PlaybackSnapshot{loaded, position, playing, completion, {0.5, 0.25}}; });
+        return nextTurn([this] { return PlaybackSnapshot{loaded, position, playing, completion, {0.5, 0.25}}; });
     }
 
     // The loaded file plays to its end (or stops on a decoding error).
@@ -163,7 +169,7 @@ class IdleAnalysis final : public BPMAnalyzing {
 public:
     Async<double> detect(AudioTrack, Progress, CancellationToken) override
     {
-        return completedAsync([]() -> double { throw Cancelled(); });
+        return nextTurn([]() -> double { throw Cancelled(); });
     }
 };
 
