@@ -30,8 +30,14 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Every benchmark runs, even after one fails; the failures are named at the end.
 bench: build
-	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@failed=""; \
+	for b in $(BUILD_DIR)/bench/bench_*; do \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
+	  echo "== $$b"; "$$b" || failed="$$failed $${b##*/}"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "bench: failed:$$failed"; exit 1; fi
 
 fuzz: deps
 	@CXX=clang++ CC=clang cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,20 +1,22 @@
-// Full decode speed of AudioFileReader against the ffmpeg command line, per format, and the
-// peak memory of a streaming read of a one-hour file.
-//
-//   bench_decode                 run everything (makes its files in a temporary folder)
-//   bench_decode --stream FILE   (internal) stream FILE and print this process's peak memory
+// Full decode of ten-minute files, per format: our decoder as a whole process (the
+// decode_to_nowhere tool: AudioFileReader, float, block by block) against
+// `ffmpeg -v error -i FILE -f null -`. Both are started and measured the same way, fork, exec
+// and wait4, so start-up counts on both sides and the peak memory is the child's own maximum
+// resident size.
 #include "core/number_text.h"
-#include "platform/decode/audio_file_reader.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -23,11 +25,32 @@ using namespace tampod;
 namespace {
 
 constexpr int rate = 44100;
+constexpr int seconds = 600;
+constexpr int rounds = 5;
 
-std::string fixed1(double value)
-{
-    return NumberText::describe(std::round(value * 10) / 10);
-}
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0; // user and system, over all the child's threads
+    double peakMB = 0;
+    std::string output;
+};
+
+// The best time and the largest peak of several runs of one command.
+struct Tally {
+    bool ok = true;
+    double seconds = HUGE_VAL;
+    double cpuSeconds = HUGE_VAL;
+    double peakMB = 0;
+
+    void add(const Run &run)
+    {
+        ok = ok && run.ok;
+        seconds = std::min(seconds, run.seconds);
+        cpuSeconds = std::min(cpuSeconds, run.cpuSeconds);
+        peakMB = std::max(peakMB, run.peakMB);
+    }
+};
 
 void say(const std::string &line)
 {
@@ -35,128 +58,137 @@ void say(const std::string &line)
     std::fflush(stdout);
 }
 
-bool run(const QString &program, const QStringList &arguments)
+std::string fixed(double value, int digits)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    const double scale = std::pow(10, digits);
+    return NumberText::describe(std::round(value * scale) / scale);
 }
 
-// Music-like content: a chord under pink noise, so codecs have real work to do.
-bool makeSource(const QString &path, int seconds, const QStringList &codec)
+// Runs a program to its end with its standard output captured, timed from fork to wait4.
+Run spawn(const std::vector<std::string> &arguments)
 {
-    QStringList arguments{
-        QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-        QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("aevalsrc=0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)|0.3*sin(2*PI*330*t)"
-                       "+0.2*sin(2*PI*415*t):s=%1:d=%2")
-            .arg(rate)
-            .arg(seconds),
-        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("anoisesrc=c=pink:r=%1:a=0.1:d=%2").arg(rate).arg(seconds),
-        QStringLiteral("-filter_complex"),
-        QStringLiteral("[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0")};
-    arguments << codec << path;
-    return run(QStringLiteral("ffmpeg"), arguments);
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return {};
+
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Run run;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            run.output.append(buffer, static_cast<size_t>(n));
+        else if (errno != EINTR)
+            break;
+    }
+    close(out[0]);
+    int status = 0;
+    rusage usage{};
+    while (pid > 0 && wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto time = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    run.cpuSeconds = time(usage.ru_utime) + time(usage.ru_stime);
+    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024; // Linux counts KiB
+    run.ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
 }
 
-int64_t decodeAll(const QString &path)
+bool ffmpeg(const std::vector<std::string> &arguments)
 {
-    AudioFileReader reader(path);
-    std::vector<float> buffer(size_t(AudioFileReader::defaultBlockFrames * reader.channels()));
-    int64_t total = 0;
-    for (int64_t n; (n = reader.readFloatInterleaved(buffer.data(), AudioFileReader::defaultBlockFrames)) > 0;)
-        total += n;
-    return total;
-}
-
-int64_t peakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
+    std::vector<std::string> command{"ffmpeg", "-v", "error", "-y"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return spawn(command).ok;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main()
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() == 3 && args[1] == QLatin1String("--stream")) {
-        const int64_t before = peakMemoryKiB();
-        const int64_t frames = decodeAll(args[2]);
-        say(NumberText::whole(frames) + " " + NumberText::whole(before) + " "
-            + NumberText::whole(peakMemoryKiB()));
-        return 0;
-    }
-
     QTemporaryDir dir;
-    const int seconds = 600;
+    const auto path = [&](const char *extension) {
+        return dir.filePath(QStringLiteral("ten.") + QLatin1String(extension)).toStdString();
+    };
     struct Format {
         const char *name;
-        QStringList codec;
+        std::vector<std::string> codec;
     };
     const std::vector<Format> formats = {
-        {"wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}},
-        {"flac", {QStringLiteral("-c:a"), QStringLiteral("flac")}},
-        {"mp3", {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"), QStringLiteral("192k")}},
-        {"m4a", {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("192k")}},
+        {"wav", {"-c:a", "pcm_s16le"}},
+        {"flac", {"-c:a", "flac"}},
+        {"mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}},
+        {"m4a", {"-c:a", "aac", "-b:a", "192k"}},
     };
-    say("10-minute 44.1 kHz stereo file, full decode to 32-bit float (x realtime):");
-    say("format  ours  ffmpeg  ratio");
+    // Music-like content, a chord under pink noise, so codecs have real work to do. The WAV
+    // file is made first; the others are encoded from it.
+    const std::string timing =
+        ":sample_rate=" + NumberText::whole(rate) + ":duration=" + NumberText::whole(seconds);
+    std::vector<std::string> input{
+        "-f", "lavfi", "-i",
+        "aevalsrc=0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)|0.3*sin(2*PI*330*t)+0.2*sin(2*PI*415*t)"
+            + timing,
+        "-f", "lavfi", "-i", "anoisesrc=c=pink:a=0.1" + timing,
+        "-filter_complex", "[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0"};
     for (const Format &format : formats) {
-        const QString path = dir.filePath(QStringLiteral("ten.") + QLatin1String(format.name));
-        if (!makeSource(path, seconds, format.codec)) {
-            say(std::string(format.name) + ": could not make the file");
+        std::vector<std::string> arguments = input;
+        arguments.insert(arguments.end(), format.codec.begin(), format.codec.end());
+        arguments.push_back(path(format.name));
+        if (!ffmpeg(arguments)) {
+            say(std::string("could not make the file: ") + format.name);
             return 1;
         }
-        // Best of three for each, so a busy machine disturbs the ratio less.
-        int64_t frames = 0;
-        double ours = 0;
-        double theirs = 0;
-        for (int round = 0; round < 3; ++round) {
-            QElapsedTimer timer;
-            timer.start();
-            frames = decodeAll(path);
-            ours = std::max(ours, double(seconds) / (double(timer.nsecsElapsed()) / 1e9));
-            timer.restart();
-            run(QStringLiteral("ffmpeg"),
-                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                 QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-y"),
-                 QStringLiteral("/dev/null")});
-            theirs = std::max(theirs, double(seconds) / (double(timer.nsecsElapsed()) / 1e9));
-        }
-        say(std::string(format.name) + "  " + fixed1(ours) + "  " + fixed1(theirs) + "  "
-            + NumberText::describe(std::round(ours / theirs * 100) / 100) + "  ("
-            + NumberText::whole(frames) + " frames)");
+        input = {"-i", path("wav")};
     }
 
-    say("Peak memory of a streaming read of a one-hour file (limit 64 MB):");
-    for (const Format &format : {formats[1], formats[3]}) {
-        const QString path = dir.filePath(QStringLiteral("hour.") + QLatin1String(format.name));
-        if (!makeSource(path, 3600, format.codec)) {
-            say(std::string(format.name) + ": could not make the file");
-            return 1;
+    const Run floor = spawn({"true"});
+    say("Ten-minute 44.1 kHz stereo files, full decode, whole processes (best of "
+        + NumberText::whole(rounds) + "; peak = largest resident size; a child that only starts "
+        "`true` peaks at " + fixed(floor.peakMB, 1) + " MB):");
+    say("format  ours s  ffmpeg s  ratio  (cpu s: ours  ffmpeg)  ours MB  ffmpeg MB  frames");
+    bool failed = false;
+    double worstMemory = 0;
+    std::vector<std::string> goals;
+    for (const Format &format : formats) {
+        Tally ours, theirs;
+        std::string frames;
+        // Taking turns, so a busy moment of the machine falls on both sides alike.
+        for (int round = 0; round < rounds; ++round) {
+            const Run run = spawn({TAMPOD_DECODE_TOOL, path(format.name)});
+            ours.add(run);
+            frames = run.output.substr(0, run.output.find('\n'));
+            theirs.add(
+                spawn({"ffmpeg", "-v", "error", "-i", path(format.name), "-f", "null", "-"}));
         }
-        QProcess child;
-        child.start(app.applicationFilePath(), {QStringLiteral("--stream"), path});
-        child.waitForFinished(-1);
-        const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-        if (fields.size() != 3) {
-            say(std::string(format.name) + ": the streaming read failed");
-            return 1;
+        // A short decode would look fast: every frame must arrive.
+        if (!ours.ok || !theirs.ok || frames != NumberText::whole(int64_t{rate} * seconds)) {
+            say(std::string(format.name) + ": a decode failed (ours " + (ours.ok ? "ran" : "failed")
+                + ", " + frames + " frames; ffmpeg " + (theirs.ok ? "ran" : "failed") + ")");
+            failed = true;
+            continue;
         }
-        const double startMB = fields[1].toDouble() / 1024;
-        const double peakMB = fields[2].toDouble() / 1024;
-        say(std::string(format.name) + "  " + fields[0].toStdString() + " frames, peak "
-            + fixed1(peakMB) + " MB (" + fixed1(startMB) + " MB before opening)");
+        const double ratio = theirs.seconds / ours.seconds;
+        worstMemory = std::max(worstMemory, ours.peakMB / theirs.peakMB);
+        say(std::string(format.name) + "  " + fixed(ours.seconds, 3) + "  "
+            + fixed(theirs.seconds, 3) + "  " + fixed(ratio, 2) + "x  ("
+            + fixed(ours.cpuSeconds, 3) + "  " + fixed(theirs.cpuSeconds, 3) + ")  "
+            + fixed(ours.peakMB, 1) + "  " + fixed(theirs.peakMB, 1) + "  " + frames);
+        goals.push_back("GOAL decode-" + std::string(format.name) + ": " + fixed(ratio, 2)
+                        + "x (target >= 1.1)");
     }
+    for (const std::string &goal : goals)
+        say(goal);
+    if (failed)
+        return 1;
+    say("GOAL decode-peak-memory: " + fixed(worstMemory, 2) + " (target <= 1.0)");
     return 0;
 }

@@ -1,15 +1,14 @@
 #include "concurrency/serial_executor.h"
 
-#include <pthread.h>
+#include "concurrency/thread_start.h"
 
 namespace tampod {
 
 SerialExecutor::SerialExecutor(QString name)
     : name_(std::move(name))
 {
-    worker_ = std::thread([this] { work(); });
+    worker_ = startThread([this] { work(); });
     workerId_ = worker_.get_id();
-    pthread_setname_np(worker_.native_handle(), name_.left(15).toUtf8().constData());
 }
 
 SerialExecutor::~SerialExecutor()

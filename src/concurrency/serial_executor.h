@@ -45,7 +45,7 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> jobs_; // thread: guarded by mutex_
     bool stopping_ = false;                  // thread: guarded by mutex_
-    std::thread worker_;
+    std::jthread worker_;
     std::thread::id workerId_;               // thread: written once before any job runs
 };
 

@@ -1,6 +1,9 @@
 #include "core/strict_json.h"
 
+#include <charconv>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 namespace tampod {
 
@@ -40,12 +43,90 @@ QString wrongType(const char *what, const char *expected)
     return QStringLiteral("%1 is not %2").arg(QLatin1String(what), QLatin1String(expected));
 }
 
+struct Whole {
+    bool negative;
+    std::uint64_t magnitude;
+};
+
+// The exact value of a JSON number text that is a whole number within 64 bits, read from its
+// digits: a double may already have rounded a fraction to a whole number, or a large whole
+// number to another one.
+std::optional<Whole> wholeNumber(std::string_view text)
+{
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative)
+        text.remove_prefix(1);
+    const std::size_t e = text.find_first_of("eE");
+    const std::string_view mantissa = text.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view power = text.substr(e + 1);
+        const bool down = !power.empty() && power.front() == '-';
+        if (!power.empty() && (power.front() == '-' || power.front() == '+'))
+            power.remove_prefix(1);
+        // Beyond this, no 64-bit value is left either way (zero is handled below).
+        if (power.size() > 6)
+            exponent = 1'000'000;
+        else if (std::from_chars(power.data(), power.data() + power.size(), exponent).ec != std::errc())
+            return std::nullopt;
+        exponent = down ? -exponent : exponent;
+    }
+    const std::size_t point = mantissa.find('.');
+    std::string digits(mantissa.substr(0, point));
+    if (point != std::string_view::npos) {
+        digits += mantissa.substr(point + 1);
+        exponent -= static_cast<long long>(mantissa.size() - point - 1);
+    }
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+    if (digits.empty())
+        return Whole{negative, 0};
+    if (exponent < 0) {
+        const auto dropped = static_cast<std::size_t>(-exponent);
+        if (dropped >= digits.size() || digits.find_first_not_of('0', digits.size() - dropped) != std::string::npos)
+            return std::nullopt;
+        digits.resize(digits.size() - dropped);
+    } else if (exponent > 20) {
+        return std::nullopt;
+    } else {
+        digits.append(static_cast<std::size_t>(exponent), '0');
+    }
+    std::uint64_t magnitude = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return Whole{negative, magnitude};
+}
+
+// The usual reader, but a number written with a fraction or an exponent that is whole becomes
+// an integer.
+class Reader : public nlohmann::detail::json_sax_dom_parser<Json> {
+public:
+    using json_sax_dom_parser::json_sax_dom_parser;
+
+    bool number_float(Json::number_float_t value, const Json::string_t &text)
+    {
+        if (const auto whole = wholeNumber(text)) {
+            constexpr std::uint64_t smallest = std::uint64_t(1) << 63;
+            if (!whole->negative)
+                return number_unsigned(whole->magnitude);
+            if (whole->magnitude < smallest)
+                return number_integer(-static_cast<std::int64_t>(whole->magnitude));
+            if (whole->magnitude == smallest)
+                return number_integer(std::numeric_limits<std::int64_t>::min());
+        }
+        return json_sax_dom_parser::number_float(value, text);
+    }
+};
+
 } // namespace
 
 Json parse(const QByteArray &bytes)
 {
     try {
-        return Json::parse(bytes.constBegin(), bytes.constEnd());
+        Json result;
+        Reader reader(result);
+        Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &reader);
+        return result;
     } catch (const Json::exception &e) {
         throw JsonError(QString::fromUtf8(e.what()));
     }

@@ -24,7 +24,8 @@ private:
 
 // Strict reading of our JSON records: required keys must be there with the right type, a
 // fraction where an integer is expected fails, 64-bit integers stay exact, unknown keys are
-// ignored. An optional key that is absent or null reads as nullopt.
+// ignored. An optional key that is absent or null reads as nullopt. A whole number is an
+// integer in whatever form it is written (5, 5.0, 5e0, 0.5e1), exactly, within 64 bits.
 namespace StrictJson {
 
 using Json = nlohmann::json;

@@ -2,21 +2,20 @@
 
 #include "concurrency/cancellation.h"
 #include "core/error.h"
+#include "core/file_system_call.h"
+#include "core/folder.h"
 #include "core/number_text.h"
 #include "files/access/file_access_lease.h"
-#include "files/internal/posix_support.h"
 #include "files/access/source_bookmark.h"
+#include "files/internal/file_location.h"
 #include "files/journal/split_export_transaction.h"
 #include "files/store/temporary_audio_lock.h"
 #include "files/store/temporary_audio_safety.h"
 #include "files/store/temporary_audio_store.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <unistd.h>
@@ -26,9 +25,13 @@ namespace tampod::TemporaryAudioCleanup {
 
 namespace {
 
-using PosixSupport::fail;
 using TemporaryAudioSafety::Identity;
 using Store = TemporaryAudioStore;
+
+[[noreturn]] void fail(int code, const char *operation)
+{
+    throw SystemError(code, QString::fromLatin1(operation));
+}
 
 class Budget {
 public:
@@ -47,6 +50,7 @@ public:
     }
 
     bool spent() const { return remaining_ < 1 || pastDeadline(); }
+    int remaining() const { return remaining_; }
     bool pastDeadline() const { return clock_() >= deadline_; }
 
 private:
@@ -74,7 +78,7 @@ void failed(Report &report, const std::exception_ptr &error)
 
 QString pathOf(const QUrl &url)
 {
-    return PosixSupport::localPath(url);
+    return FileLocation::localPath(url);
 }
 
 QUrl inFolder(const QString &folder, const QString &name)
@@ -104,28 +108,30 @@ bool isUuidText(const QString &text)
 QStringList children(const QUrl &folder, Budget &budget)
 {
     const Identity identity = TemporaryAudioSafety::directoryIdentity(folder);
-    const int fd = PosixSupport::openAt(AT_FDCWD, PosixSupport::nativePath(folder), O_RDONLY | O_NOFOLLOW | O_DIRECTORY);
-    if (fd < 0)
+    Folder opened;
+    try {
+        opened = Folder::open(pathOf(folder), LinkPolicy::NoFollow);
+    } catch (const SystemError &) {
         fail(EACCES, "list folder");
-    FileHandle handle(fd);
-    if (TemporaryAudioSafety::Status::of(handle.fd()).identity() != identity)
-        fail(EACCES, "folder changed");
-    std::unique_ptr<DIR, int (*)(DIR *)> stream(::fdopendir(handle.fd()), ::closedir);
-    if (!stream)
-        fail(EACCES, "list folder");
-    handle.release();
-    QStringList names;
-    errno = 0;
-    while (const dirent *entry = ::readdir(stream.get())) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..") {
-            budget.consume();
-            names.append(QFile::decodeName(name));
-        }
-        errno = 0;
     }
-    if (errno != 0)
+    if (Identity::of(FileStatus::of(opened.fd())) != identity)
+        fail(EACCES, "folder changed");
+    // One entry past the budget is enough to know it will run out.
+    std::vector<QByteArray> found;
+    try {
+        const int limit = std::clamp(budget.remaining(), 0, std::numeric_limits<int>::max() - 1) + 1;
+        opened.visitEntries(limit, [&](const Folder::Entry &entry) {
+            found.emplace_back(entry.name);
+            return false;
+        });
+    } catch (const SystemError &) {
         fail(EACCES, "list folder");
+    }
+    QStringList names;
+    for (const QByteArray &name : found) {
+        budget.consume();
+        names.append(decodedPath(name));
+    }
     return names;
 }
 
@@ -138,7 +144,7 @@ void validateTree(const QUrl &folder, Budget &budget)
         stack.pop_back();
         for (const QString &name : children(QUrl::fromLocalFile(current), budget)) {
             const QString path = current + QLatin1Char('/') + name;
-            const TemporaryAudioSafety::Status status = TemporaryAudioSafety::info(QUrl::fromLocalFile(path));
+            const FileStatus status = TemporaryAudioSafety::info(QUrl::fromLocalFile(path));
             if (status.isDirectory())
                 stack.push_back(path);
             else if (!status.isRegularFile())
@@ -147,18 +153,37 @@ void validateTree(const QUrl &folder, Budget &budget)
     }
 }
 
+void removeRecord(const QUrl &recordUrl)
+{
+    const QByteArray path = FileLocation::nativePath(recordUrl);
+    if (FileSystemCall::attempt("unlink", [&] { return ::unlink(path.constData()); }) != 0)
+        fail(errno, "remove export record");
+}
+
+bool isEmptyFolder(const QUrl &folder)
+{
+    return !Folder::open(pathOf(folder), LinkPolicy::NoFollow).visitEntries(1, [](const Folder::Entry &) {
+        return true;
+    });
+}
+
 // Settles and removes one recorded staging folder, then its record.
 std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUrl, Budget &budget)
 {
     const auto record = TemporaryAudioSafety::read<Store::ExportRecord>(recordUrl);
     if (record.owner.signature != Store::Owner::standardSignature() || !isUuidText(record.owner.id)
-        || PosixSupport::lastComponent(pathOf(recordUrl)) != record.owner.id + QLatin1String(".json"))
+        || FileLocation::lastComponent(pathOf(recordUrl)) != record.owner.id + QLatin1String(".json"))
         fail(EINVAL, "export record");
 
-    // Not found: its disk is not connected, or it went elsewhere. The pair stays pending.
     const auto resolved = SourceBookmark::resolve(record.bookmark);
-    if (!resolved)
-        fail(ENOENT, "staging folder not found");
+    if (!resolved) {
+        // Not found with its folder in reach: a removal finished but for the record. Otherwise
+        // its disk is not connected, or it went elsewhere, and a pair stays pending.
+        if (!SourceBookmark::isGone(record.bookmark))
+            fail(ENOENT, "staging folder not found");
+        removeRecord(recordUrl);
+        return std::nullopt;
+    }
     const QUrl staging = resolved->url;
     const FileAccessLease stagingAccess(staging);
     if (resolved->stale)
@@ -166,19 +191,22 @@ std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUr
     const Identity identity = TemporaryAudioSafety::directoryIdentity(staging);
     if (identity != record.identity)
         fail(EACCES, "staging folder identity");
-    const auto owner = TemporaryAudioSafety::read<Store::Owner>(inFolder(pathOf(staging), QLatin1String(Store::stagingOwnerName)));
-    if (owner != record.owner)
-        fail(EACCES, "staging folder of another owner");
-    validateTree(staging, budget);
-    budget.consume();
-
-    const auto outcome = SplitExportTransaction::recover(staging, record.owner);
-    if (TemporaryAudioSafety::directoryIdentity(staging) != identity)
-        fail(EACCES, "staging folder identity");
+    // Its owner file goes last, so an empty folder is a removal cut short after it.
+    std::optional<SplitExportTransaction::Outcome> outcome;
+    if (!isEmptyFolder(staging)) {
+        const auto owner = TemporaryAudioSafety::read<Store::Owner>(
+            inFolder(pathOf(staging), QLatin1String(Store::stagingOwnerName)));
+        if (owner != record.owner)
+            fail(EACCES, "staging folder of another owner");
+        validateTree(staging, budget);
+        budget.consume();
+        outcome = SplitExportTransaction::recover(staging, record.owner);
+        if (TemporaryAudioSafety::directoryIdentity(staging) != identity)
+            fail(EACCES, "staging folder identity");
+    }
     TemporaryAudioSafety::removeTree(staging, identity);
     // The folder goes before its record: an interrupted run leaves the record to try again.
-    if (::unlink(PosixSupport::nativePath(recordUrl).constData()) != 0)
-        fail(errno, "remove export record");
+    removeRecord(recordUrl);
     return outcome;
 }
 
@@ -187,35 +215,54 @@ bool isSessionEntryName(const QString &name)
     return name == QLatin1String(Store::lockName) || name == QLatin1String(Store::ownerName)
         || name == QLatin1String(Store::jobsName) || name == QLatin1String(Store::exportsName)
         // A crash while "owner.json" was written; nothing else of ours is written there.
-        || PosixSupport::isAtomicWriteLeftover(QFile::encodeName(name), Store::ownerName);
+        || Folder::isAtomicWriteLeftover(encodedPath(name), Store::ownerName);
 }
 
 enum class Disposition { removed, active, retained };
+
+// The session's lock, held until the session is finished; none while a launch that is still
+// running, or another cleanup, holds it.
+std::unique_ptr<TemporaryAudioLock> takeLock(const QString &session)
+{
+    try {
+        return std::make_unique<TemporaryAudioLock>(inFolder(session, QLatin1String(Store::lockName)), false);
+    } catch (const SystemError &error) {
+        if (error.errnoValue() == EWOULDBLOCK)
+            return nullptr;
+        throw;
+    }
+}
 
 Disposition cleanSession(const QString &rootPath, const QString &name, Budget &budget, Report &report)
 {
     const QString path = rootPath + QLatin1Char('/') + name;
     const QUrl session = QUrl::fromLocalFile(path);
-    const TemporaryAudioSafety::Status status = TemporaryAudioSafety::info(session);
+    const FileStatus status = TemporaryAudioSafety::info(session);
     if ((status.mode & 022) != 0 || !status.isDirectory())
         fail(EACCES, "session folder");
-    const Identity identity = status.identity();
+    const Identity identity = Identity::of(status);
+
+    if (!FileStatus::ofPath(path + QLatin1Char('/') + QLatin1String(Store::ownerName))) {
+        // The lock goes last, so a removal cut short after the owner file went leaves the lock
+        // alone, or nothing; so does a launch that died making its session. One still making
+        // it holds the lock, or makes another session when this one goes.
+        const QStringList names = children(session, budget);
+        if (!names.isEmpty() && names != QStringList{QLatin1String(Store::lockName)})
+            fail(EACCES, "session without owner");
+        const auto lock = names.isEmpty() ? nullptr : takeLock(path);
+        if (!names.isEmpty() && !lock)
+            return Disposition::active;
+        TemporaryAudioSafety::removeTree(session, identity);
+        return Disposition::removed;
+    }
 
     const auto owner = TemporaryAudioSafety::read<Store::SessionOwner>(inFolder(path, QLatin1String(Store::ownerName)));
     if (owner.owner.signature != Store::Owner::standardSignature() || owner.owner.id != name
         || owner.directory != identity)
         return Disposition::retained;
-
-    // Held until the session is finished: a launch that is still running, or another cleanup,
-    // holds it and makes this one leave the session alone.
-    std::unique_ptr<TemporaryAudioLock> lock;
-    try {
-        lock = std::make_unique<TemporaryAudioLock>(inFolder(path, QLatin1String(Store::lockName)), false);
-    } catch (const SystemError &error) {
-        if (error.errnoValue() == EWOULDBLOCK)
-            return Disposition::active;
-        throw;
-    }
+    const auto lock = takeLock(path);
+    if (!lock)
+        return Disposition::active;
     if (lock->identity() != owner.lock)
         fail(EACCES, "lock identity");
     if (TemporaryAudioSafety::directoryIdentity(session) != identity)
@@ -233,7 +280,7 @@ Disposition cleanSession(const QString &rootPath, const QString &name, Budget &b
         const QString exports = path + QLatin1Char('/') + QLatin1String(Store::exportsName);
         for (const QString &recordName : children(QUrl::fromLocalFile(exports), budget)) {
             // A record write cut short by a crash; the record itself is complete beside it.
-            if (PosixSupport::isAtomicWriteLeftover(QFile::encodeName(recordName)))
+            if (Folder::isAtomicWriteLeftover(encodedPath(recordName)))
                 continue;
             const QUrl record = inFolder(exports, recordName);
             try {

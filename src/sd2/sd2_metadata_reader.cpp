@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 

@@ -12,7 +12,6 @@
 #include <QList>
 
 #include <array>
-#include <fcntl.h>
 #include <functional>
 
 namespace tampod::FLACTempoMetadata {

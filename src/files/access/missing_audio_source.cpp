@@ -1,8 +1,7 @@
 #include "files/access/missing_audio_source.h"
 
+#include "core/file_handle.h"
 #include "files/access/source_access_failure.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,7 +36,7 @@ void MissingAudioSource::check(const QUrl &url, const QString &name)
 {
     if (!url.isLocalFile())
         throw MissingAudioSource(name);
-    const QByteArray path = QFile::encodeName(url.toLocalFile());
+    const QByteArray path = encodedPath(url.toLocalFile());
     struct stat st {};
     if (path.isEmpty())
         throw MissingAudioSource(name);

@@ -18,19 +18,37 @@ std::optional<QByteArray> create(const QUrl &url)
     return StrictJson::dump(record);
 }
 
-std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<QString> &likelyPath)
-{
+namespace {
+
+struct Recorded {
     QString path;
     SourceFileIdentity identity;
+};
+
+std::optional<Recorded> read(const QByteArray &bookmark)
+{
+    Recorded recorded;
     try {
         const auto record = StrictJson::parse(bookmark);
-        path = StrictJson::requireString(record, "path");
-        identity = SourceFileIdentity::fromJson(StrictJson::requireObject(record, "identity"));
+        recorded.path = StrictJson::requireString(record, "path");
+        recorded.identity = SourceFileIdentity::fromJson(StrictJson::requireObject(record, "identity"));
     } catch (const JsonError &) {
         return std::nullopt;
     }
-    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
+    if (!recorded.path.startsWith(QLatin1Char('/')))
         return std::nullopt;
+    return recorded;
+}
+
+} // namespace
+
+std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<QString> &likelyPath)
+{
+    const auto recorded = read(bookmark);
+    if (!recorded)
+        return std::nullopt;
+    const QString &path = recorded->path;
+    const SourceFileIdentity &identity = recorded->identity;
     if (SourceFileIdentity::ofPath(path) == identity)
         return Resolved{QUrl::fromLocalFile(path), false};
     if (likelyPath && *likelyPath != path && SourceFileIdentity::ofPath(*likelyPath) == identity)
@@ -42,6 +60,15 @@ std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<
     if (!moved)
         return std::nullopt;
     return Resolved{QUrl::fromLocalFile(*moved), true};
+}
+
+bool isGone(const QByteArray &bookmark)
+{
+    const auto recorded = read(bookmark);
+    if (!recorded || resolve(bookmark))
+        return false;
+    const auto folder = SourceFileIdentity::ofPath(FileLocation::folderOf(recorded->path));
+    return folder && folder->volume == recorded->identity.volume;
 }
 
 } // namespace tampod::SourceBookmark

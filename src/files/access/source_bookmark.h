@@ -23,4 +23,8 @@ struct Resolved {
 // bytes are not a bookmark.
 std::optional<Resolved> resolve(const QByteArray &bookmark, const std::optional<QString> &likelyPath = std::nullopt);
 
+// Whether the bookmarked file is gone for good: resolve() finds it nowhere while its recorded
+// folder is there on the file's own volume. A disk out of reach is not gone.
+bool isGone(const QByteArray &bookmark);
+
 } // namespace tampod::SourceBookmark

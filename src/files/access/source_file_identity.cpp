@@ -1,14 +1,12 @@
 #include "files/access/source_file_identity.h"
 
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "files/internal/file_status.h"
 #include "files/internal/volume_identity.h"
 
-#include <QFile>
-
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <limits>
 
@@ -25,34 +23,31 @@ std::optional<SourceFileIdentity> SourceFileIdentity::ofPath(const QString &path
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_PATH | O_CLOEXEC);
-    if (fd < 0)
+    try {
+        return of(FileHandle::open(path, O_PATH).fd());
+    } catch (const SystemError &) {
         return std::nullopt;
-    const auto identity = of(fd);
-    ::close(fd);
-    return identity;
+    }
 }
 
 std::optional<SourceFileIdentity> SourceFileIdentity::of(int fd)
 {
     // One descriptor for both questions, so the volume and the birth time belong to one file.
-    struct statx sx {};
+    FileStatus status;
     struct statfs sf {};
-    const bool ok = ::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &sx) == 0 &&
-                    ::fstatfs(fd, &sf) == 0;
-    if (!ok || !(sx.stx_mask & STATX_INO) || !(sx.stx_mask & STATX_BTIME) || sx.stx_btime.tv_sec == 0)
+    try {
+        status = FileStatus::of(fd);
+    } catch (const SystemError &) {
         return std::nullopt;
-
-    const auto volume = VolumeIdentity::text(makedev(sx.stx_dev_major, sx.stx_dev_minor), sf.f_fsid);
-    if (!volume)
+    }
+    if (::fstatfs(fd, &sf) != 0)
         return std::nullopt;
     SourceFileIdentity identity;
-    identity.volume = *volume;
-    identity.inode = sx.stx_ino;
-    identity.birthSeconds = sx.stx_btime.tv_sec;
-    identity.birthNanoseconds = sx.stx_btime.tv_nsec;
-    identity.generation = 0;
+    identity.volume = VolumeIdentity::text(static_cast<dev_t>(status.device), sf.f_fsid);
+    identity.inode = status.inode;
+    identity.birthSeconds = status.birthSeconds;
+    identity.birthNanoseconds = status.birthNanoseconds;
+    identity.generation = status.generation;
     return identity;
 }
 

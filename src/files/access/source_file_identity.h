@@ -11,18 +11,20 @@
 namespace tampod {
 
 // Which file a path names: its volume, inode and birth time. A file replaced by a copy under
-// the same name has another identity even when the inode number is reused.
+// the same name has another identity even when the inode number is reused. Where the file
+// system keeps no birth time, the inode generation stands in (birth fields 0); where it keeps
+// neither, the volume and inode alone identify the file.
 struct SourceFileIdentity {
     QString volume;              // upper-case hyphenated volume UUID
     std::uint64_t inode = 0;
     std::int64_t birthSeconds = 0;
     std::int64_t birthNanoseconds = 0;
-    std::uint32_t generation = 0; // always 0 here: Linux reads it only through an open file
+    std::uint32_t generation = 0; // 0 while a birth time exists
 
     bool operator==(const SourceFileIdentity &) const = default;
 
-    // nullopt for a URL that is not a file URL, a file that cannot be examined, a volume
-    // without an identity or a file system that keeps no birth time. Follows symbolic links.
+    // nullopt for a URL that is not a file URL or a file that cannot be examined. Follows
+    // symbolic links.
     static std::optional<SourceFileIdentity> of(const QUrl &url);
     static std::optional<SourceFileIdentity> ofPath(const QString &path);
     // The identity of the file an open descriptor refers to (O_PATH ones included), so a check

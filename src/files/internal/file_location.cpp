@@ -1,13 +1,15 @@
 #include "files/internal/file_location.h"
 
-#include <QFile>
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "core/folder.h"
 
-#include <dirent.h>
+#include <QDir>
+
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstring>
 
 namespace tampod::FileLocation {
 
@@ -32,18 +34,11 @@ std::optional<Parsed> parse(const QString &reference)
     return Parsed{static_cast<dev_t>(device), static_cast<ino_t>(inode)};
 }
 
-bool holds(int dirFd, const char *name, const Parsed &wanted)
+bool holds(const QString &path, const Parsed &wanted)
 {
     struct stat st {};
-    return ::fstatat(dirFd, name, &st, 0) == 0 && st.st_dev == wanted.device && st.st_ino == wanted.inode;
-}
-
-QString joined(const QString &folder, const char *name)
-{
-    QString path = folder;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path + QFile::decodeName(name);
+    return ::stat(encodedPath(path).constData(), &st) == 0 && st.st_dev == wanted.device
+        && st.st_ino == wanted.inode;
 }
 
 } // namespace
@@ -53,7 +48,7 @@ std::optional<QString> reference(const QString &path)
     if (path.isEmpty())
         return std::nullopt;
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(encodedPath(path).constData(), &st) != 0)
         return std::nullopt;
     return QString::number(static_cast<qulonglong>(st.st_dev)) + QLatin1Char(':') +
            QString::number(static_cast<qulonglong>(st.st_ino));
@@ -64,59 +59,35 @@ std::optional<QString> resolve(const QString &reference, const QString &hintPath
     const auto wanted = parse(reference);
     if (!wanted || hintPath.isEmpty())
         return std::nullopt;
-    if (holds(AT_FDCWD, QFile::encodeName(hintPath).constData(), *wanted))
+    if (holds(hintPath, *wanted))
         return hintPath;
-    return findInFolder(folderOf(hintPath), wanted->inode, [&](const QString &path) {
-        return holds(AT_FDCWD, QFile::encodeName(path).constData(), *wanted);
-    });
+    return findInFolder(folderOf(hintPath), wanted->inode,
+                        [&](const QString &path) { return holds(path, *wanted); });
 }
 
 std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
                                     const std::function<bool(const QString &path)> &accept)
 {
     std::optional<QString> found;
-    visitFolder(folder, folderScanLimit, [&](int, const char *name, std::uint64_t entryInode) {
-        if (entryInode != inode)
-            return false;
-        const QString candidate = joined(folder, name);
-        if (!accept(candidate))
-            return false;
-        found = candidate;
-        return true;
-    });
+    try {
+        const Folder opened = Folder::open(folder);
+        opened.visitEntries(folderScanLimit, [&](const Folder::Entry &entry) {
+            if (entry.inode != inode)
+                return false;
+            const QString candidate = opened.pathOf(entry.name);
+            if (!accept(candidate))
+                return false;
+            found = candidate;
+            return true;
+        });
+    } catch (const SystemError &) {
+    }
     return found;
-}
-
-bool visitFolder(const QString &folder, int limit,
-                 const std::function<bool(int dirFd, const char *name, std::uint64_t inode)> &visit)
-{
-    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return false;
-    DIR *dir = ::fdopendir(dirFd);
-    if (!dir) {
-        ::close(dirFd);
-        return false;
-    }
-    bool stopped = false;
-    int seen = 0;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (++seen > limit)
-            break;
-        if (!std::strcmp(entry->d_name, ".") || !std::strcmp(entry->d_name, ".."))
-            continue;
-        if (visit(dirFd, entry->d_name, entry->d_ino)) {
-            stopped = true;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return stopped;
 }
 
 bool isReadable(const QString &path)
 {
-    return !path.isEmpty() && ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK, AT_EACCESS) == 0;
+    return !path.isEmpty() && ::faccessat(AT_FDCWD, encodedPath(path).constData(), R_OK, AT_EACCESS) == 0;
 }
 
 QString folderOf(const QString &path)
@@ -127,6 +98,37 @@ QString folderOf(const QString &path)
     if (slash == 0)
         return QStringLiteral("/");
     return path.left(slash);
+}
+
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        throw SystemError(EACCES, QStringLiteral("not a file location"));
+    const QString path = QDir::cleanPath(url.toLocalFile());
+    if (!path.startsWith(QLatin1Char('/')))
+        throw SystemError(EACCES, QStringLiteral("not an absolute path"));
+    return path;
+}
+
+QByteArray nativePath(const QUrl &url)
+{
+    return encodedPath(localPath(url));
+}
+
+QString lastComponent(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    const QString name = clean.mid(clean.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        throw SystemError(EINVAL, QStringLiteral("file name"));
+    return name;
+}
+
+QString parentPath(const QString &path)
+{
+    lastComponent(path);
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 } // namespace tampod::FileLocation

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <sys/types.h>
 
 namespace tampod::FileLocation {
 
@@ -20,19 +21,24 @@ std::optional<QString> reference(const QString &path);
 std::optional<QString> resolve(const QString &reference, const QString &hintPath);
 
 // The first entry of a folder, within folderScanLimit entries, whose inode number is inode
-// and whose full path satisfies accept.
+// and whose full path satisfies accept. None when the folder cannot be read.
 std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
                                     const std::function<bool(const QString &path)> &accept);
-
-// Calls visit with each entry's name and inode number (not "." or ".."), within limit entries,
-// until it returns true; returns whether it did. dirFd is the open folder, for *at() calls.
-bool visitFolder(const QString &folder, int limit,
-                 const std::function<bool(int dirFd, const char *name, std::uint64_t inode)> &visit);
 
 // Whether this process may read the file, by its effective ids.
 bool isReadable(const QString &path);
 
 // The folder of a path ("/a/b/c" → "/a/b").
 QString folderOf(const QString &path);
+
+// The cleaned absolute path of a file URL; anything else fails with EACCES, since no check
+// could vouch for it.
+QString localPath(const QUrl &url);
+QByteArray nativePath(const QUrl &url);
+
+// The folder and the last component of a cleaned absolute path; an empty name, "." or ".."
+// fails with EINVAL.
+QString parentPath(const QString &path);
+QString lastComponent(const QString &path);
 
 } // namespace tampod::FileLocation

@@ -1,14 +1,17 @@
 #include "files/internal/volume_identity.h"
 
-#include "files/internal/file_location.h"
+#include "core/error.h"
+#include "core/folder.h"
 
 #include <QUuid>
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace tampod::VolumeIdentity {
@@ -33,30 +36,40 @@ bool isUuidName(const char *name)
 std::optional<QString> filesystemUuid(dev_t device)
 {
     std::optional<QString> found;
-    FileLocation::visitFolder(QStringLiteral("/dev/disk/by-uuid"), byUuidEntryLimit,
-                              [&](int dirFd, const char *name, std::uint64_t) {
-                                  struct stat st {};
-                                  if (!isUuidName(name) || ::fstatat(dirFd, name, &st, 0) != 0 ||
-                                      !S_ISBLK(st.st_mode) || st.st_rdev != device)
-                                      return false;
-                                  found = QString::fromLatin1(name).toUpper();
-                                  return true;
-                              });
+    try {
+        const Folder byUuid = Folder::open(QStringLiteral("/dev/disk/by-uuid"));
+        byUuid.visitEntries(byUuidEntryLimit, [&](const Folder::Entry &entry) {
+            if (!isUuidName(entry.name))
+                return false;
+            std::optional<struct stat> status;
+            try {
+                status = byUuid.status(entry.name, LinkPolicy::Follow);
+            } catch (const SystemError &) {
+                return false; // a dangling link: not this device
+            }
+            if (!status || !S_ISBLK(status->st_mode) || status->st_rdev != device)
+                return false;
+            found = QString::fromLatin1(entry.name).toUpper();
+            return true;
+        });
+    } catch (const SystemError &) {
+    }
     return found;
+}
+
+QString laidOut(const unsigned char (&raw)[8])
+{
+    const QUuid uuid(0, 0, 0, raw[0], raw[1], raw[2], raw[3], raw[4], raw[5], raw[6], raw[7]);
+    return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
 } // namespace
 
-std::optional<QString> text(dev_t device, fsid_t fsid)
+QString text(dev_t device, fsid_t fsid)
 {
     unsigned char raw[8] = {};
     static_assert(sizeof fsid == sizeof raw);
     std::memcpy(raw, &fsid, sizeof raw);
-    bool zero = true;
-    for (unsigned char b : raw)
-        zero = zero && b == 0;
-    if (zero)
-        return std::nullopt;
 
     static std::mutex mutex;
     static std::map<std::pair<dev_t, QByteArray>, QString> known; // thread: guarded by mutex
@@ -68,9 +81,14 @@ std::optional<QString> text(dev_t device, fsid_t fsid)
     QString volume;
     if (const auto uuid = filesystemUuid(device)) {
         volume = *uuid;
+    } else if (std::any_of(std::begin(raw), std::end(raw), [](unsigned char b) { return b != 0; })) {
+        volume = laidOut(raw);
     } else {
-        const QUuid laidOut(0, 0, 0, raw[0], raw[1], raw[2], raw[3], raw[4], raw[5], raw[6], raw[7]);
-        volume = laidOut.toString(QUuid::WithoutBraces).toUpper();
+        // Some network and user-space file systems report no id: the device number stands in.
+        const std::uint64_t number = device;
+        for (int i = 0; i < 8; ++i)
+            raw[i] = static_cast<unsigned char>(number >> (56 - 8 * i));
+        volume = laidOut(raw);
     }
     known.emplace(key, volume);
     return volume;

@@ -1,9 +1,9 @@
 #include "files/journal/split_export_file_safety.h"
 
+#include "core/file_system_call.h"
+#include "files/internal/file_location.h"
 #include "files/journal/audio_export_error.h"
-#include "files/internal/posix_support.h"
-
-#include <QFile>
+#include "files/store/temporary_audio_safety.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,58 +12,57 @@
 
 namespace tampod::SplitExportFileSafety {
 
-using PosixSupport::fail;
+namespace {
 
-FileHandle openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity)
+bool isSameFile(const FileStatus &status, const SourceFileIdentity &identity)
 {
-    const QByteArray path = PosixSupport::nativePath(url);
-    const int fd = PosixSupport::openAt(AT_FDCWD, path, O_RDONLY | O_NOFOLLOW | O_DIRECTORY);
-    if (fd < 0)
-        fail(EACCES, "open folder");
-    FileHandle folder(fd);
-    const TemporaryAudioSafety::Status atPath = TemporaryAudioSafety::info(url);
-    TemporaryAudioSafety::Status opened;
+    return status.inode == identity.inode && status.birthSeconds == identity.birthSeconds
+        && status.birthNanoseconds == identity.birthNanoseconds && status.generation == identity.generation;
+}
+
+} // namespace
+
+Folder openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity)
+{
+    Folder folder;
     try {
-        opened = TemporaryAudioSafety::Status::of(folder.fd());
+        folder = Folder::open(FileLocation::localPath(url), LinkPolicy::NoFollow);
     } catch (const SystemError &) {
-        fail(EACCES, "fstat folder");
+        throw SystemError(EACCES, QStringLiteral("open folder"));
+    }
+    const FileStatus atPath = TemporaryAudioSafety::info(url);
+    FileStatus opened;
+    try {
+        opened = FileStatus::of(folder.fd());
+    } catch (const SystemError &) {
+        throw SystemError(EACCES, QStringLiteral("fstat folder"));
     }
     if (opened.owner != ::getuid() || opened.device != atPath.device || opened.inode != atPath.inode)
-        fail(EACCES, "folder check");
-    if (identity) {
-        // Generation is not readable here and always 0, so a recorded non-zero one never matches.
-        const bool same = opened.hasBirth && opened.inode == identity->inode
-            && opened.birthSeconds == identity->birthSeconds
-            && opened.birthNanoseconds == identity->birthNanoseconds && identity->generation == 0;
-        if (!same)
-            fail(EACCES, "folder identity");
-    }
+        throw SystemError(EACCES, QStringLiteral("folder check"));
+    if (identity && !isSameFile(opened, *identity))
+        throw SystemError(EACCES, QStringLiteral("folder identity"));
     return folder;
 }
 
-bool isOwned(const TemporaryAudioSafety::Status &status, const SplitExportTransaction::File &file,
-             std::uint64_t device)
+bool isOwned(const FileStatus &status, const SplitExportTransaction::File &file, std::uint64_t device)
 {
-    const SourceFileIdentity &identity = file.identity;
-    if (!status.isRegularFile() || status.device != device || status.inode != identity.inode
-        || !status.hasBirth || status.birthSeconds != identity.birthSeconds
-        || status.birthNanoseconds != identity.birthNanoseconds || identity.generation != 0)
+    if (!status.isRegularFile() || status.device != device || !isSameFile(status, file.identity))
         return false;
-    if (status.owner != ::getuid() || status.size != file.bytes
-        || status.modifiedSeconds != file.modifiedSeconds
+    if (status.owner != ::getuid() || status.size != file.bytes || status.modifiedSeconds != file.modifiedSeconds
         || status.modifiedNanoseconds != file.modifiedNanoseconds)
-        fail(EACCES, "journaled file changed");
+        throw SystemError(EACCES, QStringLiteral("journaled file changed"));
     return true;
 }
 
 int linkThenUnlink(int fromFd, const QByteArray &from, int toFd, const QByteArray &to)
 {
-    if (::linkat(fromFd, from.constData(), toFd, to.constData(), 0) != 0)
+    if (FileSystemCall::attempt("link", [&] { return ::linkat(fromFd, from.constData(), toFd, to.constData(), 0); })
+        != 0)
         return errno;
-    if (::unlinkat(fromFd, from.constData(), 0) != 0) {
+    if (FileSystemCall::attempt("unlink", [&] { return ::unlinkat(fromFd, from.constData(), 0); }) != 0) {
         const int code = errno;
         // Leave things as they were rather than with the file under two names.
-        ::unlinkat(toFd, to.constData(), 0);
+        FileSystemCall::attempt("unlink", [&] { return ::unlinkat(toFd, to.constData(), 0); });
         return code;
     }
     return 0;
@@ -71,7 +70,10 @@ int linkThenUnlink(int fromFd, const QByteArray &from, int toFd, const QByteArra
 
 int renameExclusively(int fromFd, const QByteArray &from, int toFd, const QByteArray &to)
 {
-    if (::renameat2(fromFd, from.constData(), toFd, to.constData(), RENAME_NOREPLACE) == 0)
+    if (FileSystemCall::attempt("rename", [&] {
+            return ::renameat2(fromFd, from.constData(), toFd, to.constData(), RENAME_NOREPLACE);
+        })
+        == 0)
         return 0;
     const int code = errno;
     // EINVAL: this file system has no exclusive rename (ENOSYS: nor has the kernel). A hard
@@ -83,20 +85,20 @@ int renameExclusively(int fromFd, const QByteArray &from, int toFd, const QByteA
 
 void publish(const QUrl &source, const QUrl &destination)
 {
-    const QString sourcePath = PosixSupport::localPath(source);
-    const QString destinationPath = PosixSupport::localPath(destination);
-    FileHandle sourceFolder = openDirectory(QUrl::fromLocalFile(PosixSupport::parentPath(sourcePath)));
-    FileHandle destinationFolder = openDirectory(QUrl::fromLocalFile(PosixSupport::parentPath(destinationPath)));
-    const int code = renameExclusively(sourceFolder.fd(), QFile::encodeName(PosixSupport::lastComponent(sourcePath)),
+    const QString sourcePath = FileLocation::localPath(source);
+    const QString destinationPath = FileLocation::localPath(destination);
+    const Folder sourceFolder = openDirectory(QUrl::fromLocalFile(FileLocation::parentPath(sourcePath)));
+    const Folder destinationFolder = openDirectory(QUrl::fromLocalFile(FileLocation::parentPath(destinationPath)));
+    const int code = renameExclusively(sourceFolder.fd(), encodedPath(FileLocation::lastComponent(sourcePath)),
                                        destinationFolder.fd(),
-                                       QFile::encodeName(PosixSupport::lastComponent(destinationPath)));
+                                       encodedPath(FileLocation::lastComponent(destinationPath)));
     if (code == EEXIST)
         throw AudioExportError(AudioExportError::Case::destinationExists);
     if (code != 0)
-        fail(code, "rename");
+        throw SystemError(code, QStringLiteral("rename"));
     // The journal's next step must not reach the disk before this rename does.
-    PosixSupport::syncDescriptor(destinationFolder.fd());
-    PosixSupport::syncDescriptor(sourceFolder.fd());
+    destinationFolder.sync();
+    sourceFolder.sync();
 }
 
 } // namespace tampod::SplitExportFileSafety

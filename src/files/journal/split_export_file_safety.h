@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/file_handle.h"
+#include "core/folder.h"
 #include "files/access/source_file_identity.h"
+#include "files/internal/file_status.h"
 #include "files/journal/split_export_transaction.h"
-#include "files/store/temporary_audio_safety.h"
 
 #include <QUrl>
 
@@ -20,12 +20,12 @@ namespace SplitExportFileSafety {
 // Opens a folder (no-follow, directory only) and confirms that it is the user's folder the
 // path names and, when given, the recorded one (inode, birth time and generation; the volume
 // text is not compared). Failures throw EACCES; the path status query's error passes on.
-FileHandle openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity = std::nullopt);
+Folder openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity = std::nullopt);
 
 // Whether an entry is still exactly the journaled file: false for another file (other type,
 // device, inode, birth time or generation); EACCES when it is that file but changed (size,
 // modification time) or no longer the user's.
-bool isOwned(const TemporaryAudioSafety::Status &status, const SplitExportTransaction::File &file, std::uint64_t device);
+bool isOwned(const FileStatus &status, const SplitExportTransaction::File &file, std::uint64_t device);
 
 // Moves a staged file into its destination folder without ever replacing an entry there:
 // AudioExportError destinationExists when the name is taken (even by a dangling link), EXDEV

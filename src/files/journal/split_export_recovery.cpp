@@ -1,39 +1,28 @@
 #include "files/journal/split_export_transaction.h"
 
+#include "core/file_system_call.h"
 #include "files/access/file_access_lease.h"
-#include "files/internal/posix_support.h"
 #include "files/access/source_bookmark.h"
+#include "files/internal/file_location.h"
+#include "files/internal/file_status.h"
 #include "files/journal/split_export_file_safety.h"
 #include "files/store/temporary_audio_safety.h"
 
-#include <QFile>
-
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace tampod {
 
-using PosixSupport::fail;
-using Status = TemporaryAudioSafety::Status;
-
 namespace {
+
+[[noreturn]] void fail(int code, const char *operation)
+{
+    throw SystemError(code, QString::fromLatin1(operation));
+}
 
 QUrl inFolder(const QUrl &folder, const char *name)
 {
-    return QUrl::fromLocalFile(PosixSupport::localPath(folder) + QLatin1Char('/') + QLatin1String(name));
-}
-
-// The status of dirFd/name without following a link; none when nothing is there.
-std::optional<Status> entryStatus(int dirFd, const QByteArray &name)
-{
-    try {
-        return Status::at(dirFd, name);
-    } catch (const SystemError &error) {
-        if (error.errnoValue() == ENOENT)
-            return std::nullopt;
-        throw;
-    }
+    return QUrl::fromLocalFile(FileLocation::localPath(folder) + QLatin1Char('/') + QLatin1String(name));
 }
 
 QByteArray unpublishedName(std::size_t position)
@@ -43,16 +32,16 @@ QByteArray unpublishedName(std::size_t position)
 
 // A taken-back entry that is not exactly the journaled file goes back under its destination
 // name (never replacing anything there) and the recovery stops.
-[[noreturn]] void putBackAndFail(int stageFd, const QByteArray &temporary, int destinationFd,
+[[noreturn]] void putBackAndFail(const Folder &stage, const QByteArray &temporary, const Folder &destination,
                                  const SplitExportTransaction::File &file, int code)
 {
-    const int renamed = SplitExportFileSafety::renameExclusively(stageFd, temporary, destinationFd,
-                                                                 QFile::encodeName(file.destination));
+    const int renamed = SplitExportFileSafety::renameExclusively(stage.fd(), temporary, destination.fd(),
+                                                                 encodedPath(file.destination));
     fail(renamed != 0 ? renamed : code, "put back a file that is not the journaled one");
 }
 
 // 0 when the status is the journaled file unchanged, otherwise the POSIX code to fail with.
-int ownershipProblem(const Status &status, const SplitExportTransaction::File &file, std::uint64_t device)
+int ownershipProblem(const FileStatus &status, const SplitExportTransaction::File &file, std::uint64_t device)
 {
     try {
         return SplitExportFileSafety::isOwned(status, file, device) ? 0 : EACCES;
@@ -65,7 +54,7 @@ int ownershipProblem(const Status &status, const SplitExportTransaction::File &f
 
 bool SplitExportTransaction::exists(const QUrl &url)
 {
-    return entryStatus(AT_FDCWD, PosixSupport::nativePath(url)).has_value();
+    return FileStatus::ofPath(FileLocation::localPath(url)).has_value();
 }
 
 bool SplitExportTransaction::marker(const char *name, const QUrl &stage, const TemporaryAudioStore::Owner &owner)
@@ -99,8 +88,8 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
     const auto identity = SourceFileIdentity::of(folder);
     if (!identity || *identity != journal.directory)
         fail(EACCES, "destination folder identity");
-    FileHandle destination = SplitExportFileSafety::openDirectory(folder, journal.directory);
-    FileHandle staging = SplitExportFileSafety::openDirectory(stage);
+    const Folder destination = SplitExportFileSafety::openDirectory(folder, journal.directory);
+    const Folder staging = SplitExportFileSafety::openDirectory(stage);
 
     const auto stageIdentity = SourceFileIdentity::of(staging.fd());
     if (!stageIdentity || stageIdentity->volume != journal.directory.volume)
@@ -111,26 +100,27 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
     }
     std::uint64_t device = 0;
     try {
-        device = Status::of(staging.fd()).device;
+        device = FileStatus::of(staging.fd()).device;
     } catch (const SystemError &) {
         fail(EACCES, "stage status");
     }
     const bool recovering = marker(recoveringMarkerName, stage, owner);
 
     // A leftover of an interrupted take-back must be exactly the journaled file.
+    bool anyLeftover = false;
     for (std::size_t i = 0; i < journal.files.size(); ++i) {
         const QByteArray temporary = unpublishedName(i);
-        const auto leftover = entryStatus(staging.fd(), temporary);
+        const auto leftover = FileStatus::at(staging, temporary);
         if (!leftover)
             continue;
-        const int problem = ownershipProblem(*leftover, journal.files[i], device);
-        if (problem != 0)
-            putBackAndFail(staging.fd(), temporary, destination.fd(), journal.files[i], EACCES);
+        anyLeftover = true;
+        if (ownershipProblem(*leftover, journal.files[i], device) != 0)
+            putBackAndFail(staging, temporary, destination, journal.files[i], EACCES);
     }
 
     bool published[2] = {false, false};
     for (std::size_t i = 0; i < journal.files.size(); ++i) {
-        const auto status = entryStatus(destination.fd(), QFile::encodeName(journal.files[i].destination));
+        const auto status = FileStatus::at(destination, encodedPath(journal.files[i].destination));
         // Another file under the name is not ours and stays; a changed journaled file throws.
         published[i] = status && SplitExportFileSafety::isOwned(*status, journal.files[i], device);
     }
@@ -139,9 +129,6 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
         write(owner.toJson(), inFolder(stage, committedMarkerName));
         return Outcome::completed;
     }
-    bool anyLeftover = false;
-    for (std::size_t i = 0; i < journal.files.size(); ++i)
-        anyLeftover = anyLeftover || entryStatus(staging.fd(), unpublishedName(i)).has_value();
     if (!published[0] && !published[1] && !anyLeftover) {
         if (!recovering)
             return Outcome::nothingPublished;
@@ -153,24 +140,31 @@ std::optional<SplitExportTransaction::Outcome> SplitExportTransaction::recover(c
     for (std::size_t i = 0; i < journal.files.size(); ++i) {
         const File &file = journal.files[i];
         const QByteArray temporary = unpublishedName(i);
-        if (!entryStatus(staging.fd(), temporary) && published[i]) {
-            const int code = SplitExportFileSafety::renameExclusively(
-                destination.fd(), QFile::encodeName(file.destination), staging.fd(), temporary);
+        const QByteArray name = encodedPath(file.destination);
+        auto taken = FileStatus::at(staging, temporary);
+        if (published[i] && !taken) {
+            const int code = SplitExportFileSafety::renameExclusively(destination.fd(), name, staging.fd(), temporary);
             if (code != 0)
                 fail(code, "take back");
+            taken = FileStatus::at(staging, temporary);
+        } else if (published[i]) {
+            // A take-back by link and unlink cut short between the two: both names are the
+            // journaled file, and the destination's goes.
+            if (FileSystemCall::attempt("unlink", [&] { return ::unlinkat(destination.fd(), name.constData(), 0); })
+                != 0)
+                fail(errno, "take back");
         }
-        const auto taken = entryStatus(staging.fd(), temporary);
         if (!taken)
             continue;
         const int problem = ownershipProblem(*taken, file, device);
         if (problem != 0)
-            putBackAndFail(staging.fd(), temporary, destination.fd(), file, problem);
-        if (::unlinkat(staging.fd(), temporary.constData(), 0) != 0)
+            putBackAndFail(staging, temporary, destination, file, problem);
+        if (FileSystemCall::attempt("unlink", [&] { return ::unlinkat(staging.fd(), temporary.constData(), 0); }) != 0)
             fail(EACCES, "delete a taken-back file");
     }
     // The caller removes the stage next; the destination's change must reach the disk first.
-    PosixSupport::syncDescriptor(destination.fd());
-    PosixSupport::syncDescriptor(staging.fd());
+    destination.sync();
+    staging.sync();
     return Outcome::rolledBack;
 }
 

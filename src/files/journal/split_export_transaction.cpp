@@ -1,10 +1,8 @@
 #include "files/journal/split_export_transaction.h"
 
+#include "files/internal/file_location.h"
 #include "files/journal/audio_export_error.h"
-#include "files/internal/posix_support.h"
 #include "files/journal/split_export_file_safety.h"
-
-#include <QFile>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -12,7 +10,14 @@
 
 namespace tampod {
 
-using PosixSupport::fail;
+namespace {
+
+[[noreturn]] void fail(int code, const char *operation)
+{
+    throw SystemError(code, QString::fromLatin1(operation));
+}
+
+} // namespace
 
 StrictJson::Json SplitExportTransaction::File::toJson() const
 {
@@ -88,29 +93,25 @@ bool SplitExportTransaction::Journal::isWellFormed() const
 void SplitExportTransaction::write(const StrictJson::Json &value, const QUrl &url)
 {
     const QByteArray bytes = StrictJson::dump(value);
-    const QString path = PosixSupport::localPath(url);
-    FileHandle folder = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(PosixSupport::parentPath(path)));
-    PosixSupport::writeAtomically(folder.fd(), QFile::encodeName(PosixSupport::lastComponent(path)), bytes);
+    const QString path = FileLocation::localPath(url);
+    Folder::open(FileLocation::parentPath(path), LinkPolicy::NoFollow)
+        .writeAtomically(encodedPath(FileLocation::lastComponent(path)), bytes);
 }
 
 namespace {
 
-SplitExportTransaction::File journalFile(int stageFd, const QString &output, const QString &destination)
+SplitExportTransaction::File journalFile(const Folder &stage, const QString &output, const QString &destination)
 {
-    const QByteArray name = QFile::encodeName(PosixSupport::lastComponent(output));
     // O_PATH with no-follow describes a link itself (not a regular file, so refused) and
     // never blocks on a FIFO.
-    const int fd = PosixSupport::openAt(stageFd, name, O_PATH | O_NOFOLLOW);
-    if (fd < 0)
-        fail(errno, "open output");
-    FileHandle file(fd);
-    const auto status = TemporaryAudioSafety::Status::of(file.fd());
+    const FileHandle file = stage.openFile(encodedPath(FileLocation::lastComponent(output)), O_PATH | O_NOFOLLOW);
+    const FileStatus status = FileStatus::of(file.fd());
     if (status.owner != ::getuid() || !status.isRegularFile())
         fail(EACCES, "output check");
     const auto identity = SourceFileIdentity::of(file.fd());
     if (!identity)
         fail(EACCES, "output identity");
-    return {PosixSupport::lastComponent(output), PosixSupport::lastComponent(destination), *identity,
+    return {FileLocation::lastComponent(output), FileLocation::lastComponent(destination), *identity,
             status.size, status.modifiedSeconds, status.modifiedNanoseconds};
 }
 
@@ -124,21 +125,21 @@ SplitExportTransaction SplitExportTransaction::begin(const TemporaryExportDirect
     try {
         if (!stage.record || outputs.size() != 2 || destinations.size() != 2)
             fail(EINVAL, "split export");
-        const QString stagePath = PosixSupport::localPath(stage.url);
+        const QString stagePath = FileLocation::localPath(stage.url);
         for (const QUrl &output : outputs) {
-            if (PosixSupport::parentPath(PosixSupport::localPath(output)) != stagePath)
+            if (FileLocation::parentPath(FileLocation::localPath(output)) != stagePath)
                 fail(EINVAL, "output outside the stage");
         }
-        const QString folderPath = PosixSupport::parentPath(PosixSupport::localPath(destinations[0]));
-        if (PosixSupport::parentPath(PosixSupport::localPath(destinations[1])) != folderPath)
+        const QString folderPath = FileLocation::parentPath(FileLocation::localPath(destinations[0]));
+        if (FileLocation::parentPath(FileLocation::localPath(destinations[1])) != folderPath)
             fail(EINVAL, "destinations in two folders");
         const QUrl folder = QUrl::fromLocalFile(folderPath);
 
         // Both folders are examined through no-follow descriptors: the recovery will insist on
         // exactly this, so a folder it could never open is refused now, before anything exists.
-        FileHandle destinationFolder = SplitExportFileSafety::openDirectory(folder);
-        FileHandle stageFolder = SplitExportFileSafety::openDirectory(stage.url);
-        if (TemporaryAudioSafety::Status::of(stageFolder.fd()).identity() != stage.identity)
+        const Folder destinationFolder = SplitExportFileSafety::openDirectory(folder);
+        const Folder stageFolder = SplitExportFileSafety::openDirectory(stage.url);
+        if (TemporaryAudioSafety::Identity::of(FileStatus::of(stageFolder.fd())) != stage.identity)
             fail(EACCES, "stage identity");
         const auto folderIdentity = SourceFileIdentity::of(destinationFolder.fd());
         const auto stageIdentity = SourceFileIdentity::of(stageFolder.fd());
@@ -147,8 +148,8 @@ SplitExportTransaction SplitExportTransaction::begin(const TemporaryExportDirect
 
         Journal journal{stage.owner, *folderIdentity, {}, {}};
         for (int i = 0; i < 2; ++i) {
-            File file = journalFile(stageFolder.fd(), PosixSupport::localPath(outputs[i]),
-                                    PosixSupport::localPath(destinations[i]));
+            File file = journalFile(stageFolder, FileLocation::localPath(outputs[i]),
+                                    FileLocation::localPath(destinations[i]));
             if (file.identity.volume != folderIdentity->volume)
                 fail(EXDEV, "output volume");
             journal.files.push_back(std::move(file));
@@ -157,7 +158,7 @@ SplitExportTransaction SplitExportTransaction::begin(const TemporaryExportDirect
         if (!journal.isWellFormed())
             fail(EINVAL, "journal names");
         journal.bookmark = bookmark(folder);
-        PosixSupport::writeAtomically(stageFolder.fd(), journalName, StrictJson::dump(journal.toJson()));
+        stageFolder.writeAtomically(journalName, StrictJson::dump(journal.toJson()));
 
         auto record = TemporaryAudioSafety::read<TemporaryAudioStore::ExportRecord>(*stage.record);
         if (record.owner != stage.owner || record.identity != stage.identity)

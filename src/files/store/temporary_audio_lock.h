@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/file_handle.h"
 #include "files/store/temporary_audio_safety.h"
 
 #include <QUrl>
@@ -13,15 +14,14 @@ class TemporaryAudioLock {
 public:
     // create: make the file (exclusively, mode 0600); otherwise open an existing one.
     TemporaryAudioLock(const QUrl &url, bool create);
-    ~TemporaryAudioLock();
     TemporaryAudioLock(const TemporaryAudioLock &) = delete;
     TemporaryAudioLock &operator=(const TemporaryAudioLock &) = delete;
 
-    int descriptor() const noexcept { return descriptor_; }
+    int descriptor() const noexcept { return file_.fd(); }
     const TemporaryAudioSafety::Identity &identity() const noexcept { return identity_; }
 
 private:
-    int descriptor_ = -1;
+    FileHandle file_;
     TemporaryAudioSafety::Identity identity_;
 };
 

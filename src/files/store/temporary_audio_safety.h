@@ -1,12 +1,12 @@
 #pragma once
 
 #include "core/strict_json.h"
+#include "files/internal/file_status.h"
 
 #include <QByteArray>
 #include <QUrl>
 
 #include <cstdint>
-#include <sys/types.h>
 
 namespace tampod::TemporaryAudioSafety {
 
@@ -17,33 +17,10 @@ struct Identity {
 
     bool operator==(const Identity &) const = default;
 
+    static Identity of(const FileStatus &status) { return {status.device, status.inode}; }
+
     StrictJson::Json toJson() const;
     static Identity fromJson(const StrictJson::Json &json);
-};
-
-// The fields of a file's status that the checks read. Birth time only where the file system
-// keeps one (hasBirth).
-struct Status {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    mode_t mode = 0;
-    uid_t owner = 0;
-    std::uint64_t links = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedSeconds = 0;
-    std::int64_t modifiedNanoseconds = 0;
-    bool hasBirth = false;
-    std::int64_t birthSeconds = 0;
-    std::int64_t birthNanoseconds = 0;
-
-    bool isRegularFile() const;
-    bool isDirectory() const;
-    Identity identity() const { return {device, inode}; }
-
-    // The status of an open descriptor, and of dirFd/name without following a final link.
-    // Failures throw the call's errno.
-    static Status of(int fd);
-    static Status at(int dirFd, const QByteArray &name);
 };
 
 // Records larger than this are refused unread.
@@ -51,15 +28,16 @@ inline constexpr std::int64_t maximumRecordBytes = 65536;
 
 // The status of the path itself (a link is described, not followed). Any failure, a missing
 // path included, or another user's entry throws EACCES.
-Status info(const QUrl &url);
+FileStatus info(const QUrl &url);
 
 // The identity of a real folder of the current user that neither group nor others may write;
 // anything else throws EACCES. Taken through a no-follow descriptor.
 Identity directoryIdentity(const QUrl &url);
 
 // Deletes a folder tree that still has `identity`, relative to no-follow descriptors. Stops with
-// EACCES at a link, a special file, another user's entry or a changed identity; ownership files
-// and split-pair markers go last, so an interrupted removal leaves a folder still marked ours.
+// EACCES at a link, a special file, another user's entry or a changed identity. Split-pair
+// markers, then ownership files, then a session's lock go last, so an interrupted removal
+// leaves a folder still marked ours, or one holding nothing but its lock, or an empty one.
 void removeTree(const QUrl &url, const Identity &identity);
 
 // The bytes of a small record file: a regular file of the current user with one link and

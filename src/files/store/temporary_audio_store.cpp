@@ -2,19 +2,19 @@
 
 #include "concurrency/detached.h"
 #include "concurrency/thread_role.h"
-#include "core/file_handle.h"
-#include "files/store/app_identity.h"
-#include "files/internal/posix_support.h"
+#include "core/file_system_call.h"
+#include "core/folder.h"
 #include "files/access/source_bookmark.h"
+#include "files/internal/file_location.h"
+#include "files/internal/file_status.h"
+#include "files/store/app_identity.h"
 #include "files/store/temporary_export_directory.h"
 
 #include <QDir>
-#include <QFile>
 #include <QUuid>
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,8 +23,6 @@ namespace tampod {
 
 namespace {
 
-using PosixSupport::fail;
-
 QString freshId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -32,13 +30,13 @@ QString freshId()
 
 QString child(const QUrl &folder, const QString &name)
 {
-    return PosixSupport::localPath(folder) + QLatin1Char('/') + name;
+    return FileLocation::localPath(folder) + QLatin1Char('/') + name;
 }
 
 void makeFolderIfMissing(const QString &path)
 {
     try {
-        PosixSupport::makePrivateDirectory(AT_FDCWD, QFile::encodeName(path));
+        Folder::open(FileLocation::parentPath(path)).makePrivateFolder(encodedPath(FileLocation::lastComponent(path)));
     } catch (const SystemError &error) {
         if (error.errnoValue() != EEXIST)
             throw;
@@ -105,46 +103,69 @@ TemporaryAudioStore::ExportRecord TemporaryAudioStore::ExportRecord::fromJson(co
     return record;
 }
 
-TemporaryAudioStore::TemporaryAudioStore(const QUrl &root) : TemporaryAudioStore(root, freshId()) {}
+TemporaryAudioStore::TemporaryAudioStore(const QUrl &root)
+    : root_(QUrl::fromLocalFile(FileLocation::localPath(root)))
+{
+    // Another launch's cleanup takes a session folder that is still empty (it cannot tell it
+    // from one a crash left); the session is then made again under a new id.
+    for (int attempt = 1;; ++attempt) {
+        sessionId_ = freshId();
+        try {
+            open({});
+            return;
+        } catch (const SystemError &error) {
+            if (error.errnoValue() != ENOENT || attempt == 3)
+                throw;
+        }
+    }
+}
 
 TemporaryAudioStore::TemporaryAudioStore(const QUrl &root, const QString &sessionId, const SessionHook &hook)
-    : root_(QUrl::fromLocalFile(PosixSupport::localPath(root))), sessionId_(sessionId)
+    : root_(QUrl::fromLocalFile(FileLocation::localPath(root))), sessionId_(sessionId)
 {
-    makeFolderIfMissing(PosixSupport::localPath(root_));
+    open(hook);
+}
+
+void TemporaryAudioStore::open(const SessionHook &hook)
+{
+    const QString rootPath = FileLocation::localPath(root_);
+    makeFolderIfMissing(rootPath);
     const TemporaryAudioSafety::Identity rootIdentity = TemporaryAudioSafety::directoryIdentity(root_);
 
     // The session is made relative to the root we just checked, so a root swapped meanwhile
     // is caught by the identity comparison rather than written into.
-    FileHandle rootFolder = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(PosixSupport::localPath(root_)));
-    if (TemporaryAudioSafety::Status::of(rootFolder.fd()).identity() != rootIdentity)
-        fail(EACCES, "root identity");
-    const QByteArray idBytes = QFile::encodeName(sessionId_);
+    const Folder rootFolder = Folder::open(rootPath, LinkPolicy::NoFollow);
+    if (TemporaryAudioSafety::Identity::of(FileStatus::of(rootFolder.fd())) != rootIdentity)
+        throw SystemError(EACCES, QStringLiteral("root identity"));
+    const QByteArray idBytes = encodedPath(sessionId_);
     if (sessionId_.isEmpty() || sessionId_.contains(QLatin1Char('/')) || sessionId_.startsWith(QLatin1Char('.')))
-        fail(EINVAL, "session id");
-    PosixSupport::makePrivateDirectory(rootFolder.fd(), idBytes);
+        throw SystemError(EINVAL, QStringLiteral("session id"));
+    rootFolder.makePrivateFolder(idBytes);
     session_ = QUrl::fromLocalFile(child(root_, sessionId_));
 
     std::optional<TemporaryAudioSafety::Identity> sessionIdentity;
     try {
-        FileHandle sessionFolder = PosixSupport::openDirectoryNoFollow(rootFolder.fd(), idBytes);
-        sessionIdentity = TemporaryAudioSafety::Status::of(sessionFolder.fd()).identity();
+        const Folder sessionFolder = rootFolder.openSubfolder(idBytes);
+        sessionIdentity = TemporaryAudioSafety::Identity::of(FileStatus::of(sessionFolder.fd()));
         if (hook)
             hook(session_);
         lock_ = std::make_unique<TemporaryAudioLock>(QUrl::fromLocalFile(child(session_, QLatin1String(lockName))), true);
-        PosixSupport::makePrivateDirectory(sessionFolder.fd(), jobsName);
-        PosixSupport::makePrivateDirectory(sessionFolder.fd(), exportsName);
+        sessionFolder.makePrivateFolder(jobsName);
+        sessionFolder.makePrivateFolder(exportsName);
         if (TemporaryAudioSafety::directoryIdentity(session_) != *sessionIdentity)
-            fail(EACCES, "session identity");
+            throw SystemError(EACCES, QStringLiteral("session identity"));
         const SessionOwner record{{Owner::standardSignature(), sessionId_}, *sessionIdentity, lock_->identity()};
-        PosixSupport::writeAtomically(sessionFolder.fd(), ownerName, StrictJson::dump(record.toJson()));
-        PosixSupport::syncDescriptor(rootFolder.fd());
+        sessionFolder.writeAtomically(ownerName, StrictJson::dump(record.toJson()));
+        rootFolder.sync();
     } catch (...) {
         lock_.reset();
         try {
             if (sessionIdentity)
                 TemporaryAudioSafety::removeTree(session_, *sessionIdentity);
             else
-                ::unlinkat(rootFolder.fd(), idBytes.constData(), AT_REMOVEDIR);
+                FileSystemCall::attempt("rmdir", [&] {
+                    return ::unlinkat(rootFolder.fd(), idBytes.constData(), AT_REMOVEDIR);
+                });
         } catch (...) {
         }
         throw;
@@ -161,7 +182,7 @@ QUrl TemporaryAudioStore::defaultRoot()
         QString home = qEnvironmentVariable("HOME");
         if (!home.startsWith(QLatin1Char('/'))) {
             const passwd *entry = ::getpwuid(::getuid());
-            home = entry ? QFile::decodeName(entry->pw_dir) : QString();
+            home = entry ? decodedPath(entry->pw_dir) : QString();
         }
         cache = home + QLatin1String("/.cache");
     }
@@ -177,10 +198,10 @@ TemporaryAudioStore &TemporaryAudioStore::shared()
     static const Result result = [] {
         Result built;
         try {
-            const QString root = PosixSupport::localPath(defaultRoot());
-            const QString application = PosixSupport::parentPath(root);
+            const QString root = FileLocation::localPath(defaultRoot());
+            const QString application = FileLocation::parentPath(root);
             // The cache folder and our folder in it may not exist yet on a fresh account.
-            makeFolderIfMissing(PosixSupport::parentPath(application));
+            makeFolderIfMissing(FileLocation::parentPath(application));
             makeFolderIfMissing(application);
             built.store = std::make_unique<TemporaryAudioStore>(QUrl::fromLocalFile(root));
         } catch (...) {
@@ -209,70 +230,60 @@ QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> TemporaryAudioStore::c
 
 QUrl TemporaryAudioStore::makeDirectory() const
 {
-    FileHandle jobs = PosixSupport::openDirectoryNoFollow(AT_FDCWD, QFile::encodeName(child(session_, QLatin1String(jobsName))));
-    const QString id = freshId();
-    PosixSupport::makePrivateDirectory(jobs.fd(), QFile::encodeName(id));
-    return QUrl::fromLocalFile(child(session_, QLatin1String(jobsName)) + QLatin1Char('/') + id);
+    const Folder jobs = Folder::open(child(session_, QLatin1String(jobsName)), LinkPolicy::NoFollow);
+    return QUrl::fromLocalFile(jobs.makePrivateFolder(encodedPath(freshId())).path());
 }
 
 QByteArray TemporaryAudioStore::defaultBookmark(const QUrl &folder)
 {
     const auto bookmark = SourceBookmark::create(folder);
     if (!bookmark)
-        fail(EACCES, "bookmark");
+        throw SystemError(EACCES, QStringLiteral("bookmark"));
     return *bookmark;
 }
 
 TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &destination,
                                                                   const BookmarkMaker &bookmark) const
 {
-    const QString folder = PosixSupport::parentPath(PosixSupport::localPath(destination));
+    const QString folder = FileLocation::parentPath(FileLocation::localPath(destination));
     // A hidden, uniquely named folder beside the destination: on its file system, so the
     // finished file can be moved into place by a rename.
-    QByteArray pattern = QFile::encodeName(folder + QLatin1String("/.tampod-staging-XXXXXX"));
-    if (!::mkdtemp(pattern.data()))
-        fail(errno, "mkdtemp");
-    const QString stagingPath = QFile::decodeName(pattern);
-    const QUrl staging = QUrl::fromLocalFile(stagingPath);
+    QByteArray pattern = encodedPath(folder + QLatin1String("/.tampod-staging-XXXXXX"));
+    FileSystemCall::run("mkdir", [&] { return ::mkdtemp(pattern.data()) ? 0 : -1; });
+    const QUrl staging = QUrl::fromLocalFile(decodedPath(pattern));
 
     TemporaryExportDirectory result;
     result.url = staging;
     result.owner = {Owner::standardSignature(), freshId()};
     std::optional<TemporaryAudioSafety::Identity> identity;
     try {
-        FileHandle stagingFolder = PosixSupport::openDirectoryNoFollow(AT_FDCWD, pattern);
-        if (::fchmod(stagingFolder.fd(), 0700) != 0)
-            fail(errno, "fchmod");
+        const Folder stagingFolder = Folder::open(decodedPath(pattern), LinkPolicy::NoFollow);
+        FileSystemCall::run("chmod", [&] { return ::fchmod(stagingFolder.fd(), 0700); });
         identity = TemporaryAudioSafety::directoryIdentity(staging);
-        if (TemporaryAudioSafety::Status::of(stagingFolder.fd()).identity() != *identity)
-            fail(EACCES, "staging identity");
+        if (TemporaryAudioSafety::Identity::of(FileStatus::of(stagingFolder.fd())) != *identity)
+            throw SystemError(EACCES, QStringLiteral("staging identity"));
         result.identity = *identity;
-        PosixSupport::writeExclusively(stagingFolder.fd(), stagingOwnerName,
-                                       StrictJson::dump(result.owner.toJson()));
+        stagingFolder.writeExclusively(stagingOwnerName, StrictJson::dump(result.owner.toJson()));
         // Flush the new folder's entry before it is recorded. A folder we may write but not
         // read (a drop box) cannot be opened for that; exporting there still works.
-        const int parent = PosixSupport::openAt(AT_FDCWD, QFile::encodeName(folder), O_RDONLY | O_DIRECTORY);
-        if (parent >= 0) {
-            FileHandle parentFolder(parent);
-            PosixSupport::syncDescriptor(parentFolder.fd());
-        } else if (errno != EACCES) {
-            fail(errno, "open folder");
+        try {
+            Folder::open(folder).sync();
+        } catch (const SystemError &error) {
+            if (error.errnoValue() != EACCES)
+                throw;
         }
 
-        const QString recordPath = child(session_, QLatin1String(exportsName)) + QLatin1Char('/')
-            + result.owner.id + QLatin1String(".json");
+        const QString recordName = result.owner.id + QLatin1String(".json");
         const ExportRecord record{result.owner, *identity, bookmark(staging), std::nullopt};
-        FileHandle exports = PosixSupport::openDirectoryNoFollow(
-            AT_FDCWD, QFile::encodeName(child(session_, QLatin1String(exportsName))));
-        PosixSupport::writeAtomically(exports.fd(), QFile::encodeName(result.owner.id + QLatin1String(".json")),
-                                      StrictJson::dump(record.toJson()));
-        result.record = QUrl::fromLocalFile(recordPath);
+        const Folder exports = Folder::open(child(session_, QLatin1String(exportsName)), LinkPolicy::NoFollow);
+        exports.writeAtomically(encodedPath(recordName), StrictJson::dump(record.toJson()));
+        result.record = QUrl::fromLocalFile(exports.pathOf(encodedPath(recordName)));
     } catch (...) {
         try {
             if (identity)
                 TemporaryAudioSafety::removeTree(staging, *identity);
             else
-                ::rmdir(pattern.constData());
+                FileSystemCall::attempt("rmdir", [&] { return ::rmdir(pattern.constData()); });
         } catch (...) {
         }
         throw;

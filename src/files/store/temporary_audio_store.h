@@ -65,7 +65,8 @@ public:
     using BookmarkMaker = std::function<QByteArray(const QUrl &)>;
 
     // Opens a new session under root (creating root 0700 when missing). Throws the POSIX error
-    // of the failed step; a half-made session folder is removed first.
+    // of the failed step; a half-made session folder is removed first. A session folder that
+    // another launch's cleanup took while it was still empty is made again under a new id.
     explicit TemporaryAudioStore(const QUrl &root);
     // The same with a chosen session id (an upper-case UUID text) and a hook that runs once the
     // empty session folder exists, before anything is put in it (tests plant entries there).
@@ -112,6 +113,8 @@ public:
     static constexpr char stagingOwnerName[] = "tampod-owner.json";
 
 private:
+    void open(const SessionHook &hook);
+
     QUrl root_;
     QString sessionId_;
     QUrl session_;

@@ -9,6 +9,7 @@
 #include "platform/output/internal/wake_signal.h"
 
 #include "concurrency/serial_executor.h"
+#include "concurrency/thread_start.h"
 #include "core/error.h"
 
 #include <algorithm>
@@ -136,7 +137,7 @@ private:
     mutable std::mutex mapMutex_;    // taken inside decodeMutex_ when both are needed
     std::deque<Segment> segments_;   // thread: mapMutex_
 
-    std::thread decoder_; // started under decodeMutex_, joined by the destructor
+    std::jthread decoder_; // started under decodeMutex_, joined by the destructor
 };
 
 AudioFilePlayer::Impl::Impl(std::unique_ptr<PcmSource> source)
@@ -190,7 +191,7 @@ bool AudioFilePlayer::Impl::prepareLocked()
     }
     prepared_ = true;
     if (!decoder_.joinable())
-        decoder_ = std::thread([this] { runDecoder(); });
+        decoder_ = startThread([this] { runDecoder(); });
     wake.signal();
     return true;
 }

@@ -4,6 +4,7 @@
 #include "platform/output/internal/port_audio_output.h"
 #include "platform/output/null_audio_output.h"
 
+#include "concurrency/thread_start.h"
 #include "core/error.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ struct SharedOutput {
     std::mutex mutex;
     std::shared_ptr<AudioOutput> output;              // thread: mutex
     std::shared_future<std::shared_ptr<AudioOutput>> probe; // thread: mutex
+    std::jthread prober; // thread: mutex; a probe still running at exit is waited for
 };
 
 SharedOutput &sharedOutput()
@@ -35,6 +37,19 @@ std::shared_ptr<AudioOutput> probeDevice()
     return std::make_shared<NullAudioOutput>();
 }
 
+void startProbeLocked(SharedOutput &state)
+{
+    std::promise<std::shared_ptr<AudioOutput>> promise;
+    state.probe = promise.get_future().share();
+    state.prober = startThread([promise = std::move(promise)]() mutable {
+        try {
+            promise.set_value(probeDevice());
+        } catch (...) {
+            promise.set_exception(std::current_exception());
+        }
+    });
+}
+
 } // namespace
 
 std::shared_ptr<AudioOutput> AudioOutput::shared()
@@ -46,7 +61,7 @@ std::shared_ptr<AudioOutput> AudioOutput::shared()
         if (state.output)
             return state.output;
         if (!state.probe.valid())
-            state.probe = std::async(std::launch::async, probeDevice).share();
+            startProbeLocked(state);
         probe = state.probe;
     }
     auto output = probe.get();
@@ -63,7 +78,7 @@ void AudioOutput::warmUp()
     auto &state = sharedOutput();
     std::lock_guard lock(state.mutex);
     if (!state.output && !state.probe.valid())
-        state.probe = std::async(std::launch::async, probeDevice).share();
+        startProbeLocked(state);
 }
 
 void AudioOutput::setShared(std::shared_ptr<AudioOutput> output)

@@ -1,5 +1,7 @@
 #include "platform/output/null_audio_output.h"
 
+#include "concurrency/thread_start.h"
+
 #include <cmath>
 #include <vector>
 
@@ -39,7 +41,7 @@ double NullAudioOutput::supportedRate(double preferredRate)
 void NullAudioOutput::startStream(double rate)
 {
     stopStream();
-    clock_ = std::jthread([this, rate](std::stop_token stop) { runClock(stop, rate); });
+    clock_ = startThread([this, rate](std::stop_token stop) { runClock(stop, rate); });
 }
 
 void NullAudioOutput::stopStream() noexcept

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""The layering check on small made-up trees: a clean tree passes, each kind of fault is found."""
+import pathlib
+import tempfile
+import unittest
+from unittest import mock
+
+import check_layering
+
+ORDER = "core:\nconcurrency: core\nfiles: core concurrency\nplatform: core concurrency files\n" \
+        "tags: core concurrency files platform\n"
+
+# Everything here is allowed: own internal headers (also a sub-folder's), POSIX in core, audio
+# libraries in platform, threads in concurrency, a thread named only in a comment.
+CLEAN = {
+    "core/file.cpp": "#include <unistd.h>\n#include <sys/stat.h>\n",
+    "files/store.cpp": '#include "concurrency/start.h"\n#include <dirent.h>\n',
+    "concurrency/start.h": '#include "core/file.h"\nauto t = std::jthread([] {});\n',
+    "platform/decode/reader.cpp": '#include "platform/decode/internal/input.h"\n'
+                                  '#include "platform/internal/owners.h"\n#include <dlfcn.h>\n'
+                                  "#include <libavformat/avformat.h>\n#include <sndfile.h>\n",
+    "platform/internal/owners.h": "#include <libavutil/mem.h>\n",
+    "tags/reader.cpp": '#include "platform/decode/reader.h"\n#include <tags/internal/x.h>\n'
+                       "// never std::thread( here\n",
+}
+
+FAULTS = [
+    ("angle-bracket include of a module below", "core/x.cpp", "#include <tags/reader.h>\n",
+     "src/core/x.cpp:1: module 'core' may not include 'tags/reader.h'"),
+    ("another module's internal header", "tags/x.cpp", '#include "platform/decode/internal/a.h"\n',
+     "'platform/decode/internal/a.h' is internal to 'platform'"),
+    ("POSIX header outside core, files, platform", "tags/x.cpp", "#include <fcntl.h>\n",
+     "src/tags/x.cpp:1: POSIX and Linux headers"),
+    ("audio-library header outside platform", "files/x.cpp", "\n#include <FLAC/all.h>\n",
+     "src/files/x.cpp:2: audio-library, xattr and loader headers"),
+    ("xattr header outside platform", "files/x.cpp", "#include <sys/xattr.h>\n",
+     "src/files/x.cpp:1: audio-library"),
+    ("thread started outside concurrency", "platform/x.cpp", "std::thread worker([] {});\n",
+     "src/platform/x.cpp:1: only concurrency starts threads"),
+    ("sub-folder cycle", "platform/internal/owners.h", '#include "platform/decode/reader.h"\n',
+     "src/platform: sub-folder cycle decode -> internal -> decode"),
+    ("folder that is no module", "extra/x.cpp", "\n", "folder 'extra' is not a module"),
+]
+
+
+class CheckLayering(unittest.TestCase):
+    def make_tree(self, files):
+        root = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory()))
+        for name, text in files.items():
+            path = root / "src" / name
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_text(text)
+        (root / "layering.txt").write_text(ORDER)
+        return root
+
+    def run_check(self, files, known=""):
+        root = self.make_tree(files)
+        (root / "known.txt").write_text(known)
+        with mock.patch.object(check_layering, "KNOWN", root / "known.txt"), \
+                mock.patch("builtins.print") as printed:
+            status = check_layering.main(["", root / "src", root / "layering.txt", root / "g.dot"])
+        output = [str(call.args[0]) for call in printed.call_args_list]
+        return status, output, (root / "g.dot").read_text()
+
+    def test_clean_tree_passes_and_draws_the_edges_used(self):
+        status, output, graph = self.run_check(CLEAN)
+        self.assertEqual(status, 0, output)
+        self.assertIn('"tags" -> "platform" [label="1"]', graph)
+        self.assertIn('"concurrency" -> "core"', graph)
+        self.assertNotIn('"platform" ->', graph)
+        self.assertIn('"files" -> "concurrency"', graph)
+
+    def test_each_fault_is_found(self):
+        for what, name, text, expected in FAULTS:
+            with self.subTest(what):
+                status, output, _ = self.run_check({**CLEAN, name: text})
+                self.assertEqual(status, 1)
+                self.assertEqual(len(output), 2, output)
+                self.assertIn(expected, output[0])
+
+    def test_refused_edge_is_drawn_red(self):
+        graph = self.run_check({**CLEAN, "core/x.cpp": '#include "tags/reader.h"\n'})[2]
+        self.assertIn('"core" -> "tags" [label="1", color=red]', graph)
+
+    def test_known_problems_pass_until_fixed(self):
+        fault = {**CLEAN, "tags/x.cpp": "\n\n#include <fcntl.h>\n"}
+        known = "# waiting\nsrc/tags/x.cpp: POSIX and Linux headers belong to core, files, " \
+                "platform only: <fcntl.h>\n"
+        self.assertEqual(self.run_check(fault, known)[0], 0)
+        status, output, _ = self.run_check(CLEAN, known)
+        self.assertEqual(status, 1)
+        self.assertIn("fixed, remove the entry", output[0])
+
+
+if __name__ == "__main__":
+    unittest.main()
