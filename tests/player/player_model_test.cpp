@@ -407,6 +407,34 @@ TEST_F(PlayerModelTest, AnImportAppendsSelectsAndListsEveryRejectionInOneWarning
     EXPECT_EQ(model->tracks().size(), 3);
 }
 
+TEST_F(PlayerModelTest, TheOpenPanelFeedsTheImportQueueAndPropertiesNotifyOnlyOnAChange)
+{
+    QStringList titles;
+    QList<QUrl> chosen;
+    model->chooseFilesToOpen = [&](const QString &title) {
+        titles.append(title);
+        return chosen;
+    };
+    model->openFiles(); // cancelled
+    chosen = {QUrl::fromLocalFile("/drop/folder"), QUrl::fromLocalFile("/drop/a.wav")};
+    model->openFiles();
+    EXPECT_EQ(titles, (QStringList{"Open Audio Files or Folders", "Open Audio Files or Folders"}));
+    ASSERT_TRUE(test::pumpUntil([&] { return importer->calls.size() == 1; }));
+    EXPECT_EQ(importer->calls[0].urls, chosen);
+    EXPECT_EQ(model->imports().pendingCount(), 1);
+
+    int notified = 0;
+    for (auto signal : {&PlayerModel::tracksChanged, &PlayerModel::selectedIDChanged, &PlayerModel::volumeChanged,
+                        &PlayerModel::isPlayingChanged, &PlayerModel::positionOrLevelsChanged})
+        QObject::connect(model.get(), signal, [&] { ++notified; });
+    model->setVolume(0.7);
+    model->pause();
+    model->seek(0);
+    EXPECT_EQ(notified, 0);
+    model->append({}); // the list notifies on every assignment
+    EXPECT_EQ(notified, 1);
+}
+
 TEST_F(PlayerModelTest, WithNothingCurrentAnImportSelectsTheFirstRowThenTheFirstImportedTrack)
 {
     const QList<AudioTrack> rows = library({"x.wav", "y.wav"});
