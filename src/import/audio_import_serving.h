@@ -28,7 +28,8 @@ struct AudioImportResult {
 
 // The import as the import queue sees it. The work runs on the importer's own executor;
 // co_await the result on the main thread. It never fails: every refusal is a rejection in
-// the result. Once token is cancelled it returns early with what it has gathered.
+// the result. Once token is cancelled it ends with Cancelled and returns nothing, so no part
+// of a cancelled import is ever applied.
 class AudioImportServing {
 public:
     virtual ~AudioImportServing() = default;
