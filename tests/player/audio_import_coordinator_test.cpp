@@ -62,7 +62,7 @@ TEST_F(ImportQueue, JobsRunOneAtATimeInOrderWhateverTheOutcomeOfThePreviousOne)
     // Access to the items lasts while their jobs are queued or running.
     EXPECT_EQ(FileAccessLease::activeCount(), leasesBefore + 3);
 
-    importer->fail(0); // a broken import delivers nothing, and the next one still runs
+    importer->end(0, std::nullopt); // a broken import delivers nothing, and the next one still runs
     ASSERT_TRUE(calls(2));
     importer->end(1, result("b"));
     ASSERT_TRUE(calls(3));

@@ -36,8 +36,8 @@ inline QString trackName(const AudioTrack &track)
     return track.projectedURL().fileName();
 }
 
-// An engine that logs each call ("load a.wav", "seek 2", …) and keeps the state a snapshot
-// reports. Loads of a name in refused throw that name's error.
+// An engine that logs each call ("load a.wav 0.7", "seek 2", …) and keeps the state a snapshot
+// reports. A load of a file name in refused throws that name's error.
 class FakeEngine final : public PlaybackServing {
 public:
     QStringList log;
@@ -47,84 +47,42 @@ public:
     std::optional<bool> completion;
     std::map<QString, std::exception_ptr> refused;
 
-    Async<void> load(AudioTrack track, double volume, bool repeating) override
+    Async<void> load(AudioTrack t, double volume, bool repeating) override
     {
-        return nextTurn([=, this] {
-            note(QStringLiteral("load %1 %2%3").arg(trackName(track)).arg(volume).arg(repeating ? " repeating" : ""));
-            if (const auto found = refused.find(trackName(track)); found != refused.end())
-                std::rethrow_exception(found->second);
-            install(track.id);
-        });
+        return install(t, QStringLiteral("load %1 %2%3").arg(trackName(t)).arg(volume).arg(repeating ? " repeating" : ""));
     }
-    Async<void> loadSection(AudioTrack track, std::shared_ptr<const PreparedSection>, double volume) override
+    Async<void> loadSection(AudioTrack t, std::shared_ptr<const PreparedSection>, double volume) override
     {
-        return nextTurn([=, this] {
-            note(QStringLiteral("section %1 %2").arg(trackName(track)).arg(volume));
-            install(track.id);
-        });
+        return install(t, QStringLiteral("section %1 %2").arg(trackName(t)).arg(volume));
     }
-    Async<void> play() override
-    {
-        return nextTurn([this] {
-            note(QStringLiteral("play"));
-            playing = true;
-            completion.reset();
-        });
-    }
-    Async<void> pause() override
-    {
-        return nextTurn([this] {
-            note(QStringLiteral("pause"));
-            playing = false;
-        });
-    }
-    Async<void> unload() override
-    {
-        return nextTurn([this] {
-            note(QStringLiteral("unload"));
-            loaded.reset();
-            playing = false;
-        });
-    }
-    Async<void> seek(double seconds) override
-    {
-        return nextTurn([=, this] {
-            note(QStringLiteral("seek %1").arg(seconds));
-            position = seconds;
-        });
-    }
-    Async<void> setVolume(double volume) override
-    {
-        return nextTurn([=, this] { note(QStringLiteral("volume %1").arg(volume)); });
-    }
-    Async<void> setRepeat(bool repeating) override
-    {
-        return nextTurn([=, this] { note(QStringLiteral("repeat %1").arg(repeating)); });
-    }
+    Async<void> play() override { return call("play", [this] { playing = true, completion.reset(); }); }
+    Async<void> pause() override { return call("pause", [this] { playing = false; }); }
+    Async<void> unload() override { return call("unload", [this] { loaded.reset(), playing = false; }); }
+    Async<void> seek(double s) override { return call(QStringLiteral("seek %1").arg(s), [this, s] { position = s; }); }
+    Async<void> setVolume(double v) override { return call(QStringLiteral("volume %1").arg(v), [] {}); }
+    Async<void> setRepeat(bool r) override { return call(QStringLiteral("repeat %1").arg(r), [] {}); }
     Async<PlaybackSnapshot> snapshot() override
     {
         return nextTurn([this] { return PlaybackSnapshot{loaded, position, playing, completion, {0.5, 0.25}}; });
     }
 
-    // The loaded file plays to its end (or stops on a decoding error).
-    void reachEnd(bool successfully)
-    {
-        playing = false;
-        completion = successfully;
-    }
-
 private:
-    void note(const QString &entry) { log.append(entry); }
-    void install(const QUuid &id)
+    template <typename Fn>
+    Async<void> call(const QString &entry, Fn effect)
     {
-        loaded = id;
-        position = 0;
-        playing = false;
-        completion.reset();
+        return nextTurn([this, entry, effect] { log.append(entry), effect(); });
+    }
+    Async<void> install(const AudioTrack &t, const QString &entry)
+    {
+        return call(entry, [this, t] {
+            if (const auto found = refused.find(trackName(t)); found != refused.end())
+                std::rethrow_exception(found->second);
+            loaded = t.id, position = 0, playing = false, completion.reset();
+        });
     }
 };
 
-// An importer whose every load waits until the test ends it with a result (or an error).
+// An importer whose every load waits until the test ends it.
 class FakeImporter final : public AudioImportServing {
 public:
     struct Call {
@@ -132,35 +90,26 @@ public:
         QSet<QUrl> excluding;
         CancellationToken token;
         std::shared_ptr<detail::AsyncState<AudioImportResult>> state;
-        bool ended = false;
     };
     std::vector<Call> calls;
 
     Async<AudioImportResult> load(QList<QUrl> urls, QSet<QUrl> excluding, CancellationToken token) override
     {
-        auto state = std::make_shared<detail::AsyncState<AudioImportResult>>();
-        calls.push_back(Call{std::move(urls), std::move(excluding), std::move(token), state});
-        return Async<AudioImportResult>(state);
+        calls.push_back({urls, excluding, token, std::make_shared<detail::AsyncState<AudioImportResult>>()});
+        return Async<AudioImportResult>(calls.back().state);
     }
-    void end(size_t index, AudioImportResult result)
+    // With a result, or with an error when there is none.
+    void end(size_t index, const std::optional<AudioImportResult> &result)
     {
-        Call &call = calls.at(index);
-        call.ended = true;
-        auto deliver = [&] { return result; };
-        call.state->run(deliver);
+        auto deliver = [&] { return result ? *result : throw Error(QStringLiteral("test"), 1, QStringLiteral("broken")); };
+        calls.at(index).state->run(deliver);
     }
-    void fail(size_t index)
-    {
-        calls.at(index).ended = true;
-        auto fail = []() -> AudioImportResult { throw Error(QStringLiteral("test"), 1, QStringLiteral("broken")); };
-        calls.at(index).state->run(fail);
-    }
-    // Lets every waiting job end, so that no suspended frame outlives the test.
+    // Lets every waiting load end, so that no suspended frame outlives the test.
     void endAll()
     {
         for (size_t i = 0; i < calls.size(); ++i)
-            if (!calls[i].ended)
-                end(i, {});
+            if (!calls[i].state->done)
+                end(i, AudioImportResult{});
     }
 };
 
