@@ -1,5 +1,7 @@
 #include "core/exclusive_file.h"
 
+#include "core/file_system_call.h"
+
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,7 +29,7 @@ void ExclusiveFile::remove() noexcept
     const QByteArray native = encodedPath(path_);
     if (::lstat(native.constData(), &status) == 0 && status.st_dev == device_
         && status.st_ino == inode_)
-        ::unlink(native.constData());
+        FileSystemCall::attempt("unlink", [&] { return ::unlink(native.constData()); });
     path_.clear();
 }
 

@@ -22,6 +22,17 @@ QString decodedPath(const QByteArray &native)
     return QFile::decodeName(native);
 }
 
+std::optional<struct stat> statusOf(const QString &path, LinkPolicy links)
+{
+    struct stat status {};
+    const QByteArray native = encodedPath(path);
+    const int rc = links == LinkPolicy::NoFollow ? ::lstat(native.constData(), &status)
+                                                 : ::stat(native.constData(), &status);
+    if (rc != 0)
+        return std::nullopt;
+    return status;
+}
+
 namespace {
 
 QString notRegularText(const QString &path, bool isFolder)

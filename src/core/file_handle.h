@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <sys/stat.h>
 
 namespace tampod {
@@ -16,6 +17,9 @@ QString decodedPath(const QByteArray &native);
 
 // Whether an open follows a symbolic link at the last component.
 enum class LinkPolicy { Follow, NoFollow };
+
+// The status of whatever is at path, or none when nothing is there (or it cannot be reached).
+std::optional<struct stat> statusOf(const QString &path, LinkPolicy links);
 
 // An outside file turned out to be a folder, FIFO, socket or device: reading it would fail
 // late, block forever or stream without end, so it is refused at once.

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <memory>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -96,7 +97,7 @@ void Folder::writeAtomically(const QByteArray &name, const QByteArray &bytes) co
             return ::renameat(fd(), temporary.constData(), fd(), name.constData());
         });
     } catch (...) {
-        ::unlinkat(fd(), temporary.constData(), 0);
+        FileSystemCall::attempt("unlink", [&] { return ::unlinkat(fd(), temporary.constData(), 0); });
         throw;
     }
     sync();
@@ -142,28 +143,27 @@ bool Folder::visitEntries(int limit, const std::function<bool(const Entry &)> &v
 {
     // A second descriptor: fdopendir takes ownership and moves the read position.
     FileHandle listing = openFile(".", O_RDONLY | O_DIRECTORY);
-    DIR *dir = ::fdopendir(listing.fd());
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(listing.fd()), ::closedir);
     if (!dir)
         throw SystemError(errno, QStringLiteral("opendir"));
     listing.release();
     int seen = 0;
-    bool found = false;
-    while (!found && seen < limit) {
+    while (seen < limit) {
         errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry)
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                throw SystemError(errno, QStringLiteral("readdir"));
             break;
+        }
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         ++seen;
-        found = visit(Entry{name, entry->d_ino, entry->d_type});
+        if (visit(Entry{name, entry->d_ino, entry->d_type}))
+            return true;
     }
-    const int readError = errno;
-    ::closedir(dir);
-    if (!found && readError != 0)
-        throw SystemError(readError, QStringLiteral("readdir"));
-    return found;
+    return false;
 }
 
 } // namespace tampod

@@ -1,6 +1,8 @@
 #include "files/temporary_audio_cleanup.h"
 
 #include "concurrency/cancellation.h"
+#include "concurrency/detached.h"
+#include "concurrency/thread_role.h"
 #include "core/error.h"
 #include "core/file_system_call.h"
 #include "core/folder.h"
@@ -364,6 +366,19 @@ Report run(const QUrl &root, int maximumEntries, const Clock &clock)
         failed(report, std::current_exception());
     }
     return report;
+}
+
+QCoro::Task<std::optional<Report>> cleanAbandoned()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    QUrl root;
+    try {
+        root = TemporaryAudioStore::shared().root();
+    } catch (...) {
+        co_return std::nullopt;
+    }
+    co_return co_await runDetached(TaskPriority::Utility,
+                                   [root] { return run(root, launchEntryBudget); });
 }
 
 } // namespace tampod::TemporaryAudioCleanup

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace tampod {
 
@@ -40,6 +42,11 @@ using Clock = std::function<std::chrono::steady_clock::time_point()>;
 // (the monotonic clock when empty). Cancellation of the current task (CurrentCancellation) is
 // observed at every budget unit. Never throws; every failure is folded into the report.
 Report run(const QUrl &root, int maximumEntries, const Clock &clock = {});
+
+// The launch cleanup: run over the shared store's root with the launch entry budget, on a
+// detached utility-priority task. None, without cleaning, when the shared store could not be
+// built. Main thread.
+QCoro::Task<std::optional<Report>> cleanAbandoned();
 
 } // namespace TemporaryAudioCleanup
 } // namespace tampod

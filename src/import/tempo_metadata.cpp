@@ -36,15 +36,17 @@ struct Row {
 };
 
 // The order in which stored tempos are believed, by lowercased extension. A file of a format we
-// read ourselves is opened once and that descriptor serves all of its own steps. SD2 resource
-// metadata is looked for only where no format of our own claims the file: probing companions
-// and forks of every WAV would cost more file-system calls than the rest of the read.
+// read ourselves is opened once and that descriptor serves all of its own steps. Whatever the
+// format, SD2 resource metadata comes before the demuxer's tags; asking for it opens nothing
+// unless the name or a companion or fork says it is there.
 const Row table[] = {
-    {{"mp3"}, {Step::id3AtStart, Step::demuxerTags}},
-    {{"flac"}, {Step::flacComments, Step::demuxerTags}},
-    {{"m4a"}, {Step::m4aItems, Step::demuxerTags}},
-    {{"wav", "wave", "bwf"}, {Step::id3Paired, Step::acid, Step::id3Chunk, Step::infoText, Step::demuxerTags}},
-    {{"aif", "aiff", "aifc"}, {Step::id3Paired, Step::id3Chunk, Step::demuxerTags}},
+    {{"mp3"}, {Step::id3AtStart, Step::sd2Resources, Step::demuxerTags}},
+    {{"flac"}, {Step::flacComments, Step::sd2Resources, Step::demuxerTags}},
+    {{"m4a"}, {Step::m4aItems, Step::sd2Resources, Step::demuxerTags}},
+    {{"wav", "wave", "bwf"},
+     {Step::id3Paired, Step::acid, Step::id3Chunk, Step::infoText, Step::sd2Resources,
+      Step::demuxerTags}},
+    {{"aif", "aiff", "aifc"}, {Step::id3Paired, Step::id3Chunk, Step::sd2Resources, Step::demuxerTags}},
 };
 constexpr std::initializer_list<Step> otherFiles{Step::sd2Resources, Step::demuxerTags};
 

@@ -1,10 +1,9 @@
 #include "library/sd2_identification.h"
 
+#include "core/file_handle.h"
 #include "platform/forks/fork_store.h"
 
 #include <QRegularExpression>
-
-#include <sys/stat.h>
 
 namespace tampod::SD2Identification {
 
@@ -25,8 +24,7 @@ QString pathExtension(const QString &name)
 
 bool itemExists(const QString &path)
 {
-    struct stat status {};
-    return ::lstat(path.toLocal8Bit().constData(), &status) == 0;
+    return statusOf(path, LinkPolicy::NoFollow).has_value();
 }
 
 } // namespace

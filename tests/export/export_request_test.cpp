@@ -1,5 +1,4 @@
 #include "export/audio_export_request.h"
-#include "export/sd2_pair_issue.h"
 #include "files/journal/audio_export_error.h"
 #include "library/sd2_pair_audio.h"
 
@@ -148,21 +147,4 @@ TEST(AudioExportRequest, IssuesInOrderAndExtension)
         request.settings.format = format;
         EXPECT_EQ(request.fileExtension(), extension);
     }
-}
-
-TEST(AudioExportRequest, PairValidation)
-{
-    const AudioTrack left = channelTrack("/music/take.L"), right = channelTrack("/music/take.R");
-    AudioTrack pending = right;
-    pending.recovery = SD2Recovery{nullptr, std::nullopt};
-    const std::tuple<AudioTrack, AudioTrack, std::optional<QString>> cases[] = {
-        {left, right, std::nullopt},
-        {left, left, "Choose two different files."},
-        {right, left, "Choose matching .L and .R files with the same recording name from the same folder. Unrelated recordings cannot be paired."},
-        {left, pending, "Choose two playable mono SD2 files. Recover missing parameters before pairing."},
-        {channelTrack("/music/take.L", 44100, 0), channelTrack("/music/take.R", 44100, 0),
-         "Left and right must have the same exact audio length (sample-frame count). No trimming or padding is applied."},
-    };
-    for (const auto &[l, r, expected] : cases)
-        EXPECT_EQ(sd2PairIssue(l, r), expected) << l.projectedURL().path().toStdString() << " " << r.projectedURL().path().toStdString();
 }

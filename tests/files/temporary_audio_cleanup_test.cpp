@@ -2,7 +2,7 @@
 
 #include "concurrency/cancellation.h"
 #include "core/strict_json.h"
-#include "files/journal/split_export_recovery_notice.h"
+#include "files/split_export_recovery_notice.h"
 
 #include <QUuid>
 
@@ -262,10 +262,10 @@ TEST(TemporaryAudioStoreLaunchCleanup, CleansTheSharedStoreOrNothingWhenItCouldN
         EXPECT_EQ(inChild([&] {
                       qputenv("XDG_CACHE_HOME", encoded(dir.file("cache")));
                       if (!usable) // no report, and no waiting for one
-                          return runTask(TemporaryAudioStore::cleanAbandoned()).has_value() ? 1 : 0;
+                          return runTask(TemporaryAudioCleanup::cleanAbandoned()).has_value() ? 1 : 0;
                       TemporaryAudioStore &store = TemporaryAudioStore::shared();
                       { TemporaryAudioStore ended(store.root()); }
-                      return runTask(TemporaryAudioStore::cleanAbandoned()) == report(1, 1, 0)
+                      return runTask(TemporaryAudioCleanup::cleanAbandoned()) == report(1, 1, 0)
                               && entriesOf(root) == QStringList{store.sessionId()}
                           ? 0
                           : 1;

@@ -135,6 +135,10 @@ TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)
     resources.push_back({test::typeSBPM, 128, "tamPOD_BPM=98.76"});
     test::writeFile(dir.file(QStringLiteral("._take.sd2")), test::buildFork(resources));
     EXPECT_EQ(read(sd2), 98.76);
+    // Whatever the extension: a WAV without tempo tags but with SD2 resources beside it.
+    const QString wav = copy(QStringLiteral("wav"), QStringLiteral("bounced"));
+    test::writeFile(dir.file(QStringLiteral("._bounced.wav")), test::buildFork(resources));
+    EXPECT_EQ(read(wav), 98.76);
 
     EXPECT_EQ(read(dir.file(QStringLiteral("missing.mp3"))), std::nullopt);
     test::writeFile(dir.file(QStringLiteral("text.flac")), "not audio at all");

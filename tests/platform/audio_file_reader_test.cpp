@@ -1,4 +1,4 @@
-#include "audio_fixtures.h"
+#include "platform_fixtures.h"
 #include "support/test_support.h"
 
 #include "platform/audio_file_error.h"
@@ -7,95 +7,123 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace tampod;
 
 namespace {
 
-struct Encoding {
-    const char *extension;
+struct Coding {
+    const char *name; // the extension picks the container
     QStringList options;
+    AudioCodecKind codec;
+    int bits;
+    bool isFloat;
+    bool isSigned;
+    int alacBits;
+    bool lossless; // every sample must equal the command line's decode
 };
 
-const std::vector<Encoding> &exactEncodings()
+const QStringList aacWithoutNoise = {"-c:a", "aac", "-aac_pns", "0", "-movie_timescale", "44100"};
+
+// PCM in each container the libsndfile path takes, and the codecs only FFmpeg decodes.
+const std::vector<Coding> codings = {
+    {"u8.wav", {"-c:a", "pcm_u8"}, AudioCodecKind::lpcm, 8, false, false, 0, true},
+    {"s16.wav", {"-c:a", "pcm_s16le"}, AudioCodecKind::lpcm, 16, false, true, 0, true},
+    {"s24.wav", {"-c:a", "pcm_s24le"}, AudioCodecKind::lpcm, 24, false, true, 0, true},
+    {"s32.w64", {"-c:a", "pcm_s32le"}, AudioCodecKind::lpcm, 32, false, true, 0, true},
+    {"f64.wav", {"-c:a", "pcm_f64le"}, AudioCodecKind::lpcm, 64, true, false, 0, true},
+    {"s8.aiff", {"-c:a", "pcm_s8"}, AudioCodecKind::lpcm, 8, false, true, 0, true},
+    {"s24.aiff", {"-c:a", "pcm_s24be"}, AudioCodecKind::lpcm, 24, false, true, 0, true},
+    {"f32.caf", {"-c:a", "pcm_f32le"}, AudioCodecKind::lpcm, 32, true, false, 0, true},
+    {"s16.au", {"-c:a", "pcm_s16be"}, AudioCodecKind::lpcm, 16, false, true, 0, true},
+    {"s24.flac", {"-c:a", "flac", "-sample_fmt", "s32"}, AudioCodecKind::flac, 24, false, true, 0, true},
+    {"alac.m4a", {"-c:a", "alac", "-sample_fmt", "s32p"}, AudioCodecKind::alac, 0, false, false, 24, false},
+    {"aac.m4a", aacWithoutNoise, AudioCodecKind::aac, 0, false, false, 0, false},
+    {"opus.ogg", {"-c:a", "libopus"}, AudioCodecKind::opus, 0, false, false, 0, false},
+    {"ac3.ac3", {"-c:a", "ac3"}, AudioCodecKind::ac3, 0, false, false, 0, false},
+    {"wma.wma", {"-c:a", "wmav2"}, AudioCodecKind::other, 0, false, false, 0, false},
+};
+
+// The layouts a caller may ask for, each from the start of the file, as raw bytes.
+QByteArray readInt32(AudioFileReader &reader)
 {
-    static const std::vector<Encoding> encodings = {
-        {"wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")}},
-        {"aiff", {QStringLiteral("-c:a"), QStringLiteral("pcm_s24be")}},
-        {"caf", {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}},
-        {"flac", {QStringLiteral("-c:a"), QStringLiteral("flac")}},
-        // Noise substitution draws from the decoder's random generator, so only a read from
-        // the start reproduces those bands; without it a seek is sample-exact.
-        {"m4a", {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-aac_pns"),
-                 QStringLiteral("0"), QStringLiteral("-movie_timescale"), QStringLiteral("44100")}},
-    };
-    return encodings;
+    reader.seek(0);
+    std::vector<int32_t> all(size_t(reader.length() * reader.channels()));
+    EXPECT_EQ(reader.readInt32Interleaved(all.data(), reader.length()), reader.length());
+    return test::bytesOf(all);
+}
+
+QByteArray readPlanarInterleaved(AudioFileReader &reader)
+{
+    reader.seek(0);
+    const qint64 frames = reader.length();
+    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+    for (qint64 at = 0; at < frames;) {
+        float *planes[] = {left.data() + at, right.data() + at};
+        const qint64 n = reader.readFloatPlanar(planes, 999);
+        if (n == 0)
+            break;
+        at += n;
+    }
+    std::vector<float> all;
+    for (size_t i = 0; i < left.size(); ++i)
+        all.insert(all.end(), {left[i], right[i]});
+    return test::bytesOf(all);
 }
 
 } // namespace
 
-TEST(AudioFileReader, LengthIsExactAndEqualsAFullDecode)
+TEST(AudioFileReader, DescribesEachCodingAndDeliversExactlyWhatTheCommandLineDecodes)
 {
     test::TempDir dir;
-    for (const Encoding &encoding : exactEncodings()) {
+    for (const Coding &c : codings) {
+        const bool exactLength = c.lossless || c.codec == AudioCodecKind::aac || c.codec == AudioCodecKind::alac;
         for (qint64 frames : {1, 1023, 1024, 1025, 4608, 44100}) {
-            const QString path =
-                dir.file(QStringLiteral("t%1.%2").arg(frames).arg(QLatin1String(encoding.extension)));
-            test::makeTone(path, frames, encoding.options);
-            AudioFileReader reader(path);
+            if (!exactLength && frames != 44100)
+                continue;
+            const QString path = dir.file(QString::number(frames) + QLatin1String(c.name));
+            test::makeTone(path, frames, c.options);
             SCOPED_TRACE(path.toStdString());
-            EXPECT_EQ(reader.length(), frames);
-            EXPECT_EQ(qint64(test::readAllFloat(reader, 1000).size()), frames * 2);
+            AudioFileReader reader(path);
+            const AudioFileFormat &format = reader.fileFormat();
+            EXPECT_EQ(format.codec, c.codec);
+            EXPECT_EQ(format.bitsPerChannel, c.bits);
+            EXPECT_EQ(format.isFloat, c.isFloat);
+            EXPECT_EQ(format.isSignedInteger, c.isSigned);
+            EXPECT_EQ(format.alacSourceBitDepth, c.alacBits);
+            EXPECT_EQ(format.sampleRate, c.codec == AudioCodecKind::opus ? 48000 : 44100);
+            EXPECT_EQ(format.channels, 2);
+            if (exactLength) {
+                EXPECT_EQ(reader.length(), frames);
+            }
+            const std::vector<float> decoded = test::readAllFloat(reader, 777);
+            EXPECT_EQ(qint64(decoded.size()), reader.length() * 2);
             EXPECT_EQ(reader.readFloatInterleaved(nullptr, 10), 0);
+            if (!c.lossless || frames != 44100)
+                continue;
+            // Every layout, sample for sample; integers left-justified and lossless.
+            EXPECT_TRUE(test::bytesOf(decoded) == test::ffmpegDecode(path));
+            EXPECT_TRUE(readPlanarInterleaved(reader) == test::ffmpegDecode(path));
+            if (!c.isFloat) {
+                EXPECT_TRUE(readInt32(reader) == test::ffmpegDecode(path, "s32le"));
+            }
         }
     }
-}
-
-TEST(AudioFileReader, Mp3LengthIsWhatTheDecodeDelivers)
-{
-    test::TempDir dir;
-    for (qint64 frames : {1, 1023, 1024, 1025, 4608, 44100}) {
-        const QString path = dir.file(QStringLiteral("lame%1.mp3").arg(frames));
-        test::makeTone(path, frames, {QStringLiteral("-c:a"), QStringLiteral("libmp3lame")});
-        // Two frames are too few for content probing; the Info header still identifies them.
-        AudioFileReader reader(path);
-        EXPECT_EQ(reader.fileFormat().codec, AudioCodecKind::mpegLayer3);
-        const qint64 length = reader.length();
-        EXPECT_EQ(qint64(test::readAllFloat(reader).size()), length * 2);
-        if (frames > 1) { // the command line's muxer records too little padding for one sample
-            EXPECT_EQ(length, frames);
-        }
-    }
-
-    // Without a header the encoder's padding is decoded, and the length says so.
-    const QString plain = dir.file(QStringLiteral("plain.mp3"));
-    test::makeTone(plain, 44100, {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
-                                  QStringLiteral("-write_xing"), QStringLiteral("0")});
-    AudioFileReader padded(plain);
-    const qint64 length = padded.length();
-    EXPECT_GT(length, 44100);
-    EXPECT_EQ(qint64(test::readAllFloat(padded).size()), length * 2);
-
-    // A header that promises more than a truncated file holds is not believed.
-    const QByteArray whole = test::readAll(dir.file(QStringLiteral("lame44100.mp3")));
-    const QString cut = dir.file(QStringLiteral("cut.mp3"));
-    test::writeFile(cut, whole.left(whole.size() / 2));
-    AudioFileReader truncated(cut);
-    const qint64 truncatedLength = truncated.length();
-    EXPECT_LT(truncatedLength, 44100);
-    EXPECT_EQ(qint64(test::readAllFloat(truncated).size()), truncatedLength * 2);
 }
 
 TEST(AudioFileReader, SeekLandsOnTheSampleAFullReadDelivers)
 {
     test::TempDir dir;
-    std::vector<Encoding> encodings = exactEncodings();
-    encodings.push_back({"mp3", {QStringLiteral("-c:a"), QStringLiteral("libmp3lame")}});
-    encodings.push_back({"ogg", {QStringLiteral("-c:a"), QStringLiteral("libvorbis")}});
-    for (const Encoding &encoding : encodings) {
-        const QString path = dir.file(QStringLiteral("s.") + QLatin1String(encoding.extension));
-        test::makeTone(path, 200000, encoding.options);
+    // Noise substitution draws from the decoder's random generator, so only a read from the
+    // start reproduces those bands; without it a seek is sample-exact.
+    for (const auto &[name, options] : std::vector<std::pair<const char *, QStringList>>{
+             {"s.wav", {}}, {"s.aiff", {"-c:a", "pcm_s24be"}}, {"s.caf", {"-c:a", "pcm_f32le"}}, {"s.flac", {}},
+             {"s.m4a", aacWithoutNoise}, {"s.mp3", {"-c:a", "libmp3lame"}}, {"s.ogg", {"-c:a", "libvorbis"}}}) {
+        const QString path = dir.file(QLatin1String(name));
+        test::makeTone(path, 200000, options);
         AudioFileReader reader(path);
-        SCOPED_TRACE(path.toStdString());
+        SCOPED_TRACE(name);
         const std::vector<float> whole = test::readAllFloat(reader);
         ASSERT_EQ(qint64(whole.size()), reader.length() * 2);
         // Backwards, forwards, near the start, far past the decoder's preroll, the last frame.
@@ -108,78 +136,40 @@ TEST(AudioFileReader, SeekLandsOnTheSampleAFullReadDelivers)
             EXPECT_EQ(sample[1], whole[size_t(frame * 2 + 1)]) << frame;
         }
         reader.seek(250000);
-        float sample[2];
-        EXPECT_EQ(reader.readFloatInterleaved(sample, 1), 0);
+        EXPECT_EQ(reader.readFloatInterleaved(nullptr, 1), 0);
     }
 }
 
-TEST(AudioFileReader, DecodesLikeTheCommandLineAndInt32IsLossless)
+TEST(AudioFileReader, Mp3LengthIsWhatTheDecodeDelivers)
 {
     test::TempDir dir;
-    const QString path = dir.file(QStringLiteral("t.flac"));
-    test::makeTone(path, 30000, {QStringLiteral("-c:a"), QStringLiteral("flac"),
-                                 QStringLiteral("-sample_fmt"), QStringLiteral("s32")});
-    AudioFileReader reader(path);
-    EXPECT_EQ(reader.fileFormat().codec, AudioCodecKind::flac);
-    EXPECT_EQ(reader.fileFormat().bitsPerChannel, 24);
-    EXPECT_EQ(reader.fileFormat().isSignedInteger, true);
-    EXPECT_EQ(test::readAllFloat(reader, 777), test::ffmpegDecode(path));
-
-    reader.seek(0);
-    std::vector<int32_t> ints(30000 * 2);
-    ASSERT_EQ(reader.readInt32Interleaved(ints.data(), 30000), 30000);
-    reader.seek(0);
-    std::vector<float> left(30000), right(30000);
-    float *planar[] = {left.data(), right.data()};
-    ASSERT_EQ(reader.readFloatPlanar(planar, 30000), 30000);
-    bool allOnGrid = true;
-    for (size_t i = 0; i < left.size(); ++i) {
-        allOnGrid = allOnGrid && (ints[2 * i] & 0xff) == 0;
-        EXPECT_EQ(double(ints[2 * i]) / 2147483648.0, double(left[i])) << i;
-        EXPECT_EQ(double(ints[2 * i + 1]) / 2147483648.0, double(right[i])) << i;
-        if (::testing::Test::HasFailure())
-            break;
-    }
-    EXPECT_TRUE(allOnGrid);
-}
-
-TEST(AudioFileReader, DescribesTheStream)
-{
-    test::TempDir dir;
-    struct Case {
-        const char *name;
-        QStringList options;
-        AudioCodecKind codec;
-        bool isFloat;
-        bool isSigned;
-        int bits;
-        int alacBits;
-    };
-    const std::vector<Case> cases = {
-        {"u8.wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_u8")}, AudioCodecKind::lpcm, false, false, 8, 0},
-        {"f32.wav", {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}, AudioCodecKind::lpcm, true, false, 32, 0},
-        {"s32.aiff", {QStringLiteral("-c:a"), QStringLiteral("pcm_s32be")}, AudioCodecKind::lpcm, false, true, 32, 0},
-        {"alac.m4a", {QStringLiteral("-c:a"), QStringLiteral("alac"), QStringLiteral("-sample_fmt"), QStringLiteral("s32p")}, AudioCodecKind::alac, false, false, 0, 24},
-        {"aac.m4a", {QStringLiteral("-c:a"), QStringLiteral("aac")}, AudioCodecKind::aac, false, false, 0, 0},
-        {"opus.ogg", {QStringLiteral("-c:a"), QStringLiteral("libopus")}, AudioCodecKind::opus, false, false, 0, 0},
-        {"ac3.ac3", {QStringLiteral("-c:a"), QStringLiteral("ac3")}, AudioCodecKind::ac3, false, false, 0, 0},
-        {"wma.wma", {QStringLiteral("-c:a"), QStringLiteral("wmav2")}, AudioCodecKind::other, false, false, 0, 0},
-    };
-    for (const Case &c : cases) {
-        const QString path = dir.file(QLatin1String(c.name));
-        test::makeTone(path, 48000, c.options, 48000);
+    for (qint64 frames : {1, 1023, 1024, 1025, 4608, 44100}) {
+        const QString path = dir.file(QStringLiteral("lame%1.mp3").arg(frames));
+        test::makeTone(path, frames, {"-c:a", "libmp3lame"});
+        // Two frames are too few for content probing; the Info header still identifies them.
         AudioFileReader reader(path);
-        SCOPED_TRACE(c.name);
-        const AudioFileFormat &format = reader.fileFormat();
-        EXPECT_EQ(format.codec, c.codec);
-        EXPECT_EQ(format.isFloat, c.isFloat);
-        EXPECT_EQ(format.isSignedInteger, c.isSigned);
-        EXPECT_EQ(format.bitsPerChannel, c.bits);
-        EXPECT_EQ(format.alacSourceBitDepth, c.alacBits);
-        EXPECT_EQ(format.sampleRate, 48000);
-        EXPECT_EQ(format.channels, 2);
-        EXPECT_EQ(qint64(test::readAllFloat(reader).size()), reader.length() * 2);
+        EXPECT_EQ(reader.fileFormat().codec, AudioCodecKind::mpegLayer3);
+        const qint64 length = reader.length();
+        EXPECT_EQ(qint64(test::readAllFloat(reader).size()), length * 2);
+        if (frames > 1) { // the command line's muxer records too little padding for one sample
+            EXPECT_EQ(length, frames);
+        }
     }
+
+    // Without a header the encoder's padding is decoded, and the length says so.
+    const QString plain = dir.file(QStringLiteral("plain.mp3"));
+    test::makeTone(plain, 44100, {"-c:a", "libmp3lame", "-write_xing", "0"});
+    AudioFileReader padded(plain);
+    EXPECT_GT(padded.length(), 44100);
+    EXPECT_EQ(qint64(test::readAllFloat(padded).size()), padded.length() * 2);
+
+    // A header that promises more than a truncated file holds is not believed.
+    const QByteArray whole = test::readAll(dir.file(QStringLiteral("lame44100.mp3")));
+    const QString cut = dir.file(QStringLiteral("cut.mp3"));
+    test::writeFile(cut, whole.left(whole.size() / 2));
+    AudioFileReader truncated(cut);
+    EXPECT_LT(truncated.length(), 44100);
+    EXPECT_EQ(qint64(test::readAllFloat(truncated).size()), truncated.length() * 2);
 }
 
 TEST(AudioFileReader, RefusesWhatIsNotAudio)
@@ -202,7 +192,6 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
         }
     }
     EXPECT_THROW(AudioFileReader(dir.file(QStringLiteral("missing.wav"))), SystemError);
-    EXPECT_THROW(AudioFileReader(dir.path()), Error);
 
     const QString wav = dir.file(QStringLiteral("real.wav"));
     test::makeTone(wav, 10, {});
@@ -213,17 +202,19 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
 TEST(AudioFileReader, TruncatedAndDamagedFilesEndCleanly)
 {
     test::TempDir dir;
-    const QString wav = dir.file(QStringLiteral("t.wav"));
-    test::makeTone(wav, 10000, {});
-    QByteArray bytes = test::readAll(wav);
-    const QString cut = dir.file(QStringLiteral("cut.wav"));
-    test::writeFile(cut, bytes.left(bytes.size() - 4 * 2500 - 1)); // header still says 10,000
-    AudioFileReader reader(cut);
-    EXPECT_EQ(reader.length(), 7499);
-    EXPECT_EQ(qint64(test::readAllFloat(reader).size()), 7499 * 2);
+    for (const char *name : {"t.wav", "t.aiff"}) {
+        const QString path = dir.file(QLatin1String(name));
+        test::makeTone(path, 10000, {});
+        const QByteArray bytes = test::readAll(path);
+        const QString cut = dir.file(QStringLiteral("cut-") + QLatin1String(name));
+        test::writeFile(cut, bytes.left(bytes.size() - 4 * 2500 - 1)); // the header still says 10,000
+        AudioFileReader reader(cut);
+        EXPECT_EQ(reader.length(), 7499) << name;
+        EXPECT_EQ(qint64(test::readAllFloat(reader).size()), 7499 * 2) << name;
+    }
 
     const QString mp3 = dir.file(QStringLiteral("t.mp3"));
-    test::makeTone(mp3, 44100, {QStringLiteral("-c:a"), QStringLiteral("libmp3lame")});
+    test::makeTone(mp3, 44100, {"-c:a", "libmp3lame"});
     QByteArray damaged = test::readAll(mp3);
     for (int i = 2000; i < damaged.size(); i += 97)
         damaged[i] = char(damaged[i] ^ 0x5a);
@@ -231,7 +222,6 @@ TEST(AudioFileReader, TruncatedAndDamagedFilesEndCleanly)
     test::writeFile(bad, damaged);
     try {
         AudioFileReader broken(bad);
-        EXPECT_GE(broken.length(), 0);
         const qint64 delivered = qint64(test::readAllFloat(broken).size()) / 2;
         EXPECT_EQ(broken.length(), delivered);
         broken.seek(0);
@@ -245,7 +235,7 @@ TEST(AudioFileReader, ClientRateGivesTheRoundedLengthAndKeepsTime)
 {
     test::TempDir dir;
     const QString path = dir.file(QStringLiteral("t.wav"));
-    test::makeTone(path, 44100, {QStringLiteral("-c:a"), QStringLiteral("pcm_f32le")}, 44100, 1);
+    test::makeTone(path, 44100, {"-c:a", "pcm_f32le"}, 44100, 1);
     AudioFileReader reader(path);
     reader.setClientSampleRate(48000);
     EXPECT_EQ(reader.processingSampleRate(), 48000);
@@ -259,8 +249,12 @@ TEST(AudioFileReader, ClientRateGivesTheRoundedLengthAndKeepsTime)
     for (qint64 frame : {30001, 12345, 5}) {
         reader.seek(frame);
         float sample = 0;
+        int32_t integer = 0;
         ASSERT_EQ(reader.readFloatInterleaved(&sample, 1), 1);
         EXPECT_NEAR(sample, converted[size_t(frame)], 1e-4) << frame;
+        reader.seek(frame);
+        ASSERT_EQ(reader.readInt32Interleaved(&integer, 1), 1);
+        EXPECT_NEAR(integer / 2147483648.0, sample, 1e-6) << frame;
     }
     reader.seek(47990);
     EXPECT_EQ(qint64(test::readAllFloat(reader).size()), 10);
@@ -274,8 +268,7 @@ TEST(AudioFileReader, CancelledTokenStopsWork)
 {
     test::TempDir dir;
     const QString path = dir.file(QStringLiteral("t.mp3"));
-    test::makeTone(path, 44100, {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"),
-                                 QStringLiteral("-write_xing"), QStringLiteral("0")});
+    test::makeTone(path, 44100, {"-c:a", "libmp3lame", "-write_xing", "0"});
     CancellationSource source;
     AudioFileReader reader(path, source.token());
     source.cancel();

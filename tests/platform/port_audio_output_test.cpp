@@ -3,7 +3,7 @@
 
 #include "platform/output/null_audio_output.h"
 
-#include "playback_fixtures.h"
+#include "platform_fixtures.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

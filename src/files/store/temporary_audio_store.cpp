@@ -214,20 +214,6 @@ TemporaryAudioStore &TemporaryAudioStore::shared()
     return *result.store;
 }
 
-QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> TemporaryAudioStore::cleanAbandoned()
-{
-    TAMPOD_ASSERT_MAIN_THREAD();
-    QUrl root;
-    try {
-        root = shared().root();
-    } catch (...) {
-        co_return std::nullopt;
-    }
-    co_return co_await runDetached(TaskPriority::Utility, [root] {
-        return TemporaryAudioCleanup::run(root, TemporaryAudioCleanup::launchEntryBudget);
-    });
-}
-
 QUrl TemporaryAudioStore::makeDirectory() const
 {
     const Folder jobs = Folder::open(child(session_, QLatin1String(jobsName)), LinkPolicy::NoFollow);

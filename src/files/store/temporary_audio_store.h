@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/strict_json.h"
-#include "files/temporary_audio_cleanup.h"
 #include "files/store/temporary_audio_lock.h"
 #include "files/store/temporary_audio_safety.h"
 
@@ -99,11 +98,6 @@ public:
                                                  const BookmarkMaker &bookmark = defaultBookmark) const;
 
     static QByteArray defaultBookmark(const QUrl &folder);
-
-    // The launch cleanup: TemporaryAudioCleanup::run over the shared store's root with the
-    // launch entry budget, on a detached utility-priority task. None, without cleaning, when the
-    // shared store could not be built. Main thread.
-    static QCoro::Task<std::optional<TemporaryAudioCleanup::Report>> cleanAbandoned();
 
     static constexpr char rootName[] = "tamPOD-owned-audio-v1";
     static constexpr char lockName[] = "lock";

@@ -3,14 +3,13 @@
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 
-#include <fcntl.h>
-
 namespace tampod {
 
 std::optional<AudioFileProbe::Result> AudioFileProbe::probe(const QString &path)
 {
     try {
-        FileHandle file = FileHandle::open(path, O_RDONLY);
+        // A FIFO or device is refused without waiting on it.
+        const FileHandle file = FileHandle::openOutside(path);
         int score = 0;
         const AVInputFormat *format = ffmpeg::probeInputFormat(file, &score);
         if (!format)

@@ -61,9 +61,8 @@ public:
 
     void setCancellationToken(CancellationToken token);
 
-    struct Impl;
-
 private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -6,9 +6,6 @@
 #include "platform/internal/ffmpeg_owners.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 extern "C" {
 #include <libavutil/dict.h>
 }
@@ -29,16 +26,22 @@ QList<Tag> tagsOf(const AVDictionary *dictionary)
     return tags;
 }
 
+FileHandle openTagSource(const QString &path)
+{
+    try {
+        return FileHandle::openOutside(path);
+    } catch (const NotARegularFile &error) {
+        throw MalformedData(error.message());
+    }
+}
+
 } // namespace
 
 QList<QList<Tag>> read(const QString &path, const CancellationToken &token)
 {
     // Opened by us, not by the demuxer's protocols: no URL syntax in the path is honoured, and
     // a FIFO or device is refused before anything waits on it.
-    const FileHandle file = FileHandle::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-    const struct stat status = file.status();
-    if (!S_ISREG(status.st_mode))
-        throw MalformedData(QStringLiteral("not a regular file"));
+    const FileHandle file = openTagSource(path);
     token.throwIfCancelled();
 
     ffmpeg::silenceLog();
@@ -48,7 +51,7 @@ QList<QList<Tag>> read(const QString &path, const CancellationToken &token)
         throw MalformedData(QStringLiteral("no media file the demuxer recognises"));
     token.throwIfCancelled();
 
-    ffmpeg::FileInput input(file.fd(), status.st_size, token);
+    ffmpeg::FileInput input(file.fd(), file.size(), token);
     AVFormatContext *context = input.newDemuxerContext();
     if (!context)
         throw std::bad_alloc();

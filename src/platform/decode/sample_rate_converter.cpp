@@ -30,7 +30,6 @@ SampleRateConverter::SampleRateConverter(int channels, int inputRate, int output
     if (channels < 1 || channels > maximumChannels || inputRate < 1 || inputRate > maximumRate
         || outputRate < 1 || outputRate > maximumRate)
         throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL), operation);
-    pending_.resize(size_t(channels));
     reset();
 }
 
@@ -49,8 +48,8 @@ void SampleRateConverter::reset()
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels_);
     SwrContext *raw = nullptr;
-    int status = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLTP, outputRate_, &layout,
-                                     AV_SAMPLE_FMT_FLTP, inputRate_, 0, nullptr);
+    int status = swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_FLT, outputRate_, &layout,
+                                     AV_SAMPLE_FMT_FLT, inputRate_, 0, nullptr);
     av_channel_layout_uninit(&layout);
     ffmpeg::Resampler swr(raw);
     if (status < 0)
@@ -67,34 +66,27 @@ void SampleRateConverter::reset()
         throw AudioFileError(AudioFileError::Kind::codec, status, operation,
                              ffmpeg::errorString(status));
     engine_->swr = std::move(swr);
-    for (auto &channel : pending_)
-        channel.clear();
+    pending_.clear();
     readOffset_ = 0;
     totalIn_ = 0;
     totalOut_ = 0;
     finished_ = false;
 }
 
-void SampleRateConverter::appendConverted(const float *const *planar, int frames)
+void SampleRateConverter::appendConverted(const float *interleaved, int frames)
 {
     const int capacity = swr_get_out_samples(engine_->swr.get(), frames);
     if (capacity < 0)
         throw AudioFileError(AudioFileError::Kind::codec, capacity,
                              QStringLiteral("Converting the sample rate"),
                              ffmpeg::errorString(capacity));
-    std::vector<uint8_t *> out(static_cast<size_t>(channels_));
-    for (int c = 0; c < channels_; ++c) {
-        auto &channel = pending_[size_t(c)];
-        const size_t base = channel.size();
-        channel.resize(base + size_t(capacity) + 1);
-        out[size_t(c)] = reinterpret_cast<uint8_t *>(channel.data() + base);
-    }
-    const int produced =
-        swr_convert(engine_->swr.get(), out.data(), capacity + 1,
-                    reinterpret_cast<const uint8_t **>(const_cast<const float **>(planar)),
-                    planar ? frames : 0);
-    for (auto &channel : pending_)
-        channel.resize(channel.size() - size_t(capacity + 1) + size_t(std::max(produced, 0)));
+    const size_t base = pending_.size();
+    pending_.resize(base + size_t(capacity + 1) * size_t(channels_));
+    uint8_t *out = reinterpret_cast<uint8_t *>(pending_.data() + base);
+    const uint8_t *in = reinterpret_cast<const uint8_t *>(interleaved);
+    const int produced = swr_convert(engine_->swr.get(), &out, capacity + 1,
+                                     interleaved ? &in : nullptr, interleaved ? frames : 0);
+    pending_.resize(base + size_t(std::max(produced, 0)) * size_t(channels_));
     if (produced < 0)
         throw AudioFileError(AudioFileError::Kind::codec, produced,
                              QStringLiteral("Converting the sample rate"),
@@ -102,17 +94,15 @@ void SampleRateConverter::appendConverted(const float *const *planar, int frames
     totalOut_ += produced;
 }
 
-void SampleRateConverter::push(const float *const *planar, int64_t frames)
+void SampleRateConverter::push(const float *interleaved, int64_t frames)
 {
     if (finished_ || frames <= 0)
         return;
     compact();
-    std::vector<const float *> cursor(planar, planar + channels_);
     while (frames > 0) {
         const int n = int(std::min<int64_t>(frames, chunkFrames));
-        appendConverted(cursor.data(), n);
-        for (auto &p : cursor)
-            p += n;
+        appendConverted(interleaved, n);
+        interleaved += ptrdiff_t(n) * channels_;
         frames -= n;
         totalIn_ += n;
     }
@@ -131,23 +121,19 @@ void SampleRateConverter::finish()
     }
     const int64_t target = outputFramesFor(totalIn_);
     const int64_t surplus = totalOut_ - target;
-    for (auto &channel : pending_) {
-        if (surplus > 0)
-            channel.resize(channel.size() - size_t(std::min<int64_t>(surplus, available())));
-        else
-            channel.resize(channel.size() + size_t(-surplus), 0.0f);
-    }
+    const int64_t frames = int64_t(pending_.size()) / channels_;
+    const int64_t kept = surplus > 0 ? frames - std::min(surplus, available()) : frames - surplus;
+    pending_.resize(size_t(kept * channels_), 0.0f);
     totalOut_ = target;
     finished_ = true;
 }
 
-int64_t SampleRateConverter::take(float *const *planar, int64_t maxFrames)
+int64_t SampleRateConverter::take(float *interleaved, int64_t maxFrames)
 {
     const int64_t n = std::min(maxFrames, available());
     if (n <= 0)
         return 0;
-    for (int c = 0; c < channels_; ++c)
-        std::copy_n(pending_[size_t(c)].data() + readOffset_, n, planar[c]);
+    std::copy_n(pending_.data() + readOffset_ * channels_, n * channels_, interleaved);
     readOffset_ += n;
     return n;
 }
@@ -156,8 +142,7 @@ void SampleRateConverter::compact()
 {
     if (readOffset_ == 0)
         return;
-    for (auto &channel : pending_)
-        channel.erase(channel.begin(), channel.begin() + readOffset_);
+    pending_.erase(pending_.begin(), pending_.begin() + readOffset_ * channels_);
     readOffset_ = 0;
 }
 

@@ -2,13 +2,13 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
 #include "platform/forks/fork_store_error.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <optional>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 namespace tampod {
 
@@ -29,6 +29,8 @@ bool meansAbsent(int error)
 
 class SystemBackend final : public ForkStore::Backend {
 public:
+    explicit SystemBackend(bool pseudoFileEverywhere) : pseudoFileEverywhere_(pseudoFileEverywhere) {}
+
     ForkStore::Probe read(const QString &path, ForkStore::Source source,
                           qint64 limit) const override
     {
@@ -39,54 +41,81 @@ public:
 
     int write(const QString &path, const QByteArray &bytes) const override
     {
-        const QByteArray encoded = path.toLocal8Bit();
-        const int fd = ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return errno;
-        int error = 0;
-        if (::fsetxattr(fd, ForkStore::attributeName(ForkStore::Source::netatalkAttribute),
-                        bytes.constData(), size_t(bytes.size()), 0) != 0 ||
-            ::fsync(fd) != 0)
-            error = errno;
-        ::close(fd);
-        return error;
+        try {
+            // Never through a link: the fork would land on whatever file it names.
+            FileHandle file = FileHandle::openForUpdate(path);
+            const char *name = ForkStore::attributeName(ForkStore::Source::netatalkAttribute);
+            FileSystemCall::run("fsetxattr", [&] {
+                return ::fsetxattr(file.fd(), name, bytes.constData(), size_t(bytes.size()), 0);
+            });
+            file.sync();
+            return 0;
+        } catch (const SystemError &error) {
+            return error.errnoValue();
+        }
     }
 
 private:
-    static ForkStore::Probe readPseudoFile(const QString &path, qint64 limit)
+    // A descriptor of the pseudo-file: a link, a folder or a device in its place holds no
+    // fork of the file (ENOENT).
+    static std::optional<FileHandle> openForReading(const QString &path, int *error)
     {
-        ForkStore::Probe probe;
         try {
-            FileHandle file = FileHandle::open(path + QStringLiteral("/rsrc"),
-                                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-            const struct stat status = file.status();
-            if (!S_ISREG(status.st_mode)) {
-                // Only a fork that HFS+ presents counts, not some other item named "rsrc".
-                probe.error = ENOENT;
-            } else if (status.st_size > limit) {
-                probe.length = status.st_size;
-            } else {
-                // One byte past the limit, so a fork that grew since fstat is still caught.
-                probe.bytes = file.readUpTo(limit + 1);
-                probe.length = probe.bytes.size();
-                if (probe.length > limit)
-                    probe.bytes.clear();
+            return FileHandle::openOutside(path, LinkPolicy::NoFollow);
+        } catch (const NotARegularFile &) {
+            *error = ENOENT;
+        } catch (const SystemError &failure) {
+            *error = failure.errnoValue() == ELOOP ? ENOENT : failure.errnoValue();
+        }
+        return std::nullopt;
+    }
+
+    ForkStore::Probe readPseudoFile(const QString &path, qint64 limit) const
+    {
+        // HFS+ presents the fork as "<file>/rsrc"; only a regular file there counts. No other
+        // file system has the pseudo-file, so others are not asked (an import reads many files).
+        ForkStore::Probe probe;
+        if (!pseudoFileEverywhere_ && !onHfsPlus(path)) {
+            probe.error = ENOENT;
+            return probe;
+        }
+        std::optional<FileHandle> file = openForReading(path + QStringLiteral("/rsrc"), &probe.error);
+        if (!file)
+            return probe;
+        try {
+            const qint64 size = file->size();
+            if (size > limit) {
+                probe.length = size;
+                return probe;
             }
+            // One byte past the limit, so a fork that grew since fstat is still caught.
+            probe.bytes = file->readUpTo(limit + 1);
+            probe.length = probe.bytes.size();
+            if (probe.length > limit)
+                probe.bytes.clear();
         } catch (const SystemError &error) {
-            // A link named "rsrc" (ELOOP) is not a fork either.
-            probe.error = error.errnoValue() == ELOOP ? ENOENT : error.errnoValue();
+            probe.error = error.errnoValue();
             probe.bytes.clear();
         }
         return probe;
     }
 
+    static bool onHfsPlus(const QString &path)
+    {
+        constexpr decltype(statfs::f_type) hfsPlusMagic = 0x482b;
+        struct statfs volume {};
+        return ::statfs(encodedPath(path).constData(), &volume) == 0 && volume.f_type == hfsPlusMagic;
+    }
+
+    // Attributes are read by path, following a link as every reader of the user's file does;
+    // no open is needed, so a FIFO or device cannot block here either.
     static ForkStore::Probe readAttribute(const QString &path, const char *name, qint64 limit)
     {
         ForkStore::Probe probe;
-        const QByteArray encoded = path.toLocal8Bit();
+        const QByteArray native = encodedPath(path);
         // The value may change between asking its size and reading it; try a few times.
         for (int attempt = 0; attempt < 4; ++attempt) {
-            const ssize_t size = ::getxattr(encoded.constData(), name, nullptr, 0);
+            const ssize_t size = ::getxattr(native.constData(), name, nullptr, 0);
             if (size < 0) {
                 probe.error = errno;
                 return probe;
@@ -97,7 +126,7 @@ private:
             probe.bytes.resize(size);
             if (size == 0)
                 return probe;
-            const ssize_t got = ::getxattr(encoded.constData(), name, probe.bytes.data(), size_t(size));
+            const ssize_t got = ::getxattr(native.constData(), name, probe.bytes.data(), size_t(size));
             if (got >= 0) {
                 probe.bytes.truncate(got);
                 probe.length = got;
@@ -113,15 +142,18 @@ private:
         probe.bytes.clear();
         return probe;
     }
+
+    bool pseudoFileEverywhere_;
 };
 
-std::shared_ptr<const ForkStore::Backend> systemBackend()
-{
-    static const auto backend = std::make_shared<const SystemBackend>();
-    return backend;
-}
-
 } // namespace
+
+std::shared_ptr<const ForkStore::Backend> ForkStore::systemBackend(bool pseudoFileEverywhere)
+{
+    static const auto usual = std::make_shared<const SystemBackend>(false);
+    static const auto everywhere = std::make_shared<const SystemBackend>(true);
+    return pseudoFileEverywhere ? everywhere : usual;
+}
 
 ForkStore::ForkStore() : backend_(systemBackend()) {}
 

@@ -37,6 +37,10 @@ public:
     ForkStore();
     explicit ForkStore(std::shared_ptr<const Backend> backend);
 
+    // The real file system. The HFS+ pseudo-file is asked only on HFS+ volumes unless
+    // pseudoFileEverywhere (tests stand a folder in for such a file elsewhere).
+    static std::shared_ptr<const Backend> systemBackend(bool pseudoFileEverywhere = false);
+
     static const char *attributeName(Source source);
 
     // True when some place holds a non-empty fork. Failures count as no fork.

@@ -132,7 +132,6 @@ private:
     std::vector<float> buffer_;    // thread: decodeMutex_
     double ringRate_;              // thread: decodeMutex_ (rate of the frames in the ring)
     std::unique_ptr<SampleRateConverter> converter_; // thread: decodeMutex_; when ringRate_ differs
-    std::vector<std::vector<float>> planar_;         // thread: decodeMutex_
 
     mutable std::mutex mapMutex_;    // taken inside decodeMutex_ when both are needed
     std::deque<Segment> segments_;   // thread: mapMutex_
@@ -352,8 +351,6 @@ void AudioFilePlayer::Impl::configureRateLocked(double ringRate)
                                                           static_cast<int>(std::lround(ringRate)));
     converter_ = std::move(converter);
     ringRate_ = ringRate;
-    if (converter_)
-        planar_.assign(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(chunkFrames)));
 }
 
 AudioFilePlayer::Impl::Segment AudioFilePlayer::Impl::segmentAt(std::int64_t ringStart,
@@ -411,13 +408,7 @@ void AudioFilePlayer::Impl::decodeChunkLocked()
         writeRingLocked(buffer_.data(), got);
         return;
     }
-    std::vector<float *> planes(static_cast<size_t>(channels));
-    for (int c = 0; c < channels; ++c) {
-        planes[c] = planar_[c].data();
-        for (std::int64_t i = 0; i < got; ++i)
-            planes[c][i] = buffer_[static_cast<size_t>(i * channels + c)];
-    }
-    converter_->push(planes.data(), got);
+    converter_->push(buffer_.data(), got);
     {
         std::lock_guard lock(mapMutex_);
         segments_.back().fileFrames += got;
@@ -428,17 +419,11 @@ void AudioFilePlayer::Impl::decodeChunkLocked()
 // Moves converted frames into the ring; true while some are still waiting for room.
 bool AudioFilePlayer::Impl::drainConverterLocked()
 {
-    std::vector<float *> planes(static_cast<size_t>(channels));
-    for (int c = 0; c < channels; ++c)
-        planes[c] = planar_[c].data();
     while (converter_->available() > 0) {
         const auto room = std::min<std::int64_t>(chunkFrames, voice.ring().writable());
-        const auto n = converter_->take(planes.data(), room);
+        const auto n = converter_->take(buffer_.data(), room);
         if (n <= 0)
             break;
-        for (std::int64_t i = 0; i < n; ++i)
-            for (int c = 0; c < channels; ++c)
-                buffer_[static_cast<size_t>(i * channels + c)] = planes[c][i];
         writeRingLocked(buffer_.data(), n);
     }
     return converter_->available() > 0;

@@ -23,6 +23,8 @@ public:
     // demuxer made before must be gone.
     AVFormatContext *newDemuxerContext();
 
+    void setCancellationToken(CancellationToken token) { token_ = std::move(token); }
+
 private:
     static int read(void *opaque, std::uint8_t *buffer, int size);
     static std::int64_t seek(void *opaque, std::int64_t offset, int whence);

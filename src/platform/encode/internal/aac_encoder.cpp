@@ -1,4 +1,5 @@
 #include "core/number_text.h"
+#include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/encode/internal/audio_encoder.h"
 #include "platform/internal/ffmpeg_owners.h"
@@ -178,9 +179,8 @@ private:
         auto *self = static_cast<AacEncoder *>(opaque);
         int done = 0;
         while (done < size) {
-            const ssize_t n = ::write(self->fd_, buffer + done, size_t(size - done));
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n = FileSystemCall::attempt(
+                "write", [&] { return ::write(self->fd_, buffer + done, size_t(size - done)); });
             if (n <= 0) {
                 self->ioErrno_ = n < 0 ? errno : EIO;
                 return AVERROR(self->ioErrno_);

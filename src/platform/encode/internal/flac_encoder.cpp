@@ -1,3 +1,4 @@
+#include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/encode/internal/audio_encoder.h"
 #include "platform/internal/pcm_conversion.h"
@@ -84,9 +85,8 @@ private:
     {
         auto *self = static_cast<FlacEncoder *>(client);
         while (bytes > 0) {
-            const ssize_t n = ::write(self->fd_, buffer, bytes);
-            if (n < 0 && errno == EINTR)
-                continue;
+            const ssize_t n =
+                FileSystemCall::attempt("write", [&] { return ::write(self->fd_, buffer, bytes); });
             if (n <= 0) {
                 self->ioErrno_ = n < 0 ? errno : EIO;
                 return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;

@@ -1,9 +1,13 @@
+#include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/encode/internal/audio_encoder.h"
 #include "platform/internal/pcm_conversion.h"
 
 #include <sndfile.h>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tampod {
@@ -28,7 +32,7 @@ int subtype(const AudioWriteFormat &format)
 
 class SndfileEncoder final : public AudioEncoder {
 public:
-    SndfileEncoder(int fd, const AudioWriteFormat &format) : format_(format)
+    SndfileEncoder(int fd, const AudioWriteFormat &format) : fd_(fd), format_(format)
     {
         SF_INFO info{};
         info.samplerate = format.sampleRate;
@@ -38,7 +42,7 @@ public:
                                                                    : SF_FORMAT_CAF;
         info.format = container | subtype(format)
                       | (format.type == AudioFileType::caf ? SF_ENDIAN_LITTLE : SF_ENDIAN_FILE);
-        file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
+        file_.reset(sf_open_virtual(&io, SFM_WRITE, &info, this));
         if (!file_)
             fail(sf_error(nullptr), QStringLiteral("Creating the audio file"));
         // Only the audio and the format: no peak chunk for readers to trip over.
@@ -74,12 +78,48 @@ public:
     }
 
 private:
+    // libsndfile writes through these, so every write is one the file layer's observer sees.
+    static SndfileEncoder &self(void *user) { return *static_cast<SndfileEncoder *>(user); }
+    static sf_count_t fileLength(void *user)
+    {
+        struct stat status {};
+        return ::fstat(self(user).fd_, &status) == 0 ? sf_count_t(status.st_size) : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void *user)
+    {
+        return ::lseek(self(user).fd_, off_t(offset), whence);
+    }
+    static sf_count_t read(void *into, sf_count_t count, void *user)
+    {
+        for (;;) {
+            const ssize_t n = ::read(self(user).fd_, into, size_t(count));
+            if (!(n < 0 && errno == EINTR))
+                return n;
+        }
+    }
+    static sf_count_t write(const void *bytes, sf_count_t count, void *user)
+    {
+        const auto *from = static_cast<const char *>(bytes);
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t n = FileSystemCall::attempt(
+                "write", [&] { return ::write(self(user).fd_, from + done, size_t(count - done)); });
+            if (n <= 0)
+                return done > 0 ? done : n;
+            done += n;
+        }
+        return done;
+    }
+    static sf_count_t tell(void *user) { return ::lseek(self(user).fd_, 0, SEEK_CUR); }
+    static inline SF_VIRTUAL_IO io{&fileLength, &seek, &read, &write, &tell};
+
     [[noreturn]] static void fail(int status, const QString &operation)
     {
         throw AudioFileError(AudioFileError::Kind::io, status, operation,
                              QString::fromUtf8(sf_error_number(status)));
     }
 
+    int fd_;
     AudioWriteFormat format_;
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
     std::vector<int> converted_;

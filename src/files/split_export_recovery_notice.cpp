@@ -1,4 +1,4 @@
-#include "files/journal/split_export_recovery_notice.h"
+#include "files/split_export_recovery_notice.h"
 
 #include "core/number_text.h"
 

@@ -1,0 +1,63 @@
+#include "platform/decode/internal/decoded_stream.h"
+
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/ffmpeg_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/sndfile_decoded_stream.h"
+#include "platform/internal/ffmpeg_owners.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace tampod {
+
+namespace {
+
+// Whether both streams deliver the same first frames, bit for bit: libsndfile may only take
+// over where it found the very data FFmpeg found. The stream that goes on is left at frame 0.
+bool sameStart(DecodedStream &ffmpeg, DecodedStream &sndfile, int64_t length)
+{
+    const int channels = ffmpeg.format().channels;
+    const int64_t frames = std::min<int64_t>(length, 1024);
+    if (frames == 0)
+        return true;
+    std::vector<float> fromFfmpeg(size_t(frames * channels)), fromSndfile(fromFfmpeg.size());
+    SampleSink sink;
+    sink.layout = SampleSink::Layout::floatInterleaved;
+    sink.channels = channels;
+    bool same = false;
+    try {
+        sink.interleaved = fromFfmpeg.data();
+        same = ffmpeg.read(sink, frames) == frames;
+        sink.interleaved = fromSndfile.data();
+        same = same && sndfile.read(sink, frames) == frames
+               && std::memcmp(fromFfmpeg.data(), fromSndfile.data(), fromFfmpeg.size() * sizeof(float)) == 0;
+    } catch (const AudioFileError &) {
+        same = false; // FFmpeg reports its own errors again when they come
+    }
+    (same ? sndfile : ffmpeg).seek(0);
+    return same;
+}
+
+} // namespace
+
+std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token)
+{
+    token.throwIfCancelled();
+    ffmpeg::silenceLog();
+    const AVInputFormat *input = ffmpeg::probeInputFormat(file);
+    if (!input)
+        throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
+                             QStringLiteral("the content is not a recognised audio stream"));
+    // FFmpeg describes every stream, so the description never depends on the path taken.
+    std::unique_ptr<DecodedStream> stream = openFfmpegStream(file, input, token);
+    if (const std::optional<int64_t> length = stream->knownLength()) {
+        auto fast = openSndfileStream(file, stream->format(), *length, token);
+        if (fast && sameStart(*stream, *fast, *length))
+            return fast;
+    }
+    return stream;
+}
+
+} // namespace tampod

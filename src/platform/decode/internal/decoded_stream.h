@@ -1,0 +1,49 @@
+#pragma once
+
+// Private to the platform module.
+
+#include "concurrency/cancellation.h"
+#include "platform/decode/audio_file_format.h"
+#include "platform/decode/internal/sample_sink.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace tampod {
+
+class FileHandle;
+
+// The operations the reader's errors name.
+inline QString openingText() { return QStringLiteral("Opening the audio file"); }
+inline QString decodingText() { return QStringLiteral("Decoding audio"); }
+
+// A file's audio stream decoded at its own rate: what AudioFileReader converts and resamples.
+// Frames are file frames. Every failure is a typed error (AudioFileError, Cancelled).
+class DecodedStream {
+public:
+    virtual ~DecodedStream() = default;
+
+    virtual const AudioFileFormat &format() const = 0;
+    // The exact length where it is known without decoding to the end. A damaged stream that
+    // ends before its stated length changes it to the frames it delivered.
+    virtual std::optional<int64_t> knownLength() const = 0;
+    // Decodes to the end and returns the exact length; seek afterwards.
+    virtual int64_t countLength() = 0;
+
+    virtual int64_t position() const = 0;
+    // Frame-accurate; a frame past the end leaves the stream at its end.
+    virtual void seek(int64_t frame) = 0;
+    // Up to frames frames into sink; 0 only at the end.
+    virtual int64_t read(const SampleSink &sink, int64_t frames) = 0;
+
+    virtual void setCancellationToken(CancellationToken token) = 0;
+};
+
+// Opens the audio stream of an outside file already opened by the caller, who keeps file open
+// for the stream's life: FFmpeg, or libsndfile where it reads the same PCM faster.
+std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token);
+
+} // namespace tampod

@@ -1,0 +1,349 @@
+#include "platform/decode/internal/ffmpeg_decoded_stream.h"
+
+#include "core/file_handle.h"
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/ffmpeg_file_input.h"
+#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/internal/ffmpeg_owners.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace tampod {
+
+namespace {
+
+// Frames decoded and dropped before a seek target of a lossy stream, so the decoder's
+// overlap and bit reservoir are filled as they are in a read from the start.
+constexpr int64_t lossyPrerollFrames = 16384;
+// Rejected packets in a row before a stream counts as damaged rather than glitched.
+constexpr int maximumConsecutiveErrors = 64;
+
+template <typename T>
+void deliverFrame(const AVFrame *frame, bool planar, int offset, int64_t count, const SampleSink &sink)
+{
+    if (!planar)
+        return deliverInterleaved(reinterpret_cast<const T *>(frame->extended_data[0])
+                                      + ptrdiff_t(offset) * sink.channels,
+                                  count, sink);
+    for (int c = 0; c < sink.channels; ++c)
+        deliverChannel(reinterpret_cast<const T *>(frame->extended_data[c]) + offset, c, count, sink);
+}
+
+void deliverFrame(const AVFrame *frame, int offset, int64_t count, const SampleSink &sink)
+{
+    if (sink.layout == SampleSink::Layout::discard)
+        return;
+    const auto format = AVSampleFormat(frame->format);
+    const bool planar = av_sample_fmt_is_planar(format);
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8: return deliverFrame<uint8_t>(frame, planar, offset, count, sink);
+    case AV_SAMPLE_FMT_S16: return deliverFrame<int16_t>(frame, planar, offset, count, sink);
+    case AV_SAMPLE_FMT_S32: return deliverFrame<int32_t>(frame, planar, offset, count, sink);
+    case AV_SAMPLE_FMT_S64: return deliverFrame<int64_t>(frame, planar, offset, count, sink);
+    case AV_SAMPLE_FMT_FLT: return deliverFrame<float>(frame, planar, offset, count, sink);
+    case AV_SAMPLE_FMT_DBL: return deliverFrame<double>(frame, planar, offset, count, sink);
+    default:
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
+                             decodingText(), QStringLiteral("unknown sample format"));
+    }
+}
+
+class FfmpegStream final : public DecodedStream {
+public:
+    FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token)
+        : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
+          input_(file.fd(), fileSize_, token_)
+    {
+        if (!packet_ || !frame_)
+            throw AudioFileError(AudioFileError::Kind::io, AVERROR(ENOMEM), openingText());
+        openDemuxer();
+        description_ = ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_, fileSize_,
+                                              dataStart_);
+        limit_ = description_.exactLength;
+        // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
+        nextFrame();
+    }
+
+    const AudioFileFormat &format() const override { return description_.format; }
+    std::optional<int64_t> knownLength() const override { return description_.exactLength; }
+    int64_t position() const override { return filePosition_; }
+
+    int64_t countLength() override
+    {
+        openDemuxer();
+        skip(std::numeric_limits<int64_t>::max());
+        if (!description_.exactLength)
+            description_.exactLength = filePosition_;
+        return *description_.exactLength;
+    }
+
+    void seek(int64_t target) override;
+    int64_t read(const SampleSink &sink, int64_t maxFrames) override;
+
+    void setCancellationToken(CancellationToken token) override
+    {
+        token_ = token;
+        input_.setCancellationToken(std::move(token));
+    }
+
+private:
+    [[noreturn]] void fail(int status, const QString &operation) const;
+    void openDemuxer();
+    bool nextFrame();
+    void skip(int64_t frames);
+    void rewindAndSkip(int64_t target)
+    {
+        openDemuxer();
+        skip(target);
+    }
+    int rate() const { return int(description_.format.sampleRate); }
+
+    CancellationToken token_;
+    const FileHandle &file_;
+    const int64_t fileSize_;
+    const AVInputFormat *inputFormat_;
+    ffmpeg::FileInput input_;
+    ffmpeg::InputFormatContext demuxer_;
+    ffmpeg::CodecContext decoder_;
+    ffmpeg::Packet packet_{av_packet_alloc()};
+    ffmpeg::Frame frame_{av_frame_alloc()};
+    int streamIndex_ = -1;
+    AVRational timeBase_{1, 1};
+    int64_t dataStart_ = 0;
+    ffmpeg::StreamDescription description_;
+    std::optional<int64_t> limit_; // the container's length: frames past it are padding
+
+    int64_t originPts_ = AV_NOPTS_VALUE;
+    bool haveFrame_ = false;
+    int frameOffset_ = 0;
+    bool draining_ = false;
+    bool ended_ = false;
+    int consecutiveErrors_ = 0;
+    int64_t filePosition_ = 0;
+    bool positionExact_ = true; // filePosition_ counts from the start without a gap
+};
+
+void FfmpegStream::fail(int status, const QString &operation) const
+{
+    if (status == AVERROR_EXIT || token_.isCancelled())
+        throw Cancelled();
+    AudioFileError::Kind kind = AudioFileError::Kind::codec;
+    if (status == AVERROR_INVALIDDATA || status == AVERROR_EOF || status == AVERROR_BUG
+        || status == AVERROR_BUG2)
+        kind = AudioFileError::Kind::malformed;
+    else if (status == AVERROR(EIO) || status == AVERROR(ENOMEM))
+        kind = AudioFileError::Kind::io;
+    else if (status == AVERROR_DECODER_NOT_FOUND || status == AVERROR_PATCHWELCOME
+             || status == AVERROR_STREAM_NOT_FOUND)
+        kind = AudioFileError::Kind::unsupported;
+    throw AudioFileError(kind, status, operation, ffmpeg::errorString(status));
+}
+
+void FfmpegStream::openDemuxer()
+{
+    decoder_.reset();
+    demuxer_.reset();
+    AVFormatContext *context = input_.newDemuxerContext();
+    if (!context)
+        fail(AVERROR(ENOMEM), openingText());
+    // Demuxers that would open further files find no protocol to do it with.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "none", 0);
+    int status = avformat_open_input(&context, "", inputFormat_, &options);
+    av_dict_free(&options);
+    if (status < 0) // avformat_open_input frees the context on failure
+        fail(status, openingText());
+    demuxer_.reset(context);
+    dataStart_ = avio_tell(context->pb);
+    status = avformat_find_stream_info(context, nullptr);
+    if (status < 0)
+        fail(status, openingText());
+
+    const AVCodec *codec = nullptr;
+    streamIndex_ = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (streamIndex_ < 0)
+        fail(streamIndex_, openingText());
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        if (int(i) != streamIndex_)
+            context->streams[i]->discard = AVDISCARD_ALL;
+    AVStream *stream = context->streams[streamIndex_];
+    timeBase_ = stream->time_base;
+    if (timeBase_.num <= 0 || timeBase_.den <= 0)
+        fail(AVERROR_INVALIDDATA, openingText());
+
+    decoder_.reset(avcodec_alloc_context3(codec));
+    if (!decoder_)
+        fail(AVERROR(ENOMEM), openingText());
+    status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
+    if (status < 0)
+        fail(status, openingText());
+    decoder_->pkt_timebase = timeBase_;
+    // Lossless decoders that decode frames in parallel keep up with the command line on two
+    // threads; every other audio decoder runs on the caller's thread.
+    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) ? 2 : 1;
+    decoder_->thread_type = FF_THREAD_FRAME;
+    status = avcodec_open2(decoder_.get(), codec, nullptr);
+    if (status < 0)
+        fail(status, openingText());
+
+    haveFrame_ = false;
+    frameOffset_ = 0;
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    filePosition_ = 0;
+    positionExact_ = true;
+}
+
+// The next frame with samples, or false at the end of the stream.
+bool FfmpegStream::nextFrame()
+{
+    haveFrame_ = false;
+    frameOffset_ = 0;
+    if (ended_)
+        return false;
+    const int channels = description_.format.channels;
+    for (;;) {
+        int status = avcodec_receive_frame(decoder_.get(), frame_.get());
+        if (status == 0) {
+            if (frame_->nb_samples <= 0)
+                continue;
+            if (frame_->ch_layout.nb_channels != channels)
+                throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA,
+                                     decodingText(), QStringLiteral("the channel count changes"));
+            if (frame_->sample_rate != rate())
+                throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA,
+                                     decodingText(), QStringLiteral("the sample rate changes"));
+            consecutiveErrors_ = 0;
+            haveFrame_ = true;
+            if (originPts_ == AV_NOPTS_VALUE && filePosition_ == 0 && positionExact_)
+                originPts_ = frame_->best_effort_timestamp == AV_NOPTS_VALUE
+                                 ? 0
+                                 : frame_->best_effort_timestamp;
+            return true;
+        }
+        if (status == AVERROR_EOF) {
+            ended_ = true;
+            return false;
+        }
+        if (status != AVERROR(EAGAIN)) {
+            if (status == AVERROR_INVALIDDATA && ++consecutiveErrors_ <= maximumConsecutiveErrors)
+                continue;
+            fail(status, decodingText());
+        }
+        if (draining_) { // a decoder that asks for more after the end
+            ended_ = true;
+            return false;
+        }
+        token_.throwIfCancelled();
+        status = av_read_frame(demuxer_.get(), packet_.get());
+        if (status == AVERROR_EOF) {
+            draining_ = true;
+            status = avcodec_send_packet(decoder_.get(), nullptr);
+            if (status < 0 && status != AVERROR_EOF)
+                fail(status, decodingText());
+            continue;
+        }
+        if (status < 0)
+            fail(status, decodingText());
+        if (packet_->stream_index != streamIndex_) {
+            av_packet_unref(packet_.get());
+            continue;
+        }
+        status = avcodec_send_packet(decoder_.get(), packet_.get());
+        av_packet_unref(packet_.get());
+        if (status == AVERROR_INVALIDDATA) {
+            if (++consecutiveErrors_ > maximumConsecutiveErrors)
+                fail(status, decodingText());
+            continue;
+        }
+        if (status < 0 && status != AVERROR(EAGAIN))
+            fail(status, decodingText());
+    }
+}
+
+int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
+{
+    int64_t done = 0;
+    while (done < maxFrames) {
+        if (limit_ && filePosition_ >= *limit_)
+            break;
+        if (!haveFrame_ || frameOffset_ >= frame_->nb_samples) {
+            if (!nextFrame()) {
+                // A damaged stream can end before its stated length: from now on the length
+                // is what the decode delivered.
+                auto &length = description_.exactLength;
+                if (positionExact_ && (!length || filePosition_ < *length))
+                    length = filePosition_;
+                break;
+            }
+            continue;
+        }
+        int64_t take = std::min<int64_t>(frame_->nb_samples - frameOffset_, maxFrames - done);
+        if (limit_)
+            take = std::min(take, *limit_ - filePosition_);
+        deliverFrame(frame_.get(), frameOffset_, take, sink.at(done));
+        frameOffset_ += int(take);
+        filePosition_ += take;
+        done += take;
+    }
+    return done;
+}
+
+void FfmpegStream::skip(int64_t frames)
+{
+    while (frames > 0) {
+        token_.throwIfCancelled();
+        const int64_t n = read(SampleSink{}, std::min<int64_t>(frames, 1 << 20));
+        if (n == 0)
+            return;
+        frames -= n;
+    }
+}
+
+void FfmpegStream::seek(int64_t target)
+{
+    token_.throwIfCancelled();
+    if (description_.exactLength)
+        target = std::min(target, *description_.exactLength);
+    if (target == filePosition_ && positionExact_)
+        return;
+    const int64_t preroll = description_.lossless ? 0 : lossyPrerollFrames;
+    if (target >= filePosition_ && target - filePosition_ <= std::max<int64_t>(preroll, 1 << 15)) {
+        skip(target - filePosition_);
+        return;
+    }
+    const int64_t start = target - preroll;
+    if (!description_.seekByTimestamp || start <= 0 || originPts_ == AV_NOPTS_VALUE)
+        return rewindAndSkip(target);
+    const int64_t ts = originPts_ + av_rescale_q(start, AVRational{1, rate()}, timeBase_);
+    if (av_seek_frame(demuxer_.get(), streamIndex_, ts, AVSEEK_FLAG_BACKWARD) < 0) {
+        token_.throwIfCancelled();
+        return rewindAndSkip(target);
+    }
+    avcodec_flush_buffers(decoder_.get());
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    positionExact_ = false;
+    if (!nextFrame() || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
+        return rewindAndSkip(target);
+    const int64_t frameStart = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_,
+                                                timeBase_, AVRational{1, rate()}, AV_ROUND_NEAR_INF);
+    if (frameStart > target || frameStart < 0)
+        return rewindAndSkip(target);
+    filePosition_ = frameStart;
+    positionExact_ = true;
+    skip(target - frameStart);
+}
+
+} // namespace
+
+std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
+                                                CancellationToken token)
+{
+    return std::make_unique<FfmpegStream>(file, input, std::move(token));
+}
+
+} // namespace tampod

@@ -1,0 +1,134 @@
+#include "platform/decode/internal/ffmpeg_stream_format.h"
+
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/decoded_stream.h"
+#include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/internal/ffmpeg_owners.h"
+
+#include <algorithm>
+
+namespace tampod::ffmpeg {
+
+namespace {
+
+struct PcmCoding {
+    int bits = 0;
+    bool isFloat = false;
+    bool isSigned = true;
+};
+
+std::optional<PcmCoding> linearPcm(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_PCM_U8: return PcmCoding{8, false, false};
+    case AV_CODEC_ID_PCM_S8: case AV_CODEC_ID_PCM_S8_PLANAR: return PcmCoding{8};
+    case AV_CODEC_ID_PCM_S16LE: case AV_CODEC_ID_PCM_S16BE: case AV_CODEC_ID_PCM_S16LE_PLANAR:
+    case AV_CODEC_ID_PCM_S16BE_PLANAR:
+        return PcmCoding{16};
+    case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S24BE: case AV_CODEC_ID_PCM_S24LE_PLANAR:
+        return PcmCoding{24};
+    case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_S32BE: case AV_CODEC_ID_PCM_S32LE_PLANAR:
+        return PcmCoding{32};
+    case AV_CODEC_ID_PCM_S64LE: case AV_CODEC_ID_PCM_S64BE: return PcmCoding{64};
+    case AV_CODEC_ID_PCM_U16LE: case AV_CODEC_ID_PCM_U16BE: return PcmCoding{16, false, false};
+    case AV_CODEC_ID_PCM_U24LE: case AV_CODEC_ID_PCM_U24BE: return PcmCoding{24, false, false};
+    case AV_CODEC_ID_PCM_U32LE: case AV_CODEC_ID_PCM_U32BE: return PcmCoding{32, false, false};
+    case AV_CODEC_ID_PCM_F32LE: case AV_CODEC_ID_PCM_F32BE: return PcmCoding{32, true, false};
+    case AV_CODEC_ID_PCM_F64LE: case AV_CODEC_ID_PCM_F64BE: return PcmCoding{64, true, false};
+    case AV_CODEC_ID_PCM_F16LE: return PcmCoding{16, true, false};
+    case AV_CODEC_ID_PCM_F24LE: return PcmCoding{24, true, false};
+    default: return std::nullopt;
+    }
+}
+
+AudioCodecKind codecKind(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_FLAC: return AudioCodecKind::flac;
+    case AV_CODEC_ID_ALAC: return AudioCodecKind::alac;
+    case AV_CODEC_ID_AAC: case AV_CODEC_ID_AAC_LATM: return AudioCodecKind::aac;
+    case AV_CODEC_ID_MP1: return AudioCodecKind::mpegLayer1;
+    case AV_CODEC_ID_MP2: return AudioCodecKind::mpegLayer2;
+    case AV_CODEC_ID_MP3: return AudioCodecKind::mpegLayer3;
+    case AV_CODEC_ID_AC3: return AudioCodecKind::ac3;
+    case AV_CODEC_ID_EAC3: return AudioCodecKind::eac3;
+    case AV_CODEC_ID_OPUS: return AudioCodecKind::opus;
+    case AV_CODEC_ID_VORBIS: return AudioCodecKind::vorbis;
+    default: return AudioCodecKind::other;
+    }
+}
+
+} // namespace
+
+StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
+                                 const AVCodecContext &decoder, const FileHandle &file,
+                                 int64_t fileSize, int64_t dataStart)
+{
+    const AVStream *stream = demuxer.streams[streamIndex];
+    const AVCodecParameters *parameters = stream->codecpar;
+    const int channels = parameters->ch_layout.nb_channels;
+    const int rate = parameters->sample_rate;
+    if (channels < 1 || channels > maximumChannels || rate < 1 || rate > maximumSampleRate)
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_INVALIDDATA, openingText(),
+                             QStringLiteral("unsupported channel count or sample rate"));
+
+    StreamDescription d;
+    AudioFileFormat &format = d.format;
+    format.container = shortName(demuxer.iformat);
+    format.sampleRate = rate;
+    format.channels = channels;
+    const std::optional<PcmCoding> pcm = linearPcm(parameters->codec_id);
+    if (pcm) {
+        format.codec = AudioCodecKind::lpcm;
+        format.bitsPerChannel = pcm->bits;
+        format.isFloat = pcm->isFloat;
+        format.isSignedInteger = pcm->isSigned && !pcm->isFloat;
+        d.lossless = true;
+    } else {
+        format.codec = codecKind(parameters->codec_id);
+        if (format.codec == AudioCodecKind::flac) {
+            format.bitsPerChannel = parameters->bits_per_raw_sample > 0
+                                        ? parameters->bits_per_raw_sample
+                                        : decoder.bits_per_raw_sample;
+            format.isSignedInteger = true;
+            d.lossless = true;
+        } else if (format.codec == AudioCodecKind::alac) {
+            format.alacSourceBitDepth = decoder.bits_per_raw_sample > 0
+                                            ? decoder.bits_per_raw_sample
+                                            : parameters->bits_per_raw_sample;
+            d.lossless = true;
+        }
+    }
+
+    // Where the container states the length exactly, it is also where delivery stops: an MP4
+    // edit list ends before the encoder's padding, and a PCM header never counts past the
+    // bytes that are really there.
+    const QString &container = format.container;
+    std::optional<int64_t> stated;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        stated = av_rescale_q(stream->duration, stream->time_base, AVRational{1, rate});
+    // PCM containers only time PCM exactly; compressed data in them is found by decoding.
+    const bool pcmContainer = container == u"wav" || container == u"w64" || container == u"aiff"
+                              || container == u"caf" || container == u"au";
+    if (pcm && pcmContainer) {
+        int64_t bytesPerFrame = parameters->block_align;
+        if (bytesPerFrame <= 0)
+            bytesPerFrame = int64_t(channels) * std::max(1, pcm->bits / 8);
+        const int64_t present = std::max<int64_t>(0, fileSize - dataStart) / bytesPerFrame;
+        d.exactLength = stated ? std::min(*stated, present) : present;
+    } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
+        // A Xing/LAME header gives the trimmed length; without one only a decode knows.
+        d.exactLength = mpegaudio::exactLength(file, id3v2Length(file, 0), fileSize);
+    } else if ((format.codec == AudioCodecKind::flac && container == u"flac")
+               || (container == u"mov"
+                   && (pcm || format.codec == AudioCodecKind::aac
+                       || format.codec == AudioCodecKind::alac))) {
+        d.exactLength = stated;
+    }
+    d.seekByTimestamp = (pcmContainer && pcm) || container == u"flac" || container == u"mp3"
+                        || container == u"mov";
+    return d;
+}
+
+} // namespace tampod::ffmpeg

@@ -1,0 +1,39 @@
+#pragma once
+
+// Private to the platform module.
+
+#include "platform/decode/audio_file_format.h"
+
+#include <cstdint>
+#include <optional>
+
+struct AVCodecContext;
+struct AVFormatContext;
+
+namespace tampod {
+
+class FileHandle;
+
+namespace ffmpeg {
+
+constexpr int maximumChannels = 64;
+constexpr int maximumSampleRate = 1536000;
+
+// What the reader needs to know of an opened stream before decoding it.
+struct StreamDescription {
+    AudioFileFormat format;
+    bool lossless = false;
+    // Timestamps are exact and the demuxer seeks, so a seek need not decode from the start.
+    bool seekByTimestamp = false;
+    // Where the container states the length exactly; frames past it are padding.
+    std::optional<int64_t> exactLength;
+};
+
+// Describes the demuxer's audio stream at streamIndex. dataStart: the offset the demuxer's
+// header ended at. Throws AudioFileError (unsupported) for a channel count or rate out of range.
+StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
+                                 const AVCodecContext &decoder, const FileHandle &file,
+                                 int64_t fileSize, int64_t dataStart);
+
+} // namespace ffmpeg
+} // namespace tampod

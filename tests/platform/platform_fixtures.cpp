@@ -1,0 +1,116 @@
+#include "platform_fixtures.h"
+
+#include "platform/encode/audio_file_writer.h"
+
+#include "support/run_program.h"
+
+#include <QProcess>
+
+#include <cmath>
+#include <numbers>
+
+namespace tampod::test {
+
+void makeTone(const QString &path, qint64 frames, const QStringList &extra, int rate, int channels)
+{
+    const QString expression = channels == 1 ? QStringLiteral("0.5*sin(2*PI*440*t)")
+                                             : QStringLiteral("0.5*sin(2*PI*440*t)|0.25*sin(2*PI*660*t)");
+    runChecked(QStringLiteral("ffmpeg"),
+               QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                           QStringLiteral("aevalsrc=%1:s=%2,atrim=end_sample=%3").arg(expression).arg(rate).arg(frames)}
+                   + extra + QStringList{path});
+}
+
+std::vector<float> readAllFloat(AudioFileReader &reader, qint64 block)
+{
+    std::vector<float> all;
+    std::vector<float> buffer(size_t(block * reader.channels()));
+    while (const qint64 n = reader.readFloatInterleaved(buffer.data(), block))
+        all.insert(all.end(), buffer.begin(), buffer.begin() + n * reader.channels());
+    return all;
+}
+
+QByteArray ffmpegDecode(const QString &path, const char *format)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", format, "-"});
+    process.waitForFinished(120000);
+    return process.readAllStandardOutput();
+}
+
+void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved)
+{
+    AudioWriteFormat format;
+    format.sampleRate = rate;
+    format.channels = channels;
+    format.bitsPerChannel = 32;
+    format.isFloat = true;
+    AudioFileWriter writer(path, format);
+    writer.writeInterleaved(interleaved.data(), std::int64_t(interleaved.size()) / channels);
+    writer.finish();
+}
+
+std::vector<float> ramp(int frames)
+{
+    std::vector<float> samples(frames);
+    for (int i = 0; i < frames; ++i)
+        samples[i] = float(i + 1) / float(frames + 1);
+    return samples;
+}
+
+std::vector<float> constant(int frames, int channels, float value)
+{
+    return std::vector<float>(size_t(frames) * channels, value);
+}
+
+std::vector<float> sine(int frames, int channels, int rate, double frequency, double amplitude)
+{
+    std::vector<float> samples(size_t(frames) * channels);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(amplitude * std::sin(2 * std::numbers::pi * frequency * double(i / channels) / rate));
+    return samples;
+}
+
+ListeningOutput::ListeningOutput() : output_(std::make_shared<NullAudioOutput>())
+{
+    output_->setMonitor([this](const float *interleaved, int frames, int channels) {
+        std::lock_guard lock(mutex_);
+        heard_.insert(heard_.end(), interleaved, interleaved + size_t(frames) * channels);
+    });
+    AudioOutput::setShared(output_);
+}
+
+ListeningOutput::~ListeningOutput()
+{
+    output_->setMonitor({});
+    AudioOutput::setShared(nullptr);
+}
+
+std::vector<float> ListeningOutput::heard()
+{
+    std::lock_guard lock(mutex_);
+    return heard_;
+}
+
+std::vector<float> ListeningOutput::heardLeft()
+{
+    std::lock_guard lock(mutex_);
+    std::vector<float> left(heard_.size() / 2);
+    for (size_t i = 0; i < left.size(); ++i)
+        left[i] = heard_[2 * i];
+    return left;
+}
+
+std::int64_t ListeningOutput::heardFrames()
+{
+    std::lock_guard lock(mutex_);
+    return std::int64_t(heard_.size() / 2);
+}
+
+void ListeningOutput::clear()
+{
+    std::lock_guard lock(mutex_);
+    heard_.clear();
+}
+
+} // namespace tampod::test

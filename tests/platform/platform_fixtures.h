@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/decode/audio_file_reader.h"
+#include "platform/output/null_audio_output.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace tampod::test {
+
+// A file of frames frames made by the ffmpeg command line: a 440 Hz sine on the left, a
+// quieter 660 Hz one on the right. extra: encoder and muxer options.
+void makeTone(const QString &path, qint64 frames, const QStringList &extra, int rate = 44100,
+              int channels = 2);
+// All of a reader from its position as float interleaved, read in blocks of block frames.
+std::vector<float> readAllFloat(AudioFileReader &reader, qint64 block = 8192);
+// The ffmpeg command line's own decode of path, interleaved, in a raw sample format such as
+// "f32le" or "s32le": the independent oracle for what a decode delivers.
+QByteArray ffmpegDecode(const QString &path, const char *format = "f32le");
+template <typename T>
+QByteArray bytesOf(const std::vector<T> &samples)
+{
+    return QByteArray(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * sizeof(T)));
+}
+
+void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
+// One channel whose values count up, so that any sample tells which frame it came from.
+std::vector<float> ramp(int frames);
+std::vector<float> constant(int frames, int channels, float value);
+std::vector<float> sine(int frames, int channels, int rate, double frequency, double amplitude);
+
+// A null output installed as the shared one for a test's lifetime, keeping what it heard.
+class ListeningOutput {
+public:
+    ListeningOutput();
+    ~ListeningOutput();
+    std::vector<float> heard(); // interleaved stereo
+    std::vector<float> heardLeft();
+    std::int64_t heardFrames();
+    void clear();
+
+private:
+    std::shared_ptr<NullAudioOutput> output_;
+    std::mutex mutex_;
+    std::vector<float> heard_;
+};
+
+} // namespace tampod::test
