@@ -5,6 +5,7 @@
 #include "core/number_text.h"
 #include "export/preview_audio_focus.h"
 #include "files/access/missing_audio_source.h"
+#include "sd2/sd2_library_order.h"
 
 #include <QPointer>
 #include <QSet>
@@ -28,6 +29,7 @@ const QString unplayableMessage = QStringLiteral(
     "Access… to select the original file, then try again.");
 const QString decodingStoppedTitle = QStringLiteral("Audio playback stopped");
 const QString decodingStoppedMessage = QStringLiteral("The decoder encountered damaged or unreadable audio.");
+const QString sectionFailedTitle = QStringLiteral("Section Loop Unavailable");
 
 constexpr PlayerModel::Levels silence{0, 0};
 
@@ -45,12 +47,19 @@ double limited(double value, double low, double high)
 } // namespace
 
 PlayerModel::PlayerModel(std::shared_ptr<PlaybackServing> engine, std::shared_ptr<AudioImportServing> importer,
-                         std::shared_ptr<BPMAnalyzing> bpmService, QObject *parent)
+                         std::shared_ptr<SD2RecoveryServing> recoveryService,
+                         std::shared_ptr<SectionPreparing> sectionService, std::shared_ptr<BPMAnalyzing> bpmService,
+                         WaveformReading waveformReader, QObject *parent)
     : QObject(parent),
       librarySelection_(new LibrarySelection(this)),
       exportChecks_(new ExportCheckSelection(this)),
+      waveformZoom_(new WaveformZoom(WaveformReader::wholeFile(WaveformZoom::detailBins), this)),
+      pairing_(new SD2PairCoordinator(SD2PairCoordinator::servicePreparation(), this)),
       commands_(new PlaybackCommandCoordinator(std::move(engine), this)),
+      sectionLoop_(new SectionLoopCoordinator(std::move(sectionService), this)),
       imports_(new AudioImportCoordinator(std::move(importer), this)),
+      waveforms_(new WaveformCoordinator(std::move(waveformReader), this)),
+      recoveryQueue_(new SD2RecoveryQueue(std::move(recoveryService), this)),
       bpmDetection_(new BPMDetectionQueue(std::move(bpmService), this))
 {
     wireCallbacks();
@@ -78,6 +87,23 @@ void PlayerModel::wireCallbacks()
     commands_->failed = [self](std::exception_ptr error) {
         if (self)
             self->playbackFailed(error);
+    };
+    sectionLoop_->completed = [self](std::shared_ptr<const PreparedSection>) {
+        // The section is read back from the loop when the track is reloaded.
+        if (self)
+            self->reloadSelection();
+    };
+    sectionLoop_->failed = [self](const QString &message) {
+        if (self)
+            self->sectionFailed(message);
+    };
+    recoveryQueue_->completed = [self](const QUuid &id, const SD2RecoveredCopyPointer &copy) {
+        if (self)
+            self->applyRecovery(id, copy);
+    };
+    recoveryQueue_->failed = [self](const QUuid &id, const SD2RecoveryFailure &failure) {
+        if (self)
+            self->recoveryFailed(id, failure);
     };
 }
 
@@ -170,10 +196,19 @@ std::optional<AudioTrack> PlayerModel::selectedTrack() const
     return track ? std::optional<AudioTrack>(*track) : std::nullopt;
 }
 
+std::optional<SD2RecoveryQueue::Status> PlayerModel::recoveryStatus() const
+{
+    if (!selectedID_)
+        return std::nullopt;
+    const auto found = recoveryQueue_->states().constFind(*selectedID_);
+    return found == recoveryQueue_->states().constEnd() ? std::nullopt : std::optional(*found);
+}
+
 bool PlayerModel::canPlaySelection() const
 {
     const AudioTrack *track = currentTrack();
-    return track && !waitsForRecovery(*track) && !isConfirmingRecoveryDepth_;
+    return track && !waitsForRecovery(*track) && !recoveryStatus() && !sectionLoop_->isPreparing() &&
+           !isConfirmingRecoveryDepth_;
 }
 
 bool PlayerModel::isRepeating() const
@@ -202,11 +237,14 @@ QString PlayerModel::timeText() const
 
 double PlayerModel::sectionStart() const
 {
-    return 0;
+    const auto &section = sectionLoop_->prepared();
+    return section && section->sampleRate() > 0 ? double(section->startFrame()) / section->sampleRate() : 0;
 }
 
 double PlayerModel::playbackEnd() const
 {
+    if (const auto &section = sectionLoop_->prepared(); section && section->sampleRate() > 0)
+        return double(section->endFrame()) / section->sampleRate();
     const AudioTrack *track = currentTrack();
     return track ? track->duration : 0;
 }
@@ -224,9 +262,11 @@ void PlayerModel::select(const QUuid &id, bool preservingLibrarySelection)
     if (selectedID_ == id)
         return;
     const AudioTrack record = *found;
+    waveformZoom_->reset();
     setSelectedID(id);
     commands_->invalidate();
     setRepeatID(std::nullopt);
+    sectionLoop_->reset();
     setPosition(0);
     stopLocally();
     const double volume = volume_;
@@ -236,6 +276,7 @@ void PlayerModel::select(const QUuid &id, bool preservingLibrarySelection)
         else
             co_await engine.load(record, volume, false);
     });
+    waveforms_->prepare(record);
 }
 
 void PlayerModel::playTrack(const QUuid &id)
@@ -254,6 +295,7 @@ void PlayerModel::play()
     const AudioTrack *track = currentTrack();
     if (!track || !canPlaySelection() || isPlaying_)
         return;
+    const AudioTrack record = *track;
     // Main playback never overlaps an export preview: stop it, and let the command wait until
     // its player has wound down.
     PreviewAudioFocus &focus = PreviewAudioFocus::shared();
@@ -266,16 +308,20 @@ void PlayerModel::play()
     if (seekMark)
         setPosition(start);
     setIsPlaying(true);
-    const AudioTrack record = *track;
     const double volume = volume_;
     const bool repeating = isRepeating();
+    const auto section = sectionLoop_->prepared();
     const double position = position_;
-    commands_->enqueue(false, [cleanup, record, volume, repeating, seekMark,
+    commands_->enqueue(false, [cleanup, record, volume, repeating, section, seekMark,
                                position](PlaybackServing &engine) -> QCoro::Task<> {
         co_await cleanup.finished();
         const PlaybackSnapshot loaded = co_await engine.snapshot();
-        if (loaded.id != record.id)
-            co_await engine.load(record, volume, repeating);
+        if (loaded.id != record.id) {
+            if (section)
+                co_await engine.loadSection(record, section, volume);
+            else
+                co_await engine.load(record, volume, repeating);
+        }
         if (seekMark)
             co_await engine.seek(position);
         co_await engine.play();
@@ -324,10 +370,39 @@ void PlayerModel::toggleRepeat()
     TAMPOD_ASSERT_MAIN_THREAD();
     if (!canPlaySelection())
         return;
+    waveformZoom_->reset();
+    const bool hadRange = sectionLoop_->range().has_value();
+    sectionLoop_->reset();
     setRepeatID(isRepeating() ? std::nullopt : selectedID_);
+    if (hadRange) {
+        // The whole track comes back, with the new repeat state.
+        pause();
+        reloadSelection();
+        return;
+    }
     const bool repeating = isRepeating();
     commands_->enqueue(false,
                        [repeating](PlaybackServing &engine) -> QCoro::Task<> { co_await engine.setRepeat(repeating); });
+}
+
+void PlayerModel::toggleSectionLoop()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (sectionLoop_->range()) {
+        pause();
+        waveformZoom_->reset();
+        sectionLoop_->reset();
+        reloadSelection();
+        return;
+    }
+    const AudioTrack *track = currentTrack();
+    if (!track || !canPlaySelection())
+        return;
+    const AudioTrack record = *track;
+    pause();
+    setRepeatID(std::nullopt);
+    // The rendered section is loaded by the loop's completion.
+    sectionLoop_->prepare(record, SectionRange::initial(record.duration), false);
 }
 
 void PlayerModel::reloadSelection()
@@ -342,19 +417,27 @@ void PlayerModel::reloadSelection()
     const AudioTrack record = *track;
     const double volume = volume_;
     const bool repeating = isRepeating();
+    const auto section = sectionLoop_->prepared();
     const double position = position_;
-    commands_->enqueue(false, [record, volume, repeating, position](PlaybackServing &engine) -> QCoro::Task<> {
-        co_await engine.load(record, volume, repeating);
-        co_await engine.seek(position);
-    });
+    commands_->enqueue(false,
+                       [record, volume, repeating, section, position](PlaybackServing &engine) -> QCoro::Task<> {
+                           if (section)
+                               co_await engine.loadSection(record, section, volume);
+                           else
+                               co_await engine.load(record, volume, repeating);
+                           co_await engine.seek(position);
+                       });
 }
 
 void PlayerModel::resetPlayback()
 {
+    waveformZoom_->reset();
     commands_->invalidate();
+    waveforms_->reset();
     setSelectedID(std::nullopt);
     librarySelection_->setIds({});
     setRepeatID(std::nullopt);
+    sectionLoop_->reset();
     setIsPlaying(false);
     setPosition(0);
     setLevels(silence);
@@ -376,7 +459,7 @@ void PlayerModel::receive(const PlaybackSnapshot &snapshot)
         warn(decodingStoppedTitle, decodingStoppedMessage, {});
         return;
     }
-    if (isRepeating()) {
+    if (isRepeating() || sectionLoop_->range()) {
         seek(sectionStart());
         play();
         return;
@@ -388,6 +471,74 @@ void PlayerModel::receive(const PlaybackSnapshot &snapshot)
     play();
 }
 
+void PlayerModel::applyRecovery(const QUuid &id, const SD2RecoveredCopyPointer &copy)
+{
+    const int index = indexOf(id);
+    if (index < 0 || !copy)
+        return;
+    const double progressBefore = progress();
+    QList<AudioTrack> tracks = tracks_;
+    AudioTrack &record = tracks[index];
+    record.duration = copy->sampleRate() > 0 ? double(copy->frames()) / copy->sampleRate() : 0;
+    record.recovery = SD2Recovery{copy, std::nullopt};
+    record.detectedBPM.reset();
+    const AudioTrack updated = record;
+    setTracks(std::move(tracks));
+    if (selectedID_ != id)
+        return;
+    if (copy->sampleBytes() == 2)
+        restoreSD2TrialVolume(id);
+    // The same place in the recording, whatever the copy's length.
+    setPosition(progressBefore * updated.duration);
+    if (const auto range = sectionLoop_->range())
+        sectionLoop_->prepare(updated, *range, false);
+    else
+        reloadSelection();
+    waveforms_->prepare(updated);
+}
+
+void PlayerModel::restoreSD2TrialVolume(const QUuid &id)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const AudioTrack *track = currentTrack();
+    if (!track || track->id != id || !track->recovery || !track->recovery->copy ||
+        track->recovery->copy->sampleBytes() != 2 || recoveryQueue_->states().contains(id))
+        return;
+    if (const auto volume = recoveryQueue_->takeTrialVolume(id)) {
+        pause();
+        setVolume(*volume);
+    }
+}
+
+void PlayerModel::setSectionRange(SectionRange range)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const AudioTrack *track = currentTrack();
+    if (!sectionLoop_->range() || !track || recoveryStatus() || sectionLoop_->range() == range)
+        return;
+    const AudioTrack record = *track;
+    pause();
+    sectionLoop_->prepare(record, range, true);
+}
+
+void PlayerModel::undoSectionRange()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (recoveryStatus() || !sectionLoop_->canUndo())
+        return;
+    pause();
+    sectionLoop_->undo();
+}
+
+void PlayerModel::redoSectionRange()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (recoveryStatus() || !sectionLoop_->canRedo())
+        return;
+    pause();
+    sectionLoop_->redo();
+}
+
 // Callbacks ----------------------------------------------------------------------------------
 
 void PlayerModel::bpmCompleted(const AudioTrack &track, double bpm)
@@ -396,8 +547,9 @@ void PlayerModel::bpmCompleted(const AudioTrack &track, double bpm)
     const auto found = std::find_if(tracks_.cbegin(), tracks_.cend(), [&](const AudioTrack &t) {
         return t.id == track.id && t.audioURL() == analysed;
     });
-    // Removed, or its audio changed while the detection ran; a tempo is never overwritten.
-    if (found == tracks_.cend() || found->effectiveBPM())
+    // Removed, or its audio changed while the detection ran; a tempo is never overwritten, and
+    // a recovery under way will change the audio.
+    if (found == tracks_.cend() || found->effectiveBPM() || recoveryQueue_->states().contains(track.id))
         return;
     QList<AudioTrack> tracks = tracks_;
     tracks[found - tracks_.cbegin()].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
@@ -418,6 +570,19 @@ void PlayerModel::updated(const PlaybackSnapshot &snapshot, bool positionOnly)
     }
     if (snapshot.id == selectedID_)
         setPosition(snapshot.position);
+}
+
+void PlayerModel::sectionFailed(const QString &message)
+{
+    waveformZoom_->reset();
+    reloadSelection();
+    warn(sectionFailedTitle, message, {});
+}
+
+void PlayerModel::recoveryFailed(const QUuid &id, const SD2RecoveryFailure &failure)
+{
+    if (findTrack(id))
+        recoveryWarning(failure);
 }
 
 void PlayerModel::playbackFailed(const std::exception_ptr &error)
@@ -476,20 +641,39 @@ void PlayerModel::openFiles()
 void PlayerModel::append(const QList<AudioTrack> &tracks)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    setTracks(tracks_ + tracks);
+    // The .L and .R files of one recording stand together, also when imported apart.
+    setTracks(SD2LibraryOrder::grouped(tracks_ + tracks));
+    reportSD2ImportLengths(tracks);
     if (!selectedID_ && !tracks_.isEmpty())
         select(tracks_.first().id, false);
+    prepareImportedSD2(tracks);
+}
+
+void PlayerModel::reportSD2ImportLengths(const QList<AudioTrack> &imported)
+{
+    if (const auto warning = SD2LibraryOrder::importLengthWarning(tracks_, imported))
+        warn(warning->title, warning->message, warning->details);
+}
+
+void PlayerModel::prepareImportedSD2(const QList<AudioTrack> &imported)
+{
+    for (const AudioTrack &track : imported) {
+        if (!waitsForRecovery(track) || !track.recovery->requested)
+            continue;
+        recoveryQueue_->submit(track, track.recovery->requested->sampleRate, false);
+    }
 }
 
 void PlayerModel::forgetTrackWork(const QUuid &id, bool forgetTrialVolume)
 {
-    Q_UNUSED(forgetTrialVolume);
     bpmDetection_->cancel(id);
+    recoveryQueue_->cancel(id, forgetTrialVolume);
 }
 
 void PlayerModel::removeSelected()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
+    pairing_->cancel();
     const QSet<QUuid> selected = librarySelection_->ids();
     const auto first = std::find_if(tracks_.cbegin(), tracks_.cend(),
                                     [&](const AudioTrack &t) { return selected.contains(t.id); });
@@ -511,8 +695,11 @@ void PlayerModel::removeSelected()
 void PlayerModel::clearAll()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
+    pairing_->cancel();
     imports_->cancelAll();
+    recoveryQueue_->cancelAll();
     bpmDetection_->cancelAll();
+    waveforms_->reset();
     resetPlayback();
     setTracks({});
     exportChecks_->clear();

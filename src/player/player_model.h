@@ -3,6 +3,11 @@
 #include "player/audio_import_coordinator.h"
 #include "player/bpm_detection_queue.h"
 #include "player/playback_command_coordinator.h"
+#include "player/sd2_pair_coordinator.h"
+#include "player/sd2_recovery_queue.h"
+#include "player/section_loop_coordinator.h"
+#include "player/waveform_coordinator.h"
+#include "player/waveform_zoom.h"
 
 #include "bpm/bpm_analyzing.h"
 #include "import/audio_import_serving.h"
@@ -11,7 +16,11 @@
 #include "library/library_selection.h"
 #include "playback/playback_serving.h"
 #include "playback/playback_snapshot.h"
+#include "playback/section_preparing.h"
+#include "playback/section_range.h"
+#include "playback/waveform_reader.h"
 #include "sd2/sd2_recovery_failure.h"
+#include "sd2/sd2_recovery_service.h"
 
 #include <QList>
 #include <QObject>
@@ -39,9 +48,14 @@ public:
     using Levels = std::array<double, 2>;
 
     static constexpr double defaultVolume = 0.7;
+    static constexpr int overviewBins = 1024;
 
+    // waveformReader: the overview of the current track; by default the whole file in
+    // overviewBins bins, read detached at utility priority.
     PlayerModel(std::shared_ptr<PlaybackServing> engine, std::shared_ptr<AudioImportServing> importer,
-                std::shared_ptr<BPMAnalyzing> bpmService, QObject *parent = nullptr);
+                std::shared_ptr<SD2RecoveryServing> recoveryService, std::shared_ptr<SectionPreparing> sectionService,
+                std::shared_ptr<BPMAnalyzing> bpmService,
+                WaveformReading waveformReader = WaveformReader::wholeFile(overviewBins), QObject *parent = nullptr);
     ~PlayerModel() override;
 
     // Stored state. tracksChanged fires on every assignment; the others only on a change.
@@ -59,7 +73,12 @@ public:
     LibrarySelection &librarySelection() { return *librarySelection_; }
     ExportCheckSelection &exportChecks() { return *exportChecks_; }
     AudioImportCoordinator &imports() { return *imports_; }
+    WaveformCoordinator &waveforms() { return *waveforms_; }
+    WaveformZoom &waveformZoom() { return *waveformZoom_; }
     PlaybackCommandCoordinator &commands() { return *commands_; }
+    SectionLoopCoordinator &sectionLoop() { return *sectionLoop_; }
+    SD2RecoveryQueue &recoveryQueue() { return *recoveryQueue_; }
+    SD2PairCoordinator &pairing() { return *pairing_; }
     BPMDetectionQueue &bpmDetection() { return *bpmDetection_; }
 
     // Hooks to the interface, installed by the application; each does nothing until then.
@@ -73,6 +92,8 @@ public:
 
     // Status, derived from the state above on every read.
     std::optional<AudioTrack> selectedTrack() const;
+    // The current track's entry in the recovery queue (watch recoveryQueue().statesChanged).
+    std::optional<SD2RecoveryQueue::Status> recoveryStatus() const;
     bool canPlaySelection() const;
     bool isRepeating() const;
     double progress() const;
@@ -90,10 +111,20 @@ public:
     void seek(double seconds);
     void setVolume(double value);
     void toggleRepeat();
+    void toggleSectionLoop();
     // Reinstalls the current track after its audio or loop changed.
     void reloadSelection();
     // A monitor snapshot: position, meters and the end of playback.
     void receive(const PlaybackSnapshot &snapshot);
+
+    // Section boundaries: each change pauses playback and is one undoable step.
+    void setSectionRange(SectionRange range);
+    void undoSectionRange();
+    void redoSectionRange();
+
+    // When the current track was just recovered as a 16-bit copy and its recovery is done,
+    // brings back the listening volume in force before a trial of another depth.
+    void restoreSD2TrialVolume(const QUuid &id);
 
     // Library list changes.
     TaskHandle importFiles(const QList<QUrl> &urls, bool selectFirstImported);
@@ -125,13 +156,18 @@ private:
     void setLevels(const Levels &levels);
     void stopLocally();
     void resetPlayback();
+    void applyRecovery(const QUuid &id, const SD2RecoveredCopyPointer &copy);
     void forgetTrackWork(const QUuid &id, bool forgetTrialVolume);
+    void reportSD2ImportLengths(const QList<AudioTrack> &imported);
+    void prepareImportedSD2(const QList<AudioTrack> &imported);
 
     void wireCallbacks();
     void bpmCompleted(const AudioTrack &track, double bpm);
     void bpmFailed(const QUuid &id, const QString &message);
     void updated(const PlaybackSnapshot &snapshot, bool positionOnly);
     void playbackFailed(const std::exception_ptr &error);
+    void sectionFailed(const QString &message);
+    void recoveryFailed(const QUuid &id, const SD2RecoveryFailure &failure);
     void importCompleted(const AudioImportResult &result, bool selectFirstImported);
 
     QList<AudioTrack> tracks_;                 // thread: main
@@ -143,9 +179,15 @@ private:
     double position_ = 0;                      // thread: main
     double volume_ = defaultVolume;            // thread: main
     Levels levels_{};                          // thread: main
+    // The coordinators are children of the model, made in this order.
+    WaveformZoom *const waveformZoom_;
+    SD2PairCoordinator *const pairing_;
     bool isConfirmingRecoveryDepth_ = false;   // thread: main
     PlaybackCommandCoordinator *const commands_;
+    SectionLoopCoordinator *const sectionLoop_;
     AudioImportCoordinator *const imports_;
+    WaveformCoordinator *const waveforms_;
+    SD2RecoveryQueue *const recoveryQueue_;
     BPMDetectionQueue *const bpmDetection_;
 };
 

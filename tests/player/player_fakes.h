@@ -3,12 +3,12 @@
 // Stand-ins for the player's services. They run on the main thread: an engine call completes
 // at the event loop's next turn, as an actor's would; an import waits until the test ends it.
 
-#include "bpm/bpm_analyzing.h"
 #include "concurrency/async.h"
 #include "concurrency/main_thread.h"
 #include "core/error.h"
 #include "import/audio_import_serving.h"
 #include "playback/playback_serving.h"
+#include "playback/section_preparing.h"
 
 #include <QStringList>
 
@@ -113,12 +113,18 @@ public:
     }
 };
 
-// Never asked: the model's tests hand detection results straight to the queue's callbacks.
-class IdleAnalysis final : public BPMAnalyzing {
+// A section of a track at 1,000 frames a second, ready at the next turn, playing the track's file.
+class FakeSections final : public SectionPreparing {
 public:
-    Async<double> detect(AudioTrack, Progress, CancellationToken) override
+    Async<std::shared_ptr<const PreparedSection>> prepare(AudioTrack track, SectionRange range, Progress,
+                                                          CancellationToken) override
     {
-        return nextTurn([]() -> double { throw Cancelled(); });
+        return nextTurn([=] {
+            const auto total = std::llround(track.duration * 1000);
+            return std::make_shared<const PreparedSection>(track, track.url(), std::llround(range.start * total),
+                                                           std::llround(range.end * total), total, 1000.0,
+                                                           std::nullopt);
+        });
     }
 };
 

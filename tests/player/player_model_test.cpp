@@ -1,5 +1,6 @@
 #include "player/player_model.h"
 
+#include "bpm/bpm_analysis_service.h"
 #include "export/preview_audio_focus.h"
 #include "files/access/missing_audio_source.h"
 #include "playback/playback_failure.h"
@@ -104,8 +105,11 @@ protected:
 
     std::shared_ptr<test::FakeEngine> engine = std::make_shared<test::FakeEngine>();
     std::shared_ptr<test::FakeImporter> importer = std::make_shared<test::FakeImporter>();
-    std::unique_ptr<PlayerModel> model =
-        std::make_unique<PlayerModel>(engine, importer, std::make_shared<test::IdleAnalysis>());
+    std::unique_ptr<PlayerModel> model = std::make_unique<PlayerModel>(
+        engine, importer, std::make_shared<SD2RecoveryService>(), std::make_shared<test::FakeSections>(),
+        BPMAnalysisService::shared(), [](AudioTrack, CancellationToken) -> QCoro::Task<WaveformPeaks> {
+            co_return WaveformPeaks{};
+        });
     Warnings warnings;
 };
 
@@ -304,6 +308,49 @@ TEST_F(PlayerModelTest, PlayStopsTheAudiblePreviewAndWaitsForItToWindDown)
     EXPECT_EQ(drain(), (Calls{"preview stopped", "play"}));
 }
 
+TEST_F(PlayerModelTest, TheSectionLoopRestartsAtItsStartAndEachBoundaryChangePausesAndIsOneUndoStep)
+{
+    library({"a.wav", "b.wav"});
+    model->setSectionRange({0.2, 0.6}); // the loop is off
+    model->toggleRepeat();
+    model->toggleSectionLoop(); // clears repeat; the rendered section is loaded when ready
+    EXPECT_FALSE(model->isRepeating());
+    ASSERT_TRUE(test::pumpUntil([&] { return model->sectionLoop().prepared() != nullptr; }));
+    EXPECT_EQ(drain().mid(1), (Calls{"section a.wav 0.7", "seek 0"}));
+
+    model->play();
+    model->setSectionRange({0.2, 0.6});
+    EXPECT_FALSE(model->isPlaying());
+    EXPECT_TRUE(model->sectionLoop().canUndo());
+    ASSERT_TRUE(test::pumpUntil([&] { return model->playbackEnd() == 6; }));
+    EXPECT_EQ(model->sectionStart(), 2);
+    model->setSectionRange({0.2, 0.6}); // the same range: nothing
+    drain();
+    EXPECT_FALSE(engine->playing);
+    model->play();
+    EXPECT_EQ(model->position(), 2);
+    reachEnd(); // the section starts again; the next row does not play
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+    EXPECT_EQ(current(), "a.wav");
+    EXPECT_EQ(drain().last(3), (Calls{"play", "seek 2", "play"}));
+
+    model->undoSectionRange();
+    EXPECT_FALSE(model->isPlaying());
+    ASSERT_TRUE(test::pumpUntil([&] { return model->playbackEnd() == 10; }));
+    EXPECT_FALSE(model->sectionLoop().canUndo());
+    EXPECT_TRUE(model->sectionLoop().canRedo());
+    drain();
+    model->undoSectionRange(); // nothing left to undo: no pause
+    EXPECT_EQ(drain(), Calls{});
+    model->redoSectionRange();
+    ASSERT_TRUE(test::pumpUntil([&] { return model->playbackEnd() == 6; }));
+    EXPECT_TRUE(model->sectionLoop().canUndo());
+
+    model->toggleRepeat(); // the loop goes, the whole track comes back with repeat on
+    EXPECT_FALSE(model->sectionLoop().range());
+    EXPECT_EQ(drain().last(2), (Calls{"load a.wav 0.7 repeating", "seek 2"}));
+}
+
 // Library list changes ------------------------------------------------------------------------
 
 TEST_F(PlayerModelTest, ImportsAppendSelectAndListEveryRejectionInOneWarning)
@@ -336,6 +383,28 @@ TEST_F(PlayerModelTest, ImportsAppendSelectAndListEveryRejectionInOneWarning)
                                   {"Some files couldn’t be loaded",
                                    "0 audio files were added. The following items were rejected:", "d — r1"}}));
     EXPECT_EQ(current(), "a.wav");
+}
+
+TEST_F(PlayerModelTest, ChannelFilesStandTogetherAndWaitingRecordingsAreQueuedForRecovery)
+{
+    library({"a.wav", "song.L.sd2", "b.wav"});
+    AudioTrack waiting = track("take.sd2");
+    waiting.recovery = SD2Recovery{nullptr, SD2Metadata{2, 44100, 2, {}, {}}};
+    model->append({track("song.R.sd2"), waiting});
+    EXPECT_EQ(names(), (QStringList{"a.wav", "song.L.sd2", "song.R.sd2", "b.wav", "take.sd2"}));
+
+    // Its recovery is under way at once (and fails here: there is no such file).
+    std::vector<QString> failures;
+    model->recoveryWarning = [&](const SD2RecoveryFailure &f) { failures.push_back(f.title); };
+    model->select(waiting.id, false);
+    EXPECT_TRUE(model->recoveryStatus());
+    model->bpmDetection().completed(waiting, 120); // a recovery will change its audio
+    EXPECT_FALSE(model->tracks().last().detectedBPM);
+    ASSERT_TRUE(test::pumpUntil([&] { return failures.size() == 1; }));
+    EXPECT_FALSE(model->recoveryStatus());
+    model->recoveryQueue().failed(QUuid::createUuid(), SD2RecoveryFailure(std::make_exception_ptr(Cancelled()),
+                                                                           *waiting.recovery->requested, {}));
+    EXPECT_EQ(failures.size(), 1u);
 }
 
 TEST_F(PlayerModelTest, RemovingAndClearingStopPlaybackAndForgetTheRows)
