@@ -1,6 +1,5 @@
 #include "player/audio_import_coordinator.h"
 
-#include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
 #include "files/access/file_access_lease.h"
 
@@ -9,18 +8,6 @@
 #include <vector>
 
 namespace tampod {
-
-namespace {
-
-// Suspends a main-thread coroutine until the event loop's next turn: a job never runs inside
-// the enqueue that made it, so its entry is counted before it can finish.
-struct NextTurn {
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { resumeOnMainThread(handle); }
-    void await_resume() const noexcept {}
-};
-
-} // namespace
 
 AudioImportCoordinator::AudioImportCoordinator(std::shared_ptr<AudioImportServing> importer, QObject *parent)
     : QObject(parent), importer_(std::move(importer))
@@ -49,11 +36,13 @@ TaskHandle AudioImportCoordinator::enqueue(const QList<QUrl> &urls, Existing exi
     for (const QUrl &url : urls)
         leases.push_back(std::make_shared<const FileAccessLease>(url));
 
+    // Counted before it starts: a job may run up to its first wait inside this call.
+    tasks_.insert(jobToken, {});
+    setPendingCount(int(tasks_.size()));
     QPointer<AudioImportCoordinator> self(this);
     const TaskHandle task = TaskHandle::start(
         [self, importer = importer_, previous, generation, jobToken, leases, existing = std::move(existing),
          completed = std::move(completed)](CancellationToken token) -> QCoro::Task<> {
-            co_await NextTurn{};
             co_await previous.finished();
             const auto current = [&] {
                 return !token.isCancelled() && self && self->generation_.matches(generation);
@@ -77,9 +66,11 @@ TaskHandle AudioImportCoordinator::enqueue(const QList<QUrl> &urls, Existing exi
             if (self)
                 self->finish(jobToken, generation);
         });
-    tasks_.insert(jobToken, task);
-    setPendingCount(int(tasks_.size()));
-    tail_ = task;
+    // A job that already ended has settled its entry and the tail itself.
+    if (!task.isFinished()) {
+        tasks_[jobToken] = task;
+        tail_ = task;
+    }
     return task;
 }
 
