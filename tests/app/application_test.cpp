@@ -52,7 +52,7 @@ QStringList names(const PlayerModel &player)
 
 } // namespace
 
-TEST(Application, OpensItsDocumentsAndTakesASecondLaunchs)
+TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
 {
     test::TempDir folder;
     isolate(folder);
@@ -82,6 +82,7 @@ TEST(Application, OpensItsDocumentsAndTakesASecondLaunchs)
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 3; }));
     EXPECT_EQ(names(player).last(), QStringLiteral("c.wav"));
+    EXPECT_EQ(*player.selectedID(), player.tracks().last().id);
     EXPECT_FALSE(window->isMinimized());
 
     // The menu follows the model: a selected WAV can have its access restored, no SD2 tools.
