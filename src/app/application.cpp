@@ -9,7 +9,14 @@
 #include "windows/window_placement.h"
 #include "windows/window_texts.h"
 
+#include "views/open_panel.h"
+
+#include "bpm/bpm_analysis_service.h"
+#include "import/audio_importer.h"
 #include "platform/output/audio_output.h"
+#include "playback/audio_playback.h"
+#include "playback/section_audio_preparer.h"
+#include "sd2/sd2_recovery_service.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -25,6 +32,18 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     , delegate_(*alerts_)
     , preferences_(settings_)
 {
+    auto engine = std::make_shared<AudioPlayback>();
+    auto importer = std::make_shared<AudioImporter>();
+    auto recovery = std::make_shared<SD2RecoveryService>();
+    auto sections = std::make_shared<SectionAudioPreparer>();
+    services_ = {engine, importer, recovery, sections};
+    player_ = std::make_unique<PlayerModel>(engine, importer, recovery, sections, BPMAnalysisService::shared());
+    player_->warn = [this](const QString &title, const QString &message, const QStringList &details) {
+        alerts_->show(title, message, details);
+    };
+    player_->recoveryWarning = [this](const SD2RecoveryFailure &failure) { alerts_->showRecovery(failure); };
+    player_->chooseFilesToOpen = [this](const QString &title) { return OpenPanel::choose(mainWindow(), title); };
+
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
     windows_.add(WindowId::settings, [] { return makeSettingsWindow(); });
     windows_.add(WindowId::about, [this] {
@@ -51,11 +70,14 @@ QWidget *Application::makeMainWindow()
     auto *window = new MainWindow;
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
-    handlers.openFiles = [] {};
+    handlers.openFiles = [this] { player_->openFiles(); };
     handlers.restoreSelectedFileAccess = [] {};
     handlers.quit = [this] { quit(); };
-    handlers.selectedTrack = [] { return std::optional<AudioTrack>(); };
+    handlers.selectedTrack = [this] { return player_->selectedTrack(); };
     commands_ = new TamPodCommands(window->menuBar(), std::move(handlers), showsAdvancedSD2_.binding(), window);
+    // A track's record changes (its recovery, its pair) without a new selection.
+    commands_->scheduler().watch(player_.get(), &PlayerModel::selectedIDChanged);
+    commands_->scheduler().watch(player_.get(), &PlayerModel::tracksChanged);
     window->bindAdvancedSD2(showsAdvancedSD2_.binding());
     window->setCloseRequestHandler([this] { requestClose(); });
 
@@ -69,7 +91,11 @@ QWidget *Application::makeMainWindow()
     WindowPlacement::attach(window, WindowId::main, settings_);
 
     connect(window, &MainWindow::windowReady, this, [this](MainWindow *ready) {
-        delegate_.windowReady(this, ready, [](const QList<QUrl> &) {});
+        QPointer<PlayerModel> player(player_.get());
+        delegate_.windowReady(player_.get(), ready, [player](const QList<QUrl> &urls) {
+            if (player)
+                player->importFiles(urls, true);
+        });
     });
     return window;
 }
@@ -107,7 +133,10 @@ void Application::quit()
 bool Application::shutdown()
 {
     // Cancel every job and stop playback, then let the actors finish their current step.
+    if (player_)
+        player_->clearAll();
     windows_.closeAll();
+    player_.reset();
     return releaseWithin(std::exchange(services_, {}), shutdownBound);
 }
 

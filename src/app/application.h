@@ -8,6 +8,7 @@
 #include "windows/window_registry.h"
 
 #include "export/export_preferences.h"
+#include "player/player_model.h"
 
 #include <QList>
 #include <QObject>
@@ -52,6 +53,7 @@ public:
     WindowRegistry &windows() { return windows_; }
     AppDelegate &delegate() { return delegate_; }
     ExportPreferences &preferences() { return preferences_; }
+    PlayerModel &player() { return *player_; }
     ObservableFlag &showsAdvancedSD2() { return showsAdvancedSD2_; }
     MainWindow *mainWindow() const;
     TamPodCommands *commands() const { return commands_; }
@@ -66,6 +68,7 @@ private:
     ExportPreferences preferences_;
     // The actors behind the model; the last references are dropped at shutdown, within a bound.
     std::vector<std::shared_ptr<void>> services_;
+    std::unique_ptr<PlayerModel> player_;
     ObservableFlag showsAdvancedSD2_;
     WindowRegistry windows_;
     QPointer<TamPodCommands> commands_;

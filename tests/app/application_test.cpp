@@ -42,9 +42,17 @@ void isolate(const test::TempDir &folder)
     }
 }
 
+QStringList names(const PlayerModel &player)
+{
+    QStringList list;
+    for (const AudioTrack &track : player.tracks())
+        list.append(track.projectedURL().fileName());
+    return list;
+}
+
 } // namespace
 
-TEST(Application, OpensItsDocumentsAndTakesASecondLaunchs)
+TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
 {
     test::TempDir folder;
     isolate(folder);
@@ -57,7 +65,11 @@ TEST(Application, OpensItsDocumentsAndTakesASecondLaunchs)
     QObject::connect(&instance, &SingleInstance::documentsReceived, &app, &Application::openDocuments);
     app.start({QUrl::fromLocalFile(folder.file(QStringLiteral("a.wav"))),
                QUrl::fromLocalFile(folder.file(QStringLiteral("b.wav")))});
-    ASSERT_TRUE(test::pumpUntil([&] { return app.delegate().menuPolicy().isInstalled(); }));
+    PlayerModel &player = app.player();
+    ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 2 && player.selectedID(); }));
+    EXPECT_EQ(names(player), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
+    EXPECT_EQ(*player.selectedID(), player.tracks().first().id);
+    EXPECT_TRUE(app.delegate().menuPolicy().isInstalled());
 
     // A second launch, the way a file manager starts one: relative names, its own folder.
     MainWindow *window = app.mainWindow();
@@ -68,7 +80,14 @@ TEST(Application, OpensItsDocumentsAndTakesASecondLaunchs)
     ASSERT_TRUE(test::pumpUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
-    ASSERT_TRUE(test::pumpUntil([&] { return !window->isMinimized(); }));
+    ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 3; }));
+    EXPECT_EQ(names(player).last(), QStringLiteral("c.wav"));
+    EXPECT_EQ(*player.selectedID(), player.tracks().last().id);
+    EXPECT_FALSE(window->isMinimized());
+
+    // The menu follows the model: a selected WAV can have its access restored, no SD2 tools.
+    ASSERT_TRUE(test::pumpUntil([&] { return app.commands()->restoreFileAccessAction()->isEnabled(); }));
+    EXPECT_FALSE(app.commands()->advancedSD2Action()->isEnabled());
 }
 
 TEST(Application, ClosingAsksAndQuitEndsWithoutAskingAgain)
