@@ -3,10 +3,11 @@
 #include "app/bounded_release.h"
 
 #include "windows/main_window.h"
+#include "windows/main_window_content.h"
 #include "views/refresh_scheduler.h"
 #include "windows/secondary_windows.h"
 #include "windows/tampod_commands.h"
-#include "windows/window_placement.h"
+#include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
 #include "views/open_panel.h"
@@ -48,12 +49,12 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     windows_.add(WindowId::settings, [] { return makeSettingsWindow(); });
     windows_.add(WindowId::about, [this] {
         QWidget *window = makeAboutWindow();
-        WindowPlacement::attach(window, WindowId::about, settings_);
+        WindowPositionReader::attach(window, WindowId::about, settings_);
         return window;
     });
     windows_.add(WindowId::manual, [this] {
         QWidget *window = makeManualWindow();
-        WindowPlacement::attach(window, WindowId::manual, settings_);
+        WindowPositionReader::attach(window, WindowId::manual, settings_);
         return window;
     });
 }
@@ -68,6 +69,7 @@ MainWindow *Application::mainWindow() const
 QWidget *Application::makeMainWindow()
 {
     auto *window = new MainWindow;
+    MainWindowContent::install(*window, *player_, [this] { windows_.open(WindowId::settings); });
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
     handlers.openFiles = [this] { player_->openFiles(); };
@@ -88,7 +90,7 @@ QWidget *Application::makeMainWindow()
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());
     }
-    WindowPlacement::attach(window, WindowId::main, settings_);
+    WindowPositionReader::attach(window, WindowId::main, settings_);
 
     connect(window, &MainWindow::windowReady, this, [this](MainWindow *ready) {
         QPointer<PlayerModel> player(player_.get());

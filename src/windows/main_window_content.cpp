@@ -4,6 +4,7 @@
 #include "windows/main_window_keyboard_handler.h"
 
 #include "views/content_view.h"
+#include "views/player_window_model.h"
 
 namespace tampod {
 
@@ -16,6 +17,12 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowMode
     // The content, not a control, has the focus at first, so that Space plays.
     content->setFocus();
     return {content, new MainWindowKeyboardHandler(model, &window, &window)};
+}
+
+MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &player,
+                                             std::function<void()> openSettings)
+{
+    return install(window, *new PlayerWindowModel(player, &window), std::move(openSettings));
 }
 
 } // namespace tampod

@@ -9,6 +9,7 @@ namespace tampod {
 class ContentView;
 class MainWindowKeyboardHandler;
 class MainWindowModel;
+class PlayerModel;
 
 // Puts the content into the main window: the content view as its central widget at the
 // window's fixed client size, and the window's keys. Both live as long as the window; the
@@ -18,6 +19,8 @@ struct MainWindowContent {
     MainWindowKeyboardHandler *keys;
 
     static MainWindowContent install(QMainWindow &window, MainWindowModel &model, std::function<void()> openSettings);
+    // The same on the player model, seen through a view of it that lives with the window.
+    static MainWindowContent install(QMainWindow &window, PlayerModel &player, std::function<void()> openSettings);
 };
 
 } // namespace tampod
