@@ -4,13 +4,13 @@
 
 #include "windows/main_window.h"
 #include "windows/main_window_content.h"
-#include "views/refresh_scheduler.h"
 #include "windows/secondary_windows.h"
 #include "windows/tampod_commands.h"
 #include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
 #include "views/open_panel.h"
+#include "views/refresh_scheduler.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "import/audio_importer.h"
@@ -33,6 +33,8 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     , delegate_(*alerts_)
     , preferences_(settings_)
 {
+    // The device probe takes a while; it runs while the rest starts.
+    AudioOutput::warmUp();
     auto engine = std::make_shared<AudioPlayback>();
     auto importer = std::make_shared<AudioImporter>();
     auto recovery = std::make_shared<SD2RecoveryService>();
@@ -73,7 +75,7 @@ QWidget *Application::makeMainWindow()
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
     handlers.openFiles = [this] { player_->openFiles(); };
-    handlers.restoreSelectedFileAccess = [] {};
+    handlers.restoreSelectedFileAccess = [] {}; // the model has no restore operation yet
     handlers.quit = [this] { quit(); };
     handlers.selectedTrack = [this] { return player_->selectedTrack(); };
     commands_ = new TamPodCommands(window->menuBar(), std::move(handlers), showsAdvancedSD2_.binding(), window);
@@ -104,7 +106,6 @@ QWidget *Application::makeMainWindow()
 
 void Application::start(const QList<QUrl> &documents)
 {
-    AudioOutput::warmUp();
     if (!documents.isEmpty())
         delegate_.open(documents);
     windows_.open(WindowId::main);

@@ -20,7 +20,6 @@
 #include <memory>
 #include <vector>
 
-class QApplication;
 
 namespace tampod {
 
