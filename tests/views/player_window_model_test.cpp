@@ -39,6 +39,14 @@ struct PlayerWindow : testing::Test {
     {
         QObject::connect(&view, &MainWindowModel::changed, [this] { ++changes; });
     }
+    // Every queued engine command ends before the model goes: a marker queued last has.
+    ~PlayerWindow() override
+    {
+        bool ended = false;
+        player.commands().enqueue(false, [marker = std::shared_ptr<void>(nullptr, [&ended](void *) { ended = true; })](
+                                             PlaybackServing &) -> QCoro::Task<> { co_return; });
+        EXPECT_TRUE(test::pumpUntil([&] { return ended; }));
+    }
 };
 
 } // namespace
