@@ -114,7 +114,7 @@ void mapChannels(const float *in, int inChannels, float *out, int outChannels, s
     }
 }
 
-AudioFileReader openSource(const QString &path, const CancellationToken &token)
+AudioFileReader openReader(const QString &path, const CancellationToken &token)
 {
     try {
         return AudioFileReader(path, token);
@@ -143,8 +143,62 @@ int outputChannels(const ExportDefaults &settings, int sourceChannels)
     return sourceChannels;
 }
 
-AudioExportResult exportPCM(const AudioExportRequest &request, const ExportProgress &progress,
-                            const CancellationToken &token, const ExportEnvironment &environment)
+} // namespace
+
+// The source of a PCM export, opened and checked, with what the output will be.
+struct AudioFileExporter::Source {
+    AudioFileReader reader;
+    std::int64_t frames = 0;
+    int channels = 0;
+    double rate = 0;
+    int outputChannels = 0;
+    double expectedFrames = 0; // at the output rate, every repetition
+};
+
+AudioFileExporter::Source AudioFileExporter::openSource(const AudioExportRequest &request,
+                                                        const CancellationToken &token)
+{
+    const ExportDefaults &settings = request.settings;
+    const AudioTrack &track = request.track;
+    const auto &loop = request.loop;
+    const std::optional<SectionView> section =
+        loop ? std::optional(SectionView::of(*loop->section)) : std::nullopt;
+    const QUrl sourceURL = section ? section->url : track.audioURL();
+    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : track.projectedURL().fileName();
+    MissingAudioSource::check(sourceURL, name);
+    Source source{openReader(sourceURL.toLocalFile(), token)};
+
+    ExportFailure::step(QStringLiteral("reading audio properties"), [&] { source.frames = source.reader.length(); });
+    source.channels = source.reader.channels();
+    source.rate = source.reader.fileSampleRate();
+    if (source.channels < 1 || source.channels > 2 || !std::isfinite(source.rate) || source.rate <= 0 ||
+        source.frames < 1)
+        throw AudioExportError(Case::unsupportedSource);
+    if (section && (source.frames != section->frames || source.rate != section->sampleRate))
+        throw AudioExportError(Case::verificationFailed);
+
+    // Refuse what cannot fit before anything is written.
+    source.outputChannels = outputChannels(settings, source.channels);
+    const std::int64_t bytesPerFrame = std::int64_t(source.outputChannels) * (settings.bitDepth / 8);
+    const std::int64_t repeats = loop ? loop->repeatCount : 1;
+    if (repeats < 1 || source.frames > (std::numeric_limits<std::int64_t>::max() - chunkFrames) / repeats)
+        throw AudioExportError(Case::tooLarge);
+    source.expectedFrames = double(repeats) * double(source.frames) * double(settings.sampleRate) / source.rate;
+    if (!std::isfinite(source.expectedFrames) || source.expectedFrames <= 0 ||
+        source.expectedFrames * double(bytesPerFrame) > double(sizeLimit))
+        throw AudioExportError(Case::tooLarge);
+    return source;
+}
+
+void AudioFileExporter::preflight(const AudioExportRequest &request, const CancellationToken &token)
+{
+    if (request.track.recovery && !request.track.recovery->copy)
+        throw AudioExportError(Case::unsupportedSource);
+    openSource(request, token);
+}
+
+AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request, const ExportProgress &progress,
+                                               const CancellationToken &token, const ExportEnvironment &environment)
 {
     const ExportDefaults &settings = request.settings;
     const AudioTrack &track = request.track;
@@ -154,36 +208,18 @@ AudioExportResult exportPCM(const AudioExportRequest &request, const ExportProgr
         throw AudioExportError(Case::unsupportedSource);
 
     const FileAccessLease lease(request.destination);
-    AudioFileExporter::checkDestination(request);
-
+    checkDestination(request);
     const auto &loop = request.loop;
-    const std::optional<SectionView> section =
-        loop ? std::optional(SectionView::of(*loop->section)) : std::nullopt;
-    const QUrl sourceURL = section ? section->url : track.audioURL();
-    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : track.projectedURL().fileName();
-    MissingAudioSource::check(sourceURL, name);
-    AudioFileReader source = openSource(sourceURL.toLocalFile(), token);
-
-    std::int64_t sourceFrames = 0;
-    ExportFailure::step(QStringLiteral("reading audio properties"), [&] { sourceFrames = source.length(); });
-    const int sourceChannels = source.channels();
-    const double sourceRate = source.fileSampleRate();
-    if (sourceChannels < 1 || sourceChannels > 2 || !std::isfinite(sourceRate) || sourceRate <= 0 || sourceFrames < 1)
-        throw AudioExportError(Case::unsupportedSource);
-    if (section && (sourceFrames != section->frames || sourceRate != section->sampleRate))
-        throw AudioExportError(Case::verificationFailed);
-
-    // Refuse what cannot fit before anything is written.
-    const int channels = outputChannels(settings, sourceChannels);
+    Source opened = openSource(request, token);
+    AudioFileReader &source = opened.reader;
+    const std::int64_t sourceFrames = opened.frames;
+    const int sourceChannels = opened.channels;
+    const double sourceRate = opened.rate;
+    const int channels = opened.outputChannels;
+    const double expectedFrames = opened.expectedFrames;
+    const std::int64_t repeats = loop ? loop->repeatCount : 1;
     const PCMOutputFormat output =
         PCMOutputFormat::integer(settings.format, int(settings.sampleRate), channels, int(settings.bitDepth));
-    const std::int64_t repeats = loop ? loop->repeatCount : 1;
-    if (repeats < 1 || sourceFrames > (std::numeric_limits<std::int64_t>::max() - AudioFileExporter::chunkFrames) / repeats)
-        throw AudioExportError(Case::tooLarge);
-    const double expectedFrames = double(repeats) * double(sourceFrames) * double(settings.sampleRate) / sourceRate;
-    if (!std::isfinite(expectedFrames) || expectedFrames <= 0 ||
-        expectedFrames * double(output.bytesPerFrame()) > double(AudioFileExporter::sizeLimit))
-        throw AudioExportError(Case::tooLarge);
 
     // A whole file is read already at the output rate; a loop at its own rate, so that its
     // repetitions reach one converter as one continuous stream.
@@ -279,13 +315,11 @@ AudioExportResult exportPCM(const AudioExportRequest &request, const ExportProgr
                                  : double(framesOut);
     const std::int64_t frames = ExportVerification::verifyPCM(staged, output, expected, loop ? 2 : 0, token);
 
-    AudioFileExporter::checkDestination(request);
+    checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(staged, request.destination);
     return {request.destination, frames, std::uint32_t(channels), settings.sampleRate, {}};
 }
-
-} // namespace
 
 AudioFileExporter::AudioFileExporter(ExportEnvironment environment)
     : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export"))

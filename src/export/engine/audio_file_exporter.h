@@ -47,7 +47,18 @@ public:
     // SD2 output also one whose "._" or ".AppleDouble" companion exists.
     static void checkDestination(const AudioExportRequest &request);
 
+    // The PCM path's source checks without writing anything: the track is not waiting for
+    // recovery, the source is there and decodable, mono or stereo, not empty, the loop's file
+    // matches its section, and the output fits the size limit. The compressed exporter runs
+    // them on its render before it makes its staging folder.
+    static void preflight(const AudioExportRequest &request, const CancellationToken &token);
+
 private:
+    struct Source;
+    static Source openSource(const AudioExportRequest &request, const CancellationToken &token);
+    static AudioExportResult exportPCM(const AudioExportRequest &request, const ExportProgress &progress,
+                                       const CancellationToken &token, const ExportEnvironment &environment);
+
     const ExportEnvironment environment_;
     SerialExecutor executor_; // last: its destructor finishes a running export first
 };

@@ -84,7 +84,8 @@ void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, co
     }
 }
 
-// The final file against the render: format, length, rate and channels, then one full decode.
+} // namespace
+
 void verify(const QString &path, const ExportDefaults &settings, const AudioExportResult &render,
             const CancellationToken &token)
 {
@@ -116,8 +117,6 @@ void verify(const QString &path, const ExportDefaults &settings, const AudioExpo
         throw AudioExportError(Case::verificationFailed);
 }
 
-} // namespace
-
 ExportDefaults renderSettings(const ExportDefaults &settings)
 {
     ExportDefaults render = settings;
@@ -137,14 +136,17 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     token.throwIfCancelled();
     const FileAccessLease lease(request.destination);
     AudioFileExporter::checkDestination(request);
-    ExportStaging staging(environment.store, request.destination);
-
     AudioExportRequest renderRequest;
     renderRequest.track = request.track;
     renderRequest.settings = renderSettings(request.settings);
-    renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
     renderRequest.loop = request.loop;
     renderRequest.pairOutput = SD2PairOutput::stereo;
+    // Sources the render would refuse, and renders past the size limit, are refused before
+    // anything is made beside the destination.
+    AudioFileExporter::preflight(renderRequest, token);
+
+    ExportStaging staging(environment.store, request.destination);
+    renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
     const AudioExportResult render = AudioFileExporter::run(
         renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, environment);
     const QString renderPath = renderRequest.destination.toLocalFile();

@@ -19,4 +19,10 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
 // format's channel choice; rate and treatments unchanged.
 ExportDefaults renderSettings(const ExportDefaults &settings);
 
+// The final file against its render: the codec, length, rate and channels (for FLAC, also the
+// STREAMINFO's integer bit depth against the requested one), then a full decode that must
+// deliver exactly that length; else AudioExportError verificationFailed.
+void verify(const QString &path, const ExportDefaults &settings, const AudioExportResult &render,
+            const CancellationToken &token = {});
+
 } // namespace tampod::CompressedAudioExporter

@@ -32,6 +32,15 @@ QByteArray bytes(std::uint64_t value, int count)
 
 } // namespace
 
+std::optional<std::int32_t> exactInteger(float x, int bitDepth)
+{
+    const double scale = std::ldexp(1.0, bitDepth - 1);
+    const double v = double(x) * scale;
+    if (!std::isfinite(v) || v != std::floor(v) || v < -scale || v >= scale)
+        return std::nullopt;
+    return std::int32_t(v);
+}
+
 std::uint32_t crc(const QByteArray &data, int width, std::uint32_t polynomial)
 {
     const std::uint32_t top = 1u << (width - 1);
@@ -113,14 +122,13 @@ void write(const QString &source, const QString &destination, int bitDepth, cons
     token.throwIfCancelled();
 
     // The render is integer PCM, so every sample converts exactly; anything else is refused.
-    const double scale = std::ldexp(1.0, bitDepth - 1);
     std::vector<std::int32_t> samples(size_t(frames * channels));
     for (int c = 0; c < channels; ++c) {
         for (std::int64_t i = 0; i < frames; ++i) {
-            const double v = double(channelStarts[c][i]) * scale;
-            if (!std::isfinite(v) || v != std::floor(v) || v < -scale || v >= scale)
+            const auto value = exactInteger(channelStarts[c][i], bitDepth);
+            if (!value)
                 refuse();
-            samples[size_t(i * channels + c)] = std::int32_t(v);
+            samples[size_t(i * channels + c)] = *value;
         }
     }
     const QByteArray file = encode(samples.data(), frames, channels, int(format.sampleRate), bitDepth);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // Writes a complete FLAC file by hand for renders too short for the encoder's fixed blocks (at
 // most 4,607 frames): "fLaC", one STREAMINFO with the MD5 of the audio, and one frame holding
@@ -20,6 +21,9 @@ inline constexpr std::int64_t maximumFrames = 4607;
 // verificationFailed; open, read and write errors are the system's. Nothing is left at
 // destination after a failure.
 void write(const QString &source, const QString &destination, int bitDepth, const CancellationToken &token = {});
+
+// x as a bitDepth-bit integer when x × 2^(bitDepth − 1) is exactly one in range; else none.
+std::optional<std::int32_t> exactInteger(float x, int bitDepth);
 
 // The file's bytes for integer samples, interleaved (frames × channels values).
 QByteArray encode(const std::int32_t *samples, std::int64_t frames, int channels, int sampleRate, int bitDepth);
