@@ -236,11 +236,20 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     const bool treated = settings.hasAudioTreatment();
     const QString staged = staging.path(QStringLiteral("audio.") + request.fileExtension());
     const QString written = treated ? staging.path(QStringLiteral("converted.caf")) : staged;
+    // Integer samples that need no change of rate, layout or value are copied as integers:
+    // exactly what the float path would write, without its conversions.
+    const AudioFileFormat &sourceFormat = source.fileFormat();
+    const bool direct = !treated && !converter && channels == sourceChannels && processingRate == sourceRate &&
+                        PCMOutputFile::takesIntegers(output) && sourceFormat.codec == AudioCodecKind::lpcm &&
+                        !sourceFormat.isFloat && sourceFormat.bitsPerChannel >= 8 &&
+                        sourceFormat.bitsPerChannel <= output.bits;
     std::optional<PCMOutputFile> file;
     ExportFailure::step(QStringLiteral("creating output"), [&] {
-        file.emplace(written, treated ? PCMOutputFormat::intermediate(output.sampleRate, channels) : output, token);
+        file.emplace(written, treated ? PCMOutputFormat::intermediate(output.sampleRate, channels) : output, token,
+                     direct);
     });
 
+    std::vector<std::int32_t> integers(direct ? size_t(AudioFileExporter::chunkFrames * sourceChannels) : 0);
     std::vector<float> in(size_t(AudioFileExporter::chunkFrames * sourceChannels));
     std::vector<float> out(size_t(AudioFileExporter::chunkFrames * channels));
     std::int64_t framesOut = 0; // at the output rate
@@ -258,8 +267,10 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     token.throwIfCancelled();
     for (std::int64_t passesLeft = repeats;;) {
         std::int64_t n = 0;
-        ExportFailure::step(QStringLiteral("decoding source"),
-                            [&] { n = source.readFloatInterleaved(in.data(), AudioFileExporter::chunkFrames); });
+        ExportFailure::step(QStringLiteral("decoding source"), [&] {
+            n = direct ? source.readInt32Interleaved(integers.data(), AudioFileExporter::chunkFrames)
+                       : source.readFloatInterleaved(in.data(), AudioFileExporter::chunkFrames);
+        });
         if (n == 0) {
             if (loop && passFrames != sourceFrames)
                 throw AudioExportError(Case::verificationFailed);
@@ -273,12 +284,17 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
         const double estimate = double(processed + n) * double(settings.sampleRate) / processingRate;
         if (estimate * double(output.bytesPerFrame()) > double(AudioFileExporter::sizeLimit))
             throw AudioExportError(Case::tooLarge);
-        mapChannels(in.data(), sourceChannels, out.data(), channels, n);
-        if (converter) {
-            ExportFailure::step(QStringLiteral("writing audio"), [&] { converter->push(out.data(), n); });
-            drainConverter();
+        if (direct) {
+            ExportFailure::step(QStringLiteral("writing audio"), [&] { file->writeIntegers(integers.data(), n); });
+            framesOut += n;
         } else {
-            writeFrames(out.data(), n);
+            mapChannels(in.data(), sourceChannels, out.data(), channels, n);
+            if (converter) {
+                ExportFailure::step(QStringLiteral("writing audio"), [&] { converter->push(out.data(), n); });
+                drainConverter();
+            } else {
+                writeFrames(out.data(), n);
+            }
         }
         processed += n;
         passFrames += n;

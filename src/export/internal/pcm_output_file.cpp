@@ -1,6 +1,7 @@
 #include "export/internal/pcm_output_file.h"
 
 #include "platform/encode/audio_file_writer.h"
+#include "platform/encode/wav_integer_writer.h"
 
 namespace tampod {
 
@@ -18,11 +19,22 @@ PCMOutputFormat PCMOutputFormat::intermediate(int sampleRate, int channels)
 
 struct PCMOutputFile::Writer {
     std::unique_ptr<AudioFileWriter> file;
+    std::unique_ptr<WavIntegerWriter> integers;
 };
 
-PCMOutputFile::PCMOutputFile(const QString &path, const PCMOutputFormat &format, const CancellationToken &token)
+bool PCMOutputFile::takesIntegers(const PCMOutputFormat &format)
+{
+    return !format.floatIntermediate && format.container == ExportFormat::wav;
+}
+
+PCMOutputFile::PCMOutputFile(const QString &path, const PCMOutputFormat &format, const CancellationToken &token,
+                             bool integers)
     : writer_(std::make_unique<Writer>())
 {
+    if (integers && takesIntegers(format)) {
+        writer_->integers = std::make_unique<WavIntegerWriter>(path, format.sampleRate, format.channels, format.bits, token);
+        return;
+    }
     AudioWriteFormat written;
     written.sampleRate = format.sampleRate;
     written.channels = format.channels;
@@ -41,9 +53,17 @@ void PCMOutputFile::write(const float *interleaved, std::int64_t frames)
     writer_->file->writeInterleaved(interleaved, frames);
 }
 
+void PCMOutputFile::writeIntegers(const std::int32_t *interleaved, std::int64_t frames)
+{
+    writer_->integers->writeInt32Interleaved(interleaved, frames);
+}
+
 void PCMOutputFile::finish()
 {
-    writer_->file->finish();
+    if (writer_->integers)
+        writer_->integers->finish();
+    else
+        writer_->file->finish();
 }
 
 } // namespace tampod

@@ -34,12 +34,18 @@ struct PCMOutputFormat {
 
 class PCMOutputFile {
 public:
-    PCMOutputFile(const QString &path, const PCMOutputFormat &format, const CancellationToken &token);
+    // integers: the file takes left-justified 32-bit samples (writeIntegers) instead of floats,
+    // each narrowed by dropping low bits: lossless for samples of at most the file's depth.
+    PCMOutputFile(const QString &path, const PCMOutputFormat &format, const CancellationToken &token,
+                  bool integers = false);
     ~PCMOutputFile();
     PCMOutputFile(const PCMOutputFile &) = delete;
     PCMOutputFile &operator=(const PCMOutputFile &) = delete;
 
     void write(const float *interleaved, std::int64_t frames);
+    void writeIntegers(const std::int32_t *interleaved, std::int64_t frames);
+    // Whether integer samples can go straight into a file of this format.
+    static bool takesIntegers(const PCMOutputFormat &format);
     void finish();
 
 private:

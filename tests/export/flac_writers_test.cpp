@@ -1,9 +1,14 @@
-// The hand-written FLAC of very short renders, byte by byte and through the FLAC tools; which
-// renders take it; and the compressed exporter's read-back refusing a mismatched STREAMINFO.
+// The hand-written FLAC of very short renders, byte by byte and through the FLAC tools; the
+// encoder that spreads longer ones over threads; which renders take which; and the compressed
+// exporter's read-back refusing a mismatched STREAMINFO.
 #include "export_fixtures.h"
 
 #include "export/engine/compressed_audio_exporter.h"
 #include "export/engine/short_flac_writer.h"
+#include "platform/audio_file_error.h"
+#include "platform/encode/flac_file_encoder.h"
+
+#include <QCryptographicHash>
 
 #include <random>
 
@@ -109,6 +114,43 @@ TEST(ShortFLACWriter, RendersUpTo4607FramesTakeItAndLongerOnesTheEncoder)
         EXPECT_EQ(progress.back(), 0.99);
         EXPECT_NE(std::find(progress.begin(), progress.end(), 0.9), progress.end());
     }
+}
+
+TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
+{
+    TempDir dir;
+    std::mt19937 random(11);
+    for (const auto &[channels, bits, frames] : {std::tuple(2, 16, 3 * FlacFileEncoder::spanFrames + 4097),
+                                                 std::tuple(1, 24, std::int64_t(5000))}) {
+        std::vector<float> samples(size_t(frames * channels));
+        const int scale = 1 << (bits - 1);
+        for (std::int64_t i = 0; i < frames * channels; ++i) {
+            const std::int32_t v = std::int32_t(random() % (2 * scale)) - scale; // loud and quiet samples
+            samples[size_t(i)] = float(i % 3 == 0 ? v : v / 100) / float(scale);
+        }
+        const QString in = dir.file(QStringLiteral("in%1.wav").arg(bits));
+        const QString out = dir.file(QStringLiteral("out%1.flac").arg(bits));
+        writeAudio(in, channels, 48000, samples, bits);
+        std::vector<double> progress;
+        FlacFileEncoder::encode(in, out, bits, [&](double p) { progress.push_back(p); });
+        runChecked("flac", {"-t", "-s", out});
+        EXPECT_EQ(runChecked("metaflac", {"--show-total-samples", out}), QByteArray::number(frames));
+        // The signature is the MD5 of the little-endian samples, as the flac tool checks it.
+        QCryptographicHash md5(QCryptographicHash::Md5);
+        for (const float x : samples) {
+            const std::int32_t v = std::int32_t(std::lround(x * scale));
+            md5.addData(QByteArray(reinterpret_cast<const char *>(&v), bits / 8));
+        }
+        EXPECT_EQ(runChecked("metaflac", {"--show-md5sum", out}), md5.result().toHex());
+        EXPECT_EQ(samplesOf(out), samples);
+        EXPECT_EQ(progress.back(), 1.0);
+    }
+    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16.wav"), dir.file("wrong.flac"), 24, {}), AudioFileError);
+    CancellationSource cancel;
+    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16.wav"), dir.file("cancelled.flac"), 16,
+                                         [&](double) { cancel.cancel(); }, cancel.token()),
+                 Cancelled);
+    EXPECT_FALSE(exists(dir.file("wrong.flac")) || exists(dir.file("cancelled.flac")));
 }
 
 TEST(CompressedExporter, ReadBackRefusesAMismatchedStreamInfo)
