@@ -1,8 +1,8 @@
 #include "export/audio_export_request.h"
 
-#include "export/sd2_pair_issue.h"
 #include "files/journal/audio_export_error.h"
 #include "library/sd2_pair_audio.h"
+#include "sd2/sd2_pair_model.h"
 
 namespace tampod {
 
@@ -12,7 +12,7 @@ QStringList AudioExportRequest::issues() const
     if (loop)
         issues << loop->issues(track);
     if (track.pair) {
-        if (const auto issue = sd2PairIssue(track.pair->left(), track.pair->right()))
+        if (const auto issue = SD2PairModel::issue(track.pair->left(), track.pair->right()))
             issues << *issue;
         if (settings.options().channels == ExportChannels::mono)
             issues << QStringLiteral("For an SD2 pair, choose Keep source layout or Stereo. Use the pair output "

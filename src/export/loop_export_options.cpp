@@ -10,10 +10,10 @@ namespace {
 
 bool matches(const PreparedSection *section, const AudioTrack &track)
 {
-    return section && section->source.id == track.id && section->source.audioURL() == track.audioURL() &&
-           section->startFrame >= 0 && section->startFrame < section->endFrame &&
-           section->endFrame <= section->totalFrames && std::isfinite(section->sampleRate) &&
-           section->sampleRate > 0;
+    return section && section->source().id == track.id && section->source().audioURL() == track.audioURL() &&
+           section->startFrame() >= 0 && section->startFrame() < section->endFrame() &&
+           section->endFrame() <= section->totalFrames() && std::isfinite(section->sampleRate()) &&
+           section->sampleRate() > 0;
 }
 
 } // namespace

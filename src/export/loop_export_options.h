@@ -1,7 +1,7 @@
 #pragma once
 
-#include "export/prepared_section.h"
 #include "library/audio_track.h"
+#include "playback/prepared_section.h"
 
 #include <QString>
 #include <QStringList>

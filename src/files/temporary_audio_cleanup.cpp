@@ -377,8 +377,10 @@ QCoro::Task<std::optional<Report>> cleanAbandoned()
     } catch (...) {
         co_return std::nullopt;
     }
-    co_return co_await runDetached(TaskPriority::Utility,
-                                   [root] { return run(root, launchEntryBudget); });
+    // Named before the co_await: g++ 12 destroys a lambda temporary built inside a co_await
+    // operand twice, which would release the captured URL twice.
+    auto job = [root] { return run(root, launchEntryBudget); };
+    co_return co_await runDetached(TaskPriority::Utility, std::move(job));
 }
 
 } // namespace tampod::TemporaryAudioCleanup

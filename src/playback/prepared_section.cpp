@@ -15,4 +15,12 @@ QUrl PreparedSection::url() const
     return directory_ ? preparedURL_ : source_.audioURL();
 }
 
+SectionRange PreparedSection::range() const
+{
+    if (totalFrames_ <= 0)
+        return {};
+    const double total = double(totalFrames_);
+    return SectionRange{double(startFrame_) / total, double(endFrame_) / total}.validOrWhole();
+}
+
 } // namespace tampod

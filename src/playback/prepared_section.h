@@ -2,6 +2,7 @@
 
 #include "files/store/working_copy_folder.h"
 #include "library/audio_track.h"
+#include "playback/section_range.h"
 
 #include <QUrl>
 
@@ -13,7 +14,8 @@ namespace tampod {
 // A loop section rendered to a file of its own: the record it was cut from, the file that
 // plays it and its bounds in frames of the source as the reader decodes it. Holders share it
 // (std::shared_ptr<const PreparedSection>); a rendered file's job folder is removed when the
-// last holder lets go.
+// last holder lets go, on whatever thread that is. The engine's actor may hold it, the audio
+// callback never does, so the removal never runs there.
 class PreparedSection {
 public:
     // directory: the job folder that holds url and belongs to the section; none when the
@@ -31,6 +33,8 @@ public:
     std::int64_t totalFrames() const { return totalFrames_; }
     double sampleRate() const { return sampleRate_; }
     const std::optional<QUrl> &directory() const { return directory_; }
+    // The frame bounds as fractions of the source; the whole track when they make no range.
+    SectionRange range() const;
 
 private:
     const AudioTrack source_;

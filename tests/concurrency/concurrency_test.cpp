@@ -144,7 +144,6 @@ TEST(Cancellation, ParentCancelsDetachedChildAndTheCurrentToken)
     EXPECT_FALSE(CurrentCancellation::isCancelled()); // scopes are per thread
 
     CancellationSource lone;
-    CancellationSource independent;
     CancellationSource sub(lone.token());
     sub.cancel();
     EXPECT_FALSE(lone.isCancelled());

@@ -3,7 +3,7 @@
 #include "core/file_system_call.h"
 #include "core/folder.h"
 
-#include "support/test_support.h"
+#include "support/file_fixtures.h"
 
 #include <QFile>
 
@@ -44,29 +44,13 @@ TEST(FileLayer, OutsideOpenRefusesEverythingButARegularFileAtOnce)
 
     EXPECT_EQ(FileHandle::openOutside(dir.file("real.wav")).readUpTo(10), "RIFF");
     EXPECT_EQ(FileHandle::openOutside(dir.file("link.wav")).readUpTo(10), "RIFF");
-    try {
-        FileHandle::openOutside(dir.file("link.wav"), LinkPolicy::NoFollow);
-        ADD_FAILURE() << "followed a link";
-    } catch (const SystemError &error) {
-        EXPECT_EQ(error.errnoValue(), ELOOP);
-    }
-    struct Case {
-        QString path;
-        int errnoValue;
-        QString text;
-    };
-    for (const Case &c : {Case{dir.file("pipe.wav"), EINVAL,
-                               "“pipe.wav” is not a regular file (a pipe, socket or device)."},
-                          Case{dir.file("folder.wav"), EISDIR, "“folder.wav” is a folder, not a file."},
-                          Case{QStringLiteral("/dev/zero"), EINVAL,
-                               "“zero” is not a regular file (a pipe, socket or device)."}}) {
-        try {
-            FileHandle::openOutside(c.path);
-            ADD_FAILURE() << c.path.toStdString();
-        } catch (const NotARegularFile &error) {
-            EXPECT_EQ(error.errnoValue(), c.errnoValue);
-            EXPECT_EQ(error.message(), c.text);
-        }
+    EXPECT_EQ(test::posixCode([&] { FileHandle::openOutside(dir.file("link.wav"), LinkPolicy::NoFollow); }), ELOOP);
+    for (const auto &[path, code, text] :
+         {std::tuple{dir.file("pipe.wav"), EINVAL, "“pipe.wav” is not a regular file (a pipe, socket or device)."},
+          {dir.file("folder.wav"), EISDIR, "“folder.wav” is a folder, not a file."},
+          {QStringLiteral("/dev/zero"), EINVAL, "“zero” is not a regular file (a pipe, socket or device)."}}) {
+        EXPECT_EQ(test::posixCode([&] { FileHandle::openOutside(path); }), code) << path.toStdString();
+        EXPECT_EQ(test::thrownText<NotARegularFile>([&] { FileHandle::openOutside(path); }), QString::fromUtf8(text));
     }
     // A socket cannot be opened at all; it must still fail, never hang.
     EXPECT_THROW(FileHandle::openOutside(dir.file("socket.wav")), SystemError);
@@ -108,13 +92,12 @@ TEST(FileLayer, FolderWritesNeverFollowOrReplace)
 
 TEST(FileLayer, AtomicWriteLeftoversAreRecognisedByName)
 {
-    EXPECT_TRUE(Folder::isAtomicWriteLeftover(".record.json.tmp-a9z", "record.json"));
-    EXPECT_TRUE(Folder::isAtomicWriteLeftover(".record.json.tmp-a9z"));
-    EXPECT_FALSE(Folder::isAtomicWriteLeftover(".record.json.tmp-a9z", "other.json"));
-    EXPECT_FALSE(Folder::isAtomicWriteLeftover(".record.json.tmp-", "record.json"));
-    EXPECT_FALSE(Folder::isAtomicWriteLeftover(".record.json.tmp-A9", "record.json"));
-    EXPECT_FALSE(Folder::isAtomicWriteLeftover("record.json.tmp-a9", "record.json"));
-    EXPECT_FALSE(Folder::isAtomicWriteLeftover("..tmp-a9"));
+    // name, the record it must belong to ("" for any), whether it is a leftover
+    for (const auto &[name, record, leftover] : {std::tuple{".record.json.tmp-a9z", "record.json", true},
+             {".record.json.tmp-a9z", "", true}, {".record.json.tmp-a9z", "other.json", false},
+             {".record.json.tmp-", "record.json", false}, {".record.json.tmp-A9", "record.json", false},
+             {"record.json.tmp-a9", "record.json", false}, {"..tmp-a9", "", false}})
+        EXPECT_EQ(Folder::isAtomicWriteLeftover(name, record), leftover) << name << " " << record;
 }
 
 TEST(FileLayer, EveryChangingCallIsSeenBeforeItIsMade)

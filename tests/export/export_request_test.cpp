@@ -1,5 +1,4 @@
 #include "export/audio_export_request.h"
-#include "export/sd2_pair_issue.h"
 #include "files/journal/audio_export_error.h"
 #include "library/sd2_pair_audio.h"
 
@@ -8,7 +7,6 @@
 #include <QLocale>
 
 #include <cmath>
-#include <functional>
 #include <limits>
 
 using namespace tampod;
@@ -44,12 +42,17 @@ AudioTrack pairTrack(AudioTrack left, AudioTrack right)
     return track;
 }
 
-LoopExportOptions loopOf(const AudioTrack &source, std::int64_t repeats, const std::function<void(PreparedSection &)> &change = {})
+// A section's bounds and rate; nothing on disk.
+struct Bounds {
+    std::int64_t start = 0, end = 48000, total = 96000;
+    double rate = 48000.0;
+};
+
+LoopExportOptions loopOf(const AudioTrack &source, std::int64_t repeats, const Bounds &b = {})
 {
-    PreparedSection section{source, 0, 48000, 96000, 48000.0};
-    if (change)
-        change(section);
-    return LoopExportOptions{std::make_shared<const PreparedSection>(section), repeats};
+    return LoopExportOptions{std::make_shared<const PreparedSection>(source, source.audioURL(), b.start, b.end, b.total,
+                                                                     b.rate, std::nullopt),
+                             repeats};
 }
 
 } // namespace
@@ -92,13 +95,12 @@ TEST(LoopExportOptions, RepeatLimitsAndSourceMatch)
     AudioTrack recovered = track;
     recovered.recovery = SD2Recovery{absentCopy("/absent/job/Recovered.wav"), std::nullopt};
     EXPECT_EQ(loopOf(track, 1).issues(recovered), QStringList{loopSentence});
-    const std::function<void(PreparedSection &)> mismatches[] = {
-        [](PreparedSection &s) { s.endFrame = s.startFrame; }, [](PreparedSection &s) { s.endFrame = s.totalFrames + 1; },
-        [](PreparedSection &s) { s.startFrame = -1; },         [](PreparedSection &s) { s.sampleRate = 0; },
-        [](PreparedSection &s) { s.sampleRate = std::nan(""); }, [](PreparedSection &s) { s.sampleRate = inf; }};
-    for (const auto &change : mismatches)
-        EXPECT_EQ(loopOf(track, 1, change).issues(track), QStringList{loopSentence});
-    EXPECT_TRUE(loopOf(track, 1, [](PreparedSection &s) { s.endFrame = s.totalFrames; }).issues(track).isEmpty());
+    const Bounds mismatches[] = {{0, 0, 96000, 48000.0},      {0, 96001, 96000, 48000.0}, {-1, 48000, 96000, 48000.0},
+                                 {0, 48000, 96000, 0},         {0, 48000, 96000, std::nan("")},
+                                 {0, 48000, 96000, inf}};
+    for (const auto &bounds : mismatches)
+        EXPECT_EQ(loopOf(track, 1, bounds).issues(track), QStringList{loopSentence});
+    EXPECT_TRUE(loopOf(track, 1, {0, 96000, 96000, 48000.0}).issues(track).isEmpty());
     EXPECT_EQ((LoopExportOptions{nullptr, 1}.issues(track)), QStringList{loopSentence});
 }
 
@@ -148,21 +150,4 @@ TEST(AudioExportRequest, IssuesInOrderAndExtension)
         request.settings.format = format;
         EXPECT_EQ(request.fileExtension(), extension);
     }
-}
-
-TEST(AudioExportRequest, PairValidation)
-{
-    const AudioTrack left = channelTrack("/music/take.L"), right = channelTrack("/music/take.R");
-    AudioTrack pending = right;
-    pending.recovery = SD2Recovery{nullptr, std::nullopt};
-    const std::tuple<AudioTrack, AudioTrack, std::optional<QString>> cases[] = {
-        {left, right, std::nullopt},
-        {left, left, "Choose two different files."},
-        {right, left, "Choose matching .L and .R files with the same recording name from the same folder. Unrelated recordings cannot be paired."},
-        {left, pending, "Choose two playable mono SD2 files. Recover missing parameters before pairing."},
-        {channelTrack("/music/take.L", 44100, 0), channelTrack("/music/take.R", 44100, 0),
-         "Left and right must have the same exact audio length (sample-frame count). No trimming or padding is applied."},
-    };
-    for (const auto &[l, r, expected] : cases)
-        EXPECT_EQ(sd2PairIssue(l, r), expected) << l.projectedURL().path().toStdString() << " " << r.projectedURL().path().toStdString();
 }

@@ -29,16 +29,7 @@ inline TemporaryAudioSafety::Identity identityOf(const QString &path)
 inline TemporaryAudioCleanup::Report report(int removed, int active, int retained, QStringList codes = {},
                                             int recovered = 0, int pending = 0, bool limited = false)
 {
-    TemporaryAudioCleanup::Report r;
-    r.removed = removed;
-    r.active = active;
-    r.retained = retained;
-    r.errors = static_cast<int>(codes.size());
-    r.failureCodes = std::move(codes);
-    r.recoveredPairs = recovered;
-    r.pendingPairs = pending;
-    r.limited = limited;
-    return r;
+    return {removed, active, retained, int(codes.size()), recovered, pending, limited, std::move(codes)};
 }
 
 inline TemporaryAudioCleanup::Report cleanUp(const QString &storeRoot)

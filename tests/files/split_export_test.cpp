@@ -50,26 +50,24 @@ TEST_F(SplitExportTest, BeginRefusesWhatTheRecoveryCouldNotSettleAndWritesNoJour
                          "published. Choose another destination folder and try again.";
     const auto failing = [](const QUrl &) -> QByteArray { throw SystemError(EIO, "bookmark"); };
     const TemporaryExportDirectory unrecorded{pair->stage.url, std::nullopt, pair->stage.identity, pair->stage.owner};
+    const auto begin = [&](const QList<QUrl> &outputs, const QList<QUrl> &destinations) -> std::function<void()> {
+        return [&, outputs, destinations] { SplitExportTransaction::begin(pair->stage, outputs, destinations); };
+    };
     const std::pair<const char *, std::function<void()>> cases[] = {
-        {"three outputs", [&] { SplitExportTransaction::begin(pair->stage, outs + QList{staged("encoded-2.sd2")},
-                                                              dests + QList{fileUrl(out("Take.C.sd2"))}); }},
-        {"one output", [&] { SplitExportTransaction::begin(pair->stage, {outs[0]}, {dests[0]}); }},
-        {"output outside the stage",
-         [&] { SplitExportTransaction::begin(pair->stage, {outs[0], fileUrl(dir.file("outside.sd2"))}, dests); }},
-        {"two destination folders",
-         [&] { SplitExportTransaction::begin(pair->stage, outs, {dests[0], fileUrl(dir.file("Take.R.sd2"))}); }},
-        {"one destination twice", [&] { SplitExportTransaction::begin(pair->stage, outs, {dests[0], dests[0]}); }},
-        {"a linked output", [&] { SplitExportTransaction::begin(pair->stage, {outs[0], staged("encoded-1.link.sd2")}, dests); }},
-        {"a name the recovery refuses", [&] { SplitExportTransaction::begin(pair->stage, {outs[0], staged("audio.sd2")}, dests); }},
-        {"a linked destination folder", [&] { SplitExportTransaction::begin(pair->stage, outs,
-            {fileUrl(dir.file("linked/Take.L.sd2")), fileUrl(dir.file("linked/Take.R.sd2"))}); }},
-        {"a destination on another volume", [&] { SplitExportTransaction::begin(pair->stage, outs,
-            {fileUrl(far + "/Take.L.sd2"), fileUrl(far + "/Take.R.sd2")}); }},
+        {"three outputs", begin(outs + QList{staged("encoded-2.sd2")}, dests + QList{fileUrl(out("Take.C.sd2"))})},
+        {"one output", begin({outs[0]}, {dests[0]})},
+        {"output outside the stage", begin({outs[0], fileUrl(dir.file("outside.sd2"))}, dests)},
+        {"two destination folders", begin(outs, {dests[0], fileUrl(dir.file("Take.R.sd2"))})},
+        {"one destination twice", begin(outs, {dests[0], dests[0]})},
+        {"a linked output", begin({outs[0], staged("encoded-1.link.sd2")}, dests)},
+        {"a name the recovery refuses", begin({outs[0], staged("audio.sd2")}, dests)},
+        {"a linked destination folder", begin(outs, {fileUrl(dir.file("linked/Take.L.sd2")), fileUrl(dir.file("linked/Take.R.sd2"))})},
+        {"a destination on another volume", begin(outs, {fileUrl(far + "/Take.L.sd2"), fileUrl(far + "/Take.R.sd2")})},
         {"a failing bookmark", [&] { SplitExportTransaction::begin(pair->stage, outs, dests, failing); }},
         {"an unrecorded stage", [&] { SplitExportTransaction::begin(unrecorded, outs, dests); }},
     };
-    for (const auto &[what, begin] : cases) {
-        EXPECT_EQ(thrownText<AudioExportError>(begin), text) << what;
+    for (const auto &[what, call] : cases) {
+        EXPECT_EQ(thrownText<AudioExportError>(call), text) << what;
         EXPECT_FALSE(journaled() || marked()) << what;
     }
     QDir(far).removeRecursively();

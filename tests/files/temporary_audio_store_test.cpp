@@ -105,10 +105,14 @@ TEST(TemporaryAudioStore, SharedStoreIsBuiltOnceUnderTheUsersCacheAndRemembersFa
     const auto inCache = [&](const QString &cache, const std::function<bool()> &check) {
         return inChild([&] { return qputenv("XDG_CACHE_HOME", encoded(cache)), check() ? 0 : 1; });
     };
+    // The launch cleanup works in that store: an ended launch's session goes, this one's stays.
     EXPECT_EQ(inCache(dir.file("cache"), [&] {
                   TemporaryAudioStore &store = TemporaryAudioStore::shared();
+                  { TemporaryAudioStore ended(store.root()); }
                   return &store == &TemporaryAudioStore::shared() && permissionsOf(dir.file("cache/tamPOD")) == 0700
-                      && store.root().toLocalFile() == dir.file("cache/tamPOD/tamPOD-owned-audio-v1");
+                      && store.root().toLocalFile() == dir.file("cache/tamPOD/tamPOD-owned-audio-v1")
+                      && runTask(TemporaryAudioCleanup::cleanAbandoned()) == report(1, 1, 0)
+                      && entriesOf(store.root().toLocalFile()) == QStringList{store.sessionId()};
               }),
               0);
     makeFolder(dir.file("bad"));
@@ -117,7 +121,8 @@ TEST(TemporaryAudioStore, SharedStoreIsBuiltOnceUnderTheUsersCacheAndRemembersFa
     EXPECT_EQ(inCache(dir.file("bad"), [&] {
                   const int first = posixCode([] { TemporaryAudioStore::shared(); });
                   ::chmod(encoded(dir.file("bad/tamPOD/tamPOD-owned-audio-v1")).constData(), 0700);
-                  return first == EACCES && posixCode([] { TemporaryAudioStore::shared(); }) == EACCES;
+                  return first == EACCES && posixCode([] { TemporaryAudioStore::shared(); }) == EACCES
+                      && !runTask(TemporaryAudioCleanup::cleanAbandoned()).has_value(); // and no cleanup waits for it
               }),
               0)
         << "a failure is remembered, not retried";

@@ -153,10 +153,8 @@ TEST_F(AudioFilePlayerTest, LoopsPlayTheirCountGaplesslyAndFinishOnce)
     counted.setNumberOfLoops(2);
     for (int round = 1; round <= 3; ++round) {
         output.clear();
-        if (round == 2) {
+        if (round == 2)
             counted.setCurrentTime(0);
-            EXPECT_EQ(counted.currentTime(), 0);
-        }
         if (round == 3)
             counted.setNumberOfLoops(0);
         playToTheEnd(counted, reports);
@@ -178,7 +176,6 @@ TEST_F(AudioFilePlayerTest, LoopsPlayTheirCountGaplesslyAndFinishOnce)
     const double before = changed.currentTime();
     changed.setNumberOfLoops(0);
     EXPECT_NEAR(changed.currentTime(), before, 0.011);
-    EXPECT_EQ(changed.numberOfLoops(), 0);
     ASSERT_TRUE(test::pumpUntil([&] { return others.finished > 0; }));
     const auto twice = output.heardLeft();
     EXPECT_EQ(std::count(twice.begin(), twice.end(), shortRamp.back()), 2);

@@ -57,16 +57,11 @@ QByteArray readInt32(AudioFileReader &reader)
 QByteArray readPlanarInterleaved(AudioFileReader &reader)
 {
     reader.seek(0);
-    const qint64 frames = reader.length();
-    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
-    for (qint64 at = 0; at < frames;) {
+    std::vector<float> left(size_t(reader.length())), right(left.size()), all;
+    for (qint64 at = 0, n = 1; at < reader.length() && n > 0; at += n) {
         float *planes[] = {left.data() + at, right.data() + at};
-        const qint64 n = reader.readFloatPlanar(planes, 999);
-        if (n == 0)
-            break;
-        at += n;
+        n = reader.readFloatPlanar(planes, 999);
     }
-    std::vector<float> all;
     for (size_t i = 0; i < left.size(); ++i)
         all.insert(all.end(), {left[i], right[i]});
     return test::bytesOf(all);
@@ -140,7 +135,7 @@ TEST(AudioFileReader, SeekLandsOnTheSampleAFullReadDelivers)
     }
 }
 
-TEST(AudioFileReader, Mp3LengthIsWhatTheDecodeDelivers)
+TEST(AudioFileReader, Mp3LengthIsWhatTheDecodeDeliversEvenWhenDamaged)
 {
     test::TempDir dir;
     for (qint64 frames : {1, 1023, 1024, 1025, 4608, 44100}) {
@@ -170,6 +165,31 @@ TEST(AudioFileReader, Mp3LengthIsWhatTheDecodeDelivers)
     AudioFileReader truncated(cut);
     EXPECT_LT(truncated.length(), 44100);
     EXPECT_EQ(qint64(test::readAllFloat(truncated).size()), truncated.length() * 2);
+
+    // Damaged frames: the length is what the decode delivers, again after a seek back.
+    QByteArray damaged = whole;
+    for (int i = 2000; i < damaged.size(); i += 97)
+        damaged[i] = char(damaged[i] ^ 0x5a);
+    const QString bad = dir.file(QStringLiteral("bad.mp3"));
+    test::writeFile(bad, damaged);
+    try {
+        AudioFileReader broken(bad);
+        const qint64 delivered = qint64(test::readAllFloat(broken).size()) / 2;
+        EXPECT_EQ(broken.length(), delivered);
+        broken.seek(0);
+        EXPECT_EQ(qint64(test::readAllFloat(broken).size()), delivered * 2);
+    } catch (const AudioFileError &) {
+        // A typed error is as good an end as a short decode.
+    }
+
+    // Counting the frames of a file without a header is work a cancelled token stops.
+    CancellationSource source;
+    AudioFileReader reader(plain, source.token());
+    source.cancel();
+    EXPECT_THROW(reader.length(), Cancelled);
+    float buffer[2];
+    EXPECT_THROW(reader.readFloatInterleaved(buffer, 1), Cancelled);
+    EXPECT_THROW(AudioFileReader(plain, source.token()), Cancelled);
 }
 
 TEST(AudioFileReader, RefusesWhatIsNotAudio)
@@ -184,12 +204,8 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
     test::writeFile(text, QByteArray("Tempo notes: 120 BPM, then 96.\n").repeated(200));
     for (const QString &path : {raw, text}) {
         EXPECT_FALSE(AudioFileProbe::probe(path).has_value()) << path.toStdString();
-        try {
-            AudioFileReader reader(path);
-            ADD_FAILURE() << "opened " << path.toStdString();
-        } catch (const AudioFileError &error) {
-            EXPECT_EQ(error.kind(), AudioFileError::Kind::notAudio);
-        }
+        EXPECT_EQ(test::caught<AudioFileError>([&] { AudioFileReader reader(path); }, [](const auto &e) { return e.kind(); }),
+                  AudioFileError::Kind::notAudio);
     }
     EXPECT_THROW(AudioFileReader(dir.file(QStringLiteral("missing.wav"))), SystemError);
 
@@ -199,7 +215,7 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
     EXPECT_EQ(AudioFileProbe::probe(wav)->container, QStringLiteral("wav"));
 }
 
-TEST(AudioFileReader, TruncatedAndDamagedFilesEndCleanly)
+TEST(AudioFileReader, TruncatedPcmEndsWhereItsBytesDo)
 {
     test::TempDir dir;
     for (const char *name : {"t.wav", "t.aiff"}) {
@@ -211,23 +227,6 @@ TEST(AudioFileReader, TruncatedAndDamagedFilesEndCleanly)
         AudioFileReader reader(cut);
         EXPECT_EQ(reader.length(), 7499) << name;
         EXPECT_EQ(qint64(test::readAllFloat(reader).size()), 7499 * 2) << name;
-    }
-
-    const QString mp3 = dir.file(QStringLiteral("t.mp3"));
-    test::makeTone(mp3, 44100, {"-c:a", "libmp3lame"});
-    QByteArray damaged = test::readAll(mp3);
-    for (int i = 2000; i < damaged.size(); i += 97)
-        damaged[i] = char(damaged[i] ^ 0x5a);
-    const QString bad = dir.file(QStringLiteral("bad.mp3"));
-    test::writeFile(bad, damaged);
-    try {
-        AudioFileReader broken(bad);
-        const qint64 delivered = qint64(test::readAllFloat(broken).size()) / 2;
-        EXPECT_EQ(broken.length(), delivered);
-        broken.seek(0);
-        EXPECT_EQ(qint64(test::readAllFloat(broken).size()), delivered * 2);
-    } catch (const AudioFileError &) {
-        // A typed error is as good an end as a short decode.
     }
 }
 
@@ -262,18 +261,4 @@ TEST(AudioFileReader, ClientRateGivesTheRoundedLengthAndKeepsTime)
     reader.setClientSampleRate(22050);
     EXPECT_EQ(qint64(test::readAllFloat(reader).size()), 22050);
     EXPECT_THROW(reader.setClientSampleRate(44100.5), AudioFileError);
-}
-
-TEST(AudioFileReader, CancelledTokenStopsWork)
-{
-    test::TempDir dir;
-    const QString path = dir.file(QStringLiteral("t.mp3"));
-    test::makeTone(path, 44100, {"-c:a", "libmp3lame", "-write_xing", "0"});
-    CancellationSource source;
-    AudioFileReader reader(path, source.token());
-    source.cancel();
-    EXPECT_THROW(reader.length(), Cancelled);
-    float buffer[2];
-    EXPECT_THROW(reader.readFloatInterleaved(buffer, 1), Cancelled);
-    EXPECT_THROW(AudioFileReader(path, source.token()), Cancelled);
 }

@@ -10,12 +10,7 @@ namespace {
 
 QString failureOf(const std::function<void()> &action)
 {
-    try {
-        action();
-    } catch (const DynamicLibraryError &error) {
-        return error.message();
-    }
-    return QStringLiteral("no error");
+    return test::caught<DynamicLibraryError>(action, [](const auto &error) { return error.message(); }).value_or("no error");
 }
 
 } // namespace

@@ -17,15 +17,9 @@ using Source = ForkStore::Source;
 
 namespace {
 
-ForkStoreError::Kind kindOf(const std::function<void()> &action)
+std::optional<ForkStoreError::Kind> kindOf(const std::function<void()> &action)
 {
-    try {
-        action();
-    } catch (const ForkStoreError &error) {
-        return error.kind();
-    }
-    ADD_FAILURE() << "no ForkStoreError";
-    return ForkStoreError::Kind::notStored;
+    return test::caught<ForkStoreError>(action, [](const ForkStoreError &error) { return error.kind(); });
 }
 
 } // namespace

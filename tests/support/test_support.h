@@ -1,5 +1,7 @@
 #pragma once
 
+#include "concurrency/cancellation.h"
+
 #include <QCoro/QCoroTask>
 #include <QCoreApplication>
 #include <QString>
@@ -8,6 +10,8 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace tampod::test {
 
@@ -56,5 +60,25 @@ private:
 
 QByteArray readAll(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
+
+// A token cancelled already: for a CurrentCancellation::Scope or a service call.
+inline CancellationToken cancelledToken()
+{
+    CancellationSource source;
+    source.cancel();
+    return source.token();
+}
+
+// What `of` makes of the E that a call throws; nullopt when it throws none.
+template <typename E, typename Call, typename Of>
+auto caught(Call &&call, Of &&of) -> std::optional<std::decay_t<decltype(of(std::declval<const E &>()))>>
+{
+    try {
+        call();
+    } catch (const E &error) {
+        return of(error);
+    }
+    return std::nullopt;
+}
 
 } // namespace tampod::test

@@ -17,14 +17,6 @@ using ContainerTempoReader::readTag;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray out;
-    for (int v : values)
-        out += char(v);
-    return out;
-}
-
 QByteArray utf16(const char *ascii, bool bigEndian)
 {
     QByteArray out;
@@ -103,13 +95,13 @@ TEST(ID3Tag, StructureTheParserCannotReadDiscardsTheWholeTag)
         {"empty frame", tag(3, frame(3, "TBPM", QByteArray()) + tempo), none},
         // 130 is 00 00 01 02 synchsafe, which plain reading takes as 258.
         {"synchsafe 2.4 frame size", tag(4, frame(4, "TBPM", text("128" + QByteArray(126, ' ')))), 128},
-        {"2.4 frame size not synchsafe", tag(4, bytes({'T', 'B', 'P', 'M', 0, 0, 0, 0x84, 0, 0}) + text("128")), none},
-        {"2.3 extended header with padding", tag(3, bytes({0, 0, 0, 6, 0, 0, 0, 0, 0, 8}) + tempo + QByteArray(8, '\0'), 0x40), 128},
-        {"2.3 extended header with CRC", tag(3, bytes({0, 0, 0, 10, 0x80, 0, 0, 0, 0, 0, 1, 2, 3, 4}) + tempo, 0x40), 128},
-        {"CRC flag on a 6-byte header", tag(3, bytes({0, 0, 0, 6, 0x80, 0, 0, 0, 0, 0}) + tempo, 0x40), none},
-        {"padding too large", tag(3, bytes({0, 0, 0, 6, 0, 0, 0, 0, 1, 0}) + tempo, 0x40), none},
-        {"padding not zero", tag(3, bytes({0, 0, 0, 6, 0, 0, 0, 0, 0, 8}) + tempo + QByteArray(7, '\0') + "x", 0x40), none},
-        {"extended header in a tiny tag", tag(3, bytes({0, 0, 0, 6}), 0x40), none},
+        {"2.4 frame size not synchsafe", tag(4, "TBPM" + hex("00000084 0000") + text("128")), none},
+        {"2.3 extended header with padding", tag(3, hex("00000006 0000 00000008") + tempo + QByteArray(8, '\0'), 0x40), 128},
+        {"2.3 extended header with CRC", tag(3, hex("0000000a 8000 00000000 01020304") + tempo, 0x40), 128},
+        {"CRC flag on a 6-byte header", tag(3, hex("00000006 8000 00000000") + tempo, 0x40), none},
+        {"padding too large", tag(3, hex("00000006 0000 00000100") + tempo, 0x40), none},
+        {"padding not zero", tag(3, hex("00000006 0000 00000008") + tempo + QByteArray(7, '\0') + "x", 0x40), none},
+        {"extended header in a tiny tag", tag(3, hex("00000006"), 0x40), none},
         {"size byte with its top bit", QByteArray("ID3\3\0\0\0\0\0\x80", 10) + QByteArray(128, '\0'), none},
     };
     for (const auto &c : cases)
@@ -118,25 +110,22 @@ TEST(ID3Tag, StructureTheParserCannotReadDiscardsTheWholeTag)
 
 TEST(ID3Tag, TextEncodingsAreDecodedStrictly)
 {
-    const QByteArray bomLE = bytes({0xFF, 0xFE}), bomBE = bytes({0xFE, 0xFF}), nul16(2, '\0');
+    const QByteArray bomLE = hex("fffe"), bomBE = hex("feff"), nul16(2, '\0');
     const std::pair<QByteArray, std::optional<double>> standards[] = {
-        {bytes({1}) + bomLE + utf16("128", false), 128},
-        {bytes({1}) + bomBE + utf16("128", true), 128},
-        {bytes({1}) + utf16("128", false), 128}, // no mark: little-endian
-        {bytes({2}) + utf16("128", true), 128},
-        {bytes({3}) + "128", 128},
-        {bytes({1}) + bomLE + utf16("128", false) + "x", none},          // odd length
-        {bytes({2}) + utf16("128", true) + bytes({0xDC, 0x00}), none},   // lone surrogate
-        {bytes({3}) + "128" + bytes({0xC0, 0x80}), none},                // overlong UTF-8
-        {bytes({4}) + "128", none},                                      // unknown encoding
+        {hex("01") + bomLE + utf16("128", false), 128}, {hex("01") + bomBE + utf16("128", true), 128},
+        {hex("01") + utf16("128", false), 128}, // no mark: little-endian
+        {hex("02") + utf16("128", true), 128},  {"\x03" "128", 128},
+        {hex("01") + bomLE + utf16("128", false) + "x", none},    // odd length
+        {hex("02") + utf16("128", true) + hex("dc00"), none},     // lone surrogate
+        {"\x03" "128" + hex("c080"), none}, {"\x04" "128", none}, // overlong UTF-8, unknown encoding
     };
     for (const auto &[payload, tempo] : standards)
         EXPECT_EQ(readTag(tag(3, frame(3, "TBPM", payload)), false), tempo) << payload.toHex().toStdString();
 
     // UTF-16 writers put a byte-order mark on the description and again on the value, or one
     // mark for both strings.
-    for (const QByteArray &payload : {bytes({1}) + bomLE + utf16("tamPOD_BPM", false) + nul16 + bomLE + utf16("120.4", false),
-                                      bytes({1}) + bomBE + utf16("tamPOD_BPM", true) + nul16 + utf16("120.4", true)})
+    for (const QByteArray &payload : {hex("01") + bomLE + utf16("tamPOD_BPM", false) + nul16 + bomLE + utf16("120.4", false),
+                                      hex("01") + bomBE + utf16("tamPOD_BPM", true) + nul16 + utf16("120.4", true)})
         EXPECT_EQ(readTag(tag(3, frame(3, "TBPM", text("120")) + frame(3, "TXXX", payload)), true), 120.4);
 }
 
@@ -208,9 +197,7 @@ TEST_F(TempoChunks, UnreadableFilesAndCancellationGiveNoTempo)
     for (const QString &p : {fifo, dir.path(), dir.file(QStringLiteral("missing"))})
         EXPECT_FALSE(ContainerTempoReader::read(p, false) || WAVTempoReader::read(p, true) || MP3TempoMetadata::read(p));
     put(riff({{"acid", acid(120)}, {"LIST", info({{"IBPM", "96"}})}, {"id3 ", tempo}}));
-    CancellationSource source;
-    source.cancel();
-    CurrentCancellation::Scope scope(source.token());
+    const CurrentCancellation::Scope scope(test::cancelledToken());
     EXPECT_FALSE(ContainerTempoReader::read(path, false) || WAVTempoReader::read(path, false) || WAVTempoReader::read(path, true)
                  || ContainerTempoReader::readTag(tempo, false));
 }

@@ -71,11 +71,11 @@ TEST(TempoWriteError, TextsShownToTheUser)
 
 TEST_F(ExportTempo, Tempo120AppendsExactlyTheDocumentedBytes)
 {
-    const QByteArray tag = QByteArray::fromHex("494433 03 00 00 00000029 5442504d 00000004 0000 00 313230"
+    const QByteArray tag = hex("494433 03 00 00 00000029 5442504d 00000004 0000 00 313230"
                                                "54585858 00000011 0000 00 74616d504f445f42504d 00 3132302e30");
-    const QByteArray acidChunk = QByteArray::fromHex("61636964 18000000 01000000") + QByteArray(16, '\0') + QByteArray::fromHex("0000f042");
-    EXPECT_EQ(write(wav, Container::wav), withDeclared(wav + QByteArray::fromHex("69643320 33000000") + tag + '\0' + acidChunk, wav.size() + 84));
-    EXPECT_EQ(write(aiff, Container::aiff), withDeclared(aiff + QByteArray::fromHex("49443320 00000033") + tag + '\0', aiff.size() + 52, false));
+    const QByteArray acidChunk = hex("61636964 18000000 01000000") + QByteArray(16, '\0') + hex("0000f042");
+    EXPECT_EQ(write(wav, Container::wav), withDeclared(wav + hex("69643320 33000000") + tag + '\0' + acidChunk, wav.size() + 84));
+    EXPECT_EQ(write(aiff, Container::aiff), withDeclared(aiff + hex("49443320 00000033") + tag + '\0', aiff.size() + 52, false));
 
     // Every call appends a new pair after whatever is there; the first tag is the one read.
     ExportTempoWriter::write(121.0, path, Container::aiff);
@@ -129,10 +129,8 @@ TEST_F(ExportTempo, RefusesWhatItCannotTagAndLeavesTheFileUntouched)
         EXPECT_EQ(write(wav, Container::unsupported, bpm), wav);
         ExportTempoWriter::write(bpm, dir.file(QStringLiteral("missing")), Container::aiff);
     }
-    CancellationSource source;
-    source.cancel();
     {
-        CurrentCancellation::Scope scope(source.token());
+        const CurrentCancellation::Scope scope(test::cancelledToken());
         EXPECT_THROW(write(wav, Container::wav), Cancelled);
     }
     EXPECT_EQ(test::readAll(path), wav);

@@ -21,13 +21,10 @@ namespace tampod::test::tags {
 template <typename Call>
 std::optional<TempoWriteError::Reason> refusalOf(Call call)
 {
-    try {
-        call();
-    } catch (const TempoWriteError &error) {
-        return error.reason();
-    }
-    return std::nullopt;
+    return caught<TempoWriteError>(call, [](const TempoWriteError &error) { return error.reason(); });
 }
+
+inline QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 
 // Version 2.2: 3-byte ids and sizes; 2.3: plain 32-bit sizes; 2.4: synchsafe sizes.
 inline QByteArray frame(int version, const QByteArray &id, const QByteArray &payload, std::uint16_t flags = 0)

@@ -126,9 +126,7 @@ TEST_F(FlacTempo, CopyIsCreatedExclusivelyAndStopsWhenCancelled)
     EXPECT_EQ(test::tags::refusalOf([&] { FLACTempoMetadata::copyTagging(120.0, in, out); }), Reason::storage);
     EXPECT_EQ(test::readAll(out), "someone else's file");
 
-    CancellationSource cancelled;
-    cancelled.cancel();
-    const CurrentCancellation::Scope scope(cancelled.token());
+    const CurrentCancellation::Scope scope(test::cancelledToken());
     EXPECT_EQ(read(file({info, {4, comments({"BPM=120"})}})), std::nullopt);
     EXPECT_THROW(FLACTempoMetadata::copyTagging(120.0, in, dir.file("x.flac")), Cancelled);
 }

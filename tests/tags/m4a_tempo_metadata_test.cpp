@@ -53,12 +53,8 @@ protected:
 TEST_F(M4ATempo, PairsThePreciseTextWithTheStandardValue)
 {
     const std::pair<QByteArray, std::optional<double>> cases[] = {
-        {tmpo(120) + freeform("120.4"), 120.4},
-        {tmpo(121) + freeform("120.4"), 121},
-        {freeform("120.5") + tmpo(120), 120.5},
-        {freeform("120.5") + tmpo(121), 121},
-        {tmpo(128), 128},
-        {tmpo(0) + freeform("0.4"), 0.4},
+        {tmpo(120) + freeform("120.4"), 120.4}, {tmpo(121) + freeform("120.4"), 121}, {freeform("120.5") + tmpo(120), 120.5},
+        {freeform("120.5") + tmpo(121), 121},   {tmpo(128), 128},                      {tmpo(0) + freeform("0.4"), 0.4},
         {tmpo(90, 9) + tmpo(91) + freeform("100.25"), 100.25}, // only the first tmpo counts
         {freeform("99", "com.apple.iTunes") + freeform("98", "org.tampod.tamPOD", "bpm") + freeform(" 97")
              + freeform("0") + freeform(QByteArray("97\0", 3)) + freeform("97.5"),
@@ -146,9 +142,7 @@ TEST_F(M4ATempo, RefusalsLeaveTheFileUnchanged)
         EXPECT_THROW(M4ATempoMetadata::write(120.0, file), TempoWriteError);
         EXPECT_EQ(test::readAll(file), source);
     }
-    CancellationSource cancelled;
-    cancelled.cancel();
-    const CurrentCancellation::Scope scope(cancelled.token());
+    const CurrentCancellation::Scope scope(test::cancelledToken());
     test::writeFile(file, moovFile({}));
     EXPECT_THROW(M4ATempoMetadata::write(120.0, file), Cancelled);
     EXPECT_EQ(test::readAll(file), moovFile({}));

@@ -1,0 +1,19 @@
+#include "playback/internal/source_display_name.h"
+
+#include "library/sd2_pair_audio.h"
+
+namespace tampod {
+
+QString sourceDisplayName(const AudioTrack &track)
+{
+    if (track.pair)
+        return track.pair->name() + QStringLiteral(" (L/R)");
+    return track.projectedURL().fileName();
+}
+
+bool isRecoveryPending(const AudioTrack &track)
+{
+    return track.recovery && !track.recovery->copy;
+}
+
+} // namespace tampod

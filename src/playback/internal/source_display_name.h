@@ -1,0 +1,16 @@
+#pragma once
+
+#include "library/audio_track.h"
+
+#include <QString>
+
+namespace tampod {
+
+// The name a missing-source message uses for a record: a linked pair's name with " (L/R)",
+// else the file name of the source as it was loaded.
+QString sourceDisplayName(const AudioTrack &track);
+
+// Whether the record still waits for its SD2 recovery: nothing of it can be read yet.
+bool isRecoveryPending(const AudioTrack &track);
+
+} // namespace tampod

@@ -1,0 +1,140 @@
+#include "player/sd2_pair_coordinator.h"
+
+#include "concurrency/main_thread.h"
+#include "concurrency/thread_role.h"
+#include "core/error.h"
+#include "sd2/sd2_recovery_service.h"
+
+#include <QPointer>
+
+#include <cmath>
+
+namespace tampod {
+
+namespace {
+
+// A coroutine of its own, so that the service lives in its frame until the join has ended.
+QCoro::Task<AudioTrack> prepareWithService(SD2PairService::StoreProvider store, AudioTrack left, AudioTrack right,
+                                           SD2PairProgress progress, CancellationToken token)
+{
+    SD2PairService service(std::move(store));
+    // Awaited from a local: g++ 12 can release temporaries of a co_await operand twice.
+    auto preparation = service.prepare(std::move(left), std::move(right), std::move(progress), std::move(token));
+    co_return co_await preparation;
+}
+
+QString failureMessage(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error &typed) {
+        if (!typed.message().isEmpty())
+            return typed.message();
+    } catch (...) {
+    }
+    return QString::fromUtf8(SD2PairCoordinator::fallbackMessage);
+}
+
+} // namespace
+
+SD2PairCoordinator::Preparation SD2PairCoordinator::servicePreparation(SD2PairService::StoreProvider store)
+{
+    return [store = std::move(store)](AudioTrack left, AudioTrack right, SD2PairProgress progress,
+                                      CancellationToken token) {
+        return prepareWithService(store, std::move(left), std::move(right), std::move(progress), std::move(token));
+    };
+}
+
+SD2PairCoordinator::SD2PairCoordinator(Preparation preparation, QObject *parent)
+    : QObject(parent), preparation_(std::move(preparation))
+{
+}
+
+SD2PairCoordinator::~SD2PairCoordinator()
+{
+    task_.cancel();
+}
+
+void SD2PairCoordinator::setMessage(const QString &message)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (message_ == message)
+        return;
+    message_ = message;
+    Q_EMIT messageChanged();
+}
+
+void SD2PairCoordinator::prepare(const AudioTrack &left, const AudioTrack &right,
+                                 std::function<void(const AudioTrack &)> completed)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const TaskHandle previous = last_;
+    cancel();
+    const QUuid token = token_ = QUuid::createUuid();
+    setIsPreparing(true);
+    setMessage(QString());
+    setProgress(0);
+
+    QPointer<SD2PairCoordinator> self(this);
+    task_ = TaskHandle::start([self, previous, token, left, right, completed = std::move(completed),
+                               preparation = preparation_](CancellationToken cancelled) -> QCoro::Task<> {
+        co_await NextMainThreadTurn{};
+        co_await previous.finished(); // two preparations never run at once
+        if (cancelled.isCancelled())
+            co_return;
+        auto progress = mainThreadProgress(self, [self, token](double fraction) {
+            if (self->token_ == token)
+                self->setProgress(fraction);
+        });
+        AudioTrack pair;
+        std::exception_ptr error;
+        try {
+            auto running = preparation(left, right, std::move(progress), cancelled);
+            pair = co_await std::move(running);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (!self || cancelled.isCancelled() || self->token_ != token)
+            co_return; // superseded: the pair and its copy go with this frame
+        if (error) {
+            self->setMessage(failureMessage(error));
+        } else {
+            completed(pair);
+            if (!self)
+                co_return;
+            self->setMessage(QString::fromUtf8(readyMessage));
+            if (self->token_ != token)
+                co_return;
+        }
+        self->setIsPreparing(false);
+        self->task_ = TaskHandle();
+    });
+    last_ = task_;
+}
+
+void SD2PairCoordinator::cancel()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    token_ = QUuid::createUuid();
+    task_.cancel();
+    task_ = TaskHandle();
+    setIsPreparing(false);
+}
+
+void SD2PairCoordinator::setIsPreparing(bool value)
+{
+    if (isPreparing_ == value)
+        return;
+    isPreparing_ = value;
+    Q_EMIT isPreparingChanged();
+}
+
+void SD2PairCoordinator::setProgress(double value)
+{
+    if (!std::isfinite(value) || progress_ == value)
+        return;
+    progress_ = value;
+    Q_EMIT progressChanged();
+}
+
+} // namespace tampod
