@@ -96,10 +96,29 @@ inline ExportDefaults settingsFor(ExportFormat format, std::int64_t bits = 16, s
     return settings;
 }
 
-// The loop of a section that spans the whole file, repeated.
+// The loop of a section that spans the whole file (and so plays the track's own file), repeated.
 inline LoopExportOptions wholeLoop(const AudioTrack &track, std::int64_t frames, double rate, std::int64_t repeats)
 {
-    return {std::make_shared<const PreparedSection>(PreparedSection{track, 0, frames, frames, rate}), repeats};
+    return {std::make_shared<const PreparedSection>(track, track.audioURL(), 0, frames, frames, rate, std::nullopt),
+            repeats};
+}
+
+// A loop of frames [start, end) of the track rendered to a float WAV of its own in a job folder
+// of the store, as the section preparer leaves it, repeated.
+inline LoopExportOptions sectionLoop(const TemporaryAudioStore &store, const AudioTrack &track, std::int64_t start,
+                                     std::int64_t end, std::int64_t repeats)
+{
+    const QString source = track.audioURL().toLocalFile();
+    AudioFileReader reader(source);
+    const int channels = reader.channels();
+    const std::vector<float> all = samplesOf(source);
+    const QUrl folder = store.makeDirectory();
+    const QString file = folder.toLocalFile() + QStringLiteral("/section.wav");
+    writeAudio(file, channels, int(reader.fileSampleRate()),
+               std::vector<float>(all.begin() + start * channels, all.begin() + end * channels), 32);
+    return {std::make_shared<const PreparedSection>(track, QUrl::fromLocalFile(file), start, end,
+                                                    std::int64_t(all.size()) / channels, reader.fileSampleRate(), folder),
+            repeats};
 }
 
 // A folder of its own with a temporary-audio store in it; outputs go beside the sources.

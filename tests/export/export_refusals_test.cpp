@@ -47,6 +47,16 @@ TEST(ExportRefusals, DestinationsThatAreTheSourceOrTaken)
     };
     for (const auto &[name, format, expected] : rows)
         EXPECT_EQ(scene.failure(scene.request(track, settingsFor(format), name)), int(expected)) << name.toStdString();
+    // The loop's rendered file is a source too, and must still be exactly its section.
+    AudioExportRequest looped = scene.request(track, settingsFor(ExportFormat::wav), "section.wav");
+    looped.loop = sectionLoop(scene.store(), track, 10, 510, 2);
+    const QString section = looped.loop->section->url().toLocalFile();
+    ASSERT_EQ(::link(encoded(section).constData(), encoded(scene.file("section.wav")).constData()), 0);
+    EXPECT_EQ(scene.failure(looped), int(Case::sourceDestinationConflict));
+    looped.destination = QUrl::fromLocalFile(scene.file("changed.wav"));
+    writeAudio(section + ".new", 2, 44100, tone(499, 2), 32);
+    rename(section + ".new", section);
+    EXPECT_EQ(scene.failure(looped), int(Case::verificationFailed));
     EXPECT_EQ(readAll(source), original);
     EXPECT_EQ(readAll(scene.file("taken.flac")), "an older file");
     EXPECT_EQ(QFileInfo(scene.file("dangling.m4a")).symLinkTarget(), scene.file("nowhere"));

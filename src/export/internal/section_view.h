@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/loop_export_options.h"
+#include "playback/prepared_section.h"
 
 #include <QUrl>
 
@@ -15,13 +15,9 @@ struct SectionView {
     std::int64_t frames = 0;
     double sampleRate = 0;
 
-    template <typename Section>
-    static SectionView of(const Section &section)
+    static SectionView of(const PreparedSection &section)
     {
-        if constexpr (requires { section.url(); })
-            return {section.url(), section.endFrame() - section.startFrame(), section.sampleRate()};
-        else
-            return {section.source.audioURL(), section.endFrame - section.startFrame, section.sampleRate};
+        return {section.url(), section.endFrame() - section.startFrame(), section.sampleRate()};
     }
 };
 
