@@ -4,6 +4,8 @@
 #include "core/file_handle.h"
 #include "export/engine/compressed_audio_exporter.h"
 #include "export/engine/export_verification.h"
+#include "export/engine/sd2_export_verification.h"
+#include "export/engine/sd2_pair_exporter.h"
 #include "export/internal/export_staging.h"
 #include "export/internal/pcm_output_file.h"
 #include "export/internal/section_view.h"
@@ -17,6 +19,8 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 #include "platform/decode/sample_rate_converter.h"
+#include "platform/forks/fork_store_error.h"
+#include "sd2/sd2_tempo_resources.h"
 #include "tags/container_tempo_reader.h"
 #include "tags/export_tempo_writer.h"
 #include "tags/tempo_model.h"
@@ -76,6 +80,20 @@ void tagging(Work work)
             break;
         }
         throw AudioExportError(Case::tempoMetadata);
+    }
+}
+
+// The resource fork's store refusing (a file system without user extended attributes, no room
+// for the fork) is a storage failure like any other of the output.
+template <typename Work>
+void storing(Work work)
+{
+    try {
+        work();
+    } catch (const ForkStoreError &) {
+        throw AudioExportError(Case::storage);
+    } catch (const SystemError &) {
+        throw AudioExportError(Case::storage);
     }
 }
 
@@ -232,7 +250,7 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     });
     const double processingRate = loop ? sourceRate : double(settings.sampleRate);
 
-    ExportStaging staging(environment.store, request.destination);
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
     const bool treated = settings.hasAudioTreatment();
     const QString staged = staging.path(QStringLiteral("audio.") + request.fileExtension());
     const QString written = treated ? staging.path(QStringLiteral("converted.caf")) : staged;
@@ -317,7 +335,14 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 
     const auto bpm = usableTempo(track);
     if (settings.format == ExportFormat::sd2) {
-        throw AudioExportError(Case::unsupportedSource);
+        // The fork goes into the staged file's extended attribute, so the rename that publishes
+        // the data fork publishes the fork with it.
+        const QUrl url = QUrl::fromLocalFile(staged);
+        storing([&] {
+            environment.forks.write(staged, SD2ResourceFork::parameters(output.bits / 8, output.sampleRate, channels));
+        });
+        storing([&] { SD2TempoMetadata::write(track.effectiveBPM(), url, environment.forks); });
+        SD2ExportVerification::verify(url, settings, channels, track.effectiveBPM(), environment.forks);
     } else {
         const auto container = settings.format == ExportFormat::wav ? ExportTempoWriter::Container::wav
                                                                     : ExportTempoWriter::Container::aiff;
@@ -329,7 +354,8 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     // A whole file must come back exactly as written; a loop within the converter's rounding.
     const double expected = loop ? double(repeats) * double(sourceFrames) * double(settings.sampleRate) / sourceRate
                                  : double(framesOut);
-    const std::int64_t frames = ExportVerification::verifyPCM(staged, output, expected, loop ? 2 : 0, token);
+    const std::int64_t frames =
+        ExportVerification::verifyPCM(staged, output, expected, loop ? 2 : 0, environment.forks, token);
 
     checkDestination(request);
     token.throwIfCancelled();
@@ -353,6 +379,8 @@ Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest reque
 AudioExportResult AudioFileExporter::run(const AudioExportRequest &request, const ExportProgress &progress,
                                          const CancellationToken &token, const ExportEnvironment &environment)
 {
+    if (request.pairOutput == SD2PairOutput::separateMono)
+        return SD2PairExporter::run(request, progress, token, environment);
     if (ExportFormats::isNativeCompressedOutput(request.settings.format))
         return CompressedAudioExporter::run(request, progress, token, environment);
     return exportPCM(request, progress, token, environment);

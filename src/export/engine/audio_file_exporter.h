@@ -15,6 +15,15 @@ namespace tampod {
 struct ExportEnvironment {
     std::function<TemporaryAudioStore &()> store = &TemporaryAudioStore::shared;
     ForkStore forks;
+    // The destination lies in another export's staging folder, so this export stages there.
+    bool insideStaging = false;
+
+    ExportEnvironment inside() const
+    {
+        ExportEnvironment nested = *this;
+        nested.insideStaging = true;
+        return nested;
+    }
 };
 
 // The single entry point of the export engine. It hands separate-mono SD2 pairs to the pair

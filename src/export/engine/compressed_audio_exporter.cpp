@@ -189,10 +189,10 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     // anything is made beside the destination.
     AudioFileExporter::preflight(renderRequest, token);
 
-    ExportStaging staging(environment.store, request.destination);
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
     renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
     const AudioExportResult render = AudioFileExporter::run(
-        renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, environment);
+        renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, environment.inside());
     const QString renderPath = renderRequest.destination.toLocalFile();
 
     const bool flac = request.settings.format == ExportFormat::flac;

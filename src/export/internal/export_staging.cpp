@@ -5,10 +5,16 @@
 #include "files/journal/split_export_file_safety.h"
 #include "platform/audio_file_error.h"
 
+#include <QFile>
+
 namespace tampod {
 
-ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination)
+ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging)
 {
+    if (insideStaging) {
+        prefix_ = destination.toLocalFile() + QLatin1Char('.');
+        return;
+    }
     try {
         directory_ = store().makeExportDirectory(destination);
     } catch (...) {
@@ -19,13 +25,23 @@ ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination
 
 ExportStaging::~ExportStaging()
 {
-    if (!kept_)
+    if (kept_)
+        return;
+    if (prefix_.isEmpty()) {
         directory_.remove();
+        return;
+    }
+    // Only what this export named in the private folder; the folder's owner removes the rest.
+    for (const QString &file : std::as_const(made_))
+        QFile::remove(file);
 }
 
 QString ExportStaging::path(const QString &name) const
 {
-    return directory_.url.toLocalFile() + QLatin1Char('/') + name;
+    if (prefix_.isEmpty())
+        return directory_.url.toLocalFile() + QLatin1Char('/') + name;
+    made_ << prefix_ + name;
+    return made_.last();
 }
 
 void ExportPublication::publish(const QString &staged, const QUrl &destination)

@@ -14,12 +14,15 @@ namespace tampod {
 
 // The staging folder of one export beside its destination, removed when the export ends on
 // every path, success included (its "tampod-owner.json" and session record go with it).
+// An export whose destination already lies in another export's staging folder (a render, a
+// channel of a pair) stages beside it in that folder instead, under names that begin with the
+// destination's: one folder per export, which the next launch's cleanup settles as a whole.
 class ExportStaging {
 public:
     using StoreProvider = std::function<TemporaryAudioStore &()>;
 
     // AudioExportError storage when the store or the folder cannot be made.
-    ExportStaging(const StoreProvider &store, const QUrl &destination);
+    ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging = false);
     ~ExportStaging();
     ExportStaging(const ExportStaging &) = delete;
     ExportStaging &operator=(const ExportStaging &) = delete;
@@ -31,6 +34,8 @@ public:
 
 private:
     TemporaryExportDirectory directory_;
+    QString prefix_;           // inside another export's folder: that folder and the name
+    mutable QStringList made_; // files named there, removed at the end
     bool kept_ = false;
 };
 
