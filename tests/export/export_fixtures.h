@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -43,6 +44,17 @@ inline void writeAudio(const QString &path, int channels, int rate, const std::v
     AudioFileWriter writer(path, format);
     writer.writeInterleaved(samples.data(), std::int64_t(samples.size()) / channels);
     writer.finish();
+}
+
+// The export error case a call ends with, -1 for none.
+inline int failureOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const AudioExportError &error) {
+        return int(error.kind());
+    }
+    return -1;
 }
 
 inline std::int64_t framesOf(const QString &path)
@@ -158,17 +170,10 @@ public:
             request, [progress](double p) { if (progress) progress->push_back(p); }, token, environment);
     }
 
-    // The export's error case, or -1 when it succeeded or threw something else.
+    // The export's error case, or -1 when it succeeded.
     int failure(const AudioExportRequest &request) const
     {
-        try {
-            run(request);
-        } catch (const AudioExportError &error) {
-            return int(error.kind());
-        } catch (...) {
-            return -2;
-        }
-        return -1;
+        return failureOf([&] { run(request); });
     }
 
     // Every staging folder is gone, and so is every record of one.

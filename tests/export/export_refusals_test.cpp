@@ -89,13 +89,12 @@ TEST(ExportRefusals, SourcesTheExporterCannotConvert)
     EXPECT_EQ(entriesOf(scene.file("")).filter(QRegularExpression("^out|^x|^pending")), QStringList{});
 }
 
-TEST(ExportRefusals, SettingsIssuesAndTheSizeLimitBeforeAnyStaging)
+TEST(ExportRefusals, SettingsIssuesAndTheSizeLimitBeforeAnyStagingThenTheStore)
 {
     ExportScene scene;
     const QString source = scene.file("twenty.wav");
     writeAudio(source, 2, 44100, std::vector<float>(20 * 44100 * 2));
     const AudioTrack track = trackOf(source);
-    // Nothing may reach the store for these.
     scene.environment.store = []() -> TemporaryAudioStore & {
         ADD_FAILURE() << "a staging folder was asked for";
         throw SystemError(EIO, "store");
@@ -106,88 +105,61 @@ TEST(ExportRefusals, SettingsIssuesAndTheSizeLimitBeforeAnyStaging)
     // 999 passes of twenty seconds: 11.5 GB of 24-bit stereo at 96 kHz, 5.7 GB of the M4A's
     // 24-bit render at 48 kHz.
     for (const ExportFormat format : everyWay) {
-        const std::int64_t rate = format == ExportFormat::m4aAAC ? 48000 : 96000;
-        AudioExportRequest huge = scene.request(track, settingsFor(format, 24, rate), "huge." + extension(format));
+        AudioExportRequest huge = scene.request(track, settingsFor(format, 24, format == ExportFormat::m4aAAC ? 48000 : 96000),
+                                                "huge." + extension(format));
         huge.loop = wholeLoop(track, 20 * 44100, 44100, 999);
         EXPECT_EQ(scene.failure(huge), int(Case::tooLarge)) << extension(format).toStdString();
-        huge.loop->repeatCount = 1;
-        huge.settings.sampleRate = 44100;
-        huge.loop.reset();
     }
-}
-
-TEST(ExportRefusals, StoreFailureIsStorage)
-{
-    ExportScene scene;
-    const QString source = scene.file("source.wav");
-    writeAudio(source, 1, 44100, tone(100, 1));
+    // A store that cannot be made is the storage failure.
     scene.environment.store = []() -> TemporaryAudioStore & { throw SystemError(EACCES, "store"); };
     for (const ExportFormat format : everyWay)
-        EXPECT_EQ(scene.failure(scene.request(trackOf(source), settingsFor(format), "out." + extension(format))),
-                  int(Case::storage));
+        EXPECT_EQ(scene.failure(scene.request(track, settingsFor(format), "out." + extension(format))), int(Case::storage));
 }
 
-TEST(ExportRefusals, AFileThatAppearsDuringTheExportIsNeverReplaced)
-{
-    ExportScene scene;
-    const QString source = scene.file("source.wav");
-    writeAudio(source, 2, 44100, tone(50000, 2));
-    for (const ExportFormat format : everyWay) {
-        const QString name = "late." + extension(format);
-        bool planted = false;
-        const auto plant = [&](double) {
-            if (!planted)
-                writeFile(scene.file(name), "written by someone else"), planted = true;
-        };
-        EXPECT_EQ(thrownText<AudioExportError>([&] {
-                      AudioFileExporter::run(scene.request(trackOf(source), settingsFor(format), name), plant, {},
-                                             scene.environment);
-                  }),
-                  AudioExportError::description(Case::destinationExists));
-        EXPECT_EQ(readAll(scene.file(name)), "written by someone else");
-    }
-}
-
-TEST(ExportRefusals, CancelledExportsLeaveNothing)
+TEST(ExportRefusals, LateFilesAndCancellationLeaveNothing)
 {
     ExportScene scene;
     const QString source = scene.file("source.wav");
     writeAudio(source, 2, 44100, tone(100000, 2));
     for (const ExportFormat format : everyWay) {
-        for (const double at : {0.0, 0.3, 0.6, 0.95}) {
+        // A file that appears at the destination meanwhile is never replaced.
+        const QString late = "late." + extension(format);
+        const auto plant = [&](double) {
+            if (!exists(scene.file(late)))
+                writeFile(scene.file(late), "written by someone else");
+        };
+        EXPECT_EQ(failureOf([&] {
+                      AudioFileExporter::run(scene.request(trackOf(source), settingsFor(format), late), plant, {},
+                                             scene.environment);
+                  }),
+                  int(Case::destinationExists));
+        EXPECT_EQ(readAll(scene.file(late)), "written by someone else");
+        // Cancelled at the first report or in the treatment pass, nothing is published.
+        for (const double at : {0.0, 0.7}) {
             CancellationSource cancel;
-            const auto progress = [&](double p) {
-                if (p >= at)
-                    cancel.cancel();
-            };
             ExportDefaults settings = settingsFor(format);
-            settings.clippingDB = 3; // through the treatment pass too
+            settings.clippingDB = 3;
             EXPECT_THROW(AudioFileExporter::run(scene.request(trackOf(source), settings, "c." + extension(format)),
-                                                progress, cancel.token(), scene.environment),
+                                                [&](double p) { if (p >= at) cancel.cancel(); }, cancel.token(),
+                                                scene.environment),
                          Cancelled);
             EXPECT_FALSE(exists(scene.file("c." + extension(format))));
         }
     }
 }
 
-TEST(ExportRefusals, TheActorReportsResultsAndErrorsOnTheMainThread)
+TEST(ExportRefusals, TheActorDeliversResultsAndErrors)
 {
     ExportScene scene;
     const QString source = scene.file("source.wav");
     writeAudio(source, 2, 44100, tone(20000, 2));
     AudioFileExporter exporter(scene.environment);
-    const AudioExportResult result =
-        runTask([&]() -> QCoro::Task<AudioExportResult> {
-            co_return co_await exporter.exportAudio(scene.request(trackOf(source, 90), settingsFor(ExportFormat::flac),
-                                                                  "actor.flac"),
-                                                    {}, {});
-        }());
-    EXPECT_EQ(result.destination, QUrl::fromLocalFile(scene.file("actor.flac")));
-    EXPECT_EQ(result.frames, 20000);
-    EXPECT_EQ(result.channels, 2u);
-    EXPECT_EQ(result.sampleRate, 44100);
+    const auto request = scene.request(trackOf(source, 90), settingsFor(ExportFormat::flac), "actor.flac");
+    const AudioExportResult result = runTask([&]() -> QCoro::Task<AudioExportResult> {
+        co_return co_await exporter.exportAudio(request, {}, {});
+    }());
+    EXPECT_EQ(std::tuple(result.destination, result.frames, result.channels, result.sampleRate),
+              std::tuple(request.destination, std::int64_t(20000), 2u, std::int64_t(44100)));
     EXPECT_TRUE(result.additionalDestinations.isEmpty());
-    EXPECT_THROW(exporter.exportAudio(scene.request(trackOf(source), settingsFor(ExportFormat::flac), "actor.flac"), {}, {})
-                     .wait(),
-                 AudioExportError);
+    EXPECT_THROW(exporter.exportAudio(request, {}, {}).wait(), AudioExportError);
 }

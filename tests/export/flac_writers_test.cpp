@@ -14,62 +14,38 @@
 
 using namespace tampod;
 using namespace tampod::test;
-using Case = AudioExportError::Case;
+constexpr int verificationFailed = int(AudioExportError::Case::verificationFailed);
 
-namespace {
-
-int failureOf(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const AudioExportError &error) {
-        return int(error.kind());
-    }
-    return -1;
-}
-
-} // namespace
-
-TEST(ShortFLACWriter, OneMonoFrameIsA57ByteFile)
+TEST(ShortFLACWriter, BytesOfTheFileAndItsFrameHeader)
 {
     const std::int32_t sample = 0x1234;
     const QByteArray file = ShortFLACWriter::encode(&sample, 1, 1, 44100, 16);
     ASSERT_EQ(file.size(), 57);
-    EXPECT_EQ(file.left(8), QByteArray("fLaC\x80\x00\x00\x22", 8));
-    const QByteArray info = file.mid(8, 34);
-    EXPECT_EQ(info.left(10), QByteArray("\x12\x00\x12\x00\x00\x00\x0f\x00\x00\x0f", 10)) << "blocks 4608, frames 15";
-    // 44100 Hz (20 bits), 1 channel, 16 bits, 1 sample.
-    EXPECT_EQ(info.mid(10, 8), QByteArray("\x0a\xc4\x40\xf0\x00\x00\x00\x01", 8));
+    // Marker, last block STREAMINFO of 34 bytes: blocks 4608, frames 15 bytes, 44100 Hz, mono,
+    // 16 bits, 1 sample; then the frame: header and CRC-8, VERBATIM subframe, CRC-16.
+    EXPECT_EQ(file.left(26), QByteArray("fLaC\x80\x00\x00\x22\x12\x00\x12\x00\x00\x00\x0f\x00\x00\x0f"
+                                        "\x0a\xc4\x40\xf0\x00\x00\x00\x01", 26));
     const QByteArray frame = file.mid(42);
     EXPECT_EQ(frame.left(9), QByteArray("\xff\xf8\x7d\x08\x00\x00\x00\xac\x44", 9));
     EXPECT_EQ(quint8(frame[9]), ShortFLACWriter::crc(frame.left(9), 8, 0x07));
     EXPECT_EQ(frame.mid(10, 3), QByteArray("\x02\x12\x34", 3));
-    EXPECT_EQ(ShortFLACWriter::crc(frame, 16, 0x8005), 0u) << "a frame with its own CRC-16 checks to zero";
-
+    EXPECT_EQ(ShortFLACWriter::crc(frame, 16, 0x8005), 0u) << "a frame followed by its CRC-16 checks to zero";
     TempDir dir;
     writeFile(dir.file("one.flac"), file);
     runChecked("flac", {"-t", "-s", dir.file("one.flac")});
     EXPECT_EQ(samplesOf(dir.file("one.flac")), std::vector<float>{0x1234 / 32768.0f});
-}
 
-TEST(ShortFLACWriter, RateCodesAndExactSamples)
-{
-    const std::int32_t samples[] = {1, -1};
-    const QByteArray at96 = ShortFLACWriter::encode(samples, 1, 2, 96000, 24);
-    EXPECT_EQ(at96.mid(42 + 2, 2), QByteArray("\x7e\x1c", 2)) << "rate code 14, stereo, 24 bits";
-    EXPECT_EQ(at96.mid(42 + 7, 2), QByteArray("\x25\x80", 2)) << "9600 tens of hertz";
-    const QByteArray at48 = ShortFLACWriter::encode(samples, 1, 2, 48000, 16);
-    EXPECT_EQ(at48.mid(42 + 2, 1), QByteArray("\x7d", 1));
-    EXPECT_EQ(at48.mid(42 + 7, 2), QByteArray("\xbb\x80", 2));
-
+    // Rate code 14 with tens of hertz from 65,536 Hz; code 13 with hertz below.
+    const std::int32_t pair[] = {1, -1};
+    EXPECT_EQ(ShortFLACWriter::encode(pair, 1, 2, 96000, 24).mid(44, 7), QByteArray("\x7e\x1c\x00\x00\x00\x25\x80", 7));
+    EXPECT_EQ(ShortFLACWriter::encode(pair, 1, 2, 48000, 16).mid(44, 7), QByteArray("\x7d\x18\x00\x00\x00\xbb\x80", 7));
     EXPECT_EQ(ShortFLACWriter::exactInteger(0.5f, 16), 16384);
     EXPECT_EQ(ShortFLACWriter::exactInteger(-1.0f, 24), -8388608);
-    EXPECT_FALSE(ShortFLACWriter::exactInteger(0.5000001f, 16));
-    EXPECT_FALSE(ShortFLACWriter::exactInteger(1.0f, 16));
-    EXPECT_FALSE(ShortFLACWriter::exactInteger(std::numeric_limits<float>::quiet_NaN(), 16));
+    for (const float inexact : {0.5000001f, 1.0f, std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_FALSE(ShortFLACWriter::exactInteger(inexact, 16)) << inexact;
 }
 
-TEST(ShortFLACWriter, StereoRoundTripsBitExactAndRefusesWhatItCannotHold)
+TEST(ShortFLACWriter, RoundTripsBitExactAndRefusesWhatItCannotHold)
 {
     TempDir dir;
     std::mt19937 random(7);
@@ -81,16 +57,13 @@ TEST(ShortFLACWriter, StereoRoundTripsBitExactAndRefusesWhatItCannotHold)
     runChecked("flac", {"-t", "-s", dir.file("out.flac")});
     EXPECT_EQ(samplesOf(dir.file("out.flac")), samples);
 
-    EXPECT_EQ(failureOf([&] { ShortFLACWriter::write(dir.file("in.wav"), dir.file("16.flac"), 16); }),
-              int(Case::verificationFailed)) << "the source holds 24-bit samples";
     writeAudio(dir.file("long.wav"), 1, 44100, std::vector<float>(4608), 16);
-    EXPECT_EQ(failureOf([&] { ShortFLACWriter::write(dir.file("long.wav"), dir.file("long.flac"), 16); }),
-              int(Case::verificationFailed));
-    writeAudio(dir.file("odd.wav"), 1, 44101, std::vector<float>(10), 16);
-    EXPECT_EQ(failureOf([&] { ShortFLACWriter::write(dir.file("odd.wav"), dir.file("odd.flac"), 16); }),
-              int(Case::verificationFailed)) << "not an export rate";
-    EXPECT_FALSE(exists(dir.file("16.flac")) || exists(dir.file("long.flac")) || exists(dir.file("odd.flac")));
-
+    writeAudio(dir.file("odd.wav"), 1, 44101, std::vector<float>(10), 16); // not an export rate
+    for (const auto &[source, bits] : {std::pair("in.wav", 16), std::pair("long.wav", 16), std::pair("odd.wav", 16)}) {
+        EXPECT_EQ(failureOf([&] { ShortFLACWriter::write(dir.file(source), dir.file("x.flac"), bits); }),
+                  verificationFailed) << source;
+        EXPECT_FALSE(exists(dir.file("x.flac")));
+    }
     writeFile(dir.file("taken.flac"), "mine");
     EXPECT_EQ(posixCode([&] { ShortFLACWriter::write(dir.file("in.wav"), dir.file("taken.flac"), 24); }), EEXIST);
     EXPECT_EQ(readAll(dir.file("taken.flac")), "mine");
@@ -101,15 +74,15 @@ TEST(ShortFLACWriter, RendersUpTo4607FramesTakeItAndLongerOnesTheEncoder)
     ExportScene scene;
     for (const std::int64_t frames : {4607, 4608}) {
         const QString source = scene.file(QStringLiteral("%1.wav").arg(frames));
+        const QString name = scene.file(QStringLiteral("%1.flac").arg(frames));
         writeAudio(source, 2, 44100, tone(frames, 2));
-        const QString name = QStringLiteral("%1.flac").arg(frames);
         std::vector<double> progress;
-        EXPECT_EQ(scene.run(scene.request(trackOf(source, 99.5), settingsFor(ExportFormat::flac), name), &progress).frames,
-                  frames);
-        runChecked("flac", {"-t", "-s", scene.file(name)});
+        scene.run(scene.request(trackOf(source, 99.5), settingsFor(ExportFormat::flac), QFileInfo(name).fileName()),
+                  &progress);
+        runChecked("flac", {"-t", "-s", name});
         // Ours declares 4,608-frame blocks; libFLAC's encoder uses 4,096 at its default level.
-        EXPECT_EQ(runChecked("metaflac", {"--show-min-blocksize", scene.file(name)}), frames == 4607 ? "4608" : "4096");
-        EXPECT_EQ(runChecked("metaflac", {"--show-tag=BPM", scene.file(name)}), "BPM=99.5");
+        EXPECT_EQ(runChecked("metaflac", {"--show-min-blocksize", "--show-total-samples", "--show-tag=BPM", name}),
+                  (frames == 4607 ? "4608\n" : "4096\n") + QByteArray::number(frames) + "\nBPM=99.5");
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
         EXPECT_EQ(progress.back(), 0.99);
         EXPECT_NE(std::find(progress.begin(), progress.end(), 0.9), progress.end());
@@ -124,9 +97,12 @@ TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
                                                  std::tuple(1, 24, std::int64_t(5000))}) {
         std::vector<float> samples(size_t(frames * channels));
         const int scale = 1 << (bits - 1);
+        QCryptographicHash md5(QCryptographicHash::Md5); // of the little-endian samples
         for (std::int64_t i = 0; i < frames * channels; ++i) {
-            const std::int32_t v = std::int32_t(random() % (2 * scale)) - scale; // loud and quiet samples
-            samples[size_t(i)] = float(i % 3 == 0 ? v : v / 100) / float(scale);
+            std::int32_t v = std::int32_t(random() % (2 * scale)) - scale;
+            v = i % 3 == 0 ? v : v / 100; // loud and quiet samples
+            samples[size_t(i)] = float(v) / float(scale);
+            md5.addData(QByteArray(reinterpret_cast<const char *>(&v), bits / 8));
         }
         const QString in = dir.file(QStringLiteral("in%1.wav").arg(bits));
         const QString out = dir.file(QStringLiteral("out%1.flac").arg(bits));
@@ -134,14 +110,8 @@ TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
         std::vector<double> progress;
         FlacFileEncoder::encode(in, out, bits, [&](double p) { progress.push_back(p); });
         runChecked("flac", {"-t", "-s", out});
-        EXPECT_EQ(runChecked("metaflac", {"--show-total-samples", out}), QByteArray::number(frames));
-        // The signature is the MD5 of the little-endian samples, as the flac tool checks it.
-        QCryptographicHash md5(QCryptographicHash::Md5);
-        for (const float x : samples) {
-            const std::int32_t v = std::int32_t(std::lround(x * scale));
-            md5.addData(QByteArray(reinterpret_cast<const char *>(&v), bits / 8));
-        }
-        EXPECT_EQ(runChecked("metaflac", {"--show-md5sum", out}), md5.result().toHex());
+        EXPECT_EQ(runChecked("metaflac", {"--show-total-samples", "--show-md5sum", out}),
+                  QByteArray::number(frames) + "\n" + md5.result().toHex());
         EXPECT_EQ(samplesOf(out), samples);
         EXPECT_EQ(progress.back(), 1.0);
     }
@@ -158,16 +128,13 @@ TEST(CompressedExporter, ReadBackRefusesAMismatchedStreamInfo)
     TempDir dir;
     writeAudio(dir.file("in.wav"), 2, 44100, tone(5000, 2), 24);
     runChecked("flac", {"-s", "-o", dir.file("24.flac"), dir.file("in.wav")});
-    const AudioExportResult render{{}, 5000, 2, 44100, {}};
-    ExportDefaults settings = settingsFor(ExportFormat::flac, 24);
-    CompressedAudioExporter::verify(dir.file("24.flac"), settings, render);
-    settings.bitDepth = 16;
-    EXPECT_EQ(failureOf([&] { CompressedAudioExporter::verify(dir.file("24.flac"), settings, render); }),
-              int(Case::verificationFailed));
-    settings.bitDepth = 24;
+    const auto check = [&](std::int64_t bits, const AudioExportResult &render) {
+        return failureOf([&] { CompressedAudioExporter::verify(dir.file("24.flac"), settingsFor(ExportFormat::flac, bits), render); });
+    };
+    EXPECT_EQ(check(24, {{}, 5000, 2, 44100, {}}), -1);
+    EXPECT_EQ(check(16, {{}, 5000, 2, 44100, {}}), verificationFailed) << "STREAMINFO says 24 bits";
     for (const AudioExportResult &other : {AudioExportResult{{}, 4999, 2, 44100, {}},
                                            AudioExportResult{{}, 5000, 1, 44100, {}},
                                            AudioExportResult{{}, 5000, 2, 48000, {}}})
-        EXPECT_EQ(failureOf([&] { CompressedAudioExporter::verify(dir.file("24.flac"), settings, other); }),
-                  int(Case::verificationFailed));
+        EXPECT_EQ(check(24, other), verificationFailed);
 }

@@ -7,6 +7,7 @@
 #include "sd2/sd2_metadata_error.h"
 #include "sd2/sd2_metadata_reader.h"
 #include "sd2/sd2_tempo_resources.h"
+#include "tags/sd2_document_tempo.h"
 #include "support/fake_fork_backend.h"
 
 #include <QFileInfo>
@@ -66,35 +67,25 @@ TEST(SD2Export, DepthsRatesLayoutsAndLoops)
     const QString source = scene.file("in.wav");
     writeAudio(source, 2, 48000, tone(4800, 2, 48000), 24);
     const AudioTrack track = trackOf(source, 98.76);
-    struct Row {
-        std::int64_t bits, rate;
-        ExportChannels channels;
-        std::int64_t repeats;
-        QByteArray soxArguments;
-    };
-    const Row rows[] = {{24, 48000, ExportChannels::source, 0, "-b 24"},
-                        {16, 44100, ExportChannels::mono, 0, ""},
-                        {24, 96000, ExportChannels::stereo, 3, ""}};
-    int i = 0;
-    for (const Row &row : rows) {
-        ExportDefaults settings = sd2(row.bits, row.rate);
+    // bits, rate, layout, repeats
+    const std::tuple<int, int, ExportChannels, int> rows[] = {{24, 48000, ExportChannels::source, 0},
+                                                              {16, 44100, ExportChannels::mono, 0},
+                                                              {24, 96000, ExportChannels::stereo, 3}};
+    int index = 0;
+    for (const auto &[bits, rate, layout, repeats] : rows) {
+        ExportDefaults settings = sd2(bits, rate);
         settings.encodingByFormat["sd2"] = EncodingOptions::initial(ExportFormat::sd2);
-        settings.encodingByFormat["sd2"].channels = row.channels;
-        const QString name = QStringLiteral("out%1.sd2").arg(i++);
+        settings.encodingByFormat["sd2"].channels = layout;
+        const QString name = QStringLiteral("out%1.sd2").arg(index++);
         AudioExportRequest request = scene.request(track, settings, name);
-        if (row.repeats)
-            request.loop = sectionLoop(scene.store(), track, 0, 4800, row.repeats);
+        if (repeats)
+            request.loop = sectionLoop(scene.store(), track, 0, 4800, repeats);
         const AudioExportResult result = scene.run(request);
-        const int channels = row.channels == ExportChannels::mono ? 1 : 2;
-        const auto metadata = SD2MetadataReader::read(QUrl::fromLocalFile(scene.file(name)));
-        ASSERT_TRUE(metadata);
-        EXPECT_EQ(metadata->sampleBytes, row.bits / 8);
-        EXPECT_EQ(metadata->sampleRate, row.rate);
-        EXPECT_EQ(metadata->channels, channels);
-        EXPECT_EQ(metadata->bpm, 98.76);
-        EXPECT_EQ(QFileInfo(scene.file(name)).size(), result.frames * channels * (row.bits / 8));
-        const std::int64_t expected = std::int64_t(4800) * std::max<std::int64_t>(row.repeats, 1) * row.rate / 48000;
-        EXPECT_LE(std::abs(result.frames - expected), row.repeats ? 2 : 0);
+        const int channels = layout == ExportChannels::mono ? 1 : 2;
+        EXPECT_EQ(SD2MetadataReader::read(QUrl::fromLocalFile(scene.file(name))),
+                  (SD2Metadata{bits / 8, rate, channels, 98.76, SD2DocumentTempo::read(*SD2DocumentTempo::record(98.76))}));
+        EXPECT_EQ(QFileInfo(scene.file(name)).size(), result.frames * channels * (bits / 8));
+        EXPECT_LE(std::abs(result.frames - 4800 * std::max(repeats, 1) * rate / 48000), repeats ? 2 : 0);
     }
     // Untouched 24-bit samples go through as they are.
     EXPECT_EQ(readAll(scene.file("out0.sd2")),

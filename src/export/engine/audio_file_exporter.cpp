@@ -258,7 +258,8 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     // exactly what the float path would write, without its conversions.
     const AudioFileFormat &sourceFormat = source.fileFormat();
     const bool direct = !treated && !converter && channels == sourceChannels && processingRate == sourceRate &&
-                        PCMOutputFile::takesIntegers(output) && sourceFormat.codec == AudioCodecKind::lpcm &&
+                        PCMOutputFile::takesIntegers(output) &&
+                        (sourceFormat.codec == AudioCodecKind::lpcm || sourceFormat.codec == AudioCodecKind::flac) &&
                         !sourceFormat.isFloat && sourceFormat.bitsPerChannel >= 8 &&
                         sourceFormat.bitsPerChannel <= output.bits;
     std::optional<PCMOutputFile> file;
