@@ -4,6 +4,7 @@
 #include "export_fixtures.h"
 
 #include "export/engine/sd2_export_verification.h"
+#include "import/audio_importer.h"
 #include "sd2/sd2_metadata_error.h"
 #include "sd2/sd2_metadata_reader.h"
 #include "sd2/sd2_tempo_resources.h"
@@ -49,6 +50,14 @@ TEST(SD2Export, DataForkResourceForkAndOtherReaders)
     for (const char *name : {"sample-size", "sample-rate", "channels"})
         EXPECT_TRUE(fork.contains(name)) << name;
     EXPECT_EQ(SD2MetadataReader::read(QUrl::fromLocalFile(out)), (SD2Metadata{2, 44100, 2, 120.0, 120.0}));
+    // Our own importer takes it as an SD2 file with its parameters and tempo.
+    AudioImporter::Services services;
+    services.store = scene.environment.store;
+    const AudioImportResult imported = AudioImporter(services).load({QUrl::fromLocalFile(out)}, {}, {}).wait();
+    ASSERT_EQ(imported.tracks.size(), 1);
+    EXPECT_EQ(imported.tracks[0].bpm, 120.0);
+    EXPECT_EQ(imported.tracks[0].sd2Parameters(), (SD2Metadata{2, 44100, 2, 120.0, 120.0}));
+    EXPECT_DOUBLE_EQ(imported.tracks[0].duration, 10000 / 44100.0);
 
     // The fork as libsndfile keeps it beside a copy: a raw "._" file.
     makeFolder(scene.file("copy"));
