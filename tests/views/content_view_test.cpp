@@ -67,6 +67,7 @@ TEST_F(Content, TopBlockScalesAndLinesStayOnePixel)
     const int side = content.sidebarWidth();
     for (double ratio : {1.0, 2.0}) {
         const QImage image = test::render(content, ratio, QStringLiteral("content-empty"));
+        EXPECT_NE(image.pixelColor(content.wordmark()->geometry().center() * ratio), Theme::background);
         const int r = int(ratio);
         for (int i = 0; i < r; ++i) {
             EXPECT_TRUE(isBorder(image, 300 * r, line * r + i));
@@ -183,25 +184,4 @@ TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
     content.exportLibrary();
     ASSERT_NE(content.sheets().batchSheet(), nullptr);
     content.sheets().batchSheet()->dismiss();
-}
-
-TEST_F(Content, Looks)
-{
-    player.playable = player.playing = player.exportReady = player.exportHighlighted = true;
-    player.time = QStringLiteral("00:01:05");
-    player.levelValues = {0.5, 0.8};
-    player.progressValue = 0.3;
-    player.loop = MainWindowModel::Span{0.2, 0.4};
-    player.zoom = 0.4;
-    player.empty = false;
-    update();
-    content.resize(607, 648);
-    for (double ratio : {1.0, 2.0}) {
-        const QImage image = test::render(content, ratio, QStringLiteral("content-playing"));
-        // The word mark is drawn and the accessible name is the application's.
-        EXPECT_NE(image.pixelColor(content.wordmark()->geometry().center() * ratio), Theme::background);
-    }
-    EXPECT_EQ(content.wordmark()->accessibleName(), QStringLiteral("tamPOD"));
-    EXPECT_EQ(WordmarkView::letters().boundingRect().intersected(QRectF(0, 0, 435, 52)),
-              WordmarkView::letters().boundingRect());
 }

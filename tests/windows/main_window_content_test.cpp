@@ -3,13 +3,11 @@
 
 #include "views/alert_dialog.h"
 #include "views/content_view.h"
-#include "views/theme.h"
 #include "views/transport_view.h"
 #include "views/warning_presenter.h"
 
 #include "views/fake_main_window_model.h"
 
-#include "support/snapshot.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -46,10 +44,4 @@ TEST(MainWindowContent, HostsTheContentAndClosingAsksToQuit)
     QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
     QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : &window, &space);
     EXPECT_EQ(player.takeCalls(), QStringList{"play"});
-
-    for (double ratio : {1.0, 2.0}) {
-        const QImage image = test::render(window, ratio, QStringLiteral("main-window-content"));
-        const QPoint inLibrary = installed.content->mapTo(&window, installed.content->libraryRect().center());
-        EXPECT_EQ(image.pixelColor(inLibrary * ratio).rgb(), Theme::background.rgb());
-    }
 }
