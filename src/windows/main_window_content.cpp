@@ -22,7 +22,11 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowMode
 MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &player,
                                              std::function<void()> openSettings)
 {
-    return install(window, *new PlayerWindowModel(player, &window), std::move(openSettings));
+    auto *model = new PlayerWindowModel(player);
+    const MainWindowContent installed = install(window, *model, std::move(openSettings));
+    // The content's last child: the views that read the model go before it.
+    model->setParent(installed.content);
+    return installed;
 }
 
 } // namespace tampod
