@@ -2,6 +2,7 @@
 
 #include "player/audio_import_coordinator.h"
 #include "player/bpm_detection_queue.h"
+#include "player/linked_library_entry.h"
 #include "player/playback_command_coordinator.h"
 #include "player/sd2_pair_coordinator.h"
 #include "player/sd2_recovery_queue.h"
@@ -122,9 +123,32 @@ public:
     void undoSectionRange();
     void redoSectionRange();
 
+    // The queue's status of the running job when it belongs to another track than the current one.
+    std::optional<SD2RecoveryQueue::Status> backgroundRecovery() const;
+    // The SD2 interpretation in force or in preparation for the current track.
+    std::optional<SD2Metadata> selectedRecoveryParameters() const;
+
+    // The library's "Get": queues a tempo detection of the track owning the row.
+    void getBPM(const QUuid &rowID);
+
+    // SD2 tools. recoverSelected prepares the current track with other parameters; a trial
+    // depth caps the listening volume until a 16-bit copy is in force again.
+    void recoverSelected(const SD2Metadata &parameters);
+    void pairSD2(const AudioTrack &left, const AudioTrack &right);
+    void unpairSelected();
+
     // When the current track was just recovered as a 16-bit copy and its recovery is done,
     // brings back the listening volume in force before a trial of another depth.
     void restoreSD2TrialVolume(const QUuid &id);
+
+    // Library rows: a linked pair shows as its L and R channel rows.
+    QList<LinkedLibraryEntry> libraryEntries() const;
+    // The library track owning a row; none for an unknown id or a pair track's own id.
+    std::optional<QUuid> libraryOwner(const QUuid &rowID) const;
+    // The library tracks in the library selection, in library order.
+    QList<AudioTrack> selectedTracks() const;
+    // Whether the two selected tracks can be linked into a stereo pair, in either order.
+    bool canLinkSelected() const;
 
     // Library list changes.
     TaskHandle importFiles(const QList<QUrl> &urls, bool selectFirstImported);
