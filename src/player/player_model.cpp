@@ -5,6 +5,7 @@
 #include "core/number_text.h"
 #include "export/preview_audio_focus.h"
 #include "files/access/missing_audio_source.h"
+#include "library/sd2_identification.h"
 #include "library/sd2_pair_audio.h"
 #include "sd2/sd2_library_order.h"
 #include "sd2/sd2_pair_model.h"
@@ -695,6 +696,114 @@ bool PlayerModel::canLinkSelected() const
     if (pairing_->isPreparing())
         return false;
     return !SD2PairModel::issue(selected[0], selected[1]) || !SD2PairModel::issue(selected[1], selected[0]);
+}
+
+QSet<QUuid> PlayerModel::visibleLibraryIDs(const QSet<QUuid> &ids) const
+{
+    QSet<QUuid> rows;
+    for (const LinkedLibraryEntry &entry : libraryEntries())
+        if (ids.contains(entry.ownerID))
+            rows.insert(entry.track.id);
+    return rows;
+}
+
+void PlayerModel::selectVisibleLibraryRows(const QSet<QUuid> &rowIDs)
+{
+    QSet<QUuid> owners;
+    for (const LinkedLibraryEntry &entry : libraryEntries())
+        if (rowIDs.contains(entry.track.id))
+            owners.insert(entry.ownerID);
+    selectLibraryRows(owners);
+}
+
+std::optional<std::pair<AudioTrack, AudioTrack>> PlayerModel::namedLinkSelection() const
+{
+    if (!canLinkSelected())
+        return std::nullopt;
+    const QList<AudioTrack> selected = selectedTracks();
+    const auto first = SD2Identification::channelName(selected[0].projectedURL());
+    const auto second = SD2Identification::channelName(selected[1].projectedURL());
+    const auto folder = [](const AudioTrack &t) { return t.projectedURL().adjusted(QUrl::RemoveFilename); };
+    if (!first || !second || first->stem != second->stem || first->channel == second->channel ||
+        folder(selected[0]) != folder(selected[1]))
+        return std::nullopt;
+    if (first->channel == u"L")
+        return std::pair(selected[0], selected[1]);
+    return std::pair(selected[1], selected[0]);
+}
+
+// Row selection and export checks --------------------------------------------------------------
+
+void PlayerModel::selectLibraryRows(const QSet<QUuid> &ids)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    librarySelection_->replace(ids, tracks_);
+    if (currentTrack() && librarySelection_->ids().contains(*selectedID_))
+        return;
+    // The multi-row selection survives the change of the current track.
+    const QList<AudioTrack> selected = selectedTracks();
+    if (!selected.isEmpty())
+        select(selected.first().id, true);
+}
+
+QList<AudioTrack> PlayerModel::checkedTracks() const
+{
+    QList<AudioTrack> checked;
+    for (const AudioTrack &track : tracks_)
+        if (exportChecks_->ids().contains(track.id))
+            checked.append(track);
+    return checked;
+}
+
+void PlayerModel::setExportChecked(const QUuid &id, bool checked)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (findTrack(id))
+        exportChecks_->set(id, checked);
+}
+
+std::optional<AudioTrack> PlayerModel::primaryExportTrack() const
+{
+    const QList<AudioTrack> checked = checkedTracks();
+    const AudioTrack *current = currentTrack();
+    const AudioTrack *candidate = checked.size() == 1 ? &checked.first() : current;
+    if (!candidate || waitsForRecovery(*candidate) || recoveryQueue_->states().contains(candidate->id) ||
+        isConfirmingRecoveryDepth_)
+        return std::nullopt;
+    if (current && candidate->id == current->id && !canPlaySelection())
+        return std::nullopt;
+    return *candidate;
+}
+
+bool PlayerModel::primaryExportIsHighlighted() const
+{
+    if (!primaryExportTrack())
+        return false;
+    const qsizetype checked = checkedTracks().size();
+    if (checked > 0)
+        return checked == 1;
+    return selectedTracks().size() == 1;
+}
+
+QString PlayerModel::primaryExportHelp() const
+{
+    const auto track = primaryExportTrack();
+    if (!track)
+        return QStringLiteral("Choose a ready audio file to export");
+    const QString name =
+        track->pair ? track->pair->name() + QStringLiteral(" (L/R)") : track->projectedURL().fileName();
+    const bool loop = track->id == selectedID_ && sectionLoop_->prepared();
+    return QStringLiteral("Export ") + name + (loop ? QStringLiteral(" — selected loop") : QStringLiteral(" — whole file"));
+}
+
+LibraryExportSelection PlayerModel::libraryExportSelection() const
+{
+    if (QList<AudioTrack> checked = checkedTracks(); !checked.isEmpty())
+        return {std::move(checked), true};
+    QList<AudioTrack> selected = selectedTracks();
+    if (selected.size() >= 2 || (selected.size() == 1 && selected.first().pair))
+        return {std::move(selected), false};
+    return {};
 }
 
 // Callbacks ----------------------------------------------------------------------------------
