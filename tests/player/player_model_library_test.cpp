@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace tampod;
 using namespace std::chrono_literals;
 
