@@ -5,8 +5,12 @@
 #include "core/number_text.h"
 #include "export/preview_audio_focus.h"
 #include "files/access/missing_audio_source.h"
+#include "library/sd2_identification.h"
+#include "library/sd2_pair_audio.h"
 #include "sd2/sd2_library_order.h"
+#include "sd2/sd2_pair_model.h"
 
+#include <QFileInfo>
 #include <QPointer>
 #include <QSet>
 
@@ -537,6 +541,269 @@ void PlayerModel::redoSectionRange()
         return;
     pause();
     sectionLoop_->redo();
+}
+
+// SD2 operations ------------------------------------------------------------------------------
+
+std::optional<SD2RecoveryQueue::Status> PlayerModel::backgroundRecovery() const
+{
+    const auto &active = recoveryQueue_->activeID();
+    if (!active || active == selectedID_)
+        return std::nullopt;
+    const auto found = recoveryQueue_->states().constFind(*active);
+    return found == recoveryQueue_->states().constEnd() ? std::nullopt : std::optional(*found);
+}
+
+std::optional<SD2Metadata> PlayerModel::selectedRecoveryParameters() const
+{
+    if (const auto status = recoveryStatus())
+        return status->parameters;
+    const AudioTrack *track = currentTrack();
+    if (!track || !track->recovery)
+        return std::nullopt;
+    if (const auto &copy = track->recovery->copy)
+        return SD2Metadata{copy->sampleBytes(), copy->sampleRate(), copy->channels(), std::nullopt, std::nullopt};
+    return track->recovery->requested;
+}
+
+void PlayerModel::getBPM(const QUuid &rowID)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const auto owner = libraryOwner(rowID);
+    const AudioTrack *track = owner ? findTrack(*owner) : nullptr;
+    // A recovery or a pair preparation is about to change the audio the tempo belongs to.
+    if (!track || recoveryQueue_->states().contains(track->id) || pairing_->isPreparing())
+        return;
+    bpmDetection_->submit(*track);
+}
+
+void PlayerModel::recoverSelected(const SD2Metadata &parameters)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const AudioTrack *found = currentTrack();
+    if (!found || !found->recovery)
+        return;
+    AudioTrack track = *found;
+    const auto &copy = track.recovery->copy;
+    const bool sameAsCopy = copy && copy->sampleBytes() == parameters.sampleBytes &&
+                            copy->sampleRate() == parameters.sampleRate && copy->channels() == parameters.channels;
+    if (sameAsCopy && !parameters.bpm && !parameters.nativeBPM && !recoveryQueue_->states().contains(track.id)) {
+        if (parameters.sampleBytes == 2)
+            restoreSD2TrialVolume(track.id);
+        return;
+    }
+    pairing_->cancel();
+    pause();
+    // An unusual depth may come out as full-scale noise: try it quietly.
+    if (SD2RecoveryQueue::isTrialDepth(parameters.sampleBytes)) {
+        recoveryQueue_->rememberTrialVolume(track.id, volume_);
+        if (volume_ > SD2RecoveryQueue::trialVolumeCap)
+            setVolume(SD2RecoveryQueue::trialVolumeCap);
+    }
+    // The library row keeps its copy until the new one has arrived.
+    track.recovery->requested = parameters;
+    bpmDetection_->cancel(track.id);
+    recoveryQueue_->submit(track, parameters.sampleRate, true);
+}
+
+void PlayerModel::pairSD2(const AudioTrack &left, const AudioTrack &right)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (recoveryQueue_->states().contains(left.id) || recoveryQueue_->states().contains(right.id))
+        return;
+    bpmDetection_->cancel(left.id);
+    bpmDetection_->cancel(right.id);
+    pause();
+    QPointer<PlayerModel> self(this);
+    pairing_->prepare(left, right, [self, left, right](const AudioTrack &pair) {
+        if (self)
+            self->replaceLibraryTracks({left, right}, {pair});
+    });
+}
+
+void PlayerModel::unpairSelected()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const AudioTrack *track = currentTrack();
+    if (!track || !track->pair)
+        return;
+    const AudioTrack pairTrack = *track;
+    pairing_->cancel();
+    pairing_->setMessage(QString());
+    replaceLibraryTracks({pairTrack}, {pairTrack.pair->left(), pairTrack.pair->right()});
+}
+
+// Library rows --------------------------------------------------------------------------------
+
+QList<LinkedLibraryEntry> PlayerModel::libraryEntries() const
+{
+    QList<LinkedLibraryEntry> entries;
+    for (const AudioTrack &track : tracks_) {
+        if (track.pair) {
+            entries.append({track.pair->left(), track.id, QStringLiteral("L")});
+            entries.append({track.pair->right(), track.id, QStringLiteral("R")});
+        } else {
+            entries.append({track, track.id, std::nullopt});
+        }
+    }
+    return entries;
+}
+
+std::optional<QUuid> PlayerModel::libraryOwner(const QUuid &rowID) const
+{
+    for (const LinkedLibraryEntry &entry : libraryEntries())
+        if (entry.track.id == rowID)
+            return entry.ownerID;
+    return std::nullopt;
+}
+
+QList<AudioTrack> PlayerModel::selectedTracks() const
+{
+    QList<AudioTrack> selected;
+    for (const AudioTrack &track : tracks_)
+        if (librarySelection_->ids().contains(track.id))
+            selected.append(track);
+    return selected;
+}
+
+namespace {
+
+std::optional<int> channelCount(const AudioTrack &track)
+{
+    if (track.metadataAudio)
+        return track.metadataAudio->metadata.channels;
+    if (track.recovery && track.recovery->copy)
+        return track.recovery->copy->channels();
+    if (track.sd2Format)
+        return track.sd2Format->channels;
+    return std::nullopt;
+}
+
+} // namespace
+
+bool PlayerModel::canLinkSelected() const
+{
+    const QList<AudioTrack> selected = selectedTracks();
+    if (selected.size() != 2)
+        return false;
+    for (const AudioTrack &track : selected) {
+        const bool sd2 = track.sd2Format || track.metadataAudio || track.recovery ||
+                         QFileInfo(track.projectedURL().path()).suffix().toLower() == QStringLiteral("sd2");
+        if (track.pair || !sd2 || waitsForRecovery(track) || channelCount(track) != 1 ||
+            recoveryQueue_->states().contains(track.id))
+            return false;
+    }
+    if (pairing_->isPreparing())
+        return false;
+    return !SD2PairModel::issue(selected[0], selected[1]) || !SD2PairModel::issue(selected[1], selected[0]);
+}
+
+QSet<QUuid> PlayerModel::visibleLibraryIDs(const QSet<QUuid> &ids) const
+{
+    QSet<QUuid> rows;
+    for (const LinkedLibraryEntry &entry : libraryEntries())
+        if (ids.contains(entry.ownerID))
+            rows.insert(entry.track.id);
+    return rows;
+}
+
+void PlayerModel::selectVisibleLibraryRows(const QSet<QUuid> &rowIDs)
+{
+    QSet<QUuid> owners;
+    for (const LinkedLibraryEntry &entry : libraryEntries())
+        if (rowIDs.contains(entry.track.id))
+            owners.insert(entry.ownerID);
+    selectLibraryRows(owners);
+}
+
+std::optional<std::pair<AudioTrack, AudioTrack>> PlayerModel::namedLinkSelection() const
+{
+    if (!canLinkSelected())
+        return std::nullopt;
+    const QList<AudioTrack> selected = selectedTracks();
+    const auto first = SD2Identification::channelName(selected[0].projectedURL());
+    const auto second = SD2Identification::channelName(selected[1].projectedURL());
+    const auto folder = [](const AudioTrack &t) { return t.projectedURL().adjusted(QUrl::RemoveFilename); };
+    if (!first || !second || first->stem != second->stem || first->channel == second->channel ||
+        folder(selected[0]) != folder(selected[1]))
+        return std::nullopt;
+    if (first->channel == u"L")
+        return std::pair(selected[0], selected[1]);
+    return std::pair(selected[1], selected[0]);
+}
+
+// Row selection and export checks --------------------------------------------------------------
+
+void PlayerModel::selectLibraryRows(const QSet<QUuid> &ids)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    librarySelection_->replace(ids, tracks_);
+    if (currentTrack() && librarySelection_->ids().contains(*selectedID_))
+        return;
+    // The multi-row selection survives the change of the current track.
+    const QList<AudioTrack> selected = selectedTracks();
+    if (!selected.isEmpty())
+        select(selected.first().id, true);
+}
+
+QList<AudioTrack> PlayerModel::checkedTracks() const
+{
+    QList<AudioTrack> checked;
+    for (const AudioTrack &track : tracks_)
+        if (exportChecks_->ids().contains(track.id))
+            checked.append(track);
+    return checked;
+}
+
+void PlayerModel::setExportChecked(const QUuid &id, bool checked)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (findTrack(id))
+        exportChecks_->set(id, checked);
+}
+
+std::optional<AudioTrack> PlayerModel::primaryExportTrack() const
+{
+    const QList<AudioTrack> checked = checkedTracks();
+    const AudioTrack *current = currentTrack();
+    const AudioTrack *candidate = checked.size() == 1 ? &checked.first() : current;
+    if (!candidate || waitsForRecovery(*candidate) || recoveryQueue_->states().contains(candidate->id) ||
+        isConfirmingRecoveryDepth_)
+        return std::nullopt;
+    if (current && candidate->id == current->id && !canPlaySelection())
+        return std::nullopt;
+    return *candidate;
+}
+
+bool PlayerModel::primaryExportIsHighlighted() const
+{
+    if (!primaryExportTrack())
+        return false;
+    const qsizetype checked = checkedTracks().size();
+    if (checked > 0)
+        return checked == 1;
+    return selectedTracks().size() == 1;
+}
+
+QString PlayerModel::primaryExportHelp() const
+{
+    const auto track = primaryExportTrack();
+    if (!track)
+        return QStringLiteral("Choose a ready audio file to export");
+    const QString name =
+        track->pair ? track->pair->name() + QStringLiteral(" (L/R)") : track->projectedURL().fileName();
+    const bool loop = track->id == selectedID_ && sectionLoop_->prepared();
+    return QStringLiteral("Export ") + name + (loop ? QStringLiteral(" — selected loop") : QStringLiteral(" — whole file"));
+}
+
+LibraryExportSelection PlayerModel::libraryExportSelection() const
+{
+    if (QList<AudioTrack> checked = checkedTracks(); !checked.isEmpty())
+        return {std::move(checked), true};
+    QList<AudioTrack> selected = selectedTracks();
+    if (selected.size() >= 2 || (selected.size() == 1 && selected.first().pair))
+        return {std::move(selected), false};
+    return {};
 }
 
 // Callbacks ----------------------------------------------------------------------------------

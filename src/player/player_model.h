@@ -2,6 +2,8 @@
 
 #include "player/audio_import_coordinator.h"
 #include "player/bpm_detection_queue.h"
+#include "player/library_export_selection.h"
+#include "player/linked_library_entry.h"
 #include "player/playback_command_coordinator.h"
 #include "player/sd2_pair_coordinator.h"
 #include "player/sd2_recovery_queue.h"
@@ -24,6 +26,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -33,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace tampod {
 
@@ -122,9 +126,52 @@ public:
     void undoSectionRange();
     void redoSectionRange();
 
+    // The queue's status of the running job when it belongs to another track than the current one.
+    std::optional<SD2RecoveryQueue::Status> backgroundRecovery() const;
+    // The SD2 interpretation in force or in preparation for the current track.
+    std::optional<SD2Metadata> selectedRecoveryParameters() const;
+
+    // The library's "Get": queues a tempo detection of the track owning the row.
+    void getBPM(const QUuid &rowID);
+
+    // SD2 tools. recoverSelected prepares the current track with other parameters; a trial
+    // depth caps the listening volume until a 16-bit copy is in force again.
+    void recoverSelected(const SD2Metadata &parameters);
+    void pairSD2(const AudioTrack &left, const AudioTrack &right);
+    void unpairSelected();
+
     // When the current track was just recovered as a 16-bit copy and its recovery is done,
     // brings back the listening volume in force before a trial of another depth.
     void restoreSD2TrialVolume(const QUuid &id);
+
+    // Library rows: a linked pair shows as its L and R channel rows.
+    QList<LinkedLibraryEntry> libraryEntries() const;
+    // The library track owning a row; none for an unknown id or a pair track's own id.
+    std::optional<QUuid> libraryOwner(const QUuid &rowID) const;
+    // The library tracks in the library selection, in library order.
+    QList<AudioTrack> selectedTracks() const;
+    // The rows showing the given tracks: a pair track shows as its two channel rows.
+    QSet<QUuid> visibleLibraryIDs(const QSet<QUuid> &ids) const;
+    // Selects the tracks behind the rows: one channel row selects its whole pair.
+    void selectVisibleLibraryRows(const QSet<QUuid> &rowIDs);
+    // Whether the two selected tracks can be linked into a stereo pair, in either order.
+    bool canLinkSelected() const;
+    // The two selected tracks as left and right channel when their names and folder say so.
+    std::optional<std::pair<AudioTrack, AudioTrack>> namedLinkSelection() const;
+
+    // Row selection and export checks. A table selection keeps the current track when it
+    // holds it, else makes its first track current.
+    void selectLibraryRows(const QSet<QUuid> &ids);
+    QList<AudioTrack> checkedTracks() const;
+    void setExportChecked(const QUuid &id, bool checked);
+    // The transport Export button's target (the one checked track, else the current one when
+    // ready), its highlight and its help.
+    std::optional<AudioTrack> primaryExportTrack() const;
+    bool primaryExportIsHighlighted() const;
+    QString primaryExportHelp() const;
+    // The batch Export button's target: the checked tracks, else a multiple selection, else
+    // one selected linked pair.
+    LibraryExportSelection libraryExportSelection() const;
 
     // Library list changes.
     TaskHandle importFiles(const QList<QUrl> &urls, bool selectFirstImported);

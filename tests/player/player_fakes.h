@@ -6,9 +6,11 @@
 #include "concurrency/async.h"
 #include "concurrency/main_thread.h"
 #include "core/error.h"
+#include "bpm/bpm_analyzing.h"
 #include "import/audio_import_serving.h"
 #include "playback/playback_serving.h"
 #include "playback/section_preparing.h"
+#include "sd2/sd2_recovery_service.h"
 
 #include <QStringList>
 
@@ -110,6 +112,55 @@ public:
         for (size_t i = 0; i < calls.size(); ++i)
             if (!calls[i].state->done)
                 end(i, AudioImportResult{});
+    }
+};
+
+// A service whose every call waits until the test ends it, with a value or an error.
+template <typename T>
+class LatchedCalls {
+public:
+    struct Call {
+        AudioTrack track;
+        std::shared_ptr<detail::AsyncState<T>> state;
+    };
+    std::vector<Call> calls;
+
+    Async<T> start(AudioTrack track)
+    {
+        calls.push_back({std::move(track), std::make_shared<detail::AsyncState<T>>()});
+        return Async<T>(calls.back().state);
+    }
+    void end(size_t index, T value)
+    {
+        auto deliver = [&] { return value; };
+        calls.at(index).state->run(deliver);
+    }
+    void fail(size_t index, std::exception_ptr error)
+    {
+        auto deliver = [&]() -> T { std::rethrow_exception(error); };
+        calls.at(index).state->run(deliver);
+    }
+    // Lets every waiting call end, so that no suspended frame outlives the test.
+    void endAll(T value)
+    {
+        for (size_t i = 0; i < calls.size(); ++i)
+            if (!calls[i].state->done)
+                end(i, value);
+    }
+};
+
+class LatchedAnalyzer final : public BPMAnalyzing, public LatchedCalls<double> {
+public:
+    Async<double> detect(AudioTrack track, Progress, CancellationToken) override { return start(std::move(track)); }
+};
+
+class LatchedRecovery final : public SD2RecoveryServing, public LatchedCalls<SD2RecoveredCopyPointer> {
+public:
+    std::vector<int> rates;
+    Async<SD2RecoveredCopyPointer> recover(AudioTrack track, int rate, SD2RecoveryProgress, CancellationToken) override
+    {
+        rates.push_back(rate);
+        return start(std::move(track));
     }
 };
 
