@@ -1,20 +1,8 @@
 #include "views/player_window_model.h"
 
-#include "views/main_view_texts.h"
-
-#include "library/sd2_pair_audio.h"
 #include "player/player_model.h"
 
 namespace tampod {
-
-namespace {
-
-bool waitsForRecovery(const AudioTrack &track)
-{
-    return track.recovery && !track.recovery->copy;
-}
-
-} // namespace
 
 PlayerWindowModel::PlayerWindowModel(PlayerModel &player, QObject *parent)
     : MainWindowModel(parent)
@@ -44,45 +32,22 @@ PlayerWindowModel::PlayerWindowModel(PlayerModel &player, QObject *parent)
 
 std::optional<AudioTrack> PlayerWindowModel::primaryExportTrack() const
 {
-    const QSet<QUuid> &checked = player_.exportChecks().ids();
-    std::optional<AudioTrack> track;
-    if (checked.size() == 1) {
-        for (const AudioTrack &candidate : player_.tracks())
-            if (candidate.id == *checked.begin())
-                track = candidate;
-    } else {
-        track = player_.selectedTrack();
-    }
-    if (!track || waitsForRecovery(*track) || player_.recoveryQueue().states().contains(track->id)
-        || player_.isConfirmingRecoveryDepth())
-        return std::nullopt;
-    if (track->id == player_.selectedID() && !player_.canPlaySelection())
-        return std::nullopt;
-    return track;
+    return player_.primaryExportTrack();
 }
 
 bool PlayerWindowModel::hasPrimaryExportTrack() const
 {
-    return primaryExportTrack().has_value();
+    return player_.primaryExportTrack().has_value();
 }
 
 QString PlayerWindowModel::primaryExportHelp() const
 {
-    const auto track = primaryExportTrack();
-    if (!track)
-        return MainViewText::noExportTrack;
-    // The name as loaded: asking where the file is now may touch the disk.
-    const QString name = track->pair ? track->pair->name() + QStringLiteral(" (L/R)") : track->projectedURL().fileName();
-    const bool loop = track->id == player_.selectedID() && player_.sectionLoop().prepared();
-    return MainViewText::exportPrefix + name + (loop ? MainViewText::selectedLoop : MainViewText::wholeFile);
+    return player_.primaryExportHelp();
 }
 
 bool PlayerWindowModel::primaryExportIsHighlighted() const
 {
-    if (!hasPrimaryExportTrack())
-        return false;
-    const qsizetype checked = player_.exportChecks().ids().size();
-    return checked == 1 || (checked == 0 && player_.librarySelection().ids().size() == 1);
+    return player_.primaryExportIsHighlighted();
 }
 
 bool PlayerWindowModel::canPlaySelection() const { return player_.canPlaySelection(); }
