@@ -57,15 +57,6 @@ void ExportPublication::publish(const QString &staged, const QUrl &destination)
     }
 }
 
-std::int32_t ExportFailure::status(const std::exception &error)
-{
-    if (const auto *audio = dynamic_cast<const AudioFileError *>(&error))
-        return audio->code();
-    if (const auto *system = dynamic_cast<const SystemError *>(&error))
-        return system->errnoValue();
-    return -1;
-}
-
 void ExportFailure::step(const QString &name, const std::function<void()> &work)
 {
     try {

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUrl>
 
-#include <exception>
 #include <functional>
 #include <optional>
 
@@ -49,9 +48,6 @@ void publish(const QString &staged, const QUrl &destination);
 } // namespace ExportPublication
 
 namespace ExportFailure {
-
-// The status an audio-layer or system error carries, for AudioExportError::native.
-std::int32_t status(const std::exception &error);
 
 // Runs a step of the audio layer: an AudioFileError becomes native(step, its status), a
 // system error storage; errors of our own (export, cancellation) pass through.
