@@ -47,5 +47,8 @@ TEST(PlayerEndToEnd, AnImportedFolderPlaysThroughAndStopsAfterItsLastTrack)
         EXPECT_EQ(model.levels(), (PlayerModel::Levels{0, 0}));
         EXPECT_TRUE(warnings.isEmpty());
     }
+    // The model's cancelled tasks (the position monitor's poll) end at their next step; let
+    // them reach it so no suspended frame outlives the test.
+    test::pumpUntil([] { return false; }, std::chrono::milliseconds(150));
     AudioOutput::setShared(nullptr);
 }
