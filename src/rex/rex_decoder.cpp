@@ -2,6 +2,7 @@
 
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
+#include "files/store/job_folder.h"
 #include "files/store/temporary_audio_safety.h"
 #include "library/rex_error.h"
 #include "platform/audio_file_error.h"
@@ -65,32 +66,6 @@ public:
     REXEntry::Delete remove = nullptr;
     REXEntry::StopPreview stop = nullptr;
     bool started = false;
-};
-
-// A job folder removed with everything in it unless its copy was handed out.
-class JobFolder {
-public:
-    explicit JobFolder(QUrl url) : url_(std::move(url)), identity_(TemporaryAudioSafety::directoryIdentity(url_)) {}
-    ~JobFolder()
-    {
-        if (kept_)
-            return;
-        try {
-            TemporaryAudioSafety::removeTree(url_, identity_);
-        } catch (const std::exception &) {
-            // The next launch's cleanup removes what is left.
-        }
-    }
-    JobFolder(const JobFolder &) = delete;
-    JobFolder &operator=(const JobFolder &) = delete;
-
-    QString file(const QString &name) const { return url_.toLocalFile() + QLatin1Char('/') + name; }
-    void keep() { kept_ = true; }
-
-private:
-    const QUrl url_;
-    const TemporaryAudioSafety::Identity identity_;
-    bool kept_ = false;
 };
 
 REXInfo readInfo(const std::function<std::int32_t(std::int32_t *)> &call)
