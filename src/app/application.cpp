@@ -1,12 +1,23 @@
 #include "app/application.h"
 
+#include "app/bounded_release.h"
+
 #include "windows/main_window.h"
+#include "windows/main_window_content.h"
 #include "windows/secondary_windows.h"
 #include "windows/tampod_commands.h"
-#include "windows/window_placement.h"
+#include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
+#include "views/open_panel.h"
+#include "views/refresh_scheduler.h"
+
+#include "bpm/bpm_analysis_service.h"
+#include "import/audio_importer.h"
 #include "platform/output/audio_output.h"
+#include "playback/audio_playback.h"
+#include "playback/section_audio_preparer.h"
+#include "sd2/sd2_recovery_service.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -15,22 +26,37 @@
 
 namespace tampod {
 
-Application::Application(QObject *parent)
+Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *parent)
     : QObject(parent)
-    , alerts_([this]() -> QWidget * { return windows_.window(WindowId::main); })
-    , delegate_(alerts_)
+    , alerts_(alerts ? std::move(alerts)
+                     : std::make_unique<WarningPresenter>([this]() -> QWidget * { return mainWindow(); }))
+    , delegate_(*alerts_)
     , preferences_(settings_)
 {
+    // The device probe takes a while; it runs while the rest starts.
+    AudioOutput::warmUp();
+    auto engine = std::make_shared<AudioPlayback>();
+    auto importer = std::make_shared<AudioImporter>();
+    auto recovery = std::make_shared<SD2RecoveryService>();
+    auto sections = std::make_shared<SectionAudioPreparer>();
+    services_ = {engine, importer, recovery, sections};
+    player_ = std::make_unique<PlayerModel>(engine, importer, recovery, sections, BPMAnalysisService::shared());
+    player_->warn = [this](const QString &title, const QString &message, const QStringList &details) {
+        alerts_->show(title, message, details);
+    };
+    player_->recoveryWarning = [this](const SD2RecoveryFailure &failure) { alerts_->showRecovery(failure); };
+    player_->chooseFilesToOpen = [this](const QString &title) { return OpenPanel::choose(mainWindow(), title); };
+
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
     windows_.add(WindowId::settings, [] { return makeSettingsWindow(); });
     windows_.add(WindowId::about, [this] {
         QWidget *window = makeAboutWindow();
-        WindowPlacement::attach(window, WindowId::about, settings_);
+        WindowPositionReader::attach(window, WindowId::about, settings_);
         return window;
     });
     windows_.add(WindowId::manual, [this] {
         QWidget *window = makeManualWindow();
-        WindowPlacement::attach(window, WindowId::manual, settings_);
+        WindowPositionReader::attach(window, WindowId::manual, settings_);
         return window;
     });
 }
@@ -45,13 +71,17 @@ MainWindow *Application::mainWindow() const
 QWidget *Application::makeMainWindow()
 {
     auto *window = new MainWindow;
+    MainWindowContent::install(*window, *player_, [this] { windows_.open(WindowId::settings); });
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
-    handlers.openFiles = [] {};
-    handlers.restoreSelectedFileAccess = [] {};
+    handlers.openFiles = [this] { player_->openFiles(); };
+    handlers.restoreSelectedFileAccess = [] {}; // the model has no restore operation yet
     handlers.quit = [this] { quit(); };
-    handlers.selectedTrack = [] { return std::optional<AudioTrack>(); };
+    handlers.selectedTrack = [this] { return player_->selectedTrack(); };
     commands_ = new TamPodCommands(window->menuBar(), std::move(handlers), showsAdvancedSD2_.binding(), window);
+    // A track's record changes (its recovery, its pair) without a new selection.
+    commands_->scheduler().watch(player_.get(), &PlayerModel::selectedIDChanged);
+    commands_->scheduler().watch(player_.get(), &PlayerModel::tracksChanged);
     window->bindAdvancedSD2(showsAdvancedSD2_.binding());
     window->setCloseRequestHandler([this] { requestClose(); });
 
@@ -62,17 +92,20 @@ QWidget *Application::makeMainWindow()
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());
     }
-    WindowPlacement::attach(window, WindowId::main, settings_);
+    WindowPositionReader::attach(window, WindowId::main, settings_);
 
     connect(window, &MainWindow::windowReady, this, [this](MainWindow *ready) {
-        delegate_.windowReady(this, ready, [](const QList<QUrl> &) {});
+        QPointer<PlayerModel> player(player_.get());
+        delegate_.windowReady(player_.get(), ready, [player](const QList<QUrl> &urls) {
+            if (player)
+                player->importFiles(urls, true);
+        });
     });
     return window;
 }
 
 void Application::start(const QList<QUrl> &documents)
 {
-    AudioOutput::warmUp();
     if (!documents.isEmpty())
         delegate_.open(documents);
     windows_.open(WindowId::main);
@@ -87,7 +120,7 @@ void Application::openDocuments(const QList<QUrl> &documents)
 void Application::requestClose()
 {
     // The main window never closes by itself; "Quit" ends the application, nothing asks again.
-    if (!quitting_ && alerts_.confirmQuit())
+    if (!quitting_ && alerts_->confirmQuit())
         quit();
 }
 
@@ -102,7 +135,12 @@ void Application::quit()
 
 bool Application::shutdown()
 {
-    return true;
+    // Cancel every job and stop playback, then let the actors finish their current step.
+    if (player_)
+        player_->clearAll();
+    windows_.closeAll();
+    player_.reset();
+    return releaseWithin(std::exchange(services_, {}), shutdownBound);
 }
 
 } // namespace tampod

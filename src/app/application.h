@@ -8,6 +8,7 @@
 #include "windows/window_registry.h"
 
 #include "export/export_preferences.h"
+#include "player/player_model.h"
 
 #include <QList>
 #include <QObject>
@@ -17,8 +18,8 @@
 
 #include <chrono>
 #include <memory>
+#include <vector>
 
-class QApplication;
 
 namespace tampod {
 
@@ -33,7 +34,8 @@ public:
     // How long shutdown waits for the workers to finish their current step.
     static constexpr std::chrono::milliseconds shutdownBound{3000};
 
-    explicit Application(QObject *parent = nullptr);
+    // alerts: where questions and warnings go (the application's own alerts unless given).
+    explicit Application(std::unique_ptr<AlertPresenting> alerts = nullptr, QObject *parent = nullptr);
     ~Application() override;
 
     // Opens the main window with the documents of the command line, then finishes launching
@@ -50,6 +52,7 @@ public:
     WindowRegistry &windows() { return windows_; }
     AppDelegate &delegate() { return delegate_; }
     ExportPreferences &preferences() { return preferences_; }
+    PlayerModel &player() { return *player_; }
     ObservableFlag &showsAdvancedSD2() { return showsAdvancedSD2_; }
     MainWindow *mainWindow() const;
     TamPodCommands *commands() const { return commands_; }
@@ -59,9 +62,12 @@ private:
     void requestClose();
 
     QSettings settings_;
-    WarningPresenter alerts_;
+    std::unique_ptr<AlertPresenting> alerts_;
     AppDelegate delegate_;
     ExportPreferences preferences_;
+    // The actors behind the model; the last references are dropped at shutdown, within a bound.
+    std::vector<std::shared_ptr<void>> services_;
+    std::unique_ptr<PlayerModel> player_;
     ObservableFlag showsAdvancedSD2_;
     WindowRegistry windows_;
     QPointer<TamPodCommands> commands_;

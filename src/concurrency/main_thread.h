@@ -36,6 +36,14 @@ void postToMainThread(QObject *guard, Fn &&fn)
 // Resumes a suspended main-thread coroutine from the event loop (never inline on a worker).
 void resumeOnMainThread(std::coroutine_handle<> handle);
 
+// Awaited on the main thread, suspends until the event loop's next turn: a queue never hands
+// a result over inside the call that asked for it.
+struct NextMainThreadTurn {
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle) const { resumeOnMainThread(handle); }
+    void await_resume() const noexcept {}
+};
+
 // co_await sleepFor(duration): suspends a main-thread coroutine on the steady clock.
 class SleepFor {
 public:

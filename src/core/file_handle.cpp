@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +21,16 @@ QByteArray encodedPath(const QString &path)
 QString decodedPath(const QByteArray &native)
 {
     return QFile::decodeName(native);
+}
+
+std::optional<QString> resolvedPath(const QString &path)
+{
+    char *resolved = ::realpath(encodedPath(path).constData(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    QString text = decodedPath(QByteArray(resolved));
+    std::free(resolved);
+    return text;
 }
 
 std::optional<struct stat> statusOf(const QString &path, LinkPolicy links)

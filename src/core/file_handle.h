@@ -14,6 +14,9 @@ namespace tampod {
 // The one encoding between our path texts and the bytes the system takes.
 QByteArray encodedPath(const QString &path);
 QString decodedPath(const QByteArray &native);
+// The absolute path with every symbolic link, "." and ".." resolved (realpath); none when a
+// component cannot be resolved (missing, unreadable, a loop).
+std::optional<QString> resolvedPath(const QString &path);
 
 // Whether an open follows a symbolic link at the last component.
 enum class LinkPolicy { Follow, NoFollow };

@@ -139,6 +139,11 @@ void Folder::sync() const
     FileSystemCall::run("fsync", [&] { return ::fsync(fd()); });
 }
 
+mode_t Folder::Entry::listedType() const
+{
+    return type == DT_UNKNOWN ? 0 : DTTOIF(type);
+}
+
 bool Folder::visitEntries(int limit, const std::function<bool(const Entry &)> &visit) const
 {
     // A second descriptor: fdopendir takes ownership and moves the read position.

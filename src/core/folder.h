@@ -62,6 +62,10 @@ public:
         const char *name;
         std::uint64_t inode;
         unsigned char type; // DT_* or DT_UNKNOWN
+
+        // The type bits of st_mode (S_IFREG, S_IFDIR, S_IFLNK…) the listing gives; 0 when it
+        // gives none and only a status call can tell.
+        mode_t listedType() const;
     };
     bool visitEntries(int limit, const std::function<bool(const Entry &)> &visit) const;
 

@@ -1,10 +1,12 @@
 #include "playback/section_audio_preparer.h"
 
+
 #include "playback/internal/source_display_name.h"
 #include "playback/section_preparation_error.h"
 
 #include "concurrency/detached.h"
 #include "files/access/missing_audio_source.h"
+#include "files/store/job_folder.h"
 #include "files/store/temporary_audio_safety.h"
 #include "files/store/temporary_audio_store.h"
 #include "platform/decode/audio_file_reader.h"
@@ -35,37 +37,6 @@ std::int64_t nearest(double x)
 {
     return static_cast<std::int64_t>(std::round(x));
 }
-
-// A new job folder, removed again with the store's safe removal unless the finished section
-// takes it over.
-class JobFolder {
-public:
-    JobFolder()
-        : url_(TemporaryAudioStore::shared().makeDirectory()),
-          identity_(TemporaryAudioSafety::directoryIdentity(url_))
-    {
-    }
-    ~JobFolder()
-    {
-        if (kept_)
-            return;
-        try {
-            TemporaryAudioSafety::removeTree(url_, identity_);
-        } catch (const std::exception &) {
-            // What cannot be removed now is swept by the next launch's cleanup.
-        }
-    }
-    JobFolder(const JobFolder &) = delete;
-    JobFolder &operator=(const JobFolder &) = delete;
-
-    const QUrl &url() const { return url_; }
-    void keep() { kept_ = true; }
-
-private:
-    QUrl url_;
-    TemporaryAudioSafety::Identity identity_;
-    bool kept_ = false;
-};
 
 } // namespace
 
@@ -119,7 +90,7 @@ std::shared_ptr<const PreparedSection> SectionAudioPreparer::render(const AudioT
         throw SectionPreparationError(Case::tooLarge);
     }
 
-    JobFolder folder;
+    JobFolder folder(TemporaryAudioStore::shared().makeDirectory());
     const QString output = folder.url().toLocalFile() + QLatin1Char('/') + QLatin1String(fileName);
     reader.seek(startFrame);
     AudioWriteFormat format;

@@ -13,18 +13,6 @@
 
 namespace tampod {
 
-namespace {
-
-// Suspends a main-thread coroutine until the event loop's next turn, so that a job's body never
-// runs inside the call that started it.
-struct NextTurn {
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { resumeOnMainThread(handle); }
-    void await_resume() const noexcept {}
-};
-
-} // namespace
-
 BPMDetectionQueue::BPMDetectionQueue(std::shared_ptr<BPMAnalyzing> service, QObject *parent)
     : QObject(parent), service_(std::move(service))
 {
@@ -92,7 +80,7 @@ void BPMDetectionQueue::startNext()
 
     QPointer<BPMDetectionQueue> self(this);
     task_ = TaskHandle::start([self, service = service_, job](CancellationToken token) -> QCoro::Task<> {
-        co_await NextTurn{};
+        co_await NextMainThreadTurn{};
         const auto progress = [self, id = job.track.id, jobToken = job.token](double value) {
             postToMainThread([self, id, jobToken, value] {
                 if (self)

@@ -13,14 +13,6 @@ namespace tampod {
 
 namespace {
 
-// Suspends a main-thread coroutine until the event loop's next turn: a result is never handed
-// over inside the call that asked for it.
-struct NextTurn {
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { resumeOnMainThread(handle); }
-    void await_resume() const noexcept {}
-};
-
 // A coroutine of its own, so that the service lives in its frame until the join has ended.
 QCoro::Task<AudioTrack> prepareWithService(SD2PairService::StoreProvider store, AudioTrack left, AudioTrack right,
                                            SD2PairProgress progress, CancellationToken token)
@@ -86,7 +78,7 @@ void SD2PairCoordinator::prepare(const AudioTrack &left, const AudioTrack &right
     QPointer<SD2PairCoordinator> self(this);
     task_ = TaskHandle::start([self, previous, token, left, right, completed = std::move(completed),
                                preparation = preparation_](CancellationToken cancelled) -> QCoro::Task<> {
-        co_await NextTurn{};
+        co_await NextMainThreadTurn{};
         co_await previous.finished(); // two preparations never run at once
         if (cancelled.isCancelled())
             co_return;

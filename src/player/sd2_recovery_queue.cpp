@@ -11,14 +11,6 @@ namespace tampod {
 
 namespace {
 
-// Suspends a main-thread coroutine until the event loop's next turn, so that a job's body never
-// runs inside the call that started it.
-struct NextTurn {
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> handle) const { resumeOnMainThread(handle); }
-    void await_resume() const noexcept {}
-};
-
 SD2Metadata shapeOf(const SD2RecoveredCopy &copy)
 {
     return {copy.sampleBytes(), copy.sampleRate(), copy.channels(), std::nullopt, std::nullopt};
@@ -125,7 +117,7 @@ void SD2RecoveryQueue::startNext()
 
     QPointer<SD2RecoveryQueue> self(this);
     task_ = TaskHandle::start([self, service = service_, job](CancellationToken token) -> QCoro::Task<> {
-        co_await NextTurn{};
+        co_await NextMainThreadTurn{};
         SD2RecoveredCopyPointer copy;
         std::exception_ptr error;
         try {

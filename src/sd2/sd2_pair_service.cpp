@@ -4,7 +4,7 @@
 #include "files/journal/audio_export_error.h"
 #include "library/sd2_pair_audio.h"
 #include "platform/decode/pcm_file_description.h"
-#include "sd2/internal/job_folder.h"
+#include "files/store/job_folder.h"
 #include "sd2/sd2_pair_model.h"
 #include "sd2/sd2_recovery_service.h"
 #include "sd2/stereo_pcm_tools.h"

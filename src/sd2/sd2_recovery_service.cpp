@@ -4,6 +4,7 @@
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
 #include "files/access/missing_audio_source.h"
+#include "files/store/job_folder.h"
 #include "files/store/temporary_audio_safety.h"
 #include "library/sd2_identification.h"
 #include "library/sd2_pair_audio.h"
@@ -62,32 +63,6 @@ struct ChangeStamp {
         const struct stat status = file.status();
         return {qint64(status.st_size), qint64(status.st_mtim.tv_sec), qint64(status.st_mtim.tv_nsec)};
     }
-};
-
-// A job folder that is removed with everything in it unless the copy in it was accepted.
-class JobFolder {
-public:
-    explicit JobFolder(QUrl url) : url_(std::move(url)), identity_(TemporaryAudioSafety::directoryIdentity(url_)) {}
-    ~JobFolder()
-    {
-        if (kept_)
-            return;
-        try {
-            TemporaryAudioSafety::removeTree(url_, identity_);
-        } catch (const std::exception &) {
-            // The next launch's cleanup removes what is left.
-        }
-    }
-    JobFolder(const JobFolder &) = delete;
-    JobFolder &operator=(const JobFolder &) = delete;
-
-    QString file(const QString &name) const { return url_.toLocalFile() + QLatin1Char('/') + name; }
-    void keep() { kept_ = true; }
-
-private:
-    const QUrl url_;
-    const TemporaryAudioSafety::Identity identity_;
-    bool kept_ = false;
 };
 
 // Turns big-endian signed samples into the stored WAV order in place (8-bit: offset binary,

@@ -44,7 +44,7 @@ void MainWindow::updateSD2Tools()
         // The SD2 tools come with their own views; until then the sheet opens empty.
         auto *sheet = new SheetDialog(this);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
-        sheet->setWindowTitle(WindowText::sd2ToolsTitle);
+        sheet->setWindowTitle(WindowText::mainTitle); // sheets carry no title of their own
         sheet->resize(520, 360);
         sheet->setOnClose([this] {
             if (showsAdvancedSD2_)

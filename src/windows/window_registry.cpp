@@ -11,7 +11,12 @@ WindowRegistry::WindowRegistry(QObject *parent)
 
 WindowRegistry::~WindowRegistry()
 {
-    for (const QPointer<QWidget> &window : std::as_const(windows_))
+    closeAll();
+}
+
+void WindowRegistry::closeAll()
+{
+    for (const QPointer<QWidget> &window : std::exchange(windows_, {}))
         delete window.data();
 }
 

@@ -28,6 +28,8 @@ public:
     QWidget *open(const QString &id);
     // The window of id when it exists.
     QWidget *window(const QString &id) const;
+    // Deletes every window (at shutdown).
+    void closeAll();
 
 Q_SIGNALS:
     void opened(const QString &id, QWidget *window);

@@ -9,7 +9,6 @@ inline const QString mainTitle = QStringLiteral("tamPOD");
 inline const QString aboutTitle = QStringLiteral("About tamPOD");
 inline const QString settingsTitle = QStringLiteral("tamPOD Settings");
 inline const QString manualTitle = QStringLiteral("tamPOD User Manual");
-inline const QString sd2ToolsTitle = QStringLiteral("Advanced SD2 Recovery");
 
 inline const QString applicationMenu = QStringLiteral("tamPOD");
 inline const QString fileMenu = QStringLiteral("File");

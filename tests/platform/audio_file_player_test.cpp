@@ -123,7 +123,7 @@ TEST_F(AudioFilePlayerTest, PositionFollowsTheWallClock)
     std::this_thread::sleep_for(5s); // the measurement itself
     const auto [position, clock] = afterTick();
     const std::chrono::duration<double> elapsed = clock - startClock;
-    EXPECT_NEAR(position - startPosition, elapsed.count(), 0.020);
+    EXPECT_NEAR(position - startPosition, elapsed.count(), 0.050) << "1 % over 5 s: a wrong rate is off by far more, a busy machine by less";
     EXPECT_TRUE(player.isPlaying());
 
     player.pause();

@@ -136,7 +136,7 @@ TEST(TamPodMenuPolicy, TextActions)
         EXPECT_EQ(TamPodMenuPolicy::textAction(QString::fromLatin1(c.key), c.modifiers), c.action) << c.key;
 }
 
-TEST(TamPodMenuPolicy, EditingShortcutsGoToTheFocusedTextField)
+TEST(TamPodMenuPolicy, EditingShortcutsGoToTheFocusedTextFieldFirst)
 {
     QMainWindow window;
     auto *field = new QLineEdit(QStringLiteral("hello"));
@@ -151,32 +151,25 @@ TEST(TamPodMenuPolicy, EditingShortcutsGoToTheFocusedTextField)
 
     key(field, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(field->selectedText(), QStringLiteral("hello"));
-    EXPECT_EQ(reached.presses, 0); // handled before anything else saw it
-    field->deselect();
-    key(field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(reached.presses, 1); // passed on
-    EXPECT_FALSE(field->hasSelectedText());
-    field->selectAll();
     key(field, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(field->text(), QString());
     key(field, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(field->text(), QStringLiteral("hello"));
+    EXPECT_EQ(reached.presses, 0); // handled before anything else saw them
+    key(field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(reached.presses, 1); // passed on
 
-    // A read-only text copies and selects but never changes.
+    // A read-only text selects and copies but never changes.
     auto *log = new QPlainTextEdit(QStringLiteral("log"));
     log->setReadOnly(true);
-    window.setCentralWidget(log);
-    log->setFocus();
-    ASSERT_TRUE(test::pumpUntil([&] { return QApplication::focusWidget() == log; }));
-    key(log, Qt::Key_A, Qt::ControlModifier);
-    key(log, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_TRUE(TamPodMenuPolicy::sendTextAction(log, TextAction::selectAll));
+    EXPECT_TRUE(TamPodMenuPolicy::sendTextAction(log, TextAction::cut));
     EXPECT_EQ(log->toPlainText(), QStringLiteral("log"));
     EXPECT_TRUE(log->textCursor().hasSelection());
-
+    delete log;
     EXPECT_FALSE(TamPodMenuPolicy::sendTextAction(&window, TextAction::copy));
+
     policy.uninstall();
-    log->installEventFilter(&reached);
-    reached.presses = 0;
-    key(log, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(reached.presses, 1);
+    key(field, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(reached.presses, 2);
 }

@@ -7,7 +7,7 @@
 
 namespace tampod {
 
-// A job folder of the temporary-audio store that is removed with everything in it unless the
+// A job folder of the temporary-audio store (TemporaryAudioStore::makeDirectory) that is removed with everything in it unless the
 // working copy in it was accepted (keep(): from then on the copy's own folder owner removes it).
 class JobFolder {
 public:
@@ -25,6 +25,7 @@ public:
     JobFolder(const JobFolder &) = delete;
     JobFolder &operator=(const JobFolder &) = delete;
 
+    const QUrl &url() const { return url_; }
     QString file(const QString &name) const { return url_.toLocalFile() + QLatin1Char('/') + name; }
     void keep() { kept_ = true; }
 

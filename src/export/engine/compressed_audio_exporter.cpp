@@ -1,0 +1,220 @@
+#include "export/engine/compressed_audio_exporter.h"
+
+#include "export/engine/short_flac_writer.h"
+#include "export/internal/export_staging.h"
+#include "files/access/file_access_lease.h"
+#include "files/journal/audio_export_error.h"
+#include "platform/decode/audio_file_reader.h"
+#include "concurrency/thread_start.h"
+#include "platform/encode/audio_file_writer.h"
+#include "platform/encode/flac_file_encoder.h"
+#include "tags/flac_tempo_metadata.h"
+#include "tags/m4a_tempo_metadata.h"
+#include "tags/tempo_model.h"
+#include "tags/tempo_write_error.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+namespace tampod::CompressedAudioExporter {
+
+namespace {
+
+using Case = AudioExportError::Case;
+
+constexpr std::int64_t chunkFrames = 8192;
+
+const QString bitRateRefused = QStringLiteral("The native AAC encoder cannot use this bitrate with the selected "
+                                              "rate/channels. Choose another bitrate; no setting was changed.");
+
+// Reports 0.55 + 0.35 × fraction at most once per whole percent of the fraction.
+void encode(const QString &source, const QString &destination, const ExportDefaults &settings,
+            const ExportProgress &progress, const CancellationToken &token)
+{
+    if (settings.format == ExportFormat::flac) {
+        ExportFailure::step(QStringLiteral("encoding audio"), [&] {
+            FlacFileEncoder::encode(source, destination, int(settings.bitDepth), [&](double fraction) {
+                if (progress)
+                    progress(0.55 + 0.35 * fraction);
+            }, token);
+        });
+        return;
+    }
+    AudioFileReader reader(source, token);
+    const std::int64_t length = reader.length();
+    const int channels = reader.channels();
+
+    AudioWriteFormat format;
+    format.type = settings.format == ExportFormat::flac ? AudioFileType::flac : AudioFileType::m4a;
+    format.sampleRate = int(settings.sampleRate);
+    format.channels = channels;
+    format.bitsPerChannel = settings.bitDepth == 16 ? 16 : 24;
+    format.bitRate = int(settings.options().bitRateKbps * 1000);
+    std::optional<AudioFileWriter> writer;
+    ExportFailure::step(QStringLiteral("creating encoded file"), [&] { writer.emplace(destination, format, token); });
+    // FFmpeg's encoder may settle on another rate than asked; only the asked one is acceptable.
+    if (format.type == AudioFileType::m4a && writer->bitRate() != format.bitRate)
+        throw AudioExportError::invalidSettings(bitRateRefused);
+
+    std::vector<float> buffer(size_t(chunkFrames * channels));
+    std::int64_t written = 0;
+    int reportedPercent = -1;
+    while (written < length) {
+        token.throwIfCancelled();
+        const std::int64_t n = reader.readFloatInterleaved(buffer.data(), std::min(chunkFrames, length - written));
+        if (n == 0)
+            throw AudioExportError(Case::verificationFailed);
+        ExportFailure::step(QStringLiteral("encoding audio"), [&] { writer->writeInterleaved(buffer.data(), n); });
+        written += n;
+        const double fraction = double(written) / double(length);
+        if (int(fraction * 100) != reportedPercent) {
+            reportedPercent = int(fraction * 100);
+            if (progress)
+                progress(0.55 + 0.35 * fraction);
+        }
+    }
+    ExportFailure::step(QStringLiteral("finalizing encoded audio"), [&] { writer->finish(); });
+    token.throwIfCancelled();
+}
+
+void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, const QString &tagged)
+{
+    try {
+        if (flac)
+            FLACTempoMetadata::copyTagging(bpm, encoded, tagged);
+        else
+            M4ATempoMetadata::write(bpm, encoded);
+    } catch (const TempoWriteError &error) {
+        throw AudioExportError(error.reason() == TempoWriteError::Reason::storage ? Case::storage
+                                                                                  : Case::tempoMetadata);
+    }
+    if (bpm && TempoModel::isUsable(*bpm)) {
+        const auto read = flac ? FLACTempoMetadata::read(tagged) : M4ATempoMetadata::read(tagged);
+        if (read != bpm)
+            throw AudioExportError(Case::tempoMetadata);
+    }
+}
+
+// Decodes every frame of the file, in spans on up to threads threads: each span must deliver
+// exactly its frames, and the last one must end where the file does.
+void decodeCompletely(const QString &path, std::int64_t length, int channels, unsigned threads,
+                      const CancellationToken &token)
+{
+    constexpr std::int64_t smallestSpan = 1 << 18;
+    const std::int64_t spans = std::clamp<std::int64_t>(length / smallestSpan, 1,
+                                                        std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, threads));
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(spans));
+    const auto decode = [&](std::int64_t span) {
+        try {
+            const std::int64_t start = length * span / spans;
+            const std::int64_t end = length * (span + 1) / spans;
+            AudioFileReader reader(path, token);
+            reader.seek(start);
+            std::vector<float> buffer(size_t(chunkFrames * channels));
+            for (std::int64_t at = start; at < end;) {
+                token.throwIfCancelled();
+                const std::int64_t n = reader.readFloatInterleaved(buffer.data(), std::min(chunkFrames, end - at));
+                if (n == 0)
+                    throw AudioExportError(Case::verificationFailed);
+                at += n;
+            }
+            if (span == spans - 1 && reader.readFloatInterleaved(buffer.data(), chunkFrames) != 0)
+                throw AudioExportError(Case::verificationFailed);
+        } catch (...) {
+            errors[size_t(span)] = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        for (std::int64_t span = 1; span < spans; ++span)
+            threads.push_back(startThread([&decode, span] { decode(span); }));
+        decode(0);
+    }
+    for (const std::exception_ptr &error : errors) {
+        if (error)
+            std::rethrow_exception(error);
+    }
+}
+
+} // namespace
+
+void verify(const QString &path, const ExportDefaults &settings, const AudioExportResult &render,
+            const CancellationToken &token)
+{
+    AudioFileReader reader(path, token);
+    const std::int64_t length = reader.length();
+    const AudioFileFormat &format = reader.fileFormat();
+    bool passes = length == render.frames && format.sampleRate == double(render.sampleRate) &&
+                  format.channels == int(render.channels);
+    if (settings.format == ExportFormat::flac) {
+        const auto streamInfo = FLACTempoMetadata::sourceFormat(path);
+        passes = passes && format.codec == AudioCodecKind::flac && streamInfo &&
+                 streamInfo->bitsPerSample == settings.bitDepth;
+    } else {
+        passes = passes && format.codec == AudioCodecKind::aac;
+    }
+    if (!passes)
+        throw AudioExportError(Case::verificationFailed);
+
+    // FLAC decodes in parallel cheaply; an AAC reader holds the whole sample index, so one.
+    decodeCompletely(path, length, format.channels, settings.format == ExportFormat::flac ? 4 : 1, token);
+}
+
+ExportDefaults renderSettings(const ExportDefaults &settings)
+{
+    ExportDefaults render = settings;
+    render.format = ExportFormat::wav;
+    if (settings.format == ExportFormat::m4aAAC)
+        render.bitDepth = 24;
+    EncodingOptions options = EncodingOptions::initial(ExportFormat::wav);
+    options.channels = settings.options().channels;
+    render.encodingByFormat[ExportFormats::rawValue(ExportFormat::wav)] = options;
+    return render;
+}
+
+AudioExportResult run(const AudioExportRequest &request, const ExportProgress &progress, const CancellationToken &token,
+                      const ExportEnvironment &environment)
+{
+    request.checkIssues();
+    token.throwIfCancelled();
+    const FileAccessLease lease(request.destination);
+    AudioFileExporter::checkDestination(request);
+    AudioExportRequest renderRequest;
+    renderRequest.track = request.track;
+    renderRequest.settings = renderSettings(request.settings);
+    renderRequest.loop = request.loop;
+    renderRequest.pairOutput = SD2PairOutput::stereo;
+    // Sources the render would refuse, and renders past the size limit, are refused before
+    // anything is made beside the destination.
+    AudioFileExporter::preflight(renderRequest, token);
+
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
+    renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
+    const AudioExportResult render = AudioFileExporter::run(
+        renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, environment.inside());
+    const QString renderPath = renderRequest.destination.toLocalFile();
+
+    const bool flac = request.settings.format == ExportFormat::flac;
+    const QString encoded = staging.path(QStringLiteral("encoded.") + request.fileExtension());
+    if (flac && render.frames <= ShortFLACWriter::maximumFrames) {
+        ShortFLACWriter::write(renderPath, encoded, int(request.settings.bitDepth), token);
+        if (progress)
+            progress(0.9);
+    } else {
+        encode(renderPath, encoded, request.settings, progress, token);
+    }
+
+    const QString final = flac ? staging.path(QStringLiteral("tagged.flac")) : encoded;
+    tag(request.track.effectiveBPM(), flac, encoded, final);
+    verify(final, request.settings, render, token);
+    if (progress)
+        progress(0.99);
+
+    AudioFileExporter::checkDestination(request);
+    token.throwIfCancelled();
+    ExportPublication::publish(final, request.destination);
+    return {request.destination, render.frames, render.channels, render.sampleRate, {}};
+}
+
+} // namespace tampod::CompressedAudioExporter

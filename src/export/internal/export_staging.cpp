@@ -1,0 +1,71 @@
+#include "export/internal/export_staging.h"
+
+#include "core/error.h"
+#include "files/journal/audio_export_error.h"
+#include "files/journal/split_export_file_safety.h"
+#include "platform/audio_file_error.h"
+
+#include <QFile>
+
+namespace tampod {
+
+ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging)
+{
+    if (insideStaging) {
+        prefix_ = destination.toLocalFile() + QLatin1Char('.');
+        return;
+    }
+    try {
+        directory_ = store().makeExportDirectory(destination);
+    } catch (...) {
+        // The store's own reason is not shown: what the user can act on is space and access.
+        throw AudioExportError(AudioExportError::Case::storage);
+    }
+}
+
+ExportStaging::~ExportStaging()
+{
+    if (kept_)
+        return;
+    if (prefix_.isEmpty()) {
+        directory_.remove();
+        return;
+    }
+    // Only what this export named in the private folder; the folder's owner removes the rest.
+    for (const QString &file : std::as_const(made_))
+        QFile::remove(file);
+}
+
+QString ExportStaging::path(const QString &name) const
+{
+    if (prefix_.isEmpty())
+        return directory_.url.toLocalFile() + QLatin1Char('/') + name;
+    made_ << prefix_ + name;
+    return made_.last();
+}
+
+void ExportPublication::publish(const QString &staged, const QUrl &destination)
+{
+    try {
+        SplitExportFileSafety::publish(QUrl::fromLocalFile(staged), destination);
+    } catch (const AudioExportError &) {
+        throw;
+    } catch (const Cancelled &) {
+        throw;
+    } catch (...) {
+        throw AudioExportError(AudioExportError::Case::storage);
+    }
+}
+
+void ExportFailure::step(const QString &name, const std::function<void()> &work)
+{
+    try {
+        work();
+    } catch (const AudioFileError &error) {
+        throw AudioExportError::native(name, error.code());
+    } catch (const SystemError &) {
+        throw AudioExportError(AudioExportError::Case::storage);
+    }
+}
+
+} // namespace tampod

@@ -1,0 +1,52 @@
+#include "import/audio_importer.h"
+
+#include "concurrency/thread_role.h"
+#include "import/internal/import_job.h"
+
+#include <cerrno>
+
+namespace tampod {
+
+const QSet<QString> &AudioImporter::audioExtensions()
+{
+    static const QSet<QString> extensions{
+        QStringLiteral("wav"), QStringLiteral("wave"), QStringLiteral("aif"), QStringLiteral("aiff"),
+        QStringLiteral("aifc"), QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("aac"),
+        QStringLiteral("flac"), QStringLiteral("caf"), QStringLiteral("sd2"), QStringLiteral("au"),
+        QStringLiteral("snd"), QStringLiteral("bwf"), QStringLiteral("ac3"), QStringLiteral("ape"),
+        QStringLiteral("ogg"), QStringLiteral("wma"), QStringLiteral("rex"), QStringLiteral("rx2"),
+        QStringLiteral("rcy")};
+    return extensions;
+}
+
+AudioImporter::EntryKind AudioImporter::entryKind(const Folder &folder, const Folder::Entry &entry)
+{
+    // The listing's own type costs no call; only file systems that give none are asked.
+    mode_t mode = entry.listedType();
+    if (mode == 0) {
+        const auto status = folder.status(entry.name, LinkPolicy::NoFollow);
+        if (!status)
+            throw SystemError(ENOENT, QStringLiteral("fstatat"));
+        mode = status->st_mode;
+    }
+    return S_ISLNK(mode) ? EntryKind::link : S_ISDIR(mode) ? EntryKind::folder : EntryKind::file;
+}
+
+AudioImporter::AudioImporter() : AudioImporter(Services{}) {}
+
+AudioImporter::AudioImporter(Services services)
+    : services_(std::move(services)), executor_(QStringLiteral("Audio importer"))
+{
+}
+
+Async<AudioImportResult> AudioImporter::load(QList<QUrl> urls, QSet<QUrl> excluding, CancellationToken token)
+{
+    return executor_.submit([this, urls = std::move(urls), excluding = std::move(excluding),
+                             token = std::move(token)]() mutable {
+        TAMPOD_ASSERT_ON(executor_);
+        const CurrentCancellation::Scope scope(token);
+        return ImportJob(services_, audioTypes_, std::move(excluding), token).run(urls);
+    });
+}
+
+} // namespace tampod

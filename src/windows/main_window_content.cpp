@@ -1,0 +1,32 @@
+#include "windows/main_window_content.h"
+
+#include "windows/main_window.h"
+#include "windows/main_window_keyboard_handler.h"
+
+#include "views/content_view.h"
+#include "views/player_window_model.h"
+
+namespace tampod {
+
+MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowModel &model,
+                                             std::function<void()> openSettings)
+{
+    auto *content = new ContentView(model, std::move(openSettings));
+    content->setFixedSize(MainWindow::contentSize());
+    window.setCentralWidget(content);
+    // The content, not a control, has the focus at first, so that Space plays.
+    content->setFocus();
+    return {content, new MainWindowKeyboardHandler(model, &window, &window)};
+}
+
+MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &player,
+                                             std::function<void()> openSettings)
+{
+    auto *model = new PlayerWindowModel(player);
+    const MainWindowContent installed = install(window, *model, std::move(openSettings));
+    // The content's last child: the views that read the model go before it.
+    model->setParent(installed.content);
+    return installed;
+}
+
+} // namespace tampod

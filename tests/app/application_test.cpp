@@ -1,0 +1,118 @@
+#include "alert_recorder.h"
+
+#include "app/application.h"
+#include "app/single_instance.h"
+
+#include "windows/main_window.h"
+#include "windows/tampod_commands.h"
+
+#include "support/test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTimer>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+using namespace tampod;
+
+namespace {
+
+// A tenth of a second of 16-bit mono silence at 44.1 kHz.
+QByteArray wav()
+{
+    const quint32 bytes = 8820;
+    QByteArray data("RIFF....WAVEfmt \x10\0\0\0\1\0\1\0\x44\xac\0\0\x88\x58\x01\0\2\0\x10\0data....", 44);
+    qToLittleEndian<quint32>(36 + bytes, data.data() + 4);
+    qToLittleEndian<quint32>(bytes, data.data() + 40);
+    return data + QByteArray(bytes, '\0');
+}
+
+// Every per-user place of this process (settings, the store, the instance socket) in folder.
+void isolate(const test::TempDir &folder)
+{
+    for (const char *variable : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+        const QString path = folder.file(QString::fromLatin1(variable));
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv(variable, QFile::encodeName(path));
+    }
+}
+
+QStringList names(const PlayerModel &player)
+{
+    QStringList list;
+    for (const AudioTrack &track : player.tracks())
+        list.append(track.projectedURL().fileName());
+    return list;
+}
+
+} // namespace
+
+TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
+{
+    test::TempDir folder;
+    isolate(folder);
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        test::writeFile(folder.file(QString::fromLatin1(name)), wav());
+
+    Application app(std::make_unique<test::AlertRecorder>());
+    SingleInstance instance;
+    ASSERT_TRUE(instance.listen());
+    QObject::connect(&instance, &SingleInstance::documentsReceived, &app, &Application::openDocuments);
+    app.start({QUrl::fromLocalFile(folder.file(QStringLiteral("a.wav"))),
+               QUrl::fromLocalFile(folder.file(QStringLiteral("b.wav")))});
+    PlayerModel &player = app.player();
+    ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 2 && player.selectedID(); }));
+    EXPECT_EQ(names(player), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
+    EXPECT_EQ(*player.selectedID(), player.tracks().first().id);
+    EXPECT_TRUE(app.delegate().menuPolicy().isInstalled());
+
+    // A second launch, the way a file manager starts one: relative names, its own folder.
+    MainWindow *window = app.mainWindow();
+    window->showMinimized();
+    QProcess second;
+    second.setWorkingDirectory(folder.path());
+    second.start(QStringLiteral(TAMPOD_EXECUTABLE), {QStringLiteral("c.wav")});
+    ASSERT_TRUE(test::pumpUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
+    ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 3; }));
+    EXPECT_EQ(names(player).last(), QStringLiteral("c.wav"));
+    EXPECT_EQ(*player.selectedID(), player.tracks().last().id);
+    EXPECT_FALSE(window->isMinimized());
+
+    // The menu follows the model: a selected WAV can have its access restored, no SD2 tools.
+    ASSERT_TRUE(test::pumpUntil([&] { return app.commands()->restoreFileAccessAction()->isEnabled(); }));
+    EXPECT_FALSE(app.commands()->advancedSD2Action()->isEnabled());
+}
+
+TEST(Application, ClosingAsksAndQuitEndsWithoutAskingAgain)
+{
+    test::TempDir folder;
+    isolate(folder);
+    auto recorder = std::make_unique<test::AlertRecorder>();
+    test::AlertRecorder &alerts = *recorder;
+    Application app(std::move(recorder));
+    app.start({});
+    MainWindow *window = app.mainWindow();
+    ASSERT_NE(window, nullptr);
+
+    window->close(); // "Cancel"
+    EXPECT_EQ(alerts.quitQuestions, 1);
+    EXPECT_TRUE(window->isVisible());
+
+    alerts.quitAnswer = true;
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    QTimer::singleShot(20000, qApp, [] { QApplication::exit(1); }); // never hang the suite
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(alerts.quitQuestions, 2);
+    // Quitting again, as the menu's Quit would, asks nothing more.
+    app.quit();
+    EXPECT_EQ(alerts.quitQuestions, 2);
+    EXPECT_FALSE(app.delegate().menuPolicy().isInstalled());
+    EXPECT_TRUE(app.shutdown());
+}

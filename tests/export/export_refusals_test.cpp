@@ -1,0 +1,165 @@
+// What the exporters refuse, and that a refused, failed or cancelled export leaves no
+// destination file and no staging folder, and never touches the file that was there.
+#include "export_fixtures.h"
+
+#include "files/access/missing_audio_source.h"
+
+#include "support/test_support.h"
+
+#include <QRegularExpression>
+
+using namespace tampod;
+using namespace tampod::test;
+using Case = AudioExportError::Case;
+
+namespace {
+
+const ExportFormat everyWay[] = {ExportFormat::wav, ExportFormat::aiff, ExportFormat::flac, ExportFormat::m4aAAC};
+
+QString extension(ExportFormat format)
+{
+    return ExportFormats::fileExtension(format);
+}
+
+} // namespace
+
+TEST(ExportRefusals, DestinationsThatAreTheSourceOrTaken)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(1000, 2));
+    const QByteArray original = readAll(source);
+    makeLink(source, scene.file("link.wav"));
+    ASSERT_EQ(::link(encoded(source).constData(), encoded(scene.file("hard.wav")).constData()), 0);
+    writeFile(scene.file("taken.flac"), "an older file");
+    makeLink(scene.file("nowhere"), scene.file("dangling.m4a"));
+    const AudioTrack track = trackOf(source);
+
+    const std::tuple<QString, ExportFormat, Case> rows[] = {
+        {"source.wav", ExportFormat::wav, Case::sourceDestinationConflict},
+        {"./source.wav", ExportFormat::flac, Case::sourceDestinationConflict},
+        {"link.wav", ExportFormat::aiff, Case::sourceDestinationConflict},
+        {"hard.wav", ExportFormat::m4aAAC, Case::sourceDestinationConflict},
+        {"taken.flac", ExportFormat::flac, Case::destinationExists},
+        {"taken.flac", ExportFormat::wav, Case::destinationExists},
+        {"dangling.m4a", ExportFormat::m4aAAC, Case::destinationExists},
+        {"dangling.m4a", ExportFormat::aiff, Case::destinationExists},
+    };
+    for (const auto &[name, format, expected] : rows)
+        EXPECT_EQ(scene.failure(scene.request(track, settingsFor(format), name)), int(expected)) << name.toStdString();
+    // The loop's rendered file is a source too, and must still be exactly its section.
+    AudioExportRequest looped = scene.request(track, settingsFor(ExportFormat::wav), "section.wav");
+    looped.loop = sectionLoop(scene.store(), track, 10, 510, 2);
+    const QString section = looped.loop->section->url().toLocalFile();
+    ASSERT_EQ(::link(encoded(section).constData(), encoded(scene.file("section.wav")).constData()), 0);
+    EXPECT_EQ(scene.failure(looped), int(Case::sourceDestinationConflict));
+    looped.destination = QUrl::fromLocalFile(scene.file("changed.wav"));
+    writeAudio(section + ".new", 2, 44100, tone(499, 2), 32);
+    rename(section + ".new", section);
+    EXPECT_EQ(scene.failure(looped), int(Case::verificationFailed));
+    EXPECT_EQ(readAll(source), original);
+    EXPECT_EQ(readAll(scene.file("taken.flac")), "an older file");
+    EXPECT_EQ(QFileInfo(scene.file("dangling.m4a")).symLinkTarget(), scene.file("nowhere"));
+    EXPECT_FALSE(exists(scene.file("nowhere")));
+}
+
+TEST(ExportRefusals, SourcesTheExporterCannotConvert)
+{
+    ExportScene scene;
+    const QString three = scene.make("three.wav", "sine=f=440:r=44100:d=0.1", {"-ac", "3"});
+    const QString empty = scene.make("empty.wav", "anullsrc=r=44100:cl=stereo", {"-t", "0"});
+    writeFile(scene.file("text.wav"), "this is not audio");
+    for (const QString &source : {three, empty, scene.file("text.wav")}) {
+        for (const ExportFormat format : everyWay)
+            EXPECT_EQ(scene.failure(scene.request(trackOf(source), settingsFor(format), "out." + extension(format))),
+                      int(Case::unsupportedSource))
+                << source.toStdString() << " " << extension(format).toStdString();
+    }
+    // A track still waiting for SD2 recovery.
+    AudioTrack pending = trackOf(scene.file("text.wav"));
+    pending.recovery = SD2Recovery{};
+    EXPECT_EQ(scene.failure(scene.request(pending, settingsFor(ExportFormat::wav), "pending.wav")),
+              int(Case::unsupportedSource));
+    // A source that went away is reported as missing, with its name.
+    EXPECT_EQ(thrownText<MissingAudioSource>(
+                  [&] { scene.run(scene.request(trackOf(scene.file("gone.wav")), settingsFor(ExportFormat::aiff), "x.aiff")); }),
+              "gone.wav is no longer available. Reconnect its disk or restore the file, then try again. If it was "
+              "moved to another disk, remove its library row and reopen it from its current folder. Removing a row "
+              "does not delete audio.");
+    EXPECT_EQ(entriesOf(scene.file("")).filter(QRegularExpression("^out|^x|^pending")), QStringList{});
+}
+
+TEST(ExportRefusals, SettingsIssuesAndTheSizeLimitBeforeAnyStagingThenTheStore)
+{
+    ExportScene scene;
+    const QString source = scene.file("twenty.wav");
+    writeAudio(source, 2, 44100, std::vector<float>(20 * 44100 * 2));
+    const AudioTrack track = trackOf(source);
+    scene.environment.store = []() -> TemporaryAudioStore & {
+        ADD_FAILURE() << "a staging folder was asked for";
+        throw SystemError(EIO, "store");
+    };
+    EXPECT_EQ(thrownText<AudioExportError>([&] { scene.run(scene.request(track, settingsFor(ExportFormat::mp3), "o.mp3")); }),
+              "MP3 output is unavailable. Your saved choice is retained; choose WAV, AIFF, FLAC, M4A — AAC or SD2 to "
+              "continue.");
+    // 999 passes of twenty seconds: 11.5 GB of 24-bit stereo at 96 kHz, 5.7 GB of the M4A's
+    // 24-bit render at 48 kHz.
+    for (const ExportFormat format : everyWay) {
+        AudioExportRequest huge = scene.request(track, settingsFor(format, 24, format == ExportFormat::m4aAAC ? 48000 : 96000),
+                                                "huge." + extension(format));
+        huge.loop = wholeLoop(track, 20 * 44100, 44100, 999);
+        EXPECT_EQ(scene.failure(huge), int(Case::tooLarge)) << extension(format).toStdString();
+    }
+    // A store that cannot be made is the storage failure.
+    scene.environment.store = []() -> TemporaryAudioStore & { throw SystemError(EACCES, "store"); };
+    for (const ExportFormat format : everyWay)
+        EXPECT_EQ(scene.failure(scene.request(track, settingsFor(format), "out." + extension(format))), int(Case::storage));
+}
+
+TEST(ExportRefusals, LateFilesAndCancellationLeaveNothing)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(100000, 2));
+    for (const ExportFormat format : everyWay) {
+        // A file that appears at the destination meanwhile is never replaced.
+        const QString late = "late." + extension(format);
+        const auto plant = [&](double) {
+            if (!exists(scene.file(late)))
+                writeFile(scene.file(late), "written by someone else");
+        };
+        EXPECT_EQ(failureOf([&] {
+                      AudioFileExporter::run(scene.request(trackOf(source), settingsFor(format), late), plant, {},
+                                             scene.environment);
+                  }),
+                  int(Case::destinationExists));
+        EXPECT_EQ(readAll(scene.file(late)), "written by someone else");
+        // Cancelled at the first report or in the treatment pass, nothing is published.
+        for (const double at : {0.0, 0.7}) {
+            CancellationSource cancel;
+            ExportDefaults settings = settingsFor(format);
+            settings.clippingDB = 3;
+            EXPECT_THROW(AudioFileExporter::run(scene.request(trackOf(source), settings, "c." + extension(format)),
+                                                [&](double p) { if (p >= at) cancel.cancel(); }, cancel.token(),
+                                                scene.environment),
+                         Cancelled);
+            EXPECT_FALSE(exists(scene.file("c." + extension(format))));
+        }
+    }
+}
+
+TEST(ExportRefusals, TheActorDeliversResultsAndErrors)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(20000, 2));
+    AudioFileExporter exporter(scene.environment);
+    const auto request = scene.request(trackOf(source, 90), settingsFor(ExportFormat::flac), "actor.flac");
+    const AudioExportResult result = runTask([&]() -> QCoro::Task<AudioExportResult> {
+        co_return co_await exporter.exportAudio(request, {}, {});
+    }());
+    EXPECT_EQ(std::tuple(result.destination, result.frames, result.channels, result.sampleRate),
+              std::tuple(request.destination, std::int64_t(20000), 2u, std::int64_t(44100)));
+    EXPECT_TRUE(result.additionalDestinations.isEmpty());
+    EXPECT_THROW(exporter.exportAudio(request, {}, {}).wait(), AudioExportError);
+}

@@ -1,0 +1,114 @@
+#include "windows/window_position_reader.h"
+
+#include "support/test_support.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace tampod;
+
+TEST(WindowPositionReader, PlacementRule)
+{
+    const QRectF left(0, 0, 1000, 800), right(1000, 0, 800, 600);
+    const struct {
+        const char *name;
+        QRectF frame;
+        QList<QRectF> screens;
+        QPointF origin;
+    } cases[] = {
+        {"inside stays", {100, 100, 300, 200}, {left, right}, {100, 100}},
+        {"no screens: unchanged", {-5000, 7000, 300, 200}, {}, {-5000, 7000}},
+        {"most overlap wins", {900, 100, 300, 200}, {left, right}, {1000, 100}},
+        {"equal overlap: first listed", {850, 100, 300, 200}, {left, right}, {700, 100}},
+        {"equal overlap: first listed, either order", {850, 100, 300, 200}, {right, left}, {1000, 100}},
+        {"off every screen: the first", {5000, -3000, 300, 200}, {right, left}, {1500, 0}},
+        {"pulled down below the top", {100, 700, 300, 200}, {left}, {100, 600}},
+        {"too large: left and top edges", {50, 50, 1200, 900}, {left}, {0, -100}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WindowPositionReader::clamped(c.frame, c.screens), QRectF(c.origin, c.frame.size())) << c.name;
+}
+
+TEST(WindowPositionReader, ConversionAndTexts)
+{
+    // Stored points are bottom-left corners, y up from the primary screen's bottom edge.
+    const QRect primary(0, 0, 1920, 1080);
+    EXPECT_EQ(WindowPositionReader::toStored(QRect(100, 50, 600, 700), primary), QRectF(100, 330, 600, 700));
+    EXPECT_EQ(WindowPositionReader::toStored(QRect(0, 1080, 10, 10), primary), QRectF(0, -10, 10, 10));
+    const QRect offset(1920, 200, 1280, 1024); // primary right of and below another screen
+    EXPECT_EQ(WindowPositionReader::toStored(QRect(1920, 200, 100, 100), offset), QRectF(0, 924, 100, 100));
+    for (const QRect frame : {QRect(100, 50, 600, 700), QRect(-300, -20, 40, 30)})
+        for (const QRect screen : {primary, offset})
+            EXPECT_EQ(WindowPositionReader::fromStored(WindowPositionReader::toStored(frame, screen), screen), frame);
+
+    const struct {
+        const char *text;
+        std::optional<QPointF> point;
+    } texts[] = {
+        {"{12, 34}", QPointF(12, 34)}, {"{-5,7.5}", QPointF(-5, 7.5)}, {"{ 1e3 , 2 }", QPointF(1000, 2)},
+        {"{12}", std::nullopt},        {"12, 34", std::nullopt},        {"{nan, 1}", std::nullopt},
+        {"{1, inf}", std::nullopt},    {"{1e300, 1}", std::nullopt},    {"{1, 2} ", std::nullopt},
+        {"", std::nullopt},            {"{a, b}", std::nullopt},
+    };
+    for (const auto &t : texts)
+        EXPECT_EQ(WindowPositionReader::parse(QString::fromLatin1(t.text)), t.point) << t.text;
+    EXPECT_EQ(WindowPositionReader::text(QPointF(-3, 40)), QStringLiteral("{-3, 40}"));
+    EXPECT_EQ(WindowPositionReader::text(QPointF(0.5, 1e6)), QStringLiteral("{0.5, 1000000}"));
+}
+
+TEST(WindowPositionReader, SavesOnlyDragsAndRestoresOnScreen)
+{
+    test::TempDir folder;
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QString key = QStringLiteral("windowPosition.about");
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    int closed = 0;
+    QRect frame;
+    {
+        QWidget window;
+        window.resize(200, 100);
+        bool dragging = false;
+        WindowPositionReader::attach(&window, QStringLiteral("about"), settings, [&] { ++closed; })
+            ->setButtonProbe([&] { return dragging; });
+        window.show();
+        window.move(screen.topLeft() + QPoint(40, 50)); // a move of the system's, not saved
+        EXPECT_FALSE(settings.contains(key));
+        dragging = true;
+        window.move(screen.topLeft() + QPoint(60, 70));
+        frame = window.frameGeometry();
+        EXPECT_TRUE(window.close());
+    }
+    EXPECT_EQ(closed, 1);
+    const QRectF stored = WindowPositionReader::toStored(frame, primary);
+    EXPECT_EQ(settings.value(key).toString(), WindowPositionReader::text(stored.topLeft()));
+    {
+        // Before the window is framed its frame's height is not known; once it is, the
+        // window sits exactly where it was.
+        QWidget window;
+        window.resize(200, 100);
+        WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
+        window.show();
+        EXPECT_TRUE(test::pumpUntil([&] { return window.frameGeometry() == frame; }));
+    }
+    // A position off every screen comes back onto the first one, pulled inside.
+    settings.setValue(key, QStringLiteral("{90000, -90000}"));
+    {
+        QWidget window;
+        window.resize(200, 100);
+        WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
+        window.show();
+        EXPECT_TRUE(test::pumpUntil([&] { return window.frameGeometry().bottomRight() == screen.bottomRight(); }));
+    }
+    settings.setValue(key, QStringLiteral("{nan, 3}"));
+    {
+        QWidget window;
+        window.move(5, 6);
+        WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
+        EXPECT_EQ(window.pos(), QPoint(5, 6));
+    }
+}

@@ -1,0 +1,234 @@
+// Developer tool: drives the real application on generated audio files, played on the null
+// output, and writes PNGs of the main window in named states at device pixel ratios 1 and 2,
+// for looking at and for the manual's figures.
+//
+//   window_shots OUT_DIR
+//
+// Writes NAME@1x.png and NAME@2x.png for: empty-library, playing-loop (several files, the
+// first playing inside a loop section) and sd2-recovery (an SD2 file waiting for recovery).
+// Nothing of the user's is touched: settings, cache and data go to a scratch folder.
+
+#include "app/application.h"
+
+#include "windows/main_window.h"
+
+#include "views/alert_presenting.h"
+#include "views/theme.h"
+
+#include "platform/encode/audio_file_writer.h"
+#include "platform/output/audio_output.h"
+#include "platform/output/null_audio_output.h"
+#include "player/player_model.h"
+#include "sd2/sd2_recovery_failure.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <numbers>
+#include <vector>
+
+using namespace tampod;
+
+namespace {
+
+void print(const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+// Alerts are printed, questions answered without a modal loop.
+class PrintedAlerts : public AlertPresenting {
+public:
+    void show(const QString &title, const QString &message, const QStringList &details) override
+    {
+        print(QStringLiteral("alert: ") + title + QStringLiteral(" — ") + message + QStringLiteral("\n")
+              + details.join(QStringLiteral("\n")));
+    }
+    bool confirmQuit() override { return true; }
+    bool confirmRecoveryDepth(int) override { return false; }
+    void showRecovery(const SD2RecoveryFailure &failure) override { show(failure.title, failure.message, {}); }
+};
+
+bool waitFor(const QString &what, const std::function<bool()> &condition, int seconds = 30)
+{
+    QDeadlineTimer deadline(seconds * 1000);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            print(QStringLiteral("window_shots: gave up waiting for ") + what + QStringLiteral("\n"));
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents();
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// A few seconds of music-like sound: a chord with a pulse, so that the meters move.
+std::vector<float> tones(double seconds, int rate, int channels, double root, double beat)
+{
+    const auto frames = std::size_t(seconds * rate);
+    std::vector<float> samples(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const double pulse = 0.35 + 0.65 * std::exp(-6 * std::fmod(t, beat));
+        for (int c = 0; c < channels; ++c) {
+            double value = 0;
+            for (const double ratio : {1.0, 1.25, 1.5, 2.0})
+                value += std::sin(2 * std::numbers::pi * root * ratio * t + c * 0.7) / 4;
+            samples[i * channels + c] = float(0.8 * pulse * value * (c == 1 ? 0.8 : 1.0));
+        }
+    }
+    return samples;
+}
+
+QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat format, double seconds, double root)
+{
+    const QString path = folder.filePath(name);
+    AudioFileWriter writer(path, format);
+    const auto samples = tones(seconds, format.sampleRate, format.channels, root, 60.0 / 120);
+    writer.writeInterleaved(samples.data(), int64_t(samples.size() / format.channels));
+    writer.finish();
+    return path;
+}
+
+// An SD2 data fork without its resources: headerless big-endian 16-bit stereo.
+QString writeBareSD2(const QDir &folder, const QString &name)
+{
+    const auto samples = tones(6, 44100, 2, 110, 0.5);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(samples.size() * 2));
+    for (const float sample : samples) {
+        const auto value = std::int16_t(std::lround(sample * 32767));
+        bytes.append(char((value >> 8) & 0xFF));
+        bytes.append(char(value & 0xFF));
+    }
+    const QString path = folder.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+    return path;
+}
+
+bool shoot(QWidget &window, const QDir &out, const QString &name)
+{
+    for (const double ratio : {1.0, 2.0}) {
+        QImage image((QSizeF(window.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(Qt::transparent);
+        window.render(&image);
+        const QString path = out.filePath(name + QStringLiteral("@") + QString::number(ratio) + QStringLiteral("x.png"));
+        if (!image.save(path)) {
+            print(QStringLiteral("window_shots: cannot write ") + path + QStringLiteral("\n"));
+            return false;
+        }
+        print(path + QStringLiteral("\n"));
+    }
+    return true;
+}
+
+int run(const QDir &out, const QDir &audio)
+{
+    const QList<QUrl> library = {
+        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Bass Groove.wav"), {}, 64, 55)),
+        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Drum Break.aiff"),
+                                       {.type = AudioFileType::aiff, .sampleRate = 48000, .bitsPerChannel = 24}, 8,
+                                       82.4)),
+        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Pad Swell.flac"),
+                                       {.type = AudioFileType::flac, .bitsPerChannel = 24}, 12, 130.8)),
+        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Vocal Take.wav"), {.channels = 1}, 10, 196)),
+    };
+    const QUrl sd2 = QUrl::fromLocalFile(writeBareSD2(audio, QStringLiteral("Old Session.sd2")));
+
+    Application tamPOD(std::make_unique<PrintedAlerts>());
+    PlayerModel &player = tamPOD.player();
+    tamPOD.start({});
+    if (!waitFor(QStringLiteral("the main window"),
+                 [&] { return tamPOD.mainWindow() && tamPOD.mainWindow()->isVisible(); }))
+        return 1;
+    MainWindow &window = *tamPOD.mainWindow();
+    QCoreApplication::sendPostedEvents();
+    if (!shoot(window, out, QStringLiteral("empty-library")))
+        return 1;
+
+    tamPOD.openDocuments(library);
+    if (!waitFor(QStringLiteral("the import"), [&] {
+            return player.tracks().size() == library.size() && player.imports().pendingCount() == 0
+                   && player.canPlaySelection();
+        }))
+        return 1;
+    player.toggleSectionLoop();
+    if (!waitFor(QStringLiteral("the loop section"), [&] { return bool(player.sectionLoop().prepared()); }))
+        return 1;
+    player.play();
+    if (!waitFor(QStringLiteral("playback"), [&] {
+            return player.position() > player.sectionStart() + 1.2 && player.levels()[0] > 0.2;
+        }))
+        return 1;
+    if (!shoot(window, out, QStringLiteral("playing-loop")))
+        return 1;
+
+    player.pause();
+    tamPOD.openDocuments({sd2});
+    if (!waitFor(QStringLiteral("the SD2 file"), [&] {
+            const auto track = player.selectedTrack();
+            return track && track->recovery && player.imports().pendingCount() == 0;
+        }))
+        return 1;
+    QCoreApplication::sendPostedEvents();
+    if (!shoot(window, out, QStringLiteral("sd2-recovery")))
+        return 1;
+
+    tamPOD.quit();
+    return tamPOD.shutdown() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc != 2) {
+        print(QStringLiteral("usage: window_shots OUT_DIR\n"));
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/tampod-shots-XXXXXX"));
+    if (!scratch.isValid()) {
+        print(QStringLiteral("window_shots: no scratch folder\n"));
+        return 1;
+    }
+    const QDir root(scratch.path());
+    for (const char *name : {"config", "cache", "data", "audio"})
+        root.mkpath(QString::fromLatin1(name));
+    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", root.filePath(QStringLiteral("cache")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("data")).toLocal8Bit());
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("tamPOD"));
+    QApplication::setApplicationName(QStringLiteral("tamPOD"));
+    Theme::applyDarkAppearance(application);
+    AudioOutput::setShared(std::make_shared<NullAudioOutput>());
+
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(out.path())) {
+        print(QStringLiteral("window_shots: cannot make ") + out.path() + QStringLiteral("\n"));
+        return 1;
+    }
+    try {
+        return run(out, QDir(root.filePath(QStringLiteral("audio"))));
+    } catch (const std::exception &error) {
+        print(QStringLiteral("window_shots: ") + QString::fromLocal8Bit(error.what()) + QStringLiteral("\n"));
+        return 1;
+    }
+}
