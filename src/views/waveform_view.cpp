@@ -1,6 +1,7 @@
 #include "views/waveform_view.h"
 
 #include "views/internal/waveform_painting.h"
+#include "views/player_waveform_pane_model.h"
 #include "views/refresh_scheduler.h"
 #include "views/section_loop_overlay.h"
 #include "views/theme.h"
@@ -77,6 +78,20 @@ WaveformView::WaveformView(WaveformPaneModel &player, QWidget *parent)
 WaveformView::~WaveformView()
 {
     load_.cancel();
+}
+
+WaveformView *WaveformView::forPlayer(PlayerModel &player, QWidget *parent)
+{
+    auto *model = new PlayerWaveformPaneModel(player);
+    auto *pane = new WaveformView(*model, parent);
+    // The pane's last child so far: the layers made before it are deleted first.
+    model->setParent(pane);
+    return pane;
+}
+
+double WaveformView::scale() const
+{
+    return width() > 0 ? width() / designSize.width() : 1;
 }
 
 WaveformViewport WaveformView::viewport() const

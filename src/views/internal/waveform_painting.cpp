@@ -1,6 +1,7 @@
 #include "views/internal/waveform_painting.h"
 
 #include "views/design_scale_layout.h"
+#include "views/waveform_view.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -13,6 +14,9 @@ namespace tampod::WaveformPainting {
 
 double designScale(const QWidget *widget)
 {
+    for (const QWidget *w = widget; w; w = w->parentWidget())
+        if (const auto *pane = qobject_cast<const WaveformView *>(w))
+            return pane->scale();
     for (const QWidget *w = widget ? widget->parentWidget() : nullptr; w; w = w->parentWidget())
         if (const auto *layout = dynamic_cast<const DesignScaleLayout *>(w->layout()))
             return layout->scale() > 0 ? layout->scale() : 1;

@@ -18,7 +18,8 @@ namespace tampod::WaveformPainting {
 inline const QColor systemRed = QColor::fromRgb(255, 69, 58);
 inline const QColor systemBlue = QColor::fromRgb(10, 132, 255);
 
-// The scale of the nearest enclosing design-scaled layout; 1 outside one.
+// The scale of the enclosing waveform pane, else of the nearest design-scaled layout; 1
+// outside both.
 double designScale(const QWidget *widget);
 // The widget's size in design points at scale s.
 QSizeF designSize(const QWidget *widget, double s);
