@@ -270,7 +270,6 @@ SectionLoopOverlay::SectionLoopOverlay(WaveformPaneModel &player, WaveformViewpo
       endMarker_(new SectionLoopMarker(this, false)), header_(new SectionLoopHeader(this)),
       scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
-    AccessibleValueSource::install();
     setAttribute(Qt::WA_NoSystemBackground);
     SectionLoopCoordinator &loop = player_.sectionLoop();
     for (auto signal : {&SectionLoopCoordinator::rangeChanged, &SectionLoopCoordinator::preparedChanged,

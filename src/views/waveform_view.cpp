@@ -59,7 +59,6 @@ WaveformView::WaveformView(WaveformPaneModel &player, QWidget *parent)
       hint_(new PaintLayer([this](QPainter &p, QSizeF size, double s) { paintHint(p, size, s); }, this)),
       scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
-    AccessibleValueSource::install();
     setAccessibleName(WaveformText::paneLabel);
     scheduler_->watch(&player_, &WaveformPaneModel::selectionChanged);
     scheduler_->watch(&player_, &WaveformPaneModel::progressChanged);

@@ -197,6 +197,7 @@ TEST(SectionLoopOverlay, TimesIgnoreTheLocale)
     EXPECT_EQ(marker->text(QAccessible::Value), QStringLiteral("12.000 seconds"));
     EXPECT_EQ(marker->text(QAccessible::Name), WaveformText::sectionStart);
     EXPECT_EQ(marker->text(QAccessible::Description), WaveformText::markerHint);
+    ASSERT_NE(marker->actionInterface(), nullptr);
     marker->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
     EXPECT_NEAR(t.model.commits.back().start, 0.2 + 0.1 / 60, 1e-12);
     QLocale::setDefault(saved);

@@ -10,6 +10,9 @@ namespace tampod {
 // the increment and decrement actions.
 class AccessibleValueSource {
 public:
+    // Installs the factory first: setting a widget's accessible name already asks for its
+    // interface, and Qt keeps the first one it gets.
+    AccessibleValueSource() { install(); }
     virtual ~AccessibleValueSource() = default;
     virtual QString accessibleValue() const = 0;
     virtual bool isAdjustable() const { return false; }
