@@ -27,7 +27,7 @@ public:
 
     void set(const WaveformPeaks &peaks, WaveformViewport viewport)
     {
-        if (peaks_ == peaks && viewport_ == viewport)
+        if (WaveformEnvelope::samePeaks(peaks_, peaks) && viewport_ == viewport)
             return;
         peaks_ = peaks;
         viewport_ = viewport;

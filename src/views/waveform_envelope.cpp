@@ -188,9 +188,14 @@ WaveformEnvelope::WaveformEnvelope(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
+bool WaveformEnvelope::samePeaks(const WaveformPeaks &a, const WaveformPeaks &b)
+{
+    return a.size() == b.size() && (a.isEmpty() || a == b);
+}
+
 void WaveformEnvelope::set(const WaveformPeaks &peaks, WaveformViewport domain, WaveformViewport viewport)
 {
-    if (peaks_ == peaks && domain_ == domain && viewport_ == viewport)
+    if (samePeaks(peaks_, peaks) && domain_ == domain && viewport_ == viewport)
         return;
     peaks_ = peaks;
     domain_ = domain;

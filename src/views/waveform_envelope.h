@@ -46,6 +46,9 @@ public:
     static void draw(QPainter &painter, const WaveformPeaks &peaks, WaveformViewport domain,
                      WaveformViewport viewport, QSizeF size);
 
+    // Equal peaks; unlike QList's ==, safe for empty lists that still hold storage.
+    static bool samePeaks(const WaveformPeaks &a, const WaveformPeaks &b);
+
     explicit WaveformEnvelope(QWidget *parent = nullptr);
 
     void set(const WaveformPeaks &peaks, WaveformViewport domain, WaveformViewport viewport);
