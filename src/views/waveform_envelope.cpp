@@ -1,6 +1,6 @@
 #include "views/waveform_envelope.h"
 
-#include "views/internal/line_layer.h"
+#include "views/internal/envelope_raster.h"
 #include "views/internal/waveform_painting.h"
 
 #include <QPaintEvent>
@@ -149,37 +149,10 @@ void WaveformEnvelope::draw(QPainter &painter, const WaveformPeaks &peaks, Wavef
         painter.restore();
         return;
     }
-    // The fill in runs of a few groups: one polygon over the whole width crosses each row
-    // hundreds of times and costs the rasterizer far more. Its edges lie under the outlines,
-    // so it is drawn without antialiasing, which also leaves no seams between the runs.
-    constexpr std::size_t run = 8;
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(fillColor);
-    std::vector<QPointF> polygon;
-    polygon.reserve(2 * run + 2);
-    const std::size_t count = points.upper.size();
-    for (std::size_t first = 0; first + 1 < count; first += run) {
-        const std::size_t end = std::min(count, first + run + 1);
-        polygon.assign(points.upper.begin() + std::ptrdiff_t(first), points.upper.begin() + std::ptrdiff_t(end));
-        for (std::size_t j = end; j-- > first;)
-            polygon.push_back(points.lower[j]);
-        painter.drawPolygon(polygon.data(), int(polygon.size()), Qt::WindingFill);
-    }
-    // Both outlines in one coverage layer laid over at their opacity.
-    thread_local LineLayer layer;
-    const double scale = device.m11();
-    layer.reset(size, scale);
-    layer.addPolyline(points.upper, outlineWidth);
-    // The lower outline mirrors the upper one about the centre; when the layer's rows mirror
-    // exactly, copying is cheaper than drawing it.
-    const double rows = size.height() * scale;
-    if (std::abs(rows - std::round(rows)) < 1e-6)
-        layer.mirrorVertically();
-    else
-        layer.addPolyline(points.lower, outlineWidth);
-    painter.setOpacity(outlineOpacity);
-    painter.drawImage(QPointF(0, 0), layer.image());
+    // Filling and stroking paths of a zigzag costs the rasterizer far more.
+    thread_local EnvelopeRaster raster;
+    painter.drawImage(QPointF(0, 0), raster.draw(points.upper, points.lower, size, device.m11(),
+                                                 {fillColor, outlineWidth, outlineOpacity}));
     painter.restore();
 }
 
