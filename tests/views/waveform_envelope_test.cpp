@@ -2,11 +2,13 @@
 
 #include "support/snapshot.h"
 
+#include <QPainter>
 #include <QPainterPath>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 using namespace tampod;
@@ -92,4 +94,45 @@ TEST(WaveformEnvelope, DrawsCrisplyAtBothPixelRatios)
     envelope.set({1.0f}, {0, 1}, {0, 1});
     const QImage single = test::render(envelope, 1, QStringLiteral("waveform-envelope-single"));
     EXPECT_EQ(single.pixelColor(150, 50).alpha(), 0);
+}
+
+// The device-resolution raster stands for filling and stroking the outline paths.
+TEST(WaveformEnvelope, RasterLooksLikeThePathsItStandsFor)
+{
+    WaveformPeaks peaks;
+    for (int i = 0; i < 65536; ++i)
+        peaks.append(float(std::fabs(std::sin(i * 0.013) * std::sin(i * 0.0007))));
+    WaveformPeaks overs = peaks; // beyond full scale the upper outline crosses the centre
+    for (float &p : overs)
+        p *= 1.3f;
+    const QColor panel = QColor::fromRgbF(0.105f, 0.105f, 0.105f);
+    for (const auto &[name, values, height, ratio] : {std::tuple("detail", &peaks, 220.0, 2.0),
+                                                      {"detail at 1x", &peaks, 220.0, 1.0},
+                                                      {"overs", &overs, 220.0, 2.0},
+                                                      {"outlines swapped", &peaks, 12.0, 2.0}}) {
+        const QSizeF size(400, height);
+        const auto image = [&](const std::function<void(QPainter &)> &paint) {
+            QImage result((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+            result.setDevicePixelRatio(ratio);
+            result.fill(panel);
+            QPainter painter(&result);
+            paint(painter);
+            return result;
+        };
+        const WaveformViewport viewport{0.25, 0.5};
+        const QImage raster = image([&](QPainter &p) { WaveformEnvelope::draw(p, *values, {0, 1}, viewport, size); });
+        const QImage paths = image([&](QPainter &p) {
+            const auto shape = WaveformEnvelope::outline(*values, {0, 1}, viewport, size);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.fillPath(shape.filled, QColor::fromRgbF(0.5f, 0.5f, 0.5f));
+            const QPen pen(QColor::fromRgbF(1, 1, 1, 0.8f), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+            p.strokePath(shape.upper, pen);
+            p.strokePath(shape.lower, pen);
+        });
+        double difference = 0;
+        for (int y = 0; y < raster.height(); ++y)
+            for (int x = 0; x < raster.width(); ++x)
+                difference += std::abs(qGray(raster.pixel(x, y)) - qGray(paths.pixel(x, y)));
+        EXPECT_LT(difference / (raster.width() * raster.height()), 3) << name; // grey levels a pixel
+    }
 }
