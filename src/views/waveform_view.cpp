@@ -61,7 +61,6 @@ WaveformView::WaveformView(WaveformPaneModel &player, QWidget *parent)
 {
     setAccessibleName(WaveformText::paneLabel);
     scheduler_->watch(&player_, &WaveformPaneModel::selectionChanged);
-    scheduler_->watch(&player_, &WaveformPaneModel::progressChanged);
     scheduler_->watch(&player_, &WaveformPaneModel::recoveryStatusChanged);
     const WaveformCoordinator &overview = player_.waveforms();
     scheduler_->watch(&overview, &WaveformCoordinator::peaksChanged);
@@ -71,6 +70,8 @@ WaveformView::WaveformView(WaveformPaneModel &player, QWidget *parent)
                         &WaveformZoom::readyChanged, &WaveformZoom::isLoadingChanged})
         scheduler_->watch(&zoom, signal);
     scheduler_->watch(&player_.sectionLoop(), &SectionLoopCoordinator::rangeChanged);
+    // The position changes up to 30 times a second and moves only the playhead.
+    connect(&player_, &WaveformPaneModel::progressChanged, marks_, qOverload<>(&QWidget::update));
     refresh();
 }
 
