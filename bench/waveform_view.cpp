@@ -76,12 +76,6 @@ int main(int argc, char **argv)
         say(QStringLiteral("%1: %2 ms (k = %3)").arg(QString::fromLatin1(name), fixed(ms, 3),
                                                      QString::number(groups ? groups->k : 0)));
     }
-    // Every peak its own point: the outline at a width of half the peak count, squeezed.
-    const double every = median(image, [&](QPainter &p) {
-        p.scale(pane.width() / 32768, 1);
-        WaveformEnvelope::draw(p, peaks, {0, 1}, {0, 1}, QSizeF(32768, pane.height()));
-    });
-    say(QStringLiteral("without grouping: %1 ms (grouped / ungrouped = %2)").arg(fixed(every, 3), fixed(worst / every, 3)));
     say(QStringLiteral("GOAL envelope-draw: %1 ms (target <= 4)").arg(fixed(worst, 3)));
     return worst <= 4 ? 0 : 1;
 }
