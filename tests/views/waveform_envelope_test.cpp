@@ -1,7 +1,5 @@
 #include "views/waveform_envelope.h"
 
-#include "support/snapshot.h"
-
 #include <QPainter>
 #include <QPainterPath>
 
@@ -73,27 +71,6 @@ TEST(WaveformEnvelope, OutlineMirrorsGroupMaximaAboutTheCentre)
     // edge is drawn, left of 0.
     const auto shifted = WaveformEnvelope::outline({0.5f, 0.5f}, {0, 0.5}, {0.5, 1}, QSizeF(100, 40));
     EXPECT_EQ(points(shifted.upper), (std::vector<QPointF>{{-25, 14}}));
-}
-
-TEST(WaveformEnvelope, DrawsCrisplyAtBothPixelRatios)
-{
-    WaveformPeaks peaks;
-    for (int i = 0; i < 1024; ++i)
-        peaks.append(float(0.5 + 0.45 * std::sin(i * 0.05)));
-    WaveformEnvelope envelope;
-    envelope.resize(300, 100);
-    envelope.set(peaks, {0, 1}, {0, 1});
-    for (const double ratio : {1.0, 2.0}) {
-        const QImage image = test::render(envelope, ratio, QStringLiteral("waveform-envelope"));
-        // The centre line is filled grey, the corners stay untouched.
-        const QColor centre = image.pixelColor(int(150 * ratio), int(50 * ratio));
-        EXPECT_NEAR(centre.redF(), 0.5, 0.02) << ratio;
-        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << ratio;
-    }
-    // One peak draws nothing at all.
-    envelope.set({1.0f}, {0, 1}, {0, 1});
-    const QImage single = test::render(envelope, 1, QStringLiteral("waveform-envelope-single"));
-    EXPECT_EQ(single.pixelColor(150, 50).alpha(), 0);
 }
 
 // The device-resolution raster stands for filling and stroking the outline paths.
