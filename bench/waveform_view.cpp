@@ -3,7 +3,7 @@
 // peer, the same groups over the whole file filled and stroked as paths by QPainter, in the
 // same process (a few rounds only: it is slow).
 
-#include "views/waveform_envelope.h"
+#include "views/waveform/waveform_envelope.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -5,7 +5,8 @@ usage: check_layering.py SRC LAYERING_TXT [GRAPH_DOT]
 
 Refuses a file that includes (quoted or angle-bracket) a module it may not use or another
 module's internal/ headers, system or audio-library headers outside the modules allowed them,
-a thread started outside concurrency, and include cycles between the sub-folders of a module.
+a thread started outside concurrency, include cycles between the sub-folders of a module, and
+includes between the interface's feature folders other than those FOLDER_RULES lists.
 Writes the module graph actually used as Graphviz dot (default: beside LAYERING_TXT).
 """
 import collections
@@ -26,6 +27,12 @@ SYSTEM_RULES = [
 THREAD_START = re.compile(r'\bstd::j?thread\s*(\w+\s*)?[({]|\bpthread_create\b|\bQThread::create\b'
                           r'|\bstd::async\b')
 THREAD_MODULE = "concurrency"
+# Sub-folders of a module that form a kit and the features built on it: every feature may use
+# the kit, the kit uses no feature, and a feature uses another only where listed ("*": any).
+FOLDER_RULES = {
+    "views": {"kit": "kit", "uses": {"main": "*", "export": {"export_form"},
+                                     "settings": {"export_form"}}},
+}
 KNOWN = pathlib.Path(__file__).with_name("layering_known.txt")
 
 
@@ -76,6 +83,9 @@ def check(src, allowed):
                     # its records); only folders by topic must stay one-way.
                     if to != folder and not (folder == "internal" and to == "."):
                         folder_edges[module].setdefault((folder, to), where)
+                        refused = refused_folder(module, folder, to)
+                        if refused:
+                            problems.append(f"{where}: {refused}: '{header}'")
                 continue
             for pattern, modules, what in SYSTEM_RULES:
                 if module not in modules and pattern.match(header):
@@ -88,6 +98,22 @@ def check(src, allowed):
             problems.append(f"{src.name}/{module}: sub-folder cycle {' -> '.join(cycle)}"
                             f" ({'; '.join(steps)})")
     return problems, edges
+
+
+def refused_folder(module, folder, to):
+    """Why folder may not include from to within module, or None."""
+    rules = FOLDER_RULES.get(module)
+    if not rules or to == ".":
+        return None
+    kit = rules["kit"]
+    if folder == kit:
+        return f"the {module} kit uses no feature"
+    if to == kit:
+        return None
+    allowed = rules["uses"].get(folder, set())
+    if allowed == "*" or to in allowed:
+        return None
+    return f"{module} feature '{folder}' may not use feature '{to}'"
 
 
 def find_cycles(edges):

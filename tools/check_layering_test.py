@@ -8,7 +8,7 @@ from unittest import mock
 import check_layering
 
 ORDER = "core:\nconcurrency: core\nfiles: core concurrency\nplatform: core concurrency files\n" \
-        "tags: core concurrency files platform\n"
+        "tags: core concurrency files platform\nviews: core tags\n"
 
 # Everything here is allowed: own internal headers (also a sub-folder's), POSIX in core, audio
 # libraries in platform, threads in concurrency, a thread named only in a comment.
@@ -22,6 +22,9 @@ CLEAN = {
     "platform/internal/owners.h": "#include <libavutil/mem.h>\n",
     "tags/reader.cpp": '#include "platform/decode/reader.h"\n#include <tags/internal/x.h>\n'
                        "// never std::thread( here\n",
+    "views/main/window.cpp": '#include "views/kit/theme.h"\n#include "views/export/sheet.h"\n',
+    "views/export/sheet.cpp": '#include "views/kit/theme.h"\n#include "views/export_form/row.h"\n',
+    "views/export_form/row.cpp": '#include "views/kit/theme.h"\n#include "views/app_texts.h"\n',
 }
 
 FAULTS = [
@@ -39,6 +42,10 @@ FAULTS = [
      "src/platform/x.cpp:1: only concurrency starts threads"),
     ("sub-folder cycle", "platform/internal/owners.h", '#include "platform/decode/reader.h"\n',
      "src/platform: sub-folder cycle decode -> internal -> decode"),
+    ("interface kit using a feature", "views/kit/x.cpp", '#include "views/waveform/pane.h"\n',
+     "src/views/kit/x.cpp:1: the views kit uses no feature"),
+    ("interface feature using another", "views/waveform/x.cpp", '#include "views/export/sheet.h"\n',
+     "views feature 'waveform' may not use feature 'export'"),
     ("folder that is no module", "extra/x.cpp", "\n", "folder 'extra' is not a module"),
 ]
 

@@ -12,8 +12,8 @@
 
 #include "windows/main_window.h"
 
-#include "views/alert_presenting.h"
-#include "views/theme.h"
+#include "views/kit/alert_presenting.h"
+#include "views/kit/theme.h"
 
 #include "platform/encode/audio_file_writer.h"
 #include "platform/output/audio_output.h"

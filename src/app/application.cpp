@@ -9,8 +9,8 @@
 #include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
-#include "views/open_panel.h"
-#include "views/refresh_scheduler.h"
+#include "views/kit/open_panel.h"
+#include "views/kit/refresh_scheduler.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "import/audio_importer.h"

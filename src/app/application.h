@@ -2,8 +2,8 @@
 
 #include "app/app_delegate.h"
 
-#include "views/binding.h"
-#include "views/warning_presenter.h"
+#include "views/kit/binding.h"
+#include "views/main/warning_presenter.h"
 #include "windows/tampod_commands.h"
 #include "windows/window_registry.h"
 

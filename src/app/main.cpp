@@ -1,7 +1,7 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 
-#include "views/theme.h"
+#include "views/kit/theme.h"
 
 #include <QApplication>
 #include <QDir>

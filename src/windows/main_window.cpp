@@ -2,8 +2,8 @@
 
 #include "windows/window_texts.h"
 
-#include "views/sheet_dialog.h"
-#include "views/theme.h"
+#include "views/kit/sheet_dialog.h"
+#include "views/kit/theme.h"
 
 #include <QCloseEvent>
 #include <QLayout>

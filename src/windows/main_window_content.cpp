@@ -3,8 +3,8 @@
 #include "windows/main_window.h"
 #include "windows/main_window_keyboard_handler.h"
 
-#include "views/content_view.h"
-#include "views/player_window_model.h"
+#include "views/main/content_view.h"
+#include "views/main/player_window_model.h"
 
 namespace tampod {
 

@@ -1,7 +1,7 @@
 #include "windows/main_window_keyboard_handler.h"
 
-#include "views/main_window_model.h"
-#include "views/sheet_dialog.h"
+#include "views/main/main_window_model.h"
+#include "views/kit/sheet_dialog.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>

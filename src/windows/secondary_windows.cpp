@@ -2,8 +2,8 @@
 
 #include "windows/window_texts.h"
 
-#include "views/about_view.h"
-#include "views/theme.h"
+#include "views/about/about_view.h"
+#include "views/kit/theme.h"
 
 #include <QVBoxLayout>
 #include <QWidget>

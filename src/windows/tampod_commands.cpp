@@ -2,7 +2,7 @@
 
 #include "windows/window_texts.h"
 
-#include "views/refresh_scheduler.h"
+#include "views/kit/refresh_scheduler.h"
 
 #include <QAction>
 #include <QMenu>

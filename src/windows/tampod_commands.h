@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/binding.h"
+#include "views/kit/binding.h"
 
 #include "library/audio_track.h"
 

@@ -4,7 +4,7 @@
 #include "windows/tampod_commands.h"
 #include "windows/window_registry.h"
 
-#include "views/about_view.h"
+#include "views/about/about_view.h"
 
 #include "library/sd2_metadata.h"
 

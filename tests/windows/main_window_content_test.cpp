@@ -1,12 +1,12 @@
 #include "windows/main_window.h"
 #include "windows/main_window_content.h"
 
-#include "views/alert_dialog.h"
-#include "views/content_view.h"
-#include "views/transport_view.h"
-#include "views/warning_presenter.h"
+#include "views/kit/alert_dialog.h"
+#include "views/main/content_view.h"
+#include "views/main/transport_view.h"
+#include "views/main/warning_presenter.h"
 
-#include "views/fake_main_window_model.h"
+#include "views/main/fake_main_window_model.h"
 
 #include "support/test_support.h"
 

@@ -1,8 +1,8 @@
 #include "windows/main_window_keyboard_handler.h"
 
-#include "views/sheet_dialog.h"
+#include "views/kit/sheet_dialog.h"
 
-#include "views/fake_main_window_model.h"
+#include "views/main/fake_main_window_model.h"
 
 #include "support/test_support.h"
 

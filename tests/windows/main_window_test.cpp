@@ -1,7 +1,7 @@
 #include "windows/main_window.h"
 
-#include "views/sheet_dialog.h"
-#include "views/theme.h"
+#include "views/kit/sheet_dialog.h"
+#include "views/kit/theme.h"
 
 #include "support/snapshot.h"
 #include "support/test_support.h"

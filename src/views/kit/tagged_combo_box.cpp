@@ -1,0 +1,46 @@
+#include "views/kit/tagged_combo_box.h"
+
+#include <QSignalBlocker>
+#include <QStandardItemModel>
+
+namespace tampod {
+
+TaggedComboBox::TaggedComboBox(QWidget *parent)
+    : QComboBox(parent)
+{
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        const QString tag = itemData(index).toString();
+        tag_ = tag;
+        Q_EMIT tagChosen(tag);
+    });
+}
+
+void TaggedComboBox::setItems(const QList<Item> &items)
+{
+    const QSignalBlocker blocker(this);
+    clear();
+    for (const Item &item : items) {
+        addItem(item.title, item.tag);
+        if (!item.enabled) {
+            if (auto *standard = qobject_cast<QStandardItemModel *>(model()))
+                standard->item(count() - 1)->setEnabled(false);
+        }
+    }
+    show(tag_);
+}
+
+void TaggedComboBox::setCurrentTag(const QString &tag)
+{
+    tag_ = tag;
+    show(tag);
+}
+
+void TaggedComboBox::show(const QString &tag)
+{
+    const QSignalBlocker blocker(this);
+    const int index = findData(tag);
+    if (currentIndex() != index)
+        setCurrentIndex(index);
+}
+
+} // namespace tampod

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QAccessible>
+#include <QString>
+
+class QWidget;
+
+namespace tampod {
+
+// Custom-drawn widgets announce a role and a value text through one accessible-interface
+// factory; screen readers and tests read them with QAccessible::queryAccessibleInterface.
+// Call in the widget's constructor, before anything asks for its interface.
+void makeAccessible(QWidget *widget, QAccessible::Role role);
+// Installs (once) the factory behind makeAccessible and AccessibleValueSource.
+void installAccessibleFactory();
+void setAccessibleValue(QWidget *widget, const QString &value);
+QString accessibleValue(const QWidget *widget);
+
+// A tooltip that shows text as written, even when it looks like markup (file names do).
+QString plainToolTip(const QString &text);
+void setPlainToolTip(QWidget *widget, const QString &text);
+
+} // namespace tampod

@@ -1,0 +1,125 @@
+#include "views/kit/binding.h"
+#include "views/kit/design_scale_layout.h"
+#include "views/kit/refresh_scheduler.h"
+#include "views/kit/sheet_dialog.h"
+#include "views/kit/stepper.h"
+#include "views/kit/tagged_combo_box.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace tampod;
+
+TEST(RefreshScheduler, CoalescesABurstIntoOneRefresh)
+{
+    int refreshes = 0;
+    RefreshScheduler scheduler([&] { ++refreshes; });
+    ObservableFlag a, b;
+    scheduler.watch(&a, &ObservableFlag::valueChanged);
+    scheduler.watch(&b, &ObservableFlag::valueChanged);
+    a.setValue(true);
+    b.setValue(true);
+    a.setValue(false);
+    a.setValue(false); // no change, no signal
+    EXPECT_EQ(refreshes, 0);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(refreshes, 1);
+    scheduler.schedule();
+    scheduler.refreshNow(); // the queued one is then dropped
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(refreshes, 2);
+}
+
+TEST(PickersAndSteppers, ReportOnlyTheUsersChoiceAndNeverWriteBack)
+{
+    TaggedComboBox box;
+    QStringList chosen;
+    QObject::connect(&box, &TaggedComboBox::tagChosen, [&](const QString &tag) { chosen.append(tag); });
+    box.setCurrentTag(QStringLiteral("aiff"));
+    box.setItems({{QStringLiteral("wav"), QStringLiteral("WAV")}, {QStringLiteral("aiff"), QStringLiteral("AIFF")}});
+    EXPECT_EQ(box.currentIndex(), 1);
+    // A stored tag that is not offered shows nothing and is kept, never replaced.
+    box.setCurrentTag(QStringLiteral("sd2"));
+    box.setItems({{QStringLiteral("wav"), QStringLiteral("WAV")}});
+    EXPECT_EQ(box.currentIndex(), -1);
+    EXPECT_EQ(box.currentTag(), QStringLiteral("sd2"));
+    EXPECT_TRUE(chosen.isEmpty());
+    Q_EMIT box.activated(0);
+    EXPECT_EQ(chosen, QStringList{QStringLiteral("wav")});
+
+    Stepper stepper;
+    stepper.setRange(1, 999);
+    QList<int> stepped;
+    QObject::connect(&stepper, &Stepper::valueChosen, [&](int value) { stepped.append(value); });
+    stepper.setStoredValue(5000); // shown clamped, not written back
+    stepper.setStoredValue(0);
+    EXPECT_TRUE(stepped.isEmpty());
+    stepper.stepUp();
+    EXPECT_EQ(stepped, QList<int>{2});
+}
+
+TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)
+{
+    QWidget window;
+    window.show();
+    enum class Way { escape, closeButton, dismiss };
+    for (Way way : {Way::escape, Way::closeButton, Way::dismiss}) {
+        int closes = 0;
+        bool busy = true;
+        SheetDialog sheet(&window);
+        sheet.setOnClose([&] { ++closes; });
+        sheet.setRefusesClose([&] { return busy; });
+        ASSERT_TRUE(sheet.present());
+        EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
+        SheetDialog other(&window); // one sheet at a time
+        EXPECT_FALSE(other.present());
+        const auto leave = [&] {
+            switch (way) {
+            case Way::escape: {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(&sheet, &escape);
+                break;
+            }
+            case Way::closeButton:
+                sheet.close();
+                break;
+            case Way::dismiss:
+                sheet.dismiss();
+                break;
+            }
+        };
+        leave();
+        EXPECT_TRUE(sheet.isVisible());
+        busy = false;
+        leave();
+        leave(); // a second way out does nothing more
+        EXPECT_EQ(closes, 1) << int(way);
+        EXPECT_FALSE(sheet.isVisible());
+        EXPECT_EQ(SheetDialog::current(), nullptr);
+    }
+}
+
+TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)
+{
+    QWidget host;
+    auto *layout = new DesignScaleLayout(QSizeF(1104, 435), &host);
+    QList<QWidget *> cells;
+    for (int i = 0; i < 7; ++i) {
+        cells.append(new QWidget);
+        layout->addWidget(cells.last(), QRectF(10 + i * 33.3, 5.5, 33.3, 20.2));
+    }
+    for (int width : {1104, 607, 552, 333}) {
+        layout->setGeometry(QRect(0, 0, width, 435));
+        const double s = width / 1104.0;
+        EXPECT_DOUBLE_EQ(layout->scale(), s);
+        for (int i = 1; i < cells.size(); ++i)
+            EXPECT_EQ(cells[i - 1]->geometry().right() + 1, cells[i]->geometry().left()) << width << " " << i;
+        EXPECT_EQ(cells.last()->geometry().right() + 1, qRound((10 + 7 * 33.3) * s));
+    }
+    EXPECT_EQ(layout->heightForWidth(552), qRound(435 / 2.0));
+    EXPECT_EQ(DesignScaleLayout::toDesign(QPointF(55.2, 11), 0.55), QPointF(100.36363636363636, 20));
+    EXPECT_EQ(DesignScaleLayout::scaledFont(QFont(), 13, 0.55).pixelSize(), 7);
+}
