@@ -3,6 +3,7 @@
 #include "windows/window_texts.h"
 
 #include "views/kit/sheet_dialog.h"
+#include "views/kit/sheet_host.h"
 #include "views/kit/theme.h"
 
 #include <QCloseEvent>
@@ -42,20 +43,17 @@ void MainWindow::updateSD2Tools()
     const bool shown = showsAdvancedSD2_ && showsAdvancedSD2_->get();
     if (shown && !sd2Tools_) {
         // The SD2 tools come with their own views; until then the sheet opens empty.
-        auto *sheet = new SheetDialog(this);
-        sheet->setAttribute(Qt::WA_DeleteOnClose);
-        sheet->setWindowTitle(WindowText::mainTitle); // sheets carry no title of their own
-        sheet->resize(520, 360);
+        // Sheets carry no title of their own.
+        SheetDialog *sheet = SheetHost::emptySheet(this, WindowText::mainTitle);
         sheet->setOnClose([this] {
             if (showsAdvancedSD2_)
                 showsAdvancedSD2_->set(false);
         });
-        sd2Tools_ = sheet;
-        if (!sheet->present()) {
-            sd2Tools_ = nullptr;
-            delete sheet;
+        connect(sheet, &SheetDialog::dismissed, this, [this] { sd2Tools_ = nullptr; });
+        if (SheetHost::of(this).present(sheet))
+            sd2Tools_ = sheet;
+        else
             showsAdvancedSD2_->set(false); // another sheet is up: nothing was shown
-        }
     } else if (!shown && sd2Tools_) {
         sd2Tools_->dismiss();
     }

@@ -5,6 +5,7 @@
 
 #include "views/main/content_view.h"
 #include "views/main/player_window_model.h"
+#include "views/waveform/waveform_view.h"
 
 namespace tampod {
 
@@ -24,6 +25,7 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &p
 {
     auto *model = new PlayerWindowModel(player);
     const MainWindowContent installed = install(window, *model, std::move(openSettings));
+    installed.content->setWaveformPane(WaveformView::forPlayer(player));
     // The content's last child: the views that read the model go before it.
     model->setParent(installed.content);
     return installed;

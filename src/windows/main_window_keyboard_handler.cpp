@@ -1,7 +1,7 @@
 #include "windows/main_window_keyboard_handler.h"
 
+#include "views/kit/sheet_host.h"
 #include "views/main/main_window_model.h"
-#include "views/kit/sheet_dialog.h"
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -65,7 +65,8 @@ bool MainWindowKeyboardHandler::handle(QWidget *receiver, const QKeyEvent &event
     // A key passed up to the parents comes here again: only its first delivery counts.
     if (receiver != (focus ? focus : QApplication::activeWindow()))
         return false;
-    if (receiver->window() != window_ || QApplication::activeWindow() != window_ || SheetDialog::current()
+    if (receiver->window() != window_ || QApplication::activeWindow() != window_
+        || SheetHost::of(window_).current()
         || QApplication::activeModalWidget())
         return false;
 

@@ -3,6 +3,8 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 
+#include "views/main/content_view.h"
+#include "views/waveform/waveform_view.h"
 #include "windows/main_window.h"
 #include "windows/tampod_commands.h"
 
@@ -70,6 +72,14 @@ TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
     EXPECT_EQ(names(player), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
     EXPECT_EQ(*player.selectedID(), player.tracks().first().id);
     EXPECT_TRUE(app.delegate().menuPolicy().isInstalled());
+
+    // The waveform band shows the selected file's overview, at the content's scale.
+    auto *content = qobject_cast<ContentView *>(app.mainWindow()->centralWidget());
+    ASSERT_NE(content, nullptr);
+    auto *pane = qobject_cast<WaveformView *>(content->waveformPane());
+    ASSERT_NE(pane, nullptr);
+    EXPECT_NEAR(pane->width(), WaveformView::designSize.width() * content->scale(), 1);
+    EXPECT_TRUE(test::pumpUntil([&] { return !pane->statusText(); }));
 
     // A second launch, the way a file manager starts one: relative names, its own folder.
     MainWindow *window = app.mainWindow();

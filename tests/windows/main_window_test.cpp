@@ -1,6 +1,7 @@
 #include "windows/main_window.h"
 
 #include "views/kit/sheet_dialog.h"
+#include "views/kit/sheet_host.h"
 #include "views/kit/theme.h"
 
 #include "support/snapshot.h"
@@ -67,6 +68,6 @@ TEST(MainWindow, SD2ToolsSheetFollowsTheFlag)
     flag.setValue(true);
     flag.setValue(false);
     ASSERT_TRUE(test::pumpUntil([&] { return window.sd2ToolsSheet() == nullptr; }));
-    EXPECT_EQ(SheetDialog::current(), nullptr);
+    EXPECT_EQ(SheetHost::of(&window).current(), nullptr);
 }
 

@@ -1,10 +1,10 @@
 #include "views/kit/sheet_dialog.h"
 
+#include "views/kit/sheet_host.h"
+
 #include <QCloseEvent>
 
 namespace tampod {
-
-QPointer<SheetDialog> SheetDialog::current_;
 
 SheetDialog::SheetDialog(QWidget *window)
     : QDialog(window, Qt::Sheet | Qt::Dialog)
@@ -15,16 +15,13 @@ SheetDialog::SheetDialog(QWidget *window)
 
 SheetDialog::~SheetDialog() = default;
 
-SheetDialog *SheetDialog::current()
-{
-    return current_.data();
-}
-
 bool SheetDialog::present()
 {
-    if (current_ && current_ != this)
+    Q_ASSERT(parentWidget());
+    SheetHost &host = SheetHost::of(parentWidget());
+    if (!host.admit(this))
         return false;
-    current_ = this;
+    host_ = &host;
     closed_ = false;
     open();
     return true;
@@ -39,8 +36,8 @@ bool SheetDialog::dismiss()
     closed_ = true;
     if (onClose_)
         onClose_();
-    if (current_ == this)
-        current_ = nullptr;
+    if (host_)
+        host_->release(this);
     QDialog::done(QDialog::Rejected);
     Q_EMIT dismissed();
     return true;

@@ -7,8 +7,10 @@
 
 namespace tampod {
 
+class SheetHost;
+
 // A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
-// one at a time. Escape, the close button and dismiss() all end it through the same on-close
+// one at a time on each window (its window's SheetHost keeps count). Escape, the close button and dismiss() all end it through the same on-close
 // action, run exactly once; while refusesClose() answers true it stays open. thread: main.
 class SheetDialog : public QDialog {
     Q_OBJECT
@@ -17,13 +19,10 @@ public:
     explicit SheetDialog(QWidget *window);
     ~SheetDialog() override;
 
-    // The sheet now shown anywhere in the application, if any.
-    static SheetDialog *current();
-
     void setOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
     void setRefusesClose(std::function<bool()> refusesClose) { refusesClose_ = std::move(refusesClose); }
 
-    // Shows the sheet; false (and nothing shown) while another sheet is up.
+    // Shows the sheet; false (and nothing shown) while another sheet of its window is up.
     bool present();
     // Ends the sheet as the user would; false when it refused.
     bool dismiss();
@@ -43,7 +42,7 @@ private:
     std::function<void()> onClose_;
     std::function<bool()> refusesClose_;
     bool closed_ = false; // thread: main
-    static QPointer<SheetDialog> current_;
+    QPointer<SheetHost> host_;
 };
 
 } // namespace tampod

@@ -12,6 +12,20 @@ SheetHost::SheetHost(QWidget *window)
 {
 }
 
+SheetHost &SheetHost::of(QWidget *widget)
+{
+    Q_ASSERT(widget);
+    QWidget *window = widget->window();
+    if (auto *host = window->findChild<SheetHost *>(QString(), Qt::FindDirectChildrenOnly))
+        return *host;
+    return *new SheetHost(window);
+}
+
+SheetDialog *SheetHost::current() const
+{
+    return current_.data();
+}
+
 SheetDialog *SheetHost::emptySheet(QWidget *window, const QString &title)
 {
     auto *sheet = new SheetDialog(window);
@@ -20,19 +34,8 @@ SheetDialog *SheetHost::emptySheet(QWidget *window, const QString &title)
     return sheet;
 }
 
-bool SheetHost::presentExport()
+bool SheetHost::present(SheetDialog *sheet)
 {
-    return present(exportFactory_, export_);
-}
-
-bool SheetHost::presentBatch()
-{
-    return present(batchFactory_, batch_);
-}
-
-bool SheetHost::present(const Factory &factory, QPointer<SheetDialog> &slot)
-{
-    SheetDialog *sheet = factory ? factory(window_) : nullptr;
     if (!sheet)
         return false;
     // The sheet and what it shows go away once it is dismissed.
@@ -41,8 +44,21 @@ bool SheetHost::present(const Factory &factory, QPointer<SheetDialog> &slot)
         delete sheet;
         return false;
     }
-    slot = sheet;
     return true;
+}
+
+bool SheetHost::admit(SheetDialog *sheet)
+{
+    if (current_ && current_ != sheet)
+        return false;
+    current_ = sheet;
+    return true;
+}
+
+void SheetHost::release(SheetDialog *sheet)
+{
+    if (current_ == sheet)
+        current_ = nullptr;
 }
 
 } // namespace tampod

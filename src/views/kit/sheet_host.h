@@ -4,46 +4,43 @@
 #include <QPointer>
 #include <QString>
 
-#include <functional>
-
 class QWidget;
 
 namespace tampod {
 
 class SheetDialog;
 
-// The main window's export sheets: at most one single-file export sheet and one batch export
-// sheet, each living until it is dismissed. A factory builds a sheet for the current state or
-// gives none when there is nothing to show; until the export views exist, the sheets open
-// empty. thread: main.
+// The sheets of one window: at most one is up at a time on each window, so a sheet of the main
+// window and one of another window (the manual's) may be open together. Every sheet is shown
+// through its window's host. thread: main.
 class SheetHost : public QObject {
     Q_OBJECT
 
 public:
-    using Factory = std::function<SheetDialog *(QWidget *window)>;
+    // The host of the window that holds widget, made on first use and living with that window.
+    static SheetHost &of(QWidget *widget);
 
-    explicit SheetHost(QWidget *window);
+    QWidget *window() const { return window_; }
+    // The sheet now up on this window, if any.
+    SheetDialog *current() const;
 
-    void setExportFactory(Factory factory) { exportFactory_ = std::move(factory); }
-    void setBatchFactory(Factory factory) { batchFactory_ = std::move(factory); }
+    // Shows a sheet of this window and deletes it once it is dismissed. False, and the sheet
+    // deleted at once, when there is none or another sheet is up.
+    bool present(SheetDialog *sheet);
 
-    // Builds and shows the sheet; false when the factory gave none or another sheet is up.
-    bool presentExport();
-    bool presentBatch();
-    SheetDialog *exportSheet() const { return export_; }
-    SheetDialog *batchSheet() const { return batch_; }
-
-    // An empty sheet with a title, deleted once dismissed.
+    // An empty sheet with a title.
     static SheetDialog *emptySheet(QWidget *window, const QString &title);
 
 private:
-    bool present(const Factory &factory, QPointer<SheetDialog> &slot);
+    friend class SheetDialog;
+    explicit SheetHost(QWidget *window);
 
-    QWidget *window_;
-    Factory exportFactory_;
-    Factory batchFactory_;
-    QPointer<SheetDialog> export_;
-    QPointer<SheetDialog> batch_;
+    // The sheet's own show and end: one at a time.
+    bool admit(SheetDialog *sheet);
+    void release(SheetDialog *sheet);
+
+    QWidget *const window_;
+    QPointer<SheetDialog> current_;
 };
 
 } // namespace tampod

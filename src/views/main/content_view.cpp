@@ -3,15 +3,15 @@
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/hardware_button.h"
 #include "views/kit/hardware_slider.h"
-#include "views/main/main_view_texts.h"
-#include "views/main/main_window_model.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/sheet_dialog.h"
 #include "views/kit/sheet_host.h"
 #include "views/kit/symbol_glyphs.h"
 #include "views/kit/theme.h"
-#include "views/main/transport_view.h"
 #include "views/kit/view_accessibility.h"
+#include "views/main/main_view_texts.h"
+#include "views/main/main_window_model.h"
+#include "views/main/transport_view.h"
 #include "views/main/wordmark_view.h"
 
 #include <QDragEnterEvent>
@@ -49,9 +49,8 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     , player_(player)
     , wordmark_(new WordmarkView(this))
     , waveform_(new QWidget(this))
-    , transport_(new TransportView(player, [this] { sheets_->presentExport(); }, this))
+    , transport_(new TransportView(player, [this] { presentExport(); }, this))
     , library_(new QWidget(this))
-    , sheets_(new SheetHost(this))
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
     setAcceptDrops(true);
@@ -85,11 +84,11 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     clear_->setLabelPath(trashSymbol(QRectF(16.5, 6.5, 27, 31)));
     connect(clear_, &QAbstractButton::clicked, this, [this] { player_.clearAll(); });
 
-    sheets_->setExportFactory([this](QWidget *window) -> SheetDialog * {
+    exportFactory_ = [this](QWidget *window) -> SheetDialog * {
         return player_.hasPrimaryExportTrack() ? SheetHost::emptySheet(window, MainViewText::exportSheetTitle)
                                                : nullptr;
-    });
-    sheets_->setBatchFactory([](QWidget *window) { return SheetHost::emptySheet(window, QString()); });
+    };
+    batchFactory_ = [](QWidget *window) { return SheetHost::emptySheet(window, QString()); };
 
     scheduler_->watch(&player_, &MainWindowModel::changed);
     refresh();
@@ -152,7 +151,29 @@ void ContentView::setSD2RateButtons(QWidget *buttons)
 
 void ContentView::exportLibrary()
 {
-    sheets_->presentBatch();
+    presentBatch();
+}
+
+bool ContentView::presentExport()
+{
+    return present(exportFactory_, exportSheet_);
+}
+
+bool ContentView::presentBatch()
+{
+    return present(batchFactory_, batchSheet_);
+}
+
+bool ContentView::present(const SheetFactory &factory, QPointer<SheetDialog> &slot)
+{
+    SheetHost &host = SheetHost::of(this);
+    if (!factory || host.current())
+        return false;
+    SheetDialog *sheet = factory(host.window());
+    if (!host.present(sheet))
+        return false;
+    slot = sheet;
+    return true;
 }
 
 void ContentView::refresh()

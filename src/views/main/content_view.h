@@ -13,7 +13,7 @@ class HardwareButton;
 class HardwareSlider;
 class MainWindowModel;
 class RefreshScheduler;
-class SheetHost;
+class SheetDialog;
 class TransportView;
 class WordmarkView;
 
@@ -68,7 +68,18 @@ public:
     HardwareButton *loopButton() const { return loop_; }
     HardwareSlider *zoomSlider() const { return zoom_; }
     HardwareButton *clearButton() const { return clear_; }
-    SheetHost &sheets() const { return *sheets_; }
+
+    // The export sheets, shown through the window's sheet host. A factory builds a sheet for
+    // the current state or gives none when there is nothing to show; until the export views
+    // exist, the sheets open empty.
+    using SheetFactory = std::function<SheetDialog *(QWidget *window)>;
+    void setExportSheetFactory(SheetFactory factory) { exportFactory_ = std::move(factory); }
+    void setBatchSheetFactory(SheetFactory factory) { batchFactory_ = std::move(factory); }
+    // Builds and shows the sheet; false when the factory gave none or another sheet is up.
+    bool presentExport();
+    bool presentBatch();
+    SheetDialog *exportSheet() const { return exportSheet_; }
+    SheetDialog *batchSheet() const { return batchSheet_; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -79,6 +90,7 @@ protected:
 private:
     void layoutParts();
     QWidget *replacePane(QWidget *old, QWidget *pane);
+    bool present(const SheetFactory &factory, QPointer<SheetDialog> &slot);
 
     MainWindowModel &player_;
     WordmarkView *wordmark_;
@@ -90,7 +102,10 @@ private:
     HardwareButton *clear_;
     QPointer<QWidget> rateButtons_;
     QWidget *library_;
-    SheetHost *sheets_;
+    SheetFactory exportFactory_;
+    SheetFactory batchFactory_;
+    QPointer<SheetDialog> exportSheet_;
+    QPointer<SheetDialog> batchSheet_;
     RefreshScheduler *scheduler_;
 };
 

@@ -1,8 +1,8 @@
 #include "views/main/stereo_meter_view.h"
 
-#include "views/main/main_view_texts.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/main/main_view_texts.h"
 
 #include "core/number_text.h"
 

@@ -1,9 +1,9 @@
 #include "views/main/wordmark_view.h"
 
 #include "views/kit/continuous_corners.h"
-#include "views/main/main_view_texts.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/main/main_view_texts.h"
 
 #include <QPainter>
 #include <QPainterPathStroker>

@@ -1,8 +1,8 @@
 #include "views/waveform/linked_waveform_view.h"
 
 #include "views/kit/design_scale_layout.h"
-#include "views/waveform/internal/waveform_painting.h"
 #include "views/kit/theme.h"
+#include "views/waveform/internal/waveform_painting.h"
 #include "views/waveform/waveform_envelope.h"
 #include "views/waveform/waveform_texts.h"
 

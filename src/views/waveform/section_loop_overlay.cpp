@@ -1,10 +1,10 @@
 #include "views/waveform/section_loop_overlay.h"
 
-#include "views/kit/design_scale_layout.h"
 #include "views/kit/accessible_value_source.h"
-#include "views/waveform/internal/waveform_painting.h"
+#include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/waveform/internal/waveform_painting.h"
 #include "views/waveform/waveform_pane_model.h"
 #include "views/waveform/waveform_texts.h"
 

@@ -1,10 +1,10 @@
 #include "views/waveform/waveform_view.h"
 
+#include "views/kit/refresh_scheduler.h"
+#include "views/kit/theme.h"
 #include "views/waveform/internal/waveform_painting.h"
 #include "views/waveform/player_waveform_pane_model.h"
-#include "views/kit/refresh_scheduler.h"
 #include "views/waveform/section_loop_overlay.h"
-#include "views/kit/theme.h"
 #include "views/waveform/waveform_envelope.h"
 #include "views/waveform/waveform_pane_model.h"
 #include "views/waveform/waveform_texts.h"

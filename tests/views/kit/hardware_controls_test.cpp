@@ -1,9 +1,9 @@
 #include "views/kit/hardware_button.h"
 #include "views/kit/hardware_slider.h"
-#include "views/main/seven_segment_display.h"
-#include "views/main/stereo_meter_view.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/main/seven_segment_display.h"
+#include "views/main/stereo_meter_view.h"
 
 #include "support/snapshot.h"
 

@@ -2,6 +2,7 @@
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/sheet_dialog.h"
+#include "views/kit/sheet_host.h"
 #include "views/kit/stepper.h"
 #include "views/kit/tagged_combo_box.h"
 
@@ -74,8 +75,15 @@ TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)
         sheet.setRefusesClose([&] { return busy; });
         ASSERT_TRUE(sheet.present());
         EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
-        SheetDialog other(&window); // one sheet at a time
+        SheetDialog other(&window); // one sheet at a time on a window
         EXPECT_FALSE(other.present());
+        QWidget otherWindow; // another window's sheet may be up meanwhile
+        otherWindow.show();
+        SheetDialog figure(&otherWindow);
+        EXPECT_TRUE(figure.present());
+        EXPECT_EQ(SheetHost::of(&otherWindow).current(), &figure);
+        EXPECT_EQ(SheetHost::of(&window).current(), &sheet);
+        figure.dismiss();
         const auto leave = [&] {
             switch (way) {
             case Way::escape: {
@@ -98,7 +106,7 @@ TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)
         leave(); // a second way out does nothing more
         EXPECT_EQ(closes, 1) << int(way);
         EXPECT_FALSE(sheet.isVisible());
-        EXPECT_EQ(SheetDialog::current(), nullptr);
+        EXPECT_EQ(SheetHost::of(&window).current(), nullptr);
     }
 }
 

@@ -169,19 +169,19 @@ TEST_F(Content, DropsQueueFilesWithoutSelecting)
 TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
 {
     content.transport()->exportButton()->click(); // disabled: nothing happens
-    EXPECT_FALSE(content.sheets().presentExport());
+    EXPECT_FALSE(content.presentExport());
     player.exportReady = true;
     update();
     content.transport()->exportButton()->click();
-    QPointer<SheetDialog> sheet = content.sheets().exportSheet();
+    QPointer<SheetDialog> sheet = content.exportSheet();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Export Audio"));
-    EXPECT_EQ(SheetDialog::current(), sheet);
-    EXPECT_FALSE(content.sheets().presentBatch()); // one sheet at a time
+    EXPECT_EQ(SheetHost::of(&content).current(), sheet);
+    EXPECT_FALSE(content.presentBatch()); // one sheet at a time
     sheet->dismiss();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(sheet.isNull());
     content.exportLibrary();
-    ASSERT_NE(content.sheets().batchSheet(), nullptr);
-    content.sheets().batchSheet()->dismiss();
+    ASSERT_NE(content.batchSheet(), nullptr);
+    content.batchSheet()->dismiss();
 }

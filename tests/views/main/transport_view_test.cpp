@@ -1,10 +1,10 @@
 #include "views/kit/hardware_button.h"
 #include "views/kit/hardware_slider.h"
+#include "views/kit/theme.h"
+#include "views/kit/view_accessibility.h"
 #include "views/main/seven_segment_display.h"
 #include "views/main/stereo_meter_view.h"
-#include "views/kit/theme.h"
 #include "views/main/transport_view.h"
-#include "views/kit/view_accessibility.h"
 
 #include "views/main/fake_main_window_model.h"
 
