@@ -1,0 +1,48 @@
+#include "player/player_model.h"
+
+#include "concurrency/thread_role.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tampod {
+
+namespace {
+
+const QString bpmFailedTitle = QStringLiteral("BPM couldn’t be detected");
+
+} // namespace
+
+void PlayerModel::getBPM(const QUuid &rowID)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const auto owner = libraryOwner(rowID);
+    const AudioTrack *track = owner ? findTrack(*owner) : nullptr;
+    // A recovery or a pair preparation is about to change the audio the tempo belongs to.
+    if (!track || recoveryQueue_->states().contains(track->id) || pairing_->isPreparing())
+        return;
+    bpmDetection_->submit(*track);
+}
+
+void PlayerModel::bpmCompleted(const AudioTrack &track, double bpm)
+{
+    const QUrl analysed = track.audioURL();
+    const auto found = std::find_if(tracks_.cbegin(), tracks_.cend(), [&](const AudioTrack &t) {
+        return t.id == track.id && t.audioURL() == analysed;
+    });
+    // Removed, or its audio changed while the detection ran; a tempo is never overwritten, and
+    // a recovery under way will change the audio.
+    if (found == tracks_.cend() || found->effectiveBPM() || recoveryQueue_->states().contains(track.id))
+        return;
+    QList<AudioTrack> tracks = tracks_;
+    tracks[found - tracks_.cbegin()].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
+    setTracks(std::move(tracks));
+}
+
+void PlayerModel::bpmFailed(const QUuid &id, const QString &message)
+{
+    if (findTrack(id))
+        warn(bpmFailedTitle, message, {});
+}
+
+} // namespace tampod
