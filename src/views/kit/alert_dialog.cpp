@@ -1,5 +1,6 @@
 #include "views/kit/alert_dialog.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_texts.h"
 
@@ -40,6 +41,7 @@ public:
         : QWidget(parent)
     {
         setFixedSize(64, 64);
+        DesignScale::setDesignSize(this, QSizeF(64, 64));
     }
 
 protected:
@@ -47,7 +49,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(width() / 64.0, height() / 64.0);
+        const double s = DesignScale::of(this);
+        painter.scale(s, s);
         painter.fillPath(cautionSign(), Theme::caution);
     }
 };

@@ -9,6 +9,7 @@
 namespace tampod {
 
 // Lays children out by design rectangles scaled with the width: s = width / design width.
+// DesignScale::of gives a placed child, and what it holds, this s.
 // Edges are rounded, not sizes, so neighbours never leave a gap or overlap at any scale.
 class DesignScaleLayout : public QLayout {
 public:

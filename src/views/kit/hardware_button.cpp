@@ -1,6 +1,7 @@
 #include "views/kit/hardware_button.h"
 
 #include "views/kit/continuous_corners.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 
@@ -8,27 +9,15 @@
 
 namespace tampod {
 
-namespace {
-
-QColor grey(double white)
-{
-    return QColor::fromRgbF(float(white), float(white), float(white));
-}
-
-// The system's blue of the dark appearance.
-const QColor systemBlue = QColor::fromRgbF(0.039f, 0.518f, 1.0f);
-
-} // namespace
-
 QColor HardwareButtonStyle::labelColor(bool enabled) const
 {
     if (blueReady && enabled)
-        return Qt::white;
+        return Theme::brightText;
     if (active)
         return Theme::accent;
     if (face)
-        return grey(0.1);
-    return grey(enabled ? 0.82 : 0.65);
+        return Theme::faceLabel;
+    return enabled ? Theme::controlLabel : Theme::disabledControlLabel;
 }
 
 std::optional<QColor> HardwareButtonStyle::faceColor(bool enabled, bool pressed) const
@@ -36,14 +25,15 @@ std::optional<QColor> HardwareButtonStyle::faceColor(bool enabled, bool pressed)
     if (!face)
         return std::nullopt;
     if (blueReady && enabled)
-        return systemBlue;
-    return grey(pressed ? 0.55 : 0.48);
+        return Theme::systemBlue;
+    return pressed ? Theme::pressedFace : Theme::face;
 }
 
 HardwareButton::HardwareButton(QSizeF designSize, QWidget *parent)
     : QAbstractButton(parent)
     , designSize_(designSize)
 {
+    DesignScale::setDesignSize(this, designSize);
     setFocusPolicy(Qt::TabFocus);
     makeAccessible(this, QAccessible::Button);
 }
@@ -88,8 +78,9 @@ void HardwareButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    // The layout rounds edges, so the two scales may differ by a fraction of a pixel.
-    painter.scale(width() / designSize_.width(), height() / designSize_.height());
+    // The face fills the frame the layout rounded, edge to edge.
+    const QSizeF s = DesignScale::stretch(this);
+    painter.scale(s.width(), s.height());
     const bool enabled = isEnabled();
     const bool pressed = isDown();
     painter.setOpacity(HardwareButtonStyle::opacity(pressed));

@@ -1,5 +1,6 @@
 #include "views/kit/hardware_slider.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 
@@ -26,6 +27,7 @@ HardwareSlider::HardwareSlider(QSizeF designSize, Handle handle, const QString &
     , designSize_(designSize)
     , handle_(handle)
 {
+    DesignScale::setDesignSize(this, designSize);
     setFocusPolicy(Qt::NoFocus);
     makeAccessible(this, QAccessible::Slider);
     setAccessibleName(label);
@@ -72,22 +74,24 @@ QSize HardwareSlider::sizeHint() const
     return designSize_.toSize();
 }
 
-double HardwareSlider::scale() const
+double HardwareSlider::designX(const QMouseEvent *event) const
 {
-    return designSize_.width() > 0 ? width() / designSize_.width() : 1;
+    // The scale the groove and knob are drawn at, so the knob is where it is seen.
+    return event->position().x() / DesignScale::stretch(this).width();
 }
 
 void HardwareSlider::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(scale(), height() / designSize_.height());
+    // Groove and knob fill the frame the layout rounded, edge to edge.
+    const QSizeF s = DesignScale::stretch(this);
+    painter.scale(s.width(), s.height());
     const double middle = designSize_.height() / 2;
-    painter.fillRect(QRectF(0, middle - grooveHeight / 2, designSize_.width(), grooveHeight),
-                     QColor::fromRgbF(0.28f, 0.28f, 0.28f));
+    painter.fillRect(QRectF(0, middle - grooveHeight / 2, designSize_.width(), grooveHeight), Theme::sliderGroove);
 
     const QPointF centre(knobCentre(value_), middle);
-    const QColor knob = greenHandle_ ? Theme::accent : QColor::fromRgbF(0.53f, 0.53f, 0.53f);
+    const QColor knob = greenHandle_ ? Theme::accent : Theme::sliderKnob;
     QPainterPath shape;
     if (handle_ == Handle::triangle) {
         shape.moveTo(centre + QPointF(0, -8));
@@ -106,7 +110,7 @@ void HardwareSlider::mousePressEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
-    const double x = event->position().x() / scale();
+    const double x = designX(event);
     const double knob = knobCentre(value_);
     // Grabbing the knob keeps it under the pointer; a click beside it jumps there.
     grab_ = std::abs(x - knob) <= knobWidth / 2 ? x - knob : 0;
@@ -116,7 +120,7 @@ void HardwareSlider::mousePressEvent(QMouseEvent *event)
 void HardwareSlider::mouseMoveEvent(QMouseEvent *event)
 {
     if (grab_ && isEnabled())
-        userMoved(event->position().x() / scale());
+        userMoved(designX(event));
 }
 
 void HardwareSlider::mouseReleaseEvent(QMouseEvent *event)

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class QMouseEvent;
+
 namespace tampod {
 
 // A horizontal hardware slider over 0…1: a flat groove and a triangle or bar knob, drawn at a
@@ -52,7 +54,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    double scale() const;
+    double designX(const QMouseEvent *event) const;
     void userMoved(double designX);
 
     QSizeF designSize_;

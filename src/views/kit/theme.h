@@ -17,6 +17,49 @@ inline const QColor secondaryText = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.55f);
 // The caution sign of alerts.
 inline const QColor caution = QColor::fromRgbF(1.0f, 0.8f, 0.0f);
 
+// The system colours of the dark appearance; blue is (10, 132, 255) in 8 bits.
+inline const QColor systemBlue = QColor::fromRgbF(0.039f, 0.518f, 1.0f);
+inline const QColor systemRed = QColor::fromRgb(255, 69, 58);
+inline const QColor systemYellow = QColor::fromRgbF(1.0f, 0.839f, 0.039f);
+// Texts, labels and focus strokes on dark plates and the blue face.
+inline const QColor brightText = QColor(Qt::white);
+
+// Hardware controls: the greys of labels, raised faces, grooves and knobs.
+inline const QColor controlLabel = QColor::fromRgbF(0.82f, 0.82f, 0.82f);
+inline const QColor disabledControlLabel = QColor::fromRgbF(0.65f, 0.65f, 0.65f);
+inline const QColor faceLabel = QColor::fromRgbF(0.1f, 0.1f, 0.1f);
+inline const QColor face = QColor::fromRgbF(0.48f, 0.48f, 0.48f);
+inline const QColor pressedFace = QColor::fromRgbF(0.55f, 0.55f, 0.55f);
+inline const QColor sliderGroove = QColor::fromRgbF(0.28f, 0.28f, 0.28f);
+inline const QColor sliderKnob = QColor::fromRgbF(0.53f, 0.53f, 0.53f);
+
+// The transport bar: the time display's window, the button row's frame, the digits while
+// stopped, and the meter's lamps after the green ones.
+inline const QColor timeWindow = QColor::fromRgbF(0.065f, 0.065f, 0.065f);
+inline const QColor buttonRowFrame = QColor::fromRgbF(0.46f, 0.46f, 0.46f);
+inline const QColor stoppedDigits = QColor::fromRgbF(1.0f, 0.06f, 0.08f);
+inline const QColor meterYellow = systemYellow;
+inline const QColor meterOrange = QColor::fromRgbF(1.0f, 0.68f, 0.0f);
+inline const QColor meterRed = QColor::fromRgbF(1.0f, 0.3f, 0.0f);
+
+// The word mark: its zigzag strokes, a darker green than the letters, and the opaque shape
+// its glow is blurred from before being tinted.
+inline const QColor wordmarkStrokes = QColor::fromRgbF(0.36f, 0.72f, 0.0f);
+inline const QColor glowShape = QColor(Qt::black);
+
+// The waveform pane: the envelope's fill and outline (the outline's opacity is the
+// envelope's), the plates under texts, the section loop's header button and progress track,
+// and the shadow around its handles.
+inline const QColor envelopeFill = QColor::fromRgbF(0.5f, 0.5f, 0.5f);
+inline const QColor envelopeOutline = QColor(Qt::white);
+inline const QColor hintPlate = QColor::fromRgbF(0, 0, 0, 0.75f);
+inline const QColor lanePlate = QColor::fromRgbF(0, 0, 0, 0.65f);
+inline const QColor headerPlate = QColor::fromRgbF(0, 0, 0, 0.8f);
+inline const QColor headerButton = QColor::fromRgbF(1, 1, 1, 0.26f);
+inline const QColor pressedHeaderButton = QColor::fromRgbF(1, 1, 1, 0.16f);
+inline const QColor progressTrack = QColor::fromRgbF(1, 1, 1, 0.2f);
+inline const QColor handleShadow = QColor::fromRgbF(0, 0, 0, 0.5f);
+
 // The dark palette of every window.
 QPalette darkPalette();
 // Fusion style with the dark palette, for the whole application.

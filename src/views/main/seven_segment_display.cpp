@@ -1,5 +1,6 @@
 #include "views/main/seven_segment_display.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 
@@ -84,7 +85,7 @@ QPainterPath SevenSegmentDisplay::segmentPath(int segment)
 
 void SevenSegmentDisplay::paint(QPainter &painter, const QRectF &rect, const QString &text, const QColor &color)
 {
-    const double s = std::min(rect.height() / designHeight, rect.width() / designWidth);
+    const double s = DesignScale::fit(rect.size(), QSizeF(designWidth, designHeight));
     if (!(s > 0))
         return;
     painter.save();

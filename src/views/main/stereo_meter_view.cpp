@@ -1,5 +1,6 @@
 #include "views/main/stereo_meter_view.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
@@ -21,6 +22,7 @@ StereoMeterView::StereoMeterView(QWidget *parent)
     setPlainToolTip(this, MainViewText::meterHelp);
     setAccessibleValue(this, valueText(levels_));
     setAttribute(Qt::WA_TranslucentBackground);
+    DesignScale::setDesignSize(this, designSize);
 }
 
 void StereoMeterView::setLevels(const QList<double> &levels)
@@ -42,10 +44,10 @@ QColor StereoMeterView::lampColor(int lamp)
     if (lamp <= 5)
         return Theme::accent;
     if (lamp <= 7)
-        return QColor::fromRgbF(1.0f, 0.839f, 0.039f); // the system's yellow
+        return Theme::meterYellow;
     if (lamp <= 9)
-        return QColor::fromRgbF(1.0f, 0.68f, 0.0f);
-    return QColor::fromRgbF(1.0f, 0.3f, 0.0f);
+        return Theme::meterOrange;
+    return Theme::meterRed;
 }
 
 QString StereoMeterView::valueText(const QList<double> &levels)
@@ -68,7 +70,8 @@ void StereoMeterView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const double s = std::min(width() / designSize.width(), height() / designSize.height());
+    // The lamps fit, centred, in the frame the layout rounded, so the last is never clipped.
+    const double s = DesignScale::fit(QSizeF(size()), designSize);
     painter.translate((width() - designSize.width() * s) / 2, (height() - designSize.height() * s) / 2);
     painter.scale(s, s);
     painter.setPen(Qt::NoPen);

@@ -1,6 +1,7 @@
 #include "views/main/transport_view.h"
 
 #include "views/kit/continuous_corners.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/hardware_button.h"
 #include "views/kit/hardware_slider.h"
@@ -45,9 +46,6 @@ const std::array<ButtonSpec, TransportView::buttonCount> buttonSpecs = {{
     {Symbol::end, MainViewText::toEnd},
 }};
 
-// Digits while stopped.
-const QColor stoppedDigits = QColor::fromRgbF(1.0f, 0.06f, 0.08f);
-
 } // namespace
 
 TransportView::TransportView(MainWindowModel &player, std::function<void()> onExport, QWidget *parent)
@@ -56,6 +54,7 @@ TransportView::TransportView(MainWindowModel &player, std::function<void()> onEx
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
     , playbackScheduler_(new RefreshScheduler([this] { refreshPlayback(); }, this))
 {
+    DesignScale::setDesignSize(this, designSize);
     auto *layout = new DesignScaleLayout(designSize, this);
 
     export_ = new HardwareButton(exportFrame.size(), this);
@@ -149,7 +148,7 @@ void TransportView::refresh()
     }
     position_->setEnabled(playable);
     volume_->refresh();
-    time_->setColor(player_.isPlaying() ? Theme::accent : stoppedDigits);
+    time_->setColor(player_.isPlaying() ? Theme::accent : Theme::stoppedDigits);
     refreshPlayback();
 }
 
@@ -164,10 +163,12 @@ void TransportView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(width() / designSize.width(), height() / designSize.height());
-    painter.fillPath(continuousRoundedRect(timeFrame, 12), QColor::fromRgbF(0.065f, 0.065f, 0.065f));
+    // The bar's height is rounded apart from its width; the drawing spans both.
+    const QSizeF s = DesignScale::stretch(this);
+    painter.scale(s.width(), s.height());
+    painter.fillPath(continuousRoundedRect(timeFrame, 12), Theme::timeWindow);
     // The frame around the button row: a 2-point line centred on the row's edge.
-    painter.setPen(QPen(QColor::fromRgbF(0.46f, 0.46f, 0.46f), 2));
+    painter.setPen(QPen(Theme::buttonRowFrame, 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(continuousRoundedRect(rowFrame, 14));
 }

@@ -1,6 +1,7 @@
 #include "views/main/wordmark_view.h"
 
 #include "views/kit/continuous_corners.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
@@ -142,7 +143,8 @@ QImage WordmarkView::render(QSize size, double ratio) const
 {
     QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    const QTransform scaling = QTransform::fromScale(image.width() / designWidth, image.height() / designHeight);
+    const QSizeF s = DesignScale::stretch(QSizeF(image.size()), QSizeF(designWidth, designHeight));
+    const QTransform scaling = QTransform::fromScale(s.width(), s.height());
     // Glow: the glow stroke's shadow in the accent colour, then the stroke itself.
     QImage shadow(image.size(), QImage::Format_ARGB32_Premultiplied);
     shadow.fill(Qt::transparent);
@@ -150,7 +152,7 @@ QImage WordmarkView::render(QSize size, double ratio) const
         QPainter painter(&shadow);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setTransform(scaling);
-        painter.strokePath(letters(), pen(Qt::black, 2, Qt::RoundCap, Qt::RoundJoin));
+        painter.strokePath(letters(), pen(Theme::glowShape, 2, Qt::RoundCap, Qt::RoundJoin));
     }
     blur(shadow, 3 * scaling.m11());
     {
@@ -164,7 +166,7 @@ QImage WordmarkView::render(QSize size, double ratio) const
     painter.setTransform(scaling);
     painter.strokePath(letters(), pen(withOpacity(Theme::accent, 0.8), 2, Qt::RoundCap, Qt::RoundJoin));
     painter.strokePath(letters(), pen(Theme::accent, 1.4, Qt::RoundCap, Qt::RoundJoin));
-    painter.strokePath(marks(), pen(QColor::fromRgbF(0.36f, 0.72f, 0.0f), 5, Qt::SquareCap, Qt::MiterJoin));
+    painter.strokePath(marks(), pen(Theme::wordmarkStrokes, 5, Qt::SquareCap, Qt::MiterJoin));
     return image;
 }
 

@@ -1,5 +1,6 @@
 #include "views/waveform/linked_waveform_view.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/theme.h"
 #include "views/waveform/internal/waveform_painting.h"
@@ -38,7 +39,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        const double s = WaveformPainting::designScale(this);
+        const double s = DesignScale::of(this);
         QPainter painter(this);
         painter.scale(s, s);
         WaveformEnvelope::draw(painter, peaks_, WaveformViewport{0, 1}, viewport_, WaveformPainting::designSize(this, s));
@@ -47,8 +48,8 @@ protected:
         constexpr double padding = 4;
         const double textWidth = WaveformPainting::advance(font, s, name_);
         const double textHeight = WaveformPainting::lineHeight(font, s);
-        painter.fillRect(QRectF(0, 0, textWidth + 2 * padding, textHeight + 2 * padding), QColor::fromRgbF(0, 0, 0, 0.65f));
-        painter.setPen(Qt::white);
+        painter.fillRect(QRectF(0, 0, textWidth + 2 * padding, textHeight + 2 * padding), Theme::lanePlate);
+        painter.setPen(Theme::brightText);
         WaveformPainting::drawText(painter, s, font, padding, padding, textHeight, name_);
     }
 
@@ -119,7 +120,7 @@ double LinkedWaveformView::laneHeight(double height) const
 
 void LinkedWaveformView::placeLanes()
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     const QSizeF size = WaveformPainting::designSize(this, s);
     const double lane = laneHeight(size.height());
     leftLane_->setGeometry(DesignScaleLayout::scaled(QRectF(0, 0, size.width(), lane), s));
@@ -128,7 +129,7 @@ void LinkedWaveformView::placeLanes()
 
 void LinkedWaveformView::paintEvent(QPaintEvent *)
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     const QSizeF size = WaveformPainting::designSize(this, s);
     QPainter painter(this);
     painter.scale(s, s);

@@ -1,6 +1,7 @@
 #include "views/waveform/section_loop_overlay.h"
 
 #include "views/kit/accessible_value_source.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
@@ -65,16 +66,16 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        const double s = WaveformPainting::designScale(this);
+        const double s = DesignScale::of(this);
         const QSizeF size = WaveformPainting::designSize(this, s);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(s, s);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromRgbF(1, 1, 1, isDown() ? 0.16f : 0.26f));
+        painter.setBrush(isDown() ? Theme::pressedHeaderButton : Theme::headerButton);
         painter.drawRoundedRect(QRectF(QPointF(), size), 5, 5);
         const QFont font = headerFont(s);
-        painter.setPen(Qt::white);
+        painter.setPen(Theme::brightText);
         WaveformPainting::drawText(painter, s, font, buttonPaddingX, 0, size.height(), text());
     }
 };
@@ -131,19 +132,19 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        const double s = WaveformPainting::designScale(this);
+        const double s = DesignScale::of(this);
         const QSizeF size = WaveformPainting::designSize(this, s);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.scale(s, s);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromRgbF(0, 0, 0, 0.8f));
+        painter.setBrush(Theme::headerPlate);
         painter.drawRoundedRect(QRectF(QPointF(), size), 6, 6);
 
         const QFont font = headerFont(s);
         const double rowHeight = size.height() - 2 * headerPadding;
         double x = headerPadding;
-        painter.setPen(Qt::white);
+        painter.setPen(Theme::brightText);
         WaveformPainting::drawText(painter, s, font, x, headerPadding, rowHeight, title_);
         x += WaveformPainting::advance(font, s, title_) + headerSpacing;
         WaveformPainting::drawText(painter, s, font, x, headerPadding, rowHeight, times_, true);
@@ -153,11 +154,11 @@ protected:
         constexpr double barHeight = 5;
         const QRectF track(x, headerPadding + (rowHeight - barHeight) / 2, progressWidth, barHeight);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromRgbF(1, 1, 1, 0.2f));
+        painter.setBrush(Theme::progressTrack);
         painter.drawRoundedRect(track, barHeight / 2, barHeight / 2);
         const double fraction = std::isfinite(progress_) ? std::clamp(progress_, 0.0, 1.0) : 0;
         if (fraction > 0) {
-            painter.setBrush(WaveformPainting::systemBlue);
+            painter.setBrush(Theme::systemBlue);
             painter.drawRoundedRect(QRectF(track.topLeft(), QSizeF(progressWidth * fraction, barHeight)),
                                     barHeight / 2, barHeight / 2);
         }
@@ -207,7 +208,7 @@ protected:
             event->ignore();
             return;
         }
-        const double s = WaveformPainting::designScale(overlay_);
+        const double s = DesignScale::of(overlay_);
         overlay_->dragChanged(start_, (event->globalPosition().x() - pressX_) / s);
     }
 
@@ -361,7 +362,7 @@ void SectionLoopOverlay::dragChanged(bool start, double translation)
         player_.pause();
         dragOrigin_ = start ? currentStart() : currentEnd();
     }
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     const double width = WaveformPainting::designSize(this, s).width();
     const double t = *dragOrigin_ + translation / std::max(width, 1.0) * (viewport_.end - viewport_.start);
     draft_ = moved(start, t);
@@ -466,7 +467,7 @@ void SectionLoopOverlay::resizeEvent(QResizeEvent *)
 
 void SectionLoopOverlay::placeChildren()
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     const QSizeF size = WaveformPainting::designSize(this, s);
     for (const bool start : {true, false}) {
         const double f = mapped(start ? currentStart() : currentEnd());
@@ -497,7 +498,7 @@ void SectionLoopOverlay::focusChanged()
 
 void SectionLoopOverlay::paintEvent(QPaintEvent *)
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     const QSizeF size = WaveformPainting::designSize(this, s);
     const double w = size.width();
     const double h = size.height();
@@ -519,10 +520,10 @@ void SectionLoopOverlay::paintEvent(QPaintEvent *)
         const QPainterPath handle =
             handlePath(start, QPointF(x + (start ? handleShift : -handleShift), handleTop + handleHeight / 2));
         // The shadow: black, about one point around the triangle.
-        painter.strokePath(handle, QPen(QColor::fromRgbF(0, 0, 0, 0.5f), 2));
+        painter.strokePath(handle, QPen(Theme::handleShadow, 2));
         painter.fillPath(handle, Theme::accent);
         if (focusedBoundary_ == start && !dragOrigin_)
-            painter.strokePath(handle, QPen(Qt::white, 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
+            painter.strokePath(handle, QPen(Theme::brightText, 2, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));
     }
 }
 

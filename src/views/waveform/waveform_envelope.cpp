@@ -1,5 +1,7 @@
 #include "views/waveform/waveform_envelope.h"
 
+#include "views/kit/design_scale.h"
+#include "views/kit/theme.h"
 #include "views/waveform/internal/envelope_raster.h"
 #include "views/waveform/internal/waveform_painting.h"
 
@@ -106,7 +108,6 @@ QPainterPath polyline(const std::vector<QPointF> &points)
     return path;
 }
 
-const QColor fillColor = QColor::fromRgbF(0.5f, 0.5f, 0.5f);
 constexpr double outlineOpacity = 0.8;
 constexpr double outlineWidth = 1;
 
@@ -141,9 +142,10 @@ void WaveformEnvelope::draw(QPainter &painter, const WaveformPeaks &peaks, Wavef
     if (!scaleOnly || painter.paintEngine()->type() != QPaintEngine::Raster) {
         const Outline shape = outline(peaks, domain, viewport, size);
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(shape.filled, fillColor);
-        const QPen pen(QColor::fromRgbF(1, 1, 1, float(outlineOpacity)), outlineWidth, Qt::SolidLine, Qt::FlatCap,
-                       Qt::MiterJoin);
+        painter.fillPath(shape.filled, Theme::envelopeFill);
+        QColor outline = Theme::envelopeOutline;
+        outline.setAlphaF(float(outlineOpacity));
+        const QPen pen(outline, outlineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         painter.strokePath(shape.upper, pen);
         painter.strokePath(shape.lower, pen);
         painter.restore();
@@ -152,7 +154,7 @@ void WaveformEnvelope::draw(QPainter &painter, const WaveformPeaks &peaks, Wavef
     // Filling and stroking paths of a zigzag costs the rasterizer far more.
     thread_local EnvelopeRaster raster;
     painter.drawImage(QPointF(0, 0), raster.draw(points.upper, points.lower, size, device.m11(),
-                                                 {fillColor, outlineWidth, outlineOpacity}));
+                                                 {Theme::envelopeFill, outlineWidth, outlineOpacity}));
     painter.restore();
 }
 
@@ -178,7 +180,7 @@ void WaveformEnvelope::set(const WaveformPeaks &peaks, WaveformViewport domain, 
 
 void WaveformEnvelope::paintEvent(QPaintEvent *)
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     QPainter painter(this);
     painter.scale(s, s);
     draw(painter, peaks_, domain_, viewport_, WaveformPainting::designSize(this, s));

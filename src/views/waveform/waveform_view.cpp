@@ -1,5 +1,6 @@
 #include "views/waveform/waveform_view.h"
 
+#include "views/kit/design_scale.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/waveform/internal/waveform_painting.h"
@@ -41,7 +42,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
-        const double s = WaveformPainting::designScale(this);
+        const double s = DesignScale::of(this);
         QPainter painter(this);
         painter.scale(s, s);
         paint_(painter, WaveformPainting::designSize(this, s), s);
@@ -59,6 +60,7 @@ WaveformView::WaveformView(WaveformPaneModel &player, QWidget *parent)
       hint_(new PaintLayer([this](QPainter &p, QSizeF size, double s) { paintHint(p, size, s); }, this)),
       scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
+    DesignScale::setDesignSize(this, designSize);
     setAccessibleName(WaveformText::paneLabel);
     scheduler_->watch(&player_, &WaveformPaneModel::selectionChanged);
     scheduler_->watch(&player_, &WaveformPaneModel::recoveryStatusChanged);
@@ -87,11 +89,6 @@ WaveformView *WaveformView::forPlayer(PlayerModel &player, QWidget *parent)
     // The pane's last child so far: the layers made before it are deleted first.
     model->setParent(pane);
     return pane;
-}
-
-double WaveformView::scale() const
-{
-    return width() > 0 ? width() / designSize.width() : 1;
 }
 
 WaveformViewport WaveformView::viewport() const
@@ -258,7 +255,7 @@ void WaveformView::paintEvent(QPaintEvent *)
 
 void WaveformView::paintMarks(QPainter &painter, QSizeF size) const
 {
-    const double s = WaveformPainting::designScale(this);
+    const double s = DesignScale::of(this);
     if (const auto status = statusText()) {
         const QFont font = WaveformPainting::font(22, QFont::Normal, s);
         painter.setPen(Theme::secondaryText);
@@ -269,7 +266,7 @@ void WaveformView::paintMarks(QPainter &painter, QSizeF size) const
         return;
     if (const auto x = playheadX(player_.progress(), viewport(), size.width())) {
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(WaveformPainting::systemRed, playheadWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        painter.setPen(QPen(Theme::systemRed, playheadWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
         painter.drawLine(QPointF(*x, playheadInset), QPointF(*x, size.height() - playheadInset));
     }
 }
@@ -285,8 +282,8 @@ void WaveformView::paintHint(QPainter &painter, QSizeF size, double s) const
     const double height = WaveformPainting::lineHeight(font, s) + 2 * padding;
     const double x = (size.width() - width) / 2;
     const double y = size.height() - height;
-    painter.fillRect(QRectF(x, y, width, height), QColor::fromRgbF(0, 0, 0, 0.75f));
-    painter.setPen(Qt::white);
+    painter.fillRect(QRectF(x, y, width, height), Theme::hintPlate);
+    painter.setPen(Theme::brightText);
     WaveformPainting::drawText(painter, s, font, x + padding, y + padding, height - 2 * padding, *hint);
 }
 
@@ -296,7 +293,7 @@ void WaveformView::mousePressEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
-    pressPosition_ = event->position() / WaveformPainting::designScale(this);
+    pressPosition_ = DesignScale::toDesign(this, event->position());
     dragging_ = false;
 }
 
@@ -306,7 +303,7 @@ void WaveformView::mouseMoveEvent(QMouseEvent *event)
         event->ignore();
         return;
     }
-    const QPointF translation = event->position() / WaveformPainting::designScale(this) - *pressPosition_;
+    const QPointF translation = DesignScale::toDesign(this, event->position()) - *pressPosition_;
     if (!dragging_ && std::hypot(translation.x(), translation.y()) >= dragThreshold)
         dragging_ = true;
     if (dragging_)
@@ -333,7 +330,7 @@ void WaveformView::pan(double translation)
     if (!panOrigin_)
         panOrigin_ = zoom.center();
     const double origin = panOrigin_.value_or(0.5);
-    const double width = WaveformPainting::designSize(this, WaveformPainting::designScale(this)).width();
+    const double width = WaveformPainting::designSize(this, DesignScale::of(this)).width();
     const double d = translation / std::max(width, 1.0);
     zoom.pan(origin - (shown.end - shown.start) * d);
 }

@@ -32,16 +32,14 @@ public:
     static constexpr double playheadInset = 2;
     static constexpr double playheadWidth = 4;
     static constexpr double dragThreshold = 3;
-    // The pane's size in the main window's design space; its scale is its width over 978.
+    // The pane's size in the main window's design space; unless a design-scaled layout places
+    // it, its scale is its width over 978.
     static constexpr QSizeF designSize{978, 220};
 
     explicit WaveformView(WaveformPaneModel &player, QWidget *parent = nullptr);
     ~WaveformView() override;
     // A pane over the player model, owning its adapter.
     static WaveformView *forPlayer(PlayerModel &player, QWidget *parent = nullptr);
-
-    // Device-independent pixels per design point.
-    double scale() const;
 
     // The part of the file shown: the whole file while the loop is off.
     WaveformViewport viewport() const;

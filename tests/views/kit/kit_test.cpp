@@ -1,4 +1,5 @@
 #include "views/kit/binding.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/sheet_dialog.h"
@@ -130,4 +131,41 @@ TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)
     EXPECT_EQ(layout->heightForWidth(552), qRound(435 / 2.0));
     EXPECT_EQ(DesignScaleLayout::toDesign(QPointF(55.2, 11), 0.55), QPointF(100.36363636363636, 20));
     EXPECT_EQ(DesignScaleLayout::scaledFont(QFont(), 13, 0.55).pixelSize(), 7);
+}
+
+TEST(DesignScale, ThePlacingLayoutsScaleElseTheOwnDesignSizeAndOneAtZeroWidth)
+{
+    // A control the layout rounded to 34 × 26 for 62 × 48 still draws, with all it holds, at
+    // exactly the layout's s; only its stretch follows its own frame.
+    QWidget host;
+    auto *layout = new DesignScaleLayout(QSizeF(1104, 112), &host);
+    auto *control = new QWidget;
+    DesignScale::setDesignSize(control, QSizeF(62, 48));
+    layout->addWidget(control, QRectF(232, 49, 62, 48));
+    auto *inner = new QWidget(control);
+    layout->setGeometry(QRect(0, 0, 607, 62));
+    const double s = 607 / 1104.0;
+    ASSERT_EQ(control->size(), QSize(34, 26));
+    EXPECT_EQ(DesignScale::of(control), s);
+    EXPECT_EQ(DesignScale::of(inner), s);
+    EXPECT_EQ(DesignScale::toDesign(inner, QPointF(55, 11)), QPointF(55 / s, 11 / s));
+    EXPECT_EQ(DesignScale::stretch(control), QSizeF(34 / 62.0, 26 / 48.0));
+
+    // Unplaced, its own design size: the width decides, and so for its children.
+    QWidget own;
+    DesignScale::setDesignSize(&own, QSizeF(200, 50));
+    own.resize(300, 60);
+    QWidget child(&own);
+    EXPECT_EQ(DesignScale::of(&child), 1.5);
+    EXPECT_EQ(DesignScale::stretch(&own), QSizeF(1.5, 1.2));
+    EXPECT_EQ(DesignScale::fit(QSizeF(69, 14), QSizeF(128, 28)), 0.5);
+
+    // Zero width, neither, or no widget: 1, so positions divided by s stay finite.
+    own.resize(0, 60);
+    layout->setGeometry(QRect(0, 0, 0, 62));
+    QWidget plain;
+    const QWidget *widgets[] = {&own, &child, control, &plain, nullptr};
+    for (const QWidget *w : widgets)
+        EXPECT_EQ(DesignScale::of(w), 1);
+    EXPECT_EQ(DesignScale::stretch(&plain), QSizeF(1, 1));
 }

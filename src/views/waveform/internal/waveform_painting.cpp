@@ -1,7 +1,6 @@
 #include "views/waveform/internal/waveform_painting.h"
 
 #include "views/kit/design_scale_layout.h"
-#include "views/waveform/waveform_view.h"
 
 #include <QApplication>
 #include <QFontMetricsF>
@@ -11,17 +10,6 @@
 #include <algorithm>
 
 namespace tampod::WaveformPainting {
-
-double designScale(const QWidget *widget)
-{
-    for (const QWidget *w = widget; w; w = w->parentWidget())
-        if (const auto *pane = qobject_cast<const WaveformView *>(w))
-            return pane->scale();
-    for (const QWidget *w = widget ? widget->parentWidget() : nullptr; w; w = w->parentWidget())
-        if (const auto *layout = dynamic_cast<const DesignScaleLayout *>(w->layout()))
-            return layout->scale() > 0 ? layout->scale() : 1;
-    return 1;
-}
 
 QSizeF designSize(const QWidget *widget, double s)
 {

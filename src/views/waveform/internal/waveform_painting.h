@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QFont>
 #include <QRectF>
 #include <QSizeF>
@@ -14,14 +13,7 @@ class QWidget;
 // positions, as every view of the interface does.
 namespace tampod::WaveformPainting {
 
-// The system colours the pane uses, as the dark appearance shows them.
-inline const QColor systemRed = QColor::fromRgb(255, 69, 58);
-inline const QColor systemBlue = QColor::fromRgb(10, 132, 255);
-
-// The scale of the enclosing waveform pane, else of the nearest design-scaled layout; 1
-// outside both.
-double designScale(const QWidget *widget);
-// The widget's size in design points at scale s.
+// The widget's size in design points at scale s (DesignScale::of).
 QSizeF designSize(const QWidget *widget, double s);
 
 // The application font at size design points, scaled by s, with the given weight.
