@@ -4,9 +4,11 @@
 usage: check_layering.py SRC LAYERING_TXT [GRAPH_DOT]
 
 Refuses a file that includes (quoted or angle-bracket) a module it may not use or another
-module's internal/ headers, system or audio-library headers outside the modules allowed them,
-a thread started outside concurrency, include cycles between the sub-folders of a module, and
-includes between the interface's feature folders other than those FOLDER_RULES lists.
+module's internal/ headers, a public header (one outside every internal/ folder) that includes
+any internal/ header, its own module's included, system or audio-library headers outside the
+modules allowed them, a thread started outside concurrency, and include cycles between the
+sub-folders of a module, includes between the interface's feature folders other than
+those FOLDER_RULES lists. Only direct includes are looked at: every public header is checked.
 Writes the module graph actually used as Graphviz dot (default: beside LAYERING_TXT).
 """
 import collections
@@ -56,6 +58,7 @@ def check(src, allowed):
         parts = path.relative_to(src).parts
         shown = path.relative_to(src.parent)
         module, folder = parts[0], parts[1] if len(parts) > 2 else "."
+        public_header = path.suffix == ".h" and "internal" not in parts[1:-1]
         if module not in allowed:
             problems.append(f"{shown}: folder '{module}' is not a module in src/CMakeLists.txt")
             continue
@@ -78,6 +81,9 @@ def check(src, allowed):
                     if "internal" in target[1:-1]:
                         problems.append(f"{where}: '{header}' is internal to '{target[0]}'")
                 else:
+                    if public_header and "internal" in target[1:-1]:
+                        # Its users would compile against the module's internals through it.
+                        problems.append(f"{where}: public header includes internal '{header}'")
                     to = target[1] if len(target) > 2 else "."
                     # A module's private helpers may use its own public types (its errors,
                     # its records); only folders by topic must stay one-way.

@@ -10,8 +10,9 @@ import check_layering
 ORDER = "core:\nconcurrency: core\nfiles: core concurrency\nplatform: core concurrency files\n" \
         "tags: core concurrency files platform\nviews: core tags\n"
 
-# Everything here is allowed: own internal headers (also a sub-folder's), POSIX in core, audio
-# libraries in platform, threads in concurrency, a thread named only in a comment.
+# Everything here is allowed: own internal headers (also a sub-folder's) in sources and in other
+# internal headers, POSIX in core, audio libraries in platform, threads in concurrency, a thread
+# named only in a comment.
 CLEAN = {
     "core/file.cpp": "#include <unistd.h>\n#include <sys/stat.h>\n",
     "files/store.cpp": '#include "concurrency/start.h"\n#include <dirent.h>\n',
@@ -20,6 +21,8 @@ CLEAN = {
                                   '#include "platform/internal/owners.h"\n#include <dlfcn.h>\n'
                                   "#include <libavformat/avformat.h>\n#include <sndfile.h>\n",
     "platform/internal/owners.h": "#include <libavutil/mem.h>\n",
+    "platform/decode/internal/input.h": '#include "platform/internal/owners.h"\n',
+    "platform/decode/reader.h": '#include "platform/decode/audio_format.h"\n',
     "tags/reader.cpp": '#include "platform/decode/reader.h"\n#include <tags/internal/x.h>\n'
                        "// never std::thread( here\n",
     "views/main/window.cpp": '#include "views/kit/theme.h"\n#include "views/export/sheet.h"\n',
@@ -40,6 +43,14 @@ FAULTS = [
      "src/files/x.cpp:1: audio-library"),
     ("thread started outside concurrency", "platform/x.cpp", "std::thread worker([] {});\n",
      "src/platform/x.cpp:1: only concurrency starts threads"),
+    ("public header including its own module's internal header", "platform/decode/reader.h",
+     '#include "platform/decode/internal/input.h"\n',
+     "src/platform/decode/reader.h:1: public header includes internal 'platform/decode/internal/"),
+    ("public header at a module's root including an internal header", "platform/output.h",
+     "\n#include <platform/internal/owners.h>\n",
+     "src/platform/output.h:2: public header includes internal 'platform/internal/owners.h'"),
+    ("public header including another module's internal header, told once", "tags/x.h",
+     '#include "platform/internal/owners.h"\n', "'platform/internal/owners.h' is internal to"),
     ("sub-folder cycle", "platform/internal/owners.h", '#include "platform/decode/reader.h"\n',
      "src/platform: sub-folder cycle decode -> internal -> decode"),
     ("interface kit using a feature", "views/kit/x.cpp", '#include "views/waveform/pane.h"\n',

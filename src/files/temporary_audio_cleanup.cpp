@@ -11,6 +11,7 @@
 #include "files/access/source_bookmark.h"
 #include "files/internal/file_location.h"
 #include "files/journal/split_export_transaction.h"
+#include "files/store/internal/temporary_audio_status.h"
 #include "files/store/temporary_audio_lock.h"
 #include "files/store/temporary_audio_safety.h"
 #include "files/store/temporary_audio_store.h"
@@ -116,7 +117,7 @@ QStringList children(const QUrl &folder, Budget &budget)
     } catch (const SystemError &) {
         fail(EACCES, "list folder");
     }
-    if (Identity::of(FileStatus::of(opened.fd())) != identity)
+    if (TemporaryAudioSafety::identityOf(FileStatus::of(opened.fd())) != identity)
         fail(EACCES, "folder changed");
     // One entry past the budget is enough to know it will run out.
     std::vector<QByteArray> found;
@@ -242,7 +243,7 @@ Disposition cleanSession(const QString &rootPath, const QString &name, Budget &b
     const FileStatus status = TemporaryAudioSafety::info(session);
     if ((status.mode & 022) != 0 || !status.isDirectory())
         fail(EACCES, "session folder");
-    const Identity identity = Identity::of(status);
+    const Identity identity = TemporaryAudioSafety::identityOf(status);
 
     if (!FileStatus::ofPath(path + QLatin1Char('/') + QLatin1String(Store::ownerName))) {
         // The lock goes last, so a removal cut short after the owner file went leaves the lock

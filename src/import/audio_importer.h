@@ -4,7 +4,7 @@
 #include "core/folder.h"
 #include "files/store/temporary_audio_store.h"
 #include "import/audio_import_serving.h"
-#include "import/internal/native_audio.h"
+#include "import/native_audio.h"
 #include "platform/forks/fork_store.h"
 #include "rex/rex_decoder.h"
 

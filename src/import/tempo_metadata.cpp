@@ -71,7 +71,7 @@ const Row *rowOf(const QString &extension)
 
 std::optional<double> fromSD2(const QUrl &url)
 {
-    if (!SD2Identification::hasLegacyName(url) && !SD2Identification::hasResourceStorage(url))
+    if (!SD2Identification::hasLegacyName(url) && !SD2MetadataReader::hasResourceStorage(url))
         return std::nullopt;
     try {
         if (const auto metadata = SD2MetadataReader::read(url))

@@ -1,10 +1,7 @@
 #include "library/audio_source_format.h"
 
 #include "core/number_text.h"
-#include "platform/decode/audio_file_reader.h"
-#include "tags/flac_tempo_metadata.h"
 
-#include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
@@ -68,24 +65,6 @@ AudioSourceFormat AudioSourceFormat::fromFileFormat(const AudioFileFormat &f)
         break;
     }
     return format;
-}
-
-AudioSourceFormat AudioSourceFormat::read(const QUrl &url)
-{
-    if (!url.isLocalFile())
-        return {};
-    const QString path = url.toLocalFile();
-    // FLAC states its rate and depth in the first 42 bytes; no decoder needed.
-    if (QFileInfo(path).suffix().toLower() == QLatin1String("flac")) {
-        if (const auto stream = FLACTempoMetadata::sourceFormat(path))
-            return {double(stream->sampleRate), Resolution::integer(stream->bitsPerSample), false};
-    }
-    try {
-        const AudioFileReader reader(path);
-        return fromFileFormat(reader.fileFormat());
-    } catch (const std::exception &) {
-        return {};
-    }
 }
 
 QString AudioSourceFormat::sampleRateText() const

@@ -3,7 +3,6 @@
 #include "platform/decode/audio_file_format.h"
 
 #include <QString>
-#include <QUrl>
 
 #include <optional>
 
@@ -38,9 +37,6 @@ struct AudioSourceFormat {
 
     // From the decoder's description of a file's stream.
     static AudioSourceFormat fromFileFormat(const AudioFileFormat &fileFormat);
-    // The format of a file as the library shows it; no rate and unknown resolution when the
-    // file cannot be opened. Never fails.
-    static AudioSourceFormat read(const QUrl &url);
 
     // The rate in kHz in the user's locale ("44.1 kHz", "48 kHz"), "*" when assumed; "—" unknown.
     QString sampleRateText() const;

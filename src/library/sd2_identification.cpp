@@ -1,8 +1,5 @@
 #include "library/sd2_identification.h"
 
-#include "core/file_handle.h"
-#include "platform/forks/fork_store.h"
-
 #include <QRegularExpression>
 
 namespace tampod::SD2Identification {
@@ -22,11 +19,6 @@ QString pathExtension(const QString &name)
     return dot > 0 ? name.mid(dot + 1) : QString();
 }
 
-bool itemExists(const QString &path)
-{
-    return statusOf(path, LinkPolicy::NoFollow).has_value();
-}
-
 } // namespace
 
 bool hasLegacyName(const QUrl &url)
@@ -38,20 +30,6 @@ bool hasLegacyName(const QUrl &url)
     if (!extension.isEmpty())
         return false;
     return name.toLower().endsWith(u"sd2");
-}
-
-bool hasResourceStorage(const QUrl &url)
-{
-    if (!url.isLocalFile())
-        return false;
-    const QString path = url.toLocalFile();
-    const QString name = fileName(url);
-    if (name.isEmpty())
-        return false;
-    const QString folder = path.left(path.size() - name.size());
-    return itemExists(folder + QStringLiteral("._") + name) ||
-           itemExists(folder + QStringLiteral(".AppleDouble/") + name) ||
-           ForkStore().hasFork(path);
 }
 
 std::optional<ChannelName> channelName(const QUrl &url)

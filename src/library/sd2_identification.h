@@ -5,8 +5,8 @@
 
 #include <optional>
 
-// Recognising SD2 files and the .L/.R channel files of split stereo recordings, from the name
-// and (for resource storage) the file system, without reading audio. Nothing here throws.
+// Recognising SD2 files and the .L/.R channel files of split stereo recordings by name alone.
+// Nothing here throws.
 namespace tampod::SD2Identification {
 
 struct ChannelName {
@@ -18,10 +18,6 @@ struct ChannelName {
 
 // An SD2 extension (sd2, sd2f, l, r, any case), or no extension and a name ending in "sd2".
 bool hasLegacyName(const QUrl &url);
-
-// An AppleDouble companion ("._name" or ".AppleDouble/name", any kind of item) or a
-// non-empty resource fork.
-bool hasResourceStorage(const QUrl &url);
 
 // "<stem>.L" or "<stem>.R" (after dropping an sd2/sd2f extension), optionally followed by
 // "-export" or "-export-<digits>", which then belongs to the stem.

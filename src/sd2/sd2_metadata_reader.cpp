@@ -274,4 +274,19 @@ SD2Metadata parse(const QByteArray &fork)
     return metadata;
 }
 
+bool hasResourceStorage(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return false;
+    const QString path = url.toLocalFile();
+    const QString name = url.fileName(QUrl::FullyDecoded);
+    if (name.isEmpty())
+        return false;
+    const QString folder = path.left(path.size() - name.size());
+    const auto itemExists = [](const QString &item) { return statusOf(item, LinkPolicy::NoFollow).has_value(); };
+    return itemExists(folder + QStringLiteral("._") + name) ||
+           itemExists(folder + QStringLiteral(".AppleDouble/") + name) ||
+           ForkStore().hasFork(path);
+}
+
 } // namespace tampod::SD2MetadataReader

@@ -22,4 +22,9 @@ std::optional<SD2Metadata> read(const QUrl &url, const ForkStore &forks = ForkSt
 // Resource-fork bytes (no AppleDouble wrapper) to metadata.
 SD2Metadata parse(const QByteArray &fork);
 
+// Whether an SD2 file keeps resources anywhere read looks: an AppleDouble companion ("._name"
+// or ".AppleDouble/name", any kind of item) or a non-empty resource fork. Reads nothing of
+// them and never throws.
+bool hasResourceStorage(const QUrl &url);
+
 } // namespace tampod::SD2MetadataReader

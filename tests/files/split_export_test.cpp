@@ -1,7 +1,9 @@
 #include "file_fixtures.h"
 
 #include "core/file_handle.h"
+#include "files/internal/file_status.h"
 #include "files/journal/audio_export_error.h"
+#include "files/journal/internal/split_export_ownership.h"
 
 #include <cerrno>
 #include <fcntl.h>

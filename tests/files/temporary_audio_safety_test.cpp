@@ -1,5 +1,7 @@
 #include "file_fixtures.h"
 
+#include "files/store/internal/temporary_audio_status.h"
+
 #include <cerrno>
 
 using namespace tampod;

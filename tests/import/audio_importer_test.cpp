@@ -1,6 +1,7 @@
 // The importer on fixture trees made here: the walk, every refusal, the four kinds of record,
 // the limits and cancellation at each check point.
 #include "import/audio_importer.h"
+#include "import/audio_source_format_reader.h"
 
 #include "import/internal/import_texts.h"
 #include "library/rex_error.h"
@@ -149,7 +150,7 @@ TEST_F(Importer, AFolderIsInspectedInLocalisedOrderAndEachFileOnce)
     const AudioTrack &a = result.tracks.first();
     EXPECT_EQ(a.url().toLocalFile(), QDir(songs).canonicalPath() + "/a.wav");
     EXPECT_DOUBLE_EQ(a.duration, 0.25);
-    EXPECT_EQ(a.importedFormat.summary(), AudioSourceFormat::read(a.url()).summary());
+    EXPECT_EQ(a.importedFormat.summary(), AudioSourceFormatReader::read(a.url()).summary());
     EXPECT_FALSE(a.bpm || a.sd2Format || a.sd2MetadataNote || a.rexAudio || a.recovery || a.importedSD2Frames);
     EXPECT_EQ(a.access->url(), QUrl::fromLocalFile(songs));
 

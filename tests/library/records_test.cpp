@@ -5,14 +5,13 @@
 #include "library/rex_error.h"
 #include "library/sd2_identification.h"
 #include "library/sd2_pair_audio.h"
-#include "platform/forks/fork_store.h"
-#include "platform/forks/fork_store_error.h"
 
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
@@ -206,7 +205,7 @@ TEST(SD2Recovery, Summary)
     EXPECT_EQ(recovery.summary(), "SD2 recovery: assumed signed 16-bit big-endian PCM; 48000 Hz; mono.");
 }
 
-TEST(SD2Identification, NamesChannelsAndResourceStorage)
+TEST(SD2Identification, NamesAndChannels)
 {
     // name, legacy SD2 name, "stem/channel" or "" for no channel name
     for (const auto &[name, legacy, channel] :
@@ -219,26 +218,6 @@ TEST(SD2Identification, NamesChannelsAndResourceStorage)
         EXPECT_EQ(SD2Identification::hasLegacyName(url), legacy) << name;
         const auto found = SD2Identification::channelName(url);
         EXPECT_EQ(found ? found->stem + "/" + found->channel : QString(), QString::fromUtf8(channel)) << name;
-    }
-
-    // Any item counts as a companion, even an empty file, a folder or a dangling link.
-    test::TempDir dir;
-    const auto storage = [&](const char *name) { return SD2Identification::hasResourceStorage(QUrl::fromLocalFile(dir.file(name))); };
-    test::writeFile(dir.file("plain.sd2"), "audio");
-    test::writeFile(dir.file("._a.sd2"), "");
-    ASSERT_TRUE(QDir(dir.path()).mkpath("._b.sd2") && QDir(dir.path()).mkpath(".AppleDouble"));
-    ASSERT_TRUE(QFile::link(dir.file("nowhere"), dir.file("._c.sd2")));
-    test::writeFile(dir.file(".AppleDouble/d.sd2"), "x");
-    for (const auto &[name, stored] : {std::pair{"plain.sd2", false}, {"missing.sd2", false}, {"a.sd2", true},
-                                       {"b.sd2", true}, {"c.sd2", true}, {"d.sd2", true}})
-        EXPECT_EQ(storage(name), stored) << name;
-    try {
-        ForkStore().write(dir.file("plain.sd2"), "");
-        EXPECT_FALSE(storage("plain.sd2"));
-        ForkStore().write(dir.file("plain.sd2"), "fork");
-        EXPECT_TRUE(storage("plain.sd2"));
-    } catch (const ForkStoreError &error) {
-        ASSERT_EQ(error.kind(), ForkStoreError::Kind::noAttributes) << error.what();
     }
 }
 

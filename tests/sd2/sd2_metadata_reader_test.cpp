@@ -166,3 +166,26 @@ TEST(SD2MetadataReader, ReadsFilesWrittenByLibsndfile)
         EXPECT_EQ(SD2MetadataReader::read(QUrl::fromLocalFile(sd2)), (SD2Metadata{bits / 8, rate, channels, std::nullopt, std::nullopt}));
     }
 }
+
+TEST(SD2MetadataReader, ResourceStorageIsAnyCompanionOrANonEmptyFork)
+{
+    // Any item counts as a companion, even an empty file, a folder or a dangling link.
+    test::TempDir dir;
+    const auto storage = [&](const char *name) { return SD2MetadataReader::hasResourceStorage(QUrl::fromLocalFile(dir.file(name))); };
+    test::writeFile(dir.file("plain.sd2"), "audio");
+    test::writeFile(dir.file("._a.sd2"), "");
+    ASSERT_TRUE(QDir(dir.path()).mkpath("._b.sd2") && QDir(dir.path()).mkpath(".AppleDouble"));
+    ASSERT_TRUE(QFile::link(dir.file("nowhere"), dir.file("._c.sd2")));
+    test::writeFile(dir.file(".AppleDouble/d.sd2"), "x");
+    for (const auto &[name, stored] : {std::pair{"plain.sd2", false}, {"missing.sd2", false}, {"a.sd2", true},
+                                       {"b.sd2", true}, {"c.sd2", true}, {"d.sd2", true}})
+        EXPECT_EQ(storage(name), stored) << name;
+    try {
+        ForkStore().write(dir.file("plain.sd2"), "");
+        EXPECT_FALSE(storage("plain.sd2"));
+        ForkStore().write(dir.file("plain.sd2"), "fork");
+        EXPECT_TRUE(storage("plain.sd2"));
+    } catch (const ForkStoreError &error) {
+        ASSERT_EQ(error.kind(), ForkStoreError::Kind::noAttributes) << error.what();
+    }
+}

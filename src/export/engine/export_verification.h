@@ -1,7 +1,7 @@
 #pragma once
 
 #include "concurrency/cancellation.h"
-#include "export/internal/pcm_output_file.h"
+#include "export/pcm_output_format.h"
 #include "platform/forks/fork_store.h"
 
 #include <QString>

@@ -6,18 +6,6 @@
 
 namespace tampod {
 
-PCMOutputFormat PCMOutputFormat::integer(ExportFormat format, int sampleRate, int channels, int bits)
-{
-    const ExportFormat container = format == ExportFormat::wav || format == ExportFormat::sd2 ? format
-                                                                                              : ExportFormat::aiff;
-    return {container, sampleRate, channels, bits, false};
-}
-
-PCMOutputFormat PCMOutputFormat::intermediate(int sampleRate, int channels)
-{
-    return {ExportFormat::wav, sampleRate, channels, 32, true};
-}
-
 struct PCMOutputFile::Writer {
     std::unique_ptr<AudioFileWriter> file;
     std::unique_ptr<WavIntegerWriter> integers;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "concurrency/cancellation.h"
-#include "library/export_format.h"
+#include "export/pcm_output_format.h"
 
 #include <QString>
 
@@ -12,26 +12,10 @@ namespace tampod {
 
 class AudioFileWriter;
 
-// The integer PCM file of a PCM export in its container: WAV (little-endian; 8-bit unsigned),
-// AIFF (big-endian signed), or an SD2 data fork (headerless big-endian signed); or the 32-bit
-// float intermediate of a treated export. Created exclusively, removed unless finished.
-// Float → integer conversion is the audio layer's: rounded half away from zero, clamped, NaN
-// and infinities 0. Failures are the audio layer's errors (AudioFileError, SystemError).
-struct PCMOutputFormat {
-    ExportFormat container = ExportFormat::wav; // wav, aiff or sd2; floatIntermediate ignores it
-    int sampleRate = 0;
-    int channels = 0;
-    int bits = 0;
-    bool floatIntermediate = false;
-
-    // The PCM path's output of settings: WAV, SD2, and AIFF for every other format.
-    static PCMOutputFormat integer(ExportFormat format, int sampleRate, int channels, int bits);
-    static PCMOutputFormat intermediate(int sampleRate, int channels);
-    // WAV 8-bit is the one unsigned layout.
-    bool isSigned() const { return !floatIntermediate && !(container == ExportFormat::wav && bits == 8); }
-    std::int64_t bytesPerFrame() const { return std::int64_t(channels) * (bits / 8); }
-};
-
+// The file of a PCM export (or the float intermediate of a treated one), laid out as its
+// PCMOutputFormat says. Created exclusively, removed unless finished. Float → integer
+// conversion is the audio layer's: rounded half away from zero, clamped, NaN and infinities 0.
+// Failures are the audio layer's errors (AudioFileError, SystemError).
 class PCMOutputFile {
 public:
     // integers: the file takes left-justified 32-bit samples (writeIntegers) instead of floats,

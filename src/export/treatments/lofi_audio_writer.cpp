@@ -1,6 +1,7 @@
 #include "export/treatments/lofi_audio_writer.h"
 
 #include "export/internal/export_staging.h"
+#include "export/internal/pcm_output_file.h"
 #include "export/treatments/vinyl_texture.h"
 #include "files/journal/audio_export_error.h"
 #include "platform/decode/audio_file_reader.h"

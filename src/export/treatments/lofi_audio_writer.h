@@ -3,7 +3,7 @@
 #include "concurrency/cancellation.h"
 #include "export/audio_export_serving.h"
 #include "export/export_defaults.h"
-#include "export/internal/pcm_output_file.h"
+#include "export/pcm_output_format.h"
 
 #include <QString>
 

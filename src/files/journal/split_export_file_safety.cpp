@@ -2,8 +2,10 @@
 
 #include "core/file_system_call.h"
 #include "files/internal/file_location.h"
+#include "files/internal/file_status.h"
 #include "files/journal/audio_export_error.h"
-#include "files/store/temporary_audio_safety.h"
+#include "files/journal/internal/split_export_ownership.h"
+#include "files/store/internal/temporary_audio_status.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,12 +2,9 @@
 
 #include "core/folder.h"
 #include "files/access/source_file_identity.h"
-#include "files/internal/file_status.h"
-#include "files/journal/split_export_transaction.h"
 
 #include <QUrl>
 
-#include <cstdint>
 #include <optional>
 
 namespace tampod {
@@ -21,11 +18,6 @@ namespace SplitExportFileSafety {
 // path names and, when given, the recorded one (inode, birth time and generation; the volume
 // text is not compared). Failures throw EACCES; the path status query's error passes on.
 Folder openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &identity = std::nullopt);
-
-// Whether an entry is still exactly the journaled file: false for another file (other type,
-// device, inode, birth time or generation); EACCES when it is that file but changed (size,
-// modification time) or no longer the user's.
-bool isOwned(const FileStatus &status, const SplitExportTransaction::File &file, std::uint64_t device);
 
 // Moves a staged file into its destination folder without ever replacing an entry there:
 // AudioExportError destinationExists when the name is taken (even by a dangling link), EXDEV

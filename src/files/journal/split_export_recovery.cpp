@@ -5,6 +5,7 @@
 #include "files/access/source_bookmark.h"
 #include "files/internal/file_location.h"
 #include "files/internal/file_status.h"
+#include "files/journal/internal/split_export_ownership.h"
 #include "files/journal/split_export_file_safety.h"
 #include "files/store/temporary_audio_safety.h"
 

@@ -1,8 +1,10 @@
 #include "files/journal/split_export_transaction.h"
 
 #include "files/internal/file_location.h"
+#include "files/internal/file_status.h"
 #include "files/journal/audio_export_error.h"
 #include "files/journal/split_export_file_safety.h"
+#include "files/store/internal/temporary_audio_status.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -139,7 +141,7 @@ SplitExportTransaction SplitExportTransaction::begin(const TemporaryExportDirect
         // exactly this, so a folder it could never open is refused now, before anything exists.
         const Folder destinationFolder = SplitExportFileSafety::openDirectory(folder);
         const Folder stageFolder = SplitExportFileSafety::openDirectory(stage.url);
-        if (TemporaryAudioSafety::Identity::of(FileStatus::of(stageFolder.fd())) != stage.identity)
+        if (TemporaryAudioSafety::identityOf(FileStatus::of(stageFolder.fd())) != stage.identity)
             fail(EACCES, "stage identity");
         const auto folderIdentity = SourceFileIdentity::of(destinationFolder.fd());
         const auto stageIdentity = SourceFileIdentity::of(stageFolder.fd());

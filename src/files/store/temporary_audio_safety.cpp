@@ -5,6 +5,7 @@
 #include "core/file_system_call.h"
 #include "core/folder.h"
 #include "files/internal/file_location.h"
+#include "files/store/internal/temporary_audio_status.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +41,7 @@ void verify(const Folder &folder, const Identity &expected)
     } catch (const SystemError &) {
         denied("fstat");
     }
-    if (status.owner != ::getuid() || Identity::of(status) != expected)
+    if (status.owner != ::getuid() || identityOf(status) != expected)
         denied("identity check");
 }
 
@@ -78,12 +79,12 @@ void removeContents(const Folder &folder)
         if (!status || status->owner != ::getuid())
             denied("entry check");
         if (status->isDirectory()) {
-            const Identity expected = Identity::of(*status);
+            const Identity expected = identityOf(*status);
             const Folder inner = folder.openSubfolder(name);
             verify(inner, expected);
             removeContents(inner);
             const auto again = FileStatus::at(folder, name);
-            if (!again || Identity::of(*again) != expected)
+            if (!again || identityOf(*again) != expected)
                 denied("identity check");
             unlinkEntry(folder, name, AT_REMOVEDIR);
         } else if (status->isRegularFile()) {
@@ -124,7 +125,7 @@ Identity directoryIdentity(const QUrl &url)
     }
     if (status.owner != ::getuid() || (status.mode & 022) != 0 || !status.isDirectory())
         denied("folder check");
-    return Identity::of(status);
+    return identityOf(status);
 }
 
 void removeTree(const QUrl &url, const Identity &identity)

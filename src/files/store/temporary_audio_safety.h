@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/strict_json.h"
-#include "files/internal/file_status.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -17,18 +16,12 @@ struct Identity {
 
     bool operator==(const Identity &) const = default;
 
-    static Identity of(const FileStatus &status) { return {status.device, status.inode}; }
-
     StrictJson::Json toJson() const;
     static Identity fromJson(const StrictJson::Json &json);
 };
 
 // Records larger than this are refused unread.
 inline constexpr std::int64_t maximumRecordBytes = 65536;
-
-// The status of the path itself (a link is described, not followed). Any failure, a missing
-// path included, or another user's entry throws EACCES.
-FileStatus info(const QUrl &url);
 
 // The identity of a real folder of the current user that neither group nor others may write;
 // anything else throws EACCES. Taken through a no-follow descriptor.

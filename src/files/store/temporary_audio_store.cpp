@@ -8,6 +8,7 @@
 #include "files/internal/file_location.h"
 #include "files/internal/file_status.h"
 #include "files/store/app_identity.h"
+#include "files/store/internal/temporary_audio_status.h"
 #include "files/store/temporary_export_directory.h"
 
 #include <QDir>
@@ -135,7 +136,7 @@ void TemporaryAudioStore::open(const SessionHook &hook)
     // The session is made relative to the root we just checked, so a root swapped meanwhile
     // is caught by the identity comparison rather than written into.
     const Folder rootFolder = Folder::open(rootPath, LinkPolicy::NoFollow);
-    if (TemporaryAudioSafety::Identity::of(FileStatus::of(rootFolder.fd())) != rootIdentity)
+    if (TemporaryAudioSafety::identityOf(FileStatus::of(rootFolder.fd())) != rootIdentity)
         throw SystemError(EACCES, QStringLiteral("root identity"));
     const QByteArray idBytes = encodedPath(sessionId_);
     if (sessionId_.isEmpty() || sessionId_.contains(QLatin1Char('/')) || sessionId_.startsWith(QLatin1Char('.')))
@@ -146,7 +147,7 @@ void TemporaryAudioStore::open(const SessionHook &hook)
     std::optional<TemporaryAudioSafety::Identity> sessionIdentity;
     try {
         const Folder sessionFolder = rootFolder.openSubfolder(idBytes);
-        sessionIdentity = TemporaryAudioSafety::Identity::of(FileStatus::of(sessionFolder.fd()));
+        sessionIdentity = TemporaryAudioSafety::identityOf(FileStatus::of(sessionFolder.fd()));
         if (hook)
             hook(session_);
         lock_ = std::make_unique<TemporaryAudioLock>(QUrl::fromLocalFile(child(session_, QLatin1String(lockName))), true);
@@ -246,7 +247,7 @@ TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &de
         const Folder stagingFolder = Folder::open(decodedPath(pattern), LinkPolicy::NoFollow);
         FileSystemCall::run("chmod", [&] { return ::fchmod(stagingFolder.fd(), 0700); });
         identity = TemporaryAudioSafety::directoryIdentity(staging);
-        if (TemporaryAudioSafety::Identity::of(FileStatus::of(stagingFolder.fd())) != *identity)
+        if (TemporaryAudioSafety::identityOf(FileStatus::of(stagingFolder.fd())) != *identity)
             throw SystemError(EACCES, QStringLiteral("staging identity"));
         result.identity = *identity;
         stagingFolder.writeExclusively(stagingOwnerName, StrictJson::dump(result.owner.toJson()));

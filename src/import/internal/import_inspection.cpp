@@ -2,6 +2,7 @@
 
 #include "import/internal/import_job.h"
 
+#include "import/audio_source_format_reader.h"
 #include "import/internal/import_texts.h"
 #include "import/internal/sd2_native_import.h"
 #include "import/tempo_metadata.h"
@@ -125,7 +126,7 @@ void ImportJob::probe(Probe &file) const
     try {
         file.sd2Candidate = !file.isREX
                             && (SD2Identification::hasLegacyName(file.resolved)
-                                || SD2Identification::hasResourceStorage(file.resolved));
+                                || SD2MetadataReader::hasResourceStorage(file.resolved));
         if (!file.listed && !file.sd2Candidate) {
             file.verdict = Verdict::unrecognized;
             return;
@@ -147,7 +148,7 @@ void ImportJob::probe(Probe &file) const
         if (file.sd2Candidate)
             file.check = SD2NativeImport::inspect(file.resolved, services_.forks);
         else if (file.extension == QLatin1String("flac"))
-            file.format = AudioSourceFormat::read(file.resolved); // its own header states the depth
+            file.format = AudioSourceFormatReader::read(file.resolved); // its own header states the depth
         else
             file.format = AudioSourceFormat::fromFileFormat(file.native.format);
     } catch (...) {
@@ -222,7 +223,7 @@ void ImportJob::failed(const Probe &file, const std::exception_ptr &error, const
 
 bool ImportJob::admitSD2(const QUrl &resolved, const Lease &lease)
 {
-    if (!SD2Identification::hasLegacyName(resolved) && !SD2Identification::hasResourceStorage(resolved))
+    if (!SD2Identification::hasLegacyName(resolved) && !SD2MetadataReader::hasResourceStorage(resolved))
         return false;
     const QString name = fileName(resolved.toLocalFile());
     try {

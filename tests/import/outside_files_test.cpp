@@ -1,4 +1,4 @@
-#include "library/audio_source_format.h"
+#include "import/audio_source_format_reader.h"
 #include "platform/decode/audio_file_probe.h"
 #include "platform/decode/audio_file_reader.h"
 #include "platform/decode/media_tag_reader.h"
@@ -77,7 +77,7 @@ TEST(OutsideFiles, FifosFoldersAndDevicesAreRefusedAtOnceByEveryReader)
         EXPECT_EQ(outcomeOf(path, [path] { AudioFilePlayer player(path); }), opening);
         EXPECT_EQ(outcomeOf(path, [path] { MediaTagReader::read(path, {}); }), "data: " + refusal.toStdString());
         EXPECT_EQ(outcomeOf(path, [path] { throwIf(AudioFileProbe::probe(path).has_value()); }), "returned");
-        EXPECT_EQ(outcomeOf(path, [path] { throwIf(AudioSourceFormat::read(QUrl::fromLocalFile(path)) != AudioSourceFormat()); }),
+        EXPECT_EQ(outcomeOf(path, [path] { throwIf(AudioSourceFormatReader::read(QUrl::fromLocalFile(path)) != AudioSourceFormat()); }),
                   "returned");
     }
 }

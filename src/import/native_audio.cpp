@@ -1,4 +1,4 @@
-#include "import/internal/native_audio.h"
+#include "import/native_audio.h"
 
 #include "core/error.h"
 #include "platform/decode/audio_file_reader.h"
