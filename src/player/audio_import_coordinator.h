@@ -2,15 +2,12 @@
 
 #include "import/audio_import_serving.h"
 
-#include "concurrency/generation.h"
-#include "concurrency/task_handle.h"
+#include "concurrency/serial_job_queue.h"
 
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QUrl>
-#include <QUuid>
 
 #include <functional>
 #include <memory>
@@ -31,7 +28,6 @@ public:
     using Completed = std::function<void(const AudioImportResult &)>;
 
     explicit AudioImportCoordinator(std::shared_ptr<AudioImportServing> importer, QObject *parent = nullptr);
-    ~AudioImportCoordinator() override;
 
     // Jobs queued or running.
     int pendingCount() const { return pendingCount_; }
@@ -45,14 +41,11 @@ Q_SIGNALS:
     void pendingCountChanged();
 
 private:
-    void finish(const QUuid &token, const QUuid &generation);
     void setPendingCount(int count);
 
-    int pendingCount_ = 0;                       // thread: main
-    QHash<QUuid, TaskHandle> tasks_;             // thread: main; by job token
+    int pendingCount_ = 0; // thread: main
     const std::shared_ptr<AudioImportServing> importer_;
-    TaskHandle tail_;                            // thread: main; the newest job
-    Generation generation_;                      // thread: main
+    SerialJobQueue jobs_;  // thread: main
 };
 
 } // namespace tampod

@@ -16,11 +16,13 @@ namespace tampod {
 BPMDetectionQueue::BPMDetectionQueue(std::shared_ptr<BPMAnalyzing> service, QObject *parent)
     : QObject(parent), service_(std::move(service))
 {
-}
-
-BPMDetectionQueue::~BPMDetectionQueue()
-{
-    task_.cancel();
+    jobs_.onActiveKeyChanged([this] { Q_EMIT activeIDChanged(); });
+    jobs_.onStarted([this](const QUuid &id) {
+        if (const auto found = states_.find(id); found != states_.end() && found->queued) {
+            found->queued = false;
+            Q_EMIT statesChanged();
+        }
+    });
 }
 
 void BPMDetectionQueue::submit(const AudioTrack &track)
@@ -35,8 +37,24 @@ void BPMDetectionQueue::submit(const AudioTrack &track)
     const QUuid token = QUuid::createUuid();
     states_.insert(track.id, Status{token, 0, true});
     Q_EMIT statesChanged();
-    pending_.push_back(Job{track, token});
-    startNext();
+    QPointer<BPMDetectionQueue> self(this);
+    jobs_.enqueue(track.id, [self, service = service_, track, token](CancellationToken cancel) -> QCoro::Task<> {
+        const auto progress = [self, id = track.id, token](double value) {
+            postToMainThread([self, id, token, value] {
+                if (self)
+                    self->updateProgress(id, token, value);
+            });
+        };
+        std::optional<double> tempo;
+        std::exception_ptr error;
+        try {
+            tempo = co_await service->detect(track, progress, cancel);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        if (self)
+            self->deliver(track, token, cancel, tempo, error);
+    });
 }
 
 void BPMDetectionQueue::cancel(const QUuid &id)
@@ -44,11 +62,9 @@ void BPMDetectionQueue::cancel(const QUuid &id)
     TAMPOD_ASSERT_MAIN_THREAD();
     if (states_.remove(id) > 0)
         Q_EMIT statesChanged();
-    std::erase_if(pending_, [&id](const Job &job) { return job.track.id == id; });
-    // The running task clears itself once its analysis has really ended, and only then starts
-    // the next job: two analyses never overlap.
-    if (activeID_ == id)
-        task_.cancel();
+    // A running analysis stays active until it has really ended, and only then does the next
+    // job start: two analyses never overlap.
+    jobs_.cancel(id);
 }
 
 void BPMDetectionQueue::cancelAll()
@@ -66,53 +82,18 @@ QString BPMDetectionQueue::message(const std::exception_ptr &error)
     return errorText(error);
 }
 
-void BPMDetectionQueue::startNext()
+void BPMDetectionQueue::deliver(const AudioTrack &track, const QUuid &token, const CancellationToken &cancel,
+                                std::optional<double> tempo, const std::exception_ptr &error)
 {
-    if (!task_.isEmpty() || pending_.empty())
+    const auto found = states_.constFind(track.id);
+    if (cancel.isCancelled() || found == states_.constEnd() || found->token != token)
         return;
-    Job job = std::move(pending_.front());
-    pending_.pop_front();
-    setActiveID(job.track.id);
-    if (const auto found = states_.find(job.track.id); found != states_.end() && found->queued) {
-        found->queued = false;
-        Q_EMIT statesChanged();
-    }
-
-    QPointer<BPMDetectionQueue> self(this);
-    task_ = TaskHandle::start([self, service = service_, job](CancellationToken token) -> QCoro::Task<> {
-        co_await NextMainThreadTurn{};
-        const auto progress = [self, id = job.track.id, jobToken = job.token](double value) {
-            postToMainThread([self, id, jobToken, value] {
-                if (self)
-                    self->updateProgress(id, jobToken, value);
-            });
-        };
-        std::optional<double> tempo;
-        std::exception_ptr error;
-        try {
-            tempo = co_await service->detect(job.track, progress, token);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        if (self)
-            self->finish(job, token, tempo, error);
-    });
-}
-
-void BPMDetectionQueue::finish(const Job &job, const CancellationToken &token,
-                               std::optional<double> tempo, const std::exception_ptr &error)
-{
-    if (!token.isCancelled() && isCurrent(job)) {
-        states_.remove(job.track.id);
-        Q_EMIT statesChanged();
-        if (tempo)
-            completed(job.track, *tempo);
-        else
-            failed(job.track.id, message(error));
-    }
-    task_ = TaskHandle();
-    setActiveID(std::nullopt);
-    startNext();
+    states_.remove(track.id);
+    Q_EMIT statesChanged();
+    if (tempo)
+        completed(track, *tempo);
+    else
+        failed(track.id, message(error));
 }
 
 void BPMDetectionQueue::updateProgress(const QUuid &id, const QUuid &token, double value)
@@ -126,20 +107,6 @@ void BPMDetectionQueue::updateProgress(const QUuid &id, const QUuid &token, doub
         found->progress = shown;
         Q_EMIT statesChanged();
     }
-}
-
-bool BPMDetectionQueue::isCurrent(const Job &job) const
-{
-    const auto found = states_.constFind(job.track.id);
-    return found != states_.constEnd() && found->token == job.token;
-}
-
-void BPMDetectionQueue::setActiveID(std::optional<QUuid> id)
-{
-    if (activeID_ == id)
-        return;
-    activeID_ = id;
-    Q_EMIT activeIDChanged();
 }
 
 } // namespace tampod

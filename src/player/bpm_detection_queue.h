@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bpm/bpm_analyzing.h"
-#include "concurrency/task_handle.h"
+#include "concurrency/keyed_job_queue.h"
 #include "library/audio_track.h"
 
 #include <QHash>
@@ -9,7 +9,6 @@
 #include <QString>
 #include <QUuid>
 
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -34,12 +33,11 @@ public:
     };
 
     explicit BPMDetectionQueue(std::shared_ptr<BPMAnalyzing> service, QObject *parent = nullptr);
-    ~BPMDetectionQueue() override;
 
     // One entry per track that is queued or running, by track id.
     const QHash<QUuid, Status> &states() const { return states_; }
     // The track whose analysis runs; it stays set after a cancel until that analysis has ended.
-    const std::optional<QUuid> &activeID() const { return activeID_; }
+    const std::optional<QUuid> &activeID() const { return jobs_.activeKey(); }
 
     // Queues a detection unless the track waits for SD2 recovery, already has a tempo, or
     // is queued or running; starts it at once when idle.
@@ -59,23 +57,13 @@ Q_SIGNALS:
     void activeIDChanged();
 
 private:
-    struct Job {
-        AudioTrack track; // the copy taken at submission
-        QUuid token;
-    };
-
-    void startNext();
-    void finish(const Job &job, const CancellationToken &token, std::optional<double> tempo,
-                const std::exception_ptr &error);
+    void deliver(const AudioTrack &track, const QUuid &token, const CancellationToken &cancel,
+                 std::optional<double> tempo, const std::exception_ptr &error);
     void updateProgress(const QUuid &id, const QUuid &token, double value);
-    bool isCurrent(const Job &job) const;
-    void setActiveID(std::optional<QUuid> id);
 
-    QHash<QUuid, Status> states_;   // thread: main
-    std::optional<QUuid> activeID_; // thread: main; set exactly while task_ is
-    std::deque<Job> pending_;       // thread: main; oldest first
-    TaskHandle task_;               // thread: main; the running job, empty while idle
+    QHash<QUuid, Status> states_; // thread: main
     const std::shared_ptr<BPMAnalyzing> service_;
+    KeyedJobQueue jobs_;          // thread: main; by track id
 };
 
 } // namespace tampod

@@ -16,7 +16,6 @@ PlaybackCommandCoordinator::~PlaybackCommandCoordinator()
 {
     // The tasks hold this object weakly and end at their next step.
     monitor_.cancel();
-    command_.cancel();
 }
 
 void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operation)
@@ -25,15 +24,10 @@ void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operati
     // No poll may overlap the effect of the new command.
     cancelMonitor();
     const QUuid revision = revision_.renew();
-    const QUuid generation = generation_.current();
-    const TaskHandle previous = command_;
     QPointer<PlaybackCommandCoordinator> self(this);
     // The frame keeps the engine alive while an operation of it runs.
-    command_ = TaskHandle::start([self, engine = engine_, previous, revision, generation, refreshPosition,
-                                  operation = std::move(operation)](CancellationToken) -> QCoro::Task<> {
-        co_await previous.finished();
-        if (!self || !self->generation_.matches(generation))
-            co_return;
+    commands_.enqueue([self, engine = engine_, revision, refreshPosition,
+                       operation = std::move(operation)](SerialJobQueue::Job job) -> QCoro::Task<> {
         std::exception_ptr error;
         try {
             co_await operation(*engine);
@@ -43,7 +37,7 @@ void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operati
         if (!self)
             co_return;
         if (error) {
-            if (self->generation_.matches(generation)) {
+            if (job.isCurrent()) {
                 self->invalidate();
                 self->failed(error);
             }
@@ -68,7 +62,8 @@ void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operati
 void PlaybackCommandCoordinator::invalidate()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    generation_.renew();
+    // A running command still finishes, and the next one waits for it.
+    commands_.cancelAllInOrder();
     cancelMonitor();
 }
 

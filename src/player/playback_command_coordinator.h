@@ -3,7 +3,7 @@
 #include "playback/playback_serving.h"
 
 #include "concurrency/generation.h"
-#include "concurrency/task_handle.h"
+#include "concurrency/serial_job_queue.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
@@ -53,10 +53,9 @@ private:
     void startMonitoring(QUuid revision);
 
     const std::shared_ptr<PlaybackServing> engine_;
-    TaskHandle command_;     // thread: main; the newest command, which the next one awaits
-    TaskHandle monitor_;     // thread: main
-    Generation generation_;  // thread: main; renewed by invalidate()
-    Generation revision_;    // thread: main; renewed by every enqueue
+    SerialJobQueue commands_; // thread: main
+    TaskHandle monitor_;      // thread: main
+    Generation revision_;     // thread: main; renewed by every enqueue
 };
 
 } // namespace tampod

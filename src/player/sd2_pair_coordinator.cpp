@@ -50,11 +50,6 @@ SD2PairCoordinator::SD2PairCoordinator(Preparation preparation, QObject *parent)
 {
 }
 
-SD2PairCoordinator::~SD2PairCoordinator()
-{
-    task_.cancel();
-}
-
 void SD2PairCoordinator::setMessage(const QString &message)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
@@ -68,33 +63,31 @@ void SD2PairCoordinator::prepare(const AudioTrack &left, const AudioTrack &right
                                  std::function<void(const AudioTrack &)> completed)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    const TaskHandle previous = last_;
     cancel();
-    const QUuid token = token_ = QUuid::createUuid();
     setIsPreparing(true);
     setMessage(QString());
     setProgress(0);
 
     QPointer<SD2PairCoordinator> self(this);
-    task_ = TaskHandle::start([self, previous, token, left, right, completed = std::move(completed),
-                               preparation = preparation_](CancellationToken cancelled) -> QCoro::Task<> {
+    // Queued behind the runs before, even cancelled ones: two preparations never run at once.
+    preparations_.enqueue([self, left, right, completed = std::move(completed),
+                           preparation = preparation_](SerialJobQueue::Job job) -> QCoro::Task<> {
         co_await NextMainThreadTurn{};
-        co_await previous.finished(); // two preparations never run at once
-        if (cancelled.isCancelled())
+        if (!job.isCurrent())
             co_return;
-        auto progress = mainThreadProgress(self, [self, token](double fraction) {
-            if (self->token_ == token)
+        auto progress = mainThreadProgress(self, [self, job](double fraction) {
+            if (job.isCurrent())
                 self->setProgress(fraction);
         });
         AudioTrack pair;
         std::exception_ptr error;
         try {
-            auto running = preparation(left, right, std::move(progress), cancelled);
+            auto running = preparation(left, right, std::move(progress), job.token());
             pair = co_await std::move(running);
         } catch (...) {
             error = std::current_exception();
         }
-        if (!self || cancelled.isCancelled() || self->token_ != token)
+        if (!self || !job.isCurrent())
             co_return; // superseded: the pair and its copy go with this frame
         if (error) {
             self->setMessage(failureMessage(error));
@@ -103,21 +96,17 @@ void SD2PairCoordinator::prepare(const AudioTrack &left, const AudioTrack &right
             if (!self)
                 co_return;
             self->setMessage(QString::fromUtf8(readyMessage));
-            if (self->token_ != token)
+            if (!job.isCurrent())
                 co_return;
         }
         self->setIsPreparing(false);
-        self->task_ = TaskHandle();
     });
-    last_ = task_;
 }
 
 void SD2PairCoordinator::cancel()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    token_ = QUuid::createUuid();
-    task_.cancel();
-    task_ = TaskHandle();
+    preparations_.cancelAllInOrder();
     setIsPreparing(false);
 }
 

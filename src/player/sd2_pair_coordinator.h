@@ -1,13 +1,12 @@
 #pragma once
 
-#include "concurrency/task_handle.h"
+#include "concurrency/serial_job_queue.h"
 #include "library/audio_track.h"
 #include "sd2/sd2_pair_service.h"
 
 #include <QCoro/QCoroTask>
 #include <QObject>
 #include <QString>
-#include <QUuid>
 
 #include <functional>
 
@@ -31,7 +30,6 @@ public:
     static constexpr char fallbackMessage[] = "Could not prepare the stereo pair. Check source access and free disk space.";
 
     explicit SD2PairCoordinator(Preparation preparation = servicePreparation(), QObject *parent = nullptr);
-    ~SD2PairCoordinator() override;
 
     bool isPreparing() const { return isPreparing_; }
     double progress() const { return progress_; } // of the join, 0...1
@@ -55,10 +53,8 @@ private:
     bool isPreparing_ = false;          // thread: main
     double progress_ = 0;               // thread: main
     QString message_;                   // thread: main
-    TaskHandle task_;                   // thread: main; the running preparation
-    TaskHandle last_;                   // thread: main; the newest one started, which the next awaits
-    QUuid token_ = QUuid::createUuid(); // thread: main; results of other runs are ignored
     const Preparation preparation_;
+    SerialJobQueue preparations_;       // thread: main; a cancelled run is still awaited
 };
 
 } // namespace tampod

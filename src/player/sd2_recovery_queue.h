@@ -1,6 +1,6 @@
 #pragma once
 
-#include "concurrency/task_handle.h"
+#include "concurrency/keyed_job_queue.h"
 #include "library/audio_track.h"
 #include "library/sd2_metadata.h"
 #include "sd2/sd2_recovery_failure.h"
@@ -11,7 +11,6 @@
 #include <QString>
 #include <QUuid>
 
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -47,12 +46,11 @@ public:
     static constexpr bool isTrialDepth(int sampleBytes) { return sampleBytes == 1 || sampleBytes == 3 || sampleBytes == 4; }
 
     explicit SD2RecoveryQueue(std::shared_ptr<SD2RecoveryServing> service, QObject *parent = nullptr);
-    ~SD2RecoveryQueue() override;
 
     // One entry per track with a queued or running job, by track id.
     const QHash<QUuid, Status> &states() const { return states_; }
     // The running job's track; it stays set after a cancel until that job has ended.
-    const std::optional<QUuid> &activeID() const { return activeID_; }
+    const std::optional<QUuid> &activeID() const { return jobs_.activeKey(); }
 
     // Queues a recovery of the track (as it is now, its recovery record included) at rate,
     // replacing any earlier job of the track; the remembered trial volume stays.
@@ -75,25 +73,14 @@ Q_SIGNALS:
     void activeIDChanged();
 
 private:
-    struct Job {
-        AudioTrack track; // as submitted
-        int rate = 0;
-        QUuid token;
-    };
+    void deliver(const AudioTrack &track, const QUuid &token, const CancellationToken &cancel,
+                 const SD2RecoveredCopyPointer &copy, const std::exception_ptr &error);
+    void update(const QUuid &id, const QUuid &token, double fraction);
 
-    void startNext();
-    void finish(const Job &job, const CancellationToken &token, const SD2RecoveredCopyPointer &copy,
-                const std::exception_ptr &error);
-    void update(const Job &job, double fraction);
-    bool isCurrent(const Job &job) const;
-    void setActiveID(std::optional<QUuid> id);
-
-    QHash<QUuid, Status> states_;        // thread: main
-    std::optional<QUuid> activeID_;      // thread: main; set exactly while task_ is
-    QHash<QUuid, double> trialVolumes_;  // thread: main
-    std::deque<Job> pending_;            // thread: main; front runs next
-    TaskHandle task_;                    // thread: main; the running job, empty while idle
+    QHash<QUuid, Status> states_;       // thread: main
+    QHash<QUuid, double> trialVolumes_; // thread: main
     const std::shared_ptr<SD2RecoveryServing> service_;
+    KeyedJobQueue jobs_;                // thread: main; by track id
 };
 
 } // namespace tampod

@@ -57,13 +57,6 @@ SectionLoopCoordinator::SectionLoopCoordinator(std::shared_ptr<SectionPreparing>
     history_->setUndoLimit(historyLimit);
 }
 
-SectionLoopCoordinator::~SectionLoopCoordinator()
-{
-    // The task holds this object weakly: neither completed nor failed runs.
-    generation_.renew();
-    task_.cancel();
-}
-
 TaskHandle SectionLoopCoordinator::prepare(const AudioTrack &track, SectionRange range, bool recordingChange)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
@@ -75,46 +68,45 @@ TaskHandle SectionLoopCoordinator::prepare(const AudioTrack &track, SectionRange
     currentTrack_ = track;
     setRange(range);
     setIsPreparing(true);
-    const QUuid token = generation_.current();
     QPointer<SectionLoopCoordinator> self(this);
-    task_ = TaskHandle::start([self, service = service_, track, range, token](CancellationToken cancel) -> QCoro::Task<> {
-        // Reports arrive on the rendering thread and are posted here; only the current
-        // preparation's are applied. Each post applies the newest value, so a post that arrives
-        // after the result never takes the progress back.
-        const auto latest = std::make_shared<std::atomic<double>>(-1.0);
-        auto progress = [self, token, latest](double value) {
-            latest->store(value);
-            postToMainThread([self, token, latest] {
-                if (self)
-                    self->updateProgress(latest->load(), token);
-            });
-        };
-        std::shared_ptr<const PreparedSection> section;
-        std::exception_ptr error;
-        try {
-            section = co_await service->prepare(track, range, progress, cancel);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        // A superseded section is let go here; its folder goes with its last holder.
-        if (cancel.isCancelled() || !self || !self->generation_.matches(token))
-            co_return;
-        if (latest->load() >= 0) // reports still on their way are applied before the result
-            self->updateProgress(latest->load(), token);
-        if (error || !section) {
-            self->reset();
-            self->failed(failureMessage(error));
-            co_return;
-        }
-        self->setPrepared(section);
-        self->setRange(section->range());
-        self->setIsPreparing(false);
-        self->task_ = {};
-        self->completed(section);
-    });
-    if (task_.isFinished())
-        task_ = {};
-    return task_;
+    // The cancelled preparation is not awaited: this one starts at once.
+    const TaskHandle task = preparations_.enqueue(
+        [self, service = service_, track, range](SerialJobQueue::Job job) -> QCoro::Task<> {
+            // Reports arrive on the rendering thread and are posted here; only the current
+            // preparation's are applied. Each post applies the newest value, so a post that
+            // arrives after the result never takes the progress back.
+            const auto latest = std::make_shared<std::atomic<double>>(-1.0);
+            auto progress = [self, job, latest](double value) {
+                latest->store(value);
+                postToMainThread([self, job, latest] {
+                    if (self && job.isCurrent())
+                        self->setProgress(latest->load());
+                });
+            };
+            std::shared_ptr<const PreparedSection> section;
+            std::exception_ptr error;
+            try {
+                section = co_await service->prepare(track, range, progress, job.token());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            // A superseded section is let go here; its folder goes with its last holder.
+            if (!self || !job.isCurrent())
+                co_return;
+            if (latest->load() >= 0) // reports still on their way are applied before the result
+                self->setProgress(latest->load());
+            if (error || !section) {
+                self->reset();
+                self->failed(failureMessage(error));
+                co_return;
+            }
+            self->setPrepared(section);
+            self->setRange(section->range());
+            self->setIsPreparing(false);
+            job.finish();
+            self->completed(section);
+        });
+    return task.isFinished() ? TaskHandle() : task;
 }
 
 void SectionLoopCoordinator::reset()
@@ -170,9 +162,7 @@ QString SectionLoopCoordinator::failureMessage(const std::exception_ptr &error)
 
 void SectionLoopCoordinator::cancelPreparation()
 {
-    generation_.renew();
-    task_.cancel(); // reaches the rendering through the task's token
-    task_ = {};
+    preparations_.cancelAll(); // reaches the rendering through the job's token
     setRange(std::nullopt);
     setPrepared(nullptr);
     setIsPreparing(false);
@@ -183,12 +173,6 @@ void SectionLoopCoordinator::updateHistoryAvailability()
 {
     setObservable(this, canUndo_, history_->canUndo(), &SectionLoopCoordinator::canUndoChanged);
     setObservable(this, canRedo_, history_->canRedo(), &SectionLoopCoordinator::canRedoChanged);
-}
-
-void SectionLoopCoordinator::updateProgress(double value, const QUuid &token)
-{
-    if (generation_.matches(token))
-        setProgress(value);
 }
 
 void SectionLoopCoordinator::restore(SectionRange range)

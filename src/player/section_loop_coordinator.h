@@ -4,8 +4,7 @@
 #include "playback/section_preparing.h"
 #include "playback/section_range.h"
 
-#include "concurrency/generation.h"
-#include "concurrency/task_handle.h"
+#include "concurrency/serial_job_queue.h"
 #include "library/audio_track.h"
 
 #include <QObject>
@@ -32,7 +31,6 @@ public:
     static inline const QString actionName = QStringLiteral("Loop Boundary Change");
 
     explicit SectionLoopCoordinator(std::shared_ptr<SectionPreparing> service, QObject *parent = nullptr);
-    ~SectionLoopCoordinator() override;
 
     // The loop's range; none while the loop is off.
     const std::optional<SectionRange> &range() const { return range_; }
@@ -72,7 +70,6 @@ private:
 
     void cancelPreparation();
     void updateHistoryAvailability();
-    void updateProgress(double value, const QUuid &token);
     // The history's way back to a range: prepares it for the current track.
     void restore(SectionRange range);
 
@@ -88,8 +85,7 @@ private:
     bool canUndo_ = false;
     bool canRedo_ = false;
     const std::shared_ptr<SectionPreparing> service_;
-    TaskHandle task_;
-    Generation generation_;
+    SerialJobQueue preparations_; // at most one current: each prepare() cancels the one before
     std::optional<AudioTrack> currentTrack_;
     QUndoStack *history_; // a child of this object
     bool steppingHistory_ = false; // inside undo() or redo(): the stack records the way back

@@ -12,18 +12,10 @@ WaveformCoordinator::WaveformCoordinator(WaveformReading read, QObject *parent)
 {
 }
 
-WaveformCoordinator::~WaveformCoordinator()
-{
-    // The task holds this object weakly and drops its result.
-    task_.cancel();
-}
-
 void WaveformCoordinator::reset()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    generation_.renew();
-    task_.cancel();
-    task_ = {};
+    loads_.cancelAll();
     setPeaks({});
     setIsLoading(false);
 }
@@ -43,21 +35,19 @@ TaskHandle WaveformCoordinator::prepare(const AudioTrack &track)
             return {};
         }
     }
-    const QUuid generation = generation_.current();
     setIsLoading(true);
     QPointer<WaveformCoordinator> self(this);
-    task_ = TaskHandle::start([self, read = read_, track, generation, copy](CancellationToken token) -> QCoro::Task<> {
+    const TaskHandle task = loads_.enqueue([self, read = read_, track, copy](SerialJobQueue::Job job) -> QCoro::Task<> {
         WaveformPeaks peaks;
         try {
-            peaks = co_await read(track, token);
+            peaks = co_await read(track, job.token());
         } catch (...) {
             // A reading that fails has nothing to draw, like an unreadable file.
         }
-        if (token.isCancelled() || !self || !self->generation_.matches(generation))
+        if (!self || !job.isCurrent())
             co_return;
         self->setPeaks(peaks);
         self->setIsLoading(false);
-        self->task_ = {};
         if (copy && !peaks.isEmpty()) {
             // Bounded by starting over rather than by tracking use.
             if (self->cache_.size() >= cacheLimit)
@@ -65,9 +55,7 @@ TaskHandle WaveformCoordinator::prepare(const AudioTrack &track)
             self->cache_.insert(track.id, CachedPeaks{copy->pcmDigest(), peaks});
         }
     });
-    if (task_.isFinished()) // a reading that completed at once
-        task_ = {};
-    return task_;
+    return task.isFinished() ? TaskHandle() : task; // a reading that completed at once
 }
 
 void WaveformCoordinator::setPeaks(const WaveformPeaks &peaks)

@@ -2,8 +2,7 @@
 
 #include "playback/waveform_reader.h"
 
-#include "concurrency/generation.h"
-#include "concurrency/task_handle.h"
+#include "concurrency/serial_job_queue.h"
 #include "library/audio_track.h"
 
 #include <QHash>
@@ -23,7 +22,6 @@ public:
     static constexpr int cacheLimit = 16;
 
     explicit WaveformCoordinator(WaveformReading read, QObject *parent = nullptr);
-    ~WaveformCoordinator() override;
 
     const WaveformPeaks &peaks() const { return peaks_; }
     bool isLoading() const { return isLoading_; }
@@ -50,8 +48,7 @@ private:
     WaveformPeaks peaks_;
     bool isLoading_ = false;
     const WaveformReading read_;
-    TaskHandle task_;
-    Generation generation_;
+    SerialJobQueue loads_; // at most one current: each reset() cancels the one before
     QHash<QUuid, CachedPeaks> cache_; // never more than cacheLimit entries
 };
 
