@@ -47,7 +47,8 @@ Async<double> BPMAnalysisService::detect(AudioTrack track, Progress progress, Ca
 
 void BPMAnalysisService::validate(std::int64_t frames, double rate, std::uint32_t channels)
 {
-    if (frames < 1 || frames > maximumFrames)
+    // An empty file is short, not long: it falls to the two-second rule below.
+    if (frames < 0 || frames > maximumFrames)
         fail(BPMAnalysisError::Kind::limit);
     if (!std::isfinite(rate) || rate < minimumRate || rate > maximumRate || channels < 1
         || channels > maximumChannels)

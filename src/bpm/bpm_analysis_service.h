@@ -24,7 +24,7 @@ public:
     Async<double> detect(AudioTrack track, Progress progress, CancellationToken token) override;
 
     // The limits of the analysis, in this order: frame count (limit), rate and channels
-    // (unreadable), at least two seconds (tooShort).
+    // (unreadable), at least two seconds (tooShort, an empty file included).
     static void validate(std::int64_t frames, double rate, std::uint32_t channels);
 
 private:

@@ -8,6 +8,7 @@
 #include "tags/flac_tempo_metadata.h"
 #include "tags/m4a_tempo_metadata.h"
 #include "tags/mp3_tempo_metadata.h"
+#include "tags/read_or_none.h"
 #include "tags/tempo_model.h"
 #include "tags/wav_tempo_reader.h"
 
@@ -17,7 +18,7 @@ namespace tampod::TempoMetadata {
 
 namespace {
 
-// The places a tempo is looked for, each a reader that never throws.
+// The places a tempo is looked for, each a reader that throws nothing but Cancelled.
 enum class Step {
     id3AtStart,    // MP3: the tag at the start, a lone TBPM counting
     flacComments,
@@ -73,12 +74,10 @@ std::optional<double> fromSD2(const QUrl &url)
 {
     if (!SD2Identification::hasLegacyName(url) && !SD2MetadataReader::hasResourceStorage(url))
         return std::nullopt;
-    try {
-        if (const auto metadata = SD2MetadataReader::read(url))
-            return metadata->bpm;
-    } catch (...) {
-    }
-    return std::nullopt;
+    return readOrNone([&url]() -> std::optional<double> {
+        const auto metadata = SD2MetadataReader::read(url);
+        return metadata ? metadata->bpm : std::nullopt;
+    });
 }
 
 bool isTempoKey(const QString &key)
@@ -93,7 +92,7 @@ bool isTempoKey(const QString &key)
 
 std::optional<double> fromMediaTags(const QString &path, const CancellationToken &token)
 {
-    try {
+    return readOrNone([&path, &token]() -> std::optional<double> {
         for (const auto &place : MediaTagReader::read(path, token)) {
             for (const auto &tag : place) {
                 if (!isTempoKey(tag.key))
@@ -104,9 +103,8 @@ std::optional<double> fromMediaTags(const QString &path, const CancellationToken
                     return value;
             }
         }
-    } catch (...) {
-    }
-    return std::nullopt;
+        return std::nullopt;
+    });
 }
 
 std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, const CancellationToken &token)
@@ -153,6 +151,7 @@ std::optional<double> read(const QUrl &url, const CancellationToken &token)
         }
     }
     for (const Step step : row ? row->steps : otherFiles) {
+        token.throwIfCancelled();
         if (const auto tempo = run(step, file, url, token))
             return tempo;
     }

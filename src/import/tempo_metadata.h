@@ -11,10 +11,10 @@
 // generic tags of the media demuxer.
 namespace tampod::TempoMetadata {
 
-// The first usable tempo found, or none. Never throws. Synchronous and blocking: the importer
-// calls it on its own executor. The token (installed as the current task's token for the tag
-// readers) stops the chunk walks and the demuxer's reading; what they had not found by then is
-// no tempo.
+// The first usable tempo found, or none; a file that cannot be read is none. Synchronous and
+// blocking: the importer calls it on its own executor. The token (installed as the current
+// task's token for the tag readers) stops the chunk walks and the demuxer's reading with
+// Cancelled, the only error thrown: a cancelled import must not keep a track without its tempo.
 std::optional<double> read(const QUrl &url, const CancellationToken &token = CurrentCancellation::token());
 
 } // namespace tampod::TempoMetadata

@@ -6,6 +6,7 @@
 #include "tags/internal/chunk_file.h"
 #include "tags/internal/id3_text.h"
 #include "tags/internal/tempo_text.h"
+#include "tags/read_or_none.h"
 
 #include <QStringList>
 
@@ -97,8 +98,7 @@ std::optional<StoredTempo> tagValues(std::span<const std::uint8_t> bytes)
     const char *userTextId = version == 2 ? "TXX" : "TXXX";
     StoredTempo found;
     while (position < end) {
-        if (CurrentCancellation::isCancelled())
-            return std::nullopt;
+        CurrentCancellation::throwIfCancelled();
         if (tag.bytesAt(position, 1)[0] == 0) {
             if (!allZero(tag.bytesAt(position, end - position)))
                 return std::nullopt;
@@ -150,12 +150,10 @@ std::optional<double> inForce(const StoredTempo &values, bool pairedOnly)
 
 std::optional<double> readTag(std::span<const std::uint8_t> tag, bool pairedOnly)
 {
-    try {
+    return readOrNone([tag, pairedOnly] {
         const auto values = tagValues(tag);
         return values ? inForce(*values, pairedOnly) : std::nullopt;
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> readTag(const QByteArray &tag, bool pairedOnly)
@@ -166,13 +164,14 @@ std::optional<double> readTag(const QByteArray &tag, bool pairedOnly)
 
 std::optional<double> read(const FileHandle &file, bool pairedOnly)
 {
-    try {
+    return readOrNone([&file, pairedOnly]() -> std::optional<double> {
         const auto container = ChunkFile::container(file);
         if (!container)
             return std::nullopt;
         std::uint64_t offset = 12;
         for (int examined = 0;; ++examined) {
-            if (container->end < offset + 8 || examined >= maximumChunks || CurrentCancellation::isCancelled())
+            CurrentCancellation::throwIfCancelled();
+            if (container->end < offset + 8 || examined >= maximumChunks)
                 return std::nullopt;
             const auto chunk = ChunkFile::header(file, offset, container->littleEndian);
             if (!chunk || chunk->size > container->end - offset - 8)
@@ -186,18 +185,12 @@ std::optional<double> read(const FileHandle &file, bool pairedOnly)
             }
             offset = chunk->next(offset);
         }
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> read(const QString &path, bool pairedOnly)
 {
-    try {
-        return read(FileHandle::openOutside(path), pairedOnly);
-    } catch (...) {
-        return std::nullopt;
-    }
+    return readOrNone([&path, pairedOnly] { return read(FileHandle::openOutside(path), pairedOnly); });
 }
 
 } // namespace tampod::ContainerTempoReader

@@ -11,8 +11,8 @@
 #include <span>
 
 // Reads the tempo an ID3v2 tag carries (TBPM and the TXXX "tamPOD_BPM") in the "id3 " chunk of
-// a RIFF/WAVE file or the "ID3 " chunk of a FORM/AIFF or AIFC file. Never throws: every failure,
-// cancellation included, is no tempo. Only usable tempos are returned.
+// a RIFF/WAVE file or the "ID3 " chunk of a FORM/AIFF or AIFC file. Every failure is no tempo;
+// only Cancelled is thrown, when the current task is cancelled. Only usable tempos are returned.
 namespace tampod::ContainerTempoReader {
 
 // Most bytes of one tag read into memory; larger tags give no tempo.
@@ -27,7 +27,7 @@ std::optional<double> read(const QString &path, bool pairedOnly);
 
 // The values of one complete tag held in memory, its 10-byte header included: the last
 // TBPM read as a number of at least 0, and the last "tamPOD_BPM" TXXX (absent when unusable).
-// None for a tag the parser cannot read.
+// None for a tag the parser cannot read; Cancelled when the current task is cancelled.
 std::optional<StoredTempo> tagValues(std::span<const std::uint8_t> tag);
 
 // The tempo in force: the precise value when it agrees with the standard one, else the

@@ -5,6 +5,7 @@
 #include "core/file_handle.h"
 #include "core/folder.h"
 #include "tags/internal/utf8_text.h"
+#include "tags/read_or_none.h"
 #include "tags/tempo_model.h"
 #include "tags/tempo_write_error.h"
 
@@ -183,7 +184,7 @@ void closeQuietly(FileHandle &file)
 
 std::optional<double> read(const FileHandle &file)
 {
-    try {
+    return readOrNone([&file]() -> std::optional<double> {
         qint64 audio = 0;
         const QList<Block> blocks = readBlocks(file, audio);
         const qsizetype comments = firstComments(blocks);
@@ -209,23 +210,17 @@ std::optional<double> read(const FileHandle &file)
                 return slot;
         }
         return std::nullopt;
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> read(const QString &path)
 {
-    try {
-        return read(FileHandle::openOutside(path));
-    } catch (...) {
-        return std::nullopt;
-    }
+    return readOrNone([&path] { return read(FileHandle::openOutside(path)); });
 }
 
 std::optional<StreamFormat> sourceFormat(const QString &path)
 {
-    try {
+    return readOrNone([&path]() -> std::optional<StreamFormat> {
         const QByteArray head = FileHandle::openOutside(path).preadUpTo(0, 42);
         if (head.size() < 42 || !head.startsWith("fLaC"))
             return std::nullopt;
@@ -239,9 +234,7 @@ std::optional<StreamFormat> sourceFormat(const QString &path)
         if (rate == 0)
             return std::nullopt;
         return StreamFormat{rate, static_cast<int>((packed >> 36) & 0x1F) + 1};
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 void copyTagging(std::optional<double> bpm, const QString &source, const QString &destination)

@@ -25,8 +25,8 @@ struct StreamFormat {
     bool operator==(const StreamFormat &) const = default;
 };
 
-// The first usable tempo of the first comment block. Never throws: every failure,
-// cancellation included, is no tempo. The file is read with positioned reads only.
+// The first usable tempo of the first comment block. Every failure is no tempo; only Cancelled
+// is thrown, when the current task is cancelled. The file is read with positioned reads only.
 std::optional<double> read(const FileHandle &file);
 std::optional<double> read(const QString &path);
 

@@ -3,6 +3,7 @@
 #include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
 #include "tags/internal/mpeg4_boxes.h"
+#include "tags/read_or_none.h"
 #include "tags/tempo_identity.h"
 #include "tags/tempo_model.h"
 #include "tags/tempo_write_error.h"
@@ -135,7 +136,7 @@ std::optional<double> inForce(const StoredTempo &values)
 
 std::optional<StoredTempo> values(const FileHandle &file)
 {
-    try {
+    return readOrNone([&file]() -> std::optional<StoredTempo> {
         const Moov moov = loadMoov(file);
         const QList<Box> moovChildren = boxes(moov.body);
         const Box *udta = child(moovChildren, "udta");
@@ -159,9 +160,7 @@ std::optional<StoredTempo> values(const FileHandle &file)
         if (const Box *tmpo = child(list, "tmpo"))
             found.standard = standardValue(*tmpo);
         return found;
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> read(const FileHandle &file)
@@ -172,11 +171,7 @@ std::optional<double> read(const FileHandle &file)
 
 std::optional<double> read(const QString &path)
 {
-    try {
-        return read(FileHandle::openOutside(path));
-    } catch (...) {
-        return std::nullopt;
-    }
+    return readOrNone([&path] { return read(FileHandle::openOutside(path)); });
 }
 
 void write(std::optional<double> bpm, const QString &path)

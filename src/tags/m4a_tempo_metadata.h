@@ -12,14 +12,15 @@
 namespace tampod::M4ATempoMetadata {
 
 // The first usable precise value of our freeform item and the first "tmpo" value above 0;
-// none when the boxes on the way break the size rules. Never throws.
+// none when the boxes on the way break the size rules. Throws only Cancelled, when the current
+// task is cancelled.
 std::optional<StoredTempo> values(const FileHandle &file);
 
 // The precise value when it agrees with "tmpo" or stands alone, else the "tmpo" value.
 std::optional<double> inForce(const StoredTempo &values);
 
-// values, then inForce. Never throws: every failure is no tempo. The file is read with
-// positioned reads only.
+// values, then inForce. Every failure is no tempo; only Cancelled is thrown. The file is read
+// with positioned reads only.
 std::optional<double> read(const FileHandle &file);
 std::optional<double> read(const QString &path);
 

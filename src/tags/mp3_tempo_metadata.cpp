@@ -2,12 +2,13 @@
 
 #include "core/id3v2_header.h"
 #include "tags/container_tempo_reader.h"
+#include "tags/read_or_none.h"
 
 namespace tampod::MP3TempoMetadata {
 
 std::optional<double> read(const FileHandle &file)
 {
-    try {
+    return readOrNone([&file]() -> std::optional<double> {
         const auto header = Id3v2::header(file.preadUpTo(0, Id3v2::headerLength));
         if (!header || header->size > ContainerTempoReader::maximumTagSize)
             return std::nullopt;
@@ -16,18 +17,12 @@ std::optional<double> read(const FileHandle &file)
         if (tag.size() != length)
             return std::nullopt;
         return ContainerTempoReader::readTag(tag, false);
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> read(const QString &path)
 {
-    try {
-        return read(FileHandle::openOutside(path));
-    } catch (...) {
-        return std::nullopt;
-    }
+    return readOrNone([&path] { return read(FileHandle::openOutside(path)); });
 }
 
 } // namespace tampod::MP3TempoMetadata

@@ -4,6 +4,7 @@
 #include "core/byte_reader.h"
 #include "tags/internal/chunk_file.h"
 #include "tags/internal/tempo_text.h"
+#include "tags/read_or_none.h"
 #include "tags/tempo_model.h"
 
 #include <algorithm>
@@ -24,12 +25,13 @@ std::optional<double> tempoText(const QByteArray &bytes)
 }
 
 // The first usable IBPM of one INFO list, from start (after the list type) to end (the end of
-// the list data). A malformed entry abandons only this list; I/O errors are thrown.
+// the list data). A malformed entry abandons only this list; I/O errors and Cancelled are thrown.
 std::optional<double> readInfo(const FileHandle &file, std::uint64_t start, std::uint64_t end, int &visited)
 {
     std::uint64_t position = start;
     while (true) {
-        if (end < position + 8 || visited >= maximumVisits || CurrentCancellation::isCancelled())
+        CurrentCancellation::throwIfCancelled();
+        if (end < position + 8 || visited >= maximumVisits)
             return std::nullopt;
         ++visited;
         const auto entry = ChunkFile::header(file, position, true);
@@ -50,14 +52,15 @@ std::optional<double> readInfo(const FileHandle &file, std::uint64_t start, std:
 
 std::optional<double> read(const FileHandle &file, bool infoOnly)
 {
-    try {
+    return readOrNone([&file, infoOnly]() -> std::optional<double> {
         const auto container = ChunkFile::container(file);
         if (!container || !container->littleEndian)
             return std::nullopt; // RIFF/WAVE only
         std::uint64_t offset = 12;
         int visited = 0;
         while (true) {
-            if (container->end < offset + 8 || visited >= maximumVisits || CurrentCancellation::isCancelled())
+            CurrentCancellation::throwIfCancelled();
+            if (container->end < offset + 8 || visited >= maximumVisits)
                 return std::nullopt;
             ++visited;
             const auto chunk = ChunkFile::header(file, offset, true);
@@ -77,18 +80,12 @@ std::optional<double> read(const FileHandle &file, bool infoOnly)
             }
             offset = chunk->next(offset);
         }
-    } catch (...) {
-        return std::nullopt;
-    }
+    });
 }
 
 std::optional<double> read(const QString &path, bool infoOnly)
 {
-    try {
-        return read(FileHandle::openOutside(path), infoOnly);
-    } catch (...) {
-        return std::nullopt;
-    }
+    return readOrNone([&path, infoOnly] { return read(FileHandle::openOutside(path), infoOnly); });
 }
 
 } // namespace tampod::WAVTempoReader

@@ -7,8 +7,8 @@
 #include <optional>
 
 // The WAV-native tempo places: the "acid" chunk and the "IBPM" entry of a LIST/INFO chunk.
-// Chunk headers are visited with seeks; audio data is never read. Never throws: every failure,
-// cancellation included, is no tempo. Only usable tempos are returned.
+// Chunk headers are visited with seeks; audio data is never read. Every failure is no tempo;
+// only Cancelled is thrown, when the current task is cancelled. Only usable tempos are returned.
 namespace tampod::WAVTempoReader {
 
 // Most chunks and INFO entries visited in one call, together.

@@ -70,7 +70,7 @@ TEST(BPMAnalysisLimits, ValidationMixdownAndLevel)
 {
     const std::tuple<std::int64_t, double, std::uint32_t, std::optional<Kind>> cases[] = {
         {88200, 44100, 2, std::nullopt}, {88199, 44100, 2, Kind::tooShort}, // two seconds, one frame less
-        {1 << 26, 44100, 1, std::nullopt}, {(1 << 26) + 1, 44100, 1, Kind::limit}, {0, 44100, 1, Kind::limit},
+        {1 << 26, 44100, 1, std::nullopt}, {(1 << 26) + 1, 44100, 1, Kind::limit}, {0, 44100, 1, Kind::tooShort},
         {(1 << 26) + 1, 0, 0, Kind::limit}, // the count comes first
         {800000, 384000, 1, std::nullopt}, {2000, 1000, 1, std::nullopt}, {800000, 384001, 1, Kind::unreadable},
         {2000, 999, 1, Kind::unreadable}, {2000, 0, 1, Kind::unreadable}, {2000, NAN, 1, Kind::unreadable},
@@ -109,8 +109,11 @@ TEST(BPMAnalysisLimits, ValidationMixdownAndLevel)
 
 TEST_F(Analysis, TheTextsOfShortSilentLongAndDamagedFiles)
 {
+    const QString tooShort =
+        QStringLiteral("BPM detection needs at least two seconds of audio with a repeating beat.");
     EXPECT_EQ(errorText(failure(mono("short.wav", std::vector<float>(size_t(1.9 * 44100), 0.1f)))),
-              "BPM detection needs at least two seconds of audio with a repeating beat.");
+              tooShort);
+    EXPECT_EQ(errorText(failure(mono("empty.wav", {}))), tooShort); // not over the frame limit
 
     // Silence fails in the pipeline (the queue shows the "no pulse" text for that).
     const auto silent = failure(mono("silence.wav", std::vector<float>(10 * 44100, 0.0f)));

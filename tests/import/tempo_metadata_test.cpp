@@ -5,7 +5,12 @@
 #include "concurrency/cancellation.h"
 #include "core/file_system_call.h"
 #include "sd2/resource_fork_builder.h"
+#include "tags/container_tempo_reader.h"
 #include "tags/fixtures.h"
+#include "tags/flac_tempo_metadata.h"
+#include "tags/m4a_tempo_metadata.h"
+#include "tags/mp3_tempo_metadata.h"
+#include "tags/wav_tempo_reader.h"
 
 #include <QFile>
 
@@ -14,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace tampod;
@@ -123,7 +129,63 @@ TEST_F(ImportTempo, EachContainerHasItsReaderAndTheDemuxerComesLast)
         EXPECT_EQ(read(ogg(bad)), std::nullopt) << bad;
     CancellationSource cancelled;
     cancelled.cancel();
-    EXPECT_EQ(read(ogg("BPM=96"), cancelled.token()), std::nullopt);
+    EXPECT_THROW(read(ogg("BPM=96"), cancelled.token()), Cancelled);
+}
+
+// A cancelled import ends as cancelled: no reader may turn the cancellation into a file without
+// a tempo, which the import would keep as a track.
+TEST_F(ImportTempo, CancellationIsThrownByEveryTagReaderNotReadAsNoTempo)
+{
+    using Tagging = std::function<void(const QString &)>;
+    using Reader = std::function<std::optional<double>(const FileHandle &)>;
+    const auto id3 = [](const char *kind) -> Tagging {
+        return [kind](const QString &path) {
+            run(test::systemPython, {"-c", test::mutagenId3, path, kind, "3", "3", "120", ""});
+        };
+    };
+    const auto chunk = [](const tags::Chunk &added) -> Tagging {
+        return [added](const QString &path) { append(path, {added}); };
+    };
+    const Tagging flac = [](const QString &path) {
+        run(QStringLiteral("metaflac"), {"--set-tag=BPM=120", path});
+    };
+    const Tagging mp3 = [](const QString &path) {
+        run(QStringLiteral("eyeD3"), {"--quiet", "--bpm", "120", path});
+    };
+    const Tagging m4a = [](const QString &path) {
+        run(test::systemPython, {"-c", "import sys\nfrom mutagen.mp4 import MP4\nf = MP4(sys.argv[1])\n"
+                                       "f['tmpo'] = [120]\nf.save()", path});
+    };
+    const Reader id3Chunk = [](const FileHandle &file) {
+        return ContainerTempoReader::read(file, false);
+    };
+    const struct {
+        const char *kind;
+        Tagging tagging;
+        Reader reader;
+    } cases[] = {
+        {"flac", flac, [](const FileHandle &file) { return FLACTempoMetadata::read(file); }},
+        {"mp3", mp3, [](const FileHandle &file) { return MP3TempoMetadata::read(file); }},
+        {"wav", id3("wav"), id3Chunk},
+        {"aiff", id3("aiff"), id3Chunk},
+        {"wav", chunk({"acid", tags::acid(120)}),
+         [](const FileHandle &file) { return WAVTempoReader::read(file, false); }},
+        {"wav", chunk({"LIST", tags::info({{"IBPM", "120"}})}),
+         [](const FileHandle &file) { return WAVTempoReader::read(file, true); }},
+        {"m4a", m4a, [](const FileHandle &file) { return M4ATempoMetadata::read(file); }},
+    };
+    for (const auto &c : cases) {
+        const QString path = copy(QLatin1String(c.kind));
+        c.tagging(path);
+        const FileHandle file = FileHandle::openOutside(path);
+        ASSERT_EQ(c.reader(file), 120.0) << c.kind;
+        ASSERT_EQ(read(path), 120.0) << c.kind;
+
+        const CurrentCancellation::Scope scope(test::cancelledToken());
+        EXPECT_THROW(c.reader(file), Cancelled) << c.kind;
+        // The import's read under the current token, as the importer calls it.
+        EXPECT_THROW(TempoMetadata::read(QUrl::fromLocalFile(path)), Cancelled) << c.kind;
+    }
 }
 
 TEST_F(ImportTempo, SD2ResourcesAndUnreadableFiles)

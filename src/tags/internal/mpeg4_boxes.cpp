@@ -1,5 +1,6 @@
 #include "tags/internal/mpeg4_boxes.h"
 
+#include "concurrency/cancellation.h"
 #include "core/byte_reader.h"
 #include "tags/tempo_write_error.h"
 
@@ -19,6 +20,7 @@ Moov loadMoov(const FileHandle &file)
     const auto end = static_cast<std::uint64_t>(file.size());
     std::uint64_t offset = 0;
     for (int passed = 0;; ++passed) {
+        CurrentCancellation::throwIfCancelled();
         if (offset + 8 > end || passed > maximumBoxesBeforeMoov)
             refuse();
         const QByteArray header = file.preadUpTo(static_cast<qint64>(offset), 8);

@@ -8,7 +8,8 @@
 #include <cstdint>
 
 // The MPEG-4 box (atom) model of the tempo reader and writer. Every breach of the size rules
-// throws TempoWriteError(tempoMetadata); FileHandle errors pass through.
+// throws TempoWriteError(tempoMetadata); FileHandle errors pass through. Walking the top-level
+// boxes stops with Cancelled when the current task is cancelled.
 namespace tampod::Mpeg4Boxes {
 
 inline constexpr std::uint64_t maximumMoovSize = 16'777'216; // header included
