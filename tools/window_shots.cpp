@@ -12,7 +12,7 @@
 
 #include "windows/main_window.h"
 
-#include "views/kit/alert_presenting.h"
+#include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/theme.h"
 
 #include "platform/encode/audio_file_writer.h"

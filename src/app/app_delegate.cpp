@@ -3,7 +3,7 @@
 #include "windows/main_window.h"
 
 #include "views/about/app_identity.h"
-#include "views/kit/alert_presenting.h"
+#include "views/kit/dialogs/alert_presenting.h"
 
 #include "files/access/file_access_lease.h"
 #include "files/split_export_recovery_notice.h"

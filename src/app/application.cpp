@@ -9,7 +9,7 @@
 #include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
-#include "views/kit/open_panel.h"
+#include "views/kit/dialogs/open_panel.h"
 #include "views/kit/refresh_scheduler.h"
 
 #include "bpm/bpm_analysis_service.h"

@@ -2,8 +2,8 @@
 
 #include "windows/window_texts.h"
 
-#include "views/kit/sheet_dialog.h"
-#include "views/kit/sheet_host.h"
+#include "views/kit/dialogs/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 
 #include <QCloseEvent>

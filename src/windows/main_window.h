@@ -1,7 +1,7 @@
 #pragma once
 
 #include "views/kit/binding.h"
-#include "views/kit/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_dialog.h"
 
 #include <QMainWindow>
 #include <QPointer>

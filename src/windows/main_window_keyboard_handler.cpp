@@ -1,6 +1,6 @@
 #include "windows/main_window_keyboard_handler.h"
 
-#include "views/kit/sheet_host.h"
+#include "views/kit/dialogs/sheet_host.h"
 #include "views/main/main_window_model.h"
 
 #include <QAbstractItemView>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/alert_presenting.h"
+#include "views/kit/dialogs/alert_presenting.h"
 
 #include "sd2/sd2_recovery_failure.h"
 

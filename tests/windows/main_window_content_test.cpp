@@ -1,7 +1,7 @@
 #include "windows/main_window.h"
 #include "windows/main_window_content.h"
 
-#include "views/kit/alert_dialog.h"
+#include "views/kit/dialogs/alert_dialog.h"
 #include "views/main/content_view.h"
 #include "views/main/transport_view.h"
 #include "views/main/warning_presenter.h"

@@ -1,6 +1,6 @@
 #include "windows/main_window_keyboard_handler.h"
 
-#include "views/kit/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_dialog.h"
 
 #include "views/main/fake_main_window_model.h"
 

@@ -1,7 +1,7 @@
 #include "windows/main_window.h"
 
-#include "views/kit/sheet_dialog.h"
-#include "views/kit/sheet_host.h"
+#include "views/kit/dialogs/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 
 #include "support/snapshot.h"

@@ -1,10 +1,10 @@
 #include "views/main/transport_view.h"
 
-#include "views/kit/continuous_corners.h"
+#include "views/kit/controls/continuous_corners.h"
+#include "views/kit/controls/hardware_button.h"
+#include "views/kit/controls/hardware_slider.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
-#include "views/kit/hardware_button.h"
-#include "views/kit/hardware_slider.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"

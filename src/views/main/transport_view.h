@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/transport_glyph.h"
+#include "views/kit/controls/transport_glyph.h"
 
 #include <QSizeF>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "views/main/warning_presenter.h"
 
-#include "views/kit/alert_dialog.h"
+#include "views/kit/dialogs/alert_dialog.h"
 #include "views/kit/view_texts.h"
 
 #include "sd2/sd2_recovery_failure.h"

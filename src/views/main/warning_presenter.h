@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/alert_presenting.h"
+#include "views/kit/dialogs/alert_presenting.h"
 #include "views/main/sd2_depth_warning.h"
 
 #include <QSize>

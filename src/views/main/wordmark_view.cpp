@@ -1,6 +1,6 @@
 #include "views/main/wordmark_view.h"
 
-#include "views/kit/continuous_corners.h"
+#include "views/kit/controls/continuous_corners.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"

@@ -1,7 +1,7 @@
 #include "views/about/about_view.h"
 #include "views/about/app_identity.h"
+#include "views/kit/controls/transport_glyph.h"
 #include "views/kit/theme.h"
-#include "views/kit/transport_glyph.h"
 
 #include "support/snapshot.h"
 

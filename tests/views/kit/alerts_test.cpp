@@ -1,4 +1,4 @@
-#include "views/kit/alert_dialog.h"
+#include "views/kit/dialogs/alert_dialog.h"
 #include "views/main/sd2_depth_warning.h"
 #include "views/main/warning_presenter.h"
 

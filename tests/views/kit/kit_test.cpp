@@ -1,11 +1,11 @@
 #include "views/kit/binding.h"
+#include "views/kit/controls/stepper.h"
+#include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
+#include "views/kit/dialogs/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
-#include "views/kit/sheet_dialog.h"
-#include "views/kit/sheet_host.h"
-#include "views/kit/stepper.h"
-#include "views/kit/tagged_combo_box.h"
 
 #include <QApplication>
 #include <QKeyEvent>

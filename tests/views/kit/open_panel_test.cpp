@@ -1,4 +1,4 @@
-#include "views/kit/open_panel.h"
+#include "views/kit/dialogs/open_panel.h"
 
 #include "support/test_support.h"
 

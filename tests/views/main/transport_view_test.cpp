@@ -1,5 +1,5 @@
-#include "views/kit/hardware_button.h"
-#include "views/kit/hardware_slider.h"
+#include "views/kit/controls/hardware_button.h"
+#include "views/kit/controls/hardware_slider.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/seven_segment_display.h"

@@ -1,4 +1,4 @@
-#include "views/kit/alert_dialog.h"
+#include "views/kit/dialogs/alert_dialog.h"
 
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"

@@ -1,4 +1,4 @@
-#include "views/kit/symbol_glyphs.h"
+#include "views/kit/controls/symbol_glyphs.h"
 
 #include <QPainterPathStroker>
 #include <QTransform>

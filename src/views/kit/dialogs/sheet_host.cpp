@@ -1,6 +1,6 @@
-#include "views/kit/sheet_host.h"
+#include "views/kit/dialogs/sheet_host.h"
 
-#include "views/kit/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_dialog.h"
 
 #include <QWidget>
 

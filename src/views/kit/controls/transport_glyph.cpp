@@ -1,4 +1,4 @@
-#include "views/kit/transport_glyph.h"
+#include "views/kit/controls/transport_glyph.h"
 
 #include <QTransform>
 

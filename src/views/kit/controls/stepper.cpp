@@ -1,4 +1,4 @@
-#include "views/kit/stepper.h"
+#include "views/kit/controls/stepper.h"
 
 #include <QSignalBlocker>
 

@@ -1,4 +1,4 @@
-#include "views/kit/continuous_corners.h"
+#include "views/kit/controls/continuous_corners.h"
 
 #include <algorithm>
 

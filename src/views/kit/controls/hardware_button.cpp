@@ -1,6 +1,6 @@
-#include "views/kit/hardware_button.h"
+#include "views/kit/controls/hardware_button.h"
 
-#include "views/kit/continuous_corners.h"
+#include "views/kit/controls/continuous_corners.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"

@@ -1,4 +1,4 @@
-#include "views/kit/hardware_slider.h"
+#include "views/kit/controls/hardware_slider.h"
 
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"

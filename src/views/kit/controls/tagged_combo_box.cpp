@@ -1,4 +1,4 @@
-#include "views/kit/tagged_combo_box.h"
+#include "views/kit/controls/tagged_combo_box.h"
 
 #include <QSignalBlocker>
 #include <QStandardItemModel>
