@@ -62,7 +62,4 @@ TEST(RestorePanel, OneExistingFileUnderTheMessage)
     };
     EXPECT_EQ(rowOf(const_cast<QLabel *>(label)), 0);
     EXPECT_EQ(rowOf(panel.findChild<QLabel *>(QStringLiteral("lookInLabel"))), 1);
-
-    RestorePanel alone(nullptr, QString(), QString(), QString());
-    EXPECT_EQ(alone.windowModality(), Qt::ApplicationModal);
 }
