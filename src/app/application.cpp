@@ -9,7 +9,7 @@
 #include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
-#include "views/kit/dialogs/open_panel.h"
+#include "views/kit/dialogs/file_panels.h"
 #include "views/kit/refresh_scheduler.h"
 
 #include "bpm/bpm_analysis_service.h"
@@ -45,7 +45,8 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
         alerts_->show(title, message, details);
     };
     player_->recoveryWarning = [this](const SD2RecoveryFailure &failure) { alerts_->showRecovery(failure); };
-    player_->chooseFilesToOpen = [this](const QString &title) { return OpenPanel::choose(mainWindow(), title); };
+    player_->confirmRecoveryDepth = [this](int bitDepth) { return alerts_->confirmRecoveryDepth(bitDepth); };
+    player_->filePanels = std::make_shared<DialogFilePanels>([this]() -> QWidget * { return mainWindow(); });
 
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
     windows_.add(WindowId::settings, [] { return makeSettingsWindow(); });
@@ -75,7 +76,7 @@ QWidget *Application::makeMainWindow()
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
     handlers.openFiles = [this] { player_->openFiles(); };
-    handlers.restoreSelectedFileAccess = [] {}; // the model has no restore operation yet
+    handlers.restoreSelectedFileAccess = [this] { player_->restoreSelectedFileAccess(); };
     handlers.quit = [this] { quit(); };
     handlers.selectedTrack = [this] { return player_->selectedTrack(); };
     commands_ = new TamPodCommands(window->menuBar(), std::move(handlers), showsAdvancedSD2_.binding(), window);

@@ -2,6 +2,7 @@
 
 #include "player/audio_import_coordinator.h"
 #include "player/bpm_detection_queue.h"
+#include "player/file_panels.h"
 #include "player/library_export_selection.h"
 #include "player/linked_library_entry.h"
 #include "player/playback_command_coordinator.h"
@@ -12,6 +13,7 @@
 #include "player/waveform_zoom.h"
 
 #include "bpm/bpm_analyzing.h"
+#include "concurrency/async.h"
 #include "import/audio_import_serving.h"
 #include "library/audio_track.h"
 #include "library/export_check_selection.h"
@@ -24,8 +26,10 @@
 #include "sd2/sd2_recovery_failure.h"
 #include "sd2/sd2_recovery_service.h"
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -87,12 +91,13 @@ public:
 
     // Hooks to the interface, installed by the application; each does nothing until then.
     // warn: every modal warning (title, message, detail lines). recoveryWarning: a failed SD2
-    // recovery. chooseFilesToOpen: the Open panel (files and folders, several at once) under
-    // the given title; the chosen URLs, none when cancelled.
+    // recovery. confirmRecoveryDepth: the modal question before trying a bit depth on an SD2
+    // file; true only when the user chose to try it. filePanels: the Open and restore panels.
     std::function<void(const QString &title, const QString &message, const QStringList &details)> warn =
         [](const QString &, const QString &, const QStringList &) {};
     std::function<void(const SD2RecoveryFailure &)> recoveryWarning = [](const SD2RecoveryFailure &) {};
-    std::function<QList<QUrl>(const QString &title)> chooseFilesToOpen = [](const QString &) { return QList<QUrl>(); };
+    std::function<bool(int bitDepth)> confirmRecoveryDepth = [](int) { return false; };
+    std::shared_ptr<FilePanels> filePanels;
 
     // Status, derived from the state above on every read.
     std::optional<AudioTrack> selectedTrack() const;
@@ -137,6 +142,9 @@ public:
     // SD2 tools. recoverSelected prepares the current track with other parameters; a trial
     // depth caps the listening volume until a 16-bit copy is in force again.
     void recoverSelected(const SD2Metadata &parameters);
+    // Switches the current track to 16 or 24 bits once the user confirmed it, with playback
+    // paused before the question; any other depth, or a question already open, does nothing.
+    TaskHandle recoverSelected(int bitDepth);
     void pairSD2(const AudioTrack &left, const AudioTrack &right);
     void unpairSelected();
 
@@ -173,6 +181,15 @@ public:
     // one selected linked pair.
     LibraryExportSelection libraryExportSelection() const;
 
+    // Export: what a session calls before it plays or writes. Pauses main playback and, once
+    // the engine has handled the pause, gives the listening volume (0 when the model is gone).
+    using MainPlaybackPause = std::function<QCoro::Task<double>()>;
+    MainPlaybackPause mainPlaybackPause();
+
+    // "Restore File Access…": the user points the current track at its moved or unreadable
+    // file again; only the same file is accepted, and the track is then reloaded paused.
+    void restoreSelectedFileAccess();
+
     // Library list changes.
     TaskHandle importFiles(const QList<QUrl> &urls, bool selectFirstImported);
     void openFiles();
@@ -207,6 +224,10 @@ private:
     void forgetTrackWork(const QUuid &id, bool forgetTrialVolume);
     void reportSD2ImportLengths(const QList<AudioTrack> &imported);
     void prepareImportedSD2(const QList<AudioTrack> &imported);
+
+    // Completes once every playback command queued so far has ended.
+    Async<void> queuedCommandsFinished();
+    static QCoro::Task<double> pauseMainPlayback(QPointer<PlayerModel> self);
 
     void wireCallbacks();
     void bpmCompleted(const AudioTrack &track, double bpm);

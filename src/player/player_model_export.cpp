@@ -5,6 +5,8 @@
 #include "concurrency/thread_role.h"
 #include "library/sd2_pair_audio.h"
 
+#include <QPointer>
+
 namespace tampod {
 
 namespace {
@@ -71,6 +73,22 @@ LibraryExportSelection PlayerModel::libraryExportSelection() const
     if (selected.size() >= 2 || (selected.size() == 1 && selected.first().pair))
         return {std::move(selected), false};
     return {};
+}
+
+PlayerModel::MainPlaybackPause PlayerModel::mainPlaybackPause()
+{
+    QPointer<PlayerModel> self(this);
+    // The session may call it long after the model has gone; it holds the model weakly.
+    return [self] { return pauseMainPlayback(self); };
+}
+
+QCoro::Task<double> PlayerModel::pauseMainPlayback(QPointer<PlayerModel> self)
+{
+    if (!self)
+        co_return 0.0;
+    self->pause();
+    co_await self->queuedCommandsFinished();
+    co_return self ? self->volume_ : 0.0;
 }
 
 } // namespace tampod

@@ -121,8 +121,10 @@ void PlayerModel::importCompleted(const AudioImportResult &result, bool selectFi
 void PlayerModel::openFiles()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
+    if (!filePanels)
+        return;
     QPointer<PlayerModel> self(this);
-    const QList<QUrl> chosen = chooseFilesToOpen(openPanelTitle);
+    const QList<QUrl> chosen = filePanels->open(openPanelTitle);
     // The panel ran its own event loop: the model may be gone by now.
     if (self && !chosen.isEmpty())
         importFiles(chosen, false);

@@ -129,6 +129,49 @@ void PlayerModel::recoverSelected(const SD2Metadata &parameters)
     recoveryQueue_->submit(track, parameters.sampleRate, true);
 }
 
+TaskHandle PlayerModel::recoverSelected(int bitDepth)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (isConfirmingRecoveryDepth_ || (bitDepth != 16 && bitDepth != 24))
+        return {};
+    const AudioTrack *track = currentTrack();
+    const auto parameters = selectedRecoveryParameters();
+    if (!track || !track->recovery || !parameters)
+        return {};
+    const QUuid id = track->id;
+    const int sampleBytes = bitDepth / 8;
+    if (parameters->sampleBytes == sampleBytes) {
+        if (bitDepth == 16 && !recoveryQueue_->states().contains(id))
+            restoreSD2TrialVolume(id);
+        return {};
+    }
+    setIsConfirmingRecoveryDepth(true);
+    pause();
+    // The question comes once the engine is silent, not while the old interpretation plays.
+    Async<void> paused = queuedCommandsFinished();
+    QPointer<PlayerModel> self(this);
+    return TaskHandle::start([self, paused, id, bitDepth, sampleBytes,
+                              parameters = *parameters](CancellationToken token) mutable -> QCoro::Task<> {
+        co_await paused;
+        // The user may have chosen another track or interpretation meanwhile.
+        const auto unchanged = [&] {
+            return !token.isCancelled() && self->selectedID_ == id && self->selectedRecoveryParameters() == parameters;
+        };
+        if (!self)
+            co_return;
+        if (unchanged()) {
+            const bool confirmed = self->confirmRecoveryDepth(bitDepth);
+            // The question ran its own event loop.
+            if (!self)
+                co_return;
+            if (confirmed && unchanged())
+                self->recoverSelected(SD2Metadata{sampleBytes, parameters.sampleRate, parameters.channels,
+                                                  std::nullopt, std::nullopt});
+        }
+        self->setIsConfirmingRecoveryDepth(false);
+    });
+}
+
 void PlayerModel::recoveryFailed(const QUuid &id, const SD2RecoveryFailure &failure)
 {
     if (findTrack(id))

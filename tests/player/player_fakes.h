@@ -10,6 +10,7 @@
 #include "import/audio_import_serving.h"
 #include "playback/playback_serving.h"
 #include "playback/section_preparing.h"
+#include "player/file_panels.h"
 #include "sd2/sd2_recovery_service.h"
 
 #include <QStringList>
@@ -81,6 +82,25 @@ private:
                 std::rethrow_exception(found->second);
             loaded = t.id, position = 0, playing = false, completion.reset();
         });
+    }
+};
+
+// Panels that answer with what the test set and log each question (title, message, prompt).
+class FakeFilePanels final : public FilePanels {
+public:
+    QList<QUrl> opened;
+    std::optional<QUrl> restored;
+    std::vector<QStringList> asked;
+
+    QList<QUrl> open(const QString &title) override
+    {
+        asked.push_back({title});
+        return opened;
+    }
+    std::optional<QUrl> restore(const QString &title, const QString &message, const QString &prompt) override
+    {
+        asked.push_back({title, message, prompt});
+        return restored;
     }
 };
 

@@ -4,6 +4,10 @@
 #include "library/sd2_pair_audio.h"
 #include "player_fakes.h"
 #include "sd2/pair_fixture.h"
+#include "support/test_support.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -409,4 +413,155 @@ TEST_F(PlayerModelLibrary, RowSelectionKeepsThePlayingTrackWhenItHoldsIt)
 
     model->selectLibraryRows({});
     EXPECT_EQ(current(), "a.wav");
+}
+
+TEST_F(PlayerModelLibrary, ADepthIsTriedOnlyOnceConfirmedWithPlaybackPaused)
+{
+    const AudioTrack take = recovered("take.sd2", copyOf(2));
+    const AudioTrack other = track("other.wav");
+    model->append({take, other});
+    bool answer = false;
+    QStringList asked; // the depth and what the engine had done last when asked
+    model->confirmRecoveryDepth = [&](int depth) {
+        EXPECT_TRUE(model->isConfirmingRecoveryDepth());
+        asked.append(QString::number(depth) + " " + engine->log.last());
+        return answer;
+    };
+    const auto settle = [&](const TaskHandle &task) {
+        EXPECT_TRUE(test::pumpUntil([&] { return task.isFinished(); }));
+        EXPECT_FALSE(model->isConfirmingRecoveryDepth());
+    };
+
+    EXPECT_TRUE(model->recoverSelected(16).isEmpty()) << "already 16-bit";
+    EXPECT_TRUE(model->recoverSelected(32).isEmpty()) << "not offered";
+    model->play();
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+    TaskHandle task = model->recoverSelected(24);
+    EXPECT_TRUE(model->isConfirmingRecoveryDepth());
+    EXPECT_FALSE(model->isPlaying());
+    EXPECT_TRUE(model->recoverSelected(24).isEmpty()) << "a question is open";
+    settle(task);
+    EXPECT_EQ(asked, QStringList{"24 pause"});
+    EXPECT_FALSE(model->recoveryStatus()) << "declined";
+    EXPECT_EQ(model->volume(), 0.7);
+
+    // Another track chosen before the question: it is never asked.
+    task = model->recoverSelected(24);
+    model->select(other.id, false);
+    settle(task);
+    EXPECT_EQ(asked.size(), 1);
+    model->select(take.id, false);
+
+    answer = true;
+    settle(model->recoverSelected(24));
+    ASSERT_TRUE(model->recoveryStatus());
+    EXPECT_EQ(model->recoveryStatus()->parameters, shape(3));
+    EXPECT_EQ(model->volume(), 0.05) << "the trial volume";
+}
+
+TEST_F(PlayerModelLibrary, PausingForAnExportWaitsForTheEngine)
+{
+    model->append({track("a.wav")});
+    model->setVolume(0.4);
+    model->play();
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+    const PlayerModel::MainPlaybackPause pause = model->mainPlaybackPause();
+    std::optional<double> volume;
+    bool engineWasPlaying = true;
+    TaskHandle::start([&](CancellationToken) -> QCoro::Task<> {
+        volume = co_await pause();
+        engineWasPlaying = engine->playing;
+    });
+    EXPECT_FALSE(model->isPlaying());
+    ASSERT_TRUE(test::pumpUntil([&] { return volume.has_value(); }));
+    EXPECT_EQ(*volume, 0.4);
+    EXPECT_FALSE(engineWasPlaying);
+
+    // A session outliving its model.
+    auto gone = std::make_unique<PlayerModel>(std::make_shared<test::FakeEngine>(), std::make_shared<test::FakeImporter>(),
+                                              recovery, std::make_shared<test::FakeSections>(), analyzer);
+    const PlayerModel::MainPlaybackPause orphan = gone->mainPlaybackPause();
+    gone.reset();
+    volume.reset();
+    TaskHandle::start([&](CancellationToken) -> QCoro::Task<> { volume = co_await orphan(); });
+    ASSERT_TRUE(test::pumpUntil([&] { return volume.has_value(); }));
+    EXPECT_EQ(*volume, 0);
+}
+
+// Restoring file access ----------------------------------------------------------------------
+
+class RestoringAccess : public PlayerModelLibrary {
+protected:
+    RestoringAccess()
+    {
+        QDir(dir.path()).mkpath("before");
+        QDir(dir.path()).mkpath("after");
+        test::writeFile(dir.file("before/take.wav"), "RIFF");
+        take._url = TrackedFileURL(QUrl::fromLocalFile(dir.file("before/take.wav")));
+        model->filePanels = panels;
+        model->append({take, track("other.wav")});
+        model->play();
+        EXPECT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+        // Moved to another folder: no longer followed.
+        EXPECT_TRUE(QFile::rename(dir.file("before/take.wav"), dir.file("after/take.wav")));
+        EXPECT_EQ(take.url().scheme(), "tampod-unavailable");
+    }
+    // Lets every command queued so far run.
+    void settle()
+    {
+        const qsizetype before = engine->log.size();
+        model->setVolume(model->volume());
+        EXPECT_TRUE(test::pumpUntil([&] { return engine->log.size() > before && engine->log.last().startsWith("volume"); }));
+    }
+
+    test::TempDir dir;
+    AudioTrack take = track("take.wav");
+    std::shared_ptr<test::FakeFilePanels> panels = std::make_shared<test::FakeFilePanels>();
+};
+
+TEST_F(RestoringAccess, TheMovedFileIsReloadedPausedAndPlays)
+{
+    panels->restored = QUrl::fromLocalFile(dir.file("after/take.wav"));
+    model->restoreSelectedFileAccess();
+    EXPECT_FALSE(model->isPlaying());
+    ASSERT_EQ(panels->asked.size(), 1);
+    EXPECT_EQ(panels->asked[0], (QStringList{"Restore File Access",
+                                             "Select the original file loaded as take.wav. Its name or folder may "
+                                             "have changed. Copies and replacements will not be substituted.",
+                                             "Restore Access"}));
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->log.endsWith("seek 0") && !engine->playing; }));
+    EXPECT_EQ(engine->log.mid(engine->log.lastIndexOf("pause")), (QStringList{"pause", "load take.wav 0.7", "seek 0"}));
+    EXPECT_EQ(take.url(), QUrl::fromLocalFile(dir.file("after/take.wav")));
+    EXPECT_TRUE(warnings.empty());
+
+    model->play();
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+}
+
+TEST_F(RestoringAccess, ACancelledPanelOrADifferentFileOnlyPauses)
+{
+    const QList<AudioTrack> tracks = model->tracks();
+    model->restoreSelectedFileAccess();
+    test::writeFile(dir.file("after/copy.wav"), "RIFF");
+    model->play();
+    panels->restored = QUrl::fromLocalFile(dir.file("after/copy.wav"));
+    model->restoreSelectedFileAccess();
+    ASSERT_TRUE(test::pumpUntil([&] { return !warnings.empty(); }));
+    EXPECT_EQ(warnings, (std::vector<QStringList>{{"File access was not restored",
+                                                   "That is not the original loaded file. Select the same file at its "
+                                                   "new location. A copy or replacement must be opened as a new library "
+                                                   "entry; your current audio and settings are unchanged."}}));
+    settle();
+    EXPECT_EQ(engine->log.mid(engine->log.indexOf("play")), (QStringList{"play", "pause", "play", "pause", "volume 0.7"}));
+    EXPECT_FALSE(model->isPlaying());
+    EXPECT_EQ(model->selectedID(), take.id);
+    EXPECT_EQ(model->tracks().size(), tracks.size());
+    EXPECT_EQ(take.url().scheme(), "tampod-unavailable");
+
+    // A linked pair: no panel.
+    const AudioTrack pair = pairOf(test::channelRecord("/library/take.L"), test::channelRecord("/library/take.R"));
+    model->append({pair});
+    model->select(pair.id, false);
+    model->restoreSelectedFileAccess();
+    EXPECT_EQ(panels->asked.size(), 2);
 }

@@ -359,12 +359,15 @@ TEST_F(PlayerModelTest, ImportsAppendSelectAndListEveryRejectionInOneWarning)
     model->replaceLibraryTracks({rows[1]}, {}); // leaves x.wav and nothing current
     QStringList made;
     QObject::connect(model.get(), &PlayerModel::selectedIDChanged, [&] { made.append(current()); });
-    QList<QUrl> chosen;
-    model->chooseFilesToOpen = [&](const QString &title) { return title == "Open Audio Files or Folders" ? chosen : QList<QUrl>(); };
+    model->openFiles(); // no panels installed
+    auto panels = std::make_shared<test::FakeFilePanels>();
+    model->filePanels = panels;
     model->openFiles(); // cancelled
     model->importFiles({QUrl::fromLocalFile("/drop/a.wav"), QUrl::fromLocalFile("/drop/f")}, true);
-    chosen = {QUrl::fromLocalFile("/drop/d")};
+    const QList<QUrl> chosen = {QUrl::fromLocalFile("/drop/d")};
+    panels->opened = chosen;
     model->openFiles();
+    EXPECT_EQ(panels->asked, (std::vector<QStringList>(2, {"Open Audio Files or Folders"})));
     ASSERT_TRUE(test::pumpUntil([&] { return importer->calls.size() == 1; }));
     EXPECT_EQ(importer->calls[0].excluding, QSet<QUrl>{QUrl::fromLocalFile("/library/x.wav")});
     EXPECT_EQ(model->imports().pendingCount(), 2);

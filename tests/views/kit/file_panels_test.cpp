@@ -1,10 +1,12 @@
-#include "views/kit/dialogs/open_panel.h"
+#include "views/kit/dialogs/file_panels.h"
 
 #include "support/test_support.h"
 
 #include <QAbstractItemView>
 #include <QDir>
 #include <QFileSystemModel>
+#include <QGridLayout>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -34,4 +36,30 @@ TEST(OpenPanel, ChoosesFilesAndFoldersTogether)
     // Folders first, as the panel lists them.
     EXPECT_EQ(panel.chosen(), (QList<QUrl>{QUrl::fromLocalFile(folder.file(QStringLiteral("loops"))),
                                            QUrl::fromLocalFile(folder.file(QStringLiteral("b.wav")))}));
+}
+
+TEST(RestorePanel, OneExistingFileUnderTheMessage)
+{
+    const QString message = "Select the original file loaded as <b>take</b>.wav.";
+    QWidget window;
+    RestorePanel panel(&window, QStringLiteral("Restore File Access"), message, QStringLiteral("Restore Access"));
+    EXPECT_EQ(panel.windowTitle(), QStringLiteral("Restore File Access"));
+    EXPECT_EQ(panel.labelText(QFileDialog::Accept), QStringLiteral("Restore Access"));
+    EXPECT_EQ(panel.fileMode(), QFileDialog::ExistingFile);
+    EXPECT_TRUE(panel.testOption(QFileDialog::DontUseNativeDialog));
+    EXPECT_EQ(panel.windowModality(), Qt::WindowModal);
+
+    const auto *label = panel.findChild<QLabel *>(QStringLiteral("message"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), message);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    auto *grid = qobject_cast<QGridLayout *>(panel.layout());
+    ASSERT_NE(grid, nullptr);
+    const auto rowOf = [&](QWidget *widget) {
+        int row = -1, column, rows, columns;
+        grid->getItemPosition(grid->indexOf(widget), &row, &column, &rows, &columns);
+        return row;
+    };
+    EXPECT_EQ(rowOf(const_cast<QLabel *>(label)), 0);
+    EXPECT_EQ(rowOf(panel.findChild<QLabel *>(QStringLiteral("lookInLabel"))), 1);
 }

@@ -1,0 +1,102 @@
+#include "player/player_model.h"
+
+#include "concurrency/serial_executor.h"
+#include "concurrency/thread_role.h"
+#include "core/error.h"
+#include "export/preview_audio_focus.h"
+#include "files/access/file_access_lease.h"
+#include "files/access/source_file_access.h"
+#include "library/sd2_pair_audio.h"
+
+#include <QPointer>
+
+namespace tampod {
+
+namespace {
+
+const QString restoreTitle = QStringLiteral("Restore File Access");
+const QString restorePrompt = QStringLiteral("Restore Access");
+const QString notRestoredTitle = QStringLiteral("File access was not restored");
+
+QString restoreMessage(const AudioTrack &track)
+{
+    const QString name =
+        track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : track.projectedURL().fileName();
+    return QStringLiteral("Select the original file loaded as ") + name +
+           QStringLiteral(". Its name or folder may have changed. Copies and replacements will not be substituted.");
+}
+
+// The identity check touches the file system and waits for the source's lock: it runs on an
+// executor of its own, one per restore, never on the main thread.
+class SourceAccessRestorer {
+public:
+    Async<void> restoreAccess(std::shared_ptr<SourceFileAccess> source, QUrl chosen)
+    {
+        return executor_.submit([source = std::move(source), chosen = std::move(chosen)] {
+            source->restoreAccess(chosen);
+        });
+    }
+
+private:
+    SerialExecutor executor_{QStringLiteral("SourceAccessRestorer")}; // last
+};
+
+QString failureText(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const Error &e) {
+        return e.message();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+}
+
+} // namespace
+
+void PlayerModel::restoreSelectedFileAccess()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    const AudioTrack *found = currentTrack();
+    // A pair plays its joined working copy; its channel files are not reloaded from here.
+    if (!found || found->pair)
+        return;
+    const AudioTrack track = *found;
+    pause();
+    if (AudiblePreview *preview = PreviewAudioFocus::shared().current())
+        preview->stop(QString());
+    if (!filePanels)
+        return;
+    QPointer<PlayerModel> self(this);
+    const std::optional<QUrl> chosen = filePanels->restore(restoreTitle, restoreMessage(track), restorePrompt);
+    // The panel ran its own event loop.
+    if (!self || !chosen)
+        return;
+    TaskHandle::start([self, track, chosen = *chosen](CancellationToken) -> QCoro::Task<> {
+        const auto lease = std::make_shared<const FileAccessLease>(chosen);
+        std::exception_ptr error;
+        {
+            SourceAccessRestorer restorer;
+            try {
+                co_await restorer.restoreAccess(track._url.source(), chosen);
+            } catch (...) {
+                error = std::current_exception();
+            }
+        }
+        if (!self)
+            co_return;
+        if (error) {
+            self->warn(notRestoredTitle, failureText(error), {});
+            co_return;
+        }
+        // Not before the pause queued above has reached the engine.
+        co_await self->queuedCommandsFinished();
+        if (!self || self->selectedID_ != track.id)
+            co_return;
+        self->reloadSelection();
+        if (const AudioTrack *current = self->currentTrack())
+            self->waveforms_->prepare(*current);
+    });
+}
+
+} // namespace tampod
