@@ -170,7 +170,7 @@ double AudioLibraryView::scale() const
 
 std::vector<LibraryRow> AudioLibraryView::rows() const
 {
-    return libraryRows(player_);
+    return libraryRows(player_, &rowCache_);
 }
 
 void AudioLibraryView::setRecoveryStatus(QWidget *status)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/library/library_row.h"
+#include "views/library/library_rows.h"
 
 #include <QWidget>
 
@@ -76,6 +76,7 @@ private:
     QVBoxLayout *const recoverySlot_;
     QWidget *const loading_;
     RefreshScheduler *const scheduler_;
+    mutable LibraryRowCache rowCache_;
 };
 
 } // namespace tampod

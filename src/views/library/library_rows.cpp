@@ -32,7 +32,7 @@ QString typeText(const AudioTrack &track, const std::optional<QString> &channel)
 
 } // namespace
 
-std::vector<LibraryRow> libraryRows(PlayerModel &player)
+std::vector<LibraryRow> libraryRows(PlayerModel &player, LibraryRowCache *cache)
 {
     const QList<AudioTrack> &tracks = player.tracks();
     QHash<QUuid, const AudioTrack *> byID;
@@ -58,22 +58,41 @@ std::vector<LibraryRow> libraryRows(PlayerModel &player)
 
         LibraryRow row;
         row.id = track.id;
-        row.name = track.pair ? track.pair->name() + LibraryText::pairNameSuffix : track.projectedURL().fileName();
+        // A recovery's summary may change without the record's other texts: never kept.
+        const bool keep = cache && !track.recovery && !track.pair;
+        LibraryRowCache::Inputs inputs;
+        bool cached = false;
+        if (keep) {
+            inputs = {track.projectedURL(), track.duration, format,
+                      bool(track.sd2Format || track.metadataAudio), entry.channel};
+            if (const auto found = cache->texts.constFind(track.id);
+                found != cache->texts.cend() && found->inputs == inputs) {
+                row.name = found->name, row.duration = found->duration, row.type = found->type;
+                row.help = found->help, row.sampleRate = found->sampleRate, row.resolution = found->resolution;
+                cached = true;
+            }
+        }
+        if (!cached) {
+            row.name = track.pair ? track.pair->name() + LibraryText::pairNameSuffix : track.projectedURL().fileName();
+            row.duration = waitsForRecovery(track) ? LibraryText::emDash : AudioTrack::durationText(track.duration);
+            row.type = typeText(track, entry.channel);
+            QString third;
+            if (entry.channel)
+                third = LibraryText::linkedChannelHelp.arg(*entry.channel);
+            else if (track.recovery)
+                third = track.recovery->summary();
+            row.help = row.name + QLatin1Char('\n') + format.summary() + QLatin1Char('\n') + third;
+            row.sampleRate = format.sampleRateText();
+            row.resolution = format.resolution.text() + (format.assumed ? QStringLiteral("*") : QString());
+            if (keep)
+                cache->texts.insert(track.id, {inputs, row.name, row.duration, row.type, row.help, row.sampleRate,
+                                               row.resolution});
+        }
         row.bpm = tempo ? BPMValue::wholeText(*tempo) : LibraryText::emDash;
-        row.duration = waitsForRecovery(track) ? LibraryText::emDash : AudioTrack::durationText(track.duration);
-        row.type = typeText(track, entry.channel);
         if (hasSection && selectedID == entry.ownerID)
             row.repeatSymbol = RepeatSymbol::repeatOne;
         else if (repeatID == entry.ownerID)
             row.repeatSymbol = RepeatSymbol::repeat;
-        QString third;
-        if (entry.channel)
-            third = LibraryText::linkedChannelHelp.arg(*entry.channel);
-        else if (track.recovery)
-            third = track.recovery->summary();
-        row.help = row.name + QLatin1Char('\n') + format.summary() + QLatin1Char('\n') + third;
-        row.sampleRate = format.sampleRateText();
-        row.resolution = format.resolution.text() + (format.assumed ? QStringLiteral("*") : QString());
         row.linkedChannel = entry.channel;
         row.canDetectBPM =
             !waitsForRecovery(owner) && !tempo && !recoveries.contains(owner.id) && !preparingPair;
@@ -81,6 +100,9 @@ std::vector<LibraryRow> libraryRows(PlayerModel &player)
             row.bpmStatus = *status;
         rows.push_back(std::move(row));
     }
+    // Texts of tracks gone from the library go too, now and then.
+    if (cache && cache->texts.size() > 2 * static_cast<qsizetype>(rows.size()) + 64)
+        cache->texts.clear();
     return rows;
 }
 

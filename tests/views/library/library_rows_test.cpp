@@ -33,6 +33,13 @@ TEST_F(LibraryRows, AWavFileWithATempo)
     EXPECT_FALSE(row.canDetectBPM) << "the tempo is known";
     EXPECT_EQ(row.bpmStatus, std::nullopt);
     EXPECT_EQ(libraryRows(*model), rows) << "the same state gives equal rows";
+    LibraryRowCache cache;
+    EXPECT_EQ(libraryRows(*model, &cache), rows);
+    EXPECT_EQ(libraryRows(*model, &cache), rows) << "from the kept texts";
+    AudioTrack renamed = wav;
+    renamed._url = TrackedFileURL(QUrl::fromLocalFile("/library/other.wav"));
+    model->replaceLibraryTracks({wav}, {renamed});
+    EXPECT_EQ(libraryRows(*model, &cache), libraryRows(*model));
 }
 
 TEST_F(LibraryRows, TypesAndGetAvailability)
