@@ -256,6 +256,7 @@ void AudioLibraryView::resizeEvent(QResizeEvent *event)
 void AudioLibraryView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    painter.fillRect(rect(), Theme::background);
     painter.fillRect(QRect(0, header_->geometry().bottom() + 1, width(), 1), Theme::border);
 }
 

@@ -214,3 +214,22 @@ TEST_F(LibraryPane, HeaderSeparatorsLineUpWithTheColumns)
         EXPECT_EQ(cell(0, 0).height(), qRound(56 * width / 1104.0));
     }
 }
+
+// Writes the pane as the window shows it, for looking at: TAMPOD_SHOT=<file.png>.
+TEST_F(LibraryPane, Shot)
+{
+    const QString out = qEnvironmentVariable("TAMPOD_SHOT");
+    if (out.isEmpty())
+        GTEST_SKIP();
+    const AudioTrack left = test::channelRecord("/library/take.L"), right = test::channelRecord("/library/take.R");
+    AudioTrack a = track("drums 120.wav", 120.5), b = track("bass.aiff"), c = track("pad.flac", 92);
+    a.duration = 185.9;
+    model->append({a, b, c, pairOf(left, right)});
+    model->toggleRepeat();
+    model->setExportChecked(c.id, true);
+    model->getBPM(b.id);
+    settle();
+    content.resize(1104, 1178);
+    settle();
+    pane->grab().save(out);
+}
