@@ -5,6 +5,7 @@
 
 #include "views/main/content_view.h"
 #include "views/main/player_window_model.h"
+#include "views/library/audio_library_view.h"
 #include "views/waveform/waveform_view.h"
 
 namespace tampod {
@@ -26,6 +27,8 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &p
     auto *model = new PlayerWindowModel(player);
     const MainWindowContent installed = install(window, *model, std::move(openSettings));
     installed.content->setWaveformPane(WaveformView::forPlayer(player));
+    ContentView *content = installed.content;
+    content->setLibraryPane(new AudioLibraryView(player, [content] { content->exportLibrary(); }));
     // The content's last child: the views that read the model go before it.
     model->setParent(installed.content);
     return installed;

@@ -65,4 +65,14 @@ QPalette darkPalette();
 // Fusion style with the dark palette, for the whole application.
 void applyDarkAppearance(QApplication &application);
 
+// The library pane (greys are white levels, opaque).
+inline const QColor libraryText = QColor::fromRgbF(0.85f, 0.85f, 0.85f);
+inline const QColor libraryUnchecked = QColor::fromRgbF(0.7f, 0.7f, 0.7f);
+inline const QColor libraryHeaderText = QColor::fromRgbF(0.7f, 0.7f, 0.7f);
+inline const QColor libraryHeaderTop = QColor::fromRgbF(0.155f, 0.155f, 0.155f);
+inline const QColor libraryHint = QColor::fromRgbF(0.55f, 0.55f, 0.55f);
+inline const QColor libraryGetFace = QColor::fromRgbF(0.0f, 0.0f, 0.0f);
+inline const QColor libraryGetBorder = QColor::fromRgbF(0.45f, 0.45f, 0.45f);
+inline const QColor libraryGetTitle = QColor::fromRgbF(1.0f, 1.0f, 1.0f);
+
 } // namespace tampod::Theme

@@ -1,0 +1,196 @@
+#include "views/library/library_table.h"
+
+#include "views/library/library_cells.h"
+#include "views/library/library_table_model.h"
+#include "views/library/library_texts.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+namespace tampod {
+
+using namespace LibraryColumns;
+using LibraryCells::Part;
+
+LibraryTable::LibraryTable(QWidget *parent) : QTableView(parent), model_(new LibraryTableModel(this))
+{
+    setModel(model_);
+    setItemDelegate(new LibraryCellDelegate(this));
+    horizontalHeader()->hide(); // the pane draws its own header strip
+    verticalHeader()->hide();
+    horizontalHeader()->setMinimumSectionSize(1);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setShowGrid(false);
+    setFrameShape(QFrame::NoFrame);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setWordWrap(false);
+    setMouseTracking(true);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
+    setAccessibleName(LibraryText::tableLabel);
+}
+
+LibraryTable::~LibraryTable() = default;
+
+void LibraryTable::apply(Update update)
+{
+    isUpdating_ = true;
+    const double previousScale = scale_;
+    scale_ = update.scale;
+    const bool structural = model_->apply(std::move(update.rows), std::move(update.checked), update.scale);
+    if (structural || previousScale != scale_) {
+        verticalHeader()->setDefaultSectionSize(std::max(1, qRound(LibraryColumns::rowHeight * scale_)));
+        layoutColumns();
+    }
+    syncSelection(update.selection);
+    if (update.focus != focus_ && model_->rowCount() > 0 && update.focus) {
+        const auto &rows = model_->rows();
+        const auto found = std::find_if(rows.cbegin(), rows.cend(), [&](const LibraryRow &r) { return r.id == *update.focus; });
+        if (found != rows.cend())
+            scrollTo(model_->index(static_cast<int>(found - rows.cbegin()), name));
+    }
+    focus_ = update.focus;
+    isUpdating_ = false;
+}
+
+std::array<int, count + 1> LibraryTable::columnEdges() const
+{
+    return edges(viewport()->width(), scale_);
+}
+
+void LibraryTable::layoutColumns()
+{
+    const auto x = columnEdges();
+    for (int c = 0; c < count; ++c)
+        if (horizontalHeader()->sectionSize(c) != x[c + 1] - x[c])
+            horizontalHeader()->resizeSection(c, x[c + 1] - x[c]);
+    Q_EMIT columnsChanged();
+}
+
+void LibraryTable::syncSelection(const QSet<QUuid> &ids)
+{
+    // Runs of selected rows make one range each, so a long selection stays cheap.
+    QItemSelection wanted;
+    const auto &rows = model_->rows();
+    int start = -1;
+    for (int r = 0; r <= static_cast<int>(rows.size()); ++r) {
+        const bool in = r < static_cast<int>(rows.size()) && ids.contains(rows[static_cast<size_t>(r)].id);
+        if (in && start < 0)
+            start = r;
+        if (!in && start >= 0) {
+            wanted.select(model_->index(start, 0), model_->index(r - 1, count - 1));
+            start = -1;
+        }
+    }
+    QSet<int> have, want;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        have.insert(index.row());
+    for (const QItemSelectionRange &range : wanted)
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            want.insert(r);
+    if (have != want)
+        selectionModel()->select(wanted, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void LibraryTable::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QTableView::selectionChanged(selected, deselected);
+    if (isUpdating_)
+        return;
+    QSet<QUuid> ids;
+    const int rowCount = model_->rowCount();
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        if (index.row() < rowCount)
+            ids.insert(model_->row(index.row()).id);
+    onSelection(ids);
+}
+
+void LibraryTable::toggleCheck(int row)
+{
+    const LibraryRow &r = model_->row(row);
+    onCheck(r.id, !model_->isChecked(row));
+}
+
+void LibraryTable::mousePressEvent(QMouseEvent *event)
+{
+    press_.reset();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index.isValid()) {
+        const Part part = LibraryCells::hit(model_->row(index.row()), index.column(), visualRect(index),
+                                            event->position().toPoint(), scale_);
+        if (part == Part::check) {
+            toggleCheck(index.row());
+            event->accept();
+            return;
+        }
+        if ((part == Part::get && model_->row(index.row()).canDetectBPM) || part == Part::cancel) {
+            press_ = Press{model_->row(index.row()).id, static_cast<int>(part)};
+            event->accept();
+            return;
+        }
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void LibraryTable::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (!press_) {
+        QTableView::mouseReleaseEvent(event);
+        return;
+    }
+    const Press pressed = *press_;
+    press_.reset();
+    event->accept();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid() || model_->row(index.row()).id != pressed.row)
+        return;
+    const Part part = LibraryCells::hit(model_->row(index.row()), index.column(), visualRect(index),
+                                        event->position().toPoint(), scale_);
+    if (static_cast<int>(part) != pressed.part)
+        return;
+    if (part == Part::get)
+        onGetBPM(pressed.row);
+    else
+        onCancelBPM(pressed.row);
+}
+
+void LibraryTable::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() != Qt::LeftButton) {
+        QTableView::mouseDoubleClickEvent(event);
+        return;
+    }
+    event->accept();
+    if (!index.isValid())
+        return; // below the last row
+    // The second click of a double click is a click too: it toggles the check once more, and
+    // it never starts or cancels a detection a second time.
+    if (index.column() == exportCheck) {
+        toggleCheck(index.row());
+        return;
+    }
+    if (index.column() == bpm)
+        return;
+    onPlay(model_->row(index.row()).id);
+}
+
+bool LibraryTable::viewportEvent(QEvent *event)
+{
+    const bool handled = QTableView::viewportEvent(event);
+    if (event->type() == QEvent::Resize)
+        layoutColumns();
+    return handled;
+}
+
+} // namespace tampod

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "views/library/library_row.h"
+
+#include <QSet>
+#include <QTableView>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tampod {
+
+class LibraryTableModel;
+
+// The library list: eight fixed columns (Name takes the rest of the width), rows 56 × s high.
+// It holds no library state: every update hands it all rows, the selected and checked rows and
+// the row to keep in view, and it reconciles its own state with them. Its callbacks report
+// what the user did; a selection made by an update is never reported back. A click in the
+// Export column toggles that row's check without touching the selection. thread: main only.
+class LibraryTable : public QTableView {
+    Q_OBJECT
+
+public:
+    struct Update {
+        std::vector<LibraryRow> rows;
+        QSet<QUuid> selection;
+        std::optional<QUuid> focus; // scrolled into view when it changes
+        double scale = 1;
+        QSet<QUuid> checked;
+    };
+
+    explicit LibraryTable(QWidget *parent = nullptr);
+    ~LibraryTable() override;
+
+    std::function<void(const QSet<QUuid> &)> onSelection = [](const QSet<QUuid> &) {};
+    std::function<void(const QUuid &)> onPlay = [](const QUuid &) {};
+    std::function<void(const QUuid &, bool)> onCheck = [](const QUuid &, bool) {};
+    std::function<void(const QUuid &)> onGetBPM = [](const QUuid &) {};
+    std::function<void(const QUuid &)> onCancelBPM = [](const QUuid &) {};
+
+    void apply(Update update);
+
+    LibraryTableModel *tableModel() const { return model_; }
+    double scale() const { return scale_; }
+    // The columns' pixel edges in the viewport, count + 1 of them.
+    std::array<int, LibraryColumns::count + 1> columnEdges() const;
+
+Q_SIGNALS:
+    // The column edges or the scale changed: the header strip follows.
+    void columnsChanged();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+
+private:
+    void layoutColumns();
+    void syncSelection(const QSet<QUuid> &ids);
+    void toggleCheck(int row);
+
+    LibraryTableModel *const model_;
+    bool isUpdating_ = false;
+    std::optional<QUuid> focus_;
+    double scale_ = 1;
+    // The Get or × pressed, acted on when released over it.
+    struct Press {
+        QUuid row;
+        int part;
+    };
+    std::optional<Press> press_;
+};
+
+} // namespace tampod
