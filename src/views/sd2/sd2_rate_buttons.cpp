@@ -22,6 +22,8 @@ SD2RateButton::SD2RateButton(const QString &title, double textSize, QWidget *par
     , textSize_(textSize)
 {
     setText(title);
+    // Its design rectangle alone sizes it.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     setFocusPolicy(Qt::TabFocus);
     makeAccessible(this, QAccessible::Button);
     setAccessibleValue(this, SD2ViewText::notSelected);
@@ -69,6 +71,7 @@ SD2RateButtons::SD2RateButtons(PlayerModel &player, double sidebarDesignWidth, Q
 {
     const QSizeF button = SD2RateButton::designSize;
     auto *layout = new DesignScaleLayout(QSizeF(sidebarDesignWidth, 4 * button.height() + 3 * spacing), this);
+    layout->setContentsMargins(0, 0, 0, 0);
     const double x = (sidebarDesignWidth - button.width()) / 2;
     for (int i = 0; i < 4; ++i) {
         const bool rate = i < 2;
