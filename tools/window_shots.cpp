@@ -5,7 +5,9 @@
 //   window_shots OUT_DIR
 //
 // Writes NAME@1x.png and NAME@2x.png for: empty-library, playing-loop (several files, the
-// first playing inside a loop section) and sd2-recovery (an SD2 file waiting for recovery).
+// first playing inside a loop section), sd2-recovery (an SD2 file waiting for recovery),
+// sd2-recovery-progress (a long SD2 file being prepared at 48 kHz) and sd2-tools (the
+// Advanced SD2 Recovery sheet over the window, as it shows on it).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
 
 #include "app/application.h"
@@ -26,6 +28,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -102,9 +105,9 @@ QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat for
 }
 
 // An SD2 data fork without its resources: headerless big-endian 16-bit stereo.
-QString writeBareSD2(const QDir &folder, const QString &name)
+QString writeBareSD2(const QDir &folder, const QString &name, double seconds = 6)
 {
-    const auto samples = tones(6, 44100, 2, 110, 0.5);
+    const auto samples = tones(seconds, 44100, 2, 110, 0.5);
     QByteArray bytes;
     bytes.reserve(qsizetype(samples.size() * 2));
     for (const float sample : samples) {
@@ -119,13 +122,18 @@ QString writeBareSD2(const QDir &folder, const QString &name)
     return path;
 }
 
-bool shoot(QWidget &window, const QDir &out, const QString &name)
+// The window, and a sheet centred over it as the window shows it.
+bool shoot(QWidget &window, const QDir &out, const QString &name, QWidget *sheet = nullptr)
 {
     for (const double ratio : {1.0, 2.0}) {
         QImage image((QSizeF(window.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(ratio);
         image.fill(Qt::transparent);
         window.render(&image);
+        if (sheet) {
+            QPainter painter(&image);
+            sheet->render(&painter, QPoint((window.width() - sheet->width()) / 2, (window.height() - sheet->height()) / 2));
+        }
         const QString path = out.filePath(name + QStringLiteral("@") + QString::number(ratio) + QStringLiteral("x.png"));
         if (!image.save(path)) {
             print(QStringLiteral("window_shots: cannot write ") + path + QStringLiteral("\n"));
@@ -187,6 +195,36 @@ int run(const QDir &out, const QDir &audio)
     QCoreApplication::sendPostedEvents();
     if (!shoot(window, out, QStringLiteral("sd2-recovery")))
         return 1;
+
+    // Long enough that its preparation is seen running.
+    const QUrl longSD2 = QUrl::fromLocalFile(writeBareSD2(audio, QStringLiteral("Long Session.sd2"), 240));
+    tamPOD.openDocuments({longSD2});
+    const auto longReady = [&] {
+        const auto track = player.selectedTrack();
+        return track && track->projectedURL() == longSD2 && track->recovery && track->recovery->copy &&
+               !player.recoveryStatus() && player.imports().pendingCount() == 0;
+    };
+    if (!waitFor(QStringLiteral("the long SD2 file"), longReady, 120))
+        return 1;
+    player.recoverSelected({2, 48000, 2, std::nullopt, std::nullopt});
+    if (!waitFor(QStringLiteral("the 48 kHz recovery"), [&] {
+            const auto status = player.recoveryStatus();
+            return status && !status->queued && status->progress > 0.1;
+        }))
+        return 1;
+    if (!shoot(window, out, QStringLiteral("sd2-recovery-progress")))
+        return 1;
+    if (!waitFor(QStringLiteral("the 48 kHz copy"), [&] { return !player.recoveryStatus(); }, 120))
+        return 1;
+
+    tamPOD.showsAdvancedSD2().setValue(true);
+    if (!waitFor(QStringLiteral("the SD2 tools"), [&] { return window.sd2ToolsSheet() && window.sd2ToolsSheet()->isVisible(); }))
+        return 1;
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    if (!shoot(window, out, QStringLiteral("sd2-tools"), window.sd2ToolsSheet()))
+        return 1;
+    tamPOD.showsAdvancedSD2().setValue(false);
 
     tamPOD.quit();
     return tamPOD.shutdown() ? 0 : 1;

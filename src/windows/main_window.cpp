@@ -42,14 +42,20 @@ void MainWindow::updateSD2Tools()
 {
     const bool shown = showsAdvancedSD2_ && showsAdvancedSD2_->get();
     if (shown && !sd2Tools_) {
-        // The SD2 tools come with their own views; until then the sheet opens empty.
+        SheetDialog *sheet = sd2ToolsFactory_ ? sd2ToolsFactory_(this)
+                                              : SheetHost::emptySheet(this, WindowText::mainTitle);
+        if (!sheet) {
+            showsAdvancedSD2_->set(false);
+            return;
+        }
         // Sheets carry no title of their own.
-        SheetDialog *sheet = SheetHost::emptySheet(this, WindowText::mainTitle);
-        sheet->setOnClose([this] {
+        sheet->setWindowTitle(WindowText::mainTitle);
+        // The sheet's own on-close action runs first; then the flag follows the sheet.
+        connect(sheet, &SheetDialog::dismissed, this, [this] {
+            sd2Tools_ = nullptr;
             if (showsAdvancedSD2_)
                 showsAdvancedSD2_->set(false);
         });
-        connect(sheet, &SheetDialog::dismissed, this, [this] { sd2Tools_ = nullptr; });
         if (SheetHost::of(this).present(sheet))
             sd2Tools_ = sheet;
         else

@@ -31,6 +31,9 @@ public:
     void setCloseRequestHandler(std::function<void()> handler) { closeRequested_ = std::move(handler); }
     // Shows the SD2 tools sheet while the flag is true; dismissing the sheet clears it.
     void bindAdvancedSD2(Binding<bool> showsAdvancedSD2);
+    // Builds the SD2 tools sheet for the window; without one the sheet opens empty.
+    using SheetFactory = std::function<SheetDialog *(QWidget *window)>;
+    void setSD2ToolsFactory(SheetFactory factory) { sd2ToolsFactory_ = std::move(factory); }
     SheetDialog *sd2ToolsSheet() const { return sd2Tools_; }
 
     // Un-minimises the window and brings it to the front, activated.
@@ -49,6 +52,7 @@ private:
 
     std::function<void()> closeRequested_;
     std::optional<Binding<bool>> showsAdvancedSD2_;
+    SheetFactory sd2ToolsFactory_;
     QPointer<SheetDialog> sd2Tools_;
     bool ready_ = false; // thread: main
 };

@@ -6,6 +6,9 @@
 #include "views/main/content_view.h"
 #include "views/main/player_window_model.h"
 #include "views/library/audio_library_view.h"
+#include "views/sd2/sd2_rate_buttons.h"
+#include "views/sd2/sd2_recovery_status.h"
+#include "views/sd2/sd2_tools_view.h"
 #include "views/waveform/waveform_view.h"
 
 namespace tampod {
@@ -28,7 +31,12 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &p
     const MainWindowContent installed = install(window, *model, std::move(openSettings));
     installed.content->setWaveformPane(WaveformView::forPlayer(player));
     ContentView *content = installed.content;
-    content->setLibraryPane(new AudioLibraryView(player, [content] { content->exportLibrary(); }));
+    auto *library = new AudioLibraryView(player, [content] { content->exportLibrary(); });
+    library->setRecoveryStatus(new SD2RecoveryStatus(player));
+    content->setLibraryPane(library);
+    installed.content->setSD2RateButtons(new SD2RateButtons(player, ContentView::sidebarDesignWidth));
+    if (auto *main = qobject_cast<MainWindow *>(&window))
+        main->setSD2ToolsFactory([&player](QWidget *host) { return SD2ToolsView::sheet(player, host); });
     // The content's last child: the views that read the model go before it.
     model->setParent(installed.content);
     return installed;

@@ -75,4 +75,10 @@ inline const QColor libraryGetFace = QColor::fromRgbF(0.0f, 0.0f, 0.0f);
 inline const QColor libraryGetBorder = QColor::fromRgbF(0.45f, 0.45f, 0.45f);
 inline const QColor libraryGetTitle = QColor::fromRgbF(1.0f, 1.0f, 1.0f);
 
+// SD2 recovery views: the yellow of an SD2 note, and the quick recovery buttons' outline and
+// unselected label.
+inline const QColor sd2Note = QColor::fromRgbF(1.0f, 0.839f, 0.039f);
+inline const QColor sd2ButtonOutline = QColor::fromRgbF(0.45f, 0.45f, 0.45f);
+inline const QColor sd2ButtonLabel = QColor::fromRgbF(0.65f, 0.65f, 0.65f);
+
 } // namespace tampod::Theme

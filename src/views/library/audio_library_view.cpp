@@ -1,6 +1,7 @@
 #include "views/library/audio_library_view.h"
 
 #include "player/player_model.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
@@ -164,8 +165,8 @@ AudioLibraryView::~AudioLibraryView() = default;
 
 double AudioLibraryView::scale() const
 {
-    // The pane is narrower than the content by the sidebar; the window is as wide as it.
-    return window()->width() / designWidth;
+    // The pane is narrower than the content by the sidebar: s is the content's.
+    return DesignScale::of(this);
 }
 
 std::vector<LibraryRow> AudioLibraryView::rows() const

@@ -3,6 +3,7 @@
 #include "views/kit/controls/hardware_button.h"
 #include "views/kit/controls/hardware_slider.h"
 #include "views/kit/controls/symbol_glyphs.h"
+#include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
@@ -53,6 +54,8 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     , library_(new QWidget(this))
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
+    // The parts below the top block (the library pane) take s from the content's width too.
+    DesignScale::setDesignSize(this, topDesignSize);
     setAcceptDrops(true);
     // A click on the background takes the focus back from a control, to the window's keys.
     setFocusPolicy(Qt::ClickFocus);
@@ -98,7 +101,7 @@ ContentView::~ContentView() = default;
 
 double ContentView::scale() const
 {
-    return width() / designWidth;
+    return DesignScale::of(this);
 }
 
 int ContentView::topHeight() const

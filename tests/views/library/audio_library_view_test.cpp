@@ -4,7 +4,7 @@
 #include "views/library/library_header.h"
 #include "views/library/library_table.h"
 #include "views/library/library_table_model.h"
-#include "views/kit/sheet_dialog.h"
+#include "views/kit/dialogs/sheet_dialog.h"
 #include "views/main/content_view.h"
 #include "views/main/fake_main_window_model.h"
 
