@@ -47,6 +47,9 @@ public:
     void invalidate();
     // Stops the monitor; queued commands stay.
     void stopMonitoring();
+    // The most recently queued command's task, finished once it has ended however it ended
+    // (and with it every command before it); empty when none was queued.
+    const TaskHandle &lastCommand() const { return commands_.tail(); }
 
 private:
     void cancelMonitor();

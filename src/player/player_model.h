@@ -225,8 +225,8 @@ private:
     void reportSD2ImportLengths(const QList<AudioTrack> &imported);
     void prepareImportedSD2(const QList<AudioTrack> &imported);
 
-    // Completes once every playback command queued so far has ended.
-    Async<void> queuedCommandsFinished();
+    // The last playback command queued so far: once it has ended, every earlier one has.
+    TaskHandle queuedCommandsFinished() const;
     static QCoro::Task<double> pauseMainPlayback(QPointer<PlayerModel> self);
 
     void wireCallbacks();

@@ -90,7 +90,8 @@ void PlayerModel::restoreSelectedFileAccess()
             co_return;
         }
         // Not before the pause queued above has reached the engine.
-        co_await self->queuedCommandsFinished();
+        const TaskHandle commands = self->queuedCommandsFinished();
+        co_await commands.finished();
         if (!self || self->selectedID_ != track.id)
             co_return;
         self->reloadSelection();

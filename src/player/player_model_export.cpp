@@ -87,7 +87,8 @@ QCoro::Task<double> PlayerModel::pauseMainPlayback(QPointer<PlayerModel> self)
     if (!self)
         co_return 0.0;
     self->pause();
-    co_await self->queuedCommandsFinished();
+    const TaskHandle commands = self->queuedCommandsFinished();
+    co_await commands.finished();
     co_return self ? self->volume_ : 0.0;
 }
 

@@ -148,11 +148,11 @@ TaskHandle PlayerModel::recoverSelected(int bitDepth)
     setIsConfirmingRecoveryDepth(true);
     pause();
     // The question comes once the engine is silent, not while the old interpretation plays.
-    Async<void> paused = queuedCommandsFinished();
+    const TaskHandle paused = queuedCommandsFinished();
     QPointer<PlayerModel> self(this);
     return TaskHandle::start([self, paused, id, bitDepth, sampleBytes,
                               parameters = *parameters](CancellationToken token) mutable -> QCoro::Task<> {
-        co_await paused;
+        co_await paused.finished();
         // The user may have chosen another track or interpretation meanwhile.
         const auto unchanged = [&] {
             return !token.isCancelled() && self->selectedID_ == id && self->selectedRecoveryParameters() == parameters;

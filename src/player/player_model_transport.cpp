@@ -175,30 +175,9 @@ void PlayerModel::pause()
     commands_->enqueue(true, [](PlaybackServing &engine) -> QCoro::Task<> { co_await engine.pause(); });
 }
 
-Async<void> PlayerModel::queuedCommandsFinished()
+TaskHandle PlayerModel::queuedCommandsFinished() const
 {
-    // A marker command behind every earlier one. It completes the wait when it has run, or
-    // when its command is dropped unrun (the queue was invalidated or a command failed).
-    struct Marker {
-        std::shared_ptr<detail::AsyncState<void>> state = std::make_shared<detail::AsyncState<void>>();
-        bool done = false; // thread: main
-        void finish()
-        {
-            if (std::exchange(done, true))
-                return;
-            auto nothing = [] {};
-            state->run(nothing);
-        }
-        ~Marker() { finish(); }
-    };
-    auto marker = std::make_shared<Marker>();
-    Async<void> finished(marker->state);
-    // It refreshes the position in place of the command it may overtake as the newest.
-    commands_->enqueue(true, [marker](PlaybackServing &) -> QCoro::Task<> {
-        marker->finish();
-        co_return;
-    });
-    return finished;
+    return commands_->lastCommand();
 }
 
 void PlayerModel::seek(double seconds)
