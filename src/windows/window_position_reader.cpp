@@ -8,13 +8,8 @@
 #include <QScreen>
 #include <QSettings>
 #include <QWidget>
-#include <QtGui/qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <memory>
 
 namespace tampod {
 
@@ -50,6 +45,13 @@ WindowPositionReader::WindowPositionReader(QWidget *window, QString key, QSettin
     , settings_(settings)
     , onClose_(std::move(onClose))
 {
+    settle_.setSingleShot(true);
+    settle_.setInterval(settleTime);
+    connect(&settle_, &QTimer::timeout, this, [this] {
+        settled_ = window_ && window_->isVisible();
+        // Framed by now, or never: the first move from here on is the user's, not a framing.
+        frameGuessed_ = false;
+    });
 }
 
 WindowPositionReader *WindowPositionReader::attach(QWidget *window, const QString &key, QSettings &settings,
@@ -68,22 +70,6 @@ WindowPositionReader *WindowPositionReader::attach(QWidget *window, const QStrin
 bool WindowPositionReader::hasGlobalPositions()
 {
     return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
-}
-
-bool WindowPositionReader::leftButtonDown()
-{
-    if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
-        xcb_connection_t *connection = x11->connection();
-        const xcb_screen_t *screen =
-            connection ? xcb_setup_roots_iterator(xcb_get_setup(connection)).data : nullptr;
-        if (screen) {
-            const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> reply(
-                xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr), &std::free);
-            if (reply)
-                return reply->mask & XCB_BUTTON_MASK_1;
-        }
-    }
-    return QGuiApplication::mouseButtons() & Qt::LeftButton;
 }
 
 QString WindowPositionReader::text(QPointF point)
@@ -149,7 +135,22 @@ void WindowPositionReader::restore()
     const QRect primary = primaryGeometry();
     const QRectF frame(*origin, window_->frameGeometry().size());
     frameGuessed_ = !window_->isVisible() && window_->frameGeometry() == window_->geometry();
-    window_->move(fromStored(clamped(frame, visibleFrames()), primary).topLeft());
+    place(fromStored(clamped(frame, visibleFrames()), primary).topLeft());
+}
+
+void WindowPositionReader::place(QPoint topLeft)
+{
+    placing_ = true;
+    window_->move(topLeft);
+    placing_ = false;
+    if (window_->isVisible())
+        unsettle();
+}
+
+void WindowPositionReader::unsettle()
+{
+    settled_ = false;
+    settle_.start();
 }
 
 void WindowPositionReader::pullOntoScreens()
@@ -157,7 +158,7 @@ void WindowPositionReader::pullOntoScreens()
     if (!window_)
         return;
     const QRect primary = primaryGeometry();
-    window_->move(fromStored(clamped(toStored(window_->frameGeometry(), primary), visibleFrames()), primary).topLeft());
+    place(fromStored(clamped(toStored(window_->frameGeometry(), primary), visibleFrames()), primary).topLeft());
 }
 
 void WindowPositionReader::save()
@@ -190,20 +191,28 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:
-        if (!hasGlobalPositions() || !window_->isVisible())
+        if (!hasGlobalPositions() || !window_->isVisible() || placing_)
             break;
-        if (event->type() == QEvent::Move && buttonProbe_()) {
+        if (frameGuessed_ && window_->frameGeometry() != window_->geometry()) {
+            restore();
+        } else if (!settled_) {
+            settle_.start(); // still being placed and framed: wait for it to rest
+        } else if (event->type() == QEvent::Move) {
             frameGuessed_ = false;
             save();
-        } else if (frameGuessed_ && window_->frameGeometry() != window_->geometry()) {
-            restore();
         }
+        break;
+    case QEvent::WindowStateChange:
+        // Coming back from minimised or maximised, the window manager places it again.
+        if (window_->isVisible())
+            unsettle();
         break;
     case QEvent::Close:
         closing_ = true;
         break;
     case QEvent::Show:
         closing_ = false;
+        unsettle();
         if (frameGuessed_ && window_->frameGeometry() != window_->geometry())
             restore();
         break;
@@ -212,6 +221,8 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
         if (closing_ && onClose_)
             onClose_();
         closing_ = false;
+        settled_ = false;
+        settle_.stop();
         break;
     default:
         break;

@@ -7,7 +7,9 @@
 #include <QRect>
 #include <QRectF>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -18,10 +20,14 @@ namespace tampod {
 
 // Remembers where the user last dragged a window and puts it there again, kept on a screen.
 // The stored point, under "windowPosition." + key, is the frame's bottom-left corner with y
-// growing upward from the primary screen's bottom edge, written "{x, y}". Only moves made
-// while the left button is down (as the X server reports it) are saved; restoring and pulling
-// a window back onto a screen are not. Native Wayland has no global positions, so there
-// nothing is restored or saved. Sizes are never saved. thread: main only.
+// growing upward from the primary screen's bottom edge, written "{x, y}". Every move of a
+// settled window that the reader did not make itself is saved, whatever the mouse buttons say:
+// a window manager's drag arrives as one configure event after the button is released. Our own
+// restores and pulls back onto a screen are never saved, and neither is any move until the
+// window has gone a while without moving after it was shown or placed, so the window manager's
+// placement and framing cannot drift the window from launch to launch. Native Wayland has no
+// global positions, so there nothing is restored or saved. Sizes are never saved.
+// thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT
 
@@ -48,12 +54,11 @@ public:
     static QRectF clamped(const QRectF &frame, const QList<QRectF> &screens);
 
     static bool hasGlobalPositions();
-    // Whether the left mouse button is down, asked of the X server where there is one (a
-    // window manager's drag never reaches the application's own button state).
-    static bool leftButtonDown();
 
-    // For tests: what decides that a move is the user's drag.
-    void setButtonProbe(std::function<bool()> probe) { buttonProbe_ = std::move(probe); }
+    // How long a shown or placed window must go without moving before its moves are the user's.
+    static constexpr std::chrono::milliseconds settleTime{500};
+    void setSettleTime(std::chrono::milliseconds time) { settle_.setInterval(time); }
+    bool isSettled() const { return settled_; }
 
     // Moves the window back onto the screens as they are now.
     void pullOntoScreens();
@@ -65,13 +70,19 @@ private:
     WindowPositionReader(QWidget *window, QString key, QSettings &settings, std::function<void()> onClose);
     void restore();
     void save();
+    // Moves the window for the reader itself: that move and whatever the window manager makes
+    // of it until the window settles are not the user's.
+    void place(QPoint topLeft);
+    void unsettle();
     void watchScreens();
 
     QPointer<QWidget> window_;
     QString key_;
     QSettings &settings_;
     std::function<void()> onClose_;
-    std::function<bool()> buttonProbe_ = leftButtonDown;
+    QTimer settle_;
+    bool settled_ = false; // thread: main
+    bool placing_ = false; // thread: main
     bool closing_ = false; // thread: main
     // Restored before the window manager framed the window: the frame's height was a guess,
     // so the placement is made again once the frame is known, unless the user moved it first.

@@ -2,12 +2,17 @@
 
 #include "support/test_support.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
 
 using namespace tampod;
 
@@ -60,49 +65,106 @@ TEST(WindowPositionReader, ConversionAndTexts)
     EXPECT_EQ(WindowPositionReader::text(QPointF(0.5, 1e6)), QStringLiteral("{0.5, 1000000}"));
 }
 
-TEST(WindowPositionReader, SavesOnlyDragsAndRestoresOnScreen)
+namespace {
+
+using namespace std::chrono_literals;
+
+// One launch of a window under "about": attached before it is shown, as the application does.
+struct Launch {
+    QWidget window;
+    WindowPositionReader *reader;
+
+    Launch(QSettings &settings, std::function<void()> onClose = {})
+    {
+        window.resize(200, 100);
+        reader = WindowPositionReader::attach(&window, QStringLiteral("about"), settings, std::move(onClose));
+        reader->setSettleTime(30ms);
+    }
+
+    bool showAndSettle()
+    {
+        window.show();
+        return test::pumpUntil([&] { return reader->isSettled(); });
+    }
+
+    void button(QEvent::Type type)
+    {
+        QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &event);
+    }
+};
+
+} // namespace
+
+TEST(WindowPositionReader, SavesTheUsersMovesOnlyOnceSettled)
 {
     test::TempDir folder;
     QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
     const QString key = QStringLiteral("windowPosition.about");
     const QRect primary = QGuiApplication::primaryScreen()->geometry();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const auto stored = [&](const QWidget &window) {
+        return WindowPositionReader::text(WindowPositionReader::toStored(window.frameGeometry(), primary).topLeft());
+    };
     int closed = 0;
-    QRect frame;
+    QString first;
     {
-        QWidget window;
-        window.resize(200, 100);
-        bool dragging = false;
-        WindowPositionReader::attach(&window, QStringLiteral("about"), settings, [&] { ++closed; })
-            ->setButtonProbe([&] { return dragging; });
-        window.show();
-        window.move(screen.topLeft() + QPoint(40, 50)); // a move of the system's, not saved
+        Launch launch(settings, [&] { ++closed; });
+        launch.window.show();
+        // The window manager places and frames the window: not the user's, and it restarts
+        // the wait.
+        launch.window.move(screen.topLeft() + QPoint(40, 50));
+        EXPECT_FALSE(launch.reader->isSettled());
+        ASSERT_TRUE(test::pumpUntil([&] { return launch.reader->isSettled(); }));
         EXPECT_FALSE(settings.contains(key));
-        dragging = true;
-        window.move(screen.topLeft() + QPoint(60, 70));
-        frame = window.frameGeometry();
-        EXPECT_TRUE(window.close());
+
+        // A window manager's drag: one move after the button is up, with no button state.
+        launch.window.move(screen.topLeft() + QPoint(60, 70));
+        EXPECT_EQ(settings.value(key).toString(), stored(launch.window));
+        // And one seen while the button is down.
+        launch.button(QEvent::MouseButtonPress);
+        launch.window.move(screen.topLeft() + QPoint(80, 90));
+        launch.button(QEvent::MouseButtonRelease);
+        first = stored(launch.window);
+        EXPECT_EQ(settings.value(key).toString(), first);
+
+        // Our own pull back onto the screens is not saved, nor anything until it settles again.
+        launch.window.move(screen.topLeft() - QPoint(150, 0));
+        const QString offScreen = settings.value(key).toString();
+        launch.reader->pullOntoScreens();
+        EXPECT_EQ(launch.window.frameGeometry().left(), screen.left());
+        launch.window.move(launch.window.pos() + QPoint(0, 3));
+        EXPECT_EQ(settings.value(key).toString(), offScreen);
+        ASSERT_TRUE(test::pumpUntil([&] { return launch.reader->isSettled(); }));
+        launch.window.move(screen.topLeft() + QPoint(80, 90));
+        EXPECT_EQ(settings.value(key).toString(), first);
+        EXPECT_TRUE(launch.window.close());
     }
     EXPECT_EQ(closed, 1);
-    const QRectF stored = WindowPositionReader::toStored(frame, primary);
-    EXPECT_EQ(settings.value(key).toString(), WindowPositionReader::text(stored.topLeft()));
-    {
-        // Before the window is framed its frame's height is not known; once it is, the
-        // window sits exactly where it was.
-        QWidget window;
-        window.resize(200, 100);
-        WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
-        window.show();
-        EXPECT_TRUE(test::pumpUntil([&] { return window.frameGeometry() == frame; }));
+
+    // Two launches in a row open at the same place, whatever the window manager does while
+    // they are shown; neither saves anything of it.
+    QRect frame;
+    for (int i = 0; i < 2; ++i) {
+        Launch launch(settings);
+        launch.window.show();
+        EXPECT_TRUE(test::pumpUntil([&] { return stored(launch.window) == first; })) << i;
+        if (i == 0)
+            frame = launch.window.frameGeometry();
+        EXPECT_EQ(launch.window.frameGeometry(), frame) << i;
+        launch.window.move(launch.window.pos() + QPoint(0, 24)); // framing, before it settled
+        ASSERT_TRUE(test::pumpUntil([&] { return launch.reader->isSettled(); }));
+        EXPECT_EQ(settings.value(key).toString(), first) << i;
     }
-    // A position off every screen comes back onto the first one, pulled inside.
+
+    // A position off every screen comes back onto the first one, pulled inside, unsaved.
     settings.setValue(key, QStringLiteral("{90000, -90000}"));
     {
-        QWidget window;
-        window.resize(200, 100);
-        WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
-        window.show();
-        EXPECT_TRUE(test::pumpUntil([&] { return window.frameGeometry().bottomRight() == screen.bottomRight(); }));
+        Launch launch(settings);
+        ASSERT_TRUE(launch.showAndSettle());
+        EXPECT_EQ(launch.window.frameGeometry().bottomRight(), screen.bottomRight());
+        EXPECT_EQ(settings.value(key).toString(), QStringLiteral("{90000, -90000}"));
     }
     settings.setValue(key, QStringLiteral("{nan, 3}"));
     {

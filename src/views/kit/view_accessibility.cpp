@@ -8,6 +8,8 @@
 #include <QVariant>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace tampod {
 
 namespace {
@@ -15,7 +17,9 @@ namespace {
 const char *const roleProperty = "tampodAccessibleRole";
 const char *const valueProperty = "tampodAccessibleValue";
 
-class ValueAccessible : public QAccessibleWidget {
+// A drawn element with a role and a value text. The value text is also its (read-only) text,
+// which is how a screen reader on the accessibility bus reaches a value that has no range.
+class ValueAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     ValueAccessible(QWidget *widget, QAccessible::Role role)
         : QAccessibleWidget(widget, role)
@@ -25,8 +29,26 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value)
-            return widget()->property(valueProperty).toString();
+            return value();
         return QAccessibleWidget::text(t);
+    }
+
+    // A toggle is checkable, and checked exactly while it is lit.
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (auto *button = qobject_cast<QAbstractButton *>(widget()); button && button->isCheckable()) {
+            state.checkable = true;
+            state.checked = button->isChecked();
+        }
+        return state;
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface && !value().isEmpty())
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
     }
 
     // The drawing is the element: its parts are not separate elements.
@@ -47,10 +69,34 @@ public:
         else
             QAccessibleWidget::doAction(name);
     }
+
+    // QAccessibleTextInterface: the value text, read-only, without a cursor or selections.
+    QString text(int start, int end) const override { return value().mid(start, end - start); }
+    int characterCount() const override { return int(value().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int selectionCount() const override { return 0; }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return QString();
+    }
+
+private:
+    QString value() const { return widget()->property(valueProperty).toString(); }
 };
 
-// A widget whose value is computed on request, and adjustable where it says so.
-class SourceAccessible final : public QAccessibleWidget {
+// A widget whose value is computed on request, adjustable where it says so, and with a value
+// interface where it has a range.
+class SourceAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
     SourceAccessible(QWidget *widget, AccessibleValueSource *source)
         : QAccessibleWidget(widget, source->isAdjustable() ? QAccessible::Slider : QAccessible::Graphic),
@@ -62,6 +108,25 @@ public:
     {
         return t == QAccessible::Value ? source_->accessibleValue() : QAccessibleWidget::text(t);
     }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface && source_->accessibleRange())
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QVariant currentValue() const override { return range().current; }
+    void setCurrentValue(const QVariant &value) override
+    {
+        bool ok = false;
+        const double number = value.toDouble(&ok);
+        if (ok && widget()->isEnabled())
+            source_->setAccessibleCurrent(std::clamp(number, range().minimum, range().maximum));
+    }
+    QVariant maximumValue() const override { return range().maximum; }
+    QVariant minimumValue() const override { return range().minimum; }
+    QVariant minimumStepSize() const override { return range().step; }
 
     QStringList actionNames() const override
     {
@@ -80,6 +145,11 @@ public:
     }
 
 private:
+    AccessibleValueSource::AccessibleRange range() const
+    {
+        return source_->accessibleRange().value_or(AccessibleValueSource::AccessibleRange{});
+    }
+
     AccessibleValueSource *const source_;
 };
 

@@ -69,6 +69,7 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
 
     loop_ = sidebarButton(this, loopFrame, MainViewText::loopHelp, MainViewText::loopLabel);
     loop_->setGlyph(TransportGlyph::Symbol::repeatAudio, 39);
+    loop_->setToggle(true);
     connect(loop_, &QAbstractButton::clicked, this, [this] { player_.toggleSectionLoop(); });
 
     zoom_ = new HardwareSlider(zoomFrame.size(), HardwareSlider::Handle::triangle, MainViewText::zoomLabel, this);

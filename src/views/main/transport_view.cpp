@@ -92,6 +92,7 @@ TransportView::TransportView(MainWindowModel &player, std::function<void()> onEx
         auto *button = new HardwareButton(QSizeF(cellWidth, rowFrame.height()), this);
         button->setGlyph(buttonSpecs[i].symbol, glyphSide);
         button->setAccessibleName(buttonSpecs[i].help);
+        button->setToggle(buttonSpecs[i].symbol == Symbol::play || buttonSpecs[i].symbol == Symbol::repeatAudio);
         setPlainToolTip(button, buttonSpecs[i].help);
         connect(button, &QAbstractButton::clicked, this, actions[i]);
         layout->addWidget(button, QRectF(rowFrame.left() + i * cellWidth, rowFrame.top(), cellWidth, rowFrame.height()));

@@ -89,6 +89,9 @@ TEST_F(Content, SidebarRules)
     EXPECT_FALSE(content.loopButton()->isEnabled());
     EXPECT_FALSE(content.zoomSlider()->isEnabled());
     EXPECT_EQ(value(content.loopButton()), QStringLiteral("Off"));
+    const auto checked = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget)->state().checked; };
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(content.loopButton())->state().checkable);
+    EXPECT_FALSE(checked(content.loopButton()));
     player.pending = 1;
     player.playable = true;
     update();
@@ -103,11 +106,13 @@ TEST_F(Content, SidebarRules)
     EXPECT_TRUE(content.loopButton()->isEnabled());
     EXPECT_TRUE(content.loopButton()->buttonStyle().active);
     EXPECT_EQ(value(content.loopButton()), QStringLiteral("On"));
+    EXPECT_TRUE(checked(content.loopButton()));
     EXPECT_TRUE(content.zoomSlider()->isEnabled());
     EXPECT_TRUE(content.zoomSlider()->greenHandle());
 
     content.settingsButton()->click();
     content.loopButton()->click();
+    EXPECT_TRUE(checked(content.loopButton())); // until the model says otherwise
     content.clearButton()->click();
     EXPECT_EQ(settingsOpened, 1);
     EXPECT_EQ(player.takeCalls(), (QStringList{"toggleSectionLoop", "clearAll"}));

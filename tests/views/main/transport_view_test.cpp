@@ -10,6 +10,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <gtest/gtest.h>
@@ -135,4 +136,81 @@ TEST_F(Transport, EachPressMakesOneCall)
                       Qt::NoModifier);
     QApplication::sendEvent(view.volumeSlider(), &press);
     EXPECT_EQ(player.takeCalls(), QStringList{"setVolume 0.0"});
+}
+
+TEST_F(Transport, AccessibleTogglesSliderAndExport)
+{
+    const auto accessible = [](QWidget *widget) { return QAccessible::queryAccessibleInterface(widget); };
+    const auto press = [&](QWidget *widget) {
+        accessible(widget)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    };
+
+    // Play and Repeat are checkable, checked exactly while lit; a press only asks the model.
+    player.playable = true;
+    update();
+    const struct {
+        Symbol symbol;
+        bool test::FakeMainWindowModel::*state;
+        const char *call;
+    } toggles[] = {{Symbol::play, &test::FakeMainWindowModel::playing, "play"},
+                  {Symbol::repeatAudio, &test::FakeMainWindowModel::repeating, "toggleRepeat"}};
+    for (const auto &t : toggles) {
+        QAccessibleInterface *toggle = accessible(view.button(t.symbol));
+        EXPECT_TRUE(toggle->state().checkable);
+        press(view.button(t.symbol));
+        EXPECT_EQ(player.takeCalls(), QStringList{QString::fromLatin1(t.call)});
+        EXPECT_FALSE(toggle->state().checked);
+        EXPECT_EQ(toggle->text(QAccessible::Value), QStringLiteral("Off"));
+        player.*t.state = true;
+        update();
+        EXPECT_TRUE(toggle->state().checked);
+        EXPECT_EQ(toggle->text(QAccessible::Value), QStringLiteral("On"));
+        player.*t.state = false;
+        update();
+        EXPECT_FALSE(toggle->state().checked);
+        EXPECT_EQ(toggle->text(QAccessible::Value), QStringLiteral("Off"));
+    }
+    EXPECT_FALSE(accessible(view.button(Symbol::stop))->state().checkable);
+
+    // The volume slider: a value interface over 0…1, and arrow and Page keys through the binding.
+    HardwareSlider *volume = view.volumeSlider();
+    QAccessibleInterface *slider = accessible(volume);
+    EXPECT_EQ(slider->role(), QAccessible::Slider);
+    EXPECT_TRUE(slider->state().focusable);
+    QAccessibleValueInterface *range = slider->valueInterface();
+    ASSERT_NE(range, nullptr);
+    EXPECT_EQ(range->minimumValue().toDouble(), 0);
+    EXPECT_EQ(range->maximumValue().toDouble(), 1);
+    EXPECT_DOUBLE_EQ(range->currentValue().toDouble(), 0.7);
+    EXPECT_EQ(slider->text(QAccessible::Value), QStringLiteral("70%"));
+    const auto key = [&](int code) {
+        QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier);
+        QApplication::sendEvent(volume, &event);
+    };
+    key(Qt::Key_Right);
+    key(Qt::Key_PageDown);
+    key(Qt::Key_End);
+    key(Qt::Key_Right);
+    EXPECT_EQ(player.takeCalls(), (QStringList{"setVolume 0.71", "setVolume 0.61", "setVolume 1.0"}));
+    range->setCurrentValue(0.25);
+    EXPECT_EQ(player.takeCalls(), QStringList{"setVolume 0.25"});
+    slider->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction());
+    EXPECT_EQ(player.takeCalls(), QStringList{"setVolume 0.24"});
+
+    // EXPORT's value, also as its text for readers on the accessibility bus, in both states.
+    QAccessibleInterface *exportButton = accessible(view.exportButton());
+    for (const bool ready : {true, false}) {
+        player.exportReady = ready;
+        update();
+        const QString expected = ready ? QStringLiteral("Ready to export") : QStringLiteral("Not ready");
+        EXPECT_EQ(exportButton->text(QAccessible::Value), expected);
+        ASSERT_NE(exportButton->textInterface(), nullptr);
+        EXPECT_EQ(exportButton->textInterface()->text(0, exportButton->textInterface()->characterCount()), expected);
+    }
+    player.time = QStringLiteral("00:01:05");
+    player.notifyPlayback();
+    QCoreApplication::sendPostedEvents();
+    QAccessibleTextInterface *time = accessible(view.timeDisplay())->textInterface();
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(time->text(0, time->characterCount()), QStringLiteral("00:01:05"));
 }

@@ -40,10 +40,18 @@ HardwareButton::HardwareButton(QSizeF designSize, QWidget *parent)
 
 void HardwareButton::setButtonStyle(const HardwareButtonStyle &style)
 {
+    if (isCheckable())
+        setChecked(style.active);
     if (style_ == style)
         return;
     style_ = style;
     update();
+}
+
+void HardwareButton::setToggle(bool toggle)
+{
+    setCheckable(toggle);
+    setChecked(toggle && style_.active);
 }
 
 void HardwareButton::setLabelPath(const QPainterPath &path)

@@ -38,6 +38,9 @@ public:
     explicit HardwareButton(QSizeF designSize, QWidget *parent = nullptr);
 
     void setButtonStyle(const HardwareButtonStyle &style);
+    // A toggle is a checkable element for a screen reader, checked exactly while its style is
+    // lit; pressing it only asks for the change, which comes back as the lit style.
+    void setToggle(bool toggle);
     const HardwareButtonStyle &buttonStyle() const { return style_; }
 
     // A shape in design units of the button's frame.
@@ -52,6 +55,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void nextCheckState() override {}
 
 private:
     QSizeF designSize_;

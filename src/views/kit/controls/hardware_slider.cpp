@@ -2,11 +2,12 @@
 
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSignalBlocker>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -23,14 +24,21 @@ double clamped(double value)
 } // namespace
 
 HardwareSlider::HardwareSlider(QSizeF designSize, Handle handle, const QString &label, QWidget *parent)
-    : QWidget(parent)
+    : QAbstractSlider(parent)
     , designSize_(designSize)
     , handle_(handle)
 {
     DesignScale::setDesignSize(this, designSize);
-    setFocusPolicy(Qt::NoFocus);
-    makeAccessible(this, QAccessible::Slider);
+    setOrientation(Qt::Horizontal);
+    setRange(0, steps);
+    setSingleStep(steps / 100);
+    setPageStep(steps / 10);
+    // Like the hardware buttons: reached with Tab, so a click leaves the window's keys alone.
+    setFocusPolicy(Qt::TabFocus);
     setAccessibleName(label);
+    // Keys, a screen reader's value and its increase/decrease actions all land here; a drag
+    // writes its exact position instead, with the steps blocked.
+    connect(this, &QAbstractSlider::valueChanged, this, [this](int step) { write(double(step) / steps); });
 }
 
 void HardwareSlider::setBinding(Binding<double> binding)
@@ -43,11 +51,24 @@ void HardwareSlider::setBinding(Binding<double> binding)
 
 void HardwareSlider::refresh()
 {
-    const double value = binding_ ? clamped(binding_->get()) : 0;
+    showValue(binding_ ? clamped(binding_->get()) : 0);
+}
+
+void HardwareSlider::showValue(double value)
+{
     if (value == value_)
         return;
     value_ = value;
+    const QSignalBlocker blocker(this);
+    setValue(int(std::lround(value * steps)));
     update();
+}
+
+void HardwareSlider::write(double value)
+{
+    showValue(clamped(value));
+    if (binding_)
+        binding_->set(value_);
 }
 
 void HardwareSlider::setGreenHandle(bool green)
@@ -72,6 +93,28 @@ double HardwareSlider::knobCentre(double value) const
 QSize HardwareSlider::sizeHint() const
 {
     return designSize_.toSize();
+}
+
+QString HardwareSlider::accessibleValue() const
+{
+    return QString::number(std::lround(value_ * 100)) + QStringLiteral("%");
+}
+
+void HardwareSlider::accessibleAdjust(bool increment)
+{
+    if (isEnabled())
+        triggerAction(increment ? SliderSingleStepAdd : SliderSingleStepSub);
+}
+
+std::optional<AccessibleValueSource::AccessibleRange> HardwareSlider::accessibleRange() const
+{
+    return AccessibleRange{0, 1, value_, double(singleStep()) / steps};
+}
+
+void HardwareSlider::setAccessibleCurrent(double value)
+{
+    if (isEnabled() && !std::isnan(value))
+        write(value);
 }
 
 double HardwareSlider::designX(const QMouseEvent *event) const
@@ -129,15 +172,15 @@ void HardwareSlider::mouseReleaseEvent(QMouseEvent *event)
         grab_.reset();
 }
 
+void HardwareSlider::wheelEvent(QWheelEvent *event)
+{
+    // The wheel scrolls what lies beneath, as before this was a slider.
+    event->ignore();
+}
+
 void HardwareSlider::userMoved(double designX)
 {
-    const double value = valueAt(designX - grab_.value_or(0));
-    if (value != value_) {
-        value_ = value;
-        update();
-    }
-    if (binding_)
-        binding_->set(value);
+    write(valueAt(designX - grab_.value_or(0)));
 }
 
 } // namespace tampod

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "views/kit/accessible_value_source.h"
 #include "views/kit/binding.h"
 
+#include <QAbstractSlider>
 #include <QMetaObject>
 #include <QSizeF>
 #include <QString>
-#include <QWidget>
 
 #include <optional>
 
@@ -16,8 +17,10 @@ namespace tampod {
 // A horizontal hardware slider over 0…1: a flat groove and a triangle or bar knob, drawn at a
 // fixed design size and scaled with its width. It shows its binding's value clamped to 0…1
 // and writes every position the user drags it to (always within 0…1) through the binding.
+// Being a QAbstractSlider, it takes the keyboard focus, steps with the arrow and Page keys and
+// offers a screen reader the value interface; those changes go through the same binding.
 // Disabled, it is drawn the same and ignores the mouse. thread: main.
-class HardwareSlider : public QWidget {
+class HardwareSlider : public QAbstractSlider, public AccessibleValueSource {
     Q_OBJECT
 
 public:
@@ -26,6 +29,8 @@ public:
     static constexpr double knobWidth = 16;
     static constexpr double knobHeight = 26;
     static constexpr double grooveHeight = 5;
+    // The integer range QAbstractSlider steps in; an arrow key moves 1 %, a Page key 10 %.
+    static constexpr int steps = 1000;
 
     HardwareSlider(QSizeF designSize, Handle handle, const QString &label, QWidget *parent = nullptr);
 
@@ -35,7 +40,7 @@ public:
     bool greenHandle() const { return greenHandle_; }
     Handle handle() const { return handle_; }
 
-    // The shown value, 0…1.
+    // The shown value, 0…1 (QAbstractSlider's integer value is its nearest step).
     double value() const { return value_; }
     // Re-reads the binding.
     void refresh();
@@ -47,15 +52,26 @@ public:
     QSizeF designSize() const { return designSize_; }
     QSize sizeHint() const override;
 
+    QString accessibleValue() const override;
+    bool isAdjustable() const override { return true; }
+    void accessibleAdjust(bool increment) override;
+    std::optional<AccessibleRange> accessibleRange() const override;
+    void setAccessibleCurrent(double value) override;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     double designX(const QMouseEvent *event) const;
     void userMoved(double designX);
+    // Shows value and writes it through the binding.
+    void write(double value);
+    // Shows value, keeping the integer steps in line without reporting it as the user's.
+    void showValue(double value);
 
     QSizeF designSize_;
     Handle handle_;
