@@ -1,8 +1,8 @@
 #include "export/preview/export_preview_renderer.h"
 
 #include "export/engine/audio_file_exporter.h"
+#include "export/preview/internal/preview_channel_join.h"
 #include "files/journal/audio_export_error.h"
-#include "sd2/stereo_pcm_tools.h"
 
 namespace tampod {
 
@@ -65,8 +65,13 @@ ExportPreviewRenderer::renderProcessed(const ExportPreviewRequest &request, cons
     if (separate) {
         if (result.additionalDestinations.isEmpty())
             throw AudioExportError(AudioExportError::Case::verificationFailed);
-        StereoPCMTools::join(result.destination, result.additionalDestinations.first(), QUrl::fromLocalFile(joined), 24,
-                             nullptr, token);
+        // Decoded rather than copied as integers, so every format the sheet offers a pair can
+        // be heard; an SD2 data fork is read with the parameters the export wrote it with.
+        std::optional<AudioFileReader::RawPCMFormat> raw;
+        if (request.settings.format == ExportFormat::sd2)
+            raw = AudioFileReader::RawPCMFormat{int(result.sampleRate), 1, int(request.settings.bitDepth)};
+        PreviewChannelJoin::join(result.destination.toLocalFile(), result.additionalDestinations.first().toLocalFile(),
+                                 raw, joined, token);
     }
     token.throwIfCancelled();
     return preview;

@@ -42,6 +42,12 @@ struct AudioFileReader::Impl {
           channels(stream->format().channels)
     {
     }
+    Impl(const QString &path, const RawPCMFormat &raw, CancellationToken token)
+        : token(std::move(token)), file(openAudioFile(path)),
+          stream(openRawPCMStream(file, raw.sampleRate, raw.channels, raw.bits, this->token)),
+          channels(stream->format().channels)
+    {
+    }
 
     SampleSink sinkOf(SampleSink::Layout layout) const
     {
@@ -122,6 +128,12 @@ AudioFileReader::AudioFileReader(const QString &path, CancellationToken token)
 {
     token.throwIfCancelled();
     impl_ = std::make_unique<Impl>(path, std::move(token));
+}
+
+AudioFileReader::AudioFileReader(const QString &path, const RawPCMFormat &raw, CancellationToken token)
+{
+    token.throwIfCancelled();
+    impl_ = std::make_unique<Impl>(path, raw, std::move(token));
 }
 
 AudioFileReader::~AudioFileReader() = default;

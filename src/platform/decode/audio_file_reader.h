@@ -23,7 +23,16 @@ class AudioFileReader {
 public:
     static constexpr int64_t defaultBlockFrames = 8192;
 
+    // Headerless big-endian signed PCM (an SD2 data fork), which says nothing of itself.
+    struct RawPCMFormat {
+        int sampleRate = 0;
+        int channels = 1; // 1 or 2
+        int bits = 16;    // 8, 16, 24 or 32
+    };
+
     explicit AudioFileReader(const QString &path, CancellationToken token = {});
+    // Refused parameters are AudioFileError invalidArgument.
+    AudioFileReader(const QString &path, const RawPCMFormat &raw, CancellationToken token = {});
     ~AudioFileReader();
     AudioFileReader(AudioFileReader &&) noexcept;
     AudioFileReader &operator=(AudioFileReader &&) noexcept;

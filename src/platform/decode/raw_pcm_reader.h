@@ -8,7 +8,8 @@
 
 // Headerless big-endian signed PCM, such as the data fork of an SD2 file, read through FFmpeg's
 // raw PCM demuxers with the parameters the caller gives: a reader independent of whatever
-// wrote the bytes, for checking them.
+// wrote the bytes, for checking them. AudioFileReader's RawPCMFormat reads the samples the
+// same way.
 namespace tampod::RawPCMReader {
 
 struct Description {

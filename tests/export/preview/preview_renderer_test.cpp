@@ -1,6 +1,7 @@
 // What an audition may ask for, and the files the renderer makes for it: none for Original,
-// the real export's output for Processed (a separate-mono pair joined into one stereo file),
-// each in a job folder that goes with the prepared preview, on every path.
+// the real export's output for Processed (a separate-mono pair's two files, in any format,
+// decoded and joined into one 24-bit stereo file), each in a job folder that goes with the
+// prepared preview, on every path.
 #include "preview_fixtures.h"
 
 #include "library/sd2_pair_audio.h"
@@ -18,13 +19,59 @@ Prepared prepare(ExportPreviewRenderer &renderer, const ExportPreviewRequest &re
     return renderer.prepare(request, [progress](double p) { if (progress) progress->push_back(p); }, token).wait();
 }
 
+constexpr std::int64_t pairFrames = 3000;
+
 AudioTrack channel(const QString &path)
 {
     writeFile(path, "headerless samples");
     AudioTrack track = trackOf(path);
     track.sd2Format = SD2Metadata{2, 44100, 1, std::nullopt, std::nullopt};
-    track.importedSD2Frames = 3000;
+    track.importedSD2Frames = pairFrames;
     return track;
+}
+
+// takes/take.L and take.R of the scene, linked, playing from a 16-bit stereo copy.
+AudioTrack linkedPair(PreviewScene &scene, std::vector<float> *samples = nullptr)
+{
+    const QString copy = scene.store().makeDirectory().toLocalFile() + "/Stereo.wav";
+    writeAudio(copy, 2, 44100, tone(pairFrames, 2));
+    if (samples)
+        *samples = samplesOf(copy);
+    AudioTrack pair = trackOf(scene.file("takes/take.L"));
+    pair.pair = std::make_shared<const SD2PairAudio>(
+        channel(scene.file("takes/take.L")), channel(scene.file("takes/take.R")),
+        std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(copy), 44100, pairFrames, "pair", 2, 2));
+    return pair;
+}
+
+std::vector<float> channelOf(const std::vector<float> &stereo, int c)
+{
+    std::vector<float> out;
+    for (size_t i = size_t(c); i < stereo.size(); i += 2)
+        out.push_back(stereo[i]);
+    return out;
+}
+
+std::vector<float> rawSamplesOf(const QString &path, int bits)
+{
+    AudioFileReader reader(path, AudioFileReader::RawPCMFormat{44100, 1, bits});
+    std::vector<float> all(size_t(reader.length()));
+    std::int64_t at = 0;
+    while (const std::int64_t n = reader.readFloatInterleaved(all.data() + at, 8192))
+        at += n;
+    all.resize(size_t(at));
+    return all;
+}
+
+// Infinite when the lengths differ.
+double largestDifference(const std::vector<float> &a, const std::vector<float> &b)
+{
+    if (a.size() != b.size())
+        return INFINITY;
+    double largest = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        largest = std::max(largest, std::abs(double(a[i]) - double(b[i])));
+    return largest;
 }
 
 } // namespace
@@ -125,26 +172,66 @@ TEST(PreviewRenderer, ProcessedIsTheExportInAFolderOfItsOwn)
     }
 }
 
-TEST(PreviewRenderer, SeparateMonoPairIsHeardAsOneJoinedFile)
+TEST(PreviewRenderer, SeparateMonoPairIsHeardAsOneJoinedFileInEveryFormat)
 {
     PreviewScene scene;
     makeFolder(scene.file("takes"));
-    const JobFolder copyFolder(scene.store().makeDirectory());
-    const QString copy = copyFolder.file("Stereo.wav");
-    writeAudio(copy, 2, 44100, tone(3000, 2));
-    AudioTrack pair = trackOf(scene.file("takes/take.L"));
-    pair.pair = std::make_shared<const SD2PairAudio>(
-        channel(scene.file("takes/take.L")), channel(scene.file("takes/take.R")),
-        std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(copy), 44100, 3000, "pair", 2, 2));
-    ExportPreviewRequest request = previewOf(pair, ExportPreviewMode::processed, settingsFor(ExportFormat::wav, 24));
-    request.pairOutput = SD2PairOutput::separateMono;
+    std::vector<float> source;
+    const AudioTrack pair = linkedPair(scene, &source);
+    const struct {
+        ExportFormat format;
+        int bits;
+        QString extension;
+        double precision; // of the channel files against the source; 0: lossy, not compared
+    } rows[] = {
+        {ExportFormat::wav, 8, "wav", 1.0 / 128},     {ExportFormat::wav, 16, "wav", 1.0 / 32768},
+        {ExportFormat::wav, 24, "wav", 0},            {ExportFormat::aiff, 24, "aiff", 0},
+        {ExportFormat::flac, 16, "flac", 1.0 / 32768}, {ExportFormat::m4aAAC, 16, "m4a", -1},
+        {ExportFormat::sd2, 16, "sd2", 1.0 / 32768},  {ExportFormat::sd2, 24, "sd2", 0},
+    };
+    const auto renderer = scene.renderer();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(ExportFormats::rawValue(row.format).toStdString() + " " + std::to_string(row.bits));
+        ExportPreviewRequest request =
+            previewOf(pair, ExportPreviewMode::processed, settingsFor(row.format, row.bits));
+        request.pairOutput = SD2PairOutput::separateMono;
+        Prepared preview = prepare(*renderer, request);
+        const QString folder = preview->directory()->toLocalFile();
+        const QStringList channelFiles = {"preview.L." + row.extension, "preview.R." + row.extension};
+        EXPECT_EQ(entriesOf(folder), QStringList{"joined-preview.wav"} + channelFiles);
+        ASSERT_EQ(preview->url().fileName(), QStringLiteral("joined-preview.wav"));
+        EXPECT_EQ(ffprobeStream(preview->url().toLocalFile()).trimmed(),
+                  QStringLiteral("pcm_s24le,44100,2,%1").arg(pairFrames));
 
-    const Prepared preview = prepare(*scene.renderer(), request);
-    EXPECT_EQ(preview->url().fileName(), QStringLiteral("joined-preview.wav"));
-    EXPECT_EQ(ffprobeStream(preview->url().toLocalFile()).trimmed(), QStringLiteral("pcm_s24le,44100,2,3000"));
-    EXPECT_EQ(samplesOf(preview->url().toLocalFile()), samplesOf(copy));
-    EXPECT_EQ(entriesOf(preview->directory()->toLocalFile()),
-              (QStringList{"joined-preview.wav", "preview.L.wav", "preview.R.wav"}));
+        const std::vector<float> joined = samplesOf(preview->url().toLocalFile());
+        for (int c = 0; c < 2; ++c) {
+            const QString file = folder + "/" + channelFiles[c];
+            const std::vector<float> rendered =
+                row.format == ExportFormat::sd2 ? rawSamplesOf(file, row.bits) : samplesOf(file);
+            // The join only rounds each decoded sample to 24 bits.
+            EXPECT_LE(largestDifference(channelOf(joined, c), rendered), 1.0 / (1 << 24) + 1e-9) << c;
+            if (row.precision >= 0) {
+                EXPECT_LE(largestDifference(channelOf(joined, c), channelOf(source, c)), row.precision + 1e-6) << c;
+            }
+        }
+        preview.reset();
+        EXPECT_FALSE(exists(folder));
+    }
+}
+
+TEST(PreviewRenderer, CancellingDuringTheJoinLeavesNoFolder)
+{
+    PreviewScene scene;
+    makeFolder(scene.file("takes"));
+    ExportPreviewRequest request =
+        previewOf(linkedPair(scene), ExportPreviewMode::processed, settingsFor(ExportFormat::sd2, 16));
+    request.pairOutput = SD2PairOutput::separateMono;
+    CancellationSource cancel;
+    // The export's last report comes once both channel files are written; the join follows.
+    EXPECT_THROW(scene.renderer()
+                     ->prepare(request, [&](double p) { if (p == 1.0) cancel.cancel(); }, cancel.token())
+                     .wait(),
+                 Cancelled);
 }
 
 TEST(PreviewRenderer, CancellingDuringTheExportLeavesNoFolder)

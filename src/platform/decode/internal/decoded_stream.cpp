@@ -1,5 +1,6 @@
 #include "platform/decode/internal/decoded_stream.h"
 
+#include "core/number_text.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
@@ -58,6 +59,27 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
             return fast;
     }
     return stream;
+}
+
+std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,
+                                                CancellationToken token)
+{
+    token.throwIfCancelled();
+    const char *demuxer = bits == 8    ? "s8"
+                          : bits == 16 ? "s16be"
+                          : bits == 24 ? "s24be"
+                          : bits == 32 ? "s32be"
+                                       : nullptr;
+    if (!demuxer || channels < 1 || channels > 2 || sampleRate < 1)
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL), openingText(),
+                             QStringLiteral("unsupported raw PCM parameters"));
+    ffmpeg::silenceLog();
+    const AVInputFormat *input = av_find_input_format(demuxer);
+    if (!input)
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_DEMUXER_NOT_FOUND, openingText());
+    return openFfmpegStream(file, input, std::move(token),
+                            {{"sample_rate", NumberText::whole(sampleRate)},
+                             {"ch_layout", channels == 1 ? "mono" : "stereo"}});
 }
 
 } // namespace tampod

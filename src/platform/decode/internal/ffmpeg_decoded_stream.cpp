@@ -51,9 +51,10 @@ void deliverFrame(const AVFrame *frame, int offset, int64_t count, const SampleS
 
 class FfmpegStream final : public DecodedStream {
 public:
-    FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token)
+    FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
+                 DemuxerOptions demuxerOptions)
         : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
-          input_(file.fd(), fileSize_, token_)
+          demuxerOptions_(std::move(demuxerOptions)), input_(file.fd(), fileSize_, token_)
     {
         if (!packet_ || !frame_)
             throw AudioFileError(AudioFileError::Kind::io, AVERROR(ENOMEM), openingText());
@@ -103,6 +104,7 @@ private:
     const FileHandle &file_;
     const int64_t fileSize_;
     const AVInputFormat *inputFormat_;
+    const DemuxerOptions demuxerOptions_;
     ffmpeg::FileInput input_;
     ffmpeg::InputFormatContext demuxer_;
     ffmpeg::CodecContext decoder_;
@@ -150,6 +152,8 @@ void FfmpegStream::openDemuxer()
     // Demuxers that would open further files find no protocol to do it with.
     AVDictionary *options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "none", 0);
+    for (const auto &[key, value] : demuxerOptions_)
+        av_dict_set(&options, key.c_str(), value.c_str(), 0);
     int status = avformat_open_input(&context, "", inputFormat_, &options);
     av_dict_free(&options);
     if (status < 0) // avformat_open_input frees the context on failure
@@ -341,9 +345,9 @@ void FfmpegStream::seek(int64_t target)
 } // namespace
 
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
-                                                CancellationToken token)
+                                                CancellationToken token, DemuxerOptions demuxerOptions)
 {
-    return std::make_unique<FfmpegStream>(file, input, std::move(token));
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions));
 }
 
 } // namespace tampod

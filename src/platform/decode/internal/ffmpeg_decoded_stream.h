@@ -4,13 +4,19 @@
 
 #include "platform/decode/internal/decoded_stream.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 struct AVInputFormat;
 
 namespace tampod {
 
 // Demuxes and decodes file through FFmpeg with the demuxer the probe chose, reading through
-// our own descriptor. Decodes the first frame before it returns.
+// our own descriptor. Decodes the first frame before it returns. demuxerOptions: what a
+// demuxer cannot learn from the bytes (a raw PCM stream's rate and layout).
+using DemuxerOptions = std::vector<std::pair<std::string, std::string>>;
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
-                                                CancellationToken token);
+                                                CancellationToken token, DemuxerOptions demuxerOptions = {});
 
 } // namespace tampod
