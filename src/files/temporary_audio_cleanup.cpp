@@ -170,6 +170,35 @@ bool isEmptyFolder(const QUrl &folder)
     });
 }
 
+// A staging folder recorded by name before it was made: the launch died before it recorded the
+// folder itself, so the folder holds at most its owner file. Removes it, if it was made, and
+// then the record.
+void removeUnfinishedExport(const QUrl &recordUrl, const Store::ExportRecord &record, Budget &budget)
+{
+    const QString &name = *record.stagingName;
+    if (!name.startsWith(QLatin1String(Store::stagingPrefix)) || name.contains(QLatin1Char('/')))
+        fail(EINVAL, "export record");
+    const auto resolved = SourceBookmark::resolve(record.bookmark);
+    if (!resolved) {
+        if (!SourceBookmark::isGone(record.bookmark))
+            fail(ENOENT, "destination folder not found");
+        removeRecord(recordUrl);
+        return;
+    }
+    const FileAccessLease folderAccess(resolved->url);
+    if (resolved->stale)
+        fail(EACCES, "destination folder moved");
+    const QUrl staging = inFolder(pathOf(resolved->url), name);
+    if (FileStatus::ofPath(pathOf(staging))) {
+        const Identity identity = TemporaryAudioSafety::directoryIdentity(staging);
+        const QStringList names = children(staging, budget);
+        if (!names.isEmpty() && names != QStringList{QLatin1String(Store::stagingOwnerName)})
+            fail(EACCES, "staging folder of another owner");
+        TemporaryAudioSafety::removeTree(staging, identity);
+    }
+    removeRecord(recordUrl);
+}
+
 // Settles and removes one recorded staging folder, then its record.
 std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUrl, Budget &budget)
 {
@@ -177,6 +206,10 @@ std::optional<SplitExportTransaction::Outcome> removeExport(const QUrl &recordUr
     if (record.owner.signature != Store::Owner::standardSignature() || !isUuidText(record.owner.id)
         || FileLocation::lastComponent(pathOf(recordUrl)) != record.owner.id + QLatin1String(".json"))
         fail(EINVAL, "export record");
+    if (record.stagingName) {
+        removeUnfinishedExport(recordUrl, record, budget);
+        return std::nullopt;
+    }
 
     const auto resolved = SourceBookmark::resolve(record.bookmark);
     if (!resolved) {
@@ -247,14 +280,25 @@ Disposition cleanSession(const QString &rootPath, const QString &name, Budget &b
 
     if (!FileStatus::ofPath(path + QLatin1Char('/') + QLatin1String(Store::ownerName))) {
         // The lock goes last, so a removal cut short after the owner file went leaves the lock
-        // alone, or nothing; so does a launch that died making its session. One still making
-        // it holds the lock, or makes another session when this one goes.
+        // alone, or nothing. A launch that died making its session leaves its lock and perhaps
+        // empty "jobs" and "exports" and a temporary of its owner file. One still making it
+        // holds the lock, or makes another session when this one goes.
         const QStringList names = children(session, budget);
-        if (!names.isEmpty() && names != QStringList{QLatin1String(Store::lockName)})
+        const auto unfinished = [&](const QString &entry) {
+            return entry == QLatin1String(Store::lockName)
+                || Folder::isAtomicWriteLeftover(encodedPath(entry), Store::ownerName)
+                || entry == QLatin1String(Store::jobsName) || entry == QLatin1String(Store::exportsName);
+        };
+        if (!names.isEmpty()
+            && (!names.contains(QLatin1String(Store::lockName)) || !std::all_of(names.begin(), names.end(), unfinished)))
             fail(EACCES, "session without owner");
         const auto lock = names.isEmpty() ? nullptr : takeLock(path);
         if (!names.isEmpty() && !lock)
             return Disposition::active;
+        for (const QLatin1String folder : {QLatin1String(Store::jobsName), QLatin1String(Store::exportsName)}) {
+            if (names.contains(folder) && !children(inFolder(path, folder), budget).isEmpty())
+                fail(EACCES, "session without owner");
+        }
         TemporaryAudioSafety::removeTree(session, identity);
         return Disposition::removed;
     }

@@ -162,6 +162,11 @@ TEST(TempoEstimation, CandidatePeaksPriorAndSelection)
     }
     s[42] = 0.5, s[43] = 1.0, s[44] = 0.7;
     EXPECT_DOUBLE_EQ(core::candidatesFromScores(s, fr, 35, 300, 3, 5, 120, 1).candidates[0].bpm, 60 * fr / 43.125);
+    // Every lag of a flat top is a peak; the first, refined to the top's middle, ranks first.
+    std::vector<double> flat(149, 0.1);
+    flat[100] = flat[101] = flat[102] = 1.0;
+    EXPECT_DOUBLE_EQ(core::candidatesFromScores(flat, fr, 35, 300, 3, 5, std::nullopt, 1).candidates[0].bpm,
+                     60 * fr / 100.5);
     const auto fast = core::candidatesFromScores(falling, fr, 35, 300, 3, 5, 120, 1).candidates[0];
     EXPECT_EQ(fast.bpm, 300.0);
     EXPECT_DOUBLE_EQ(fast.rawBPM, 60 * fr / 16.5);

@@ -8,6 +8,9 @@
 
 #include <QRegularExpression>
 
+#include <sched.h>
+#include <sys/mount.h>
+
 using namespace tampod;
 using namespace tampod::test;
 using Case = AudioExportError::Case;
@@ -19,6 +22,36 @@ const ExportFormat everyWay[] = {ExportFormat::wav, ExportFormat::aiff, ExportFo
 QString extension(ExportFormat format)
 {
     return ExportFormats::fileExtension(format);
+}
+
+// Every way the audio reaches a file: each container, and a treated export's intermediate.
+struct Way {
+    ExportFormat format;
+    bool treated;
+};
+const Way everyWriter[] = {{ExportFormat::wav, false}, {ExportFormat::wav, true}, {ExportFormat::aiff, false},
+                           {ExportFormat::aiff, true}, {ExportFormat::flac, false}, {ExportFormat::m4aAAC, false},
+                           {ExportFormat::sd2, false}};
+
+ExportDefaults settingsOf(const Way &way)
+{
+    ExportDefaults settings = settingsFor(way.format);
+    if (way.treated)
+        settings.clippingDB = 3;
+    return settings;
+}
+
+// "kind status" of an export's failure, and its text when that ends in a status of 0.
+std::string failureLine(const std::function<void()> &run)
+{
+    try {
+        run();
+    } catch (const AudioExportError &error) {
+        const bool zero = error.message().endsWith(QLatin1String("(audio error 0). No destination file was created."));
+        return std::to_string(int(error.kind())) + (error.status() != 0 ? " status" : " zero") +
+               (zero ? " " + error.message().toStdString() : "");
+    }
+    return "none";
 }
 
 } // namespace
@@ -144,6 +177,60 @@ TEST(ExportRefusals, LateFilesAndCancellationLeaveNothing)
                                                 scene.environment),
                          Cancelled);
             EXPECT_FALSE(exists(scene.file("c." + extension(format))));
+        }
+    }
+}
+TEST(ExportRefusals, AFullDiskIsTheStorageFailureWithItsStatusInEveryFormat)
+{
+    ExportScene scene;
+    const QString source = scene.file("noise.wav");
+    std::vector<float> noise(size_t(8 * 44100 * 2));
+    std::uint32_t seed = 1;
+    for (float &sample : noise)
+        sample = float((seed = seed * 1664525u + 1013904223u) >> 8) / float(1 << 24) - 0.5f;
+    writeAudio(source, 2, 44100, noise);
+    const QString tiny = scene.file("tiny");
+    makeFolder(tiny);
+    const QString results = scene.file("results");
+    // A memory file system of 64 kB in a mount namespace of the child's own.
+    const int status = inChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tampod-tiny", encoded(tiny).constData(), "tmpfs", 0, "size=64k") != 0)
+            return 3;
+        QByteArray lines;
+        for (const Way &way : everyWriter) {
+            AudioExportRequest request = scene.request(trackOf(source), settingsOf(way), "tiny/out." + extension(way.format));
+            lines += QByteArray::fromStdString(failureLine([&] { scene.run(request); })) + " left " +
+                     QByteArray::number(entriesOf(tiny).size()) + "\n";
+        }
+        writeFile(results, lines);
+        return 0;
+    });
+    if (status == 3)
+        GTEST_SKIP() << "no memory file system can be mounted here";
+    ASSERT_EQ(status, 0);
+    const QStringList lines = QString::fromUtf8(readAll(results)).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(size_t(lines.size()), std::size(everyWriter));
+    for (size_t i = 0; i < std::size(everyWriter); ++i)
+        EXPECT_EQ(lines[qsizetype(i)], QStringLiteral("%1 status left 0").arg(int(Case::storage)))
+            << extension(everyWriter[i].format).toStdString() << (everyWriter[i].treated ? " treated" : "");
+}
+
+TEST(ExportRefusals, ASourceCutShortDuringTheExportFailsWithAStatus)
+{
+    ExportScene scene;
+    for (const AudioFileType type : {AudioFileType::wav, AudioFileType::aiff}) {
+        for (const Way &way : everyWriter) {
+            const QString source = scene.file(type == AudioFileType::wav ? "cut.wav" : "cut.aiff");
+            writeAudio(source, 2, 44100, tone(100000, 2), 16, type);
+            const auto cut = [&](double) { ASSERT_EQ(::truncate(encoded(source).constData(), 4096), 0); };
+            const std::string line = failureLine([&] {
+                AudioFileExporter::run(scene.request(trackOf(source), settingsOf(way), "out." + extension(way.format)),
+                                       cut, {}, scene.environment);
+            });
+            EXPECT_EQ(line, std::to_string(int(Case::native)) + " status")
+                << source.toStdString() << " to " << extension(way.format).toStdString();
+            QFile::remove(source);
         }
     }
 }

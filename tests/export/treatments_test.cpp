@@ -204,6 +204,9 @@ TEST(Treatments, TreatedExportsEndToEnd)
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()) && progress.front() > 0);
     EXPECT_NE(std::find(progress.begin(), progress.end(), 0.65), progress.end()) << "the copy ends at 0.65";
     EXPECT_NEAR(progress.back(), 0.98, 1e-12);
+    std::vector<double> untreated;
+    scene.run(scene.request(track, settingsFor(ExportFormat::aiff), "plain.aiff"), &untreated);
+    EXPECT_EQ(untreated.back(), 0.98) << "untreated, the copy is the whole render";
 
     // Vinyl: the same settings give the same audio; the intermediate is not left behind.
     ExportDefaults textured = settingsFor(ExportFormat::aiff, 24, 48000);

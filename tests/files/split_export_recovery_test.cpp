@@ -81,9 +81,13 @@ TEST_F(SplitExportRecoveryTest, MalformedJournalOrForeignMarkersFailBeforeAnythi
 
 TEST_F(SplitExportRecoveryTest, FilesThatAreNotExactlyTheJournaledOnesAreNeverDeleted)
 {
-    // A published file the user edited stays where it is, also once a take-back has begun.
+    // A published file the user edited stays where it is, also once a take-back has begun, and
+    // also when the editor put its modification time back.
     pair->publish(0);
+    const struct stat published = lstatOf(pair->destination(0));
     FileHandle::open(pair->destination(0), O_WRONLY | O_APPEND).writeAll("!");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, published.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, encoded(pair->destination(0)).constData(), times, 0), 0);
     for (const QStringList &extras : {QStringList{}, QStringList{recovering}}) {
         if (!extras.isEmpty())
             pair->mark(recovering);
@@ -106,6 +110,16 @@ TEST_F(SplitExportRecoveryTest, FilesThatAreNotExactlyTheJournaledOnesAreNeverDe
     EXPECT_EQ(second.recover(), Outcome::rolledBack);
     EXPECT_FALSE(exists(second.destination(0)));
     EXPECT_EQ(readAll(second.destination(1)), "someone's file");
+}
+
+TEST_F(SplitExportRecoveryTest, ATakeBackOnceBegunIsFinalEvenWithBothFilesPublished)
+{
+    pair->publish(0);
+    pair->publish(1);
+    pair->mark(recovering);
+    EXPECT_EQ(pair->recover(), Outcome::rolledBack);
+    EXPECT_FALSE(exists(pair->destination(0)) || exists(pair->destination(1)));
+    EXPECT_EQ(pair->recover(), Outcome::rolledBack) << "again after a crash right there: nothing left to take";
 }
 
 TEST_F(SplitExportRecoveryTest, DestinationFolderIsTheJournaledOneOrNothingIsTouched)

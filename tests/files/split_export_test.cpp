@@ -1,6 +1,7 @@
 #include "file_fixtures.h"
 
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
 #include "files/internal/file_status.h"
 #include "files/journal/audio_export_error.h"
 #include "files/journal/internal/split_export_ownership.h"
@@ -14,6 +15,8 @@ namespace FileSafety = tampod::SplitExportFileSafety;
 using Record = TemporaryAudioStore::ExportRecord;
 
 namespace {
+
+std::vector<std::string> seenCalls;
 
 FileStatus statusOf(const QString &path)
 {
@@ -112,6 +115,20 @@ TEST_F(SplitExportTest, PublicationNeverReplacesAnything)
     EXPECT_EQ(posixCode([&] { FileSafety::publish(fileUrl(out("moved.sd2")), fileUrl(far + "/Take.R.sd2")); }), EXDEV);
     EXPECT_TRUE(exists(out("moved.sd2")));
     QDir(far).removeRecursively();
+}
+
+TEST_F(SplitExportTest, EachPublishedNameReachesTheDiskBeforeTheJournalMovesOn)
+{
+    pair->begun();
+    for (int i = 0; i < 2; ++i) {
+        seenCalls.clear();
+        FileSystemCall::setObserver([](const char *operation) { seenCalls.emplace_back(operation); });
+        pair->publish(i);
+        FileSystemCall::setObserver(nullptr);
+        ASSERT_GE(seenCalls.size(), 3u);
+        EXPECT_EQ(std::vector(seenCalls.end() - 3, seenCalls.end()), (std::vector<std::string>{"rename", "fsync", "fsync"}))
+            << "both folders are synced right after the rename";
+    }
 }
 
 TEST_F(SplitExportTest, FoldersAndFilesAreExactlyTheRecordedOnes)

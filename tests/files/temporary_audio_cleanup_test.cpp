@@ -184,6 +184,19 @@ TEST_F(TemporaryAudioCleanupTest, ExportsAreSettledWhenTheirDiskIsThereAndPendin
     EXPECT_EQ(entriesOf(root()), QStringList{});
 }
 
+TEST_F(TemporaryAudioCleanupTest, AStagingFolderFoundUnderAnotherNameIsKept)
+{
+    makeFolder(dir.file("out"));
+    StagedPair pair(root(), dir.file("out"));
+    const QString record = pair.stage.record->toLocalFile();
+    pair.abandon();
+    rename(pair.stagePath(), dir.file("out/.tampod-staging-renamed"));
+    EXPECT_EQ(run(), report(0, 0, 1, {denied}));
+    EXPECT_EQ(entriesOf(dir.file("out/.tampod-staging-renamed")),
+              (QStringList{"encoded-0.sd2", "encoded-1.sd2", "tampod-owner.json"}));
+    EXPECT_TRUE(exists(record));
+}
+
 TEST_F(TemporaryAudioCleanupTest, BadExportRecordsFailOneByOneAndKeepTheirSession)
 {
     makeFolder(dir.file("out"));

@@ -117,6 +117,29 @@ TEST(WaveformZoom, DetailIsLoadedOncePerRequest)
     }
 }
 
+TEST(WaveformZoom, AnOlderLoadFinishingFirstLeavesTheNewerOneToTheNextReset)
+{
+    std::vector<std::shared_ptr<CancellationSource>> gates; // one per read, each released alone
+    WaveformZoom zoom([&gates](AudioTrack, CancellationToken) -> QCoro::Task<WaveformPeaks> {
+        const auto gate = gates.emplace_back(std::make_shared<CancellationSource>());
+        const float value = float(gates.size()) / 100;
+        while (!gate->isCancelled())
+            co_await sleepFor(std::chrono::milliseconds(1));
+        co_return WaveformPeaks{value};
+    });
+    const AudioTrack first = track(), second = track();
+    auto older = zoom.loadDetail(first, {first.id, first.audioURL(), true});
+    auto newer = zoom.loadDetail(second, {second.id, second.audioURL(), true});
+    ASSERT_EQ(gates.size(), 2u);
+    gates[0]->cancel();
+    test::runTask(std::move(older));
+    EXPECT_TRUE(zoom.isLoading()) << "the newer load is still running";
+    zoom.reset();
+    gates[1]->cancel();
+    test::runTask(std::move(newer));
+    EXPECT_EQ(std::tuple(zoom.peaks(), zoom.ready(), zoom.isLoading()), std::tuple(WaveformPeaks{}, std::nullopt, false));
+}
+
 TEST(WaveformCoordinator, OverviewLoadsAndCachesRecoveredCopies)
 {
     FakeReading reading;

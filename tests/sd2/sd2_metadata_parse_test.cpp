@@ -56,6 +56,9 @@ TEST(SD2MetadataParse, ParametersAndTempos)
         {{precise(" 98"), native(word120)}, 120, 120},               {{precise(QByteArray(118, '1').constData()), native(word120)}, 120, 120},
         {{{typeSBPM, 129, "tamPOD_BPM=98"}, native(word120)}, 120, 120}, {{precise("98.76"), native(word120, 0x01)}, 98.76, none},
         {{{typeSDDD, 1000, QByteArray(419, 1)}}, none, none},        {{{0x736E6420, 7, "anything", 0, "sample-size"}}, none, none},
+        // At most 128 bytes.
+        {{precise(QByteArray("98.76").append(112, '0').constData()), native(word98)}, 98.76, 98.759765625},
+        {{precise(QByteArray("98.76").append(113, '0').constData()), native(word98)}, 98.759765625, 98.759765625},
     };
     for (const auto &[more, bpm, nativeBPM] : cases)
         EXPECT_EQ(parse(more), (SD2Metadata{3, 48000, 2, bpm, nativeBPM})) << more[0].data.toStdString();

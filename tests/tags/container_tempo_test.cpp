@@ -168,6 +168,9 @@ TEST_F(TempoChunks, FirstFullAcidChunkAndFirstUsableInfoTempo)
         {riff({{"LIST", info({{"IBPM", QByteArray("120\0" "130", 7)}})}}), none}, {riff({{"acid", acid(120)}}), none},
         {riff({{"LIST", info({{"IBPM", "120"}}, "adtl")}}), none}, {riff({{"LIST", broken}, {"LIST", info({{"IBPM", "96"}})}}), 96},
         {riff({{"LIST", info({{"IBPM", "0"}})}, {"data", audio}, {"LIST", info({{"IBPM", "96"}})}}), 96},
+        // At most 256 bytes of text.
+        {riff({{"LIST", info({{"IBPM", QByteArray(253, ' ') + "120"}, {"IBPM", "96"}})}}), 120},
+        {riff({{"LIST", info({{"IBPM", QByteArray(254, ' ') + "120"}, {"IBPM", "96"}})}}), 96},
     };
     for (const auto &[file, expected] : cases)
         EXPECT_EQ(wav(file, true), expected) << file.toHex().toStdString();

@@ -92,8 +92,8 @@ void storing(Work work)
         work();
     } catch (const ForkStoreError &) {
         throw AudioExportError(Case::storage);
-    } catch (const SystemError &) {
-        throw AudioExportError(Case::storage);
+    } catch (const SystemError &error) {
+        throw AudioExportError::storage(error.errnoValue());
     }
 }
 

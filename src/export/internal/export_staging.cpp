@@ -63,8 +63,8 @@ void ExportFailure::step(const QString &name, const std::function<void()> &work)
         work();
     } catch (const AudioFileError &error) {
         throw AudioExportError::native(name, error.code());
-    } catch (const SystemError &) {
-        throw AudioExportError(AudioExportError::Case::storage);
+    } catch (const SystemError &error) {
+        throw AudioExportError::storage(error.errnoValue());
     }
 }
 

@@ -32,6 +32,11 @@ AudioExportError AudioExportError::native(const QString &step, std::int32_t stat
     return AudioExportError(Case::native, nativeText(step, status), step, status);
 }
 
+AudioExportError AudioExportError::storage(std::int32_t errnoValue)
+{
+    return AudioExportError(Case::storage, description(Case::storage), QString(), errnoValue);
+}
+
 QString AudioExportError::description(Case kind)
 {
     switch (kind) {

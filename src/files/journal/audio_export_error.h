@@ -31,6 +31,8 @@ public:
     static AudioExportError invalidSettings(const QString &message);
     // A failed step of our audio layer: a lower-case step phrase and the layer's signed code.
     static AudioExportError native(const QString &step, std::int32_t status);
+    // The storage failure with the system's error number that caused it.
+    static AudioExportError storage(std::int32_t errnoValue);
 
     Case kind() const noexcept { return kind_; }
     const QString &step() const noexcept { return step_; }

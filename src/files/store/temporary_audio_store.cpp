@@ -12,6 +12,7 @@
 #include "files/store/temporary_export_directory.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QUuid>
 
 #include <cerrno>
@@ -27,6 +28,16 @@ namespace {
 QString freshId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+// Six letters or digits, as mkdtemp picks them.
+QString stagingSuffix()
+{
+    static constexpr char characters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(characters[QRandomGenerator::system()->bounded(62)]);
+    return suffix;
 }
 
 QString child(const QUrl &folder, const QString &name)
@@ -82,9 +93,11 @@ TemporaryAudioStore::SessionOwner TemporaryAudioStore::SessionOwner::fromJson(co
 
 StrictJson::Json TemporaryAudioStore::ExportRecord::toJson() const
 {
-    StrictJson::Json json{{"owner", owner.toJson()},
-                          {"identity", identity.toJson()},
-                          {"bookmark", base64(bookmark).toStdString()}};
+    StrictJson::Json json{{"owner", owner.toJson()}, {"bookmark", base64(bookmark).toStdString()}};
+    if (stagingName)
+        json["stagingName"] = stagingName->toStdString();
+    else
+        json["identity"] = identity.toJson();
     if (isSplitPair)
         json["isSplitPair"] = *isSplitPair;
     return json;
@@ -94,7 +107,9 @@ TemporaryAudioStore::ExportRecord TemporaryAudioStore::ExportRecord::fromJson(co
 {
     ExportRecord record;
     record.owner = Owner::fromJson(StrictJson::requireObject(json, "owner"));
-    record.identity = TemporaryAudioSafety::Identity::fromJson(StrictJson::requireObject(json, "identity"));
+    record.stagingName = StrictJson::optionalString(json, "stagingName");
+    if (!record.stagingName)
+        record.identity = TemporaryAudioSafety::Identity::fromJson(StrictJson::requireObject(json, "identity"));
     const auto decoded = QByteArray::fromBase64Encoding(
         StrictJson::requireString(json, "bookmark").toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
@@ -233,18 +248,42 @@ TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &de
                                                                   const BookmarkMaker &bookmark) const
 {
     const QString folder = FileLocation::parentPath(FileLocation::localPath(destination));
-    // A hidden, uniquely named folder beside the destination: on its file system, so the
-    // finished file can be moved into place by a rename.
-    QByteArray pattern = encodedPath(folder + QLatin1String("/.tampod-staging-XXXXXX"));
-    FileSystemCall::run("mkdir", [&] { return ::mkdtemp(pattern.data()) ? 0 : -1; });
-    const QUrl staging = QUrl::fromLocalFile(decodedPath(pattern));
-
     TemporaryExportDirectory result;
-    result.url = staging;
     result.owner = {Owner::standardSignature(), freshId()};
+    const QByteArray recordName = encodedPath(result.owner.id + QLatin1String(".json"));
+    const Folder exports = Folder::open(child(session_, QLatin1String(exportsName)), LinkPolicy::NoFollow);
+    const auto removeRecord = [&] {
+        FileSystemCall::attempt("unlink", [&] { return ::unlinkat(exports.fd(), recordName.constData(), 0); });
+    };
+
+    // A hidden, uniquely named folder beside the destination: on its file system, so the
+    // finished file can be moved into place by a rename. Its name is recorded before it is
+    // made, so a crash at any later call leaves a folder the next launch's cleanup knows of.
+    ExportRecord pending{result.owner, {}, bookmark(QUrl::fromLocalFile(folder)), std::nullopt, std::nullopt};
+    QByteArray path;
+    for (int attempt = 1;; ++attempt) {
+        pending.stagingName = QLatin1String(stagingPrefix) + stagingSuffix();
+        exports.writeAtomically(recordName, StrictJson::dump(pending.toJson()));
+        path = encodedPath(folder + QLatin1Char('/') + *pending.stagingName);
+        try {
+            FileSystemCall::run("mkdir", [&] { return ::mkdir(path.constData(), 0700); });
+            break;
+        } catch (const SystemError &error) {
+            if (error.errnoValue() != EEXIST || attempt == 100) {
+                try {
+                    removeRecord();
+                } catch (...) {
+                }
+                throw;
+            }
+        }
+    }
+    const QUrl staging = QUrl::fromLocalFile(decodedPath(path));
+
+    result.url = staging;
     std::optional<TemporaryAudioSafety::Identity> identity;
     try {
-        const Folder stagingFolder = Folder::open(decodedPath(pattern), LinkPolicy::NoFollow);
+        const Folder stagingFolder = Folder::open(decodedPath(path), LinkPolicy::NoFollow);
         FileSystemCall::run("chmod", [&] { return ::fchmod(stagingFolder.fd(), 0700); });
         identity = TemporaryAudioSafety::directoryIdentity(staging);
         if (TemporaryAudioSafety::identityOf(FileStatus::of(stagingFolder.fd())) != *identity)
@@ -260,17 +299,17 @@ TemporaryExportDirectory TemporaryAudioStore::makeExportDirectory(const QUrl &de
                 throw;
         }
 
-        const QString recordName = result.owner.id + QLatin1String(".json");
-        const ExportRecord record{result.owner, *identity, bookmark(staging), std::nullopt};
-        const Folder exports = Folder::open(child(session_, QLatin1String(exportsName)), LinkPolicy::NoFollow);
-        exports.writeAtomically(encodedPath(recordName), StrictJson::dump(record.toJson()));
-        result.record = QUrl::fromLocalFile(exports.pathOf(encodedPath(recordName)));
+        const ExportRecord record{result.owner, *identity, bookmark(staging), std::nullopt, std::nullopt};
+        exports.writeAtomically(recordName, StrictJson::dump(record.toJson()));
+        result.record = QUrl::fromLocalFile(exports.pathOf(recordName));
     } catch (...) {
+        // The folder goes before its record: what a failure here leaves stays recorded.
         try {
             if (identity)
                 TemporaryAudioSafety::removeTree(staging, *identity);
             else
-                FileSystemCall::attempt("rmdir", [&] { return ::rmdir(pattern.constData()); });
+                FileSystemCall::run("rmdir", [&] { return ::rmdir(path.constData()); });
+            removeRecord();
         } catch (...) {
         }
         throw;

@@ -50,12 +50,15 @@ public:
     };
 
     // The record of one staging folder in the session's "exports" folder. isSplitPair is
-    // written only when present; the split-export journal sets it.
+    // written only when present; the split-export journal sets it. While the folder is being
+    // made, stagingName is its name, chosen beforehand, in the folder the bookmark names, and
+    // the identity is not known yet (not written).
     struct ExportRecord {
         Owner owner;
         TemporaryAudioSafety::Identity identity;
         QByteArray bookmark;
         std::optional<bool> isSplitPair;
+        std::optional<QString> stagingName;
 
         StrictJson::Json toJson() const;
         static ExportRecord fromJson(const StrictJson::Json &json);
@@ -105,6 +108,7 @@ public:
     static constexpr char jobsName[] = "jobs";
     static constexpr char exportsName[] = "exports";
     static constexpr char stagingOwnerName[] = "tampod-owner.json";
+    static constexpr char stagingPrefix[] = ".tampod-staging-";
 
 private:
     void open(const SessionHook &hook);

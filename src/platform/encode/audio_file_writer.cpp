@@ -4,6 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/encode/internal/audio_encoder.h"
 
+#include <libavutil/error.h>
 #include <fcntl.h>
 
 namespace tampod {
@@ -47,7 +48,7 @@ AudioFileWriter::AudioFileWriter(const QString &path, const AudioWriteFormat &fo
 {
     token_.throwIfCancelled();
     if (!isSupported(format))
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                              QStringLiteral("Creating the audio file"),
                              QStringLiteral("this format cannot be written"));
     // Creating never replaces: an existing file or link at the path is an error.
@@ -91,7 +92,7 @@ int AudioFileWriter::bitRate() const noexcept
 void AudioFileWriter::writeInterleaved(const float *frames, int64_t count)
 {
     if (finished_ || !encoder_)
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                              QStringLiteral("Writing audio"),
                              QStringLiteral("the file is already closed"));
     token_.throwIfCancelled();
@@ -101,7 +102,7 @@ void AudioFileWriter::writeInterleaved(const float *frames, int64_t count)
     if (format_.type == AudioFileType::wav || format_.type == AudioFileType::aiff) {
         const int64_t bytesPerFrame = int64_t(format_.channels) * (format_.bitsPerChannel / 8);
         if (count > (maximumChunkedBytes - framesWritten_ * bytesPerFrame) / bytesPerFrame)
-            throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+            throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EFBIG),
                                  QStringLiteral("Writing audio"),
                                  QStringLiteral("the file would exceed the 4 GB size limit"));
     }
@@ -115,7 +116,7 @@ void AudioFileWriter::finish()
         return;
     try {
         if (!encoder_)
-            throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+            throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                                  QStringLiteral("Finalizing the audio file"));
         encoder_->finish();
         file_.handle().close();

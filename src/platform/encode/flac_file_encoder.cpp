@@ -5,6 +5,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 
+#include <libavutil/error.h>
 #include <FLAC/stream_encoder.h>
 
 #include <QCryptographicHash>
@@ -110,7 +111,7 @@ public:
         if (format.codec != AudioCodecKind::lpcm || format.isFloat || format.bitsPerChannel != bits ||
             (bits != 16 && bits != 24) || format.channels < 1 || format.channels > 8 || format.sampleRate < 1 ||
             format.sampleRate > 655350)
-            throw AudioFileError(AudioFileError::Kind::invalidArgument, 0, encodingText,
+            throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL), encodingText,
                                  QStringLiteral("the source is not integer PCM of the FLAC's depth"));
         channels_ = format.channels;
         rate_ = int(format.sampleRate);
@@ -199,7 +200,7 @@ private:
         while (read < span.length) {
             const std::int64_t n = reader.readInt32Interleaved(samples.data() + read * channels_, span.length - read);
             if (n == 0)
-                throw AudioFileError(AudioFileError::Kind::malformed, 0, encodingText,
+                throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_EOF, encodingText,
                                      QStringLiteral("the source ended early"));
             read += n;
         }

@@ -3,6 +3,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/internal/pcm_conversion.h"
 
+#include <libavutil/error.h>
 #include <fcntl.h>
 #include <type_traits>
 
@@ -32,7 +33,7 @@ RawPCMWriter::RawPCMWriter(const QString &path, int channels, int bitsPerSample,
 {
     token_.throwIfCancelled();
     if ((bits_ != 8 && bits_ != 16 && bits_ != 24 && bits_ != 32) || channels_ < 1 || channels_ > 64)
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0, QStringLiteral("Creating the audio file"),
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL), QStringLiteral("Creating the audio file"),
                              QStringLiteral("this format cannot be written"));
     file_ = ExclusiveFile::create(path, O_WRONLY);
 }
@@ -62,7 +63,7 @@ void RawPCMWriter::writeInt32Interleaved(const std::int32_t *samples, std::int64
 void RawPCMWriter::writeBuffer()
 {
     if (finished_ || !file_.handle().isOpen())
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0, QStringLiteral("Writing audio"),
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL), QStringLiteral("Writing audio"),
                              QStringLiteral("the file is already closed"));
     try {
         file_.handle().writeAll(buffer_);

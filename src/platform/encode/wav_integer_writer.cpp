@@ -3,6 +3,7 @@
 #include "core/byte_reader.h"
 #include "platform/audio_file_error.h"
 
+#include <libavutil/error.h>
 #include <fcntl.h>
 
 namespace tampod {
@@ -16,7 +17,7 @@ WavIntegerWriter::WavIntegerWriter(const QString &path, int sampleRate, int chan
     const bool valid = (bits_ == 8 || bits_ == 16 || bits_ == 24 || bits_ == 32)
                        && channels_ >= 1 && channels_ <= 64 && sampleRate_ >= 1;
     if (!valid)
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                              QStringLiteral("Creating the audio file"),
                              QStringLiteral("this format cannot be written"));
     file_ = ExclusiveFile::create(path, O_WRONLY);
@@ -49,14 +50,14 @@ QByteArray WavIntegerWriter::header() const
 void WavIntegerWriter::writeInt32Interleaved(const int32_t *samples, int64_t frames)
 {
     if (finished_ || !file_.handle().isOpen())
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                              QStringLiteral("Writing audio"),
                              QStringLiteral("the file is already closed"));
     token_.throwIfCancelled();
     if (frames <= 0)
         return;
     if (frames > (maximumDataBytes - dataBytes_) / bytesPerFrame_)
-        throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+        throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EFBIG),
                              QStringLiteral("Writing audio"),
                              QStringLiteral("the file would exceed the WAVE size limit"));
     const int bytes = bits_ / 8;
@@ -86,7 +87,7 @@ void WavIntegerWriter::finish()
         return;
     try {
         if (!file_.handle().isOpen())
-            throw AudioFileError(AudioFileError::Kind::invalidArgument, 0,
+            throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                                  QStringLiteral("Finalizing the audio file"));
         if (dataBytes_ & 1)
             file_.handle().writeAll(QByteArray(1, '\0'));

@@ -3,6 +3,7 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 
+#include <libavutil/error.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -109,6 +110,10 @@ private:
     {
         token_.throwIfCancelled();
         const int status = sf_error(file_.get());
+        // Fewer frames than the header promised and no error: the file was cut short under us.
+        if (status == SF_ERR_NO_ERROR)
+            throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_EOF, decodingText(),
+                                 QStringLiteral("the file ended early"));
         throw AudioFileError(AudioFileError::Kind::io, status, decodingText(),
                              QString::fromUtf8(sf_strerror(file_.get())));
     }

@@ -168,8 +168,7 @@ private:
     [[noreturn]] void fail(int status, const QString &operation)
     {
         if (ioErrno_ != 0)
-            throw AudioFileError(AudioFileError::Kind::io, ioErrno_, operation,
-                                 ffmpeg::errorString(AVERROR(ioErrno_)));
+            throw SystemError(ioErrno_, operation);
         throw AudioFileError(AudioFileError::Kind::codec, status, operation,
                              ffmpeg::errorString(status));
     }

@@ -24,7 +24,7 @@ public:
     {
         encoder_.reset(FLAC__stream_encoder_new());
         if (!encoder_)
-            throw AudioFileError(AudioFileError::Kind::codec, 0,
+            throw AudioFileError(AudioFileError::Kind::codec, int(FLAC__STREAM_ENCODER_MEMORY_ALLOCATION_ERROR),
                                  QStringLiteral("Preparing the FLAC encoder"));
         FLAC__StreamEncoder *e = encoder_.get();
         const bool configured =
@@ -73,8 +73,7 @@ private:
     {
         const FLAC__StreamEncoderState state = FLAC__stream_encoder_get_state(encoder_.get());
         if (state == FLAC__STREAM_ENCODER_CLIENT_ERROR && ioErrno_ != 0)
-            throw AudioFileError(AudioFileError::Kind::io, ioErrno_, operation,
-                                 QString::fromLocal8Bit(strerror(ioErrno_)));
+            throw SystemError(ioErrno_, operation);
         throw AudioFileError(AudioFileError::Kind::codec, int(state), operation,
                              QString::fromLatin1(FLAC__StreamEncoderStateString[state]));
     }

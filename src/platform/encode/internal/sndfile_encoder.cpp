@@ -87,7 +87,10 @@ private:
     }
     static sf_count_t seek(sf_count_t offset, int whence, void *user)
     {
-        return ::lseek(self(user).fd_, off_t(offset), whence);
+        const off_t position = ::lseek(self(user).fd_, off_t(offset), whence);
+        if (position < 0)
+            self(user).ioErrno_ = errno;
+        return position;
     }
     static sf_count_t read(void *into, sf_count_t count, void *user)
     {
@@ -104,8 +107,10 @@ private:
         while (done < count) {
             const ssize_t n = FileSystemCall::attempt(
                 "write", [&] { return ::write(self(user).fd_, from + done, size_t(count - done)); });
-            if (n <= 0)
+            if (n <= 0) {
+                self(user).ioErrno_ = n < 0 ? errno : EIO;
                 return done > 0 ? done : n;
+            }
             done += n;
         }
         return done;
@@ -113,13 +118,20 @@ private:
     static sf_count_t tell(void *user) { return ::lseek(self(user).fd_, 0, SEEK_CUR); }
     static inline SF_VIRTUAL_IO io{&fileLength, &seek, &read, &write, &tell};
 
-    [[noreturn]] static void fail(int status, const QString &operation)
+    // libsndfile keeps no errno of a failed virtual write (its status stays 0): the file's
+    // own failure is reported as the system error it was, like every other writer's.
+    [[noreturn]] void fail(int status, const QString &operation) const
     {
+        if (ioErrno_ != 0)
+            throw SystemError(ioErrno_, operation);
+        if (status == SF_ERR_NO_ERROR)
+            status = SF_ERR_SYSTEM;
         throw AudioFileError(AudioFileError::Kind::io, status, operation,
                              QString::fromUtf8(sf_error_number(status)));
     }
 
     int fd_;
+    int ioErrno_ = 0;
     AudioWriteFormat format_;
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
     std::vector<int> converted_;
