@@ -12,6 +12,9 @@
 #include "player/waveform_zoom.h"
 
 #include "bpm/bpm_analyzing.h"
+#include "export/export_defaults.h"
+#include "export/session/export_session.h"
+#include "export/session/file_panels.h"
 #include "import/audio_import_serving.h"
 #include "library/audio_track.h"
 #include "library/export_check_selection.h"
@@ -93,6 +96,8 @@ public:
         [](const QString &, const QString &, const QStringList &) {};
     std::function<void(const SD2RecoveryFailure &)> recoveryWarning = [](const SD2RecoveryFailure &) {};
     std::function<QList<QUrl>(const QString &title)> chooseFilesToOpen = [](const QString &) { return QList<QUrl>(); };
+    // The file panels and the file manager the export sessions use; none until installed.
+    std::shared_ptr<FilePanels> filePanels;
 
     // Status, derived from the state above on every read.
     std::optional<AudioTrack> selectedTrack() const;
@@ -172,6 +177,9 @@ public:
     // The batch Export button's target: the checked tracks, else a multiple selection, else
     // one selected linked pair.
     LibraryExportSelection libraryExportSelection() const;
+    // The single-file export of the primary export track (its prepared loop when it is the
+    // current track); pauses main playback always, also when there is nothing to export.
+    std::unique_ptr<ExportSession> primaryExportSession(const ExportDefaults &defaults);
 
     // Library list changes.
     TaskHandle importFiles(const QList<QUrl> &urls, bool selectFirstImported);
