@@ -1,6 +1,7 @@
 #include "player/player_model.h"
 
 #include "player_fakes.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
