@@ -72,7 +72,8 @@ MainWindow *Application::mainWindow() const
 QWidget *Application::makeMainWindow()
 {
     auto *window = new MainWindow;
-    MainWindowContent::install(*window, *player_, [this] { windows_.open(WindowId::settings); });
+    MainWindowContent::install(
+        *window, *player_, [this] { windows_.open(WindowId::settings); }, [this] { return preferences_.defaults(); });
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
     handlers.openFiles = [this] { player_->openFiles(); };

@@ -2,6 +2,7 @@
 
 #include "concurrency/main_thread.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <coroutine>
 #include <exception>
@@ -104,5 +105,21 @@ public:
 private:
     std::shared_ptr<State> state_;
 };
+
+// Awaits an answer that arrives through a callback, such as a panel's completion: start is
+// called at once with a function that delivers the value. Only the first delivery counts.
+template <typename T, typename Start>
+Async<T> awaitCallback(Start start)
+{
+    auto state = std::make_shared<detail::AsyncState<T>>();
+    auto delivered = std::make_shared<std::atomic<bool>>(false);
+    start([state, delivered](T value) {
+        if (delivered->exchange(true))
+            return;
+        auto take = [&value] { return std::move(value); };
+        state->run(take);
+    });
+    return Async<T>(state);
+}
 
 } // namespace tampod

@@ -2,7 +2,6 @@
 
 #include "player/audio_import_coordinator.h"
 #include "player/bpm_detection_queue.h"
-#include "player/file_panels.h"
 #include "player/library_export_selection.h"
 #include "player/linked_library_entry.h"
 #include "player/playback_command_coordinator.h"
@@ -14,6 +13,9 @@
 
 #include "bpm/bpm_analyzing.h"
 #include "concurrency/async.h"
+#include "export/export_defaults.h"
+#include "export/session/export_session.h"
+#include "export/session/file_panels.h"
 #include "import/audio_import_serving.h"
 #include "library/audio_track.h"
 #include "library/export_check_selection.h"
@@ -92,7 +94,8 @@ public:
     // Hooks to the interface, installed by the application; each does nothing until then.
     // warn: every modal warning (title, message, detail lines). recoveryWarning: a failed SD2
     // recovery. confirmRecoveryDepth: the modal question before trying a bit depth on an SD2
-    // file; true only when the user chose to try it. filePanels: the Open and restore panels.
+    // file; true only when the user chose to try it. filePanels: the Open, restore and export
+    // panels and the file manager.
     std::function<void(const QString &title, const QString &message, const QStringList &details)> warn =
         [](const QString &, const QString &, const QStringList &) {};
     std::function<void(const SD2RecoveryFailure &)> recoveryWarning = [](const SD2RecoveryFailure &) {};
@@ -180,6 +183,9 @@ public:
     // The batch Export button's target: the checked tracks, else a multiple selection, else
     // one selected linked pair.
     LibraryExportSelection libraryExportSelection() const;
+    // The single-file export of the primary export track (its prepared loop when it is the
+    // current track); pauses main playback always, also when there is nothing to export.
+    std::unique_ptr<ExportSession> primaryExportSession(const ExportDefaults &defaults);
 
     // Export: what a session calls before it plays or writes. Pauses main playback and, once
     // the engine has handled the pause, gives the listening volume (0 when the model is gone).

@@ -68,11 +68,14 @@ void PlayerModel::restoreSelectedFileAccess()
     if (!filePanels)
         return;
     QPointer<PlayerModel> self(this);
-    const std::optional<QUrl> chosen = filePanels->restore(restoreTitle, restoreMessage(track), restorePrompt);
-    // The panel ran its own event loop.
-    if (!self || !chosen)
-        return;
-    TaskHandle::start([self, track, chosen = *chosen](CancellationToken) -> QCoro::Task<> {
+    const FilePanelText text{restoreTitle, restorePrompt, restoreMessage(track)};
+    TaskHandle::start([self, track, text, panels = filePanels](CancellationToken) -> QCoro::Task<> {
+        const QList<QUrl> urls = co_await awaitCallback<QList<QUrl>>(
+            [&](auto deliver) { panels->restore(text, [deliver](const QList<QUrl> &chosen) { deliver(chosen); }); });
+        // The panel stayed open while events ran: the model may be gone by now.
+        if (!self || urls.isEmpty())
+            co_return;
+        const QUrl chosen = urls.first();
         const auto lease = std::make_shared<const FileAccessLease>(chosen);
         std::exception_ptr error;
         {

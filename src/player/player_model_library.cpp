@@ -123,11 +123,17 @@ void PlayerModel::openFiles()
     TAMPOD_ASSERT_MAIN_THREAD();
     if (!filePanels)
         return;
+    OpenPanelOptions options;
+    options.text.title = openPanelTitle;
+    options.canChooseFiles = true;
+    options.canChooseFolders = true;
+    options.allowsMultipleSelection = true;
+    options.canCreateFolders = true;
     QPointer<PlayerModel> self(this);
-    const QList<QUrl> chosen = filePanels->open(openPanelTitle);
-    // The panel ran its own event loop: the model may be gone by now.
-    if (self && !chosen.isEmpty())
-        importFiles(chosen, false);
+    filePanels->open(options, [self](const QList<QUrl> &chosen) {
+        if (self && !chosen.isEmpty())
+            self->importFiles(chosen, false);
+    });
 }
 
 void PlayerModel::append(const QList<AudioTrack> &tracks)

@@ -25,9 +25,10 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowMode
 }
 
 MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &player,
-                                             std::function<void()> openSettings)
+                                             std::function<void()> openSettings,
+                                             std::function<ExportDefaults()> exportDefaults)
 {
-    auto *model = new PlayerWindowModel(player);
+    auto *model = new PlayerWindowModel(player, std::move(exportDefaults));
     const MainWindowContent installed = install(window, *model, std::move(openSettings));
     installed.content->setWaveformPane(WaveformView::forPlayer(player));
     ContentView *content = installed.content;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/export_defaults.h"
+
 #include <functional>
 
 class QMainWindow;
@@ -19,8 +21,10 @@ struct MainWindowContent {
     MainWindowKeyboardHandler *keys;
 
     static MainWindowContent install(QMainWindow &window, MainWindowModel &model, std::function<void()> openSettings);
-    // The same on the player model, seen through a view of it that lives with the window.
-    static MainWindowContent install(QMainWindow &window, PlayerModel &player, std::function<void()> openSettings);
+    // The same on the player model, seen through a view of it that lives with the window;
+    // exportDefaults: the settings export sessions start from.
+    static MainWindowContent install(QMainWindow &window, PlayerModel &player, std::function<void()> openSettings,
+                                     std::function<ExportDefaults()> exportDefaults = {});
 };
 
 } // namespace tampod

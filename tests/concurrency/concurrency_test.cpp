@@ -122,6 +122,22 @@ TEST(TaskHandle, ReleasesEveryAwaiterWhateverTheOutcome)
     EXPECT_TRUE(test::pumpUntil([&] { return ran; }));
 }
 
+TEST(AwaitCallback, ResumesFromTheEventLoopWithTheFirstAnswer)
+{
+    std::function<void(int)> answer;
+    std::vector<int> got;
+    TaskHandle::start([&](CancellationToken) -> QCoro::Task<> {
+        got.push_back(co_await awaitCallback<int>([&](auto deliver) { answer = deliver; }));
+    });
+    ASSERT_TRUE(answer);
+    answer(7);
+    answer(8);
+    EXPECT_TRUE(got.empty()); // never resumed inside the callback
+    ASSERT_TRUE(test::pumpUntil([&] { return !got.empty(); }));
+    EXPECT_FALSE(test::pumpUntil([&] { return got.size() > 1; }, 20ms));
+    EXPECT_EQ(got, std::vector<int>{7});
+}
+
 TEST(Cancellation, ParentCancelsDetachedChildAndTheCurrentToken)
 {
     CancellationSource parent;

@@ -250,3 +250,41 @@ TEST(ExportRefusals, TheActorDeliversResultsAndErrors)
     EXPECT_TRUE(result.additionalDestinations.isEmpty());
     EXPECT_THROW(exporter.exportAudio(request, {}, {}).wait(), AudioExportError);
 }
+
+TEST(ExportRefusals, AFolderReachedThroughALinkIsTheRealFolderAndOneThatIsNoFolderIsRefusedFirst)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(4410, 2));
+    const AudioTrack track = trackOf(source);
+    ASSERT_TRUE(QDir().mkpath(scene.file("real")));
+    makeLink(scene.file("real"), scene.file("linked"));
+    for (const ExportFormat format : {ExportFormat::wav, ExportFormat::flac}) {
+        const QString name = "out." + extension(format);
+        const AudioExportResult result = scene.run(scene.request(track, settingsFor(format), "linked/" + name));
+        EXPECT_EQ(result.destination.toLocalFile(), scene.file("real/" + name));
+        EXPECT_EQ(framesOf(scene.file("real/" + name)), 4410);
+    }
+    EXPECT_EQ(entriesOf(scene.file("real")), (QStringList{"out.flac", "out.wav"}));
+
+    // A link to a file, or one to nothing, given as the folder: refused before any staging or
+    // rendering, and the link's target is left alone.
+    writeFile(scene.file("plain"), "a file");
+    makeLink(scene.file("plain"), scene.file("to-file"));
+    makeLink(scene.file("nowhere"), scene.file("dangling"));
+    scene.environment.store = []() -> TemporaryAudioStore & {
+        ADD_FAILURE() << "a staging folder was asked for";
+        throw SystemError(EIO, "store");
+    };
+    for (const QString folder : {"to-file", "dangling"}) {
+        for (const ExportFormat format : everyWay) {
+            std::vector<double> progress;
+            const AudioExportRequest request =
+                scene.request(track, settingsFor(format), folder + "/out." + extension(format));
+            EXPECT_EQ(failureOf([&] { scene.run(request, &progress); }), int(Case::storage)) << folder.toStdString();
+            EXPECT_EQ(progress, std::vector<double>{});
+        }
+    }
+    EXPECT_EQ(readAll(scene.file("plain")), "a file");
+    EXPECT_FALSE(exists(scene.file("nowhere")));
+}

@@ -6,11 +6,11 @@
 #include "concurrency/async.h"
 #include "concurrency/main_thread.h"
 #include "core/error.h"
+#include "export/session/file_panels.h"
 #include "bpm/bpm_analyzing.h"
 #include "import/audio_import_serving.h"
 #include "playback/playback_serving.h"
 #include "playback/section_preparing.h"
-#include "player/file_panels.h"
 #include "sd2/sd2_recovery_service.h"
 
 #include <QStringList>
@@ -85,22 +85,43 @@ private:
     }
 };
 
-// Panels that answer with what the test set and log each question (title, message, prompt).
+// Panels that log each question (title, message, prompt) and answer with what the test set
+// at the time, at the event loop's next turn, as a panel shown with open() would.
 class FakeFilePanels final : public FilePanels {
 public:
     QList<QUrl> opened;
     std::optional<QUrl> restored;
     std::vector<QStringList> asked;
+    std::optional<OpenPanelOptions> lastOpen;
+    QList<QList<QUrl>> shown;
 
-    QList<QUrl> open(const QString &title) override
+    void open(const OpenPanelOptions &options, Chosen completion) override
     {
-        asked.push_back({title});
-        return opened;
+        asked.push_back({options.text.title});
+        lastOpen = options;
+        answer(std::move(completion), opened);
     }
-    std::optional<QUrl> restore(const QString &title, const QString &message, const QString &prompt) override
+    void save(const SavePanelOptions &options, Chosen completion) override
     {
-        asked.push_back({title, message, prompt});
-        return restored;
+        asked.push_back({options.text.title});
+        answer(std::move(completion), {});
+    }
+    void chooseFolder(const OpenPanelOptions &options, Chosen completion) override
+    {
+        asked.push_back({options.text.title});
+        answer(std::move(completion), {});
+    }
+    void restore(const FilePanelText &text, Chosen completion) override
+    {
+        asked.push_back({text.title, text.message, text.prompt});
+        answer(std::move(completion), restored ? QList<QUrl>{*restored} : QList<QUrl>());
+    }
+    void showItems(const QList<QUrl> &urls) override { shown.append(urls); }
+
+private:
+    static void answer(Chosen completion, QList<QUrl> urls)
+    {
+        postToMainThread([completion = std::move(completion), urls = std::move(urls)] { completion(urls); });
     }
 };
 

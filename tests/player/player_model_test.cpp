@@ -368,9 +368,13 @@ TEST_F(PlayerModelTest, ImportsAppendSelectAndListEveryRejectionInOneWarning)
     panels->opened = chosen;
     model->openFiles();
     EXPECT_EQ(panels->asked, (std::vector<QStringList>(2, {"Open Audio Files or Folders"})));
+    // Several files and folders at once.
+    ASSERT_TRUE(panels->lastOpen);
+    EXPECT_TRUE(panels->lastOpen->canChooseFiles && panels->lastOpen->canChooseFolders &&
+                panels->lastOpen->allowsMultipleSelection);
+    ASSERT_TRUE(test::pumpUntil([&] { return model->imports().pendingCount() == 2; }));
     ASSERT_TRUE(test::pumpUntil([&] { return importer->calls.size() == 1; }));
     EXPECT_EQ(importer->calls[0].excluding, QSet<QUrl>{QUrl::fromLocalFile("/library/x.wav")});
-    EXPECT_EQ(model->imports().pendingCount(), 2);
 
     // With nothing current the first library row becomes current, then the first imported track.
     importer->end(0, AudioImportResult{{track("a.wav"), track("b.wav")},

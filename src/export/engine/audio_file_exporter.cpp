@@ -53,6 +53,19 @@ QString resolvedPath(const QUrl &url)
     return (folder.isEmpty() ? info.absolutePath() : folder) + QLatin1Char('/') + info.fileName();
 }
 
+// The chosen folder with its links followed once, the way the user reached it: every later
+// step, the exclusive rename included, opens the real folder without following links. A folder
+// that is gone, or a link to anything but a folder, is refused before anything is rendered.
+QUrl settledDestination(const QUrl &destination)
+{
+    const QFileInfo info(destination.toLocalFile());
+    const std::optional<QString> folder = tampod::resolvedPath(info.absolutePath());
+    const auto status = folder ? statusOf(*folder, LinkPolicy::NoFollow) : std::nullopt;
+    if (!status || !S_ISDIR(status->st_mode))
+        throw AudioExportError(Case::storage);
+    return QUrl::fromLocalFile(*folder + QLatin1Char('/') + info.fileName());
+}
+
 bool occupied(const QString &path)
 {
     return statusOf(path, LinkPolicy::NoFollow).has_value();
@@ -379,6 +392,17 @@ Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest reque
 
 AudioExportResult AudioFileExporter::run(const AudioExportRequest &request, const ExportProgress &progress,
                                          const CancellationToken &token, const ExportEnvironment &environment)
+{
+    if (!environment.insideStaging && request.destination.isLocalFile()) {
+        AudioExportRequest settled = request;
+        settled.destination = settledDestination(request.destination);
+        return dispatch(settled, progress, token, environment);
+    }
+    return dispatch(request, progress, token, environment);
+}
+
+AudioExportResult AudioFileExporter::dispatch(const AudioExportRequest &request, const ExportProgress &progress,
+                                              const CancellationToken &token, const ExportEnvironment &environment)
 {
     if (request.pairOutput == SD2PairOutput::separateMono)
         return SD2PairExporter::run(request, progress, token, environment);

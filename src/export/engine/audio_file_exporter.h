@@ -45,7 +45,8 @@ public:
     Async<AudioExportResult> exportAudio(AudioExportRequest request, ExportProgress progress,
                                          CancellationToken token) override;
 
-    // The same export on the calling thread: what the actor runs, and what the exporters that
+    // The same export on the calling thread (a destination folder reached through a link is
+    // settled to the real folder first): what the actor runs, and what the exporters that
     // render through this one call in turn on their own workers.
     static AudioExportResult run(const AudioExportRequest &request, const ExportProgress &progress,
                                  const CancellationToken &token, const ExportEnvironment &environment);
@@ -65,6 +66,8 @@ public:
 private:
     struct Source;
     static Source openSource(const AudioExportRequest &request, const CancellationToken &token);
+    static AudioExportResult dispatch(const AudioExportRequest &request, const ExportProgress &progress,
+                                      const CancellationToken &token, const ExportEnvironment &environment);
     static AudioExportResult exportPCM(const AudioExportRequest &request, const ExportProgress &progress,
                                        const CancellationToken &token, const ExportEnvironment &environment);
 

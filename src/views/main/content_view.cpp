@@ -15,6 +15,8 @@
 #include "views/main/transport_view.h"
 #include "views/main/wordmark_view.h"
 
+#include "export/session/export_session.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -89,8 +91,16 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     connect(clear_, &QAbstractButton::clicked, this, [this] { player_.clearAll(); });
 
     exportFactory_ = [this](QWidget *window) -> SheetDialog * {
-        return player_.hasPrimaryExportTrack() ? SheetHost::emptySheet(window, MainViewText::exportSheetTitle)
-                                               : nullptr;
+        if (!player_.hasPrimaryExportTrack())
+            return nullptr;
+        SheetDialog *sheet = SheetHost::emptySheet(window, MainViewText::exportSheetTitle);
+        // The session lives with its sheet; closing the sheet stops a run under way.
+        if (QPointer<ExportSession> session = player_.openPrimaryExportSession(sheet))
+            sheet->setOnClose([session] {
+                if (session)
+                    session->cancel();
+            });
+        return sheet;
     };
     batchFactory_ = [](QWidget *window) { return SheetHost::emptySheet(window, QString()); };
 

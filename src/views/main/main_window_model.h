@@ -9,6 +9,8 @@
 
 namespace tampod {
 
+class ExportSession;
+
 // What the main window's content, transport bar and keys read from the player and ask of it.
 // The application adapts the player model to it; tests give a fake. changed() covers every
 // value except position and levels, which change up to 30 times a second and come with
@@ -42,6 +44,9 @@ public:
     virtual bool hasPrimaryExportTrack() const = 0;
     virtual QString primaryExportHelp() const = 0;
     virtual bool primaryExportIsHighlighted() const = 0;
+    // The single-file export session of the primary export track, owned by owner; pauses
+    // playback always. None without a primary export track.
+    virtual ExportSession *openPrimaryExportSession(QObject *owner) = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
     virtual void seek(double seconds) = 0;

@@ -4,9 +4,10 @@
 
 namespace tampod {
 
-PlayerWindowModel::PlayerWindowModel(PlayerModel &player, QObject *parent)
+PlayerWindowModel::PlayerWindowModel(PlayerModel &player, ExportDefaultsSource exportDefaults, QObject *parent)
     : MainWindowModel(parent)
     , player_(player)
+    , exportDefaults_(std::move(exportDefaults))
 {
     const auto changes = [this](const auto *sender, auto signal) {
         connect(sender, signal, this, &MainWindowModel::changed);
@@ -48,6 +49,16 @@ QString PlayerWindowModel::primaryExportHelp() const
 bool PlayerWindowModel::primaryExportIsHighlighted() const
 {
     return player_.primaryExportIsHighlighted();
+}
+
+ExportSession *PlayerWindowModel::openPrimaryExportSession(QObject *owner)
+{
+    std::unique_ptr<ExportSession> session =
+        player_.primaryExportSession(exportDefaults_ ? exportDefaults_() : ExportDefaults());
+    if (!session)
+        return nullptr;
+    session->setParent(owner);
+    return session.release();
 }
 
 bool PlayerWindowModel::canPlaySelection() const { return player_.canPlaySelection(); }

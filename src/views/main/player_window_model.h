@@ -2,8 +2,10 @@
 
 #include "views/main/main_window_model.h"
 
+#include "export/export_defaults.h"
 #include "library/audio_track.h"
 
+#include <functional>
 #include <optional>
 
 namespace tampod {
@@ -16,7 +18,10 @@ class PlayerWindowModel : public MainWindowModel {
     Q_OBJECT
 
 public:
-    explicit PlayerWindowModel(PlayerModel &player, QObject *parent = nullptr);
+    using ExportDefaultsSource = std::function<ExportDefaults()>;
+
+    // exportDefaults: the settings a new export session starts from (the stored preferences).
+    explicit PlayerWindowModel(PlayerModel &player, ExportDefaultsSource exportDefaults = {}, QObject *parent = nullptr);
 
     PlayerModel &player() const { return player_; }
 
@@ -39,6 +44,7 @@ public:
     bool hasPrimaryExportTrack() const override;
     QString primaryExportHelp() const override;
     bool primaryExportIsHighlighted() const override;
+    ExportSession *openPrimaryExportSession(QObject *owner) override;
     void play() override;
     void pause() override;
     void seek(double seconds) override;
@@ -61,6 +67,7 @@ public:
 
 private:
     PlayerModel &player_;
+    const ExportDefaultsSource exportDefaults_;
 };
 
 } // namespace tampod

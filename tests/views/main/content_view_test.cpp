@@ -9,6 +9,8 @@
 
 #include "views/main/fake_main_window_model.h"
 
+#include "export/session/export_session.h"
+
 #include "support/snapshot.h"
 #include "support/test_support.h"
 
@@ -177,15 +179,21 @@ TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
     EXPECT_FALSE(content.presentExport());
     player.exportReady = true;
     update();
+    EXPECT_TRUE(player.takeCalls().isEmpty());
     content.transport()->exportButton()->click();
     QPointer<SheetDialog> sheet = content.exportSheet();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Export Audio"));
     EXPECT_EQ(SheetHost::of(&content).current(), sheet);
+    // The sheet holds its export session as long as it lives.
+    EXPECT_EQ(player.takeCalls(), QStringList{"openPrimaryExportSession"});
+    QPointer<ExportSession> session = sheet->findChild<ExportSession *>();
+    ASSERT_TRUE(session);
     EXPECT_FALSE(content.presentBatch()); // one sheet at a time
     sheet->dismiss();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(sheet.isNull());
+    EXPECT_TRUE(session.isNull());
     content.exportLibrary();
     ASSERT_NE(content.batchSheet(), nullptr);
     content.batchSheet()->dismiss();

@@ -3,6 +3,8 @@
 #include "views/main/main_window_model.h"
 
 #include "core/number_text.h"
+#include "export/session/export_session.h"
+#include "library/audio_track.h"
 
 #include <QStringList>
 
@@ -42,6 +44,15 @@ public:
     bool hasPrimaryExportTrack() const override { return exportReady; }
     QString primaryExportHelp() const override { return exportHelp; }
     bool primaryExportIsHighlighted() const override { return exportHighlighted; }
+    // A session on a stand-in track that nothing plays or writes.
+    ExportSession *openPrimaryExportSession(QObject *owner) override
+    {
+        record(QStringLiteral("openPrimaryExportSession"));
+        AudioTrack track;
+        track.id = QUuid::createUuid();
+        track._url = TrackedFileURL(QUrl::fromLocalFile(QStringLiteral("/music/take.wav")));
+        return new ExportSession(track, {}, nullptr, nullptr, nullptr, nullptr, nullptr, {}, owner);
+    }
     void play() override { record(QStringLiteral("play")); }
     void pause() override { record(QStringLiteral("pause")); }
     void seek(double seconds) override { record(QStringLiteral("seek"), seconds); }

@@ -1,0 +1,371 @@
+// The single-file export session: its panels, its one run, its result, cancellation and
+// failure lines, the values the sheet derives, and a real export through it.
+#include "../export_fixtures.h"
+
+#include "export/session/export_session.h"
+#include "files/access/missing_audio_source.h"
+
+#include "support/test_support.h"
+
+#include <QLocale>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace tampod;
+using namespace tampod::test;
+
+namespace {
+
+const QString savePrompt = QStringLiteral("Choose a new filename. Existing files and your source audio will not be replaced.");
+const QString cancelledLine = QStringLiteral("Export cancelled. No destination file was created.");
+
+class FakePanels final : public FilePanels {
+public:
+    struct Call {
+        QString kind;
+        FilePanelText text;
+        SavePanelOptions save;
+        Chosen completion;
+    };
+    void open(const OpenPanelOptions &options, Chosen completion) override { calls << Call{"open", options.text, {}, completion}; }
+    void save(const SavePanelOptions &options, Chosen completion) override { calls << Call{"save", options.text, options, completion}; }
+    void chooseFolder(const OpenPanelOptions &options, Chosen completion) override
+    {
+        calls << Call{"folder", options.text, {}, completion};
+    }
+    void restore(const FilePanelText &text, Chosen completion) override { calls << Call{"restore", text, {}, completion}; }
+    void showItems(const QList<QUrl> &urls) override { shown << urls; }
+
+    QList<Call> calls;
+    QList<QList<QUrl>> shown;
+};
+
+// Runs the given work on a worker of its own, as the real exporter does.
+class FakeExporter final : public AudioExportServing {
+public:
+    using Work = std::function<AudioExportResult(const AudioExportRequest &, const ExportProgress &, const CancellationToken &)>;
+    explicit FakeExporter(Work work) : work_(std::move(work)) {}
+    Async<AudioExportResult> exportAudio(AudioExportRequest request, ExportProgress progress, CancellationToken token) override
+    {
+        requests << request;
+        return executor_.submit([this, request, progress, token] { return work_(request, progress, token); });
+    }
+    QList<AudioExportRequest> requests; // main thread
+
+private:
+    Work work_;
+    SerialExecutor executor_{QStringLiteral("fake exporter")};
+};
+
+AudioExportResult resultAt(const QUrl &destination)
+{
+    return {destination, 96000, 2, 48000, {}};
+}
+
+// Waits, checking the token, until release is set; then ends as cancelled or with the result.
+FakeExporter::Work blockingWork(std::shared_ptr<std::atomic<bool>> started, std::shared_ptr<std::atomic<bool>> release,
+                                std::shared_ptr<ExportProgress> keptProgress)
+{
+    return [=](const AudioExportRequest &request, const ExportProgress &progress, const CancellationToken &token) {
+        if (keptProgress)
+            *keptProgress = progress;
+        *started = true;
+        while (!*release) {
+            token.throwIfCancelled();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return resultAt(request.destination);
+    };
+}
+
+struct SessionScene : ExportScene {
+    SessionScene()
+    {
+        previous = QLocale();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        source = file("Take 3.wav");
+        writeAudio(source, 2, 44100, tone(44100, 2));
+        track = trackOf(source);
+        track.duration = 1.0;
+    }
+    ~SessionScene() { QLocale::setDefault(previous); }
+
+    std::unique_ptr<ExportSession> session(std::shared_ptr<AudioExportServing> exporter,
+                                           std::shared_ptr<const PreparedSection> loop = nullptr,
+                                           const ExportDefaults &defaults = {})
+    {
+        return std::make_unique<ExportSession>(track, defaults, std::move(loop), std::move(exporter), nullptr, nullptr,
+                                               panels, [this](const QString &text) { warnings << text; });
+    }
+    std::shared_ptr<const PreparedSection> loopOf(std::int64_t start, std::int64_t end) const
+    {
+        return std::make_shared<const PreparedSection>(track, track.audioURL(), start, end, 44100, 44100.0, std::nullopt);
+    }
+    // Confirms the last panel with the file name, as a user would.
+    void confirm(const QString &name) { panels->calls.last().completion({QUrl::fromLocalFile(file(name))}); }
+
+    QLocale previous;
+    QString source;
+    AudioTrack track;
+    std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
+    QStringList warnings;
+};
+
+} // namespace
+
+TEST(ExportSession, PanelsProposeNamesAndOneRunEndsInTheResultLine)
+{
+    SessionScene scene;
+    auto exporter = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &) {
+            return resultAt(request.destination);
+        });
+    auto session = scene.session(exporter);
+    EXPECT_FALSE(session->exportsLoop());
+    EXPECT_EQ(session->pairBaseName(), "Take 3-export");
+
+    session->chooseDestination();
+    ASSERT_EQ(scene.panels->calls.size(), 1);
+    const auto &save = scene.panels->calls.last();
+    EXPECT_EQ(save.kind, "save");
+    EXPECT_EQ(save.text.title, "Export Entire Audio File");
+    EXPECT_EQ(save.text.prompt, "Export");
+    EXPECT_EQ(save.text.message, savePrompt);
+    EXPECT_EQ(save.save.proposedName, "Take 3-export.wav");
+    EXPECT_EQ(save.save.fileExtension, "wav");
+    EXPECT_TRUE(session->isChoosingDestination());
+    EXPECT_EQ(session->previewUnavailableReason(), "Preview is unavailable while choosing a destination or exporting.");
+    session->chooseDestination(); // busy: no second panel
+    EXPECT_EQ(scene.panels->calls.size(), 1);
+
+    // Closing the panel without a choice changes nothing else.
+    session->setMessage("before");
+    scene.panels->calls.last().completion({});
+    EXPECT_FALSE(session->isBusy());
+    EXPECT_EQ(session->message(), "before");
+    EXPECT_TRUE(exporter->requests.isEmpty());
+
+    session->chooseDestination();
+    scene.confirm("name.wav");
+    EXPECT_TRUE(session->isExporting());
+    EXPECT_EQ(session->message(), "");
+    ASSERT_TRUE(pumpUntil([&] { return !session->isExporting(); }));
+    EXPECT_EQ(session->message(), "Exported name.wav — 2.000 seconds each");
+    EXPECT_EQ(session->progress(), 1);
+    EXPECT_EQ(session->outputDuration(), 2.0);
+    EXPECT_EQ(session->previewUnavailableReason(), "Export complete. Close this window to start another comparison.");
+    EXPECT_TRUE(scene.warnings.isEmpty());
+    ASSERT_EQ(exporter->requests.size(), 1);
+    EXPECT_EQ(exporter->requests[0].destination.toLocalFile(), scene.file("name.wav"));
+    EXPECT_FALSE(exporter->requests[0].loop);
+
+    // Exported: no further panel; the files are shown on request.
+    session->chooseDestination();
+    EXPECT_EQ(scene.panels->calls.size(), 2);
+    session->showInFolder();
+    EXPECT_EQ(scene.panels->shown, (QList<QList<QUrl>>{{QUrl::fromLocalFile(scene.file("name.wav"))}}));
+
+    // A mono pair's result names both files.
+    session->setResult(std::nullopt);
+    auto pairExporter = std::make_shared<FakeExporter>(
+        [&](const AudioExportRequest &, const ExportProgress &, const CancellationToken &) {
+            return AudioExportResult{QUrl::fromLocalFile(scene.file("k.L.wav")), 96000, 1, 48000,
+                                     {QUrl::fromLocalFile(scene.file("k.R.wav"))}};
+        });
+    auto pairSession = scene.session(pairExporter);
+    pairSession->chooseDestination();
+    scene.confirm("k.wav");
+    ASSERT_TRUE(pumpUntil([&] { return pairSession->result().has_value(); }));
+    EXPECT_EQ(pairSession->message(), "Exported k.L.wav, k.R.wav — 2.000 seconds each");
+    pairSession->showInFolder();
+    EXPECT_EQ(scene.panels->shown.last(),
+              (QList<QUrl>{QUrl::fromLocalFile(scene.file("k.L.wav")), QUrl::fromLocalFile(scene.file("k.R.wav"))}));
+
+    // The loop: its own title and name, and the loop goes with the request.
+    auto looped = scene.session(exporter, scene.loopOf(0, 22050));
+    EXPECT_TRUE(looped->exportsLoop());
+    looped->setRepeatText("16");
+    looped->chooseDestination();
+    EXPECT_EQ(scene.panels->calls.last().text.title, "Save Loop");
+    EXPECT_EQ(scene.panels->calls.last().save.proposedName, "Take 3-loop-x16.wav");
+    scene.confirm("loop.wav");
+    ASSERT_TRUE(pumpUntil([&] { return looped->result().has_value(); }));
+    ASSERT_TRUE(exporter->requests.last().loop);
+    EXPECT_EQ(exporter->requests.last().loop->repeatCount, 16);
+}
+
+TEST(ExportSession, RefusalsCancellationLateProgressAndFailures)
+{
+    SessionScene scene;
+    // Waiting for SD2 recovery: no panel, no task.
+    AudioTrack pending = scene.track;
+    pending.recovery = SD2Recovery{};
+    auto counting = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &) { return resultAt(request.destination); });
+    ExportSession refused(pending, {}, nullptr, counting, nullptr, nullptr, scene.panels, {});
+    EXPECT_TRUE(refused.issues().contains("Choose SD2 recovery parameters before exporting."));
+    EXPECT_EQ(refused.previewUnavailableReason(), "Choose valid export settings and a playable source to preview.");
+    refused.chooseDestination();
+    EXPECT_TRUE(scene.panels->calls.isEmpty());
+    EXPECT_TRUE(counting->requests.isEmpty());
+
+    // Cancelling twice cancels once, and ends with its line and no alert.
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto firstProgress = std::make_shared<ExportProgress>();
+    auto session = scene.session(std::make_shared<FakeExporter>(blockingWork(started, release, firstProgress)));
+    int cancellingChanges = 0;
+    QObject::connect(session.get(), &ExportSession::isCancellingChanged, [&] { ++cancellingChanges; });
+    session->chooseDestination();
+    scene.confirm("a.wav");
+    ASSERT_TRUE(pumpUntil([&] { return started->load(); }));
+    session->cancel();
+    session->cancel();
+    EXPECT_TRUE(session->isCancelling());
+    ASSERT_TRUE(pumpUntil([&] { return !session->isExporting(); }));
+    EXPECT_EQ(session->message(), cancelledLine);
+    EXPECT_FALSE(session->isBusy());
+    EXPECT_FALSE(session->isCancelling());
+    EXPECT_EQ(cancellingChanges, 2); // set once, cleared once
+    EXPECT_TRUE(scene.warnings.isEmpty());
+    EXPECT_FALSE(session->result());
+
+    // A report of the cancelled run arriving during the next one is dropped.
+    const ExportProgress stale = *firstProgress;
+    *started = false;
+    session->chooseDestination();
+    scene.confirm("b.wav");
+    ASSERT_TRUE(pumpUntil([&] { return started->load(); }));
+    QList<double> seen;
+    QObject::connect(session.get(), &ExportSession::progressChanged, [&] { seen << session->progress(); });
+    stale(0.77);
+    (*firstProgress)(0.3);
+    ASSERT_TRUE(pumpUntil([&] { return session->progress() == 0.3; }));
+    EXPECT_EQ(seen, QList<double>{0.3});
+    *release = true;
+    ASSERT_TRUE(pumpUntil([&] { return session->result().has_value(); }));
+    EXPECT_EQ(session->progress(), 1);
+
+    // Each failure once in the line and once as an alert, its text chosen in order: the
+    // missing source, then the export's own text, then the storage text.
+    const QString storage = AudioExportError(AudioExportError::Case::storage).message();
+    const QString exists = AudioExportError(AudioExportError::Case::destinationExists).message();
+    const QString missing = *MissingAudioSource::message(std::make_exception_ptr(MissingAudioSource("x.wav")));
+    const std::pair<std::exception_ptr, QString> failures[] = {
+        {std::make_exception_ptr(MissingAudioSource("x.wav")), missing},
+        {std::make_exception_ptr(AudioExportError(AudioExportError::Case::destinationExists)), exists},
+        {std::make_exception_ptr(std::runtime_error("disk")), storage},
+        {std::make_exception_ptr(SystemError(ENOSPC, "write")), storage},
+    };
+    for (const auto &[error, text] : failures) {
+        scene.warnings.clear();
+        auto failing = scene.session(std::make_shared<FakeExporter>(
+            [error](const AudioExportRequest &, const ExportProgress &, const CancellationToken &) -> AudioExportResult {
+                std::rethrow_exception(error);
+            }));
+        failing->chooseDestination();
+        scene.confirm("f.wav");
+        ASSERT_TRUE(pumpUntil([&] { return !failing->isExporting(); }));
+        EXPECT_EQ(failing->message(), text);
+        EXPECT_EQ(scene.warnings, QStringList{text});
+        EXPECT_FALSE(failing->isBusy());
+    }
+}
+
+TEST(ExportSession, DerivedValues)
+{
+    SessionScene scene;
+    auto session = scene.session(nullptr, scene.loopOf(0, 33075)); // 0.75 s
+    const QString countSentence = "Enter a repeat count from 1 to 999.";
+    const std::pair<QString, std::int64_t> counts[] = {
+        {" 12 ", 12}, {"+3", 3}, {"\n7\t", 7}, {"3.0", 0}, {"", 0}, {"x1", 0}, {"-2", -2}, {"99999999999999999999", 0},
+    };
+    for (const auto &[text, count] : counts) {
+        session->setRepeatText(text);
+        ASSERT_TRUE(session->loopOptions()) << text.toStdString();
+        EXPECT_EQ(session->loopOptions()->repeatCount, count) << text.toStdString();
+        EXPECT_EQ(session->issues().count(countSentence), count >= 1 && count <= 999 ? 0 : 1) << text.toStdString();
+    }
+    session->setRepeatText("4");
+    EXPECT_EQ(session->outputDuration(), 0.75 * 4);
+    EXPECT_EQ(session->outputSummary(), "One audio file containing the selected loop played 4 times.");
+    session->setRepeatText("1");
+    EXPECT_EQ(session->outputSummary(), "One audio file containing the selected loop played 1 time.");
+    session->setRepeatText("0");
+    EXPECT_EQ(session->outputDuration(), std::nullopt);
+    EXPECT_EQ(session->outputSummary(), "Enter a valid repeat count to calculate the exported length.");
+    session->setExportsLoop(false);
+    EXPECT_EQ(session->outputDuration(), 1.0);
+    EXPECT_EQ(session->outputSummary(), "One audio file containing the entire recording.");
+    auto noLoop = scene.session(nullptr);
+    noLoop->setExportsLoop(true);
+    EXPECT_TRUE(noLoop->issues().contains("Select a loop before exporting it."));
+
+    // Base names of the two mono files.
+    for (const QString name : {".", "..", "a/b", "a:b", "a\tb", "   ", "", "a\u200bb"})
+        EXPECT_FALSE(ExportSession::isValidPairName(name)) << name.toStdString();
+    for (const QString name : {" spaced ", "...", "Kick-export", "ä b"})
+        EXPECT_TRUE(ExportSession::isValidPairName(name)) << name.toStdString();
+
+    // A format change silences the sheet's audition; a base-name edit does not.
+    AudioTrack other = scene.track;
+    other.id = QUuid::createUuid();
+    ExportPreviewRequest refused;
+    refused.track = scene.track;
+    refused.loop = LoopExportOptions{std::make_shared<const PreparedSection>(other, other.audioURL(), 0, 10, 44100, 44100.0, std::nullopt), 1};
+    session->preview().start(refused, nullptr);
+    const QString shown = session->preview().message();
+    ASSERT_FALSE(shown.isEmpty());
+    session->setPairBaseName("another");
+    EXPECT_EQ(session->preview().message(), shown);
+    ExportDefaults flac = session->draft();
+    flac.format = ExportFormat::flac;
+    session->setDraft(flac);
+    EXPECT_EQ(session->preview().message(), "");
+
+    // Why auditioning is unavailable, first reason first.
+    session->setExportsLoop(true);
+    session->setRepeatText("0");
+    EXPECT_EQ(session->previewUnavailableReason(), "Choose valid export settings and a playable source to preview.");
+    session->setResult(AudioExportResult{QUrl::fromLocalFile(scene.file("r.wav")), 48000, 2, 48000, {}});
+    EXPECT_EQ(session->previewUnavailableReason(), "Export complete. Close this window to start another comparison.");
+    EXPECT_EQ(session->outputDuration(), 1.0);
+    session->setResult(std::nullopt);
+    session->setRepeatText("2");
+    ASSERT_TRUE(pumpUntil([&] { return !session->previewEligibility().isChecking(); }));
+    EXPECT_EQ(session->previewUnavailableReason(), session->previewEligibility().unavailableReason(session->draft()));
+}
+
+TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
+{
+    SessionScene scene;
+    auto exporter = std::make_shared<AudioFileExporter>(scene.environment);
+    ExportDefaults wav48 = settingsFor(ExportFormat::wav, 16, 48000);
+    auto wav = scene.session(exporter, nullptr, wav48);
+    wav->chooseDestination();
+    scene.confirm("out.wav");
+    ASSERT_TRUE(pumpUntil([&] { return !wav->isExporting(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(wav->message(), "Exported out.wav — 1.000 seconds each");
+    EXPECT_EQ(ffprobeStream(scene.file("out.wav")).trimmed(), "pcm_s16le,48000,2,48000");
+
+    auto flac = scene.session(exporter, nullptr, settingsFor(ExportFormat::flac));
+    flac->chooseDestination();
+    EXPECT_EQ(scene.panels->calls.last().save.fileExtension, "flac");
+    scene.confirm("out.flac");
+    ASSERT_TRUE(pumpUntil([&] { return !flac->isExporting(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(flac->result().has_value()) << flac->message().toStdString();
+    EXPECT_TRUE(ffprobeStream(scene.file("out.flac")).startsWith("flac,44100,2,"));
+
+    writeFile(scene.file("taken.wav"), "an older file");
+    auto taken = scene.session(exporter, nullptr, wav48);
+    taken->chooseDestination();
+    scene.confirm("taken.wav");
+    ASSERT_TRUE(pumpUntil([&] { return !taken->isExporting(); }, std::chrono::seconds(60)));
+    const QString text = "A file already exists at that destination. Choose a new filename. This version does not "
+                         "replace existing files.";
+    EXPECT_EQ(taken->message(), text);
+    EXPECT_EQ(scene.warnings, QStringList{text});
+    EXPECT_EQ(readAll(scene.file("taken.wav")), "an older file");
+}
