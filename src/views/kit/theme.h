@@ -65,4 +65,10 @@ QPalette darkPalette();
 // Fusion style with the dark palette, for the whole application.
 void applyDarkAppearance(QApplication &application);
 
+// The export sheets: blocking issues, the selected quick choice's tint and the preview
+// buttons' symbols.
+inline const QColor issueText = systemYellow;
+inline const QColor selectedChoiceTint = QColor::fromRgbF(0.48f, 0.94f, 0.02f, 0.22f);
+inline const QColor previewSymbol = QColor(Qt::white);
+
 } // namespace tampod::Theme
