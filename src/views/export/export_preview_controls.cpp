@@ -191,9 +191,10 @@ void ExportPreviewControls::refresh()
         advisory_->setText(*advisory);
 
     const QString status = reason ? *reason : session_.preview().message();
-    FormText::apply(status_, TextStyle::callout, reason.has_value());
-    if (!reason)
-        status_->setPalette(QPalette());
+    QPalette palette = status_->palette();
+    palette.setColor(QPalette::WindowText,
+                     reason ? Theme::secondaryText : this->palette().color(QPalette::WindowText));
+    status_->setPalette(palette);
     if (status_->text() != status)
         status_->setText(status);
     status_->setVisible(!status.isEmpty());
