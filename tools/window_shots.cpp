@@ -5,21 +5,30 @@
 //   window_shots OUT_DIR
 //
 // Writes NAME@1x.png and NAME@2x.png for: empty-library, playing-loop (several files, the
-// first playing inside a loop section), sd2-recovery (an SD2 file waiting for recovery),
-// sd2-recovery-progress (a long SD2 file being prepared at 48 kHz) and sd2-tools (the
-// Advanced SD2 Recovery sheet over the window, as it shows on it).
+// first playing inside a loop section), the export sheet on that file (export-sheet: as
+// opened; export-sheet-m4a: a WAV draft at 96 kHz switched to M4A; export-sheet-loop: the
+// loop repeated 8 times; export-sheet-exporting: an export held at 42 %), sd2-recovery (an
+// SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file being prepared at
+// 48 kHz) and sd2-tools (the Advanced SD2 Recovery sheet over the window, as it shows on it).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
 
 #include "app/application.h"
 
 #include "windows/main_window.h"
 
+#include "views/export/export_sheet.h"
+#include "views/export/loop_export_controls.h"
+#include "views/export_form/export_format_controls.h"
+#include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/dialogs/alert_presenting.h"
+#include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 
 #include "platform/encode/audio_file_writer.h"
 #include "platform/output/audio_output.h"
 #include "platform/output/null_audio_output.h"
+#include "concurrency/serial_executor.h"
+#include "export/session/export_session.h"
 #include "player/player_model.h"
 #include "sd2/sd2_recovery_failure.h"
 
@@ -30,12 +39,18 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QPointer>
+#include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 using namespace tampod;
@@ -144,6 +159,109 @@ bool shoot(QWidget &window, const QDir &out, const QString &name, QWidget *sheet
     return true;
 }
 
+// A save panel the user confirms at once, with a name in the scratch folder.
+class ConfirmingPanels final : public FilePanels {
+public:
+    explicit ConfirmingPanels(QDir folder) : folder_(std::move(folder)) {}
+    void open(const OpenPanelOptions &, Chosen completion) override { answer(completion, {}); }
+    void save(const SavePanelOptions &options, Chosen completion) override
+    {
+        answer(completion, {QUrl::fromLocalFile(folder_.filePath(options.proposedName))});
+    }
+    void chooseFolder(const OpenPanelOptions &, Chosen completion) override { answer(completion, {}); }
+    void restore(const FilePanelText &, Chosen completion) override { answer(completion, {}); }
+    void showItems(const QList<QUrl> &) override {}
+
+private:
+    static void answer(Chosen completion, QList<QUrl> urls)
+    {
+        QTimer::singleShot(0, [completion, urls] { completion(urls); });
+    }
+    QDir folder_;
+};
+
+// An export that reaches 42 % and stays there until cancelled.
+class HeldExporter final : public AudioExportServing {
+public:
+    Async<AudioExportResult> exportAudio(AudioExportRequest, ExportProgress progress, CancellationToken token) override
+    {
+        return executor_.submit([progress, token]() -> AudioExportResult {
+            progress(0.42);
+            for (;;) {
+                token.throwIfCancelled();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+
+private:
+    SerialExecutor executor_{QStringLiteral("held exporter")};
+};
+
+// Shows the export sheet on session in window, lets prepare set its state, shoots it and
+// takes it away.
+bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const QDir &out, const QString &name,
+                const std::function<bool(ExportSheet &)> &prepare)
+{
+    if (!session) {
+        print(QStringLiteral("window_shots: no export session for ") + name + QStringLiteral("\n"));
+        return false;
+    }
+    QPointer<ExportSheet> sheet = ExportSheet::make(std::move(session), &window);
+    if (!SheetHost::of(&window).present(sheet))
+        return false;
+    if (!prepare(*sheet))
+        return false;
+    waitFor(QStringLiteral("the preview check"), [&] { return !sheet->session().previewEligibility().isChecking(); });
+    QCoreApplication::sendPostedEvents();
+    sheet->refresh();
+    const bool shot = shoot(*sheet, out, name);
+    sheet->session().cancel();
+    waitFor(QStringLiteral("the sheet to be idle"), [&] { return !sheet->session().isBusy(); });
+    sheet->dismiss();
+    waitFor(QStringLiteral("the sheet to close"), [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return sheet.isNull();
+    });
+    return shot;
+}
+
+bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QDir &scratch)
+{
+    ExportDefaults wav96;
+    wav96.sampleRate = 96000;
+    const auto choose = [](TaggedComboBox *picker, const QString &tag) {
+        Q_EMIT picker->activated(picker->findData(tag));
+    };
+    return shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet"),
+                      [](ExportSheet &sheet) {
+                          sheet.session().setExportsLoop(false);
+                          return true;
+                      }) &&
+           shootSheet(window, player.primaryExportSession(wav96), out, QStringLiteral("export-sheet-m4a"),
+                      [&](ExportSheet &sheet) {
+                          sheet.session().setExportsLoop(false);
+                          choose(sheet.formatControls()->format(), QStringLiteral("m4aAAC"));
+                          return true;
+                      }) &&
+           shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet-loop"),
+                      [](ExportSheet &sheet) {
+                          sheet.loopControls()->quickChoice(8)->click();
+                          return true;
+                      }) &&
+           shootSheet(window,
+                      std::make_unique<ExportSession>(*player.primaryExportTrack(), ExportDefaults{}, nullptr,
+                                                      std::make_shared<HeldExporter>(), nullptr, nullptr,
+                                                      std::make_shared<ConfirmingPanels>(scratch),
+                                                      [](const QString &) {}),
+                      out, QStringLiteral("export-sheet-exporting"), [](ExportSheet &sheet) {
+                          sheet.defaultButton()->click();
+                          return waitFor(QStringLiteral("the export"), [&] {
+                              return sheet.session().isExporting() && sheet.session().progress() == 0.42;
+                          });
+                      });
+}
+
 int run(const QDir &out, const QDir &audio)
 {
     const QList<QUrl> library = {
@@ -186,6 +304,9 @@ int run(const QDir &out, const QDir &audio)
         return 1;
 
     player.pause();
+    if (!shootSheets(player, window, out, audio))
+        return 1;
+
     tamPOD.openDocuments({sd2});
     if (!waitFor(QStringLiteral("the SD2 file"), [&] {
             const auto track = player.selectedTrack();

@@ -81,4 +81,10 @@ inline const QColor sd2Note = QColor::fromRgbF(1.0f, 0.839f, 0.039f);
 inline const QColor sd2ButtonOutline = QColor::fromRgbF(0.45f, 0.45f, 0.45f);
 inline const QColor sd2ButtonLabel = QColor::fromRgbF(0.65f, 0.65f, 0.65f);
 
+// The export sheets: blocking issues, the selected quick choice's tint and the preview
+// buttons' symbols.
+inline const QColor issueText = systemYellow;
+inline const QColor selectedChoiceTint = QColor::fromRgbF(0.48f, 0.94f, 0.02f, 0.22f);
+inline const QColor previewSymbol = QColor(Qt::white);
+
 } // namespace tampod::Theme

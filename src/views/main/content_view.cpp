@@ -9,6 +9,7 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/export/export_sheet.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/main/main_window_model.h"
@@ -93,14 +94,9 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     exportFactory_ = [this](QWidget *window) -> SheetDialog * {
         if (!player_.hasPrimaryExportTrack())
             return nullptr;
-        SheetDialog *sheet = SheetHost::emptySheet(window, MainViewText::exportSheetTitle);
-        // The session lives with its sheet; closing the sheet stops a run under way.
-        if (QPointer<ExportSession> session = player_.openPrimaryExportSession(sheet))
-            sheet->setOnClose([session] {
-                if (session)
-                    session->cancel();
-            });
-        return sheet;
+        // The sheet owns its session; closing it stops a preview and a run under way.
+        std::unique_ptr<ExportSession> session = player_.openPrimaryExportSession();
+        return session ? ExportSheet::make(std::move(session), window) : nullptr;
     };
     batchFactory_ = [](QWidget *window) { return SheetHost::emptySheet(window, QString()); };
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace tampod {
@@ -44,9 +45,9 @@ public:
     virtual bool hasPrimaryExportTrack() const = 0;
     virtual QString primaryExportHelp() const = 0;
     virtual bool primaryExportIsHighlighted() const = 0;
-    // The single-file export session of the primary export track, owned by owner; pauses
-    // playback always. None without a primary export track.
-    virtual ExportSession *openPrimaryExportSession(QObject *owner) = 0;
+    // The single-file export session of the primary export track; pauses playback always.
+    // None without a primary export track.
+    virtual std::unique_ptr<ExportSession> openPrimaryExportSession() = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
     virtual void seek(double seconds) = 0;

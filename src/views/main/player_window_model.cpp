@@ -51,14 +51,9 @@ bool PlayerWindowModel::primaryExportIsHighlighted() const
     return player_.primaryExportIsHighlighted();
 }
 
-ExportSession *PlayerWindowModel::openPrimaryExportSession(QObject *owner)
+std::unique_ptr<ExportSession> PlayerWindowModel::openPrimaryExportSession()
 {
-    std::unique_ptr<ExportSession> session =
-        player_.primaryExportSession(exportDefaults_ ? exportDefaults_() : ExportDefaults());
-    if (!session)
-        return nullptr;
-    session->setParent(owner);
-    return session.release();
+    return player_.primaryExportSession(exportDefaults_ ? exportDefaults_() : ExportDefaults());
 }
 
 bool PlayerWindowModel::canPlaySelection() const { return player_.canPlaySelection(); }

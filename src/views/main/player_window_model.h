@@ -44,7 +44,7 @@ public:
     bool hasPrimaryExportTrack() const override;
     QString primaryExportHelp() const override;
     bool primaryExportIsHighlighted() const override;
-    ExportSession *openPrimaryExportSession(QObject *owner) override;
+    std::unique_ptr<ExportSession> openPrimaryExportSession() override;
     void play() override;
     void pause() override;
     void seek(double seconds) override;

@@ -1,6 +1,7 @@
 #include "views/main/content_view.h"
 #include "views/kit/controls/hardware_button.h"
 #include "views/kit/controls/hardware_slider.h"
+#include "views/export/export_sheet.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
@@ -187,8 +188,9 @@ TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
     EXPECT_EQ(SheetHost::of(&content).current(), sheet);
     // The sheet holds its export session as long as it lives.
     EXPECT_EQ(player.takeCalls(), QStringList{"openPrimaryExportSession"});
-    QPointer<ExportSession> session = sheet->findChild<ExportSession *>();
-    ASSERT_TRUE(session);
+    auto *exportSheet = qobject_cast<ExportSheet *>(sheet.data());
+    ASSERT_NE(exportSheet, nullptr);
+    QPointer<ExportSession> session = &exportSheet->session();
     EXPECT_FALSE(content.presentBatch()); // one sheet at a time
     sheet->dismiss();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -45,13 +45,13 @@ public:
     QString primaryExportHelp() const override { return exportHelp; }
     bool primaryExportIsHighlighted() const override { return exportHighlighted; }
     // A session on a stand-in track that nothing plays or writes.
-    ExportSession *openPrimaryExportSession(QObject *owner) override
+    std::unique_ptr<ExportSession> openPrimaryExportSession() override
     {
         record(QStringLiteral("openPrimaryExportSession"));
         AudioTrack track;
         track.id = QUuid::createUuid();
         track._url = TrackedFileURL(QUrl::fromLocalFile(QStringLiteral("/music/take.wav")));
-        return new ExportSession(track, {}, nullptr, nullptr, nullptr, nullptr, nullptr, {}, owner);
+        return std::make_unique<ExportSession>(track, ExportDefaults(), nullptr, nullptr, nullptr, nullptr, nullptr, ExportSession::Warn());
     }
     void play() override { record(QStringLiteral("play")); }
     void pause() override { record(QStringLiteral("pause")); }

@@ -1,0 +1,206 @@
+// The export-settings form: every row a stored value the format cannot use adds, shown
+// without being written, and the per-format record the first edit stores.
+#include "views/export_form/encoding_options_view.h"
+#include "views/export_form/export_format_controls.h"
+#include "views/export_form/export_resolution_controls.h"
+#include "views/kit/controls/stepper.h"
+#include "views/kit/controls/tagged_combo_box.h"
+
+#include <QLabel>
+
+#include <QAbstractItemModel>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+using namespace tampod;
+
+namespace {
+
+// A draft held by the test; every write through the binding is counted.
+struct DraftHolder {
+    explicit DraftHolder(ExportDefaults initial) : draft(std::move(initial)) {}
+
+    ExportDefaults draft;
+    int writes = 0;
+    ObservableFlag changed;
+
+    ExportDraftBinding binding()
+    {
+        return ExportDraftBinding(
+            [this] { return draft; },
+            [this](const ExportDefaults &value) {
+                ++writes;
+                draft = value;
+                changed.setValue(!changed.value());
+            },
+            [this](QObject *context, std::function<void()> onChange) {
+                return QObject::connect(&changed, &ObservableFlag::valueChanged, context, std::move(onChange));
+            });
+    }
+};
+
+bool selectable(const TaggedComboBox *picker, int row)
+{
+    return bool(picker->model()->flags(picker->model()->index(row, 0)) & Qt::ItemIsEnabled);
+}
+
+ExportDefaults draftOf(ExportFormat format, std::int64_t bits, std::int64_t rate,
+                       const std::function<void(ExportDefaults &)> &more = {})
+{
+    ExportDefaults draft;
+    draft.format = format;
+    draft.bitDepth = bits;
+    draft.sampleRate = rate;
+    if (more)
+        more(draft);
+    return draft;
+}
+
+void setOptions(ExportDefaults &draft, const std::function<void(EncodingOptions &)> &change)
+{
+    EncodingOptions options = EncodingOptions::initial(draft.format);
+    change(options);
+    draft.encodingByFormat[ExportFormats::rawValue(draft.format)] = options;
+}
+
+struct LocaleScope {
+    LocaleScope() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    ~LocaleScope() { QLocale::setDefault(previous); }
+    QLocale previous = QLocale();
+};
+
+} // namespace
+
+TEST(ExportForm, EverySuffixedRowShowsTheStoredValueWithoutWritingIt)
+{
+    LocaleScope locale;
+    using Picker = std::function<TaggedComboBox *(ExportFormatControls &)>;
+    const Picker format = [](ExportFormatControls &c) { return c.format(); };
+    const Picker rate = [](ExportFormatControls &c) { return c.sampleRate(); };
+    const Picker depth = [](ExportFormatControls &c) { return c.resolution().bitDepth(); };
+    const Picker loFi = [](ExportFormatControls &c) { return c.resolution().loFi(); };
+    const Picker clipping = [](ExportFormatControls &c) { return c.resolution().clipping(); };
+    const Picker encoding = [](ExportFormatControls &c) { return c.encodingOptions()->sampleEncoding(); };
+    const Picker profile = [](ExportFormatControls &c) { return c.encodingOptions()->aacProfile(); };
+    const Picker rateMode = [](ExportFormatControls &c) { return c.encodingOptions()->rateMode(); };
+    const Picker bitRate = [](ExportFormatControls &c) { return c.encodingOptions()->bitRate(); };
+    const Picker flac = [](ExportFormatControls &c) { return c.encodingOptions()->flacCompression(); };
+    const auto m4a = [](const std::function<void(EncodingOptions &)> &change) {
+        return draftOf(ExportFormat::m4aAAC, 16, 48000, [&](ExportDefaults &d) { setOptions(d, change); });
+    };
+
+    struct Case {
+        const char *name;
+        ExportDefaults draft;
+        Picker picker;
+        int row;
+        QString text;
+        bool canChoose;
+        QStringList neighbours; // the first rows, in order, suffixed row included
+    };
+    const QList<Case> cases = {
+        {"format", draftOf(ExportFormat::mp3, 16, 44100), format, 0, "MP3 — saved, unavailable", false,
+         {"MP3 — saved, unavailable", "WAV", "AIFF", "FLAC", "M4A — AAC", "SD2"}},
+        {"rate", draftOf(ExportFormat::m4aAAC, 24, 96000), rate, 0, "96 kHz — choose a valid rate", true,
+         {"96 kHz — choose a valid rate", "44.1 kHz", "48 kHz"}},
+        {"bit depth", draftOf(ExportFormat::aiff, 8, 48000), depth, 0, "8 bit — choose a supported depth", false,
+         {"8 bit — choose a supported depth", "16 bit", "24 bit"}},
+        {"lo-fi", draftOf(ExportFormat::aiff, 8, 48000, [](ExportDefaults &d) { d.loFi = LoFiTreatment::eightBit; }),
+         loFi, 0, "8-bit — choose Off or a supported depth", true, {"8-bit — choose Off or a supported depth", "Off"}},
+        {"clipping", draftOf(ExportFormat::wav, 24, 48000, [](ExportDefaults &d) { d.clippingDB = 15; }), clipping, 1,
+         "+15 dB — choose +1 to +12 dB", true, {"Off", "+15 dB — choose +1 to +12 dB", "+1 dB"}},
+        {"negative clipping", draftOf(ExportFormat::wav, 24, 48000, [](ExportDefaults &d) { d.clippingDB = -3; }),
+         clipping, 1, "-3 dB — choose +1 to +12 dB", true, {"Off", "-3 dB — choose +1 to +12 dB", "+1 dB"}},
+        // Unsupported and out of range: one row for the one tag.
+        {"clipping unsupported",
+         draftOf(ExportFormat::aiff, 8, 48000, [](ExportDefaults &d) { d.clippingDB = 15; }), clipping, 1,
+         "+15 dB — choose Off or supported output", true, {"Off", "+15 dB — choose Off or supported output"}},
+        {"sample encoding",
+         draftOf(ExportFormat::wav, 24, 48000,
+                 [](ExportDefaults &d) { setOptions(d, [](EncodingOptions &o) { o.sampleEncoding = SampleEncoding::floatingPoint; }); }),
+         encoding, 0, "32-bit floating point — saved, unavailable", false,
+         {"32-bit floating point — saved, unavailable", "Integer PCM"}},
+        {"AAC profile", m4a([](EncodingOptions &o) { o.aacProfile = AACProfile::he; }), profile, 0,
+         "HE-AAC — saved, unavailable", false, {"HE-AAC — saved, unavailable", "AAC-LC"}},
+        {"rate control", m4a([](EncodingOptions &o) { o.rateMode = BitRateMode::average; }), rateMode, 0,
+         "Average (ABR) — saved, unavailable", false, {"Average (ABR) — saved, unavailable", "Constant (CBR)"}},
+        {"bitrate target", m4a([](EncodingOptions &o) { o.bitRateKbps = 320; }), bitRate, 0,
+         "320 kbps — choose a valid target", true,
+         {"320 kbps — choose a valid target", "64 kbps", "96 kbps", "128 kbps", "192 kbps", "256 kbps"}},
+        {"FLAC level",
+         draftOf(ExportFormat::flac, 24, 48000,
+                 [](ExportDefaults &d) { setOptions(d, [](EncodingOptions &o) { o.compressionLevel = 8; }); }),
+         flac, 1, "8 — saved, unavailable", false, {"Automatic", "8 — saved, unavailable"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DraftHolder holder{c.draft};
+        ExportFormatControls controls(holder.binding());
+        TaggedComboBox *picker = c.picker(controls);
+        QStringList rows;
+        for (int i = 0; i < std::min<int>(picker->count(), c.neighbours.size()); ++i)
+            rows << picker->itemText(i);
+        EXPECT_EQ(rows, c.neighbours);
+        ASSERT_LT(c.row, picker->count());
+        EXPECT_EQ(picker->itemText(c.row), c.text);
+        EXPECT_EQ(selectable(picker, c.row), c.canChoose);
+        EXPECT_EQ(picker->currentIndex(), c.row); // shown as the selection
+        EXPECT_EQ(holder.writes, 0);
+        EXPECT_EQ(holder.draft, c.draft);
+    }
+}
+
+TEST(ExportForm, PickersFollowTheFormatAndTheFirstEditStoresOneCompleteRecord)
+{
+    LocaleScope locale;
+    DraftHolder holder{draftOf(ExportFormat::mp3, 16, 11025)};
+    ExportFormatControls controls(holder.binding());
+    EXPECT_FALSE(controls.sampleRate()->isEnabled());
+    EXPECT_TRUE(controls.encodingOptions()->isHidden());
+    EXPECT_EQ(controls.sampleRate()->itemText(0), "11.025 kHz — choose a valid rate");
+
+    // A format outside the offer can be left; a chosen row stores its tag and nothing else.
+    Q_EMIT controls.format()->activated(controls.format()->findData("m4aAAC"));
+    EXPECT_EQ(holder.writes, 1);
+    EXPECT_EQ(holder.draft, draftOf(ExportFormat::m4aAAC, 16, 11025));
+    controls.refresh();
+    EncodingOptionsView &options = *controls.encodingOptions();
+    EXPECT_FALSE(options.isHidden());
+    EXPECT_FALSE(controls.resolution().bitDepth()->isEnabled()); // AAC has no file depth
+    EXPECT_TRUE(controls.resolution().loFi()->isEnabled());
+    EXPECT_TRUE(options.isRowShown(options.aacProfile()));
+    EXPECT_TRUE(options.isRowShown(options.bitRate()));
+    EXPECT_FALSE(options.isRowShown(options.quality()));
+    EXPECT_FALSE(options.isRowShown(options.sampleEncoding()));
+    EXPECT_FALSE(options.isRowShown(options.flacCompression()));
+    EXPECT_TRUE(controls.sd2Note()->isHidden());
+    EXPECT_EQ(options.bitRate()->currentText(), "256 kbps");
+
+    holder.draft.encodingByFormat["wav"] = EncodingOptions::initial(ExportFormat::wav);
+    holder.draft.encodingByFormat["wav"].channels = ExportChannels::mono;
+    const auto wavEntry = holder.draft.encodingByFormat["wav"];
+    // Picking what is shown stores nothing, not even the initial record.
+    Q_EMIT options.bitRate()->activated(options.bitRate()->findData("256"));
+    EXPECT_EQ(holder.draft.encodingByFormat.count("m4aAAC"), 0u);
+    Q_EMIT options.bitRate()->activated(options.bitRate()->findData("128"));
+    EncodingOptions expected = EncodingOptions::initial(ExportFormat::m4aAAC);
+    expected.bitRateKbps = 128;
+    EXPECT_EQ(holder.draft.encodingByFormat.size(), 2u);
+    EXPECT_EQ(holder.draft.encodingByFormat.at("m4aAAC"), expected);
+    EXPECT_EQ(holder.draft.encodingByFormat.at("wav"), wavEntry);
+
+    // SD2 shows its note; FLAC its compression row only.
+    Q_EMIT controls.format()->activated(controls.format()->findData("sd2"));
+    controls.refresh();
+    EXPECT_FALSE(controls.sd2Note()->isHidden());
+    EXPECT_TRUE(options.isRowShown(options.channels()));
+    EXPECT_FALSE(options.isRowShown(options.aacProfile()));
+    Q_EMIT controls.format()->activated(controls.format()->findData("flac"));
+    controls.refresh();
+    EXPECT_TRUE(options.isRowShown(options.flacCompression()));
+    EXPECT_TRUE(controls.sd2Note()->isHidden());
+}
