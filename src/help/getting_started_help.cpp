@@ -51,8 +51,8 @@ const QList<HelpSection> &opening()
             .bullets = {u"Opening audio files with tamPOD from your file manager adds them through the "
                         u"desktop entry and selects the first new file."_s,
                         u"A folder adds the audio files of its subfolders too, in name order. Hidden "
-                        u"files and files already in the library are skipped, and one drop adds at most "
-                        u"10000 files."_s,
+                        u"files and files already in the library are skipped, and tamPOD reads at most "
+                        u"10,000 files from one drop."_s,
                         u"Supported files are added even when others fail, and a warning explains why "
                         u"each rejected file could not be opened."_s},
             .terms = {u"Decoder"_s, u"Library"_s},

@@ -179,9 +179,10 @@ QList<Entry> stored()
         {u"Temporary audio"_s, u"Working audio files that tamPOD keeps in its cache folder while it prepares "
                                u"sections, recoveries and exports. They are removed when no longer needed, "
                                u"and each start cleans up what a crash left behind."_s},
-        {u"Transport"_s, u"The playback controls below the waveform: Play, Stop, Rewind, Fast Forward, "
-                         u"Return to Start, Jump to End and the repeat button, with the position slider "
-                         u"and the time counter."_s},
+        {u"Transport"_s, u"The set of playback controls, named after the controls of a tape machine. In "
+                         u"tamPOD it is the bar below the waveform with Play, Stop, Rewind, Fast Forward, "
+                         u"Return to Start, Jump to End and the repeat button, together with the position "
+                         u"slider and the time counter."_s},
         {u"Vinyl texture"_s, u"Crackle and surface noise from one of three vinyl recordings, mixed into an "
                              u"export. Choose Vinyl 1, 2 or 3 and a level; the noise continues across "
                              u"repetitions."_s},
