@@ -151,7 +151,7 @@ const QList<HelpSection> &windows()
             .id = u"windows"_s,
             .title = u"Windows and quitting"_s,
             .bullets = {u"Under X11, tamPOD’s windows reopen where you last moved them, kept on the "
-                        u"connected screens. In a Wayland session the desktop places the windows, and "
+                        u"connected screens. In a native Wayland session the desktop places the windows, and "
                         u"no position is remembered. The main window has a fixed size."_s,
                         u"The main window’s close button asks whether to quit; Cancel keeps playing. "
                         u"Ctrl+Q quits at once."_s,
@@ -161,7 +161,7 @@ const QList<HelpSection> &windows()
             .id = u"privacy"_s,
             .title = u"Local audio and temporary files"_s,
             .paragraphs = {u"tamPOD processes your audio on this computer and never uploads it. The About "
-                           u"window shows the version and a link to the privacy policy."_s,
+                           u"window shows the version you are running."_s,
                            u"Each time tamPOD starts, it removes temporary audio that an earlier session "
                            u"left behind, once it has verified that the files are its own. It leaves "
                            u"running sessions, originals, completed exports and any location it cannot "
