@@ -1,6 +1,8 @@
 // Whole exports of a ten-minute 44.1 kHz stereo WAV: to FLAC against `flac -5`, to M4A (AAC,
 // 256 kbps) against the ffmpeg command line, and a treated WAV → WAV export (Vinyl and Hum,
-// clipping, lo-fi) on its own; then the peak memory of a one-hour export. Each side runs as a
+// clipping, lo-fi) on its own; then the peak memory of a one-hour export; and a batch of 200
+// three-second WAV files to FLAC (the batch_to_folder tool, one process) against one `flac -5`
+// process over the same files. With the argument "batch", only the batch. Each side runs as a
 // process of its own (ours forked from here, so no start-up is counted on our side), timed
 // from fork to wait4; peak memory is the child's own maximum resident size. Our exports do all
 // their work: render, encode, tag, decode back in full, publish.
@@ -8,6 +10,7 @@
 #include "export/engine/audio_file_exporter.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -137,6 +140,58 @@ Run ours(const QTemporaryDir &dir, const QString &source, const QString &destina
     });
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Both sides start from an empty output folder, the folder's emptying not timed.
+Run emptied(const QString &folder, const std::function<Run()> &run)
+{
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return run();
+}
+
+// The goal line, or an empty text when a side failed.
+std::string raceBatch(const QTemporaryDir &dir)
+{
+    constexpr int files = 200;
+    constexpr int pairs = 5;
+    const QString one = dir.filePath("batch-source.wav");
+    if (!makeSource(one.toStdString(), 3))
+        return {};
+    const QString sources = dir.filePath("batch-sources");
+    QDir().mkpath(sources);
+    std::vector<std::string> ourArguments{TAMPOD_BATCH_TOOL, dir.filePath("batch-store").toStdString(),
+                                          dir.filePath("batch-ours").toStdString()};
+    const QString peerFolder = dir.filePath("batch-peer");
+    std::vector<std::string> peerArguments{"flac", "-5", "-f", "-s", "--output-prefix=" + peerFolder.toStdString() + "/"};
+    for (int i = 1; i <= files; ++i) {
+        const QString path = sources + QStringLiteral("/take ") + QString::number(i) + QStringLiteral(".wav");
+        QFile::copy(one, path);
+        ourArguments.push_back(path.toStdString());
+        peerArguments.push_back(path.toStdString());
+    }
+    std::vector<double> us, them, ratios;
+    // Paired and alternating, so a busy moment of the machine falls on both sides alike.
+    for (int pair = 0; pair < pairs; ++pair) {
+        const Run our = emptied(dir.filePath("batch-ours"), [&] { return command(ourArguments); });
+        const Run peer = emptied(peerFolder, [&] { return command(peerArguments); });
+        if (!our.ok || !peer.ok)
+            return {};
+        us.push_back(our.seconds);
+        them.push_back(peer.seconds);
+        ratios.push_back(peer.seconds / our.seconds);
+    }
+    say("batch of " + NumberText::whole(files) + " three-second WAV files to FLAC, medians of " +
+        NumberText::whole(pairs) + " pairs: ours " + fixed(median(us), 3) + " s, flac -5 " + fixed(median(them), 3) +
+        " s");
+    return "GOAL export-batch: " + fixed(median(ratios), 2) + " (target >= 0.8)";
+}
+
 ExportDefaults settingsFor(ExportFormat format)
 {
     ExportDefaults settings;
@@ -152,6 +207,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     QTemporaryDir dir;
+    if (argc == 2 && std::string(argv[1]) == "batch") {
+        const std::string goal = raceBatch(dir);
+        say(goal.empty() ? "batch: an export failed" : goal);
+        return goal.empty() ? 1 : 0;
+    }
     const QString ten = dir.filePath("ten.wav");
     const QString hour = dir.filePath("hour.wav");
     if (!makeSource(ten.toStdString(), 600)) {
@@ -226,6 +286,11 @@ int main(int argc, char **argv)
         fixed(long2.seconds, 1) + " s, " + fixed(long2.peakMB, 1) + " MB");
     for (const std::string &goal : goals)
         say(goal);
+    const std::string batchGoal = raceBatch(dir);
+    if (batchGoal.empty())
+        say("batch: an export failed"), failed = true;
+    else
+        say(batchGoal);
     say("GOAL export-rss: " + fixed(std::max(long1.peakMB, long2.peakMB), 1) + " (target <= 100)");
     return failed ? 1 : 0;
 }

@@ -14,6 +14,7 @@
 #include "bpm/bpm_analyzing.h"
 #include "concurrency/async.h"
 #include "export/export_defaults.h"
+#include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
 #include "export/session/file_panels.h"
 #include "import/audio_import_serving.h"
@@ -186,6 +187,9 @@ public:
     // The single-file export of the primary export track (its prepared loop when it is the
     // current track); pauses main playback always, also when there is nothing to export.
     std::unique_ptr<ExportSession> primaryExportSession(const ExportDefaults &defaults);
+    // The batch export of libraryExportSelection(); pauses main playback always, and gives none
+    // for an empty selection or, with a warning, while one of its tracks is being recovered.
+    std::unique_ptr<BatchExportSession> libraryExportSession(const ExportDefaults &defaults);
 
     // Export: what a session calls before it plays or writes. Pauses main playback and, once
     // the engine has handled the pause, gives the listening volume (0 when the model is gone).

@@ -397,6 +397,39 @@ TEST_F(PlayerModelLibrary, ExportTargetsAndTheirTexts)
     EXPECT_FALSE(model->primaryExportTrack()) << "confirming a depth";
 }
 
+TEST_F(PlayerModelLibrary, LibraryExportSessionPausesAndRefusesWhileATrackIsRecovered)
+{
+    const AudioTrack a = track("a.wav"), b = track("b.wav");
+    model->append({a, b});
+    model->select(a.id, false);
+    const auto pausedLast = [&] { return !engine->log.isEmpty() && engine->log.last() == "pause"; };
+
+    // Nothing selected for export: none, but playback still pauses.
+    model->play();
+    ASSERT_TRUE(test::pumpUntil([&] { return engine->playing; }));
+    EXPECT_EQ(model->libraryExportSession({}), nullptr);
+    EXPECT_FALSE(model->isPlaying());
+    ASSERT_TRUE(test::pumpUntil(pausedLast));
+    EXPECT_TRUE(warnings.empty());
+
+    model->exportChecks().setIds({a.id, b.id});
+    model->recoveryQueue().submit(b, 44100, false);
+    EXPECT_EQ(model->libraryExportSession({}), nullptr);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], (QStringList{"SD2 Recovery In Progress",
+                                        "Wait for the export files to finish recovery, or cancel recovery before "
+                                        "exporting the previous interpretation."}));
+
+    model->recoveryQueue().cancelAll();
+    ExportDefaults defaults;
+    defaults.format = ExportFormat::flac;
+    const auto session = model->libraryExportSession(defaults);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->title(), "Export 2 Files");
+    EXPECT_EQ(session->draft(), defaults);
+    EXPECT_EQ(session->items()[1].id, b.id);
+}
+
 TEST_F(PlayerModelLibrary, RowSelectionKeepsThePlayingTrackWhenItHoldsIt)
 {
     const AudioTrack a = track("a.wav"), b = track("b.wav"), c = track("c.wav");

@@ -1,0 +1,176 @@
+#include "export/session/batch_export_processor.h"
+
+#include "concurrency/main_thread.h"
+#include "concurrency/thread_role.h"
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "files/access/file_access_lease.h"
+#include "files/access/missing_audio_source.h"
+#include "files/journal/audio_export_error.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tampod {
+
+namespace {
+
+const QString stoppedText = QStringLiteral("Batch stopped before this file.");
+const QString cancelledText = QStringLiteral("Cancelled before saving.");
+
+QString failureText(const std::exception_ptr &error)
+{
+    if (const auto text = MissingAudioSource::message(error))
+        return *text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const AudioExportError &exportError) {
+        return exportError.message();
+    } catch (...) {
+    }
+    return AudioExportError(AudioExportError::Case::storage).message();
+}
+
+double clampedProgress(double value)
+{
+    return std::isfinite(value) ? std::min(std::max(value, 0.0), 1.0) : 0.0;
+}
+
+QString folderPath(const QUrl &directory)
+{
+    QString path = directory.toLocalFile();
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+} // namespace
+
+BatchExportProcessor::BatchExportProcessor(std::shared_ptr<AudioExportServing> exporter)
+    : exporter_(std::move(exporter)), executor_(QStringLiteral("batch export"))
+{
+}
+
+QString BatchExportProcessor::nameKey(const QString &fileName)
+{
+    return fileName.normalized(QString::NormalizationForm_C).toLower();
+}
+
+BatchExportProcessor::Destination BatchExportProcessor::chooseDestination(const QUrl &directory, const QString &stem,
+                                                                          const QString &extension, bool split,
+                                                                          const QSet<QString> &reserved,
+                                                                          const CancellationToken &token)
+{
+    const QString folder = folderPath(directory);
+    for (int n = 1;; ++n) {
+        const QString name =
+            stem + (n >= 2 ? QLatin1Char('-') + QString::number(n) : QString()) + QLatin1Char('.') + extension;
+        const QUrl candidate = QUrl::fromLocalFile(folder + name);
+        const QList<QUrl> destinations = split ? SD2PairOutputs::destinations(candidate) : QList<QUrl>{candidate};
+        Destination chosen{candidate, {}};
+        bool free = true;
+        for (const QUrl &destination : destinations) {
+            const QString key = nameKey(destination.fileName());
+            free = free && !reserved.contains(key);
+            chosen.reservedKeys << key;
+        }
+        // By path and without following links: a dangling link takes its name too.
+        for (qsizetype i = 0; free && i < destinations.size(); ++i)
+            free = !statusOf(destinations[i].toLocalFile(), LinkPolicy::NoFollow);
+        if (free)
+            return chosen;
+        if (n == candidateLimit)
+            throw AudioExportError(AudioExportError::Case::destinationExists);
+        token.throwIfCancelled();
+    }
+}
+
+QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults settings, QUrl directory,
+                                        SD2PairOutput pairOutput, Update update, CancellationToken token)
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    // One folder access for the whole batch; no request carries one of its own.
+    auto access = std::make_unique<FileAccessLease>(directory);
+    QSet<QString> reserved;
+    const QString extension = ExportFormats::fileExtension(settings.format);
+
+    for (int i = 0; i < tracks.size(); ++i) {
+        const AudioTrack &track = tracks[i];
+        BatchExportItem row = BatchExportItem::waiting(track);
+        if (token.isCancelled()) {
+            row.state = BatchExportItem::State::notExported;
+            row.detail = stoppedText;
+            update(i, row);
+            continue;
+        }
+        try {
+            if (track.recovery && !track.recovery->copy)
+                throw AudioExportError(AudioExportError::Case::unsupportedSource);
+            const QString stem = track.exportStem() + QStringLiteral("-export");
+            const bool split = track.pair && pairOutput == SD2PairOutput::separateMono;
+            token.throwIfCancelled();
+            auto naming = executor_.submit([directory, stem, extension, split, reserved, token] {
+                return chooseDestination(directory, stem, extension, split, reserved, token);
+            });
+            const Destination destination = co_await naming;
+            // Reserved even when this file then fails: no later row takes the name.
+            for (const QString &key : destination.reservedKeys)
+                reserved.insert(key);
+
+            row.state = BatchExportItem::State::exporting;
+            row.detail = destination.candidate.fileName();
+            update(i, row);
+
+            AudioExportRequest request;
+            request.track = track;
+            request.settings = settings;
+            request.destination = destination.candidate;
+            request.pairOutput = track.pair ? pairOutput : SD2PairOutput::stereo;
+
+            // Progress hops to the main thread in posting order, so it lands before the result;
+            // the flag drops a report that would still arrive after the row's final one.
+            auto live = std::make_shared<bool>(true);
+            auto progress = [live, update, i, row](double value) {
+                postToMainThread([live, update, i, row, value]() mutable {
+                    if (!*live)
+                        return;
+                    row.progress = clampedProgress(value);
+                    update(i, row);
+                });
+            };
+            auto exporting = exporter_->exportAudio(request, progress, token);
+            std::optional<AudioExportResult> result;
+            std::exception_ptr error;
+            try {
+                result = co_await exporting;
+            } catch (...) {
+                error = std::current_exception();
+            }
+            *live = false;
+            if (error)
+                std::rethrow_exception(error);
+
+            QStringList names{result->destination.fileName()};
+            for (const QUrl &url : std::as_const(result->additionalDestinations))
+                names << url.fileName();
+            row.state = BatchExportItem::State::saved;
+            row.progress = 1;
+            row.detail = names.join(QStringLiteral(", "));
+            row.result = std::move(result);
+        } catch (...) {
+            const std::exception_ptr error = std::current_exception();
+            row.progress = 0;
+            if (isCancellation(error)) {
+                row.state = BatchExportItem::State::cancelled;
+                row.detail = cancelledText;
+            } else {
+                row.state = BatchExportItem::State::failed;
+                row.detail = failureText(error);
+            }
+        }
+        update(i, row);
+    }
+    access.reset();
+}
+
+} // namespace tampod

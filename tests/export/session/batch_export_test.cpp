@@ -1,0 +1,489 @@
+// The batch export: naming in the folder and within one batch, the rows the processor
+// reports, the session's texts, panel and cancellation, and a real batch run twice.
+#include "../export_fixtures.h"
+
+#include "export/session/batch_export_session.h"
+#include "files/access/missing_audio_source.h"
+#include "library/sd2_pair_audio.h"
+
+#include "support/test_support.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace tampod {
+
+struct BatchExportSessionProbe {
+    static void report(BatchExportSession &session, int index, const BatchExportItem &item)
+    {
+        session.update(index, item);
+    }
+};
+
+} // namespace tampod
+
+using namespace tampod;
+using namespace tampod::test;
+using State = BatchExportItem::State;
+
+namespace {
+
+const QString stoppedText = QStringLiteral("Batch stopped before this file.");
+const QString cancelledText = QStringLiteral("Cancelled before saving.");
+const QString monoPairText = QStringLiteral(
+    "For SD2 pairs, choose Keep source layout or Stereo; use SD2 pair output for separate mono files.");
+
+QString exportText(AudioExportError::Case kind)
+{
+    return AudioExportError(kind).message();
+}
+
+class FolderPanels final : public FilePanels {
+public:
+    void open(const OpenPanelOptions &, Chosen) override { ADD_FAILURE() << "open panel"; }
+    void save(const SavePanelOptions &, Chosen) override { ADD_FAILURE() << "save panel"; }
+    void chooseFolder(const OpenPanelOptions &options, Chosen completion) override
+    {
+        folders << options;
+        completions << completion;
+    }
+    void restore(const FilePanelText &, Chosen) override { ADD_FAILURE() << "restore panel"; }
+    void showItems(const QList<QUrl> &) override {}
+
+    QList<OpenPanelOptions> folders;
+    QList<Chosen> completions;
+};
+
+// Runs the given work on a worker of its own, as the real exporter does.
+class FakeExporter final : public AudioExportServing {
+public:
+    using Work = std::function<AudioExportResult(const AudioExportRequest &, const ExportProgress &,
+                                                 const CancellationToken &)>;
+    explicit FakeExporter(Work work = {}) : work_(std::move(work)) {}
+    Async<AudioExportResult> exportAudio(AudioExportRequest request, ExportProgress progress,
+                                         CancellationToken token) override
+    {
+        requests << request;
+        return executor_.submit([this, request, progress, token] {
+            if (work_)
+                return work_(request, progress, token);
+            QList<QUrl> more;
+            if (request.pairOutput == SD2PairOutput::separateMono) {
+                const QList<QUrl> both = SD2PairOutputs::destinations(request.destination);
+                return AudioExportResult{both[0], 100, 1, 44100, {both[1]}};
+            }
+            return AudioExportResult{request.destination, 100, 2, 44100, more};
+        });
+    }
+    QStringList names() const
+    {
+        QStringList names;
+        for (const AudioExportRequest &request : requests)
+            names << request.destination.fileName();
+        return names;
+    }
+    QList<AudioExportRequest> requests; // main thread
+
+private:
+    Work work_;
+    SerialExecutor executor_{QStringLiteral("fake exporter")};
+};
+
+AudioTrack trackAt(const QString &path)
+{
+    return trackOf(path);
+}
+
+AudioTrack pairTrack(const QString &folder)
+{
+    AudioTrack left = trackOf(folder + "/Kit.L"), right = trackOf(folder + "/Kit.R");
+    AudioTrack pair = trackOf(folder + "/Kit.pair");
+    pair.pair = std::make_shared<const SD2PairAudio>(left, right, nullptr);
+    return pair;
+}
+
+struct Report {
+    int index;
+    BatchExportItem item;
+};
+
+// Runs one batch to its end and returns every report in arrival order.
+QList<Report> runBatch(BatchExportProcessor &processor, const QList<AudioTrack> &tracks, const QString &folder,
+                       SD2PairOutput output = SD2PairOutput::stereo, const CancellationToken &token = {},
+                       std::function<void(const Report &)> onReport = {})
+{
+    QList<Report> reports;
+    runTask(processor.run(tracks, settingsFor(ExportFormat::wav), QUrl::fromLocalFile(folder), output,
+                          [&](int index, const BatchExportItem &item) {
+                              reports << Report{index, item};
+                              if (onReport)
+                                  onReport(reports.last());
+                          },
+                          token));
+    return reports;
+}
+
+QList<Report> finals(const QList<Report> &reports)
+{
+    QList<Report> last;
+    for (const Report &report : reports)
+        if (report.item.state != State::exporting)
+            last << report;
+    return last;
+}
+
+QByteArray checksum(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                                          : QByteArray();
+}
+
+} // namespace
+
+TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
+{
+    TempDir dir;
+    const QUrl folder = QUrl::fromLocalFile(dir.path());
+    for (const char *name : {"Kick-export.wav", "Kick-export-2.wav", "Snare-export.R.sd2"})
+        QFile(dir.file(name)).open(QIODevice::WriteOnly);
+    const auto choose = [&](const QString &stem, const QString &extension, bool split, const QSet<QString> &reserved) {
+        return BatchExportProcessor::chooseDestination(folder, stem, extension, split, reserved, {});
+    };
+    EXPECT_EQ(choose("Kick-export", "wav", false, {}).candidate.fileName(), "Kick-export-3.wav");
+
+    // A link whose target is missing still takes its name.
+    ASSERT_TRUE(QFile::link(dir.file("nowhere.wav"), dir.file("Kick-export-3.wav")));
+    EXPECT_EQ(choose("Kick-export", "wav", false, {}).candidate.fileName(), "Kick-export-4.wav");
+
+    // Both channel files must be free; the candidate is the base the exporter splits.
+    const auto pair = choose("Snare-export", "sd2", true, {});
+    EXPECT_EQ(pair.candidate.fileName(), "Snare-export-2.sd2");
+    EXPECT_EQ(pair.reservedKeys, (QStringList{"snare-export-2.l.sd2", "snare-export-2.r.sd2"}));
+
+    // Keys compare precomposed and in lower case.
+    EXPECT_EQ(BatchExportProcessor::nameKey(QStringLiteral("Cafe\u0301-EXPORT.wav")), QStringLiteral("caf\u00e9-export.wav"));
+
+    // At most 100,000 candidates: the stem alone, then 2 through 100000.
+    QSet<QString> reserved{"hat-export.wav"};
+    for (int n = 2; n < BatchExportProcessor::candidateLimit; ++n)
+        reserved << "hat-export-" + QString::number(n) + ".wav";
+    EXPECT_EQ(choose("Hat-export", "wav", false, reserved).candidate.fileName(), "Hat-export-100000.wav");
+    reserved << "hat-export-100000.wav";
+    try {
+        choose("Hat-export", "wav", false, reserved);
+        ADD_FAILURE() << "a name past the limit";
+    } catch (const AudioExportError &error) {
+        EXPECT_EQ(error.kind(), AudioExportError::Case::destinationExists);
+        EXPECT_EQ(error.message(), exportText(AudioExportError::Case::destinationExists));
+    }
+    CancellationSource cancelled;
+    cancelled.cancel();
+    EXPECT_THROW(BatchExportProcessor::chooseDestination(folder, "Hat-export", "wav", false, reserved, cancelled.token()),
+                 Cancelled);
+}
+
+TEST(BatchExportProcessor, RowsNamesAndRequestsOfOneBatch)
+{
+    TempDir dir;
+    AudioTrack waiting = trackAt(dir.file("Wait.sd2"));
+    waiting.recovery = SD2Recovery{nullptr, SD2Metadata{2, 44100, 1, std::nullopt, std::nullopt}};
+    const QList<AudioTrack> tracks{trackAt(dir.file("Kick.wav")), trackAt(dir.file("kick.aif")), waiting,
+                                   trackAt(dir.file(QStringLiteral("Caf\u00e9.wav"))),
+                                   trackAt(dir.file(QStringLiteral("Cafe\u0301.aif"))), pairTrack(dir.path()),
+                                   trackAt(dir.file("Gone.wav")), trackAt(dir.file("Odd.wav"))};
+    auto exporter = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &progress, const CancellationToken &) {
+            const QString name = request.destination.fileName();
+            if (name == "Kick-export.wav") // a failed file keeps its name reserved
+                throw AudioExportError(AudioExportError::Case::verificationFailed);
+            if (name == "Gone-export.wav")
+                throw MissingAudioSource("Gone.wav");
+            if (name == "Odd-export.wav")
+                throw std::runtime_error("odd");
+            for (const double p : {std::nan(""), HUGE_VAL, -HUGE_VAL, 1.5, -0.2, 0.5})
+                progress(p);
+            if (request.pairOutput == SD2PairOutput::separateMono) {
+                const QList<QUrl> both = SD2PairOutputs::destinations(request.destination);
+                return AudioExportResult{both[0], 100, 1, 44100, {both[1]}};
+            }
+            return AudioExportResult{request.destination, 100, 2, 44100, {}};
+        });
+    BatchExportProcessor processor(exporter);
+    const int leases = FileAccessLease::activeCount();
+    const QList<Report> reports = runBatch(processor, tracks, dir.path(), SD2PairOutput::separateMono);
+    EXPECT_EQ(FileAccessLease::activeCount(), leases);
+
+    // The waiting track asks for no name and no export.
+    EXPECT_EQ(exporter->names(), (QStringList{"Kick-export.wav", "kick-export-2.wav", QStringLiteral("Caf\u00e9-export.wav"),
+                                              QStringLiteral("Cafe\u0301-export-2.wav"), "Kit-export.wav",
+                                              "Gone-export.wav", "Odd-export.wav"}));
+    EXPECT_EQ(exporter->requests[0].pairOutput, SD2PairOutput::stereo); // an ordinary track stays stereo
+    EXPECT_EQ(exporter->requests[4].pairOutput, SD2PairOutput::separateMono);
+    EXPECT_FALSE(exporter->requests[4].destinationAccess);
+
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), tracks.size());
+    const struct {
+        State state;
+        QString detail;
+    } expected[] = {
+        {State::failed, exportText(AudioExportError::Case::verificationFailed)},
+        {State::saved, "kick-export-2.wav"},
+        {State::failed, exportText(AudioExportError::Case::unsupportedSource)},
+        {State::saved, QStringLiteral("Caf\u00e9-export.wav")},
+        {State::saved, QStringLiteral("Cafe\u0301-export-2.wav")},
+        {State::saved, "Kit-export.L.wav, Kit-export.R.wav"},
+        {State::failed, *MissingAudioSource::message(std::make_exception_ptr(MissingAudioSource("Gone.wav")))},
+        {State::failed, exportText(AudioExportError::Case::storage)},
+    };
+    for (int i = 0; i < last.size(); ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.id, tracks[i].id);
+        EXPECT_EQ(last[i].item.state, expected[i].state) << i;
+        EXPECT_EQ(last[i].item.detail, expected[i].detail) << i;
+        EXPECT_EQ(last[i].item.result.has_value(), expected[i].state == State::saved) << i;
+    }
+    EXPECT_EQ(last[5].item.name, "Kit (L/R)");
+    EXPECT_EQ(last[1].item.progress, 1);
+
+    // Row 1: named, then progress clamped, in order, then saved.
+    QList<double> progress;
+    for (const Report &report : reports)
+        if (report.index == 1 && report.item.state == State::exporting)
+            progress << report.item.progress;
+    EXPECT_EQ(progress, (QList<double>{0, 0, 0, 0, 1, 0, 0.5}));
+
+    // An empty batch reports nothing.
+    EXPECT_TRUE(runBatch(processor, {}, dir.path()).isEmpty());
+    EXPECT_EQ(FileAccessLease::activeCount(), leases);
+}
+
+TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
+{
+    TempDir dir;
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 5; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    auto exporter = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
+            if (request.destination.fileName() == "T2-export.wav")
+                for (;;) {
+                    token.throwIfCancelled();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            return AudioExportResult{request.destination, 100, 2, 44100, {}};
+        });
+    BatchExportProcessor processor(exporter);
+    CancellationSource source;
+    const QList<Report> reports =
+        runBatch(processor, tracks, dir.path(), SD2PairOutput::stereo, source.token(), [&](const Report &report) {
+            if (report.index == 1 && report.item.state == State::exporting)
+                source.cancel();
+        });
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 5);
+    const State states[] = {State::saved, State::cancelled, State::notExported, State::notExported, State::notExported};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.state, states[i]) << i;
+    }
+    EXPECT_EQ(last[1].item.detail, cancelledText);
+    EXPECT_EQ(last[4].item.detail, stoppedText);
+    EXPECT_EQ(exporter->requests.size(), 2);
+}
+
+TEST(BatchExportSession, TextsIssuesAndThePanel)
+{
+    TempDir dir;
+    auto panels = std::make_shared<FolderPanels>();
+    const auto session = [&](QList<AudioTrack> tracks, const ExportDefaults &defaults = {}) {
+        return std::make_unique<BatchExportSession>(std::move(tracks), defaults, std::make_shared<FakeExporter>(),
+                                                    panels);
+    };
+    const auto none = session({});
+    EXPECT_EQ(none->title(), "Export 0 Files");
+    EXPECT_TRUE(none->issues().contains("Select audio files to export."));
+    EXPECT_EQ(none->progress(), 0);
+    none->chooseDestination();
+    EXPECT_TRUE(panels->folders.isEmpty());
+    EXPECT_EQ(session({trackAt(dir.file("a.wav"))})->title(), "Export 1 File");
+
+    QList<AudioTrack> four;
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        four << trackAt(dir.file(name));
+    const auto batch = session(four);
+    EXPECT_EQ(batch->title(), "Export 4 Files");
+    EXPECT_EQ(batch->summary(), "0 of 4 files finished");
+    EXPECT_EQ(batch->items()[2].state, State::pending);
+    EXPECT_EQ(RawValue::text(batch->items()[2].state), "Waiting");
+    EXPECT_EQ(RawValue::parse<State>("Not exported"), State::notExported);
+    EXPECT_FALSE(RawValue::parse<State>("saved").has_value());
+
+    // Dismissing the panel returns to configuring.
+    batch->chooseDestination();
+    ASSERT_EQ(panels->folders.size(), 1);
+    EXPECT_EQ(panels->folders[0].text.title, "Export 4 Files");
+    EXPECT_EQ(panels->folders[0].text.prompt, "Export Here");
+    EXPECT_FALSE(panels->folders[0].canChooseFiles);
+    EXPECT_TRUE(panels->folders[0].canChooseFolders && panels->folders[0].canCreateFolders);
+    EXPECT_TRUE(batch->isChoosingDestination());
+    batch->chooseDestination();
+    EXPECT_EQ(panels->folders.size(), 1);
+    panels->completions[0]({});
+    EXPECT_FALSE(batch->isChoosingDestination());
+    EXPECT_FALSE(batch->isExporting());
+
+    // Confirming runs with the settings copied when the panel opened.
+    batch->chooseDestination();
+    ExportDefaults changed;
+    changed.format = ExportFormat::aiff;
+    batch->setDraft(changed);
+    panels->completions[1]({QUrl::fromLocalFile(dir.path())});
+    EXPECT_TRUE(batch->isExporting());
+    EXPECT_EQ(batch->capturedSettings(), ExportDefaults{});
+    EXPECT_EQ(batch->draft(), ExportDefaults{});
+    EXPECT_EQ(batch->directory(), QUrl::fromLocalFile(dir.path()));
+    ASSERT_TRUE(pumpUntil([&] { return batch->isFinished(); }));
+    EXPECT_EQ(batch->summary(), "4 saved · 0 failed · 0 not exported");
+    EXPECT_EQ(batch->progress(), 1);
+    batch->chooseDestination();
+    batch->start(QUrl::fromLocalFile(dir.path()), {});
+    batch->cancel();
+    EXPECT_EQ(panels->folders.size(), 2);
+    EXPECT_FALSE(batch->isExporting() || batch->isCancelling());
+
+    // A linked pair with a Mono draft blocks the panel, not a run started directly.
+    ExportDefaults mono;
+    mono.encodingByFormat[ExportFormats::rawValue(mono.format)].channels = ExportChannels::mono;
+    const auto paired = session({pairTrack(dir.path())}, mono);
+    EXPECT_EQ(paired->issues(), QStringList{monoPairText});
+    paired->chooseDestination();
+    EXPECT_EQ(panels->folders.size(), 2);
+    paired->start(QUrl::fromLocalFile(dir.path()), mono);
+    EXPECT_TRUE(paired->isExporting());
+    ASSERT_TRUE(pumpUntil([&] { return paired->isFinished(); }));
+}
+
+TEST(BatchExportSession, ReportsProgressAndCancellation)
+{
+    TempDir dir;
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 5; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    auto second = std::make_shared<std::atomic<bool>>(false);
+    auto exporter = std::make_shared<FakeExporter>(
+        [second](const AudioExportRequest &request, const ExportProgress &progress, const CancellationToken &token) {
+            if (request.destination.fileName() == "T2-export.wav") {
+                progress(0.5);
+                *second = true;
+                for (;;) {
+                    token.throwIfCancelled();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+            return AudioExportResult{request.destination, 100, 2, 44100, {}};
+        });
+    auto session = std::make_unique<BatchExportSession>(tracks, ExportDefaults{}, exporter, nullptr);
+    session->start(QUrl::fromLocalFile(dir.path()), {});
+    ASSERT_TRUE(pumpUntil([&] { return *second && session->items()[1].progress == 0.5; }));
+    EXPECT_EQ(session->summary(), "1 of 5 files finished");
+    EXPECT_DOUBLE_EQ(session->progress(), 1.5 / 5);
+
+    // Failed rows count whole too; a row past the end changes nothing.
+    BatchExportItem failed = session->items()[4];
+    failed.state = State::failed;
+    BatchExportSessionProbe::report(*session, 4, failed);
+    EXPECT_DOUBLE_EQ(session->progress(), 2.5 / 5);
+    BatchExportSessionProbe::report(*session, 7, failed);
+    BatchExportSessionProbe::report(*session, -1, failed);
+    EXPECT_EQ(session->items().size(), 5);
+
+    session->cancel();
+    EXPECT_TRUE(session->isCancelling());
+    EXPECT_EQ(session->summary(), "Cancelling… Saved files will be kept.");
+    session->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return session->isFinished(); }));
+    EXPECT_FALSE(session->isExporting() || session->isCancelling());
+    EXPECT_EQ(session->summary(), "1 saved · 0 failed · 4 not exported");
+    EXPECT_DOUBLE_EQ(session->progress(), 1.0 / 5);
+    EXPECT_EQ(session->items()[1].detail, cancelledText);
+    EXPECT_EQ(session->items()[4].detail, stoppedText);
+
+    // Reports after the run ended change nothing.
+    BatchExportSessionProbe::report(*session, 0, failed);
+    EXPECT_EQ(session->items()[0].state, State::saved);
+}
+
+TEST(BatchExportSession, GoingAwayCancelsTheRun)
+{
+    TempDir dir;
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    auto started = std::make_shared<std::atomic<bool>>(false);
+    auto exporter = std::make_shared<FakeExporter>(
+        [=](const AudioExportRequest &, const ExportProgress &, const CancellationToken &token) -> AudioExportResult {
+            *started = true;
+            while (!token.isCancelled())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            *ended = true;
+            throw Cancelled();
+        });
+    auto session = std::make_unique<BatchExportSession>(QList<AudioTrack>{trackAt(dir.file("a.wav"))}, ExportDefaults{},
+                                                        exporter, nullptr);
+    session->start(QUrl::fromLocalFile(dir.path()), {});
+    ASSERT_TRUE(pumpUntil([&] { return bool(*started); }));
+    session.reset();
+    EXPECT_TRUE(pumpUntil([&] { return bool(*ended); }));
+}
+
+TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)
+{
+    ExportScene scene;
+    QList<AudioTrack> tracks;
+    QMap<QString, QByteArray> sums;
+    for (int i = 1; i <= 5; ++i) {
+        const QString source = scene.file("Take " + QString::number(i) + ".wav");
+        writeAudio(source, 2, 44100, tone(3 * 44100, 2, 44100, 0.1 * i));
+        tracks << trackOf(source, 120.0);
+        sums[source] = checksum(source);
+    }
+    AudioTrack waiting = trackOf(scene.file("Take 1.wav"));
+    waiting.recovery = SD2Recovery{nullptr, std::nullopt};
+    const QString out = scene.file("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    auto exporter = std::make_shared<AudioFileExporter>(scene.environment);
+
+    for (int round = 1; round <= 2; ++round) {
+        auto panels = std::make_shared<FolderPanels>();
+        BatchExportSession session(round == 1 ? tracks : QList<AudioTrack>{waiting} + tracks,
+                                   settingsFor(ExportFormat::flac), exporter, panels);
+        session.chooseDestination();
+        ASSERT_EQ(panels->completions.size(), 1);
+        panels->completions[0]({QUrl::fromLocalFile(out)});
+        ASSERT_TRUE(pumpUntil([&] { return session.isFinished(); }, std::chrono::seconds(120)));
+        const int offset = round == 1 ? 0 : 1;
+        if (round == 2) {
+            EXPECT_EQ(session.items()[0].state, State::failed);
+            EXPECT_EQ(session.items()[0].detail, exportText(AudioExportError::Case::unsupportedSource));
+            EXPECT_EQ(session.summary(), "5 saved · 1 failed · 0 not exported");
+        }
+        for (int i = 1; i <= 5; ++i) {
+            const BatchExportItem &item = session.items()[i - 1 + offset];
+            const QString name = "Take " + QString::number(i) + (round == 1 ? "-export.flac" : "-export-2.flac");
+            EXPECT_EQ(item.state, State::saved) << item.detail.toStdString();
+            EXPECT_EQ(item.detail, name);
+            runChecked("flac", {"-t", "-s", out + "/" + name});
+            if (round == 1)
+                sums[out + "/" + name] = checksum(out + "/" + name);
+        }
+    }
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 10);
+    for (auto it = sums.cbegin(); it != sums.cend(); ++it)
+        EXPECT_EQ(checksum(it.key()), it.value()) << it.key().toStdString();
+}
