@@ -1,5 +1,7 @@
 #include "export/session/batch_export_processor.h"
 
+#include "export/session/internal/export_failure_text.h"
+
 #include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
 #include "core/error.h"
@@ -17,19 +19,6 @@ namespace {
 
 const QString stoppedText = QStringLiteral("Batch stopped before this file.");
 const QString cancelledText = QStringLiteral("Cancelled before saving.");
-
-QString failureText(const std::exception_ptr &error)
-{
-    if (const auto text = MissingAudioSource::message(error))
-        return *text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const AudioExportError &exportError) {
-        return exportError.message();
-    } catch (...) {
-    }
-    return AudioExportError(AudioExportError::Case::storage).message();
-}
 
 double clampedProgress(double value)
 {
@@ -165,7 +154,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
                 row.detail = cancelledText;
             } else {
                 row.state = BatchExportItem::State::failed;
-                row.detail = failureText(error);
+                row.detail = exportFailureText(error);
             }
         }
         update(i, row);

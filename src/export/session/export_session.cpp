@@ -1,5 +1,7 @@
 #include "export/session/export_session.h"
 
+#include "export/session/internal/export_failure_text.h"
+
 #include "concurrency/detached.h"
 #include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
@@ -29,21 +31,6 @@ const QString restoredText =
 bool waitsForRecovery(const AudioTrack &track)
 {
     return track.recovery && !track.recovery->copy;
-}
-
-// The user text of a failed export: a missing or substituted source first, then the export's
-// own text, else the storage text.
-QString failureText(const std::exception_ptr &error)
-{
-    if (const auto text = MissingAudioSource::message(error))
-        return *text;
-    try {
-        std::rethrow_exception(error);
-    } catch (const AudioExportError &exportError) {
-        return exportError.message();
-    } catch (...) {
-    }
-    return AudioExportError(AudioExportError::Case::storage).message();
 }
 
 } // namespace
@@ -466,7 +453,7 @@ void ExportSession::finishRun(const QUuid &operation, std::optional<AudioExportR
     } else if (isCancellation(error)) {
         setMessage(cancelledText);
     } else {
-        failure = failureText(error);
+        failure = exportFailureText(error);
         setMessage(failure);
     }
     setExporting(false);
