@@ -19,6 +19,8 @@
 #include "views/export/export_sheet.h"
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
+#include "views/export_form/issue_list.h"
+#include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/dialogs/sheet_host.h"
@@ -37,7 +39,10 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QLayout>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QPointer>
 #include <QPushButton>
@@ -198,10 +203,28 @@ private:
     SerialExecutor executor_{QStringLiteral("held exporter")};
 };
 
-// Shows the export sheet on session in window, lets prepare set its state, shoots it and
-// takes it away.
+// Scrolls the sheet's scroll area so that the given widgets, some of which may lie below its
+// fold, show; where they cannot all fit, later ones win.
+void revealInSheet(ExportSheet &sheet, const QList<QWidget *> &widgets)
+{
+    auto *scroll = sheet.findChild<QScrollArea *>();
+    if (!scroll)
+        return;
+    // The inner widget must have its final geometry before the area can scroll within it.
+    sheet.layout()->activate();
+    scroll->widget()->layout()->activate();
+    QCoreApplication::sendPostedEvents();
+    for (QWidget *widget : widgets) {
+        if (widget && widget->isVisibleTo(scroll->widget()))
+            scroll->ensureWidgetVisible(widget, 0, 12);
+    }
+}
+
+// Shows the export sheet on session in window, lets prepare set its state, shoots it, scrolled
+// to what reveal names, and takes it away.
 bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const QDir &out, const QString &name,
-                const std::function<bool(ExportSheet &)> &prepare)
+                const std::function<bool(ExportSheet &)> &prepare,
+                const std::function<QList<QWidget *>(ExportSheet &)> &reveal = {})
 {
     if (!session) {
         print(QStringLiteral("window_shots: no export session for ") + name + QStringLiteral("\n"));
@@ -215,6 +238,8 @@ bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const Q
     waitFor(QStringLiteral("the preview check"), [&] { return !sheet->session().previewEligibility().isChecking(); });
     QCoreApplication::sendPostedEvents();
     sheet->refresh();
+    if (reveal)
+        revealInSheet(*sheet, reveal(*sheet));
     const bool shot = shoot(*sheet, out, name);
     sheet->session().cancel();
     waitFor(QStringLiteral("the sheet to be idle"), [&] { return !sheet->session().isBusy(); });
@@ -243,11 +268,16 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
                           sheet.session().setExportsLoop(false);
                           choose(sheet.formatControls()->format(), QStringLiteral("m4aAAC"));
                           return true;
-                      }) &&
+                      },
+                      [](ExportSheet &sheet) { return QList<QWidget *>{sheet.issueList()}; }) &&
            shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet-loop"),
                       [](ExportSheet &sheet) {
                           sheet.loopControls()->quickChoice(8)->click();
                           return true;
+                      },
+                      [](ExportSheet &sheet) {
+                          const LoopExportControls &loop = *sheet.loopControls();
+                          return QList<QWidget *>{loop.summaryLine(), loop.repeatStepper(), loop.exportPicker()};
                       }) &&
            shootSheet(window,
                       std::make_unique<ExportSession>(*player.primaryExportTrack(), ExportDefaults{}, nullptr,
