@@ -84,7 +84,9 @@ inline const QColor sd2ButtonLabel = QColor::fromRgbF(0.65f, 0.65f, 0.65f);
 // The export sheets: blocking issues, the selected quick choice's tint and the preview
 // buttons' symbols.
 inline const QColor issueText = systemYellow;
-inline const QColor selectedChoiceTint = QColor::fromRgbF(0.48f, 0.94f, 0.02f, 0.22f);
+// The accent at 22 % over the button face, made opaque: the style paints a button colour's
+// alpha away, which left the accent label on a full accent face.
+inline const QColor selectedChoiceTint = QColor::fromRgbF(0.31f, 0.41f, 0.21f);
 inline const QColor previewSymbol = QColor(Qt::white);
 
 } // namespace tampod::Theme

@@ -440,6 +440,8 @@ TEST(BatchExportSession, GoingAwayCancelsTheRun)
     ASSERT_TRUE(pumpUntil([&] { return bool(*started); }));
     session.reset();
     EXPECT_TRUE(pumpUntil([&] { return bool(*ended); }));
+    // The run's task lets go of the exporter once it has ended on the main thread too.
+    EXPECT_TRUE(pumpUntil([&] { return exporter.use_count() == 1; }));
 }
 
 TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)

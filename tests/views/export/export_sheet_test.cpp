@@ -341,6 +341,8 @@ TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
         ASSERT_TRUE(sheet.session().isExporting());
         delete &sheet;
         ASSERT_TRUE(pumpUntil([&] { return scene.exporter->cancelled == 1; }));
+        // The run's task lets go of the exporter once it has ended on the main thread too.
+        EXPECT_TRUE(pumpUntil([&] { return scene.exporter.use_count() == 1; }));
     }
 }
 
