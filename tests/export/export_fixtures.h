@@ -4,6 +4,7 @@
 // by the ffmpeg command line, tracks, requests, and the independent programs that check outputs.
 #include "export/engine/audio_file_exporter.h"
 #include "files/journal/audio_export_error.h"
+#include "library/sd2_pair_audio.h"
 #include "platform/decode/audio_file_reader.h"
 #include "platform/encode/audio_file_writer.h"
 #include "support/file_fixtures.h"
@@ -131,6 +132,33 @@ inline LoopExportOptions sectionLoop(const TemporaryAudioStore &store, const Aud
     return {std::make_shared<const PreparedSection>(track, QUrl::fromLocalFile(file), start, end,
                                                     std::int64_t(all.size()) / channels, reader.fileSampleRate(), folder),
             repeats};
+}
+
+inline constexpr std::int64_t linkedPairFrames = 3000;
+
+// A playable mono SD2 channel file as the library holds it.
+inline AudioTrack pairChannel(const QString &path)
+{
+    writeFile(path, "headerless samples");
+    AudioTrack track = trackOf(path);
+    track.sd2Format = SD2Metadata{2, 44100, 1, std::nullopt, std::nullopt};
+    track.importedSD2Frames = linkedPairFrames;
+    return track;
+}
+
+// take.L and take.R in folder, linked, playing from a stereo copy in a job folder of the store.
+inline AudioTrack linkedPair(const TemporaryAudioStore &store, const QString &folder, std::vector<float> *samples = nullptr)
+{
+    const QString copy = store.makeDirectory().toLocalFile() + "/Stereo.wav";
+    std::vector<float> stereo = tone(linkedPairFrames, 2);
+    writeAudio(copy, 2, 44100, stereo);
+    if (samples)
+        *samples = stereo;
+    AudioTrack track = trackOf(folder + "/take.L", 120.0);
+    track.pair = std::make_shared<const SD2PairAudio>(
+        pairChannel(folder + "/take.L"), pairChannel(folder + "/take.R"),
+        std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(copy), 44100, linkedPairFrames, "pair", 2, 2));
+    return track;
 }
 
 // A folder of its own with a temporary-audio store in it; outputs go beside the sources.

@@ -18,32 +18,7 @@ using Case = AudioExportError::Case;
 
 namespace {
 
-constexpr std::int64_t pairFrames = 3000;
-
-// A playable mono SD2 channel file as the library holds it.
-AudioTrack channel(const QString &path)
-{
-    writeFile(path, "headerless samples");
-    AudioTrack track = trackOf(path);
-    track.sd2Format = SD2Metadata{2, 44100, 1, std::nullopt, std::nullopt};
-    track.importedSD2Frames = pairFrames;
-    return track;
-}
-
-// take.L and take.R in folder, linked, playing from a stereo copy in a job folder of the store.
-AudioTrack linkedPair(const TemporaryAudioStore &store, const QString &folder, std::vector<float> *samples = nullptr)
-{
-    const QString copy = store.makeDirectory().toLocalFile() + "/Stereo.wav";
-    std::vector<float> stereo = tone(pairFrames, 2);
-    writeAudio(copy, 2, 44100, stereo);
-    if (samples)
-        *samples = stereo;
-    AudioTrack track = trackOf(folder + "/take.L", 120.0);
-    track.pair = std::make_shared<const SD2PairAudio>(
-        channel(folder + "/take.L"), channel(folder + "/take.R"),
-        std::make_shared<const SD2RecoveredCopy>(QUrl::fromLocalFile(copy), 44100, pairFrames, "pair", 2, 2));
-    return track;
-}
+constexpr std::int64_t pairFrames = linkedPairFrames;
 
 AudioExportRequest separateMono(const AudioTrack &pair, ExportFormat format, const QString &base)
 {

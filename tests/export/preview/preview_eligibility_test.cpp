@@ -93,8 +93,9 @@ TEST(PreviewEligibility, InspectionOfSources)
     for (const auto &row : rows) {
         eligibility.refresh(row.track);
         // A source that fails at once may be decided before refresh returns.
-        if (eligibility.isChecking())
+        if (eligibility.isChecking()) {
             EXPECT_EQ(eligibility.unavailableReason({}), QStringLiteral("Checking the source audio…"));
+        }
         ASSERT_TRUE(pumpUntil([&] { return !eligibility.isChecking(); }));
         EXPECT_EQ(eligibility.source(), row.format) << row.track.url().fileName().toStdString();
     }

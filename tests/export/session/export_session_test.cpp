@@ -28,12 +28,13 @@ public:
         FilePanelText text;
         SavePanelOptions save;
         Chosen completion;
+        OpenPanelOptions open = {};
     };
     void open(const OpenPanelOptions &options, Chosen completion) override { calls << Call{"open", options.text, {}, completion}; }
     void save(const SavePanelOptions &options, Chosen completion) override { calls << Call{"save", options.text, options, completion}; }
     void chooseFolder(const OpenPanelOptions &options, Chosen completion) override
     {
-        calls << Call{"folder", options.text, {}, completion};
+        calls << Call{"folder", options.text, {}, completion, options};
     }
     void restore(const FilePanelText &text, Chosen completion) override { calls << Call{"restore", text, {}, completion}; }
     void showItems(const QList<QUrl> &urls) override { shown << urls; }
@@ -194,6 +195,39 @@ TEST(ExportSession, PanelsProposeNamesAndOneRunEndsInTheResultLine)
     ASSERT_TRUE(pumpUntil([&] { return looped->result().has_value(); }));
     ASSERT_TRUE(exporter->requests.last().loop);
     EXPECT_EQ(exporter->requests.last().loop->repeatCount, 16);
+}
+
+TEST(ExportSession, SeparateMonoPairAsksForAFolderAndExportsBothFilesThere)
+{
+    SessionScene scene;
+    makeFolder(scene.file("takes"));
+    makeFolder(scene.file("out"));
+    const AudioTrack pair = linkedPair(scene.store(), scene.file("takes"));
+    ExportSession session(pair, settingsFor(ExportFormat::sd2), nullptr,
+                          std::make_shared<AudioFileExporter>(scene.environment), nullptr, nullptr, scene.panels, {});
+    session.setPairOutput(SD2PairOutput::separateMono);
+    ASSERT_EQ(session.issues(), QStringList{});
+
+    session.chooseDestination();
+    ASSERT_EQ(scene.panels->calls.size(), 1);
+    const auto &folder = scene.panels->calls.last();
+    EXPECT_EQ(folder.kind, "folder");
+    EXPECT_EQ(folder.text.title, "Export Left and Right Mono Files");
+    EXPECT_EQ(folder.text.prompt, "Export Here");
+    EXPECT_EQ(folder.text.message, "Save take-export.L.sd2 and take-export.R.sd2. Existing files are never replaced.");
+    EXPECT_FALSE(folder.open.canChooseFiles);
+    EXPECT_TRUE(folder.open.canChooseFolders);
+    EXPECT_TRUE(folder.open.canCreateFolders);
+    EXPECT_FALSE(folder.open.allowsMultipleSelection);
+    EXPECT_TRUE(session.isChoosingDestination());
+
+    folder.completion({QUrl::fromLocalFile(scene.file("out"))});
+    ASSERT_TRUE(pumpUntil([&] { return !session.isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(session.result().has_value()) << session.message().toStdString();
+    EXPECT_TRUE(session.message().startsWith("Exported take-export.L.sd2, take-export.R.sd2 — "))
+        << session.message().toStdString();
+    EXPECT_EQ(entriesOf(scene.file("out")), (QStringList{"take-export.L.sd2", "take-export.R.sd2"}));
+    EXPECT_EQ(session.result()->frames, linkedPairFrames);
 }
 
 TEST(ExportSession, RefusalsCancellationLateProgressAndFailures)
