@@ -41,17 +41,6 @@ private:
     SerialExecutor executor_{QStringLiteral("SourceAccessRestorer")}; // last
 };
 
-QString failureText(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const Error &e) {
-        return e.message();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-}
-
 } // namespace
 
 void PlayerModel::restoreSelectedFileAccess()
@@ -89,7 +78,7 @@ void PlayerModel::restoreSelectedFileAccess()
         if (!self)
             co_return;
         if (error) {
-            self->warn(notRestoredTitle, failureText(error), {});
+            self->warn(notRestoredTitle, errorText(error), {});
             co_return;
         }
         // Not before the pause queued above has reached the engine.
