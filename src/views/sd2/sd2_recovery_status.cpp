@@ -32,7 +32,7 @@ QWidget *progressLine(QWidget *parent, QProgressBar *&bar, QLabel *&text, QPushB
     bar = SD2Style::progressBar(line);
     column->addWidget(bar);
     auto *row = new QHBoxLayout;
-    text = SD2Style::label(SD2Style::caption, QColor(), line);
+    text = SD2Style::label(SD2Style::caption, std::nullopt, line);
     row->addWidget(text, 0, Qt::AlignVCenter);
     row->addStretch(1);
     cancel = SD2Style::button(SD2ViewText::cancel, line);
@@ -65,7 +65,7 @@ SD2RecoveryStatus::SD2RecoveryStatus(PlayerModel &player, QWidget *parent)
     auto *panelStack = new QVBoxLayout(panel_);
     panelStack->setContentsMargins(padding, padding, padding, padding);
     panelStack->setSpacing(spacing);
-    summary_ = SD2Style::label(SD2Style::caption, QColor(), panel_);
+    summary_ = SD2Style::label(SD2Style::caption, std::nullopt, panel_);
     panelStack->addWidget(summary_);
     hint_ = SD2Style::label(SD2Style::caption, Theme::secondaryText, panel_);
     panelStack->addWidget(hint_);

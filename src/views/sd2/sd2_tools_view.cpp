@@ -96,7 +96,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(24, 24, 24, 24);
     stack->setSpacing(16);
-    auto *title = SD2Style::label(SD2Style::title2, QColor(), this, true);
+    auto *title = SD2Style::label(SD2Style::title2, std::nullopt, this, true);
     title->setText(SD2ViewText::toolsTitle);
     stack->addWidget(title);
 
@@ -115,7 +115,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     QVBoxLayout *selected = nullptr;
     selectedGroup_ = column(contentWidget, 8, selected);
     content->addWidget(selectedGroup_);
-    trackName_ = SD2Style::label(SD2Style::headline, QColor(), selectedGroup_, true);
+    trackName_ = SD2Style::label(SD2Style::headline, std::nullopt, selectedGroup_, true);
     selected->addWidget(trackName_);
     trackNote_ = SD2Style::label(SD2Style::caption, Theme::sd2Note, selectedGroup_);
     selected->addWidget(trackNote_);
@@ -123,7 +123,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     QVBoxLayout *recovery = nullptr;
     recoveryForm_ = column(selectedGroup_, 8, recovery);
     selected->addWidget(recoveryForm_);
-    summary_ = SD2Style::label(SD2Style::callout, QColor(), recoveryForm_);
+    summary_ = SD2Style::label(SD2Style::callout, std::nullopt, recoveryForm_);
     recovery->addWidget(summary_);
     QFormLayout *parameters = form();
     bitsPicker_ = new TaggedComboBox(recoveryForm_);
@@ -153,15 +153,15 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     QVBoxLayout *pair = nullptr;
     pairSummary_ = column(selectedGroup_, 8, pair);
     selected->addWidget(pairSummary_);
-    pairText_ = SD2Style::label(SD2Style::body, QColor(), pairSummary_);
+    pairText_ = SD2Style::label(SD2Style::body, std::nullopt, pairSummary_);
     pair->addWidget(pairText_);
-    auto *pairNote = SD2Style::label(SD2Style::body, QColor(), pairSummary_);
+    auto *pairNote = SD2Style::label(SD2Style::body, std::nullopt, pairSummary_);
     pairNote->setText(SD2ViewText::pairNote);
     pair->addWidget(pairNote);
     unpair_ = SD2Style::button(SD2ViewText::unpair, pairSummary_);
     pair->addWidget(unpair_, 0, Qt::AlignLeading);
 
-    decoderNote_ = SD2Style::label(SD2Style::callout, QColor(), selectedGroup_);
+    decoderNote_ = SD2Style::label(SD2Style::callout, std::nullopt, selectedGroup_);
     decoderNote_->setText(SD2ViewText::decoderNote);
     selected->addWidget(decoderNote_);
 
@@ -176,7 +176,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     line.setColor(QPalette::Window, Theme::border);
     divider->setPalette(line);
     pairing->addWidget(divider);
-    auto *heading = SD2Style::label(SD2Style::headline, QColor(), pairingGroup_, true);
+    auto *heading = SD2Style::label(SD2Style::headline, std::nullopt, pairingGroup_, true);
     heading->setText(SD2ViewText::pairHeading);
     pairing->addWidget(heading);
     QFormLayout *channels = form();
@@ -198,7 +198,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     pairing->addWidget(cancelPairing_, 0, Qt::AlignLeading);
     createPair_ = SD2Style::button(SD2ViewText::createStereoPair, pairingGroup_);
     pairing->addWidget(createPair_, 0, Qt::AlignLeading);
-    message_ = SD2Style::label(SD2Style::callout, QColor(), pairingGroup_);
+    message_ = SD2Style::label(SD2Style::callout, std::nullopt, pairingGroup_);
     pairing->addWidget(message_);
     content->addStretch(1);
 

@@ -27,16 +27,16 @@ QFont font(double pixelSize, bool bold)
     return font;
 }
 
-QLabel *label(double pixelSize, const QColor &color, QWidget *parent, bool bold)
+QLabel *label(double pixelSize, const std::optional<QColor> &color, QWidget *parent, bool bold)
 {
     auto *label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setFont(font(pixelSize, bold));
     label->setAlignment(Qt::AlignLeading | Qt::AlignTop);
-    if (color.isValid()) {
+    if (color) {
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, color);
+        palette.setColor(QPalette::WindowText, *color);
         label->setPalette(palette);
     }
     return label;

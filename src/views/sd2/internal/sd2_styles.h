@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QString>
 
+#include <optional>
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -21,7 +23,7 @@ inline constexpr double caption = 10;
 QFont font(double pixelSize, bool bold = false);
 // A wrapping label of plain text (names come from files) in the given size, and colour when
 // one is given.
-QLabel *label(double pixelSize, const QColor &color, QWidget *parent, bool bold = false);
+QLabel *label(double pixelSize, const std::optional<QColor> &color, QWidget *parent, bool bold = false);
 // A determinate bar over 0…1, in the accent colour, without a text.
 QProgressBar *progressBar(QWidget *parent);
 void setProgress(QProgressBar *bar, double progress);
