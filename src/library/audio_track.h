@@ -47,6 +47,8 @@ struct AudioTrack {
     const QUrl &projectedURL() const { return _url.projectedValue(); }
 
     bool isSD2() const;
+    // An SD2 track whose recovered copy has not arrived: nothing to play, export or link yet.
+    bool waitsForRecovery() const { return recovery && !recovery->copy; }
     // The file actually decoded: a working or listening copy when there is one, else url().
     QUrl audioURL() const;
     // The first usable tempo of the tag, the inherited and the detected one.

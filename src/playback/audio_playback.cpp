@@ -159,7 +159,7 @@ void AudioPlayback::install(const AudioTrack &track, const QUrl &url, double vol
     TAMPOD_ASSERT_ON(executor_);
     // From here on any failure leaves the engine unloaded.
     unloadPlayer();
-    if (track.recovery && !track.recovery->copy)
+    if (track.waitsForRecovery())
         throw PlaybackFailure::cannotPrepare();
     MissingAudioSource::check(url, sourceName(track));
     auto player = std::make_unique<AudioFilePlayer>(url.toLocalFile());

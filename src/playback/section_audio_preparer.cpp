@@ -58,7 +58,7 @@ std::shared_ptr<const PreparedSection> SectionAudioPreparer::render(const AudioT
     const QUrl url = track.audioURL();
     MissingAudioSource::check(url, sourceDisplayName(track));
     // A pending SD2 file has no parameters to decode it with; it is never opened.
-    if (isRecoveryPending(track))
+    if (track.waitsForRecovery())
         throw SectionPreparationError(Case::unsupported);
 
     AudioFileReader reader(url.toLocalFile(), token);

@@ -69,7 +69,7 @@ std::int64_t nearest(double x)
 WaveformPeaks scan(const AudioTrack &track, WaveformViewport viewport, int binCount, std::optional<int> channel,
                    const CancellationToken &token)
 {
-    if (isRecoveryPending(track) || token.isCancelled())
+    if (track.waitsForRecovery() || token.isCancelled())
         return {};
     const QUrl url = track.audioURL();
     MissingAudioSource::check(url, sourceDisplayName(track));

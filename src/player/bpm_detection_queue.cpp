@@ -28,7 +28,7 @@ BPMDetectionQueue::BPMDetectionQueue(std::shared_ptr<BPMAnalyzing> service, QObj
 void BPMDetectionQueue::submit(const AudioTrack &track)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    if (track.recovery && !track.recovery->copy)
+    if (track.waitsForRecovery())
         return; // waits for its SD2 recovery
     if (track.effectiveBPM())
         return;

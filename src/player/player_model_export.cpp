@@ -1,6 +1,5 @@
 #include "player/player_model.h"
 
-#include "player/internal/player_model_support.h"
 
 #include "concurrency/thread_role.h"
 #include "library/sd2_pair_audio.h"
@@ -11,7 +10,6 @@ namespace tampod {
 
 namespace {
 
-using playermodel::waitsForRecovery;
 
 } // namespace
 
@@ -36,7 +34,7 @@ std::optional<AudioTrack> PlayerModel::primaryExportTrack() const
     const QList<AudioTrack> checked = checkedTracks();
     const AudioTrack *current = currentTrack();
     const AudioTrack *candidate = checked.size() == 1 ? &checked.first() : current;
-    if (!candidate || waitsForRecovery(*candidate) || recoveryQueue_->states().contains(candidate->id) ||
+    if (!candidate || candidate->waitsForRecovery() || recoveryQueue_->states().contains(candidate->id) ||
         isConfirmingRecoveryDepth_)
         return std::nullopt;
     if (current && candidate->id == current->id && !canPlaySelection())

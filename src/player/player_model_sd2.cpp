@@ -1,6 +1,5 @@
 #include "player/player_model.h"
 
-#include "player/internal/player_model_support.h"
 
 #include "concurrency/thread_role.h"
 #include "library/sd2_identification.h"
@@ -15,7 +14,6 @@ namespace tampod {
 
 namespace {
 
-using playermodel::waitsForRecovery;
 
 std::optional<int> channelCount(const AudioTrack &track)
 {
@@ -187,7 +185,7 @@ void PlayerModel::reportSD2ImportLengths(const QList<AudioTrack> &imported)
 void PlayerModel::prepareImportedSD2(const QList<AudioTrack> &imported)
 {
     for (const AudioTrack &track : imported) {
-        if (!waitsForRecovery(track) || !track.recovery->requested)
+        if (!track.waitsForRecovery() || !track.recovery->requested)
             continue;
         recoveryQueue_->submit(track, track.recovery->requested->sampleRate, false);
     }
@@ -203,7 +201,7 @@ bool PlayerModel::canLinkSelected() const
     for (const AudioTrack &track : selected) {
         const bool sd2 = track.sd2Format || track.metadataAudio || track.recovery ||
                          QFileInfo(track.projectedURL().path()).suffix().toLower() == QStringLiteral("sd2");
-        if (track.pair || !sd2 || waitsForRecovery(track) || channelCount(track) != 1 ||
+        if (track.pair || !sd2 || track.waitsForRecovery() || channelCount(track) != 1 ||
             recoveryQueue_->states().contains(track.id))
             return false;
     }

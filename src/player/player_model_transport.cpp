@@ -1,6 +1,5 @@
 #include "player/player_model.h"
 
-#include "player/internal/player_model_support.h"
 
 #include "concurrency/thread_role.h"
 #include "core/error.h"
@@ -17,7 +16,6 @@ namespace tampod {
 
 namespace {
 
-using playermodel::waitsForRecovery;
 
 const QString missingTitle = QStringLiteral("Audio file is missing");
 const QString unplayableTitle = QStringLiteral("Audio couldn’t be played");
@@ -41,7 +39,7 @@ double limited(double value, double low, double high)
 bool PlayerModel::canPlaySelection() const
 {
     const AudioTrack *track = currentTrack();
-    return track && !waitsForRecovery(*track) && !recoveryStatus() && !sectionLoop_->isPreparing() &&
+    return track && !track->waitsForRecovery() && !recoveryStatus() && !sectionLoop_->isPreparing() &&
            !isConfirmingRecoveryDepth_;
 }
 
@@ -111,7 +109,7 @@ void PlayerModel::select(const QUuid &id, bool preservingLibrarySelection)
     stopLocally();
     const double volume = volume_;
     commands_->enqueue(false, [record, volume](PlaybackServing &engine) -> QCoro::Task<> {
-        if (waitsForRecovery(record))
+        if (record.waitsForRecovery())
             co_await engine.unload();
         else
             co_await engine.load(record, volume, false);

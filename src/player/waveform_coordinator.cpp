@@ -24,7 +24,7 @@ TaskHandle WaveformCoordinator::prepare(const AudioTrack &track)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
     reset();
-    const bool pending = track.recovery && !track.recovery->copy;
+    const bool pending = track.waitsForRecovery();
     if (pending)
         return {};
     const auto copy = track.recovery ? track.recovery->copy : nullptr;

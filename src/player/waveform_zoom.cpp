@@ -82,7 +82,7 @@ QCoro::Task<> WaveformZoom::loadDetail(std::optional<AudioTrack> track, Waveform
     if (caller.isCancelled() || ready_ == request)
         co_return;
     clearDetail();
-    if (!track || (track->recovery && !track->recovery->copy) || request.trackID != track->id
+    if (!track || track->waitsForRecovery() || request.trackID != track->id
         || request.audioURL != track->audioURL() || !request.isZoomed)
         co_return;
     const QUuid generation = generation_.current();

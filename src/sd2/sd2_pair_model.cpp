@@ -11,11 +11,6 @@ QUrl folderOf(const AudioTrack &track)
     return track.projectedURL().adjusted(QUrl::RemoveFilename);
 }
 
-bool recoveryPending(const AudioTrack &track)
-{
-    return track.recovery && !track.recovery->copy;
-}
-
 } // namespace
 
 std::optional<QString> issue(const AudioTrack &left, const AudioTrack &right)
@@ -32,7 +27,7 @@ std::optional<QString> issue(const AudioTrack &left, const AudioTrack &right)
 
     const QString unplayable =
         QStringLiteral("Choose two playable mono SD2 files. Recover missing parameters before pairing.");
-    if (left.pair || right.pair || recoveryPending(left) || recoveryPending(right))
+    if (left.pair || right.pair || left.waitsForRecovery() || right.waitsForRecovery())
         return unplayable;
     const auto leftParameters = left.sd2Parameters(), rightParameters = right.sd2Parameters();
     if (!leftParameters || !rightParameters || leftParameters->channels != 1 || rightParameters->channels != 1)

@@ -223,7 +223,7 @@ AudioFileExporter::Source AudioFileExporter::openSource(const AudioExportRequest
 
 void AudioFileExporter::preflight(const AudioExportRequest &request, const CancellationToken &token)
 {
-    if (request.track.recovery && !request.track.recovery->copy)
+    if (request.track.waitsForRecovery())
         throw AudioExportError(Case::unsupportedSource);
     openSource(request, token);
 }
@@ -235,7 +235,7 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     const AudioTrack &track = request.track;
     request.checkIssues();
     token.throwIfCancelled();
-    if (track.recovery && !track.recovery->copy)
+    if (track.waitsForRecovery())
         throw AudioExportError(Case::unsupportedSource);
 
     const FileAccessLease lease(request.destination);

@@ -41,7 +41,7 @@ std::optional<PreviewComparison> PreviewSourceFormat::comparison(const ExportDef
 PreviewSourceFormat PreviewSourceInspector::inspect(const AudioTrack &track, const CancellationToken &token)
 {
     token.throwIfCancelled();
-    if (track.recovery && !track.recovery->copy)
+    if (track.waitsForRecovery())
         throw AudioExportError(AudioExportError::Case::unsupportedSource);
     const QString path = track.audioURL().toLocalFile();
     AudioFileReader reader(path, token);

@@ -19,7 +19,7 @@ QStringList ExportPreviewRequest::issues() const
     exportRequest.loop = loop;
     exportRequest.pairOutput = pairOutput;
     QStringList sentences = exportRequest.issues();
-    if (track.recovery && !track.recovery->copy)
+    if (track.waitsForRecovery())
         sentences << QStringLiteral("Choose an SD2 recovery rate before previewing.");
     return sentences;
 }

@@ -93,7 +93,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             continue;
         }
         try {
-            if (track.recovery && !track.recovery->copy)
+            if (track.waitsForRecovery())
                 throw AudioExportError(AudioExportError::Case::unsupportedSource);
             const QString stem = track.exportStem() + QStringLiteral("-export");
             const bool split = track.pair && pairOutput == SD2PairOutput::separateMono;

@@ -28,11 +28,6 @@ const QString cancelledText = QStringLiteral("Export cancelled. No destination f
 const QString restoredText =
     QStringLiteral("File access restored. Your export settings are unchanged. Choose preview or export to continue.");
 
-bool waitsForRecovery(const AudioTrack &track)
-{
-    return track.recovery && !track.recovery->copy;
-}
-
 } // namespace
 
 ExportSession::ExportSession(AudioTrack track, ExportDefaults defaults, std::shared_ptr<const PreparedSection> selectedLoop,
@@ -179,7 +174,7 @@ QStringList ExportSession::issues() const
     QStringList sentences = request.issues();
     if (exportsLoop_ && !request.loop)
         sentences << selectLoopText;
-    if (waitsForRecovery(track_))
+    if (track_.waitsForRecovery())
         sentences << recoveryPendingText;
     if (pairOutput_ == SD2PairOutput::separateMono && !isValidPairName(pairBaseName_))
         sentences << pairNameText;
@@ -381,7 +376,7 @@ void ExportSession::start(const AudioExportRequest &request)
     // A second guard: the request carries what chooseDestination() checked before its panel.
     if (isBusy() || result_)
         return;
-    if (waitsForRecovery(track_)) {
+    if (track_.waitsForRecovery()) {
         setMessage(recoveryPendingText);
         return;
     }

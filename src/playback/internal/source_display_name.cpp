@@ -11,9 +11,4 @@ QString sourceDisplayName(const AudioTrack &track)
     return track.projectedURL().fileName();
 }
 
-bool isRecoveryPending(const AudioTrack &track)
-{
-    return track.recovery && !track.recovery->copy;
-}
-
 } // namespace tampod

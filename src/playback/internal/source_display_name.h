@@ -10,7 +10,4 @@ namespace tampod {
 // else the file name of the source as it was loaded.
 QString sourceDisplayName(const AudioTrack &track);
 
-// Whether the record still waits for its SD2 recovery: nothing of it can be read yet.
-bool isRecoveryPending(const AudioTrack &track);
-
 } // namespace tampod

@@ -12,11 +12,6 @@ namespace tampod {
 
 namespace {
 
-bool waitsForRecovery(const AudioTrack &track)
-{
-    return track.recovery && !track.recovery->copy;
-}
-
 QString typeText(const AudioTrack &track, const std::optional<QString> &channel)
 {
     if (channel)
@@ -74,7 +69,7 @@ std::vector<LibraryRow> libraryRows(PlayerModel &player, LibraryRowCache *cache)
         }
         if (!cached) {
             row.name = track.pair ? track.pair->name() + LibraryText::pairNameSuffix : track.projectedURL().fileName();
-            row.duration = waitsForRecovery(track) ? LibraryText::emDash : AudioTrack::durationText(track.duration);
+            row.duration = track.waitsForRecovery() ? LibraryText::emDash : AudioTrack::durationText(track.duration);
             row.type = typeText(track, entry.channel);
             QString third;
             if (entry.channel)
@@ -95,7 +90,7 @@ std::vector<LibraryRow> libraryRows(PlayerModel &player, LibraryRowCache *cache)
             row.repeatSymbol = RepeatSymbol::repeat;
         row.linkedChannel = entry.channel;
         row.canDetectBPM =
-            !waitsForRecovery(owner) && !tempo && !recoveries.contains(owner.id) && !preparingPair;
+            !owner.waitsForRecovery() && !tempo && !recoveries.contains(owner.id) && !preparingPair;
         if (const auto status = detections.constFind(owner.id); status != detections.cend())
             row.bpmStatus = *status;
         rows.push_back(std::move(row));

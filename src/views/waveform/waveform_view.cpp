@@ -126,7 +126,7 @@ std::optional<QString> WaveformView::statusText() const
         return WaveformText::noAudioSelected;
     if (player_.hasRecoveryStatus())
         return WaveformText::preparingRecoveredAudio;
-    if (const auto track = player_.selectedTrack(); track && track->recovery && !track->recovery->copy)
+    if (const auto track = player_.selectedTrack(); track && track->waitsForRecovery())
         return WaveformText::chooseRecovery;
     if (overview.isLoading())
         return WaveformText::preparingWaveform;
