@@ -42,8 +42,7 @@ void MainWindow::updateSD2Tools()
 {
     const bool shown = showsAdvancedSD2_ && showsAdvancedSD2_->get();
     if (shown && !sd2Tools_) {
-        SheetDialog *sheet = sd2ToolsFactory_ ? sd2ToolsFactory_(this)
-                                              : SheetHost::emptySheet(this, WindowText::mainTitle);
+        SheetDialog *sheet = sd2ToolsFactory_ ? sd2ToolsFactory_(this) : nullptr;
         if (!sheet) {
             showsAdvancedSD2_->set(false);
             return;

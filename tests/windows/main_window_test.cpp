@@ -53,6 +53,7 @@ TEST(MainWindow, SD2ToolsSheetFollowsTheFlag)
 {
     MainWindow window;
     window.show();
+    window.setSD2ToolsFactory([](QWidget *host) { return new SheetDialog(host); });
     ObservableFlag flag;
     window.bindAdvancedSD2(flag.binding());
     EXPECT_EQ(window.sd2ToolsSheet(), nullptr);
