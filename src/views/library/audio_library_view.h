@@ -27,7 +27,6 @@ class AudioLibraryView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr double designWidth = 1104; // of the main window's content
 
     // onExport starts the batch export of the library's export selection.
     AudioLibraryView(PlayerModel &player, std::function<void()> onExport, QWidget *parent = nullptr);
