@@ -7,15 +7,18 @@
 // Writes NAME@1x.png and NAME@2x.png for: empty-library, playing-loop (several files, the
 // first playing inside a loop section), the export sheet on that file (export-sheet: as
 // opened; export-sheet-m4a: a WAV draft at 96 kHz switched to M4A; export-sheet-loop: the
-// loop repeated 8 times; export-sheet-exporting: an export held at 42 %), sd2-recovery (an
-// SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file being prepared at
-// 48 kHz) and sd2-tools (the Advanced SD2 Recovery sheet over the window, as it shows on it).
+// loop repeated 8 times; export-sheet-exporting: an export held at 42 %), the batch export
+// sheet on the four files (batch-sheet: as opened; batch-sheet-finished: after their run),
+// sd2-recovery (an SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file
+// being prepared at 48 kHz) and sd2-tools (the Advanced SD2 Recovery sheet over the window,
+// as it shows on it).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
 
 #include "app/application.h"
 
 #include "windows/main_window.h"
 
+#include "views/export/batch_export_view.h"
 #include "views/export/export_sheet.h"
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
@@ -30,6 +33,7 @@
 #include "platform/output/audio_output.h"
 #include "platform/output/null_audio_output.h"
 #include "concurrency/serial_executor.h"
+#include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
 #include "player/player_model.h"
 #include "sd2/sd2_recovery_failure.h"
@@ -251,6 +255,36 @@ bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const Q
     return shot;
 }
 
+// Shows the batch sheet on every track of the library, shoots it as opened, then runs it into a
+// folder of the scratch space and shoots it finished.
+bool shootBatchSheet(PlayerModel &player, QWidget &window, const QDir &out, const QDir &scratch)
+{
+    auto session = std::make_unique<BatchExportSession>(player.tracks(), ExportDefaults{}, nullptr,
+                                                        std::make_shared<ConfirmingPanels>(scratch));
+    QPointer<BatchExportView> sheet = BatchExportView::make(std::move(session), &window);
+    if (!SheetHost::of(&window).present(sheet))
+        return false;
+    QCoreApplication::sendPostedEvents();
+    sheet->refresh();
+    if (!shoot(*sheet, out, QStringLiteral("batch-sheet")))
+        return false;
+    const QString folder = scratch.filePath(QStringLiteral("batch"));
+    QDir().mkpath(folder);
+    sheet->session().start(QUrl::fromLocalFile(folder), sheet->session().draft());
+    if (!waitFor(QStringLiteral("the batch"), [&] { return sheet->session().isFinished(); }, 120))
+        return false;
+    QCoreApplication::sendPostedEvents();
+    sheet->refresh();
+    QCoreApplication::sendPostedEvents();
+    const bool shot = shoot(*sheet, out, QStringLiteral("batch-sheet-finished"));
+    sheet->dismiss();
+    waitFor(QStringLiteral("the batch sheet to close"), [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return sheet.isNull();
+    });
+    return shot;
+}
+
 bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QDir &scratch)
 {
     ExportDefaults wav96;
@@ -334,7 +368,7 @@ int run(const QDir &out, const QDir &audio)
         return 1;
 
     player.pause();
-    if (!shootSheets(player, window, out, audio))
+    if (!shootSheets(player, window, out, audio) || !shootBatchSheet(player, window, out, audio))
         return 1;
 
     tamPOD.openDocuments({sd2});

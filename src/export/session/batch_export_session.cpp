@@ -198,6 +198,13 @@ void BatchExportSession::cancel()
     task_.cancel();
 }
 
+void BatchExportSession::showFolder()
+{
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (directory_ && panels_)
+        panels_->showItems({*directory_});
+}
+
 void BatchExportSession::update(int index, const BatchExportItem &item)
 {
     if (!isExporting_ || index < 0 || index >= items_.size())

@@ -88,5 +88,8 @@ inline const QColor issueText = systemYellow;
 // alpha away, which left the accent label on a full accent face.
 inline const QColor selectedChoiceTint = QColor::fromRgbF(0.31f, 0.41f, 0.21f);
 inline const QColor previewSymbol = QColor(Qt::white);
+// The batch sheet's list: a failed file's state and the lines between files.
+inline const QColor failedItemText = systemYellow;
+inline const QColor itemSeparator = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.1f);
 
 } // namespace tampod::Theme

@@ -9,6 +9,7 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/export/batch_export_view.h"
 #include "views/export/export_sheet.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
@@ -16,6 +17,7 @@
 #include "views/main/transport_view.h"
 #include "views/main/wordmark_view.h"
 
+#include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
 
 #include <QDragEnterEvent>
@@ -98,7 +100,10 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
         std::unique_ptr<ExportSession> session = player_.openPrimaryExportSession();
         return session ? ExportSheet::make(std::move(session), window) : nullptr;
     };
-    batchFactory_ = [](QWidget *window) { return SheetHost::emptySheet(window, QString()); };
+    batchFactory_ = [this](QWidget *window) -> SheetDialog * {
+        std::unique_ptr<BatchExportSession> session = player_.libraryExportSession();
+        return session ? BatchExportView::make(std::move(session), window) : nullptr;
+    };
 
     scheduler_->watch(&player_, &MainWindowModel::changed);
     refresh();

@@ -70,8 +70,7 @@ public:
     HardwareButton *clearButton() const { return clear_; }
 
     // The export sheets, shown through the window's sheet host. A factory builds a sheet for
-    // the current state or gives none when there is nothing to show; until the export views
-    // exist, the sheets open empty.
+    // the current state or gives none when there is nothing to show.
     using SheetFactory = std::function<SheetDialog *(QWidget *window)>;
     void setExportSheetFactory(SheetFactory factory) { exportFactory_ = std::move(factory); }
     void setBatchSheetFactory(SheetFactory factory) { batchFactory_ = std::move(factory); }

@@ -10,6 +10,7 @@
 
 namespace tampod {
 
+class BatchExportSession;
 class ExportSession;
 
 // What the main window's content, transport bar and keys read from the player and ask of it.
@@ -48,6 +49,9 @@ public:
     // The single-file export session of the primary export track; pauses playback always.
     // None without a primary export track.
     virtual std::unique_ptr<ExportSession> openPrimaryExportSession() = 0;
+    // The batch export session of the library's export selection; pauses playback always.
+    // None without a selection or while one of its files is being recovered.
+    virtual std::unique_ptr<BatchExportSession> libraryExportSession() = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
     virtual void seek(double seconds) = 0;

@@ -56,6 +56,11 @@ std::unique_ptr<ExportSession> PlayerWindowModel::openPrimaryExportSession()
     return player_.primaryExportSession(exportDefaults_ ? exportDefaults_() : ExportDefaults());
 }
 
+std::unique_ptr<BatchExportSession> PlayerWindowModel::libraryExportSession()
+{
+    return player_.libraryExportSession(exportDefaults_ ? exportDefaults_() : ExportDefaults());
+}
+
 bool PlayerWindowModel::canPlaySelection() const { return player_.canPlaySelection(); }
 bool PlayerWindowModel::isPlaying() const { return player_.isPlaying(); }
 bool PlayerWindowModel::isRepeating() const { return player_.isRepeating(); }

@@ -45,6 +45,7 @@ public:
     QString primaryExportHelp() const override;
     bool primaryExportIsHighlighted() const override;
     std::unique_ptr<ExportSession> openPrimaryExportSession() override;
+    std::unique_ptr<BatchExportSession> libraryExportSession() override;
     void play() override;
     void pause() override;
     void seek(double seconds) override;

@@ -1,6 +1,7 @@
 #include "views/main/content_view.h"
 #include "views/kit/controls/hardware_button.h"
 #include "views/kit/controls/hardware_slider.h"
+#include "views/export/batch_export_view.h"
 #include "views/export/export_sheet.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
@@ -197,6 +198,9 @@ TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
     EXPECT_TRUE(sheet.isNull());
     EXPECT_TRUE(session.isNull());
     content.exportLibrary();
-    ASSERT_NE(content.batchSheet(), nullptr);
-    content.batchSheet()->dismiss();
+    auto *batch = qobject_cast<BatchExportView *>(content.batchSheet());
+    ASSERT_NE(batch, nullptr);
+    EXPECT_EQ(player.takeCalls(), QStringList{"libraryExportSession"});
+    EXPECT_EQ(batch->windowTitle(), QStringLiteral("Export 1 File"));
+    batch->dismiss();
 }

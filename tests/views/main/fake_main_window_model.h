@@ -3,6 +3,7 @@
 #include "views/main/main_window_model.h"
 
 #include "core/number_text.h"
+#include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
 #include "library/audio_track.h"
 
@@ -52,6 +53,15 @@ public:
         track.id = QUuid::createUuid();
         track._url = TrackedFileURL(QUrl::fromLocalFile(QStringLiteral("/music/take.wav")));
         return std::make_unique<ExportSession>(track, ExportDefaults(), nullptr, nullptr, nullptr, nullptr, nullptr, ExportSession::Warn());
+    }
+    // A batch of that stand-in track, without panels.
+    std::unique_ptr<BatchExportSession> libraryExportSession() override
+    {
+        record(QStringLiteral("libraryExportSession"));
+        AudioTrack track;
+        track.id = QUuid::createUuid();
+        track._url = TrackedFileURL(QUrl::fromLocalFile(QStringLiteral("/music/take.wav")));
+        return std::make_unique<BatchExportSession>(QList<AudioTrack>{track}, ExportDefaults(), nullptr, nullptr);
     }
     void play() override { record(QStringLiteral("play")); }
     void pause() override { record(QStringLiteral("pause")); }

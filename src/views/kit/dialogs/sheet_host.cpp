@@ -26,14 +26,6 @@ SheetDialog *SheetHost::current() const
     return current_.data();
 }
 
-SheetDialog *SheetHost::emptySheet(QWidget *window, const QString &title)
-{
-    auto *sheet = new SheetDialog(window);
-    sheet->setWindowTitle(title);
-    sheet->resize(520, 360);
-    return sheet;
-}
-
 bool SheetHost::present(SheetDialog *sheet)
 {
     if (!sheet)

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QString>
 
 class QWidget;
 
@@ -27,9 +26,6 @@ public:
     // Shows a sheet of this window and deletes it once it is dismissed. False, and the sheet
     // deleted at once, when there is none or another sheet is up.
     bool present(SheetDialog *sheet);
-
-    // An empty sheet with a title.
-    static SheetDialog *emptySheet(QWidget *window, const QString &title);
 
 private:
     friend class SheetDialog;
