@@ -53,6 +53,15 @@ public:
         painter->fillPath(TransportGlyph{symbol_}.path(QRectF(rect)), colour);
         painter->restore();
     }
+    // The base class paints onto an uncleared pixmap.
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap image(size);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        paint(&painter, QRect(QPoint(), size), mode, state);
+        return image;
+    }
     QIconEngine *clone() const override { return new SymbolIconEngine(symbol_); }
 
 private:
