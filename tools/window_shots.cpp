@@ -6,7 +6,8 @@
 //
 // Writes NAME@1x.png and NAME@2x.png for: empty-library, playing-loop (several files, the
 // first playing inside a loop section), the export sheet on that file (export-sheet: as
-// opened; export-sheet-m4a: a WAV draft at 96 kHz switched to M4A; export-sheet-loop: the
+// opened; export-sheet-vinyl: with Vinyl and Hum on, scrolled to their rows;
+// export-sheet-m4a: a WAV draft at 96 kHz switched to M4A; export-sheet-loop: the
 // loop repeated 8 times; export-sheet-exporting: an export held at 42 %), the batch export
 // sheet on the four files (batch-sheet: as opened; batch-sheet-finished: after their run),
 // sd2-recovery (an SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file
@@ -23,6 +24,7 @@
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/export_form/issue_list.h"
+#include "views/export_form/vinyl_controls.h"
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/dialogs/alert_presenting.h"
@@ -39,6 +41,7 @@
 #include "sd2/sd2_recovery_failure.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -289,6 +292,9 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
 {
     ExportDefaults wav96;
     wav96.sampleRate = 96000;
+    ExportDefaults vinyl;
+    vinyl.vinyl.enabled = true;
+    vinyl.vinyl.humEnabled = true;
     const auto choose = [](TaggedComboBox *picker, const QString &tag) {
         Q_EMIT picker->activated(picker->findData(tag));
     };
@@ -296,6 +302,15 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
                       [](ExportSheet &sheet) {
                           sheet.session().setExportsLoop(false);
                           return true;
+                      }) &&
+           shootSheet(window, player.primaryExportSession(vinyl), out, QStringLiteral("export-sheet-vinyl"),
+                      [](ExportSheet &sheet) {
+                          sheet.session().setExportsLoop(false);
+                          return true;
+                      },
+                      [](ExportSheet &sheet) {
+                          const VinylControls &rows = sheet.formatControls()->vinyl();
+                          return QList<QWidget *>{rows.textureToggle(), rows.newPatternButton()};
                       }) &&
            shootSheet(window, player.primaryExportSession(wav96), out, QStringLiteral("export-sheet-m4a"),
                       [&](ExportSheet &sheet) {

@@ -73,7 +73,8 @@ QWidget *Application::makeMainWindow()
 {
     auto *window = new MainWindow;
     MainWindowContent::install(
-        *window, *player_, [this] { windows_.open(WindowId::settings); }, [this] { return preferences_.defaults(); });
+        *window, *player_, [this] { windows_.open(WindowId::settings); }, [this] { return preferences_.defaults(); },
+        &preferences_);
     TamPodCommands::Handlers handlers;
     handlers.openWindow = [this](const QString &id) { windows_.open(id); };
     handlers.openFiles = [this] { player_->openFiles(); };

@@ -3,6 +3,8 @@
 #include "windows/main_window.h"
 #include "windows/main_window_keyboard_handler.h"
 
+#include "player/player_model.h"
+
 #include "views/main/content_view.h"
 #include "views/main/player_window_model.h"
 #include "views/library/audio_library_view.h"
@@ -26,10 +28,15 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowMode
 
 MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &player,
                                              std::function<void()> openSettings,
-                                             std::function<ExportDefaults()> exportDefaults)
+                                             std::function<ExportDefaults()> exportDefaults,
+                                             ExportPreferences *preferences)
 {
     auto *model = new PlayerWindowModel(player, std::move(exportDefaults));
     const MainWindowContent installed = install(window, *model, std::move(openSettings));
+    VinylEnvironment vinyl;
+    vinyl.preferences = preferences;
+    vinyl.pauseMainPlayback = player.mainPlaybackPause();
+    installed.content->setVinylEnvironment(std::move(vinyl));
     installed.content->setWaveformPane(WaveformView::forPlayer(player));
     ContentView *content = installed.content;
     auto *library = new AudioLibraryView(player, [content] { content->exportLibrary(); });

@@ -9,6 +9,7 @@ class QMainWindow;
 namespace tampod {
 
 class ContentView;
+class ExportPreferences;
 class MainWindowKeyboardHandler;
 class MainWindowModel;
 class PlayerModel;
@@ -22,9 +23,11 @@ struct MainWindowContent {
 
     static MainWindowContent install(QMainWindow &window, MainWindowModel &model, std::function<void()> openSettings);
     // The same on the player model, seen through a view of it that lives with the window;
-    // exportDefaults: the settings export sessions start from.
+    // exportDefaults: the settings export sessions start from; preferences: where the export
+    // sheet's Vinyl levels are remembered (must outlive the window).
     static MainWindowContent install(QMainWindow &window, PlayerModel &player, std::function<void()> openSettings,
-                                     std::function<ExportDefaults()> exportDefaults = {});
+                                     std::function<ExportDefaults()> exportDefaults = {},
+                                     ExportPreferences *preferences = nullptr);
 };
 
 } // namespace tampod

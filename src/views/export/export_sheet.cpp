@@ -67,14 +67,14 @@ int percentOf(double progress)
 
 } // namespace
 
-ExportSheet *ExportSheet::make(std::unique_ptr<ExportSession> session, QWidget *window)
+ExportSheet *ExportSheet::make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
 {
     if (!session || !window)
         return nullptr;
-    return new ExportSheet(std::move(session), window);
+    return new ExportSheet(std::move(session), window, std::move(vinyl));
 }
 
-ExportSheet::ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window)
+ExportSheet::ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
     : SheetDialog(window)
     , session_(std::move(session))
 {
@@ -82,7 +82,7 @@ ExportSheet::ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window
     setFixedSize(sheetWidth, sheetHeight);
     setOnClose([this] { closeActions(); });
     setRefusesClose([this] { return session_->isBusy(); });
-    build();
+    build(std::move(vinyl));
     refresh();
 }
 
@@ -103,7 +103,7 @@ void ExportSheet::closeActions()
     session_->cancel();
 }
 
-void ExportSheet::build()
+void ExportSheet::build(VinylEnvironment vinyl)
 {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background);
@@ -159,7 +159,7 @@ void ExportSheet::build()
     pairLayout->addWidget(FormText::label(T::pairNote, TextStyle::caption, true, pairGroup_));
     stack->addWidget(pairGroup_);
 
-    format_ = new ExportFormatControls(draft, inner);
+    format_ = new ExportFormatControls(draft, std::move(vinyl), inner);
     stack->addWidget(format_);
     resolutionNote_ = new ExportResolutionNote(true, inner);
     stack->addWidget(resolutionNote_);

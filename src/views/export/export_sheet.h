@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/export_form/vinyl_controls.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include <memory>
@@ -29,8 +30,9 @@ class ExportSheet : public SheetDialog {
     Q_OBJECT
 
 public:
-    // The sheet on a session, for SheetHost::of(window).present().
-    static ExportSheet *make(std::unique_ptr<ExportSession> session, QWidget *window);
+    // The sheet on a session, for SheetHost::of(window).present(); vinyl: what its Vinyl rows
+    // take from the window.
+    static ExportSheet *make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl = {});
     ~ExportSheet() override;
 
     ExportSession &session() const { return *session_; }
@@ -62,8 +64,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window);
-    void build();
+    ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl);
+    void build(VinylEnvironment vinyl);
     // Stops the audition, then cancels a running export; only the first call acts.
     void closeActions();
 

@@ -64,4 +64,25 @@ inline const QString clippingNote = QStringLiteral(
 inline const QString clippingWithPreview = QStringLiteral(" and Processed preview.");
 inline const QString clippingWithoutPreview = QStringLiteral(".");
 
+inline const QString vinylTexture = QStringLiteral("Vinyl texture");
+inline const QString vinylTextureHelp =
+    QStringLiteral("Mix a recorded vinyl texture and optional hum into exported audio.");
+inline const QString vinylSounds = QStringLiteral("Vinyl sounds");
+// Followed by the sample's digit.
+inline const QString vinylSample = QStringLiteral("Vinyl ");
+inline const QString vinylLevel = QStringLiteral("Vinyl Level");
+inline const QString humLevel = QStringLiteral("Hum Level");
+inline const QString addHum = QStringLiteral("Add Vinyl Hum");
+inline const QString newPattern = QStringLiteral("New Pattern");
+inline const QString newPatternHelp = QStringLiteral(
+    "Choose different starting positions in the recordings. Preview and export keep these positions until you "
+    "change them.");
+// Each followed by the layer's title.
+inline const QString previewLayer = QStringLiteral("Preview ");
+inline const QString stopLayerPreview = QStringLiteral("Stop preview — ");
+inline const QString stopLayerHelp = QStringLiteral("Stop this preview");
+inline const QString layerHelp =
+    QStringLiteral("Hear this layer alone at its selected mix level. Uses the main listening volume.");
+inline const QString humResource = QStringLiteral("vinyl_hum");
+
 } // namespace tampod::ExportFormText

@@ -16,6 +16,12 @@ namespace tampod {
 namespace T = ExportFormText;
 
 ExportFormatControls::ExportFormatControls(ExportDraftBinding draft, QWidget *parent)
+    : ExportFormatControls(std::move(draft), VinylEnvironment(), parent)
+{
+}
+
+ExportFormatControls::ExportFormatControls(ExportDraftBinding draft, VinylEnvironment vinylEnvironment,
+                                           QWidget *parent)
     : QWidget(parent)
     , draft_(std::move(draft))
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
@@ -35,9 +41,12 @@ ExportFormatControls::ExportFormatControls(ExportDraftBinding draft, QWidget *pa
     resolution_ = new ExportResolutionControls(draft_, form, basic);
     layout->addWidget(basic);
 
-    vinylSlot_ = new QWidget(this);
-    vinylSlot_->setVisible(false);
-    layout->addWidget(vinylSlot_);
+    auto *vinylForm = new QWidget(this);
+    auto *vinylRows = new QFormLayout(vinylForm);
+    vinylRows->setContentsMargins(0, 0, 0, 0);
+    vinylRows->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    vinyl_ = new VinylControls(draft_, std::move(vinylEnvironment), vinylRows, vinylForm);
+    layout->addWidget(vinylForm);
 
     encoding_ = new EncodingOptionsView(draft_, this);
     layout->addWidget(encoding_);
@@ -61,6 +70,7 @@ void ExportFormatControls::refresh()
     showPickerRows(format_, ExportPickerRows::format(draft));
     showPickerRows(sampleRate_, ExportPickerRows::sampleRate(draft));
     resolution_->refresh(draft);
+    vinyl_->refresh();
     encoding_->refresh(draft);
     encoding_->setVisible(ExportFormats::isInCurrentScope(draft.format));
     sd2Note_->setVisible(draft.format == ExportFormat::sd2);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/export_form/export_draft_binding.h"
+#include "views/export_form/vinyl_controls.h"
 
 #include <QWidget>
 
@@ -14,13 +15,16 @@ class RefreshScheduler;
 class TaggedComboBox;
 
 // The shared settings form of the export sheets: format, sample rate, bit depth, lo-fi and
-// clipping, the place of the Vinyl and Hum controls, the format's options and the SD2 note.
-// It edits a draft through its binding and owns nothing. thread: main only.
+// clipping, the Vinyl and Hum rows, the format's options and the SD2 note. It edits a draft
+// through its binding and owns nothing but the Vinyl rows' preview. thread: main only.
 class ExportFormatControls : public QWidget {
     Q_OBJECT
 
 public:
     explicit ExportFormatControls(ExportDraftBinding draft, QWidget *parent = nullptr);
+    // vinylEnvironment: what the Vinyl rows take from the window (levels remembered, playback
+    // paused for their preview).
+    ExportFormatControls(ExportDraftBinding draft, VinylEnvironment vinylEnvironment, QWidget *parent = nullptr);
 
     // Re-reads the draft at once (changes are otherwise picked up once per event-loop turn).
     void refresh();
@@ -29,8 +33,7 @@ public:
     TaggedComboBox *sampleRate() const { return sampleRate_; }
     ExportResolutionControls &resolution() const { return *resolution_; }
     EncodingOptionsView *encodingOptions() const { return encoding_; }
-    // Where the Vinyl and Hum controls go; empty and hidden until they exist.
-    QWidget *vinylSlot() const { return vinylSlot_; }
+    VinylControls &vinyl() const { return *vinyl_; }
     QLabel *sd2Note() const { return sd2Note_; }
 
 private:
@@ -39,7 +42,7 @@ private:
     TaggedComboBox *format_;
     TaggedComboBox *sampleRate_;
     ExportResolutionControls *resolution_;
-    QWidget *vinylSlot_;
+    VinylControls *vinyl_;
     EncodingOptionsView *encoding_;
     QLabel *sd2Note_;
 };

@@ -30,7 +30,8 @@ TaggedComboBox *formPicker(const QString &title, QWidget *parent)
     return picker;
 }
 
-ExportResolutionControls::ExportResolutionControls(ExportDraftBinding draft, QFormLayout *form, QWidget *parent)
+ExportResolutionControls::ExportResolutionControls(ExportDraftBinding draft, QFormLayout *form, QWidget *parent,
+                                                   bool includesVinyl, VinylEnvironment vinylEnvironment)
     : QObject(parent)
     , draft_(std::move(draft))
     , bitDepth_(formPicker(ExportFormText::bitDepth, parent))
@@ -40,6 +41,8 @@ ExportResolutionControls::ExportResolutionControls(ExportDraftBinding draft, QFo
     form->addRow(ExportFormText::bitDepth, bitDepth_);
     form->addRow(ExportFormText::loFi, loFi_);
     form->addRow(ExportFormText::clipping, clipping_);
+    if (includesVinyl)
+        vinyl_ = new VinylControls(draft_, std::move(vinylEnvironment), form, parent);
     connect(bitDepth_, &TaggedComboBox::tagChosen, this, [this](const QString &tag) {
         ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.bitDepth = tag.toLongLong(); });
     });
@@ -57,6 +60,8 @@ void ExportResolutionControls::refresh(const ExportDefaults &draft)
     showPickerRows(bitDepth_, ExportPickerRows::bitDepth(draft));
     showPickerRows(loFi_, ExportPickerRows::loFi(draft));
     showPickerRows(clipping_, ExportPickerRows::clipping(draft));
+    if (vinyl_)
+        vinyl_->refresh();
 }
 
 } // namespace tampod

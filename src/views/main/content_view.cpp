@@ -98,7 +98,7 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
             return nullptr;
         // The sheet owns its session; closing it stops a preview and a run under way.
         std::unique_ptr<ExportSession> session = player_.openPrimaryExportSession();
-        return session ? ExportSheet::make(std::move(session), window) : nullptr;
+        return session ? ExportSheet::make(std::move(session), window, vinyl_) : nullptr;
     };
     batchFactory_ = [this](QWidget *window) -> SheetDialog * {
         std::unique_ptr<BatchExportSession> session = player_.libraryExportSession();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/export_form/vinyl_controls.h"
+
 #include <QPointer>
 #include <QRectF>
 #include <QSizeF>
@@ -74,6 +76,8 @@ public:
     using SheetFactory = std::function<SheetDialog *(QWidget *window)>;
     void setExportSheetFactory(SheetFactory factory) { exportFactory_ = std::move(factory); }
     void setBatchSheetFactory(SheetFactory factory) { batchFactory_ = std::move(factory); }
+    // What the export sheet's Vinyl rows take from the application.
+    void setVinylEnvironment(VinylEnvironment environment) { vinyl_ = std::move(environment); }
     // Builds and shows the sheet; false when the factory gave none or another sheet is up.
     bool presentExport();
     bool presentBatch();
@@ -103,6 +107,7 @@ private:
     QWidget *library_;
     SheetFactory exportFactory_;
     SheetFactory batchFactory_;
+    VinylEnvironment vinyl_;
     QPointer<SheetDialog> exportSheet_;
     QPointer<SheetDialog> batchSheet_;
     RefreshScheduler *scheduler_;
