@@ -75,16 +75,19 @@ QScrollArea *clearScrollArea(QWidget *content, QWidget *parent)
 
 } // namespace
 
-BatchExportView *BatchExportView::make(std::unique_ptr<BatchExportSession> session, QWidget *window)
+BatchExportView *BatchExportView::make(std::unique_ptr<BatchExportSession> session, QWidget *window,
+                                       VinylEnvironment vinyl)
 {
     if (!session || !window)
         return nullptr;
-    return new BatchExportView(std::move(session), window);
+    return new BatchExportView(std::move(session), window, std::move(vinyl));
 }
 
-BatchExportView::BatchExportView(std::unique_ptr<BatchExportSession> session, QWidget *window)
+BatchExportView::BatchExportView(std::unique_ptr<BatchExportSession> session, QWidget *window,
+                                 VinylEnvironment vinyl)
     : SheetDialog(window)
     , session_(std::move(session))
+    , vinyl_(std::move(vinyl))
 {
     setWindowTitle(session_->title());
     setFixedSize(sheetWidth, sheetHeight);
@@ -218,7 +221,7 @@ QWidget *BatchExportView::buildSettings()
     format_ = new ExportFormatControls(ExportDraftBinding::of(session_.get(), &BatchExportSession::draft,
                                                               &BatchExportSession::setDraft,
                                                               &BatchExportSession::draftChanged),
-                                       inner);
+                                       vinyl_, inner);
     stack->addWidget(format_);
     resolutionNote_ = new ExportResolutionNote(false, inner);
     stack->addWidget(resolutionNote_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/export_form/vinyl_controls.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include <QList>
@@ -33,7 +34,8 @@ public:
     static constexpr int sheetHeight = 690;
 
     // The sheet on a session, for SheetHost::of(window).present().
-    static BatchExportView *make(std::unique_ptr<BatchExportSession> session, QWidget *window);
+    static BatchExportView *make(std::unique_ptr<BatchExportSession> session, QWidget *window,
+                                 VinylEnvironment vinyl = {});
     ~BatchExportView() override;
 
     BatchExportSession &session() const { return *session_; }
@@ -61,7 +63,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    BatchExportView(std::unique_ptr<BatchExportSession> session, QWidget *window);
+    BatchExportView(std::unique_ptr<BatchExportSession> session, QWidget *window, VinylEnvironment vinyl);
     void build();
     QWidget *buildSettings();
     void refreshRows();
@@ -69,6 +71,7 @@ private:
     void closeActions();
 
     std::unique_ptr<BatchExportSession> session_;
+    VinylEnvironment vinyl_;
     bool closeActionsRan_ = false; // thread: main
     RefreshScheduler *scheduler_ = nullptr;
     QWidget *content_ = nullptr;

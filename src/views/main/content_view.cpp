@@ -102,7 +102,7 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     };
     batchFactory_ = [this](QWidget *window) -> SheetDialog * {
         std::unique_ptr<BatchExportSession> session = player_.libraryExportSession();
-        return session ? BatchExportView::make(std::move(session), window) : nullptr;
+        return session ? BatchExportView::make(std::move(session), window, vinyl_) : nullptr;
     };
 
     scheduler_->watch(&player_, &MainWindowModel::changed);
