@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -25,7 +24,6 @@ constexpr int64_t shortSkipFrames = 1 << 15;
 constexpr int64_t readAheadAfterFrames = 1 << 18;
 constexpr int readAheadSpeed = 4;
 constexpr int64_t readAheadSegmentFrames = 1 << 17;
-constexpr int maximumReadAheadWorkers = 6;
 
 struct DecoderDeleter {
     void operator()(FLAC__StreamDecoder *decoder) const { FLAC__stream_decoder_delete(decoder); }
@@ -203,23 +201,20 @@ private:
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sequentialSince_).count();
         if (seconds * readAheadSpeed * format_.sampleRate > double(sequentialFrames_))
             return false;
-        const int workers = std::min<int>(maximumReadAheadWorkers, int(std::thread::hardware_concurrency()) - 1);
-        if (workers < 2)
-            return false;
         const int fd = fd_;
         const int64_t size = size_;
         const AudioFileFormat format = format_;
         const int64_t length = length_;
         const CancellationToken token = token_;
-        readAhead_ = std::make_unique<ReadAhead>(
+        readAhead_ = ReadAhead::start(
             [=]() -> std::unique_ptr<DecodedStream> {
                 auto stream = std::make_unique<FlacStream>(fd, size, format, length, FallbackStream{}, token);
                 if (!stream->open())
                     return nullptr;
                 return stream;
             },
-            format_.channels, position_, length_, workers, readAheadSegmentFrames);
-        return true;
+            format_.channels, position_, length_, readAheadSegmentFrames);
+        return readAhead_ != nullptr;
     }
 
     int64_t readAhead(const SampleSink &sink, int64_t frames)
@@ -239,7 +234,6 @@ private:
             segmentUsed_ = 0;
             if (!readAhead_->next(segment_, token_)) {
                 // Damage, or the end: from here libFLAC's own decoder goes on, one frame at a time.
-                segment_.clear();
                 stopReadAhead();
                 if (position_ < length_)
                     restartAt(position_);
@@ -257,7 +251,6 @@ private:
         segmentUsed_ = 0;
     }
 
-private:
     int64_t takePending(const SampleSink &sink, int64_t frames)
     {
         const int64_t n = std::min(frames, pendingFrames_);

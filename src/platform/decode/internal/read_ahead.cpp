@@ -3,9 +3,42 @@
 #include "concurrency/thread_start.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 namespace tampod {
+
+namespace {
+
+constexpr int maximumWorkers = 6;
+
+// Workers of every read-ahead in the process (an export verifies in several spans at once).
+// thread: any.
+std::atomic<int> workersRunning{0};
+
+int reserveWorkers()
+{
+    const int budget = std::max(0, int(std::thread::hardware_concurrency()) - 1);
+    int running = workersRunning.load();
+    for (;;) {
+        const int granted = std::min(maximumWorkers, budget - running);
+        if (granted < 2)
+            return 0;
+        if (workersRunning.compare_exchange_weak(running, running + granted))
+            return granted;
+    }
+}
+
+} // namespace
+
+std::unique_ptr<ReadAhead> ReadAhead::start(OpenStream open, int channels, int64_t start, int64_t end,
+                                            int64_t segmentFrames)
+{
+    const int workers = reserveWorkers();
+    if (workers == 0)
+        return nullptr;
+    return std::make_unique<ReadAhead>(std::move(open), channels, start, end, workers, segmentFrames);
+}
 
 ReadAhead::ReadAhead(OpenStream open, int channels, int64_t start, int64_t end, int workers, int64_t segmentFrames)
     : open_(std::move(open)), channels_(channels), start_(start), end_(end), segmentFrames_(segmentFrames),
@@ -22,6 +55,9 @@ ReadAhead::~ReadAhead()
         stopping_ = true;
     }
     changed_.notify_all();
+    const int workers = int(workers_.size());
+    workers_.clear(); // joins
+    workersRunning -= workers;
 }
 
 void ReadAhead::work()

@@ -21,6 +21,10 @@ class ReadAhead {
 public:
     using OpenStream = std::function<std::unique_ptr<DecodedStream>()>;
 
+    // Null when fewer than two of the process's worker threads are free: readers at once share
+    // one thread per core between them.
+    static std::unique_ptr<ReadAhead> start(OpenStream open, int channels, int64_t start, int64_t end,
+                                            int64_t segmentFrames);
     ReadAhead(OpenStream open, int channels, int64_t start, int64_t end, int workers, int64_t segmentFrames);
     ~ReadAhead(); // stops the workers and waits for them
     ReadAhead(const ReadAhead &) = delete;
@@ -37,6 +41,7 @@ private:
     };
     void work();
 
+    // thread: the constants are read by every worker; each worker's stream is its own.
     const OpenStream open_;
     const int channels_;
     const int64_t start_;
