@@ -1,5 +1,5 @@
-// Developer tool: decodes an audio file to nowhere, as float, block by block as playback reads
-// it, and prints the number of frames. The decode benchmark times this whole process against
+// Developer tool: decodes an audio file to nowhere, as float, block by block and as fast as it
+// goes (as an overview, an analysis or an export reads a file), and prints the number of frames. The decode benchmark times this whole process against
 // `ffmpeg -i FILE -f null -`, so start-up counts on both sides.
 //
 //   decode_to_nowhere FILE

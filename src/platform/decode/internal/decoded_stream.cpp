@@ -4,6 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/flac_decoded_stream.h"
 #include "platform/decode/internal/sndfile_decoded_stream.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -15,15 +16,15 @@ namespace tampod {
 
 namespace {
 
-// Whether both streams deliver the same first frames, bit for bit: libsndfile may only take
-// over where it found the very data FFmpeg found. The stream that goes on is left at frame 0.
-bool sameStart(DecodedStream &ffmpeg, DecodedStream &sndfile, int64_t length)
+// Whether both streams deliver the same first frames, bit for bit: a native library may only
+// take over where it found the very data FFmpeg found. The stream that goes on is left at frame 0.
+bool sameStart(DecodedStream &ffmpeg, DecodedStream &native, int64_t length)
 {
     const int channels = ffmpeg.format().channels;
     const int64_t frames = std::min<int64_t>(length, 1024);
     if (frames == 0)
         return true;
-    std::vector<float> fromFfmpeg(size_t(frames * channels)), fromSndfile(fromFfmpeg.size());
+    std::vector<float> fromFfmpeg(size_t(frames * channels)), fromNative(fromFfmpeg.size());
     SampleSink sink;
     sink.layout = SampleSink::Layout::floatInterleaved;
     sink.channels = channels;
@@ -31,13 +32,13 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &sndfile, int64_t length)
     try {
         sink.interleaved = fromFfmpeg.data();
         same = ffmpeg.read(sink, frames) == frames;
-        sink.interleaved = fromSndfile.data();
-        same = same && sndfile.read(sink, frames) == frames
-               && std::memcmp(fromFfmpeg.data(), fromSndfile.data(), fromFfmpeg.size() * sizeof(float)) == 0;
+        sink.interleaved = fromNative.data();
+        same = same && native.read(sink, frames) == frames
+               && std::memcmp(fromFfmpeg.data(), fromNative.data(), fromFfmpeg.size() * sizeof(float)) == 0;
     } catch (const AudioFileError &) {
         same = false; // FFmpeg reports its own errors again when they come
     }
-    (same ? sndfile : ffmpeg).seek(0);
+    (same ? native : ffmpeg).seek(0);
     return same;
 }
 
@@ -54,7 +55,12 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
     // FFmpeg describes every stream, so the description never depends on the path taken.
     std::unique_ptr<DecodedStream> stream = openFfmpegStream(file, input, token);
     if (const std::optional<int64_t> length = stream->knownLength()) {
-        auto fast = openSndfileStream(file, stream->format(), *length, token);
+        const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
+            return openFfmpegStream(file, input, std::move(again));
+        };
+        auto fast = stream->format().codec == AudioCodecKind::flac
+                        ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
+                        : openSndfileStream(file, stream->format(), *length, token);
         if (fast && sameStart(*stream, *fast, *length))
             return fast;
     }
