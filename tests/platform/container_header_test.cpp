@@ -4,6 +4,7 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
@@ -42,7 +43,8 @@ Outcome byProbe(const QString &path, std::vector<float> *samples = nullptr)
         const FileHandle file = FileHandle::openOutside(path);
         const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
         if (!input)
-            return {{}, {}, QStringLiteral("not audio")};
+            throw AudioFileError(AudioFileError::Kind::notAudio, 0, openingText(),
+                                 QStringLiteral("the content is not a recognised audio stream"));
         auto stream = openFfmpegStream(file, input, {});
         Outcome outcome{stream->format(), stream->knownLength(), {}};
         if (samples)
@@ -70,6 +72,8 @@ struct Made {
     const char *name; // the extension picks the container
     QStringList options;
     bool described; // the header alone states the stream
+    int rate = 44100;
+    int channels = 2;
 };
 
 const std::vector<Made> made = {
@@ -87,9 +91,9 @@ const std::vector<Made> made = {
     {"s16.flac", {"-c:a", "flac"}, true},
     {"s24.flac", {"-c:a", "flac", "-sample_fmt", "s32"}, true},
     {"lame.mp3", {"-c:a", "libmp3lame"}, true},
-    {"lame-mono.mp3", {"-c:a", "libmp3lame", "-ac", "1", "-ar", "22050"}, true},
+    {"lame-mono.mp3", {"-c:a", "libmp3lame"}, true, 22050, 1},
     {"id3.mp3", {"-c:a", "libmp3lame", "-metadata", "TBPM=120"}, true},
-    {"aac.m4a", {"-c:a", "aac"}, false},
+    {"aac.m4a", {"-c:a", "aac", "-aac_pns", "0", "-movie_timescale", "44100"}, false},
     {"alac.m4a", {"-c:a", "alac"}, false},
 };
 
@@ -101,7 +105,7 @@ TEST(ContainerHeader, StatesWhatTheFullProbeFindsForEachFormat)
     for (const Made &m : made) {
         for (qint64 frames : {1025, 44100}) {
             const QString path = dir.file(QString::number(frames) + QLatin1String(m.name));
-            test::makeTone(path, frames, m.options);
+            test::makeTone(path, frames, m.options, m.rate, m.channels);
             SCOPED_TRACE(path.toStdString());
             const auto header = containerheader::read(FileHandle::openOutside(path));
             ASSERT_TRUE(header.has_value());
@@ -115,7 +119,7 @@ TEST(ContainerHeader, StatesWhatTheFullProbeFindsForEachFormat)
             }
             EXPECT_EQ(byReader(path, &read), expected);
             EXPECT_TRUE(test::bytesOf(read) == test::bytesOf(probed));
-            if (expected.length && QString::fromLatin1(m.name).contains(QLatin1String("mp3")) == false) {
+            if (expected.length) {
                 EXPECT_EQ(*expected.length, frames);
             }
         }
@@ -165,11 +169,12 @@ TEST(ContainerHeader, HostileOrTruncatedHeadersFallBackOrRefuseAsBefore)
             (void)containerheader::read(FileHandle::openOutside(path));
             const Outcome probed = byProbe(path), read = byReader(path);
             // A refusal says what it said before; what opens is what the full probe found.
-            if (!probed.error.isEmpty() || !read.error.isEmpty()) {
-                if (!read.error.isEmpty())
-                    EXPECT_EQ(read.error, probed.error);
+            if (!read.error.isEmpty()) {
+                EXPECT_EQ(read.error.toStdString(), probed.error.toStdString());
                 continue;
             }
+            if (!probed.error.isEmpty())
+                continue;
             EXPECT_EQ(read.format, probed.format);
         }
     }
