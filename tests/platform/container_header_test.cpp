@@ -46,7 +46,9 @@ Outcome byProbe(const QString &path, std::vector<float> *samples = nullptr)
             throw AudioFileError(AudioFileError::Kind::notAudio, 0, openingText(),
                                  QStringLiteral("the content is not a recognised audio stream"));
         auto stream = openFfmpegStream(file, input, {});
-        Outcome outcome{stream->format(), stream->knownLength(), {}};
+        const std::optional<int64_t> known = stream->knownLength();
+        Outcome outcome{stream->format(), known ? *known : stream->countLength(), {}};
+        stream->seek(0);
         if (samples)
             *samples = decodeAll(*stream);
         return outcome;
@@ -176,6 +178,7 @@ TEST(ContainerHeader, HostileOrTruncatedHeadersFallBackOrRefuseAsBefore)
             if (!probed.error.isEmpty())
                 continue;
             EXPECT_EQ(read.format, probed.format);
+            EXPECT_EQ(read.length, probed.length);
         }
     }
 }

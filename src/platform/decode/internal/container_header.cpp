@@ -43,6 +43,11 @@ std::optional<StreamDescription> describePcm(const Pcm &pcm, int64_t fileSize)
         || pcm.rate < 1 || pcm.rate > ffmpeg::maximumSampleRate || pcm.dataStart > fileSize)
         return std::nullopt;
     const int64_t bytesPerFrame = pcm.channels * (pcm.bits / 8);
+    // A file cut short of what its header states is left to the full probe, whose length
+    // rules for damaged files differ by container.
+    if ((pcm.dataBytes != toTheEnd && pcm.dataBytes > fileSize - pcm.dataStart)
+        || (pcm.statedFrames != toTheEnd && pcm.statedFrames > (fileSize - pcm.dataStart) / bytesPerFrame))
+        return std::nullopt;
     StreamDescription d;
     d.format.codec = AudioCodecKind::lpcm;
     d.format.container = QString::fromLatin1(pcm.container);

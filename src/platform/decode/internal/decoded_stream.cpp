@@ -47,11 +47,11 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &sndfile, int64_t length)
 std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const CancellationToken &token)
 {
     const std::optional<containerheader::Header> header = containerheader::read(file);
-    if (!header)
+    if (!header || !header->parametersInHeader)
         return nullptr;
     const auto &described = header->description;
     if (described && described->format.codec == AudioCodecKind::lpcm) {
-        if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token))
+        if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token, true))
             return fast;
     }
     try {

@@ -7,7 +7,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,48 +32,11 @@ bool sameCoding(int subtype, const AudioFileFormat &format)
            || (subtype == SF_FORMAT_PCM_24 && bits == 24) || (subtype == SF_FORMAT_PCM_32 && bits == 32);
 }
 
-// libsndfile reads through our descriptor by offset: it never closes it, not even when it
-// refuses the file, and never depends on the descriptor's shared position.
-struct VirtualFile {
-    int fd = -1;
-    sf_count_t size = 0;
-    sf_count_t position = 0;
-
-    static sf_count_t length(void *self) { return static_cast<VirtualFile *>(self)->size; }
-    static sf_count_t tell(void *self) { return static_cast<VirtualFile *>(self)->position; }
-    static sf_count_t seek(sf_count_t offset, int whence, void *opaque)
-    {
-        auto *self = static_cast<VirtualFile *>(opaque);
-        const sf_count_t base = whence == SEEK_CUR ? self->position : whence == SEEK_END ? self->size : 0;
-        if (base + offset < 0)
-            return -1;
-        self->position = base + offset;
-        return self->position;
-    }
-    static sf_count_t read(void *buffer, sf_count_t count, void *opaque)
-    {
-        auto *self = static_cast<VirtualFile *>(opaque);
-        sf_count_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(self->fd, static_cast<char *>(buffer) + done, size_t(count - done),
-                                      off_t(self->position));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-            self->position += n;
-        }
-        return done;
-    }
-    static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
-};
-
 class SndfileStream final : public DecodedStream {
 public:
-    SndfileStream(std::unique_ptr<VirtualFile> io, std::unique_ptr<SNDFILE, SndfileCloser> file,
-                  const AudioFileFormat &format, int64_t length, CancellationToken token)
-        : io_(std::move(io)), file_(std::move(file)), format_(format), length_(length), token_(std::move(token))
+    SndfileStream(std::unique_ptr<SNDFILE, SndfileCloser> file, const AudioFileFormat &format,
+                  int64_t length, CancellationToken token)
+        : file_(std::move(file)), format_(format), length_(length), token_(std::move(token))
     {
     }
 
@@ -156,7 +119,6 @@ private:
                              QString::fromUtf8(sf_strerror(file_.get())));
     }
 
-    std::unique_ptr<VirtualFile> io_; // read by file_: declared before it
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
     const AudioFileFormat format_;
     const int64_t length_;
@@ -169,23 +131,27 @@ private:
 } // namespace
 
 std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const AudioFileFormat &format,
-                                                 int64_t length, CancellationToken token)
+                                                 int64_t length, CancellationToken token, bool ownDescriptor)
 {
     const QString &container = format.container;
     if (format.codec != AudioCodecKind::lpcm
         || !(container == u"wav" || container == u"w64" || container == u"aiff" || container == u"caf"
              || container == u"au"))
         return nullptr;
-    auto io = std::make_unique<VirtualFile>(VirtualFile{file.fd(), file.size(), 0});
-    SF_VIRTUAL_IO calls{&VirtualFile::length, &VirtualFile::seek, &VirtualFile::read, &VirtualFile::write,
-                        &VirtualFile::tell};
+    // libsndfile takes the descriptor's offset as the start of the file.
+    if (::lseek(file.fd(), 0, SEEK_SET) != 0)
+        return nullptr;
+    const int fd = ownDescriptor ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : file.fd();
+    if (fd < 0)
+        return nullptr;
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> opened(sf_open_virtual(&calls, SFM_READ, &info, io.get()));
+    std::unique_ptr<SNDFILE, SndfileCloser> opened(
+        sf_open_fd(fd, SFM_READ, &info, ownDescriptor ? SF_TRUE : SF_FALSE));
     if (!opened || info.channels != format.channels || info.samplerate != format.sampleRate
         || info.frames != length || !info.seekable
         || !sameCoding(info.format & SF_FORMAT_SUBMASK, format))
         return nullptr;
-    return std::make_unique<SndfileStream>(std::move(io), std::move(opened), format, length, std::move(token));
+    return std::make_unique<SndfileStream>(std::move(opened), format, length, std::move(token));
 }
 
 } // namespace tampod
