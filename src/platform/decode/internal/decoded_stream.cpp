@@ -2,6 +2,7 @@
 
 #include "core/number_text.h"
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/flac_decoded_stream.h"
@@ -42,13 +43,34 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &native, int64_t length)
     return same;
 }
 
+// The stream as its container header describes it, without probing every demuxer or decoding
+// to learn what the header states; null where the header is absent, odd or not borne out.
+std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const CancellationToken &token)
+{
+    const std::optional<containerheader::Header> header = containerheader::read(file);
+    if (!header || !header->parametersInHeader)
+        return nullptr;
+    const auto &described = header->description;
+    if (described && described->format.codec == AudioCodecKind::lpcm) {
+        if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token, true))
+            return fast;
+    }
+    try {
+        return openFfmpegStream(file, *header, token);
+    } catch (const AudioFileError &) {
+        return nullptr; // the full probe decides, and reports its own errors
+    }
+}
+
 } // namespace
 
 std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token)
 {
     token.throwIfCancelled();
     ffmpeg::silenceLog();
-    const AVInputFormat *input = ffmpeg::probeInputFormat(file);
+    if (auto fast = openByHeader(file, token))
+        return fast;
+    const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("the content is not a recognised audio stream"));

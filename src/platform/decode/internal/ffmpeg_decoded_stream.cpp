@@ -2,6 +2,7 @@
 
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
 #include "platform/internal/ffmpeg_owners.h"
@@ -52,15 +53,18 @@ void deliverFrame(const AVFrame *frame, int offset, int64_t count, const SampleS
 class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
-                 DemuxerOptions demuxerOptions)
+                 DemuxerOptions demuxerOptions, const containerheader::Header *header = nullptr)
         : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
-          demuxerOptions_(std::move(demuxerOptions)), input_(file.fd(), fileSize_, token_)
+          demuxerOptions_(std::move(demuxerOptions)), input_(file.fd(), fileSize_, token_),
+          described_(header ? header->description : std::nullopt),
+          parametersInHeader_(header && header->parametersInHeader)
     {
         if (!packet_ || !frame_)
             throw AudioFileError(AudioFileError::Kind::io, AVERROR(ENOMEM), openingText());
         openDemuxer();
-        description_ = ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_, fileSize_,
-                                              dataStart_);
+        description_ = described_ ? *described_
+                                  : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
+                                                           fileSize_, dataStart_);
         limit_ = description_.exactLength;
         // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
         nextFrame();
@@ -91,6 +95,7 @@ public:
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
     void openDemuxer();
+    void trustHeaderParameters(AVFormatContext &context);
     bool nextFrame();
     void skip(int64_t frames);
     void rewindAndSkip(int64_t target)
@@ -114,6 +119,8 @@ private:
     AVRational timeBase_{1, 1};
     int64_t dataStart_ = 0;
     ffmpeg::StreamDescription description_;
+    const std::optional<ffmpeg::StreamDescription> described_; // the header's, trusted
+    const bool parametersInHeader_;
     std::optional<int64_t> limit_; // the container's length: frames past it are padding
 
     int64_t originPts_ = AV_NOPTS_VALUE;
@@ -160,9 +167,13 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     demuxer_.reset(context);
     dataStart_ = avio_tell(context->pb);
-    status = avformat_find_stream_info(context, nullptr);
-    if (status < 0)
-        fail(status, openingText());
+    if (!parametersInHeader_) {
+        status = avformat_find_stream_info(context, nullptr);
+        if (status < 0)
+            fail(status, openingText());
+    } else {
+        trustHeaderParameters(*context);
+    }
 
     const AVCodec *codec = nullptr;
     streamIndex_ = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -198,6 +209,32 @@ void FfmpegStream::openDemuxer()
     consecutiveErrors_ = 0;
     filePosition_ = 0;
     positionExact_ = true;
+}
+
+// Without the stream-information pass only the header's parameters are known: the one audio
+// stream must have them all, else the full pass decides.
+void FfmpegStream::trustHeaderParameters(AVFormatContext &context)
+{
+    AVStream *audio = nullptr;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        if (context.streams[i]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (audio)
+            fail(AVERROR_PATCHWELCOME, openingText());
+        audio = context.streams[i];
+    }
+    if (!audio)
+        fail(AVERROR_STREAM_NOT_FOUND, openingText());
+    AVCodecParameters &parameters = *audio->codecpar;
+    if (described_) {
+        if (parameters.sample_rate <= 0)
+            parameters.sample_rate = int(described_->format.sampleRate);
+        if (parameters.ch_layout.nb_channels <= 0)
+            av_channel_layout_default(&parameters.ch_layout, described_->format.channels);
+    }
+    if (parameters.codec_id == AV_CODEC_ID_NONE || parameters.sample_rate <= 0
+        || parameters.ch_layout.nb_channels <= 0)
+        fail(AVERROR_INVALIDDATA, openingText());
 }
 
 // The next frame with samples, or false at the end of the stream.
@@ -348,6 +385,15 @@ std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AV
                                                 CancellationToken token, DemuxerOptions demuxerOptions)
 {
     return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions));
+}
+
+std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const containerheader::Header &header,
+                                                CancellationToken token)
+{
+    const AVInputFormat *input = av_find_input_format(header.demuxer);
+    if (!input)
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_DEMUXER_NOT_FOUND, openingText());
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), DemuxerOptions{}, &header);
 }
 
 } // namespace tampod

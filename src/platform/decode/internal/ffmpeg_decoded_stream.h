@@ -19,4 +19,13 @@ using DemuxerOptions = std::vector<std::pair<std::string, std::string>>;
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
                                                 CancellationToken token, DemuxerOptions demuxerOptions = {});
 
+namespace containerheader {
+struct Header;
+}
+// The same with the demuxer the header names, trusting its description (or, where the demuxer
+// reads the parameters from the header itself, the demuxer's) so no decode runs to learn them.
+// Throws AudioFileError where the file is not what the header promised.
+std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const containerheader::Header &header,
+                                                CancellationToken token);
+
 } // namespace tampod

@@ -3,6 +3,7 @@
 #include "core/file_handle.h"
 #include "core/id3v2_header.h"
 #include "platform/internal/ffmpeg_owners.h"
+#include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
 
 #include <array>
@@ -43,8 +44,15 @@ int64_t id3v2Length(const FileHandle &file, int64_t offset)
     return total;
 }
 
-const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut)
+const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, bool byHeader)
 {
+    if (const auto header = byHeader ? containerheader::read(file) : std::nullopt) {
+        if (const AVInputFormat *format = av_find_input_format(header->demuxer)) {
+            if (scoreOut)
+                *scoreOut = AVPROBE_SCORE_MAX;
+            return format;
+        }
+    }
     const qint64 start = id3v2Length(file, 0);
     for (qint64 size = firstProbeBytes; size <= lastProbeBytes; size *= 2) {
         QByteArray bytes = file.preadUpTo(start, size);

@@ -9,6 +9,8 @@ namespace tampod::mpegaudio {
 namespace {
 
 struct InfoHeader {
+    int sampleRate = 0;
+    int channels = 0;
     int64_t samplesPerFrame = 0;
     uint32_t flags = 0;
     int64_t frames = 0;
@@ -32,10 +34,16 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
             return std::nullopt;
         const bool mono = ((header >> 6) & 3) == 3;
         const bool mpeg1 = version == 3;
+        const int rateIndex = int(header >> 10) & 3;
+        if (rateIndex == 3)
+            return std::nullopt;
         const size_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
 
         InfoHeader info;
         info.samplesPerFrame = mpeg1 ? 1152 : 576;
+        static constexpr int mpeg1Rates[] = {44100, 48000, 32000};
+        info.sampleRate = mpeg1Rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+        info.channels = mono ? 1 : 2;
         r.seek(4 + sideInfo);
         const QByteArray tag = r.byteArray(4);
         if (tag != "Xing" && tag != "Info")
@@ -63,6 +71,18 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
     }
 }
 
+std::optional<int64_t> trimmedLength(const InfoHeader &info, int64_t firstFrameOffset, int64_t fileSize)
+{
+    if (!(info.flags & 1) || !info.encoderTagged)
+        return std::nullopt;
+    if (info.bytes && fileSize - firstFrameOffset < *info.bytes)
+        return std::nullopt; // truncated: only a decode knows what is left
+    const int64_t length = info.frames * info.samplesPerFrame - info.delay - info.padding;
+    if (length < 0)
+        return std::nullopt;
+    return length;
+}
+
 } // namespace
 
 bool hasInfoHeader(const FileHandle &file, int64_t offset)
@@ -74,14 +94,15 @@ std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOff
                                    int64_t fileSize)
 {
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
-    if (!info || !(info->flags & 1) || !info->encoderTagged)
+    return info ? trimmedLength(*info, firstFrameOffset, fileSize) : std::nullopt;
+}
+
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize)
+{
+    const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
+    if (!info || !info->encoderTagged)
         return std::nullopt;
-    if (info->bytes && fileSize - firstFrameOffset < *info->bytes)
-        return std::nullopt; // truncated: only a decode knows what is left
-    const int64_t length = info->frames * info->samplesPerFrame - info->delay - info->padding;
-    if (length < 0)
-        return std::nullopt;
-    return length;
+    return TaggedStream{info->sampleRate, info->channels, trimmedLength(*info, firstFrameOffset, fileSize)};
 }
 
 } // namespace tampod::mpegaudio

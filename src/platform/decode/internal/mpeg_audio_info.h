@@ -20,4 +20,13 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset);
 std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOffset,
                                    int64_t fileSize);
 
+// A Layer III stream whose first frame carries an encoder's Info header: the frame header's
+// rate and channels, and exactLength() where it applies.
+struct TaggedStream {
+    int sampleRate = 0;
+    int channels = 0;
+    std::optional<int64_t> exactLength;
+};
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize);
+
 } // namespace tampod::mpegaudio

@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -130,7 +131,7 @@ private:
 } // namespace
 
 std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const AudioFileFormat &format,
-                                                 int64_t length, CancellationToken token)
+                                                 int64_t length, CancellationToken token, bool ownDescriptor)
 {
     const QString &container = format.container;
     if (format.codec != AudioCodecKind::lpcm
@@ -140,8 +141,12 @@ std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const A
     // libsndfile takes the descriptor's offset as the start of the file.
     if (::lseek(file.fd(), 0, SEEK_SET) != 0)
         return nullptr;
+    const int fd = ownDescriptor ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : file.fd();
+    if (fd < 0)
+        return nullptr;
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> opened(sf_open_fd(file.fd(), SFM_READ, &info, SF_FALSE));
+    std::unique_ptr<SNDFILE, SndfileCloser> opened(
+        sf_open_fd(fd, SFM_READ, &info, ownDescriptor ? SF_TRUE : SF_FALSE));
     if (!opened || info.channels != format.channels || info.samplerate != format.sampleRate
         || info.frames != length || !info.seekable
         || !sameCoding(info.format & SF_FORMAT_SUBMASK, format))

@@ -1,0 +1,22 @@
+// The container header readers (WAV/RF64, AIFF/AIFC, CAF, FLAC STREAMINFO, MPEG Info frames)
+// over arbitrary bytes: whatever they describe must be a stream the reader can take.
+#include "core/file_handle.h"
+#include "platform/decode/internal/container_header.h"
+
+#include "memory_file.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
+{
+    const tampod::FileHandle file = tampod::FileHandle::openOutside(fuzz::memoryFile(data, size));
+    const auto header = tampod::containerheader::read(file);
+    if (!header || !header->description)
+        return 0;
+    const auto &d = *header->description;
+    if (!header->demuxer || d.format.channels < 1 || d.format.channels > tampod::ffmpeg::maximumChannels
+        || !(d.format.sampleRate >= 1) || d.format.sampleRate > tampod::ffmpeg::maximumSampleRate
+        || !d.exactLength || *d.exactLength < 0)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// Private to the platform module.
+
+#include "platform/decode/internal/ffmpeg_stream_format.h"
+
+#include <optional>
+
+namespace tampod {
+class FileHandle;
+}
+
+namespace tampod::containerheader {
+
+// What a file's first bytes say of it, read without FFmpeg.
+struct Header {
+    const char *demuxer = nullptr; // FFmpeg's name of the demuxer for these bytes
+    // The stream exactly as FFmpeg describes it, where the header alone states it: PCM in
+    // WAV/RF64, AIFF/AIFC and CAF; FLAC with a sample count; MPEG Layer III with an encoder's
+    // trimmed length.
+    std::optional<ffmpeg::StreamDescription> description;
+    // The demuxer's own header reading gives the codec parameters, so no decode to learn them.
+    bool parametersInHeader = false;
+};
+
+// nullopt unless the bytes unmistakably announce one of those containers (or MP4). A header
+// that is odd or ambiguous gives the demuxer alone, or nothing. Throws only when reading the
+// file fails.
+std::optional<Header> read(const FileHandle &file);
+
+} // namespace tampod::containerheader

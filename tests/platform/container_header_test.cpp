@@ -1,0 +1,184 @@
+#include "platform_fixtures.h"
+#include "support/run_program.h"
+#include "support/test_support.h"
+
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/container_header.h"
+#include "platform/decode/internal/ffmpeg_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg_probe.h"
+
+#include <gtest/gtest.h>
+
+using namespace tampod;
+
+namespace {
+
+// What opening a file gives: its description and length, or the error text a user would see.
+struct Outcome {
+    AudioFileFormat format;
+    std::optional<int64_t> length;
+    QString error;
+    bool operator==(const Outcome &) const = default;
+};
+
+std::vector<float> decodeAll(DecodedStream &stream)
+{
+    const int channels = stream.format().channels;
+    std::vector<float> all, block(size_t(4096 * channels));
+    SampleSink sink;
+    sink.layout = SampleSink::Layout::floatInterleaved;
+    sink.channels = channels;
+    sink.interleaved = block.data();
+    while (const int64_t n = stream.read(sink, 4096))
+        all.insert(all.end(), block.begin(), block.begin() + n * channels);
+    return all;
+}
+
+// Every demuxer asked and the stream information read by decoding: the way all files went before.
+Outcome byProbe(const QString &path, std::vector<float> *samples = nullptr)
+{
+    try {
+        const FileHandle file = FileHandle::openOutside(path);
+        const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
+        if (!input)
+            throw AudioFileError(AudioFileError::Kind::notAudio, 0, openingText(),
+                                 QStringLiteral("the content is not a recognised audio stream"));
+        auto stream = openFfmpegStream(file, input, {});
+        const std::optional<int64_t> known = stream->knownLength();
+        Outcome outcome{stream->format(), known ? *known : stream->countLength(), {}};
+        stream->seek(0);
+        if (samples)
+            *samples = decodeAll(*stream);
+        return outcome;
+    } catch (const Error &error) {
+        return {{}, {}, error.message()};
+    }
+}
+
+Outcome byReader(const QString &path, std::vector<float> *samples = nullptr)
+{
+    try {
+        AudioFileReader reader(path);
+        Outcome outcome{reader.fileFormat(), reader.length(), {}};
+        if (samples)
+            *samples = test::readAllFloat(reader);
+        return outcome;
+    } catch (const Error &error) {
+        return {{}, {}, error.message()};
+    }
+}
+
+struct Made {
+    const char *name; // the extension picks the container
+    QStringList options;
+    bool described; // the header alone states the stream
+    int rate = 44100;
+    int channels = 2;
+};
+
+const std::vector<Made> made = {
+    {"u8.wav", {"-c:a", "pcm_u8"}, true},
+    {"s16.wav", {"-c:a", "pcm_s16le"}, true},
+    {"f32.wav", {"-c:a", "pcm_f32le"}, true},
+    {"s24-rf64.wav", {"-c:a", "pcm_s24le", "-rf64", "always"}, true},
+    {"s32-6ch.wav", {"-c:a", "pcm_s32le", "-ac", "6"}, true},
+    {"s16.aiff", {"-c:a", "pcm_s16be"}, true},
+    {"sowt.aifc", {"-c:a", "pcm_s16le"}, true},
+    {"f32.aifc", {"-c:a", "pcm_f32be"}, true},
+    {"id3.aiff", {"-c:a", "pcm_s24be", "-write_id3v2", "1", "-metadata", "TBPM=120"}, true},
+    {"s16.caf", {"-c:a", "pcm_s16le"}, true},
+    {"f64.caf", {"-c:a", "pcm_f64be"}, true},
+    {"s16.flac", {"-c:a", "flac"}, true},
+    {"s24.flac", {"-c:a", "flac", "-sample_fmt", "s32"}, true},
+    {"lame.mp3", {"-c:a", "libmp3lame"}, true},
+    {"lame-mono.mp3", {"-c:a", "libmp3lame"}, true, 22050, 1},
+    {"id3.mp3", {"-c:a", "libmp3lame", "-metadata", "TBPM=120"}, true},
+    {"aac.m4a", {"-c:a", "aac", "-aac_pns", "0", "-movie_timescale", "44100"}, false},
+    {"alac.m4a", {"-c:a", "alac"}, false},
+};
+
+} // namespace
+
+TEST(ContainerHeader, StatesWhatTheFullProbeFindsForEachFormat)
+{
+    test::TempDir dir;
+    for (const Made &m : made) {
+        for (qint64 frames : {1025, 44100}) {
+            const QString path = dir.file(QString::number(frames) + QLatin1String(m.name));
+            test::makeTone(path, frames, m.options, m.rate, m.channels);
+            SCOPED_TRACE(path.toStdString());
+            const auto header = containerheader::read(FileHandle::openOutside(path));
+            ASSERT_TRUE(header.has_value());
+            EXPECT_EQ(header->description.has_value(), m.described);
+            std::vector<float> probed, read;
+            const Outcome expected = byProbe(path, &probed);
+            ASSERT_TRUE(expected.error.isEmpty());
+            if (header->description) {
+                EXPECT_EQ(header->description->format, expected.format);
+                EXPECT_EQ(header->description->exactLength, expected.length);
+            }
+            EXPECT_EQ(byReader(path, &read), expected);
+            EXPECT_TRUE(test::bytesOf(read) == test::bytesOf(probed));
+            if (expected.length) {
+                EXPECT_EQ(*expected.length, frames);
+            }
+        }
+    }
+
+    // Other encoders' headers: sox's WAV and AIFF, the reference FLAC encoder's STREAMINFO.
+    const QString wav = dir.file(QStringLiteral("sox.wav")), aiff = dir.file(QStringLiteral("sox.aiff"));
+    test::runChecked(QStringLiteral("sox"), {"-n", "-r", "48000", "-c", "2", "-b", "24", wav, "synth", "0.5", "sine", "440"});
+    test::runChecked(QStringLiteral("sox"), {wav, aiff});
+    const QString flac = dir.file(QStringLiteral("ref.flac"));
+    test::runChecked(QStringLiteral("flac"), {"-s", "-f", "-o", flac, wav});
+    for (const QString &path : {wav, aiff, flac}) {
+        SCOPED_TRACE(path.toStdString());
+        const auto header = containerheader::read(FileHandle::openOutside(path));
+        ASSERT_TRUE(header && header->description);
+        EXPECT_EQ(header->description->exactLength, 24000);
+        EXPECT_EQ(byReader(path), byProbe(path));
+    }
+}
+
+TEST(ContainerHeader, HostileOrTruncatedHeadersFallBackOrRefuseAsBefore)
+{
+    test::TempDir dir;
+    const char *const names[] = {"s16.wav", "s16.aiff", "s16.caf", "s16.flac", "lame.mp3", "aac.m4a"};
+    for (const char *name : names) {
+        const QString source = dir.file(QStringLiteral("whole-") + QLatin1String(name));
+        const Made &m = *std::find_if(made.begin(), made.end(),
+                                      [&](const Made &each) { return QLatin1String(each.name).endsWith(QLatin1String(name)); });
+        test::makeTone(source, 4608, m.options);
+        const QByteArray whole = test::readAll(source);
+        std::vector<QByteArray> variants;
+        for (int cut : {4, 11, 12, 20, 30, 40, 44, 60, 100, 300, 1000})
+            variants.push_back(whole.left(cut));
+        // Sizes, counts and rates at their extremes, one header field at a time.
+        for (int at = 4; at < 120; at += 3) {
+            for (const char fill : {'\x00', '\xFF', '\x7F'}) {
+                QByteArray bent = whole;
+                bent[at] = fill;
+                bent[at + 1] = fill;
+                variants.push_back(bent);
+            }
+        }
+        const QString path = dir.file(QStringLiteral("bent-") + QLatin1String(name));
+        for (size_t i = 0; i < variants.size(); ++i) {
+            test::writeFile(path, variants[i]);
+            SCOPED_TRACE(std::string(name) + " variant " + std::to_string(i));
+            (void)containerheader::read(FileHandle::openOutside(path));
+            const Outcome probed = byProbe(path), read = byReader(path);
+            // A refusal says what it said before; what opens is what the full probe found.
+            if (!read.error.isEmpty()) {
+                EXPECT_EQ(read.error.toStdString(), probed.error.toStdString());
+                continue;
+            }
+            if (!probed.error.isEmpty())
+                continue;
+            EXPECT_EQ(read.format, probed.format);
+            EXPECT_EQ(read.length, probed.length);
+        }
+    }
+}
