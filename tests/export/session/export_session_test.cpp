@@ -119,8 +119,13 @@ struct SessionScene : ExportScene {
 TEST(ExportSession, PanelsProposeNamesAndOneRunEndsInTheResultLine)
 {
     SessionScene scene;
+    // Held until the test has seen the run start: a quick export may otherwise finish
+    // before the session's task first suspends.
+    std::atomic<bool> release{false};
     auto exporter = std::make_shared<FakeExporter>(
-        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &) {
+        [&release](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &) {
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             return resultAt(request.destination);
         });
     auto session = scene.session(exporter);
@@ -152,6 +157,7 @@ TEST(ExportSession, PanelsProposeNamesAndOneRunEndsInTheResultLine)
     scene.confirm("name.wav");
     EXPECT_TRUE(session->isExporting());
     EXPECT_EQ(session->message(), "");
+    release = true;
     ASSERT_TRUE(pumpUntil([&] { return !session->isExporting(); }));
     EXPECT_EQ(session->message(), "Exported name.wav — 2.000 seconds each");
     EXPECT_EQ(session->progress(), 1);
