@@ -11,8 +11,9 @@
 // loop repeated 8 times; export-sheet-exporting: an export held at 42 %), the batch export
 // sheet on the four files (batch-sheet: as opened; batch-sheet-finished: after their run),
 // sd2-recovery (an SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file
-// being prepared at 48 kHz) and sd2-tools (the Advanced SD2 Recovery sheet over the window,
-// as it shows on it).
+// being prepared at 48 kHz), sd2-tools (the Advanced SD2 Recovery sheet over the window,
+// as it shows on it) and the settings window (settings: as opened; settings-flac: FLAC
+// chosen, its details disclosed).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
 
 #include "app/application.h"
@@ -30,6 +31,7 @@
 #include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
+#include "views/settings/export_settings_view.h"
 
 #include "platform/encode/audio_file_writer.h"
 #include "platform/output/audio_output.h"
@@ -51,6 +53,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
@@ -425,6 +428,21 @@ int run(const QDir &out, const QDir &audio)
     if (!shoot(window, out, QStringLiteral("sd2-tools"), window.sd2ToolsSheet()))
         return 1;
     tamPOD.showsAdvancedSD2().setValue(false);
+
+    QWidget *settings = tamPOD.windows().open(QStringLiteral("settings"));
+    auto *view = settings ? settings->findChild<ExportSettingsView *>() : nullptr;
+    if (!view)
+        return 1;
+    QCoreApplication::sendPostedEvents();
+    if (!shoot(*settings, out, QStringLiteral("settings")))
+        return 1;
+    Q_EMIT view->format()->activated(view->format()->findData(QStringLiteral("flac")));
+    view->formatDetailsToggle()->click();
+    view->refresh();
+    QCoreApplication::sendPostedEvents();
+    if (!shoot(*settings, out, QStringLiteral("settings-flac")))
+        return 1;
+    settings->close();
 
     tamPOD.quit();
     return tamPOD.shutdown() ? 0 : 1;

@@ -49,7 +49,8 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     player_->filePanels = std::make_shared<DialogFilePanels>([this]() -> QWidget * { return mainWindow(); });
 
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
-    windows_.add(WindowId::settings, [] { return makeSettingsWindow(); });
+    windows_.add(WindowId::settings,
+                 [this] { return makeSettingsWindow(preferences_, *player_, *alerts_, settings_); });
     windows_.add(WindowId::about, [this] {
         QWidget *window = makeAboutWindow();
         WindowPositionReader::attach(window, WindowId::about, settings_);

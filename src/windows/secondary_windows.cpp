@@ -1,9 +1,13 @@
 #include "windows/secondary_windows.h"
 
+#include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
 #include "views/about/about_view.h"
 #include "views/kit/theme.h"
+#include "views/settings/export_settings_view.h"
+
+#include <QPointer>
 
 #include <QVBoxLayout>
 #include <QWidget>
@@ -33,10 +37,19 @@ QWidget *makeAboutWindow()
     return window;
 }
 
-QWidget *makeSettingsWindow()
+QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player, AlertPresenting &alerts,
+                            QSettings &positions)
 {
     QWidget *window = darkWindow(WindowText::settingsTitle);
-    window->resize(480, 360);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QPointer<ExportSettingsView> view = new ExportSettingsView(preferences, player, alerts, window);
+    layout->addWidget(view);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    WindowPositionReader::attach(window, WindowId::settings, positions, [view] {
+        if (view)
+            view->windowClosed();
+    });
     return window;
 }
 

@@ -1,13 +1,20 @@
 #pragma once
 
+class QSettings;
 class QWidget;
 
 namespace tampod {
 
+class AlertPresenting;
+class ExportPreferences;
+class PlayerModel;
+
 // The About window: its content at a fixed size, not resizable.
 QWidget *makeAboutWindow();
-// The settings window. Its content comes with the settings views; until then it is empty.
-QWidget *makeSettingsWindow();
+// The settings window: the export defaults at a fixed size, its position remembered in
+// positions. Closing it silences the export preview and drops the unapplied edits.
+QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player, AlertPresenting &alerts,
+                            QSettings &positions);
 // The manual window, 800 × 560 at first. Its content comes with the manual; until then empty.
 QWidget *makeManualWindow();
 

@@ -4,15 +4,18 @@
 #include "app/single_instance.h"
 
 #include "views/main/content_view.h"
+#include "views/settings/export_settings_view.h"
 #include "views/waveform/waveform_view.h"
 #include "windows/main_window.h"
 #include "windows/tampod_commands.h"
+#include "windows/window_texts.h"
 
 #include "support/test_support.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 #include <QtEndian>
@@ -125,4 +128,23 @@ TEST(Application, ClosingAsksAndQuitEndsWithoutAskingAgain)
     EXPECT_EQ(alerts.quitQuestions, 2);
     EXPECT_FALSE(app.delegate().menuPolicy().isInstalled());
     EXPECT_TRUE(app.shutdown());
+}
+
+TEST(Application, SettingsWindowStartsFromTheStoredDefaultsEachTime)
+{
+    test::TempDir folder;
+    isolate(folder);
+    Application app(std::make_unique<test::AlertRecorder>());
+    QPointer<QWidget> window = app.windows().open(WindowId::settings);
+    auto *view = window->findChild<ExportSettingsView *>();
+    ExportDefaults edited = view->draft();
+    edited.format = ExportFormat::flac;
+    view->setDraft(edited);
+    window->close();
+    EXPECT_TRUE(test::pumpUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.isNull();
+    }));
+    view = app.windows().open(WindowId::settings)->findChild<ExportSettingsView *>();
+    EXPECT_EQ(view->draft(), ExportDefaults());
 }
