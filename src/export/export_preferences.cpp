@@ -9,6 +9,11 @@
 
 namespace tampod {
 
+QString ExportPreferences::saveFailedTitle()
+{
+    return QStringLiteral("Settings Not Saved");
+}
+
 QString ExportPreferences::saveFailedText()
 {
     return QStringLiteral("Settings couldn’t be saved. Check that your settings folder can be written, then try "

@@ -19,6 +19,7 @@ class ExportPreferences : public QObject {
 public:
     static constexpr const char *storageKey = "exportDefaults.v1";
     // What the caller shows when a save returned false.
+    static QString saveFailedTitle();
     static QString saveFailedText();
 
     // Reads the saved record; a missing or unreadable entry gives the built-in default (the

@@ -3,6 +3,7 @@
 #include "windows/main_window.h"
 #include "windows/main_window_keyboard_handler.h"
 
+#include "export/export_preferences.h"
 #include "player/player_model.h"
 
 #include "views/main/content_view.h"
@@ -36,6 +37,10 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, PlayerModel &p
     VinylEnvironment vinyl;
     vinyl.preferences = preferences;
     vinyl.pauseMainPlayback = player.mainPlaybackPause();
+    vinyl.levelNotSaved = [&player] {
+        if (player.warn)
+            player.warn(ExportPreferences::saveFailedTitle(), ExportPreferences::saveFailedText(), {});
+    };
     installed.content->setVinylEnvironment(std::move(vinyl));
     installed.content->setWaveformPane(WaveformView::forPlayer(player));
     ContentView *content = installed.content;

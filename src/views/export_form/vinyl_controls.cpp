@@ -200,8 +200,9 @@ void VinylControls::levelRow(const QString &title, std::int64_t VinylOptions::*l
             const std::int64_t n = std::isfinite(value) ? std::llround(value * 100) : 0;
             ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.vinyl.*level = n; });
             // Kept even when the form's draft is thrown away.
-            if (environment_.preferences)
-                (void)environment_.preferences->rememberLevel(n, level);
+            if (environment_.preferences && !environment_.preferences->rememberLevel(n, level) &&
+                environment_.levelNotSaved)
+                environment_.levelNotSaved();
         },
         [this](QObject *context, std::function<void()> changed) {
             return draft_.onChange(context, std::move(changed));

@@ -35,6 +35,8 @@ struct VinylEnvironment {
     std::function<ExportPreviewCoordinator *()> makePreview;
     // The file of a recording by resource name; by default the application's own samples.
     std::function<QString(const QString &name)> resourcePath;
+    // Tells the user that a level could not be written to the saved settings.
+    std::function<void()> levelNotSaved;
 };
 
 // A preview button: its title after a play symbol, or a stop symbol while its layer sounds.

@@ -3,6 +3,7 @@
 #include "export/export_option_catalog.h"
 #include "export/export_preferences.h"
 #include "export/preview_audio_focus.h"
+#include "player/player_model.h"
 #include "views/export_form/encoding_options_view.h"
 #include "views/export_form/export_form_texts.h"
 #include "views/export_form/export_resolution_controls.h"
@@ -109,6 +110,17 @@ bool ExportSettingsView::canApply() const
     return isUnapplied() && draft_.validationIssues().isEmpty();
 }
 
+VinylEnvironment ExportSettingsView::vinylEnvironment()
+{
+    VinylEnvironment environment;
+    environment.preferences = &preferences_;
+    environment.pauseMainPlayback = player_.mainPlaybackPause();
+    environment.levelNotSaved = [this] {
+        alerts_.show(ExportPreferences::saveFailedTitle(), ExportPreferences::saveFailedText(), {});
+    };
+    return environment;
+}
+
 void ExportSettingsView::followStoredLevels()
 {
     const VinylOptions stored = preferences_.defaults().vinyl;
@@ -131,7 +143,7 @@ void ExportSettingsView::apply()
         preferences_.setDefaults(previous);
         scheduler_->refreshNow();
         QPointer<ExportSettingsView> self(this);
-        alerts_.show(T::saveFailedTitle, ExportPreferences::saveFailedText(), {});
+        alerts_.show(ExportPreferences::saveFailedTitle(), ExportPreferences::saveFailedText(), {});
         if (self)
             self->scheduler_->refreshNow();
         return;
@@ -169,7 +181,7 @@ void ExportSettingsView::build()
     rows->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     format_ = formPicker(ExportFormText::format, section);
     rows->addRow(ExportFormText::format, format_);
-    resolution_ = new ExportResolutionControls(draft, rows, section);
+    resolution_ = new ExportResolutionControls(draft, rows, section, true, vinylEnvironment());
     sampleRate_ = formPicker(ExportFormText::sampleRate, section);
     rows->addRow(ExportFormText::sampleRate, sampleRate_);
     stack->addWidget(section);

@@ -2,6 +2,7 @@
 
 #include "export/export_defaults.h"
 #include "views/export_form/export_draft_binding.h"
+#include "views/export_form/vinyl_controls.h"
 
 #include <QWidget>
 
@@ -73,6 +74,8 @@ protected:
 
 private:
     void build();
+    // What the embedded Vinyl rows need: this window's preferences, player and alerts.
+    VinylEnvironment vinylEnvironment();
     void followStoredLevels();
 
     ExportPreferences &preferences_;

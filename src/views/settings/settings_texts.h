@@ -17,7 +17,6 @@ inline const QString settingsSaved = QStringLiteral("Settings saved");
 inline const QString unappliedChanges = QStringLiteral("Unapplied changes");
 inline const QString applySettings = QStringLiteral("Apply Settings");
 inline const QString settingsStatus = QStringLiteral("Settings status");
-inline const QString saveFailedTitle = QStringLiteral("Settings Not Saved");
 
 inline const QString pcmDescription = QStringLiteral(
     "Entire-file and repeated-loop export support mono/stereo and 16/24-bit integer PCM; WAV also supports true "
