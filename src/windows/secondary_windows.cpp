@@ -3,7 +3,9 @@
 #include "windows/window_texts.h"
 
 #include "views/about/about_view.h"
+#include "views/about/app_identity.h"
 #include "views/kit/theme.h"
+#include "views/manual/user_manual_view.h"
 
 #include <QVBoxLayout>
 #include <QWidget>
@@ -40,9 +42,13 @@ QWidget *makeSettingsWindow()
     return window;
 }
 
-QWidget *makeManualWindow()
+QWidget *makeManualWindow(const QString &figureFolder)
 {
     QWidget *window = darkWindow(WindowText::manualTitle);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new UserManualView(AppIdentity::appIcon(),
+                                         figureFolder.isEmpty() ? figureResourceFolder : figureFolder, window));
     window->resize(800, 560);
     return window;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QWidget;
 
 namespace tampod {
@@ -8,7 +10,8 @@ namespace tampod {
 QWidget *makeAboutWindow();
 // The settings window. Its content comes with the settings views; until then it is empty.
 QWidget *makeSettingsWindow();
-// The manual window, 800 × 560 at first. Its content comes with the manual; until then empty.
-QWidget *makeManualWindow();
+// The manual window, 800 × 560 at first and never below 720 × 480, starting at "Welcome". Its
+// figures load from figureFolder when given, else from the application's resources.
+QWidget *makeManualWindow(const QString &figureFolder = {});
 
 } // namespace tampod

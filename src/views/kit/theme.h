@@ -89,4 +89,10 @@ inline const QColor issueText = systemYellow;
 inline const QColor selectedChoiceTint = QColor::fromRgbF(0.31f, 0.41f, 0.21f);
 inline const QColor previewSymbol = QColor(Qt::white);
 
+// The manual: a note's plate and a figure's card are the dark appearance's fourth-level
+// label white (10 %) at 0.35 and 0.3 of its opacity; the line under the back bar.
+inline const QColor manualNote = QColor::fromRgbF(1, 1, 1, 0.035f);
+inline const QColor manualFigureCard = QColor::fromRgbF(1, 1, 1, 0.03f);
+inline const QColor manualDivider = border;
+
 } // namespace tampod::Theme
