@@ -8,7 +8,7 @@ module's internal/ headers, a public header (one outside every internal/ folder)
 any internal/ header, its own module's included, system or audio-library headers outside the
 modules allowed them, a thread started outside concurrency, and include cycles between the
 sub-folders of a module, includes between the interface's feature folders other than
-those FOLDER_RULES lists. Only direct includes are looked at: every public header is checked.
+those FOLDER_RULES lists, and a module FOLDER_RULES keeps for some folders used from others. Only direct includes are looked at: every public header is checked.
 Writes the module graph actually used as Graphviz dot (default: beside LAYERING_TXT).
 """
 import collections
@@ -31,9 +31,11 @@ THREAD_START = re.compile(r'\bstd::j?thread\s*(\w+\s*)?[({]|\bpthread_create\b|\
 THREAD_MODULE = "concurrency"
 # Sub-folders of a module that form a kit and the features built on it: every feature may use
 # the kit, the kit uses no feature, and a feature uses another only where listed ("*": any).
+# "modules" names modules that only the listed folders of the module may use.
 FOLDER_RULES = {
     "views": {"kit": "kit", "uses": {"main": "*", "export": {"export_form"},
-                                     "settings": {"export_form"}}},
+                                     "settings": {"export_form"}, "manual": set()},
+              "modules": {"help": {"manual"}}},
 }
 KNOWN = pathlib.Path(__file__).with_name("layering_known.txt")
 
@@ -80,6 +82,9 @@ def check(src, allowed):
                 elif target[0] != module:
                     if "internal" in target[1:-1]:
                         problems.append(f"{where}: '{header}' is internal to '{target[0]}'")
+                    refused = refused_module(module, folder, target[0])
+                    if refused:
+                        problems.append(f"{where}: {refused}: '{header}'")
                 else:
                     if public_header and "internal" in target[1:-1]:
                         # Its users would compile against the module's internals through it.
@@ -120,6 +125,14 @@ def refused_folder(module, folder, to):
     if allowed == "*" or to in allowed:
         return None
     return f"{module} feature '{folder}' may not use feature '{to}'"
+
+
+def refused_module(module, folder, used):
+    """Why folder of module may not include from the module used, or None."""
+    users = FOLDER_RULES.get(module, {}).get("modules", {}).get(used)
+    if users is None or folder in users:
+        return None
+    return f"{module} folder '{folder}' may not use module '{used}'"
 
 
 def find_cycles(edges):

@@ -8,7 +8,7 @@ from unittest import mock
 import check_layering
 
 ORDER = "core:\nconcurrency: core\nfiles: core concurrency\nplatform: core concurrency files\n" \
-        "tags: core concurrency files platform\nviews: core tags\n"
+        "tags: core concurrency files platform\nhelp: core\nviews: core tags help\n"
 
 # Everything here is allowed: own internal headers (also a sub-folder's) in sources and in other
 # internal headers, POSIX in core, audio libraries in platform, threads in concurrency, a thread
@@ -28,6 +28,7 @@ CLEAN = {
     "views/main/window.cpp": '#include "views/kit/theme.h"\n#include "views/export/sheet.h"\n',
     "views/export/sheet.cpp": '#include "views/kit/theme.h"\n#include "views/export_form/row.h"\n',
     "views/export_form/row.cpp": '#include "views/kit/theme.h"\n#include "views/app_texts.h"\n',
+    "views/manual/page.cpp": '#include "views/kit/theme.h"\n#include "help/help_article.h"\n',
 }
 
 FAULTS = [
@@ -57,6 +58,8 @@ FAULTS = [
      "src/views/kit/x.cpp:1: the views kit uses no feature"),
     ("interface feature using another", "views/waveform/x.cpp", '#include "views/export/sheet.h"\n',
      "views feature 'waveform' may not use feature 'export'"),
+    ("interface folder using a module kept for another", "views/waveform/x.cpp",
+     '#include "help/help_article.h"\n', "views folder 'waveform' may not use module 'help'"),
     ("folder that is no module", "extra/x.cpp", "\n", "folder 'extra' is not a module"),
 ]
 

@@ -13,7 +13,10 @@
 // sd2-recovery (an SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file
 // being prepared at 48 kHz), sd2-tools (the Advanced SD2 Recovery sheet over the window,
 // as it shows on it) and the settings window (settings: as opened; settings-flac: FLAC
-// chosen, its details disclosed).
+// chosen, its details disclosed); then the manual window: manual-welcome (as opened),
+// manual-glossary (after the link "Frame" of "SD2 recovery") and manual-figure (the main
+// window's figure enlarged, shown with the playing-loop shot until the figures have images of
+// their own).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
 
 #include "app/application.h"
@@ -32,6 +35,12 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 #include "views/settings/export_settings_view.h"
+#include "views/manual/article_page.h"
+#include "views/manual/glossary_link.h"
+#include "views/manual/help_illustration_view.h"
+#include "views/manual/help_section_view.h"
+#include "views/manual/user_manual_view.h"
+#include "windows/secondary_windows.h"
 
 #include "platform/encode/audio_file_writer.h"
 #include "platform/output/audio_output.h"
@@ -55,7 +64,9 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QPointer>
+#include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 
@@ -64,6 +75,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <numbers>
 #include <thread>
 #include <vector>
@@ -344,6 +356,51 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
                       });
 }
 
+// The manual on "Welcome", after a glossary link, and with its first figure enlarged.
+bool shootManual(const QDir &out, const QDir &scratch)
+{
+    const QDir figures(scratch.filePath(QStringLiteral("figures")));
+    QDir().mkpath(figures.path());
+    QFile::copy(out.filePath(QStringLiteral("playing-loop@2x.png")), figures.filePath(QStringLiteral("Manual_main_gui.png")));
+    const std::unique_ptr<QWidget> window(makeManualWindow(figures.path()));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->show();
+    auto *view = window->findChild<UserManualView *>();
+    if (!view || !waitFor(QStringLiteral("the manual"), [&] { return view->page() && view->page()->isVisible(); }))
+        return false;
+    if (!shoot(*window, out, QStringLiteral("manual-welcome")))
+        return false;
+
+    view->articleList()->setCurrentRow(2);
+    auto *section = qobject_cast<HelpSectionView *>(view->page()->anchorView(QStringLiteral("link")));
+    if (!section || !section->glossaryLinks())
+        return false;
+    Q_EMIT section->glossaryLinks()->linkActivated(glossaryLink(QStringLiteral("Frame")));
+    if (!waitFor(QStringLiteral("the glossary"), [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QWidget *frame = view->page() ? view->page()->anchorView(QStringLiteral("Frame")) : nullptr;
+            return frame && frame->isVisible() && view->page()->verticalScrollBar()->value() > 0;
+        }))
+        return false;
+    if (!shoot(*window, out, QStringLiteral("manual-glossary")))
+        return false;
+
+    // Large enough for the sheet to show whole over it.
+    window->resize(960, 720);
+    view->articleList()->setCurrentRow(0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto *card = view->page()->findChild<HelpIllustrationView *>();
+    if (!card)
+        return false;
+    card->enlarge();
+    if (!waitFor(QStringLiteral("the enlarged figure"), [&] { return card->sheet() && card->sheet()->isVisible(); }))
+        return false;
+    QCoreApplication::processEvents();
+    const bool shot = shoot(*window, out, QStringLiteral("manual-figure"), card->sheet());
+    card->sheet()->dismiss();
+    return shot;
+}
+
 int run(const QDir &out, const QDir &audio)
 {
     const QList<QUrl> library = {
@@ -443,6 +500,9 @@ int run(const QDir &out, const QDir &audio)
     if (!shoot(*settings, out, QStringLiteral("settings-flac")))
         return 1;
     settings->close();
+
+    if (!shootManual(out, audio))
+        return 1;
 
     tamPOD.quit();
     return tamPOD.shutdown() ? 0 : 1;

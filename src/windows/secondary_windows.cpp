@@ -4,7 +4,9 @@
 #include "windows/window_texts.h"
 
 #include "views/about/about_view.h"
+#include "views/about/app_identity.h"
 #include "views/kit/theme.h"
+#include "views/manual/user_manual_view.h"
 #include "views/settings/export_settings_view.h"
 
 #include <QPointer>
@@ -53,9 +55,13 @@ QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player,
     return window;
 }
 
-QWidget *makeManualWindow()
+QWidget *makeManualWindow(const QString &figureFolder)
 {
     QWidget *window = darkWindow(WindowText::manualTitle);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new UserManualView(AppIdentity::appIcon(),
+                                         figureFolder.isEmpty() ? figureResourceFolder : figureFolder, window));
     window->resize(800, 560);
     return window;
 }

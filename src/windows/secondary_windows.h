@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QSettings;
 class QWidget;
 
@@ -15,7 +17,8 @@ QWidget *makeAboutWindow();
 // positions. Closing it silences the export preview and drops the unapplied edits.
 QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player, AlertPresenting &alerts,
                             QSettings &positions);
-// The manual window, 800 × 560 at first. Its content comes with the manual; until then empty.
-QWidget *makeManualWindow();
+// The manual window, 800 × 560 at first and never below 720 × 480, starting at "Welcome". Its
+// figures load from figureFolder when given, else from the application's resources.
+QWidget *makeManualWindow(const QString &figureFolder = {});
 
 } // namespace tampod

@@ -155,6 +155,7 @@ TEST(WindowRegistry, OpensEachWindowOnceAndStartsClosedOnesFresh)
     QWidget *manual = windows.open(QStringLiteral("manual"));
     EXPECT_EQ(manual->windowTitle(), QStringLiteral("tamPOD User Manual"));
     EXPECT_EQ(manual->size(), QSize(800, 560));
+    EXPECT_EQ(manual->minimumSize(), QSize(720, 480));
     EXPECT_EQ(windows.open(QStringLiteral("manual")), manual);
     EXPECT_EQ(windows.open(QStringLiteral("unknown")), nullptr);
 }

@@ -92,4 +92,10 @@ inline const QColor previewSymbol = QColor(Qt::white);
 inline const QColor failedItemText = systemYellow;
 inline const QColor itemSeparator = QColor::fromRgbF(1.0f, 1.0f, 1.0f, 0.1f);
 
+// The manual: a note's plate and a figure's card are the dark appearance's fourth-level
+// label white (10 %) at 0.35 and 0.3 of its opacity; the line under the back bar.
+inline const QColor manualNote = QColor::fromRgbF(1, 1, 1, 0.035f);
+inline const QColor manualFigureCard = QColor::fromRgbF(1, 1, 1, 0.03f);
+inline const QColor manualDivider = border;
+
 } // namespace tampod::Theme
