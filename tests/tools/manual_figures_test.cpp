@@ -39,15 +39,15 @@ bool hasTwoColours(const QImage &image)
 }
 
 // The tool's figures, by resource name, with the design size it reports for each.
-struct Run {
+struct FigureRun {
     QTemporaryDir folder;
     QHash<QString, QSize> designSizes;
 };
 
-Run &figures()
+FigureRun &figures()
 {
-    static Run run = [] {
-        Run made;
+    static FigureRun run = [] {
+        FigureRun made;
         QProcess tool;
         tool.start(QStringLiteral(MANUAL_FIGURES), {made.folder.path()});
         const bool finished = tool.waitForFinished(180'000);
@@ -70,7 +70,7 @@ Run &figures()
 
 TEST(ManualFigures, WritesEveryCataloguedFigureThatItDrawsAndNothingElse)
 {
-    Run &run = figures();
+    FigureRun &run = figures();
     QSet<QString> expected;
     for (const HelpIllustration &figure : HelpIllustration::all()) {
         if (!notDrawn.contains(figure.resourceName))
@@ -86,7 +86,7 @@ TEST(ManualFigures, WritesEveryCataloguedFigureThatItDrawsAndNothingElse)
 
 TEST(ManualFigures, EachImageIsTwiceItsDesignSizeAndNotBlank)
 {
-    Run &run = figures();
+    FigureRun &run = figures();
     const QSize sheet = run.designSizes.value(QStringLiteral("Manual_export_options"));
     ASSERT_FALSE(sheet.isEmpty());
     for (auto entry = run.designSizes.cbegin(); entry != run.designSizes.cend(); ++entry) {
@@ -107,7 +107,7 @@ TEST(ManualFigures, EachImageIsTwiceItsDesignSizeAndNotBlank)
 // The committed figures are remade by the tool: a view whose size changed makes them stale.
 TEST(ManualFigures, CommittedFiguresMatchTheToolsSizes)
 {
-    Run &run = figures();
+    FigureRun &run = figures();
     const QDir committed(qEnvironmentVariable("TAMPOD_SOURCE_DIR") + QStringLiteral("/resources/manual/figures"));
     for (auto entry = run.designSizes.cbegin(); entry != run.designSizes.cend(); ++entry) {
         SCOPED_TRACE(entry.key().toStdString());
