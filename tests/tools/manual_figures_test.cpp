@@ -108,7 +108,7 @@ TEST(ManualFigures, EachImageIsTwiceItsDesignSizeAndNotBlank)
 TEST(ManualFigures, CommittedFiguresMatchTheToolsSizes)
 {
     FigureRun &run = figures();
-    const QDir committed(qEnvironmentVariable("TAMPOD_SOURCE_DIR") + QStringLiteral("/resources/manual/figures"));
+    const QDir committed(QStringLiteral(COMMITTED_FIGURES));
     for (auto entry = run.designSizes.cbegin(); entry != run.designSizes.cend(); ++entry) {
         SCOPED_TRACE(entry.key().toStdString());
         const QImage image(committed.filePath(entry.key() + QStringLiteral(".png")));
