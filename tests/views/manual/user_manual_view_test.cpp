@@ -284,7 +284,8 @@ TEST(HelpIllustrationView, WithoutItsImageShowsOnlyTitleAndCaption)
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("not a png");
     broken.close();
-    for (const QString &images : {figureResourceFolder, folder.path()}) {
+    // A folder without the image, and one whose image is not a PNG.
+    for (const QString &images : {folder.filePath(QStringLiteral("none")), folder.path()}) {
         UserManualView view{QImage(), images};
         const auto *card = view.page()->findChild<HelpIllustrationView *>();
         ASSERT_TRUE(card);
