@@ -198,6 +198,7 @@ public:
     void chooseFolder(const OpenPanelOptions &, Chosen completion) override { answer(completion, {}); }
     void restore(const FilePanelText &, Chosen completion) override { answer(completion, {}); }
     void showItems(const QList<QUrl> &) override {}
+    void openFolder(const QUrl &) override {}
 
 private:
     static void answer(Chosen completion, QList<QUrl> urls)

@@ -117,6 +117,7 @@ public:
         answer(std::move(completion), restored ? QList<QUrl>{*restored} : QList<QUrl>());
     }
     void showItems(const QList<QUrl> &urls) override { shown.append(urls); }
+    void openFolder(const QUrl &) override {}
 
 private:
     static void answer(Chosen completion, QList<QUrl> urls)

@@ -202,7 +202,7 @@ void BatchExportSession::showFolder()
 {
     TAMPOD_ASSERT_MAIN_THREAD();
     if (directory_ && panels_)
-        panels_->showItems({*directory_});
+        panels_->openFolder(*directory_);
 }
 
 void BatchExportSession::update(int index, const BatchExportItem &item)

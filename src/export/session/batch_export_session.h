@@ -58,7 +58,7 @@ public:
     // What the folder panel's confirmation calls; refuses unless configuring.
     void start(const QUrl &directory, const ExportDefaults &settings);
     void cancel();
-    // Shows the batch's folder in the file manager; nothing before a batch started.
+    // Opens the batch's folder in the file manager; nothing before a batch started.
     void showFolder();
 
 Q_SIGNALS:

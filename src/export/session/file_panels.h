@@ -54,6 +54,8 @@ public:
     virtual void restore(const FilePanelText &text, Chosen completion) = 0;
     // Selects the files in the desktop's file manager, else opens the first one's folder.
     virtual void showItems(const QList<QUrl> &urls) = 0;
+    // Opens the folder itself in the desktop's file manager.
+    virtual void openFolder(const QUrl &folder) = 0;
 };
 
 } // namespace tampod

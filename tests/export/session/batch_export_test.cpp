@@ -55,6 +55,7 @@ public:
     }
     void restore(const FilePanelText &, Chosen) override { ADD_FAILURE() << "restore panel"; }
     void showItems(const QList<QUrl> &) override {}
+    void openFolder(const QUrl &) override {}
 
     QList<OpenPanelOptions> folders;
     QList<Chosen> completions;

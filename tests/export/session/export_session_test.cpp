@@ -38,6 +38,7 @@ public:
     }
     void restore(const FilePanelText &text, Chosen completion) override { calls << Call{"restore", text, {}, completion}; }
     void showItems(const QList<QUrl> &urls) override { shown << urls; }
+    void openFolder(const QUrl &) override {}
 
     QList<Call> calls;
     QList<QList<QUrl>> shown;

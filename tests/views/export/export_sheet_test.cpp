@@ -41,6 +41,7 @@ public:
     void chooseFolder(const OpenPanelOptions &, Chosen completion) override { completions << completion; }
     void restore(const FilePanelText &, Chosen completion) override { completions << completion; }
     void showItems(const QList<QUrl> &urls) override { shown << urls; }
+    void openFolder(const QUrl &) override {}
 
     QList<Chosen> completions;
     QList<QList<QUrl>> shown;

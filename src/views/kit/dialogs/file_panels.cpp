@@ -197,4 +197,10 @@ void DialogFilePanels::showItems(const QList<QUrl> &urls)
     FileManagerReveal::showItems(urls, [folder] { QDesktopServices::openUrl(folder); });
 }
 
+void DialogFilePanels::openFolder(const QUrl &folder)
+{
+    if (folder.isLocalFile())
+        QDesktopServices::openUrl(folder);
+}
+
 } // namespace tampod

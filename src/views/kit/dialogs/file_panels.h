@@ -61,6 +61,7 @@ public:
     void chooseFolder(const OpenPanelOptions &options, Chosen completion) override;
     void restore(const FilePanelText &text, Chosen completion) override;
     void showItems(const QList<QUrl> &urls) override;
+    void openFolder(const QUrl &folder) override;
 
     // Answers completion exactly once when panel finishes (none unless accepted) or goes with
     // its window unfinished; the finished panel deletes itself.
