@@ -25,14 +25,16 @@ namespace {
 constexpr int rate = 44100;
 constexpr int pairs = 5;
 
-// A source with real work in it for the codecs: a chord under pink noise.
+// A source with real work in it for the codecs: a chord under pink noise; no LIST chunk, which
+// flac would warn of for every file.
 bool makeSource(const std::string &path, int seconds)
 {
     const std::string timing = ":sample_rate=" + NumberText::whole(rate) + ":duration=" + NumberText::whole(seconds);
     return spawn({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
                   "aevalsrc=0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)|0.3*sin(2*PI*330*t)+0.2*sin(2*PI*415*t)" + timing,
                   "-f", "lavfi", "-i", "anoisesrc=c=pink:a=0.1" + timing, "-filter_complex",
-                  "[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0", "-c:a", "pcm_s16le", path})
+                  "[1]aformat=channel_layouts=stereo[n];[0][n]amix=inputs=2:normalize=0", "-fflags", "+bitexact",
+                  "-c:a", "pcm_s16le", path})
         .ok;
 }
 

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tampod::FlacFileEncoder {
@@ -136,6 +137,7 @@ public:
         channels_ = format.channels;
         rate_ = int(format.sampleRate);
         frames_ = reader.length();
+        opened_.emplace(std::move(reader));
         spans_ = (frames_ + spanFrames - 1) / spanFrames;
     }
 
@@ -186,7 +188,15 @@ private:
     void work()
     {
         try {
-            AudioFileReader reader(source_, token_);
+            // The first worker takes the reader already open: opening one costs as much as
+            // encoding a short file.
+            std::optional<AudioFileReader> reader;
+            {
+                std::lock_guard lock(mutex_);
+                reader.swap(opened_);
+            }
+            if (!reader)
+                reader.emplace(source_, token_);
             for (;;) {
                 std::int64_t index = 0;
                 {
@@ -196,7 +206,7 @@ private:
                         return;
                     index = next_++;
                 }
-                Span span = encodeSpan(reader, index);
+                Span span = encodeSpan(*reader, index);
                 std::lock_guard lock(mutex_);
                 done_[index] = std::move(span);
                 ready_.notify_one();
@@ -286,6 +296,7 @@ private:
     // Workers wait for room in the window, the writer for the next span: each is woken alone.
     std::condition_variable_any ready_;
     std::condition_variable_any room_;
+    std::optional<AudioFileReader> opened_; // thread: under mutex_
     std::int64_t next_ = 0;                // thread: under mutex_
     std::int64_t written_ = 0;             // thread: under mutex_
     std::map<std::int64_t, Span> done_;    // thread: under mutex_
