@@ -179,7 +179,6 @@ int main(int argc, char **argv)
           + NumberText::whole(runs) + " runs; " + NumberText::describe(std::round(polls * 10.0 / (runs * seconds)) / 10)
           + " polls a second)\n");
     print("engine / player alone:     " + NumberText::describe(std::round(median / alone * 10) / 10) + "\n");
-    print("playback-cpu: " + NumberText::describe(std::round(median * 10000) / 100) + " (goal <= 2) "
-          + (median * 100 <= 2 ? "met" : "NOT MET") + "\n");
+    print("GOAL playback-cpu: " + NumberText::describe(std::round(median * 10000) / 100) + " (target <= 2)\n");
     return 0;
 }

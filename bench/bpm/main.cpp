@@ -200,22 +200,43 @@ std::vector<float> render(const Piece &piece, Random &random)
     return stereo;
 }
 
-// Runs a shell pipeline and returns the first number it prints, or nothing.
-std::optional<double> firstNumber(const QString &command)
+std::optional<double> firstNumberOf(const QByteArray &output)
 {
-    QProcess process;
-    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
-    if (!process.waitForFinished(-1) || process.exitCode() != 0)
-        return std::nullopt;
-    const QList<QByteArray> words = process.readAllStandardOutput().simplified().split(' ');
+    const QList<QByteArray> words = output.simplified().split(' ');
     if (words.isEmpty())
         return std::nullopt;
     return NumberText::parse(std::string_view(words.first().constData(), size_t(words.first().size())));
 }
 
-QString quoted(const QString &path)
+// Runs a program and returns the first number it prints, or nothing.
+std::optional<double> firstNumber(const QString &program, const QStringList &arguments)
 {
-    return QLatin1Char('\'') + path + QLatin1Char('\'');
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return std::nullopt;
+    return firstNumberOf(process.readAllStandardOutput());
+}
+
+// sox decodes to mono float at the file's own rate straight into bpm, no shell between. bpm
+// takes every input as 44.1 kHz, so a 48 kHz file reads slower by 44.1/48: its search range
+// is scaled down and its answer back up, rather than resampling the audio for it alone.
+std::optional<double> bpmTools(const QString &path, int rate)
+{
+    const double stretch = 44100.0 / rate;
+    QProcess sox, bpm;
+    sox.setStandardOutputProcess(&bpm);
+    bpm.start(QStringLiteral("bpm"), {QStringLiteral("-f"), QStringLiteral("%0.3f"), QStringLiteral("-m"),
+                                      NumberText::describeQ(50 * stretch), QStringLiteral("-x"),
+                                      NumberText::describeQ(220 * stretch)});
+    sox.start(QStringLiteral("sox"), {path, QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"),
+                                      QStringLiteral("float"), QStringLiteral("-b"), QStringLiteral("32"),
+                                      QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-")});
+    const bool soxDone = sox.waitForFinished(-1) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
+    if (!bpm.waitForFinished(-1) || !soxDone || bpm.exitStatus() != QProcess::NormalExit || bpm.exitCode() != 0)
+        return std::nullopt;
+    const auto found = firstNumberOf(bpm.readAllStandardOutput());
+    return found ? std::optional(*found / stretch) : std::nullopt;
 }
 
 struct Tool {
@@ -265,7 +286,8 @@ int main(int argc, char **argv)
     const bool haveTheirs = !QStandardPaths::findExecutable(QStringLiteral("bpm")).isEmpty()
                             && !QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()
                             && !QStandardPaths::findExecutable(QStringLiteral("aubio")).isEmpty();
-    for (const QString &path : paths) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const QString &path = paths[i];
         QElapsedTimer timer;
         timer.start();
         AudioTrack track;
@@ -281,11 +303,10 @@ int main(int argc, char **argv)
         if (!haveTheirs)
             continue;
         timer.restart();
-        tools[1].tempos.push_back(firstNumber(QStringLiteral("sox %1 -t raw -r 44100 -e float -c 1 - | bpm -m 50 -x 220")
-                                                  .arg(quoted(path))));
+        tools[1].tempos.push_back(bpmTools(path, pieces[i].rate));
         tools[1].seconds += double(timer.nsecsElapsed()) / 1e9;
         timer.restart();
-        tools[2].tempos.push_back(firstNumber(QStringLiteral("aubio tempo -i %1").arg(quoted(path))));
+        tools[2].tempos.push_back(firstNumber(QStringLiteral("aubio"), {QStringLiteral("tempo"), QStringLiteral("-i"), path}));
         tools[2].seconds += double(timer.nsecsElapsed()) / 1e9;
     }
     if (!haveTheirs) {
@@ -327,8 +348,8 @@ int main(int argc, char **argv)
     }
     if (tools.size() > 1) {
         const double ratio = tools[1].seconds / tools[0].seconds;
-        say("GOAL bpm-speed: tamPOD x realtime / bpm-tools x realtime = " + fixed(ratio, 2) + " (goal >= 1.0: "
-            + (ratio >= 1.0 ? "met" : "not met") + ")");
+        // tamPOD × realtime over bpm-tools × realtime.
+        say("GOAL bpm-speed: " + fixed(ratio, 2) + " (target >= 1)");
     }
     return 0;
 }

@@ -172,6 +172,15 @@ QList<Block> tagged(QList<Block> blocks, double bpm)
     return blocks;
 }
 
+QByteArray blockBytes(const Block &block, bool last)
+{
+    ByteWriter out;
+    out.u8(static_cast<std::uint8_t>(block.kind | (last ? 0x80 : 0)));
+    out.u8(static_cast<std::uint8_t>(block.body.size() >> 16)).u16be(static_cast<std::uint16_t>(block.body.size()));
+    out.bytes(block.body);
+    return out.take();
+}
+
 void closeQuietly(FileHandle &file)
 {
     try {
@@ -237,6 +246,13 @@ std::optional<StreamFormat> sourceFormat(const QString &path)
     });
 }
 
+QByteArray newCommentBlock(std::optional<double> bpm)
+{
+    if (!bpm || !TempoModel::isUsable(*bpm))
+        return {};
+    return blockBytes(tagged({}, *bpm).constFirst(), true);
+}
+
 void copyTagging(std::optional<double> bpm, const QString &source, const QString &destination)
 {
     FileHandle input = FileHandle::openOutside(source);
@@ -253,16 +269,8 @@ void copyTagging(std::optional<double> bpm, const QString &source, const QString
         throw TempoWriteError(TempoWriteError::Reason::storage);
     }
     output.writeAll("fLaC");
-    for (qsizetype i = 0; i < blocks.size(); ++i) {
-        const Block &block = blocks[i];
-        const bool last = i == blocks.size() - 1;
-        ByteWriter piece;
-        piece.u8(static_cast<std::uint8_t>(block.kind | (last ? 0x80 : 0)));
-        piece.u8(static_cast<std::uint8_t>(block.body.size() >> 16))
-            .u16be(static_cast<std::uint16_t>(block.body.size()));
-        piece.bytes(block.body);
-        output.writeAll(piece.data());
-    }
+    for (qsizetype i = 0; i < blocks.size(); ++i)
+        output.writeAll(blockBytes(blocks[i], i == blocks.size() - 1));
     CurrentCancellation::throwIfCancelled();
     for (qint64 position = audio;;) {
         const QByteArray chunk = input.preadUpTo(position, copyChunk);

@@ -34,6 +34,10 @@ std::optional<double> read(const QString &path);
 // above 0; only the first 42 bytes are read. Never throws.
 std::optional<StreamFormat> sourceFormat(const QString &path);
 
+// The comment block a new file's tempo takes, with its header marked as the last block: what
+// copyTagging adds to a file that has only STREAMINFO. Empty without a usable tempo.
+QByteArray newCommentBlock(std::optional<double> bpm);
+
 // Copies source to a new file at destination, its first comment block rewritten to carry the
 // tempo with the vendor "tamPOD" (a new block is appended when there is none); other blocks and
 // the audio bytes are copied unchanged. Without a usable tempo the copy is exact. The

@@ -1,5 +1,6 @@
 // The hand-written FLAC of very short renders, byte by byte and through the FLAC tools; the
-// encoder that spreads longer ones over threads; which renders take which; and the compressed
+// encoder that spreads longer ones over threads, with the tempo's block written as it goes;
+// which renders take which; the sources encoded without a render; and the compressed
 // exporter's read-back refusing a mismatched STREAMINFO.
 #include "export_fixtures.h"
 
@@ -7,6 +8,7 @@
 #include "export/engine/short_flac_writer.h"
 #include "platform/audio_file_error.h"
 #include "platform/encode/flac_file_encoder.h"
+#include "tags/flac_tempo_metadata.h"
 
 #include <QCryptographicHash>
 
@@ -137,4 +139,61 @@ TEST(CompressedExporter, ReadBackRefusesAMismatchedStreamInfo)
                                            AudioExportResult{{}, 5000, 1, 44100, {}},
                                            AudioExportResult{{}, 5000, 2, 48000, {}}})
         EXPECT_EQ(check(24, other), verificationFailed);
+}
+
+TEST(FlacFileEncoder, TheTempoBlockWrittenWhileEncodingIsWhatTaggingACopyMakes)
+{
+    TempDir dir;
+    writeAudio(dir.file("in.wav"), 2, 44100, tone(FlacFileEncoder::spanFrames + 5000, 2));
+    FlacFileEncoder::encode(dir.file("in.wav"), dir.file("plain.flac"), 16, {});
+    FLACTempoMetadata::copyTagging(97.25, dir.file("plain.flac"), dir.file("copied.flac"));
+    const QByteArray block = FLACTempoMetadata::newCommentBlock(97.25);
+    FlacFileEncoder::encode(dir.file("in.wav"), dir.file("direct.flac"), 16, {}, {}, block);
+    EXPECT_EQ(readAll(dir.file("direct.flac")), readAll(dir.file("copied.flac")));
+    runChecked("flac", {"-t", "-s", dir.file("direct.flac")});
+    EXPECT_EQ(runChecked("metaflac", {"--show-tag=BPM", dir.file("direct.flac")}), "BPM=97.25");
+    // Without a usable tempo there is no block, and STREAMINFO stays the last.
+    EXPECT_TRUE(FLACTempoMetadata::newCommentBlock(std::nullopt).isEmpty());
+    EXPECT_TRUE(FLACTempoMetadata::newCommentBlock(-1).isEmpty());
+    EXPECT_EQ(std::uint8_t(readAll(dir.file("plain.flac"))[4]), 0x80);
+}
+
+TEST(CompressedExporter, OnlyASourceWhoseSamplesARenderWouldCopyIsEncodedWithoutOne)
+{
+    ExportScene scene;
+    writeAudio(scene.file("16.wav"), 2, 44100, tone(6000, 2), 16);
+    writeAudio(scene.file("24.aiff"), 2, 44100, tone(6000, 2), 24, AudioFileType::aiff);
+    writeAudio(scene.file("float.wav"), 2, 44100, tone(6000, 2), 32);
+    writeAudio(scene.file("48k.wav"), 2, 48000, tone(6000, 2), 16);
+    const auto verbatimBits = [&](const QString &name, const ExportDefaults &render,
+                                  std::optional<LoopExportOptions> loop = std::nullopt) {
+        AudioExportRequest request = scene.request(trackOf(scene.file(name)), render, "out.wav");
+        request.loop = std::move(loop);
+        const auto verbatim = AudioFileExporter::preflight(request, {});
+        EXPECT_TRUE(!verbatim || (verbatim->path == scene.file(name) && verbatim->frames == 6000 &&
+                                  verbatim->channels == 2));
+        return verbatim ? verbatim->bits : 0;
+    };
+    EXPECT_EQ(verbatimBits("16.wav", settingsFor(ExportFormat::wav, 16)), 16);
+    EXPECT_EQ(verbatimBits("16.wav", settingsFor(ExportFormat::wav, 24)), 16);
+    EXPECT_EQ(verbatimBits("24.aiff", settingsFor(ExportFormat::wav, 24)), 24);
+    EXPECT_EQ(verbatimBits("24.aiff", settingsFor(ExportFormat::wav, 16)), 0) << "deeper than the render";
+    EXPECT_EQ(verbatimBits("float.wav", settingsFor(ExportFormat::wav, 24)), 0);
+    EXPECT_EQ(verbatimBits("48k.wav", settingsFor(ExportFormat::wav, 16)), 0) << "another rate";
+    ExportDefaults mono = settingsFor(ExportFormat::wav, 16);
+    EncodingOptions options = EncodingOptions::initial(ExportFormat::wav);
+    options.channels = ExportChannels::mono;
+    mono.encodingByFormat[ExportFormats::rawValue(ExportFormat::wav)] = options;
+    EXPECT_EQ(verbatimBits("16.wav", mono), 0);
+    ExportDefaults treated = settingsFor(ExportFormat::wav, 16);
+    treated.loFi = LoFiTreatment::twelveBit;
+    EXPECT_EQ(verbatimBits("16.wav", treated), 0);
+    EXPECT_EQ(verbatimBits("16.wav", settingsFor(ExportFormat::wav, 16),
+                           wholeLoop(trackOf(scene.file("16.wav")), 6000, 44100, 1)),
+              0);
+
+    // Encoded from the source itself, the output holds its samples exactly, with its tempo.
+    scene.run(scene.request(trackOf(scene.file("16.wav"), 132), settingsFor(ExportFormat::flac), "direct.flac"));
+    EXPECT_EQ(samplesOf(scene.file("direct.flac")), samplesOf(scene.file("16.wav")));
+    EXPECT_EQ(FLACTempoMetadata::read(scene.file("direct.flac")), 132.0);
 }

@@ -221,11 +221,20 @@ AudioFileExporter::Source AudioFileExporter::openSource(const AudioExportRequest
     return source;
 }
 
-void AudioFileExporter::preflight(const AudioExportRequest &request, const CancellationToken &token)
+std::optional<AudioFileExporter::VerbatimSource> AudioFileExporter::preflight(const AudioExportRequest &request,
+                                                                             const CancellationToken &token)
 {
     if (request.track.waitsForRecovery())
         throw AudioExportError(Case::unsupportedSource);
-    openSource(request, token);
+    Source source = openSource(request, token);
+    const ExportDefaults &settings = request.settings;
+    const AudioFileFormat &format = source.reader.fileFormat();
+    const bool verbatim = !request.loop && !settings.hasAudioTreatment() && source.outputChannels == source.channels &&
+                          source.rate == double(settings.sampleRate) && format.codec == AudioCodecKind::lpcm &&
+                          !format.isFloat && format.bitsPerChannel >= 8 && format.bitsPerChannel <= settings.bitDepth;
+    if (!verbatim)
+        return std::nullopt;
+    return VerbatimSource{request.track.audioURL().toLocalFile(), format.bitsPerChannel, source.frames, source.channels};
 }
 
 AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request, const ExportProgress &progress,
@@ -357,7 +366,7 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
         });
         storing([&] { SD2TempoMetadata::write(track.effectiveBPM(), url, environment.forks); });
         SD2ExportVerification::verify(url, settings, channels, track.effectiveBPM(), environment.forks);
-    } else {
+    } else if (!environment.intermediate) {
         const auto container = settings.format == ExportFormat::wav ? ExportTempoWriter::Container::wav
                                                                     : ExportTempoWriter::Container::aiff;
         tagging([&] { ExportTempoWriter::write(track.effectiveBPM(), staged, container); });

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace tampod {
 
@@ -17,6 +18,8 @@ struct ExportEnvironment {
     ForkStore forks;
     // The destination lies in another export's staging folder, so this export stages there.
     bool insideStaging = false;
+    // The output is an encoder's input, read once and removed: it carries no tempo.
+    bool intermediate = false;
 
     ExportEnvironment inside() const
     {
@@ -57,11 +60,21 @@ public:
     // SD2 output also one whose "._" or ".AppleDouble" companion exists.
     static void checkDestination(const AudioExportRequest &request);
 
+    // A source whose samples the export would copy unchanged: integer PCM no deeper than the
+    // output, at its rate and channels, with no loop or treatment.
+    struct VerbatimSource {
+        QString path;
+        int bits = 0;
+        std::int64_t frames = 0;
+        int channels = 0;
+    };
+
     // The PCM path's source checks without writing anything: the track is not waiting for
     // recovery, the source is there and decodable, mono or stereo, not empty, the loop's file
     // matches its section, and the output fits the size limit. The compressed exporter runs
-    // them on its render before it makes its staging folder.
-    static void preflight(const AudioExportRequest &request, const CancellationToken &token);
+    // them on its render before it makes its staging folder, and encodes a verbatim source
+    // itself instead of a render that would only copy it.
+    static std::optional<VerbatimSource> preflight(const AudioExportRequest &request, const CancellationToken &token);
 
 private:
     struct Source;

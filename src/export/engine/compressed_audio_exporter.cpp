@@ -29,15 +29,16 @@ const QString bitRateRefused = QStringLiteral("The native AAC encoder cannot use
                                               "rate/channels. Choose another bitrate; no setting was changed.");
 
 // Reports 0.55 + 0.35 × fraction at most once per whole percent of the fraction.
+// FLAC takes its tempo's comment block while it is written.
 void encode(const QString &source, const QString &destination, const ExportDefaults &settings,
-            const ExportProgress &progress, const CancellationToken &token)
+            const QByteArray &comments, const ExportProgress &progress, const CancellationToken &token)
 {
     if (settings.format == ExportFormat::flac) {
         ExportFailure::step(QStringLiteral("encoding audio"), [&] {
             FlacFileEncoder::encode(source, destination, int(settings.bitDepth), [&](double fraction) {
                 if (progress)
                     progress(0.55 + 0.35 * fraction);
-            }, token);
+            }, token, comments);
         });
         return;
     }
@@ -62,7 +63,10 @@ void encode(const QString &source, const QString &destination, const ExportDefau
     int reportedPercent = -1;
     while (written < length) {
         token.throwIfCancelled();
-        const std::int64_t n = reader.readFloatInterleaved(buffer.data(), std::min(chunkFrames, length - written));
+        std::int64_t n = 0;
+        ExportFailure::step(QStringLiteral("decoding source"), [&] {
+            n = reader.readFloatInterleaved(buffer.data(), std::min(chunkFrames, length - written));
+        });
         if (n == 0)
             throw AudioExportError(Case::verificationFailed);
         ExportFailure::step(QStringLiteral("encoding audio"), [&] { writer->writeInterleaved(buffer.data(), n); });
@@ -78,17 +82,26 @@ void encode(const QString &source, const QString &destination, const ExportDefau
     token.throwIfCancelled();
 }
 
-void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, const QString &tagged)
+template <typename Work>
+void tagging(Work work)
 {
     try {
-        if (flac)
-            FLACTempoMetadata::copyTagging(bpm, encoded, tagged);
-        else
-            M4ATempoMetadata::write(bpm, encoded);
+        work();
     } catch (const TempoWriteError &error) {
         throw AudioExportError(error.reason() == TempoWriteError::Reason::storage ? Case::storage
                                                                                   : Case::tempoMetadata);
     }
+}
+
+// A FLAC file the encoder tagged already (tagged is encoded) is only read back.
+void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, const QString &tagged)
+{
+    tagging([&] {
+        if (flac && encoded != tagged)
+            FLACTempoMetadata::copyTagging(bpm, encoded, tagged);
+        else if (!flac)
+            M4ATempoMetadata::write(bpm, encoded);
+    });
     if (bpm && TempoModel::isUsable(*bpm)) {
         const auto read = flac ? FLACTempoMetadata::read(tagged) : M4ATempoMetadata::read(tagged);
         if (read != bpm)
@@ -97,9 +110,10 @@ void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, co
 }
 
 // Decodes every frame of the file, in spans on up to threads threads: each span must deliver
-// exactly its frames, and the last one must end where the file does.
-void decodeCompletely(const QString &path, std::int64_t length, int channels, unsigned threads,
-                      const CancellationToken &token)
+// exactly its frames, and the last one must end where the file does. The first span reads
+// with the reader already open, as opening one costs about as much as decoding a short file.
+void decodeCompletely(AudioFileReader &opened, const QString &path, std::int64_t length, int channels,
+                      unsigned threads, const CancellationToken &token)
 {
     constexpr std::int64_t smallestSpan = 1 << 18;
     const std::int64_t spans = std::clamp<std::int64_t>(length / smallestSpan, 1,
@@ -109,7 +123,10 @@ void decodeCompletely(const QString &path, std::int64_t length, int channels, un
         try {
             const std::int64_t start = length * span / spans;
             const std::int64_t end = length * (span + 1) / spans;
-            AudioFileReader reader(path, token);
+            std::optional<AudioFileReader> own;
+            if (span > 0)
+                own.emplace(path, token);
+            AudioFileReader &reader = span > 0 ? *own : opened;
             reader.seek(start);
             std::vector<float> buffer(size_t(chunkFrames * channels));
             for (std::int64_t at = start; at < end;) {
@@ -158,7 +175,7 @@ void verify(const QString &path, const ExportDefaults &settings, const AudioExpo
         throw AudioExportError(Case::verificationFailed);
 
     // FLAC decodes in parallel cheaply; an AAC reader holds the whole sample index, so one.
-    decodeCompletely(path, length, format.channels, settings.format == ExportFormat::flac ? 4 : 1, token);
+    decodeCompletely(reader, path, length, format.channels, settings.format == ExportFormat::flac ? 4 : 1, token);
 }
 
 ExportDefaults renderSettings(const ExportDefaults &settings)
@@ -187,26 +204,44 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     renderRequest.pairOutput = SD2PairOutput::stereo;
     // Sources the render would refuse, and renders past the size limit, are refused before
     // anything is made beside the destination.
-    AudioFileExporter::preflight(renderRequest, token);
+    const auto verbatim = AudioFileExporter::preflight(renderRequest, token);
+    const bool flac = request.settings.format == ExportFormat::flac;
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging);
-    renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
-    const AudioExportResult render = AudioFileExporter::run(
-        renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, environment.inside());
-    const QString renderPath = renderRequest.destination.toLocalFile();
+    AudioExportResult render;
+    QString renderPath;
+    // A render that would only copy the source's samples is a second pass for nothing: the
+    // encoder reads the source itself (FLAC's only at the source's own depth).
+    if (verbatim && (!flac || verbatim->bits == request.settings.bitDepth)) {
+        renderPath = verbatim->path;
+        render = {QUrl::fromLocalFile(renderPath), verbatim->frames, std::uint32_t(verbatim->channels),
+                  request.settings.sampleRate, {}};
+    } else {
+        renderRequest.destination = QUrl::fromLocalFile(staging.path(QStringLiteral("render.wav")));
+        ExportEnvironment rendering = environment.inside();
+        rendering.intermediate = true;
+        render = AudioFileExporter::run(
+            renderRequest, [&](double p) { if (progress) progress(p * 0.55); }, token, rendering);
+        renderPath = renderRequest.destination.toLocalFile();
+    }
 
-    const bool flac = request.settings.format == ExportFormat::flac;
     const QString encoded = staging.path(QStringLiteral("encoded.") + request.fileExtension());
-    if (flac && render.frames <= ShortFLACWriter::maximumFrames) {
+    const std::optional<double> bpm = request.track.effectiveBPM();
+    const bool handWritten = flac && render.frames <= ShortFLACWriter::maximumFrames;
+    if (handWritten) {
         ShortFLACWriter::write(renderPath, encoded, int(request.settings.bitDepth), token);
         if (progress)
             progress(0.9);
     } else {
-        encode(renderPath, encoded, request.settings, progress, token);
+        QByteArray comments;
+        if (flac)
+            tagging([&] { comments = FLACTempoMetadata::newCommentBlock(bpm); });
+        encode(renderPath, encoded, request.settings, comments, progress, token);
     }
 
-    const QString final = flac ? staging.path(QStringLiteral("tagged.flac")) : encoded;
-    tag(request.track.effectiveBPM(), flac, encoded, final);
+    // The hand-written short file is tagged in a copy; the encoder's output is tagged already.
+    const QString final = handWritten ? staging.path(QStringLiteral("tagged.flac")) : encoded;
+    tag(bpm, flac, encoded, final);
     verify(final, request.settings, render, token);
     if (progress)
         progress(0.99);

@@ -116,8 +116,9 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             request.destination = destination.candidate;
             request.pairOutput = track.pair ? pairOutput : SD2PairOutput::stereo;
 
-            // Progress hops to the main thread in posting order, so it lands before the result;
-            // the flag drops a report that would still arrive after the row's final one.
+            // Progress hops to the main thread in posting order; one more turn after the result
+            // (which is taken at once when the export ended before it was awaited) lets every
+            // report posted before it land first. The flag drops anything later.
             auto live = std::make_shared<bool>(true);
             auto progress = [live, update, i, row](double value) {
                 postToMainThread([live, update, i, row, value]() mutable {
@@ -135,6 +136,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             } catch (...) {
                 error = std::current_exception();
             }
+            co_await NextMainThreadTurn{};
             *live = false;
             if (error)
                 std::rethrow_exception(error);

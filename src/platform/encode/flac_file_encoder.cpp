@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tampod::FlacFileEncoder {
@@ -30,24 +31,41 @@ struct EncoderDeleter {
     void operator()(FLAC__StreamEncoder *encoder) const { FLAC__stream_encoder_delete(encoder); }
 };
 
-std::array<std::uint16_t, 256> crc16Table()
+// Tables for eight bytes at a time: tables[k][b] is the CRC of b followed by k zero bytes.
+using Crc16Tables = std::array<std::array<std::uint16_t, 256>, 8>;
+
+Crc16Tables crc16Tables()
 {
-    std::array<std::uint16_t, 256> table{};
+    Crc16Tables tables{};
     for (unsigned i = 0; i < 256; ++i) {
         std::uint16_t value = std::uint16_t(i << 8);
         for (int bit = 0; bit < 8; ++bit)
             value = std::uint16_t((value & 0x8000) ? (value << 1) ^ 0x8005 : value << 1);
-        table[i] = value;
+        tables[0][i] = value;
     }
-    return table;
+    for (size_t k = 1; k < tables.size(); ++k) {
+        for (unsigned i = 0; i < 256; ++i) {
+            const std::uint16_t previous = tables[k - 1][i];
+            tables[k][i] = std::uint16_t((previous << 8) ^ tables[0][previous >> 8]);
+        }
+    }
+    return tables;
 }
 
+// Every frame's CRC is redone over all its bytes, so it runs eight bytes a step.
 std::uint16_t crc16(const char *data, qsizetype size)
 {
-    static const std::array<std::uint16_t, 256> table = crc16Table();
+    static const Crc16Tables tables = crc16Tables();
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
     std::uint16_t value = 0;
-    for (qsizetype i = 0; i < size; ++i)
-        value = std::uint16_t((value << 8) ^ table[((value >> 8) ^ std::uint8_t(data[i])) & 0xFF]);
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        value = std::uint16_t(tables[7][(value >> 8) ^ bytes[i]] ^ tables[6][(value & 0xFF) ^ bytes[i + 1]] ^
+                              tables[5][bytes[i + 2]] ^ tables[4][bytes[i + 3]] ^ tables[3][bytes[i + 4]] ^
+                              tables[2][bytes[i + 5]] ^ tables[1][bytes[i + 6]] ^ tables[0][bytes[i + 7]]);
+    }
+    for (; i < size; ++i)
+        value = std::uint16_t((value << 8) ^ tables[0][((value >> 8) ^ bytes[i]) & 0xFF]);
     return value;
 }
 
@@ -78,7 +96,7 @@ QByteArray codedNumber(std::uint64_t n)
 
 // One encoder's frame given the stream-wide frame number: the header's number and CRC-8, and
 // the frame's CRC-16, recomputed.
-QByteArray renumbered(const QByteArray &frame, std::uint64_t number)
+QByteArray renumbered(const char *frame, qsizetype size, std::uint64_t number)
 {
     const auto lead = std::uint8_t(frame[4]);
     const int numberBytes = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : lead < 0xFC ? 5 : lead < 0xFE ? 6 : 7;
@@ -87,9 +105,12 @@ QByteArray renumbered(const QByteArray &frame, std::uint64_t number)
     const int optional = (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0) +
                          (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
     const qsizetype headerEnd = 4 + numberBytes + optional; // the CRC-8's place
-    QByteArray out = frame.left(4) + codedNumber(number) + frame.mid(4 + numberBytes, optional);
+    const QByteArray coded = codedNumber(number);
+    QByteArray out;
+    out.reserve(size - numberBytes + coded.size());
+    out.append(frame, 4).append(coded).append(frame + 4 + numberBytes, optional);
     out += char(crc8(out));
-    out += frame.mid(headerEnd + 1, frame.size() - headerEnd - 3);
+    out.append(frame + headerEnd + 1, size - headerEnd - 3);
     const std::uint16_t check = crc16(out.constData(), out.size());
     out += char(check >> 8);
     out += char(check & 0xFF);
@@ -116,6 +137,7 @@ public:
         channels_ = format.channels;
         rate_ = int(format.sampleRate);
         frames_ = reader.length();
+        opened_.emplace(std::move(reader));
         spans_ = (frames_ + spanFrames - 1) / spanFrames;
     }
 
@@ -137,14 +159,14 @@ public:
                 Span span;
                 {
                     std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] { return done_.count(index) || error_; });
+                    ready_.wait(lock, [&] { return done_.count(index) || error_; });
                     if (error_)
                         std::rethrow_exception(error_);
                     span = std::move(done_[index]);
                     done_.erase(index);
                     written_ = index + 1;
                 }
-                changed_.notify_all();
+                room_.notify_all();
                 write(span);
             }
         } catch (...) {
@@ -159,32 +181,42 @@ private:
         std::lock_guard lock(mutex_);
         if (!error_)
             error_ = std::make_exception_ptr(Cancelled());
-        changed_.notify_all();
+        ready_.notify_all();
+        room_.notify_all();
     }
 
     void work()
     {
         try {
-            AudioFileReader reader(source_, token_);
+            // The first worker takes the reader already open: opening one costs as much as
+            // encoding a short file.
+            std::optional<AudioFileReader> reader;
+            {
+                std::lock_guard lock(mutex_);
+                reader.swap(opened_);
+            }
+            if (!reader)
+                reader.emplace(source_, token_);
             for (;;) {
                 std::int64_t index = 0;
                 {
                     std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] { return error_ || next_ >= spans_ || next_ < written_ + window_; });
+                    room_.wait(lock, [&] { return error_ || next_ >= spans_ || next_ < written_ + window_; });
                     if (error_ || next_ >= spans_)
                         return;
                     index = next_++;
                 }
-                Span span = encodeSpan(reader, index);
+                Span span = encodeSpan(*reader, index);
                 std::lock_guard lock(mutex_);
                 done_[index] = std::move(span);
-                changed_.notify_all();
+                ready_.notify_one();
             }
         } catch (...) {
             std::lock_guard lock(mutex_);
             if (!error_)
                 error_ = std::current_exception();
-            changed_.notify_all();
+            ready_.notify_all();
+            room_.notify_all();
         }
     }
 
@@ -204,14 +236,23 @@ private:
                                      QStringLiteral("the source ended early"));
             read += n;
         }
-        const int shift = 32 - bits_;
         const int sampleBytes = bits_ / 8;
         span.samples.resize(qsizetype(samples.size()) * sampleBytes);
-        char *bytes = span.samples.data();
-        for (std::int32_t &value : samples) {
-            value >>= shift;
-            for (int b = 0; b < sampleBytes; ++b)
-                *bytes++ = char((std::uint32_t(value) >> (8 * b)) & 0xFF);
+        auto *bytes = reinterpret_cast<std::uint8_t *>(span.samples.data());
+        // One loop per depth, so that the compiler sees a fixed byte count.
+        if (bits_ == 16) {
+            for (std::int32_t &value : samples) {
+                value >>= 16;
+                *bytes++ = std::uint8_t(value);
+                *bytes++ = std::uint8_t(value >> 8);
+            }
+        } else {
+            for (std::int32_t &value : samples) {
+                value >>= 8;
+                *bytes++ = std::uint8_t(value);
+                *bytes++ = std::uint8_t(value >> 8);
+                *bytes++ = std::uint8_t(value >> 16);
+            }
         }
 
         std::unique_ptr<FLAC__StreamEncoder, EncoderDeleter> encoder(FLAC__stream_encoder_new());
@@ -231,7 +272,7 @@ private:
             // Metadata comes with no samples; the stream's own STREAMINFO is written at the end.
             if (samples > 0)
                 to->span->frames.push_back(
-                    renumbered(QByteArray(reinterpret_cast<const char *>(buffer), qsizetype(bytes)), to->firstFrame + frame));
+                    renumbered(reinterpret_cast<const char *>(buffer), qsizetype(bytes), to->firstFrame + frame));
             return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
         };
         if (!configured ||
@@ -252,7 +293,10 @@ private:
     std::int64_t window_ = 2;
 
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    // Workers wait for room in the window, the writer for the next span: each is woken alone.
+    std::condition_variable_any ready_;
+    std::condition_variable_any room_;
+    std::optional<AudioFileReader> opened_; // thread: under mutex_
     std::int64_t next_ = 0;                // thread: under mutex_
     std::int64_t written_ = 0;             // thread: under mutex_
     std::map<std::int64_t, Span> done_;    // thread: under mutex_
@@ -270,19 +314,25 @@ QByteArray bigEndian(std::uint64_t value, int count)
 } // namespace
 
 void encode(const QString &source, const QString &destination, int bitsPerSample,
-            const std::function<void(double)> &progress, const CancellationToken &token)
+            const std::function<void(double)> &progress, const CancellationToken &token, const QByteArray &metadata)
 {
     Encoding encoding(source, bitsPerSample, token);
     ExclusiveFile file = ExclusiveFile::create(destination, O_WRONLY);
     try {
         constexpr int headerBytes = 4 + 4 + 34;
-        file.handle().writeAll(QByteArray(headerBytes, '\0'));
+        file.handle().writeAll(QByteArray(headerBytes, '\0') + metadata);
         QCryptographicHash md5(QCryptographicHash::Md5);
         std::uint32_t smallest = 0xFFFFFF, largest = 0;
         std::int64_t written = 0;
-        int percent = -1;
+        int percent = 0;
+        if (progress)
+            progress(0);
         encoding.run([&](Span &span) {
+            qsizetype size = 0;
+            for (const QByteArray &frame : span.frames)
+                size += frame.size();
             QByteArray bytes;
+            bytes.reserve(size);
             for (const QByteArray &frame : span.frames) {
                 smallest = std::min<std::uint32_t>(smallest, std::uint32_t(frame.size()));
                 largest = std::max<std::uint32_t>(largest, std::uint32_t(frame.size()));
@@ -299,7 +349,7 @@ void encode(const QString &source, const QString &destination, int bitsPerSample
         if (largest == 0)
             smallest = 0;
         QByteArray header("fLaC");
-        header += bigEndian(0x80000022, 4); // the last metadata block: STREAMINFO, 34 bytes
+        header += bigEndian(metadata.isEmpty() ? 0x80000022 : 0x22, 4); // STREAMINFO, 34 bytes
         header += bigEndian(blockFrames, 2) + bigEndian(blockFrames, 2);
         header += bigEndian(smallest, 3) + bigEndian(largest, 3);
         header += bigEndian((std::uint64_t(encoding.rate()) << 44) | (std::uint64_t(encoding.channels() - 1) << 41) |
@@ -307,6 +357,7 @@ void encode(const QString &source, const QString &destination, int bitsPerSample
                             8);
         header += md5.result();
         file.handle().pwriteAll(0, header);
+        file.handle().sync();
         file.handle().close();
     } catch (...) {
         file.remove();
