@@ -86,8 +86,17 @@ UserManualView::UserManualView(QImage appIcon, QString figureFolder, QWidget *pa
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setFont(HelpTypography::body());
     list_->setFrameShape(QFrame::NoFrame);
+    // Rows inset from the sidebar's edges, as the search field above them is, on the sidebar's
+    // own background.
+    list_->setStyleSheet(QStringLiteral("QListWidget::item { padding: 3px 0px; }"));
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setTextElideMode(Qt::ElideRight);
+    list_->viewport()->setAutoFillBackground(false);
     list_->setAccessibleName(ManualText::articleList);
-    sidebarLayout->addWidget(list_, 1);
+    auto *listRow = new QVBoxLayout;
+    listRow->setContentsMargins(8, 0, 8, 8);
+    listRow->addWidget(list_);
+    sidebarLayout->addLayout(listRow, 1);
 
     auto *detail = new QWidget(splitter_);
     detail_ = new QVBoxLayout(detail);
