@@ -332,29 +332,11 @@ const std::pair<const char *, Figure> figures[] = {
 
 int run(const QDir &out, const QDir &audio)
 {
-    const QList<QUrl> library = {
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Bass Groove.wav"), {}, longSeconds, 55)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Drum Break.aiff"),
-                                       {.type = AudioFileType::aiff, .sampleRate = 48000, .bitsPerChannel = 24}, 8,
-                                       82.4)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Pad Swell.flac"),
-                                       {.type = AudioFileType::flac, .bitsPerChannel = 24}, 12, 130.8)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Vocal Take.wav"), {.channels = 1}, 10, 196)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Guitar Riff.aiff"), {.type = AudioFileType::aiff}, 9,
-                                       98)),
-    };
+    const QList<QUrl> library = writeLibrary(audio, 5, longSeconds);
 
     Application tamPOD(std::make_unique<PrintedAlerts>());
     PlayerModel &player = tamPOD.player();
-    tamPOD.start({});
-    if (!waitFor(QStringLiteral("the main window"),
-                 [&] { return tamPOD.mainWindow() && tamPOD.mainWindow()->isVisible(); }))
-        return 1;
-    tamPOD.openDocuments(library);
-    if (!waitFor(QStringLiteral("the import"), [&] {
-            return player.tracks().size() == library.size() && player.imports().pendingCount() == 0
-                   && player.canPlaySelection();
-        }))
+    if (!startShown(tamPOD) || !openLibrary(tamPOD, library))
         return 1;
     Stage stage{tamPOD, player, *tamPOD.mainWindow(), audio, {}};
     for (const AudioTrack &track : player.tracks())
