@@ -17,13 +17,18 @@
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/encoding_options_view.h"
 #include "views/export_form/export_format_controls.h"
+#include "views/export_form/vinyl_controls.h"
+#include "views/settings/export_settings_view.h"
 #include "views/waveform/linked_waveform_view.h"
 #include "views/waveform/section_loop_overlay.h"
 
 #include "export/session/export_session.h"
 #include "help/help_illustration.h"
 #include "player/player_model.h"
+#include "windows/window_registry.h"
 
+#include <QCheckBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include <cstdio>
@@ -175,6 +180,47 @@ std::optional<Shot> auditionOptions(Stage &stage)
     return sheetShot(stage, {}, [](ExportSheet &sheet) { return shotOf(*sheet.previewControls()); });
 }
 
+// The export sheet's Vinyl block with both layers on at their usual levels.
+std::optional<Shot> vinylSettings(Stage &stage)
+{
+    ExportDefaults layers;
+    layers.vinyl.enabled = true;
+    layers.vinyl.sample = VinylSample::one;
+    layers.vinyl.amount = 30;
+    layers.vinyl.humEnabled = true;
+    layers.vinyl.humAmount = 15;
+    return sheetShot(stage, layers, [](ExportSheet &sheet) -> std::optional<Shot> {
+        QWidget *block = sheet.formatControls()->vinyl().textureToggle()->parentWidget();
+        if (!block)
+            return std::nullopt;
+        return shotOf(*block);
+    });
+}
+
+// The settings window with edits waiting for Apply Settings; the values are only an example.
+std::optional<Shot> tamPODSettings(Stage &stage)
+{
+    QPointer<QWidget> window = stage.app.windows().open(QStringLiteral("settings"));
+    auto *view = window ? window->findChild<ExportSettingsView *>() : nullptr;
+    if (!view) {
+        complain(QStringLiteral("no settings window"));
+        return std::nullopt;
+    }
+    ExportDefaults example = view->draft();
+    example.format = ExportFormat::aiff;
+    example.sampleRate = 44100;
+    example.bitDepth = 16;
+    view->setDraft(example);
+    view->refresh();
+    auto shot = shotOf(*view);
+    window->close();
+    waitFor(QStringLiteral("the settings window to close"), [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return window.isNull();
+    });
+    return shot;
+}
+
 std::optional<Shot> exportChecked(Stage &stage)
 {
     PlayerModel &player = stage.player;
@@ -267,8 +313,7 @@ std::optional<Shot> sd2PairExportOptions(Stage &stage)
 }
 
 // In the order their states build on each other: the loop figures share one section, and the
-// linked pair joins the five recordings last. The settings window and the Vinyl rows are not
-// drawn here yet.
+// linked pair joins the five recordings last.
 const std::pair<const char *, Figure> figures[] = {
     {"Manual_main_gui", mainGui},
     {"Manual_loop_song", loopSong},
@@ -277,6 +322,8 @@ const std::pair<const char *, Figure> figures[] = {
     {"Manual_export_options", exportOptions},
     {"Manual_format_options", formatOptions},
     {"Manual_audition_options", auditionOptions},
+    {"Manual_vinyl_settings", vinylSettings},
+    {"Manual_tamPOD_settings", tamPODSettings},
     {"Manual_export_checked", exportChecked},
     {"Manual_export_selected", exportSelected},
     {"Manual_linked_sd2", linkedSD2},
@@ -285,29 +332,11 @@ const std::pair<const char *, Figure> figures[] = {
 
 int run(const QDir &out, const QDir &audio)
 {
-    const QList<QUrl> library = {
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Bass Groove.wav"), {}, longSeconds, 55)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Drum Break.aiff"),
-                                       {.type = AudioFileType::aiff, .sampleRate = 48000, .bitsPerChannel = 24}, 8,
-                                       82.4)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Pad Swell.flac"),
-                                       {.type = AudioFileType::flac, .bitsPerChannel = 24}, 12, 130.8)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Vocal Take.wav"), {.channels = 1}, 10, 196)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Guitar Riff.aiff"), {.type = AudioFileType::aiff}, 9,
-                                       98)),
-    };
+    const QList<QUrl> library = writeLibrary(audio, 5, longSeconds);
 
     Application tamPOD(std::make_unique<PrintedAlerts>());
     PlayerModel &player = tamPOD.player();
-    tamPOD.start({});
-    if (!waitFor(QStringLiteral("the main window"),
-                 [&] { return tamPOD.mainWindow() && tamPOD.mainWindow()->isVisible(); }))
-        return 1;
-    tamPOD.openDocuments(library);
-    if (!waitFor(QStringLiteral("the import"), [&] {
-            return player.tracks().size() == library.size() && player.imports().pendingCount() == 0
-                   && player.canPlaySelection();
-        }))
+    if (!startShown(tamPOD) || !openLibrary(tamPOD, library))
         return 1;
     Stage stage{tamPOD, player, *tamPOD.mainWindow(), audio, {}};
     for (const AudioTrack &track : player.tracks())

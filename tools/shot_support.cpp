@@ -1,12 +1,16 @@
 #include "shot_support.h"
 
+#include "app/application.h"
 #include "export/session/export_session.h"
+#include "platform/encode/audio_file_writer.h"
 #include "platform/output/audio_output.h"
 #include "platform/output/null_audio_output.h"
+#include "player/player_model.h"
 #include "sd2/sd2_recovery_failure.h"
 #include "views/export/export_sheet.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
+#include "windows/main_window.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <numbers>
 #include <stdexcept>
+#include <vector>
 
 namespace tampod::shots {
 
@@ -79,6 +84,9 @@ void settle()
     }
 }
 
+namespace {
+
+// Music-like sound: a chord with a pulse every beat seconds, interleaved.
 std::vector<float> tones(double seconds, int rate, int channels, double root, double beat)
 {
     const auto frames = std::size_t(seconds * rate);
@@ -96,6 +104,7 @@ std::vector<float> tones(double seconds, int rate, int channels, double root, do
     return samples;
 }
 
+// A new audio file of tones in folder; its path.
 QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat format, double seconds, double root)
 {
     const QString path = folder.filePath(name);
@@ -104,6 +113,32 @@ QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat for
     writer.writeInterleaved(samples.data(), int64_t(samples.size() / format.channels));
     writer.finish();
     return path;
+}
+
+} // namespace
+
+QList<QUrl> writeLibrary(const QDir &folder, int count, double firstSeconds)
+{
+    struct Recording {
+        const char *name;
+        AudioWriteFormat format;
+        double seconds;
+        double root;
+    };
+    const Recording recordings[] = {
+        {"Bass Groove.wav", {}, firstSeconds, 55},
+        {"Drum Break.aiff", {.type = AudioFileType::aiff, .sampleRate = 48000, .bitsPerChannel = 24}, 8, 82.4},
+        {"Pad Swell.flac", {.type = AudioFileType::flac, .bitsPerChannel = 24}, 12, 130.8},
+        {"Vocal Take.wav", {.channels = 1}, 10, 196},
+        {"Guitar Riff.aiff", {.type = AudioFileType::aiff}, 9, 98},
+    };
+    QList<QUrl> files;
+    for (int i = 0; i < count && i < int(std::size(recordings)); ++i) {
+        const Recording &recording = recordings[i];
+        files.append(QUrl::fromLocalFile(writeAudio(folder, QString::fromLatin1(recording.name), recording.format,
+                                                    recording.seconds, recording.root)));
+    }
+    return files;
 }
 
 QString writeBareSD2(const QDir &folder, const QString &name, double seconds, int channels, double root)
@@ -156,7 +191,8 @@ void reveal(QScrollArea &area, const QList<QWidget *> &widgets)
 }
 
 bool withExportSheet(QWidget &window, std::unique_ptr<ExportSession> session,
-                     const std::function<bool(ExportSheet &)> &use)
+                     const std::function<bool(ExportSheet &)> &use,
+                     const std::function<bool(ExportSheet &)> &prepare)
 {
     if (!session) {
         complain(QStringLiteral("no export session"));
@@ -165,18 +201,46 @@ bool withExportSheet(QWidget &window, std::unique_ptr<ExportSession> session,
     QPointer<ExportSheet> sheet = ExportSheet::make(std::move(session), &window);
     if (!SheetHost::of(&window).present(sheet))
         return false;
-    waitFor(QStringLiteral("the preview check"), [&] { return !sheet->session().previewEligibility().isChecking(); });
-    settle();
-    sheet->refresh();
-    const bool used = use(*sheet);
+    bool used = !prepare || prepare(*sheet);
+    if (used) {
+        waitFor(QStringLiteral("the preview check"),
+                [&] { return !sheet->session().previewEligibility().isChecking(); });
+        settle();
+        sheet->refresh();
+        used = use(*sheet);
+    }
     sheet->session().cancel();
     waitFor(QStringLiteral("the sheet to be idle"), [&] { return !sheet->session().isBusy(); });
-    sheet->dismiss();
+    closeSheet(sheet);
+    return used;
+}
+
+void closeSheet(SheetDialog *sheet)
+{
+    QPointer<SheetDialog> open(sheet);
+    if (!open)
+        return;
+    open->dismiss();
     waitFor(QStringLiteral("the sheet to close"), [&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return sheet.isNull();
+        return open.isNull();
     });
-    return used;
+}
+
+bool startShown(Application &app)
+{
+    app.start({});
+    return waitFor(QStringLiteral("the main window"), [&] { return app.mainWindow() && app.mainWindow()->isVisible(); });
+}
+
+bool openLibrary(Application &app, const QList<QUrl> &files)
+{
+    PlayerModel &player = app.player();
+    app.openDocuments(files);
+    return waitFor(QStringLiteral("the import"), [&] {
+        return player.tracks().size() == files.size() && player.imports().pendingCount() == 0
+               && player.canPlaySelection();
+    });
 }
 
 int runTool(int argc, char *argv[], const QString &tool,

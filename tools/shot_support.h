@@ -3,25 +3,25 @@
 // What the picture tools share: a scratch home for the real application on the null output,
 // generated audio files, waiting on the event loop, and drawing a widget at a pixel ratio.
 
-#include "platform/encode/audio_file_writer.h"
 #include "views/kit/dialogs/alert_presenting.h"
 
 #include <QDir>
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
-#include <vector>
-
 #include <memory>
 
 class QScrollArea;
 class QWidget;
 
 namespace tampod {
+class Application;
 class ExportSession;
 class ExportSheet;
+class SheetDialog;
 } // namespace tampod
 
 namespace tampod::shots {
@@ -45,10 +45,9 @@ bool waitFor(const QString &what, const std::function<bool()> &condition, int se
 // Delivers what is posted and lets pending refreshes and layouts run.
 void settle();
 
-// Music-like sound: a chord with a pulse every beat seconds, interleaved.
-std::vector<float> tones(double seconds, int rate, int channels, double root, double beat);
-// A new audio file of tones in folder; its path.
-QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat format, double seconds, double root);
+// The first count (up to five) of a fixed set of recordings in several formats, written to
+// folder; the first, a stereo WAV, lasts firstSeconds.
+QList<QUrl> writeLibrary(const QDir &folder, int count, double firstSeconds);
 // An SD2 data fork without its resources: headerless big-endian 16-bit frames at 44.1 kHz.
 QString writeBareSD2(const QDir &folder, const QString &name, double seconds = 6, int channels = 2,
                      double root = 110);
@@ -59,10 +58,19 @@ QImage grab(QWidget &widget, double ratio, QWidget *overlay = nullptr);
 // they cannot all fit, later ones win.
 void reveal(QScrollArea &area, const QList<QWidget *> &widgets);
 
-// Presents the export sheet of session over window, lets use draw from it once its audition
-// check is done, and takes it away again. False when the sheet could not be shown or use failed.
+// Presents the export sheet of session over window, lets prepare set its state, lets use draw
+// from it once its audition check is done, and takes it away again. False when the sheet could
+// not be shown or prepare or use failed.
 bool withExportSheet(QWidget &window, std::unique_ptr<ExportSession> session,
-                     const std::function<bool(ExportSheet &)> &use);
+                     const std::function<bool(ExportSheet &)> &use,
+                     const std::function<bool(ExportSheet &)> &prepare = {});
+// Dismisses sheet and waits until it is gone.
+void closeSheet(SheetDialog *sheet);
+
+// Starts app and waits for its main window to show.
+bool startShown(Application &app);
+// Opens files in app and waits until each is in the library and the selection can play.
+bool openLibrary(Application &app, const QList<QUrl> &files);
 
 // The frame of a tool: settings, cache and data in a scratch folder, an offscreen dark
 // application on the null output, and OUT_DIR made. run gets OUT_DIR and a scratch folder for

@@ -1,6 +1,6 @@
 // Developer tool: drives the real application on generated audio files, played on the null
 // output, and writes PNGs of the main window in named states at device pixel ratios 1 and 2,
-// for looking at and for the manual's figures.
+// for looking at.
 //
 //   window_shots OUT_DIR
 //
@@ -15,9 +15,10 @@
 // as it shows on it) and the settings window (settings: as opened; settings-flac: FLAC
 // chosen, its details disclosed); then the manual window: manual-welcome (as opened),
 // manual-glossary (after the link "Frame" of "SD2 recovery") and manual-figure (the main
-// window's figure enlarged, shown with the playing-loop shot until the figures have images of
-// their own).
+// window's figure enlarged).
 // Nothing of the user's is touched: settings, cache and data go to a scratch folder.
+
+#include "shot_support.h"
 
 #include "app/application.h"
 
@@ -31,9 +32,7 @@
 #include "views/export_form/vinyl_controls.h"
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
-#include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/dialogs/sheet_host.h"
-#include "views/kit/theme.h"
 #include "views/settings/export_settings_view.h"
 #include "views/manual/article_page.h"
 #include "views/manual/glossary_link.h"
@@ -42,143 +41,39 @@
 #include "views/manual/user_manual_view.h"
 #include "windows/secondary_windows.h"
 
-#include "platform/encode/audio_file_writer.h"
-#include "platform/output/audio_output.h"
-#include "platform/output/null_audio_output.h"
 #include "concurrency/serial_executor.h"
 #include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
 #include "player/player_model.h"
-#include "sd2/sd2_recovery_failure.h"
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QImage>
 #include <QLabel>
-#include <QLayout>
-#include <QPainter>
-#include <QScrollArea>
-#include <QTemporaryDir>
-#include <QToolButton>
-#include <QPointer>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
-#include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
-#include <atomic>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <functional>
 #include <memory>
-#include <numbers>
 #include <thread>
-#include <vector>
 
 using namespace tampod;
+using namespace tampod::shots;
 
 namespace {
-
-void print(const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
-
-// Alerts are printed, questions answered without a modal loop.
-class PrintedAlerts : public AlertPresenting {
-public:
-    void show(const QString &title, const QString &message, const QStringList &details) override
-    {
-        print(QStringLiteral("alert: ") + title + QStringLiteral(" — ") + message + QStringLiteral("\n")
-              + details.join(QStringLiteral("\n")));
-    }
-    bool confirmQuit() override { return true; }
-    bool confirmRecoveryDepth(int) override { return false; }
-    void showRecovery(const SD2RecoveryFailure &failure) override { show(failure.title, failure.message, {}); }
-};
-
-bool waitFor(const QString &what, const std::function<bool()> &condition, int seconds = 30)
-{
-    QDeadlineTimer deadline(seconds * 1000);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            print(QStringLiteral("window_shots: gave up waiting for ") + what + QStringLiteral("\n"));
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-// A few seconds of music-like sound: a chord with a pulse, so that the meters move.
-std::vector<float> tones(double seconds, int rate, int channels, double root, double beat)
-{
-    const auto frames = std::size_t(seconds * rate);
-    std::vector<float> samples(frames * channels);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const double pulse = 0.35 + 0.65 * std::exp(-6 * std::fmod(t, beat));
-        for (int c = 0; c < channels; ++c) {
-            double value = 0;
-            for (const double ratio : {1.0, 1.25, 1.5, 2.0})
-                value += std::sin(2 * std::numbers::pi * root * ratio * t + c * 0.7) / 4;
-            samples[i * channels + c] = float(0.8 * pulse * value * (c == 1 ? 0.8 : 1.0));
-        }
-    }
-    return samples;
-}
-
-QString writeAudio(const QDir &folder, const QString &name, AudioWriteFormat format, double seconds, double root)
-{
-    const QString path = folder.filePath(name);
-    AudioFileWriter writer(path, format);
-    const auto samples = tones(seconds, format.sampleRate, format.channels, root, 60.0 / 120);
-    writer.writeInterleaved(samples.data(), int64_t(samples.size() / format.channels));
-    writer.finish();
-    return path;
-}
-
-// An SD2 data fork without its resources: headerless big-endian 16-bit stereo.
-QString writeBareSD2(const QDir &folder, const QString &name, double seconds = 6)
-{
-    const auto samples = tones(seconds, 44100, 2, 110, 0.5);
-    QByteArray bytes;
-    bytes.reserve(qsizetype(samples.size() * 2));
-    for (const float sample : samples) {
-        const auto value = std::int16_t(std::lround(sample * 32767));
-        bytes.append(char((value >> 8) & 0xFF));
-        bytes.append(char(value & 0xFF));
-    }
-    const QString path = folder.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size())
-        throw std::runtime_error("cannot write " + path.toStdString());
-    return path;
-}
 
 // The window, and a sheet centred over it as the window shows it.
 bool shoot(QWidget &window, const QDir &out, const QString &name, QWidget *sheet = nullptr)
 {
     for (const double ratio : {1.0, 2.0}) {
-        QImage image((QSizeF(window.size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-        image.setDevicePixelRatio(ratio);
-        image.fill(Qt::transparent);
-        window.render(&image);
-        if (sheet) {
-            QPainter painter(&image);
-            sheet->render(&painter, QPoint((window.width() - sheet->width()) / 2, (window.height() - sheet->height()) / 2));
-        }
         const QString path = out.filePath(name + QStringLiteral("@") + QString::number(ratio) + QStringLiteral("x.png"));
-        if (!image.save(path)) {
-            print(QStringLiteral("window_shots: cannot write ") + path + QStringLiteral("\n"));
+        if (!grab(window, ratio, sheet).save(path)) {
+            complain(QStringLiteral("cannot write ") + path);
             return false;
         }
         print(path + QStringLiteral("\n"));
@@ -226,52 +121,22 @@ private:
     SerialExecutor executor_{QStringLiteral("held exporter")};
 };
 
-// Scrolls the sheet's scroll area so that the given widgets, some of which may lie below its
-// fold, show; where they cannot all fit, later ones win.
-void revealInSheet(ExportSheet &sheet, const QList<QWidget *> &widgets)
-{
-    auto *scroll = sheet.findChild<QScrollArea *>();
-    if (!scroll)
-        return;
-    // The inner widget must have its final geometry before the area can scroll within it.
-    sheet.layout()->activate();
-    scroll->widget()->layout()->activate();
-    QCoreApplication::sendPostedEvents();
-    for (QWidget *widget : widgets) {
-        if (widget && widget->isVisibleTo(scroll->widget()))
-            scroll->ensureWidgetVisible(widget, 0, 12);
-    }
-}
-
 // Shows the export sheet on session in window, lets prepare set its state, shoots it, scrolled
-// to what reveal names, and takes it away.
+// to what show names, and takes it away.
 bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const QDir &out, const QString &name,
                 const std::function<bool(ExportSheet &)> &prepare,
-                const std::function<QList<QWidget *>(ExportSheet &)> &reveal = {})
+                const std::function<QList<QWidget *>(ExportSheet &)> &show = {})
 {
-    if (!session) {
-        print(QStringLiteral("window_shots: no export session for ") + name + QStringLiteral("\n"));
-        return false;
-    }
-    QPointer<ExportSheet> sheet = ExportSheet::make(std::move(session), &window);
-    if (!SheetHost::of(&window).present(sheet))
-        return false;
-    if (!prepare(*sheet))
-        return false;
-    waitFor(QStringLiteral("the preview check"), [&] { return !sheet->session().previewEligibility().isChecking(); });
-    QCoreApplication::sendPostedEvents();
-    sheet->refresh();
-    if (reveal)
-        revealInSheet(*sheet, reveal(*sheet));
-    const bool shot = shoot(*sheet, out, name);
-    sheet->session().cancel();
-    waitFor(QStringLiteral("the sheet to be idle"), [&] { return !sheet->session().isBusy(); });
-    sheet->dismiss();
-    waitFor(QStringLiteral("the sheet to close"), [&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return sheet.isNull();
-    });
-    return shot;
+    return withExportSheet(
+        window, std::move(session),
+        [&](ExportSheet &sheet) {
+            if (show) {
+                if (auto *scroll = sheet.findChild<QScrollArea *>())
+                    reveal(*scroll, show(sheet));
+            }
+            return shoot(sheet, out, name);
+        },
+        prepare);
 }
 
 // Shows the batch sheet on every track of the library, shoots it as opened, then runs it into a
@@ -296,11 +161,7 @@ bool shootBatchSheet(PlayerModel &player, QWidget &window, const QDir &out, cons
     sheet->refresh();
     QCoreApplication::sendPostedEvents();
     const bool shot = shoot(*sheet, out, QStringLiteral("batch-sheet-finished"));
-    sheet->dismiss();
-    waitFor(QStringLiteral("the batch sheet to close"), [&] {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return sheet.isNull();
-    });
+    closeSheet(sheet);
     return shot;
 }
 
@@ -358,12 +219,9 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
 }
 
 // The manual on "Welcome", after a glossary link, and with its first figure enlarged.
-bool shootManual(const QDir &out, const QDir &scratch)
+bool shootManual(const QDir &out)
 {
-    const QDir figures(scratch.filePath(QStringLiteral("figures")));
-    QDir().mkpath(figures.path());
-    QFile::copy(out.filePath(QStringLiteral("playing-loop@2x.png")), figures.filePath(QStringLiteral("Manual_main_gui.png")));
-    const std::unique_ptr<QWidget> window(makeManualWindow(figures.path()));
+    const std::unique_ptr<QWidget> window(makeManualWindow());
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->show();
     auto *view = window->findChild<UserManualView *>();
@@ -404,33 +262,19 @@ bool shootManual(const QDir &out, const QDir &scratch)
 
 int run(const QDir &out, const QDir &audio)
 {
-    const QList<QUrl> library = {
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Bass Groove.wav"), {}, 64, 55)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Drum Break.aiff"),
-                                       {.type = AudioFileType::aiff, .sampleRate = 48000, .bitsPerChannel = 24}, 8,
-                                       82.4)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Pad Swell.flac"),
-                                       {.type = AudioFileType::flac, .bitsPerChannel = 24}, 12, 130.8)),
-        QUrl::fromLocalFile(writeAudio(audio, QStringLiteral("Vocal Take.wav"), {.channels = 1}, 10, 196)),
-    };
+    const QList<QUrl> library = writeLibrary(audio, 4, 64);
     const QUrl sd2 = QUrl::fromLocalFile(writeBareSD2(audio, QStringLiteral("Old Session.sd2")));
 
     Application tamPOD(std::make_unique<PrintedAlerts>());
     PlayerModel &player = tamPOD.player();
-    tamPOD.start({});
-    if (!waitFor(QStringLiteral("the main window"),
-                 [&] { return tamPOD.mainWindow() && tamPOD.mainWindow()->isVisible(); }))
+    if (!startShown(tamPOD))
         return 1;
     MainWindow &window = *tamPOD.mainWindow();
     QCoreApplication::sendPostedEvents();
     if (!shoot(window, out, QStringLiteral("empty-library")))
         return 1;
 
-    tamPOD.openDocuments(library);
-    if (!waitFor(QStringLiteral("the import"), [&] {
-            return player.tracks().size() == library.size() && player.imports().pendingCount() == 0
-                   && player.canPlaySelection();
-        }))
+    if (!openLibrary(tamPOD, library))
         return 1;
     player.toggleSectionLoop();
     if (!waitFor(QStringLiteral("the loop section"), [&] { return bool(player.sectionLoop().prepared()); }))
@@ -502,7 +346,7 @@ int run(const QDir &out, const QDir &audio)
         return 1;
     settings->close();
 
-    if (!shootManual(out, audio))
+    if (!shootManual(out))
         return 1;
 
     tamPOD.quit();
@@ -513,39 +357,5 @@ int run(const QDir &out, const QDir &audio)
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2) {
-        print(QStringLiteral("usage: window_shots OUT_DIR\n"));
-        return 2;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/tampod-shots-XXXXXX"));
-    if (!scratch.isValid()) {
-        print(QStringLiteral("window_shots: no scratch folder\n"));
-        return 1;
-    }
-    const QDir root(scratch.path());
-    for (const char *name : {"config", "cache", "data", "audio"})
-        root.mkpath(QString::fromLatin1(name));
-    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", root.filePath(QStringLiteral("cache")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("data")).toLocal8Bit());
-
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("tamPOD"));
-    QApplication::setApplicationName(QStringLiteral("tamPOD"));
-    Theme::applyDarkAppearance(application);
-    AudioOutput::setShared(std::make_shared<NullAudioOutput>());
-
-    const QDir out(QString::fromLocal8Bit(argv[1]));
-    if (!QDir().mkpath(out.path())) {
-        print(QStringLiteral("window_shots: cannot make ") + out.path() + QStringLiteral("\n"));
-        return 1;
-    }
-    try {
-        return run(out, QDir(root.filePath(QStringLiteral("audio"))));
-    } catch (const std::exception &error) {
-        print(QStringLiteral("window_shots: ") + QString::fromLocal8Bit(error.what()) + QStringLiteral("\n"));
-        return 1;
-    }
+    return runTool(argc, argv, QStringLiteral("window_shots"), run);
 }
