@@ -230,8 +230,12 @@ bool VinylControls::isRowShown(QWidget *widget) const
 
 std::uint64_t VinylControls::newSeed(std::uint64_t seed)
 {
-    // r in 0 ... 2^64 − 2, so the step r + 1 is never a whole turn.
-    const std::uint64_t r = QRandomGenerator::system()->bounded(std::numeric_limits<quint64>::max());
+    // r uniform in 0 ... 2^64 − 2, so the step r + 1 is never a whole turn. Drawn by rejection:
+    // the generator's bounded() shifts by 64 bits for this bound, which is undefined.
+    std::uint64_t r = 0;
+    do
+        r = QRandomGenerator::system()->generate64();
+    while (r == std::numeric_limits<std::uint64_t>::max());
     return seed + r + 1;
 }
 

@@ -4,6 +4,7 @@
 #include "../../export/export_fixtures.h"
 
 #include "export/session/batch_export_session.h"
+#include "files/access/file_access_lease.h"
 #include "views/export/batch_export_row.h"
 #include "views/export/batch_export_view.h"
 #include "views/export_form/export_format_controls.h"
@@ -262,10 +263,13 @@ TEST(BatchExportView, CancellingMidBatchMarksTheRestAndTakingTheSheetAwayCancels
         // The window takes the sheet away mid-batch: the running file is cancelled.
         scene.exporter->cancelled = 0;
         scene.exporter->allowed = 0;
+        const int leases = FileAccessLease::activeCount();
         BatchExportView &view = scene.open(scene.tracks.mid(0, 2));
         scene.startInto(scene.file("second"));
         ASSERT_TRUE(view.session().isExporting());
         delete &view;
         EXPECT_TRUE(pumpUntil([&] { return scene.exporter->cancelled > 0; }));
+        // The run winds down on its own and lets go of the files.
+        EXPECT_TRUE(pumpUntil([&] { return FileAccessLease::activeCount() == leases; }));
     }
 }
