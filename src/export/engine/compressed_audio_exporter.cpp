@@ -207,7 +207,8 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     const auto verbatim = AudioFileExporter::preflight(renderRequest, token);
     const bool flac = request.settings.format == ExportFormat::flac;
 
-    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging,
+                          request.sharedStaging.get());
     AudioExportResult render;
     QString renderPath;
     // A render that would only copy the source's samples is a second pass for nothing: the
