@@ -31,7 +31,7 @@ struct AudioExportRequest {
     std::shared_ptr<const FileAccessLease> destinationAccess;
     // A batch's one staging folder for single-file exports into its folder; null: the export
     // makes its own.
-    std::shared_ptr<SharedExportStaging> sharedStaging;
+    std::shared_ptr<SharedExportStaging> sharedStaging = nullptr;
 
     // The sentences that block this export; empty means it can be exported.
     QStringList issues() const;

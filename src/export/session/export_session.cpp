@@ -336,7 +336,7 @@ void ExportSession::chooseDestination()
         self->setChoosing(false);
         if (urls.isEmpty())
             return;
-        self->start({self->track_, settings, urls.first(), loop, pairOutput, nullptr, nullptr});
+        self->start({self->track_, settings, urls.first(), loop, pairOutput, nullptr});
     });
 }
 
@@ -366,7 +366,7 @@ void ExportSession::choosePairDirectory(const ExportDefaults &settings, const st
         if (!path.endsWith(QLatin1Char('/')))
             path += QLatin1Char('/');
         const QUrl destination = QUrl::fromLocalFile(path + base + QLatin1Char('.') + extension);
-        self->start({self->track_, settings, destination, loop, SD2PairOutput::separateMono, std::move(lease), nullptr});
+        self->start({self->track_, settings, destination, loop, SD2PairOutput::separateMono, std::move(lease)});
     });
 }
 
