@@ -3,6 +3,7 @@
 #include "export/export_defaults.h"
 #include "export/loop_export_options.h"
 #include "export/sd2_pair_output.h"
+#include "export/shared_export_staging.h"
 #include "files/access/file_access_lease.h"
 #include "library/audio_track.h"
 
@@ -28,6 +29,9 @@ struct AudioExportRequest {
     SD2PairOutput pairOutput = SD2PairOutput::stereo;
     // The access to the chosen destination or folder, kept for as long as the request lives.
     std::shared_ptr<const FileAccessLease> destinationAccess;
+    // A batch's one staging folder for single-file exports into its folder; null: the export
+    // makes its own.
+    std::shared_ptr<SharedExportStaging> sharedStaging = nullptr;
 
     // The sentences that block this export; empty means it can be exported.
     QStringList issues() const;

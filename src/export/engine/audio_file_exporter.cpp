@@ -272,7 +272,8 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     });
     const double processingRate = loop ? sourceRate : double(settings.sampleRate);
 
-    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging,
+                          request.sharedStaging.get());
     const bool treated = settings.hasAudioTreatment();
     const QString staged = staging.path(QStringLiteral("audio.") + request.fileExtension());
     const QString written = treated ? staging.path(QStringLiteral("converted.caf")) : staged;

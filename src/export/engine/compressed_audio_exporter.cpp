@@ -5,6 +5,7 @@
 #include "files/access/file_access_lease.h"
 #include "files/journal/audio_export_error.h"
 #include "platform/decode/audio_file_reader.h"
+#include "platform/decode/flac_file_check.h"
 #include "concurrency/thread_start.h"
 #include "platform/encode/audio_file_writer.h"
 #include "platform/encode/flac_file_encoder.h"
@@ -24,6 +25,8 @@ namespace {
 using Case = AudioExportError::Case;
 
 constexpr std::int64_t chunkFrames = 8192;
+// The shortest span the verifying decode runs on a thread of its own.
+constexpr std::int64_t smallestSpan = 1 << 18;
 
 const QString bitRateRefused = QStringLiteral("The native AAC encoder cannot use this bitrate with the selected "
                                               "rate/channels. Choose another bitrate; no setting was changed.");
@@ -115,7 +118,6 @@ void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, co
 void decodeCompletely(AudioFileReader &opened, const QString &path, std::int64_t length, int channels,
                       unsigned threads, const CancellationToken &token)
 {
-    constexpr std::int64_t smallestSpan = 1 << 18;
     const std::int64_t spans = std::clamp<std::int64_t>(length / smallestSpan, 1,
                                                         std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, threads));
     std::vector<std::exception_ptr> errors(static_cast<size_t>(spans));
@@ -159,6 +161,16 @@ void decodeCompletely(AudioFileReader &opened, const QString &path, std::int64_t
 void verify(const QString &path, const ExportDefaults &settings, const AudioExportResult &render,
             const CancellationToken &token)
 {
+    // FLAC too short to decode in spans is read back by libFLAC alone, which checks every
+    // frame's CRC and numbering on the way; FFmpeg's reader would cost more to set up than
+    // the decode itself.
+    if (settings.format == ExportFormat::flac && render.frames < 2 * smallestSpan) {
+        const auto stream = FlacFileCheck::decodeAll(path, token);
+        if (!stream || stream->frames != render.frames || stream->sampleRate != render.sampleRate ||
+            stream->channels != int(render.channels) || stream->bitsPerSample != settings.bitDepth)
+            throw AudioExportError(Case::verificationFailed);
+        return;
+    }
     AudioFileReader reader(path, token);
     const std::int64_t length = reader.length();
     const AudioFileFormat &format = reader.fileFormat();
@@ -207,7 +219,8 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     const auto verbatim = AudioFileExporter::preflight(renderRequest, token);
     const bool flac = request.settings.format == ExportFormat::flac;
 
-    ExportStaging staging(environment.store, request.destination, environment.insideStaging);
+    ExportStaging staging(environment.store, request.destination, environment.insideStaging,
+                          request.sharedStaging.get());
     AudioExportResult render;
     QString renderPath;
     // A render that would only copy the source's samples is a second pass for nothing: the

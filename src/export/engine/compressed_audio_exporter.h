@@ -21,7 +21,8 @@ ExportDefaults renderSettings(const ExportDefaults &settings);
 
 // The final file against its render: the codec, length, rate and channels (for FLAC, also the
 // STREAMINFO's integer bit depth against the requested one), then a full decode that must
-// deliver exactly that length; else AudioExportError verificationFailed.
+// deliver exactly that length (a short FLAC's also with every frame's CRC intact); else
+// AudioExportError verificationFailed.
 void verify(const QString &path, const ExportDefaults &settings, const AudioExportResult &render,
             const CancellationToken &token = {});
 

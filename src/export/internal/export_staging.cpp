@@ -9,13 +9,23 @@
 
 namespace tampod {
 
-ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging)
+ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging,
+                             SharedExportStaging *shared)
 {
     if (insideStaging) {
         prefix_ = destination.toLocalFile() + QLatin1Char('.');
         return;
     }
     try {
+        if (shared) {
+            const QString path = destination.toLocalFile();
+            const auto prefix = shared->prefixFor(path.left(path.lastIndexOf(QLatin1Char('/'))),
+                                                  [&] { return store().makeExportDirectory(destination); });
+            if (prefix) {
+                prefix_ = *prefix;
+                return;
+            }
+        }
         directory_ = store().makeExportDirectory(destination);
     } catch (...) {
         // The store's own reason is not shown: what the user can act on is space and access.
@@ -47,7 +57,9 @@ QString ExportStaging::path(const QString &name) const
 void ExportPublication::publish(const QString &staged, const QUrl &destination)
 {
     try {
-        SplitExportFileSafety::publish(QUrl::fromLocalFile(staged), destination);
+        // One file needs only its new name on disk: a crash that also keeps its staged name
+        // leaves a second link in a staging folder, which the launch cleanup removes.
+        SplitExportFileSafety::publish(QUrl::fromLocalFile(staged), destination, false);
     } catch (const AudioExportError &) {
         throw;
     } catch (const Cancelled &) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/store/temporary_audio_store.h"
+#include "export/shared_export_staging.h"
 #include "files/store/temporary_export_directory.h"
 
 #include <QString>
@@ -16,12 +17,14 @@ namespace tampod {
 // An export whose destination already lies in another export's staging folder (a render, a
 // channel of a pair) stages beside it in that folder instead, under names that begin with the
 // destination's: one folder per export, which the next launch's cleanup settles as a whole.
+// Given a batch's shared folder, an export stages there the same way, under a prefix of its own.
 class ExportStaging {
 public:
     using StoreProvider = std::function<TemporaryAudioStore &()>;
 
     // AudioExportError storage when the store or the folder cannot be made.
-    ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging = false);
+    ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging = false,
+                  SharedExportStaging *shared = nullptr);
     ~ExportStaging();
     ExportStaging(const ExportStaging &) = delete;
     ExportStaging &operator=(const ExportStaging &) = delete;
@@ -33,16 +36,16 @@ public:
 
 private:
     TemporaryExportDirectory directory_;
-    QString prefix_;           // inside another export's folder: that folder and the name
+    QString prefix_;           // in another export's or the batch's folder: that folder and a name
     mutable QStringList made_; // files named there, removed at the end
     bool kept_ = false;
 };
 
 namespace ExportPublication {
 
-// Moves the finished staged file onto the destination with a rename that never replaces:
-// AudioExportError destinationExists when the name is taken (a dangling link included),
-// storage for any other failure.
+// Moves the finished (flushed) staged file onto the destination with a rename that never
+// replaces, and flushes the destination folder: AudioExportError destinationExists when the
+// name is taken (a dangling link included), storage for any other failure.
 void publish(const QString &staged, const QUrl &destination);
 
 } // namespace ExportPublication

@@ -82,6 +82,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
     auto access = std::make_unique<FileAccessLease>(directory);
     QSet<QString> reserved;
     const QString extension = ExportFormats::fileExtension(settings.format);
+    const auto staging = std::make_shared<SharedExportStaging>();
 
     for (int i = 0; i < tracks.size(); ++i) {
         const AudioTrack &track = tracks[i];
@@ -115,6 +116,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             request.settings = settings;
             request.destination = destination.candidate;
             request.pairOutput = track.pair ? pairOutput : SD2PairOutput::stereo;
+            request.sharedStaging = staging;
 
             // Progress hops to the main thread in posting order; one more turn after the result
             // (which is taken at once when the export ended before it was awaited) lets every
@@ -161,6 +163,8 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
         }
         update(i, row);
     }
+    // Every export has ended; its folder goes off the main thread, before the run returns.
+    co_await executor_.submit([staging] { staging->close(); });
     access.reset();
 }
 

@@ -85,7 +85,7 @@ int renameExclusively(int fromFd, const QByteArray &from, int toFd, const QByteA
     return code;
 }
 
-void publish(const QUrl &source, const QUrl &destination)
+void publish(const QUrl &source, const QUrl &destination, bool flushSource)
 {
     const QString sourcePath = FileLocation::localPath(source);
     const QString destinationPath = FileLocation::localPath(destination);
@@ -100,7 +100,8 @@ void publish(const QUrl &source, const QUrl &destination)
         throw SystemError(code, QStringLiteral("rename"));
     // The journal's next step must not reach the disk before this rename does.
     destinationFolder.sync();
-    sourceFolder.sync();
+    if (flushSource)
+        sourceFolder.sync();
 }
 
 } // namespace tampod::SplitExportFileSafety

@@ -21,8 +21,9 @@ Folder openDirectory(const QUrl &url, const std::optional<SourceFileIdentity> &i
 
 // Moves a staged file into its destination folder without ever replacing an entry there:
 // AudioExportError destinationExists when the name is taken (even by a dangling link), EXDEV
-// across file systems, otherwise the rename's POSIX error. Both folders are flushed afterwards.
-void publish(const QUrl &source, const QUrl &destination);
+// across file systems, otherwise the rename's POSIX error. The destination folder is flushed
+// afterwards, and the source folder too unless flushSource is false.
+void publish(const QUrl &source, const QUrl &destination, bool flushSource = true);
 
 // The exclusive rename relative to two folder descriptors: renameat2(RENAME_NOREPLACE), or
 // where the file system lacks it, a hard link under the new name and removal of the old one.

@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 
 #include <atomic>
@@ -489,4 +490,73 @@ TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 10);
     for (auto it = sums.cbegin(); it != sums.cend(); ++it)
         EXPECT_EQ(checksum(it.key()), it.value()) << it.key().toStdString();
+}
+
+TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
+{
+    ExportScene scene;
+    const QString out = scene.file("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 4; ++i) {
+        const QString source = scene.file("Take " + QString::number(i) + ".wav");
+        if (i != 2) // the second is missing and fails
+            writeAudio(source, 2, 44100, tone(20000, 2, 44100, 0.1 * i));
+        tracks << trackOf(source);
+    }
+    const auto stagingFolders = [&] {
+        QStringList found;
+        for (const QString &name : entriesOf(out))
+            if (name.startsWith(QLatin1String(".tampod-staging-")))
+                found << name;
+        return found;
+    };
+    QList<QStringList> seen; // the staging folders and what they hold when a later file starts
+    QSet<int> started;
+    BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
+    const QList<Report> reports =
+        runBatch(processor, tracks, out, SD2PairOutput::stereo, {}, [&](const Report &report) {
+            if (report.item.state != State::exporting || report.index == 0 || started.contains(report.index))
+                return;
+            started.insert(report.index);
+            const QStringList folders = stagingFolders();
+            seen << folders;
+            if (folders.size() == 1)
+                seen.last() << entriesOf(out + "/" + folders[0]);
+        });
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 4);
+    EXPECT_EQ(last[1].item.state, State::failed);
+    for (int i : {0, 2, 3})
+        EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
+    // The same folder throughout, holding nothing of the exports that ended, failed or not.
+    ASSERT_EQ(seen.size(), 3);
+    for (const QStringList &folder : seen)
+        EXPECT_EQ(folder, (QStringList{seen[0][0], QStringLiteral("tampod-owner.json")}));
+    EXPECT_EQ(stagingFolders(), QStringList{}); // gone when the run returns; the scene checks its record
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 3);
+}
+
+TEST(SharedExportStaging, MadeOnceForOneFolderAndNeverAfterClosing)
+{
+    ExportScene scene;
+    const QString out = scene.file("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    SharedExportStaging shared;
+    int made = 0;
+    const auto make = [&] {
+        ++made;
+        return scene.store().makeExportDirectory(QUrl::fromLocalFile(out + "/a.wav"));
+    };
+    const auto first = shared.prefixFor(out, make);
+    const auto second = shared.prefixFor(out, make);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    EXPECT_EQ(QFileInfo(*first).absolutePath(), QFileInfo(*second).absolutePath());
+    EXPECT_EQ(QFileInfo(QFileInfo(*first).absolutePath()).absolutePath(), out);
+    EXPECT_FALSE(shared.prefixFor(scene.file("elsewhere"), make)) << "beside another folder";
+    shared.close();
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(*first).absolutePath()));
+    EXPECT_FALSE(shared.prefixFor(out, make));
+    EXPECT_EQ(made, 1);
 }
