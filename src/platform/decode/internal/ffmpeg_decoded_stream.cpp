@@ -227,6 +227,10 @@ void FfmpegStream::trustHeaderParameters(AVFormatContext &context)
         fail(AVERROR_STREAM_NOT_FOUND, openingText());
     AVCodecParameters &parameters = *audio->codecpar;
     if (described_) {
+        // A header read of ours that the demuxer contradicts is not trusted for the decode.
+        if ((parameters.sample_rate > 0 && parameters.sample_rate != int(described_->format.sampleRate))
+            || (parameters.ch_layout.nb_channels > 0 && parameters.ch_layout.nb_channels != described_->format.channels))
+            fail(AVERROR_INVALIDDATA, openingText());
         if (parameters.sample_rate <= 0)
             parameters.sample_rate = int(described_->format.sampleRate);
         if (parameters.ch_layout.nb_channels <= 0)
