@@ -9,7 +9,7 @@ namespace tampod {
 
 NativeAudio NativeAudio::open(const QString &path, const CancellationToken &token)
 {
-    AudioFileReader reader(path, token);
+    AudioFileReader reader(path, token, AudioFileReader::Use::glance);
     NativeAudio audio;
     audio.format = reader.fileFormat();
     try {

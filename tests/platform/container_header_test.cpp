@@ -205,3 +205,45 @@ TEST(ContainerHeader, HostileOrTruncatedHeadersFallBackOrRefuseAsBefore)
         }
     }
 }
+
+TEST(ContainerHeader, PackedBurstsInWavDataDecodeAsTheFullProbeDecidesWhereverTheyStart)
+{
+    test::TempDir dir;
+    const QString bursts = dir.file(QStringLiteral("bursts.spdif"));
+    test::runChecked(QStringLiteral("ffmpeg"), {"-v", "error", "-f", "lavfi", "-i", "sine=d=0.5", "-ac", "2", "-ar", "48000",
+                                                "-c:a", "ac3", "-f", "spdif", "-y", bursts});
+    // Near the start the demuxer takes them for AC-3; far in they are PCM that happens to match.
+    for (const int silence : {0, 16000, 40000, 70000, 300000}) {
+        const QString raw = dir.file(QStringLiteral("raw")), wav = dir.file(QString::number(silence) + QLatin1String(".wav"));
+        test::writeFile(raw, QByteArray(silence, '\0') + test::readAll(bursts));
+        test::runChecked(QStringLiteral("ffmpeg"), {"-v", "error", "-f", "s16le", "-ar", "48000", "-ac", "2", "-i", raw,
+                                                    "-c:a", "pcm_s16le", "-y", wav});
+        SCOPED_TRACE(wav.toStdString());
+        const Outcome probed = byProbe(wav);
+        ASSERT_TRUE(probed.error.isEmpty());
+        EXPECT_EQ(probed.format.codec == AudioCodecKind::ac3, silence < 32768);
+        EXPECT_EQ(byReader(wav), probed);
+    }
+}
+
+TEST(ContainerHeader, AGlanceOpensTheSameStreamAsAFullRead)
+{
+    test::TempDir dir;
+    const QString flac = dir.file(QStringLiteral("tone.flac")), unsized = dir.file(QStringLiteral("unsized.flac"));
+    test::makeTone(flac, 44100, {"-c:a", "flac"});
+    // A STREAMINFO without a sample count takes the full probe's path.
+    QByteArray bytes = test::readAll(flac);
+    bytes[21] = char(bytes[21] & 0xF0);
+    bytes.replace(22, 4, QByteArray(4, '\0'));
+    test::writeFile(unsized, bytes);
+    ASSERT_FALSE(containerheader::read(FileHandle::openOutside(unsized))->parametersInHeader);
+    for (const QString &path : {flac, unsized}) {
+        SCOPED_TRACE(path.toStdString());
+        AudioFileReader full(path), glance(path, {}, AudioFileReader::Use::glance);
+        EXPECT_EQ(glance.fileFormat(), full.fileFormat());
+        EXPECT_EQ(glance.length(), full.length());
+        std::vector<float> a(4096 * 2), b(a.size());
+        EXPECT_EQ(glance.readFloatInterleaved(a.data(), 4096), full.readFloatInterleaved(b.data(), 4096));
+        EXPECT_TRUE(a == b);
+    }
+}

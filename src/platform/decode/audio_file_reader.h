@@ -30,7 +30,11 @@ public:
         int bits = 16;    // 8, 16, 24 or 32
     };
 
-    explicit AudioFileReader(const QString &path, CancellationToken token = {});
+    // What the caller means to read: everything it may, or a glance at the first frames (to
+    // see that a file opens and starts), which spares the set-up that pays off on long reads.
+    enum class Use { reading, glance };
+
+    explicit AudioFileReader(const QString &path, CancellationToken token = {}, Use use = Use::reading);
     // Refused parameters are AudioFileError invalidArgument.
     AudioFileReader(const QString &path, const RawPCMFormat &raw, CancellationToken token = {});
     ~AudioFileReader();

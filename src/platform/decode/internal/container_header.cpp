@@ -65,12 +65,13 @@ std::optional<StreamDescription> describePcm(const Pcm &pcm, int64_t fileSize)
     return d;
 }
 
-// Packed S/PDIF bursts in 16-bit WAV data make FFmpeg decode AC-3 or DTS instead of PCM.
+// Packed S/PDIF bursts in 16-bit WAV data make FFmpeg decode AC-3 or DTS instead of PCM. The
+// demuxer looks for them in the first 64 KiB of the data only, so no more is read here.
 bool mayHoldBursts(const FileHandle &file, int64_t dataStart)
 {
     static const char sync[] = {'\x72', '\xF8', '\x1F', '\x4E'};
-    const QByteArray data = file.preadUpTo(dataStart, 1 << 20);
-    return std::search(data.begin(), data.end(), std::begin(sync), std::end(sync)) != data.end();
+    const QByteArray data = file.preadUpTo(dataStart, 1 << 16);
+    return memmem(data.constData(), size_t(data.size()), sync, sizeof sync) != nullptr;
 }
 
 std::optional<Header> readWav(const FileHandle &file, int64_t start, int64_t fileSize, bool rf64)

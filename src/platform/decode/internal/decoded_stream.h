@@ -43,8 +43,10 @@ public:
 };
 
 // Opens the audio stream of an outside file already opened by the caller, who keeps file open
-// for the stream's life: FFmpeg, or libsndfile where it reads the same PCM faster.
-std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token);
+// for the stream's life: FFmpeg, or libsndfile where it reads the same PCM faster. glance: the
+// caller reads a few frames only, where a faster whole-file decoder would not pay its start.
+std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token,
+                                                 bool glance = false);
 // Headerless big-endian signed PCM, through FFmpeg's raw PCM demuxer for those parameters.
 std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,
                                                 CancellationToken token);

@@ -53,9 +53,9 @@ void deliverFrame(const AVFrame *frame, int offset, int64_t count, const SampleS
 class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
-                 DemuxerOptions demuxerOptions, const containerheader::Header *header = nullptr)
+                 DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
         : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
-          demuxerOptions_(std::move(demuxerOptions)), input_(file.fd(), fileSize_, token_),
+          demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader)
     {
@@ -110,6 +110,7 @@ private:
     const int64_t fileSize_;
     const AVInputFormat *inputFormat_;
     const DemuxerOptions demuxerOptions_;
+    const bool glance_;
     ffmpeg::FileInput input_;
     ffmpeg::InputFormatContext demuxer_;
     ffmpeg::CodecContext decoder_;
@@ -195,8 +196,9 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     decoder_->pkt_timebase = timeBase_;
     // Lossless decoders that decode frames in parallel keep up with the command line on two
-    // threads; every other audio decoder runs on the caller's thread.
-    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) ? 2 : 1;
+    // threads; every other audio decoder, and any decoder asked for a few frames only, runs on
+    // the caller's thread.
+    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) && !glance_ ? 2 : 1;
     decoder_->thread_type = FF_THREAD_FRAME;
     status = avcodec_open2(decoder_.get(), codec, nullptr);
     if (status < 0)
@@ -386,18 +388,18 @@ void FfmpegStream::seek(int64_t target)
 } // namespace
 
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
-                                                CancellationToken token, DemuxerOptions demuxerOptions)
+                                                CancellationToken token, DemuxerOptions demuxerOptions, bool glance)
 {
-    return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions));
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions), glance);
 }
 
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const containerheader::Header &header,
-                                                CancellationToken token)
+                                                CancellationToken token, bool glance)
 {
     const AVInputFormat *input = av_find_input_format(header.demuxer);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_DEMUXER_NOT_FOUND, openingText());
-    return std::make_unique<FfmpegStream>(file, input, std::move(token), DemuxerOptions{}, &header);
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), DemuxerOptions{}, glance, &header);
 }
 
 } // namespace tampod
