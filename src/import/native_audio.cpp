@@ -12,6 +12,7 @@ NativeAudio NativeAudio::open(const QString &path, const CancellationToken &toke
     AudioFileReader reader(path, token, AudioFileReader::Use::glance);
     NativeAudio audio;
     audio.format = reader.fileFormat();
+    audio.demuxerTags = reader.demuxerTags();
     try {
         const std::int64_t length = reader.length();
         std::vector<float> first(std::size_t(std::max(reader.channels(), 1)));

@@ -217,6 +217,11 @@ int64_t AudioFileReader::readInt32Interleaved(int32_t *frames, int64_t maxFrames
     return impl_->read(sink, maxFrames);
 }
 
+std::optional<QList<QList<MediaTagReader::Tag>>> AudioFileReader::demuxerTags() const
+{
+    return impl_->stream->demuxerTags();
+}
+
 void AudioFileReader::setCancellationToken(CancellationToken token)
 {
     impl_->token = token;

@@ -2,6 +2,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/media_tag_reader.h"
 
 #include <QString>
 
@@ -73,6 +74,10 @@ public:
     int64_t readInt32Interleaved(int32_t *frames, int64_t maxFrames);
 
     void setCancellationToken(CancellationToken token);
+
+    // What MediaTagReader::read would report of this file, where a glance already opened the
+    // demuxer just as that reader does; none otherwise.
+    std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const;
 
 private:
     struct Impl;

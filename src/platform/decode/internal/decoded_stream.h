@@ -4,6 +4,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/media_tag_reader.h"
 #include "platform/decode/internal/sample_sink.h"
 
 #include <QString>
@@ -40,6 +41,10 @@ public:
     virtual int64_t read(const SampleSink &sink, int64_t frames) = 0;
 
     virtual void setCancellationToken(CancellationToken token) = 0;
+
+    // The demuxer's tags as MediaTagReader::read reports them, kept by a glance that opened
+    // the file as that reader does; none otherwise.
+    virtual std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const { return std::nullopt; }
 };
 
 // Opens the audio stream of an outside file already opened by the caller, who keeps file open

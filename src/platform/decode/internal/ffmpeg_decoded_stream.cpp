@@ -92,6 +92,8 @@ public:
         input_.setCancellationToken(std::move(token));
     }
 
+    std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const override { return tags_; }
+
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
     void openDemuxer();
@@ -123,6 +125,7 @@ private:
     const std::optional<ffmpeg::StreamDescription> described_; // the header's, trusted
     const bool parametersInHeader_;
     std::optional<int64_t> limit_; // the container's length: frames past it are padding
+    std::optional<QList<QList<MediaTagReader::Tag>>> tags_;
 
     int64_t originPts_ = AV_NOPTS_VALUE;
     bool haveFrame_ = false;
@@ -168,6 +171,9 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     demuxer_.reset(context);
     dataStart_ = avio_tell(context->pb);
+    // Saves the tag reader a second open of the same demuxer: both read only the header here.
+    if (glance_ && parametersInHeader_ && !tags_)
+        tags_ = ffmpeg::tagsOf(*context);
     if (!parametersInHeader_) {
         status = avformat_find_stream_info(context, nullptr);
         if (status < 0)
