@@ -7,8 +7,8 @@
 #include "platform/decode/internal/mpeg_audio_info.h"
 
 #include <algorithm>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <vector>
 
@@ -328,10 +328,8 @@ std::optional<std::vector<Box>> children(ByteReader body)
         if (size == 1) {
             size = body.u64be();
             header = 16;
-        } else if (size == 0) {
-            size = header + body.remaining();
         }
-        if (size < header || size - header > body.remaining())
+        if (size < header || size - header > body.remaining()) // also "to the end", left to the demuxer
             return std::nullopt;
         boxes.push_back({type, ByteReader(body.bytes(size_t(size - header)))});
     }
