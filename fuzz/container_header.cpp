@@ -1,5 +1,5 @@
-// The container header readers (WAV/RF64, AIFF/AIFC, CAF, FLAC STREAMINFO, MPEG Info frames)
-// over arbitrary bytes: whatever they describe must be a stream the reader can take.
+// The container header readers (WAV/RF64, AIFF/AIFC, CAF, FLAC STREAMINFO, MPEG Info frames,
+// MP4 boxes) over arbitrary bytes: whatever they describe must be a stream the reader can take.
 #include "core/file_handle.h"
 #include "platform/decode/internal/container_header.h"
 
@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     if (!header->demuxer || d.format.channels < 1 || d.format.channels > tampod::ffmpeg::maximumChannels
         || !(d.format.sampleRate >= 1) || d.format.sampleRate > tampod::ffmpeg::maximumSampleRate
         || !d.exactLength || *d.exactLength < 0)
+        std::abort();
+    // MP4 boxes describe only AAC and ALAC, with a length the boxes gave.
+    if (d.format.container == QLatin1String("mov")
+        && ((d.format.codec != tampod::AudioCodecKind::aac && d.format.codec != tampod::AudioCodecKind::alac)
+            || *d.exactLength == 0 || (d.format.codec == tampod::AudioCodecKind::alac) != (d.format.alacSourceBitDepth > 0)))
         std::abort();
     return 0;
 }

@@ -9,9 +9,10 @@ namespace tampod {
 
 NativeAudio NativeAudio::open(const QString &path, const CancellationToken &token)
 {
-    AudioFileReader reader(path, token);
+    AudioFileReader reader(path, token, AudioFileReader::Use::glance);
     NativeAudio audio;
     audio.format = reader.fileFormat();
+    audio.demuxerTags = reader.demuxerTags();
     try {
         const std::int64_t length = reader.length();
         std::vector<float> first(std::size_t(std::max(reader.channels(), 1)));

@@ -2,6 +2,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/media_tag_reader.h"
 
 #include <QString>
 
@@ -13,6 +14,8 @@ struct NativeAudio {
     double duration = 0; // seconds
     bool playable = false;
     AudioFileFormat format;
+    // The demuxer's tags where opening the file already read them.
+    std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags;
 
     // Throws the reader's error when the file cannot be opened as audio (content that only
     // weakly resembles a stream, such as headerless PCM, never opens), Cancelled when token is.

@@ -70,9 +70,9 @@ const Row *rowOf(const QString &extension)
     return nullptr;
 }
 
-std::optional<double> fromSD2(const QUrl &url)
+std::optional<double> fromSD2(const QUrl &url, const Known &known)
 {
-    if (!SD2Identification::hasLegacyName(url) && !SD2MetadataReader::hasResourceStorage(url))
+    if (!known.sd2Storage.value_or(SD2Identification::hasLegacyName(url) || SD2MetadataReader::hasResourceStorage(url)))
         return std::nullopt;
     return readOrNone([&url]() -> std::optional<double> {
         const auto metadata = SD2MetadataReader::read(url);
@@ -90,10 +90,10 @@ bool isTempoKey(const QString &key)
     return lower.contains(u"tbpm") || lower.contains(u"tmpo") || lower.contains(u"bpm");
 }
 
-std::optional<double> fromMediaTags(const QString &path, const CancellationToken &token)
+std::optional<double> fromMediaTags(const QString &path, const CancellationToken &token, const Known &known)
 {
-    return readOrNone([&path, &token]() -> std::optional<double> {
-        for (const auto &place : MediaTagReader::read(path, token)) {
+    return readOrNone([&path, &token, &known]() -> std::optional<double> {
+        for (const auto &place : known.demuxerTags ? *known.demuxerTags : MediaTagReader::read(path, token)) {
             for (const auto &tag : place) {
                 if (!isTempoKey(tag.key))
                     continue;
@@ -107,7 +107,8 @@ std::optional<double> fromMediaTags(const QString &path, const CancellationToken
     });
 }
 
-std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, const CancellationToken &token)
+std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, const CancellationToken &token,
+                          const Known &known)
 {
     switch (step) {
     case Step::id3AtStart:
@@ -125,9 +126,9 @@ std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, co
     case Step::infoText:
         return WAVTempoReader::read(file, true);
     case Step::sd2Resources:
-        return fromSD2(url);
+        return fromSD2(url, known);
     case Step::demuxerTags:
-        return fromMediaTags(url.toLocalFile(), token);
+        return fromMediaTags(url.toLocalFile(), token, known);
     }
     return std::nullopt;
 }
@@ -135,6 +136,11 @@ std::optional<double> run(Step step, const FileHandle &file, const QUrl &url, co
 } // namespace
 
 std::optional<double> read(const QUrl &url, const CancellationToken &token)
+{
+    return read(url, token, Known{});
+}
+
+std::optional<double> read(const QUrl &url, const CancellationToken &token, const Known &known)
 {
     if (!url.isLocalFile())
         return std::nullopt;
@@ -152,7 +158,7 @@ std::optional<double> read(const QUrl &url, const CancellationToken &token)
     }
     for (const Step step : row ? row->steps : otherFiles) {
         token.throwIfCancelled();
-        if (const auto tempo = run(step, file, url, token))
+        if (const auto tempo = run(step, file, url, token, known))
             return tempo;
     }
     return std::nullopt;

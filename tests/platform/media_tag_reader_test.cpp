@@ -1,5 +1,7 @@
 #include "platform/decode/media_tag_reader.h"
 
+#include "platform/decode/audio_file_reader.h"
+
 #include "core/error.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
@@ -26,4 +28,43 @@ TEST(MediaTagReader, ReadsContainerThenStreamTagsThroughOurOwnOpen)
     EXPECT_THROW(MediaTagReader::read(dir.file(QStringLiteral("missing.ogg")), {}), SystemError);
     test::writeFile(dir.file(QStringLiteral("notes.ogg")), QByteArray(5000, 'x'));
     EXPECT_THROW(MediaTagReader::read(dir.file(QStringLiteral("notes.ogg")), {}), MalformedData);
+}
+
+// A glance that opened the demuxer keeps exactly what the tag reader would find, so the
+// importer need not open the file a second time for its tags.
+TEST(MediaTagReader, AGlanceKeepsTheSameTagsWhereItOpenedTheDemuxer)
+{
+    test::TempDir dir;
+    const auto same = [](const QList<QList<MediaTagReader::Tag>> &a, const QList<QList<MediaTagReader::Tag>> &b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+            return std::equal(x.begin(), x.end(), y.begin(), y.end(),
+                              [](const auto &s, const auto &t) { return s.key == t.key && s.value == t.value; });
+        });
+    };
+    struct Case {
+        const char *name;
+        QStringList options;
+        bool kept;
+    };
+    const std::vector<Case> cases = {
+        {"tagged.mp3", {"-c:a", "libmp3lame", "-metadata", "TBPM=120", "-metadata", "title=Song"}, true},
+        {"tagged.flac", {"-c:a", "flac", "-metadata", "BPM=98", "-metadata:s:a:0", "comment=x"}, true},
+        {"tagged.m4a", {"-c:a", "aac", "-metadata", "tmpo=121", "-metadata", "artist=A"}, true},
+        // PCM is read without FFmpeg; an Ogg stream takes the full probe.
+        {"tagged.wav", {"-c:a", "pcm_s16le", "-metadata", "title=Song"}, false},
+        {"tagged.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96"}, false},
+    };
+    for (const Case &c : cases) {
+        const QString path = dir.file(QLatin1String(c.name));
+        test::runChecked(QStringLiteral("ffmpeg"), QStringList{"-loglevel", "error", "-f", "lavfi", "-i", "sine=d=0.5"}
+                                                       + c.options + QStringList{path});
+        SCOPED_TRACE(c.name);
+        const auto kept = AudioFileReader(path, {}, AudioFileReader::Use::glance).demuxerTags();
+        ASSERT_EQ(kept.has_value(), c.kept);
+        EXPECT_FALSE(AudioFileReader(path).demuxerTags().has_value());
+        if (kept) {
+            EXPECT_FALSE(kept->isEmpty());
+            EXPECT_TRUE(same(*kept, MediaTagReader::read(path, {})));
+        }
+    }
 }

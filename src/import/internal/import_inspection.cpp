@@ -144,7 +144,11 @@ void ImportJob::probe(Probe &file) const
         file.verdict = Verdict::decoded;
         if (!file.native.playable)
             return;
-        file.bpm = TempoMetadata::read(QUrl::fromLocalFile(file.path), token_);
+        TempoMetadata::Known known;
+        if (file.resolved.toLocalFile() == file.path)
+            known.sd2Storage = file.sd2Candidate; // the same test of the same name
+        known.demuxerTags = std::move(file.native.demuxerTags);
+        file.bpm = TempoMetadata::read(QUrl::fromLocalFile(file.path), token_, known);
         if (file.sd2Candidate)
             file.check = SD2NativeImport::inspect(file.resolved, services_.forks);
         else if (file.extension == QLatin1String("flac"))

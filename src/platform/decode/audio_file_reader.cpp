@@ -37,8 +37,8 @@ FileHandle openAudioFile(const QString &path)
 
 // The file, its decoded stream at the file's rate, and the conversion to a client rate.
 struct AudioFileReader::Impl {
-    Impl(const QString &path, CancellationToken token)
-        : token(std::move(token)), file(openAudioFile(path)), stream(openDecodedStream(file, this->token)),
+    Impl(const QString &path, CancellationToken token, bool glance)
+        : token(std::move(token)), file(openAudioFile(path)), stream(openDecodedStream(file, this->token, glance)),
           channels(stream->format().channels)
     {
     }
@@ -124,10 +124,10 @@ struct AudioFileReader::Impl {
     std::vector<float> clientScratch; // interleaved, converted
 };
 
-AudioFileReader::AudioFileReader(const QString &path, CancellationToken token)
+AudioFileReader::AudioFileReader(const QString &path, CancellationToken token, Use use)
 {
     token.throwIfCancelled();
-    impl_ = std::make_unique<Impl>(path, std::move(token));
+    impl_ = std::make_unique<Impl>(path, std::move(token), use == Use::glance);
 }
 
 AudioFileReader::AudioFileReader(const QString &path, const RawPCMFormat &raw, CancellationToken token)
@@ -215,6 +215,11 @@ int64_t AudioFileReader::readInt32Interleaved(int32_t *frames, int64_t maxFrames
     SampleSink sink = impl_->sinkOf(SampleSink::Layout::int32Interleaved);
     sink.ints = frames;
     return impl_->read(sink, maxFrames);
+}
+
+std::optional<QList<QList<MediaTagReader::Tag>>> AudioFileReader::demuxerTags() const
+{
+    return impl_->stream->demuxerTags();
 }
 
 void AudioFileReader::setCancellationToken(CancellationToken token)

@@ -2,6 +2,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/media_tag_reader.h"
 
 #include <QString>
 
@@ -30,7 +31,11 @@ public:
         int bits = 16;    // 8, 16, 24 or 32
     };
 
-    explicit AudioFileReader(const QString &path, CancellationToken token = {});
+    // What the caller means to read: everything it may, or a glance at the first frames (to
+    // see that a file opens and starts), which spares the set-up that pays off on long reads.
+    enum class Use { reading, glance };
+
+    explicit AudioFileReader(const QString &path, CancellationToken token = {}, Use use = Use::reading);
     // Refused parameters are AudioFileError invalidArgument.
     AudioFileReader(const QString &path, const RawPCMFormat &raw, CancellationToken token = {});
     ~AudioFileReader();
@@ -69,6 +74,10 @@ public:
     int64_t readInt32Interleaved(int32_t *frames, int64_t maxFrames);
 
     void setCancellationToken(CancellationToken token);
+
+    // What MediaTagReader::read would report of this file, where a glance already opened the
+    // demuxer just as that reader does; none otherwise.
+    std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const;
 
 private:
     struct Impl;

@@ -17,15 +17,6 @@ namespace {
 // The most a demuxer may read ahead while it opens; streams are not probed at all.
 constexpr int probeSize = 256 * 1024;
 
-QList<Tag> tagsOf(const AVDictionary *dictionary)
-{
-    QList<Tag> tags;
-    const AVDictionaryEntry *entry = nullptr;
-    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)))
-        tags.append({QString::fromUtf8(entry->key), QString::fromUtf8(entry->value)});
-    return tags;
-}
-
 FileHandle openTagSource(const QString &path)
 {
     try {
@@ -69,14 +60,36 @@ QList<QList<Tag>> read(const QString &path, const CancellationToken &token)
     const ffmpeg::InputFormatContext demuxer(context);
     token.throwIfCancelled();
 
-    QList<QList<Tag>> places;
-    if (QList<Tag> tags = tagsOf(demuxer->metadata); !tags.isEmpty())
+    return ffmpeg::tagsOf(*demuxer);
+}
+
+} // namespace tampod::MediaTagReader
+
+namespace tampod::ffmpeg {
+
+namespace {
+
+QList<MediaTagReader::Tag> tagsOf(const AVDictionary *dictionary)
+{
+    QList<MediaTagReader::Tag> tags;
+    const AVDictionaryEntry *entry = nullptr;
+    while ((entry = av_dict_get(dictionary, "", entry, AV_DICT_IGNORE_SUFFIX)))
+        tags.append({QString::fromUtf8(entry->key), QString::fromUtf8(entry->value)});
+    return tags;
+}
+
+} // namespace
+
+QList<QList<MediaTagReader::Tag>> tagsOf(const AVFormatContext &demuxer)
+{
+    QList<QList<MediaTagReader::Tag>> places;
+    if (QList<MediaTagReader::Tag> tags = tagsOf(demuxer.metadata); !tags.isEmpty())
         places.append(std::move(tags));
-    for (unsigned i = 0; i < demuxer->nb_streams; ++i) {
-        if (QList<Tag> tags = tagsOf(demuxer->streams[i]->metadata); !tags.isEmpty())
+    for (unsigned i = 0; i < demuxer.nb_streams; ++i) {
+        if (QList<MediaTagReader::Tag> tags = tagsOf(demuxer.streams[i]->metadata); !tags.isEmpty())
             places.append(std::move(tags));
     }
     return places;
 }
 
-} // namespace tampod::MediaTagReader
+} // namespace tampod::ffmpeg

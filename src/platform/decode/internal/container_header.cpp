@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <vector>
 
 namespace tampod::containerheader {
 
@@ -63,12 +65,13 @@ std::optional<StreamDescription> describePcm(const Pcm &pcm, int64_t fileSize)
     return d;
 }
 
-// Packed S/PDIF bursts in 16-bit WAV data make FFmpeg decode AC-3 or DTS instead of PCM.
+// Packed S/PDIF bursts in 16-bit WAV data make FFmpeg decode AC-3 or DTS instead of PCM. The
+// demuxer looks for them in the first 64 KiB of the data only, so no more is read here.
 bool mayHoldBursts(const FileHandle &file, int64_t dataStart)
 {
     static const char sync[] = {'\x72', '\xF8', '\x1F', '\x4E'};
-    const QByteArray data = file.preadUpTo(dataStart, 1 << 20);
-    return std::search(data.begin(), data.end(), std::begin(sync), std::end(sync)) != data.end();
+    const QByteArray data = file.preadUpTo(dataStart, 1 << 16);
+    return memmem(data.constData(), size_t(data.size()), sync, sizeof sync) != nullptr;
 }
 
 std::optional<Header> readWav(const FileHandle &file, int64_t start, int64_t fileSize, bool rf64)
@@ -295,6 +298,391 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     return header;
 }
 
+// MP4 boxes, read from one moov held in memory.
+namespace mp4 {
+
+constexpr int64_t maximumMoovBytes = 32 << 20;
+constexpr int maximumBoxes = 4096;
+
+struct Box {
+    uint32_t type = 0;
+    ByteReader body{std::span<const std::uint8_t>{}};
+};
+
+constexpr uint32_t fourcc(const char (&name)[5])
+{
+    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 | uint32_t(uint8_t(name[2])) << 8
+           | uint32_t(uint8_t(name[3]));
+}
+
+// The child boxes of a container's body; nullopt where one overruns it.
+std::optional<std::vector<Box>> children(ByteReader body)
+{
+    std::vector<Box> boxes;
+    while (body.remaining() > 0) {
+        if (!body.has(8) || boxes.size() == maximumBoxes)
+            return std::nullopt;
+        uint64_t size = body.u32be();
+        const uint32_t type = body.u32be();
+        uint64_t header = 8;
+        if (size == 1) {
+            size = body.u64be();
+            header = 16;
+        }
+        if (size < header || size - header > body.remaining()) // also "to the end", left to the demuxer
+            return std::nullopt;
+        boxes.push_back({type, ByteReader(body.bytes(size_t(size - header)))});
+    }
+    return boxes;
+}
+
+// The one child of that type; nullopt where there is none or several.
+std::optional<ByteReader> only(const std::vector<Box> &boxes, uint32_t type)
+{
+    std::optional<ByteReader> found;
+    for (const Box &box : boxes) {
+        if (box.type != type)
+            continue;
+        if (found)
+            return std::nullopt;
+        found = box.body;
+    }
+    return found;
+}
+
+std::optional<ByteReader> path(ByteReader body, std::initializer_list<uint32_t> types)
+{
+    for (const uint32_t type : types) {
+        const auto boxes = children(body);
+        if (!boxes)
+            return std::nullopt;
+        const auto next = only(*boxes, type);
+        if (!next)
+            return std::nullopt;
+        body = *next;
+    }
+    return body;
+}
+
+// Rounds to nearest, halves away from zero, as the demuxer rescales; nullopt on overflow.
+std::optional<int64_t> rescale(uint64_t value, uint64_t multiplier, uint64_t divisor)
+{
+    if (divisor == 0)
+        return std::nullopt;
+    const unsigned __int128 scaled = (static_cast<unsigned __int128>(value) * multiplier + divisor / 2) / divisor;
+    if (scaled > static_cast<unsigned __int128>(toTheEnd))
+        return std::nullopt;
+    return int64_t(scaled);
+}
+
+// An MPEG-4 descriptor's tag and its expandable length.
+std::optional<ByteReader> descriptor(ByteReader &r, uint8_t tag)
+{
+    if (r.u8() != tag)
+        return std::nullopt;
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t byte = r.u8();
+        length = length << 7 | (byte & 0x7F);
+        if (!(byte & 0x80))
+            break;
+        if (i == 3)
+            return std::nullopt;
+    }
+    if (!r.has(length))
+        return std::nullopt;
+    return ByteReader(r.bytes(length));
+}
+
+struct Coding {
+    AudioCodecKind codec = AudioCodecKind::other;
+    int rate = 0;
+    int channels = 0;
+    int alacBits = 0;
+};
+
+// AAC-LC as the AAC encoders write its AudioSpecificConfig: 1,024-frame blocks, a channel
+// configuration that names the count, at most an explicit "no SBR" extension.
+std::optional<Coding> aacCoding(ByteReader esds)
+{
+    static constexpr int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+    esds.skip(4);
+    auto es = descriptor(esds, 0x03);
+    if (!es)
+        return std::nullopt;
+    es->skip(2);
+    const uint8_t flags = es->u8();
+    if (flags & 0xE0)
+        return std::nullopt;
+    auto config = descriptor(*es, 0x04);
+    if (!config || config->u8() != 0x40) // MPEG-4 audio
+        return std::nullopt;
+    config->skip(12);
+    auto specific = descriptor(*config, 0x05);
+    if (!specific)
+        return std::nullopt;
+    const QByteArray asc = specific->byteArray(specific->remaining());
+    if (asc.size() != 2 && asc.size() != 5)
+        return std::nullopt;
+    const uint16_t head = uint16_t(uint8_t(asc[0]) << 8 | uint8_t(asc[1]));
+    const int objectType = head >> 11, rateIndex = (head >> 7) & 15, configuration = (head >> 3) & 15;
+    if (objectType != 2 || rateIndex >= 13 || configuration < 1 || configuration > 7 || (head & 7) != 0)
+        return std::nullopt;
+    // The sync extension 0x2B7, object type 5 (SBR), its flag off.
+    if (asc.size() == 5 && (asc[2] != '\x56' || asc[3] != '\xE5' || (uint8_t(asc[4]) & 0x80) != 0))
+        return std::nullopt;
+    return Coding{AudioCodecKind::aac, rates[rateIndex], configuration == 7 ? 8 : configuration, 0};
+}
+
+// The ALAC cookie, which the demuxer takes the count and rate from.
+std::optional<Coding> alacCoding(ByteReader box)
+{
+    if (box.size() != 28)
+        return std::nullopt;
+    box.skip(4 + 5);
+    const int bits = box.u8();
+    box.skip(3);
+    const int channels = box.u8();
+    box.skip(10);
+    const uint32_t rate = box.u32be();
+    if ((bits != 16 && bits != 20 && bits != 24 && bits != 32) || channels < 1 || channels > 8 || rate < 1
+        || rate > uint32_t(ffmpeg::maximumSampleRate))
+        return std::nullopt;
+    return Coding{AudioCodecKind::alac, int(rate), channels, bits};
+}
+
+std::optional<Coding> coding(ByteReader stsd)
+{
+    stsd.skip(4);
+    if (stsd.u32be() != 1)
+        return std::nullopt;
+    const auto entries = children(stsd);
+    if (!entries || entries->size() != 1)
+        return std::nullopt;
+    ByteReader entry = entries->front().body;
+    const uint32_t format = entries->front().type;
+    entry.skip(8);
+    if (entry.u16be() != 0) // only the plain sound description
+        return std::nullopt;
+    entry.skip(18);
+    const auto inside = children(entry);
+    if (!inside)
+        return std::nullopt;
+    std::optional<Coding> found;
+    for (const Box &box : *inside) {
+        if (box.type == fourcc("btrt"))
+            continue;
+        if (found)
+            return std::nullopt;
+        if (format == fourcc("mp4a") && box.type == fourcc("esds"))
+            found = aacCoding(box.body);
+        else if (format == fourcc("alac") && box.type == fourcc("alac"))
+            found = alacCoding(box.body);
+        if (!found)
+            return std::nullopt;
+    }
+    return found;
+}
+
+// The samples' total duration from the time table, where the sample tables agree with each
+// other and every sample lies inside the file: the index a muxer writes, nothing the demuxer
+// would have to cut or repair.
+std::optional<uint64_t> sampleTotal(ByteReader stts, ByteReader stsc, ByteReader stsz, ByteReader stco,
+                                    int64_t fileSize)
+{
+    stts.skip(4);
+    const uint32_t runs = stts.u32be();
+    if (!stts.has(uint64_t(runs) * 8))
+        return std::nullopt;
+    uint64_t count = 0, duration = 0;
+    for (uint32_t i = 0; i < runs; ++i) {
+        const uint64_t n = stts.u32be(), each = stts.u32be();
+        if (each > 0x7FFFFFFF)
+            return std::nullopt;
+        count += n;
+        duration += n * each;
+        if (duration > uint64_t(toTheEnd))
+            return std::nullopt;
+    }
+
+    stsz.skip(4);
+    const uint32_t fixedSize = stsz.u32be(), sizes = stsz.u32be();
+    if (sizes != count || (fixedSize == 0 && !stsz.has(uint64_t(sizes) * 4)) || (runs == 1 && duration == count))
+        return std::nullopt; // one tick per sample is how uncompressed audio is chunked
+    stco.skip(4);
+    const uint32_t chunks = stco.u32be();
+    if (chunks == 0 || !stco.has(uint64_t(chunks) * 4))
+        return std::nullopt;
+    stsc.skip(4);
+    const uint32_t entries = stsc.u32be();
+    if (entries == 0 || !stsc.has(uint64_t(entries) * 12))
+        return std::nullopt;
+
+    uint64_t sample = 0;
+    uint32_t chunk = 1;
+    for (uint32_t e = 0; e < entries; ++e) {
+        const uint32_t first = stsc.u32be(), perChunk = stsc.u32be(), entry = stsc.u32be();
+        const uint32_t next = e + 1 < entries ? stsc.u32beAt(stsc.position()) : chunks + 1;
+        if (first != chunk || next <= first || next > chunks + 1 || perChunk == 0 || entry != 1)
+            return std::nullopt;
+        for (; chunk < next; ++chunk) {
+            if (sample + perChunk > sizes)
+                return std::nullopt;
+            uint64_t end = stco.u32beAt(8 + size_t(chunk - 1) * 4) + uint64_t(fixedSize) * perChunk;
+            for (uint64_t i = sample; fixedSize == 0 && i < sample + perChunk; ++i)
+                end += stsz.u32beAt(12 + size_t(i) * 4);
+            sample += perChunk;
+            if (end > uint64_t(fileSize))
+                return std::nullopt;
+        }
+    }
+    if (sample != sizes)
+        return std::nullopt;
+    return duration;
+}
+
+// Timescale and duration of an mvhd or mdhd.
+std::optional<std::pair<uint32_t, uint64_t>> timing(ByteReader r)
+{
+    const uint8_t version = r.u8();
+    if (version > 1)
+        return std::nullopt;
+    r.skip(3 + (version == 1 ? 16 : 8));
+    const uint32_t scale = r.u32be();
+    const uint64_t duration = version == 1 ? r.u64be() : r.u32be();
+    if (scale == 0)
+        return std::nullopt;
+    return std::pair{scale, duration};
+}
+
+// One unfragmented sound track of AAC or ALAC, one edit at normal speed: the stream and its
+// length as the demuxer states them (the edit's end, never past the samples' total).
+std::optional<StreamDescription> describe(ByteReader moov, int64_t fileSize)
+{
+    const auto top = children(moov);
+    if (!top)
+        return std::nullopt;
+    int tracks = 0;
+    for (const Box &box : *top) {
+        tracks += box.type == fourcc("trak");
+        if (box.type == fourcc("mvex"))
+            return std::nullopt;
+    }
+    const auto mvhd = only(*top, fourcc("mvhd"));
+    const auto trak = only(*top, fourcc("trak"));
+    if (tracks != 1 || !mvhd || !trak)
+        return std::nullopt;
+    const auto movie = timing(*mvhd);
+    auto hdlr = path(*trak, {fourcc("mdia"), fourcc("hdlr")});
+    const auto mdhd = path(*trak, {fourcc("mdia"), fourcc("mdhd")});
+    const auto stbl = path(*trak, {fourcc("mdia"), fourcc("minf"), fourcc("stbl")});
+    auto elst = path(*trak, {fourcc("edts"), fourcc("elst")});
+    if (!movie || !hdlr || !mdhd || !stbl || !elst)
+        return std::nullopt;
+    hdlr->skip(8);
+    const auto media = timing(*mdhd);
+    if (hdlr->u32be() != fourcc("soun") || !media)
+        return std::nullopt;
+    const auto tables = children(*stbl);
+    if (!tables)
+        return std::nullopt;
+    for (const Box &box : *tables) {
+        static constexpr uint32_t known[] = {fourcc("stsd"), fourcc("stts"), fourcc("stsc"), fourcc("stsz"),
+                                             fourcc("stco"), fourcc("sgpd"), fourcc("sbgp")};
+        if (std::find(std::begin(known), std::end(known), box.type) == std::end(known))
+            return std::nullopt; // sync samples, composition offsets, 64-bit offsets: the demuxer's to read
+    }
+    const auto stsd = only(*tables, fourcc("stsd"));
+    const auto stts = only(*tables, fourcc("stts"));
+    const auto stsc = only(*tables, fourcc("stsc"));
+    const auto stsz = only(*tables, fourcc("stsz"));
+    const auto stco = only(*tables, fourcc("stco"));
+    if (!stsd || !stts || !stsc || !stsz || !stco)
+        return std::nullopt;
+    const auto stream = coding(*stsd);
+    const auto samples = sampleTotal(*stts, *stsc, *stsz, *stco, fileSize);
+    if (!stream || !samples)
+        return std::nullopt;
+
+    const uint8_t elstVersion = elst->u8();
+    elst->skip(3);
+    if (elstVersion > 1 || elst->u32be() != 1)
+        return std::nullopt;
+    const uint64_t segment = elstVersion == 1 ? elst->u64be() : elst->u32be();
+    const int64_t mediaTime = elstVersion == 1 ? int64_t(elst->u64be()) : int64_t(elst->i32be());
+    if (mediaTime < 0 || elst->u32be() != 0x00010000)
+        return std::nullopt;
+
+    // The demuxer's own figures: these two agree in every file the muxers write.
+    if (media->second != *samples || *samples == 0)
+        return std::nullopt;
+    const auto edit = rescale(segment, media->first, movie->first);
+    if (!edit)
+        return std::nullopt;
+    const auto frames = rescale(std::min<uint64_t>(*samples, uint64_t(*edit)), uint64_t(stream->rate), media->first);
+    if (!frames || *frames <= 0)
+        return std::nullopt;
+
+    StreamDescription d;
+    d.format.codec = stream->codec;
+    d.format.container = QStringLiteral("mov");
+    d.format.sampleRate = stream->rate;
+    d.format.channels = stream->channels;
+    d.format.alacSourceBitDepth = stream->alacBits;
+    d.lossless = stream->codec == AudioCodecKind::alac;
+    d.seekByTimestamp = true;
+    d.exactLength = *frames;
+    return d;
+}
+
+} // namespace mp4
+
+std::optional<Header> readMp4(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    // Only the boxes read here spare the stream-information pass: whatever else the demuxer
+    // reads of an MP4 it reads as the full probe does.
+    Header header{"mov", std::nullopt, false};
+    // Sample offsets count from the file's first byte, so a tag in front is the demuxer's to judge.
+    if (start != 0)
+        return header;
+    int64_t at = 0;
+    for (int i = 0; i < mp4::maximumBoxes && at < fileSize; ++i) {
+        const QByteArray headBytes = file.preadUpTo(at, 16);
+        ByteReader head(headBytes);
+        if (!head.has(8))
+            return header;
+        uint64_t size = head.u32be();
+        const uint32_t type = head.u32be();
+        int64_t headerBytes = 8;
+        if (size == 1) {
+            size = head.u64be();
+            headerBytes = 16;
+        } else if (size == 0) {
+            size = uint64_t(fileSize - at);
+        }
+        if (size < uint64_t(headerBytes) || size > uint64_t(fileSize - at))
+            return header;
+        if (type == mp4::fourcc("moov")) {
+            if (int64_t(size) - headerBytes > mp4::maximumMoovBytes)
+                return header;
+            const QByteArray moov = file.preadUpTo(at + headerBytes, int64_t(size) - headerBytes);
+            if (moov.size() != int64_t(size) - headerBytes)
+                return header;
+            try {
+                header.description = mp4::describe(ByteReader(moov), fileSize);
+                header.parametersInHeader = header.description.has_value();
+            } catch (const MalformedData &) {
+                // A box cut short inside: the demuxer judges the file.
+            }
+            return header;
+        }
+        if (type == mp4::fourcc("moof"))
+            return header;
+        at += int64_t(size);
+    }
+    return header;
+}
+
 } // namespace
 
 std::optional<Header> read(const FileHandle &file)
@@ -315,7 +703,7 @@ std::optional<Header> read(const FileHandle &file)
         if (form == "fLaC")
             return readFlac(file, start);
         if (magic.mid(4, 4) == "ftyp")
-            return Header{"mov", std::nullopt, true};
+            return readMp4(file, start, fileSize);
         return readMp3(file, start, fileSize);
     } catch (const MalformedData &) {
         return std::nullopt; // a header cut short says nothing certain

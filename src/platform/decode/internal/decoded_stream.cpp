@@ -45,7 +45,7 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &native, int64_t length)
 
 // The stream as its container header describes it, without probing every demuxer or decoding
 // to learn what the header states; null where the header is absent, odd or not borne out.
-std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const CancellationToken &token)
+std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const CancellationToken &token, bool glance)
 {
     const std::optional<containerheader::Header> header = containerheader::read(file);
     if (!header || !header->parametersInHeader)
@@ -56,7 +56,7 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
             return fast;
     }
     try {
-        return openFfmpegStream(file, *header, token);
+        return openFfmpegStream(file, *header, token, glance);
     } catch (const AudioFileError &) {
         return nullptr; // the full probe decides, and reports its own errors
     }
@@ -64,19 +64,20 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
 
 } // namespace
 
-std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token)
+std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token, bool glance)
 {
     token.throwIfCancelled();
     ffmpeg::silenceLog();
-    if (auto fast = openByHeader(file, token))
+    if (auto fast = openByHeader(file, token, glance))
         return fast;
     const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("the content is not a recognised audio stream"));
     // FFmpeg describes every stream, so the description never depends on the path taken.
-    std::unique_ptr<DecodedStream> stream = openFfmpegStream(file, input, token);
-    if (const std::optional<int64_t> length = stream->knownLength()) {
+    std::unique_ptr<DecodedStream> stream = openFfmpegStream(file, input, token, {}, glance);
+    // A native stream delivers the very frames FFmpeg does, only faster over long reads.
+    if (const std::optional<int64_t> length = glance ? std::nullopt : stream->knownLength()) {
         const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
             return openFfmpegStream(file, input, std::move(again));
         };

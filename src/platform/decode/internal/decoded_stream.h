@@ -4,6 +4,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/media_tag_reader.h"
 #include "platform/decode/internal/sample_sink.h"
 
 #include <QString>
@@ -40,11 +41,17 @@ public:
     virtual int64_t read(const SampleSink &sink, int64_t frames) = 0;
 
     virtual void setCancellationToken(CancellationToken token) = 0;
+
+    // The demuxer's tags as MediaTagReader::read reports them, kept by a glance that opened
+    // the file as that reader does; none otherwise.
+    virtual std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const { return std::nullopt; }
 };
 
 // Opens the audio stream of an outside file already opened by the caller, who keeps file open
-// for the stream's life: FFmpeg, or libsndfile where it reads the same PCM faster.
-std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token);
+// for the stream's life: FFmpeg, or libsndfile where it reads the same PCM faster. glance: the
+// caller reads a few frames only, where a faster whole-file decoder would not pay its start.
+std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token,
+                                                 bool glance = false);
 // Headerless big-endian signed PCM, through FFmpeg's raw PCM demuxer for those parameters.
 std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,
                                                 CancellationToken token);

@@ -53,9 +53,9 @@ void deliverFrame(const AVFrame *frame, int offset, int64_t count, const SampleS
 class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
-                 DemuxerOptions demuxerOptions, const containerheader::Header *header = nullptr)
+                 DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
         : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
-          demuxerOptions_(std::move(demuxerOptions)), input_(file.fd(), fileSize_, token_),
+          demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader)
     {
@@ -92,6 +92,8 @@ public:
         input_.setCancellationToken(std::move(token));
     }
 
+    std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const override { return tags_; }
+
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
     void openDemuxer();
@@ -110,6 +112,7 @@ private:
     const int64_t fileSize_;
     const AVInputFormat *inputFormat_;
     const DemuxerOptions demuxerOptions_;
+    const bool glance_;
     ffmpeg::FileInput input_;
     ffmpeg::InputFormatContext demuxer_;
     ffmpeg::CodecContext decoder_;
@@ -122,6 +125,7 @@ private:
     const std::optional<ffmpeg::StreamDescription> described_; // the header's, trusted
     const bool parametersInHeader_;
     std::optional<int64_t> limit_; // the container's length: frames past it are padding
+    std::optional<QList<QList<MediaTagReader::Tag>>> tags_;
 
     int64_t originPts_ = AV_NOPTS_VALUE;
     bool haveFrame_ = false;
@@ -167,6 +171,9 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     demuxer_.reset(context);
     dataStart_ = avio_tell(context->pb);
+    // Saves the tag reader a second open of the same demuxer: both read only the header here.
+    if (glance_ && parametersInHeader_ && !tags_)
+        tags_ = ffmpeg::tagsOf(*context);
     if (!parametersInHeader_) {
         status = avformat_find_stream_info(context, nullptr);
         if (status < 0)
@@ -195,8 +202,9 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     decoder_->pkt_timebase = timeBase_;
     // Lossless decoders that decode frames in parallel keep up with the command line on two
-    // threads; every other audio decoder runs on the caller's thread.
-    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) ? 2 : 1;
+    // threads; every other audio decoder, and any decoder asked for a few frames only, runs on
+    // the caller's thread.
+    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) && !glance_ ? 2 : 1;
     decoder_->thread_type = FF_THREAD_FRAME;
     status = avcodec_open2(decoder_.get(), codec, nullptr);
     if (status < 0)
@@ -227,6 +235,10 @@ void FfmpegStream::trustHeaderParameters(AVFormatContext &context)
         fail(AVERROR_STREAM_NOT_FOUND, openingText());
     AVCodecParameters &parameters = *audio->codecpar;
     if (described_) {
+        // A header read of ours that the demuxer contradicts is not trusted for the decode.
+        if ((parameters.sample_rate > 0 && parameters.sample_rate != int(described_->format.sampleRate))
+            || (parameters.ch_layout.nb_channels > 0 && parameters.ch_layout.nb_channels != described_->format.channels))
+            fail(AVERROR_INVALIDDATA, openingText());
         if (parameters.sample_rate <= 0)
             parameters.sample_rate = int(described_->format.sampleRate);
         if (parameters.ch_layout.nb_channels <= 0)
@@ -382,18 +394,18 @@ void FfmpegStream::seek(int64_t target)
 } // namespace
 
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const AVInputFormat *input,
-                                                CancellationToken token, DemuxerOptions demuxerOptions)
+                                                CancellationToken token, DemuxerOptions demuxerOptions, bool glance)
 {
-    return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions));
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), std::move(demuxerOptions), glance);
 }
 
 std::unique_ptr<DecodedStream> openFfmpegStream(const FileHandle &file, const containerheader::Header &header,
-                                                CancellationToken token)
+                                                CancellationToken token, bool glance)
 {
     const AVInputFormat *input = av_find_input_format(header.demuxer);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_DEMUXER_NOT_FOUND, openingText());
-    return std::make_unique<FfmpegStream>(file, input, std::move(token), DemuxerOptions{}, &header);
+    return std::make_unique<FfmpegStream>(file, input, std::move(token), DemuxerOptions{}, glance, &header);
 }
 
 } // namespace tampod

@@ -3,6 +3,7 @@
 // Private to the platform module.
 
 #include "concurrency/cancellation.h"
+#include "platform/decode/media_tag_reader.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <cstdint>
@@ -36,5 +37,8 @@ private:
     CancellationToken token_;
     IoContext io_;
 };
+
+// An opened demuxer's tags: the container's, then each stream's, places without tags left out.
+QList<QList<MediaTagReader::Tag>> tagsOf(const AVFormatContext &demuxer);
 
 } // namespace tampod::ffmpeg
