@@ -43,6 +43,23 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &native, int64_t length)
     return same;
 }
 
+// A native stream where one delivers the very frames FFmpeg's does, only faster over long
+// reads; else FFmpeg's. A glance reads no frames, so it keeps FFmpeg's.
+std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> stream, const FileHandle &file,
+                                            const FallbackStream &ffmpegAgain, const CancellationToken &token,
+                                            bool glance)
+{
+    const std::optional<int64_t> length = glance ? std::nullopt : stream->knownLength();
+    if (!length)
+        return stream;
+    auto fast = stream->format().codec == AudioCodecKind::flac
+                    ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
+                    : openSndfileStream(file, stream->format(), *length, token);
+    if (fast && sameStart(*stream, *fast, *length))
+        return fast;
+    return stream;
+}
+
 // The stream as its container header describes it, without probing every demuxer or decoding
 // to learn what the header states; null where the header is absent, odd or not borne out.
 std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const CancellationToken &token, bool glance)
@@ -55,11 +72,18 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
         if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token, true))
             return fast;
     }
+    std::unique_ptr<DecodedStream> stream;
     try {
-        return openFfmpegStream(file, *header, token, glance);
+        stream = openFfmpegStream(file, *header, token, glance);
     } catch (const AudioFileError &) {
         return nullptr; // the full probe decides, and reports its own errors
     }
+    if (stream->format().codec != AudioCodecKind::flac)
+        return stream;
+    const FallbackStream ffmpegAgain = [&file, header = *header](CancellationToken again) {
+        return openFfmpegStream(file, header, std::move(again), false);
+    };
+    return preferNative(std::move(stream), file, ffmpegAgain, token, glance);
 }
 
 } // namespace
@@ -76,18 +100,10 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
                              QStringLiteral("the content is not a recognised audio stream"));
     // FFmpeg describes every stream, so the description never depends on the path taken.
     std::unique_ptr<DecodedStream> stream = openFfmpegStream(file, input, token, {}, glance);
-    // A native stream delivers the very frames FFmpeg does, only faster over long reads.
-    if (const std::optional<int64_t> length = glance ? std::nullopt : stream->knownLength()) {
-        const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
-            return openFfmpegStream(file, input, std::move(again));
-        };
-        auto fast = stream->format().codec == AudioCodecKind::flac
-                        ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
-                        : openSndfileStream(file, stream->format(), *length, token);
-        if (fast && sameStart(*stream, *fast, *length))
-            return fast;
-    }
-    return stream;
+    const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
+        return openFfmpegStream(file, input, std::move(again));
+    };
+    return preferNative(std::move(stream), file, ffmpegAgain, token, glance);
 }
 
 std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,
