@@ -164,7 +164,10 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
         update(i, row);
     }
     // Every export has ended; its folder goes off the main thread, before the run returns.
-    co_await executor_.submit([staging] { staging->close(); });
+    // Named, not awaited as a temporary: GCC destroys a temporary's captures twice when the
+    // await suspends.
+    auto closing = executor_.submit([staging] { staging->close(); });
+    co_await closing;
     access.reset();
 }
 
