@@ -21,6 +21,9 @@
 #include <optional>
 #include <vector>
 
+// Exported by libFLAC (for its own test suite) but left out of its public headers.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder *encoder, FLAC__bool value);
+
 namespace tampod::FlacFileEncoder {
 
 namespace {
@@ -149,6 +152,14 @@ public:
     // Encodes on worker threads and hands each span to write in order.
     void run(const std::function<void(Span &)> &write)
     {
+        // Starting threads costs more than sharing out a lone span and a short tail would save.
+        if (frames_ <= spanFrames + spanFrames / 4) {
+            for (std::int64_t index = 0; index < spans_; ++index) {
+                Span span = encodeSpan(*opened_, index);
+                write(span);
+            }
+            return;
+        }
         const int workers = int(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 8));
         window_ = workers + 2;
         std::vector<std::jthread> threads;
@@ -265,7 +276,10 @@ private:
                                 FLAC__stream_encoder_set_bits_per_sample(e, unsigned(bits_)) &&
                                 FLAC__stream_encoder_set_sample_rate(e, unsigned(rate_)) &&
                                 FLAC__stream_encoder_set_compression_level(e, 5) &&
-                                FLAC__stream_encoder_set_blocksize(e, blockFrames);
+                                FLAC__stream_encoder_set_blocksize(e, blockFrames) &&
+                                // A span's own signature is of no use: the stream's is taken
+                                // over all the audio as the spans are written.
+                                FLAC__stream_encoder_set_do_md5(e, false);
         const auto write = [](const FLAC__StreamEncoder *, const FLAC__byte buffer[], size_t bytes, uint32_t samples,
                               uint32_t frame, void *client) {
             auto *to = static_cast<Sink *>(client);
