@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 // Exported by libFLAC (for its own test suite) but left out of its public headers.
@@ -237,7 +238,13 @@ private:
         Span span;
         const std::int64_t start = index * spanFrames;
         span.length = std::min(spanFrames, frames_ - start);
-        std::vector<std::int32_t> samples(size_t(span.length * channels_));
+        // Kept for the thread's next span: a fresh megabyte for every short file costs more in
+        // page faults than its encoding.
+        thread_local std::vector<std::int32_t> scratch;
+        const size_t count = size_t(span.length * channels_);
+        if (scratch.size() < count)
+            scratch.resize(count);
+        const std::span<std::int32_t> samples(scratch.data(), count);
         reader.seek(start);
         std::int64_t read = 0;
         while (read < span.length) {
@@ -248,8 +255,10 @@ private:
             read += n;
         }
         const int sampleBytes = bits_ / 8;
-        span.samples.resize(qsizetype(samples.size()) * sampleBytes);
-        auto *bytes = reinterpret_cast<std::uint8_t *>(span.samples.data());
+        // Shared with the span once filled; while an earlier span still holds it, data() detaches.
+        thread_local QByteArray littleEndian;
+        littleEndian.resize(qsizetype(samples.size()) * sampleBytes);
+        auto *bytes = reinterpret_cast<std::uint8_t *>(littleEndian.data());
         // One loop per depth, so that the compiler sees a fixed byte count.
         if (bits_ == 16) {
             for (std::int32_t &value : samples) {
@@ -265,6 +274,7 @@ private:
                 *bytes++ = std::uint8_t(value >> 16);
             }
         }
+        span.samples = littleEndian;
 
         std::unique_ptr<FLAC__StreamEncoder, EncoderDeleter> encoder(FLAC__stream_encoder_new());
         FLAC__StreamEncoder *e = encoder.get();
