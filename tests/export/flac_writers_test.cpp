@@ -95,7 +95,9 @@ TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
 {
     TempDir dir;
     std::mt19937 random(11);
+    // Long input on threads; a span and a short tail, and a lone span, on the calling thread.
     for (const auto &[channels, bits, frames] : {std::tuple(2, 16, 3 * FlacFileEncoder::spanFrames + 4097),
+                                                 std::tuple(1, 16, FlacFileEncoder::spanFrames + 1000),
                                                  std::tuple(1, 24, std::int64_t(5000))}) {
         std::vector<float> samples(size_t(frames * channels));
         const int scale = 1 << (bits - 1);
@@ -106,8 +108,8 @@ TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
             samples[size_t(i)] = float(v) / float(scale);
             md5.addData(QByteArray(reinterpret_cast<const char *>(&v), bits / 8));
         }
-        const QString in = dir.file(QStringLiteral("in%1.wav").arg(bits));
-        const QString out = dir.file(QStringLiteral("out%1.flac").arg(bits));
+        const QString in = dir.file(QStringLiteral("in%1-%2.wav").arg(bits).arg(channels));
+        const QString out = dir.file(QStringLiteral("out%1-%2.flac").arg(bits).arg(channels));
         writeAudio(in, channels, 48000, samples, bits);
         std::vector<double> progress;
         FlacFileEncoder::encode(in, out, bits, [&](double p) { progress.push_back(p); });
@@ -117,12 +119,16 @@ TEST(FlacFileEncoder, SpansJoinIntoOneBitExactStream)
         EXPECT_EQ(samplesOf(out), samples);
         EXPECT_EQ(progress.back(), 1.0);
     }
-    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16.wav"), dir.file("wrong.flac"), 24, {}), AudioFileError);
+    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16-2.wav"), dir.file("wrong.flac"), 24, {}), AudioFileError);
     CancellationSource cancel;
-    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16.wav"), dir.file("cancelled.flac"), 16,
+    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in16-2.wav"), dir.file("cancelled.flac"), 16,
                                          [&](double) { cancel.cancel(); }, cancel.token()),
                  Cancelled);
-    EXPECT_FALSE(exists(dir.file("wrong.flac")) || exists(dir.file("cancelled.flac")));
+    EXPECT_THROW(FlacFileEncoder::encode(dir.file("in24-1.wav"), dir.file("cancelled24.flac"), 24,
+                                         [&](double) { cancel.cancel(); }, cancel.token()),
+                 Cancelled);
+    EXPECT_FALSE(exists(dir.file("wrong.flac")) || exists(dir.file("cancelled.flac")) ||
+                 exists(dir.file("cancelled24.flac")));
 }
 
 TEST(CompressedExporter, ReadBackRefusesAMismatchedStreamInfo)

@@ -41,12 +41,18 @@ namespace {
 
 using Case = AudioExportError::Case;
 
+bool occupied(const QString &path)
+{
+    return statusOf(path, LinkPolicy::NoFollow).has_value();
+}
+
 // The path a URL names with every link resolved; for a name where nothing (or a dangling link)
 // is, its folder resolved and the name kept.
 QString resolvedPath(const QUrl &url)
 {
     const QFileInfo info(url.toLocalFile());
-    const QString canonical = info.canonicalFilePath();
+    // A destination is usually not there yet: resolving it whole would walk its folders twice.
+    const QString canonical = occupied(info.filePath()) ? info.canonicalFilePath() : QString();
     if (!canonical.isEmpty())
         return canonical;
     const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
@@ -64,11 +70,6 @@ QUrl settledDestination(const QUrl &destination)
     if (!status || !S_ISDIR(status->st_mode))
         throw AudioExportError(Case::storage);
     return QUrl::fromLocalFile(*folder + QLatin1Char('/') + info.fileName());
-}
-
-bool occupied(const QString &path)
-{
-    return statusOf(path, LinkPolicy::NoFollow).has_value();
 }
 
 std::optional<double> usableTempo(const AudioTrack &track)
@@ -429,8 +430,10 @@ void AudioFileExporter::checkDestination(const AudioExportRequest &request)
     candidates << request.track.audioURL();
     if (request.loop)
         candidates << SectionView::of(*request.loop->section).url;
-    for (const QUrl &candidate : candidates) {
-        if (!candidate.isLocalFile())
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        const QUrl &candidate = candidates[i];
+        // A track's audio is most often its original file: the same path resolves once.
+        if (!candidate.isLocalFile() || candidates.indexOf(candidate) < i)
             continue;
         const QString path = resolvedPath(candidate);
         if (path == destination)

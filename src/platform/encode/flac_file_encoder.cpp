@@ -19,7 +19,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
+
+// Exported by libFLAC (for its own test suite) but left out of its public headers.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder *encoder, FLAC__bool value);
 
 namespace tampod::FlacFileEncoder {
 
@@ -149,6 +153,14 @@ public:
     // Encodes on worker threads and hands each span to write in order.
     void run(const std::function<void(Span &)> &write)
     {
+        // Starting threads costs more than sharing out a lone span and a short tail would save.
+        if (frames_ <= spanFrames + spanFrames / 4) {
+            for (std::int64_t index = 0; index < spans_; ++index) {
+                Span span = encodeSpan(*opened_, index);
+                write(span);
+            }
+            return;
+        }
         const int workers = int(std::clamp<std::int64_t>(std::thread::hardware_concurrency(), 1, 8));
         window_ = workers + 2;
         std::vector<std::jthread> threads;
@@ -226,7 +238,13 @@ private:
         Span span;
         const std::int64_t start = index * spanFrames;
         span.length = std::min(spanFrames, frames_ - start);
-        std::vector<std::int32_t> samples(size_t(span.length * channels_));
+        // Kept for the thread's next span: a fresh megabyte for every short file costs more in
+        // page faults than its encoding.
+        thread_local std::vector<std::int32_t> scratch;
+        const size_t count = size_t(span.length * channels_);
+        if (scratch.size() < count)
+            scratch.resize(count);
+        const std::span<std::int32_t> samples(scratch.data(), count);
         reader.seek(start);
         std::int64_t read = 0;
         while (read < span.length) {
@@ -237,8 +255,10 @@ private:
             read += n;
         }
         const int sampleBytes = bits_ / 8;
-        span.samples.resize(qsizetype(samples.size()) * sampleBytes);
-        auto *bytes = reinterpret_cast<std::uint8_t *>(span.samples.data());
+        // Shared with the span once filled; while an earlier span still holds it, data() detaches.
+        thread_local QByteArray littleEndian;
+        littleEndian.resize(qsizetype(samples.size()) * sampleBytes);
+        auto *bytes = reinterpret_cast<std::uint8_t *>(littleEndian.data());
         // One loop per depth, so that the compiler sees a fixed byte count.
         if (bits_ == 16) {
             for (std::int32_t &value : samples) {
@@ -254,6 +274,7 @@ private:
                 *bytes++ = std::uint8_t(value >> 16);
             }
         }
+        span.samples = littleEndian;
 
         std::unique_ptr<FLAC__StreamEncoder, EncoderDeleter> encoder(FLAC__stream_encoder_new());
         FLAC__StreamEncoder *e = encoder.get();
@@ -265,7 +286,10 @@ private:
                                 FLAC__stream_encoder_set_bits_per_sample(e, unsigned(bits_)) &&
                                 FLAC__stream_encoder_set_sample_rate(e, unsigned(rate_)) &&
                                 FLAC__stream_encoder_set_compression_level(e, 5) &&
-                                FLAC__stream_encoder_set_blocksize(e, blockFrames);
+                                FLAC__stream_encoder_set_blocksize(e, blockFrames) &&
+                                // A span's own signature is of no use: the stream's is taken
+                                // over all the audio as the spans are written.
+                                FLAC__stream_encoder_set_do_md5(e, false);
         const auto write = [](const FLAC__StreamEncoder *, const FLAC__byte buffer[], size_t bytes, uint32_t samples,
                               uint32_t frame, void *client) {
             auto *to = static_cast<Sink *>(client);
