@@ -153,9 +153,11 @@ void ExportPreviewCoordinator::finish(const QString &text, const Job &job)
     PreviewAudioFocus::shared().release(this);
 }
 
+// A render's report can land after playback began (it is posted; the render's result may be
+// taken at once): only a preparing audition shows it.
 void ExportPreviewCoordinator::updateProgress(double value, const Job &job)
 {
-    if (job.isCurrent())
+    if (job.isCurrent() && phase_ == Phase::preparing)
         setProgress(value);
 }
 

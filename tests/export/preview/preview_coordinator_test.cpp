@@ -183,6 +183,7 @@ TEST(PreviewCoordinator, LateReportsOfAStoppedOrReplacedAuditionChangeNothing)
     coordinator.start(request(ExportPreviewMode::processed), pausing(log));
     ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::playing; }));
     old(0.75);
+    (*kept)(0.4); // the playing audition's own render, reporting late
     pumpUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(coordinator.progress(), 1.0);
     EXPECT_EQ(coordinator.message(), QStringLiteral("Playing processed preview"));
