@@ -11,6 +11,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -39,25 +40,6 @@ constexpr int exportingListMinimum = 110;
 int configuringListHeight(qsizetype items)
 {
     return 2 * listPadding + BatchExportRow::lineHeight * int(std::clamp<qsizetype>(items, 1, 3));
-}
-
-QPushButton *button(const QString &title, QWidget *parent)
-{
-    auto *pushButton = new QPushButton(title, parent);
-    pushButton->setAutoDefault(false);
-    return pushButton;
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
-
-void setTitle(QPushButton *pushButton, const QString &title)
-{
-    if (pushButton->text() != title)
-        pushButton->setText(title);
 }
 
 // A scroll area that draws nothing of its own behind its content.
@@ -159,10 +141,10 @@ void BatchExportView::build()
     layout->addWidget(summary_);
 
     auto *buttons = new QHBoxLayout;
-    showFolder_ = button(B::showFolder, content_);
-    cancelBatch_ = button(B::cancelBatch, content_);
-    close_ = button(T::cancel, content_);
-    chooseFolder_ = button(T::chooseFolder, content_);
+    showFolder_ = plainButton(B::showFolder, content_);
+    cancelBatch_ = plainButton(B::cancelBatch, content_);
+    close_ = plainButton(T::cancel, content_);
+    chooseFolder_ = plainButton(T::chooseFolder, content_);
     chooseFolder_->setAutoDefault(true);
     chooseFolder_->setDefault(true);
     buttons->addWidget(showFolder_);
@@ -248,7 +230,7 @@ void BatchExportView::refresh()
     issues_->setIssues(issues);
     diagnostic_->setVisible(!configuring);
     if (!configuring)
-        setText(diagnostic_, session.capturedSettings().value_or(session.draft()).diagnosticSummary());
+        updateText(diagnostic_, session.capturedSettings().value_or(session.draft()).diagnosticSummary());
 
     refreshRows();
     if (configuring) {
@@ -262,13 +244,13 @@ void BatchExportView::refresh()
     const double progress = session.progress();
     progress_->setValue(int(std::lround((std::isfinite(progress) ? std::clamp(progress, 0.0, 1.0) : 0.0) * 1000)));
     summary_->setVisible(session.isExporting() || session.isFinished());
-    setText(summary_, session.summary());
+    updateText(summary_, session.summary());
 
     showFolder_->setVisible(session.directory().has_value());
     cancelBatch_->setVisible(session.isExporting());
     cancelBatch_->setEnabled(!session.isCancelling());
     close_->setVisible(!session.isExporting());
-    setTitle(close_, session.isFinished() ? T::done : T::cancel);
+    updateTitle(close_, session.isFinished() ? T::done : T::cancel);
     close_->setEnabled(!session.isChoosingDestination());
     chooseFolder_->setVisible(configuring);
     chooseFolder_->setEnabled(!locked && issues.isEmpty());

@@ -15,6 +15,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -37,25 +38,6 @@ namespace {
 
 constexpr int sheetWidth = 500;
 constexpr int sheetHeight = 690;
-
-QPushButton *button(const QString &title, QWidget *parent)
-{
-    auto *pushButton = new QPushButton(title, parent);
-    pushButton->setAutoDefault(false);
-    return pushButton;
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
-
-void setTitle(QPushButton *pushButton, const QString &title)
-{
-    if (pushButton->text() != title)
-        pushButton->setText(title);
-}
 
 // The whole percentage reached, truncated: 0.999 is 99.
 int percentOf(double progress)
@@ -195,11 +177,11 @@ void ExportSheet::build(VinylEnvironment vinyl)
     layout->addWidget(message_);
 
     auto *buttons = new QHBoxLayout;
-    showInFolder_ = button(T::showInFolder, content_);
-    restoreAccess_ = button(T::restoreAccess, content_);
-    cancelExport_ = button(T::cancelExport, content_);
-    close_ = button(T::cancel, content_);
-    default_ = button(T::chooseDestination, content_);
+    showInFolder_ = plainButton(T::showInFolder, content_);
+    restoreAccess_ = plainButton(T::restoreAccess, content_);
+    cancelExport_ = plainButton(T::cancelExport, content_);
+    close_ = plainButton(T::cancel, content_);
+    default_ = plainButton(T::chooseDestination, content_);
     default_->setAutoDefault(true);
     default_->setDefault(true);
     buttons->addWidget(showInFolder_);
@@ -240,10 +222,10 @@ void ExportSheet::refresh()
     const bool separate = session.pairOutput() == SD2PairOutput::separateMono;
 
     // The URL the track was loaded from, never the stand-in of a source that went missing.
-    setText(name_, pair ? track.pair->name() + T::pairSuffix : track.projectedURL().fileName());
+    updateText(name_, pair ? track.pair->name() + T::pairSuffix : track.projectedURL().fileName());
     recovery_->setVisible(track.recovery.has_value());
     if (track.recovery)
-        setText(recovery_, track.recovery->summary() + T::recoveryResamples);
+        updateText(recovery_, track.recovery->summary() + T::recoveryResamples);
 
     pairGroup_->setVisible(pair);
     pairOutput_->setCurrentTag(RawValue::text(session.pairOutput()));
@@ -255,17 +237,17 @@ void ExportSheet::refresh()
 
     format_->setEnabled(!locked);
     resolutionNote_->refresh(session.draft());
-    setText(bpm_, BPMValue::exportSummary(track.effectiveBPM(), session.draft().format));
+    updateText(bpm_, BPMValue::exportSummary(track.effectiveBPM(), session.draft().format));
     issues_->setIssues(session.issues());
 
     progress_->setVisible(session.isExporting());
     progressLine_->setVisible(session.isExporting());
     progress_->setValue(int(std::lround(std::clamp(session.progress(), 0.0, 1.0) * 1000)));
-    setText(progressLine_, session.isCancelling()
+    updateText(progressLine_, session.isCancelling()
                                ? T::cancelling
                                : T::exporting + QString::number(percentOf(session.progress())) + QStringLiteral("%"));
     message_->setVisible(!session.message().isEmpty());
-    setText(message_, session.message());
+    updateText(message_, session.message());
 
     const bool hasResult = session.result().has_value();
     showInFolder_->setVisible(hasResult);
@@ -274,11 +256,11 @@ void ExportSheet::refresh()
     cancelExport_->setVisible(session.isExporting());
     cancelExport_->setEnabled(!session.isCancelling());
     close_->setVisible(!session.isExporting());
-    setTitle(close_, hasResult ? T::done : T::cancel);
+    updateTitle(close_, hasResult ? T::done : T::cancel);
     close_->setEnabled(!session.isBusy());
     default_->setVisible(!session.isExporting() && !hasResult);
     default_->setEnabled(!session.isBusy() && session.issues().isEmpty());
-    setTitle(default_, separate ? T::chooseFolder : session.exportsLoop() ? T::saveLoop : T::chooseDestination);
+    updateTitle(default_, separate ? T::chooseFolder : session.exportsLoop() ? T::saveLoop : T::chooseDestination);
 }
 
 void ExportSheet::keyPressEvent(QKeyEvent *event)

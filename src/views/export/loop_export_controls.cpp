@@ -8,6 +8,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -38,12 +39,6 @@ public:
         setFixedSize(20, 24);
     }
 };
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
 
 } // namespace
 
@@ -173,13 +168,13 @@ void LoopExportControls::refresh()
     if (loop) {
         const double start = double(loop->startFrame()) / loop->sampleRate();
         const double end = double(loop->endFrame()) / loop->sampleRate();
-        setText(section_, T::selectedSection + LoopExportOptions::durationText(start) + T::sectionDash +
+        updateText(section_, T::selectedSection + LoopExportOptions::durationText(start) + T::sectionDash +
                               LoopExportOptions::durationText(end));
-        setText(loopLength_, T::loopLength + LoopExportOptions::durationText(end - start));
+        updateText(loopLength_, T::loopLength + LoopExportOptions::durationText(end - start));
     }
     const auto duration = session_.outputDuration();
-    setText(exportedLength_, T::exportedLength + (duration ? LoopExportOptions::durationText(*duration) : T::noLength));
-    setText(summary_, session_.outputSummary());
+    updateText(exportedLength_, T::exportedLength + (duration ? LoopExportOptions::durationText(*duration) : T::noLength));
+    updateText(summary_, session_.outputSummary());
     setEnabled(!session_.isBusy() && !session_.result());
 }
 

@@ -10,6 +10,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/kit/widget_updates.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -84,12 +85,6 @@ QWidget *row(QWidget *parent, const QList<QWidget *> &widgets)
     }
     layout->addStretch(1);
     return container;
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
 }
 
 } // namespace
@@ -304,13 +299,13 @@ void VinylControls::refresh()
     sample_->setCurrentTag(RawValue::text(vinyl.sample));
     form_->setRowVisible(vinylLevel_->parentWidget(), vinyl.enabled);
     vinylLevel_->refresh();
-    setText(vinylLevelText_, QString::number(vinyl.amount) + QStringLiteral("%"));
+    updateText(vinylLevelText_, QString::number(vinyl.amount) + QStringLiteral("%"));
     form_->setRowVisible(humRow_, vinyl.enabled);
     if (hum_->isChecked() != vinyl.humEnabled)
         hum_->setChecked(vinyl.humEnabled);
     form_->setRowVisible(humLevel_->parentWidget(), vinyl.enabled && vinyl.humEnabled);
     humLevel_->refresh();
-    setText(humLevelText_, QString::number(vinyl.humAmount) + QStringLiteral("%"));
+    updateText(humLevelText_, QString::number(vinyl.humAmount) + QStringLiteral("%"));
     form_->setRowVisible(newPattern_->parentWidget(), vinyl.enabled);
 
     for (const ExportPreviewMode mode : {ExportPreviewMode::vinyl, ExportPreviewMode::hum}) {
@@ -324,7 +319,7 @@ void VinylControls::refresh()
     humPreview_->setEnabled(vinyl.humEnabled);
 
     const QString &message = preview_->message();
-    setText(message_, message);
+    updateText(message_, message);
     form_->setRowVisible(message_, vinyl.enabled && !message.isEmpty());
 }
 

@@ -6,6 +6,7 @@
 
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/kit/widget_updates.h"
 
 #include "player/player_model.h"
 
@@ -35,7 +36,7 @@ QWidget *progressLine(QWidget *parent, QProgressBar *&bar, QLabel *&text, QPushB
     text = SD2Style::label(SD2Style::caption, std::nullopt, line);
     row->addWidget(text, 0, Qt::AlignVCenter);
     row->addStretch(1);
-    cancel = SD2Style::button(SD2ViewText::cancel, line);
+    cancel = plainButton(SD2ViewText::cancel, line);
     cancel->setFont(SD2Style::font(SD2Style::caption));
     row->addWidget(cancel, 0, Qt::AlignVCenter);
     column->addLayout(row);
@@ -103,22 +104,22 @@ void SD2RecoveryStatus::refresh()
 {
     const auto track = player_.selectedTrack();
     const auto note = track ? track->sd2MetadataNote : std::nullopt;
-    SD2Style::setText(note_, note.value_or(QString()));
+    updateText(note_, note.value_or(QString()));
     note_->setVisible(note.has_value());
 
     const bool hasRecovery = track && track->recovery;
     panel_->setVisible(hasRecovery);
     if (hasRecovery) {
-        SD2Style::setText(summary_, track->recovery->summary());
+        updateText(summary_, track->recovery->summary());
         const auto status = player_.recoveryStatus();
         hint_->setVisible(!status);
         progressLine_->setVisible(status.has_value());
         if (status) {
             SD2Style::setProgress(progress_, status->progress);
-            SD2Style::setText(progressText_,
+            updateText(progressText_,
                               SD2ViewRules::selectedProgressText(*status, player_.selectedRecoveryParameters()));
         } else {
-            SD2Style::setText(hint_, SD2ViewRules::recoveryHint(*track->recovery));
+            updateText(hint_, SD2ViewRules::recoveryHint(*track->recovery));
         }
     }
 
@@ -126,7 +127,7 @@ void SD2RecoveryStatus::refresh()
     background_->setVisible(other.has_value());
     if (other) {
         SD2Style::setProgress(backgroundProgress_, other->progress);
-        SD2Style::setText(backgroundText_, SD2ViewRules::backgroundProgressText(*other));
+        updateText(backgroundText_, SD2ViewRules::backgroundProgressText(*other));
     }
 }
 

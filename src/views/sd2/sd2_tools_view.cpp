@@ -8,6 +8,7 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/theme.h"
+#include "views/kit/widget_updates.h"
 
 #include "core/number_text.h"
 #include "library/sd2_identification.h"
@@ -147,7 +148,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     volumeNote_ = SD2Style::label(SD2Style::caption, Theme::secondaryText, recoveryForm_);
     volumeNote_->setText(volumeCapText());
     recovery->addWidget(volumeNote_);
-    prepare_ = SD2Style::button(SD2ViewText::prepareRecoveryCopy, recoveryForm_);
+    prepare_ = plainButton(SD2ViewText::prepareRecoveryCopy, recoveryForm_);
     recovery->addWidget(prepare_, 0, Qt::AlignLeading);
 
     QVBoxLayout *pair = nullptr;
@@ -158,7 +159,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     auto *pairNote = SD2Style::label(SD2Style::body, std::nullopt, pairSummary_);
     pairNote->setText(SD2ViewText::pairNote);
     pair->addWidget(pairNote);
-    unpair_ = SD2Style::button(SD2ViewText::unpair, pairSummary_);
+    unpair_ = plainButton(SD2ViewText::unpair, pairSummary_);
     pair->addWidget(unpair_, 0, Qt::AlignLeading);
 
     decoderNote_ = SD2Style::label(SD2Style::callout, std::nullopt, selectedGroup_);
@@ -194,9 +195,9 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     pairing->addWidget(issue_);
     pairingProgress_ = SD2Style::progressBar(pairingGroup_);
     pairing->addWidget(pairingProgress_);
-    cancelPairing_ = SD2Style::button(SD2ViewText::cancelPairing, pairingGroup_);
+    cancelPairing_ = plainButton(SD2ViewText::cancelPairing, pairingGroup_);
     pairing->addWidget(cancelPairing_, 0, Qt::AlignLeading);
-    createPair_ = SD2Style::button(SD2ViewText::createStereoPair, pairingGroup_);
+    createPair_ = plainButton(SD2ViewText::createStereoPair, pairingGroup_);
     pairing->addWidget(createPair_, 0, Qt::AlignLeading);
     message_ = SD2Style::label(SD2Style::callout, std::nullopt, pairingGroup_);
     pairing->addWidget(message_);
@@ -204,7 +205,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
 
     auto *row = new QHBoxLayout;
     row->addStretch(1);
-    done_ = SD2Style::button(SD2ViewText::done, this);
+    done_ = plainButton(SD2ViewText::done, this);
     row->addWidget(done_);
     stack->addLayout(row);
 
@@ -405,8 +406,8 @@ void SD2ToolsView::refresh()
 
     selectedGroup_->setVisible(track.has_value());
     if (track) {
-        SD2Style::setText(trackName_, SD2ViewRules::displayName(*track));
-        SD2Style::setText(trackNote_, track->sd2MetadataNote.value_or(QString()));
+        updateText(trackName_, SD2ViewRules::displayName(*track));
+        updateText(trackNote_, track->sd2MetadataNote.value_or(QString()));
         trackNote_->setVisible(track->sd2MetadataNote.has_value());
         const bool recovering = track->recovery.has_value();
         const bool linked = !recovering && track->pair;
@@ -414,7 +415,7 @@ void SD2ToolsView::refresh()
         pairSummary_->setVisible(linked);
         decoderNote_->setVisible(!recovering && !linked);
         if (recovering) {
-            SD2Style::setText(summary_, track->recovery->summary());
+            updateText(summary_, track->recovery->summary());
             bitsPicker_->setCurrentTag(NumberText::wholeQ(bits_));
             if (rateField_->text() != rate_)
                 rateField_->setText(rate_);
@@ -423,7 +424,7 @@ void SD2ToolsView::refresh()
             prepare_->setEnabled(SD2ViewRules::validRate(rate_).has_value() && !player.recoveryStatus());
         }
         if (linked)
-            SD2Style::setText(pairText_, SD2ViewText::leftPrefix + SD2ViewRules::displayName(track->pair->left()) +
+            updateText(pairText_, SD2ViewText::leftPrefix + SD2ViewRules::displayName(track->pair->left()) +
                                              u'\n' + SD2ViewText::rightPrefix +
                                              SD2ViewRules::displayName(track->pair->right()) + u'\n' +
                                              track->sourceFormat().summary());
@@ -432,7 +433,7 @@ void SD2ToolsView::refresh()
     pairingGroup_->setVisible(!(track && track->pair));
     refreshPickers(leftTracks, rightTracks);
     const auto issue = SD2ViewRules::pairIssue(left, right);
-    SD2Style::setText(issue_, issue.value_or(QString()));
+    updateText(issue_, issue.value_or(QString()));
     issue_->setVisible(issue.has_value());
     const SD2PairCoordinator &pairing = player.pairing();
     const bool preparing = pairing.isPreparing();
@@ -443,7 +444,7 @@ void SD2ToolsView::refresh()
     const auto &states = player.recoveryQueue().states();
     const bool busy = (leftID_ && states.contains(*leftID_)) || (rightID_ && states.contains(*rightID_));
     createPair_->setEnabled(!issue && !busy);
-    SD2Style::setText(message_, pairing.message());
+    updateText(message_, pairing.message());
     message_->setVisible(!pairing.message().isEmpty());
 }
 

@@ -15,6 +15,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/settings/settings_texts.h"
+#include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -49,12 +50,6 @@ QString descriptionOf(ExportFormat format)
     default:
         return QString();
     }
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
 }
 
 void setBackground(QWidget *widget, const QColor &colour)
@@ -280,13 +275,13 @@ void ExportSettingsView::refresh()
     details_->setVisible(offered);
     if (offered) {
         encoding_->refresh(draft);
-        setText(description_, descriptionOf(draft.format));
-        setText(notes_, ExportOptionCatalog::advancedNotes(draft.format));
+        updateText(description_, descriptionOf(draft.format));
+        updateText(notes_, ExportOptionCatalog::advancedNotes(draft.format));
     }
     bitDepthNote_->setVisible(!ExportOptionCatalog::usesBitDepth(draft.format, draft.options()));
     issues_->setIssues(draft.validationIssues());
 
-    setText(status_, isUnapplied() ? T::unappliedChanges : T::settingsSaved);
+    updateText(status_, isUnapplied() ? T::unappliedChanges : T::settingsSaved);
     apply_->setEnabled(canApply());
 }
 

@@ -62,18 +62,4 @@ void setProgress(QProgressBar *bar, double progress)
         bar->setValue(value);
 }
 
-QPushButton *button(const QString &title, QWidget *parent)
-{
-    auto *button = new QPushButton(title, parent);
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
-
 } // namespace tampod::SD2Style

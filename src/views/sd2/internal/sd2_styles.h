@@ -27,9 +27,5 @@ QLabel *label(double pixelSize, const std::optional<QColor> &color, QWidget *par
 // A determinate bar over 0…1, in the accent colour, without a text.
 QProgressBar *progressBar(QWidget *parent);
 void setProgress(QProgressBar *bar, double progress);
-// A push button that never acts on Return: the sheet's text field commits nothing.
-QPushButton *button(const QString &title, QWidget *parent);
-// Sets a label's text only when it differs, so a refresh lays nothing out again.
-void setText(QLabel *label, const QString &text);
 
 } // namespace tampod::SD2Style
