@@ -11,6 +11,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/kit/clear_scroll_area.h"
 #include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
@@ -40,19 +41,6 @@ constexpr int exportingListMinimum = 110;
 int configuringListHeight(qsizetype items)
 {
     return 2 * listPadding + BatchExportRow::lineHeight * int(std::clamp<qsizetype>(items, 1, 3));
-}
-
-// A scroll area that draws nothing of its own behind its content.
-QScrollArea *clearScrollArea(QWidget *content, QWidget *parent)
-{
-    auto *scroll = new QScrollArea(parent);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    return scroll;
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
+#include "views/kit/clear_scroll_area.h"
 #include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
@@ -107,12 +108,7 @@ void ExportSheet::build(VinylEnvironment vinyl)
     recovery_ = FormText::label(QString(), TextStyle::caption, true, content_);
     layout->addWidget(recovery_);
 
-    scroll_ = new QScrollArea(content_);
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto *inner = new QWidget(scroll_);
+    auto *inner = new QWidget(content_);
     auto *stack = new QVBoxLayout(inner);
     stack->setContentsMargins(0, 0, 12, 0);
     stack->setSpacing(14);
@@ -156,9 +152,8 @@ void ExportSheet::build(VinylEnvironment vinyl)
     issues_ = new IssueList(inner);
     stack->addWidget(issues_);
     stack->addStretch(1);
-    scroll_->setWidget(inner);
-    scroll_->viewport()->setAutoFillBackground(false);
-    inner->setAutoFillBackground(false);
+    scroll_ = clearScrollArea(inner, content_);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(scroll_, 1);
 
     preview_ = new ExportPreviewControls(*session_, content_);

@@ -15,6 +15,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/settings/settings_texts.h"
+#include "views/kit/clear_scroll_area.h"
 #include "views/kit/widget_updates.h"
 
 #include <QFormLayout>
@@ -161,11 +162,7 @@ void ExportSettingsView::build()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto *form = new QWidget(scroll);
+    auto *form = new QWidget(this);
     auto *stack = new QVBoxLayout(form);
     stack->setContentsMargins(8, 8, 8, 8);
     stack->setSpacing(12);
@@ -216,10 +213,7 @@ void ExportSettingsView::build()
     issues_ = new IssueList(form);
     stack->addWidget(issues_);
     stack->addStretch(1);
-    scroll->setWidget(form);
-    scroll->viewport()->setAutoFillBackground(false);
-    form->setAutoFillBackground(false);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(clearScrollArea(form, this), 1);
 
     auto *divider = new QFrame(this);
     divider->setFixedHeight(1);
