@@ -3,6 +3,8 @@
 // detector is timed the same way: one whole process (or pipeline) per file.
 //
 //   bench_bpm   (makes its files in a temporary folder; needs sox, bpm and aubio on the PATH)
+#include "../process_race.h"
+
 #include "core/number_text.h"
 #include "platform/encode/audio_file_writer.h"
 
@@ -22,20 +24,10 @@
 #include <vector>
 
 using namespace tampod;
+using tampod::bench::fixed;
+using tampod::bench::say;
 
 namespace {
-
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string fixed(double value, int decimals)
-{
-    const double scale = std::pow(10.0, decimals);
-    return NumberText::describe(std::round(value * scale) / scale);
-}
 
 // A fixed generator, so every run makes the same set.
 class Random {
@@ -342,7 +334,7 @@ int main(int argc, char **argv)
     if (tools.size() > 1) {
         const double ratio = tools[1].seconds / tools[0].seconds;
         // tamPOD × realtime over bpm-tools × realtime.
-        say("GOAL bpm-speed: " + fixed(ratio, 2) + " (target >= 1)");
+        say(bench::goal("bpm-speed", ratio, 2, ">= 1"));
     }
     return 0;
 }

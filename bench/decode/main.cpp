@@ -4,24 +4,17 @@
 // and wait4, so start-up counts on both sides and the peak memory is the child's own maximum
 // resident size. Runs come in pairs, the side that starts first alternating, and each figure is
 // the median over the pairs, so a busy moment of the machine falls on both sides alike.
+#include "../process_race.h"
+
 #include "core/number_text.h"
 
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <fcntl.h>
 #include <string>
 #include <vector>
 
 using namespace tampod;
+using namespace tampod::bench;
 
 namespace {
 
@@ -30,88 +23,6 @@ constexpr int seconds = 600;
 constexpr int longSeconds = 3600;
 constexpr int rounds = 5;
 constexpr int longRounds = 3; // a long run is steadier; keeps the benchmark near two minutes
-
-struct Run {
-    bool ok = false;
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system, over all the child's threads
-    double peakMB = 0;
-    std::string output;
-};
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// One side's runs of a command.
-struct Runs {
-    bool ok = true;
-    std::vector<double> seconds, cpuSeconds;
-    double peakMB = 0;
-
-    void add(const Run &run)
-    {
-        ok = ok && run.ok;
-        seconds.push_back(run.seconds);
-        cpuSeconds.push_back(run.cpuSeconds);
-        peakMB = std::max(peakMB, run.peakMB);
-    }
-};
-
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string fixed(double value, int digits)
-{
-    const double scale = std::pow(10, digits);
-    return NumberText::describe(std::round(value * scale) / scale);
-}
-
-// Runs a program to its end with its standard output captured, timed from fork to wait4.
-Run spawn(const std::vector<std::string> &arguments)
-{
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return {};
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    Run run;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            run.output.append(buffer, static_cast<size_t>(n));
-        else if (errno != EINTR)
-            break;
-    }
-    close(out[0]);
-    int status = 0;
-    rusage usage{};
-    while (pid > 0 && wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const auto time = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    run.cpuSeconds = time(usage.ru_utime) + time(usage.ru_stime);
-    run.peakMB = static_cast<double>(usage.ru_maxrss) / 1024; // Linux counts KiB
-    run.ok = pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
 
 bool ffmpeg(const std::vector<std::string> &arguments)
 {
@@ -181,50 +92,32 @@ int main()
     double worstMemory = 0;
     std::vector<std::string> goals;
     for (const Case &c : cases) {
-        Runs ours, theirs;
-        std::vector<double> ratios;
         std::string frames;
-        const auto runOurs = [&] {
-            const Run run = spawn({TAMPOD_DECODE_TOOL, c.file});
-            frames = run.output.substr(0, run.output.find('\n'));
-            ours.add(run);
-            return run.seconds;
-        };
-        const auto runTheirs = [&] {
-            const Run run = spawn({"ffmpeg", "-v", "error", "-i", c.file, "-f", "null", "-"});
-            theirs.add(run);
-            return run.seconds;
-        };
-        for (int round = 0; round < c.rounds; ++round) {
-            double mine = 0, peer = 0;
-            if (round % 2 == 0) {
-                mine = runOurs();
-                peer = runTheirs();
-            } else {
-                peer = runTheirs();
-                mine = runOurs();
-            }
-            ratios.push_back(peer / mine);
-        }
+        const Race result = race(
+            c.rounds,
+            [&] {
+                Run run = spawn({TAMPOD_DECODE_TOOL, c.file}, true);
+                frames = run.output.substr(0, run.output.find('\n'));
+                return run;
+            },
+            [&] { return spawn({"ffmpeg", "-v", "error", "-i", c.file, "-f", "null", "-"}); });
         // A short decode would look fast: every frame must arrive.
-        if (!ours.ok || !theirs.ok || frames != NumberText::whole(int64_t{rate} * c.seconds)) {
-            say(c.goal + ": a decode failed (ours " + (ours.ok ? "ran" : "failed") + ", " + frames
-                + " frames; ffmpeg " + (theirs.ok ? "ran" : "failed") + ")");
+        if (!result.ok || frames != NumberText::whole(int64_t{rate} * c.seconds)) {
+            say(c.goal + ": a decode failed (" + frames + " frames of ours)");
             failed = true;
             continue;
         }
-        const double ratio = median(ratios);
-        worstMemory = std::max(worstMemory, ours.peakMB / theirs.peakMB);
-        say(c.goal + "  " + fixed(median(ours.seconds), 3) + "  " + fixed(median(theirs.seconds), 3) + "  "
-            + fixed(ratio, 2) + "x  (" + fixed(median(ours.cpuSeconds), 3) + "  "
-            + fixed(median(theirs.cpuSeconds), 3) + ")  " + fixed(ours.peakMB, 1) + "  "
-            + fixed(theirs.peakMB, 1) + "  " + frames);
-        goals.push_back("GOAL " + c.goal + ": " + fixed(ratio, 2) + " (target >= 1.1)");
+        const double ratio = result.ratio();
+        worstMemory = std::max(worstMemory, result.ourPeakMB / result.peerPeakMB);
+        say(c.goal + "  " + fixed(median(result.ours), 3) + "  " + fixed(median(result.peer), 3) + "  "
+            + fixed(ratio, 2) + "x  (" + fixed(median(result.ourCpu), 3) + "  " + fixed(median(result.peerCpu), 3)
+            + ")  " + fixed(result.ourPeakMB, 1) + "  " + fixed(result.peerPeakMB, 1) + "  " + frames);
+        goals.push_back(goal(c.goal, ratio, 2, ">= 1.1"));
     }
     for (const std::string &goal : goals)
         say(goal);
     if (failed)
         return 1;
-    say("GOAL decode-peak-memory: " + fixed(worstMemory, 2) + " (target <= 1.0)");
+    say(goal("decode-peak-memory", worstMemory, 2, "<= 1.0"));
     return 0;
 }

@@ -4,6 +4,8 @@
 // order alternates, on all cores and then both pinned to one core; the medians of the pairs'
 // ratios. And the peak memory of one 10,000-file import, in a process of its own (the same
 // files, each linked five times).
+#include "../process_race.h"
+
 #include "core/number_text.h"
 #include "import/audio_importer.h"
 #include "tags/export_tempo_writer.h"
@@ -28,6 +30,9 @@
 #include <string>
 
 using namespace tampod;
+using tampod::bench::fixed;
+using tampod::bench::median;
+using tampod::bench::say;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -35,18 +40,6 @@ namespace {
 constexpr int filesPerKind = 500;
 constexpr int pairs = 5;
 const char *const kinds[] = {"wav", "flac", "mp3", "m4a"};
-
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string fixed(double value, int digits)
-{
-    const double scale = std::pow(10, digits);
-    return NumberText::describe(std::round(value * scale) / scale);
-}
 
 // Runs program to its end and returns its wall time in seconds; pinned: on one core only.
 double run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr, bool pinned = false)
@@ -75,13 +68,6 @@ double run(const QString &program, const QStringList &arguments, QByteArray *out
     if (output)
         *output = process.readAllStandardOutput();
     return seconds;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Three seconds of a tone, made by ffmpeg, with or without a tempo tag where the format keeps one.
@@ -253,9 +239,9 @@ int main(int argc, char **argv)
             + NumberText::whole(r->theirCounts.tempos) + " tempos");
     }
     const double peak = peakMegabytesOfImport(linked);
-    say("GOAL import: " + fixed(wide.ratio, 2) + " (target >= 1.0)");
-    say("GOAL import-1core: " + fixed(narrow.ratio, 2) + " (target >= 0.5)");
-    say("GOAL import-rss: " + fixed(peak, 1) + " (target <= 120)");
+    say(bench::goal("import", wide.ratio, 2, ">= 1.0"));
+    say(bench::goal("import-1core", narrow.ratio, 2, ">= 0.5"));
+    say(bench::goal("import-rss", peak, 1, "<= 120"));
     for (const Race *r : {&wide, &narrow}) {
         if (r->ourCounts.files != all || r->ourCounts.refusals != 0 || r->ourCounts.tempos != tagged
             || r->theirCounts.files != all || r->theirCounts.tempos != tagged) {
