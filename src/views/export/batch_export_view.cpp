@@ -12,7 +12,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/clear_scroll_area.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -85,10 +85,7 @@ void BatchExportView::closeActions()
 
 void BatchExportView::build()
 {
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Theme::background);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    fillBackground(this, Theme::background);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

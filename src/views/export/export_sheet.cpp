@@ -16,7 +16,7 @@
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
 #include "views/kit/clear_scroll_area.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -88,10 +88,7 @@ void ExportSheet::closeActions()
 
 void ExportSheet::build(VinylEnvironment vinyl)
 {
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Theme::background);
-    setPalette(palette);
-    setAutoFillBackground(true);
+    fillBackground(this, Theme::background);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

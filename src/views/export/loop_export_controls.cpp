@@ -8,7 +8,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

@@ -10,7 +10,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/view_accessibility.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include <QCheckBox>
 #include <QEvent>

@@ -6,7 +6,7 @@
 
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include "player/player_model.h"
 
@@ -59,10 +59,7 @@ SD2RecoveryStatus::SD2RecoveryStatus(PlayerModel &player, QWidget *parent)
     stack->addWidget(note_);
 
     panel_ = new QWidget(this);
-    panel_->setAutoFillBackground(true);
-    QPalette panelPalette = panel_->palette();
-    panelPalette.setColor(QPalette::Window, Theme::panel);
-    panel_->setPalette(panelPalette);
+    fillBackground(panel_, Theme::panel);
     auto *panelStack = new QVBoxLayout(panel_);
     panelStack->setContentsMargins(padding, padding, padding, padding);
     panelStack->setSpacing(spacing);

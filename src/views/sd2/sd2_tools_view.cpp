@@ -8,7 +8,7 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/theme.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include "core/number_text.h"
 #include "library/sd2_identification.h"
@@ -88,10 +88,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
     setFixedSize(fixedSize);
-    setAutoFillBackground(true);
-    QPalette background = palette();
-    background.setColor(QPalette::Window, Theme::background);
-    setPalette(background);
+    fillBackground(this, Theme::background);
     setFont(SD2Style::font(SD2Style::body));
 
     auto *stack = new QVBoxLayout(this);
@@ -107,8 +104,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QVBoxLayout *content = nullptr;
     QWidget *contentWidget = column(scroll, 16, content);
-    contentWidget->setAutoFillBackground(true);
-    contentWidget->setPalette(background);
+    fillBackground(contentWidget, Theme::background);
     scroll->setWidget(contentWidget);
     stack->addWidget(scroll, 1);
 
@@ -172,10 +168,7 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     content->addWidget(pairingGroup_);
     auto *divider = new QFrame(pairingGroup_);
     divider->setFixedHeight(1);
-    divider->setAutoFillBackground(true);
-    QPalette line = divider->palette();
-    line.setColor(QPalette::Window, Theme::border);
-    divider->setPalette(line);
+    fillBackground(divider, Theme::border);
     pairing->addWidget(divider);
     auto *heading = SD2Style::label(SD2Style::headline, std::nullopt, pairingGroup_, true);
     heading->setText(SD2ViewText::pairHeading);

@@ -16,7 +16,7 @@
 #include "views/kit/theme.h"
 #include "views/settings/settings_texts.h"
 #include "views/kit/clear_scroll_area.h"
-#include "views/kit/widget_updates.h"
+#include "views/kit/widget_setters.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -53,14 +53,6 @@ QString descriptionOf(ExportFormat format)
     }
 }
 
-void setBackground(QWidget *widget, const QColor &colour)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
 } // namespace
 
 ExportSettingsView::ExportSettingsView(ExportPreferences &preferences, PlayerModel &player, AlertPresenting &alerts,
@@ -73,7 +65,7 @@ ExportSettingsView::ExportSettingsView(ExportPreferences &preferences, PlayerMod
     , storedVinyl_(preferences.defaults().vinyl)
 {
     setFixedSize(contentSize);
-    setBackground(this, Theme::background);
+    fillBackground(this, Theme::background);
     build();
     connect(&preferences_, &ExportPreferences::defaultsChanged, this, [this] {
         followStoredLevels();
@@ -217,7 +209,7 @@ void ExportSettingsView::build()
 
     auto *divider = new QFrame(this);
     divider->setFixedHeight(1);
-    setBackground(divider, Theme::border);
+    fillBackground(divider, Theme::border);
     layout->addWidget(divider);
 
     auto *footer = new QWidget(this);

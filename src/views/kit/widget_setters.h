@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
@@ -28,6 +29,15 @@ inline QPushButton *plainButton(const QString &title, QWidget *parent)
     auto *button = new QPushButton(title, parent);
     button->setAutoDefault(false);
     return button;
+}
+
+// Fills the widget's whole area with one colour (a Theme colour) behind its children.
+inline void fillBackground(QWidget *widget, const QColor &colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
 }
 
 } // namespace tampod
