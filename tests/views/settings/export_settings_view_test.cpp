@@ -1,5 +1,8 @@
 // The settings window's form: what Apply stores, what closing drops, the levels that follow the
 // stored defaults, and a save the settings folder refuses.
+#include "views/export_form/export_resolution_controls.h"
+#include "views/export_form/vinyl_controls.h"
+#include "views/kit/controls/hardware_slider.h"
 #include "views/settings/export_settings_view.h"
 #include "views/settings/settings_texts.h"
 
@@ -74,6 +77,13 @@ void expectRefusedSave(const QString &file)
     EXPECT_EQ(settings.status(), T::unappliedChanges);
     EXPECT_TRUE(view.applyButton()->isEnabled());
     EXPECT_EQ(settings.preferences.defaults().format, ExportFormat::aiff);
+
+    // A level is written at once; a refused write shows the same alert.
+    HardwareSlider *level = view.resolution().vinyl()->vinylLevel();
+    level->setValue((level->minimum() + level->maximum()) / 2);
+    ASSERT_EQ(settings.alerts.shown.size(), 2);
+    EXPECT_EQ(settings.alerts.shown[1].title, ExportPreferences::saveFailedTitle());
+    EXPECT_EQ(settings.alerts.shown[1].message, ExportPreferences::saveFailedText());
 }
 
 } // namespace
