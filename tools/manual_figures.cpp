@@ -13,7 +13,7 @@
 #include "windows/main_window.h"
 
 #include "views/export/export_preview_controls.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/encoding_options_view.h"
 #include "views/export_form/export_format_controls.h"
@@ -95,10 +95,10 @@ std::optional<Shot> windowShot(Stage &stage)
 
 // The export sheet of the current recording, drawn by draw once it is up.
 std::optional<Shot> sheetShot(Stage &stage, const ExportDefaults &defaults,
-                              const std::function<std::optional<Shot>(ExportSheet &)> &draw)
+                              const std::function<std::optional<Shot>(AudioExportView &)> &draw)
 {
     std::optional<Shot> shot;
-    withExportSheet(stage.window, stage.player.primaryExportSession(defaults), [&](ExportSheet &sheet) {
+    withAudioExportView(stage.window, stage.player.primaryExportSession(defaults), [&](AudioExportView &sheet) {
         shot = draw(sheet);
         return shot.has_value();
     });
@@ -153,7 +153,7 @@ std::optional<Shot> loopSelection(Stage &stage)
 // Ends section mode and its zoom.
 std::optional<Shot> loopExporting(Stage &stage)
 {
-    auto shot = sheetShot(stage, {}, [](ExportSheet &sheet) -> std::optional<Shot> {
+    auto shot = sheetShot(stage, {}, [](AudioExportView &sheet) -> std::optional<Shot> {
         LoopExportControls &loop = *sheet.loopControls();
         loop.quickChoice(S::plays)->click();
         sheet.refresh();
@@ -167,17 +167,17 @@ std::optional<Shot> loopExporting(Stage &stage)
 
 std::optional<Shot> exportOptions(Stage &stage)
 {
-    return sheetShot(stage, {}, [](ExportSheet &sheet) { return shotOf(sheet); });
+    return sheetShot(stage, {}, [](AudioExportView &sheet) { return shotOf(sheet); });
 }
 
 std::optional<Shot> formatOptions(Stage &stage)
 {
-    return sheetShot(stage, {}, [](ExportSheet &sheet) { return shotOf(*sheet.formatControls()->encodingOptions()); });
+    return sheetShot(stage, {}, [](AudioExportView &sheet) { return shotOf(*sheet.formatControls()->encodingOptions()); });
 }
 
 std::optional<Shot> auditionOptions(Stage &stage)
 {
-    return sheetShot(stage, {}, [](ExportSheet &sheet) { return shotOf(*sheet.previewControls()); });
+    return sheetShot(stage, {}, [](AudioExportView &sheet) { return shotOf(*sheet.previewControls()); });
 }
 
 // The export sheet's Vinyl block with both layers on at their usual levels.
@@ -189,7 +189,7 @@ std::optional<Shot> vinylSettings(Stage &stage)
     layers.vinyl.amount = 30;
     layers.vinyl.humEnabled = true;
     layers.vinyl.humAmount = 15;
-    return sheetShot(stage, layers, [](ExportSheet &sheet) -> std::optional<Shot> {
+    return sheetShot(stage, layers, [](AudioExportView &sheet) -> std::optional<Shot> {
         QWidget *block = sheet.formatControls()->vinyl().textureToggle()->parentWidget();
         if (!block)
             return std::nullopt;
@@ -309,7 +309,7 @@ std::optional<Shot> sd2PairExportOptions(Stage &stage)
     wav48k24.format = ExportFormat::wav;
     wav48k24.sampleRate = 48000;
     wav48k24.bitDepth = 24;
-    return sheetShot(stage, wav48k24, [](ExportSheet &sheet) { return shotOf(sheet); });
+    return sheetShot(stage, wav48k24, [](AudioExportView &sheet) { return shotOf(sheet); });
 }
 
 // In the order their states build on each other: the loop figures share one section, and the

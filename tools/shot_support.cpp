@@ -7,7 +7,7 @@
 #include "platform/output/null_audio_output.h"
 #include "player/player_model.h"
 #include "sd2/sd2_recovery_failure.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 #include "windows/main_window.h"
@@ -190,15 +190,15 @@ void reveal(QScrollArea &area, const QList<QWidget *> &widgets)
     }
 }
 
-bool withExportSheet(QWidget &window, std::unique_ptr<ExportSession> session,
-                     const std::function<bool(ExportSheet &)> &use,
-                     const std::function<bool(ExportSheet &)> &prepare)
+bool withAudioExportView(QWidget &window, std::unique_ptr<ExportSession> session,
+                     const std::function<bool(AudioExportView &)> &use,
+                     const std::function<bool(AudioExportView &)> &prepare)
 {
     if (!session) {
         complain(QStringLiteral("no export session"));
         return false;
     }
-    QPointer<ExportSheet> sheet = ExportSheet::make(std::move(session), &window);
+    QPointer<AudioExportView> sheet = AudioExportView::make(std::move(session), &window);
     if (!SheetHost::of(&window).present(sheet))
         return false;
     bool used = !prepare || prepare(*sheet);

@@ -20,7 +20,7 @@ class QWidget;
 namespace tampod {
 class Application;
 class ExportSession;
-class ExportSheet;
+class AudioExportView;
 class SheetDialog;
 } // namespace tampod
 
@@ -61,9 +61,9 @@ void reveal(QScrollArea &area, const QList<QWidget *> &widgets);
 // Presents the export sheet of session over window, lets prepare set its state, lets use draw
 // from it once its audition check is done, and takes it away again. False when the sheet could
 // not be shown or prepare or use failed.
-bool withExportSheet(QWidget &window, std::unique_ptr<ExportSession> session,
-                     const std::function<bool(ExportSheet &)> &use,
-                     const std::function<bool(ExportSheet &)> &prepare = {});
+bool withAudioExportView(QWidget &window, std::unique_ptr<ExportSession> session,
+                     const std::function<bool(AudioExportView &)> &use,
+                     const std::function<bool(AudioExportView &)> &prepare = {});
 // Dismisses sheet and waits until it is gone.
 void closeSheet(SheetDialog *sheet);
 

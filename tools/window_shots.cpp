@@ -25,7 +25,7 @@
 #include "windows/main_window.h"
 
 #include "views/export/batch_export_view.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/export_form/issue_list.h"
@@ -124,12 +124,12 @@ private:
 // Shows the export sheet on session in window, lets prepare set its state, shoots it, scrolled
 // to what show names, and takes it away.
 bool shootSheet(QWidget &window, std::unique_ptr<ExportSession> session, const QDir &out, const QString &name,
-                const std::function<bool(ExportSheet &)> &prepare,
-                const std::function<QList<QWidget *>(ExportSheet &)> &show = {})
+                const std::function<bool(AudioExportView &)> &prepare,
+                const std::function<QList<QWidget *>(AudioExportView &)> &show = {})
 {
-    return withExportSheet(
+    return withAudioExportView(
         window, std::move(session),
-        [&](ExportSheet &sheet) {
+        [&](AudioExportView &sheet) {
             if (show) {
                 if (auto *scroll = sheet.findChild<QScrollArea *>())
                     reveal(*scroll, show(sheet));
@@ -176,32 +176,32 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
         Q_EMIT picker->activated(picker->findData(tag));
     };
     return shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet"),
-                      [](ExportSheet &sheet) {
+                      [](AudioExportView &sheet) {
                           sheet.session().setExportsLoop(false);
                           return true;
                       }) &&
            shootSheet(window, player.primaryExportSession(vinyl), out, QStringLiteral("export-sheet-vinyl"),
-                      [](ExportSheet &sheet) {
+                      [](AudioExportView &sheet) {
                           sheet.session().setExportsLoop(false);
                           return true;
                       },
-                      [](ExportSheet &sheet) {
+                      [](AudioExportView &sheet) {
                           const VinylControls &rows = sheet.formatControls()->vinyl();
                           return QList<QWidget *>{rows.textureToggle(), rows.newPatternButton()};
                       }) &&
            shootSheet(window, player.primaryExportSession(wav96), out, QStringLiteral("export-sheet-m4a"),
-                      [&](ExportSheet &sheet) {
+                      [&](AudioExportView &sheet) {
                           sheet.session().setExportsLoop(false);
                           choose(sheet.formatControls()->format(), QStringLiteral("m4aAAC"));
                           return true;
                       },
-                      [](ExportSheet &sheet) { return QList<QWidget *>{sheet.issueList()}; }) &&
+                      [](AudioExportView &sheet) { return QList<QWidget *>{sheet.issueList()}; }) &&
            shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet-loop"),
-                      [](ExportSheet &sheet) {
+                      [](AudioExportView &sheet) {
                           sheet.loopControls()->quickChoice(8)->click();
                           return true;
                       },
-                      [](ExportSheet &sheet) {
+                      [](AudioExportView &sheet) {
                           const LoopExportControls &loop = *sheet.loopControls();
                           return QList<QWidget *>{loop.summaryLine(), loop.repeatStepper(), loop.exportPicker()};
                       }) &&
@@ -210,7 +210,7 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
                                                       std::make_shared<HeldExporter>(), nullptr, nullptr,
                                                       std::make_shared<ConfirmingPanels>(scratch),
                                                       [](const QString &) {}),
-                      out, QStringLiteral("export-sheet-exporting"), [](ExportSheet &sheet) {
+                      out, QStringLiteral("export-sheet-exporting"), [](AudioExportView &sheet) {
                           sheet.defaultButton()->click();
                           return waitFor(QStringLiteral("the export"), [&] {
                               return sheet.session().isExporting() && sheet.session().progress() == 0.42;

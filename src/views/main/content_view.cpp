@@ -10,7 +10,7 @@
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/export/batch_export_view.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/kit/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/main/main_window_model.h"
@@ -98,7 +98,7 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
             return nullptr;
         // The sheet owns its session; closing it stops a preview and a run under way.
         std::unique_ptr<ExportSession> session = player_.openPrimaryExportSession();
-        return session ? ExportSheet::make(std::move(session), window, vinyl_) : nullptr;
+        return session ? AudioExportView::make(std::move(session), window, vinyl_) : nullptr;
     };
     batchFactory_ = [this](QWidget *window) -> SheetDialog * {
         std::unique_ptr<BatchExportSession> session = player_.libraryExportSession();

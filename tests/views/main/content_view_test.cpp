@@ -2,7 +2,7 @@
 #include "views/kit/controls/hardware_button.h"
 #include "views/kit/controls/hardware_slider.h"
 #include "views/export/batch_export_view.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
@@ -189,7 +189,7 @@ TEST_F(Content, ExportOpensItsSheetOnlyWithSomethingToExport)
     EXPECT_EQ(SheetHost::of(&content).current(), sheet);
     // The sheet holds its export session as long as it lives.
     EXPECT_EQ(player.takeCalls(), QStringList{"openPrimaryExportSession"});
-    auto *exportSheet = qobject_cast<ExportSheet *>(sheet.data());
+    auto *exportSheet = qobject_cast<AudioExportView *>(sheet.data());
     ASSERT_NE(exportSheet, nullptr);
     QPointer<ExportSession> session = &exportSheet->session();
     EXPECT_FALSE(content.presentBatch()); // one sheet at a time

@@ -1,4 +1,4 @@
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 
 #include "export/session/export_session.h"
 #include "library/bpm_value.h"
@@ -50,14 +50,14 @@ int percentOf(double progress)
 
 } // namespace
 
-ExportSheet *ExportSheet::make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
+AudioExportView *AudioExportView::make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
 {
     if (!session || !window)
         return nullptr;
-    return new ExportSheet(std::move(session), window, std::move(vinyl));
+    return new AudioExportView(std::move(session), window, std::move(vinyl));
 }
 
-ExportSheet::ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
+AudioExportView::AudioExportView(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl)
     : SheetDialog(window)
     , session_(std::move(session))
 {
@@ -69,7 +69,7 @@ ExportSheet::ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window
     refresh();
 }
 
-ExportSheet::~ExportSheet()
+AudioExportView::~AudioExportView()
 {
     // The window may take the sheet away without a dismissal.
     closeActions();
@@ -77,7 +77,7 @@ ExportSheet::~ExportSheet()
     delete content_;
 }
 
-void ExportSheet::closeActions()
+void AudioExportView::closeActions()
 {
     if (closeActionsRan_)
         return;
@@ -86,7 +86,7 @@ void ExportSheet::closeActions()
     session_->cancel();
 }
 
-void ExportSheet::build(VinylEnvironment vinyl)
+void AudioExportView::build(VinylEnvironment vinyl)
 {
     fillBackground(this, Theme::background);
 
@@ -205,7 +205,7 @@ void ExportSheet::build(VinylEnvironment vinyl)
         scheduler_->watch(session, signal);
 }
 
-void ExportSheet::refresh()
+void AudioExportView::refresh()
 {
     const ExportSession &session = *session_;
     const AudioTrack &track = session.track();
@@ -255,7 +255,7 @@ void ExportSheet::refresh()
     updateTitle(default_, separate ? T::chooseFolder : session.exportsLoop() ? T::saveLoop : T::chooseDestination);
 }
 
-void ExportSheet::keyPressEvent(QKeyEvent *event)
+void AudioExportView::keyPressEvent(QKeyEvent *event)
 {
     // Escape presses the cancel-key button of the moment, or nothing when it is disabled.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {

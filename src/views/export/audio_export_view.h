@@ -26,14 +26,14 @@ class TaggedComboBox;
 // The sheet in which one recording (a linked pair, or its loop) is exported: a thin view over
 // its export session, which it holds for its life. Every way out stops the sheet's audition,
 // then cancels a running export, once. thread: main only.
-class ExportSheet : public SheetDialog {
+class AudioExportView : public SheetDialog {
     Q_OBJECT
 
 public:
     // The sheet on a session, for SheetHost::of(window).present(); vinyl: what its Vinyl rows
     // take from the window.
-    static ExportSheet *make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl = {});
-    ~ExportSheet() override;
+    static AudioExportView *make(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl = {});
+    ~AudioExportView() override;
 
     ExportSession &session() const { return *session_; }
 
@@ -64,7 +64,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    ExportSheet(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl);
+    AudioExportView(std::unique_ptr<ExportSession> session, QWidget *window, VinylEnvironment vinyl);
     void build(VinylEnvironment vinyl);
     // Stops the audition, then cancels a running export; only the first call acts.
     void closeActions();

@@ -5,7 +5,7 @@
 
 #include "export/session/export_session.h"
 #include "views/export/export_preview_controls.h"
-#include "views/export/export_sheet.h"
+#include "views/export/audio_export_view.h"
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/export_form/issue_list.h"
@@ -123,13 +123,13 @@ struct SheetScene : ExportScene {
         QLocale::setDefault(previous);
     }
 
-    ExportSheet &open(const ExportDefaults &defaults = {}, std::shared_ptr<const PreparedSection> loop = nullptr)
+    AudioExportView &open(const ExportDefaults &defaults = {}, std::shared_ptr<const PreparedSection> loop = nullptr)
     {
         auto *coordinator = new ExportPreviewCoordinator(renderer, player);
         auto session = std::make_unique<ExportSession>(
             track, defaults, std::move(loop), exporter, coordinator,
             []() -> QCoro::Task<double> { co_return 0.5; }, panels, [](const QString &) {});
-        sheet = ExportSheet::make(std::move(session), &window);
+        sheet = AudioExportView::make(std::move(session), &window);
         EXPECT_TRUE(SheetHost::of(&window).present(sheet));
         return *sheet;
     }
@@ -154,7 +154,7 @@ struct SheetScene : ExportScene {
     QString source;
     AudioTrack track;
     QWidget window;
-    QPointer<ExportSheet> sheet;
+    QPointer<AudioExportView> sheet;
     std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
     std::shared_ptr<HeldExporter> exporter = std::make_shared<HeldExporter>();
     std::shared_ptr<HeldRenderer> renderer = std::make_shared<HeldRenderer>();
@@ -192,12 +192,12 @@ QStringList itemsOf(const TaggedComboBox *picker)
 
 } // namespace
 
-TEST(ExportSheet, AStaleRateAfterAFormatChangeBlocksTheDestinationUntilAValidOne)
+TEST(AudioExportView, AStaleRateAfterAFormatChangeBlocksTheDestinationUntilAValidOne)
 {
     SheetScene scene;
     ExportDefaults wav;
     wav.sampleRate = 96000;
-    ExportSheet &sheet = scene.open(wav);
+    AudioExportView &sheet = scene.open(wav);
     EXPECT_EQ(sheet.size(), QSize(500, 690));
     EXPECT_EQ(sheet.nameLine()->text(), "Take 3.wav");
     EXPECT_TRUE(sheet.recoveryLine()->isHidden());
@@ -228,10 +228,10 @@ TEST(ExportSheet, AStaleRateAfterAFormatChangeBlocksTheDestinationUntilAValidOne
     EXPECT_TRUE(sheet.defaultButton()->isEnabled());
 }
 
-TEST(ExportSheet, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
+TEST(AudioExportView, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
 {
     SheetScene scene;
-    ExportSheet &sheet = scene.open({}, scene.loopOf(22050, 44100)); // 0.5 s
+    AudioExportView &sheet = scene.open({}, scene.loopOf(22050, 44100)); // 0.5 s
     LoopExportControls &loop = *sheet.loopControls();
     EXPECT_EQ(loop.exportPicker()->currentText(), "Selected loop");
     EXPECT_EQ(sheet.defaultButton()->text(), "Save Loop…");
@@ -275,11 +275,11 @@ TEST(ExportSheet, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
     EXPECT_EQ(sheet.defaultButton()->text(), "Choose Destination…");
 }
 
-TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
+TEST(AudioExportView, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
 {
     SheetScene scene;
     {
-        ExportSheet &sheet = scene.open();
+        AudioExportView &sheet = scene.open();
         sheet.defaultButton()->click();
         ASSERT_EQ(scene.panels->completions.size(), 1);
         scene.settle();
@@ -316,7 +316,7 @@ TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
     {
         // Escape while exporting cancels and keeps the sheet.
         scene.exporter->release = false;
-        ExportSheet &sheet = scene.open();
+        AudioExportView &sheet = scene.open();
         sheet.defaultButton()->click();
         scene.panels->completions.last()({QUrl::fromLocalFile(scene.file("second.wav"))});
         scene.settle();
@@ -336,7 +336,7 @@ TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
     {
         // The window takes the sheet away mid-export: the export is cancelled, once.
         scene.exporter->cancelled = 0;
-        ExportSheet &sheet = scene.open();
+        AudioExportView &sheet = scene.open();
         sheet.defaultButton()->click();
         scene.panels->completions.last()({QUrl::fromLocalFile(scene.file("third.wav"))});
         ASSERT_TRUE(sheet.session().isExporting());
@@ -347,10 +347,10 @@ TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
     }
 }
 
-TEST(ExportSheet, AuditionButtonsStartAndStopTheirPreviewsAndClosingSilencesThem)
+TEST(AudioExportView, AuditionButtonsStartAndStopTheirPreviewsAndClosingSilencesThem)
 {
     SheetScene scene;
-    ExportSheet &sheet = scene.open();
+    AudioExportView &sheet = scene.open();
     ExportPreviewControls &controls = *sheet.previewControls();
     PreviewModeButton *original = controls.button(ExportPreviewMode::original);
     PreviewModeButton *processed = controls.button(ExportPreviewMode::processed);
