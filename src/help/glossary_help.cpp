@@ -150,8 +150,10 @@ QList<Entry> stored()
                                    u"file after tamPOD lost access to it. Select the original at its current "
                                    u"location; copies and replacements are refused."_s},
         {u"REX / REX2 / RCY"_s, u"Loop formats that store a beat as slices, in .rex, .rx2 and .rcy files. "
-                                u"With the vendor’s REX decoder library installed, tamPOD renders one "
-                                u"complete loop at the original tempo for playback and export."_s},
+                                u"With the vendor’s REX decoder library installed as lib/tampod/librex.so "
+                                u"in tamPOD’s installation folder, tamPOD renders one complete loop at the "
+                                u"original tempo for playback and export; without it, REX files are "
+                                u"refused."_s},
         {u"Sample"_s, u"One measured value of the sound wave in one channel. A rate of 44.1 kHz means 44,100 "
                       u"samples per second in each channel."_s},
         {u"Sample rate (SR)"_s, u"How many samples per second the audio holds. The SR column shows the "

@@ -28,7 +28,7 @@ QList<HelpSection> notices()
             "PortAudio (MIT) for sound output; QCoro (MIT) for its background tasks; and "
             "nlohmann-json (MIT) for its settings and records. The full licence texts come with "
             "each library’s package on your system. REX loops need the vendor’s REX decoder "
-            "library, which is not included with tamPOD; without it, REX files cannot be opened. "
+            "library, which is not included with tamPOD; without it, REX files are refused. "
             "MP3 files are decoded only, and MP3 output is unavailable.")},
         .terms = {QStringLiteral("Decoder"), QStringLiteral("MP3")},
     }};

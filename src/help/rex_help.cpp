@@ -15,7 +15,9 @@ const QList<HelpSection> &sections()
                       u"Click “EXPORT” to save it as WAV, AIFF, FLAC, M4A—AAC or SD2. Section loops and "
                       u"batch export work as for any other file."_s},
             .note = u"REX files need the vendor’s REX decoder library, which is not included with "
-                    u"tamPOD. The audio and its BPM follow the loop’s original tempo, which may differ "
+                    u"tamPOD; without it, REX files are refused. tamPOD loads it from "
+                    u"lib/tampod/librex.so in its installation folder, for example "
+                    u"/usr/lib/tampod/librex.so when tamPOD is /usr/bin/tampod. The audio and its BPM follow the loop’s original tempo, which may differ "
                     u"from a playback tempo saved in the file. tamPOD does not change the tempo, edit "
                     u"slices or export REX files."_s,
             .terms = {u"REX / REX2 / RCY"_s, u"Tempo"_s},

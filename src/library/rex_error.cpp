@@ -19,8 +19,9 @@ QString text(REXError::Kind kind, std::int32_t code)
         return QStringLiteral("The REX decoder could not prepare this file (code ") + NumberText::wholeQ(code) +
                QStringLiteral("). The original is unchanged.");
     case REXError::Kind::unavailable:
-        return QStringLiteral("The bundled REX decoder could not be loaded. Reopen a correctly signed, updated "
-                              "copy of tamPOD.");
+        return QStringLiteral("The REX decoder library is not included with tamPOD and could not be loaded from "
+                              "lib/tampod/librex.so in tamPOD’s installation folder. REX files are refused "
+                              "without it.");
     case REXError::Kind::limits:
         return QStringLiteral("This REX file exceeds the supported limits: 32 MB input, 256 MB decoded audio, "
                               "8\u2013192 kHz and original tempo 20\u2013450 BPM.");

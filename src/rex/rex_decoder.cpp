@@ -131,7 +131,7 @@ REXDecoder::REXDecoder(QString libraryPath, StoreProvider store)
 
 const std::shared_ptr<REXDecoder> &REXDecoder::shared()
 {
-    static const auto instance = std::make_shared<REXDecoder>(REXLibrary::bundledPath());
+    static const auto instance = std::make_shared<REXDecoder>(REXLibrary::installedPath());
     return instance;
 }
 

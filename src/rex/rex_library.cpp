@@ -6,12 +6,12 @@
 
 namespace tampod {
 
-QString REXLibrary::bundledPath()
+QString REXLibrary::installedPath()
 {
     const QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
     if (folder.isEmpty())
         return {};
-    return folder + QStringLiteral("/../lib/tampod/REX Shared Library.framework/REX Shared Library");
+    return folder + QStringLiteral("/../") + QLatin1StringView(location);
 }
 
 REXLibrary::REXLibrary(const QString &path)

@@ -40,9 +40,13 @@ public:
     static constexpr std::int32_t infoWords = 9;
     static constexpr std::int32_t infoBytes = infoWords * 4;
 
-    // Where the application keeps the library: beside the executable's folder, in
-    // ../lib/tampod. Empty when the executable's folder is unknown.
-    static QString bundledPath();
+    // The decoder is not shipped with the application: the user installs the vendor's library
+    // as this file under the installation folder (the parent of the executable's folder), for
+    // /usr/bin/tampod at /usr/lib/tampod/librex.so. The refusal text and the manual name it.
+    static constexpr const char *location = "lib/tampod/librex.so";
+
+    // The library's path for this executable; empty when the executable's folder is unknown.
+    static QString installedPath();
 
     // Loads and initialises the library at path. Throws REXError::unavailable when it or its
     // initialise entry point cannot be loaded, Cancelled for result 2 and REXError::sdk for

@@ -189,6 +189,9 @@ TEST(REXInfo, LimitsLengthAndTexts)
     EXPECT_EQ(REXError::sdk(106).message(), "This REX file is damaged or is not a supported REX encoding.");
     EXPECT_EQ(REXError::sdk(107).message(), "This REX file needs a newer decoder.");
     EXPECT_EQ(REXError::sdk(-3).message(), "The REX decoder could not prepare this file (code -3). The original is unchanged.");
+    EXPECT_EQ(REXError::unavailable().message(),
+              "The REX decoder library is not included with tamPOD and could not be loaded from "
+              "lib/tampod/librex.so in tamPOD’s installation folder. REX files are refused without it.");
     EXPECT_EQ(REXError::limits().message(),
               QString::fromUtf8("This REX file exceeds the supported limits: 32 MB input, 256 MB decoded audio, "
                                 "8\u2013192 kHz and original tempo 20\u2013450 BPM."));

@@ -204,7 +204,9 @@ TEST_F(REXDecoder_, AMissingLibraryOrEntryPointIsUnavailableAndAFailedStartIsNev
         REXDecoder other(libraryPath, [this]() -> TemporaryAudioStore & { return store; });
         EXPECT_EQ(errorText(failure(path, {}, &other)), REXError::unavailable().message());
     }
-    EXPECT_TRUE(REXLibrary::bundledPath().endsWith("/../lib/tampod/REX Shared Library.framework/REX Shared Library"));
+    // The one place looked in, which the refusal names.
+    EXPECT_EQ(REXLibrary::installedPath(), QCoreApplication::applicationDirPath() + "/../lib/tampod/librex.so");
+    EXPECT_TRUE(REXError::unavailable().message().contains(QLatin1StringView(REXLibrary::location)));
 
     library.reset();
     library.setInitializeResult(105);
