@@ -140,7 +140,7 @@ QStringList ExportDefaults::validationIssues() const
         issues << QStringLiteral("FLAC uses native automatic compression. Select Automatic; the saved numeric "
                                  "preference is retained until you change it.");
     if (format == F::m4aAAC && (options.aacProfile != AACProfile::lc || options.rateMode != BitRateMode::constant))
-        issues << QStringLiteral("AAC export currently supports AAC-LC with constant bitrate. Select those "
+        issues << QStringLiteral("AAC export currently supports AAC-LC with average bitrate. Select those "
                                  "options.");
     if (format == F::ac3 && (options.dialogueLevel < -31 || options.dialogueLevel > -1))
         issues << QStringLiteral("Dialogue level must be −31…−1 dB.");
@@ -179,7 +179,7 @@ QString ExportDefaults::diagnosticSummary() const
     if (format == F::m4aAAC || format == F::aac)
         parts << RawValue::text(options.aacProfile);
     if (ExportOptionCatalog::hasRateControl(format, options)) {
-        parts << RawValue::text(options.rateMode);
+        parts << ExportOptionCatalog::rateModeTitle(format, options.rateMode);
         parts << (options.rateMode == BitRateMode::variable ? QStringLiteral("quality ") + whole(options.quality)
                                                             : whole(options.bitRateKbps) + QStringLiteral(" kbps"));
     }

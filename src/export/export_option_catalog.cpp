@@ -38,6 +38,13 @@ bool hasRateControl(ExportFormat format, const EncodingOptions &options)
     return !rateModes(format).empty() && !(format == F::wma && options.wmaProfile == WMAProfile::lossless);
 }
 
+QString rateModeTitle(ExportFormat format, BitRateMode mode)
+{
+    if (format == F::m4aAAC && mode == BitRateMode::constant)
+        return RawValue::text(BitRateMode::average);
+    return RawValue::text(mode);
+}
+
 bool usesBitDepth(ExportFormat format, const EncodingOptions &options)
 {
     switch (format) {

@@ -16,6 +16,9 @@ namespace ExportOptionCatalog {
 std::vector<SampleEncoding> sampleEncodings(ExportFormat format);
 std::vector<BitRateMode> rateModes(ExportFormat format);
 bool hasRateControl(ExportFormat format, const EncodingOptions &options);
+// The label of a rate mode: its raw value, except M4A–AAC's one mode, saved as "Constant (CBR)",
+// whose encoder keeps an average bit rate and which is labelled so.
+QString rateModeTitle(ExportFormat format, BitRateMode mode);
 bool usesBitDepth(ExportFormat format, const EncodingOptions &options);
 // Hz.
 std::vector<std::int64_t> sampleRates(ExportFormat format, const EncodingOptions &options);

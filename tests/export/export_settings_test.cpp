@@ -169,7 +169,7 @@ TEST(ExportDefaults, ValidationIssuesInOrder)
         "HE-AAC v2 requires stereo; choose Stereo or another AAC profile.",
         "Choose a supported rate-control preference.",
         "FLAC uses native automatic compression. Select Automatic; the saved numeric preference is retained until you change it.",
-        "AAC export currently supports AAC-LC with constant bitrate. Select those options.",
+        "AAC export currently supports AAC-LC with average bitrate. Select those options.",
         QString::fromUtf8("Dialogue level must be \u221231\u2026\u22121 dB."),
     };
     const QString quality = "Choose a quality value within this codec's range.";
@@ -209,7 +209,7 @@ TEST(ExportDefaults, DiagnosticSummary)
 {
     EXPECT_EQ(settings([](ExportDefaults &r) { r.bitDepth = 8, r.clippingDB = 3, r.loFi = LoFiTreatment::twelveBit; }).diagnosticSummary(),
               "WAV; 48000 Hz; Keep source layout; lo-fi 12-bit; clipping drive +3 dB; vinyl Off; 8-bit integer; Unsigned integer PCM");
-    EXPECT_EQ(settings([](ExportDefaults &r) { r.format = F::m4aAAC; }).diagnosticSummary().section("; ", 6), "AAC-LC; Constant (CBR); 256 kbps");
+    EXPECT_EQ(settings([](ExportDefaults &r) { r.format = F::m4aAAC; }).diagnosticSummary().section("; ", 6), "AAC-LC; Average (ABR); 256 kbps");
     EXPECT_EQ(settings([](ExportDefaults &r) { r.format = F::oggVorbis; }).diagnosticSummary().section("; ", 6), "Variable (VBR); quality 5");
     EXPECT_EQ(settings(options(F::flac, [](EncodingOptions &o) { o.compressionLevel = 8; })).diagnosticSummary().section("; ", 6),
               "24-bit integer; unsupported compression 8");

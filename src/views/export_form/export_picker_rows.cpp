@@ -43,8 +43,8 @@ PickerRows allCases(E current)
 }
 
 // The offered cases, under a disabled row for a stored case not among them.
-template <typename E>
-PickerRows offeredCases(E current, const std::vector<E> &offered, QString (*title)(E))
+template <typename E, typename Title>
+PickerRows offeredCases(E current, const std::vector<E> &offered, Title title)
 {
     PickerRows rows;
     if (!contains(offered, current))
@@ -183,7 +183,8 @@ PickerRows wmaProfile(const ExportDefaults &draft)
 
 PickerRows rateMode(const ExportDefaults &draft)
 {
-    return offeredCases(draft.options().rateMode, ExportOptionCatalog::rateModes(draft.format), &raw<BitRateMode>);
+    return offeredCases(draft.options().rateMode, ExportOptionCatalog::rateModes(draft.format),
+                        [&](BitRateMode mode) { return ExportOptionCatalog::rateModeTitle(draft.format, mode); });
 }
 
 PickerRows bitRate(const ExportDefaults &draft)

@@ -27,7 +27,7 @@ inline const QString sd2Description = QStringLiteral(
     "effects. Known BPM uses native SD2 tempo plus a precise tamPOD tag. Support in other apps varies. Markers and "
     "regions are not copied.");
 inline const QString aacDescription = QStringLiteral(
-    "AAC-LC in M4A, 44.1/48 kHz, mono/stereo and constant bitrate. Known BPM is retained. Unsupported "
+    "AAC-LC in M4A, 44.1/48 kHz, mono/stereo and average bitrate. Known BPM is retained. Unsupported "
     "bitrate/channel combinations fail without changing your choice.");
 inline const QString flacDescription = QStringLiteral(
     "Lossless 16/24-bit mono/stereo export with automatic compression, BPM tags, loop repeats and effects. Short "

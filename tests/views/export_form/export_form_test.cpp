@@ -127,7 +127,7 @@ TEST(ExportForm, EverySuffixedRowShowsTheStoredValueWithoutWritingIt)
         {"AAC profile", m4a([](EncodingOptions &o) { o.aacProfile = AACProfile::he; }), profile, 0,
          "HE-AAC — saved, unavailable", false, {"HE-AAC — saved, unavailable", "AAC-LC"}},
         {"rate control", m4a([](EncodingOptions &o) { o.rateMode = BitRateMode::average; }), rateMode, 0,
-         "Average (ABR) — saved, unavailable", false, {"Average (ABR) — saved, unavailable", "Constant (CBR)"}},
+         "Average (ABR) — saved, unavailable", false, {"Average (ABR) — saved, unavailable", "Average (ABR)"}},
         {"bitrate target", m4a([](EncodingOptions &o) { o.bitRateKbps = 320; }), bitRate, 0,
          "320 kbps — choose a valid target", true,
          {"320 kbps — choose a valid target", "64 kbps", "96 kbps", "128 kbps", "192 kbps", "256 kbps"}},
@@ -179,6 +179,11 @@ TEST(ExportForm, PickersFollowTheFormatAndTheFirstEditStoresOneCompleteRecord)
     EXPECT_FALSE(options.isRowShown(options.flacCompression()));
     EXPECT_TRUE(controls.sd2Note()->isHidden());
     EXPECT_EQ(options.bitRate()->currentText(), "256 kbps");
+    // M4A's one rate mode is labelled what its encoder does, under the value it is saved as.
+    EXPECT_TRUE(options.isRowShown(options.rateMode()));
+    EXPECT_EQ(options.rateMode()->count(), 1);
+    EXPECT_EQ(options.rateMode()->currentText(), "Average (ABR)");
+    EXPECT_EQ(options.rateMode()->currentTag(), "Constant (CBR)");
 
     holder.draft.encodingByFormat["wav"] = EncodingOptions::initial(ExportFormat::wav);
     holder.draft.encodingByFormat["wav"].channels = ExportChannels::mono;
