@@ -29,15 +29,49 @@ const QString entireTag = QStringLiteral("entire");
 const QString loopTag = QStringLiteral("loop");
 
 // The stepper beside the count field: its arrows alone, the field shows the count as typed.
+// It steps from the typed count, not from the count clamped into its range: 0 goes up to 1
+// and 1000 down to 999.
 class RepeatStepper final : public Stepper {
 public:
-    explicit RepeatStepper(QWidget *parent)
+    RepeatStepper(const ExportSession &session, QWidget *parent)
         : Stepper(parent)
+        , session_(session)
     {
-        setRange(1, int(LoopExportOptions::maximumRepeats));
+        setRange(1, int(maximum));
         lineEdit()->setVisible(false);
         setFixedSize(20, 24);
     }
+
+    void stepBy(int steps) override
+    {
+        const int next = stepped(steps);
+        setStoredValue(next);
+        // Emitted even when the shown value stays, as when a typed 1000 becomes 999.
+        Q_EMIT valueChosen(next);
+    }
+
+protected:
+    StepEnabled stepEnabled() const override
+    {
+        StepEnabled enabled = StepNone;
+        if (stepped(1) != typed())
+            enabled |= StepUpEnabled;
+        if (stepped(-1) != typed())
+            enabled |= StepDownEnabled;
+        return enabled;
+    }
+
+private:
+    static constexpr std::int64_t maximum = LoopExportOptions::maximumRepeats;
+
+    // The typed count, held within one step of the range.
+    std::int64_t typed() const
+    {
+        return std::clamp<std::int64_t>(ExportSession::repeatCount(session_.repeatText()), 0, maximum + 1);
+    }
+    int stepped(int steps) const { return int(std::clamp<std::int64_t>(typed() + steps, 1, maximum)); }
+
+    const ExportSession &session_;
 };
 
 } // namespace
@@ -95,7 +129,7 @@ LoopExportControls::LoopExportControls(ExportSession &session, QWidget *parent)
     repeatField_->setAccessibleName(T::repeatCount);
     repeatField_->setFixedWidth(80);
     customRow->addWidget(repeatField_);
-    repeatStepper_ = new RepeatStepper(repeatPart_);
+    repeatStepper_ = new RepeatStepper(session_, repeatPart_);
     repeatStepper_->setAccessibleName(T::repeatCount);
     customRow->addWidget(repeatStepper_);
     QLabel *range = FormText::label(T::repeatRange, TextStyle::caption, true, repeatPart_);
@@ -164,6 +198,7 @@ void LoopExportControls::refresh()
         repeatField_->setText(session_.repeatText());
     const std::int64_t count = options ? options->repeatCount : 1;
     repeatStepper_->setStoredValue(int(std::clamp<std::int64_t>(count, -1, LoopExportOptions::maximumRepeats + 1)));
+    repeatStepper_->update(); // its arrows follow the typed count, which the shown value may not
 
     if (loop) {
         const double start = double(loop->startFrame()) / loop->sampleRate();

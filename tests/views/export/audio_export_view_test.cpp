@@ -262,10 +262,20 @@ TEST(AudioExportView, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
     EXPECT_EQ(sheet.defaultButton()->text(), "Save Loop…");
     EXPECT_FALSE(sheet.defaultButton()->isEnabled());
 
-    // The stepper writes only counts in range; the entire file hides the loop part.
+    // The stepper steps from the typed count and writes only counts in range; the entire file
+    // hides the loop part.
     loop.repeatStepper()->stepDown();
     scene.settle();
-    EXPECT_EQ(sheet.session().repeatText(), "998");
+    EXPECT_EQ(sheet.session().repeatText(), "999");
+    EXPECT_TRUE(sheet.defaultButton()->isEnabled());
+    loop.repeatField()->selectAll();
+    type(loop.repeatField(), "0");
+    scene.settle();
+    loop.refresh();
+    EXPECT_FALSE(sheet.defaultButton()->isEnabled());
+    loop.repeatStepper()->stepUp();
+    scene.settle();
+    EXPECT_EQ(sheet.session().repeatText(), "1");
     choose(loop.exportPicker(), "entire");
     scene.settle();
     loop.refresh();
