@@ -8,7 +8,8 @@
 // first playing inside a loop section), the export sheet on that file (export-sheet: as
 // opened; export-sheet-vinyl: with Vinyl and Hum on, scrolled to their rows;
 // export-sheet-m4a: a WAV draft at 96 kHz switched to M4A; export-sheet-loop: the
-// loop repeated 8 times; export-sheet-exporting: an export held at 42 %), the batch export
+// loop repeated 8 times; export-sheet-exporting: an export held at 42 %;
+// export-sheet-long-name: a copy of it whose name is longer than two lines), the batch export
 // sheet on the four files (batch-sheet: as opened; batch-sheet-finished: after their run),
 // sd2-recovery (an SD2 file waiting for recovery), sd2-recovery-progress (a long SD2 file
 // being prepared at 48 kHz), sd2-tools (the Advanced SD2 Recovery sheet over the window,
@@ -48,6 +49,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
@@ -218,6 +220,29 @@ bool shootSheets(PlayerModel &player, QWidget &window, const QDir &out, const QD
                       });
 }
 
+// The export sheet on a copy of source whose name does not fit in the sheet's two name lines.
+bool shootLongNameSheet(Application &app, QWidget &window, const QDir &out, const QDir &audio, const QUrl &source)
+{
+    const QString name = QStringLiteral("Bass Groove ").repeated(16) + QStringLiteral("final mix.wav");
+    if (!QFile::copy(source.toLocalFile(), audio.filePath(name))) {
+        complain(QStringLiteral("could not copy ") + source.toLocalFile());
+        return false;
+    }
+    PlayerModel &player = app.player();
+    app.openDocuments({QUrl::fromLocalFile(audio.filePath(name))});
+    if (!waitFor(QStringLiteral("the long-named file"), [&] {
+            const auto track = player.selectedTrack();
+            return track && track->projectedURL().fileName() == name && player.imports().pendingCount() == 0 &&
+                   player.canPlaySelection();
+        }))
+        return false;
+    return shootSheet(window, player.primaryExportSession({}), out, QStringLiteral("export-sheet-long-name"),
+                      [](AudioExportView &sheet) {
+                          sheet.session().setExportsLoop(false);
+                          return true;
+                      });
+}
+
 // The manual on "Welcome", after a glossary link, and with its first figure enlarged.
 bool shootManual(const QDir &out)
 {
@@ -288,7 +313,8 @@ int run(const QDir &out, const QDir &audio)
         return 1;
 
     player.pause();
-    if (!shootSheets(player, window, out, audio) || !shootBatchSheet(player, window, out, audio))
+    if (!shootSheets(player, window, out, audio) || !shootBatchSheet(player, window, out, audio) ||
+        !shootLongNameSheet(tamPOD, window, out, audio, library.front()))
         return 1;
 
     tamPOD.openDocuments({sd2});

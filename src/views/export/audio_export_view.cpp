@@ -99,8 +99,9 @@ void AudioExportView::build(VinylEnvironment vinyl)
     layout->setSpacing(16);
 
     layout->addWidget(FormText::label(T::title, TextStyle::title2, false, content_));
-    name_ = FormText::label(QString(), TextStyle::headline, false, content_);
-    name_->setMaximumHeight(2 * name_->fontMetrics().lineSpacing() + 2);
+    // Two lines at most; a longer name keeps its start and its extension.
+    name_ = new MiddleElidedLabel(content_, 2);
+    FormText::apply(name_, TextStyle::headline);
     layout->addWidget(name_);
     recovery_ = FormText::label(QString(), TextStyle::caption, true, content_);
     layout->addWidget(recovery_);
@@ -214,7 +215,7 @@ void AudioExportView::refresh()
     const bool separate = session.pairOutput() == SD2PairOutput::separateMono;
 
     // The URL the track was loaded from, never the stand-in of a source that went missing.
-    updateText(name_, pair ? track.pair->name() + T::pairSuffix : track.projectedURL().fileName());
+    name_->setFullText(pair ? track.pair->name() + T::pairSuffix : track.projectedURL().fileName());
     recovery_->setVisible(track.recovery.has_value());
     if (track.recovery)
         updateText(recovery_, track.recovery->summary() + T::recoveryResamples);

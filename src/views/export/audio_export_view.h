@@ -1,6 +1,7 @@
 #pragma once
 
 #include "views/export_form/vinyl_controls.h"
+#include "views/kit/controls/middle_elided_label.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include <memory>
@@ -47,7 +48,7 @@ public:
     IssueList *issueList() const { return issues_; }
     TaggedComboBox *pairOutputPicker() const { return pairOutput_; }
     QLineEdit *baseNameField() const { return baseName_; }
-    QLabel *nameLine() const { return name_; }
+    MiddleElidedLabel *nameLine() const { return name_; }
     QLabel *recoveryLine() const { return recovery_; }
     QLabel *playbackNote() const { return playbackNote_; }
     QLabel *bpmLine() const { return bpm_; }
@@ -73,7 +74,7 @@ private:
     bool closeActionsRan_ = false; // thread: main
     RefreshScheduler *scheduler_ = nullptr;
     QWidget *content_ = nullptr;
-    QLabel *name_ = nullptr;
+    MiddleElidedLabel *name_ = nullptr;
     QLabel *recovery_ = nullptr;
     QScrollArea *scroll_ = nullptr;
     QWidget *pairGroup_ = nullptr;

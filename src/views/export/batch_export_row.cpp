@@ -2,7 +2,6 @@
 
 #include "views/export_form/form_text.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -13,48 +12,6 @@
 #include <cmath>
 
 namespace tampod {
-
-MiddleElidedLabel::MiddleElidedLabel(QWidget *parent)
-    : QLabel(parent)
-{
-    setTextFormat(Qt::PlainText);
-    setWordWrap(false);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-}
-
-void MiddleElidedLabel::setFullText(const QString &text)
-{
-    if (text == fullText_)
-        return;
-    fullText_ = text;
-    setAccessibleName(text);
-    setPlainToolTip(this, text);
-    elide();
-    updateGeometry();
-}
-
-QSize MiddleElidedLabel::sizeHint() const
-{
-    return {fontMetrics().horizontalAdvance(fullText_), QLabel::sizeHint().height()};
-}
-
-QSize MiddleElidedLabel::minimumSizeHint() const
-{
-    return {0, QLabel::minimumSizeHint().height()};
-}
-
-void MiddleElidedLabel::resizeEvent(QResizeEvent *event)
-{
-    QLabel::resizeEvent(event);
-    elide();
-}
-
-void MiddleElidedLabel::elide()
-{
-    const QString shown = fontMetrics().elidedText(fullText_, Qt::ElideMiddle, std::max(0, contentsRect().width()));
-    if (shown != text())
-        setText(shown);
-}
 
 BatchExportRow::BatchExportRow(QWidget *parent)
     : QWidget(parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/session/batch_export_item.h"
+#include "views/kit/controls/middle_elided_label.h"
 
 #include <QLabel>
 #include <QUuid>
@@ -9,29 +10,6 @@
 class QProgressBar;
 
 namespace tampod {
-
-// A one-line label that shortens its text in the middle to the width it gets, so that the
-// start and the extension of a long file name both stay visible. thread: main only.
-class MiddleElidedLabel : public QLabel {
-    Q_OBJECT
-
-public:
-    explicit MiddleElidedLabel(QWidget *parent = nullptr);
-
-    void setFullText(const QString &text);
-    const QString &fullText() const { return fullText_; }
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    void elide();
-
-    QString fullText_;
-};
 
 // One file of a batch: its name and state, the file's progress while it exports, and the
 // detail text, which can be selected for copying. thread: main only.

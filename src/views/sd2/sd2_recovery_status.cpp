@@ -4,6 +4,7 @@
 #include "views/sd2/sd2_view_rules.h"
 #include "views/sd2/sd2_view_texts.h"
 
+#include "views/kit/controls/middle_elided_label.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
 #include "views/kit/widget_setters.h"
@@ -23,8 +24,9 @@ namespace {
 constexpr int padding = 8;
 constexpr int spacing = 5;
 
-// A progress bar over a row of its text, a flexible space and a Cancel button.
-QWidget *progressLine(QWidget *parent, QProgressBar *&bar, QLabel *&text, QPushButton *&cancel)
+// A progress bar over a row of its text and a Cancel button. The text keeps to one line,
+// shortened in the middle when it must be, so that its percentage stays in view.
+QWidget *progressLine(QWidget *parent, QProgressBar *&bar, MiddleElidedLabel *&text, QPushButton *&cancel)
 {
     auto *line = new QWidget(parent);
     auto *column = new QVBoxLayout(line);
@@ -33,9 +35,9 @@ QWidget *progressLine(QWidget *parent, QProgressBar *&bar, QLabel *&text, QPushB
     bar = SD2Style::progressBar(line);
     column->addWidget(bar);
     auto *row = new QHBoxLayout;
-    text = SD2Style::label(SD2Style::caption, std::nullopt, line);
-    row->addWidget(text, 0, Qt::AlignVCenter);
-    row->addStretch(1);
+    text = new MiddleElidedLabel(line);
+    text->setFont(SD2Style::font(SD2Style::caption));
+    row->addWidget(text, 1, Qt::AlignVCenter);
     cancel = plainButton(SD2ViewText::cancel, line);
     cancel->setFont(SD2Style::font(SD2Style::caption));
     row->addWidget(cancel, 0, Qt::AlignVCenter);
@@ -76,9 +78,6 @@ SD2RecoveryStatus::SD2RecoveryStatus(PlayerModel &player, QWidget *parent)
     backgroundStack->setContentsMargins(padding, padding, padding, padding);
     backgroundStack->setSpacing(spacing);
     backgroundStack->addWidget(progressLine(background_, backgroundProgress_, backgroundText_, backgroundCancel_));
-    // One line: a long file name is cut, not wrapped.
-    backgroundText_->setWordWrap(false);
-    backgroundText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     stack->addWidget(background_);
 
     connect(cancel_, &QPushButton::clicked, this, [this] {
@@ -113,8 +112,8 @@ void SD2RecoveryStatus::refresh()
         progressLine_->setVisible(status.has_value());
         if (status) {
             SD2Style::setProgress(progress_, status->progress);
-            updateText(progressText_,
-                              SD2ViewRules::selectedProgressText(*status, player_.selectedRecoveryParameters()));
+            progressText_->setFullText(
+                SD2ViewRules::selectedProgressText(*status, player_.selectedRecoveryParameters()));
         } else {
             updateText(hint_, SD2ViewRules::recoveryHint(*track->recovery));
         }
@@ -124,7 +123,7 @@ void SD2RecoveryStatus::refresh()
     background_->setVisible(other.has_value());
     if (other) {
         SD2Style::setProgress(backgroundProgress_, other->progress);
-        updateText(backgroundText_, SD2ViewRules::backgroundProgressText(*other));
+        backgroundText_->setFullText(SD2ViewRules::backgroundProgressText(*other));
     }
 }
 

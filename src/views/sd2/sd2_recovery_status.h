@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/kit/controls/middle_elided_label.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -29,11 +31,11 @@ public:
     QLabel *summary() const { return summary_; }
     QLabel *hint() const { return hint_; }
     QProgressBar *progress() const { return progress_; }
-    QLabel *progressText() const { return progressText_; }
+    MiddleElidedLabel *progressText() const { return progressText_; }
     QPushButton *cancel() const { return cancel_; }
     QWidget *background() const { return background_; }
     QProgressBar *backgroundProgress() const { return backgroundProgress_; }
-    QLabel *backgroundText() const { return backgroundText_; }
+    MiddleElidedLabel *backgroundText() const { return backgroundText_; }
     QPushButton *backgroundCancel() const { return backgroundCancel_; }
 
 private:
@@ -44,11 +46,11 @@ private:
     QLabel *hint_;
     QWidget *progressLine_;
     QProgressBar *progress_;
-    QLabel *progressText_;
+    MiddleElidedLabel *progressText_;
     QPushButton *cancel_;
     QWidget *background_;
     QProgressBar *backgroundProgress_;
-    QLabel *backgroundText_;
+    MiddleElidedLabel *backgroundText_;
     QPushButton *backgroundCancel_;
     RefreshScheduler *scheduler_;
 };

@@ -228,6 +228,30 @@ TEST(AudioExportView, AStaleRateAfterAFormatChangeBlocksTheDestinationUntilAVali
     EXPECT_TRUE(sheet.defaultButton()->isEnabled());
 }
 
+TEST(AudioExportView, ALongNameKeepsItsStartAndExtensionWithinTwoLines)
+{
+    const QString words = QString("Bass Groove ").repeated(16) + "final mix.wav";
+    const QString letters = QString(200, 'x') + ".wav";
+    for (const QString &name : {words, letters}) {
+        SCOPED_TRACE(name.toStdString());
+        SheetScene scene;
+        writeAudio(scene.file(name), 2, 44100, tone(4410, 2));
+        scene.track = trackOf(scene.file(name));
+        AudioExportView &sheet = scene.open();
+        scene.settle();
+        const QLabel &line = *sheet.nameLine();
+        const QStringList lines = line.text().split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        for (const QString &part : lines)
+            EXPECT_LE(line.fontMetrics().horizontalAdvance(part), line.contentsRect().width()) << part.toStdString();
+        EXPECT_TRUE(lines[0].startsWith(name.left(12)));
+        EXPECT_TRUE(line.text().contains(QChar(0x2026)));
+        EXPECT_TRUE(lines[1].endsWith(name.right(9)));
+        EXPECT_GE(line.height(), 2 * line.fontMetrics().lineSpacing()); // neither line cut
+        EXPECT_EQ(line.accessibleName(), name);
+    }
+}
+
 TEST(AudioExportView, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
 {
     SheetScene scene;

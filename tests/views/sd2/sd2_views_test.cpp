@@ -3,6 +3,7 @@
 #include "views/sd2/sd2_tools_view.h"
 #include "views/sd2/sd2_view_rules.h"
 
+#include "views/kit/controls/middle_elided_label.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
@@ -83,7 +84,12 @@ private:
 
 QString text(const QLabel *label)
 {
-    return label->isVisibleTo(label->window()) ? label->text() : QString();
+    if (!label->isVisibleTo(label->window()))
+        return {};
+    // A line shortened to its width is read whole; its shortening is tested laid out.
+    if (const auto *line = qobject_cast<const MiddleElidedLabel *>(label))
+        return line->fullText();
+    return label->text();
 }
 
 void choose(TaggedComboBox *picker, const QString &tag)
@@ -296,6 +302,31 @@ TEST_F(SD2Views, ButtonsAndStatusFollowTheQueueAndCancel)
     EXPECT_EQ(text(status.summary()), "SD2 recovery: assumed signed 16-bit big-endian PCM; 44100 Hz; stereo.");
     EXPECT_TRUE(text(status.hint()).startsWith("Press Play to audition."));
     EXPECT_EQ(player.volume(), PlayerModel::defaultVolume);
+}
+
+TEST_F(SD2Views, TheProgressLineKeepsToOneLineShortenedInTheMiddle)
+{
+    SD2RecoveryStatus status(player);
+    player.append({bare("take.sd2", stereo16)});
+    player.select(idOf("take.sd2"), false);
+    ASSERT_TRUE(test::pumpUntil([&] { return service->calls.size() == 1; }));
+    service->calls[0]->progress(0.11);
+    const QString whole = "Preparing 16-bit, 44.1 kHz… 11%";
+    ASSERT_TRUE(test::pumpUntil([&] { return text(status.progressText()) == whole; }));
+
+    status.resize(280, 200);
+    status.show();
+    QCoreApplication::sendPostedEvents();
+    const QLabel &line = *status.progressText();
+    EXPECT_EQ(line.text(), whole);
+    EXPECT_LT(line.height(), 2 * line.fontMetrics().lineSpacing());
+
+    status.resize(200, 200);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(line.text().startsWith("Pre") && line.text().endsWith("11%")) << line.text().toStdString();
+    EXPECT_LT(line.text().size(), whole.size());
+    EXPECT_LE(line.fontMetrics().horizontalAdvance(line.text()), line.contentsRect().width());
+    EXPECT_LT(line.height(), 2 * line.fontMetrics().lineSpacing());
 }
 
 TEST_F(SD2Views, ToolsSheetSeedsItsFormAndStartsARecovery)
