@@ -30,22 +30,19 @@ QStringList wrapped(const QString &text, const QFont &font, int width)
     return lines;
 }
 
-} // namespace
-
-MiddleElidedLabel::MiddleElidedLabel(QWidget *parent, int maximumLines)
-    : QLabel(parent)
-    , maximumLines_(std::max(1, maximumLines))
-{
-    setTextFormat(Qt::PlainText);
-    setWordWrap(false);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-}
-
-QString MiddleElidedLabel::shortened(const QString &text, const QFont &font, int width, int maximumLines)
+// What is shown of text in width pixels of font over at most maximumLines lines, the lines
+// joined by '\n'; the whole text when it fits.
+QString shortened(const QString &original, const QFont &font, int width, int maximumLines)
 {
     const QFontMetrics metrics(font);
     if (width <= 0)
         return {};
+    // A break inside a name is shown as a space, so that the lines stay as many as given.
+    QString text = original;
+    for (QChar &c : text) {
+        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
     if (maximumLines <= 1)
         return metrics.elidedText(text, Qt::ElideMiddle, width);
     QStringList lines = wrapped(text, font, width);
@@ -67,6 +64,17 @@ QString MiddleElidedLabel::shortened(const QString &text, const QFont &font, int
         }
     }
     return lines.join(u'\n');
+}
+
+} // namespace
+
+MiddleElidedLabel::MiddleElidedLabel(QWidget *parent, int maximumLines)
+    : QLabel(parent)
+    , maximumLines_(std::max(1, maximumLines))
+{
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
 void MiddleElidedLabel::setFullText(const QString &text)

@@ -18,10 +18,6 @@ public:
     void setFullText(const QString &text);
     const QString &fullText() const { return fullText_; }
 
-    // What is shown of text in width pixels of font over at most maximumLines lines, the lines
-    // joined by '\n'; the whole text when it fits.
-    static QString shortened(const QString &text, const QFont &font, int width, int maximumLines);
-
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
