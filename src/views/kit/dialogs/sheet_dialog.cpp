@@ -4,8 +4,12 @@
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace tampod {
 
@@ -154,10 +158,27 @@ void SheetDialog::showEvent(QShowEvent *event)
 
 void SheetDialog::centreOnWindow()
 {
-    if (QWidget *window = parentWidget() ? parentWidget()->window() : nullptr) {
-        const QRect frame = window->frameGeometry();
-        move(frame.center() - rect().center());
+    QWidget *window = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!window)
+        return;
+    const QRect windowFrame = window->frameGeometry();
+    // Until the window manager has framed the sheet, its window's frame stands in for its own.
+    const QWidget *framed = frameGeometry() != geometry() ? static_cast<const QWidget *>(this) : window;
+    const QRect inner = framed->geometry(), outer = framed->frameGeometry();
+    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+    QRect frame(QPoint(), size().grownBy(margins));
+    frame.moveCenter(windowFrame.center());
+    // Wholly on the screen where it fits; its title bar on it where it does not.
+    const QScreen *screen = QGuiApplication::screenAt(windowFrame.center());
+    if (!screen)
+        screen = window->screen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
+        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
     }
+    move(frame.topLeft());
 }
 
 } // namespace tampod
