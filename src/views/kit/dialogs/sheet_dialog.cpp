@@ -5,7 +5,6 @@
 #include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 
@@ -122,24 +121,6 @@ bool SheetDialog::dismiss()
 void SheetDialog::reject()
 {
     dismiss();
-}
-
-void SheetDialog::keyPressEvent(QKeyEvent *event)
-{
-    // Return clicks the default button at once rather than after the dialog's flash, for the
-    // same reason as the accessible press.
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        const QList<QPushButton *> buttons = findChildren<QPushButton *>();
-        for (QPushButton *button : buttons) {
-            if (button->isDefault() && button->isVisible() && button->isEnabled()) {
-                button->click();
-                event->accept();
-                return;
-            }
-        }
-    }
-    QDialog::keyPressEvent(event);
 }
 
 void SheetDialog::closeEvent(QCloseEvent *event)

@@ -34,7 +34,6 @@ Q_SIGNALS:
 protected:
     void reject() override;
     void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
