@@ -50,7 +50,7 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
 
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
     windows_.add(WindowId::settings,
-                 [this] { return makeSettingsWindow(preferences_, *player_, *alerts_, settings_); });
+                 [this] { return makeSettingsWindow(preferences_, *player_, *alerts_, settings_, mainWindow()); });
     windows_.add(WindowId::about, [this] {
         QWidget *window = makeAboutWindow();
         WindowPositionReader::attach(window, WindowId::about, settings_);

@@ -40,7 +40,7 @@ QWidget *makeAboutWindow()
 }
 
 QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player, AlertPresenting &alerts,
-                            QSettings &positions)
+                            QSettings &positions, const QWidget *mainWindow)
 {
     QWidget *window = darkWindow(WindowText::settingsTitle);
     auto *layout = new QVBoxLayout(window);
@@ -51,7 +51,7 @@ QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player,
     WindowPositionReader::attach(window, WindowId::settings, positions, [view] {
         if (view)
             view->windowClosed();
-    });
+    })->centreOn(mainWindow);
     return window;
 }
 

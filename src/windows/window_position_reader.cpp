@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <cmath>
+#include <utility>
 
 namespace tampod {
 
@@ -132,6 +133,7 @@ void WindowPositionReader::restore()
     const auto origin = parse(settings_.value(storageKey(key_)).toString());
     if (!origin)
         return;
+    restored_ = true;
     const QRect primary = primaryGeometry();
     const QRectF frame(*origin, window_->frameGeometry().size());
     frameGuessed_ = !window_->isVisible() && window_->frameGeometry() == window_->geometry();
@@ -159,6 +161,24 @@ void WindowPositionReader::pullOntoScreens()
         return;
     const QRect primary = primaryGeometry();
     place(fromStored(clamped(toStored(window_->frameGeometry(), primary), visibleFrames()), primary).topLeft());
+}
+
+void WindowPositionReader::centreOn(const QWidget *anchor)
+{
+    if (!restored_ && hasGlobalPositions())
+        anchor_ = anchor;
+}
+
+void WindowPositionReader::centre()
+{
+    // Once, when the window's size is final and before it is mapped.
+    const QPointer<const QWidget> anchor = std::exchange(anchor_, nullptr);
+    if (!anchor || !window_)
+        return;
+    QRect frame = window_->frameGeometry();
+    frame.moveCenter(anchor->frameGeometry().center());
+    const QRect primary = primaryGeometry();
+    place(fromStored(clamped(toStored(frame, primary), visibleFrames()), primary).topLeft());
 }
 
 void WindowPositionReader::save()
@@ -212,6 +232,7 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Show:
         closing_ = false;
+        centre();
         unsettle();
         if (frameGuessed_ && window_->frameGeometry() != window_->geometry())
             restore();

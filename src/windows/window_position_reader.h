@@ -62,6 +62,8 @@ public:
 
     // Moves the window back onto the screens as they are now.
     void pullOntoScreens();
+    // Without a stored position, the window's frame opens centred on anchor's, on a screen.
+    void centreOn(const QWidget *anchor);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -73,6 +75,7 @@ private:
     // Moves the window for the reader itself: that move and whatever the window manager makes
     // of it until the window settles are not the user's.
     void place(QPoint topLeft);
+    void centre();
     void unsettle();
     void watchScreens();
 
@@ -84,6 +87,8 @@ private:
     bool settled_ = false; // thread: main
     bool placing_ = false; // thread: main
     bool closing_ = false; // thread: main
+    bool restored_ = false; // thread: main; a stored position was applied
+    QPointer<const QWidget> anchor_; // thread: main; centred on at the next showing
     // Restored before the window manager framed the window: the frame's height was a guess,
     // so the placement is made again once the frame is known, unless the user moved it first.
     bool frameGuessed_ = false; // thread: main

@@ -3,7 +3,12 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 
+#include "views/kit/controls/hardware_button.h"
+#include "views/kit/view_accessibility.h"
+#include "views/kit/dialogs/alert_dialog.h"
 #include "views/main/content_view.h"
+#include "views/main/warning_presenter.h"
+#include "views/main/transport_view.h"
 #include "views/settings/export_settings_view.h"
 #include "views/waveform/waveform_view.h"
 #include "windows/main_window.h"
@@ -15,8 +20,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QtEndian>
 
@@ -147,4 +155,57 @@ TEST(Application, SettingsWindowStartsFromTheStoredDefaultsEachTime)
     }));
     view = app.windows().open(WindowId::settings)->findChild<ExportSettingsView *>();
     EXPECT_EQ(view->draft(), ExportDefaults());
+}
+
+TEST(Application, PlayIsNotLitWhileTheMissingFileAlertIsUp)
+{
+    test::TempDir folder;
+    isolate(folder);
+    for (const char *name : {"a.wav", "b.wav"})
+        test::writeFile(folder.file(QString::fromLatin1(name)), wav());
+
+    // The real alerts, read as each comes up, answered at once.
+    QStringList seen;
+    std::function<QString()> readPlay;
+    auto alerts = std::make_unique<WarningPresenter>(WarningPresenter::ParentWindow{}, [&](AlertDialog &alert) {
+        seen << alert.title() + QStringLiteral(": ") + readPlay();
+        return 0;
+    });
+    Application app(std::move(alerts));
+    app.start({QUrl::fromLocalFile(folder.file(QStringLiteral("a.wav"))),
+               QUrl::fromLocalFile(folder.file(QStringLiteral("b.wav")))});
+    PlayerModel &player = app.player();
+    ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 2 && player.selectedID(); }));
+    auto *content = qobject_cast<ContentView *>(app.mainWindow()->centralWidget());
+    ASSERT_NE(content, nullptr);
+    HardwareButton *play = content->transport()->button(TransportGlyph::Symbol::play);
+    readPlay = [play] { return accessibleValue(play); };
+    ASSERT_TRUE(test::pumpUntil([&] { return play->isEnabled(); }));
+
+    ASSERT_TRUE(QFile::remove(folder.file(QStringLiteral("b.wav"))));
+    const QUuid b = player.tracks().last().id;
+    player.playTrack(b);
+    ASSERT_TRUE(test::pumpUntil([&] { return !seen.isEmpty(); }));
+    player.play();
+    ASSERT_TRUE(test::pumpUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(seen.join(QStringLiteral(" | ")).toStdString(), "Audio file is missing: Off | Audio file is missing: Off");
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(accessibleValue(play), QStringLiteral("Off"));
+    EXPECT_TRUE(app.shutdown());
+}
+
+TEST(Application, SettingsWindowFirstOpensCentredOnTheMainWindow)
+{
+    test::TempDir folder;
+    isolate(folder);
+    Application app(std::make_unique<test::AlertRecorder>());
+    app.start({});
+    const QWidget *main = app.mainWindow();
+    ASSERT_NE(main, nullptr);
+    const QWidget *settings = app.windows().open(WindowId::settings);
+    const QRect area = settings->screen()->availableGeometry();
+    EXPECT_NEAR(settings->frameGeometry().center().x(), main->frameGeometry().center().x(), 1);
+    EXPECT_GE(settings->frameGeometry().top(), area.top());
+    EXPECT_LE(settings->frameGeometry().left() + settings->frameGeometry().width(), area.right() + 1);
+    EXPECT_TRUE(app.shutdown());
 }

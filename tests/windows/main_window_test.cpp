@@ -7,9 +7,12 @@
 #include "support/snapshot.h"
 #include "support/test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -47,6 +50,38 @@ TEST(MainWindow, CloseAsksInsteadOfClosingAndReadyComesOnce)
         const QPoint inContent = window.centralWidget()->geometry().center() * ratio;
         EXPECT_EQ(image.pixelColor(inContent).rgb(), Theme::background.rgb());
     }
+}
+
+// The window system drops a close request to a window a modal sheet still blocks, so a sheet
+// pressed away by a screen reader must be gone at once, without the platform's press flash.
+TEST(MainWindow, ACloseRightAfterASheetsDoneIsAsked)
+{
+    MainWindow window;
+    int asked = 0;
+    window.setCloseRequestHandler([&] { ++asked; });
+    window.show();
+    auto *sheet = new SheetDialog(&window);
+    auto *done = new QPushButton(QStringLiteral("&Done"), sheet);
+    done->setDefault(true);
+    QObject::connect(done, &QPushButton::clicked, sheet, &SheetDialog::dismiss);
+    ASSERT_TRUE(SheetHost::of(&window).present(sheet));
+    ASSERT_EQ(QGuiApplication::modalWindow(), sheet->windowHandle());
+
+    QAccessibleInterface *button = QAccessible::queryAccessibleInterface(done);
+    ASSERT_TRUE(button && button->actionInterface());
+    EXPECT_EQ(button->text(QAccessible::Name), "Done");
+    EXPECT_TRUE(button->state().defaultButton);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+    EXPECT_EQ(SheetHost::of(&window).current(), nullptr);
+    EXPECT_FALSE(window.close());
+    EXPECT_EQ(asked, 1);
+
+    const QPointer<SheetDialog> gone(sheet);
+    EXPECT_TRUE(test::pumpUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return gone.isNull();
+    }));
 }
 
 TEST(MainWindow, SD2ToolsSheetFollowsTheFlag)

@@ -13,8 +13,11 @@
 #include "files/access/missing_audio_source.h"
 #include "files/journal/audio_export_error.h"
 
+#include <QFileInfo>
+#include <QMimeDatabase>
 #include <QPointer>
 
+#include <algorithm>
 #include <limits>
 
 namespace tampod {
@@ -27,6 +30,24 @@ const QString pairNameText = QStringLiteral("Enter a base filename without slash
 const QString cancelledText = QStringLiteral("Export cancelled. No destination file was created.");
 const QString restoredText =
     QStringLiteral("File access restored. Your export settings are unchanged. Choose preview or export to continue.");
+
+// An extension that names audio: one of ours, or one the system's types file under audio.
+bool isAudioExtension(const QString &extension)
+{
+    if (extension.isEmpty())
+        return false;
+    for (const ExportFormat format : ExportFormats::allCases()) {
+        if (extension.compare(ExportFormats::fileExtension(format), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+    if (type.name().startsWith(QLatin1String("audio/")))
+        return true;
+    const QStringList ancestors = type.allAncestors();
+    return std::any_of(ancestors.cbegin(), ancestors.cend(),
+                       [](const QString &name) { return name.startsWith(QLatin1String("audio/")); });
+}
 
 } // namespace
 
@@ -154,6 +175,17 @@ bool ExportSession::isValidPairName(const QString &name)
             return false;
     }
     return true;
+}
+
+QString ExportSession::nameWithExtension(const QString &name, const QString &extension)
+{
+    const QString suffix = QLatin1Char('.') + extension;
+    if (name.endsWith(suffix, Qt::CaseInsensitive))
+        return name;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0 && isAudioExtension(name.mid(dot + 1)))
+        return name.left(dot) + suffix;
+    return name + suffix;
 }
 
 std::optional<LoopExportOptions> ExportSession::loopOptions() const
@@ -336,25 +368,31 @@ void ExportSession::chooseDestination()
         self->setChoosing(false);
         if (urls.isEmpty())
             return;
-        self->start({self->track_, settings, urls.first(), loop, pairOutput, nullptr});
+        const QFileInfo chosen(urls.first().toLocalFile());
+        const QUrl destination = QUrl::fromLocalFile(
+            chosen.path() + QLatin1Char('/') +
+            nameWithExtension(chosen.fileName(), ExportFormats::fileExtension(settings.format)));
+        self->start({self->track_, settings, destination, loop, pairOutput, nullptr});
     });
 }
 
 void ExportSession::choosePairDirectory(const ExportDefaults &settings, const std::optional<LoopExportOptions> &loop)
 {
-    const QString base = pairBaseName_;
     const QString extension = ExportFormats::fileExtension(settings.format);
+    const QString name = nameWithExtension(pairBaseName_, extension);
+    const QString stem = name.chopped(extension.size() + 1);
+    const QString suffix = name.right(extension.size() + 1); // as the files will carry it
     OpenPanelOptions options;
     options.text = {QStringLiteral("Export Left and Right Mono Files"), QStringLiteral("Export Here"),
-                    QStringLiteral("Save ") + base + QStringLiteral(".L.") + extension + QStringLiteral(" and ") + base +
-                        QStringLiteral(".R.") + extension + QStringLiteral(". Existing files are never replaced.")};
+                    QStringLiteral("Save ") + stem + QStringLiteral(".L") + suffix + QStringLiteral(" and ") + stem +
+                        QStringLiteral(".R") + suffix + QStringLiteral(". Existing files are never replaced.")};
     options.canChooseFiles = false;
     options.canChooseFolders = true;
     options.canCreateFolders = true;
     options.allowsMultipleSelection = false;
     setChoosing(true);
     QPointer<ExportSession> self(this);
-    panels_->chooseFolder(options, [self, settings, loop, base, extension](const QList<QUrl> &urls) {
+    panels_->chooseFolder(options, [self, settings, loop, name](const QList<QUrl> &urls) {
         if (!self)
             return;
         self->setChoosing(false);
@@ -365,7 +403,7 @@ void ExportSession::choosePairDirectory(const ExportDefaults &settings, const st
         QString path = folder.toLocalFile();
         if (!path.endsWith(QLatin1Char('/')))
             path += QLatin1Char('/');
-        const QUrl destination = QUrl::fromLocalFile(path + base + QLatin1Char('.') + extension);
+        const QUrl destination = QUrl::fromLocalFile(path + name);
         self->start({self->track_, settings, destination, loop, SD2PairOutput::separateMono, std::move(lease)});
     });
 }

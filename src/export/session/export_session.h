@@ -90,6 +90,10 @@ public:
     static std::int64_t repeatCount(const QString &text);
     // A base name the two mono files can carry.
     static bool isValidPairName(const QString &name);
+    // The file name written for a chosen name: the format's extension replaces a typed
+    // extension of another audio format and follows any other name; a name that already ends
+    // with it, in any case, is kept.
+    static QString nameWithExtension(const QString &name, const QString &extension);
 
 Q_SIGNALS:
     void draftChanged();

@@ -26,6 +26,10 @@ public:
     // Refreshes at once (and drops a queued refresh).
     void refreshNow();
     bool isScheduled() const { return queued_; }
+    // Runs every queued refresh now: before an alert takes over, the views show what it is about.
+    static void refreshAllScheduled();
+
+    ~RefreshScheduler() override;
 
 private:
     std::function<void()> refresh_;

@@ -1,6 +1,7 @@
 #include "views/main/warning_presenter.h"
 
 #include "views/kit/dialogs/alert_dialog.h"
+#include "views/kit/refresh_scheduler.h"
 #include "views/kit/view_texts.h"
 
 #include "sd2/sd2_recovery_failure.h"
@@ -11,7 +12,12 @@ namespace tampod {
 
 WarningPresenter::WarningPresenter(ParentWindow parent, Runner runner)
     : parent_(std::move(parent))
-    , runner_(runner ? std::move(runner) : Runner([](AlertDialog &alert) { return alert.runModal(); }))
+    , runner_([runner = runner ? std::move(runner) : Runner([](AlertDialog &alert) { return alert.runModal(); })](
+                  AlertDialog &alert) {
+        // The window behind the alert shows the state the alert is about (Play no longer lit).
+        RefreshScheduler::refreshAllScheduled();
+        return runner(alert);
+    })
 {
 }
 

@@ -472,10 +472,15 @@ void SectionLoopOverlay::placeChildren()
     for (const bool start : {true, false}) {
         const double f = mapped(start ? currentStart() : currentEnd());
         const double centre = size.width() * f;
+        const bool inView = f >= 0 && f <= 1;
+        // A marker at an edge of the view keeps its whole grab area inside the pane.
+        double left = centre - markerWidth / 2;
+        if (inView)
+            left = std::clamp(left, 0.0, std::max(0.0, size.width() - markerWidth));
         QWidget *m = marker(start);
-        m->setGeometry(DesignScaleLayout::scaled(QRectF(centre - markerWidth / 2, 0, markerWidth, size.height()), s));
+        m->setGeometry(DesignScaleLayout::scaled(QRectF(left, 0, markerWidth, size.height()), s));
         // A marker scrolled out of view cannot be grabbed; one being dragged keeps its drag.
-        m->setAttribute(Qt::WA_TransparentForMouseEvents, !((f >= 0 && f <= 1) || dragOrigin_));
+        m->setAttribute(Qt::WA_TransparentForMouseEvents, !(inView || dragOrigin_));
     }
     const QSizeF plate = header_->plateSize(s);
     header_->setGeometry(DesignScaleLayout::scaled(

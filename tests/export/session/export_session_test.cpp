@@ -410,3 +410,49 @@ TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
     EXPECT_EQ(scene.warnings, QStringList{text});
     EXPECT_EQ(readAll(scene.file("taken.wav")), "an older file");
 }
+
+TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
+{
+    const std::pair<QString, QString> names[] = {
+        {"typed-name.flac", "typed-name.wav"}, {"take.AIF", "take.wav"}, {"take.v2", "take.v2.wav"},
+        {"take", "take.wav"},                  {"Take.WAV", "Take.WAV"}, {"take.L", "take.L.wav"},
+    };
+    for (const auto &[typed, written] : names)
+        EXPECT_EQ(ExportSession::nameWithExtension(typed, "wav"), written) << typed.toStdString();
+
+    SessionScene scene;
+    auto exporter = std::make_shared<AudioFileExporter>(scene.environment);
+    const ExportDefaults wav = settingsFor(ExportFormat::wav);
+    auto typed = scene.session(exporter, nullptr, wav);
+    typed->chooseDestination();
+    scene.confirm("typed-name.flac");
+    ASSERT_TRUE(pumpUntil([&] { return !typed->isExporting(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(typed->message(), "Exported typed-name.wav — 1.000 seconds each");
+    EXPECT_TRUE(ffprobeStream(scene.file("typed-name.wav")).startsWith("pcm_s16le,44100,2,"));
+    EXPECT_FALSE(QFileInfo::exists(scene.file("typed-name.flac")));
+
+    // The adjusted name is refused like any existing one.
+    writeFile(scene.file("held.wav"), "an older file");
+    auto held = scene.session(exporter, nullptr, wav);
+    held->chooseDestination();
+    scene.confirm("held.flac");
+    ASSERT_TRUE(pumpUntil([&] { return !held->isExporting(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(held->message(), AudioExportError(AudioExportError::Case::destinationExists).message());
+    EXPECT_EQ(readAll(scene.file("held.wav")), "an older file");
+    EXPECT_FALSE(QFileInfo::exists(scene.file("held.flac")));
+
+    // A separate-mono pair's base name follows the same rule.
+    makeFolder(scene.file("takes"));
+    auto fake = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &) { return resultAt(request.destination); });
+    ExportSession pair(linkedPair(scene.store(), scene.file("takes")), settingsFor(ExportFormat::sd2), nullptr, fake,
+                       nullptr, nullptr, scene.panels, {});
+    pair.setPairOutput(SD2PairOutput::separateMono);
+    pair.setPairBaseName("take.flac");
+    pair.chooseDestination();
+    EXPECT_EQ(scene.panels->calls.last().text.message, "Save take.L.sd2 and take.R.sd2. Existing files are never replaced.");
+    scene.panels->calls.last().completion({QUrl::fromLocalFile(scene.file("takes"))});
+    ASSERT_TRUE(pumpUntil([&] { return pair.result().has_value(); }));
+    ASSERT_EQ(fake->requests.size(), 1);
+    EXPECT_EQ(fake->requests[0].destination.toLocalFile(), scene.file("takes/take.sd2"));
+}

@@ -8,7 +8,9 @@
 #include "views/kit/refresh_scheduler.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -109,6 +111,29 @@ TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)
         EXPECT_FALSE(sheet.isVisible());
         EXPECT_EQ(SheetHost::of(&window).current(), nullptr);
     }
+}
+
+TEST(SheetDialog, OpensCentredOnItsWindowAndWhollyOnTheScreen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget window;
+    window.resize(300, 200);
+    window.move(area.center() - QPoint(150, 100));
+    window.show();
+    SheetDialog sheet(&window);
+    sheet.resize(200, 120);
+    ASSERT_TRUE(sheet.present());
+    EXPECT_EQ(sheet.frameGeometry().center(), window.frameGeometry().center());
+    sheet.dismiss();
+
+    // A sheet taller and wider than its window at the screen's corner.
+    window.move(area.topLeft());
+    SheetDialog tall(&window);
+    tall.resize(500, 400);
+    ASSERT_TRUE(tall.present());
+    EXPECT_TRUE(area.contains(tall.frameGeometry())) << tall.frameGeometry().y();
+    EXPECT_EQ(tall.frameGeometry().topLeft(), area.topLeft());
+    tall.dismiss();
 }
 
 TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)

@@ -110,6 +110,25 @@ TEST(SectionLoopOverlay, DragsPauseClampAndCommitOnce)
     EXPECT_EQ(t.undoSteps(), 2);
 }
 
+TEST(SectionLoopOverlay, MarkersAtTheFilesEdgesKeepTheirWholeGrabAreaInThePane)
+{
+    OverlayTest t(2);
+    t.model.loopOn({0, 1});
+    SectionLoopOverlay &overlay = t.overlay();
+    ASSERT_TRUE(pumpUntil([&] { return overlay.marker(false)->geometry().center().x() > overlay.width() / 2; }));
+    for (const bool start : {true, false}) {
+        const QRect area = overlay.marker(start)->geometry();
+        EXPECT_TRUE(overlay.rect().contains(area)) << start;
+        EXPECT_EQ(area.width(), int(2 * SectionLoopOverlay::markerWidth)) << start;
+    }
+    EXPECT_EQ(overlay.marker(false)->geometry().right(), overlay.rect().right());
+    Pointer pointer{t.hosted->host};
+    pointer.press(overlay.marker(false)->geometry().topRight() + QPoint(-1, 300));
+    EXPECT_EQ(overlay.focusedBoundary(), false);
+    EXPECT_EQ(overlay.dragOrigin(), 1.0);
+    pointer.release(overlay.marker(false)->geometry().topRight() + QPoint(-1, 300));
+}
+
 TEST(SectionLoopOverlay, ArrowKeysStepTheFocusedBoundary)
 {
     // 60 s prepared: 0.1 s; 5 s, not prepared yet: a hundredth of the file.
