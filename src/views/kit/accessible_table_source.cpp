@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTableView>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -48,7 +49,13 @@ public:
         return t == QAccessible::Name ? button().value_or(AccessibleTableSource::CellButton{}).name : QString();
     }
     void setText(QAccessible::Text, const QString &) override {}
-    QRect rect() const override { return cell_->rect(); }
+    QRect rect() const override
+    {
+        const auto shown = button();
+        if (!shown || shown->area.isEmpty())
+            return cell_->rect();
+        return QRect(view_->viewport()->mapToGlobal(shown->area.topLeft()), shown->area.size());
+    }
     QAccessible::Role role() const override { return QAccessible::Button; }
     QAccessible::State state() const override
     {
@@ -304,10 +311,10 @@ public:
     }
     QList<int> selectedRows() const override
     {
-        QList<int> rows;
-        if (QItemSelectionModel *selection = view()->selectionModel())
-            for (const QModelIndex &index : selection->selectedRows())
-                rows.append(index.row());
+        const QModelIndexList indexes =
+            view()->selectionModel() ? view()->selectionModel()->selectedRows() : QModelIndexList();
+        QList<int> rows(indexes.size());
+        std::transform(indexes.cbegin(), indexes.cend(), rows.begin(), [](const QModelIndex &index) { return index.row(); });
         return rows;
     }
     bool isColumnSelected(int column) const override

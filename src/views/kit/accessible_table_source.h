@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QModelIndex>
+#include <QRect>
 #include <QString>
 
 class QAccessibleInterface;
@@ -20,6 +21,7 @@ public:
     struct CellButton {
         QString name;
         bool enabled = true;
+        QRect area; // in the view's viewport; empty: the whole cell
     };
 
     // Installs the factory first, as AccessibleValueSource does.

@@ -127,10 +127,11 @@ QList<AccessibleTableSource::CellButton> LibraryTable::cellButtons(const QModelI
     if (!index.isValid() || index.column() != bpm || index.row() >= model_->rowCount())
         return {};
     const LibraryRow &row = model_->row(index.row());
+    const QRect cell = visualRect(index);
     if (LibraryCells::showsGet(row))
-        return {{LibraryText::getLabel + row.name, row.canDetectBPM}};
+        return {{LibraryText::getLabel + row.name, row.canDetectBPM, LibraryCells::getRect(cell)}};
     if (LibraryCells::isBusy(row))
-        return {{LibraryText::cancelLabel + row.name, true}};
+        return {{LibraryText::cancelLabel + row.name, true, LibraryCells::cancelRect(cell)}};
     return {};
 }
 

@@ -188,6 +188,11 @@ TEST(LibraryTable, AScreenReaderPressesGetAndCancelAndTogglesTheCheck)
     EXPECT_EQ(got, QList<QUuid>{rows[0].id});
     ASSERT_NE(button(1), nullptr);
     EXPECT_EQ(button(1)->text(QAccessible::Name), "Cancel BPM detection for take 1.wav");
+    // Where the × is drawn, at the cell's right end.
+    const QRect cell = cells->cellAt(1, LibraryColumns::bpm)->rect();
+    EXPECT_TRUE(cell.contains(button(1)->rect()));
+    EXPECT_EQ(button(1)->rect().right(), cell.right());
+    EXPECT_LT(button(1)->rect().width(), cell.width() / 2);
     press(button(1));
     EXPECT_EQ(cancelled, QList<QUuid>{rows[1].id});
     // A Get that cannot start yet is published disabled and does nothing; a tempo has no button.
