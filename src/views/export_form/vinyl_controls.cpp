@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QSignalBlocker>
 
 #include <cmath>
 #include <limits>
@@ -152,10 +153,11 @@ VinylControls::VinylControls(ExportDraftBinding draft, VinylEnvironment environm
     message_ = FormText::label(QString(), TextStyle::caption, true, host);
     form->addRow(message_);
 
-    connect(texture_, &QCheckBox::clicked, this, [this](bool on) {
+    // The state, not the click: a key or a screen reader's toggle changes it without a click.
+    connect(texture_, &QCheckBox::toggled, this, [this](bool on) {
         ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.vinyl.enabled = on; });
     });
-    connect(hum_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(hum_, &QCheckBox::toggled, this, [this](bool on) {
         ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.vinyl.humEnabled = on; });
     });
     connect(sample_, &TaggedComboBox::tagChosen, this, [this](const QString &tag) {
@@ -189,19 +191,24 @@ void VinylControls::levelRow(const QString &title, std::int64_t VinylOptions::*l
 {
     slider = new HardwareSlider(sliderDesignSize, HardwareSlider::Handle::bar, title, host_);
     slider->setFixedSize(qRound(sliderSize.width()), qRound(sliderSize.height()));
+    const auto percent = [](double value) -> std::int64_t {
+        return std::isfinite(value) ? std::llround(value * 100) : 0;
+    };
     slider->setBinding(Binding<double>(
         [this, level] { return double(draft_.get().vinyl.*level) / 100.0; },
-        [this, level](const double &value) {
-            const std::int64_t n = std::isfinite(value) ? std::llround(value * 100) : 0;
-            ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.vinyl.*level = n; });
-            // Kept even when the form's draft is thrown away.
-            if (environment_.preferences && !environment_.preferences->rememberLevel(n, level) &&
-                environment_.levelNotSaved)
-                environment_.levelNotSaved();
+        [this, level, percent](const double &value) {
+            ExportDraftEdit::edit(draft_, [&](ExportDefaults &d) { d.vinyl.*level = percent(value); });
         },
         [this](QObject *context, std::function<void()> changed) {
             return draft_.onChange(context, std::move(changed));
         }));
+    // Kept even when the form's draft is thrown away; stored once a change is finished, since
+    // each store writes the settings file.
+    connect(slider, &HardwareSlider::valueCommitted, this, [this, level, percent](double value) {
+        if (environment_.preferences && !environment_.preferences->rememberLevel(percent(value), level) &&
+            environment_.levelNotSaved)
+            environment_.levelNotSaved();
+    });
     text = new QLabel(host_);
     text->setTextFormat(Qt::PlainText);
     text->setFixedWidth(levelTextWidth);
@@ -290,8 +297,10 @@ void VinylControls::refresh()
     const ExportDefaults draft = draft_.get();
     const VinylOptions &vinyl = draft.vinyl;
 
-    if (texture_->isChecked() != vinyl.enabled)
+    if (texture_->isChecked() != vinyl.enabled) {
+        const QSignalBlocker blocker(texture_);
         texture_->setChecked(vinyl.enabled);
+    }
     // An enabled treatment can always be switched off.
     texture_->setEnabled(draft.supportsClipping() || vinyl.enabled);
 
@@ -301,8 +310,10 @@ void VinylControls::refresh()
     vinylLevel_->refresh();
     updateText(vinylLevelText_, QString::number(vinyl.amount) + QStringLiteral("%"));
     form_->setRowVisible(humRow_, vinyl.enabled);
-    if (hum_->isChecked() != vinyl.humEnabled)
+    if (hum_->isChecked() != vinyl.humEnabled) {
+        const QSignalBlocker blocker(hum_);
         hum_->setChecked(vinyl.humEnabled);
+    }
     form_->setRowVisible(humLevel_->parentWidget(), vinyl.enabled && vinyl.humEnabled);
     humLevel_->refresh();
     updateText(humLevelText_, QString::number(vinyl.humAmount) + QStringLiteral("%"));

@@ -26,7 +26,7 @@ class TaggedComboBox;
 // the rows (the export sheets, the settings window) passes the same one on. An empty one
 // remembers no level and previews without pausing anything.
 struct VinylEnvironment {
-    // The saved export settings: each level the user sets is remembered there at once.
+    // The saved export settings: each level the user sets is remembered there when set.
     QPointer<ExportPreferences> preferences;
     // Pauses main playback and gives the listening volume the solo previews play at.
     ExportPreviewCoordinator::PauseMainPlayback pauseMainPlayback;
@@ -55,9 +55,10 @@ private:
 
 // The Vinyl and Hum rows of an export settings form: the texture toggle, the sample with its
 // solo preview, the two levels, hum and its preview, New Pattern, and the preview's status.
-// They join the form they are given, edit the draft through its binding and remember each
-// level in the saved settings at once. The solo previews play through a coordinator of their
-// own, which stops whenever the draft changes, the form is disabled or the rows go away.
+// They join the form they are given, edit the draft through its binding (a level at every step
+// of a drag) and remember each level in the saved settings once it is released or stepped.
+// The solo previews play through a coordinator of their own, which stops whenever the draft
+// changes, the form is disabled or the rows go away.
 // thread: main only.
 class VinylControls : public QObject {
     Q_OBJECT

@@ -1,9 +1,13 @@
 #include "views/kit/view_accessibility.h"
 
+#include "views/kit/accessible_table_source.h"
 #include "views/kit/accessible_value_source.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QComboBox>
+#include <QTableView>
 #include <QTextDocument>
 #include <QVariant>
 #include <QWidget>
@@ -153,6 +157,58 @@ private:
     AccessibleValueSource *const source_;
 };
 
+// A picker named by its label, its choice being its value. Qt's own names a picker on Linux by
+// its current choice, so a screen reader would announce "WAV" where it should say "Format".
+class PickerAccessible final : public QAccessibleWidget {
+public:
+    explicit PickerAccessible(QComboBox *picker)
+        : QAccessibleWidget(picker, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return picker()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = picker()->view()->isVisible();
+        return state;
+    }
+
+    // Its one child is the list of choices, as with Qt's own picker.
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(picker()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == picker()->view() ? 0 : -1;
+    }
+
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name != showMenuAction() && name != pressAction())
+            return QAccessibleWidget::doAction(name);
+        if (!picker()->isEnabled())
+            return;
+        if (picker()->view()->isVisible())
+            picker()->hidePopup();
+        else
+            picker()->showPopup();
+    }
+
+private:
+    QComboBox *picker() const { return static_cast<QComboBox *>(widget()); }
+};
+
 QAccessibleInterface *factory(const QString &, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
@@ -160,9 +216,14 @@ QAccessibleInterface *factory(const QString &, QObject *object)
         return nullptr;
     if (auto *source = dynamic_cast<AccessibleValueSource *>(object))
         return new SourceAccessible(widget, source);
+    if (auto *table = qobject_cast<QTableView *>(widget))
+        if (auto *source = dynamic_cast<AccessibleTableSource *>(object))
+            return AccessibleTableSource::makeInterface(table, source);
     const QVariant role = widget->property(roleProperty);
     if (!role.isValid())
         return nullptr;
+    if (auto *picker = qobject_cast<QComboBox *>(widget); picker && role.toInt() == QAccessible::ComboBox)
+        return new PickerAccessible(picker);
     return new ValueAccessible(widget, QAccessible::Role(role.toInt()));
 }
 

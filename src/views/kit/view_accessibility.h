@@ -9,9 +9,11 @@ namespace tampod {
 
 // Custom-drawn widgets announce a role and a value text through one accessible-interface
 // factory; screen readers and tests read them with QAccessible::queryAccessibleInterface.
-// Call in the widget's constructor, before anything asks for its interface.
+// Call in the widget's constructor, before anything asks for its interface. A QComboBox made
+// a ComboBox this way is named by its accessible name, its current choice being its value.
 void makeAccessible(QWidget *widget, QAccessible::Role role);
-// Installs (once) the factory behind makeAccessible and AccessibleValueSource.
+// Installs (once) the factory behind makeAccessible, AccessibleValueSource and
+// AccessibleTableSource.
 void installAccessibleFactory();
 void setAccessibleValue(QWidget *widget, const QString &value);
 QString accessibleValue(const QWidget *widget);

@@ -38,6 +38,7 @@ LibraryTable::LibraryTable(QWidget *parent) : QTableView(parent), model_(new Lib
     clear.setColor(QPalette::Base, Qt::transparent);
     setPalette(clear);
     setAccessibleName(LibraryText::tableLabel);
+    AccessibleTableSource::claim(this);
 }
 
 LibraryTable::~LibraryTable() = default;
@@ -119,6 +120,42 @@ void LibraryTable::toggleCheck(int row)
 {
     const LibraryRow &r = model_->row(row);
     onCheck(r.id, !model_->isChecked(row));
+}
+
+QList<AccessibleTableSource::CellButton> LibraryTable::cellButtons(const QModelIndex &index) const
+{
+    if (!index.isValid() || index.column() != bpm || index.row() >= model_->rowCount())
+        return {};
+    const LibraryRow &row = model_->row(index.row());
+    const QRect cell = visualRect(index);
+    if (LibraryCells::showsGet(row))
+        return {{LibraryText::getLabel + row.name, row.canDetectBPM, LibraryCells::getRect(cell)}};
+    if (LibraryCells::isBusy(row))
+        return {{LibraryText::cancelLabel + row.name, true, LibraryCells::cancelRect(cell)}};
+    return {};
+}
+
+void LibraryTable::pressCellButton(const QModelIndex &index, int button)
+{
+    // Decided by the row as it is now, as a click on the drawn button is.
+    if (button != 0 || !index.isValid() || index.column() != bpm || index.row() >= model_->rowCount())
+        return;
+    const LibraryRow &row = model_->row(index.row());
+    if (LibraryCells::showsGet(row) && row.canDetectBPM)
+        onGetBPM(row.id);
+    else if (LibraryCells::isBusy(row))
+        onCancelBPM(row.id);
+}
+
+bool LibraryTable::isCheckCell(const QModelIndex &index) const
+{
+    return index.isValid() && index.column() == exportCheck;
+}
+
+void LibraryTable::toggleCheckCell(const QModelIndex &index)
+{
+    if (isCheckCell(index) && index.row() < model_->rowCount())
+        toggleCheck(index.row());
 }
 
 void LibraryTable::mousePressEvent(QMouseEvent *event)

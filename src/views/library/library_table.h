@@ -1,5 +1,6 @@
 #pragma once
 
+#include "views/kit/accessible_table_source.h"
 #include "views/library/library_row.h"
 
 #include <QSet>
@@ -18,8 +19,9 @@ class LibraryTableModel;
 // It holds no library state: every update hands it all rows, the selected and checked rows and
 // the row to keep in view, and it reconciles its own state with them. Its callbacks report
 // what the user did; a selection made by an update is never reported back. A click in the
-// Export column toggles that row's check without touching the selection. thread: main only.
-class LibraryTable : public QTableView {
+// Export column toggles that row's check without touching the selection. A screen reader
+// toggles the check and presses Get and × through the same callbacks. thread: main only.
+class LibraryTable : public QTableView, public AccessibleTableSource {
     Q_OBJECT
 
 public:
@@ -46,6 +48,12 @@ public:
     double scale() const { return scale_; }
     // The columns' pixel edges in the viewport, count + 1 of them.
     std::array<int, LibraryColumns::count + 1> columnEdges() const;
+
+    // AccessibleTableSource: the BPM cell's Get or ×, and the Export check.
+    QList<CellButton> cellButtons(const QModelIndex &index) const override;
+    void pressCellButton(const QModelIndex &index, int button) override;
+    bool isCheckCell(const QModelIndex &index) const override;
+    void toggleCheckCell(const QModelIndex &index) override;
 
 Q_SIGNALS:
     // The column edges or the scale changed: the header strip follows.

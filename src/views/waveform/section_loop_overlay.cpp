@@ -188,6 +188,16 @@ public:
     QString accessibleValue() const override { return overlay_->markerValue(start_); }
     bool isAdjustable() const override { return true; }
     void accessibleAdjust(bool increment) override { overlay_->adjust(start_, increment); }
+    // Seconds into the file, stepped as the arrow keys step; none while the length is unknown.
+    std::optional<AccessibleRange> accessibleRange() const override
+    {
+        const double seconds = overlay_->duration();
+        if (seconds <= 0)
+            return std::nullopt;
+        const double at = start_ ? overlay_->currentStart() : overlay_->currentEnd();
+        return AccessibleRange{0, seconds, at * seconds, SectionLoopOverlay::arrowStep(seconds) * seconds};
+    }
+    void setAccessibleCurrent(double seconds) override { overlay_->moveTo(start_, seconds); }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override
@@ -351,6 +361,15 @@ void SectionLoopOverlay::adjust(bool start, bool increment)
     const double value = start ? currentStart() : currentEnd();
     const double step = arrowStep(duration());
     if (const auto range = moved(start, increment ? value + step : value - step))
+        player_.setSectionRange(*range);
+}
+
+void SectionLoopOverlay::moveTo(bool start, double seconds)
+{
+    const double length = duration();
+    if (length <= 0)
+        return;
+    if (const auto range = moved(start, seconds / length))
         player_.setSectionRange(*range);
 }
 

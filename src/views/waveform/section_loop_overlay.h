@@ -61,6 +61,8 @@ public:
 
     // One arrow-key step of a boundary, committed at once.
     void adjust(bool start, bool increment);
+    // A boundary moved to seconds into the file, committed at once (a screen reader's value).
+    void moveTo(bool start, double seconds);
     // A drag of a boundary marker by translation points, and its end.
     void dragChanged(bool start, double translation);
     void dragEnded();

@@ -9,6 +9,7 @@
 #include <QLabel>
 
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -162,6 +163,15 @@ TEST(ExportForm, PickersFollowTheFormatAndTheFirstEditStoresOneCompleteRecord)
     EXPECT_FALSE(controls.sampleRate()->isEnabled());
     EXPECT_TRUE(controls.encodingOptions()->isHidden());
     EXPECT_EQ(controls.sampleRate()->itemText(0), "11.025 kHz — choose a valid rate");
+    // A screen reader hears each picker's label, and its choice as its value.
+    const std::pair<TaggedComboBox *, QString> labelled[] = {{controls.format(), "Format"},
+                                                             {controls.resolution().loFi(), "Lo-fi treatment"},
+                                                             {controls.resolution().clipping(), "Clipping drive"}};
+    for (const auto &[picker, label] : labelled) {
+        QAccessibleInterface *element = QAccessible::queryAccessibleInterface(picker);
+        EXPECT_EQ(element->text(QAccessible::Name), label);
+        EXPECT_EQ(element->text(QAccessible::Value), picker->currentText());
+    }
 
     // A format outside the offer can be left; a chosen row stores its tag and nothing else.
     Q_EMIT controls.format()->activated(controls.format()->findData("m4aAAC"));

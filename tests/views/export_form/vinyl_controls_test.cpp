@@ -1,4 +1,4 @@
-// The Vinyl and Hum rows: levels remembered at once, a new pattern, the solo previews and
+// The Vinyl and Hum rows: levels remembered once set, a new pattern, the solo previews and
 // everything that stops them; previews play on a silent fake player.
 #include "export/export_preferences.h"
 #include "files/access/missing_audio_source.h"
@@ -9,14 +9,18 @@
 
 #include "support/test_support.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSettings>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -199,4 +203,72 @@ TEST(VinylControls, TheTextureToggleCanAlwaysSwitchAnEnabledTreatmentOff)
     EXPECT_FALSE(scene.draft.vinyl.enabled);
     EXPECT_FALSE(scene.controls->textureToggle()->isEnabled());
     EXPECT_FALSE(scene.controls->isRowShown(scene.controls->samplePicker()));
+}
+
+TEST(VinylControls, AScreenReadersToggleActsAsAClickDoes)
+{
+    Scene scene;
+    scene.draft.vinyl.enabled = false;
+    scene.controls->refresh();
+    ASSERT_FALSE(scene.controls->isRowShown(scene.controls->vinylLevel()));
+    const auto toggle = [](QWidget *box) {
+        QAccessible::queryAccessibleInterface(box)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    };
+    toggle(scene.controls->textureToggle());
+    EXPECT_TRUE(scene.draft.vinyl.enabled);
+    scene.controls->refresh();
+    EXPECT_TRUE(scene.controls->textureToggle()->isChecked());
+    EXPECT_TRUE(scene.controls->isRowShown(scene.controls->samplePicker()));
+    EXPECT_TRUE(scene.controls->isRowShown(scene.controls->vinylLevel()));
+    EXPECT_TRUE(scene.controls->isRowShown(scene.controls->humLevel()));
+
+    toggle(scene.controls->humToggle());
+    EXPECT_FALSE(scene.draft.vinyl.humEnabled);
+    scene.controls->refresh();
+    EXPECT_FALSE(scene.controls->isRowShown(scene.controls->humLevel()));
+}
+
+TEST(VinylControls, ADragStoresItsLevelOnceReleasedAndEachKeyStepStores)
+{
+    Scene scene;
+    int stores = 0;
+    QObject::connect(&scene.preferences, &ExportPreferences::defaultsChanged, [&] { ++stores; });
+    HardwareSlider *slider = scene.controls->vinylLevel();
+    const auto mouse = [slider](QEvent::Type type, int x) {
+        const QPointF at(x, slider->height() / 2.0);
+        QMouseEvent event(type, at, slider->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(slider, &event);
+    };
+
+    // The draft follows every step of the drag; the settings file is written at the release.
+    std::set<std::int64_t> levels;
+    mouse(QEvent::MouseButtonPress, 0);
+    for (int x = 0; x <= slider->width(); ++x) {
+        mouse(QEvent::MouseMove, x);
+        levels.insert(scene.draft.vinyl.amount);
+    }
+    EXPECT_GT(levels.size(), 50u);
+    EXPECT_EQ(stores, 0);
+    mouse(QEvent::MouseMove, slider->width() / 3);
+    const std::int64_t dragged = scene.draft.vinyl.amount;
+    mouse(QEvent::MouseButtonRelease, slider->width() / 3);
+    EXPECT_EQ(stores, 1);
+    EXPECT_EQ(scene.preferences.defaults().vinyl.amount, dragged);
+    QSettings reread(scene.settingsFolder.file("settings.ini"), QSettings::IniFormat);
+    EXPECT_EQ(ExportPreferences(reread).defaults().vinyl.amount, dragged);
+
+    // A press and release that leave the level where it was write nothing.
+    const int knob = qRound(slider->knobCentre(slider->value()) * slider->width() / slider->designSize().width());
+    mouse(QEvent::MouseButtonPress, knob);
+    mouse(QEvent::MouseButtonRelease, knob);
+    EXPECT_EQ(stores, 1);
+
+    for (int step = 1; step <= 3; ++step) {
+        QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+        QCoreApplication::sendEvent(slider, &right);
+        EXPECT_EQ(stores, 1 + step);
+        EXPECT_EQ(scene.preferences.defaults().vinyl.amount, scene.draft.vinyl.amount);
+    }
+    EXPECT_EQ(scene.draft.vinyl.amount, dragged + 3);
 }

@@ -7,6 +7,8 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -63,6 +65,22 @@ TEST(PickersAndSteppers, ReportOnlyTheUsersChoiceAndNeverWriteBack)
     EXPECT_TRUE(stepped.isEmpty());
     stepper.stepUp();
     EXPECT_EQ(stepped, QList<int>{2});
+}
+
+TEST(PickersAndSteppers, APickerIsNamedByItsLabelWithItsChoiceAsItsValue)
+{
+    TaggedComboBox box;
+    box.setAccessibleName(QStringLiteral("Format"));
+    box.setItems({{QStringLiteral("wav"), QStringLiteral("WAV")}, {QStringLiteral("aiff"), QStringLiteral("AIFF")}});
+    box.setCurrentTag(QStringLiteral("aiff"));
+    QAccessibleInterface *picker = QAccessible::queryAccessibleInterface(&box);
+    EXPECT_EQ(picker->role(), QAccessible::ComboBox);
+    EXPECT_EQ(picker->text(QAccessible::Name), QStringLiteral("Format"));
+    EXPECT_EQ(picker->text(QAccessible::Value), QStringLiteral("AIFF"));
+    ASSERT_EQ(picker->childCount(), 1);
+    EXPECT_EQ(picker->child(0)->object(), static_cast<QObject *>(box.view()));
+    ASSERT_NE(picker->actionInterface(), nullptr);
+    EXPECT_TRUE(picker->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
 }
 
 TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)

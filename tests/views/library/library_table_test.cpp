@@ -3,6 +3,7 @@
 
 #include "library_fixture.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QScrollBar>
 
@@ -154,4 +155,74 @@ TEST(LibraryTable, ScrollsOncePerFocusChange)
     EXPECT_EQ(bar->value(), 0) << "no focus scrolls nothing";
     table.apply({rows, {}, rows[80].id, 1, {}});
     EXPECT_EQ(bar->value(), scrolled);
+}
+
+TEST(LibraryTable, AScreenReaderPressesGetAndCancelAndTogglesTheCheck)
+{
+    LibraryTable table;
+    table.resize(600, 400);
+    table.show();
+    QList<QUuid> got, cancelled;
+    QList<std::pair<QUuid, bool>> checks;
+    table.onGetBPM = [&](const QUuid &id) { got.append(id); };
+    table.onCancelBPM = [&](const QUuid &id) { cancelled.append(id); };
+    table.onCheck = [&](const QUuid &id, bool on) { checks.append({id, on}); };
+    auto rows = someRows(4);
+    rows[1].bpmStatus = BPMDetectionQueue::Status{QUuid::createUuid(), 0.4, false};
+    rows[2].canDetectBPM = false;
+    rows[3].bpm = QStringLiteral("120");
+    table.apply({rows, {}, std::nullopt, 1, {rows[0].id}});
+
+    QAccessibleTableInterface *cells = QAccessible::queryAccessibleInterface(&table)->tableInterface();
+    ASSERT_NE(cells, nullptr);
+    const auto button = [&](int row) { return cells->cellAt(row, LibraryColumns::bpm)->child(0); };
+    const auto press = [](QAccessibleInterface *element) {
+        element->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    };
+
+    // Get, and × labelled with what it cancels.
+    ASSERT_NE(button(0), nullptr);
+    EXPECT_EQ(button(0)->role(), QAccessible::Button);
+    EXPECT_EQ(button(0)->text(QAccessible::Name), "Get BPM for take 0.wav");
+    press(button(0));
+    EXPECT_EQ(got, QList<QUuid>{rows[0].id});
+    ASSERT_NE(button(1), nullptr);
+    EXPECT_EQ(button(1)->text(QAccessible::Name), "Cancel BPM detection for take 1.wav");
+    // Where the × is drawn, at the cell's right end.
+    const QRect cell = cells->cellAt(1, LibraryColumns::bpm)->rect();
+    EXPECT_TRUE(cell.contains(button(1)->rect()));
+    EXPECT_EQ(button(1)->rect().right(), cell.right());
+    EXPECT_LT(button(1)->rect().width(), cell.width() / 2);
+    press(button(1));
+    EXPECT_EQ(cancelled, QList<QUuid>{rows[1].id});
+    // A Get that cannot start yet is published disabled and does nothing; a tempo has no button.
+    ASSERT_NE(button(2), nullptr);
+    EXPECT_TRUE(button(2)->state().disabled);
+    press(button(2));
+    EXPECT_EQ(got.size(), 1);
+    EXPECT_EQ(cells->cellAt(3, LibraryColumns::bpm)->childCount(), 0);
+
+    // A button follows its row: the running detection ends, Get comes back.
+    QAccessibleInterface *second = button(1);
+    rows[1].bpmStatus.reset();
+    table.apply({rows, {}, std::nullopt, 1, {rows[0].id}});
+    EXPECT_EQ(second->text(QAccessible::Name), "Get BPM for take 1.wav");
+    press(second);
+    EXPECT_EQ(got.back(), rows[1].id);
+    EXPECT_EQ(cancelled.size(), 1);
+
+    // The Export check: a check box whose toggle checks the row without selecting it.
+    QAccessibleInterface *check = cells->cellAt(0, LibraryColumns::exportCheck);
+    EXPECT_EQ(check->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(check->state().checked);
+    EXPECT_FALSE(cells->cellAt(1, LibraryColumns::exportCheck)->state().checked);
+    check->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    cells->cellAt(1, LibraryColumns::exportCheck)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    const QList<std::pair<QUuid, bool>> expected{{rows[0].id, false}, {rows[1].id, true}};
+    EXPECT_EQ(checks, expected);
+    EXPECT_TRUE(table.selectionModel()->selectedRows().isEmpty());
+
+    // Other cells keep the table's own toggle: it selects the row.
+    cells->cellAt(2, LibraryColumns::name)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(cells->isRowSelected(2));
 }

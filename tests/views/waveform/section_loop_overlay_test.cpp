@@ -215,3 +215,25 @@ TEST(SectionLoopOverlay, TimesIgnoreTheLocale)
     QLocale::setDefault(saved);
     EXPECT_EQ(OverlayTest(1, 0, true).overlay().timesText(), "0.000 – 0.000 s");
 }
+
+TEST(SectionLoopOverlay, MarkersPublishTheirSecondsAsValuesAScreenReaderCanSet)
+{
+    OverlayTest t;
+    t.model.loopOn({0.2, 27.5 / 60});
+    QCoreApplication::sendPostedEvents();
+    QAccessibleValueInterface *start = QAccessible::queryAccessibleInterface(t.overlay().marker(true))->valueInterface();
+    QAccessibleValueInterface *end = QAccessible::queryAccessibleInterface(t.overlay().marker(false))->valueInterface();
+    ASSERT_NE(start, nullptr);
+    ASSERT_NE(end, nullptr);
+    EXPECT_DOUBLE_EQ(start->currentValue().toDouble(), 12);
+    EXPECT_DOUBLE_EQ(end->currentValue().toDouble(), 27.5);
+    EXPECT_EQ(start->minimumValue().toDouble(), 0);
+    EXPECT_EQ(end->maximumValue().toDouble(), 60);
+    EXPECT_NEAR(start->minimumStepSize().toDouble(), 0.1, 1e-12);
+
+    // A value set is one committed move, kept inside the file and apart from the other end.
+    start->setCurrentValue(15.0);
+    EXPECT_NEAR(t.model.commits.back().start, 0.25, 1e-12);
+    end->setCurrentValue(1.0);
+    EXPECT_NEAR(t.model.commits.back().end, 0.25 + m60, 1e-12);
+}

@@ -66,9 +66,12 @@ void HardwareSlider::showValue(double value)
 
 void HardwareSlider::write(double value)
 {
+    const double before = value_;
     showValue(clamped(value));
     if (binding_)
         binding_->set(value_);
+    if (!grab_ && value_ != before)
+        Q_EMIT valueCommitted(value_);
 }
 
 void HardwareSlider::setGreenHandle(bool green)
@@ -157,6 +160,7 @@ void HardwareSlider::mousePressEvent(QMouseEvent *event)
     const double knob = knobCentre(value_);
     // Grabbing the knob keeps it under the pointer; a click beside it jumps there.
     grab_ = std::abs(x - knob) <= knobWidth / 2 ? x - knob : 0;
+    pressValue_ = value_;
     userMoved(x);
 }
 
@@ -168,8 +172,11 @@ void HardwareSlider::mouseMoveEvent(QMouseEvent *event)
 
 void HardwareSlider::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
-        grab_.reset();
+    if (event->button() != Qt::LeftButton || !grab_)
+        return;
+    grab_.reset();
+    if (value_ != pressValue_)
+        Q_EMIT valueCommitted(value_);
 }
 
 void HardwareSlider::wheelEvent(QWheelEvent *event)

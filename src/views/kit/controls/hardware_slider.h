@@ -19,6 +19,8 @@ namespace tampod {
 // and writes every position the user drags it to (always within 0…1) through the binding.
 // Being a QAbstractSlider, it takes the keyboard focus, steps with the arrow and Page keys and
 // offers a screen reader the value interface; those changes go through the same binding.
+// Each finished change (a released drag, a key step, a screen reader's set) is also reported
+// once through valueCommitted, for work too heavy for every step of a drag.
 // Disabled, it is drawn the same and ignores the mouse. thread: main.
 class HardwareSlider : public QAbstractSlider, public AccessibleValueSource {
     Q_OBJECT
@@ -58,6 +60,11 @@ public:
     std::optional<AccessibleRange> accessibleRange() const override;
     void setAccessibleCurrent(double value) override;
 
+Q_SIGNALS:
+    // The user finished a change: a drag was released elsewhere than it began, or a key or a
+    // screen reader set a new value.
+    void valueCommitted(double value);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -81,6 +88,8 @@ private:
     QMetaObject::Connection subscription_;
     // While dragging: where on the knob it was grabbed, in design units.
     std::optional<double> grab_;
+    // While dragging: the value before the press, to tell whether the drag changed it.
+    double pressValue_ = 0;
 };
 
 } // namespace tampod

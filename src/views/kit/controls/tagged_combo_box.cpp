@@ -1,5 +1,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 
+#include "views/kit/view_accessibility.h"
+
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 
@@ -8,6 +10,8 @@ namespace tampod {
 TaggedComboBox::TaggedComboBox(QWidget *parent)
     : QComboBox(parent)
 {
+    // Named by its label, not its choice, for a screen reader.
+    makeAccessible(this, QAccessible::ComboBox);
     connect(this, &QComboBox::activated, this, [this](int index) {
         const QString tag = itemData(index).toString();
         tag_ = tag;

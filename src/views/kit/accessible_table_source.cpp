@@ -1,0 +1,396 @@
+#include "views/kit/accessible_table_source.h"
+
+#include "views/kit/view_accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QHash>
+#include <QItemSelectionModel>
+#include <QPointer>
+#include <QTableView>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+namespace tampod {
+
+namespace {
+
+class TableAccessible;
+
+// Where a cell is on the screen.
+QRect globalRect(const QTableView *view, const QModelIndex &index)
+{
+    const QRect local = view->visualRect(index);
+    return QRect(view->viewport()->mapToGlobal(local.topLeft()), local.size());
+}
+
+// One button drawn in a cell, read afresh from the source at every request: the cell's buttons
+// change with the row (Get becomes × while a detection runs).
+class CellButtonAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    CellButtonAccessible(QAccessibleInterface *cell, QPointer<QTableView> view, AccessibleTableSource *source,
+                         QPersistentModelIndex index, int number)
+        : cell_(cell), view_(std::move(view)), source_(source), index_(std::move(index)), number_(number)
+    {
+    }
+
+    bool isValid() const override { return button().has_value(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return cell_->window(); }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface *parent() const override { return cell_; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? button().value_or(AccessibleTableSource::CellButton{}).name : QString();
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        const auto shown = button();
+        if (!shown || shown->area.isEmpty())
+            return cell_->rect();
+        return QRect(view_->viewport()->mapToGlobal(shown->area.topLeft()), shown->area.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const auto shown = button();
+        state.disabled = !shown || !shown->enabled;
+        state.invisible = cell_->state().invisible;
+        return state;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &name) override
+    {
+        const auto shown = button();
+        if (name == pressAction() && shown && shown->enabled && view_->isEnabled())
+            source_->pressCellButton(index_, number_);
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    std::optional<AccessibleTableSource::CellButton> button() const
+    {
+        if (!view_ || !index_.isValid())
+            return std::nullopt;
+        const QList<AccessibleTableSource::CellButton> buttons = source_->cellButtons(index_);
+        if (number_ >= buttons.size())
+            return std::nullopt;
+        return buttons[number_];
+    }
+
+    QAccessibleInterface *const cell_;
+    const QPointer<QTableView> view_;
+    AccessibleTableSource *const source_;
+    const QPersistentModelIndex index_;
+    const int number_;
+};
+
+// A cell at a row and column; it owns the elements of its buttons.
+class CellAccessible final : public QAccessibleInterface,
+                             public QAccessibleTableCellInterface,
+                             public QAccessibleActionInterface {
+public:
+    CellAccessible(TableAccessible *table, QTableView *view, AccessibleTableSource *source, int row, int column)
+        : table_(table), view_(view), source_(source), row_(row), column_(column)
+    {
+    }
+    ~CellAccessible() override
+    {
+        for (const QAccessible::Id id : std::as_const(buttons_))
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    QModelIndex index() const
+    {
+        return view_ && view_->model() ? view_->model()->index(row_, column_) : QModelIndex();
+    }
+
+    bool isValid() const override { return index().isValid(); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override;
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        for (int i = 0; i < childCount(); ++i)
+            if (QAccessibleInterface *button = child(i); button->rect().contains(x, y))
+                return button;
+        return nullptr;
+    }
+    QAccessibleInterface *parent() const override;
+    int childCount() const override { return isValid() ? int(source_->cellButtons(index()).size()) : 0; }
+    QAccessibleInterface *child(int number) const override
+    {
+        if (number < 0 || number >= childCount())
+            return nullptr;
+        if (!buttons_.contains(number)) {
+            auto *button = new CellButtonAccessible(const_cast<CellAccessible *>(this), view_, source_,
+                                                    QPersistentModelIndex(index()), number);
+            buttons_.insert(number, QAccessible::registerAccessibleInterface(button));
+        }
+        return QAccessible::accessibleInterface(buttons_.value(number));
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        for (auto it = buttons_.cbegin(); it != buttons_.cend(); ++it)
+            if (QAccessible::accessibleInterface(it.value()) == child)
+                return it.key() < childCount() ? it.key() : -1;
+        return -1;
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !isValid())
+            return {};
+        const QString text = index().data(Qt::AccessibleTextRole).toString();
+        return text.isEmpty() ? index().data(Qt::DisplayRole).toString() : text;
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override { return isValid() ? globalRect(view_, index()) : QRect(); }
+    QAccessible::Role role() const override
+    {
+        return isValid() && source_->isCheckCell(index()) ? QAccessible::CheckBox : QAccessible::Cell;
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const QModelIndex at = index();
+        state.selectable = true;
+        state.selected = isSelected();
+        state.focusable = true;
+        state.focused = view_->hasFocus() && view_->currentIndex() == at;
+        state.disabled = !view_->isEnabled();
+        state.invisible = !view_->viewport()->rect().intersects(view_->visualRect(at));
+        if (source_->isCheckCell(at)) {
+            state.checkable = true;
+            state.checked = at.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        }
+        return state;
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TableCellInterface)
+            return static_cast<QAccessibleTableCellInterface *>(this);
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface *>(this);
+        return nullptr;
+    }
+
+    // QAccessibleTableCellInterface
+    bool isSelected() const override
+    {
+        return isValid() && view_->selectionModel() && view_->selectionModel()->isSelected(index());
+    }
+    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return column_; }
+    int rowIndex() const override { return row_; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface *table() const override { return parent(); }
+
+    // QAccessibleActionInterface
+    QStringList actionNames() const override { return {toggleAction()}; }
+    void doAction(const QString &name) override
+    {
+        if (name != toggleAction() || !isValid() || !view_->isEnabled())
+            return;
+        const QModelIndex at = index();
+        if (source_->isCheckCell(at)) {
+            source_->toggleCheckCell(at);
+            return;
+        }
+        // As Qt's own cells do: toggle the selection of the cell's row.
+        if (QItemSelectionModel *selection = view_->selectionModel())
+            selection->select(at, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    TableAccessible *const table_;
+    const QPointer<QTableView> view_;
+    AccessibleTableSource *const source_;
+    const int row_;
+    const int column_;
+    mutable QHash<int, QAccessible::Id> buttons_;
+};
+
+// The table: rows × columns cells, no header elements (the view draws none).
+class TableAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
+public:
+    TableAccessible(QTableView *view, AccessibleTableSource *source)
+        : QAccessibleWidget(view, QAccessible::Table), source_(source)
+    {
+    }
+    ~TableAccessible() override { clearCells(); }
+
+    QTableView *view() const { return static_cast<QTableView *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TableInterface)
+            return static_cast<QAccessibleTableInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    int childCount() const override { return rowCount() * columnCount(); }
+    QAccessibleInterface *child(int number) const override
+    {
+        const int columns = columnCount();
+        if (number < 0 || columns == 0 || number >= childCount())
+            return nullptr;
+        return cellAt(number / columns, number % columns);
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        if (!child || child->parent() != this)
+            return -1;
+        auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
+        if (!cell)
+            return -1;
+        return cell->rowIndex() * columnCount() + cell->columnIndex();
+    }
+    QAccessibleInterface *childAt(int x, int y) const override
+    {
+        const QModelIndex at = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return at.isValid() ? cellAt(at.row(), at.column()) : nullptr;
+    }
+
+    // QAccessibleTableInterface
+    QAccessibleInterface *caption() const override { return nullptr; }
+    QAccessibleInterface *summary() const override { return nullptr; }
+    QAccessibleInterface *cellAt(int row, int column) const override
+    {
+        if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
+            return nullptr;
+        const QPair<int, int> key(row, column);
+        if (!cells_.contains(key)) {
+            auto *cell = new CellAccessible(const_cast<TableAccessible *>(this), view(), source_, row, column);
+            cells_.insert(key, QAccessible::registerAccessibleInterface(cell));
+        }
+        return QAccessible::accessibleInterface(cells_.value(key));
+    }
+    int selectedCellCount() const override { return int(selectedIndexes().size()); }
+    QList<QAccessibleInterface *> selectedCells() const override
+    {
+        QList<QAccessibleInterface *> cells;
+        for (const QModelIndex &index : selectedIndexes())
+            if (QAccessibleInterface *cell = cellAt(index.row(), index.column()))
+                cells.append(cell);
+        return cells;
+    }
+    QString columnDescription(int column) const override
+    {
+        return model() ? model()->headerData(column, Qt::Horizontal).toString() : QString();
+    }
+    QString rowDescription(int) const override { return {}; }
+    int selectedColumnCount() const override { return int(selectedColumns().size()); }
+    int selectedRowCount() const override { return int(selectedRows().size()); }
+    int columnCount() const override { return model() ? model()->columnCount() : 0; }
+    int rowCount() const override { return model() ? model()->rowCount() : 0; }
+    QList<int> selectedColumns() const override
+    {
+        QList<int> columns;
+        if (QItemSelectionModel *selection = view()->selectionModel())
+            for (const QModelIndex &index : selection->selectedColumns())
+                columns.append(index.column());
+        return columns;
+    }
+    QList<int> selectedRows() const override
+    {
+        const QModelIndexList indexes =
+            view()->selectionModel() ? view()->selectionModel()->selectedRows() : QModelIndexList();
+        QList<int> rows(indexes.size());
+        std::transform(indexes.cbegin(), indexes.cend(), rows.begin(), [](const QModelIndex &index) { return index.row(); });
+        return rows;
+    }
+    bool isColumnSelected(int column) const override
+    {
+        return view()->selectionModel() && view()->selectionModel()->isColumnSelected(column);
+    }
+    bool isRowSelected(int row) const override
+    {
+        return view()->selectionModel() && view()->selectionModel()->isRowSelected(row);
+    }
+    bool selectRow(int row) override
+    {
+        return selectRowAs(row, view()->selectionMode() == QAbstractItemView::SingleSelection
+                                    ? QItemSelectionModel::ClearAndSelect
+                                    : QItemSelectionModel::Select);
+    }
+    bool unselectRow(int row) override { return selectRowAs(row, QItemSelectionModel::Deselect); }
+    bool selectColumn(int) override { return false; }
+    bool unselectColumn(int) override { return false; }
+    // Rows and columns moved: cells are kept by position, so they all start afresh.
+    void modelChange(QAccessibleTableModelChangeEvent *) override { clearCells(); }
+
+private:
+    QAbstractItemModel *model() const { return view()->model(); }
+    QModelIndexList selectedIndexes() const
+    {
+        return view()->selectionModel() ? view()->selectionModel()->selectedIndexes() : QModelIndexList();
+    }
+    bool selectRowAs(int row, QItemSelectionModel::SelectionFlags flags)
+    {
+        QItemSelectionModel *selection = view()->selectionModel();
+        if (!selection || row < 0 || row >= rowCount() || view()->selectionMode() == QAbstractItemView::NoSelection)
+            return false;
+        selection->select(model()->index(row, 0), flags | QItemSelectionModel::Rows);
+        return true;
+    }
+    void clearCells()
+    {
+        const auto cells = std::exchange(cells_, {});
+        for (const QAccessible::Id id : cells)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    AccessibleTableSource *const source_;
+    mutable QHash<QPair<int, int>, QAccessible::Id> cells_;
+};
+
+QWindow *CellAccessible::window() const
+{
+    return table_->window();
+}
+
+QAccessibleInterface *CellAccessible::parent() const
+{
+    return table_;
+}
+
+} // namespace
+
+AccessibleTableSource::AccessibleTableSource()
+{
+    installAccessibleFactory();
+}
+
+QAccessibleInterface *AccessibleTableSource::makeInterface(QTableView *view, AccessibleTableSource *source)
+{
+    return new TableAccessible(view, source);
+}
+
+void AccessibleTableSource::claim(QTableView *view)
+{
+    QAccessibleInterface *current = QAccessible::queryAccessibleInterface(view);
+    if (current && !dynamic_cast<TableAccessible *>(current)) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(current));
+        QAccessible::queryAccessibleInterface(view);
+    }
+}
+
+} // namespace tampod
