@@ -261,6 +261,8 @@ std::optional<Head> readHead(PageFile &pages, int64_t start)
             const uint8_t *packet = bytes.data() + page->headerSize() + piece.at;
             head.firstAudioPackets.push_back({packet[0], piece.size > 1 ? packet[1] : uint8_t(0), piece.size});
         }
+        if (head.firstAudioPackets.empty())
+            return std::nullopt;
         head.firstAudioOffset = page->offset;
         head.firstAudioGranule = page->granule;
         return head;
