@@ -43,10 +43,14 @@ bool checksumHolds(const uint8_t *page, size_t size)
         return t;
     }();
     uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t byte = i >= 22 && i < 26 ? 0 : page[i];
-        crc = (crc << 8) ^ table[((crc >> 24) ^ byte) & 0xFF];
-    }
+    const auto add = [&](const uint8_t *from, const uint8_t *to) {
+        for (; from < to; ++from)
+            crc = (crc << 8) ^ table[((crc >> 24) ^ *from) & 0xFF];
+    };
+    static constexpr uint8_t zeros[4] = {};
+    add(page, page + 22);
+    add(zeros, zeros + 4);
+    add(page + 26, page + size);
     return crc == readLe32(page + 22);
 }
 
