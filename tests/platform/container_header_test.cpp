@@ -424,3 +424,33 @@ TEST(OggLength, DamagedOrCutPagesFallBackToTheFullDecodeOrRefuseAsBefore)
         }
     }
 }
+
+TEST(CompandedLength, ComesFromTheHeaderAndTheBytesThereAsTheDecodeFindsIt)
+{
+    test::TempDir dir;
+    for (const char *codec : {"pcm_mulaw", "pcm_alaw"}) {
+        for (const char *container : {"au", "wav"}) {
+            for (const qint64 frames : {4001, 100000}) {
+                const QString path = dir.file(QStringLiteral("%1-%2.%3").arg(frames).arg(codec, container));
+                test::makeTone(path, frames, {"-c:a", codec});
+                const QByteArray whole = test::readAll(path);
+                // As made, with bytes after the samples (which the AU demuxer decodes too), and
+                // cut inside the last frames.
+                const qint64 after = QLatin1String(container) == QLatin1String("au") ? 500 : 0;
+                const std::vector<std::pair<QByteArray, qint64>> variants = {
+                    {whole, frames}, {whole + QByteArray(1001, '\x55'), frames + after}, {whole.left(whole.size() - 1001), frames - 501}};
+                for (const auto &[bytes, expected] : variants) {
+                    test::writeFile(path, bytes);
+                    SCOPED_TRACE(path.toStdString() + " of " + std::to_string(bytes.size()) + " bytes");
+                    // Known before a frame past the first is decoded, and what the command line decodes.
+                    const FileHandle file = FileHandle::openOutside(path);
+                    EXPECT_EQ(openDecodedStream(file, {}, true)->knownLength(), expected);
+                    EXPECT_EQ(test::ffmpegDecode(path).size(), expected * 2 * qsizetype(sizeof(float)));
+                    AudioFileReader reader(path, {}, AudioFileReader::Use::glance);
+                    EXPECT_EQ(reader.length(), expected);
+                    EXPECT_EQ(qint64(test::readAllFloat(reader).size()), expected * 2);
+                }
+            }
+        }
+    }
+}
