@@ -274,7 +274,7 @@ const std::vector<Kind> mixedKinds = {
     {"ac3", {"-c:a", "ac3"}, nullptr},
     {"wma", {"-c:a", "wmav2"}, nullptr},
     {"ogg", {"-c:a", "libvorbis"}, "BPM"},
-    {"opus", {"-c:a", "libopus"}, "BPM"},
+    {"opus", {"-c:a", "libopus", "-ar", "48000"}, "BPM"},
 };
 const int lengths[] = {10, 40, 100, 300}; // seconds
 
