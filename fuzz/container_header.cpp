@@ -1,4 +1,4 @@
-// The container header readers (WAV/RF64, AIFF/AIFC, CAF, FLAC STREAMINFO, MPEG Info frames,
+// The container header readers (WAV/RF64, AIFF/AIFC, CAF, FLAC STREAMINFO, MPEG Info frames, Ogg,
 // MP4 boxes) over arbitrary bytes: whatever they describe must be a stream the reader can take.
 #include "core/file_handle.h"
 #include "platform/decode/internal/container_header.h"

@@ -50,7 +50,9 @@ TEST(MediaTagReader, AGlanceKeepsTheSameTagsWhereItOpenedTheDemuxer)
         {"tagged.mp3", {"-c:a", "libmp3lame", "-metadata", "TBPM=120", "-metadata", "title=Song"}, true},
         {"tagged.flac", {"-c:a", "flac", "-metadata", "BPM=98", "-metadata:s:a:0", "comment=x"}, true},
         {"tagged.m4a", {"-c:a", "aac", "-metadata", "tmpo=121", "-metadata", "artist=A"}, true},
-        // PCM is read without FFmpeg; an Ogg stream takes the full probe.
+        {"tagged-long.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96", "-af", "apad=pad_dur=2"}, true},
+        {"tagged.opus", {"-c:a", "libopus", "-metadata", "BPM=97", "-af", "apad=pad_dur=2"}, true},
+        // PCM is read without FFmpeg; a single page of Ogg audio takes the full probe.
         {"tagged.wav", {"-c:a", "pcm_s16le", "-metadata", "title=Song"}, false},
         {"tagged.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96"}, false},
     };

@@ -5,6 +5,7 @@
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/decode/internal/ogg_audio_info.h"
 
 #include <algorithm>
 #include <cstring>
@@ -296,6 +297,21 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     header.description = d;
     header.parametersInHeader = true;
     return header;
+}
+
+// Vorbis or Opus whose first and last pages give the length a decode would find.
+std::optional<Header> readOgg(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    const auto stream = start == 0 ? oggaudio::describe(file, start, fileSize) : std::nullopt;
+    if (!stream)
+        return std::nullopt; // the full probe judges it
+    StreamDescription d;
+    d.format.codec = stream->codec;
+    d.format.container = QStringLiteral("ogg");
+    d.format.sampleRate = stream->sampleRate;
+    d.format.channels = stream->channels;
+    d.exactLength = stream->exactLength;
+    return Header{"ogg", d, true};
 }
 
 // MP4 boxes, read from one moov held in memory.
@@ -702,6 +718,8 @@ std::optional<Header> read(const FileHandle &file)
             return readCaf(file, start, fileSize);
         if (form == "fLaC")
             return readFlac(file, start);
+        if (form == "OggS")
+            return readOgg(file, start, fileSize);
         if (magic.mid(4, 4) == "ftyp")
             return readMp4(file, start, fileSize);
         return readMp3(file, start, fileSize);

@@ -17,15 +17,16 @@ struct Header {
     const char *demuxer = nullptr; // FFmpeg's name of the demuxer for these bytes
     // The stream exactly as FFmpeg describes it, where the header alone states it: PCM in
     // WAV/RF64, AIFF/AIFC and CAF; FLAC with a sample count; MPEG Layer III with an encoder's
-    // trimmed length; AAC-LC or ALAC in one MP4 sound track with a plain index and one edit.
+    // trimmed length; AAC-LC or ALAC in one MP4 sound track with a plain index and one edit;
+    // Vorbis or Opus in one Ogg stream whose first and last pages time it.
     std::optional<ffmpeg::StreamDescription> description;
     // The demuxer's own header reading gives the codec parameters, so no decode to learn them.
     bool parametersInHeader = false;
 };
 
-// nullopt unless the bytes unmistakably announce one of those containers (or MP4). A header
-// that is odd or ambiguous gives the demuxer alone, or nothing. Throws only when reading the
-// file fails.
+// nullopt unless the bytes unmistakably announce one of those containers (or MP4), or an Ogg
+// stream described in full. A header that is odd or ambiguous gives the demuxer alone, or
+// nothing. Throws only when reading the file fails.
 std::optional<Header> read(const FileHandle &file);
 
 } // namespace tampod::containerheader

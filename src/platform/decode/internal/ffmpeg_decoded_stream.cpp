@@ -8,6 +8,7 @@
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace tampod {
@@ -165,7 +166,15 @@ void FfmpegStream::openDemuxer()
     av_dict_set(&options, "protocol_whitelist", "none", 0);
     for (const auto &[key, value] : demuxerOptions_)
         av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    // The Ogg demuxer scans the file's last pages for a length; where ours already read them,
+    // it opens as on a stream that cannot seek, and seeks afterwards as usual.
+    AVIOContext *io = context->pb;
+    const bool lengthKnown = described_ && described_->exactLength && std::strcmp(inputFormat_->name, "ogg") == 0;
+    const int seekable = io->seekable;
+    if (lengthKnown)
+        io->seekable = 0;
     int status = avformat_open_input(&context, "", inputFormat_, &options);
+    io->seekable = seekable;
     av_dict_free(&options);
     if (status < 0) // avformat_open_input frees the context on failure
         fail(status, openingText());

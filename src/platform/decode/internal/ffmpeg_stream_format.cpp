@@ -111,12 +111,16 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
     // PCM containers only time PCM exactly; compressed data in them is found by decoding.
     const bool pcmContainer = container == u"wav" || container == u"w64" || container == u"aiff"
                               || container == u"caf" || container == u"au";
-    if (pcm && pcmContainer) {
+    // Companded samples take one byte a channel: the WAV demuxer stops at the stated data as
+    // for PCM, the AU demuxer reads them to the end of the file. (CAF states its data size to
+    // the demuxer alone, so a decode counts those.)
+    const bool companded = parameters->codec_id == AV_CODEC_ID_PCM_MULAW || parameters->codec_id == AV_CODEC_ID_PCM_ALAW;
+    if ((pcm && pcmContainer) || (companded && (container == u"wav" || container == u"au"))) {
         int64_t bytesPerFrame = parameters->block_align;
         if (bytesPerFrame <= 0)
-            bytesPerFrame = int64_t(channels) * std::max(1, pcm->bits / 8);
+            bytesPerFrame = int64_t(channels) * (pcm ? std::max(1, pcm->bits / 8) : 1);
         const int64_t present = std::max<int64_t>(0, fileSize - dataStart) / bytesPerFrame;
-        d.exactLength = stated ? std::min(*stated, present) : present;
+        d.exactLength = stated && !(companded && container == u"au") ? std::min(*stated, present) : present;
     } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
         // A Xing/LAME header gives the trimmed length; without one only a decode knows.
         d.exactLength = mpegaudio::exactLength(file, id3v2Length(file, 0), fileSize);

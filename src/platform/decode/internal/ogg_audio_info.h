@@ -1,0 +1,34 @@
+#pragma once
+
+// Private to the platform module.
+
+#include "platform/decode/audio_file_format.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace tampod {
+class FileHandle;
+}
+
+namespace tampod::oggaudio {
+
+// One Vorbis or Opus stream in an Ogg file, read from its first pages and its last two.
+struct Stream {
+    AudioCodecKind codec = AudioCodecKind::other;
+    int sampleRate = 0;
+    int channels = 0;
+    // What the decoder delivers from the first frame to the end: the last granule position
+    // less the stream's starting granule (and less Opus pre-skip), the end trimmed as the last
+    // page's granule says.
+    int64_t exactLength = 0;
+};
+
+// nullopt unless the file at start is one logical Vorbis or Opus stream whose pages say its
+// length exactly: headers ending on a page of their own, two or more audio pages, a last page
+// that ends the stream and the file and whose granule lies within its own packets. Anything
+// else (chained or multiplexed streams, damaged pages, a cut end) is left to a full decode.
+// Throws only when reading the file fails.
+std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize);
+
+} // namespace tampod::oggaudio
