@@ -1,6 +1,7 @@
 // Tempo detection against bpm-tools and aubio on one generated set of drum-and-bass pieces of
-// known tempo: decode plus analysis speed (× realtime) and the share of tempos found. Every
-// detector is timed the same way: one whole process (or pipeline) per file.
+// known tempo: decode plus analysis speed (× realtime), CPU time and the share of tempos found.
+// Every detector is timed the same way: one whole process (or pipeline) per file, fork to
+// wait4, in an order that alternates from file to file, over several passes.
 //
 //   bench_bpm   (makes its files in a temporary folder; needs sox, bpm and aubio on the PATH)
 #include "../process_race.h"
@@ -9,8 +10,6 @@
 #include "platform/encode/audio_file_writer.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -18,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -28,6 +28,8 @@ using tampod::bench::fixed;
 using tampod::bench::say;
 
 namespace {
+
+constexpr int passes = 3;
 
 // A fixed generator, so every run makes the same set.
 class Random {
@@ -192,49 +194,45 @@ std::vector<float> render(const Piece &piece, Random &random)
     return stereo;
 }
 
-std::optional<double> firstNumberOf(const QByteArray &output)
+std::optional<double> firstNumberOf(const std::string &output)
 {
-    const QList<QByteArray> words = output.simplified().split(' ');
+    const QList<QByteArray> words = QByteArray::fromStdString(output).simplified().split(' ');
     if (words.isEmpty())
         return std::nullopt;
     return NumberText::parse(std::string_view(words.first().constData(), size_t(words.first().size())));
 }
 
-// Runs a program and returns the first number it prints, or nothing.
-std::optional<double> firstNumber(const QString &program, const QStringList &arguments)
+// One detector on one file: its tempo (none when it failed or printed none) and its run.
+struct Detection {
+    std::optional<double> tempo;
+    bench::Run run;
+};
+
+Detection detected(bench::Run run, double scale = 1)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    return firstNumberOf(process.readAllStandardOutput());
+    const auto tempo = run.ok ? firstNumberOf(run.output) : std::nullopt;
+    return {tempo ? std::optional(*tempo * scale) : std::nullopt, std::move(run)};
 }
 
 // sox decodes to mono float at the file's own rate straight into bpm, no shell between. bpm
 // takes every input as 44.1 kHz, so a 48 kHz file reads slower by 44.1/48: its search range
 // is scaled down and its answer back up, rather than resampling the audio for it alone.
-std::optional<double> bpmTools(const QString &path, int rate)
+Detection bpmTools(const std::string &path, int rate)
 {
     const double stretch = 44100.0 / rate;
-    QProcess sox, bpm;
-    sox.setStandardOutputProcess(&bpm);
-    bpm.start(QStringLiteral("bpm"), {QStringLiteral("-f"), QStringLiteral("%0.3f"), QStringLiteral("-m"),
-                                      NumberText::describeQ(50 * stretch), QStringLiteral("-x"),
-                                      NumberText::describeQ(220 * stretch)});
-    sox.start(QStringLiteral("sox"), {path, QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-e"),
-                                      QStringLiteral("float"), QStringLiteral("-b"), QStringLiteral("32"),
-                                      QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-")});
-    const bool soxDone = sox.waitForFinished(-1) && sox.exitStatus() == QProcess::NormalExit && sox.exitCode() == 0;
-    if (!bpm.waitForFinished(-1) || !soxDone || bpm.exitStatus() != QProcess::NormalExit || bpm.exitCode() != 0)
-        return std::nullopt;
-    const auto found = firstNumberOf(bpm.readAllStandardOutput());
-    return found ? std::optional(*found / stretch) : std::nullopt;
+    return detected(bench::spawnChain({{"sox", path, "-t", "raw", "-e", "float", "-b", "32", "-c", "1", "-"},
+                                       {"bpm", "-f", "%0.3f", "-m", NumberText::describe(50 * stretch), "-x",
+                                        NumberText::describe(220 * stretch)}},
+                                      true),
+                    1 / stretch);
 }
 
+// One tool's figures: per pass, the wall and CPU seconds over the whole set.
 struct Tool {
     std::string name;
-    double seconds = 0;
-    std::vector<std::optional<double>> tempos;
+    std::function<Detection(size_t)> detect;
+    std::vector<std::optional<double>> tempos; // from the first pass
+    std::vector<double> seconds, cpuSeconds;
 };
 
 } // namespace
@@ -271,33 +269,52 @@ int main(int argc, char **argv)
     say("Tempo detection of " + NumberText::whole(int64_t(pieces.size())) + " generated pieces, "
         + fixed(total / 60, 1) + " minutes of 16-bit stereo WAV and FLAC at 44.1 and 48 kHz");
 
-    const QString ours = QStringLiteral(TAMPOD_DETECT_TOOL);
-    std::vector<Tool> tools(3);
-    tools[0].name = "tamPOD";
-    tools[1].name = "bpm-tools";
-    tools[2].name = "aubio";
     const bool haveTheirs = !QStandardPaths::findExecutable(QStringLiteral("bpm")).isEmpty()
                             && !QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()
                             && !QStandardPaths::findExecutable(QStringLiteral("aubio")).isEmpty();
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const QString &path = paths[i];
-        QElapsedTimer timer;
-        timer.start();
-        tools[0].tempos.push_back(firstNumber(ours, {path}));
-        tools[0].seconds += double(timer.nsecsElapsed()) / 1e9;
-        if (!haveTheirs)
-            continue;
-        timer.restart();
-        tools[1].tempos.push_back(bpmTools(path, pieces[i].rate));
-        tools[1].seconds += double(timer.nsecsElapsed()) / 1e9;
-        timer.restart();
-        tools[2].tempos.push_back(firstNumber(QStringLiteral("aubio"), {QStringLiteral("tempo"), QStringLiteral("-i"), path}));
-        tools[2].seconds += double(timer.nsecsElapsed()) / 1e9;
-    }
-    if (!haveTheirs) {
-        tools.resize(1);
+    std::vector<Tool> tools;
+    tools.push_back({"tamPOD", [&](size_t i) {
+                         return detected(bench::spawn({TAMPOD_DETECT_TOOL, paths[i].toStdString()}, true));
+                     }, {}, {}, {}});
+    if (haveTheirs) {
+        tools.push_back({"bpm-tools", [&](size_t i) { return bpmTools(paths[i].toStdString(), pieces[i].rate); },
+                         {}, {}, {}});
+        tools.push_back({"aubio", [&](size_t i) {
+                             return detected(bench::spawn({"aubio", "tempo", "-i", paths[i].toStdString()}, true));
+                         }, {}, {}, {}});
+    } else {
         say("sox, bpm (bpm-tools) or aubio (aubio-tools) is missing: only tamPOD is measured");
     }
+
+    // Every file is a round of all tools, one process (or pipeline) each; the order turns round
+    // from file to file and pass to pass, so ours and the peer go first equally often and a busy
+    // moment falls on all alike. Each figure is the median of the passes' totals.
+    bench::Conditions conditions;
+    std::vector<double> ratios, cpuRatios;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (Tool &tool : tools) {
+            tool.seconds.push_back(0);
+            tool.cpuSeconds.push_back(0);
+        }
+        for (size_t i = 0; i < paths.size(); ++i) {
+            std::vector<size_t> order(tools.size());
+            for (size_t t = 0; t < order.size(); ++t)
+                order[t] = (i + size_t(pass)) % 2 ? order.size() - 1 - t : t;
+            for (const size_t t : order) {
+                Tool &tool = tools[t];
+                const Detection detection = tool.detect(i);
+                tool.seconds.back() += detection.run.seconds;
+                tool.cpuSeconds.back() += detection.run.cpuSeconds;
+                if (pass == 0)
+                    tool.tempos.push_back(detection.tempo);
+            }
+        }
+        if (tools.size() > 1) {
+            ratios.push_back(tools[1].seconds.back() / tools[0].seconds.back());
+            cpuRatios.push_back(tools[1].cpuSeconds.back() / tools[0].cpuSeconds.back());
+        }
+    }
+    conditions.finish();
 
     say("tempo  style    length  " + [&] {
         std::string header;
@@ -314,7 +331,8 @@ int main(int argc, char **argv)
         say(line);
     }
 
-    say("tool       x realtime   within 4 %   within 4 % or double/half");
+    say("tool       x realtime   cpu s   cores busy   within 4 %   within 4 % or double/half   (medians of "
+        + NumberText::whole(passes) + " passes; " + conditions.text() + ")");
     const auto within = [](std::optional<double> found, double truth) {
         return found && std::abs(*found - truth) <= 0.04 * truth;
     };
@@ -328,13 +346,14 @@ int main(int argc, char **argv)
             octave += within(found, truth) || within(found, truth * 2) || within(found, truth / 2);
         }
         const double count = double(pieces.size());
-        say(tool.name + "  " + fixed(total / tool.seconds, 1) + "  " + fixed(100 * exact / count, 1) + " %  "
-            + fixed(100 * octave / count, 1) + " %");
+        const double seconds = bench::median(tool.seconds), cpu = bench::median(tool.cpuSeconds);
+        say(tool.name + "  " + fixed(total / seconds, 1) + "  " + fixed(cpu, 2) + "  " + fixed(cpu / seconds, 2)
+            + "  " + fixed(100 * exact / count, 1) + " %  " + fixed(100 * octave / count, 1) + " %");
     }
     if (tools.size() > 1) {
-        const double ratio = tools[1].seconds / tools[0].seconds;
-        // tamPOD × realtime over bpm-tools × realtime.
-        say(bench::goal("bpm-speed", ratio, 2, ">= 1"));
+        // tamPOD × realtime over bpm-tools × realtime, the median of the passes' ratios.
+        say(bench::goal("bpm-speed", bench::median(ratios), 2, ">= 1") + ", cpu ratio "
+            + fixed(bench::median(cpuRatios), 2) + ", " + conditions.text());
     }
     return 0;
 }

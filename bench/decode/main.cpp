@@ -112,7 +112,7 @@ int main()
         say(c.goal + "  " + fixed(median(result.ours), 3) + "  " + fixed(median(result.peer), 3) + "  "
             + fixed(ratio, 2) + "x  (" + fixed(median(result.ourCpu), 3) + "  " + fixed(median(result.peerCpu), 3)
             + ")  " + fixed(result.ourPeakMB, 1) + "  " + fixed(result.peerPeakMB, 1) + "  " + frames);
-        goals.push_back(goal(c.goal, ratio, 2, ">= 1.1"));
+        goals.push_back(goal(c.goal, result, 2, ">= 1.1"));
     }
     for (const std::string &goal : goals)
         say(goal);

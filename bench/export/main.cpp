@@ -136,7 +136,7 @@ int main(int argc, char **argv)
         }
         say(std::string(peer.name) + ": " + result.summary());
         if (peer.target)
-            goals.push_back(goal(std::string("export-") + peer.name, result.ratio(), 2, peer.target));
+            goals.push_back(goal(std::string("export-") + peer.name, result, 2, peer.target));
     }
 
     std::vector<double> treatedSeconds, treatedCpu;

@@ -28,6 +28,7 @@ namespace tampod {
 
 Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *parent)
     : QObject(parent)
+    , settings_(settingsFile_.settings())
     , alerts_(alerts ? std::move(alerts)
                      : std::make_unique<WarningPresenter>([this]() -> QWidget * { return mainWindow(); }))
     , delegate_(*alerts_)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/app_delegate.h"
+#include "app/settings_file.h"
 
 #include "views/kit/binding.h"
 #include "views/main/warning_presenter.h"
@@ -61,7 +62,8 @@ private:
     QWidget *makeMainWindow();
     void requestClose();
 
-    QSettings settings_;
+    SettingsFile settingsFile_;
+    QSettings &settings_;
     std::unique_ptr<AlertPresenting> alerts_;
     AppDelegate delegate_;
     ExportPreferences preferences_;

@@ -3,10 +3,12 @@
 #include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
 #include "core/error.h"
+#include "files/journal/audio_export_error.h"
 #include "sd2/sd2_recovery_service.h"
 
 #include <QPointer>
 
+#include <cerrno>
 #include <cmath>
 
 namespace tampod {
@@ -27,6 +29,12 @@ QString failureMessage(const std::exception_ptr &error)
 {
     try {
         std::rethrow_exception(error);
+    } catch (const SystemError &platform) {
+        // A full disk under the working copy is what the storage text tells the user to check;
+        // the system's own sentence would only name the call that failed.
+        if (platform.errnoValue() == ENOSPC || platform.errnoValue() == EDQUOT)
+            return AudioExportError(AudioExportError::Case::storage).message();
+        return platform.message();
     } catch (const Error &typed) {
         if (!typed.message().isEmpty())
             return typed.message();

@@ -1,6 +1,7 @@
 #include "alert_recorder.h"
 
 #include "app/application.h"
+#include "app/settings_file.h"
 #include "app/single_instance.h"
 
 #include "views/kit/controls/hardware_button.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -29,6 +31,8 @@
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace tampod;
 
@@ -208,4 +212,50 @@ TEST(Application, SettingsWindowFirstOpensCentredOnTheMainWindow)
     EXPECT_GE(settings->frameGeometry().top(), area.top());
     EXPECT_LE(settings->frameGeometry().left() + settings->frameGeometry().width(), area.right() + 1);
     EXPECT_TRUE(app.shutdown());
+}
+
+// A FIFO at the settings file's path: nothing opens it (that would block), the settings start
+// from the defaults, every save is refused, and the FIFO stays as it was.
+TEST(Application, SettingsThatAreNotARegularFileAreRefusedWithoutOpeningThem)
+{
+    test::TempDir folder;
+    const QString fifo = folder.file(QStringLiteral("settings.conf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    SettingsFile file(fifo);
+    EXPECT_TRUE(file.isRefused());
+    EXPECT_TRUE(file.settings().allKeys().isEmpty());
+    file.settings().setValue(QStringLiteral("key"), 1);
+    file.settings().sync();
+    EXPECT_NE(file.settings().status(), QSettings::NoError);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(fifo).constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+
+    // A regular file, or none yet, is the store itself.
+    SettingsFile regular(folder.file(QStringLiteral("regular.conf")));
+    EXPECT_FALSE(regular.isRefused());
+    regular.settings().setValue(QStringLiteral("key"), 1);
+    regular.settings().sync();
+    EXPECT_EQ(regular.settings().status(), QSettings::NoError);
+    EXPECT_TRUE(QFileInfo(folder.file(QStringLiteral("regular.conf"))).isFile());
+}
+
+// The whole application with a FIFO where its settings file goes: it still comes up and takes
+// a later launch's request.
+TEST(Application, StartsWhenItsSettingsPathIsAFifo)
+{
+    test::TempDir folder;
+    isolate(folder);
+    const QString settings = folder.file(QStringLiteral("XDG_CONFIG_HOME/tamPOD"));
+    ASSERT_TRUE(QDir().mkpath(settings));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(settings + QStringLiteral("/tamPOD.conf")).constData(), 0600), 0);
+
+    QProcess first;
+    first.start(QStringLiteral(TAMPOD_EXECUTABLE), {});
+    const SingleInstance instance;
+    const bool answered = test::pumpUntil(
+        [&] { return instance.forward({}) == SingleInstance::Forwarding::delivered; }, std::chrono::seconds(30));
+    first.kill();
+    first.waitForFinished();
+    EXPECT_TRUE(answered) << "the first launch never listened: it hangs opening its settings";
 }

@@ -96,6 +96,33 @@ TEST(ExportRefusals, DestinationsThatAreTheSourceOrTaken)
     EXPECT_FALSE(exists(scene.file("nowhere")));
 }
 
+// A name longer than the file system holds says so, in every format, and leaves no staging;
+// 255 bytes is still a name.
+TEST(ExportRefusals, ADestinationNameTooLongSaysSo)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(1000, 2));
+    const AudioTrack track = trackOf(source);
+    for (const ExportFormat format : everyWay) {
+        const QString ending = "." + extension(format);
+        const QString tooLong = QString(256 - ending.size(), u'n') + ending;
+        try {
+            scene.run(scene.request(track, settingsFor(format), tooLong));
+            ADD_FAILURE() << "exported to a 256-byte name";
+        } catch (const AudioExportError &error) {
+            EXPECT_EQ(error.kind(), Case::storage);
+            EXPECT_EQ(error.message(), "The destination filename is too long. Choose a shorter filename.");
+        }
+        const QString longest = QString(255 - ending.size(), u'n') + ending;
+        EXPECT_NO_THROW(scene.run(scene.request(track, settingsFor(format), longest)));
+        QFile::remove(scene.file(longest));
+    }
+    // Characters count as the bytes they take: 126 two-byte ones and ".wav" are 256.
+    EXPECT_EQ(scene.failure(scene.request(track, settingsFor(ExportFormat::wav), QString(126, u'é') + ".wav")),
+              int(Case::storage));
+}
+
 TEST(ExportRefusals, SourcesTheExporterCannotConvert)
 {
     ExportScene scene;

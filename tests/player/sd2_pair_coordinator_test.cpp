@@ -126,3 +126,20 @@ TEST(PairCoordinatorRuns, AStaleRunIsNeverDeliveredAndRunsNeverOverlap)
     EXPECT_EQ(preparations.mostRunning, 1);
     EXPECT_EQ(coordinator.message(), ready);
 }
+
+// A store on a full disk, or a working copy that runs out of room: the storage text, not the
+// system's sentence about the call that failed.
+TEST(PairCoordinatorRuns, AFullDiskUnderTheStoreShowsTheStorageText)
+{
+    TempDir dir;
+    for (const int full : {ENOSPC, EDQUOT}) {
+        SD2PairCoordinator coordinator(SD2PairCoordinator::servicePreparation(
+            [full]() -> TemporaryAudioStore & { throw SystemError(full, QStringLiteral("write")); }));
+        const QString name = QStringLiteral("full%1").arg(full);
+        coordinator.prepare(sd2Channel(dir, name + ".L", 100), sd2Channel(dir, name + ".R", 100),
+                            [](const AudioTrack &) {});
+        ASSERT_TRUE(pumpUntil([&] { return !coordinator.isPreparing(); }));
+        EXPECT_EQ(coordinator.message(), "The output could not be saved. Check available space and write access, then "
+                                         "try a new destination.");
+    }
+}

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -44,6 +45,14 @@ using Case = AudioExportError::Case;
 bool occupied(const QString &path)
 {
     return statusOf(path, LinkPolicy::NoFollow).has_value();
+}
+
+// A name longer than a file system holds is refused before anything is rendered: every later
+// step would fail on it, as a storage failure that names neither space nor access.
+void checkNameLength(const QUrl &destination)
+{
+    if (QFile::encodeName(QFileInfo(destination.toLocalFile()).fileName()).size() > NAME_MAX)
+        throw AudioExportError::storage(ENAMETOOLONG);
 }
 
 // The path a URL names with every link resolved; for a name where nothing (or a dangling link)
@@ -424,6 +433,7 @@ AudioExportResult AudioFileExporter::dispatch(const AudioExportRequest &request,
 
 void AudioFileExporter::checkDestination(const AudioExportRequest &request)
 {
+    checkNameLength(request.destination);
     const QString destination = resolvedPath(request.destination);
     const auto destinationIdentity = SourceFileIdentity::ofPath(destination);
     QList<QUrl> candidates = request.track.originalURLs();

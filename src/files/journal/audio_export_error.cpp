@@ -2,6 +2,8 @@
 
 #include "core/number_text.h"
 
+#include <cerrno>
+
 namespace tampod {
 
 namespace {
@@ -34,7 +36,11 @@ AudioExportError AudioExportError::native(const QString &step, std::int32_t stat
 
 AudioExportError AudioExportError::storage(std::int32_t errnoValue)
 {
-    return AudioExportError(Case::storage, description(Case::storage), QString(), errnoValue);
+    // A name longer than the file system holds is no matter of space or access: say so plainly.
+    const QString text = errnoValue == ENAMETOOLONG
+                             ? QStringLiteral("The destination filename is too long. Choose a shorter filename.")
+                             : description(Case::storage);
+    return AudioExportError(Case::storage, text, QString(), errnoValue);
 }
 
 QString AudioExportError::description(Case kind)

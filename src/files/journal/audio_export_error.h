@@ -31,7 +31,8 @@ public:
     static AudioExportError invalidSettings(const QString &message);
     // A failed step of our audio layer: a lower-case step phrase and the layer's signed code.
     static AudioExportError native(const QString &step, std::int32_t status);
-    // The storage failure with the system's error number that caused it.
+    // The storage failure with the system's error number that caused it; a name too long for
+    // its folder (ENAMETOOLONG) has a text of its own.
     static AudioExportError storage(std::int32_t errnoValue);
 
     Case kind() const noexcept { return kind_; }
