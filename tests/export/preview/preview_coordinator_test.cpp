@@ -8,6 +8,8 @@
 #include "platform/output/null_audio_output.h"
 #include "playback/playback_failure.h"
 
+#include <QFile>
+
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -310,4 +312,28 @@ TEST_F(RealPreviewPlayer, VolumesAreLimitedAndAMovedSourceIsNamed)
     ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
     EXPECT_EQ(coordinator.message(),
               MissingAudioSource::message(std::make_exception_ptr(MissingAudioSource("take.wav"))).value());
+}
+
+TEST_F(RealPreviewPlayer, AFileThatStopsDecodingWhilePlayingEndsTheAuditionWithTheFailureText)
+{
+    // Long enough to be read from the file as it plays rather than held in memory.
+    auto path = std::make_shared<QString>();
+    const Render longFile = [this, path](const ExportPreviewRequest &request, const ExportProgress &,
+                                         const CancellationToken &) {
+        auto folder = std::make_unique<JobFolder>(scene.store().makeDirectory());
+        *path = folder->file("long.wav");
+        writeAudio(*path, 2, 48000, std::vector<float>(2 * 4 * 48000, 0.5f));
+        return std::make_shared<const PreparedExportPreview>(request, QUrl::fromLocalFile(*path), 1, std::move(folder));
+    };
+    Log log;
+    ExportPreviewCoordinator coordinator(std::make_shared<FakeRenderer>(longFile), std::make_shared<ExportPreviewPlayer>());
+    coordinator.start(request(ExportPreviewMode::processed), pausing(log));
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::playing; }));
+    // Its audio data end early now, as on a damaged or vanishing disk.
+    ASSERT_TRUE(QFile::resize(*path, 4096));
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::idle; }, std::chrono::seconds(5)));
+    EXPECT_EQ(coordinator.message(), ExportPreviewCoordinator::failureFallback);
+    EXPECT_EQ(PreviewAudioFocus::shared().current(), nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
+    EXPECT_EQ(scene.jobFolders(), QStringList{});
 }
