@@ -376,6 +376,23 @@ TEST_F(SD2Views, ToolsSheetLinksAndUnlinksAPair)
     EXPECT_TRUE(closed());
 }
 
+TEST_F(SD2Views, ToolsSheetWillNotPairAChannelWhileItIsRecovered)
+{
+    recoveredChannels();
+    player.select(idOf("take.L"), false);
+    player.recoverSelected(SD2Metadata{2, 48000, 1, std::nullopt, std::nullopt});
+    ASSERT_TRUE(player.recoveryQueue().states().contains(idOf("take.L")));
+    SD2ToolsView *view = openSheet();
+    ASSERT_EQ(view->rightID(), idOf("take.R"));
+    settle(view);
+    EXPECT_FALSE(view->createPairButton()->isEnabled());
+    // Cancelled, the channel keeps the copy it had, and can be paired again.
+    player.recoveryQueue().cancel(idOf("take.L"), true);
+    ASSERT_TRUE(sheet);
+    settle(view);
+    EXPECT_TRUE(view->createPairButton()->isEnabled());
+}
+
 TEST_F(SD2Views, ClosingTheSheetAbandonsItsPairingOnce)
 {
     recoveredChannels();
