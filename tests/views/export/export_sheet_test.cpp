@@ -307,6 +307,17 @@ TEST(ExportSheet, APairHasNoRestoreButtonAndItsSeparateFilesAskForAFolderAndABas
     EXPECT_FALSE(sheet.restoreAccessButton()->isVisibleTo(&sheet));
 }
 
+TEST(ExportSheet, TheAdvisoryLineShowsTheComparisonsOwnAdvice)
+{
+    SheetScene scene;
+    ExportSheet &sheet = scene.open(settingsFor(ExportFormat::wav, 24, 44100)); // from a 16-bit source
+    ASSERT_TRUE(pumpUntil([&] { return !sheet.session().previewEligibility().isChecking(); }));
+    scene.settle();
+    sheet.previewControls()->refresh();
+    EXPECT_TRUE(sheet.previewControls()->advisoryLine()->isVisibleTo(&sheet));
+    EXPECT_EQ(sheet.previewControls()->advisoryLine()->text(), "Any audible difference may be very subtle.");
+}
+
 TEST(ExportSheet, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
 {
     SheetScene scene;

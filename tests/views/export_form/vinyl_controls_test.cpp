@@ -200,3 +200,13 @@ TEST(VinylControls, TheTextureToggleCanAlwaysSwitchAnEnabledTreatmentOff)
     EXPECT_FALSE(scene.controls->textureToggle()->isEnabled());
     EXPECT_FALSE(scene.controls->isRowShown(scene.controls->samplePicker()));
 }
+
+TEST(VinylControls, EachLevelShowsItsOwnPercentage)
+{
+    Scene scene;
+    scene.draft.vinyl.amount = 30;
+    scene.draft.vinyl.humAmount = 70;
+    scene.controls->refresh();
+    EXPECT_EQ(scene.controls->vinylLevelText()->text(), "30%");
+    EXPECT_EQ(scene.controls->humLevelText()->text(), "70%");
+}
