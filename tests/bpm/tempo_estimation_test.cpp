@@ -167,6 +167,13 @@ TEST(TempoEstimation, CandidatePeaksPriorAndSelection)
     flat[100] = flat[101] = flat[102] = 1.0;
     EXPECT_DOUBLE_EQ(core::candidatesFromScores(flat, fr, 35, 300, 3, 5, std::nullopt, 1).candidates[0].bpm,
                      60 * fr / 100.5);
+    // A wide top offers candidates all across it, each with the top's score.
+    std::vector<double> wide(149, 0.1);
+    std::fill(wide.begin() + 60, wide.begin() + 101, 1.0);
+    const auto across = core::candidatesFromScores(wide, fr, 35, 300, 3, 5, std::nullopt, 1).candidates;
+    ASSERT_EQ(across.size(), 3u);
+    for (const auto &c : across)
+        EXPECT_EQ(c.score, 1.0) << c.bpm;
     const auto fast = core::candidatesFromScores(falling, fr, 35, 300, 3, 5, 120, 1).candidates[0];
     EXPECT_EQ(fast.bpm, 300.0);
     EXPECT_DOUBLE_EQ(fast.rawBPM, 60 * fr / 16.5);

@@ -3,7 +3,10 @@
 // the tempo as mutagen reads it.
 #include "export_fixtures.h"
 
+#include "core/file_system_call.h"
 #include "tags/flac_tempo_metadata.h"
+
+#include <string>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -101,6 +104,30 @@ TEST(ExportFormats, EverySourceToEveryFormatWholeAndLooped)
         const QByteArray precise = "128.0";
         const QByteArray standard = path.endsWith(".flac") ? "128.0" : "128";
         EXPECT_TRUE(tempos.contains(path.toUtf8() + " " + standard + " " + precise)) << tempos.toStdString();
+    }
+}
+
+TEST(ExportFormats, StagedDataReachTheDiskBeforeTheirNameIsPublished)
+{
+    ExportScene scene;
+    const QString source = scene.file("source.wav");
+    writeAudio(source, 2, 44100, tone(4410, 2));
+    static std::vector<std::string> calls; // the export runs on this thread
+    for (const Output &output : outputs) {
+        for (const std::optional<double> bpm : {std::optional<double>(), std::optional<double>(120.0)}) {
+            const QString name = QStringLiteral("out-%1.%2").arg(bpm ? "tempo" : "plain", output.extension);
+            calls.clear();
+            FileSystemCall::setObserver([](const char *operation) { calls.emplace_back(operation); });
+            scene.run(scene.request(trackOf(source, bpm), settingsFor(output.format), name));
+            FileSystemCall::setObserver(nullptr);
+            // The publishing rename is the last; the data written before it must be flushed
+            // first, or a crash just after could leave the new name on a file without its audio.
+            const auto rename = std::find(calls.rbegin(), calls.rend(), "rename");
+            ASSERT_NE(rename, calls.rend()) << name.toStdString();
+            const auto lastWrite = std::find(rename, calls.rend(), "write");
+            ASSERT_NE(lastWrite, calls.rend()) << name.toStdString();
+            EXPECT_NE(std::find(rename, lastWrite, "fsync"), lastWrite) << name.toStdString();
+        }
     }
 }
 

@@ -261,6 +261,27 @@ TEST(ContainerHeader, HostileOrTruncatedHeadersFallBackOrRefuseAsBefore)
     }
 }
 
+TEST(ContainerHeader, AFileCutShortByLessThanAFrameOrAChunkHeaderGoesToTheFullProbe)
+{
+    test::TempDir dir;
+    for (const char *name : {"s16.wav", "s16.aiff", "s16.caf"}) {
+        const QString source = dir.file(QStringLiteral("whole-") + QLatin1String(name));
+        const Made &m = *std::find_if(made.begin(), made.end(),
+                                      [&](const Made &each) { return QLatin1String(each.name).endsWith(QLatin1String(name)); });
+        test::makeTone(source, 4608, m.options);
+        const QByteArray whole = test::readAll(source);
+        const QString path = dir.file(QStringLiteral("short-") + QLatin1String(name));
+        for (int cut = 1; cut <= 8; ++cut) {
+            SCOPED_TRACE(std::string(name) + " cut by " + std::to_string(cut));
+            test::writeFile(path, whole.chopped(cut));
+            const auto header = containerheader::read(FileHandle::openOutside(path));
+            ASSERT_TRUE(header.has_value());
+            EXPECT_FALSE(header->description.has_value());
+            EXPECT_EQ(byReader(path), byProbe(path));
+        }
+    }
+}
+
 TEST(ContainerHeader, PackedBurstsInWavDataDecodeAsTheFullProbeDecidesWhereverTheyStart)
 {
     test::TempDir dir;

@@ -1,6 +1,7 @@
 #include "export/internal/export_staging.h"
 
 #include "core/error.h"
+#include "core/file_handle.h"
 #include "files/journal/audio_export_error.h"
 #include "files/journal/split_export_file_safety.h"
 #include "platform/audio_file_error.h"
@@ -57,6 +58,9 @@ QString ExportStaging::path(const QString &name) const
 void ExportPublication::publish(const QString &staged, const QUrl &destination)
 {
     try {
+        // The audio first: the PCM and AAC writers leave it in the page cache, and a crash just
+        // after the rename must not leave the new name on a file whose data never arrived.
+        FileHandle::openForReading(staged).sync();
         // One file needs only its new name on disk: a crash that also keeps its staged name
         // leaves a second link in a staging folder, which the launch cleanup removes.
         SplitExportFileSafety::publish(QUrl::fromLocalFile(staged), destination, false);

@@ -43,7 +43,7 @@ private:
 
 namespace ExportPublication {
 
-// Moves the finished (flushed) staged file onto the destination with a rename that never
+// Flushes the finished staged file and moves it onto the destination with a rename that never
 // replaces, and flushes the destination folder: AudioExportError destinationExists when the
 // name is taken (a dangling link included), storage for any other failure.
 void publish(const QString &staged, const QUrl &destination);

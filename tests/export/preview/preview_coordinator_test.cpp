@@ -8,6 +8,8 @@
 #include "platform/output/null_audio_output.h"
 #include "playback/playback_failure.h"
 
+#include <QFile>
+
 #include <atomic>
 #include <cmath>
 #include <mutex>
@@ -121,12 +123,17 @@ TEST(PreviewCoordinator, ASecondAuditionTakesTheFocusFromTheFirst)
     auto secondPlayer = std::make_shared<FakePlayer>(log, "second");
     ExportPreviewCoordinator first(std::make_shared<FakeRenderer>(original()), firstPlayer);
     ExportPreviewCoordinator second(std::make_shared<FakeRenderer>(original()), secondPlayer);
+    // Every message each one showed, in order: instant fakes may begin playback before start()
+    // returns, so the state just after it is not a promise; the sequence is.
+    QStringList firstShown, secondShown;
+    QObject::connect(&first, &ExportPreviewCoordinator::messageChanged, [&] { firstShown << first.message(); });
+    QObject::connect(&second, &ExportPreviewCoordinator::messageChanged, [&] { secondShown << second.message(); });
 
     first.start(request(ExportPreviewMode::original), pausing(log));
-    EXPECT_EQ(first.message(), QStringLiteral("Preparing original preview…"));
-    EXPECT_EQ(first.phase(), Phase::preparing);
+    EXPECT_NE(first.phase(), Phase::idle);
+    EXPECT_EQ(PreviewAudioFocus::shared().current(), &first);
     ASSERT_TRUE(pumpUntil([&] { return first.phase() == Phase::playing; }));
-    EXPECT_EQ(first.message(), QStringLiteral("Playing original preview"));
+    EXPECT_EQ(firstShown, (QStringList{"Preparing original preview…", "Playing original preview"}));
     EXPECT_EQ(first.progress(), 1.0);
     EXPECT_EQ(PreviewAudioFocus::shared().current(), &first);
 
@@ -134,8 +141,9 @@ TEST(PreviewCoordinator, ASecondAuditionTakesTheFocusFromTheFirst)
     EXPECT_EQ(first.phase(), Phase::idle);
     EXPECT_EQ(first.message(), QString());
     EXPECT_EQ(first.mode(), std::nullopt);
-    EXPECT_EQ(second.message(), QStringLiteral("Preparing processed preview…"));
+    EXPECT_EQ(PreviewAudioFocus::shared().current(), &second);
     ASSERT_TRUE(pumpUntil([&] { return second.phase() == Phase::playing; }));
+    EXPECT_EQ(secondShown, (QStringList{"Preparing processed preview…", "Playing processed preview"}));
     EXPECT_EQ(PreviewAudioFocus::shared().current(), &second);
     // The first player stopped before main playback was paused again and the second played.
     EXPECT_EQ(log.all(), (QStringList{"pause main", "first play Original at 0.5", "first stop", "pause main",
@@ -304,4 +312,28 @@ TEST_F(RealPreviewPlayer, VolumesAreLimitedAndAMovedSourceIsNamed)
     ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
     EXPECT_EQ(coordinator.message(),
               MissingAudioSource::message(std::make_exception_ptr(MissingAudioSource("take.wav"))).value());
+}
+
+TEST_F(RealPreviewPlayer, AFileThatStopsDecodingWhilePlayingEndsTheAuditionWithTheFailureText)
+{
+    // Long enough to be read from the file as it plays rather than held in memory.
+    auto path = std::make_shared<QString>();
+    const Render longFile = [this, path](const ExportPreviewRequest &request, const ExportProgress &,
+                                         const CancellationToken &) {
+        auto folder = std::make_unique<JobFolder>(scene.store().makeDirectory());
+        *path = folder->file("long.wav");
+        writeAudio(*path, 2, 48000, std::vector<float>(2 * 4 * 48000, 0.5f));
+        return std::make_shared<const PreparedExportPreview>(request, QUrl::fromLocalFile(*path), 1, std::move(folder));
+    };
+    Log log;
+    ExportPreviewCoordinator coordinator(std::make_shared<FakeRenderer>(longFile), std::make_shared<ExportPreviewPlayer>());
+    coordinator.start(request(ExportPreviewMode::processed), pausing(log));
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::playing; }));
+    // Its audio data end early now, as on a damaged or vanishing disk.
+    ASSERT_TRUE(QFile::resize(*path, 4096));
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::idle; }, std::chrono::seconds(5)));
+    EXPECT_EQ(coordinator.message(), ExportPreviewCoordinator::failureFallback);
+    EXPECT_EQ(PreviewAudioFocus::shared().current(), nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
+    EXPECT_EQ(scene.jobFolders(), QStringList{});
 }

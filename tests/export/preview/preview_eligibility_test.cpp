@@ -46,6 +46,7 @@ TEST(PreviewEligibility, ComparisonRulesInOrder)
         {wav48x24, with(ExportFormat::wav, 24, 48000, mono), "Stereo audio will be mixed to mono.", {}},
         {mono8, with(ExportFormat::wav, 8, 48000, mono), std::nullopt, {}},
         {wav48x24, with(ExportFormat::wav, 24, 32000), "Output sample rate reduces bandwidth.", {}},
+        {PreviewSourceFormat{32000, 2, 24}, with(ExportFormat::wav, 24, 32000), std::nullopt, {}},
         {PreviewSourceFormat{44100, 2, 24}, with(ExportFormat::wav, 24, 44100), std::nullopt, {}},
         {wav96x24, with(ExportFormat::wav, 24, 44100), "Output resolution differs from the source.", subtle},
         {float48, with(ExportFormat::wav, 24, 48000),

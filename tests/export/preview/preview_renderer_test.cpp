@@ -83,8 +83,10 @@ TEST(PreviewRequest, IssuesByMode)
     waiting.recovery = SD2Recovery{};
     ExportDefaults loud, badDepth = settingsFor(ExportFormat::wav, 12);
     loud.vinyl.amount = 101;
-    ExportDefaults quietHum;
+    ExportDefaults quietHum, full;
     quietHum.vinyl.humAmount = -1;
+    full.vinyl.amount = 100;
+    full.vinyl.humAmount = 100;
     const AudioTrack plain = trackOf(QStringLiteral("/nowhere/take.wav"));
     const struct {
         AudioTrack track;
@@ -96,6 +98,8 @@ TEST(PreviewRequest, IssuesByMode)
         {plain, ExportPreviewMode::vinyl, loud, SD2PairOutput::stereo, {vinylLevels}},
         {plain, ExportPreviewMode::hum, loud, SD2PairOutput::stereo, {vinylLevels}},
         {plain, ExportPreviewMode::vinyl, quietHum, SD2PairOutput::stereo, {vinylLevels}},
+        {plain, ExportPreviewMode::vinyl, full, SD2PairOutput::stereo, {}},
+        {plain, ExportPreviewMode::hum, full, SD2PairOutput::stereo, {}},
         // Only the levels count for the sample auditions.
         {waiting, ExportPreviewMode::hum, badDepth, SD2PairOutput::separateMono, {}},
         {plain, ExportPreviewMode::original, {}, SD2PairOutput::stereo, {}},

@@ -1,6 +1,7 @@
 // The batch export: naming in the folder and within one batch, the rows the processor
 // reports, the session's texts, panel and cancellation, and a real batch run twice.
 #include "../export_fixtures.h"
+#include "held_preview.h"
 
 #include "export/session/batch_export_session.h"
 #include "files/access/missing_audio_source.h"
@@ -53,6 +54,7 @@ public:
     {
         folders << options;
         completions << completion;
+        audible << PreviewAudioFocus::shared().current();
     }
     void restore(const FilePanelText &, Chosen) override { ADD_FAILURE() << "restore panel"; }
     void showItems(const QList<QUrl> &) override {}
@@ -60,6 +62,7 @@ public:
 
     QList<OpenPanelOptions> folders;
     QList<Chosen> completions;
+    QList<AudiblePreview *> audible; // what held the audible focus as each panel opened
 };
 
 // Runs the given work on a worker of its own, as the real exporter does.
@@ -371,6 +374,27 @@ TEST(BatchExportSession, TextsIssuesAndThePanel)
     paired->start(QUrl::fromLocalFile(dir.path()), mono);
     EXPECT_TRUE(paired->isExporting());
     ASSERT_TRUE(pumpUntil([&] { return paired->isFinished(); }));
+}
+
+TEST(BatchExportSession, TheAudibleAuditionStopsBeforeThePanelAndEndsBeforeAnyFile)
+{
+    TempDir dir;
+    auto panels = std::make_shared<FolderPanels>();
+    auto exporter = std::make_shared<FakeExporter>();
+    BatchExportSession session({trackAt(dir.file("a.wav"))}, {}, exporter, panels);
+    HeldPreview elsewhere;
+    session.chooseDestination();
+    ASSERT_EQ(panels->audible, QList<AudiblePreview *>{nullptr});
+    EXPECT_EQ(elsewhere.stops, 1);
+    panels->completions.last()({QUrl::fromLocalFile(dir.path())});
+    EXPECT_TRUE(session.isExporting());
+    // Its player is still stopping: nothing is read or written until it has.
+    pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_TRUE(elsewhere.isWindingDown());
+    EXPECT_TRUE(exporter->requests.isEmpty());
+    elsewhere.letGo();
+    ASSERT_TRUE(pumpUntil([&] { return session.isFinished(); }));
+    EXPECT_EQ(exporter->names(), QStringList{"a-export.wav"});
 }
 
 TEST(BatchExportSession, ReportsProgressAndCancellation)

@@ -1,6 +1,7 @@
 // The single-file export session: its panels, its one run, its result, cancellation and
 // failure lines, the values the sheet derives, and a real export through it.
 #include "../export_fixtures.h"
+#include "held_preview.h"
 
 #include "export/session/export_session.h"
 #include "files/access/missing_audio_source.h"
@@ -29,19 +30,27 @@ public:
         SavePanelOptions save;
         Chosen completion;
         OpenPanelOptions open = {};
+        AudiblePreview *audible = nullptr; // what held the audible focus as the panel opened
     };
-    void open(const OpenPanelOptions &options, Chosen completion) override { calls << Call{"open", options.text, {}, completion}; }
-    void save(const SavePanelOptions &options, Chosen completion) override { calls << Call{"save", options.text, options, completion}; }
+    void open(const OpenPanelOptions &options, Chosen completion) override { record({"open", options.text, {}, completion}); }
+    void save(const SavePanelOptions &options, Chosen completion) override { record({"save", options.text, options, completion}); }
     void chooseFolder(const OpenPanelOptions &options, Chosen completion) override
     {
-        calls << Call{"folder", options.text, {}, completion, options};
+        record({"folder", options.text, {}, completion, options});
     }
-    void restore(const FilePanelText &text, Chosen completion) override { calls << Call{"restore", text, {}, completion}; }
+    void restore(const FilePanelText &text, Chosen completion) override { record({"restore", text, {}, completion}); }
     void showItems(const QList<QUrl> &urls) override { shown << urls; }
     void openFolder(const QUrl &) override {}
 
     QList<Call> calls;
     QList<QList<QUrl>> shown;
+
+private:
+    void record(Call call)
+    {
+        call.audible = PreviewAudioFocus::shared().current();
+        calls << call;
+    }
 };
 
 // Runs the given work on a worker of its own, as the real exporter does.
@@ -455,4 +464,82 @@ TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
     ASSERT_TRUE(pumpUntil([&] { return pair.result().has_value(); }));
     ASSERT_EQ(fake->requests.size(), 1);
     EXPECT_EQ(fake->requests[0].destination.toLocalFile(), scene.file("takes/take.sd2"));
+}
+
+TEST(ExportSession, RestoringFileAccess)
+{
+    SessionScene scene;
+    const QString restored =
+        "File access restored. Your export settings are unchanged. Choose preview or export to continue.";
+    // A pair's channels are restored from the main window, never from its sheet.
+    makeFolder(scene.file("takes"));
+    ExportSession pairSession(linkedPair(scene.store(), scene.file("takes")), {}, nullptr, nullptr, nullptr, nullptr,
+                              scene.panels, {});
+    pairSession.restoreFileAccess();
+    EXPECT_TRUE(scene.panels->calls.isEmpty());
+    EXPECT_FALSE(pairSession.isBusy());
+
+    // Busy with a destination: no restore panel on top of it.
+    auto session = scene.session(nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return !session->previewEligibility().isChecking(); }));
+    session->chooseDestination();
+    session->restoreFileAccess();
+    ASSERT_EQ(scene.panels->calls.size(), 1);
+    scene.panels->calls.last().completion({});
+
+    // One panel at a time; a dismissed one leaves everything as it was.
+    HeldPreview elsewhere;
+    session->restoreFileAccess();
+    ASSERT_EQ(scene.panels->calls.size(), 2);
+    const auto &panel = scene.panels->calls.last();
+    EXPECT_EQ(panel.kind, "restore");
+    EXPECT_EQ(panel.text.title, "Restore File Access");
+    EXPECT_EQ(panel.text.prompt, "Restore Access");
+    EXPECT_EQ(panel.text.message, "Select the original file loaded as Take 3.wav. Its name or folder may have "
+                                  "changed. Copies and replacements will not be substituted.");
+    EXPECT_EQ(panel.audible, nullptr) << "the audible audition stops before the panel opens";
+    EXPECT_EQ(elsewhere.stops, 1);
+    EXPECT_TRUE(session->isBusy());
+    session->restoreFileAccess();
+    session->chooseDestination();
+    EXPECT_EQ(scene.panels->calls.size(), 2);
+    session->setMessage("before");
+    scene.panels->calls.last().completion({});
+    EXPECT_FALSE(session->isBusy());
+    EXPECT_EQ(session->message(), "before");
+
+    // The chosen file restores access, and whether it can be auditioned is checked again.
+    int checks = 0;
+    QObject::connect(&session->previewEligibility(), &ExportPreviewEligibility::isCheckingChanged, [&] {
+        checks += session->previewEligibility().isChecking() ? 1 : 0;
+    });
+    session->restoreFileAccess();
+    scene.confirm("Take 3.wav");
+    ASSERT_TRUE(pumpUntil([&] { return session->message() == restored; }));
+    EXPECT_FALSE(session->isBusy());
+    EXPECT_EQ(checks, 1);
+    ASSERT_TRUE(pumpUntil([&] { return !session->previewEligibility().isChecking(); }));
+    EXPECT_TRUE(session->previewEligibility().source().has_value());
+}
+
+TEST(ExportSession, TheAudibleAuditionStopsBeforeADestinationPanelOpens)
+{
+    SessionScene scene;
+    auto session = scene.session(nullptr);
+    for (const SD2PairOutput output : {SD2PairOutput::stereo, SD2PairOutput::separateMono}) {
+        HeldPreview elsewhere;
+        if (output == SD2PairOutput::separateMono) {
+            makeFolder(scene.file("takes"));
+            session = std::make_unique<ExportSession>(linkedPair(scene.store(), scene.file("takes")),
+                                                      settingsFor(ExportFormat::sd2), nullptr, nullptr, nullptr,
+                                                      nullptr, scene.panels, [](const QString &) {});
+            session->setPairOutput(output);
+        }
+        session->chooseDestination();
+        ASSERT_FALSE(scene.panels->calls.isEmpty());
+        EXPECT_EQ(scene.panels->calls.last().kind, output == SD2PairOutput::stereo ? "save" : "folder");
+        EXPECT_EQ(scene.panels->calls.last().audible, nullptr);
+        EXPECT_EQ(elsewhere.stops, 1);
+        scene.panels->calls.last().completion({});
+    }
 }

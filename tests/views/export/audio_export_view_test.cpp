@@ -310,6 +310,49 @@ TEST(AudioExportView, TheLoopShowsItsLengthsAndAnOutOfRangeCountBlocksTheExport)
     EXPECT_EQ(sheet.defaultButton()->text(), "Choose Destination…");
 }
 
+TEST(AudioExportView, ReturnPressesTheDefaultButton)
+{
+    SheetScene scene;
+    AudioExportView &sheet = scene.open();
+    ASSERT_TRUE(sheet.defaultButton()->isEnabled());
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&sheet, &press);
+    EXPECT_EQ(scene.panels->completions.size(), 1);
+    EXPECT_TRUE(sheet.session().isChoosingDestination());
+}
+
+TEST(AudioExportView, APairHasNoRestoreButtonAndItsSeparateFilesAskForAFolderAndABaseName)
+{
+    SheetScene scene;
+    makeFolder(scene.file("takes"));
+    scene.track = linkedPair(scene.store(), scene.file("takes"));
+    AudioExportView &sheet = scene.open(settingsFor(ExportFormat::sd2), scene.loopOf(0, 1500));
+    scene.settle();
+    EXPECT_FALSE(sheet.restoreAccessButton()->isVisibleTo(&sheet));
+    EXPECT_TRUE(sheet.pairOutputPicker()->isVisibleTo(&sheet));
+    EXPECT_FALSE(sheet.baseNameField()->isVisibleTo(&sheet));
+    EXPECT_EQ(sheet.defaultButton()->text(), "Save Loop…");
+
+    choose(sheet.pairOutputPicker(), RawValue::text(SD2PairOutput::separateMono));
+    scene.settle();
+    ASSERT_EQ(sheet.session().pairOutput(), SD2PairOutput::separateMono);
+    EXPECT_TRUE(sheet.baseNameField()->isVisibleTo(&sheet));
+    EXPECT_EQ(sheet.baseNameField()->text(), sheet.session().pairBaseName());
+    EXPECT_EQ(sheet.defaultButton()->text(), "Choose Folder…");
+    EXPECT_FALSE(sheet.restoreAccessButton()->isVisibleTo(&sheet));
+}
+
+TEST(AudioExportView, TheAdvisoryLineShowsTheComparisonsOwnAdvice)
+{
+    SheetScene scene;
+    AudioExportView &sheet = scene.open(settingsFor(ExportFormat::wav, 24, 44100)); // from a 16-bit source
+    ASSERT_TRUE(pumpUntil([&] { return !sheet.session().previewEligibility().isChecking(); }));
+    scene.settle();
+    sheet.previewControls()->refresh();
+    EXPECT_TRUE(sheet.previewControls()->advisoryLine()->isVisibleTo(&sheet));
+    EXPECT_EQ(sheet.previewControls()->advisoryLine()->text(), "Any audible difference may be very subtle.");
+}
+
 TEST(AudioExportView, AnExportRunsToItsResultOrIsCancelledAndClosingCancelsOnce)
 {
     SheetScene scene;

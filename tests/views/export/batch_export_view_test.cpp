@@ -273,3 +273,20 @@ TEST(BatchExportView, CancellingMidBatchMarksTheRestAndTakingTheSheetAwayCancels
         EXPECT_TRUE(pumpUntil([&] { return FileAccessLease::activeCount() == leases; }));
     }
 }
+
+TEST(BatchExportView, ThePairOutputIsLockedWhileTheFolderIsChosen)
+{
+    BatchScene scene;
+    AudioTrack pair = trackOf(scene.file("Kit.pair"));
+    pair.pair = std::make_shared<const SD2PairAudio>(trackOf(scene.file("Kit.L")), trackOf(scene.file("Kit.R")), nullptr);
+    BatchExportView &view = scene.open({pair});
+    ASSERT_TRUE(scene.shown(view.pairOutputPicker()));
+    EXPECT_TRUE(view.pairOutputPicker()->isEnabled());
+    scene.press(Qt::Key_Return);
+    ASSERT_EQ(scene.panels->completions.size(), 1);
+    scene.settle();
+    EXPECT_FALSE(view.pairOutputPicker()->isEnabled());
+    scene.panels->completions.takeLast()({});
+    scene.settle();
+    EXPECT_TRUE(view.pairOutputPicker()->isEnabled());
+}

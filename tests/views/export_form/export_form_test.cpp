@@ -3,6 +3,7 @@
 #include "views/export_form/encoding_options_view.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/export_form/export_resolution_controls.h"
+#include "views/export_form/export_resolution_note.h"
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
 
@@ -218,4 +219,57 @@ TEST(ExportForm, PickersFollowTheFormatAndTheFirstEditStoresOneCompleteRecord)
     controls.refresh();
     EXPECT_TRUE(options.isRowShown(options.flacCompression()));
     EXPECT_TRUE(controls.sd2Note()->isHidden());
+}
+
+TEST(ExportForm, TheLoFiAndClippingRowsOfferWhatTheFormatTakesAndTheNoteEndsByTheWindow)
+{
+    LocaleScope locale;
+    const auto items = [](const TaggedComboBox *picker) {
+        QStringList shown;
+        for (int i = 0; i < picker->count(); ++i)
+            shown << picker->itemText(i);
+        return shown;
+    };
+    QStringList drives{"Off"};
+    for (int dB = 1; dB <= 12; ++dB)
+        drives << "+" + QString::number(dB) + " dB";
+    const struct {
+        ExportDefaults draft;
+        QStringList loFi;
+        bool loFiEnabled;
+    } rows[] = {
+        {draftOf(ExportFormat::wav, 16, 44100), {"Off", "8-bit", "12-bit"}, true},
+        {draftOf(ExportFormat::m4aAAC, 16, 48000), {"Off", "8-bit", "12-bit"}, true},
+        {draftOf(ExportFormat::wav, 8, 44100), {"Off"}, false},
+    };
+    for (const auto &row : rows) {
+        DraftHolder holder{row.draft};
+        ExportFormatControls controls(holder.binding());
+        EXPECT_EQ(items(controls.resolution().loFi()), row.loFi);
+        EXPECT_EQ(controls.resolution().loFi()->isEnabled(), row.loFiEnabled);
+        if (row.loFiEnabled) {
+            EXPECT_EQ(items(controls.resolution().clipping()), drives);
+        }
+    }
+
+    const QString grit = "Lo-fi treatment adds 8- or 12-bit grit while keeping the chosen file bit depth.";
+    const struct {
+        bool allowsPreview;
+        ExportDefaults draft;
+        QString note;
+    } notes[] = {
+        {true, draftOf(ExportFormat::aiff, 24, 44100), grit + " Hear it with Processed preview in Export; main playback stays unchanged."},
+        {false, draftOf(ExportFormat::flac, 16, 44100), grit + " Main playback stays unchanged."},
+        {true, draftOf(ExportFormat::m4aAAC, 16, 44100),
+         "Lo-fi treatment adds 8- or 12-bit grit before lossy encoding. AAC has no file PCM bit depth."},
+        {false, draftOf(ExportFormat::wav, 8, 44100),
+         "8-bit WAV stores smaller, low-resolution audio. Lo-fi treatment is available with 16/24-bit WAV, AIFF or "
+         "FLAC, and AAC."},
+    };
+    for (const auto &row : notes) {
+        ExportResolutionNote note(row.allowsPreview);
+        note.refresh(row.draft);
+        ASSERT_GE(note.texts().size(), 2);
+        EXPECT_EQ(note.texts()[0], row.note);
+    }
 }

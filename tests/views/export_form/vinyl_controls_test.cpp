@@ -272,3 +272,13 @@ TEST(VinylControls, ADragStoresItsLevelOnceReleasedAndEachKeyStepStores)
     }
     EXPECT_EQ(scene.draft.vinyl.amount, dragged + 3);
 }
+
+TEST(VinylControls, EachLevelShowsItsOwnPercentage)
+{
+    Scene scene;
+    scene.draft.vinyl.amount = 30;
+    scene.draft.vinyl.humAmount = 70;
+    scene.controls->refresh();
+    EXPECT_EQ(scene.controls->vinylLevelText()->text(), "30%");
+    EXPECT_EQ(scene.controls->humLevelText()->text(), "70%");
+}

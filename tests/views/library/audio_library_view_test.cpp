@@ -108,6 +108,114 @@ TEST_F(LibraryPane, GetAndCancelCallBackOnce)
     EXPECT_TRUE(model->bpmDetection().states().isEmpty());
 }
 
+TEST_F(LibraryPane, ADoubleClickOnAnExportCheckTogglesItTwice)
+{
+    const AudioTrack a = track("a.wav"), b = track("b.wav");
+    model->append({a, b});
+    settle();
+    int changes = 0;
+    QObject::connect(&model->exportChecks(), &ExportCheckSelection::idsChanged, [&] { ++changes; });
+    // The second press comes after the table has shown the first toggle, as from a real mouse.
+    const QPoint at = cell(1, LibraryColumns::exportCheck).center();
+    test::click(viewport(), at);
+    settle();
+    test::sendMouse(viewport(), QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    test::sendMouse(viewport(), QEvent::MouseButtonRelease, at, Qt::NoButton);
+    settle();
+    EXPECT_EQ(changes, 2);
+    EXPECT_TRUE(model->exportChecks().ids().isEmpty());
+}
+
+TEST_F(LibraryPane, TheCancelMarkOnAChannelRowCancelsThePairsDetection)
+{
+    const AudioTrack left = test::channelRecord("/library/take.L"), right = test::channelRecord("/library/take.R");
+    const AudioTrack pair = pairOf(left, right);
+    model->append({pair});
+    settle();
+    test::click(viewport(), LibraryCells::getRect(cell(1, LibraryColumns::bpm)).center());
+    settle();
+    ASSERT_TRUE(model->bpmDetection().states().contains(pair.id));
+    test::click(viewport(), LibraryCells::cancelRect(cell(1, LibraryColumns::bpm)).center());
+    settle();
+    EXPECT_TRUE(model->bpmDetection().states().isEmpty());
+}
+
+TEST_F(LibraryPane, LinkingTwoChannelFilesShowsItsLineUntilCancelled)
+{
+    const AudioTrack left = test::channelRecord("/library/take.L"), right = test::channelRecord("/library/take.R");
+    model->append({track("a.wav"), right, left});
+    model->selectLibraryRows({right.id});
+    settle();
+    EXPECT_FALSE(pane->linkButton()->isVisibleTo(pane));
+    model->selectLibraryRows({right.id, left.id});
+    settle();
+    ASSERT_TRUE(pane->linkButton()->isVisibleTo(pane));
+    EXPECT_EQ(pane->linkButton()->text(), "Link L and R");
+    EXPECT_FALSE(pane->linkingLine()->isVisibleTo(pane));
+
+    pane->linkButton()->click();
+    ASSERT_TRUE(model->pairing().isPreparing());
+    settle();
+    EXPECT_TRUE(pane->linkingLine()->isVisibleTo(pane));
+    QPushButton *cancel = nullptr;
+    for (QPushButton *button : pane->linkingLine()->findChildren<QPushButton *>())
+        if (button->text() == "Cancel Linking")
+            cancel = button;
+    ASSERT_TRUE(cancel);
+    cancel->click();
+    EXPECT_FALSE(model->pairing().isPreparing());
+    settle();
+    EXPECT_FALSE(pane->linkingLine()->isVisibleTo(pane));
+}
+
+TEST_F(LibraryPane, EachChannelRowDrawsHalfTheLinkMarkOnTheEdgeItSharesWithItsPartner)
+{
+    const AudioTrack left = test::channelRecord("/library/take.L"), right = test::channelRecord("/library/take.R");
+    model->append({track("a.wav"), pairOf(left, right)}); // the first row takes the selection
+    settle();
+    const QImage shown = viewport()->grab().toImage();
+    // Some of the accent green within four pixels of the edge, anywhere across the cell.
+    const auto marked = [&](int row, bool nearBottom) {
+        const QRect check = cell(row, LibraryColumns::exportCheck);
+        for (int d = 0; d < 4; ++d) {
+            const int y = nearBottom ? check.bottom() - d : check.top() + d;
+            for (int x = check.left(); x <= check.right(); ++x) {
+                const QColor c = shown.pixelColor(x, y);
+                if (c.green() - c.blue() > 60 && c.green() > c.red())
+                    return true;
+            }
+        }
+        return false;
+    };
+    EXPECT_TRUE(marked(1, true)) << "L: its lower edge";
+    EXPECT_FALSE(marked(1, false));
+    EXPECT_TRUE(marked(2, false)) << "R: its upper edge";
+    EXPECT_FALSE(marked(2, true));
+}
+
+TEST(LibraryCells, TipsOfTheCheckAndTheDetectionTexts)
+{
+    LibraryRow row;
+    row.name = "a.wav";
+    row.bpm = "—";
+    const QRect check(0, 0, 44, 56), bpm(44, 0, 73, 56);
+    EXPECT_EQ(LibraryCells::toolTip(row, LibraryColumns::exportCheck, check, check.center(), 1),
+              "Include a.wav in Export Checked; audition selection stays unchanged");
+    LibraryRow channel = row;
+    channel.linkedChannel = "R";
+    EXPECT_EQ(LibraryCells::toolTip(channel, LibraryColumns::exportCheck, check, check.center(), 1),
+              "Check or uncheck both linked channels together");
+
+    row.bpmStatus = BPMDetectionQueue::Status{QUuid::createUuid(), 0, true};
+    EXPECT_EQ(LibraryCells::busyText(row), "Queued — 0%");
+    row.bpmStatus = BPMDetectionQueue::Status{QUuid::createUuid(), 0.429, false};
+    EXPECT_EQ(LibraryCells::busyText(row), "Detecting BPM — 42%");
+    EXPECT_EQ(LibraryCells::toolTip(row, LibraryColumns::bpm, bpm, LibraryCells::progressRect(bpm).topLeft(), 1),
+              "Detecting BPM — 42%");
+    EXPECT_EQ(LibraryCells::toolTip(row, LibraryColumns::bpm, bpm, LibraryCells::cancelRect(bpm).center(), 1),
+              "Cancel BPM detection");
+}
+
 TEST_F(LibraryPane, TipsOfTheBPMCell)
 {
     AudioTrack waiting = test::channelRecord("/library/<i>old.sd2");

@@ -139,3 +139,19 @@ TEST_F(LibraryRows, APendingRecovery)
     EXPECT_EQ(rows[0].help.section('\n', 2),
               "Missing SD2 metadata: choose bit depth, sample rate and channels before recovery.");
 }
+
+TEST_F(LibraryRows, NoGetWhileARecoveryOfTheTrackIsQueued)
+{
+    AudioTrack recovered = test::channelRecord("/library/old.sd2");
+    recovered.recovery = SD2Recovery{std::make_shared<const SD2RecoveredCopy>(
+                                         QUrl::fromLocalFile("/copies/old.wav"), 44100, 1000, "x", 2, 1),
+                                     recovered.sd2Format};
+    model->append({recovered});
+    ASSERT_TRUE(libraryRows(*model)[0].canDetectBPM);
+    model->select(recovered.id, false);
+    model->recoverSelected(SD2Metadata{2, 48000, 1, std::nullopt, std::nullopt});
+    ASSERT_TRUE(model->recoveryQueue().states().contains(recovered.id));
+    EXPECT_FALSE(libraryRows(*model)[0].canDetectBPM);
+    model->recoveryQueue().cancel(recovered.id, true);
+    EXPECT_TRUE(libraryRows(*model)[0].canDetectBPM);
+}

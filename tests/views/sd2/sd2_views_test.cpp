@@ -329,6 +329,39 @@ TEST_F(SD2Views, TheProgressLineKeepsToOneLineShortenedInTheMiddle)
     EXPECT_LT(line.height(), 2 * line.fontMetrics().lineSpacing());
 }
 
+TEST_F(SD2Views, ATrialCancelledInTheBackgroundStillGivesTheVolumeBack)
+{
+    SD2RateButtons buttons(player, 107);
+    SD2RecoveryStatus status(player);
+    const auto &[b441, b48, b16, b24] = buttons.buttons();
+    player.append({bare("take.sd2", stereo16), bare("other.sd2", std::nullopt)});
+    player.select(idOf("take.sd2"), false);
+    ASSERT_TRUE(test::pumpUntil([&] {
+        service->releaseAll();
+        return recovered("take.sd2");
+    }));
+    settle(&buttons);
+    player.confirmRecoveryDepth = [](int) { return true; };
+    b24->click();
+    ASSERT_TRUE(test::pumpUntil([&] { return player.recoveryStatus() && player.recoveryStatus()->parameters.sampleBytes == 3; }));
+    ASSERT_EQ(player.volume(), SD2RecoveryQueue::trialVolumeCap);
+
+    // Another track is selected while the trial depth is prepared: the take's job is the
+    // background one, and its own Cancel stops it.
+    player.select(idOf("other.sd2"), false);
+    settle(&status);
+    ASSERT_TRUE(status.background()->isVisibleTo(&status));
+    status.backgroundCancel()->click();
+    settle(&status);
+    EXPECT_FALSE(status.background()->isVisibleTo(&status));
+
+    // Back on the take, its 16-bit copy brings back the volume from before the trial.
+    player.select(idOf("take.sd2"), false);
+    settle(&buttons);
+    b16->click();
+    EXPECT_TRUE(test::pumpUntil([&] { return player.volume() == PlayerModel::defaultVolume; }));
+}
+
 TEST_F(SD2Views, ToolsSheetSeedsItsFormAndStartsARecovery)
 {
     AudioTrack take = bare("take.sd2", std::nullopt);
@@ -405,6 +438,23 @@ TEST_F(SD2Views, ToolsSheetLinksAndUnlinksAPair)
     view->unpairButton()->click();
     EXPECT_EQ(player.tracks().size(), 2);
     EXPECT_TRUE(closed());
+}
+
+TEST_F(SD2Views, ToolsSheetWillNotPairAChannelWhileItIsRecovered)
+{
+    recoveredChannels();
+    player.select(idOf("take.L"), false);
+    player.recoverSelected(SD2Metadata{2, 48000, 1, std::nullopt, std::nullopt});
+    ASSERT_TRUE(player.recoveryQueue().states().contains(idOf("take.L")));
+    SD2ToolsView *view = openSheet();
+    ASSERT_EQ(view->rightID(), idOf("take.R"));
+    settle(view);
+    EXPECT_FALSE(view->createPairButton()->isEnabled());
+    // Cancelled, the channel keeps the copy it had, and can be paired again.
+    player.recoveryQueue().cancel(idOf("take.L"), true);
+    ASSERT_TRUE(sheet);
+    settle(view);
+    EXPECT_TRUE(view->createPairButton()->isEnabled());
 }
 
 TEST_F(SD2Views, ClosingTheSheetAbandonsItsPairingOnce)

@@ -183,3 +183,21 @@ TEST(ExportSettingsView, ReadOnlySettingsFileKeepsTheChangesUnapplied)
     }
     ::chmod(QFile::encodeName(folder).constData(), 0755);
 }
+
+TEST(ExportSettingsView, ApplyWaitsWhileTheDraftHasIssues)
+{
+    test::TempDir dir;
+    SettingsWindow settings(dir.file(QStringLiteral("tamPOD.conf")));
+    ExportSettingsView &view = settings.view;
+    settings.choose(view.sampleRate(), QStringLiteral("96000"));
+    settings.choose(view.format(), QStringLiteral("m4aAAC")); // AAC offers 44.1 and 48 kHz only
+    ASSERT_FALSE(view.draft().validationIssues().isEmpty());
+    view.refresh();
+    EXPECT_FALSE(view.applyButton()->isEnabled());
+    settings.pressReturn();
+    EXPECT_FALSE(settings.storage.contains(ExportPreferences::storageKey));
+
+    settings.choose(view.sampleRate(), QStringLiteral("48000"));
+    view.refresh();
+    EXPECT_TRUE(view.applyButton()->isEnabled());
+}

@@ -106,3 +106,29 @@ TEST(LinkedWaveformView, LanesLookAndReadAsTheirChannels)
         EXPECT_NEAR(image.pixelColor(500, int(110 * ratio)).redF(), 0.21, 0.01) << "the rule, " << ratio;
     }
 }
+
+TEST(LinkedWaveformView, ANewPairsLanesStayEmptyUntilBothOfItsChannelsAreRead)
+{
+    ChannelReads reads;
+    QWidget host;
+    host.resize(600, 160);
+    auto *view = new LinkedWaveformView(pairTrack(), {0, 1}, reads.reading(), &host);
+    view->resize(600, 160);
+    host.show();
+    const auto looks = [&] { return std::pair(view->lane(0)->grab().toImage(), view->lane(1)->grab().toImage()); };
+    const auto empty = looks();
+    reads.finish(0);
+    reads.finish(1);
+    const auto first = looks();
+    ASSERT_NE(first.first, empty.first);
+    ASSERT_NE(first.second, empty.second);
+
+    view->set(pairTrack(), {0, 1});
+    EXPECT_EQ(looks(), empty) << "the previous pair's waveform is gone at once";
+    reads.finish(2);
+    EXPECT_EQ(looks(), empty) << "one channel read shows nothing yet";
+    reads.finish(3);
+    EXPECT_EQ(view->ready(), view->request());
+    EXPECT_NE(looks().first, empty.first);
+    EXPECT_NE(looks().second, empty.second);
+}
