@@ -47,7 +47,7 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     };
     player_->recoveryWarning = [this](const SD2RecoveryFailure &failure) { alerts_->showRecovery(failure); };
     player_->confirmRecoveryDepth = [this](int bitDepth) { return alerts_->confirmRecoveryDepth(bitDepth); };
-    player_->filePanels = std::make_shared<DialogFilePanels>([this]() -> QWidget * { return mainWindow(); });
+    player_->filePanels = std::make_shared<DialogFilePanels>(settings_, [this]() -> QWidget * { return mainWindow(); });
 
     windows_.add(WindowId::main, [this] { return makeMainWindow(); });
     windows_.add(WindowId::settings,

@@ -1,5 +1,6 @@
 #include "views/kit/dialogs/file_panels.h"
 
+#include "support/panel_user.h"
 #include "support/test_support.h"
 
 #include <QAbstractItemView>
@@ -8,6 +9,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPointer>
+#include <QSettings>
 
 #include <memory>
 #include <vector>
@@ -128,4 +130,104 @@ TEST(DialogFilePanels, ACancelledOrVanishedPanelAnswersNoneOnce)
     window.reset();
     EXPECT_EQ(answers, std::vector<QList<QUrl>>(2));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Each kind of panel, answered the way a user does: a path typed into its name field and the
+// accepting button pressed. Each answers once, with the typed choice.
+TEST(DialogFilePanels, EveryKindAnswersWithWhatWasTyped)
+{
+    test::TempDir folder;
+    QDir(folder.path()).mkdir(QStringLiteral("out"));
+    test::writeFile(folder.file(QStringLiteral("a.wav")), "x");
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    DialogFilePanels panels(settings);
+    const QString out = folder.file(QStringLiteral("out"));
+    const QString wav = folder.file(QStringLiteral("a.wav"));
+
+    std::vector<QList<QUrl>> answers;
+    const auto record = [&](const QList<QUrl> &urls) { answers.push_back(urls); };
+    const auto answered = [&](const QString &typed) {
+        answers.clear();
+        const bool pressed = test::answerNextPanel(typed);
+        test::pumpUntil([&] { return !answers.empty(); });
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(test::shownPanel(), nullptr);
+        return pressed && answers.size() == 1 ? answers.front() : QList<QUrl>{QUrl(QStringLiteral("none"))};
+    };
+
+    OpenPanelOptions folders;
+    folders.canChooseFiles = false;
+    folders.canChooseFolders = true;
+    panels.chooseFolder(folders, record);
+    EXPECT_EQ(answered(out), QList<QUrl>{QUrl::fromLocalFile(out)});
+
+    OpenPanelOptions files;
+    panels.open(files, record);
+    EXPECT_EQ(answered(wav), QList<QUrl>{QUrl::fromLocalFile(wav)});
+
+    OpenPanelOptions both = folders;
+    both.canChooseFiles = true;
+    both.allowsMultipleSelection = true;
+    panels.open(both, record);
+    EXPECT_EQ(answered(wav), QList<QUrl>{QUrl::fromLocalFile(wav)});
+
+    SavePanelOptions save;
+    save.proposedName = QStringLiteral("take-export.flac");
+    save.fileExtension = QStringLiteral("flac");
+    panels.save(save, record);
+    EXPECT_EQ(answered(folder.file(QStringLiteral("out/new"))),
+              QList<QUrl>{QUrl::fromLocalFile(folder.file(QStringLiteral("out/new.flac")))});
+
+    panels.restore({QStringLiteral("Restore File Access"), QStringLiteral("Restore Access"), {}}, record);
+    EXPECT_EQ(answered(wav), QList<QUrl>{QUrl::fromLocalFile(wav)});
+}
+
+// The save and folder panels start where the user last chose, across launches, else at home:
+// never in the process's working folder.
+TEST(DialogFilePanels, SaveAndFolderPanelsStartInTheLastChosenFolder)
+{
+    test::TempDir folder;
+    const QString out = folder.file(QStringLiteral("out"));
+    QDir().mkpath(out);
+    const QString settingsFile = folder.file(QStringLiteral("settings.ini"));
+    const auto startsIn = [](const QString &path) {
+        QFileDialog *panel = test::awaitPanel();
+        const bool there = panel && QFileInfo(panel->directory().absolutePath()) == QFileInfo(path);
+        if (panel)
+            panel->reject();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return there;
+    };
+    OpenPanelOptions folders;
+    folders.canChooseFiles = false;
+    folders.canChooseFolders = true;
+    {
+        QSettings settings(settingsFile, QSettings::IniFormat);
+        DialogFilePanels panels(settings);
+        panels.save({}, {});
+        EXPECT_TRUE(startsIn(QDir::homePath()));
+        panels.chooseFolder(folders, {});
+        ASSERT_TRUE(test::answerNextPanel(out));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    // The next launch.
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    DialogFilePanels panels(settings);
+    panels.save({}, {});
+    EXPECT_TRUE(startsIn(out));
+    panels.chooseFolder(folders, {});
+    EXPECT_TRUE(startsIn(out));
+
+    // A saved file's folder counts too; a folder gone since means home again.
+    SavePanelOptions save;
+    save.fileExtension = QStringLiteral("wav");
+    panels.save(save, {});
+    ASSERT_TRUE(test::answerNextPanel(folder.file(QStringLiteral("take.wav"))));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    panels.chooseFolder(folders, {});
+    EXPECT_TRUE(startsIn(folder.path()));
+    ASSERT_TRUE(QDir(out).removeRecursively());
+    settings.setValue(QLatin1String(DialogFilePanels::lastFolderKey), out);
+    panels.chooseFolder(folders, {});
+    EXPECT_TRUE(startsIn(QDir::homePath()));
 }

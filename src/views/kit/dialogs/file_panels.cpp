@@ -5,11 +5,13 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QSettings>
 
 #include <algorithm>
 #include <memory>
@@ -60,9 +62,28 @@ void applyText(QFileDialog &panel, const FilePanelText &text)
 
 } // namespace
 
-OpenPanel::OpenPanel(QWidget *parent, const OpenPanelOptions &options) : QFileDialog(parent), options_(options)
+void FilePanel::done(int result)
+{
+    // QFileDialog::accept() ends here too, and finished is emitted inside: take the choice first.
+    chosen_.clear();
+    if (result == QDialog::Accepted)
+        chosen_ = choosing_ ? *choosing_ : selectedUrls();
+    choosing_.reset();
+    QFileDialog::done(result);
+}
+
+void FilePanel::acceptChoosing(const QList<QUrl> &urls)
+{
+    choosing_ = urls;
+    done(QDialog::Accepted);
+}
+
+OpenPanel::OpenPanel(QWidget *parent, const OpenPanelOptions &options, const QString &folder)
+    : FilePanel(parent), options_(options)
 {
     setOption(QFileDialog::DontUseNativeDialog);
+    if (!folder.isEmpty())
+        setDirectory(folder);
     setAcceptMode(QFileDialog::AcceptOpen);
     setOption(QFileDialog::ReadOnly, !options.canCreateFolders);
     if (!options.canChooseFiles) {
@@ -78,8 +99,6 @@ void OpenPanel::accept()
 {
     if (!options_.canChooseFiles || !options_.canChooseFolders) {
         QFileDialog::accept();
-        if (result() == QDialog::Accepted)
-            chosen_ = selectedUrls();
         return;
     }
     // What is selected in the visible view, folders included, in the view's order.
@@ -98,19 +117,18 @@ void OpenPanel::accept()
     if (selected.isEmpty()) {
         // A typed name: the dialog's own rules (an existing file, or entering a folder).
         QFileDialog::accept();
-        if (result() == QDialog::Accepted)
-            chosen_ = selectedUrls();
         return;
     }
     if (!options_.allowsMultipleSelection)
         selected = selected.mid(0, 1);
-    chosen_ = selected;
-    done(QDialog::Accepted);
+    acceptChoosing(selected);
 }
 
-SavePanel::SavePanel(QWidget *parent, const SavePanelOptions &options) : QFileDialog(parent)
+SavePanel::SavePanel(QWidget *parent, const SavePanelOptions &options, const QString &folder) : FilePanel(parent)
 {
     setOption(QFileDialog::DontUseNativeDialog);
+    if (!folder.isEmpty())
+        setDirectory(folder);
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
     setOption(QFileDialog::DontConfirmOverwrite);
@@ -123,7 +141,7 @@ SavePanel::SavePanel(QWidget *parent, const SavePanelOptions &options) : QFileDi
     applyText(*this, options.text);
 }
 
-RestorePanel::RestorePanel(QWidget *parent, const FilePanelText &text) : QFileDialog(parent)
+RestorePanel::RestorePanel(QWidget *parent, const FilePanelText &text) : FilePanel(parent)
 {
     setOption(QFileDialog::DontUseNativeDialog);
     setFileMode(QFileDialog::ExistingFile);
@@ -132,9 +150,12 @@ RestorePanel::RestorePanel(QWidget *parent, const FilePanelText &text) : QFileDi
     applyText(*this, text);
 }
 
-DialogFilePanels::DialogFilePanels(ParentWindow fallbackParent) : fallbackParent_(std::move(fallbackParent)) {}
+DialogFilePanels::DialogFilePanels(QSettings &settings, ParentWindow fallbackParent)
+    : settings_(settings), fallbackParent_(std::move(fallbackParent))
+{
+}
 
-void DialogFilePanels::answerOnce(QFileDialog *panel, Chosen completion)
+void DialogFilePanels::answerOnce(FilePanel *panel, Chosen completion)
 {
     auto answered = std::make_shared<bool>(false);
     auto answer = [answered, completion = std::move(completion)](const QList<QUrl> &urls) {
@@ -142,15 +163,17 @@ void DialogFilePanels::answerOnce(QFileDialog *panel, Chosen completion)
             completion(urls);
     };
     QObject::connect(panel, &QDialog::finished, panel, [panel, answer](int result) {
-        QList<QUrl> urls;
-        if (result == QDialog::Accepted) {
-            const auto *open = qobject_cast<const OpenPanel *>(panel);
-            urls = open ? open->chosen() : panel->selectedUrls();
-        }
+        const QList<QUrl> urls = result == QDialog::Accepted ? panel->chosen() : QList<QUrl>();
         panel->deleteLater();
         answer(urls);
     });
     QObject::connect(panel, &QObject::destroyed, [answer] { answer({}); });
+}
+
+QString DialogFilePanels::startFolder() const
+{
+    const QString folder = settings_.value(QLatin1String(lastFolderKey)).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
 QWidget *DialogFilePanels::parentWindow() const
@@ -160,9 +183,19 @@ QWidget *DialogFilePanels::parentWindow() const
     return fallbackParent_ ? fallbackParent_() : nullptr;
 }
 
-void DialogFilePanels::present(QFileDialog *panel, Chosen completion)
+void DialogFilePanels::present(FilePanel *panel, Chosen completion)
 {
-    answerOnce(panel, std::move(completion));
+    // Only an accepted panel answers with URLs, and only while the application runs its loop.
+    QSettings *settings = &settings_;
+    answerOnce(panel, [settings, completion = std::move(completion)](const QList<QUrl> &urls) {
+        if (!urls.isEmpty() && urls.first().isLocalFile()) {
+            const QFileInfo chosen(urls.first().toLocalFile());
+            settings->setValue(QLatin1String(lastFolderKey),
+                               chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
+        }
+        if (completion)
+            completion(urls);
+    });
     panel->open();
 }
 
@@ -173,7 +206,7 @@ void DialogFilePanels::open(const OpenPanelOptions &options, Chosen completion)
 
 void DialogFilePanels::save(const SavePanelOptions &options, Chosen completion)
 {
-    present(new SavePanel(parentWindow(), options), std::move(completion));
+    present(new SavePanel(parentWindow(), options, startFolder()), std::move(completion));
 }
 
 void DialogFilePanels::chooseFolder(const OpenPanelOptions &options, Chosen completion)
@@ -181,7 +214,7 @@ void DialogFilePanels::chooseFolder(const OpenPanelOptions &options, Chosen comp
     OpenPanelOptions folders = options;
     folders.canChooseFiles = false;
     folders.canChooseFolders = true;
-    present(new OpenPanel(parentWindow(), folders), std::move(completion));
+    present(new OpenPanel(parentWindow(), folders, startFolder()), std::move(completion));
 }
 
 void DialogFilePanels::restore(const FilePanelText &text, Chosen completion)

@@ -1,0 +1,180 @@
+#pragma once
+
+// The real application on a folder of its own: its windows and sheets, the real file panels
+// answered as a user answers them, the real exporter, and audio files made for each journey.
+#include "app/alert_recorder.h"
+#include "app/application.h"
+
+#include "views/kit/controls/tagged_combo_box.h"
+#include "views/kit/dialogs/sheet_dialog.h"
+#include "views/library/library_table.h"
+#include "views/library/library_table_model.h"
+#include "windows/main_window.h"
+
+#include "support/file_fixtures.h"
+#include "support/panel_user.h"
+#include "support/test_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace tampod::test {
+
+class Journey : public ::testing::Test {
+protected:
+    Journey()
+    {
+        // Every per-user place in the test's own folder; QSettings keeps its paths from the
+        // first use, so they are set directly too. The store of temporary audio is built once a
+        // process, as in the application: its cache folder lives as long as the process.
+        static const TempDir cache;
+        for (const char *variable : {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+            const QString name = QString::fromLatin1(variable);
+            const QString path = name == QLatin1String("XDG_CACHE_HOME") ? cache.path() : root.file(name);
+            QDir().mkpath(path);
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            qputenv(variable, QFile::encodeName(path));
+        }
+        for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope, root.file(QStringLiteral("XDG_CONFIG_HOME")));
+        QCoreApplication::setOrganizationName(QStringLiteral("tamPOD"));
+        QCoreApplication::setApplicationName(QStringLiteral("tamPOD"));
+        QDir().mkpath(music);
+        QDir().mkpath(out);
+
+        auto recorder = std::make_unique<AlertRecorder>();
+        alerts = recorder.get();
+        app = std::make_unique<Application>(std::move(recorder));
+        app->start({});
+        window = app->mainWindow();
+        QApplication::setActiveWindow(window);
+        pumpUntil([&] { return QApplication::activeWindow() == window; });
+    }
+    ~Journey() override
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QDialog *>(widget) && widget->isVisible())
+                static_cast<QDialog *>(widget)->reject();
+        }
+        for (const AlertRecorder::Shown &alert : alerts->shown)
+            ADD_FAILURE() << "alert: " << alert.title.toStdString() << ": " << alert.message.toStdString() << " "
+                          << alert.details.join(u'|').toStdString();
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    PlayerModel &player() const { return app->player(); }
+    LibraryTable &table() const { return *window->findChild<LibraryTable *>(); }
+    QStringList rowNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < table().tableModel()->rowCount(); ++i)
+            names << table().tableModel()->row(i).name;
+        return names;
+    }
+
+    // "Open Audio…", the path typed into the open panel; waits for rows rows.
+    void open(const QString &path, int rows)
+    {
+        app->commands()->openAudioAction()->trigger();
+        ASSERT_TRUE(answerNextPanel(path));
+        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == rows; })) << rowNames().join(u',').toStdString();
+        // A window manager gives the main window back its activation once the panel has gone;
+        // the offscreen platform does not.
+        QApplication::setActiveWindow(window);
+        ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }))
+            << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none")
+            << " " << window->isVisible() << window->isMinimized() << window->isActiveWindow();
+    }
+
+    // The sheet on the main window now, else null.
+    static SheetDialog *sheet()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *shown = qobject_cast<SheetDialog *>(widget); shown && shown->isVisible())
+                return shown;
+        }
+        return nullptr;
+    }
+    static SheetDialog *awaitSheet()
+    {
+        SheetDialog *shown = nullptr;
+        pumpUntil([&] { return (shown = sheet()) != nullptr; });
+        return shown;
+    }
+
+    // The visible button in root named name by its text or its accessible name.
+    static QAbstractButton *button(const QWidget *root, const QString &name)
+    {
+        for (QAbstractButton *candidate : root->findChildren<QAbstractButton *>()) {
+            if (candidate->isVisible() && (candidate->text() == name || candidate->accessibleName() == name))
+                return candidate;
+        }
+        return nullptr;
+    }
+    // Clicks the button once it is there and enabled; false when it never was.
+    static bool press(const QWidget *root, const QString &name)
+    {
+        QAbstractButton *found = nullptr;
+        if (!pumpUntil([&] { return (found = button(root, name)) && found->isEnabled(); }))
+            return false;
+        found->click();
+        return true;
+    }
+
+    // A choice made in a picker: its list item clicked.
+    static bool choose(QComboBox *picker, const QString &tag)
+    {
+        const int index = picker ? picker->findData(tag) : -1;
+        if (index < 0)
+            return false;
+        picker->setCurrentIndex(index);
+        Q_EMIT picker->activated(index);
+        return true;
+    }
+
+    static void click(QWidget *widget, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(widget, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            modifiers);
+        QApplication::sendEvent(widget, &release);
+    }
+    QRect cell(int row, int column) const
+    {
+        return table().visualRect(table().tableModel()->index(row, column));
+    }
+    void clickCell(int row, int column, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        click(table().viewport(), cell(row, column).center(), modifiers);
+    }
+
+    // Files in folder, by name.
+    static QStringList filesIn(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    TempDir root;
+    const QString music = root.file(QStringLiteral("music"));
+    const QString out = root.file(QStringLiteral("out"));
+    AlertRecorder *alerts = nullptr;
+    std::unique_ptr<Application> app;
+    MainWindow *window = nullptr;
+};
+
+// A 16-bit WAV of a quiet two-tone sine.
+void writeTone(const QString &path, double seconds, int channels = 2, int rate = 44100);
+// Frames of an audio file as our reader decodes it; -1 when it does not decode.
+std::int64_t decodedFrames(const QString &path);
+
+} // namespace tampod::test

@@ -1,0 +1,174 @@
+// Journeys through the main window and its other windows: a folder opened, a tempo detected, a
+// section loop set, played and undone, access restored after a move, settings applied, and the
+// manual searched.
+#include "journey.h"
+
+#include "bpm/synthetic_audio.h"
+#include "views/export_form/export_format_controls.h"
+#include "views/library/library_cells.h"
+#include "views/library/library_row.h"
+#include "views/settings/export_settings_view.h"
+#include "windows/window_registry.h"
+#include "windows/window_texts.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <algorithm>
+
+using namespace tampod;
+using namespace tampod::test;
+
+namespace {
+
+void key(QWidget *to, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(to, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(to, &release);
+}
+
+void type(QLineEdit *field, const QString &text)
+{
+    field->setFocus();
+    field->selectAll();
+    QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+    QApplication::sendEvent(field, &typed);
+}
+
+QWidget *named(const QWidget *root, const QString &name)
+{
+    for (QWidget *child : root->findChildren<QWidget *>()) {
+        if (child->accessibleName() == name && child->isVisible())
+            return child;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(Journey, OpensAFolderIntoRows)
+{
+    for (const char *name : {"b.wav", "a.wav", "c.wav"})
+        writeTone(music + u'/' + QLatin1String(name), 0.5);
+    open(music, 3);
+    EXPECT_EQ(rowNames(), (QStringList{"a.wav", "b.wav", "c.wav"}));
+    EXPECT_EQ(table().tableModel()->row(0).duration.isEmpty(), false);
+}
+
+TEST_F(Journey, GetsTheTempoOfAClickTrackInItsRow)
+{
+    writeWav(music + "/click.wav", drumLoop(120, 44100, 8, DrumStyle::fourFloor), 1, 44100);
+    open(music + "/click.wav", 1);
+    ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->row(0).canDetectBPM; }, std::chrono::seconds(30)));
+    click(table().viewport(), LibraryCells::getRect(cell(0, LibraryColumns::bpm)).center());
+    EXPECT_TRUE(pumpUntil([&] { return table().tableModel()->row(0).bpm == QStringLiteral("120"); },
+                          std::chrono::seconds(30)))
+        << table().tableModel()->row(0).bpm.toStdString();
+}
+
+TEST_F(Journey, SetsPlaysAndUndoesASectionLoop)
+{
+    writeTone(music + "/take.wav", 10);
+    open(music + "/take.wav", 1);
+    SectionLoopCoordinator &loop = player().sectionLoop();
+    ASSERT_TRUE(press(window, QStringLiteral("Loop selected region")));
+    ASSERT_TRUE(pumpUntil([&] { return loop.range() && !loop.isPreparing() && loop.prepared(); },
+                          std::chrono::seconds(30)));
+    const SectionRange whole = *loop.range();
+
+    QWidget *end = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (end = named(window, QStringLiteral("Section end"))) != nullptr; }));
+    end->setFocus();
+    key(end, Qt::Key_Left);
+    ASSERT_TRUE(pumpUntil([&] { return loop.range() && loop.range()->end < whole.end && !loop.isPreparing(); },
+                          std::chrono::seconds(30)));
+    EXPECT_TRUE(loop.canUndo());
+
+    ASSERT_TRUE(press(window, QStringLiteral("Play")));
+    EXPECT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+
+    // Ctrl+Z where the keyboard focus is, with the section end marker still focused.
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
+    ASSERT_EQ(QApplication::focusWidget(), end);
+    key(end, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(pumpUntil([&] { return loop.range() == whole && !loop.isPreparing(); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(loop.canUndo());
+}
+
+TEST_F(Journey, RestoresFileAccessAfterAMove)
+{
+    writeTone(music + "/take.wav", 1);
+    open(music + "/take.wav", 1);
+    const QString moved = root.file(QStringLiteral("elsewhere/deeper/take.wav"));
+    QDir().mkpath(QFileInfo(moved).absolutePath());
+    ASSERT_TRUE(QDir().rename(music + "/take.wav", moved));
+
+    QAction *restore = app->commands()->restoreFileAccessAction();
+    ASSERT_TRUE(pumpUntil([&] { return restore->isEnabled(); }));
+    restore->trigger();
+    ASSERT_TRUE(answerNextPanel(moved));
+    EXPECT_TRUE(pumpUntil([&] { return player().tracks().first().url() == QUrl::fromLocalFile(moved); },
+                          std::chrono::seconds(30)))
+        << player().tracks().first().url().toString().toStdString();
+    ASSERT_TRUE(press(window, QStringLiteral("Play")));
+    EXPECT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+}
+
+TEST_F(Journey, AppliedSettingsAreStoredAndStartTheNextExport)
+{
+    app->commands()->settingsAction()->trigger();
+    ExportSettingsView *settings = nullptr;
+    ASSERT_TRUE(pumpUntil([&] {
+        QWidget *shown = app->windows().window(WindowId::settings);
+        return shown && (settings = shown->findChild<ExportSettingsView *>()) != nullptr;
+    }));
+    ASSERT_TRUE(choose(settings->format(), QStringLiteral("flac")));
+    ASSERT_TRUE(press(settings, QStringLiteral("Apply Settings")));
+    EXPECT_TRUE(pumpUntil([&] { return settings->statusLine()->text() == QStringLiteral("Settings saved"); }));
+    settings->window()->close();
+
+    // Stored where the next launch reads them.
+    QSettings stored;
+    EXPECT_TRUE(stored.contains(QLatin1String(ExportPreferences::storageKey)));
+    EXPECT_EQ(ExportPreferences(stored).defaults().format, ExportFormat::flac);
+
+    writeTone(music + "/take.wav", 1);
+    open(music + "/take.wav", 1);
+    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
+    SheetDialog *sheet = awaitSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->findChild<ExportFormatControls *>()->format()->currentData().toString(), QStringLiteral("flac"));
+}
+
+TEST_F(Journey, SearchesTheManual)
+{
+    app->commands()->manualAction()->trigger();
+    QWidget *manual = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (manual = app->windows().window(WindowId::manual)) && manual->isVisible(); }));
+    QLineEdit *search = nullptr;
+    for (QLineEdit *field : manual->findChildren<QLineEdit *>()) {
+        if (field->placeholderText() == QStringLiteral("Search the manual"))
+            search = field;
+    }
+    ASSERT_NE(search, nullptr);
+    auto *list = manual->findChild<QListWidget *>();
+    ASSERT_NE(list, nullptr);
+    const int all = list->count();
+
+    type(search, QStringLiteral("loop"));
+    ASSERT_TRUE(pumpUntil([&] { return list->count() > 0 && list->count() < all; })) << list->count();
+    click(list->viewport(), list->visualItemRect(list->item(0)).center());
+    EXPECT_TRUE(pumpUntil([&] { return list->currentRow() == 0; }));
+
+    type(search, QStringLiteral("qqqq"));
+    EXPECT_TRUE(pumpUntil([&] {
+        const QList<QLabel *> labels = manual->findChildren<QLabel *>();
+        return list->count() == 0 && std::any_of(labels.begin(), labels.end(), [](const QLabel *label) {
+                   return label->isVisible() && label->text() == QStringLiteral("No matching articles");
+               });
+    }));
+}
