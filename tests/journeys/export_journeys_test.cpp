@@ -132,6 +132,8 @@ TEST_F(Journey, ExportsCheckedRowsIntoAFolderAgainBesideThemAndCancelsMidway)
         }
         if (!answerPanel(*panel, out))
             return {QStringLiteral("panel not answered")};
+        if (!pumpUntil([&] { return button(sheet, QStringLiteral("Cancel Batch")) || button(sheet, QStringLiteral("Done")); }))
+            return {QStringLiteral("never started")};
         if (cancelMidway) {
             pumpUntil([&] { return rowStates(sheet).contains(QStringLiteral("Exporting")); });
             press(sheet, QStringLiteral("Cancel Batch"));
@@ -143,7 +145,7 @@ TEST_F(Journey, ExportsCheckedRowsIntoAFolderAgainBesideThemAndCancelsMidway)
         return states;
     };
 
-    EXPECT_EQ(runBatch(false), QStringList(3, QStringLiteral("Saved")));
+    ASSERT_EQ(runBatch(false), QStringList(3, QStringLiteral("Saved")));
     EXPECT_EQ(filesIn(out), (QStringList{"a-export.wav", "b-export.wav", "c-export.wav"}));
     EXPECT_EQ(runBatch(false), QStringList(3, QStringLiteral("Saved")));
     EXPECT_EQ(filesIn(out), (QStringList{"a-export-2.wav", "a-export.wav", "b-export-2.wav", "b-export.wav",

@@ -96,20 +96,8 @@ protected:
     }
 
     // The sheet on the main window now, else null.
-    static SheetDialog *sheet()
-    {
-        for (QWidget *widget : QApplication::topLevelWidgets()) {
-            if (auto *shown = qobject_cast<SheetDialog *>(widget); shown && shown->isVisible())
-                return shown;
-        }
-        return nullptr;
-    }
-    static SheetDialog *awaitSheet()
-    {
-        SheetDialog *shown = nullptr;
-        pumpUntil([&] { return (shown = sheet()) != nullptr; });
-        return shown;
-    }
+    static SheetDialog *sheet() { return shownWindow<SheetDialog>(); }
+    static SheetDialog *awaitSheet() { return awaitWindow<SheetDialog>(); }
 
     // The visible button in root named name by its text or its accessible name.
     static QAbstractButton *button(const QWidget *root, const QString &name)

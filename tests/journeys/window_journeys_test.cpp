@@ -7,6 +7,8 @@
 #include "views/export_form/export_format_controls.h"
 #include "views/library/library_cells.h"
 #include "views/library/library_row.h"
+#include "views/main/content_view.h"
+#include "views/waveform/waveform_view.h"
 #include "views/settings/export_settings_view.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -103,19 +105,34 @@ TEST_F(Journey, RestoresFileAccessAfterAMove)
 {
     writeTone(music + "/take.wav", 1);
     open(music + "/take.wav", 1);
+    // Played and stopped, its waveform drawn: then moved away.
+    auto *pane = qobject_cast<WaveformView *>(qobject_cast<ContentView *>(window->centralWidget())->waveformPane());
+    ASSERT_TRUE(pumpUntil([&] { return !pane->statusText(); }));
+    ASSERT_TRUE(press(window, QStringLiteral("Play")));
+    ASSERT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+    ASSERT_TRUE(press(window, QStringLiteral("Stop — retain position")));
+    // Moved once the player has done what it was asked, as a user's move comes later.
+    ASSERT_TRUE(pumpUntil([&] { return !player().isPlaying() && player().commands().lastCommand().isFinished(); }));
     const QString moved = root.file(QStringLiteral("elsewhere/deeper/take.wav"));
     QDir().mkpath(QFileInfo(moved).absolutePath());
     ASSERT_TRUE(QDir().rename(music + "/take.wav", moved));
 
     QAction *restore = app->commands()->restoreFileAccessAction();
     ASSERT_TRUE(pumpUntil([&] { return restore->isEnabled(); }));
+    EXPECT_TRUE(alerts->shown.isEmpty()) << "before restoring";
     restore->trigger();
     ASSERT_TRUE(answerNextPanel(moved));
     EXPECT_TRUE(pumpUntil([&] { return player().tracks().first().url() == QUrl::fromLocalFile(moved); },
                           std::chrono::seconds(30)))
         << player().tracks().first().url().toString().toStdString();
-    ASSERT_TRUE(press(window, QStringLiteral("Play")));
-    EXPECT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+
+    // It exports from where it is now.
+    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
+    SheetDialog *sheet = awaitSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(press(sheet, QStringLiteral("Choose Destination…")));
+    ASSERT_TRUE(answerNextPanel(out + "/take-export.wav"));
+    EXPECT_TRUE(pumpUntil([&] { return decodedFrames(out + "/take-export.wav") == 48000; }, std::chrono::seconds(30)));
 }
 
 TEST_F(Journey, AppliedSettingsAreStoredAndStartTheNextExport)

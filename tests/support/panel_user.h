@@ -13,23 +13,28 @@
 
 namespace tampod::test {
 
-// The file panel on screen now, else null.
-inline QFileDialog *shownPanel()
+// The top-level window of type T on screen now, else null.
+template <typename T>
+T *shownWindow()
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *panel = qobject_cast<QFileDialog *>(widget); panel && panel->isVisible())
-            return panel;
+        if (auto *window = qobject_cast<T *>(widget); window && window->isVisible())
+            return window;
     }
     return nullptr;
 }
 
-// Waits for a panel to appear; null when none did.
-inline QFileDialog *awaitPanel()
+// Waits for a window of type T to appear; null when none did.
+template <typename T>
+T *awaitWindow()
 {
-    QFileDialog *panel = nullptr;
-    pumpUntil([&] { return (panel = shownPanel()) != nullptr; });
-    return panel;
+    T *window = nullptr;
+    pumpUntil([&] { return (window = shownWindow<T>()) != nullptr; });
+    return window;
 }
+
+inline QFileDialog *shownPanel() { return shownWindow<QFileDialog>(); }
+inline QFileDialog *awaitPanel() { return awaitWindow<QFileDialog>(); }
 
 inline QPushButton *acceptButton(QFileDialog &panel)
 {

@@ -185,7 +185,8 @@ QWidget *DialogFilePanels::parentWindow() const
 
 void DialogFilePanels::present(FilePanel *panel, Chosen completion)
 {
-    // Only an accepted panel answers with URLs, and only while the application runs its loop.
+    // The settings outlive every answer with URLs: only a panel accepted while the application
+    // runs gives one, never a panel that goes with its window at the end.
     QSettings *settings = &settings_;
     answerOnce(panel, [settings, completion = std::move(completion)](const QList<QUrl> &urls) {
         if (!urls.isEmpty() && urls.first().isLocalFile()) {
