@@ -167,7 +167,7 @@ std::vector<double> phaseAveragedScores(std::span<const float> samples, double s
         std::vector<std::span<const float>> bands;
         for (const TempoEnvelope &band : evidence.auxiliary)
             bands.emplace_back(band.values);
-        curves.push_back(combinedACFScores(evidence.primary.values, bands, evidence.primary.rate, 35.0, 300.0,
+        curves.push_back(combinedACFScores(evidence.primary.values, bands, evidence.primary.rate, minimumBPM, maximumBPM,
                                            cancellation)
                              .scores);
     }

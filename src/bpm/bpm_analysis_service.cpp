@@ -19,7 +19,6 @@ namespace {
 constexpr double minimumRate = 1000;
 constexpr double maximumRate = 384000;
 constexpr std::uint32_t maximumChannels = 32;
-constexpr double minimumSeconds = 2.0;
 
 [[noreturn]] void fail(BPMAnalysisError::Kind kind)
 {

@@ -15,6 +15,7 @@ class BPMAnalysisService final : public BPMAnalyzing {
 public:
     static constexpr std::int64_t maximumFrames = std::int64_t(1) << 26;
     static constexpr std::int64_t chunkFrames = 16384;
+    static constexpr double minimumSeconds = 2.0; // the shortest audio analysed
 
     BPMAnalysisService();
 

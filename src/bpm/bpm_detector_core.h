@@ -18,6 +18,10 @@ namespace tampod {
 // failures are BPMDetectionError, or Cancelled once the probe says so.
 namespace BPMDetectorCore {
 
+// The tempo range detection looks in and reports, in beats per minute.
+inline constexpr double minimumBPM = 35;
+inline constexpr double maximumBPM = 300;
+
 // Onset strengths, one per hop of 512 samples.
 struct TempoEnvelope {
     std::vector<float> values;

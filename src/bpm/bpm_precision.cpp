@@ -1,5 +1,7 @@
 #include "bpm/bpm_precision.h"
 
+#include "bpm/bpm_detector_core.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -13,8 +15,8 @@ namespace {
 
 constexpr double minimumRate = 1000;
 constexpr double maximumRate = 384000;
-constexpr double minimumBPM = 35;
-constexpr double maximumBPM = 300;
+constexpr double minimumBPM = BPMDetectorCore::minimumBPM;
+constexpr double maximumBPM = BPMDetectorCore::maximumBPM;
 constexpr double minimumSeconds = 48.0;
 constexpr double stretchSeconds = 64.0;
 constexpr double hopSeconds = 0.002;

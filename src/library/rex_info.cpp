@@ -9,8 +9,6 @@ namespace tampod {
 
 namespace {
 
-constexpr double decodedByteLimit = 268'435'456; // 256 MiB of 32-bit samples
-
 double unroundedFrames(const REXInfo &info)
 {
     return static_cast<double>(info.ppqLength) / 15'360.0 * 60'000.0 / static_cast<double>(info.originalTempo) *
@@ -32,14 +30,14 @@ REXInfo REXInfo::fromWords(const std::vector<std::int32_t> &words)
     info.ppqLength = words[5];
     info.bitDepth = words[8];
 
-    const bool within = (info.channels == 1 || info.channels == 2) && info.sampleRate >= 8'000 &&
-                        info.sampleRate <= 192'000 && info.slices >= 0 && info.slices <= 100'000 &&
-                        info.originalTempo >= 20'000 && info.originalTempo <= 450'000 && info.ppqLength >= 1 &&
+    const bool within = (info.channels == 1 || info.channels == 2) && info.sampleRate >= minimumSampleRate &&
+                        info.sampleRate <= maximumSampleRate && info.slices >= 0 && info.slices <= 100'000 &&
+                        info.originalTempo >= minimumTempo && info.originalTempo <= maximumTempo && info.ppqLength >= 1 &&
                         info.bitDepth >= 1 && info.bitDepth <= 32;
     if (!within)
         throw REXError::limits();
     const double frames = unroundedFrames(info);
-    if (frames < 1.0 || frames * info.channels * 4.0 > decodedByteLimit)
+    if (frames < 1.0 || frames * info.channels * 4.0 > maximumDecodedBytes)
         throw REXError::limits();
     return info;
 }

@@ -7,6 +7,13 @@ namespace tampod {
 
 // A REX loop's parameters as the decoder library reports them in its nine-word record.
 struct REXInfo {
+    // What the program accepts of a loop.
+    static constexpr int minimumSampleRate = 8'000;
+    static constexpr int maximumSampleRate = 192'000;
+    static constexpr int minimumTempo = 20'000;  // thousandths of a beat per minute
+    static constexpr int maximumTempo = 450'000; // thousandths of a beat per minute
+    static constexpr double maximumDecodedBytes = 268'435'456; // 256 MiB of 32-bit samples
+
     int channels = 0;
     int sampleRate = 0;
     int slices = 0;

@@ -16,9 +16,9 @@ SectionRange SectionRange::validOrWhole() const
 
 SectionRange SectionRange::initial(double duration)
 {
-    if (!(std::isfinite(duration) && duration > 30))
+    if (!(std::isfinite(duration) && duration > initialSeconds))
         return {};
-    const double half = 15 / duration;
+    const double half = initialSeconds / 2 / duration;
     return SectionRange{0.5 - half, half + 0.5}.validOrWhole();
 }
 

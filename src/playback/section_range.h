@@ -15,8 +15,9 @@ struct SectionRange {
     // This range when valid, else the whole track.
     SectionRange validOrWhole() const;
 
-    // The range a newly switched-on loop starts with: the 30 seconds around the middle of a
-    // longer track, else the whole track.
+    // The range a newly switched-on loop starts with: the initialSeconds around the middle of
+    // a longer track, else the whole track.
+    static constexpr double initialSeconds = 30;
     static SectionRange initial(double duration);
 };
 

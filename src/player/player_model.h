@@ -59,6 +59,7 @@ public:
     using Levels = std::array<double, 2>;
 
     static constexpr double defaultVolume = 0.7;
+    static constexpr double skipSeconds = 5; // Rewind and Fast Forward
     static constexpr int overviewBins = 1024;
 
     // waveformReader: the overview of the current track; by default the whole file in

@@ -262,7 +262,7 @@ SD2Metadata parse(const QByteArray &fork)
     if (!sampleBytes || !rate || !channels)
         fail(Case::invalid);
     if (*sampleBytes < 1 || *sampleBytes > 4 || *channels < 1 || *channels > 2 ||
-        !std::isfinite(*rate) || *rate < 8000 || *rate > 192000 || *rate != std::round(*rate))
+        !std::isfinite(*rate) || *rate < SD2Metadata::minimumSampleRate || *rate > SD2Metadata::maximumSampleRate || *rate != std::round(*rate))
         fail(Case::unsupported);
 
     SD2Metadata metadata;

@@ -88,7 +88,8 @@ void convertChunk(QByteArray &bytes, int sampleBytes, std::vector<int32_t> &samp
 void checkParameters(const SD2Metadata &metadata)
 {
     if (metadata.sampleBytes < 1 || metadata.sampleBytes > 4 || metadata.channels < 1 || metadata.channels > 2
-        || metadata.sampleRate < 8000 || metadata.sampleRate > 192000)
+        || metadata.sampleRate < SD2Metadata::minimumSampleRate
+        || metadata.sampleRate > SD2Metadata::maximumSampleRate)
         throw SD2MetadataError(SD2MetadataError::Case::unsupported);
 }
 

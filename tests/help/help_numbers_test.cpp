@@ -3,11 +3,17 @@
 #include "help/help_illustration.h"
 
 #include "bpm/bpm_analysis_service.h"
+#include "bpm/bpm_detector_core.h"
 #include "export/engine/audio_file_exporter.h"
 #include "export/loop_export_options.h"
 #include "export/preview/vinyl_preview_renderer.h"
+#include "export/export_defaults.h"
 #include "import/audio_importer.h"
+#include "library/rex_info.h"
+#include "library/sd2_metadata.h"
+#include "playback/section_range.h"
 #include "playback/waveform_viewport.h"
+#include "player/player_model.h"
 #include "player/sd2_recovery_queue.h"
 #include "rex/rex_decoder.h"
 #include "sd2/sd2_metadata_reader.h"
@@ -84,6 +90,51 @@ TEST(HelpNumbers, StatedLimitsAgreeWithTheCode)
 
     ASSERT_EQ(VinylPreviewRenderer::frames, std::int64_t(60) * VinylPreviewRenderer::sampleRate);
     EXPECT_TRUE(sectionText("Settings and export", "vinyl").contains("up to one minute"));
+}
+
+// The numbers the manual spells out as words, and whole numbers of a unit.
+QString word(double value)
+{
+    const char *const words[] = {"zero", "one", "two", "three", "four", "five", "six", "seven", "eight", "nine", "ten"};
+    const auto whole = std::lround(value);
+    EXPECT_TRUE(whole == value && whole >= 0 && whole <= 10) << value;
+    return whole >= 0 && whole <= 10 ? QString::fromLatin1(words[whole]) : QString();
+}
+
+QString kilo(double value)
+{
+    return QString::number(value / 1000);
+}
+
+TEST(HelpNumbers, NumbersThatLiveInsideTheirModulesAgreeToo)
+{
+    const QString bpmRange = "between " + QString::number(BPMDetectorCore::minimumBPM) + " and " +
+                             QString::number(BPMDetectorCore::maximumBPM) + " BPM";
+    const QString shortest = "at least " + word(BPMAnalysisService::minimumSeconds) + " seconds";
+    const QString rexRates = "from " + kilo(REXInfo::minimumSampleRate) + " to " + kilo(REXInfo::maximumSampleRate) + " kHz";
+    const QString rexTempo = "original tempo from " + kilo(REXInfo::minimumTempo) + " to " + kilo(REXInfo::maximumTempo) + " BPM";
+    const QString rendered = QString::number(std::lround(REXInfo::maximumDecodedBytes / (1 << 20))) + " MiB of rendered audio";
+    const QString sd2Rates =
+        "rates from " + kilo(SD2Metadata::minimumSampleRate) + " to " + kilo(SD2Metadata::maximumSampleRate) + " kHz";
+    const auto &offered = ExportDefaults::sampleRates();
+    const QString exportRates = "rates from " + kilo(double(offered.front())) + " to " + kilo(double(offered.back())) + " kHz";
+    const QString firstSection = QString::number(SectionRange::initialSeconds) + " seconds around the middle";
+    const QString step = "move " + word(PlayerModel::skipSeconds) + " seconds back or ahead";
+
+    const std::vector<std::pair<QString, QString>> cases{
+        {sectionText("BPM and file support", "limits"), bpmRange},
+        {sectionText("BPM and file support", "limits"), shortest},
+        {sectionText("REX loops", "limits"), rexRates},
+        {sectionText("REX loops", "limits"), rexTempo},
+        {sectionText("REX loops", "limits"), rendered},
+        {sectionText("SD2 recovery", "open"), sd2Rates},
+        {sectionText("Settings and export", "formats"), exportRates},
+        {definition("Sample rate (SR)"), exportRates},
+        {sectionText("Section looping", "choose"), firstSection},
+        {sectionText("Playback and navigation", "position"), step},
+    };
+    for (const auto &[text, number] : cases)
+        EXPECT_TRUE(text.contains(number)) << number.toStdString();
 }
 
 TEST(HelpNumbers, SectionFigureTimesComeFromItsFrames)

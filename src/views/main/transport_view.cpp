@@ -13,6 +13,8 @@
 #include "views/main/seven_segment_display.h"
 #include "views/main/stereo_meter_view.h"
 
+#include "player/player_model.h"
+
 #include <QPainter>
 
 namespace tampod {
@@ -81,11 +83,11 @@ TransportView::TransportView(MainWindowModel &player, std::function<void()> onEx
 
     const std::array<std::function<void()>, buttonCount> actions = {
         [this] { player_.seek(player_.sectionStart()); },
-        [this] { player_.seek(player_.position() - 5.0); },
+        [this] { player_.seek(player_.position() - PlayerModel::skipSeconds); },
         [this] { player_.pause(); },
         [this] { player_.play(); },
         [this] { player_.toggleRepeat(); },
-        [this] { player_.seek(player_.position() + 5.0); },
+        [this] { player_.seek(player_.position() + PlayerModel::skipSeconds); },
         [this] { player_.seek(player_.playbackEnd()); },
     };
     for (int i = 0; i < buttonCount; ++i) {

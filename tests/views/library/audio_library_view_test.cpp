@@ -166,6 +166,15 @@ TEST_F(LibraryPane, LinkingTwoChannelFilesShowsItsLineUntilCancelled)
     EXPECT_FALSE(model->pairing().isPreparing());
     settle();
     EXPECT_FALSE(pane->linkingLine()->isVisibleTo(pane));
+
+    // Left and right go in as such, whatever order the rows have: without files the linking
+    // fails later, never at the names.
+    ASSERT_TRUE(pane->linkButton()->isVisibleTo(pane));
+    pane->linkButton()->click();
+    ASSERT_TRUE(test::pumpUntil([&] { return !model->pairing().isPreparing(); }));
+    EXPECT_FALSE(model->pairing().message().isEmpty());
+    EXPECT_FALSE(model->pairing().message().startsWith("Choose matching .L and .R files"))
+        << model->pairing().message().toStdString();
 }
 
 TEST_F(LibraryPane, EachChannelRowDrawsHalfTheLinkMarkOnTheEdgeItSharesWithItsPartner)
