@@ -357,6 +357,9 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
         LoFiAudioWriter::write(written, staged, output, settings.loFi, settings.clippingDB, settings.vinyl,
                                maximumFrames, progress, token);
     }
+    // What is left is mostly waiting on the disk: a batch's next file may begin.
+    if (request.turn)
+        request.turn->release();
 
     const auto bpm = usableTempo(track);
     if (settings.format == ExportFormat::sd2) {
@@ -382,6 +385,8 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     const std::int64_t frames =
         ExportVerification::verifyPCM(staged, output, expected, loop ? 2 : 0, environment.forks, token);
 
+    if (request.turn)
+        request.turn->awaitTurn(token);
     checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(staged, request.destination);
@@ -389,14 +394,26 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 }
 
 AudioFileExporter::AudioFileExporter(ExportEnvironment environment)
-    : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export"))
+    : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export")),
+      overlapping_(QStringLiteral("tamPOD export 2"))
 {
 }
 
 Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest request, ExportProgress progress,
                                                         CancellationToken token)
 {
-    return executor_.submit([this, request = std::move(request), progress = std::move(progress), token] {
+    // Two consecutive exports of a batch run on different workers, so that one is written
+    // while the other is read back, flushed and published.
+    SerialExecutor &worker = request.turn && request.turn->sequence() % 2 == 0 ? overlapping_ : executor_;
+    return worker.submit([this, request = std::move(request), progress = std::move(progress), token] {
+        struct Ending {
+            const std::shared_ptr<ExportTurn> &turn;
+            ~Ending()
+            {
+                if (turn)
+                    turn->end();
+            }
+        } ending{request.turn};
         return run(request, progress, token, environment_);
     });
 }
@@ -415,8 +432,12 @@ AudioExportResult AudioFileExporter::run(const AudioExportRequest &request, cons
 AudioExportResult AudioFileExporter::dispatch(const AudioExportRequest &request, const ExportProgress &progress,
                                               const CancellationToken &token, const ExportEnvironment &environment)
 {
-    if (request.pairOutput == SD2PairOutput::separateMono)
+    if (request.pairOutput == SD2PairOutput::separateMono) {
+        // A pair's two files are published together under a journal: it overlaps nothing.
+        if (request.turn)
+            request.turn->awaitTurn(token);
         return SD2PairExporter::run(request, progress, token, environment);
+    }
     if (ExportFormats::isNativeCompressedOutput(request.settings.format))
         return CompressedAudioExporter::run(request, progress, token, environment);
     return exportPCM(request, progress, token, environment);

@@ -2,6 +2,7 @@
 
 #include "export/engine/short_flac_writer.h"
 #include "export/internal/export_staging.h"
+#include "core/file_handle.h"
 #include "files/access/file_access_lease.h"
 #include "files/journal/audio_export_error.h"
 #include "platform/decode/audio_file_reader.h"
@@ -251,14 +252,24 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
             tagging([&] { comments = FLACTempoMetadata::newCommentBlock(bpm); });
         encode(renderPath, encoded, request.settings, comments, progress, token);
     }
+    // What is left is mostly waiting on the disk: a batch's next file may begin.
+    if (request.turn)
+        request.turn->release();
 
     // The hand-written short file is tagged in a copy; the encoder's output is tagged already.
     const QString final = handWritten ? staging.path(QStringLiteral("tagged.flac")) : encoded;
     tag(bpm, flac, encoded, final);
     verify(final, request.settings, render, token);
+    // The FLAC encoder leaves its file to be flushed here, after the check, so that a batch's
+    // next file is encoded meanwhile; the tag writers flush what they write themselves.
+    if (flac && !handWritten)
+        ExportFailure::step(QStringLiteral("finalizing encoded audio"),
+                            [&] { FileHandle::openForReading(final).sync(); });
     if (progress)
         progress(0.99);
 
+    if (request.turn)
+        request.turn->awaitTurn(token);
     AudioFileExporter::checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(final, request.destination);

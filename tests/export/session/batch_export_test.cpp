@@ -16,6 +16,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace tampod {
@@ -72,7 +74,8 @@ public:
                                          CancellationToken token) override
     {
         requests << request;
-        return executor_.submit([this, request, progress, token] {
+        SerialExecutor &worker = request.turn && request.turn->sequence() % 2 == 0 ? second_ : executor_;
+        return worker.submit([this, request, progress, token] {
             if (work_)
                 return work_(request, progress, token);
             QList<QUrl> more;
@@ -95,6 +98,7 @@ public:
 private:
     Work work_;
     SerialExecutor executor_{QStringLiteral("fake exporter")};
+    SerialExecutor second_{QStringLiteral("fake exporter 2")}; // the batch's overlapping exports
 };
 
 AudioTrack trackAt(const QString &path)
@@ -156,7 +160,7 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     for (const char *name : {"Kick-export.wav", "Kick-export-2.wav", "Snare-export.R.sd2"})
         QFile(dir.file(name)).open(QIODevice::WriteOnly);
     const auto choose = [&](const QString &stem, const QString &extension, bool split, const QSet<QString> &reserved) {
-        return BatchExportProcessor::chooseDestination(folder, stem, extension, split, reserved, {});
+        return BatchExportProcessor::chooseDestination(folder, stem, extension, split, reserved, {}, {});
     };
     EXPECT_EQ(choose("Kick-export", "wav", false, {}).candidate.fileName(), "Kick-export-3.wav");
 
@@ -169,8 +173,10 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     EXPECT_EQ(pair.candidate.fileName(), "Snare-export-2.sd2");
     EXPECT_EQ(pair.reservedKeys, (QStringList{"snare-export-2.l.sd2", "snare-export-2.r.sd2"}));
 
-    // Keys compare precomposed and in lower case.
+    // Keys compare precomposed and case folded.
     EXPECT_EQ(BatchExportProcessor::nameKey(QStringLiteral("Cafe\u0301-EXPORT.wav")), QStringLiteral("caf\u00e9-export.wav"));
+    EXPECT_EQ(BatchExportProcessor::nameKey(QStringLiteral("\u039f\u0394\u039f\u03a3.wav")),
+              BatchExportProcessor::nameKey(QStringLiteral("\u03bf\u03b4\u03bf\u03c2.wav")));
 
     // At most 100,000 candidates: the stem alone, then 2 through 100000.
     QSet<QString> reserved{"hat-export.wav"};
@@ -187,8 +193,20 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     }
     CancellationSource cancelled;
     cancelled.cancel();
-    EXPECT_THROW(BatchExportProcessor::chooseDestination(folder, "Hat-export", "wav", false, reserved, cancelled.token()),
-                 Cancelled);
+    EXPECT_THROW(
+        BatchExportProcessor::chooseDestination(folder, "Hat-export", "wav", false, reserved, {}, cancelled.token()),
+        Cancelled);
+}
+
+TEST(BatchExportNaming, AFolderUsedBeforeComparesItsEntriesByTheRunsKeys)
+{
+    TempDir dir;
+    for (const QString &name : {QStringLiteral("Kick-export.wav"), QStringLiteral("Cafe\u0301-export.wav")})
+        QFile(dir.file(name)).open(QIODevice::WriteOnly);
+    auto exporter = std::make_shared<FakeExporter>();
+    BatchExportProcessor processor(exporter);
+    runBatch(processor, {trackAt(dir.file("kick.aif")), trackAt(dir.file(QStringLiteral("Caf\u00e9.aif")))}, dir.path());
+    EXPECT_EQ(exporter->names(), (QStringList{"kick-export-2.wav", QStringLiteral("Caf\u00e9-export-2.wav")}));
 }
 
 TEST(BatchExportProcessor, RowsNamesAndRequestsOfOneBatch)
@@ -298,6 +316,78 @@ TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
     }
     EXPECT_EQ(last[1].item.detail, cancelledText);
     EXPECT_EQ(last[4].item.detail, stoppedText);
+    EXPECT_EQ(exporter->requests.size(), 2);
+}
+
+// Each file's publication waits until the next file is ready to publish itself: a batch that
+// did not overlap them would never get there, and one that published out of turn would
+// publish the second first.
+TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
+{
+    TempDir dir;
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 4; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    std::mutex mutex;
+    std::condition_variable changed;
+    QStringList ready, published; // under mutex
+    auto exporter = std::make_shared<FakeExporter>(
+        [&](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
+            const QString name = request.destination.fileName();
+            request.turn->release();
+            std::unique_lock lock(mutex);
+            ready << name;
+            changed.notify_all();
+            const QString next = name == "T1-export.wav" ? "T2-export.wav" : name == "T3-export.wav" ? "T4-export.wav" : "";
+            if (!next.isEmpty() && !changed.wait_for(lock, std::chrono::seconds(20), [&] { return ready.contains(next); }))
+                throw std::runtime_error("the next file never started");
+            lock.unlock();
+            request.turn->awaitTurn(token);
+            lock.lock();
+            published << name;
+            return AudioExportResult{request.destination, 100, 2, 44100, {}};
+        });
+    BatchExportProcessor processor(exporter);
+    const QList<Report> reports = runBatch(processor, tracks, dir.path());
+    EXPECT_EQ(published, (QStringList{"T1-export.wav", "T2-export.wav", "T3-export.wav", "T4-export.wav"}));
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
+    }
+}
+
+TEST(BatchExportProcessor, CancellingWhileOneFilePublishesAndTheNextIsWritten)
+{
+    TempDir dir;
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 4; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    auto exporter = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
+            if (request.destination.fileName() == "T1-export.wav")
+                request.turn->release(); // then it is read back and flushed until cancelled
+            for (;;) {
+                token.throwIfCancelled();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return AudioExportResult{};
+        });
+    BatchExportProcessor processor(exporter);
+    CancellationSource source;
+    const QList<Report> reports =
+        runBatch(processor, tracks, dir.path(), SD2PairOutput::stereo, source.token(), [&](const Report &report) {
+            if (report.index == 1 && report.item.state == State::exporting)
+                source.cancel();
+        });
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 4);
+    const State states[] = {State::cancelled, State::cancelled, State::notExported, State::notExported};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.state, states[i]) << i;
+    }
     EXPECT_EQ(exporter->requests.size(), 2);
 }
 
@@ -490,6 +580,71 @@ TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 10);
     for (auto it = sums.cbegin(); it != sums.cend(); ++it)
         EXPECT_EQ(checksum(it.key()), it.value()) << it.key().toStdString();
+}
+
+// The real exporter writes a batch's next file while the earlier one is still being checked
+// and published, releases its turn before it publishes, and publishes only after the earlier.
+TEST(ExportTurn, TheExporterOverlapsTwoExportsAndPublishesTheLaterSecond)
+{
+    ExportScene scene;
+    const QString longer = scene.file("Long.wav"), shorter = scene.file("Short.wav");
+    writeAudio(longer, 2, 44100, tone(60 * 44100, 2));
+    writeAudio(shorter, 2, 44100, tone(44100, 2));
+    AudioFileExporter exporter(scene.environment);
+    const auto order = std::make_shared<ExportTurn::Order>();
+    const QString first = scene.file("first.flac"), second = scene.file("second.wav");
+    std::atomic<int> firstAtRelease = -1, secondAtRelease = -1; // whether the first file was there
+    AudioExportRequest one = scene.request(trackOf(longer), settingsFor(ExportFormat::flac), "first.flac");
+    one.turn = std::make_shared<ExportTurn>(order, 1, [&] { firstAtRelease = QFileInfo::exists(first); });
+    AudioExportRequest two = scene.request(trackOf(shorter), settingsFor(ExportFormat::wav), "second.wav");
+    two.turn = std::make_shared<ExportTurn>(order, 2, [&] { secondAtRelease = QFileInfo::exists(first); });
+    auto exportingOne = exporter.exportAudio(one, {}, {});
+    auto exportingTwo = exporter.exportAudio(two, {}, {});
+    EXPECT_EQ(exportingTwo.wait().destination, two.destination);
+    EXPECT_TRUE(QFileInfo::exists(first)) << "the second file was published before the first";
+    EXPECT_EQ(exportingOne.wait().destination, one.destination);
+    EXPECT_EQ(firstAtRelease, 0);
+    EXPECT_EQ(secondAtRelease, 0) << "the second export waited for the first one's end";
+    runChecked("flac", {"-t", "-s", first});
+    EXPECT_EQ(framesOf(second), 44100);
+}
+
+// Cancelled while one file is published and the next written: every row that says Saved has
+// its whole file, and no other file or staging folder is left.
+TEST(BatchExportProcessor, ARealBatchCancelledWhileFilesOverlap)
+{
+    ExportScene scene;
+    const QString out = scene.file("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= 6; ++i) {
+        const QString source = scene.file("Take " + QString::number(i) + ".wav");
+        writeAudio(source, 2, 44100, tone(3 * 44100, 2, 44100, 0.1 * i));
+        tracks << trackOf(source, 120.0);
+    }
+    BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
+    CancellationSource source;
+    QList<Report> reports;
+    runTask(processor.run(tracks, settingsFor(ExportFormat::flac), QUrl::fromLocalFile(out), SD2PairOutput::stereo,
+                          [&](int index, const BatchExportItem &item) {
+                              reports << Report{index, item};
+                              if (index == 2 && item.state == State::exporting)
+                                  source.cancel();
+                          },
+                          source.token()),
+            std::chrono::seconds(120));
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 6);
+    QStringList saved;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        if (last[i].item.state == State::saved) {
+            saved << last[i].item.detail;
+            runChecked("flac", {"-t", "-s", out + "/" + last[i].item.detail});
+        }
+    }
+    EXPECT_EQ(last[5].item.state, State::notExported);
+    EXPECT_EQ(entriesOf(out), saved);
 }
 
 TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
