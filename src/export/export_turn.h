@@ -10,14 +10,18 @@
 
 namespace tampod {
 
-// The place of one export in a batch whose exports overlap. Once its output is written the
-// exporter calls release(): what is left (reading it back, flushing, publishing) is mostly
-// waiting, so the batch may begin the next export. It publishes only after awaitTurn(), which
-// returns once every earlier export of the batch has ended, and calls end() when it ends,
-// whatever the outcome. Files thus appear in the batch's order, and a cancelled batch stops
-// every export in flight before its publication.
+// The place of one export in a batch whose exports overlap. Once its checks have passed and its
+// work begins, the exporter calls release(), and the batch may begin the next export (up to
+// atOnce at a time): they use several cores, and none waits for another's flushes, which the
+// file system also commits together. It publishes only after
+// awaitTurn(), which returns once every earlier export of the batch has ended, and calls end()
+// when it ends, whatever the outcome. Files thus appear in the batch's order, and a cancelled
+// batch stops every export in flight before its publication.
 class ExportTurn {
 public:
+    // Exports of one batch underway at once; the exporter has a worker for each.
+    static constexpr int atOnce = 4;
+
     // The exports of one batch, numbered from 1 in the order they started.
     class Order {
     public:

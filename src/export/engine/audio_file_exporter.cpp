@@ -275,6 +275,9 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging,
                           request.sharedStaging.get());
+    // The checks passed: a batch's next file may be worked on beside this one.
+    if (request.turn)
+        request.turn->release();
     const bool treated = settings.hasAudioTreatment();
     const QString staged = staging.path(QStringLiteral("audio.") + request.fileExtension());
     const QString written = treated ? staging.path(QStringLiteral("converted.caf")) : staged;
@@ -357,9 +360,6 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
         LoFiAudioWriter::write(written, staged, output, settings.loFi, settings.clippingDB, settings.vinyl,
                                maximumFrames, progress, token);
     }
-    // What is left is mostly waiting on the disk: a batch's next file may begin.
-    if (request.turn)
-        request.turn->release();
 
     const auto bpm = usableTempo(track);
     if (settings.format == ExportFormat::sd2) {
@@ -394,17 +394,19 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 }
 
 AudioFileExporter::AudioFileExporter(ExportEnvironment environment)
-    : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export")),
-      overlapping_(QStringLiteral("tamPOD export 2"))
+    : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export"))
 {
+    for (int i = 2; i <= ExportTurn::atOnce; ++i)
+        overlapping_.push_back(std::make_unique<SerialExecutor>(QStringLiteral("tamPOD export ") + QString::number(i)));
 }
 
 Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest request, ExportProgress progress,
                                                         CancellationToken token)
 {
-    // Two consecutive exports of a batch run on different workers, so that one is written
-    // while the other is read back, flushed and published.
-    SerialExecutor &worker = request.turn && request.turn->sequence() % 2 == 0 ? overlapping_ : executor_;
+    // The exports of a batch underway at once run on different workers, so that one is worked
+    // on while another is still written, read back, flushed or published.
+    const int slot = request.turn ? (request.turn->sequence() - 1) % ExportTurn::atOnce : 0;
+    SerialExecutor &worker = slot == 0 ? executor_ : *overlapping_[size_t(slot - 1)];
     return worker.submit([this, request = std::move(request), progress = std::move(progress), token] {
         struct Ending {
             const std::shared_ptr<ExportTurn> &turn;

@@ -222,6 +222,9 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging,
                           request.sharedStaging.get());
+    // The checks passed: a batch's next file may be worked on beside this one.
+    if (request.turn)
+        request.turn->release();
     AudioExportResult render;
     QString renderPath;
     // A render that would only copy the source's samples is a second pass for nothing: the
@@ -252,16 +255,13 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
             tagging([&] { comments = FLACTempoMetadata::newCommentBlock(bpm); });
         encode(renderPath, encoded, request.settings, comments, progress, token);
     }
-    // What is left is mostly waiting on the disk: a batch's next file may begin.
-    if (request.turn)
-        request.turn->release();
 
     // The hand-written short file is tagged in a copy; the encoder's output is tagged already.
     const QString final = handWritten ? staging.path(QStringLiteral("tagged.flac")) : encoded;
     tag(bpm, flac, encoded, final);
     verify(final, request.settings, render, token);
-    // The FLAC encoder leaves its file to be flushed here, after the check, so that a batch's
-    // next file is encoded meanwhile; the tag writers flush what they write themselves.
+    // The FLAC encoder leaves its file to be flushed here, after the check, so that the flush
+    // is not waited for while the file is read back; the tag writers flush what they write.
     if (flac && !handWritten)
         ExportFailure::step(QStringLiteral("finalizing encoded audio"),
                             [&] { FileHandle::openForReading(final).sync(); });

@@ -111,8 +111,8 @@ struct Flight {
     TaskHandle exporting; // empty: the row is final already
     std::shared_ptr<std::optional<AudioExportResult>> result = std::make_shared<std::optional<AudioExportResult>>();
     std::shared_ptr<ExportTurn> turn;
-    std::optional<Async<bool>> writtenOrEnded; // true once the export released its turn
-    bool released = false;                     // the next row may start
+    std::optional<Async<bool>> underwayOrEnded; // completes once the export is underway or ended
+    bool released = false;                      // the next row may start
 };
 
 void conclude(BatchExportItem &row, const std::exception_ptr &error)
@@ -166,18 +166,28 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
     const QSet<QString> existing = co_await listing;
     QSet<QString> reserved;
 
-    // At most two rows underway: the later one starts once the earlier one's file is written,
+    // A few rows underway at most: each starts once the one before has its export underway,
     // and rows are reported final strictly in order.
     std::deque<Flight> flights;
     for (int i = 0; i <= tracks.size(); ++i) {
-        while (!flights.empty() && (i == tracks.size() || flights.size() > 1 || !flights.front().released)) {
-            Flight &front = flights.front();
-            if (front.writtenOrEnded) {
-                auto writing = *std::exchange(front.writtenOrEnded, std::nullopt);
-                front.released = co_await writing;
+        const bool more = i < tracks.size();
+        for (;;) {
+            // Rows whose export has ended are reported at once.
+            while (!flights.empty() && flights.front().exporting.isFinished()) {
+                auto settling = settle(flights.front(), update);
+                co_await settling;
+                flights.pop_front();
+            }
+            const bool room = flights.size() < size_t(ExportTurn::atOnce);
+            if (flights.empty() || (more && room && flights.back().released))
+                break;
+            Flight &back = flights.back();
+            if (more && room && back.underwayOrEnded) {
+                auto underway = *std::exchange(back.underwayOrEnded, std::nullopt);
+                back.released = co_await underway;
                 continue;
             }
-            auto settling = settle(front, update);
+            auto settling = settle(flights.front(), update);
             co_await settling;
             flights.pop_front();
         }
@@ -213,10 +223,10 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             row.detail = destination.candidate.fileName();
             update(i, row);
 
-            std::function<void(bool)> written;
-            flight.writtenOrEnded = awaitCallback<bool>([&written](auto deliver) { written = deliver; });
+            std::function<void(bool)> released;
+            flight.underwayOrEnded = awaitCallback<bool>([&released](auto deliver) { released = deliver; });
             flight.released = false;
-            flight.turn = std::make_shared<ExportTurn>(order, ++started, [written] { written(true); });
+            flight.turn = std::make_shared<ExportTurn>(order, ++started, [released] { released(true); });
 
             AudioExportRequest request;
             request.track = track;
@@ -240,7 +250,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             };
             auto exporting = exporter_->exportAudio(std::move(request), progress, token);
             flight.exporting = TaskHandle::start(
-                [exporting, result = flight.result, live, written](CancellationToken) mutable -> QCoro::Task<> {
+                [exporting, result = flight.result, live, released](CancellationToken) mutable -> QCoro::Task<> {
                     std::exception_ptr error;
                     try {
                         *result = co_await exporting;
@@ -249,13 +259,13 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
                     }
                     co_await NextMainThreadTurn{};
                     *live = false;
-                    written(false);
+                    released(false);
                     if (error)
                         std::rethrow_exception(error);
                 });
         } catch (...) {
             conclude(row, std::current_exception());
-            flight.writtenOrEnded.reset();
+            flight.underwayOrEnded.reset();
             flight.released = true;
         }
     }

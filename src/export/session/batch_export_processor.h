@@ -20,8 +20,8 @@ namespace tampod {
 
 // Exports tracks in order into one folder with one settings record: a free name per track,
 // then the single-file exporter, reporting the track's row after every step. The next track
-// starts once the previous one's file is written, while that one is read back, flushed and
-// published; files are published and rows finish strictly in order. A failed file never stops
+// starts once the previous one's export is underway (a few at a time), so none waits for
+// another's flushes; files are published and rows finish strictly in order. A failed file never stops
 // the batch; cancellation ends the files underway and leaves every later one not exported.
 // It writes nothing itself.
 class BatchExportProcessor {
