@@ -396,8 +396,10 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 AudioFileExporter::AudioFileExporter(ExportEnvironment environment)
     : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export"))
 {
-    for (int i = 2; i <= ExportTurn::atOnce; ++i)
-        overlapping_.push_back(std::make_unique<SerialExecutor>(QStringLiteral("tamPOD export ") + QString::number(i)));
+    for (int i = 2; i <= ExportTurn::atOnce; ++i) {
+        const QString name = QStringLiteral("tamPOD export ") + QString::number(i);
+        overlapping_.push_back(std::make_unique<SerialExecutor>(name));
+    }
 }
 
 Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest request, ExportProgress progress,

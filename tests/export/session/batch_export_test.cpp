@@ -74,7 +74,8 @@ public:
                                          CancellationToken token) override
     {
         requests << request;
-        SerialExecutor &worker = request.turn ? workers_[(request.turn->sequence() - 1) % ExportTurn::atOnce] : executor_;
+        SerialExecutor &worker =
+            request.turn ? workers_[(request.turn->sequence() - 1) % ExportTurn::atOnce] : executor_;
         return worker.submit([this, request, progress, token] {
             if (work_)
                 return work_(request, progress, token);
@@ -155,6 +156,33 @@ QByteArray checksum(const QString &path)
                                           : QByteArray();
 }
 
+QList<AudioTrack> numberedTracks(const TempDir &dir, int count)
+{
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= count; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    return tracks;
+}
+
+[[noreturn]] void waitForCancellation(const CancellationToken &token)
+{
+    for (;;) {
+        token.throwIfCancelled();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// The final rows of a batch cancelled as its second row starts.
+QList<Report> cancelledAsTheSecondStarts(BatchExportProcessor &processor, const QList<AudioTrack> &tracks,
+                                         const QString &folder)
+{
+    CancellationSource source;
+    return finals(runBatch(processor, tracks, folder, SD2PairOutput::stereo, source.token(), [&](const Report &report) {
+        if (report.index == 1 && report.item.state == State::exporting)
+            source.cancel();
+    }));
+}
+
 } // namespace
 
 TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
@@ -209,7 +237,8 @@ TEST(BatchExportNaming, AFolderUsedBeforeComparesItsEntriesByTheRunsKeys)
         QFile(dir.file(name)).open(QIODevice::WriteOnly);
     auto exporter = std::make_shared<FakeExporter>();
     BatchExportProcessor processor(exporter);
-    runBatch(processor, {trackAt(dir.file("kick.aif")), trackAt(dir.file(QStringLiteral("Caf\u00e9.aif")))}, dir.path());
+    const QList<AudioTrack> tracks{trackAt(dir.file("kick.aif")), trackAt(dir.file(QStringLiteral("Caf\u00e9.aif")))};
+    runBatch(processor, tracks, dir.path());
     EXPECT_EQ(exporter->names(), (QStringList{"kick-export-2.wav", QStringLiteral("Caf\u00e9-export-2.wav")}));
 }
 
@@ -292,26 +321,14 @@ TEST(BatchExportProcessor, RowsNamesAndRequestsOfOneBatch)
 TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
 {
     TempDir dir;
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 5; ++i)
-        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
     auto exporter = std::make_shared<FakeExporter>(
         [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
             if (request.destination.fileName() == "T2-export.wav")
-                for (;;) {
-                    token.throwIfCancelled();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
+                waitForCancellation(token);
             return AudioExportResult{request.destination, 100, 2, 44100, {}};
         });
     BatchExportProcessor processor(exporter);
-    CancellationSource source;
-    const QList<Report> reports =
-        runBatch(processor, tracks, dir.path(), SD2PairOutput::stereo, source.token(), [&](const Report &report) {
-            if (report.index == 1 && report.item.state == State::exporting)
-                source.cancel();
-        });
-    const QList<Report> last = finals(reports);
+    const QList<Report> last = cancelledAsTheSecondStarts(processor, numberedTracks(dir, 5), dir.path());
     ASSERT_EQ(last.size(), 5);
     const State states[] = {State::saved, State::cancelled, State::notExported, State::notExported, State::notExported};
     for (int i = 0; i < 5; ++i) {
@@ -329,9 +346,7 @@ TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
 TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
 {
     TempDir dir;
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 4; ++i)
-        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    const QList<AudioTrack> tracks = numberedTracks(dir, 4);
     std::mutex mutex;
     std::condition_variable changed;
     QStringList ready, published; // under mutex
@@ -342,8 +357,11 @@ TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
             std::unique_lock lock(mutex);
             ready << name;
             changed.notify_all();
-            const QString next = name == "T1-export.wav" ? "T2-export.wav" : name == "T3-export.wav" ? "T4-export.wav" : "";
-            if (!next.isEmpty() && !changed.wait_for(lock, std::chrono::seconds(20), [&] { return ready.contains(next); }))
+            const QString next = name == "T1-export.wav"   ? "T2-export.wav"
+                                 : name == "T3-export.wav" ? "T4-export.wav"
+                                                           : "";
+            const auto nextReady = [&] { return ready.contains(next); };
+            if (!next.isEmpty() && !changed.wait_for(lock, std::chrono::seconds(20), nextReady))
                 throw std::runtime_error("the next file never started");
             lock.unlock();
             request.turn->awaitTurn(token);
@@ -365,27 +383,15 @@ TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
 TEST(BatchExportProcessor, CancellingWhileOneFilePublishesAndTheNextIsWritten)
 {
     TempDir dir;
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 4; ++i)
-        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
     auto exporter = std::make_shared<FakeExporter>(
         [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
             if (request.destination.fileName() == "T1-export.wav")
                 request.turn->release(); // then it is read back and flushed until cancelled
-            for (;;) {
-                token.throwIfCancelled();
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
+            waitForCancellation(token);
             return AudioExportResult{};
         });
     BatchExportProcessor processor(exporter);
-    CancellationSource source;
-    const QList<Report> reports =
-        runBatch(processor, tracks, dir.path(), SD2PairOutput::stereo, source.token(), [&](const Report &report) {
-            if (report.index == 1 && report.item.state == State::exporting)
-                source.cancel();
-        });
-    const QList<Report> last = finals(reports);
+    const QList<Report> last = cancelledAsTheSecondStarts(processor, numberedTracks(dir, 4), dir.path());
     ASSERT_EQ(last.size(), 4);
     const State states[] = {State::cancelled, State::cancelled, State::notExported, State::notExported};
     for (int i = 0; i < 4; ++i) {
