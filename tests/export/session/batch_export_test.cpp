@@ -164,6 +164,19 @@ QList<AudioTrack> numberedTracks(const TempDir &dir, int count)
     return tracks;
 }
 
+// Takes "Take 1.wav"… of frames each at rising levels, all but the missing one written.
+QList<AudioTrack> writtenTakes(const ExportScene &scene, int count, std::int64_t frames, int missing = 0)
+{
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= count; ++i) {
+        const QString source = scene.file("Take " + QString::number(i) + ".wav");
+        if (i != missing)
+            writeAudio(source, 2, 44100, tone(frames, 2, 44100, 0.1 * i));
+        tracks << trackOf(source, 120.0);
+    }
+    return tracks;
+}
+
 [[noreturn]] void waitForCancellation(const CancellationToken &token)
 {
     for (;;) {
@@ -626,12 +639,7 @@ TEST(BatchExportProcessor, ARealBatchCancelledWhileFilesOverlap)
     ExportScene scene;
     const QString out = scene.file("out");
     ASSERT_TRUE(QDir().mkpath(out));
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 6; ++i) {
-        const QString source = scene.file("Take " + QString::number(i) + ".wav");
-        writeAudio(source, 2, 44100, tone(3 * 44100, 2, 44100, 0.1 * i));
-        tracks << trackOf(source, 120.0);
-    }
+    const QList<AudioTrack> tracks = writtenTakes(scene, 6, 3 * 44100);
     BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
     CancellationSource source;
     QList<Report> reports;
@@ -662,13 +670,7 @@ TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
     ExportScene scene;
     const QString out = scene.file("out");
     ASSERT_TRUE(QDir().mkpath(out));
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 4; ++i) {
-        const QString source = scene.file("Take " + QString::number(i) + ".wav");
-        if (i != 2) // the second is missing and fails
-            writeAudio(source, 2, 44100, tone(20000, 2, 44100, 0.1 * i));
-        tracks << trackOf(source);
-    }
+    const QList<AudioTrack> tracks = writtenTakes(scene, 4, 20000, 2); // the second is missing and fails
     const auto stagingFolders = [&] {
         QStringList found;
         for (const QString &name : entriesOf(out))
