@@ -2,6 +2,7 @@
 
 #include "export/engine/short_flac_writer.h"
 #include "export/internal/export_staging.h"
+#include "core/file_handle.h"
 #include "files/access/file_access_lease.h"
 #include "files/journal/audio_export_error.h"
 #include "platform/decode/audio_file_reader.h"
@@ -221,6 +222,9 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging,
                           request.sharedStaging.get());
+    // The checks passed: a batch's next file may be worked on beside this one.
+    if (request.turn)
+        request.turn->release();
     AudioExportResult render;
     QString renderPath;
     // A render that would only copy the source's samples is a second pass for nothing: the
@@ -256,9 +260,16 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     const QString final = handWritten ? staging.path(QStringLiteral("tagged.flac")) : encoded;
     tag(bpm, flac, encoded, final);
     verify(final, request.settings, render, token);
+    // The FLAC encoder leaves its file to be flushed here, after the check, so that the flush
+    // is not waited for while the file is read back; the tag writers flush what they write.
+    if (flac && !handWritten)
+        ExportFailure::step(QStringLiteral("finalizing encoded audio"),
+                            [&] { FileHandle::openForReading(final).sync(); });
     if (progress)
         progress(0.99);
 
+    if (request.turn)
+        request.turn->awaitTurn(token);
     AudioFileExporter::checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(final, request.destination);

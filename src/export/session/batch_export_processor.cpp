@@ -3,15 +3,21 @@
 #include "export/session/internal/export_failure_text.h"
 
 #include "concurrency/main_thread.h"
+#include "concurrency/task_handle.h"
 #include "concurrency/thread_role.h"
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "core/folder.h"
 #include "files/access/file_access_lease.h"
 #include "files/access/missing_audio_source.h"
 #include "files/journal/audio_export_error.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <limits>
 
 namespace tampod {
 
@@ -42,12 +48,32 @@ BatchExportProcessor::BatchExportProcessor(std::shared_ptr<AudioExportServing> e
 
 QString BatchExportProcessor::nameKey(const QString &fileName)
 {
-    return fileName.normalized(QString::NormalizationForm_C).toLower();
+    // Folding can leave a decomposed sequence behind; composing again keeps one key per name.
+    return fileName.normalized(QString::NormalizationForm_C)
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_C);
+}
+
+QSet<QString> BatchExportProcessor::existingKeys(const QUrl &directory)
+{
+    QSet<QString> keys;
+    try {
+        const Folder folder = Folder::open(directory.toLocalFile());
+        folder.visitEntries(std::numeric_limits<int>::max(), [&](const Folder::Entry &entry) {
+            keys.insert(nameKey(QFile::decodeName(entry.name)));
+            return false;
+        });
+    } catch (const SystemError &) {
+        // A folder that may be written but not listed: each name is still looked up by itself,
+        // and the exclusive rename never replaces anything.
+    }
+    return keys;
 }
 
 BatchExportProcessor::Destination BatchExportProcessor::chooseDestination(const QUrl &directory, const QString &stem,
                                                                           const QString &extension, bool split,
                                                                           const QSet<QString> &reserved,
+                                                                          const QSet<QString> &existing,
                                                                           const CancellationToken &token)
 {
     const QString folder = folderPath(directory);
@@ -60,10 +86,11 @@ BatchExportProcessor::Destination BatchExportProcessor::chooseDestination(const 
         bool free = true;
         for (const QUrl &destination : destinations) {
             const QString key = nameKey(destination.fileName());
-            free = free && !reserved.contains(key);
+            free = free && !reserved.contains(key) && !existing.contains(key);
             chosen.reservedKeys << key;
         }
-        // By path and without following links: a dangling link takes its name too.
+        // Also by path, for what came after the listing, and without following links: a
+        // dangling link takes its name too.
         for (qsizetype i = 0; free && i < destinations.size(); ++i)
             free = !statusOf(destinations[i].toLocalFile(), LinkPolicy::NoFollow);
         if (free)
@@ -74,23 +101,108 @@ BatchExportProcessor::Destination BatchExportProcessor::chooseDestination(const 
     }
 }
 
+namespace {
+
+// One row from its start to its final report: final at once (not exported, or refused before
+// its export), or with its export underway.
+struct Flight {
+    int index = 0;
+    BatchExportItem row;
+    TaskHandle exporting; // empty: the row is final already
+    std::shared_ptr<std::optional<AudioExportResult>> result = std::make_shared<std::optional<AudioExportResult>>();
+    std::shared_ptr<ExportTurn> turn;
+    std::optional<Async<bool>> underwayOrEnded; // completes once the export is underway or ended
+    bool released = false;                      // the next row may start
+};
+
+void conclude(BatchExportItem &row, const std::exception_ptr &error)
+{
+    row.progress = 0;
+    if (isCancellation(error)) {
+        row.state = BatchExportItem::State::cancelled;
+        row.detail = cancelledText;
+    } else {
+        row.state = BatchExportItem::State::failed;
+        row.detail = exportFailureText(error);
+    }
+}
+
+// Waits for the row's export to end and reports the row as final.
+QCoro::Task<> settle(Flight &flight, const BatchExportProcessor::Update &update)
+{
+    auto ended = flight.exporting.finished();
+    co_await ended;
+    if (flight.turn)
+        flight.turn->end();
+    if (const std::exception_ptr error = flight.exporting.error()) {
+        conclude(flight.row, error);
+    } else if (!flight.exporting.isEmpty()) {
+        AudioExportResult &result = **flight.result;
+        QStringList names{result.destination.fileName()};
+        for (const QUrl &url : std::as_const(result.additionalDestinations))
+            names << url.fileName();
+        flight.row.state = BatchExportItem::State::saved;
+        flight.row.progress = 1;
+        flight.row.detail = names.join(QStringLiteral(", "));
+        flight.row.result = std::move(result);
+    }
+    update(flight.index, flight.row);
+}
+
+} // namespace
+
 QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults settings, QUrl directory,
                                         SD2PairOutput pairOutput, Update update, CancellationToken token)
 {
     TAMPOD_ASSERT_MAIN_THREAD();
     // One folder access for the whole batch; no request carries one of its own.
     auto access = std::make_unique<FileAccessLease>(directory);
-    QSet<QString> reserved;
     const QString extension = ExportFormats::fileExtension(settings.format);
     const auto staging = std::make_shared<SharedExportStaging>();
+    const auto order = std::make_shared<ExportTurn::Order>();
+    int started = 0;
+    // The folder is listed once: what is there takes its names under the run's own keys.
+    auto listing = executor_.submit([directory] { return existingKeys(directory); });
+    const QSet<QString> existing = co_await listing;
+    QSet<QString> reserved;
 
-    for (int i = 0; i < tracks.size(); ++i) {
+    // A few rows underway at most: each starts once the one before has its export underway,
+    // and rows are reported final strictly in order.
+    std::deque<Flight> flights;
+    for (int i = 0; i <= tracks.size(); ++i) {
+        const bool more = i < tracks.size();
+        for (;;) {
+            // Rows whose export has ended are reported at once.
+            while (!flights.empty() && flights.front().exporting.isFinished()) {
+                auto settling = settle(flights.front(), update);
+                co_await settling;
+                flights.pop_front();
+            }
+            const bool room = flights.size() < size_t(ExportTurn::atOnce);
+            if (flights.empty() || (more && room && flights.back().released))
+                break;
+            Flight &back = flights.back();
+            if (more && room && back.underwayOrEnded) {
+                auto underway = *std::exchange(back.underwayOrEnded, std::nullopt);
+                back.released = co_await underway;
+                continue;
+            }
+            auto settling = settle(flights.front(), update);
+            co_await settling;
+            flights.pop_front();
+        }
+        if (i == tracks.size())
+            break;
+
         const AudioTrack &track = tracks[i];
-        BatchExportItem row = BatchExportItem::waiting(track);
+        Flight &flight = flights.emplace_back();
+        flight.index = i;
+        flight.row = BatchExportItem::waiting(track);
+        flight.released = true;
+        BatchExportItem &row = flight.row;
         if (token.isCancelled()) {
             row.state = BatchExportItem::State::notExported;
             row.detail = stoppedText;
-            update(i, row);
             continue;
         }
         try {
@@ -99,8 +211,8 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             const QString stem = track.exportStem() + QStringLiteral("-export");
             const bool split = track.pair && pairOutput == SD2PairOutput::separateMono;
             token.throwIfCancelled();
-            auto naming = executor_.submit([directory, stem, extension, split, reserved, token] {
-                return chooseDestination(directory, stem, extension, split, reserved, token);
+            auto naming = executor_.submit([directory, stem, extension, split, reserved, existing, token] {
+                return chooseDestination(directory, stem, extension, split, reserved, existing, token);
             });
             const Destination destination = co_await naming;
             // Reserved even when this file then fails: no later row takes the name.
@@ -111,12 +223,18 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             row.detail = destination.candidate.fileName();
             update(i, row);
 
+            std::function<void(bool)> released;
+            flight.underwayOrEnded = awaitCallback<bool>([&released](auto deliver) { released = deliver; });
+            flight.released = false;
+            flight.turn = std::make_shared<ExportTurn>(order, ++started, [released] { released(true); });
+
             AudioExportRequest request;
             request.track = track;
             request.settings = settings;
             request.destination = destination.candidate;
             request.pairOutput = track.pair ? pairOutput : SD2PairOutput::stereo;
             request.sharedStaging = staging;
+            request.turn = flight.turn;
 
             // Progress hops to the main thread in posting order; one more turn after the result
             // (which is taken at once when the export ended before it was awaited) lets every
@@ -130,38 +248,26 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
                     update(i, row);
                 });
             };
-            auto exporting = exporter_->exportAudio(request, progress, token);
-            std::optional<AudioExportResult> result;
-            std::exception_ptr error;
-            try {
-                result = co_await exporting;
-            } catch (...) {
-                error = std::current_exception();
-            }
-            co_await NextMainThreadTurn{};
-            *live = false;
-            if (error)
-                std::rethrow_exception(error);
-
-            QStringList names{result->destination.fileName()};
-            for (const QUrl &url : std::as_const(result->additionalDestinations))
-                names << url.fileName();
-            row.state = BatchExportItem::State::saved;
-            row.progress = 1;
-            row.detail = names.join(QStringLiteral(", "));
-            row.result = std::move(result);
+            auto exporting = exporter_->exportAudio(std::move(request), progress, token);
+            flight.exporting = TaskHandle::start(
+                [exporting, result = flight.result, live, released](CancellationToken) mutable -> QCoro::Task<> {
+                    std::exception_ptr error;
+                    try {
+                        *result = co_await exporting;
+                    } catch (...) {
+                        error = std::current_exception();
+                    }
+                    co_await NextMainThreadTurn{};
+                    *live = false;
+                    released(false);
+                    if (error)
+                        std::rethrow_exception(error);
+                });
         } catch (...) {
-            const std::exception_ptr error = std::current_exception();
-            row.progress = 0;
-            if (isCancellation(error)) {
-                row.state = BatchExportItem::State::cancelled;
-                row.detail = cancelledText;
-            } else {
-                row.state = BatchExportItem::State::failed;
-                row.detail = exportFailureText(error);
-            }
+            conclude(row, std::current_exception());
+            flight.underwayOrEnded.reset();
+            flight.released = true;
         }
-        update(i, row);
     }
     // Every export has ended; its folder goes off the main thread, before the run returns.
     // Named, not awaited as a temporary: GCC destroys a temporary's captures twice when the

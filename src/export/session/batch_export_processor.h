@@ -18,10 +18,12 @@
 
 namespace tampod {
 
-// Exports tracks strictly one after another into one folder with one settings record: a free
-// name per track, then the single-file exporter, reporting the track's row after every step.
-// A failed file never stops the batch; cancellation ends the current file and leaves every
-// later one not exported. It writes nothing itself.
+// Exports tracks in order into one folder with one settings record: a free name per track,
+// then the single-file exporter, reporting the track's row after every step. The next track
+// starts once the previous one's export is underway (a few at a time), so none waits for
+// another's flushes; files are published and rows finish strictly in order. A failed file never stops
+// the batch; cancellation ends the files underway and leaves every later one not exported.
+// It writes nothing itself.
 class BatchExportProcessor {
 public:
     // Called on the main thread, in order, one report at a time.
@@ -37,18 +39,22 @@ public:
     QCoro::Task<> run(QList<AudioTrack> tracks, ExportDefaults settings, QUrl directory, SD2PairOutput pairOutput,
                       Update update, CancellationToken token);
 
-    // The key under which a file name is reserved for a run: precomposed, lower case.
+    // The key under which a file name is reserved for a run: precomposed, case folded.
     static QString nameKey(const QString &fileName);
+    // The keys of every entry in the folder, hidden ones and links included; none when it
+    // cannot be listed.
+    static QSet<QString> existingKeys(const QUrl &directory);
 
     struct Destination {
         QUrl candidate;          // what the request gets: for a split pair, the base
         QStringList reservedKeys;
     };
     // The first candidate stem.ext, stem-2.ext, … whose names (both channel files for a split
-    // pair) are neither reserved nor taken by any entry, a dangling link included. Throws
-    // destinationExists after the last candidate, Cancelled between candidates.
+    // pair) are neither reserved nor existing keys nor taken by any entry, a dangling link
+    // included. Throws destinationExists after the last candidate, Cancelled between candidates.
     static Destination chooseDestination(const QUrl &directory, const QString &stem, const QString &extension,
-                                         bool split, const QSet<QString> &reserved, const CancellationToken &token);
+                                         bool split, const QSet<QString> &reserved, const QSet<QString> &existing,
+                                         const CancellationToken &token);
 
 private:
     const std::shared_ptr<AudioExportServing> exporter_;

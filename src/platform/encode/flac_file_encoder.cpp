@@ -381,7 +381,6 @@ void encode(const QString &source, const QString &destination, int bitsPerSample
                             8);
         header += md5.result();
         file.handle().pwriteAll(0, header);
-        file.handle().sync();
         file.handle().close();
     } catch (...) {
         file.remove();

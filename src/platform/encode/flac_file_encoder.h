@@ -19,10 +19,10 @@ inline constexpr int blockFrames = 4096;
 inline constexpr std::int64_t spanFrames = 32 * blockFrames;
 
 // source: integer PCM of exactly bitsPerSample (16 or 24) bits, 1 to 8 channels. destination
-// is created exclusively and removed again on any failure; when encode returns it is on
-// storage. metadata: whole metadata blocks to follow STREAMINFO, the last one marked as the
-// last, or nothing. progress gets the fraction of the audio written, on the calling thread,
-// 0 first, once the source is open.
+// is created exclusively and removed again on any failure; when encode returns it is whole but
+// not yet flushed: whoever publishes it flushes it first. metadata: whole metadata blocks to
+// follow STREAMINFO, the last one marked as the last, or nothing. progress gets the fraction of
+// the audio written, on the calling thread, 0 first, once the source is open.
 // Throws AudioFileError (the source is not such a file, or libFLAC refused), SystemError for
 // the files, Cancelled.
 void encode(const QString &source, const QString &destination, int bitsPerSample,

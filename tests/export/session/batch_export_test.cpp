@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace tampod {
@@ -75,7 +77,9 @@ public:
                                          CancellationToken token) override
     {
         requests << request;
-        return executor_.submit([this, request, progress, token] {
+        SerialExecutor &worker =
+            request.turn ? workers_[(request.turn->sequence() - 1) % ExportTurn::atOnce] : executor_;
+        return worker.submit([this, request, progress, token] {
             if (work_)
                 return work_(request, progress, token);
             QList<QUrl> more;
@@ -98,6 +102,11 @@ public:
 private:
     Work work_;
     SerialExecutor executor_{QStringLiteral("fake exporter")};
+    // The batch's overlapping exports, each on a worker of its own as in the real exporter.
+    SerialExecutor workers_[ExportTurn::atOnce]{SerialExecutor(QStringLiteral("fake exporter 1")),
+                                                SerialExecutor(QStringLiteral("fake exporter 2")),
+                                                SerialExecutor(QStringLiteral("fake exporter 3")),
+                                                SerialExecutor(QStringLiteral("fake exporter 4"))};
 };
 
 AudioTrack trackAt(const QString &path)
@@ -150,6 +159,46 @@ QByteArray checksum(const QString &path)
                                           : QByteArray();
 }
 
+QList<AudioTrack> numberedTracks(const TempDir &dir, int count)
+{
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= count; ++i)
+        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
+    return tracks;
+}
+
+// Takes "Take 1.wav"… of frames each at rising levels, all but the missing one written.
+QList<AudioTrack> writtenTakes(const ExportScene &scene, int count, std::int64_t frames, int missing = 0)
+{
+    QList<AudioTrack> tracks;
+    for (int i = 1; i <= count; ++i) {
+        const QString source = scene.file("Take " + QString::number(i) + ".wav");
+        if (i != missing)
+            writeAudio(source, 2, 44100, tone(frames, 2, 44100, 0.1 * i));
+        tracks << trackOf(source, 120.0);
+    }
+    return tracks;
+}
+
+[[noreturn]] void waitForCancellation(const CancellationToken &token)
+{
+    for (;;) {
+        token.throwIfCancelled();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// The final rows of a batch cancelled as its second row starts.
+QList<Report> cancelledAsTheSecondStarts(BatchExportProcessor &processor, const QList<AudioTrack> &tracks,
+                                         const QString &folder)
+{
+    CancellationSource source;
+    return finals(runBatch(processor, tracks, folder, SD2PairOutput::stereo, source.token(), [&](const Report &report) {
+        if (report.index == 1 && report.item.state == State::exporting)
+            source.cancel();
+    }));
+}
+
 } // namespace
 
 TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
@@ -159,7 +208,7 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     for (const char *name : {"Kick-export.wav", "Kick-export-2.wav", "Snare-export.R.sd2"})
         QFile(dir.file(name)).open(QIODevice::WriteOnly);
     const auto choose = [&](const QString &stem, const QString &extension, bool split, const QSet<QString> &reserved) {
-        return BatchExportProcessor::chooseDestination(folder, stem, extension, split, reserved, {});
+        return BatchExportProcessor::chooseDestination(folder, stem, extension, split, reserved, {}, {});
     };
     EXPECT_EQ(choose("Kick-export", "wav", false, {}).candidate.fileName(), "Kick-export-3.wav");
 
@@ -172,8 +221,10 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     EXPECT_EQ(pair.candidate.fileName(), "Snare-export-2.sd2");
     EXPECT_EQ(pair.reservedKeys, (QStringList{"snare-export-2.l.sd2", "snare-export-2.r.sd2"}));
 
-    // Keys compare precomposed and in lower case.
+    // Keys compare precomposed and case folded.
     EXPECT_EQ(BatchExportProcessor::nameKey(QStringLiteral("Cafe\u0301-EXPORT.wav")), QStringLiteral("caf\u00e9-export.wav"));
+    EXPECT_EQ(BatchExportProcessor::nameKey(QStringLiteral("\u039f\u0394\u039f\u03a3.wav")),
+              BatchExportProcessor::nameKey(QStringLiteral("\u03bf\u03b4\u03bf\u03c2.wav")));
 
     // At most 100,000 candidates: the stem alone, then 2 through 100000.
     QSet<QString> reserved{"hat-export.wav"};
@@ -190,8 +241,21 @@ TEST(BatchExportNaming, TakenNamesDanglingLinksPairsAndTheLimit)
     }
     CancellationSource cancelled;
     cancelled.cancel();
-    EXPECT_THROW(BatchExportProcessor::chooseDestination(folder, "Hat-export", "wav", false, reserved, cancelled.token()),
-                 Cancelled);
+    EXPECT_THROW(
+        BatchExportProcessor::chooseDestination(folder, "Hat-export", "wav", false, reserved, {}, cancelled.token()),
+        Cancelled);
+}
+
+TEST(BatchExportNaming, AFolderUsedBeforeComparesItsEntriesByTheRunsKeys)
+{
+    TempDir dir;
+    for (const QString &name : {QStringLiteral("Kick-export.wav"), QStringLiteral("Cafe\u0301-export.wav")})
+        QFile(dir.file(name)).open(QIODevice::WriteOnly);
+    auto exporter = std::make_shared<FakeExporter>();
+    BatchExportProcessor processor(exporter);
+    const QList<AudioTrack> tracks{trackAt(dir.file("kick.aif")), trackAt(dir.file(QStringLiteral("Caf\u00e9.aif")))};
+    runBatch(processor, tracks, dir.path());
+    EXPECT_EQ(exporter->names(), (QStringList{"kick-export-2.wav", QStringLiteral("Caf\u00e9-export-2.wav")}));
 }
 
 TEST(BatchExportProcessor, RowsNamesAndRequestsOfOneBatch)
@@ -273,26 +337,14 @@ TEST(BatchExportProcessor, RowsNamesAndRequestsOfOneBatch)
 TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
 {
     TempDir dir;
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 5; ++i)
-        tracks << trackAt(dir.file("T" + QString::number(i) + ".wav"));
     auto exporter = std::make_shared<FakeExporter>(
         [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
             if (request.destination.fileName() == "T2-export.wav")
-                for (;;) {
-                    token.throwIfCancelled();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
+                waitForCancellation(token);
             return AudioExportResult{request.destination, 100, 2, 44100, {}};
         });
     BatchExportProcessor processor(exporter);
-    CancellationSource source;
-    const QList<Report> reports =
-        runBatch(processor, tracks, dir.path(), SD2PairOutput::stereo, source.token(), [&](const Report &report) {
-            if (report.index == 1 && report.item.state == State::exporting)
-                source.cancel();
-        });
-    const QList<Report> last = finals(reports);
+    const QList<Report> last = cancelledAsTheSecondStarts(processor, numberedTracks(dir, 5), dir.path());
     ASSERT_EQ(last.size(), 5);
     const State states[] = {State::saved, State::cancelled, State::notExported, State::notExported, State::notExported};
     for (int i = 0; i < 5; ++i) {
@@ -301,6 +353,67 @@ TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
     }
     EXPECT_EQ(last[1].item.detail, cancelledText);
     EXPECT_EQ(last[4].item.detail, stoppedText);
+    EXPECT_EQ(exporter->requests.size(), 2);
+}
+
+// Each file's publication waits until the next file is ready to publish itself: a batch that
+// did not overlap them would never get there, and one that published out of turn would
+// publish the second first.
+TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
+{
+    TempDir dir;
+    const QList<AudioTrack> tracks = numberedTracks(dir, 4);
+    std::mutex mutex;
+    std::condition_variable changed;
+    QStringList ready, published; // under mutex
+    auto exporter = std::make_shared<FakeExporter>(
+        [&](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
+            const QString name = request.destination.fileName();
+            request.turn->release();
+            std::unique_lock lock(mutex);
+            ready << name;
+            changed.notify_all();
+            const QString next = name == "T1-export.wav"   ? "T2-export.wav"
+                                 : name == "T3-export.wav" ? "T4-export.wav"
+                                                           : "";
+            const auto nextReady = [&] { return ready.contains(next); };
+            if (!next.isEmpty() && !changed.wait_for(lock, std::chrono::seconds(20), nextReady))
+                throw std::runtime_error("the next file never started");
+            lock.unlock();
+            request.turn->awaitTurn(token);
+            lock.lock();
+            published << name;
+            return AudioExportResult{request.destination, 100, 2, 44100, {}};
+        });
+    BatchExportProcessor processor(exporter);
+    const QList<Report> reports = runBatch(processor, tracks, dir.path());
+    EXPECT_EQ(published, (QStringList{"T1-export.wav", "T2-export.wav", "T3-export.wav", "T4-export.wav"}));
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
+    }
+}
+
+TEST(BatchExportProcessor, CancellingWhileOneFilePublishesAndTheNextIsWritten)
+{
+    TempDir dir;
+    auto exporter = std::make_shared<FakeExporter>(
+        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
+            if (request.destination.fileName() == "T1-export.wav")
+                request.turn->release(); // then it is read back and flushed until cancelled
+            waitForCancellation(token);
+            return AudioExportResult{};
+        });
+    BatchExportProcessor processor(exporter);
+    const QList<Report> last = cancelledAsTheSecondStarts(processor, numberedTracks(dir, 4), dir.path());
+    ASSERT_EQ(last.size(), 4);
+    const State states[] = {State::cancelled, State::cancelled, State::notExported, State::notExported};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        EXPECT_EQ(last[i].item.state, states[i]) << i;
+    }
     EXPECT_EQ(exporter->requests.size(), 2);
 }
 
@@ -516,18 +629,72 @@ TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)
         EXPECT_EQ(checksum(it.key()), it.value()) << it.key().toStdString();
 }
 
+// The real exporter writes a batch's next file while the earlier one is still being checked
+// and published, releases its turn before it publishes, and publishes only after the earlier.
+TEST(ExportTurn, TheExporterOverlapsTwoExportsAndPublishesTheLaterSecond)
+{
+    ExportScene scene;
+    const QString longer = scene.file("Long.wav"), shorter = scene.file("Short.wav");
+    writeAudio(longer, 2, 44100, tone(60 * 44100, 2));
+    writeAudio(shorter, 2, 44100, tone(44100, 2));
+    AudioFileExporter exporter(scene.environment);
+    const auto order = std::make_shared<ExportTurn::Order>();
+    const QString first = scene.file("first.flac"), second = scene.file("second.wav");
+    std::atomic<int> firstAtRelease = -1, secondAtRelease = -1; // whether the first file was there
+    AudioExportRequest one = scene.request(trackOf(longer), settingsFor(ExportFormat::flac), "first.flac");
+    one.turn = std::make_shared<ExportTurn>(order, 1, [&] { firstAtRelease = QFileInfo::exists(first); });
+    AudioExportRequest two = scene.request(trackOf(shorter), settingsFor(ExportFormat::wav), "second.wav");
+    two.turn = std::make_shared<ExportTurn>(order, 2, [&] { secondAtRelease = QFileInfo::exists(first); });
+    auto exportingOne = exporter.exportAudio(one, {}, {});
+    auto exportingTwo = exporter.exportAudio(two, {}, {});
+    EXPECT_EQ(exportingTwo.wait().destination, two.destination);
+    EXPECT_TRUE(QFileInfo::exists(first)) << "the second file was published before the first";
+    EXPECT_EQ(exportingOne.wait().destination, one.destination);
+    EXPECT_EQ(firstAtRelease, 0);
+    EXPECT_EQ(secondAtRelease, 0) << "the second export waited for the first one's end";
+    runChecked("flac", {"-t", "-s", first});
+    EXPECT_EQ(framesOf(second), 44100);
+}
+
+// Cancelled while one file is published and the next written: every row that says Saved has
+// its whole file, and no other file or staging folder is left.
+TEST(BatchExportProcessor, ARealBatchCancelledWhileFilesOverlap)
+{
+    ExportScene scene;
+    const QString out = scene.file("out");
+    ASSERT_TRUE(QDir().mkpath(out));
+    const QList<AudioTrack> tracks = writtenTakes(scene, 6, 3 * 44100);
+    BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
+    CancellationSource source;
+    QList<Report> reports;
+    runTask(processor.run(tracks, settingsFor(ExportFormat::flac), QUrl::fromLocalFile(out), SD2PairOutput::stereo,
+                          [&](int index, const BatchExportItem &item) {
+                              reports << Report{index, item};
+                              if (index == 2 && item.state == State::exporting)
+                                  source.cancel();
+                          },
+                          source.token()),
+            std::chrono::seconds(120));
+    const QList<Report> last = finals(reports);
+    ASSERT_EQ(last.size(), 6);
+    QStringList saved;
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(last[i].index, i);
+        if (last[i].item.state == State::saved) {
+            saved << last[i].item.detail;
+            runChecked("flac", {"-t", "-s", out + "/" + last[i].item.detail});
+        }
+    }
+    EXPECT_EQ(last[5].item.state, State::notExported);
+    EXPECT_EQ(entriesOf(out), saved);
+}
+
 TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
 {
     ExportScene scene;
     const QString out = scene.file("out");
     ASSERT_TRUE(QDir().mkpath(out));
-    QList<AudioTrack> tracks;
-    for (int i = 1; i <= 4; ++i) {
-        const QString source = scene.file("Take " + QString::number(i) + ".wav");
-        if (i != 2) // the second is missing and fails
-            writeAudio(source, 2, 44100, tone(20000, 2, 44100, 0.1 * i));
-        tracks << trackOf(source);
-    }
+    const QList<AudioTrack> tracks = writtenTakes(scene, 4, 20000, 2); // the second is missing and fails
     const auto stagingFolders = [&] {
         QStringList found;
         for (const QString &name : entriesOf(out))
@@ -535,14 +702,12 @@ TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
                 found << name;
         return found;
     };
-    QList<QStringList> seen; // the staging folders and what they hold when a later file starts
-    QSet<int> started;
+    QList<QStringList> seen; // the staging folders and what they hold when a row before the last ends
     BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
     const QList<Report> reports =
         runBatch(processor, tracks, out, SD2PairOutput::stereo, {}, [&](const Report &report) {
-            if (report.item.state != State::exporting || report.index == 0 || started.contains(report.index))
+            if (report.item.state == State::exporting || report.index == 3)
                 return;
-            started.insert(report.index);
             const QStringList folders = stagingFolders();
             seen << folders;
             if (folders.size() == 1)
@@ -553,10 +718,18 @@ TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
     EXPECT_EQ(last[1].item.state, State::failed);
     for (int i : {0, 2, 3})
         EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
-    // The same folder throughout, holding nothing of the exports that ended, failed or not.
+    // The same folder throughout, holding nothing of the exports that ended, failed or not; the
+    // next one may be underway in it already. The missing source fails before it stages.
     ASSERT_EQ(seen.size(), 3);
-    for (const QStringList &folder : seen)
-        EXPECT_EQ(folder, (QStringList{seen[0][0], QStringLiteral("tampod-owner.json")}));
+    const QStringList ended[] = {{"1."}, {"1."}, {"1.", "2."}};
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_GE(seen[k].size(), 2);
+        EXPECT_EQ(seen[k][0], seen[0][0]);
+        EXPECT_TRUE(seen[k].contains(QStringLiteral("tampod-owner.json")));
+        for (const QString &entry : seen[k].mid(1))
+            for (const QString &prefix : ended[k])
+                EXPECT_FALSE(entry.startsWith(prefix)) << entry.toStdString();
+    }
     EXPECT_EQ(stagingFolders(), QStringList{}); // gone when the run returns; the scene checks its record
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 3);
 }
