@@ -4,6 +4,7 @@
 // test lets it go, as a real player's stop may take a while.
 #include "concurrency/main_thread.h"
 #include "export/preview_audio_focus.h"
+#include "support/test_support.h"
 
 #include <memory>
 
@@ -19,7 +20,12 @@ public:
         });
         PreviewAudioFocus::shared().take(this);
     }
-    ~HeldPreview() override { letGo(); }
+    // Its task is let go and run to its end, so no suspended frame outlives the test.
+    ~HeldPreview() override
+    {
+        letGo();
+        pumpUntil([this] { return task_.isFinished(); });
+    }
 
     void stop(const QString &) override
     {
