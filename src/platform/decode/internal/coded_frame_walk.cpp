@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 namespace tampod::codedframes {
 
@@ -250,11 +249,6 @@ std::optional<Frame> layer3Frame(const uint8_t *h, Chunks &, int64_t)
     return frame;
 }
 
-bool hasTag(const uint8_t *frame, int64_t bytes, int64_t offset, const char *tag)
-{
-    return offset + 4 <= bytes && std::memcmp(frame + offset, tag, 4) == 0;
-}
-
 } // namespace
 
 std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize)
@@ -270,17 +264,11 @@ std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize,
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize)
 {
     // The demuxer skips a first frame that carries an encoder's header: its length rules are
-    // the header reader's or the decode's.
-    const QByteArray firstBytes = file.preadUpTo(start, 4 + 32 + 4);
-    if (firstBytes.size() < 4)
-        return std::nullopt;
-    const auto *first = reinterpret_cast<const uint8_t *>(firstBytes.constData());
-    const auto header = layer3Header(first);
-    if (!header)
-        return std::nullopt;
-    const int64_t sideInfo = header->mpeg1 ? (header->mono ? 17 : 32) : (header->mono ? 9 : 17);
-    if (hasTag(first, firstBytes.size(), 4 + sideInfo, "Xing") || hasTag(first, firstBytes.size(), 4 + sideInfo, "Info")
-        || hasTag(first, firstBytes.size(), 36, "VBRI"))
+    // the header reader's or the decode's. Looked for wherever a CRC or side information might
+    // put it.
+    const QByteArray firstBytes = file.preadUpTo(start, 64);
+    if (firstBytes.size() < 4 || !layer3Header(reinterpret_cast<const uint8_t *>(firstBytes.constData()))
+        || firstBytes.contains("Xing") || firstBytes.contains("Info") || firstBytes.contains("VBRI"))
         return std::nullopt;
     // An ID3v1 tag at the end, where it holds no frame sync that a decoder could take for a frame.
     int64_t end = fileSize;
