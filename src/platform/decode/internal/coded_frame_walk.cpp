@@ -67,9 +67,8 @@ constexpr std::array<uint16_t, 256> crcTable = [] {
     return table;
 }();
 
-uint16_t crc16(const uint8_t *data, int64_t size)
+uint16_t crc16(const uint8_t *data, int64_t size, uint16_t crc = 0)
 {
-    uint16_t crc = 0;
     for (int64_t i = 0; i < size; ++i)
         crc = uint16_t(crc << 8) ^ crcTable[((crc >> 8) ^ data[i]) & 0xFF];
     return crc;
@@ -175,7 +174,8 @@ std::optional<Frame> ac3Frame(const uint8_t *h, Chunks &chunks, int64_t at)
     // Both CRCs: over the first five eighths of the frame, and over all of it.
     const int64_t fiveEighths = ((frame.bytes >> 2) + (frame.bytes >> 4)) << 1;
     const uint8_t *all = chunks.at(at, frame.bytes);
-    if (!all || crc16(all + 2, fiveEighths - 2) != 0 || crc16(all + 2, frame.bytes - 2) != 0)
+    const uint16_t firstPart = all ? crc16(all + 2, fiveEighths - 2) : 1;
+    if (firstPart != 0 || crc16(all + fiveEighths, frame.bytes - fiveEighths, firstPart) != 0)
         return std::nullopt;
     return frame;
 }
