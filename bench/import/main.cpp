@@ -84,20 +84,6 @@ private:
     bool pinned_ = false;
 };
 
-std::string loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return "unknown";
-    return file.readLine().split(' ').mid(0, 3).join(' ').toStdString();
-}
-
-int coresAllowed()
-{
-    cpu_set_t allowed;
-    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 1;
-}
-
 // Three seconds of a tone, made by ffmpeg, with or without a tempo tag where the format keeps one.
 QString seed(const QString &folder, const char *kind, bool tagged)
 {
@@ -182,62 +168,48 @@ Counts countsOf(const QByteArray &output)
     return {fields.value(0).toInt(), fields.value(1).toInt(), fields.value(2).toInt()};
 }
 
-// The medians of paired runs, the first of each pair alternating: the ratio is mutagen's time
-// over ours on the same list of files (above 1: ours faster), as files/s where both read them all.
-struct Race {
-    std::vector<double> ratios, cpuRatios, ourWall, theirWall, ourCpu, theirCpu;
+// The shared race of whole processes: the ratio is mutagen's time over ours on the same list of
+// files (above 1: ours faster), as files/s where both read them all.
+struct ImportRace {
+    bench::Race race;
     Counts ourCounts, theirCounts;
-    std::string loadBefore, loadAfter;
-    int cores = 1;
 
-    double ratio() const { return median(ratios); }
+    double ratio() const { return race.ratio(); }
     std::string summary(int files) const
     {
         const auto side = [&](const std::vector<double> &wall, const std::vector<double> &cpu) {
             return fixed(files / median(wall), 0) + " files/s, " + fixed(median(wall), 3) + " s, cpu "
                    + fixed(median(cpu), 3) + " s, cores used " + fixed(median(cpu) / median(wall), 2);
         };
-        return "tamPOD importer " + side(ourWall, ourCpu) + " (" + NumberText::whole(ourCounts.files) + " records, "
-               + NumberText::whole(ourCounts.tempos) + " tempos); mutagen (python) " + side(theirWall, theirCpu) + " ("
-               + NumberText::whole(theirCounts.files) + " files, " + NumberText::whole(theirCounts.tempos)
-               + " tempos); wall ratio " + fixed(ratio(), 2) + ", cpu ratio " + fixed(median(cpuRatios), 2) + "; "
-               + NumberText::whole(cores) + " cores allowed, load average " + loadBefore + " before, " + loadAfter
-               + " after";
+        return "tamPOD importer " + side(race.ours, race.ourCpu) + " (" + NumberText::whole(ourCounts.files)
+               + " records, " + NumberText::whole(ourCounts.tempos) + " tempos); mutagen (python) "
+               + side(race.peer, race.peerCpu) + " (" + NumberText::whole(theirCounts.files) + " files, "
+               + NumberText::whole(theirCounts.tempos) + " tempos); wall ratio " + fixed(ratio(), 2) + ", cpu ratio "
+               + fixed(race.cpuRatio(), 2) + "; " + race.conditions.text();
     }
 };
 
-Race race(const QString &files, const QString &list, bool pinned)
+ImportRace race(const QString &files, const QString &list, bool pinned)
 {
     const OneCore oneCore(pinned);
     const std::string self = QCoreApplication::applicationFilePath().toStdString();
-    Race result;
-    result.cores = coresAllowed();
-    result.loadBefore = loadAverage();
-    for (int i = 0; i < pairs; ++i) {
-        bench::Run our, their;
-        const auto runOurs = [&] { our = bench::spawn({self, "--import", files.toStdString()}, true); };
-        const auto runTheirs = [&] {
-            their = bench::spawn({"/usr/bin/python3", "-c", mutagenScript, list.toStdString()}, true);
-        };
-        if (i % 2 == 0) {
-            runOurs();
-            runTheirs();
-        } else {
-            runTheirs();
-            runOurs();
-        }
-        if (!their.ok || our.seconds <= 0)
-            throw std::runtime_error("a side of the import race failed");
-        result.ourCounts = countsOf(QByteArray::fromStdString(our.output));
-        result.theirCounts = countsOf(QByteArray::fromStdString(their.output));
-        result.ourWall.push_back(our.seconds);
-        result.theirWall.push_back(their.seconds);
-        result.ourCpu.push_back(our.cpuSeconds);
-        result.theirCpu.push_back(their.cpuSeconds);
-        result.ratios.push_back(their.seconds / our.seconds);
-        result.cpuRatios.push_back(their.cpuSeconds / std::max(our.cpuSeconds, 1e-6));
-    }
-    result.loadAfter = loadAverage();
+    ImportRace result;
+    result.race = bench::race(
+        pairs,
+        [&] {
+            bench::Run run = bench::spawn({self, "--import", files.toStdString()}, true);
+            // Refusals make the import exit 1: they are counted, and judged after the race.
+            run.ok = run.ok || !run.output.empty();
+            result.ourCounts = countsOf(QByteArray::fromStdString(run.output));
+            return run;
+        },
+        [&] {
+            bench::Run run = bench::spawn({"/usr/bin/python3", "-c", mutagenScript, list.toStdString()}, true);
+            result.theirCounts = countsOf(QByteArray::fromStdString(run.output));
+            return run;
+        });
+    if (!result.race.ok)
+        throw std::runtime_error("a side of the import race failed");
     return result;
 }
 
@@ -356,8 +328,8 @@ int main(int argc, char **argv)
     const QString list = dir.filePath("files.txt");
     writeList(list, paths);
 
-    const Race wide = race(files, list, false);
-    const Race narrow = race(files, list, true);
+    const ImportRace wide = race(files, list, false);
+    const ImportRace narrow = race(files, list, true);
     say("Import of " + NumberText::whole(all) + " files (WAV, FLAC, MP3, M4A; 3 s each, "
         + NumberText::whole(tagged) + " with a tempo tag); whole processes, medians of "
         + NumberText::whole(pairs) + " alternating pairs");
@@ -371,7 +343,7 @@ int main(int argc, char **argv)
     const auto [mixedPaths, mixedTagged] = makeSet(longSeeds, dir.filePath("mixed"), mixedKinds, 24);
     const QString mixedList = dir.filePath("mixed.txt");
     writeList(mixedList, mixedPaths);
-    const Race mixed = race(dir.filePath("mixed"), mixedList, false);
+    const ImportRace mixed = race(dir.filePath("mixed"), mixedList, false);
     QStringList extensions;
     for (const Kind &kind : mixedKinds)
         extensions << kind.extension;
@@ -383,17 +355,17 @@ int main(int argc, char **argv)
     const auto [oggPaths, oggTagged] = makeSet(longSeeds, dir.filePath("ogg"), oggKinds, 170);
     const QString oggList = dir.filePath("ogg.txt");
     writeList(oggList, oggPaths);
-    const Race ogg = race(dir.filePath("ogg"), oggList, false);
+    const ImportRace ogg = race(dir.filePath("ogg"), oggList, false);
     say("Import of " + NumberText::whole(oggPaths.size()) + " Ogg files (Vorbis .ogg and Opus .opus, 10 s to 5 min, "
         + NumberText::whole(oggTagged) + " with a tempo tag)");
     say("  all cores: " + ogg.summary(int(oggPaths.size())));
 
-    say(bench::goal("import", wide.ratio(), 2, ">= 1.0"));
-    say(bench::goal("import-1core", narrow.ratio(), 2, ">= 0.5"));
+    say(bench::goal("import", wide.race, 2, ">= 1.0"));
+    say(bench::goal("import-1core", narrow.race, 2, ">= 0.5"));
     say(bench::goal("import-rss", peak, 1, "<= 120"));
-    say(bench::goal("import-mixed", mixed.ratio(), 2, ">= 1.0"));
-    say(bench::goal("import-ogg", ogg.ratio(), 2, ">= 1.0"));
-    for (const Race *r : {&wide, &narrow}) {
+    say(bench::goal("import-mixed", mixed.race, 2, ">= 1.0"));
+    say(bench::goal("import-ogg", ogg.race, 2, ">= 1.0"));
+    for (const ImportRace *r : {&wide, &narrow}) {
         if (r->ourCounts.files != all || r->ourCounts.refusals != 0 || r->ourCounts.tempos != tagged
             || r->theirCounts.files != all || r->theirCounts.tempos != tagged) {
             say("FAILED: a side missed files or tempos, so the rates are not comparable");

@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ffmpeg_stream_format.h"
 
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
@@ -57,6 +58,25 @@ AudioCodecKind codecKind(AVCodecID id)
     case AV_CODEC_ID_VORBIS: return AudioCodecKind::vorbis;
     default: return AudioCodecKind::other;
     }
+}
+
+// A raw AAC, AC-3 or MP3 stream whose frame headers, walked to the end of the file, count what
+// the decode delivers; nullopt where they do not (for AAC, a decoder rate other than the
+// headers' means SBR, whose first frame no header walk can vouch for).
+std::optional<int64_t> walkedLength(AudioCodecKind codec, const QString &container, const FileHandle &file,
+                                    int64_t fileSize, int rate, int channels)
+{
+    const int64_t start = id3v2Length(file, 0);
+    std::optional<codedframes::Walk> walk;
+    if (codec == AudioCodecKind::aac && container == u"aac")
+        walk = codedframes::adts(file, start, fileSize);
+    else if ((codec == AudioCodecKind::ac3 && container == u"ac3") || (codec == AudioCodecKind::eac3 && container == u"eac3"))
+        walk = codedframes::ac3(file, start, fileSize, codec == AudioCodecKind::eac3);
+    else if (codec == AudioCodecKind::mpegLayer3 && container == u"mp3")
+        walk = codedframes::mpegLayer3(file, start, fileSize);
+    if (!walk || walk->sampleRate != rate || walk->channels != channels)
+        return std::nullopt;
+    return walk->samples;
 }
 
 } // namespace
@@ -122,8 +142,12 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
         const int64_t present = std::max<int64_t>(0, fileSize - dataStart) / bytesPerFrame;
         d.exactLength = stated && !(companded && container == u"au") ? std::min(*stated, present) : present;
     } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
-        // A Xing/LAME header gives the trimmed length; without one only a decode knows.
+        // A Xing/LAME header gives the trimmed length; without one, the frames walked to the end.
         d.exactLength = mpegaudio::exactLength(file, id3v2Length(file, 0), fileSize);
+        if (!d.exactLength)
+            d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
+    } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {
+        d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
     } else if ((format.codec == AudioCodecKind::flac && container == u"flac")
                || (container == u"mov"
                    && (pcm || format.codec == AudioCodecKind::aac

@@ -1,0 +1,286 @@
+#include "platform/decode/internal/coded_frame_walk.h"
+
+#include "core/file_handle.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <array>
+
+namespace tampod::codedframes {
+
+namespace {
+
+constexpr int64_t chunkBytes = 256 << 10;
+
+// The file read in large chunks, so a walk over thousands of frames makes few reads.
+class Chunks {
+public:
+    Chunks(const FileHandle &file, int64_t end) : file_(file), end_(end) {}
+
+    // count bytes at offset, or null where the file's end comes first.
+    const uint8_t *at(int64_t offset, int64_t count)
+    {
+        if (offset < 0 || count > end_ - offset)
+            return nullptr;
+        if (offset < start_ || offset + count > start_ + bytes_.size()) {
+            bytes_ = file_.preadUpTo(offset, std::max(chunkBytes, count));
+            start_ = offset;
+            if (bytes_.size() < count)
+                return nullptr;
+        }
+        return reinterpret_cast<const uint8_t *>(bytes_.constData()) + (offset - start_);
+    }
+
+private:
+    const FileHandle &file_;
+    const int64_t end_;
+    int64_t start_ = 0;
+    QByteArray bytes_;
+};
+
+class Bits {
+public:
+    explicit Bits(const uint8_t *data) : data_(data) {}
+    int take(int count)
+    {
+        int value = 0;
+        for (int i = 0; i < count; ++i, ++at_)
+            value = value << 1 | ((data_[at_ >> 3] >> (7 - (at_ & 7))) & 1);
+        return value;
+    }
+
+private:
+    const uint8_t *data_;
+    int at_ = 0;
+};
+
+// CRC-16 with polynomial 0x8005, most significant bit first, as AC-3 frames carry it.
+constexpr std::array<uint16_t, 256> crcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        uint16_t crc = uint16_t(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x8005 : crc << 1);
+        table[size_t(i)] = crc;
+    }
+    return table;
+}();
+
+uint16_t crc16(const uint8_t *data, int64_t size, uint16_t crc = 0)
+{
+    for (int64_t i = 0; i < size; ++i)
+        crc = uint16_t(crc << 8) ^ crcTable[((crc >> 8) ^ data[i]) & 0xFF];
+    return crc;
+}
+
+// What one frame header states; equal for every frame of a stream the walks accept.
+struct Frame {
+    int64_t bytes = 0;
+    int samples = 0;
+    int rate = 0;
+    int channels = 0;
+    int kind = 0; // the header fields that must not change from frame to frame
+    bool operator==(const Frame &other) const
+    {
+        return samples == other.samples && rate == other.rate && channels == other.channels && kind == other.kind;
+    }
+};
+
+// The frames from start to end, each read by parse from its first headerBytes bytes (and the
+// whole frame where it checks more).
+template <typename Parse>
+std::optional<Walk> walk(const FileHandle &file, int64_t start, int64_t end, int headerBytes, Parse parse)
+{
+    Chunks chunks(file, end);
+    std::optional<Frame> first;
+    Walk total;
+    for (int64_t at = start; at < end;) {
+        const uint8_t *head = chunks.at(at, headerBytes);
+        const std::optional<Frame> frame = head ? parse(head, chunks, at) : std::nullopt;
+        if (!frame || frame->bytes < headerBytes || (first && !(*frame == *first)))
+            return std::nullopt;
+        if (!first)
+            first = frame;
+        total.samples += frame->samples;
+        at += frame->bytes;
+        if (at > end)
+            return std::nullopt;
+    }
+    if (!first)
+        return std::nullopt;
+    total.sampleRate = first->rate;
+    total.channels = first->channels;
+    return total;
+}
+
+constexpr int baseRates[] = {48000, 44100, 32000};
+constexpr int adtsRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+
+std::optional<Frame> adtsFrame(const uint8_t *h, Chunks &, int64_t)
+{
+    // Sync, layer 0, no CRC; then the profile, rate and channel configuration.
+    if (h[0] != 0xFF || (h[1] & 0xF7) != 0xF1)
+        return std::nullopt;
+    const int profile = h[2] >> 6, rateIndex = (h[2] >> 2) & 15, configuration = (h[2] & 1) << 2 | h[3] >> 6;
+    const int blocks = (h[6] & 3) + 1;
+    // LC only, and one block a frame: the decoder refuses more.
+    if (profile != 1 || rateIndex >= 13 || configuration == 0 || blocks != 1)
+        return std::nullopt;
+    Frame frame;
+    frame.bytes = (h[3] & 3) << 11 | h[4] << 3 | h[5] >> 5;
+    frame.samples = 1024;
+    frame.rate = adtsRates[rateIndex];
+    frame.channels = configuration == 7 ? 8 : configuration;
+    frame.kind = h[1] & 8; // MPEG-2 or MPEG-4
+    return frame;
+}
+
+// Frame sizes in 16-bit words at 48 kHz for each bit rate code; 44.1 kHz and 32 kHz follow.
+constexpr int ac3Kbps[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
+
+int ac3Channels(int acmod, bool lfe)
+{
+    static constexpr int counts[] = {2, 1, 2, 3, 3, 4, 4, 5};
+    return counts[acmod] + lfe;
+}
+
+std::optional<Frame> ac3Frame(const uint8_t *h, Chunks &chunks, int64_t at)
+{
+    if (h[0] != 0x0B || h[1] != 0x77)
+        return std::nullopt;
+    Bits bits(h + 4);
+    const int fscod = bits.take(2), frmsizecod = bits.take(6);
+    const int bsid = bits.take(5);
+    bits.take(3);
+    const int acmod = bits.take(3);
+    if (fscod == 3 || frmsizecod >= 38 || bsid > 8)
+        return std::nullopt;
+    if ((acmod & 1) && acmod != 1)
+        bits.take(2);
+    if (acmod & 4)
+        bits.take(2);
+    if (acmod == 2)
+        bits.take(2);
+    const bool lfe = bits.take(1);
+    const int kbps = ac3Kbps[frmsizecod >> 1];
+    const int words = fscod == 0 ? kbps * 2 : fscod == 2 ? kbps * 3 : kbps * 1536000 / (44100 * 16) + (frmsizecod & 1);
+    Frame frame;
+    frame.bytes = words * 2;
+    frame.samples = 1536;
+    frame.rate = baseRates[fscod];
+    frame.channels = ac3Channels(acmod, lfe);
+    frame.kind = acmod << 1 | lfe;
+    // Both CRCs: over the first five eighths of the frame, and over all of it.
+    const int64_t fiveEighths = ((frame.bytes >> 2) + (frame.bytes >> 4)) << 1;
+    const uint8_t *all = chunks.at(at, frame.bytes);
+    const uint16_t firstPart = all ? crc16(all + 2, fiveEighths - 2) : 1;
+    if (firstPart != 0 || crc16(all + fiveEighths, frame.bytes - fiveEighths, firstPart) != 0)
+        return std::nullopt;
+    return frame;
+}
+
+std::optional<Frame> eac3Frame(const uint8_t *h, Chunks &chunks, int64_t at)
+{
+    if (h[0] != 0x0B || h[1] != 0x77)
+        return std::nullopt;
+    Bits bits(h + 2);
+    const int streamType = bits.take(2), substream = bits.take(3), frameWords = bits.take(11) + 1;
+    const int fscod = bits.take(2);
+    const int reduced = fscod == 3 ? bits.take(2) : -1;
+    const int blocksCode = fscod == 3 ? 3 : bits.take(2);
+    const int acmod = bits.take(3);
+    const bool lfe = bits.take(1);
+    const int bsid = bits.take(5);
+    // One independent stream of six-block frames, as most encoders write it.
+    if (streamType != 0 || substream != 0 || blocksCode != 3 || reduced == 3 || bsid < 11 || bsid > 16)
+        return std::nullopt;
+    Frame frame;
+    frame.bytes = frameWords * 2;
+    frame.samples = 1536;
+    frame.rate = fscod == 3 ? baseRates[reduced] / 2 : baseRates[fscod];
+    frame.channels = ac3Channels(acmod, lfe);
+    frame.kind = acmod << 1 | lfe;
+    const uint8_t *all = chunks.at(at, frame.bytes);
+    if (!all || crc16(all + 2, frame.bytes - 2) != 0)
+        return std::nullopt;
+    return frame;
+}
+
+struct Layer3Header {
+    int64_t bytes = 0;
+    int rate = 0;
+    bool mpeg1 = false;
+    bool mono = false;
+};
+
+std::optional<Layer3Header> layer3Header(const uint8_t *h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return std::nullopt;
+    const int version = (h[1] >> 3) & 3, layer = (h[1] >> 1) & 3;
+    const int rateCode = h[2] >> 4, rateIndex = (h[2] >> 2) & 3;
+    // Free format has no stated size to walk by.
+    if (version == 1 || layer != 1 || rateCode == 0 || rateCode == 15 || rateIndex == 3)
+        return std::nullopt;
+    static constexpr int mpeg1Kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static constexpr int mpeg2Kbps[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    Layer3Header header;
+    header.mpeg1 = version == 3;
+    header.mono = (h[3] >> 6) == 3;
+    static constexpr int mpegRates[] = {44100, 48000, 32000};
+    header.rate = mpegRates[rateIndex] >> (header.mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int kbps = header.mpeg1 ? mpeg1Kbps[rateCode] : mpeg2Kbps[rateCode];
+    header.bytes = (header.mpeg1 ? 144000 : 72000) * int64_t(kbps) / header.rate + ((h[2] >> 1) & 1);
+    return header;
+}
+
+std::optional<Frame> layer3Frame(const uint8_t *h, Chunks &, int64_t)
+{
+    const auto header = layer3Header(h);
+    if (!header)
+        return std::nullopt;
+    Frame frame;
+    frame.bytes = header->bytes;
+    frame.samples = header->mpeg1 ? 1152 : 576;
+    frame.rate = header->rate;
+    frame.channels = header->mono ? 1 : 2;
+    frame.kind = h[1] & 0x18; // the version, with the rate
+    return frame;
+}
+
+} // namespace
+
+std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    return walk(file, start, fileSize, 7, adtsFrame);
+}
+
+std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize, bool enhanced)
+{
+    return enhanced ? walk(file, start, fileSize, 8, eac3Frame) : walk(file, start, fileSize, 8, ac3Frame);
+}
+
+std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    // The demuxer skips a first frame that carries an encoder's header: its length rules are
+    // the header reader's or the decode's. Looked for wherever a CRC or side information might
+    // put it.
+    const QByteArray firstBytes = file.preadUpTo(start, 64);
+    if (firstBytes.size() < 4 || !layer3Header(reinterpret_cast<const uint8_t *>(firstBytes.constData()))
+        || firstBytes.contains("Xing") || firstBytes.contains("Info") || firstBytes.contains("VBRI"))
+        return std::nullopt;
+    // An ID3v1 tag at the end, where it holds no frame sync that a decoder could take for a frame.
+    int64_t end = fileSize;
+    if (fileSize - start >= 128) {
+        const QByteArray tail = file.preadUpTo(fileSize - 128, 128);
+        bool sync = false;
+        for (qsizetype i = 0; i + 1 < tail.size(); ++i)
+            sync = sync || (uint8_t(tail[i]) == 0xFF && (uint8_t(tail[i + 1]) & 0xE0) == 0xE0);
+        if (tail.size() == 128 && tail.startsWith("TAG") && !sync)
+            end -= 128;
+    }
+    return walk(file, start, end, 4, layer3Frame);
+}
+
+} // namespace tampod::codedframes

@@ -1,0 +1,36 @@
+#pragma once
+
+// Private to the platform module.
+
+#include <cstdint>
+#include <optional>
+
+namespace tampod {
+class FileHandle;
+}
+
+namespace tampod::codedframes {
+
+// A raw coded stream whose frame headers alone give its decoded length.
+struct Walk {
+    int sampleRate = 0; // as the frame headers state it
+    int channels = 0;
+    int64_t samples = 0; // per channel, over every frame
+};
+
+// Each walk reads every frame header from start (the first frame) to the end of the file and
+// gives nullopt unless all of them are valid, agree with the first, follow each other without
+// a gap and end exactly at the end of the file. Throws only when reading the file fails.
+
+// ADTS AAC-LC without CRCs, one raw data block a frame: 1,024 samples each, at the header's rate.
+std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize);
+
+// AC-3 (1,536 samples a frame), or E-AC-3 of one independent substream in six-block frames;
+// every frame's CRCs must hold.
+std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize, bool enhanced);
+
+// MPEG Layer III without an encoder's Xing/Info/VBRI frame and at a stated bit rate: 1,152
+// samples a frame for MPEG-1, 576 for MPEG-2 and 2.5. An ID3v1 tag may follow the last frame.
+std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize);
+
+} // namespace tampod::codedframes
