@@ -64,8 +64,13 @@ bool AudioTrack::isSD2() const
 
 QUrl AudioTrack::audioURL() const
 {
-    if (pair)
+    if (pair) {
+        // Only the pair service makes pairs, each with its verified copy, and records are never
+        // read back from disk; a copy whose file went missing still has its URL, which the
+        // missing-file path handles.
+        Q_ASSERT(pair->copy());
         return pair->copy()->url();
+    }
     if (metadataAudio)
         return metadataAudio->copy->url();
     if (recovery && recovery->copy)

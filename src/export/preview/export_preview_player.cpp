@@ -40,8 +40,8 @@ int loopsFor(const PreparedExportPreview &audio)
 
 } // namespace
 
-ExportPreviewPlayer::ExportPreviewPlayer()
-    : gate_(std::make_shared<ReportGate>()), executor_(QStringLiteral("export preview player"))
+ExportPreviewPlayer::ExportPreviewPlayer(ReportTap tap)
+    : gate_(std::make_shared<ReportGate>()), tap_(std::move(tap)), executor_(QStringLiteral("export preview player"))
 {
     AudioOutput::warmUp();
     gate_->player = this;
@@ -99,6 +99,8 @@ void ExportPreviewPlayer::start(std::shared_ptr<const PreparedExportPreview> aud
     };
     player->setFinishedHandler(report);
     player->setDecodeErrorHandler([report](std::exception_ptr) { report(false); });
+    if (tap_)
+        tap_(report);
     token.throwIfCancelled();
     if (!player->play())
         throw PlaybackFailure::cannotPlay();

@@ -7,6 +7,7 @@
 
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 
 namespace tampod {
@@ -31,7 +32,10 @@ public:
 // While it plays, it keeps the prepared audition (and so its files) alive. An actor.
 class ExportPreviewPlayer final : public ExportPreviewPlaying {
 public:
-    ExportPreviewPlayer();
+    // Is handed each playback's end report as it is made, so that tests can deliver one late.
+    using ReportTap = std::function<void(std::function<void(bool successfully)> report)>;
+
+    explicit ExportPreviewPlayer(ReportTap tap = {});
     ~ExportPreviewPlayer() override;
     ExportPreviewPlayer(const ExportPreviewPlayer &) = delete;
     ExportPreviewPlayer &operator=(const ExportPreviewPlayer &) = delete;
@@ -52,6 +56,7 @@ private:
     bool failed_ = false;                              // thread: actor
     QUuid generation_ = QUuid::createUuid();           // thread: actor
     const std::shared_ptr<ReportGate> gate_;           // thread: any; see ReportGate
+    const ReportTap tap_;                              // thread: actor
     SerialExecutor executor_; // last: drained and joined before the state above goes
 };
 

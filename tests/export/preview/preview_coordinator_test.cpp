@@ -337,3 +337,36 @@ TEST_F(RealPreviewPlayer, AFileThatStopsDecodingWhilePlayingEndsTheAuditionWithT
     ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
     EXPECT_EQ(scene.jobFolders(), QStringList{});
 }
+
+TEST_F(RealPreviewPlayer, ReportsOfAnEarlierPlaybackLeaveTheNextOneAlone)
+{
+    std::mutex mutex;
+    std::vector<std::function<void(bool)>> reports; // one for each playback, in order
+    auto player = std::make_shared<ExportPreviewPlayer>([&](std::function<void(bool)> report) {
+        std::lock_guard lock(mutex);
+        reports.push_back(std::move(report));
+    });
+    const auto made = [&] {
+        std::lock_guard lock(mutex);
+        return reports.size();
+    };
+    Log log;
+    ExportPreviewCoordinator coordinator(std::make_shared<FakeRenderer>(shortFile()), player);
+    coordinator.start(request(ExportPreviewMode::processed), pausing(log));
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.phase() == Phase::playing; }));
+    coordinator.start(request(ExportPreviewMode::processed), pausing(log));
+    ASSERT_TRUE(pumpUntil([&] { return made() == 2 && coordinator.phase() == Phase::playing; }));
+
+    // The first playback's end and decode error, arriving late.
+    const std::function<void(bool)> first = [&] {
+        std::lock_guard lock(mutex);
+        return reports.front();
+    }();
+    first(true);
+    first(false);
+    EXPECT_FALSE(pumpUntil([&] { return coordinator.phase() != Phase::playing; }, std::chrono::milliseconds(400)));
+    EXPECT_EQ(coordinator.message(), QStringLiteral("Playing processed preview"));
+    EXPECT_EQ(coordinator.progress(), 1.0);
+    coordinator.stop(QString());
+    ASSERT_TRUE(pumpUntil([&] { return coordinator.runningTask().isFinished(); }));
+}
