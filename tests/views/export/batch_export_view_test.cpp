@@ -66,6 +66,8 @@ public:
         });
     }
 
+    int requested() const { return requested_; }
+
     std::atomic<int> allowed{0};
     std::atomic<int> cancelled{0};
 
@@ -264,9 +266,12 @@ TEST(BatchExportView, CancellingMidBatchMarksTheRestAndTakingTheSheetAwayCancels
         scene.exporter->cancelled = 0;
         scene.exporter->allowed = 0;
         const int leases = FileAccessLease::activeCount();
+        const int requested = scene.exporter->requested();
         BatchExportView &view = scene.open(scene.tracks.mid(0, 2));
         scene.startInto(scene.file("second"));
         ASSERT_TRUE(view.session().isExporting());
+        // The folder is listed and the first name chosen before its export is asked for.
+        ASSERT_TRUE(pumpUntil([&] { return scene.exporter->requested() > requested; }));
         delete &view;
         EXPECT_TRUE(pumpUntil([&] { return scene.exporter->cancelled > 0; }));
         // The run winds down on its own and lets go of the files.
