@@ -3,6 +3,7 @@
 // sheet may and may not close.
 #include "../../export/export_fixtures.h"
 
+#include "export/export_turn.h"
 #include "export/session/batch_export_session.h"
 #include "files/access/file_access_lease.h"
 #include "views/export/batch_export_row.h"
@@ -55,6 +56,16 @@ public:
     {
         const int index = requested_++;
         return executor_.submit([this, index, request, progress, token] {
+            // As the real exporter does, the export ends its turn itself, whatever its outcome:
+            // a later one waiting to publish on this one worker must not wait for the sheet.
+            struct Ending {
+                std::shared_ptr<ExportTurn> turn;
+                ~Ending()
+                {
+                    if (turn)
+                        turn->end();
+                }
+            } ending{request.turn};
             progress(0.25);
             while (index >= allowed) {
                 if (token.isCancelled())
