@@ -12,12 +12,11 @@
 #include "files/access/file_access_lease.h"
 #include "files/access/missing_audio_source.h"
 #include "files/journal/audio_export_error.h"
+#include "library/audio_file_type.h"
 
 #include <QFileInfo>
-#include <QMimeDatabase>
 #include <QPointer>
 
-#include <algorithm>
 #include <limits>
 
 namespace tampod {
@@ -40,13 +39,7 @@ bool isAudioExtension(const QString &extension)
         if (extension.compare(ExportFormats::fileExtension(format), Qt::CaseInsensitive) == 0)
             return true;
     }
-    static const QMimeDatabase database;
-    const QMimeType type = database.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
-    if (type.name().startsWith(QLatin1String("audio/")))
-        return true;
-    const QStringList ancestors = type.allAncestors();
-    return std::any_of(ancestors.cbegin(), ancestors.cend(),
-                       [](const QString &name) { return name.startsWith(QLatin1String("audio/")); });
+    return AudioFileType::conformsToAudio(extension);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "import/internal/import_texts.h"
 #include "import/internal/sd2_native_import.h"
 #include "import/tempo_metadata.h"
+#include "library/audio_file_type.h"
 #include "library/rex_error.h"
 #include "library/sd2_identification.h"
 #include "sd2/sd2_metadata_error.h"
@@ -17,7 +18,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMimeDatabase>
 #include <QThread>
 
 #include <algorithm>
@@ -58,11 +58,7 @@ bool ImportJob::conformsToAudio(const QString &extension)
     const auto known = audioTypes_.constFind(extension);
     if (known != audioTypes_.cend())
         return *known;
-    static const QMimeDatabase database;
-    const QMimeType type = database.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
-    bool audio = type.isValid() && type.name().startsWith(QLatin1String("audio/"));
-    for (const QString &ancestor : type.allAncestors())
-        audio = audio || ancestor.startsWith(QLatin1String("audio/"));
+    const bool audio = AudioFileType::conformsToAudio(extension);
     audioTypes_.insert(extension, audio);
     return audio;
 }
