@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QPushButton>
 #include <QComboBox>
 #include <QTableView>
 #include <QTextDocument>
@@ -19,6 +20,7 @@ namespace tampod {
 namespace {
 
 const char *const roleProperty = "tampodAccessibleRole";
+const char *const pressAtOnceProperty = "tampodButtonsPressAtOnce";
 const char *const valueProperty = "tampodAccessibleValue";
 
 // A drawn element with a role and a value text. The value text is also its (read-only) text,
@@ -209,6 +211,57 @@ private:
     QComboBox *picker() const { return static_cast<QComboBox *>(widget()); }
 };
 
+// A push button of a window whose buttons press at once, for the accessibility bus. Its press acts at once, as a click does:
+// the platform's own press flashes the button for a tenth of a second first, and while a
+// dismissing button flashes the sheet still blocks its window, whose close requests the
+// window system then drops.
+class PressAtOnceButtonAccessible final : public QAccessibleWidget {
+public:
+    explicit PressAtOnceButtonAccessible(QPushButton *button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
+            return QAccessibleWidget::text(t);
+        // The title without its mnemonic marks ("&&" stands for "&").
+        const QString title = button()->text();
+        QString name;
+        for (qsizetype i = 0; i < title.size(); ++i) {
+            if (title[i] == QLatin1Char('&') && ++i >= title.size())
+                break;
+            name += title[i];
+        }
+        return name;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.pressed = button()->isDown();
+        state.defaultButton = button()->isDefault();
+        state.checkable = button()->isCheckable();
+        state.checked = button()->isChecked();
+        return state;
+    }
+
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &name) override
+    {
+        if (name == pressAction()) {
+            if (button()->isEnabled())
+                button()->click();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QPushButton *button() const { return static_cast<QPushButton *>(widget()); }
+};
+
 QAccessibleInterface *factory(const QString &, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
@@ -216,6 +269,11 @@ QAccessibleInterface *factory(const QString &, QObject *object)
         return nullptr;
     if (auto *source = dynamic_cast<AccessibleValueSource *>(object))
         return new SourceAccessible(widget, source);
+    // Plain push buttons only: the kit's own buttons carry interfaces of their own.
+    if (auto *button = qobject_cast<QPushButton *>(widget); button && !button->menu()
+        && qstrcmp(widget->metaObject()->className(), "QPushButton") == 0
+        && button->window()->property(pressAtOnceProperty).toBool())
+        return new PressAtOnceButtonAccessible(button);
     if (auto *table = qobject_cast<QTableView *>(widget))
         if (auto *source = dynamic_cast<AccessibleTableSource *>(object))
             return AccessibleTableSource::makeInterface(table, source);
@@ -236,6 +294,12 @@ void installAccessibleFactory()
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+void makeButtonsPressAtOnce(QWidget *window)
+{
+    installAccessibleFactory();
+    window->setProperty(pressAtOnceProperty, true);
 }
 
 void makeAccessible(QWidget *widget, QAccessible::Role role)

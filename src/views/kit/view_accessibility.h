@@ -12,6 +12,11 @@ namespace tampod {
 // Call in the widget's constructor, before anything asks for its interface. A QComboBox made
 // a ComboBox this way is named by its accessible name, its current choice being its value.
 void makeAccessible(QWidget *widget, QAccessible::Role role);
+// The push buttons of window (a sheet) act at once on a screen reader's press, as a click
+// does: the platform's own press flashes the button first, and while a dismissing button
+// flashes, its sheet still blocks the window under it, whose close requests are then dropped.
+void makeButtonsPressAtOnce(QWidget *window);
+
 // Installs (once) the factory behind makeAccessible, AccessibleValueSource and
 // AccessibleTableSource.
 void installAccessibleFactory();

@@ -1,91 +1,22 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include "views/kit/dialogs/sheet_host.h"
+#include "views/kit/view_accessibility.h"
 
-#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
 
 namespace tampod {
 
-namespace {
-
-// A sheet's push button for the accessibility bus. Its press acts at once, as a click does:
-// the platform's own press flashes the button for a tenth of a second first, and while a
-// dismissing button flashes the sheet still blocks its window, whose close requests the
-// window system then drops.
-class SheetButtonAccessible final : public QAccessibleWidget {
-public:
-    explicit SheetButtonAccessible(QPushButton *button)
-        : QAccessibleWidget(button, QAccessible::Button)
-    {
-    }
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
-            return QAccessibleWidget::text(t);
-        // The title without its mnemonic marks ("&&" stands for "&").
-        const QString title = button()->text();
-        QString name;
-        for (qsizetype i = 0; i < title.size(); ++i) {
-            if (title[i] == QLatin1Char('&') && ++i >= title.size())
-                break;
-            name += title[i];
-        }
-        return name;
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.pressed = button()->isDown();
-        state.defaultButton = button()->isDefault();
-        state.checkable = button()->isCheckable();
-        state.checked = button()->isChecked();
-        return state;
-    }
-
-    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
-    void doAction(const QString &name) override
-    {
-        if (name == pressAction()) {
-            if (button()->isEnabled())
-                button()->click();
-            return;
-        }
-        QAccessibleWidget::doAction(name);
-    }
-
-private:
-    QPushButton *button() const { return static_cast<QPushButton *>(widget()); }
-};
-
-QAccessibleInterface *sheetButtonFactory(const QString &className, QObject *object)
-{
-    auto *button = qobject_cast<QPushButton *>(object);
-    if (className != QLatin1String("QPushButton") || !button || button->menu()
-        || !qobject_cast<SheetDialog *>(button->window()))
-        return nullptr;
-    return new SheetButtonAccessible(button);
-}
-
-} // namespace
-
 SheetDialog::SheetDialog(QWidget *window)
     : QDialog(window, Qt::Sheet | Qt::Dialog)
 {
     setWindowModality(Qt::WindowModal);
     setModal(true);
-    static const bool accessible = [] {
-        QAccessible::installFactory(sheetButtonFactory);
-        return true;
-    }();
-    Q_UNUSED(accessible);
+    makeButtonsPressAtOnce(this);
 }
 
 SheetDialog::~SheetDialog() = default;
