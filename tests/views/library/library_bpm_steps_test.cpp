@@ -9,7 +9,21 @@
 
 #include "library_fixture.h"
 
+#include <ostream>
+
 using namespace tampod;
+
+namespace tampod {
+
+// A row as the failures show it.
+void PrintTo(const LibraryRow &row, std::ostream *out)
+{
+    *out << qPrintable(row.name) << " [" << qPrintable(row.bpm) << "]";
+    if (row.bpmStatus)
+        *out << (row.bpmStatus->queued ? " queued " : " running ") << row.bpmStatus->progress;
+}
+
+} // namespace tampod
 
 namespace {
 
@@ -32,14 +46,15 @@ struct Announced {
     int resets = 0;
 };
 
-// Every cell in every role the table reads, as a table fed the given rows shows it.
-QList<QVariant> cells(const LibraryTableModel &model)
+// Every cell in every role the table reads.
+QStringList cells(const LibraryTableModel &model)
 {
-    QList<QVariant> all;
+    QStringList all;
     for (int r = 0; r < model.rowCount(); ++r)
         for (int c = 0; c < model.columnCount(); ++c)
             for (const int role : {int(Qt::DisplayRole), int(Qt::AccessibleTextRole), int(Qt::CheckStateRole)})
-                all.append(model.data(model.index(r, c), role));
+                all.append(QStringLiteral("%1,%2,%3: ").arg(r).arg(c).arg(role) +
+                           model.data(model.index(r, c), role).toString());
     return all;
 }
 
