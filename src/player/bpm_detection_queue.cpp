@@ -105,7 +105,7 @@ void BPMDetectionQueue::updateProgress(const QUuid &id, const QUuid &token, doub
     const double shown = std::max(found->progress, std::clamp(value, 0.0, 1.0));
     if (shown != found->progress) {
         found->progress = shown;
-        Q_EMIT statesChanged();
+        Q_EMIT progressChanged(id);
     }
 }
 

@@ -53,7 +53,10 @@ public:
     static QString message(const std::exception_ptr &error);
 
 Q_SIGNALS:
+    // A track's entry came or went, or started running.
     void statesChanged();
+    // High rate: the progress of one track's detection moved, and nothing else.
+    void progressChanged(const QUuid &id);
     void activeIDChanged();
 
 private:

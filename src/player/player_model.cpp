@@ -1,6 +1,7 @@
 #include "player/player_model.h"
 
 #include "concurrency/thread_role.h"
+#include "library/sd2_pair_audio.h"
 
 #include <QPointer>
 
@@ -82,6 +83,20 @@ void PlayerModel::wireCallbacks()
 void PlayerModel::setTracks(QList<AudioTrack> tracks)
 {
     tracks_ = std::move(tracks);
+    trackIndex_.clear();
+    channelOwners_.clear();
+    trackIndex_.reserve(tracks_.size());
+    for (int i = 0; i < tracks_.size(); ++i) {
+        const AudioTrack &track = tracks_.at(i);
+        // The first of equal ids, as a search from the top finds it.
+        if (!trackIndex_.contains(track.id))
+            trackIndex_.insert(track.id, i);
+        if (track.pair) {
+            for (const AudioTrack *channel : {&track.pair->left(), &track.pair->right()})
+                if (!channelOwners_.contains(channel->id))
+                    channelOwners_.insert(channel->id, track.id);
+        }
+    }
     Q_EMIT tracksChanged();
 }
 
@@ -137,14 +152,13 @@ void PlayerModel::setIsConfirmingRecoveryDepth(bool confirming)
 
 int PlayerModel::indexOf(const QUuid &id) const
 {
-    const auto found = std::find_if(tracks_.cbegin(), tracks_.cend(), [&](const AudioTrack &t) { return t.id == id; });
-    return found == tracks_.cend() ? -1 : int(found - tracks_.cbegin());
+    return trackIndex_.value(id, -1);
 }
 
 const AudioTrack *PlayerModel::findTrack(const QUuid &id) const
 {
     const int index = indexOf(id);
-    return index < 0 ? nullptr : &tracks_[index];
+    return index < 0 ? nullptr : &tracks_.at(index);
 }
 
 const AudioTrack *PlayerModel::currentTrack() const

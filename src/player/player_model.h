@@ -30,6 +30,7 @@
 #include "sd2/sd2_recovery_service.h"
 
 #include <QCoro/QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -159,6 +160,8 @@ public:
 
     // Library rows: a linked pair shows as its L and R channel rows.
     QList<LinkedLibraryEntry> libraryEntries() const;
+    // The rows of one library track, as libraryEntries() has them; none for an unknown id.
+    QList<LinkedLibraryEntry> libraryEntriesOf(const QUuid &ownerID) const;
     // The library track owning a row; none for an unknown id or a pair track's own id.
     std::optional<QUuid> libraryOwner(const QUuid &rowID) const;
     // The library tracks in the library selection, in library order.
@@ -221,6 +224,7 @@ Q_SIGNALS:
 
 private:
     int indexOf(const QUuid &id) const;
+    // A library track by its id, looked up, not searched.
     const AudioTrack *findTrack(const QUuid &id) const;
     const AudioTrack *currentTrack() const;
     void setTracks(QList<AudioTrack> tracks);
@@ -250,6 +254,10 @@ private:
     void importCompleted(const AudioImportResult &result, bool selectFirstImported);
 
     QList<AudioTrack> tracks_;                 // thread: main
+    // Made with every change of tracks_, so that one row's update costs the same at any
+    // library size: each track's index, and the owner of each pair's channel rows.
+    QHash<QUuid, int> trackIndex_;             // thread: main
+    QHash<QUuid, QUuid> channelOwners_;        // thread: main
     std::optional<QUuid> selectedID_;          // thread: main
     LibrarySelection *const librarySelection_; // children of this model
     ExportCheckSelection *const exportChecks_;

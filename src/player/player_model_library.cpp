@@ -24,22 +24,35 @@ const QString rejectedMessage = QStringLiteral(" audio files were added. The fol
 QList<LinkedLibraryEntry> PlayerModel::libraryEntries() const
 {
     QList<LinkedLibraryEntry> entries;
+    entries.reserve(tracks_.size());
     for (const AudioTrack &track : tracks_) {
         if (track.pair) {
-            entries.append({track.pair->left(), track.id, QStringLiteral("L")});
-            entries.append({track.pair->right(), track.id, QStringLiteral("R")});
+            entries.append({&track.pair->left(), track.id, QStringLiteral("L"), &track});
+            entries.append({&track.pair->right(), track.id, QStringLiteral("R"), &track});
         } else {
-            entries.append({track, track.id, std::nullopt});
+            entries.append({&track, track.id, std::nullopt, &track});
         }
     }
     return entries;
 }
 
+QList<LinkedLibraryEntry> PlayerModel::libraryEntriesOf(const QUuid &ownerID) const
+{
+    const AudioTrack *track = findTrack(ownerID);
+    if (!track)
+        return {};
+    if (track->pair)
+        return {{&track->pair->left(), track->id, QStringLiteral("L"), track},
+                {&track->pair->right(), track->id, QStringLiteral("R"), track}};
+    return {{track, track->id, std::nullopt, track}};
+}
+
 std::optional<QUuid> PlayerModel::libraryOwner(const QUuid &rowID) const
 {
-    for (const LinkedLibraryEntry &entry : libraryEntries())
-        if (entry.track.id == rowID)
-            return entry.ownerID;
+    if (const AudioTrack *track = findTrack(rowID))
+        return track->pair ? std::nullopt : std::optional(rowID);
+    if (const auto owner = channelOwners_.constFind(rowID); owner != channelOwners_.cend())
+        return *owner;
     return std::nullopt;
 }
 
@@ -55,18 +68,18 @@ QList<AudioTrack> PlayerModel::selectedTracks() const
 QSet<QUuid> PlayerModel::visibleLibraryIDs(const QSet<QUuid> &ids) const
 {
     QSet<QUuid> rows;
-    for (const LinkedLibraryEntry &entry : libraryEntries())
-        if (ids.contains(entry.ownerID))
-            rows.insert(entry.track.id);
+    for (const QUuid &id : ids)
+        for (const LinkedLibraryEntry &entry : libraryEntriesOf(id))
+            rows.insert(entry.track->id);
     return rows;
 }
 
 void PlayerModel::selectVisibleLibraryRows(const QSet<QUuid> &rowIDs)
 {
     QSet<QUuid> owners;
-    for (const LinkedLibraryEntry &entry : libraryEntries())
-        if (rowIDs.contains(entry.track.id))
-            owners.insert(entry.ownerID);
+    for (const QUuid &id : rowIDs)
+        if (const auto owner = libraryOwner(id))
+            owners.insert(*owner);
     selectLibraryRows(owners);
 }
 

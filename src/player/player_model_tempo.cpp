@@ -2,7 +2,6 @@
 
 #include "concurrency/thread_role.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace tampod {
@@ -26,16 +25,14 @@ void PlayerModel::getBPM(const QUuid &rowID)
 
 void PlayerModel::bpmCompleted(const AudioTrack &track, double bpm)
 {
-    const QUrl analysed = track.audioURL();
-    const auto found = std::find_if(tracks_.cbegin(), tracks_.cend(), [&](const AudioTrack &t) {
-        return t.id == track.id && t.audioURL() == analysed;
-    });
+    const int index = indexOf(track.id);
     // Removed, or its audio changed while the detection ran; a tempo is never overwritten, and
     // a recovery under way will change the audio.
-    if (found == tracks_.cend() || found->effectiveBPM() || recoveryQueue_->states().contains(track.id))
+    if (index < 0 || tracks_.at(index).audioURL() != track.audioURL() || tracks_.at(index).effectiveBPM() ||
+        recoveryQueue_->states().contains(track.id))
         return;
     QList<AudioTrack> tracks = tracks_;
-    tracks[found - tracks_.cbegin()].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
+    tracks[index].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
     setTracks(std::move(tracks));
 }
 

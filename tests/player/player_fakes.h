@@ -193,7 +193,12 @@ public:
 
 class LatchedAnalyzer final : public BPMAnalyzing, public LatchedCalls<double> {
 public:
-    Async<double> detect(AudioTrack track, Progress, CancellationToken) override { return start(std::move(track)); }
+    std::vector<Progress> progress; // each call's report, by call
+    Async<double> detect(AudioTrack track, Progress report, CancellationToken) override
+    {
+        progress.push_back(std::move(report));
+        return start(std::move(track));
+    }
 };
 
 class LatchedRecovery final : public SD2RecoveryServing, public LatchedCalls<SD2RecoveredCopyPointer> {

@@ -240,15 +240,27 @@ TEST_F(PlayerModelLibrary, LinkingAndUnlinkingAPair)
 
     const QList<LinkedLibraryEntry> rows = model->libraryEntries();
     ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(rows[0].track.id, left.id);
+    EXPECT_EQ(rows[0].track->id, left.id);
     EXPECT_EQ(rows[0].ownerID, pair.id);
     EXPECT_EQ(rows[0].channel, "L");
-    EXPECT_EQ(rows[1].track.id, right.id);
+    EXPECT_EQ(rows[1].track->id, right.id);
     EXPECT_EQ(rows[1].channel, "R");
     EXPECT_EQ(rows[2].ownerID, other.id);
     EXPECT_EQ(rows[2].channel, std::nullopt);
     EXPECT_EQ(model->libraryOwner(right.id), pair.id);
     EXPECT_EQ(model->libraryOwner(pair.id), std::nullopt);
+    EXPECT_EQ(model->libraryOwner(other.id), other.id);
+    // One track's rows, looked up, are its rows in the whole list.
+    const QList<LinkedLibraryEntry> pairRows = model->libraryEntriesOf(pair.id);
+    ASSERT_EQ(pairRows.size(), 2);
+    for (qsizetype i = 0; i < 2; ++i) {
+        EXPECT_EQ(pairRows[i].track, rows[i].track);
+        EXPECT_EQ(pairRows[i].owner, &model->tracks()[0]);
+        EXPECT_EQ(pairRows[i].channel, rows[i].channel);
+    }
+    EXPECT_EQ(model->visibleLibraryIDs({pair.id, other.id}), QSet<QUuid>({left.id, right.id, other.id}));
+    model->selectVisibleLibraryRows({right.id});
+    EXPECT_EQ(model->librarySelection().ids(), QSet<QUuid>{pair.id});
 
     model->select(other.id, false);
     model->unpairSelected(); // not a pair
@@ -259,6 +271,12 @@ TEST_F(PlayerModelLibrary, LinkingAndUnlinkingAPair)
     EXPECT_EQ(model->tracks()[0].id, left.id);
     EXPECT_EQ(model->tracks()[1].id, right.id);
     EXPECT_EQ(model->pairing().message(), "");
+    // The lookups follow the library: the channels are tracks of their own again.
+    EXPECT_EQ(model->libraryOwner(left.id), left.id);
+    EXPECT_TRUE(model->libraryEntriesOf(pair.id).isEmpty());
+    EXPECT_EQ(model->visibleLibraryIDs({pair.id, right.id}), QSet<QUuid>{right.id});
+    ASSERT_EQ(model->libraryEntriesOf(right.id).size(), 1);
+    EXPECT_EQ(model->libraryEntriesOf(right.id)[0].track, &model->tracks()[1]);
 }
 
 TEST_F(PlayerModelLibrary, WhatCannotBeLinked)

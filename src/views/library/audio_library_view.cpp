@@ -9,6 +9,7 @@
 #include "views/library/library_header.h"
 #include "views/library/library_rows.h"
 #include "views/library/library_table.h"
+#include "views/library/library_table_model.h"
 #include "views/library/library_texts.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace tampod {
 
@@ -75,6 +78,7 @@ AudioLibraryView::AudioLibraryView(PlayerModel &player, std::function<void()> on
     , recoverySlot_(new QVBoxLayout)
     , loading_(line(this, 8))
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
+    , bpmStepScheduler_(new RefreshScheduler([this] { refreshBPMSteps(); }, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -153,6 +157,10 @@ AudioLibraryView::AudioLibraryView(PlayerModel &player, std::function<void()> on
     scheduler_->watch(&player_.exportChecks(), &ExportCheckSelection::idsChanged);
     scheduler_->watch(&player_.sectionLoop(), &SectionLoopCoordinator::rangeChanged);
     scheduler_->watch(&player_.bpmDetection(), &BPMDetectionQueue::statesChanged);
+    connect(&player_.bpmDetection(), &BPMDetectionQueue::progressChanged, this, [this](const QUuid &id) {
+        bpmSteps_.insert(id);
+        bpmStepScheduler_->schedule();
+    });
     scheduler_->watch(&player_.recoveryQueue(), &SD2RecoveryQueue::statesChanged);
     for (auto signal : {&SD2PairCoordinator::isPreparingChanged, &SD2PairCoordinator::progressChanged,
                         &SD2PairCoordinator::messageChanged})
@@ -186,6 +194,8 @@ void AudioLibraryView::setRecoveryStatus(QWidget *status)
 
 void AudioLibraryView::refresh()
 {
+    ++refreshCount_;
+    bpmSteps_.clear(); // shown by this refresh
     const double s = scale();
     const int headerHeight = std::max(1, qRound(LibraryHeader::designHeight * s));
     if (header_->height() != headerHeight || header_->minimumHeight() != headerHeight)
@@ -197,11 +207,8 @@ void AudioLibraryView::refresh()
     const bool empty = player_.tracks().isEmpty();
     std::optional<QUuid> focus;
     if (const auto &selected = player_.selectedID()) {
-        for (const LinkedLibraryEntry &entry : player_.libraryEntries())
-            if (entry.ownerID == *selected) {
-                focus = entry.track.id;
-                break;
-            }
+        if (const QList<LinkedLibraryEntry> entries = player_.libraryEntriesOf(*selected); !entries.isEmpty())
+            focus = entries.first().track->id;
     }
     table_->apply({rows(), player_.visibleLibraryIDs(player_.librarySelection().ids()), focus, s,
                    player_.visibleLibraryIDs(player_.exportChecks().ids())});
@@ -233,6 +240,20 @@ void AudioLibraryView::refresh()
     setShown(message_, !empty && !pairing.message().isEmpty());
     setShown(loading_, player_.imports().pendingCount() >= 1);
     placeHeader();
+}
+
+void AudioLibraryView::refreshBPMSteps()
+{
+    const QSet<QUuid> owners = std::exchange(bpmSteps_, {});
+    // A refresh on its way shows every row as it stands.
+    if (scheduler_->isScheduled())
+        return;
+    for (const QUuid &owner : owners) {
+        if (!table_->tableModel()->update(libraryRowsOf(player_, owner, &rowCache_))) {
+            scheduler_->refreshNow();
+            return;
+        }
+    }
 }
 
 void AudioLibraryView::placeHeader()

@@ -2,6 +2,8 @@
 
 #include "views/library/library_rows.h"
 
+#include <QSet>
+#include <QUuid>
 #include <QWidget>
 
 #include <functional>
@@ -40,6 +42,8 @@ public:
     void setRecoveryStatus(QWidget *status);
 
     void refresh();
+    // How many times refresh() has run: a detection's progress step redraws its own rows only.
+    int refreshCount() const { return refreshCount_; }
 
     LibraryHeader *header() const { return header_; }
     LibraryTable *table() const { return table_; }
@@ -59,6 +63,8 @@ protected:
 
 private:
     void placeHeader();
+    // Shows the detection progress of the tracks in bpmSteps_ in their rows alone.
+    void refreshBPMSteps();
 
     PlayerModel &player_;
     LibraryHeader *const header_;
@@ -75,6 +81,10 @@ private:
     QVBoxLayout *const recoverySlot_;
     QWidget *const loading_;
     RefreshScheduler *const scheduler_;
+    // The high-rate progress steps of detections, by library track, coalesced on their own.
+    RefreshScheduler *const bpmStepScheduler_;
+    QSet<QUuid> bpmSteps_;
+    int refreshCount_ = 0;
     mutable LibraryRowCache rowCache_;
 };
 

@@ -37,5 +37,8 @@ struct LibraryRowCache {
 };
 
 std::vector<LibraryRow> libraryRows(PlayerModel &player, LibraryRowCache *cache = nullptr);
+// The rows of one library track (its two channel rows for a linked pair), equal to its rows in
+// libraryRows; none for an unknown id. Its cost does not grow with the library.
+std::vector<LibraryRow> libraryRowsOf(PlayerModel &player, const QUuid &ownerID, LibraryRowCache *cache = nullptr);
 
 } // namespace tampod

@@ -16,6 +16,10 @@ bool LibraryTableModel::apply(std::vector<LibraryRow> rows, QSet<QUuid> checked,
     if (structural) {
         beginResetModel();
         rows_ = std::move(rows);
+        indexes_.clear();
+        indexes_.reserve(static_cast<qsizetype>(rows_.size()));
+        for (int r = 0; r < static_cast<int>(rows_.size()); ++r)
+            indexes_.insert(rows_[static_cast<size_t>(r)].id, r);
         checked_ = std::move(checked);
         scale_ = scale;
         endResetModel();
@@ -26,18 +30,40 @@ bool LibraryTableModel::apply(std::vector<LibraryRow> rows, QSet<QUuid> checked,
     const std::vector<LibraryRow> &previous = rows;
     const QSet<QUuid> &wasChecked = checked;
     for (int r = 0; r < static_cast<int>(rows_.size()); ++r) {
-        const LibraryRow &now = rows_[static_cast<size_t>(r)];
         const LibraryRow &before = previous[static_cast<size_t>(r)];
-        if (now == before) {
-            if (wasChecked.contains(now.id) != checked_.contains(now.id))
-                Q_EMIT dataChanged(index(r, exportCheck), index(r, exportCheck));
-        } else if (now.sameBesidesBPM(before) && wasChecked.contains(now.id) == checked_.contains(now.id)) {
-            Q_EMIT dataChanged(index(r, bpm), index(r, bpm));
-        } else {
-            Q_EMIT dataChanged(index(r, 0), index(r, count - 1));
-        }
+        changed(r, before, wasChecked.contains(before.id) != checked_.contains(before.id));
     }
     return false;
+}
+
+bool LibraryTableModel::update(std::vector<LibraryRow> rows)
+{
+    QList<int> at;
+    for (const LibraryRow &row : rows) {
+        const int r = indexes_.value(row.id, -1);
+        if (r < 0)
+            return false;
+        at.append(r);
+    }
+    for (qsizetype i = 0; i < at.size(); ++i) {
+        LibraryRow &now = rows_[static_cast<size_t>(at[i])];
+        std::swap(now, rows[static_cast<size_t>(i)]);
+        changed(at[i], rows[static_cast<size_t>(i)], false);
+    }
+    return true;
+}
+
+void LibraryTableModel::changed(int r, const LibraryRow &before, bool checkChanged)
+{
+    const LibraryRow &now = rows_[static_cast<size_t>(r)];
+    if (now == before) {
+        if (checkChanged)
+            Q_EMIT dataChanged(index(r, exportCheck), index(r, exportCheck));
+    } else if (now.sameBesidesBPM(before) && !checkChanged) {
+        Q_EMIT dataChanged(index(r, bpm), index(r, bpm));
+    } else {
+        Q_EMIT dataChanged(index(r, 0), index(r, count - 1));
+    }
 }
 
 int LibraryTableModel::rowCount(const QModelIndex &parent) const

@@ -3,6 +3,7 @@
 #include "views/library/library_row.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSet>
 #include <QUuid>
 
@@ -22,6 +23,10 @@ public:
 
     // Returns whether the update was structural (a reset).
     bool apply(std::vector<LibraryRow> rows, QSet<QUuid> checked, double scale);
+    // Reconciles the given rows as apply does, each with the row of its id, and leaves every
+    // other row alone, at a cost that does not grow with the table. Changes nothing and
+    // returns false when one of them is not in the table.
+    bool update(std::vector<LibraryRow> rows);
 
     const std::vector<LibraryRow> &rows() const { return rows_; }
     const LibraryRow &row(int index) const { return rows_[static_cast<size_t>(index)]; }
@@ -35,7 +40,11 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
+    // Announces what changed in row r, now showing rows_[r], from before.
+    void changed(int r, const LibraryRow &before, bool checkChanged);
+
     std::vector<LibraryRow> rows_;
+    QHash<QUuid, int> indexes_; // of rows_ by id
     QSet<QUuid> checked_;
     double scale_ = 1;
 };
