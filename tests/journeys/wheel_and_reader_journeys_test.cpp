@@ -9,34 +9,23 @@
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
 
+#include "support/user_wheel.h"
+
 #include <QAccessible>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QWheelEvent>
-#include <QtTest/qtestspontaneevent.h>
 
 using namespace tampod;
 using namespace tampod::test;
 
 namespace {
 
-// Notches of the wheel over the middle of over, delivered as the window system delivers them: to
-// the deepest widget under the pointer, passed up to its parents while ignored. Up is positive.
+// The wheel over over, which the pointer finds uncovered.
 void wheel(QWidget *over, int notches)
 {
-    QWidget *window = over->window();
-    const QPoint inWindow = over->mapTo(window, over->rect().center());
-    QWidget *target = window->childAt(inWindow);
-    ASSERT_TRUE(target == over || over->isAncestorOf(target)) << "covered by "
-                                                              << (target ? target->metaObject()->className() : "none");
-    const QPointF at = target->mapFrom(window, inWindow);
-    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QSpontaneKeyEvent::setSpontaneous(&event);
-    // Straight to the application, as the test library does: sending would mark it as a
-    // program's own event, which Qt delivers to the target alone.
-    QApplication::instance()->notify(target, &event);
+    QWidget *under = turnWheel(over, notches);
+    ASSERT_TRUE(under == over || over->isAncestorOf(under)) << "covered by " << under->metaObject()->className();
 }
 
 QScrollBar *formScrollBar(const QWidget *inForm)
