@@ -341,9 +341,23 @@ void setAccessibleValue(QWidget *widget, const QString &value)
 {
     if (widget->property(valueProperty).toString() == value)
         return;
+    const QString before = widget->property(valueProperty).toString();
     widget->setProperty(valueProperty, value);
-    if (QAccessible::isActive()) {
-        QAccessibleValueChangeEvent event(widget, value);
+    announceValueChange(widget, before, value);
+}
+
+void announceValueChange(QWidget *widget, const QString &before, const QString &after)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(widget);
+    if (!reader)
+        return;
+    if (reader->valueInterface() || reader->role() == QAccessible::ComboBox) {
+        QAccessibleValueChangeEvent event(widget, after);
+        QAccessible::updateAccessibility(&event);
+    } else if (reader->textInterface()) {
+        QAccessibleTextUpdateEvent event(widget, 0, before, after);
         QAccessible::updateAccessibility(&event);
     }
 }
