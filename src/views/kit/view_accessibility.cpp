@@ -339,9 +339,9 @@ void makeAccessible(QWidget *widget, QAccessible::Role role)
 
 void setAccessibleValue(QWidget *widget, const QString &value)
 {
-    if (widget->property(valueProperty).toString() == value)
-        return;
     const QString before = widget->property(valueProperty).toString();
+    if (before == value)
+        return;
     widget->setProperty(valueProperty, value);
     announceValueChange(widget, before, value);
 }
