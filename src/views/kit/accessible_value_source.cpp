@@ -16,9 +16,10 @@ void AccessibleValueSource::valueChanged(QWidget *widget)
 {
     if (!QAccessible::isActive())
         return;
+    // Computed on request, the value before is gone; only a text change would need it, and a
+    // source's interface offers no text.
     auto *source = dynamic_cast<AccessibleValueSource *>(widget);
-    QAccessibleValueChangeEvent event(widget, source ? source->accessibleValue() : QString());
-    QAccessible::updateAccessibility(&event);
+    announceValueChange(widget, QString(), source ? source->accessibleValue() : QString());
 }
 
 } // namespace tampod

@@ -159,9 +159,11 @@ private:
     AccessibleValueSource *const source_;
 };
 
-// A picker named by its label, its choice being its value. Qt's own names a picker on Linux by
-// its current choice, so a screen reader would announce "WAV" where it should say "Format".
-class PickerAccessible final : public QAccessibleWidget {
+// A picker named by its label, its choice being its value and its (read-only) text: the text is
+// how a reader on the accessibility bus reaches the choice, which has no numeric range. Qt's own
+// names a picker on Linux by its current choice, so a screen reader would announce "WAV" where it
+// should say "Format". QComboBox announces each change of its choice itself, as a value change.
+class PickerAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit PickerAccessible(QComboBox *picker)
         : QAccessibleWidget(picker, QAccessible::ComboBox)
@@ -173,6 +175,33 @@ public:
         if (t == QAccessible::Value)
             return picker()->currentText();
         return QAccessibleWidget::text(t);
+    }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    // QAccessibleTextInterface: the choice, read-only, without a cursor or selections.
+    QString text(int start, int end) const override { return picker()->currentText().mid(start, end - start); }
+    int characterCount() const override { return int(picker()->currentText().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int selectionCount() const override { return 0; }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return QString();
     }
 
     QAccessible::State state() const override
@@ -310,11 +339,25 @@ void makeAccessible(QWidget *widget, QAccessible::Role role)
 
 void setAccessibleValue(QWidget *widget, const QString &value)
 {
-    if (widget->property(valueProperty).toString() == value)
+    const QString before = widget->property(valueProperty).toString();
+    if (before == value)
         return;
     widget->setProperty(valueProperty, value);
-    if (QAccessible::isActive()) {
-        QAccessibleValueChangeEvent event(widget, value);
+    announceValueChange(widget, before, value);
+}
+
+void announceValueChange(QWidget *widget, const QString &before, const QString &after)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(widget);
+    if (!reader)
+        return;
+    if (reader->valueInterface() || reader->role() == QAccessible::ComboBox) {
+        QAccessibleValueChangeEvent event(widget, after);
+        QAccessible::updateAccessibility(&event);
+    } else if (reader->textInterface()) {
+        QAccessibleTextUpdateEvent event(widget, 0, before, after);
         QAccessible::updateAccessibility(&event);
     }
 }

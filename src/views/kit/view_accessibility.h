@@ -22,6 +22,11 @@ void makeButtonsPressAtOnce(QWidget *window);
 void installAccessibleFactory();
 void setAccessibleValue(QWidget *widget, const QString &value);
 QString accessibleValue(const QWidget *widget);
+// Tells an active screen reader that widget's value changed from before to after, in the way
+// its interface carries the value: as a value change where it has a range or is a picker, else
+// as a change of its text. Nothing is sent for a value that carries neither: the accessibility
+// bus would drop it with a warning.
+void announceValueChange(QWidget *widget, const QString &before, const QString &after);
 
 // A tooltip that shows text as written, even when it looks like markup (file names do).
 QString plainToolTip(const QString &text);

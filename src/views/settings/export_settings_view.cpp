@@ -14,6 +14,7 @@
 #include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
+#include "views/kit/view_accessibility.h"
 #include "views/settings/settings_texts.h"
 #include "views/kit/clear_scroll_area.h"
 #include "views/kit/widget_setters.h"
@@ -220,6 +221,8 @@ void ExportSettingsView::build()
     auto *row = new QHBoxLayout;
     status_ = FormText::label(QString(), TextStyle::caption, true, footer);
     status_->setWordWrap(false);
+    // Read as "Settings status" with the status as its value and text, a change announced.
+    makeAccessible(status_, QAccessible::StaticText);
     status_->setAccessibleName(T::settingsStatus);
     row->addWidget(status_, 0, Qt::AlignVCenter);
     row->addStretch(1);
@@ -267,7 +270,9 @@ void ExportSettingsView::refresh()
     bitDepthNote_->setVisible(!ExportOptionCatalog::usesBitDepth(draft.format, draft.options()));
     issues_->setIssues(draft.validationIssues());
 
-    updateText(status_, isUnapplied() ? T::unappliedChanges : T::settingsSaved);
+    const QString &status = isUnapplied() ? T::unappliedChanges : T::settingsSaved;
+    updateText(status_, status);
+    setAccessibleValue(status_, status);
     apply_->setEnabled(canApply());
 }
 

@@ -107,6 +107,10 @@ TEST(HardwareSlider, ShowsClampedWritesWithinRangeAndIgnoresMouseWhenDisabled)
     stored = 0.25;
     signal.setValue(!signal.value());
     EXPECT_EQ(slider.value(), 0.25);
+    // A screen reader hears whole percents, rounded: 0.29 × 100 is 28.999… in doubles.
+    stored = 0.29;
+    slider.refresh();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&slider)->text(QAccessible::Value).toStdString(), "29%");
     stored = std::nan("");
     slider.refresh();
     EXPECT_EQ(slider.value(), 0);

@@ -1,4 +1,5 @@
 #include "views/kit/binding.h"
+#include "views/kit/controls/hardware_slider.h"
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/design_scale.h"
@@ -7,15 +8,24 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
 
+#include "support/test_support.h"
+#include "support/user_wheel.h"
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace tampod;
 
@@ -81,6 +91,87 @@ TEST(PickersAndSteppers, APickerIsNamedByItsLabelWithItsChoiceAsItsValue)
     EXPECT_EQ(picker->child(0)->object(), static_cast<QObject *>(box.view()));
     ASSERT_NE(picker->actionInterface(), nullptr);
     EXPECT_TRUE(picker->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+
+    // The choice is its text too, and the list of choices selects it, however it came to be shown.
+    QAccessibleTextInterface *text = picker->textInterface();
+    ASSERT_NE(text, nullptr);
+    const auto shown = [&] { return text->text(0, text->characterCount()); };
+    const auto selectedRow = [&] {
+        const QModelIndexList rows = box.view()->selectionModel()->selectedIndexes();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    };
+    EXPECT_EQ(shown(), QStringLiteral("AIFF"));
+    EXPECT_EQ(selectedRow(), 1);
+    box.setItems({{QStringLiteral("aiff"), QStringLiteral("AIFF")}, {QStringLiteral("wav"), QStringLiteral("WAV")}});
+    EXPECT_EQ(selectedRow(), 0);
+    box.setCurrentIndex(1); // the user's choice
+    EXPECT_EQ(shown(), QStringLiteral("WAV"));
+    EXPECT_EQ(selectedRow(), 1);
+    box.setCurrentTag(QStringLiteral("sd2")); // not offered: nothing shown, nothing selected
+    EXPECT_EQ(shown(), QString());
+    EXPECT_EQ(selectedRow(), -1);
+    EXPECT_TRUE(box.view()->selectionModel()->selectedIndexes().isEmpty());
+}
+
+TEST(PickersAndSteppers, TheWheelScrollsTheFormUnlessTheControlHasTheKeyboardFocus)
+{
+    // The controls mid-way down a tall form, in a short scroll area, the keyboard focus in a
+    // field above them.
+    QScrollArea area;
+    auto *form = new QWidget;
+    auto *layout = new QVBoxLayout(form);
+    auto *field = new QLineEdit(form);
+    layout->addWidget(field);
+    layout->addSpacing(300);
+    auto *box = new TaggedComboBox(form);
+    box->setItems({{QStringLiteral("wav"), QStringLiteral("WAV")},
+                   {QStringLiteral("aiff"), QStringLiteral("AIFF")},
+                   {QStringLiteral("flac"), QStringLiteral("FLAC")}});
+    box->setCurrentTag(QStringLiteral("aiff"));
+    auto *stepper = new Stepper(form);
+    stepper->setRange(1, 99);
+    stepper->setStoredValue(5);
+    auto *slider = new HardwareSlider(QSizeF(216, 28), HardwareSlider::Handle::triangle, QStringLiteral("Level"), form);
+    for (QWidget *control : {static_cast<QWidget *>(box), static_cast<QWidget *>(stepper), static_cast<QWidget *>(slider)})
+        layout->addWidget(control);
+    layout->addSpacing(2000);
+    area.setWidget(form);
+    area.resize(300, 200);
+    area.show();
+    QApplication::setActiveWindow(&area);
+    ASSERT_TRUE(test::pumpUntil([&] { return QApplication::activeWindow() == &area; }));
+    field->setFocus();
+    QScrollBar *scroll = area.verticalScrollBar();
+    std::vector<int> chosen;
+    QObject::connect(box, &TaggedComboBox::currentIndexChanged, [&](int index) { chosen.push_back(index); });
+    QObject::connect(stepper, &Stepper::valueChosen, [&](int value) { chosen.push_back(value); });
+    // Whether a notch up over control scrolled the form.
+    const auto scrolls = [&](QWidget *control) {
+        area.ensureWidgetVisible(control);
+        const int before = scroll->value();
+        const QWidget *under = test::turnWheel(control, 1);
+        EXPECT_TRUE(under == control || control->isAncestorOf(under));
+        return scroll->value() < before;
+    };
+
+    EXPECT_TRUE(scrolls(box));
+    EXPECT_TRUE(scrolls(stepper));
+    EXPECT_TRUE(scrolls(slider));
+    EXPECT_TRUE(chosen.empty());
+    EXPECT_EQ(box->currentIndex(), 1);
+    EXPECT_EQ(stepper->value(), 5);
+    EXPECT_EQ(QApplication::focusWidget(), field); // the wheel moves no focus
+
+    // Focused, they take the wheel as Qt's own do; the slider still passes it on.
+    box->setFocus();
+    EXPECT_FALSE(scrolls(box));
+    EXPECT_EQ(box->currentIndex(), 0);
+    stepper->setFocus();
+    EXPECT_FALSE(scrolls(stepper));
+    EXPECT_EQ(stepper->value(), 6);
+    slider->setFocus();
+    EXPECT_TRUE(scrolls(slider));
+    EXPECT_EQ(slider->value(), 0);
 }
 
 TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProcess>
@@ -40,7 +41,12 @@ struct SettingsWindow {
     QString status()
     {
         view.refresh();
-        return view.statusLine()->text();
+        const QString shown = view.statusLine()->text();
+        // A screen reader reads the status shown, under the status's own name.
+        QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(view.statusLine());
+        EXPECT_EQ(reader->text(QAccessible::Name).toStdString(), T::settingsStatus.toStdString());
+        EXPECT_EQ(reader->text(QAccessible::Value).toStdString(), shown.toStdString());
+        return shown;
     }
     void choose(TaggedComboBox *picker, const QString &tag) { Q_EMIT picker->activated(picker->findData(tag)); }
     void pressReturn()

@@ -2,8 +2,11 @@
 
 #include "views/kit/view_accessibility.h"
 
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QWheelEvent>
 
 namespace tampod {
 
@@ -12,6 +15,9 @@ TaggedComboBox::TaggedComboBox(QWidget *parent)
 {
     // Named by its label, not its choice, for a screen reader.
     makeAccessible(this, QAccessible::ComboBox);
+    // Not focused by the wheel: a form scrolled past a picker must not start changing it.
+    setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QComboBox::currentIndexChanged, this, &TaggedComboBox::selectShownInList);
     connect(this, &QComboBox::activated, this, [this](int index) {
         const QString tag = itemData(index).toString();
         tag_ = tag;
@@ -45,6 +51,27 @@ void TaggedComboBox::show(const QString &tag)
     const int index = findData(tag);
     if (currentIndex() != index)
         setCurrentIndex(index);
+    selectShownInList();
+}
+
+void TaggedComboBox::selectShownInList()
+{
+    QItemSelectionModel *selection = view()->selectionModel();
+    const QModelIndex shown = model()->index(currentIndex(), modelColumn(), rootModelIndex());
+    if (!shown.isValid())
+        selection->clearSelection();
+    else if (!selection->isSelected(shown))
+        selection->select(shown, QItemSelectionModel::ClearAndSelect);
+}
+
+void TaggedComboBox::wheelEvent(QWheelEvent *event)
+{
+    // Unfocused, the wheel goes on to what encloses the picker, the form's scroll area.
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
 }
 
 } // namespace tampod

@@ -8,7 +8,8 @@ namespace tampod {
 
 // A picker whose items carry tags (saved forms). It reports only what the user chose: a
 // rebuilt item list or a stored tag that is not offered never comes back as a choice, so a
-// stored setting is never overwritten behind the user's back. thread: main only.
+// stored setting is never overwritten behind the user's back. The wheel changes the choice only
+// while the picker has the keyboard focus; otherwise it scrolls the form. thread: main only.
 class TaggedComboBox : public QComboBox {
     Q_OBJECT
 
@@ -32,8 +33,13 @@ Q_SIGNALS:
     // The user picked an item (also when it was already shown).
     void tagChosen(const QString &tag);
 
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+
 private:
     void show(const QString &tag);
+    // The list of choices selects the shown item, for a screen reader reading that list.
+    void selectShownInList();
 
     QString tag_; // thread: main
 };
