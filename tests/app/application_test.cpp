@@ -14,7 +14,6 @@
 #include "views/waveform/waveform_view.h"
 #include "windows/main_window.h"
 #include "windows/tampod_commands.h"
-#include "windows/window_position_reader.h"
 #include "windows/window_texts.h"
 
 #include "support/test_support.h"
@@ -28,7 +27,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QTimer>
 #include <QtEndian>
 
@@ -239,29 +237,6 @@ TEST(Application, SettingsAboutAndManualFirstOpenCentredOnTheMainWindowAndOnScre
         const QWidget *window = app.windows().open(id);
         ASSERT_NE(window, nullptr);
         EXPECT_TRUE(onScreen(window->frameGeometry(), area)) << id.toStdString();
-    }
-    EXPECT_TRUE(app.shutdown());
-}
-
-TEST(Application, AStoredPositionWinsOverCentring)
-{
-    test::TempDir folder;
-    isolate(folder);
-    // Where the user left each window last time: its frame's bottom-left corner, y up.
-    const QPointF left(0, 40);
-    {
-        QSettings stored(SettingsFile::standardPath(), QSettings::NativeFormat);
-        for (const QString &id : {WindowId::settings, WindowId::about, WindowId::manual})
-            stored.setValue(WindowPositionReader::storageKey(id), WindowPositionReader::text(left));
-    }
-    Application app(std::make_unique<test::AlertRecorder>());
-    app.start({});
-    const QRect primary = QGuiApplication::primaryScreen()->geometry();
-    for (const QString &id : {WindowId::settings, WindowId::about, WindowId::manual}) {
-        const QWidget *window = app.windows().open(id);
-        ASSERT_NE(window, nullptr);
-        EXPECT_EQ(WindowPositionReader::toStored(window->frameGeometry(), primary).topLeft(), left)
-            << id.toStdString();
     }
     EXPECT_TRUE(app.shutdown());
 }
