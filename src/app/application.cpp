@@ -49,17 +49,25 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
     player_->confirmRecoveryDepth = [this](int bitDepth) { return alerts_->confirmRecoveryDepth(bitDepth); };
     player_->filePanels = std::make_shared<DialogFilePanels>(settings_, [this]() -> QWidget * { return mainWindow(); });
 
-    windows_.add(WindowId::main, [this] { return makeMainWindow(); });
-    windows_.add(WindowId::settings,
-                 [this] { return makeSettingsWindow(preferences_, *player_, *alerts_, settings_, mainWindow()); });
-    windows_.add(WindowId::about, [this] {
+    // Every window answers the platform's Close command as its close button does.
+    const auto add = [this](const QString &id, std::function<QWidget *()> make) {
+        windows_.add(id, [make = std::move(make)] {
+            QWidget *window = make();
+            TamPodCommands::addCloseCommand(window);
+            return window;
+        });
+    };
+    add(WindowId::main, [this] { return makeMainWindow(); });
+    add(WindowId::settings,
+        [this] { return makeSettingsWindow(preferences_, *player_, *alerts_, settings_, mainWindow()); });
+    add(WindowId::about, [this] {
         QWidget *window = makeAboutWindow();
-        WindowPositionReader::attach(window, WindowId::about, settings_);
+        rememberPlacement(window, WindowId::about, settings_, mainWindow());
         return window;
     });
-    windows_.add(WindowId::manual, [this] {
+    add(WindowId::manual, [this] {
         QWidget *window = makeManualWindow();
-        WindowPositionReader::attach(window, WindowId::manual, settings_);
+        rememberPlacement(window, WindowId::manual, settings_, mainWindow());
         return window;
     });
 }

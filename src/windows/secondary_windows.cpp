@@ -29,6 +29,12 @@ QWidget *darkWindow(const QString &title)
 
 } // namespace
 
+void rememberPlacement(QWidget *window, const QString &id, QSettings &positions, const QWidget *mainWindow,
+                       std::function<void()> onClose)
+{
+    WindowPositionReader::attach(window, id, positions, std::move(onClose))->centreOn(mainWindow);
+}
+
 QWidget *makeAboutWindow()
 {
     QWidget *window = darkWindow(WindowText::aboutTitle);
@@ -48,10 +54,10 @@ QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player,
     QPointer<ExportSettingsView> view = new ExportSettingsView(preferences, player, alerts, window);
     layout->addWidget(view);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    WindowPositionReader::attach(window, WindowId::settings, positions, [view] {
+    rememberPlacement(window, WindowId::settings, positions, mainWindow, [view] {
         if (view)
             view->windowClosed();
-    })->centreOn(mainWindow);
+    });
     return window;
 }
 

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QWidget>
 
 namespace tampod {
 
@@ -34,7 +35,7 @@ TamPodCommands::TamPodCommands(QMenuBar *menuBar, Handlers handlers, Binding<boo
     advancedSD2_ = add(fileMenu_, WindowText::advancedSD2, [this] { showsAdvancedSD2_.set(true); });
 
     manual_ = add(helpMenu_, WindowText::manual, [this] { handlers_.openWindow(WindowId::manual); });
-    manual_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Question));
+    manual_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Question), QKeySequence(Qt::Key_F1)});
 
     // Menu commands answer from every window, as a global menu would; a modal alert still
     // blocks them.
@@ -55,6 +56,16 @@ QAction *TamPodCommands::add(QMenu *menu, const QString &title, std::function<vo
     action->setMenuRole(QAction::NoRole);
     connect(action, &QAction::triggered, this, [trigger = std::move(trigger)] { trigger(); });
     return action;
+}
+
+QAction *TamPodCommands::addCloseCommand(QWidget *window)
+{
+    auto *close = new QAction(window);
+    close->setShortcuts(QKeySequence::Close);
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, window, &QWidget::close);
+    window->addAction(close);
+    return close;
 }
 
 bool TamPodCommands::canRestoreFileAccess(const std::optional<AudioTrack> &selected)

@@ -13,15 +13,17 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class QWidget;
 
 namespace tampod {
 
 class RefreshScheduler;
 
 // The menu bar's commands: the "tamPOD" menu (About, Settings…, Quit), File (Open Audio…,
-// Restore File Access…, Advanced SD2 Recovery…) and Help (the manual). The actions are made
-// once; one refresh() sets their enablement from the selected track and the SD2 tools flag,
-// scheduled by the model's signals and run again whenever a menu is about to show.
+// Restore File Access…, Advanced SD2 Recovery…) and Help (the manual, also on the help key).
+// The actions are made once; one refresh() sets their enablement from the selected track and
+// the SD2 tools flag, scheduled by the model's signals and run again whenever a menu is about
+// to show.
 // thread: main only.
 class TamPodCommands : public QObject {
     Q_OBJECT
@@ -42,6 +44,10 @@ public:
     void refresh();
     // Schedules a refresh on each of the model's change signals.
     RefreshScheduler &scheduler() { return *scheduler_; }
+
+    // The platform's Close command (Ctrl+W) for window, closing it as its close button does;
+    // it answers while window is the active window.
+    static QAction *addCloseCommand(QWidget *window);
 
     static bool canRestoreFileAccess(const std::optional<AudioTrack> &selected);
     static bool canShowAdvancedSD2(const std::optional<AudioTrack> &selected, bool showsAdvancedSD2);

@@ -198,19 +198,46 @@ TEST(Application, PlayIsNotLitWhileTheMissingFileAlertIsUp)
     EXPECT_TRUE(app.shutdown());
 }
 
-TEST(Application, SettingsWindowFirstOpensCentredOnTheMainWindow)
+// Whether frame lies on area, or, along an axis where it is larger, starts at area's edge.
+::testing::AssertionResult onScreen(const QRect &frame, const QRect &area)
+{
+    const bool across = frame.width() > area.width() ? frame.left() == area.left()
+                                                     : frame.left() >= area.left() && frame.right() <= area.right();
+    const bool down = frame.height() > area.height() ? frame.top() == area.top()
+                                                     : frame.top() >= area.top() && frame.bottom() <= area.bottom();
+    if (across && down)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                         << frame.height() << " is off " << area.width() << "x" << area.height();
+}
+
+TEST(Application, SettingsAboutAndManualFirstOpenCentredOnTheMainWindowAndOnScreen)
 {
     test::TempDir folder;
     isolate(folder);
     Application app(std::make_unique<test::AlertRecorder>());
     app.start({});
-    const QWidget *main = app.mainWindow();
+    QWidget *main = app.mainWindow();
     ASSERT_NE(main, nullptr);
-    const QWidget *settings = app.windows().open(WindowId::settings);
+    QPointer<QWidget> settings = app.windows().open(WindowId::settings);
     const QRect area = settings->screen()->availableGeometry();
     EXPECT_NEAR(settings->frameGeometry().center().x(), main->frameGeometry().center().x(), 1);
-    EXPECT_GE(settings->frameGeometry().top(), area.top());
-    EXPECT_LE(settings->frameGeometry().left() + settings->frameGeometry().width(), area.right() + 1);
+    EXPECT_NEAR(settings->frameGeometry().center().y(), main->frameGeometry().center().y(), 1);
+    EXPECT_TRUE(onScreen(settings->frameGeometry(), area));
+    settings->close();
+    ASSERT_TRUE(test::pumpUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return settings.isNull();
+    }));
+
+    // Centred on a main window that hangs off the bottom right, each would leave the screen.
+    main->move(area.bottomRight() - QPoint(150, 100));
+    ASSERT_TRUE(test::pumpUntil([&] { return main->frameGeometry().top() > area.bottom() - 150; }));
+    for (const QString &id : {WindowId::settings, WindowId::about, WindowId::manual}) {
+        const QWidget *window = app.windows().open(id);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(onScreen(window->frameGeometry(), area)) << id.toStdString();
+    }
     EXPECT_TRUE(app.shutdown());
 }
 

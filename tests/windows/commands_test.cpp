@@ -61,7 +61,8 @@ TEST(TamPodCommands, MenuStructureAndShortcuts)
     EXPECT_EQ(itemTitles(h.commands->helpMenu()), QStringList{QStringLiteral("tamPOD User Manual")});
 
     EXPECT_EQ(h.commands->openAudioAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-    EXPECT_EQ(h.commands->manualAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Question));
+    EXPECT_EQ(h.commands->manualAction()->shortcuts(),
+              (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Question), QKeySequence(Qt::Key_F1)}));
     EXPECT_EQ(h.commands->quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_TRUE(h.commands->restoreFileAccessAction()->shortcut().isEmpty());
     EXPECT_TRUE(h.commands->advancedSD2Action()->shortcut().isEmpty());

@@ -174,3 +174,37 @@ TEST(WindowPositionReader, SavesTheUsersMovesOnlyOnceSettled)
         EXPECT_EQ(window.pos(), QPoint(5, 6));
     }
 }
+
+// A window without decorations, as with no window manager: its frame is known from the start,
+// so nothing places it again once it is framed.
+TEST(WindowPositionReader, AStoredPositionWinsOverCentringAndACentredFrameStaysOnScreen)
+{
+    test::TempDir folder;
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget anchor;
+    anchor.resize(400, 300);
+    const auto open = [&](const QString &key) {
+        auto window = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint);
+        window->resize(200, 100);
+        WindowPositionReader::attach(window.get(), key, settings)->centreOn(&anchor);
+        window->show();
+        return window;
+    };
+
+    anchor.move(area.topLeft() + QPoint(50, 60));
+    EXPECT_EQ(open(QStringLiteral("about"))->frameGeometry().center(), anchor.frameGeometry().center());
+
+    // Where the user left it last time wins.
+    const QPointF left(area.left() + 7, 40);
+    settings.setValue(WindowPositionReader::storageKey(QStringLiteral("settings")), WindowPositionReader::text(left));
+    const auto stored = [&](const QWidget &window) {
+        return WindowPositionReader::text(WindowPositionReader::toStored(window.frameGeometry(), primary).topLeft());
+    };
+    EXPECT_EQ(stored(*open(QStringLiteral("settings"))), WindowPositionReader::text(left));
+
+    // Centred on a window hanging off the bottom right corner: pulled inside.
+    anchor.move(area.bottomRight() - QPoint(100, 80));
+    EXPECT_EQ(open(QStringLiteral("manual"))->frameGeometry().bottomRight(), area.bottomRight());
+}

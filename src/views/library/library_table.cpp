@@ -28,6 +28,7 @@ LibraryTable::LibraryTable(QWidget *parent) : QTableView(parent), model_(new Lib
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false); // Tab leaves the table; cell by cell it would load every row
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setWordWrap(false);
@@ -220,6 +221,45 @@ void LibraryTable::mouseDoubleClickEvent(QMouseEvent *event)
     if (index.column() == bpm)
         return;
     onPlay(model_->row(index.row()).id);
+}
+
+void LibraryTable::followSelection()
+{
+    // The current cell is where the arrow keys start; an update selects rows without making
+    // one current, so it is brought to the selection here, selecting nothing itself.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && selectionModel()->isRowSelected(current.row()))
+        return;
+    int last = -1;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        last = std::max(last, index.row());
+    const QModelIndex wanted = last < 0 ? QModelIndex() : model_->index(last, current.isValid() ? current.column() : name);
+    if (wanted != current)
+        selectionModel()->setCurrentIndex(wanted, QItemSelectionModel::NoUpdate);
+}
+
+void LibraryTable::focusInEvent(QFocusEvent *event)
+{
+    // Before the base view, which makes the first cell current when none is: a reader then
+    // starts at the selected row. Arriving selects nothing either way.
+    followSelection();
+    QTableView::focusInEvent(event);
+}
+
+void LibraryTable::keyPressEvent(QKeyEvent *event)
+{
+    followSelection();
+    QTableView::keyPressEvent(event);
+}
+
+QItemSelectionModel::SelectionFlags LibraryTable::selectionCommand(const QModelIndex &index,
+                                                                   const QEvent *event) const
+{
+    // A click below the last row takes the focus and leaves the selection, and so the track.
+    if (!index.isValid() && event
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
+        return QItemSelectionModel::NoUpdate;
+    return QTableView::selectionCommand(index, event);
 }
 
 bool LibraryTable::viewportEvent(QEvent *event)

@@ -20,7 +20,9 @@ class LibraryTableModel;
 // the row to keep in view, and it reconciles its own state with them. Its callbacks report
 // what the user did; a selection made by an update is never reported back. A click in the
 // Export column toggles that row's check without touching the selection. A screen reader
-// toggles the check and presses Get and × through the same callbacks. thread: main only.
+// toggles the check and presses Get and × through the same callbacks. For the keyboard the
+// table is one Tab stop; arriving there selects nothing, and the arrow keys move the selection
+// from the selected row, whoever selected it. thread: main only.
 class LibraryTable : public QTableView, public AccessibleTableSource {
     Q_OBJECT
 
@@ -65,11 +67,16 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     bool viewportEvent(QEvent *event) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event = nullptr) const override;
 
 private:
     void layoutColumns();
     void syncSelection(const QSet<QUuid> &ids);
     void toggleCheck(int row);
+    void followSelection();
 
     LibraryTableModel *const model_;
     bool isUpdating_ = false;

@@ -1,0 +1,259 @@
+// Journeys off the mouse's main path: Tab through the library as one stop, the arrow keys
+// choosing the track, the help key, the Close command, and where About and the manual open.
+#include "journey.h"
+
+#include "views/library/library_row.h"
+#include "views/settings/export_settings_view.h"
+#include "windows/tampod_commands.h"
+#include "windows/window_registry.h"
+#include "windows/window_texts.h"
+
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QWindow>
+
+// The window system's own entries for input, as Qt's test library uses them: a key goes
+// through the shortcut map and the application's event filters to the focus widget, and a
+// click gives focus as a real click does.
+Q_GUI_EXPORT bool qt_handleKeyEvent(QWindow *window, QEvent::Type type, int key, Qt::KeyboardModifiers modifiers,
+                                    const QString &text = QString(), bool autorep = false, ushort count = 1);
+Q_GUI_EXPORT void qt_handleMouseEvent(QWindow *window, const QPointF &local, const QPointF &global,
+                                      Qt::MouseButtons state, Qt::MouseButton button, QEvent::Type type,
+                                      Qt::KeyboardModifiers modifiers, int timestamp);
+
+using namespace tampod;
+using namespace tampod::test;
+
+namespace {
+
+void type(QWidget *window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    qt_handleKeyEvent(window->windowHandle(), QEvent::KeyPress, key, modifiers);
+    qt_handleKeyEvent(window->windowHandle(), QEvent::KeyRelease, key, modifiers);
+}
+
+void clickAt(QWidget *widget, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    // Far apart in time, so no two clicks make a double click.
+    static int time = 0;
+    QWidget *window = widget->window();
+    const QPointF local = widget->mapTo(window, at);
+    const QPointF global = widget->mapToGlobal(at);
+    qt_handleMouseEvent(window->windowHandle(), local, global, Qt::LeftButton, Qt::LeftButton,
+                        QEvent::MouseButtonPress, modifiers, time += 10000);
+    qt_handleMouseEvent(window->windowHandle(), local, global, Qt::NoButton, Qt::LeftButton,
+                        QEvent::MouseButtonRelease, modifiers, time += 10);
+}
+
+std::string nameOf(const QWidget *widget)
+{
+    if (!widget)
+        return "nothing";
+    const auto *button = qobject_cast<const QAbstractButton *>(widget);
+    const QString name = button && !button->text().isEmpty() ? button->text() : widget->accessibleName();
+    return std::string(widget->metaObject()->className()) + " " + name.toStdString();
+}
+
+// Whether window is the active window, as a window manager makes a window it shows.
+bool activate(QWidget *window)
+{
+    QApplication::setActiveWindow(window);
+    return pumpUntil([&] { return QApplication::activeWindow() == window; });
+}
+
+class KeyboardJourney : public Journey {
+protected:
+    // a.wav and b.wav, then c.wav handed over by the file manager: c is loaded and its row
+    // selected by that open, never by the keyboard or a click. a is checked for export.
+    void SetUp() override
+    {
+        for (const char *name : {"a.wav", "b.wav"})
+            writeTone(music + u'/' + QLatin1String(name), 0.5);
+        const QString more = root.file(QStringLiteral("more"));
+        QDir().mkpath(more);
+        writeTone(more + "/c.wav", 0.5);
+        open(music, 2);
+        app->openDocuments({QUrl::fromLocalFile(more + "/c.wav")});
+        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == 3; }));
+        // The open panel's completer list can outlive the panel answered by typing: a user's
+        // next key or click would close it, so it goes before the keys under test.
+        while (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        ASSERT_TRUE(activate(window));
+        ASSERT_TRUE(pumpUntil([&] { return loaded() == "c.wav"; })) << loaded();
+        clickCell(0, LibraryColumns::exportCheck);
+        ASSERT_TRUE(pumpUntil([&] { return (exportChecked = button(window, QStringLiteral("Export Checked")))
+                                           && exportChecked->isEnabled(); }));
+        clear = button(window, QStringLiteral("Clear All Files"));
+        ASSERT_NE(clear, nullptr);
+        ASSERT_EQ(selectedRows(), QList<int>{2});
+    }
+
+    std::string loaded() const
+    {
+        const auto track = player().selectedTrack();
+        return track ? track->url().fileName().toStdString() : "none";
+    }
+    QList<int> selectedRows() const
+    {
+        QList<int> rows;
+        for (const QModelIndex &index : table().selectionModel()->selectedRows())
+            rows << index.row();
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    // Lets every queued reaction to a key run (a selection loads its track on a later turn).
+    static void settle() { pumpUntil([] { return false; }, std::chrono::milliseconds(100)); }
+
+    QAbstractButton *exportChecked = nullptr;
+    QAbstractButton *clear = nullptr;
+};
+
+} // namespace
+
+TEST_F(KeyboardJourney, TabPassesThroughTheLibraryAsOneStopAndKeepsTheTrack)
+{
+    clear->setFocus(Qt::TabFocusReason);
+    type(window, Qt::Key_Tab);
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), &table()) << nameOf(QApplication::focusWidget());
+    EXPECT_EQ(selectedRows(), QList<int>{2});
+    EXPECT_EQ(loaded(), "c.wav");
+
+    // One more Tab leaves the table for the next control.
+    type(window, Qt::Key_Tab);
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), exportChecked) << nameOf(QApplication::focusWidget());
+    EXPECT_EQ(selectedRows(), QList<int>{2});
+    EXPECT_EQ(loaded(), "c.wav");
+
+    // And back: into the table, then out before it.
+    type(window, Qt::Key_Backtab, Qt::ShiftModifier);
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), &table()) << nameOf(QApplication::focusWidget());
+    type(window, Qt::Key_Backtab, Qt::ShiftModifier);
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), clear) << nameOf(QApplication::focusWidget());
+    EXPECT_EQ(selectedRows(), QList<int>{2});
+    EXPECT_EQ(loaded(), "c.wav");
+}
+
+TEST_F(KeyboardJourney, AClickBelowTheRowsFocusesTheTableAndKeepsTheSelection)
+{
+    clear->setFocus(Qt::TabFocusReason);
+    const QRect last = cell(2, LibraryColumns::name);
+    ASSERT_LT(last.bottom() + 10, table().viewport()->height());
+    clickAt(table().viewport(), QPoint(last.center().x(), last.bottom() + 10));
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), &table()) << nameOf(QApplication::focusWidget());
+    EXPECT_EQ(selectedRows(), QList<int>{2});
+    EXPECT_EQ(loaded(), "c.wav");
+}
+
+TEST_F(KeyboardJourney, ArrowKeysChooseTheTrackAndSpaceAndDeleteKeepTheirMeaning)
+{
+    clear->setFocus(Qt::TabFocusReason);
+    type(window, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), &table());
+
+    // From the selected row, whoever selected it.
+    type(window, Qt::Key_Up);
+    EXPECT_TRUE(pumpUntil([&] { return loaded() == "b.wav"; })) << loaded();
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+    type(window, Qt::Key_Up);
+    EXPECT_TRUE(pumpUntil([&] { return loaded() == "a.wav"; })) << loaded();
+    type(window, Qt::Key_Down);
+    EXPECT_TRUE(pumpUntil([&] { return loaded() == "b.wav"; })) << loaded();
+    EXPECT_EQ(selectedRows(), QList<int>{1});
+
+    type(window, Qt::Key_Space);
+    EXPECT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+    type(window, Qt::Key_Space);
+    EXPECT_TRUE(pumpUntil([&] { return !player().isPlaying(); }));
+    type(window, Qt::Key_Delete);
+    EXPECT_TRUE(pumpUntil([&] { return rowNames() == QStringList{"a.wav", "c.wav"}; }))
+        << rowNames().join(u',').toStdString();
+    EXPECT_EQ(QApplication::focusWidget(), &table()) << nameOf(QApplication::focusWidget());
+    // The removal selected the row after it; the keys go on from there.
+    ASSERT_EQ(selectedRows(), QList<int>{1});
+    type(window, Qt::Key_Up);
+    EXPECT_TRUE(pumpUntil([&] { return loaded() == "a.wav"; })) << loaded();
+
+    // With nothing selected, Down selects the first row.
+    clickAt(table().viewport(), cell(0, LibraryColumns::name).center(), Qt::ControlModifier);
+    ASSERT_TRUE(pumpUntil([&] { return selectedRows().isEmpty(); }));
+    type(window, Qt::Key_Down);
+    EXPECT_TRUE(pumpUntil([&] { return selectedRows() == QList<int>{0}; })) << selectedRows().size();
+}
+
+TEST_F(Journey, AboutAndTheManualOpenCentredOverTheMainWindowAndCloseWithTheCloseCommand)
+{
+    // At the top of the screen, so that centred over the main window is not centred on it.
+    const QRect screen = window->screen()->availableGeometry();
+    const QPoint top(screen.center().x() - window->frameGeometry().width() / 2, screen.top() + 20);
+    window->move(top);
+    ASSERT_TRUE(pumpUntil([&] { return window->frameGeometry().topLeft() == top; }));
+    const QPoint centre = window->frameGeometry().center();
+
+    app->commands()->aboutAction()->trigger();
+    QPointer<QWidget> about = app->windows().window(WindowId::about);
+    ASSERT_TRUE(about && pumpUntil([&] { return about->isVisible(); }));
+    EXPECT_NEAR(about->frameGeometry().center().x(), centre.x(), 1);
+    EXPECT_NEAR(about->frameGeometry().center().y(), centre.y(), 1);
+    EXPECT_TRUE(screen.contains(about->frameGeometry()));
+
+    // The help key, from the main window.
+    ASSERT_TRUE(activate(window));
+    type(window, Qt::Key_F1);
+    QPointer<QWidget> manual = app->windows().window(WindowId::manual);
+    ASSERT_TRUE(manual && pumpUntil([&] { return manual->isVisible(); }));
+    // (A little wider than the offscreen test screen: there it is pulled to the left edge.)
+    EXPECT_NEAR(manual->frameGeometry().center().x(), centre.x(), 2);
+    EXPECT_NEAR(manual->frameGeometry().center().y(), centre.y(), 1);
+    EXPECT_GE(manual->frameGeometry().left(), screen.left());
+    EXPECT_GE(manual->frameGeometry().top(), screen.top());
+
+    for (QPointer<QWidget> shown : {manual, about}) {
+        ASSERT_TRUE(activate(shown));
+        type(shown, Qt::Key_W, Qt::ControlModifier);
+        EXPECT_TRUE(pumpUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return shown.isNull();
+        }));
+    }
+
+    // On the main window the Close command asks whether to quit, as its close button does.
+    ASSERT_TRUE(activate(window));
+    type(window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(alerts->quitQuestions, 1);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
+{
+    const auto openSettings = [&]() -> ExportSettingsView * {
+        app->commands()->settingsAction()->trigger();
+        QWidget *shown = app->windows().window(WindowId::settings);
+        return shown && activate(shown) ? shown->findChild<ExportSettingsView *>() : nullptr;
+    };
+    ExportSettingsView *settings = openSettings();
+    ASSERT_NE(settings, nullptr);
+    ASSERT_TRUE(choose(settings->format(), QStringLiteral("flac")));
+    ASSERT_TRUE(pumpUntil([&] { return settings->statusLine()->text() == QStringLiteral("Unapplied changes"); }))
+        << settings->statusLine()->text().toStdString();
+
+    QPointer<QWidget> shown = settings->window();
+    type(shown, Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(pumpUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return shown.isNull();
+    }));
+    EXPECT_EQ(alerts->quitQuestions, 0);
+
+    settings = openSettings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->format()->currentData().toString(), QStringLiteral("wav"));
+    EXPECT_EQ(settings->draft(), ExportDefaults());
+}
