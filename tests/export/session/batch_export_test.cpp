@@ -688,3 +688,18 @@ TEST(SharedExportStaging, MadeOnceForOneFolderAndNeverAfterClosing)
     EXPECT_FALSE(shared.prefixFor(out, make));
     EXPECT_EQ(made, 1);
 }
+
+// An exporter is one actor on one worker: a single export or an audition starts no pool of
+// its own.
+TEST(AudioFileExporter, StartsOneWorkerThread)
+{
+    const auto threads = [] {
+        return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    };
+    const qsizetype before = threads();
+    {
+        AudioFileExporter exporter;
+        EXPECT_EQ(threads() - before, 1);
+    }
+    EXPECT_EQ(threads(), before);
+}
