@@ -1,7 +1,6 @@
 #pragma once
 
 #include "export/export_defaults.h"
-#include "export/export_turn.h"
 #include "export/loop_export_options.h"
 #include "export/sd2_pair_output.h"
 #include "export/shared_export_staging.h"
@@ -33,8 +32,6 @@ struct AudioExportRequest {
     // A batch's one staging folder for single-file exports into its folder; null: the export
     // makes its own.
     std::shared_ptr<SharedExportStaging> sharedStaging = nullptr;
-    // A batch export's place among the batch's overlapping exports; null: it overlaps none.
-    std::shared_ptr<ExportTurn> turn = nullptr;
 
     // The sentences that block this export; empty means it can be exported.
     QStringList issues() const;

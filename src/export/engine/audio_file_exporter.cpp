@@ -284,9 +284,6 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging,
                           request.sharedStaging.get());
-    // The checks passed: a batch's next file may be worked on beside this one.
-    if (request.turn)
-        request.turn->release();
     const bool treated = settings.hasAudioTreatment();
     const QString staged = staging.path(QStringLiteral("audio.") + request.fileExtension());
     const QString written = treated ? staging.path(QStringLiteral("converted.caf")) : staged;
@@ -394,8 +391,6 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
     const std::int64_t frames =
         ExportVerification::verifyPCM(staged, output, expected, loop ? 2 : 0, environment.forks, token);
 
-    if (request.turn)
-        request.turn->awaitTurn(token);
     checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(staged, request.destination);
@@ -405,28 +400,12 @@ AudioExportResult AudioFileExporter::exportPCM(const AudioExportRequest &request
 AudioFileExporter::AudioFileExporter(ExportEnvironment environment)
     : environment_(std::move(environment)), executor_(QStringLiteral("tamPOD export"))
 {
-    for (int i = 2; i <= ExportTurn::atOnce; ++i) {
-        const QString name = QStringLiteral("tamPOD export ") + QString::number(i);
-        overlapping_.push_back(std::make_unique<SerialExecutor>(name));
-    }
 }
 
 Async<AudioExportResult> AudioFileExporter::exportAudio(AudioExportRequest request, ExportProgress progress,
                                                         CancellationToken token)
 {
-    // The exports of a batch underway at once run on different workers, so that one is worked
-    // on while another is still written, read back, flushed or published.
-    const int slot = request.turn ? (request.turn->sequence() - 1) % ExportTurn::atOnce : 0;
-    SerialExecutor &worker = slot == 0 ? executor_ : *overlapping_[size_t(slot - 1)];
-    return worker.submit([this, request = std::move(request), progress = std::move(progress), token] {
-        struct Ending {
-            const std::shared_ptr<ExportTurn> &turn;
-            ~Ending()
-            {
-                if (turn)
-                    turn->end();
-            }
-        } ending{request.turn};
+    return executor_.submit([this, request = std::move(request), progress = std::move(progress), token] {
         return run(request, progress, token, environment_);
     });
 }
@@ -446,9 +425,6 @@ AudioExportResult AudioFileExporter::dispatch(const AudioExportRequest &request,
                                               const CancellationToken &token, const ExportEnvironment &environment)
 {
     if (request.pairOutput == SD2PairOutput::separateMono) {
-        // A pair's two files are published together under a journal: it overlaps nothing.
-        if (request.turn)
-            request.turn->awaitTurn(token);
         return SD2PairExporter::run(request, progress, token, environment);
     }
     if (ExportFormats::isNativeCompressedOutput(request.settings.format))

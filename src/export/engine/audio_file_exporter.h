@@ -7,9 +7,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
-#include <vector>
 
 namespace tampod {
 
@@ -38,8 +36,7 @@ struct ExportEnvironment {
 // tagged with its tempo, read back and checked by a reader independent of the writer, and
 // published from a staging folder beside the destination by a rename that never replaces a
 // file. The source is never written, and no destination file exists unless the whole export
-// succeeded. An actor: one export at a time on its own worker, except that the exports of a
-// batch overlap on workers of their own (see ExportTurn).
+// succeeded. An actor: one export at a time on its own worker.
 class AudioFileExporter final : public AudioExportServing {
 public:
     // Bytes an output (or its uncompressed intermediate) may hold: 1 MiB + 1 byte under 4 GiB.
@@ -88,9 +85,8 @@ private:
                                        const CancellationToken &token, const ExportEnvironment &environment);
 
     const ExportEnvironment environment_;
-    // Last: their destructors finish a running export first.
+    // Last: its destructor finishes a running export first.
     SerialExecutor executor_;
-    std::vector<std::unique_ptr<SerialExecutor>> overlapping_;
 };
 
 } // namespace tampod

@@ -222,9 +222,6 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
 
     ExportStaging staging(environment.store, request.destination, environment.insideStaging,
                           request.sharedStaging.get());
-    // The checks passed: a batch's next file may be worked on beside this one.
-    if (request.turn)
-        request.turn->release();
     AudioExportResult render;
     QString renderPath;
     // A render that would only copy the source's samples is a second pass for nothing: the
@@ -268,8 +265,6 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     if (progress)
         progress(0.99);
 
-    if (request.turn)
-        request.turn->awaitTurn(token);
     AudioFileExporter::checkDestination(request);
     token.throwIfCancelled();
     ExportPublication::publish(final, request.destination);

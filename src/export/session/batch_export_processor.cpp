@@ -3,7 +3,6 @@
 #include "export/session/internal/export_failure_text.h"
 
 #include "concurrency/main_thread.h"
-#include "concurrency/task_handle.h"
 #include "concurrency/thread_role.h"
 #include "core/error.h"
 #include "core/file_handle.h"
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <limits>
 
 namespace tampod {
@@ -103,18 +101,6 @@ BatchExportProcessor::Destination BatchExportProcessor::chooseDestination(const 
 
 namespace {
 
-// One row from its start to its final report: final at once (not exported, or refused before
-// its export), or with its export underway.
-struct Flight {
-    int index = 0;
-    BatchExportItem row;
-    TaskHandle exporting; // empty: the row is final already
-    std::shared_ptr<std::optional<AudioExportResult>> result = std::make_shared<std::optional<AudioExportResult>>();
-    std::shared_ptr<ExportTurn> turn;
-    std::optional<Async<bool>> underwayOrEnded; // completes once the export is underway or ended
-    bool released = false;                      // the next row may start
-};
-
 void conclude(BatchExportItem &row, const std::exception_ptr &error)
 {
     row.progress = 0;
@@ -127,26 +113,15 @@ void conclude(BatchExportItem &row, const std::exception_ptr &error)
     }
 }
 
-// Waits for the row's export to end and reports the row as final.
-QCoro::Task<> settle(Flight &flight, const BatchExportProcessor::Update &update)
+void conclude(BatchExportItem &row, AudioExportResult result)
 {
-    auto ended = flight.exporting.finished();
-    co_await ended;
-    if (flight.turn)
-        flight.turn->end();
-    if (const std::exception_ptr error = flight.exporting.error()) {
-        conclude(flight.row, error);
-    } else if (!flight.exporting.isEmpty()) {
-        AudioExportResult &result = **flight.result;
-        QStringList names{result.destination.fileName()};
-        for (const QUrl &url : std::as_const(result.additionalDestinations))
-            names << url.fileName();
-        flight.row.state = BatchExportItem::State::saved;
-        flight.row.progress = 1;
-        flight.row.detail = names.join(QStringLiteral(", "));
-        flight.row.result = std::move(result);
-    }
-    update(flight.index, flight.row);
+    QStringList names{result.destination.fileName()};
+    for (const QUrl &url : std::as_const(result.additionalDestinations))
+        names << url.fileName();
+    row.state = BatchExportItem::State::saved;
+    row.progress = 1;
+    row.detail = names.join(QStringLiteral(", "));
+    row.result = std::move(result);
 }
 
 } // namespace
@@ -159,52 +134,26 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
     auto access = std::make_unique<FileAccessLease>(directory);
     const QString extension = ExportFormats::fileExtension(settings.format);
     const auto staging = std::make_shared<SharedExportStaging>();
-    const auto order = std::make_shared<ExportTurn::Order>();
-    int started = 0;
     // The folder is listed once: what is there takes its names under the run's own keys.
     auto listing = executor_.submit([directory] { return existingKeys(directory); });
     const QSet<QString> existing = co_await listing;
     QSet<QString> reserved;
 
-    // A few rows underway at most: each starts once the one before has its export underway,
-    // and rows are reported final strictly in order.
-    std::deque<Flight> flights;
-    for (int i = 0; i <= tracks.size(); ++i) {
-        const bool more = i < tracks.size();
-        for (;;) {
-            // Rows whose export has ended are reported at once.
-            while (!flights.empty() && flights.front().exporting.isFinished()) {
-                auto settling = settle(flights.front(), update);
-                co_await settling;
-                flights.pop_front();
-            }
-            const bool room = flights.size() < size_t(ExportTurn::atOnce);
-            if (flights.empty() || (more && room && flights.back().released))
-                break;
-            Flight &back = flights.back();
-            if (more && room && back.underwayOrEnded) {
-                auto underway = *std::exchange(back.underwayOrEnded, std::nullopt);
-                back.released = co_await underway;
-                continue;
-            }
-            auto settling = settle(flights.front(), update);
-            co_await settling;
-            flights.pop_front();
-        }
-        if (i == tracks.size())
-            break;
-
+    // Strictly one file after another: a file's export starts only once the row before it is
+    // final, so exactly one row is ever exporting and nothing of a later file is on disk when
+    // a cancel arrives, whatever room the disk has.
+    for (int i = 0; i < tracks.size(); ++i) {
         const AudioTrack &track = tracks[i];
-        Flight &flight = flights.emplace_back();
-        flight.index = i;
-        flight.row = BatchExportItem::waiting(track);
-        flight.released = true;
-        BatchExportItem &row = flight.row;
+        BatchExportItem row = BatchExportItem::waiting(track);
         if (token.isCancelled()) {
             row.state = BatchExportItem::State::notExported;
             row.detail = stoppedText;
+            update(i, row);
             continue;
         }
+        std::optional<AudioExportResult> result;
+        std::exception_ptr error;
+        std::shared_ptr<bool> live; // progress of this row may still be shown
         try {
             if (track.waitsForRecovery())
                 throw AudioExportError(AudioExportError::Case::unsupportedSource);
@@ -223,23 +172,14 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
             row.detail = destination.candidate.fileName();
             update(i, row);
 
-            std::function<void(bool)> released;
-            flight.underwayOrEnded = awaitCallback<bool>([&released](auto deliver) { released = deliver; });
-            flight.released = false;
-            flight.turn = std::make_shared<ExportTurn>(order, ++started, [released] { released(true); });
-
             AudioExportRequest request;
             request.track = track;
             request.settings = settings;
             request.destination = destination.candidate;
             request.pairOutput = track.pair ? pairOutput : SD2PairOutput::stereo;
             request.sharedStaging = staging;
-            request.turn = flight.turn;
 
-            // Progress hops to the main thread in posting order; one more turn after the result
-            // (which is taken at once when the export ended before it was awaited) lets every
-            // report posted before it land first. The flag drops anything later.
-            auto live = std::make_shared<bool>(true);
+            live = std::make_shared<bool>(true);
             auto progress = [live, update, i, row](double value) {
                 postToMainThread([live, update, i, row, value]() mutable {
                     if (!*live)
@@ -249,25 +189,22 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
                 });
             };
             auto exporting = exporter_->exportAudio(std::move(request), progress, token);
-            flight.exporting = TaskHandle::start(
-                [exporting, result = flight.result, live, released](CancellationToken) mutable -> QCoro::Task<> {
-                    std::exception_ptr error;
-                    try {
-                        *result = co_await exporting;
-                    } catch (...) {
-                        error = std::current_exception();
-                    }
-                    co_await NextMainThreadTurn{};
-                    *live = false;
-                    released(false);
-                    if (error)
-                        std::rethrow_exception(error);
-                });
+            result = co_await exporting;
         } catch (...) {
-            conclude(row, std::current_exception());
-            flight.underwayOrEnded.reset();
-            flight.released = true;
+            error = std::current_exception();
         }
+        if (live) {
+            // Progress hops to the main thread in posting order; one more turn after the result
+            // (taken at once when the export ended before it was awaited) lets every report
+            // posted before it land first. The flag drops anything later.
+            co_await NextMainThreadTurn{};
+            *live = false;
+        }
+        if (error)
+            conclude(row, error);
+        else
+            conclude(row, std::move(*result));
+        update(i, row);
     }
     // Every export has ended; its folder goes off the main thread, before the run returns.
     // Named, not awaited as a temporary: GCC destroys a temporary's captures twice when the

@@ -18,12 +18,10 @@
 
 namespace tampod {
 
-// Exports tracks in order into one folder with one settings record: a free name per track,
-// then the single-file exporter, reporting the track's row after every step. The next track
-// starts once the previous one's export is underway (a few at a time), so none waits for
-// another's flushes; files are published and rows finish strictly in order. A failed file never stops
-// the batch; cancellation ends the files underway and leaves every later one not exported.
-// It writes nothing itself.
+// Exports tracks strictly one after another into one folder with one settings record: a free
+// name per track, then the single-file exporter, reporting the track's row after every step.
+// A failed file never stops the batch; cancellation ends the current file and leaves every
+// later one not exported. It writes nothing itself.
 class BatchExportProcessor {
 public:
     // Called on the main thread, in order, one report at a time.

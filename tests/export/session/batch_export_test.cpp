@@ -17,8 +17,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace tampod {
@@ -77,9 +75,7 @@ public:
                                          CancellationToken token) override
     {
         requests << request;
-        SerialExecutor &worker =
-            request.turn ? workers_[(request.turn->sequence() - 1) % ExportTurn::atOnce] : executor_;
-        return worker.submit([this, request, progress, token] {
+        return executor_.submit([this, request, progress, token] {
             if (work_)
                 return work_(request, progress, token);
             QList<QUrl> more;
@@ -102,11 +98,6 @@ public:
 private:
     Work work_;
     SerialExecutor executor_{QStringLiteral("fake exporter")};
-    // The batch's overlapping exports, each on a worker of its own as in the real exporter.
-    SerialExecutor workers_[ExportTurn::atOnce]{SerialExecutor(QStringLiteral("fake exporter 1")),
-                                                SerialExecutor(QStringLiteral("fake exporter 2")),
-                                                SerialExecutor(QStringLiteral("fake exporter 3")),
-                                                SerialExecutor(QStringLiteral("fake exporter 4"))};
 };
 
 AudioTrack trackAt(const QString &path)
@@ -356,67 +347,6 @@ TEST(BatchExportProcessor, CancellingDuringTheSecondOfFiveFiles)
     EXPECT_EQ(exporter->requests.size(), 2);
 }
 
-// Each file's publication waits until the next file is ready to publish itself: a batch that
-// did not overlap them would never get there, and one that published out of turn would
-// publish the second first.
-TEST(BatchExportProcessor, OverlapsFilesButPublishesAndFinishesInOrder)
-{
-    TempDir dir;
-    const QList<AudioTrack> tracks = numberedTracks(dir, 4);
-    std::mutex mutex;
-    std::condition_variable changed;
-    QStringList ready, published; // under mutex
-    auto exporter = std::make_shared<FakeExporter>(
-        [&](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
-            const QString name = request.destination.fileName();
-            request.turn->release();
-            std::unique_lock lock(mutex);
-            ready << name;
-            changed.notify_all();
-            const QString next = name == "T1-export.wav"   ? "T2-export.wav"
-                                 : name == "T3-export.wav" ? "T4-export.wav"
-                                                           : "";
-            const auto nextReady = [&] { return ready.contains(next); };
-            if (!next.isEmpty() && !changed.wait_for(lock, std::chrono::seconds(20), nextReady))
-                throw std::runtime_error("the next file never started");
-            lock.unlock();
-            request.turn->awaitTurn(token);
-            lock.lock();
-            published << name;
-            return AudioExportResult{request.destination, 100, 2, 44100, {}};
-        });
-    BatchExportProcessor processor(exporter);
-    const QList<Report> reports = runBatch(processor, tracks, dir.path());
-    EXPECT_EQ(published, (QStringList{"T1-export.wav", "T2-export.wav", "T3-export.wav", "T4-export.wav"}));
-    const QList<Report> last = finals(reports);
-    ASSERT_EQ(last.size(), 4);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(last[i].index, i);
-        EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
-    }
-}
-
-TEST(BatchExportProcessor, CancellingWhileOneFilePublishesAndTheNextIsWritten)
-{
-    TempDir dir;
-    auto exporter = std::make_shared<FakeExporter>(
-        [](const AudioExportRequest &request, const ExportProgress &, const CancellationToken &token) {
-            if (request.destination.fileName() == "T1-export.wav")
-                request.turn->release(); // then it is read back and flushed until cancelled
-            waitForCancellation(token);
-            return AudioExportResult{};
-        });
-    BatchExportProcessor processor(exporter);
-    const QList<Report> last = cancelledAsTheSecondStarts(processor, numberedTracks(dir, 4), dir.path());
-    ASSERT_EQ(last.size(), 4);
-    const State states[] = {State::cancelled, State::cancelled, State::notExported, State::notExported};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(last[i].index, i);
-        EXPECT_EQ(last[i].item.state, states[i]) << i;
-    }
-    EXPECT_EQ(exporter->requests.size(), 2);
-}
-
 TEST(BatchExportSession, TextsIssuesAndThePanel)
 {
     TempDir dir;
@@ -629,64 +559,65 @@ TEST(BatchExportSession, ARealBatchTwiceIntoOneFolder)
         EXPECT_EQ(checksum(it.key()), it.value()) << it.key().toStdString();
 }
 
-// The real exporter writes a batch's next file while the earlier one is still being checked
-// and published, releases its turn before it publishes, and publishes only after the earlier.
-TEST(ExportTurn, TheExporterOverlapsTwoExportsAndPublishesTheLaterSecond)
+// A real batch, whole and cancelled as its third row starts, as the rows show it: every report
+// is for the earliest row not yet final, at most one row shows Exporting, and the folder holds
+// only the files of saved rows and of the one exporting. The cancel keeps what was saved and
+// leaves nothing else behind, hidden staging included.
+TEST(BatchExportProcessor, ARealBatchShowsOneRowAtATimeInOrder)
 {
     ExportScene scene;
-    const QString longer = scene.file("Long.wav"), shorter = scene.file("Short.wav");
-    writeAudio(longer, 2, 44100, tone(60 * 44100, 2));
-    writeAudio(shorter, 2, 44100, tone(44100, 2));
-    AudioFileExporter exporter(scene.environment);
-    const auto order = std::make_shared<ExportTurn::Order>();
-    const QString first = scene.file("first.flac"), second = scene.file("second.wav");
-    std::atomic<int> firstAtRelease = -1, secondAtRelease = -1; // whether the first file was there
-    AudioExportRequest one = scene.request(trackOf(longer), settingsFor(ExportFormat::flac), "first.flac");
-    one.turn = std::make_shared<ExportTurn>(order, 1, [&] { firstAtRelease = QFileInfo::exists(first); });
-    AudioExportRequest two = scene.request(trackOf(shorter), settingsFor(ExportFormat::wav), "second.wav");
-    two.turn = std::make_shared<ExportTurn>(order, 2, [&] { secondAtRelease = QFileInfo::exists(first); });
-    auto exportingOne = exporter.exportAudio(one, {}, {});
-    auto exportingTwo = exporter.exportAudio(two, {}, {});
-    EXPECT_EQ(exportingTwo.wait().destination, two.destination);
-    EXPECT_TRUE(QFileInfo::exists(first)) << "the second file was published before the first";
-    EXPECT_EQ(exportingOne.wait().destination, one.destination);
-    EXPECT_EQ(firstAtRelease, 0);
-    EXPECT_EQ(secondAtRelease, 0) << "the second export waited for the first one's end";
-    runChecked("flac", {"-t", "-s", first});
-    EXPECT_EQ(framesOf(second), 44100);
-}
-
-// Cancelled while one file is published and the next written: every row that says Saved has
-// its whole file, and no other file or staging folder is left.
-TEST(BatchExportProcessor, ARealBatchCancelledWhileFilesOverlap)
-{
-    ExportScene scene;
-    const QString out = scene.file("out");
-    ASSERT_TRUE(QDir().mkpath(out));
-    const QList<AudioTrack> tracks = writtenTakes(scene, 6, 3 * 44100);
+    const QList<AudioTrack> tracks = writtenTakes(scene, 5, 2 * 44100);
     BatchExportProcessor processor(std::make_shared<AudioFileExporter>(scene.environment));
-    CancellationSource source;
-    QList<Report> reports;
-    runTask(processor.run(tracks, settingsFor(ExportFormat::flac), QUrl::fromLocalFile(out), SD2PairOutput::stereo,
-                          [&](int index, const BatchExportItem &item) {
-                              reports << Report{index, item};
-                              if (index == 2 && item.state == State::exporting)
-                                  source.cancel();
-                          },
-                          source.token()),
-            std::chrono::seconds(120));
-    const QList<Report> last = finals(reports);
-    ASSERT_EQ(last.size(), 6);
-    QStringList saved;
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(last[i].index, i);
-        if (last[i].item.state == State::saved) {
-            saved << last[i].item.detail;
-            runChecked("flac", {"-t", "-s", out + "/" + last[i].item.detail});
+    for (const bool cancelling : {false, true}) {
+        const QString out = scene.file(cancelling ? "cancelled" : "whole");
+        ASSERT_TRUE(QDir().mkpath(out));
+        CancellationSource source;
+        QList<BatchExportItem> rows;
+        for (const AudioTrack &track : tracks)
+            rows << BatchExportItem::waiting(track);
+        QStringList faults;
+        const auto update = [&](int index, const BatchExportItem &item) {
+            qsizetype current = 0;
+            while (current < rows.size() && rows[current].state != State::pending &&
+                   rows[current].state != State::exporting)
+                ++current;
+            if (index != current)
+                faults << QString("row %1 reported while row %2 was not final").arg(index).arg(current);
+            rows[index] = item;
+            QStringList shown;
+            int exporting = 0;
+            for (const BatchExportItem &row : std::as_const(rows)) {
+                exporting += row.state == State::exporting;
+                if (row.state == State::saved || row.state == State::exporting)
+                    shown << row.detail;
+            }
+            if (exporting > 1)
+                faults << QString("%1 rows exporting").arg(exporting);
+            for (const QString &name : QDir(out).entryList(QDir::Files))
+                if (!shown.contains(name))
+                    faults << name + " published before its row showed it";
+            if (cancelling && index == 2 && item.state == State::exporting)
+                source.cancel();
+        };
+        runTask(processor.run(tracks, settingsFor(ExportFormat::flac), QUrl::fromLocalFile(out),
+                              SD2PairOutput::stereo, update, source.token()),
+                std::chrono::seconds(120));
+        EXPECT_EQ(faults, QStringList{});
+        const QList<State> expected =
+            cancelling ? QList<State>{State::saved, State::saved, State::cancelled, State::notExported,
+                                      State::notExported}
+                       : QList<State>(5, State::saved);
+        QStringList saved;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(rows[i].state, expected[i]) << i << " " << rows[i].detail.toStdString();
+            if (rows[i].state == State::saved) {
+                saved << rows[i].detail;
+                runChecked("flac", {"-t", "-s", out + "/" + rows[i].detail});
+            }
         }
+        EXPECT_EQ(saved.size(), cancelling ? 2 : 5);
+        EXPECT_EQ(entriesOf(out), saved);
     }
-    EXPECT_EQ(last[5].item.state, State::notExported);
-    EXPECT_EQ(entriesOf(out), saved);
 }
 
 TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
@@ -718,18 +649,11 @@ TEST(BatchExportProcessor, OneStagingFolderServesTheWholeBatch)
     EXPECT_EQ(last[1].item.state, State::failed);
     for (int i : {0, 2, 3})
         EXPECT_EQ(last[i].item.state, State::saved) << last[i].item.detail.toStdString();
-    // The same folder throughout, holding nothing of the exports that ended, failed or not; the
-    // next one may be underway in it already. The missing source fails before it stages.
+    // The same folder throughout, holding nothing of the exports that ended, failed or not, and
+    // nothing of a later one before its row starts. The missing source fails before it stages.
     ASSERT_EQ(seen.size(), 3);
-    const QStringList ended[] = {{"1."}, {"1."}, {"1.", "2."}};
-    for (int k = 0; k < 3; ++k) {
-        ASSERT_GE(seen[k].size(), 2);
-        EXPECT_EQ(seen[k][0], seen[0][0]);
-        EXPECT_TRUE(seen[k].contains(QStringLiteral("tampod-owner.json")));
-        for (const QString &entry : seen[k].mid(1))
-            for (const QString &prefix : ended[k])
-                EXPECT_FALSE(entry.startsWith(prefix)) << entry.toStdString();
-    }
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(seen[k], (QStringList{seen[0][0], QStringLiteral("tampod-owner.json")})) << k;
     EXPECT_EQ(stagingFolders(), QStringList{}); // gone when the run returns; the scene checks its record
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 3);
 }
@@ -756,4 +680,19 @@ TEST(SharedExportStaging, MadeOnceForOneFolderAndNeverAfterClosing)
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(*first).absolutePath()));
     EXPECT_FALSE(shared.prefixFor(out, make));
     EXPECT_EQ(made, 1);
+}
+
+// An exporter is one actor on one worker: a single export or an audition starts no pool of
+// its own.
+TEST(AudioFileExporter, StartsOneWorkerThread)
+{
+    const auto threads = [] {
+        return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    };
+    const qsizetype before = threads();
+    {
+        AudioFileExporter exporter;
+        EXPECT_EQ(threads() - before, 1);
+    }
+    EXPECT_EQ(threads(), before);
 }

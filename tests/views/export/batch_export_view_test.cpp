@@ -3,7 +3,6 @@
 // sheet may and may not close.
 #include "../../export/export_fixtures.h"
 
-#include "export/export_turn.h"
 #include "export/session/batch_export_session.h"
 #include "files/access/file_access_lease.h"
 #include "views/export/batch_export_row.h"
@@ -56,16 +55,6 @@ public:
     {
         const int index = requested_++;
         return executor_.submit([this, index, request, progress, token] {
-            // As the real exporter does, the export ends its turn itself, whatever its outcome:
-            // a later one waiting to publish on this one worker must not wait for the sheet.
-            struct Ending {
-                std::shared_ptr<ExportTurn> turn;
-                ~Ending()
-                {
-                    if (turn)
-                        turn->end();
-                }
-            } ending{request.turn};
             progress(0.25);
             while (index >= allowed) {
                 if (token.isCancelled())
@@ -255,18 +244,36 @@ TEST(BatchExportView, CancellingMidBatchMarksTheRestAndTakingTheSheetAwayCancels
     BatchScene scene;
     {
         BatchExportView &view = scene.open(scene.tracks);
+        // At no report may two rows show Exporting.
+        int mostExporting = 0;
+        QObject::connect(&view.session(), &BatchExportSession::itemsChanged, &view, [&] {
+            int exporting = 0;
+            for (const BatchExportItem &item : view.session().items())
+                exporting += item.state == BatchExportItem::State::exporting;
+            mostExporting = std::max(mostExporting, exporting);
+        });
         scene.startInto(scene.out);
         scene.exporter->allowed = 1;
-        ASSERT_TRUE(pumpUntil([&] { return view.session().items()[1].state == BatchExportItem::State::exporting; }));
+        // The second file shows Exporting, held before it could publish.
+        ASSERT_TRUE(pumpUntil([&] {
+            scene.settle();
+            return scene.states() == QStringList{"Saved", "Exporting", "Waiting", "Waiting", "Waiting"};
+        })) << scene.states().join(", ").toStdString();
         view.cancelBatchButton()->click();
         view.refresh(); // before the run's end is delivered
         EXPECT_FALSE(view.cancelBatchButton()->isEnabled());
         EXPECT_EQ(view.summaryLine()->text(), "Cancelling… Saved files will be kept.");
+        // The run has ended: the sheet shows its last state once refreshed after that.
         ASSERT_TRUE(pumpUntil([&] { return view.session().isFinished(); }));
         scene.settle();
         EXPECT_EQ(scene.states(),
                   (QStringList{"Saved", "Cancelled", "Not exported", "Not exported", "Not exported"}));
+        EXPECT_EQ(view.rows()[1]->detailLine()->text(), "Cancelled before saving.");
+        EXPECT_EQ(view.rows()[4]->detailLine()->text(), "Batch stopped before this file.");
         EXPECT_EQ(view.summaryLine()->text(), "1 saved · 0 failed · 4 not exported");
+        EXPECT_EQ(mostExporting, 1);
+        // Only the saved file, and no staging left behind.
+        EXPECT_EQ(entriesOf(scene.out), QStringList{"Take 1-export.wav"});
         EXPECT_EQ(view.closeButton()->text(), "Done");
         EXPECT_TRUE(scene.shown(view.showFolderButton()));
         EXPECT_TRUE(view.dismiss());
