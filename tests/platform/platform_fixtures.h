@@ -51,15 +51,15 @@ private:
     std::vector<float> heard_;
 };
 
-// An output with no clock of its own, installed as the shared one for a test's lifetime: the
-// test takes the mix when it asks, and each block waits until every playing source can fill
+// An output with no clock of its own, for the players made after installed(): the test takes
+// the mix when it asks, and each block waits until every playing source can fill
 // it, so a decoder that falls behind on a busy machine delays what is heard but leaves no
 // silence in it. What it hands out is exactly what a device would have played.
 class PullingOutput final : public AudioOutput {
 public:
     PullingOutput();
     ~PullingOutput() override;
-    // A new one, made the shared output; the test's ListeningOutput, if any, removes it.
+    // A new one, made the shared output until the test's ListeningOutput goes (which sets none).
     static std::shared_ptr<PullingOutput> installed();
     QString deviceName() const override;
 
