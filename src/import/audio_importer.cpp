@@ -2,6 +2,7 @@
 
 #include "concurrency/thread_role.h"
 #include "import/internal/import_job.h"
+#include "library/audio_file_type.h"
 
 #include <cerrno>
 
@@ -9,14 +10,7 @@ namespace tampod {
 
 const QSet<QString> &AudioImporter::audioExtensions()
 {
-    static const QSet<QString> extensions{
-        QStringLiteral("wav"), QStringLiteral("wave"), QStringLiteral("aif"), QStringLiteral("aiff"),
-        QStringLiteral("aifc"), QStringLiteral("mp3"), QStringLiteral("m4a"), QStringLiteral("aac"),
-        QStringLiteral("flac"), QStringLiteral("caf"), QStringLiteral("sd2"), QStringLiteral("au"),
-        QStringLiteral("snd"), QStringLiteral("bwf"), QStringLiteral("ac3"), QStringLiteral("ape"),
-        QStringLiteral("ogg"), QStringLiteral("wma"), QStringLiteral("rex"), QStringLiteral("rx2"),
-        QStringLiteral("rcy")};
-    return extensions;
+    return AudioFileType::extensions();
 }
 
 AudioImporter::EntryKind AudioImporter::entryKind(const Folder &folder, const Folder::Entry &entry)

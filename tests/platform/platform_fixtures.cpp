@@ -6,7 +6,11 @@
 
 #include <QProcess>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <numbers>
 
 namespace tampod::test {
@@ -111,6 +115,72 @@ void ListeningOutput::clear()
 {
     std::lock_guard lock(mutex_);
     heard_.clear();
+}
+
+PullingOutput::PullingOutput() : AudioOutput(2) {}
+
+PullingOutput::~PullingOutput() = default;
+
+std::shared_ptr<PullingOutput> PullingOutput::installed()
+{
+    auto output = std::make_shared<PullingOutput>();
+    AudioOutput::setShared(output);
+    return output;
+}
+
+QString PullingOutput::deviceName() const
+{
+    return QStringLiteral("Pulled by the test");
+}
+
+double PullingOutput::supportedRate(double preferredRate)
+{
+    return preferredRate;
+}
+
+bool PullingOutput::pullBlock(std::vector<float> &left, int frames)
+{
+    std::vector<float> block(size_t(frames) * channels());
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!renderWhenReady(block.data(), frames)) {
+        if (std::chrono::steady_clock::now() > limit) {
+            ADD_FAILURE() << "a source was not ready to play within 10 s";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    for (int i = 0; i < frames; ++i)
+        left.push_back(block[size_t(i) * channels()]);
+    return true;
+}
+
+std::vector<float> PullingOutput::pull(std::int64_t frames)
+{
+    std::vector<float> left;
+    for (std::int64_t done = 0; done < frames;) {
+        const int n = int(std::min<std::int64_t>(frames - done, 512));
+        if (!pullBlock(left, n))
+            break;
+        done += n;
+    }
+    return left;
+}
+
+std::vector<float> PullingOutput::pullUntil(const std::function<bool()> &done)
+{
+    std::vector<float> left;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (!pullBlock(left, 512))
+            break;
+        if (std::chrono::steady_clock::now() > limit) {
+            ADD_FAILURE() << "not done within 10 s";
+            break;
+        }
+        // Past the end blocks are silent at once; a pause keeps them few while done() comes.
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return left;
 }
 
 } // namespace tampod::test

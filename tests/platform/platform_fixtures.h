@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -47,6 +49,33 @@ private:
     std::shared_ptr<NullAudioOutput> output_;
     std::mutex mutex_;
     std::vector<float> heard_;
+};
+
+// An output with no clock of its own, for the players made after installed(): the test takes
+// the mix when it asks, and each block waits until every playing source can fill
+// it, so a decoder that falls behind on a busy machine delays what is heard but leaves no
+// silence in it. What it hands out is exactly what a device would have played.
+class PullingOutput final : public AudioOutput {
+public:
+    PullingOutput();
+    ~PullingOutput() override;
+    // A new one, made the shared output until the test's ListeningOutput goes (which sets none).
+    static std::shared_ptr<PullingOutput> installed();
+    QString deviceName() const override;
+
+    // The left channel of the next frames frames of the mix; fails the test (and returns what
+    // it has) when a source is not ready within the time limit.
+    std::vector<float> pull(std::int64_t frames);
+    // Pulls block by block until done() holds after a block; the left channel.
+    std::vector<float> pullUntil(const std::function<bool()> &done);
+
+protected:
+    double supportedRate(double preferredRate) override;
+    void startStream(double) override {}
+    void stopStream() noexcept override {}
+
+private:
+    bool pullBlock(std::vector<float> &left, int frames);
 };
 
 } // namespace tampod::test

@@ -70,6 +70,8 @@ TEST_F(PairCoordinator, LinksTakeLAndRIntoStereoWav)
     ASSERT_TRUE(finished());
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_EQ(coordinator.message(), ready);
+    // Queued reports may arrive after the pair: wait for the last one.
+    ASSERT_TRUE(pumpUntil([&] { return !progress.empty() && progress.back() == 1.0; }));
     EXPECT_EQ(progress, (std::vector<double>{8192 / 20000.0, 16384 / 20000.0, 1.0}));
     EXPECT_EQ(readAll(dir.file("take.L")) + readAll(dir.file("take.R")), sources);
 

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <algorithm>
 #include <limits>
 
 namespace tampod {
@@ -30,16 +31,16 @@ const QString cancelledText = QStringLiteral("Export cancelled. No destination f
 const QString restoredText =
     QStringLiteral("File access restored. Your export settings are unchanged. Choose preview or export to continue.");
 
-// An extension that names audio: one of ours, or one the system's types file under audio.
+// An extension that names audio: one of the extensions always taken as audio or one of
+// ours. A fixed list, so that a word after a dot (Vocals.it) is never taken for a type.
 bool isAudioExtension(const QString &extension)
 {
-    if (extension.isEmpty())
-        return false;
-    for (const ExportFormat format : ExportFormats::allCases()) {
-        if (extension.compare(ExportFormats::fileExtension(format), Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return AudioFileType::conformsToAudio(extension);
+    if (AudioFileType::extensions().contains(extension.toLower()))
+        return true;
+    const auto formats = ExportFormats::allCases();
+    return std::any_of(formats.begin(), formats.end(), [&](ExportFormat format) {
+        return extension.compare(ExportFormats::fileExtension(format), Qt::CaseInsensitive) == 0;
+    });
 }
 
 } // namespace
@@ -176,7 +177,8 @@ QString ExportSession::nameWithExtension(const QString &name, const QString &ext
     if (name.endsWith(suffix, Qt::CaseInsensitive))
         return name;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0 && isAudioExtension(name.mid(dot + 1)))
+    // A bare trailing dot is an extension left empty: the format's takes its place.
+    if (dot > 0 && (dot == name.size() - 1 || isAudioExtension(name.mid(dot + 1))))
         return name.left(dot) + suffix;
     return name + suffix;
 }

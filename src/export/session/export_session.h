@@ -91,7 +91,8 @@ public:
     // A base name the two mono files can carry.
     static bool isValidPairName(const QString &name);
     // The file name written for a chosen name: the format's extension replaces a typed
-    // extension of another audio format and follows any other name; a name that already ends
+    // extension of another audio format (one of the importer's fixed list or an export
+    // format's) or a bare trailing dot, and follows any other name; a name that already ends
     // with it, in any case, is kept.
     static QString nameWithExtension(const QString &name, const QString &extension);
 

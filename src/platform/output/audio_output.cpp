@@ -140,12 +140,32 @@ void AudioOutput::waitForRenderPass() const noexcept
 void AudioOutput::render(float *interleaved, int frames) noexcept
 {
     renderPass_.fetch_add(1);
+    mix(interleaved, frames);
+    renderPass_.fetch_add(1);
+}
+
+bool AudioOutput::renderWhenReady(float *interleaved, int frames) noexcept
+{
+    // Within one pass, so that a source is neither detached nor flushed between the question
+    // and the mix.
+    renderPass_.fetch_add(1);
+    const bool ready = std::all_of(slots_.begin(), slots_.end(), [frames](auto &slot) {
+        const auto *source = slot.load();
+        return !source || source->canRender(frames);
+    });
+    if (ready)
+        mix(interleaved, frames);
+    renderPass_.fetch_add(1);
+    return ready;
+}
+
+void AudioOutput::mix(float *interleaved, int frames) noexcept
+{
     std::memset(interleaved, 0, sizeof(float) * static_cast<size_t>(frames) * channels_);
     for (auto &slot : slots_) {
         if (auto *source = slot.load())
             source->renderAdd(interleaved, frames, channels_);
     }
-    renderPass_.fetch_add(1);
 }
 
 } // namespace tampod

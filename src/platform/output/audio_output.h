@@ -55,6 +55,10 @@ protected:
 
     // Backends call this from their real-time thread: fills interleaved with the mix.
     void render(float *interleaved, int frames) noexcept;
+    // For an output that pulls the mix on demand instead of in real time (tests): renders as
+    // render() does only when every source can fill the block, else renders nothing and
+    // returns false, so a late decoder delays the mix instead of leaving silence in it.
+    bool renderWhenReady(float *interleaved, int frames) noexcept;
 
     // Called with the output's lock held, while the stream is stopped.
     virtual double supportedRate(double preferredRate) = 0;
@@ -63,6 +67,8 @@ protected:
     virtual void stopStream() noexcept = 0;
 
 private:
+    void mix(float *interleaved, int frames) noexcept;
+
     const int channels_;
     std::mutex mutex_;
     // thread: written under mutex_, read by render()

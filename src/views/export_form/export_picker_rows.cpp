@@ -183,7 +183,12 @@ PickerRows wmaProfile(const ExportDefaults &draft)
 
 PickerRows rateMode(const ExportDefaults &draft)
 {
-    return offeredCases(draft.options().rateMode, ExportOptionCatalog::rateModes(draft.format),
+    BitRateMode shown = draft.options().rateMode;
+    // M4A–AAC's one mode is titled "Average (ABR)", so an average kept from older settings is
+    // shown as that row rather than as a disabled twin beside it; choosing it stores the mode.
+    if (draft.format == F::m4aAAC && shown == BitRateMode::average)
+        shown = BitRateMode::constant;
+    return offeredCases(shown, ExportOptionCatalog::rateModes(draft.format),
                         [&](BitRateMode mode) { return ExportOptionCatalog::rateModeTitle(draft.format, mode); });
 }
 

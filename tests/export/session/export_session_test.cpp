@@ -422,9 +422,13 @@ TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
 
 TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
 {
+    // Only the fixed list of audio extensions is replaced: words the system files under audio
+    // types (module, playlist) stay part of the name.
     const std::pair<QString, QString> names[] = {
-        {"typed-name.flac", "typed-name.wav"}, {"take.AIF", "take.wav"}, {"take.v2", "take.v2.wav"},
-        {"take", "take.wav"},                  {"Take.WAV", "Take.WAV"}, {"take.L", "take.L.wav"},
+        {"typed-name.flac", "typed-name.wav"}, {"take.AIF", "take.wav"},       {"take.v2", "take.v2.wav"},
+        {"take", "take.wav"},                  {"Take.WAV", "Take.WAV"},       {"take.L", "take.L.wav"},
+        {"Take.caf", "Take.wav"},              {"Vocals.it", "Vocals.it.wav"}, {"Bass.mod", "Bass.mod.wav"},
+        {"Intro.pls", "Intro.pls.wav"},        {"Drums.", "Drums.wav"},        {"Take.m4a", "Take.wav"},
     };
     for (const auto &[typed, written] : names)
         EXPECT_EQ(ExportSession::nameWithExtension(typed, "wav"), written) << typed.toStdString();

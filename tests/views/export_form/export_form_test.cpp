@@ -128,8 +128,9 @@ TEST(ExportForm, EverySuffixedRowShowsTheStoredValueWithoutWritingIt)
          {"32-bit floating point — saved, unavailable", "Integer PCM"}},
         {"AAC profile", m4a([](EncodingOptions &o) { o.aacProfile = AACProfile::he; }), profile, 0,
          "HE-AAC — saved, unavailable", false, {"HE-AAC — saved, unavailable", "AAC-LC"}},
-        {"rate control", m4a([](EncodingOptions &o) { o.rateMode = BitRateMode::average; }), rateMode, 0,
-         "Average (ABR) — saved, unavailable", false, {"Average (ABR) — saved, unavailable", "Average (ABR)"}},
+        {"rate control", draftOf(ExportFormat::mp3, 16, 44100, [](ExportDefaults &d) { setOptions(d, [](EncodingOptions &o) { o.rateMode = BitRateMode::constrained; }); }),
+         rateMode, 0, "Constrained VBR — saved, unavailable", false,
+         {"Constrained VBR — saved, unavailable", "Constant (CBR)", "Average (ABR)", "Variable (VBR)"}},
         {"bitrate target", m4a([](EncodingOptions &o) { o.bitRateKbps = 320; }), bitRate, 0,
          "320 kbps — choose a valid target", true,
          {"320 kbps — choose a valid target", "64 kbps", "96 kbps", "128 kbps", "192 kbps", "256 kbps"}},
@@ -221,6 +222,27 @@ TEST(ExportForm, PickersFollowTheFormatAndTheFirstEditStoresOneCompleteRecord)
     EXPECT_TRUE(controls.sd2Note()->isHidden());
 }
 
+
+TEST(ExportForm, AnM4AAverageFromOlderSettingsIsTheOneRateRow)
+{
+    // Not a disabled twin beside the one row: that row, shown as the selection, and stored
+    // only once chosen.
+    const ExportDefaults older = draftOf(ExportFormat::m4aAAC, 16, 48000, [](ExportDefaults &d) {
+        setOptions(d, [](EncodingOptions &o) { o.rateMode = BitRateMode::average; });
+    });
+    DraftHolder holder{older};
+    ExportFormatControls controls(holder.binding());
+    TaggedComboBox *picker = controls.encodingOptions()->rateMode();
+    ASSERT_EQ(picker->count(), 1);
+    EXPECT_EQ(std::pair(picker->currentIndex(), picker->currentText()), std::pair(0, QString("Average (ABR)")));
+    EXPECT_TRUE(selectable(picker, 0));
+    EXPECT_EQ(std::pair(holder.writes, holder.draft), std::pair(0, older));
+    Q_EMIT picker->activated(0);
+    EXPECT_EQ(holder.writes, 1);
+    EXPECT_EQ(holder.draft.options().rateMode, BitRateMode::constant);
+    controls.refresh();
+    EXPECT_EQ(std::pair(picker->count(), picker->currentText()), std::pair(1, QString("Average (ABR)")));
+}
 TEST(ExportForm, TheLoFiAndClippingRowsOfferWhatTheFormatTakesAndTheNoteEndsByTheWindow)
 {
     LocaleScope locale;

@@ -22,6 +22,11 @@ public:
     PlaybackVoice(int channels, std::int64_t ringFrames, WakeSignal &wake);
 
     void renderAdd(float *mix, int frames, int outputChannels) noexcept override;
+    // False only while playing short of frames before the end: the decoder is behind.
+    bool canRender(int frames) const noexcept override
+    {
+        return state_.load() != State::Playing || end_.load(std::memory_order_acquire) || ring_.readable() >= frames;
+    }
 
     SampleRingBuffer &ring() noexcept { return ring_; }
     State state() const noexcept { return state_.load(); }
