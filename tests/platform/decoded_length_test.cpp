@@ -216,16 +216,27 @@ TEST(DecodedLength, StatedPlayedAndExportedLengthsAreTheDecodes)
 TEST(DecodedLength, TextNamedAsAudioAndStreamsWhereNothingDecodesStayRefused)
 {
     test::TempDir dir;
-    const QString text = dir.file("notes.mp3"), noise = dir.file("noise.ac3");
+    const QString text = dir.file("notes.mp3"), noise = dir.file("noise.ac3"), garbage = dir.file("garbage.aac");
     test::writeFile(text, QByteArray("Take 3 was the best one, keep the second half.\n").repeated(40));
-    // Frames whose sync and sizes hold but whose audio is garbage: not one decodes.
+    // AC-3 sync words before bytes that are no frames: the checksums fail.
     test::makeTone(noise, 48000, {"-c:a", "ac3"}, 48000);
     QByteArray frames = test::readAll(noise);
     for (qsizetype at = 0; at < frames.size(); at += 512)
         for (qsizetype i = at + 5; i < std::min(at + 512, frames.size()); ++i)
             frames[i] = char(i * 37);
     test::writeFile(noise, frames);
-    for (const QString &path : {text, noise}) {
+    // A short ADTS stream whose headers all hold, but not one frame of its audio decodes.
+    test::makeTone(garbage, 800, {"-c:a", "aac", "-f", "adts"}, 8000, 1);
+    QByteArray adts = test::readAll(garbage);
+    for (qsizetype at = 0; at + 7 <= adts.size();) {
+        const qsizetype size = (uint8_t(adts[at + 3]) & 3) << 11 | uint8_t(adts[at + 4]) << 3 | uint8_t(adts[at + 5]) >> 5;
+        for (qsizetype i = at + 7; i < at + size; ++i)
+            adts[i] = char(i * 73 + 11);
+        at += size;
+    }
+    test::writeFile(garbage, adts);
+    EXPECT_TRUE(test::ffmpegDecode(garbage).isEmpty());
+    for (const QString &path : {text, noise, garbage}) {
         SCOPED_TRACE(path.toStdString());
         EXPECT_THROW(readBack(path, AudioFileReader::Use::reading), AudioFileError);
         EXPECT_THROW(readBack(path, AudioFileReader::Use::glance), AudioFileError);
