@@ -24,8 +24,9 @@ namespace {
 constexpr int64_t pageHeaderBytes = 27;
 constexpr int maximumHeaderPages = 1024;
 constexpr qsizetype maximumSetupBytes = 1 << 22;
-// Large reads: every page of the file is read, in order.
-constexpr int64_t windowBytes = 1 << 20;
+// Every page of the file is read, in order: large reads, each small enough to stay in the
+// cache while its pages are checked.
+constexpr int64_t windowBytes = 1 << 18;
 constexpr int maximumOpusPacketFrames = 5760; // 120 ms at 48 kHz
 
 constexpr uint8_t continuedFlag = 1, firstFlag = 2, lastFlag = 4;
@@ -173,25 +174,24 @@ std::optional<Page> pageHeader(std::span<const uint8_t> bytes, int64_t offset)
     return page;
 }
 
-// The parts of packets a page holds, in order: where each starts in the body, whether it
-// starts on this page and whether it ends here.
+// The parts of packets a page holds, in order: where each starts in the body and whether it
+// ends here.
 struct Piece {
     int64_t at = 0;
     int64_t size = 0;
-    bool begins = true;
     bool ends = false;
 };
 
 std::vector<Piece> piecesOf(const Page &page)
 {
     std::vector<Piece> pieces;
-    Piece current{0, 0, !(page.flags & continuedFlag), false};
+    Piece current{0, 0, false};
     for (const uint8_t l : page.lacing) {
         current.size += l;
         if (l < 255) {
             current.ends = true;
             pieces.push_back(current);
-            current = Piece{current.at + current.size, 0, true, false};
+            current = Piece{current.at + current.size, 0, false};
         }
     }
     if (!page.endsPacket() && !page.lacing.empty())
