@@ -1,4 +1,4 @@
-// The Ogg page reader (identification headers, the Vorbis setup, the first and last pages) over
+// The Ogg page reader (identification headers, the Vorbis setup, every page's checksum and granule) over
 // arbitrary bytes: whatever it describes must be a stream the reader can take, with a length.
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"

@@ -21,6 +21,15 @@ constexpr int64_t lossyPrerollFrames = 16384;
 // Rejected packets in a row before a stream counts as damaged rather than glitched.
 constexpr int maximumConsecutiveErrors = 64;
 
+// A decoder's verdict on one frame's data: invalid data, or a code of the decoder's own (the AC-3
+// decoder's sync error, say), which FFmpeg's table of errors does not name. Errors of the system
+// (memory, input) and FFmpeg's named ones stay fatal.
+bool isFrameError(int status)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE];
+    return status == AVERROR_INVALIDDATA || (status < 0 && av_strerror(status, text, sizeof text) < 0);
+}
+
 template <typename T>
 void deliverFrame(const AVFrame *frame, bool planar, int offset, int64_t count, const SampleSink &sink)
 {
@@ -100,6 +109,8 @@ private:
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
     bool nextFrame();
+    bool survive(int status);
+    bool endOfStream();
     void skip(int64_t frames);
     void rewindAndSkip(int64_t target)
     {
@@ -134,6 +145,8 @@ private:
     bool draining_ = false;
     bool ended_ = false;
     int consecutiveErrors_ = 0;
+    int lastFrameError_ = 0;
+    bool decodedAny_ = false; // since the demuxer was opened
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
 };
@@ -224,6 +237,8 @@ void FfmpegStream::openDemuxer()
     draining_ = false;
     ended_ = false;
     consecutiveErrors_ = 0;
+    lastFrameError_ = 0;
+    decodedAny_ = false;
     filePosition_ = 0;
     positionExact_ = true;
 }
@@ -278,6 +293,7 @@ bool FfmpegStream::nextFrame()
                 throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA,
                                      decodingText(), QStringLiteral("the sample rate changes"));
             consecutiveErrors_ = 0;
+            decodedAny_ = true;
             haveFrame_ = true;
             if (originPts_ == AV_NOPTS_VALUE && filePosition_ == 0 && positionExact_)
                 originPts_ = frame_->best_effort_timestamp == AV_NOPTS_VALUE
@@ -285,19 +301,15 @@ bool FfmpegStream::nextFrame()
                                  : frame_->best_effort_timestamp;
             return true;
         }
-        if (status == AVERROR_EOF) {
-            ended_ = true;
-            return false;
-        }
+        if (status == AVERROR_EOF)
+            return endOfStream();
         if (status != AVERROR(EAGAIN)) {
-            if (status == AVERROR_INVALIDDATA && ++consecutiveErrors_ <= maximumConsecutiveErrors)
+            if (survive(status))
                 continue;
             fail(status, decodingText());
         }
-        if (draining_) { // a decoder that asks for more after the end
-            ended_ = true;
-            return false;
-        }
+        if (draining_) // a decoder that asks for more after the end
+            return endOfStream();
         token_.throwIfCancelled();
         status = av_read_frame(demuxer_.get(), packet_.get());
         if (status == AVERROR_EOF) {
@@ -315,14 +327,29 @@ bool FfmpegStream::nextFrame()
         }
         status = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
-        if (status == AVERROR_INVALIDDATA) {
-            if (++consecutiveErrors_ > maximumConsecutiveErrors)
-                fail(status, decodingText());
+        if (status < 0 && status != AVERROR(EAGAIN) && survive(status))
             continue;
-        }
         if (status < 0 && status != AVERROR(EAGAIN))
             fail(status, decodingText());
     }
+}
+
+// A bad frame is dropped and the rest delivered, unless too many come in a row.
+bool FfmpegStream::survive(int status)
+{
+    if (!isFrameError(status) || ++consecutiveErrors_ > maximumConsecutiveErrors)
+        return false;
+    lastFrameError_ = status;
+    return true;
+}
+
+// The end, unless every frame read from the start was rejected: then the stream is no audio.
+bool FfmpegStream::endOfStream()
+{
+    if (!decodedAny_ && positionExact_ && lastFrameError_ != 0)
+        fail(lastFrameError_, decodingText());
+    ended_ = true;
+    return false;
 }
 
 int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)

@@ -3,6 +3,7 @@
 #include "core/file_handle.h"
 #include "core/id3v2_header.h"
 #include "platform/internal/ffmpeg_owners.h"
+#include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
 
@@ -83,6 +84,19 @@ const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, boo
         if (scoreOut)
             *scoreOut = AVPROBE_SCORE_EXTENSION;
         return av_find_input_format("mp3");
+    }
+    // So are a few frames of a raw stream, but every frame header read from the first to the
+    // end of the file, each where the one before ends (and AC-3's checksums), is as sure.
+    const int64_t fileSize = file.size();
+    const char *walked = codedframes::ac3(file, start, fileSize, false)         ? "ac3"
+                         : codedframes::ac3(file, start, fileSize, true)        ? "eac3"
+                         : codedframes::mpegLayer3(file, start, fileSize)       ? "mp3"
+                         : codedframes::adts(file, start, fileSize)             ? "aac"
+                                                                                : nullptr;
+    if (walked) {
+        if (scoreOut)
+            *scoreOut = AVPROBE_SCORE_EXTENSION;
+        return av_find_input_format(walked);
     }
     return nullptr;
 }

@@ -9,6 +9,9 @@ extern "C" {
 }
 
 #include <array>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <cstring>
 #include <memory>
 #include <span>
@@ -19,10 +22,11 @@ namespace tampod::oggaudio {
 namespace {
 
 constexpr int64_t pageHeaderBytes = 27;
-constexpr int64_t maximumPageBytes = pageHeaderBytes + 255 + 255 * 255;
 constexpr int maximumHeaderPages = 1024;
 constexpr qsizetype maximumSetupBytes = 1 << 22;
-constexpr int64_t windowBytes = 1 << 16;
+// Every page of the file is read, in order: large reads, each small enough to stay in the
+// cache while its pages are checked.
+constexpr int64_t windowBytes = 1 << 18;
 constexpr int maximumOpusPacketFrames = 5760; // 120 ms at 48 kHz
 
 constexpr uint8_t continuedFlag = 1, firstFlag = 2, lastFlag = 4;
@@ -30,28 +34,109 @@ constexpr uint8_t continuedFlag = 1, firstFlag = 2, lastFlag = 4;
 uint32_t readLe32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 // CRC-32 with polynomial 0x04C11DB7, not reflected, over the page with its own field as zeros.
+// Every page of a file is checked, so the bulk is folded 64 bytes a step with carry-less
+// multiplication where the processor has it, and eight bytes a step by tables elsewhere
+// (table k: a byte followed by k zero bytes).
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcTables crcTables = [] {
+    CrcTables t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t r = i << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+        t[0][i] = r;
+    }
+    for (size_t k = 1; k < 8; ++k)
+        for (size_t i = 0; i < 256; ++i)
+            t[k][i] = t[k - 1][i] << 8 ^ t[0][t[k - 1][i] >> 24];
+    return t;
+}();
+
+uint32_t readBe32(const uint8_t *p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+uint32_t crcByTables(uint32_t crc, const uint8_t *from, const uint8_t *to)
+{
+    const auto &t = crcTables;
+    for (; to - from >= 8; from += 8) {
+        const uint32_t a = crc ^ readBe32(from), b = readBe32(from + 4);
+        crc = t[7][a >> 24] ^ t[6][(a >> 16) & 0xFF] ^ t[5][(a >> 8) & 0xFF] ^ t[4][a & 0xFF] ^ t[3][b >> 24]
+              ^ t[2][(b >> 16) & 0xFF] ^ t[1][(b >> 8) & 0xFF] ^ t[0][b & 0xFF];
+    }
+    for (; from < to; ++from)
+        crc = (crc << 8) ^ t[0][((crc >> 24) ^ *from) & 0xFF];
+    return crc;
+}
+
+#if defined(__x86_64__)
+// x^n mod P.
+constexpr uint64_t powerOfX(int n)
+{
+    uint64_t r = 1;
+    for (int i = 0; i < n; ++i) {
+        r <<= 1;
+        if (r & (uint64_t(1) << 32))
+            r ^= (uint64_t(1) << 32) | 0x04C11DB7u;
+    }
+    return r;
+}
+
+// Sixteen bytes as one polynomial, the first bit the highest power.
+__attribute__((target("pclmul,ssse3"))) inline __m128i loadBlock(const uint8_t *p)
+{
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), reverse);
+}
+
+// r · x^(distance) + block, reduced to below x^128 (distance 128 or 512): r = h·x^64 + l, and
+// h·x^(distance+64) and l·x^(distance) are each taken mod P first.
+__attribute__((target("pclmul,ssse3"))) inline __m128i fold(__m128i r, __m128i constants, __m128i block)
+{
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(r, constants, 0x11),
+                                       _mm_clmulepi64_si128(r, constants, 0x00)),
+                         block);
+}
+
+// At least 64 bytes: the message with crc added to its first four bytes, folded to 128 bits,
+// which the tables then take to the remainder, and the bytes past the last whole block.
+__attribute__((target("pclmul,ssse3"))) uint32_t crcByFolding(uint32_t crc, const uint8_t *from, const uint8_t *to)
+{
+    const __m128i by128 = _mm_set_epi64x(int64_t(powerOfX(192)), int64_t(powerOfX(128)));
+    const __m128i by512 = _mm_set_epi64x(int64_t(powerOfX(576)), int64_t(powerOfX(512)));
+    __m128i a0 = _mm_xor_si128(loadBlock(from), _mm_set_epi32(int(crc), 0, 0, 0));
+    __m128i a1 = loadBlock(from + 16), a2 = loadBlock(from + 32), a3 = loadBlock(from + 48);
+    for (from += 64; to - from >= 64; from += 64) {
+        a0 = fold(a0, by512, loadBlock(from));
+        a1 = fold(a1, by512, loadBlock(from + 16));
+        a2 = fold(a2, by512, loadBlock(from + 32));
+        a3 = fold(a3, by512, loadBlock(from + 48));
+    }
+    __m128i r = fold(fold(fold(a0, by128, a1), by128, a2), by128, a3);
+    for (; to - from >= 16; from += 16)
+        r = fold(r, by128, loadBlock(from));
+    alignas(16) uint8_t rest[16];
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    _mm_store_si128(reinterpret_cast<__m128i *>(rest), _mm_shuffle_epi8(r, reverse));
+    return crcByTables(crcByTables(0, rest, rest + 16), from, to);
+}
+
+const bool canFold = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+#endif
+
+uint32_t crcOf(uint32_t crc, const uint8_t *from, const uint8_t *to)
+{
+#if defined(__x86_64__)
+    if (to - from >= 64 && canFold)
+        return crcByFolding(crc, from, to);
+#endif
+    return crcByTables(crc, from, to);
+}
+
 bool checksumHolds(const uint8_t *page, size_t size)
 {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t r = i << 24;
-            for (int bit = 0; bit < 8; ++bit)
-                r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
-        }
-        return t;
-    }();
-    uint32_t crc = 0;
-    const auto add = [&](const uint8_t *from, const uint8_t *to) {
-        for (; from < to; ++from)
-            crc = (crc << 8) ^ table[((crc >> 24) ^ *from) & 0xFF];
-    };
     static constexpr uint8_t zeros[4] = {};
-    add(page, page + 22);
-    add(zeros, zeros + 4);
-    add(page + 26, page + size);
-    return crc == readLe32(page + 22);
+    uint32_t crc = crcOf(0, page, page + 22);
+    crc = crcOf(crc, zeros, zeros + 4);
+    return crcOf(crc, page + 26, page + size) == readLe32(page + 22);
 }
 
 struct Page {
@@ -89,25 +174,24 @@ std::optional<Page> pageHeader(std::span<const uint8_t> bytes, int64_t offset)
     return page;
 }
 
-// The parts of packets a page holds, in order: where each starts in the body, whether it
-// starts on this page and whether it ends here.
+// The parts of packets a page holds, in order: where each starts in the body and whether it
+// ends here.
 struct Piece {
     int64_t at = 0;
     int64_t size = 0;
-    bool begins = true;
     bool ends = false;
 };
 
 std::vector<Piece> piecesOf(const Page &page)
 {
     std::vector<Piece> pieces;
-    Piece current{0, 0, !(page.flags & continuedFlag), false};
+    Piece current{0, 0, false};
     for (const uint8_t l : page.lacing) {
         current.size += l;
         if (l < 255) {
             current.ends = true;
             pieces.push_back(current);
-            current = Piece{current.at + current.size, 0, true, false};
+            current = Piece{current.at + current.size, 0, false};
         }
     }
     if (!page.endsPacket() && !page.lacing.empty())
@@ -174,15 +258,13 @@ struct PacketStart {
     int64_t size = 0;
 };
 
-// The stream's identification, its Vorbis setup, and the first page of audio.
+// The stream's identification, its Vorbis setup, and where its audio begins.
 struct Head {
     Stream stream;
     uint32_t serial = 0;
     int preSkip = 0;
     QByteArray id, setup;
     int64_t firstAudioOffset = 0;
-    int64_t firstAudioGranule = 0;
-    std::vector<PacketStart> firstAudioPackets; // those that end on that page
 };
 
 // The same checks the demuxer makes of the identification header, so a stream it refuses is
@@ -252,96 +334,8 @@ std::optional<Head> readHead(PageFile &pages, int64_t start)
             at = page->end();
             continue;
         }
-        if ((page->flags & continuedFlag) || page->granule < 0)
-            return std::nullopt;
-        const auto bytes = pages.whole(*page);
-        if (bytes.empty())
-            return std::nullopt;
-        for (const Piece &piece : pieces) {
-            if (!piece.ends)
-                break;
-            if (piece.size == 0)
-                return std::nullopt;
-            const uint8_t *packet = bytes.data() + page->headerSize() + piece.at;
-            head.firstAudioPackets.push_back({packet[0], piece.size > 1 ? packet[1] : uint8_t(0), piece.size});
-        }
-        if (head.firstAudioPackets.empty())
-            return std::nullopt;
         head.firstAudioOffset = page->offset;
-        head.firstAudioGranule = page->granule;
         return head;
-    }
-    return std::nullopt;
-}
-
-// The last page (it ends the stream and the file) and the one before it, both intact.
-struct Tail {
-    Page last, previous;
-    std::vector<PacketStart> lastPackets;
-    PacketStart previousPacket; // the last packet that ends on the previous page
-};
-
-std::optional<Tail> findTail(const Page &lastPage, const Page &previousPage, std::span<const uint8_t> lastBytes,
-                             std::span<const uint8_t> previousBytes)
-{
-    Tail tail{lastPage, previousPage, {}, {}};
-    for (const Piece &piece : piecesOf(lastPage)) {
-        if (!piece.begins || !piece.ends || piece.size == 0)
-            return std::nullopt;
-        const uint8_t *packet = lastBytes.data() + lastPage.headerSize() + piece.at;
-        tail.lastPackets.push_back({packet[0], piece.size > 1 ? packet[1] : uint8_t(0), piece.size});
-    }
-    const std::vector<Piece> pieces = piecesOf(previousPage);
-    if (tail.lastPackets.empty() || pieces.empty() || !pieces.back().begins || pieces.back().size == 0)
-        return std::nullopt;
-    const uint8_t *packet = previousBytes.data() + previousPage.headerSize() + pieces.back().at;
-    tail.previousPacket = {packet[0], pieces.back().size > 1 ? packet[1] : uint8_t(0), pieces.back().size};
-    return tail;
-}
-
-std::optional<Tail> readTail(const FileHandle &file, const Head &head, int64_t fileSize)
-{
-    for (const int64_t reach : {windowBytes, 2 * maximumPageBytes}) {
-        const int64_t from = std::max(head.firstAudioOffset, fileSize - reach);
-        const QByteArray tailBytes = file.preadUpTo(from, fileSize - from);
-        if (tailBytes.size() != fileSize - from)
-            return std::nullopt;
-        const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t *>(tailBytes.constData()),
-                                             size_t(tailBytes.size()));
-        // Every place a page header could start; the one that ends the file is the last page,
-        // and the one that ends where it starts, the page before.
-        std::vector<Page> candidates;
-        for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
-            const void *found = memmem(bytes.data() + i, bytes.size() - i, "OggS", 4);
-            if (!found)
-                break;
-            i = size_t(static_cast<const uint8_t *>(found) - bytes.data());
-            if (auto page = pageHeader(bytes.subspan(i), from + int64_t(i)))
-                candidates.push_back(std::move(*page));
-        }
-        const auto bytesOf = [&](const Page &page) {
-            const auto whole = bytes.subspan(size_t(page.offset - from), size_t(page.end() - page.offset));
-            return checksumHolds(whole.data(), whole.size()) ? whole : std::span<const uint8_t>{};
-        };
-        bool retry = false;
-        for (const Page &last : candidates) {
-            if (last.end() != fileSize)
-                continue;
-            const auto lastBytes = bytesOf(last);
-            if (lastBytes.empty())
-                continue;
-            for (const Page &previous : candidates) {
-                if (previous.end() != last.offset)
-                    continue;
-                if (const auto previousBytes = bytesOf(previous); !previousBytes.empty())
-                    return findTail(last, previous, lastBytes, previousBytes);
-            }
-            // Only a page before that starts further back than was read is worth a second look.
-            retry = last.offset - from < maximumPageBytes && from != head.firstAudioOffset;
-            break;
-        }
-        if (!retry)
-            return std::nullopt;
     }
     return std::nullopt;
 }
@@ -357,36 +351,15 @@ int opusSamples(const PacketStart &packet)
     return samples <= maximumOpusPacketFrames ? samples : 0;
 }
 
-std::optional<int64_t> opusLength(const Head &head, const Tail &tail)
-{
-    int64_t firstPage = 0, lastPage = 0;
-    for (const PacketStart &packet : head.firstAudioPackets) {
-        const int samples = opusSamples(packet);
-        if (samples == 0)
-            return std::nullopt;
-        firstPage += samples;
-    }
-    for (const PacketStart &packet : tail.lastPackets) {
-        const int samples = opusSamples(packet);
-        if (samples == 0)
-            return std::nullopt;
-        lastPage += samples;
-    }
-    const int64_t start = head.firstAudioGranule - firstPage;
-    // The last page's packets reach at least as far as its granule: the decoder drops what lies past it.
-    const int64_t excess = tail.previous.granule + lastPage - tail.last.granule;
-    if (start < 0 || excess < 0 || excess > lastPage || tail.previous.granule - start < head.preSkip)
-        return std::nullopt;
-    return tail.last.granule - start - head.preSkip;
-}
-
 struct VorbisParserFree {
     void operator()(AVVorbisParseContext *parser) const { av_vorbis_parse_free(&parser); }
 };
 
-std::optional<int64_t> vorbisLength(const Head &head, const Tail &tail)
+using VorbisParser = std::unique_ptr<AVVorbisParseContext, VorbisParserFree>;
+
+// A parser that learns each mode's block size from the stream's setup header.
+VorbisParser vorbisParser(const Head &head)
 {
-    // The parser learns each mode's block size from the setup header.
     static const char comment[] = "\x03vorbis\0\0\0\0\0\0\0\0\x01";
     QByteArray extradata(1, '\x02');
     for (qsizetype n : {head.id.size(), qsizetype(sizeof comment - 1)}) {
@@ -396,38 +369,101 @@ std::optional<int64_t> vorbisLength(const Head &head, const Tail &tail)
     }
     extradata.append(head.id).append(comment, sizeof comment - 1).append(head.setup);
     ffmpeg::silenceLog();
-    const std::unique_ptr<AVVorbisParseContext, VorbisParserFree> parser(
+    return VorbisParser(
         av_vorbis_parse_init(reinterpret_cast<const uint8_t *>(extradata.constData()), int(extradata.size())));
-    if (!parser)
-        return std::nullopt;
-    const auto samples = [&](const PacketStart &packet) {
-        return av_vorbis_parse_frame(parser.get(), &packet.first, 1);
-    };
-    // The first packet only primes the decoder's overlap and gives no samples.
-    int64_t firstPage = 0;
-    for (size_t i = 0; i < head.firstAudioPackets.size(); ++i) {
-        const int n = samples(head.firstAudioPackets[i]);
-        if (n <= 0)
-            return std::nullopt;
-        firstPage += i == 0 ? 0 : n;
-    }
-    if (samples(tail.previousPacket) <= 0)
-        return std::nullopt;
-    int64_t lastPage = 0, lastPacket = 0;
-    for (const PacketStart &packet : tail.lastPackets) {
-        lastPacket = samples(packet);
-        if (lastPacket <= 0)
-            return std::nullopt;
-        lastPage += lastPacket;
-    }
-    const int64_t start = head.firstAudioGranule - firstPage;
-    // Only the last packet is trimmed to the granule.
-    const int64_t excess = tail.previous.granule + lastPage - tail.last.granule;
-    if (start < 0 || excess < 0 || excess > lastPacket)
-        return std::nullopt;
-    return tail.last.granule - start;
 }
 
+// Every page from start to the end of the file, in order. The length the decode delivers, or
+// nullopt unless the file is one plain stream whose pages all hold their checksums, follow each
+// other by sequence number without a gap, and carry granule positions that agree with the
+// durations of their packets: a page's granule is where its last finished packet ends (-1 where
+// none does), and only the last page may end the stream early.
+std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t start, int64_t fileSize)
+{
+    const bool vorbis = head.stream.codec == AudioCodecKind::vorbis;
+    VorbisParser parser;
+    if (vorbis && !(parser = vorbisParser(head)))
+        return std::nullopt;
+    const auto duration = [&](const PacketStart &packet) {
+        if (packet.size == 0)
+            return 0;
+        return vorbis ? av_vorbis_parse_frame(parser.get(), &packet.first, 1) : opusSamples(packet);
+    };
+    uint32_t sequence = 0;
+    bool continues = false; // the page before ended inside a packet
+    PacketStart packet;     // the packet being gathered
+    int64_t decoded = 0;    // samples of the audio packets finished so far
+    int64_t origin = -1;    // the granule position of the first sample
+    int64_t audioPages = 0, lastPacket = 0, beforeLastPage = 0;
+    bool priming = true;
+    for (int64_t at = start; at < fileSize;) {
+        const auto page = pages.header(at);
+        const auto bytes = page ? pages.whole(*page) : std::span<const uint8_t>{};
+        if (bytes.empty() || page->lacing.empty())
+            return std::nullopt;
+        const uint32_t pageSequence = readLe32(bytes.data() + 18);
+        const bool first = at == start, last = page->end() == fileSize, audio = at >= head.firstAudioOffset;
+        if (page->serial != head.serial || (!first && pageSequence != sequence + 1)
+            || bool(page->flags & firstFlag) != first || bool(page->flags & lastFlag) != last
+            || bool(page->flags & continuedFlag) != continues)
+            return std::nullopt;
+        sequence = pageSequence;
+        int finished = 0;
+        const uint8_t *body = bytes.data() + page->headerSize();
+        for (const uint8_t l : page->lacing) {
+            if (packet.size == 0 && l > 0)
+                packet.first = body[0];
+            if (packet.size < 2 && packet.size + l >= 2)
+                packet.second = body[1 - packet.size];
+            packet.size += l;
+            body += l;
+            if (l == 255)
+                continue;
+            if (audio) {
+                const int samples = duration(packet);
+                if (samples <= 0)
+                    return std::nullopt;
+                // A Vorbis stream's first packet only primes the decoder's overlap.
+                lastPacket = vorbis && priming ? 0 : samples;
+                priming = false;
+                decoded += lastPacket;
+            }
+            ++finished;
+            packet = PacketStart{};
+        }
+        continues = page->lacing.back() == 255;
+        if (!audio) {
+            if (page->granule != 0 && !(finished == 0 && page->granule == -1))
+                return std::nullopt;
+        } else if (finished == 0) {
+            if (page->granule != -1 || origin < 0)
+                return std::nullopt;
+        } else if (page->granule < 0 || page->granule > (int64_t(1) << 62)) {
+            return std::nullopt;
+        } else if (origin < 0) {
+            // The first page of audio fixes where the stream starts.
+            origin = page->granule - decoded;
+            if (origin < 0)
+                return std::nullopt;
+        } else if (!last && page->granule != origin + decoded) {
+            return std::nullopt;
+        }
+        audioPages += audio;
+        if (last) {
+            // The last page's packets reach at least as far as its granule: the decoder trims
+            // what lies past it, from the last packet of Vorbis, from the page's packets of Opus.
+            const int64_t excess = origin + decoded - page->granule;
+            const int64_t lastPage = decoded - beforeLastPage;
+            if (audioPages < 2 || continues || excess < 0 || excess > (vorbis ? lastPacket : lastPage)
+                || (!vorbis && beforeLastPage < head.preSkip))
+                return std::nullopt;
+            return page->granule - origin - (vorbis ? 0 : head.preSkip);
+        }
+        beforeLastPage = decoded;
+        at = page->end();
+    }
+    return std::nullopt;
+}
 } // namespace
 
 std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize)
@@ -436,17 +472,7 @@ std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fi
     const std::optional<Head> head = readHead(pages, start);
     if (!head)
         return std::nullopt;
-    const std::optional<Tail> tail = readTail(file, *head, fileSize);
-    if (!tail)
-        return std::nullopt;
-    const Page &last = tail->last, &previous = tail->previous;
-    if (!(last.flags & lastFlag) || (last.flags & (firstFlag | continuedFlag)) || last.serial != head->serial
-        || previous.serial != head->serial || (previous.flags & (firstFlag | lastFlag)) || last.granule < 0
-        || previous.granule < 0 || !previous.endsPacket() || previous.offset < head->firstAudioOffset
-        || last.granule < previous.granule || last.granule > (int64_t(1) << 62))
-        return std::nullopt;
-    const std::optional<int64_t> length
-        = head->stream.codec == AudioCodecKind::opus ? opusLength(*head, *tail) : vorbisLength(*head, *tail);
+    const std::optional<int64_t> length = walkLength(pages, *head, start, fileSize);
     if (!length || *length <= 0)
         return std::nullopt;
     Stream stream = head->stream;

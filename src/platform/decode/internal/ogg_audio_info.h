@@ -13,7 +13,7 @@ class FileHandle;
 
 namespace tampod::oggaudio {
 
-// One Vorbis or Opus stream in an Ogg file, read from its first pages and its last two.
+// One Vorbis or Opus stream in an Ogg file, read from every page.
 struct Stream {
     AudioCodecKind codec = AudioCodecKind::other;
     int sampleRate = 0;
@@ -25,9 +25,11 @@ struct Stream {
 };
 
 // nullopt unless the file at start is one logical Vorbis or Opus stream whose pages say its
-// length exactly: headers ending on a page of their own, two or more audio pages, a last page
-// that ends the stream and the file and whose granule lies within its own packets. Anything
-// else (chained or multiplexed streams, damaged pages, a cut end) is left to a full decode.
+// length exactly: headers ending on a page of their own, two or more audio pages, every page
+// intact (its checksum holds) and next by sequence number, each granule where the durations
+// of the packets so far put it, and a last page that ends the stream and the file and whose
+// granule lies within its own packets. Anything else (chained or multiplexed streams, damaged,
+// missing or repeated pages, a cut end) is left to a full decode, which counts the length.
 // Throws only when reading the file fails.
 std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize);
 

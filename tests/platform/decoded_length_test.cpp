@@ -1,0 +1,244 @@
+#include "platform_fixtures.h"
+#include "support/run_program.h"
+#include "support/test_support.h"
+
+#include "core/file_handle.h"
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/ogg_audio_info.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+using namespace tampod;
+
+namespace {
+
+// The pages of an Ogg file, each whole, in file order.
+std::vector<QByteArray> pagesOf(const QByteArray &ogg)
+{
+    std::vector<QByteArray> pages;
+    for (qsizetype at = 0; at + 27 <= ogg.size();) {
+        qsizetype size = 27 + uint8_t(ogg[at + 26]);
+        for (int i = 0; i < uint8_t(ogg[at + 26]); ++i)
+            size += uint8_t(ogg[at + 27 + i]);
+        pages.push_back(ogg.mid(at, size));
+        at += size;
+    }
+    return pages;
+}
+
+QByteArray joined(const std::vector<QByteArray> &pages)
+{
+    QByteArray all;
+    for (const QByteArray &page : pages)
+        all += page;
+    return all;
+}
+
+int64_t granuleOf(const QByteArray &page)
+{
+    int64_t granule = 0;
+    std::memcpy(&granule, page.constData() + 6, 8);
+    return granule;
+}
+
+// The page with its checksum made to hold again.
+QByteArray signedAgain(QByteArray page)
+{
+    uint32_t crc = 0;
+    for (qsizetype i = 0; i < page.size(); ++i) {
+        crc ^= uint32_t(uint8_t(i >= 22 && i < 26 ? 0 : page[i])) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    std::memcpy(page.data() + 22, &crc, 4);
+    return page;
+}
+
+// A byte in the middle of the page's packets changed; its checksum no longer holds.
+QByteArray damaged(QByteArray page)
+{
+    const qsizetype at = 27 + uint8_t(page[26]) + (page.size() - 27 - uint8_t(page[26])) / 2;
+    page[at] = char(page[at] ^ 0x20);
+    return page;
+}
+
+// Vorbis or Opus as the command line encodes it, the serial number fixed by serial.
+QByteArray encoded(const QString &path, const char *codec, qint64 frames, int serial)
+{
+    test::makeTone(path, frames, {"-c:a", codec, "-fflags", "+bitexact", "-serial_offset", QString::number(serial)});
+    return test::readAll(path);
+}
+
+struct Case {
+    const char *name;
+    // Writes the file at path; empty when the case is the file made there.
+    std::function<QByteArray(const QString &path)> make;
+    bool pagesState = false; // a plain Ogg stream: its pages state the length
+};
+
+std::vector<Case> oggCases(const char *codec)
+{
+    const auto plain = [codec](const QString &path) { return encoded(path, codec, 220500, 0); };
+    // An operation on the pages of a plain file.
+    const auto bent = [plain](std::function<void(std::vector<QByteArray> &)> change) {
+        return [plain, change](const QString &path) {
+            std::vector<QByteArray> pages = pagesOf(plain(path));
+            change(pages);
+            return joined(pages);
+        };
+    };
+    return {
+        {"plain", plain, true},
+        {"chained, one serial", [codec](const QString &path) {
+             return encoded(path, codec, 100000, 0) + encoded(path, codec, 70000, 0);
+         }},
+        {"chained, two serials", [codec](const QString &path) {
+             return encoded(path, codec, 100000, 0) + encoded(path, codec, 70000, 9);
+         }},
+        {"dropped middle page", bent([](auto &pages) { pages.erase(pages.begin() + qsizetype(pages.size() / 2)); })},
+        {"repeated middle page", bent([](auto &pages) {
+             pages.insert(pages.begin() + qsizetype(pages.size() / 2), pages[pages.size() / 2]);
+         })},
+        {"middle page whose checksum fails", bent([](auto &pages) {
+             pages[pages.size() / 2] = damaged(pages[pages.size() / 2]);
+         })},
+        {"granules raised mid-file", bent([](auto &pages) {
+             for (size_t i = pages.size() / 2; i < pages.size(); ++i)
+                 pages[i] = signedAgain(pages[i].replace(6, 8, [&] {
+                     const int64_t raised = granuleOf(pages[i]) + 20000;
+                     return QByteArray(reinterpret_cast<const char *>(&raised), 8);
+                 }()));
+         })},
+        {"damaged first audio page", bent([](auto &pages) {
+             const auto audio = std::find_if(pages.begin() + 1, pages.end(), [](const QByteArray &p) { return granuleOf(p) > 0; });
+             *audio = damaged(*audio);
+         })},
+    };
+}
+
+std::vector<Case> otherCases()
+{
+    const auto tone = [](QStringList options, int rate, int channels, double seconds) {
+        return [=](const QString &path) {
+            test::makeTone(path, qint64(seconds * rate), options, rate, channels);
+            return QByteArray();
+        };
+    };
+    // Companded WAV whose header leaves the frame size at 0.
+    const auto unaligned = [](const char *codec) {
+        return [codec](const QString &path) {
+            test::makeTone(path, 100000, {"-c:a", codec});
+            QByteArray wav = test::readAll(path);
+            EXPECT_EQ(wav.mid(12, 4), "fmt ");
+            wav[32] = wav[33] = '\0';
+            return wav;
+        };
+    };
+    return {
+        {"u-law.wav", unaligned("pcm_mulaw")},
+        {"a-law.wav", unaligned("pcm_alaw")},
+        {"tagged.ac3", [](const QString &path) {
+             test::makeTone(path, 336000, {"-c:a", "ac3"}, 48000);
+             return test::readAll(path) + "TAG" + QByteArray("Take one").leftJustified(125, '\0');
+         }},
+        // Too short for content probing.
+        {"short.ac3", tone({"-c:a", "ac3"}, 48000, 2, 0.1)},
+        {"short-enhanced.ac3", tone({"-c:a", "eac3", "-f", "eac3"}, 48000, 2, 0.1)},
+        {"short.mp3", tone({"-c:a", "libmp3lame", "-write_xing", "0", "-id3v2_version", "0"}, 44100, 2, 0.1)},
+        {"short-8k.aac", tone({"-c:a", "aac", "-f", "adts"}, 8000, 1, 0.1)},
+    };
+}
+
+struct Read {
+    int64_t stated = -1;    // the length before a frame past the first is read
+    int64_t delivered = -1; // frames read from the start to the end
+    int64_t fromSeek = -1;  // frames read from three quarters in to the end
+};
+
+Read readBack(const QString &path, AudioFileReader::Use use)
+{
+    AudioFileReader reader(path, {}, use);
+    Read read;
+    read.stated = reader.length();
+    read.delivered = int64_t(test::readAllFloat(reader).size()) / reader.channels();
+    reader.seek(read.stated * 3 / 4);
+    read.fromSeek = int64_t(test::readAllFloat(reader).size()) / reader.channels() + read.stated * 3 / 4;
+    return read;
+}
+
+bool statedByPages(const QString &path)
+{
+    const FileHandle file = FileHandle::openOutside(path);
+    return oggaudio::describe(file, 0, file.size()).has_value();
+}
+
+} // namespace
+
+// Where the pages or frame headers cannot vouch for a file, the decode counts it: what is stated,
+// played from the start or from a seek, and read for an export is what the command line decodes.
+TEST(DecodedLength, StatedPlayedAndExportedLengthsAreTheDecodes)
+{
+    test::TempDir dir;
+    std::vector<std::pair<QString, Case>> all;
+    for (const auto &[codec, extension] : {std::pair{"libvorbis", ".ogg"}, std::pair{"libopus", ".opus"}})
+        for (const Case &c : oggCases(codec))
+            all.emplace_back(QLatin1String(codec) + " " + QLatin1String(c.name) + extension, c);
+    for (const Case &c : otherCases())
+        all.emplace_back(QLatin1String(c.name), c);
+    int index = 0;
+    for (const auto &[name, c] : all) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir.file(QString::number(index++) + name.section(' ', -1).section('.', -1).prepend('.'));
+        if (const QByteArray bytes = c.make(path); !bytes.isEmpty())
+            test::writeFile(path, bytes);
+        const int channels = path.endsWith(QLatin1String(".aac")) ? 1 : 2;
+        const int64_t decoded = test::ffmpegDecode(path).size() / (channels * qsizetype(sizeof(float)));
+        ASSERT_GT(decoded, 0);
+        if (path.endsWith(QLatin1String(".ogg")) || path.endsWith(QLatin1String(".opus"))) {
+            EXPECT_EQ(statedByPages(path), c.pagesState);
+        }
+        try {
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+                const Read read = readBack(path, use);
+                EXPECT_EQ(read.stated, decoded);
+                EXPECT_EQ(read.delivered, decoded);
+                EXPECT_EQ(read.fromSeek, decoded);
+            }
+        } catch (const AudioFileError &error) {
+            ADD_FAILURE() << error.message().toStdString();
+        }
+    }
+}
+
+TEST(DecodedLength, TextNamedAsAudioAndStreamsWhereNothingDecodesStayRefused)
+{
+    test::TempDir dir;
+    const QString text = dir.file("notes.mp3"), noise = dir.file("noise.ac3"), garbage = dir.file("garbage.aac");
+    test::writeFile(text, QByteArray("Take 3 was the best one, keep the second half.\n").repeated(40));
+    // AC-3 sync words before bytes that are no frames: the checksums fail.
+    test::makeTone(noise, 48000, {"-c:a", "ac3"}, 48000);
+    QByteArray frames = test::readAll(noise);
+    for (qsizetype at = 0; at < frames.size(); at += 512)
+        for (qsizetype i = at + 5; i < std::min(at + 512, frames.size()); ++i)
+            frames[i] = char(i * 37);
+    test::writeFile(noise, frames);
+    // A short ADTS stream whose headers all hold, but not one frame of its audio decodes.
+    test::makeTone(garbage, 800, {"-c:a", "aac", "-f", "adts"}, 8000, 1);
+    QByteArray adts = test::readAll(garbage);
+    for (qsizetype at = 0; at + 7 <= adts.size();) {
+        const qsizetype size = (uint8_t(adts[at + 3]) & 3) << 11 | uint8_t(adts[at + 4]) << 3 | uint8_t(adts[at + 5]) >> 5;
+        for (qsizetype i = at + 7; i < at + size; ++i)
+            adts[i] = char(i * 73 + 11);
+        at += size;
+    }
+    test::writeFile(garbage, adts);
+    EXPECT_TRUE(test::ffmpegDecode(garbage).isEmpty());
+    for (const QString &path : {text, noise, garbage}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_THROW(readBack(path, AudioFileReader::Use::reading), AudioFileError);
+        EXPECT_THROW(readBack(path, AudioFileReader::Use::glance), AudioFileError);
+    }
+}
