@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reads every application's accessible tree over the accessibility bus, again and again, as a
 screen reader does: role, state, name, parent, index in it, relations and children of every
-element. Runs until it is stopped."""
+element. It listens to the applications' events, as a screen reader does, so that they send
+them. Runs until it is stopped."""
 import sys
 import time
 
@@ -41,9 +42,16 @@ def read(bus, name, path, seen):
         read(bus, str(child[0]), str(child[1]), seen)
 
 
+def listen(bus):
+    registry = bus.get_object('org.a11y.atspi.Registry', '/org/a11y/atspi/registry')
+    for event in ('object:', 'window:', 'focus:'):
+        registry.RegisterEvent(event, dbus.Array([], signature='s'), '', dbus_interface='org.a11y.atspi.Registry')
+
+
 def main():
     period = float(sys.argv[1]) if len(sys.argv) > 1 else 0.25
     bus = connect()
+    listen(bus)
     while True:
         try:
             root = bus.get_object('org.a11y.atspi.Registry', '/org/a11y/atspi/accessible/root', introspect=False)

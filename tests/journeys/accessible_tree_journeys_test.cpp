@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QSet>
 #include <QTimer>
 
@@ -32,8 +33,16 @@ public:
         timer_.start();
         warnings().clear();
         previous_ = qInstallMessageHandler(&TreeReader::record);
+        // The cache's log describes every element as it is made and as it is dropped (reading
+        // its name, role, children, state and place): a reader at the worst moments, when the
+        // widget it stands for is being built or destroyed.
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.cache.debug=true"));
     }
-    ~TreeReader() { qInstallMessageHandler(previous_); }
+    ~TreeReader()
+    {
+        QLoggingCategory::setFilterRules(QString());
+        qInstallMessageHandler(previous_);
+    }
 
     // What the accessibility code logged about elements it could not make, and anything logged
     // about the library table: a reader on the bus is sent to no element or to a wrong one.
@@ -136,8 +145,9 @@ private:
 
     static void record(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (type != QtDebugMsg && (QByteArray(context.category).startsWith("qt.accessibility")
-                                   || message.contains(QLatin1String("LibraryTable"))))
+        if (type == QtDebugMsg)
+            return;
+        if (QByteArray(context.category).startsWith("qt.accessibility") || message.contains(QLatin1String("LibraryTable")))
             warnings() << message;
         fprintf(stderr, "%s\n", qPrintable(message));
     }
