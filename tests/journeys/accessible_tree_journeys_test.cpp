@@ -15,6 +15,7 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QTimer>
+#include <QToolTip>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -32,16 +33,17 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] { readAll(); });
         timer_.start();
         warnings().clear();
-        previous_ = qInstallMessageHandler(&TreeReader::record);
-        // The cache's log describes every element as it is made and as it is dropped (reading
-        // its name, role, children, state and place): a reader at the worst moments, when the
-        // widget it stands for is being built or destroyed.
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.cache.debug=true"));
-    }
-    ~TreeReader()
-    {
-        QLoggingCategory::setFilterRules(QString());
-        qInstallMessageHandler(previous_);
+        // From the first reader on, for the rest of the process: the journey's end destroys the
+        // windows after the reader has gone.
+        static const bool logging = [] {
+            previous() = qInstallMessageHandler(&TreeReader::record);
+            // The cache's log describes every element as it is made and as it is dropped
+            // (reading its name, role, children, state and place): a reader at the worst
+            // moments, when the widget it stands for is being built or destroyed.
+            QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.cache.debug=true"));
+            return true;
+        }();
+        Q_UNUSED(logging);
     }
 
     // What the accessibility code logged about elements it could not make, and anything logged
@@ -143,16 +145,23 @@ private:
         }
     }
 
-    static void record(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    static QtMessageHandler &previous()
     {
-        if (type == QtDebugMsg)
-            return;
-        if (QByteArray(context.category).startsWith("qt.accessibility") || message.contains(QLatin1String("LibraryTable")))
-            warnings() << message;
-        fprintf(stderr, "%s\n", qPrintable(message));
+        static QtMessageHandler handler = nullptr;
+        return handler;
     }
 
-    QtMessageHandler previous_ = nullptr;
+    static void record(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        const QByteArray category(context.category);
+        if (type == QtDebugMsg && category == "qt.accessibility.cache")
+            return;
+        if (type != QtDebugMsg && (category.startsWith("qt.accessibility") || message.contains(QLatin1String("LibraryTable"))))
+            warnings() << message;
+        if (previous())
+            previous()(type, context, message);
+    }
+
     QTimer timer_;
     QSet<QAccessibleInterface *> seen_;
     QSet<QAccessible::Id> known_;
@@ -229,6 +238,14 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileSheetsAndWindowsOpenAndClose)
         for (const char *tag : {"flac", "aiff", "wav"}) {
             ASSERT_TRUE(choose(format, QLatin1String(tag)));
             pumpUntil([] { return false; }, std::chrono::milliseconds(60));
+        }
+        // Tips shown and taken away, as the pointer passes over the sheet's controls.
+        for (QWidget *control : sheet->findChildren<QWidget *>()) {
+            if (control->isVisible() && !control->toolTip().isEmpty()) {
+                QToolTip::showText(control->mapToGlobal(QPoint(2, 2)), control->toolTip(), control);
+                pumpUntil([] { return false; }, std::chrono::milliseconds(20));
+                QToolTip::hideText();
+            }
         }
         key(sheet, Qt::Key_Escape);
         ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
