@@ -55,7 +55,6 @@ public:
     }
 
     int walks() const { return walks_; }
-    int elements() const { return elements_; }
 
     void readAll()
     {
@@ -88,7 +87,6 @@ private:
     {
         if (!element || !element->isValid())
             return;
-        ++elements_;
         known_.insert(QAccessible::uniqueId(element));
         for (const auto t : {QAccessible::Name, QAccessible::Description, QAccessible::Value, QAccessible::Help})
             (void)element->text(t);
@@ -166,7 +164,6 @@ private:
     QSet<QAccessibleInterface *> seen_;
     QSet<QAccessible::Id> known_;
     int walks_ = 0;
-    int elements_ = 0;
 };
 
 QStringList rowStates(const QWidget *sheet)
