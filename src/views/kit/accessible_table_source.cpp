@@ -36,6 +36,9 @@ public:
     {
     }
 
+    // The view is going: nothing may be read from it any more (its destructor is running).
+    void detach() { view_.clear(); }
+
     bool isValid() const override { return button().has_value(); }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return cell_->window(); }
@@ -91,7 +94,7 @@ private:
     }
 
     QAccessibleInterface *const cell_;
-    const QPointer<QTableView> view_;
+    QPointer<QTableView> view_;
     AccessibleTableSource *const source_;
     const QPersistentModelIndex index_;
     const int number_;
@@ -115,6 +118,16 @@ public:
     QModelIndex index() const
     {
         return view_ && view_->model() ? view_->model()->index(row_, column_) : QModelIndex();
+    }
+
+    // The view is going (its destructor is running): the cell and its buttons turn invalid
+    // before they are deleted, so that nothing reads the view through them any more.
+    void detach()
+    {
+        view_.clear();
+        for (const QAccessible::Id id : std::as_const(buttons_))
+            if (auto *button = static_cast<CellButtonAccessible *>(QAccessible::accessibleInterface(id)))
+                button->detach();
     }
 
     bool isValid() const override { return index().isValid(); }
@@ -221,7 +234,7 @@ public:
 
 private:
     TableAccessible *const table_;
-    const QPointer<QTableView> view_;
+    QPointer<QTableView> view_;
     AccessibleTableSource *const source_;
     const int row_;
     const int column_;
@@ -235,7 +248,9 @@ public:
         : QAccessibleWidget(view, QAccessible::Table), source_(source)
     {
     }
-    ~TableAccessible() override { clearCells(); }
+    // Deleted when the view emits destroyed(), from QWidget's destructor: the view is no
+    // table view any more.
+    ~TableAccessible() override { clearCells(true); }
 
     QTableView *view() const { return static_cast<QTableView *>(widget()); }
 
@@ -259,7 +274,7 @@ public:
         if (!child || child->parent() != this)
             return -1;
         auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
-        if (!cell)
+        if (!cell || cell->rowIndex() >= rowCount() || cell->columnIndex() >= columnCount())
             return -1;
         return cell->rowIndex() * columnCount() + cell->columnIndex();
     }
@@ -334,8 +349,13 @@ public:
     bool unselectRow(int row) override { return selectRowAs(row, QItemSelectionModel::Deselect); }
     bool selectColumn(int) override { return false; }
     bool unselectColumn(int) override { return false; }
-    // Rows and columns moved: cells are kept by position, so they all start afresh.
-    void modelChange(QAccessibleTableModelChangeEvent *) override { clearCells(); }
+    // Rows or columns came, went or moved: cells are kept by position, so they all start
+    // afresh. A cell whose data changed stays the same element.
+    void modelChange(QAccessibleTableModelChangeEvent *event) override
+    {
+        if (event->modelChangeType() != QAccessibleTableModelChangeEvent::DataChanged)
+            clearCells(false);
+    }
 
 private:
     QAbstractItemModel *model() const { return view()->model(); }
@@ -351,11 +371,14 @@ private:
         selection->select(model()->index(row, 0), flags | QItemSelectionModel::Rows);
         return true;
     }
-    void clearCells()
+    void clearCells(bool viewGoing)
     {
         const auto cells = std::exchange(cells_, {});
-        for (const QAccessible::Id id : cells)
+        for (const QAccessible::Id id : cells) {
+            if (auto *cell = static_cast<CellAccessible *>(QAccessible::accessibleInterface(id)); cell && viewGoing)
+                cell->detach();
             QAccessible::deleteAccessibleInterface(id);
+        }
     }
 
     AccessibleTableSource *const source_;
@@ -382,6 +405,50 @@ AccessibleTableSource::AccessibleTableSource()
 QAccessibleInterface *AccessibleTableSource::makeInterface(QTableView *view, AccessibleTableSource *source)
 {
     return new TableAccessible(view, source);
+}
+
+int AccessibleTableSource::cellNumber(const QModelIndex &index)
+{
+    return index.row() * index.model()->columnCount() + index.column();
+}
+
+namespace {
+
+// A cell of view's model now (a change may name rows already gone).
+bool isCell(const QTableView *view, const QModelIndex &index)
+{
+    const QAbstractItemModel *model = view->model();
+    return index.isValid() && index.model() == model && !index.parent().isValid() && index.row() < model->rowCount()
+           && index.column() < model->columnCount();
+}
+
+void announce(QTableView *view, QAccessible::Event type, const QModelIndex &cell)
+{
+    QAccessibleEvent event(view, type);
+    event.setChild(AccessibleTableSource::cellNumber(cell));
+    QAccessible::updateAccessibility(&event);
+}
+
+} // namespace
+
+void AccessibleTableSource::announceSelection(QTableView *view, const QItemSelection &selected,
+                                              const QItemSelection &deselected)
+{
+    if (!QAccessible::isActive())
+        return;
+    // As QTableView does, the first cell of a change stands for it.
+    if (const QModelIndex first = selected.isEmpty() ? QModelIndex() : QModelIndex(selected.first().topLeft()); isCell(view, first))
+        announce(view, QAccessible::SelectionAdd, first);
+    if (const QModelIndex first = deselected.isEmpty() ? QModelIndex() : QModelIndex(deselected.first().topLeft()); isCell(view, first))
+        announce(view, QAccessible::SelectionRemove, first);
+}
+
+void AccessibleTableSource::announceCurrent(QTableView *view, const QModelIndex &current)
+{
+    // Only where the keyboard is: a current cell set by an update while the keyboard is
+    // elsewhere must not pull a screen reader's focus into the table.
+    if (QAccessible::isActive() && view->hasFocus() && isCell(view, current))
+        announce(view, QAccessible::Focus, current);
 }
 
 void AccessibleTableSource::claim(QTableView *view)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QItemSelection>
 #include <QList>
 #include <QModelIndex>
 #include <QRect>
@@ -40,6 +41,14 @@ public:
     // Call at the end of the view's constructor: an interface asked for while its base class
     // was being built is Qt's own, which is then replaced.
     static void claim(QTableView *view);
+    // The cell number of index in the interface: row × columns + column.
+    static int cellNumber(const QModelIndex &index);
+    // QTableView announces a new selection and a new current cell numbering cells as if its
+    // hidden headers took a row and a column, so a screen reader would be sent to another cell
+    // or to none. The view's selectionChanged and currentChanged call QAbstractItemView's
+    // instead of QTableView's, and these to announce the cells by their numbers here.
+    static void announceSelection(QTableView *view, const QItemSelection &selected, const QItemSelection &deselected);
+    static void announceCurrent(QTableView *view, const QModelIndex &current);
 };
 
 } // namespace tampod

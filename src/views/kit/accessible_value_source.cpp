@@ -16,10 +16,16 @@ void AccessibleValueSource::valueChanged(QWidget *widget)
 {
     if (!QAccessible::isActive())
         return;
-    // Computed on request, the value before is gone; only a text change would need it, and a
-    // source's interface offers no text.
     auto *source = dynamic_cast<AccessibleValueSource *>(widget);
-    announceValueChange(widget, QString(), source ? source->accessibleValue() : QString());
+    const QString value = source ? source->accessibleValue() : QString();
+    // Computed on request, the value before is not kept by the source: the last one announced
+    // stands in for it, so a text change names what it replaces.
+    static const char *const announced = "tampodAnnouncedValue";
+    const QString previous = widget->property(announced).toString();
+    if (previous == value)
+        return;
+    widget->setProperty(announced, value);
+    announceValueChange(widget, previous, value);
 }
 
 } // namespace tampod

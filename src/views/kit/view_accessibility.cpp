@@ -23,9 +23,36 @@ const char *const roleProperty = "tampodAccessibleRole";
 const char *const pressAtOnceProperty = "tampodButtonsPressAtOnce";
 const char *const valueProperty = "tampodAccessibleValue";
 
-// A drawn element with a role and a value text. The value text is also its (read-only) text,
-// which is how a screen reader on the accessibility bus reaches a value that has no range.
-class ValueAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+// A value text offered as the element's read-only text, without a cursor or selections: how a
+// screen reader on the accessibility bus reaches a value that has no range, and how it hears
+// that value change (the bus carries value changes only for values with a range).
+class ReadOnlyText : public QAccessibleTextInterface {
+public:
+    QString text(int start, int end) const override { return shownText().mid(start, end - start); }
+    int characterCount() const override { return int(shownText().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    int selectionCount() const override { return 0; }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return QString();
+    }
+
+protected:
+    virtual QString shownText() const = 0;
+};
+
+// A drawn element with a role and a value text, which is also its text.
+class ValueAccessible : public QAccessibleWidget, public ReadOnlyText {
 public:
     ValueAccessible(QWidget *widget, QAccessible::Role role)
         : QAccessibleWidget(widget, role)
@@ -50,9 +77,10 @@ public:
         return state;
     }
 
+    // Once it has had a value: an emptied value is an emptied text, not a text gone.
     void *interface_cast(QAccessible::InterfaceType type) override
     {
-        if (type == QAccessible::TextInterface && !value().isEmpty())
+        if (type == QAccessible::TextInterface && widget()->property(valueProperty).isValid())
             return static_cast<QAccessibleTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
     }
@@ -76,33 +104,16 @@ public:
             QAccessibleWidget::doAction(name);
     }
 
-    // QAccessibleTextInterface: the value text, read-only, without a cursor or selections.
-    QString text(int start, int end) const override { return value().mid(start, end - start); }
-    int characterCount() const override { return int(value().size()); }
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    int selectionCount() const override { return 0; }
-    void selection(int, int *start, int *end) const override { *start = *end = 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    QRect characterRect(int) const override { return QRect(); }
-    int offsetAtPoint(const QPoint &) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
-    QString attributes(int, int *start, int *end) const override
-    {
-        *start = 0;
-        *end = characterCount();
-        return QString();
-    }
+    using ReadOnlyText::text;
 
 private:
+    QString shownText() const override { return value(); }
     QString value() const { return widget()->property(valueProperty).toString(); }
 };
 
 // A widget whose value is computed on request, adjustable where it says so, and with a value
 // interface where it has a range.
-class SourceAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
+class SourceAccessible final : public QAccessibleWidget, public QAccessibleValueInterface, public ReadOnlyText {
 public:
     SourceAccessible(QWidget *widget, AccessibleValueSource *source)
         : QAccessibleWidget(widget, source->isAdjustable() ? QAccessible::Slider : QAccessible::Graphic),
@@ -119,6 +130,8 @@ public:
     {
         if (type == QAccessible::ValueInterface && source_->accessibleRange())
             return static_cast<QAccessibleValueInterface *>(this);
+        if (type == QAccessible::TextInterface && !source_->accessibleRange())
+            return static_cast<QAccessibleTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
     }
 
@@ -150,7 +163,10 @@ public:
             QAccessibleWidget::doAction(name);
     }
 
+    using ReadOnlyText::text;
+
 private:
+    QString shownText() const override { return source_->accessibleValue(); }
     AccessibleValueSource::AccessibleRange range() const
     {
         return source_->accessibleRange().value_or(AccessibleValueSource::AccessibleRange{});
@@ -163,7 +179,7 @@ private:
 // how a reader on the accessibility bus reaches the choice, which has no numeric range. Qt's own
 // names a picker on Linux by its current choice, so a screen reader would announce "WAV" where it
 // should say "Format". QComboBox announces each change of its choice itself, as a value change.
-class PickerAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
+class PickerAccessible final : public QAccessibleWidget, public ReadOnlyText {
 public:
     explicit PickerAccessible(QComboBox *picker)
         : QAccessibleWidget(picker, QAccessible::ComboBox)
@@ -182,26 +198,6 @@ public:
         if (type == QAccessible::TextInterface)
             return static_cast<QAccessibleTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
-    }
-
-    // QAccessibleTextInterface: the choice, read-only, without a cursor or selections.
-    QString text(int start, int end) const override { return picker()->currentText().mid(start, end - start); }
-    int characterCount() const override { return int(picker()->currentText().size()); }
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    int selectionCount() const override { return 0; }
-    void selection(int, int *start, int *end) const override { *start = *end = 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    QRect characterRect(int) const override { return QRect(); }
-    int offsetAtPoint(const QPoint &) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
-    QString attributes(int, int *start, int *end) const override
-    {
-        *start = 0;
-        *end = characterCount();
-        return QString();
     }
 
     QAccessible::State state() const override
@@ -236,7 +232,10 @@ public:
             picker()->showPopup();
     }
 
+    using ReadOnlyText::text;
+
 private:
+    QString shownText() const override { return picker()->currentText(); }
     QComboBox *picker() const { return static_cast<QComboBox *>(widget()); }
 };
 

@@ -106,7 +106,9 @@ void LibraryTable::syncSelection(const QSet<QUuid> &ids)
 
 void LibraryTable::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
 {
-    QTableView::selectionChanged(selected, deselected);
+    // QTableView's own would announce the change by cell numbers that count the hidden headers.
+    QAbstractItemView::selectionChanged(selected, deselected);
+    AccessibleTableSource::announceSelection(this, selected, deselected);
     if (isUpdating_)
         return;
     QSet<QUuid> ids;
@@ -115,6 +117,13 @@ void LibraryTable::selectionChanged(const QItemSelection &selected, const QItemS
         if (index.row() < rowCount)
             ids.insert(model_->row(index.row()).id);
     onSelection(ids);
+}
+
+void LibraryTable::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    // As in selectionChanged.
+    QAbstractItemView::currentChanged(current, previous);
+    AccessibleTableSource::announceCurrent(this, current);
 }
 
 void LibraryTable::toggleCheck(int row)

@@ -71,6 +71,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event = nullptr) const override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
     void layoutColumns();

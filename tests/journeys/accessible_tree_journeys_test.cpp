@@ -1,0 +1,289 @@
+// A screen reader reading the whole accessible tree again and again while the views change
+// under it: a batch exporting, sheets opening and closing, the library's rows changing. Every
+// element it reaches must be alive; a destroyed widget still reported by an element is a crash
+// for the reader's program (and a use after free under the sanitizer).
+#include "journey.h"
+
+#include "views/export_form/export_format_controls.h"
+#include "views/library/library_row.h"
+#include "windows/window_registry.h"
+#include "windows/window_texts.h"
+
+#include <QAccessible>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTimer>
+#include <QToolTip>
+
+using namespace tampod;
+using namespace tampod::test;
+
+namespace {
+
+// Reads what the accessibility bridge reads on a reader's requests: from the application's
+// element down, every element's texts, role, state, place, relations, focus, parent and index
+// in it, its children, and its table, cell, text, value and action interfaces.
+class TreeReader {
+public:
+    TreeReader()
+    {
+        timer_.setInterval(15);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { readAll(); });
+        timer_.start();
+        warnings().clear();
+        // From the first reader on, for the rest of the process: the journey's end destroys the
+        // windows after the reader has gone.
+        static const bool logging = [] {
+            previous() = qInstallMessageHandler(&TreeReader::record);
+            // The cache's log describes every element as it is made and as it is dropped
+            // (reading its name, role, children, state and place): a reader at the worst
+            // moments, when the widget it stands for is being built or destroyed.
+            QLoggingCategory::setFilterRules(QStringLiteral("qt.accessibility.cache.debug=true"));
+            return true;
+        }();
+        Q_UNUSED(logging);
+    }
+
+    // What the accessibility code logged about elements it could not make, and anything logged
+    // about the library table: a reader on the bus is sent to no element or to a wrong one.
+    static QStringList &warnings()
+    {
+        static QStringList logged;
+        return logged;
+    }
+
+    int walks() const { return walks_; }
+
+    void readAll()
+    {
+        seen_.clear();
+        read(QAccessible::queryAccessibleInterface(qApp), 0);
+        // Windows not (yet) among the application's children, as the bridge meets them
+        // through their events.
+        for (QWidget *window : QApplication::topLevelWidgets())
+            read(QAccessible::queryAccessibleInterface(window), 0);
+        // A reader keeps the elements it has met by their ids and asks about them again later,
+        // as it does on an event naming one.
+        const QSet<QAccessible::Id> known = std::exchange(known_, {});
+        for (const QAccessible::Id id : known) {
+            QAccessibleInterface *element = QAccessible::accessibleInterface(id);
+            if (!element || !element->isValid())
+                continue;
+            known_.insert(id);
+            touch(element);
+            if (QAccessibleInterface *parent = element->parent())
+                (void)parent->indexOfChild(element);
+            for (const auto &[related, relation] : element->relations())
+                touch(related);
+            (void)element->childCount();
+        }
+        ++walks_;
+    }
+
+private:
+    void touch(QAccessibleInterface *element)
+    {
+        if (!element || !element->isValid())
+            return;
+        known_.insert(QAccessible::uniqueId(element));
+        for (const auto t : {QAccessible::Name, QAccessible::Description, QAccessible::Value, QAccessible::Help})
+            (void)element->text(t);
+        (void)element->role();
+        (void)element->state();
+        (void)element->rect();
+        (void)element->object();
+        (void)element->window();
+    }
+
+    void read(QAccessibleInterface *element, int depth)
+    {
+        if (!element || !element->isValid() || depth > 40 || seen_.contains(element))
+            return;
+        seen_.insert(element);
+        touch(element);
+
+        for (const auto &[related, relation] : element->relations())
+            touch(related);
+        touch(element->focusChild());
+        if (QAccessibleInterface *parent = element->parent()) {
+            touch(parent);
+            (void)parent->indexOfChild(element);
+        }
+
+        if (QAccessibleTableInterface *table = element->tableInterface()) {
+            (void)table->rowCount();
+            (void)table->columnCount();
+            for (QAccessibleInterface *cell : table->selectedCells())
+                touch(cell);
+            (void)table->selectedRows();
+        }
+        if (QAccessibleTableCellInterface *cell = element->tableCellInterface()) {
+            (void)cell->rowIndex();
+            (void)cell->columnIndex();
+            (void)cell->isSelected();
+            touch(cell->table());
+            for (QAccessibleInterface *header : cell->columnHeaderCells() + cell->rowHeaderCells())
+                touch(header);
+        }
+        if (QAccessibleTextInterface *text = element->textInterface())
+            (void)text->text(0, text->characterCount());
+        if (QAccessibleValueInterface *value = element->valueInterface())
+            (void)value->currentValue();
+        if (QAccessibleActionInterface *actions = element->actionInterface())
+            (void)actions->actionNames();
+
+        const int count = element->childCount();
+        for (int i = 0; i < count; ++i) {
+            QAccessibleInterface *child = element->child(i);
+            if (child)
+                (void)element->indexOfChild(child);
+            read(child, depth + 1);
+        }
+    }
+
+    static QtMessageHandler &previous()
+    {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+
+    static void record(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        const QByteArray category(context.category);
+        if (type == QtDebugMsg && category == "qt.accessibility.cache")
+            return;
+        if (type != QtDebugMsg && (category.startsWith("qt.accessibility") || message.contains(QLatin1String("LibraryTable"))))
+            warnings() << message;
+        if (previous())
+            previous()(type, context, message);
+    }
+
+    QTimer timer_;
+    QSet<QAccessibleInterface *> seen_;
+    QSet<QAccessible::Id> known_;
+    int walks_ = 0;
+};
+
+QStringList rowStates(const QWidget *sheet)
+{
+    QStringList states;
+    for (const QLabel *label : sheet->findChildren<QLabel *>()) {
+        for (const QString state : {"Waiting", "Exporting", "Saved", "Failed", "Cancelled", "Not exported"}) {
+            if (label->isVisible() && label->text() == state)
+                states << state;
+        }
+    }
+    return states;
+}
+
+void key(QWidget *to, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(to, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(to, &release);
+}
+
+} // namespace
+
+TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
+{
+    const QStringList takes{"a", "b", "c", "d", "e", "f"};
+    for (const QString &take : takes)
+        writeTone(music + u'/' + take + ".wav", 40);
+    TreeReader reader;
+    open(music, int(takes.size()));
+    for (int row = 0; row < takes.size(); ++row)
+        clickCell(row, LibraryColumns::exportCheck);
+
+    for (const bool cancel : {false, true}) {
+        ASSERT_TRUE(press(window, QStringLiteral("Export Checked")));
+        SheetDialog *sheet = awaitSheet();
+        ASSERT_NE(sheet, nullptr);
+        // The keyboard in the sheet, as a reader's user moves through it.
+        if (auto *format = sheet->findChild<ExportFormatControls *>())
+            format->format()->setFocus();
+        ASSERT_TRUE(press(sheet, QStringLiteral("Choose Folder…")));
+        ASSERT_TRUE(answerNextPanel(out));
+        ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Cancel Batch")) || button(sheet, QStringLiteral("Done")); }));
+        if (cancel) {
+            pumpUntil([&] { return rowStates(sheet).contains(QStringLiteral("Exporting")); });
+            press(sheet, QStringLiteral("Cancel Batch"));
+        }
+        ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(60)));
+        ASSERT_TRUE(press(sheet, QStringLiteral("Done")));
+        ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+    }
+    EXPECT_GE(filesIn(out).size(), takes.size());
+    EXPECT_GT(reader.walks(), 10);
+    EXPECT_EQ(TreeReader::warnings(), QStringList());
+}
+
+TEST_F(Journey, AScreenReaderReadsTheTreeWhileSheetsAndWindowsOpenAndClose)
+{
+    writeTone(music + "/take.wav", 1);
+    TreeReader reader;
+    open(music + "/take.wav", 1);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
+        SheetDialog *sheet = awaitSheet();
+        ASSERT_NE(sheet, nullptr);
+        auto *format = sheet->findChild<ExportFormatControls *>()->format();
+        format->setFocus();
+        for (const char *tag : {"flac", "aiff", "wav"}) {
+            ASSERT_TRUE(choose(format, QLatin1String(tag)));
+            pumpUntil([] { return false; }, std::chrono::milliseconds(60));
+        }
+        // Tips shown and taken away, as the pointer passes over the sheet's controls.
+        for (QWidget *control : sheet->findChildren<QWidget *>()) {
+            if (control->isVisible() && !control->toolTip().isEmpty()) {
+                QToolTip::showText(control->mapToGlobal(QPoint(2, 2)), control->toolTip(), control);
+                pumpUntil([] { return false; }, std::chrono::milliseconds(20));
+                QToolTip::hideText();
+            }
+        }
+        key(sheet, Qt::Key_Escape);
+        ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+    }
+    for (QAction *action : {app->commands()->settingsAction(), app->commands()->aboutAction(),
+                            app->commands()->manualAction()}) {
+        action->trigger();
+        pumpUntil([] { return false; }, std::chrono::milliseconds(150));
+    }
+    for (const QString &id : {WindowId::settings, WindowId::about, WindowId::manual}) {
+        if (QWidget *shown = app->windows().window(id))
+            shown->close();
+        pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    }
+    EXPECT_GT(reader.walks(), 10);
+    EXPECT_EQ(TreeReader::warnings(), QStringList());
+}
+
+TEST_F(Journey, AScreenReaderReadsTheTreeWhileTheLibraryChanges)
+{
+    for (const char *take : {"a", "b", "c", "d"})
+        writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
+    TreeReader reader;
+    open(music, 4);
+    table().setFocus();
+    // Rows selected, checked, loaded and removed, one by one and all at once.
+    for (int row = 0; row < 4; ++row) {
+        clickCell(row, LibraryColumns::name);
+        clickCell(row, LibraryColumns::exportCheck);
+        pumpUntil([] { return false; }, std::chrono::milliseconds(40));
+    }
+    key(&table(), Qt::Key_Up);
+    key(&table(), Qt::Key_Delete);
+    ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == 3; }));
+    open(music, 4);
+    table().setFocus();
+    clickCell(0, LibraryColumns::name);
+    clickCell(3, LibraryColumns::name, Qt::ShiftModifier);
+    key(&table(), Qt::Key_Delete);
+    ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == 0; }));
+    open(music, 4);
+    EXPECT_GT(reader.walks(), 10);
+    EXPECT_EQ(TreeReader::warnings(), QStringList());
+}

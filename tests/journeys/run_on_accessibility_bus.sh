@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs a program on a virtual X server with the accessibility bus on, as under a desktop with a
+# screen reader: a session bus of its own, the accessibility bus started on it, Qt's bridge
+# always on, and a reader walking every application's tree over the bus while it runs.
+# usage: run_on_accessibility_bus.sh <program> [arguments...]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+export TAMPOD_BUS_READER="$here/accessibility_bus_reader.py"
+exec dbus-run-session -- bash -c '
+  set -u
+  # A desktop session starts the accessibility bus; Qt only waits for it to appear.
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
+  /usr/bin/python3 "$TAMPOD_BUS_READER" 0.05 &
+  reader=$!
+  runtime=$(mktemp -d)
+  status=0
+  xvfb-run -a -s "-screen 0 1600x1000x24" \
+    env XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@" || status=$?
+  kill "$reader" 2>/dev/null || true
+  wait "$reader" 2>/dev/null || true
+  rm -rf "$runtime"
+  exit "$status"
+' bash "$@"
