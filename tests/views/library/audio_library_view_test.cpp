@@ -8,7 +8,7 @@
 #include "views/main/content_view.h"
 #include "views/main/fake_main_window_model.h"
 
-#include "library_fixture.h"
+#include "library_pane_fixture.h"
 
 #include <QHelpEvent>
 #include <QLabel>
@@ -20,27 +20,7 @@ using namespace tampod;
 
 namespace {
 
-struct LibraryPane : test::LibraryFixture {
-    // The pane in the main window's content, at the default window width.
-    test::FakeMainWindowModel windowModel;
-    ContentView content{windowModel, [] {}};
-    int exports = 0;
-    AudioLibraryView *pane = new AudioLibraryView(*model, [this] { ++exports; });
-
-    LibraryPane()
-    {
-        content.setLibraryPane(pane);
-        content.resize(607, 648);
-        content.show();
-        settle();
-    }
-
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
-    }
-    LibraryTable &table() const { return *pane->table(); }
+struct LibraryPane : test::LibraryPane {
     QRect cell(int row, int column) const { return table().visualRect(table().tableModel()->index(row, column)); }
     QWidget *viewport() const { return table().viewport(); }
     QSet<QUuid> selection() const { return model->librarySelection().ids(); }

@@ -7,7 +7,7 @@
 #include "views/main/content_view.h"
 #include "views/main/fake_main_window_model.h"
 
-#include "library_fixture.h"
+#include "library_pane_fixture.h"
 
 #include <ostream>
 
@@ -58,24 +58,8 @@ QStringList cells(const LibraryTableModel &model)
     return all;
 }
 
-struct BPMSteps : test::LibraryFixture {
-    test::FakeMainWindowModel windowModel;
-    ContentView content{windowModel, [] {}};
-    AudioLibraryView *pane = new AudioLibraryView(*model, {});
-
-    BPMSteps()
-    {
-        content.setLibraryPane(pane);
-        content.resize(607, 648);
-        content.show();
-        settle();
-    }
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
-    }
-    LibraryTableModel &table() const { return *pane->table()->tableModel(); }
+struct BPMSteps : test::LibraryPane {
+    LibraryTableModel &tableModel() const { return *pane->table()->tableModel(); }
 
     // The call-th analysis reports progress; returns once the pane has had its turn.
     void step(size_t call, const QUuid &owner, double progress)
@@ -87,10 +71,10 @@ struct BPMSteps : test::LibraryFixture {
     // The table shows what a full build of the rows shows, cell by cell.
     void expectAsAFullBuild() const
     {
-        EXPECT_EQ(table().rows(), libraryRows(*model));
+        EXPECT_EQ(tableModel().rows(), libraryRows(*model));
         LibraryTableModel fresh;
-        fresh.apply(libraryRows(*model), model->visibleLibraryIDs(model->exportChecks().ids()), table().scale());
-        EXPECT_EQ(cells(table()), cells(fresh));
+        fresh.apply(libraryRows(*model), model->visibleLibraryIDs(model->exportChecks().ids()), tableModel().scale());
+        EXPECT_EQ(cells(tableModel()), cells(fresh));
     }
 };
 
@@ -109,10 +93,10 @@ TEST_F(BPMSteps, AProgressStepRedrawsTheBPMCellsOfItsOwnRowsAlone)
     model->getBPM(left.id); // the pair's, waiting for c's
     ASSERT_TRUE(test::pumpUntil([&] { return !model->bpmDetection().states().value(c.id).queued; }));
     settle();
-    ASSERT_EQ(table().rows()[3].id, c.id);
+    ASSERT_EQ(tableModel().rows()[3].id, c.id);
 
     const int refreshes = pane->refreshCount();
-    Announced announced(table());
+    Announced announced(tableModel());
     for (const double progress : {0.1, 0.35, 0.8}) {
         step(0, c.id, progress);
         expectAsAFullBuild();
@@ -120,7 +104,7 @@ TEST_F(BPMSteps, AProgressStepRedrawsTheBPMCellsOfItsOwnRowsAlone)
     EXPECT_EQ(announced.changed, Changes(3, bpmCellOf(3)));
     EXPECT_EQ(announced.resets, 0);
     EXPECT_EQ(pane->refreshCount(), refreshes) << "no row but c's was built";
-    EXPECT_EQ(table().row(3).bpmStatus->progress, 0.8);
+    EXPECT_EQ(tableModel().row(3).bpmStatus->progress, 0.8);
 
     // A pair's detection steps on both its channel rows.
     analyzer->end(0, 120);
@@ -132,7 +116,7 @@ TEST_F(BPMSteps, AProgressStepRedrawsTheBPMCellsOfItsOwnRowsAlone)
     EXPECT_EQ(announced.changed, Changes({bpmCellOf(1), bpmCellOf(2)}));
     EXPECT_EQ(pane->refreshCount(), then);
     expectAsAFullBuild();
-    EXPECT_EQ(table().row(3).bpm, "120");
+    EXPECT_EQ(tableModel().row(3).bpm, "120");
 }
 
 TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
