@@ -58,6 +58,7 @@ public:
 
     void readAll()
     {
+        findForgottenFocus();
         seen_.clear();
         read(QAccessible::queryAccessibleInterface(qApp), 0);
         // Windows not (yet) among the application's children, as the bridge meets them
@@ -83,6 +84,21 @@ public:
     }
 
 private:
+    // Every widget remembers the descendant that last had the focus, and an element's focus
+    // child is read from it, in every window, active or not. A widget destroyed while another
+    // still remembers it is a read of freed memory in Qt's own code, which no sanitizer sees
+    // there: caught here by name.
+    static void findForgottenFocus()
+    {
+        const QWidgetList all = QApplication::allWidgets();
+        const QSet<QWidget *> live(all.begin(), all.end());
+        for (const QWidget *widget : all) {
+            if (QWidget *remembered = widget->focusWidget(); remembered && !live.contains(remembered))
+                warnings() << QStringLiteral("%1 %2 remembers a destroyed focus widget")
+                                  .arg(QLatin1String(widget->metaObject()->className()), widget->objectName());
+        }
+    }
+
     void touch(QAccessibleInterface *element)
     {
         if (!element || !element->isValid())
@@ -186,6 +202,24 @@ void key(QWidget *to, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     QApplication::sendEvent(to, &release);
 }
 
+// A button pressed with the pointer: it takes the focus first, as a click gives it.
+bool pointerPress(const QWidget *root, const QString &name)
+{
+    QAbstractButton *found = nullptr;
+    const auto find = [&] {
+        for (QAbstractButton *candidate : root->findChildren<QAbstractButton *>()) {
+            if (candidate->isVisible() && (candidate->text() == name || candidate->accessibleName() == name))
+                return candidate;
+        }
+        return static_cast<QAbstractButton *>(nullptr);
+    };
+    if (!pumpUntil([&] { return (found = find()) && found->isEnabled(); }))
+        return false;
+    found->setFocus(Qt::MouseFocusReason);
+    found->click();
+    return true;
+}
+
 } // namespace
 
 TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
@@ -199,21 +233,22 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
         clickCell(row, LibraryColumns::exportCheck);
 
     for (const bool cancel : {false, true}) {
-        ASSERT_TRUE(press(window, QStringLiteral("Export Checked")));
+        ASSERT_TRUE(pointerPress(window, QStringLiteral("Export Checked")));
         SheetDialog *sheet = awaitSheet();
         ASSERT_NE(sheet, nullptr);
         // The keyboard in the sheet, as a reader's user moves through it.
         if (auto *format = sheet->findChild<ExportFormatControls *>())
             format->format()->setFocus();
+        // The default button, pressed from the focused box as Return would.
         ASSERT_TRUE(press(sheet, QStringLiteral("Choose Folder…")));
         ASSERT_TRUE(answerNextPanel(out));
         ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Cancel Batch")) || button(sheet, QStringLiteral("Done")); }));
         if (cancel) {
             pumpUntil([&] { return rowStates(sheet).contains(QStringLiteral("Exporting")); });
-            press(sheet, QStringLiteral("Cancel Batch"));
+            pointerPress(sheet, QStringLiteral("Cancel Batch"));
         }
         ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(60)));
-        ASSERT_TRUE(press(sheet, QStringLiteral("Done")));
+        ASSERT_TRUE(pointerPress(sheet, QStringLiteral("Done")));
         ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
     }
     EXPECT_GE(filesIn(out).size(), takes.size());

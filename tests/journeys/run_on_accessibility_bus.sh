@@ -6,6 +6,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export TAMPOD_BUS_READER="$here/accessibility_bus_reader.py"
+# Freed memory overwritten at once, so that a pointer Qt's own code keeps to a destroyed object
+# fails at its first use: the address sanitizer does not see reads inside Qt, and its quarantine
+# (like an allocator that has not reused the block yet) keeps the old contents readable.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_free_fill_size=1048576:free_fill_byte=165"
+export MALLOC_PERTURB_=165
 exec dbus-run-session -- bash -c '
   set -u
   # A desktop session starts the accessibility bus; Qt only waits for it to appear.
