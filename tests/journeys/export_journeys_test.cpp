@@ -34,18 +34,6 @@ void writeSD2Channel(const QString &path, std::int64_t frames)
     ForkStore().write(path, buildFork(parameters("2", "44100", "1")));
 }
 
-QStringList rowStates(const QWidget *sheet)
-{
-    QStringList states;
-    for (const QLabel *label : sheet->findChildren<QLabel *>()) {
-        for (const QString state : {"Waiting", "Exporting", "Saved", "Failed", "Cancelled", "Not exported"}) {
-            if (label->isVisible() && label->text() == state)
-                states << state;
-        }
-    }
-    return states;
-}
-
 } // namespace
 
 TEST_F(Journey, ExportsOneFileToFLACThroughTheSavePanel)

@@ -18,6 +18,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QSettings>
 
@@ -144,6 +145,19 @@ protected:
     void clickCell(int row, int column, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
     {
         click(table().viewport(), cell(row, column).center(), modifiers);
+    }
+
+    // The batch sheet's row states shown now, top to bottom.
+    static QStringList rowStates(const QWidget *sheet)
+    {
+        QStringList states;
+        for (const QLabel *label : sheet->findChildren<QLabel *>()) {
+            for (const QString state : {"Waiting", "Exporting", "Saved", "Failed", "Cancelled", "Not exported"}) {
+                if (label->isVisible() && label->text() == state)
+                    states << state;
+            }
+        }
+        return states;
     }
 
     // Files in folder, by name.
