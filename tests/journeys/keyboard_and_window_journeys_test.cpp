@@ -140,7 +140,7 @@ TEST_F(KeyboardJourney, TabPassesThroughTheLibraryAsOneStopAndKeepsTheTrack)
     EXPECT_EQ(loaded(), "c.wav");
 }
 
-TEST_F(KeyboardJourney, AClickBelowTheRowsFocusesTheTableAndKeepsTheSelection)
+TEST_F(KeyboardJourney, AClickBelowTheRowsFocusesTheTableAndClearsTheSelectionAsATableDoes)
 {
     clear->setFocus(Qt::TabFocusReason);
     const QRect last = cell(2, LibraryColumns::name);
@@ -148,8 +148,7 @@ TEST_F(KeyboardJourney, AClickBelowTheRowsFocusesTheTableAndKeepsTheSelection)
     clickAt(table().viewport(), QPoint(last.center().x(), last.bottom() + 10));
     settle();
     EXPECT_EQ(QApplication::focusWidget(), &table()) << nameOf(QApplication::focusWidget());
-    EXPECT_EQ(selectedRows(), QList<int>{2});
-    EXPECT_EQ(loaded(), "c.wav");
+    EXPECT_EQ(selectedRows(), QList<int>{});
 }
 
 TEST_F(KeyboardJourney, ArrowKeysChooseTheTrackAndSpaceAndDeleteKeepTheirMeaning)

@@ -261,16 +261,6 @@ void LibraryTable::keyPressEvent(QKeyEvent *event)
     QTableView::keyPressEvent(event);
 }
 
-QItemSelectionModel::SelectionFlags LibraryTable::selectionCommand(const QModelIndex &index,
-                                                                   const QEvent *event) const
-{
-    // A click below the last row takes the focus and leaves the selection, and so the track.
-    if (!index.isValid() && event
-        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
-        return QItemSelectionModel::NoUpdate;
-    return QTableView::selectionCommand(index, event);
-}
-
 bool LibraryTable::viewportEvent(QEvent *event)
 {
     const bool handled = QTableView::viewportEvent(event);

@@ -69,8 +69,6 @@ protected:
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
     void focusInEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
-                                                         const QEvent *event = nullptr) const override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
