@@ -468,6 +468,9 @@ TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
     ASSERT_TRUE(pumpUntil([&] { return pair.result().has_value(); }));
     ASSERT_EQ(fake->requests.size(), 1);
     EXPECT_EQ(fake->requests[0].destination.toLocalFile(), scene.file("takes/take.sd2"));
+    // Each session's source check ends before the test does, so no suspended task outlives it.
+    for (const ExportSession *session : {typed.get(), held.get(), &pair})
+        EXPECT_TRUE(pumpUntil([&] { return !session->previewEligibility().isChecking(); }));
 }
 
 TEST(ExportSession, RestoringFileAccess)
