@@ -2,7 +2,7 @@
 
 #include "concurrency/thread_role.h"
 #include "import/internal/import_job.h"
-#include "library/audio_file_type.h"
+#include "library/audio_file_extensions.h"
 
 #include <cerrno>
 
@@ -10,7 +10,7 @@ namespace tampod {
 
 const QSet<QString> &AudioImporter::audioExtensions()
 {
-    return AudioFileType::extensions();
+    return audioFileExtensions();
 }
 
 AudioImporter::EntryKind AudioImporter::entryKind(const Folder &folder, const Folder::Entry &entry)

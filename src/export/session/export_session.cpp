@@ -12,7 +12,7 @@
 #include "files/access/file_access_lease.h"
 #include "files/access/missing_audio_source.h"
 #include "files/journal/audio_export_error.h"
-#include "library/audio_file_type.h"
+#include "library/audio_file_extensions.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -35,7 +35,7 @@ const QString restoredText =
 // ours. A fixed list, so that a word after a dot (Vocals.it) is never taken for a type.
 bool isAudioExtension(const QString &extension)
 {
-    if (AudioFileType::extensions().contains(extension.toLower()))
+    if (audioFileExtensions().contains(extension.toLower()))
         return true;
     const auto formats = ExportFormats::allCases();
     return std::any_of(formats.begin(), formats.end(), [&](ExportFormat format) {

@@ -6,7 +6,6 @@
 #include "import/internal/import_texts.h"
 #include "import/internal/sd2_native_import.h"
 #include "import/tempo_metadata.h"
-#include "library/audio_file_type.h"
 #include "library/rex_error.h"
 #include "library/sd2_identification.h"
 #include "sd2/sd2_metadata_error.h"
@@ -18,6 +17,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QThread>
 
 #include <algorithm>
@@ -58,7 +58,11 @@ bool ImportJob::conformsToAudio(const QString &extension)
     const auto known = audioTypes_.constFind(extension);
     if (known != audioTypes_.cend())
         return *known;
-    const bool audio = AudioFileType::conformsToAudio(extension);
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+    const auto isAudio = [](const QString &name) { return name.startsWith(QLatin1String("audio/")); };
+    const QStringList ancestors = type.allAncestors();
+    const bool audio = type.isValid() && (isAudio(type.name()) || std::any_of(ancestors.cbegin(), ancestors.cend(), isAudio));
     audioTypes_.insert(extension, audio);
     return audio;
 }
