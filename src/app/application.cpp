@@ -11,6 +11,7 @@
 
 #include "views/kit/dialogs/file_panels.h"
 #include "views/kit/refresh_scheduler.h"
+#include "views/kit/view_accessibility.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "import/audio_importer.h"
@@ -36,6 +37,9 @@ Application::Application(std::unique_ptr<AlertPresenting> alerts, QObject *paren
 {
     // The device probe takes a while; it runs while the rest starts.
     AudioOutput::warmUp();
+    // Before any window: every element a screen reader reads, Qt's own widgets' included, is
+    // asked of the kit's factory first.
+    installAccessibleFactory();
     auto engine = std::make_shared<AudioPlayback>();
     auto importer = std::make_shared<AudioImporter>();
     auto recovery = std::make_shared<SD2RecoveryService>();

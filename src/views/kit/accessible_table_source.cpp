@@ -20,7 +20,7 @@ namespace {
 class TableAccessible;
 
 // Where a cell is on the screen.
-QRect globalRect(const QTableView *view, const QModelIndex &index)
+QRect globalRect(const QAbstractItemView *view, const QModelIndex &index)
 {
     const QRect local = view->visualRect(index);
     return QRect(view->viewport()->mapToGlobal(local.topLeft()), local.size());
@@ -30,7 +30,7 @@ QRect globalRect(const QTableView *view, const QModelIndex &index)
 // change with the row (Get becomes × while a detection runs).
 class CellButtonAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
-    CellButtonAccessible(QAccessibleInterface *cell, QPointer<QTableView> view, AccessibleTableSource *source,
+    CellButtonAccessible(QAccessibleInterface *cell, QPointer<QAbstractItemView> view, AccessibleTableSource *source,
                          QPersistentModelIndex index, int number)
         : cell_(cell), view_(std::move(view)), source_(source), index_(std::move(index)), number_(number)
     {
@@ -94,7 +94,7 @@ private:
     }
 
     QAccessibleInterface *const cell_;
-    QPointer<QTableView> view_;
+    QPointer<QAbstractItemView> view_;
     AccessibleTableSource *const source_;
     const QPersistentModelIndex index_;
     const int number_;
@@ -105,7 +105,7 @@ class CellAccessible final : public QAccessibleInterface,
                              public QAccessibleTableCellInterface,
                              public QAccessibleActionInterface {
 public:
-    CellAccessible(TableAccessible *table, QTableView *view, AccessibleTableSource *source, int row, int column)
+    CellAccessible(TableAccessible *table, QAbstractItemView *view, AccessibleTableSource *source, int row, int column)
         : table_(table), view_(view), source_(source), row_(row), column_(column)
     {
     }
@@ -117,7 +117,7 @@ public:
 
     QModelIndex index() const
     {
-        return view_ && view_->model() ? view_->model()->index(row_, column_) : QModelIndex();
+        return view_ && view_->model() ? view_->model()->index(row_, column_, view_->rootIndex()) : QModelIndex();
     }
 
     // The view is going (its destructor is running): the cell and its buttons turn invalid
@@ -169,10 +169,7 @@ public:
     }
     void setText(QAccessible::Text, const QString &) override {}
     QRect rect() const override { return isValid() ? globalRect(view_, index()) : QRect(); }
-    QAccessible::Role role() const override
-    {
-        return isValid() && source_->isCheckCell(index()) ? QAccessible::CheckBox : QAccessible::Cell;
-    }
+    QAccessible::Role role() const override;
     QAccessible::State state() const override
     {
         QAccessible::State state;
@@ -185,7 +182,7 @@ public:
         state.selected = isSelected();
         state.focusable = true;
         state.focused = view_->hasFocus() && view_->currentIndex() == at;
-        state.disabled = !view_->isEnabled();
+        state.disabled = !view_->isEnabled() || !(at.flags() & Qt::ItemIsEnabled);
         state.invisible = !view_->viewport()->rect().intersects(view_->visualRect(at));
         if (source_->isCheckCell(at)) {
             state.checkable = true;
@@ -234,7 +231,7 @@ public:
 
 private:
     TableAccessible *const table_;
-    QPointer<QTableView> view_;
+    QPointer<QAbstractItemView> view_;
     AccessibleTableSource *const source_;
     const int row_;
     const int column_;
@@ -244,15 +241,17 @@ private:
 // The table: rows × columns cells, no header elements (the view draws none).
 class TableAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
-    TableAccessible(QTableView *view, AccessibleTableSource *source)
-        : QAccessibleWidget(view, QAccessible::Table), source_(source)
+    TableAccessible(QAbstractItemView *view, AccessibleTableSource *source, QAccessible::Role role)
+        : QAccessibleWidget(view, role), source_(source)
     {
     }
     // Deleted when the view emits destroyed(), from QWidget's destructor: the view is no
     // table view any more.
     ~TableAccessible() override { clearCells(true); }
 
-    QTableView *view() const { return static_cast<QTableView *>(widget()); }
+    QAbstractItemView *view() const { return static_cast<QAbstractItemView *>(widget()); }
+    // A list's cells are its items.
+    QAccessible::Role cellRole() const { return role() == QAccessible::List ? QAccessible::ListItem : QAccessible::Cell; }
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
@@ -274,7 +273,7 @@ public:
         if (!child || child->parent() != this)
             return -1;
         auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
-        if (!cell || cell->rowIndex() >= rowCount() || cell->columnIndex() >= columnCount())
+        if (!cell || cell->rowIndex() < 0 || cell->rowIndex() >= rowCount() || cell->columnIndex() >= columnCount())
             return -1;
         return cell->rowIndex() * columnCount() + cell->columnIndex();
     }
@@ -283,14 +282,24 @@ public:
         const QModelIndex at = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
         return at.isValid() ? cellAt(at.row(), at.column()) : nullptr;
     }
+    // The current cell, as with Qt's own item views.
+    QAccessibleInterface *focusChild() const override
+    {
+        const QModelIndex current = view()->currentIndex();
+        return current.isValid() && current.parent() == view()->rootIndex() ? cellAt(current.row(), current.column())
+                                                                          : nullptr;
+    }
 
     // QAccessibleTableInterface
     QAccessibleInterface *caption() const override { return nullptr; }
     QAccessibleInterface *summary() const override { return nullptr; }
+    // A cell no longer there is one invalid element, not none: the accessibility bus uses the
+    // cell it asked for without checking, and a reader asks by a row count it read a moment
+    // before rows went away.
     QAccessibleInterface *cellAt(int row, int column) const override
     {
         if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
-            return nullptr;
+            row = column = goneCell;
         const QPair<int, int> key(row, column);
         if (!cells_.contains(key)) {
             auto *cell = new CellAccessible(const_cast<TableAccessible *>(this), view(), source_, row, column);
@@ -303,8 +312,7 @@ public:
     {
         QList<QAccessibleInterface *> cells;
         for (const QModelIndex &index : selectedIndexes())
-            if (QAccessibleInterface *cell = cellAt(index.row(), index.column()))
-                cells.append(cell);
+            cells.append(cellAt(index.row(), index.column()));
         return cells;
     }
     QString columnDescription(int column) const override
@@ -314,8 +322,8 @@ public:
     QString rowDescription(int) const override { return {}; }
     int selectedColumnCount() const override { return int(selectedColumns().size()); }
     int selectedRowCount() const override { return int(selectedRows().size()); }
-    int columnCount() const override { return model() ? model()->columnCount() : 0; }
-    int rowCount() const override { return model() ? model()->rowCount() : 0; }
+    int columnCount() const override { return model() ? model()->columnCount(view()->rootIndex()) : 0; }
+    int rowCount() const override { return model() ? model()->rowCount(view()->rootIndex()) : 0; }
     QList<int> selectedColumns() const override
     {
         QList<int> columns;
@@ -368,7 +376,7 @@ private:
         QItemSelectionModel *selection = view()->selectionModel();
         if (!selection || row < 0 || row >= rowCount() || view()->selectionMode() == QAbstractItemView::NoSelection)
             return false;
-        selection->select(model()->index(row, 0), flags | QItemSelectionModel::Rows);
+        selection->select(model()->index(row, 0, view()->rootIndex()), flags | QItemSelectionModel::Rows);
         return true;
     }
     void clearCells(bool viewGoing)
@@ -381,6 +389,7 @@ private:
         }
     }
 
+    static constexpr int goneCell = -1;
     AccessibleTableSource *const source_;
     mutable QHash<QPair<int, int>, QAccessible::Id> cells_;
 };
@@ -395,6 +404,11 @@ QAccessibleInterface *CellAccessible::parent() const
     return table_;
 }
 
+QAccessible::Role CellAccessible::role() const
+{
+    return isValid() && source_->isCheckCell(index()) ? QAccessible::CheckBox : table_->cellRole();
+}
+
 } // namespace
 
 AccessibleTableSource::AccessibleTableSource()
@@ -404,12 +418,18 @@ AccessibleTableSource::AccessibleTableSource()
 
 QAccessibleInterface *AccessibleTableSource::makeInterface(QTableView *view, AccessibleTableSource *source)
 {
-    return new TableAccessible(view, source);
+    return new TableAccessible(view, source, QAccessible::Table);
+}
+
+QAccessibleInterface *AccessibleTableSource::makeListInterface(QAbstractItemView *view)
+{
+    static AccessibleTableSource plainItems; // no buttons and no check cells
+    return new TableAccessible(view, &plainItems, QAccessible::List);
 }
 
 int AccessibleTableSource::cellNumber(const QModelIndex &index)
 {
-    return index.row() * index.model()->columnCount() + index.column();
+    return index.row() * index.model()->columnCount(index.parent()) + index.column();
 }
 
 namespace {
@@ -418,8 +438,9 @@ namespace {
 bool isCell(const QTableView *view, const QModelIndex &index)
 {
     const QAbstractItemModel *model = view->model();
-    return index.isValid() && index.model() == model && !index.parent().isValid() && index.row() < model->rowCount()
-           && index.column() < model->columnCount();
+    const QModelIndex root = view->rootIndex();
+    return index.isValid() && index.model() == model && index.parent() == root && index.row() < model->rowCount(root)
+           && index.column() < model->columnCount(root);
 }
 
 void announce(QTableView *view, QAccessible::Event type, const QModelIndex &cell)
@@ -451,7 +472,7 @@ void AccessibleTableSource::announceCurrent(QTableView *view, const QModelIndex 
         announce(view, QAccessible::Focus, current);
 }
 
-void AccessibleTableSource::claim(QTableView *view)
+void AccessibleTableSource::claim(QAbstractItemView *view)
 {
     QAccessibleInterface *current = QAccessible::queryAccessibleInterface(view);
     if (current && !dynamic_cast<TableAccessible *>(current)) {

@@ -2,12 +2,15 @@
 
 #include "views/kit/accessible_table_source.h"
 #include "views/kit/accessible_value_source.h"
+#include "views/kit/scroll_area_accessible.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAccessibleWidget>
 #include <QPushButton>
 #include <QComboBox>
+#include <QListView>
 #include <QTableView>
 #include <QTextDocument>
 #include <QVariant>
@@ -290,7 +293,7 @@ private:
     QPushButton *button() const { return static_cast<QPushButton *>(widget()); }
 };
 
-QAccessibleInterface *factory(const QString &, QObject *object)
+QAccessibleInterface *factory(const QString &className, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (!widget)
@@ -305,6 +308,13 @@ QAccessibleInterface *factory(const QString &, QObject *object)
     if (auto *table = qobject_cast<QTableView *>(widget))
         if (auto *source = dynamic_cast<AccessibleTableSource *>(object))
             return AccessibleTableSource::makeInterface(table, source);
+    // Every list: a picker's choices, the file panels' lists. Qt's own list element hands the
+    // accessibility bus no cell for a row gone since a reader counted them, and the bus uses
+    // it unchecked.
+    if (auto *list = qobject_cast<QListView *>(widget))
+        return AccessibleTableSource::makeListInterface(list);
+    if (auto *area = qobject_cast<QAbstractScrollArea *>(widget); area && ScrollAreaAccessible::serves(className))
+        return new ScrollAreaAccessible(area);
     const QVariant role = widget->property(roleProperty);
     if (!role.isValid())
         return nullptr;

@@ -1,11 +1,16 @@
 #include "views/kit/accessible_table_source.h"
+#include "views/kit/view_accessibility.h"
 
 #include <QAccessible>
+#include <QComboBox>
+#include <QListView>
 #include <QLoggingCategory>
 #include <QStandardItemModel>
 #include <QTableView>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 using namespace tampod;
 
@@ -48,8 +53,28 @@ TEST(AccessibleTable, NumbersCellsRowByRowAndGivesEachBackByItsNumber)
     }
     EXPECT_EQ(table->child(15), nullptr);
     EXPECT_EQ(table->child(-1), nullptr);
-    EXPECT_EQ(cells->cellAt(3, 0), nullptr);
-    EXPECT_EQ(cells->cellAt(0, 5), nullptr);
+}
+
+// The accessibility bus reads a cell's extent and selection through whatever cellAt gives,
+// unchecked: a row or column past the table (a reader's count from before rows went) is one
+// invalid cell, never none, and has no number.
+TEST(AccessibleTable, ACellPastTheTableIsAnInvalidCellWithoutANumber)
+{
+    CellTable view(3, 5);
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(&view);
+    QAccessibleTableInterface *cells = table->tableInterface();
+    for (const auto &[row, column] : {std::pair{3, 0}, {0, 5}, {-1, 2}, {1000000, 1000000}}) {
+        QAccessibleInterface *gone = cells->cellAt(row, column);
+        ASSERT_NE(gone, nullptr) << row << "," << column;
+        ASSERT_NE(gone->tableCellInterface(), nullptr);
+        EXPECT_FALSE(gone->isValid());
+        EXPECT_FALSE(gone->tableCellInterface()->isSelected());
+        EXPECT_EQ(table->indexOfChild(gone), -1);
+        EXPECT_EQ(gone->text(QAccessible::Name), QString());
+    }
+    EXPECT_EQ(cells->cellAt(3, 0), cells->cellAt(7, 9)); // one element, however many are asked for
+    view.selectAll();
+    EXPECT_EQ(cells->selectedCells().size(), 15);
 }
 
 TEST(AccessibleTable, ACellWhoseRowIsGoneHasNoNumber)
@@ -86,4 +111,46 @@ TEST(AccessibleTable, ItsCellsReadNothingFromAViewBeingDestroyed)
     view.reset();
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
+}
+
+// Every list view, a picker's choices and a file panel's files alike, is read as the kit's
+// list: its items under the view's root (a file panel shows one folder of its model), each
+// disabled choice disabled, and a row past the list an invalid item rather than none, which
+// the accessibility bus would use unchecked.
+TEST(AccessibleTable, ListsArePickersAndFoldersItemsUnderTheirRoot)
+{
+    installAccessibleFactory(); // as the application does first
+    QComboBox picker;
+    picker.addItems({QStringLiteral("44.1 kHz"), QStringLiteral("48 kHz")});
+    qobject_cast<QStandardItemModel *>(picker.model())->item(1)->setEnabled(false);
+    QAccessibleInterface *choices = QAccessible::queryAccessibleInterface(picker.view());
+    ASSERT_NE(choices, nullptr);
+    EXPECT_EQ(choices->role(), QAccessible::List);
+    ASSERT_NE(choices->tableInterface(), nullptr);
+    EXPECT_EQ(choices->childCount(), 2);
+    QAccessibleInterface *second = choices->tableInterface()->cellAt(1, 0);
+    EXPECT_EQ(second->role(), QAccessible::ListItem);
+    EXPECT_EQ(second->text(QAccessible::Name), QStringLiteral("48 kHz"));
+    EXPECT_TRUE(second->state().disabled);
+    EXPECT_FALSE(choices->tableInterface()->cellAt(0, 0)->state().disabled);
+    picker.removeItem(1);
+    ASSERT_NE(choices->tableInterface()->cellAt(1, 0), nullptr);
+    EXPECT_FALSE(choices->tableInterface()->cellAt(1, 0)->isValid());
+
+    QStandardItemModel folders;
+    auto *folder = new QStandardItem(QStringLiteral("Takes"));
+    folder->appendRow({new QStandardItem(QStringLiteral("a.wav")), new QStandardItem(QStringLiteral("1 MB"))});
+    folder->appendRow({new QStandardItem(QStringLiteral("b.wav")), new QStandardItem(QStringLiteral("2 MB"))});
+    folders.appendRow(folder);
+    QListView files;
+    files.setModel(&folders);
+    files.setRootIndex(folder->index());
+    QAccessibleTableInterface *listed = QAccessible::queryAccessibleInterface(&files)->tableInterface();
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->rowCount(), 2);
+    EXPECT_EQ(listed->columnCount(), 2);
+    EXPECT_EQ(listed->cellAt(1, 0)->text(QAccessible::Name), QStringLiteral("b.wav"));
+    files.setCurrentIndex(folders.index(1, 0, folder->index()));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&files)->focusChild(), listed->cellAt(1, 0));
+    EXPECT_FALSE(listed->cellAt(2, 0)->isValid());
 }
