@@ -40,7 +40,7 @@ def read(bus, name, path, seen):
             element.GetChildAtIndex(index, dbus_interface=ACCESSIBLE)
         if TABLE in interfaces:
             # As a reader reads what shows: a table's first rows, not every cell of it.
-            children = children[:read_cells(element, element.GetRoleName(dbus_interface=ACCESSIBLE))]
+            children = children[:read_cells(element)]
     except dbus.exceptions.DBusException as error:
         # An element gone between two requests is what a reader meets; a program gone is not.
         if error.get_dbus_name() in ('org.freedesktop.DBus.Error.NoReply',
@@ -51,18 +51,16 @@ def read(bus, name, path, seen):
         read(bus, str(child[0]), str(child[1]), seen)
 
 
-def read_cells(table, role):
+def read_cells(table):
     rows = int(table.Get(TABLE, 'NRows', dbus_interface=PROPERTIES))
     columns = int(table.Get(TABLE, 'NColumns', dbus_interface=PROPERTIES))
-    # The first rows and the row past the last; every column and the one past it. Not past a
-    # tree's (Qt's own, in the file panels): Qt's bus bridge uses the cell it did not get.
-    past = 0 if role.startswith('tree') else 1
-    for row in list(range(min(rows, 3))) + [rows] * past:
-        for column in range(columns + past):
+    # The first rows and the row past the last; every column and the one past it.
+    for row in list(range(min(rows, 3))) + [rows]:
+        for column in range(columns + 1):
             table.IsSelected(row, column, dbus_interface=TABLE)
             table.GetRowExtentAt(row, column, dbus_interface=TABLE)
             table.GetColumnExtentAt(row, column, dbus_interface=TABLE)
-    for index in list(range(min(rows, 3) * columns)) + [rows * columns] * past:
+    for index in list(range(min(rows, 3) * columns)) + [rows * columns]:
         table.GetRowColumnExtentsAtIndex(index, dbus_interface=TABLE)
     return min(rows, 3) * columns
 

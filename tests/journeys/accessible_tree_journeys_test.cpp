@@ -151,14 +151,13 @@ private:
             (void)actions->actionNames();
 
         // A reader asks by a count it read a moment before: a child past it is none, and a
-        // row past a table's is still a cell (the bus uses it unchecked). Qt's own trees, in
-        // the file panels, give none there.
+        // row past a table's is still a cell (the bus uses it unchecked).
         const int count = element->childCount();
         const QString name = QLatin1String(element->object() ? element->object()->metaObject()->className() : "cell");
         if (element->child(count))
             warnings() << name + QStringLiteral(" has a child past its count");
         if (QAccessibleTableInterface *table = element->tableInterface();
-            table && element->role() != QAccessible::Tree && !table->cellAt(table->rowCount(), 0))
+            table && !table->cellAt(table->rowCount(), 0))
             warnings() << name + QStringLiteral(" has no cell for a row past its rows");
         for (int i = 0; i < count; ++i) {
             QAccessibleInterface *child = element->child(i);

@@ -7,7 +7,9 @@
 #include <QHash>
 #include <QItemSelectionModel>
 #include <QPointer>
+#include <QHeaderView>
 #include <QTableView>
+#include <QTreeView>
 
 #include <algorithm>
 #include <optional>
@@ -204,7 +206,7 @@ public:
     {
         return isValid() && view_->selectionModel() && view_->selectionModel()->isSelected(index());
     }
-    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface *> columnHeaderCells() const override;
     QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
     int columnIndex() const override { return column_; }
     int rowIndex() const override { return row_; }
@@ -238,11 +240,62 @@ private:
     mutable QHash<int, QAccessible::Id> buttons_;
 };
 
-// The table: rows × columns cells, no header elements (the view draws none).
+// A column's heading, first row of a tree's elements, as Qt numbers them.
+class HeaderCellAccessible final : public QAccessibleInterface {
+public:
+    HeaderCellAccessible(QAccessibleInterface *table, QTreeView *view, int column)
+        : table_(table), view_(view), column_(column)
+    {
+    }
+
+    void detach() { view_.clear(); }
+
+    bool isValid() const override { return view_ && view_->model() && column_ < view_->model()->columnCount(view_->rootIndex()); }
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return table_->window(); }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface *parent() const override { return table_; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !isValid())
+            return {};
+        const QString text = view_->model()->headerData(column_, Qt::Horizontal, Qt::AccessibleTextRole).toString();
+        return text.isEmpty() ? view_->model()->headerData(column_, Qt::Horizontal).toString() : text;
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QHeaderView *header = view_->header();
+        const QPoint origin = header->mapToGlobal(QPoint(0, 0));
+        return QRect(origin.x() + header->sectionPosition(column_), origin.y(), header->sectionSize(column_), header->height());
+    }
+    QAccessible::Role role() const override { return QAccessible::ColumnHeader; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        state.invalid = !isValid();
+        state.invisible = !isValid() || !view_->header()->isVisible();
+        return state;
+    }
+
+private:
+    QAccessibleInterface *const table_;
+    QPointer<QTreeView> view_;
+    const int column_;
+};
+
+// The table: rows × columns cells. A tree's elements start with a row of its column headings
+// (even hidden), as QTreeView numbers them in its own announcements; a list or a table view
+// draws none.
 class TableAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     TableAccessible(QAbstractItemView *view, AccessibleTableSource *source, QAccessible::Role role)
-        : QAccessibleWidget(view, role), source_(source)
+        : QAccessibleWidget(view, role), source_(source), headingRows_(role == QAccessible::Tree ? 1 : 0)
     {
     }
     // Deleted when the view emits destroyed(), from QWidget's destructor: the view is no
@@ -251,7 +304,11 @@ public:
 
     QAbstractItemView *view() const { return static_cast<QAbstractItemView *>(widget()); }
     // A list's cells are its items.
-    QAccessible::Role cellRole() const { return role() == QAccessible::List ? QAccessible::ListItem : QAccessible::Cell; }
+    QAccessible::Role cellRole() const
+    {
+        const QAccessible::Role table = role();
+        return table == QAccessible::List ? QAccessible::ListItem : table == QAccessible::Tree ? QAccessible::TreeItem : QAccessible::Cell;
+    }
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
@@ -260,22 +317,27 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
 
-    int childCount() const override { return rowCount() * columnCount(); }
+    int childCount() const override { return (headingRows_ + rowCount()) * columnCount(); }
     QAccessibleInterface *child(int number) const override
     {
         const int columns = columnCount();
         if (number < 0 || columns == 0 || number >= childCount())
             return nullptr;
-        return cellAt(number / columns, number % columns);
+        if (number < headingRows_ * columns)
+            return heading(number);
+        return cellAt(number / columns - headingRows_, number % columns);
     }
     int indexOfChild(const QAccessibleInterface *child) const override
     {
         if (!child || child->parent() != this)
             return -1;
+        for (auto it = headings_.cbegin(); it != headings_.cend(); ++it)
+            if (QAccessible::accessibleInterface(it.value()) == child)
+                return it.key() < columnCount() ? it.key() : -1;
         auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
         if (!cell || cell->rowIndex() < 0 || cell->rowIndex() >= rowCount() || cell->columnIndex() >= columnCount())
             return -1;
-        return cell->rowIndex() * columnCount() + cell->columnIndex();
+        return (headingRows_ + cell->rowIndex()) * columnCount() + cell->columnIndex();
     }
     QAccessibleInterface *childAt(int x, int y) const override
     {
@@ -306,6 +368,16 @@ public:
             cells_.insert(key, QAccessible::registerAccessibleInterface(cell));
         }
         return QAccessible::accessibleInterface(cells_.value(key));
+    }
+    // The heading of a column, for a tree.
+    QAccessibleInterface *heading(int column) const
+    {
+        if (!headingRows_ || column < 0 || column >= columnCount())
+            return nullptr;
+        if (!headings_.contains(column))
+            headings_.insert(column, QAccessible::registerAccessibleInterface(new HeaderCellAccessible(
+                                        const_cast<TableAccessible *>(this), static_cast<QTreeView *>(view()), column)));
+        return QAccessible::accessibleInterface(headings_.value(column));
     }
     int selectedCellCount() const override { return int(selectedIndexes().size()); }
     QList<QAccessibleInterface *> selectedCells() const override
@@ -381,6 +453,11 @@ private:
     }
     void clearCells(bool viewGoing)
     {
+        for (const QAccessible::Id id : std::exchange(headings_, {})) {
+            if (auto *heading = static_cast<HeaderCellAccessible *>(QAccessible::accessibleInterface(id)); heading && viewGoing)
+                heading->detach();
+            QAccessible::deleteAccessibleInterface(id);
+        }
         const auto cells = std::exchange(cells_, {});
         for (const QAccessible::Id id : cells) {
             if (auto *cell = static_cast<CellAccessible *>(QAccessible::accessibleInterface(id)); cell && viewGoing)
@@ -391,7 +468,9 @@ private:
 
     static constexpr int goneCell = -1;
     AccessibleTableSource *const source_;
+    const int headingRows_; // rows of headings before the cells
     mutable QHash<QPair<int, int>, QAccessible::Id> cells_;
+    mutable QHash<int, QAccessible::Id> headings_;
 };
 
 QWindow *CellAccessible::window() const
@@ -402,6 +481,12 @@ QWindow *CellAccessible::window() const
 QAccessibleInterface *CellAccessible::parent() const
 {
     return table_;
+}
+
+QList<QAccessibleInterface *> CellAccessible::columnHeaderCells() const
+{
+    QAccessibleInterface *heading = isValid() ? table_->heading(column_) : nullptr;
+    return heading ? QList<QAccessibleInterface *>{heading} : QList<QAccessibleInterface *>{};
 }
 
 QAccessible::Role CellAccessible::role() const
@@ -421,10 +506,10 @@ QAccessibleInterface *AccessibleTableSource::makeInterface(QTableView *view, Acc
     return new TableAccessible(view, source, QAccessible::Table);
 }
 
-QAccessibleInterface *AccessibleTableSource::makeListInterface(QAbstractItemView *view)
+QAccessibleInterface *AccessibleTableSource::makeItemViewInterface(QAbstractItemView *view)
 {
     static AccessibleTableSource plainItems; // no buttons and no check cells
-    return new TableAccessible(view, &plainItems, QAccessible::List);
+    return new TableAccessible(view, &plainItems, qobject_cast<QTreeView *>(view) ? QAccessible::Tree : QAccessible::List);
 }
 
 int AccessibleTableSource::cellNumber(const QModelIndex &index)

@@ -39,11 +39,12 @@ public:
 
     // The interface the factory gives view.
     static QAccessibleInterface *makeInterface(QTableView *view, AccessibleTableSource *source);
-    // The same for a plain list of items, without buttons or check cells: the factory gives it
-    // to every list view (a picker's choices, a file panel's files). Qt's own list element
-    // hands the accessibility bus no cell for a row a reader asks for after it went, which the
-    // bus then uses and crashes on. Cells are the items under the view's root.
-    static QAccessibleInterface *makeListInterface(QAbstractItemView *view);
+    // The same for a plain list of items, or a tree whose items do not expand, without buttons
+    // or check cells: the factory gives it to every list view (a picker's choices, a file
+    // panel's files) and to a file panel's details. Qt's own elements hand the
+    // accessibility bus no cell for a row a reader asks for after it went, which the bus then
+    // uses and crashes on. Cells are the items under the view's root.
+    static QAccessibleInterface *makeItemViewInterface(QAbstractItemView *view);
     // Call at the end of the view's constructor: an interface asked for while its base class
     // was being built is Qt's own, which is then replaced.
     static void claim(QAbstractItemView *view);

@@ -10,7 +10,9 @@
 #include <QAccessibleWidget>
 #include <QPushButton>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QListView>
+#include <QTreeView>
 #include <QTableView>
 #include <QTextDocument>
 #include <QVariant>
@@ -308,11 +310,14 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
     if (auto *table = qobject_cast<QTableView *>(widget))
         if (auto *source = dynamic_cast<AccessibleTableSource *>(object))
             return AccessibleTableSource::makeInterface(table, source);
-    // Every list: a picker's choices, the file panels' lists. Qt's own list element hands the
-    // accessibility bus no cell for a row gone since a reader counted them, and the bus uses
-    // it unchecked.
+    // Every list, and a file panel's details (a tree whose items never expand; its element is
+    // asked for while the panel is built, before the tree is told so): a picker's choices, the
+    // file panels' files. Qt's own elements hand the accessibility bus no cell for a row gone
+    // since a reader counted them, and the bus uses it unchecked.
     if (auto *list = qobject_cast<QListView *>(widget))
-        return AccessibleTableSource::makeListInterface(list);
+        return AccessibleTableSource::makeItemViewInterface(list);
+    if (auto *tree = qobject_cast<QTreeView *>(widget); tree && qobject_cast<QFileDialog *>(tree->window()))
+        return AccessibleTableSource::makeItemViewInterface(tree);
     if (auto *area = qobject_cast<QAbstractScrollArea *>(widget); area && ScrollAreaAccessible::serves(className))
         return new ScrollAreaAccessible(area);
     const QVariant role = widget->property(roleProperty);

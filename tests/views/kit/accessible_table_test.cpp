@@ -3,10 +3,12 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QListView>
 #include <QLoggingCategory>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -153,4 +155,43 @@ TEST(AccessibleTable, ListsArePickersAndFoldersItemsUnderTheirRoot)
     files.setCurrentIndex(folders.index(1, 0, folder->index()));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&files)->focusChild(), listed->cellAt(1, 0));
     EXPECT_FALSE(listed->cellAt(2, 0)->isValid());
+}
+
+// A file panel's details, a tree whose items do not expand, is read as the kit's tree: its
+// column headings first, then its rows, numbered as QTreeView numbers the cells it announces
+// (the headings counted, even hidden), and a row past the tree an invalid item, not none.
+TEST(AccessibleTable, AFlatTreeIsNumberedAsItAnnouncesItsCells)
+{
+    installAccessibleFactory();
+    QStandardItemModel folders;
+    folders.setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Size")});
+    auto *folder = new QStandardItem(QStringLiteral("Takes"));
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        folder->appendRow({new QStandardItem(QLatin1String(name)), new QStandardItem(QStringLiteral("1 MB"))});
+    folders.appendRow(folder);
+    QFileDialog panel;
+    QTreeView details(&panel);
+    details.setItemsExpandable(false);
+    details.setRootIsDecorated(false);
+    details.setModel(&folders);
+    details.setRootIndex(folder->index());
+
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(&details);
+    ASSERT_NE(tree->tableInterface(), nullptr);
+    EXPECT_EQ(tree->role(), QAccessible::Tree);
+    EXPECT_EQ(tree->tableInterface()->rowCount(), 3);
+    EXPECT_EQ(tree->childCount(), 8);
+    EXPECT_EQ(tree->child(1)->role(), QAccessible::ColumnHeader);
+    EXPECT_EQ(tree->child(1)->text(QAccessible::Name), QStringLiteral("Size"));
+    QAccessibleInterface *b = tree->tableInterface()->cellAt(1, 0);
+    EXPECT_EQ(b->role(), QAccessible::TreeItem);
+    EXPECT_EQ(b->text(QAccessible::Name), QStringLiteral("b.wav"));
+    EXPECT_EQ(tree->indexOfChild(b), 4);
+    EXPECT_EQ(tree->child(4), b);
+    EXPECT_EQ(tree->indexOfChild(tree->child(1)), 1);
+    EXPECT_EQ(b->tableCellInterface()->columnHeaderCells(), QList<QAccessibleInterface *>{tree->child(0)});
+    EXPECT_FALSE(tree->tableInterface()->cellAt(3, 0)->isValid());
+    // QTreeView announces cell (row, column) as child (row + 1) × columns + column.
+    details.setCurrentIndex(folders.index(2, 1, folder->index()));
+    EXPECT_EQ(tree->focusChild(), tree->child(7));
 }
