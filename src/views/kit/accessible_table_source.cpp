@@ -28,13 +28,31 @@ QRect globalRect(const QAbstractItemView *view, const QModelIndex &index)
     return QRect(view->viewport()->mapToGlobal(local.topLeft()), local.size());
 }
 
+// An element drawn inside another, with no object and no children of its own.
+class DrawnAccessible : public QAccessibleInterface {
+public:
+    explicit DrawnAccessible(QAccessibleInterface *parent) : parent_(parent) {}
+
+    QObject *object() const override { return nullptr; }
+    QWindow *window() const override { return parent_->window(); }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface *parent() const override { return parent_; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    void setText(QAccessible::Text, const QString &) override {}
+
+private:
+    QAccessibleInterface *const parent_;
+};
+
 // One button drawn in a cell, read afresh from the source at every request: the cell's buttons
 // change with the row (Get becomes × while a detection runs).
-class CellButtonAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+class CellButtonAccessible final : public DrawnAccessible, public QAccessibleActionInterface {
 public:
     CellButtonAccessible(QAccessibleInterface *cell, QPointer<QAbstractItemView> view, AccessibleTableSource *source,
                          QPersistentModelIndex index, int number)
-        : cell_(cell), view_(std::move(view)), source_(source), index_(std::move(index)), number_(number)
+        : DrawnAccessible(cell), view_(std::move(view)), source_(source), index_(std::move(index)), number_(number)
     {
     }
 
@@ -42,23 +60,15 @@ public:
     void detach() { view_.clear(); }
 
     bool isValid() const override { return button().has_value(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return cell_->window(); }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface *parent() const override { return cell_; }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QString text(QAccessible::Text t) const override
     {
         return t == QAccessible::Name ? button().value_or(AccessibleTableSource::CellButton{}).name : QString();
     }
-    void setText(QAccessible::Text, const QString &) override {}
     QRect rect() const override
     {
         const auto shown = button();
         if (!shown || shown->area.isEmpty())
-            return cell_->rect();
+            return parent()->rect();
         return QRect(view_->viewport()->mapToGlobal(shown->area.topLeft()), shown->area.size());
     }
     QAccessible::Role role() const override { return QAccessible::Button; }
@@ -67,7 +77,7 @@ public:
         QAccessible::State state;
         const auto shown = button();
         state.disabled = !shown || !shown->enabled;
-        state.invisible = cell_->state().invisible;
+        state.invisible = parent()->state().invisible;
         return state;
     }
     void *interface_cast(QAccessible::InterfaceType type) override
@@ -95,7 +105,6 @@ private:
         return buttons[number_];
     }
 
-    QAccessibleInterface *const cell_;
     QPointer<QAbstractItemView> view_;
     AccessibleTableSource *const source_;
     const QPersistentModelIndex index_;
@@ -241,23 +250,16 @@ private:
 };
 
 // A column's heading, first row of a tree's elements, as Qt numbers them.
-class HeaderCellAccessible final : public QAccessibleInterface {
+class HeaderCellAccessible final : public DrawnAccessible {
 public:
     HeaderCellAccessible(QAccessibleInterface *table, QTreeView *view, int column)
-        : table_(table), view_(view), column_(column)
+        : DrawnAccessible(table), view_(view), column_(column)
     {
     }
 
     void detach() { view_.clear(); }
 
     bool isValid() const override { return view_ && view_->model() && column_ < view_->model()->columnCount(view_->rootIndex()); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return table_->window(); }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface *parent() const override { return table_; }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QString text(QAccessible::Text t) const override
     {
         if (t != QAccessible::Name || !isValid())
@@ -265,7 +267,6 @@ public:
         const QString text = view_->model()->headerData(column_, Qt::Horizontal, Qt::AccessibleTextRole).toString();
         return text.isEmpty() ? view_->model()->headerData(column_, Qt::Horizontal).toString() : text;
     }
-    void setText(QAccessible::Text, const QString &) override {}
     QRect rect() const override
     {
         if (!isValid())
@@ -284,7 +285,6 @@ public:
     }
 
 private:
-    QAccessibleInterface *const table_;
     QPointer<QTreeView> view_;
     const int column_;
 };
