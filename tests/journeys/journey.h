@@ -68,6 +68,9 @@ protected:
         for (const AlertRecorder::Shown &alert : alerts->shown)
             ADD_FAILURE() << "alert: " << alert.title.toStdString() << ": " << alert.message.toStdString() << " "
                           << alert.details.join(u'|').toStdString();
+        // The player's commands reach their end first, as they do before a user quits: one
+        // still waiting for the engine when everything goes would never end.
+        pumpUntil([&] { return player().commands().lastCommand().isFinished(); });
         app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
