@@ -262,8 +262,7 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileSheetsAndWindowsOpenAndClose)
     TreeReader reader;
     open(music + "/take.wav", 1);
     for (int round = 0; round < 2; ++round) {
-        ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-        SheetDialog *sheet = awaitSheet();
+        SheetDialog *sheet = openExportSheet();
         ASSERT_NE(sheet, nullptr);
         auto *format = sheet->findChild<ExportFormatControls *>()->format();
         format->setFocus();

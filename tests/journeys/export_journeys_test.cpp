@@ -40,8 +40,7 @@ TEST_F(Journey, ExportsOneFileToFLACThroughTheSavePanel)
 {
     writeTone(music + "/take.wav", 2);
     open(music + "/take.wav", 1);
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(choose(sheet->findChild<ExportFormatControls *>()->format(), QStringLiteral("flac")));
     ASSERT_TRUE(press(sheet, chooseDestination));
@@ -75,8 +74,7 @@ TEST_F(Journey, ExportsALinkedPairAsSeparateMonoFilesIntoAFolder)
                           std::chrono::seconds(30)));
     clickCell(0, LibraryColumns::name);
 
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     QComboBox *output = nullptr;
     for (auto *picker : sheet->findChildren<TaggedComboBox *>()) {

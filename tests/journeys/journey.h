@@ -9,7 +9,11 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/library/library_table.h"
 #include "views/library/library_table_model.h"
+#include "views/settings/export_settings_view.h"
 #include "windows/main_window.h"
+#include "windows/tampod_commands.h"
+#include "windows/window_registry.h"
+#include "windows/window_texts.h"
 
 #include "support/file_fixtures.h"
 #include "support/panel_user.h"
@@ -102,6 +106,19 @@ protected:
     // The sheet on the main window now, else null.
     static SheetDialog *sheet() { return shownWindow<SheetDialog>(); }
     static SheetDialog *awaitSheet() { return awaitWindow<SheetDialog>(); }
+    // The export sheet, opened by the main window's EXPORT button; null when it never came.
+    SheetDialog *openExportSheet() const { return press(window, QStringLiteral("EXPORT")) ? awaitSheet() : nullptr; }
+    // The settings window's view, opened by its menu command; null when it never came.
+    ExportSettingsView *openSettings() const
+    {
+        app->commands()->settingsAction()->trigger();
+        ExportSettingsView *settings = nullptr;
+        pumpUntil([&] {
+            QWidget *shown = app->windows().window(WindowId::settings);
+            return shown && (settings = shown->findChild<ExportSettingsView *>()) != nullptr;
+        });
+        return settings;
+    }
 
     // The visible button in root named name by its text or its accessible name.
     static QAbstractButton *button(const QWidget *root, const QString &name)

@@ -233,12 +233,11 @@ TEST_F(Journey, AboutAndTheManualOpenCentredOverTheMainWindowAndCloseWithTheClos
 
 TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
 {
-    const auto openSettings = [&]() -> ExportSettingsView * {
-        app->commands()->settingsAction()->trigger();
-        QWidget *shown = app->windows().window(WindowId::settings);
-        return shown && activate(shown) ? shown->findChild<ExportSettingsView *>() : nullptr;
+    const auto openActiveSettings = [&]() -> ExportSettingsView * {
+        ExportSettingsView *shown = openSettings();
+        return shown && activate(shown->window()) ? shown : nullptr;
     };
-    ExportSettingsView *settings = openSettings();
+    ExportSettingsView *settings = openActiveSettings();
     ASSERT_NE(settings, nullptr);
     ASSERT_TRUE(choose(settings->format(), QStringLiteral("flac")));
     ASSERT_TRUE(pumpUntil([&] { return settings->statusLine()->text() == QStringLiteral("Unapplied changes"); }))
@@ -252,7 +251,7 @@ TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
     }));
     EXPECT_EQ(alerts->quitQuestions, 0);
 
-    settings = openSettings();
+    settings = openActiveSettings();
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(settings->format()->currentData().toString(), QStringLiteral("wav"));
     EXPECT_EQ(settings->draft(), ExportDefaults());

@@ -64,8 +64,7 @@ TEST_F(Journey, TheWheelOverTheExportSettingsScrollsTheFormAndLeavesTheirValues)
     ASSERT_TRUE(press(window, QStringLiteral("Loop selected region")));
     ASSERT_TRUE(pumpUntil([&] { return player().sectionLoop().range() && player().sectionLoop().prepared(); },
                           std::chrono::seconds(30)));
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     QComboBox *format = sheet->findChild<ExportFormatControls *>()->format();
     Stepper *repeats = sheet->findChild<LoopExportControls *>()->repeatStepper();
@@ -95,8 +94,7 @@ TEST_F(Journey, AScreenReaderHearsTheFormatBoxsChoice)
 {
     writeTone(music + "/take.wav", 1);
     open(music + "/take.wav", 1);
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     QComboBox *format = sheet->findChild<ExportFormatControls *>()->format();
     QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(format);
@@ -113,12 +111,8 @@ TEST_F(Journey, AScreenReaderHearsTheFormatBoxsChoice)
 
 TEST_F(Journey, AScreenReaderHearsTheSettingsStatus)
 {
-    app->commands()->settingsAction()->trigger();
-    ExportSettingsView *settings = nullptr;
-    ASSERT_TRUE(pumpUntil([&] {
-        QWidget *shown = app->windows().window(WindowId::settings);
-        return shown && (settings = shown->findChild<ExportSettingsView *>()) != nullptr;
-    }));
+    ExportSettingsView *settings = openSettings();
+    ASSERT_NE(settings, nullptr);
     QLabel *status = settings->statusLine();
     QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(status);
     EXPECT_EQ(reader->text(QAccessible::Name), QStringLiteral("Settings status"));

@@ -127,8 +127,7 @@ TEST_F(Journey, RestoresFileAccessAfterAMove)
         << player().tracks().first().url().toString().toStdString();
 
     // It exports from where it is now.
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(press(sheet, QStringLiteral("Choose Destination…")));
     ASSERT_TRUE(answerNextPanel(out + "/take-export.wav"));
@@ -137,12 +136,8 @@ TEST_F(Journey, RestoresFileAccessAfterAMove)
 
 TEST_F(Journey, AppliedSettingsAreStoredAndStartTheNextExport)
 {
-    app->commands()->settingsAction()->trigger();
-    ExportSettingsView *settings = nullptr;
-    ASSERT_TRUE(pumpUntil([&] {
-        QWidget *shown = app->windows().window(WindowId::settings);
-        return shown && (settings = shown->findChild<ExportSettingsView *>()) != nullptr;
-    }));
+    ExportSettingsView *settings = openSettings();
+    ASSERT_NE(settings, nullptr);
     ASSERT_TRUE(choose(settings->format(), QStringLiteral("flac")));
     ASSERT_TRUE(press(settings, QStringLiteral("Apply Settings")));
     EXPECT_TRUE(pumpUntil([&] { return settings->statusLine()->text() == QStringLiteral("Settings saved"); }));
@@ -155,8 +150,7 @@ TEST_F(Journey, AppliedSettingsAreStoredAndStartTheNextExport)
 
     writeTone(music + "/take.wav", 1);
     open(music + "/take.wav", 1);
-    ASSERT_TRUE(press(window, QStringLiteral("EXPORT")));
-    SheetDialog *sheet = awaitSheet();
+    SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->findChild<ExportFormatControls *>()->format()->currentData().toString(), QStringLiteral("flac"));
 }
