@@ -453,15 +453,16 @@ private:
     }
     void clearCells(bool viewGoing)
     {
-        for (const QAccessible::Id id : std::exchange(headings_, {})) {
-            if (auto *heading = static_cast<HeaderCellAccessible *>(QAccessible::accessibleInterface(id)); heading && viewGoing)
-                heading->detach();
-            QAccessible::deleteAccessibleInterface(id);
-        }
-        const auto cells = std::exchange(cells_, {});
-        for (const QAccessible::Id id : cells) {
-            if (auto *cell = static_cast<CellAccessible *>(QAccessible::accessibleInterface(id)); cell && viewGoing)
-                cell->detach();
+        drop<HeaderCellAccessible>(headings_, viewGoing);
+        drop<CellAccessible>(cells_, viewGoing);
+    }
+    // Deletes the elements; when the view is going, they stop reading it first.
+    template <typename Element, typename Key>
+    static void drop(QHash<Key, QAccessible::Id> &elements, bool viewGoing)
+    {
+        for (const QAccessible::Id id : std::exchange(elements, {})) {
+            if (auto *element = static_cast<Element *>(QAccessible::accessibleInterface(id)); element && viewGoing)
+                element->detach();
             QAccessible::deleteAccessibleInterface(id);
         }
     }

@@ -1,4 +1,5 @@
 #include "views/kit/clear_scroll_area.h"
+#include "views/kit/view_accessibility.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -15,6 +16,7 @@ using namespace tampod;
 // the list (Qt's own read it and crashed).
 TEST(ScrollAreaAccessible, ItsChildrenFollowTheScrollBarsAndAnyNumberPastThemIsNone)
 {
+    installAccessibleFactory(); // as the application does first
     QWidget window;
     auto *content = new QLabel(QStringLiteral("line\n").repeated(40));
     QScrollArea *area = clearScrollArea(content, &window);
