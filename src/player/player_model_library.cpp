@@ -17,6 +17,17 @@ const QString openPanelTitle = QStringLiteral("Open Audio Files or Folders");
 const QString rejectedTitle = QStringLiteral("Some files couldn’t be loaded");
 const QString rejectedMessage = QStringLiteral(" audio files were added. The following items were rejected:");
 
+// A library track's rows, appended to rows: a linked pair's L and R channels, else the track.
+void appendRowsOf(const AudioTrack &track, QList<LinkedLibraryEntry> &rows)
+{
+    if (track.pair) {
+        rows.append({&track.pair->left(), track.id, QStringLiteral("L"), &track});
+        rows.append({&track.pair->right(), track.id, QStringLiteral("R"), &track});
+    } else {
+        rows.append({&track, track.id, std::nullopt, &track});
+    }
+}
+
 } // namespace
 
 // Library rows -------------------------------------------------------------------------------
@@ -25,26 +36,17 @@ QList<LinkedLibraryEntry> PlayerModel::libraryEntries() const
 {
     QList<LinkedLibraryEntry> entries;
     entries.reserve(tracks_.size());
-    for (const AudioTrack &track : tracks_) {
-        if (track.pair) {
-            entries.append({&track.pair->left(), track.id, QStringLiteral("L"), &track});
-            entries.append({&track.pair->right(), track.id, QStringLiteral("R"), &track});
-        } else {
-            entries.append({&track, track.id, std::nullopt, &track});
-        }
-    }
+    for (const AudioTrack &track : tracks_)
+        appendRowsOf(track, entries);
     return entries;
 }
 
 QList<LinkedLibraryEntry> PlayerModel::libraryEntriesOf(const QUuid &ownerID) const
 {
-    const AudioTrack *track = findTrack(ownerID);
-    if (!track)
-        return {};
-    if (track->pair)
-        return {{&track->pair->left(), track->id, QStringLiteral("L"), track},
-                {&track->pair->right(), track->id, QStringLiteral("R"), track}};
-    return {{track, track->id, std::nullopt, track}};
+    QList<LinkedLibraryEntry> entries;
+    if (const AudioTrack *track = findTrack(ownerID))
+        appendRowsOf(*track, entries);
+    return entries;
 }
 
 std::optional<QUuid> PlayerModel::libraryOwner(const QUuid &rowID) const
