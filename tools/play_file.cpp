@@ -46,6 +46,7 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    AudioOutput::prepareProcess();
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     QString path;

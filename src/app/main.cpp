@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 
+#include "platform/output/audio_output.h"
 #include "views/kit/theme.h"
 
 #include <QApplication>
@@ -10,6 +11,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The environment is settled while this is the only thread.
+    tampod::AudioOutput::prepareProcess();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("tamPOD"));
     QApplication::setApplicationName(QStringLiteral("tamPOD"));

@@ -138,7 +138,7 @@ double PullingOutput::supportedRate(double preferredRate)
     return preferredRate;
 }
 
-bool PullingOutput::pullBlock(std::vector<float> &left, int frames)
+bool PullingOutput::pullBlock(std::vector<float> &interleaved, int frames)
 {
     std::vector<float> block(size_t(frames) * channels());
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -149,29 +149,41 @@ bool PullingOutput::pullBlock(std::vector<float> &left, int frames)
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    for (int i = 0; i < frames; ++i)
-        left.push_back(block[size_t(i) * channels()]);
+    interleaved.insert(interleaved.end(), block.begin(), block.end());
     return true;
+}
+
+std::vector<float> PullingOutput::leftOf(const std::vector<float> &interleaved) const
+{
+    std::vector<float> left(interleaved.size() / size_t(channels()));
+    for (size_t i = 0; i < left.size(); ++i)
+        left[i] = interleaved[i * size_t(channels())];
+    return left;
 }
 
 std::vector<float> PullingOutput::pull(std::int64_t frames)
 {
-    std::vector<float> left;
+    return leftOf(pullStereo(frames));
+}
+
+std::vector<float> PullingOutput::pullStereo(std::int64_t frames)
+{
+    std::vector<float> interleaved;
     for (std::int64_t done = 0; done < frames;) {
         const int n = int(std::min<std::int64_t>(frames - done, 512));
-        if (!pullBlock(left, n))
+        if (!pullBlock(interleaved, n))
             break;
         done += n;
     }
-    return left;
+    return interleaved;
 }
 
 std::vector<float> PullingOutput::pullUntil(const std::function<bool()> &done)
 {
-    std::vector<float> left;
+    std::vector<float> interleaved;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!done()) {
-        if (!pullBlock(left, 512))
+        if (!pullBlock(interleaved, 512))
             break;
         if (std::chrono::steady_clock::now() > limit) {
             ADD_FAILURE() << "not done within 10 s";
@@ -180,7 +192,7 @@ std::vector<float> PullingOutput::pullUntil(const std::function<bool()> &done)
         // Past the end blocks are silent at once; a pause keeps them few while done() comes.
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    return left;
+    return leftOf(interleaved);
 }
 
 } // namespace tampod::test

@@ -66,6 +66,8 @@ public:
     // The left channel of the next frames frames of the mix; fails the test (and returns what
     // it has) when a source is not ready within the time limit.
     std::vector<float> pull(std::int64_t frames);
+    // Both channels of the next frames frames, interleaved.
+    std::vector<float> pullStereo(std::int64_t frames);
     // Pulls block by block until done() holds after a block; the left channel.
     std::vector<float> pullUntil(const std::function<bool()> &done);
 
@@ -75,7 +77,8 @@ protected:
     void stopStream() noexcept override {}
 
 private:
-    bool pullBlock(std::vector<float> &left, int frames);
+    bool pullBlock(std::vector<float> &interleaved, int frames);
+    std::vector<float> leftOf(const std::vector<float> &interleaved) const;
 };
 
 } // namespace tampod::test

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <vector>
 
 using namespace tampod;
 
@@ -45,7 +47,34 @@ bool useAlsaDefault(const test::TempDir &dir, const QByteArray &device)
     return true;
 }
 
+// The environment's entries as they stand: a change made by setenv, even to the same value,
+// replaces an entry or the array.
+std::vector<const char *> environmentEntries()
+{
+    std::vector<const char *> entries{reinterpret_cast<const char *>(environ)};
+    for (char **entry = environ; *entry; ++entry)
+        entries.push_back(*entry);
+    return entries;
+}
+
 } // namespace
+
+// Another thread may read the environment at any time while the device is probed (Qt does,
+// as the window is built), so the probe must never write it.
+TEST(PortAudioOutput, ProbingLeavesTheEnvironmentAlone)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    test::TempDir dir;
+    EXPECT_EXIT(
+        {
+            useAlsaDefault(dir, "type null");
+            const auto before = environmentEntries();
+            AudioOutput::setShared(nullptr);
+            const auto output = AudioOutput::shared();
+            std::_Exit(output && environmentEntries() == before ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 TEST(PortAudioOutput, WithoutADeviceTheNullOutputIsChosenSilently)
 {

@@ -24,6 +24,12 @@ public:
     AudioOutput(const AudioOutput &) = delete;
     AudioOutput &operator=(const AudioOutput &) = delete;
 
+    // Settles what the audio libraries read from the process environment (no sound server is
+    // ever started by a probe). Call it first thing in main, before any thread starts: the
+    // environment is never changed once a second thread runs, since a change beside another
+    // thread's getenv is undefined.
+    static void prepareProcess();
+
     // The default device through PortAudio, or the null output when no device is usable. The
     // device is probed once, on a thread of its own; this waits for that probe.
     static std::shared_ptr<AudioOutput> shared();

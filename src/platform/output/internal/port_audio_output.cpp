@@ -5,7 +5,6 @@
 #include <portaudio.h>
 
 #include <dlfcn.h>
-#include <stdlib.h>
 
 #include <cmath>
 
@@ -21,8 +20,6 @@ void quietJack(const char *) {}
 
 void silenceAudioLibraries()
 {
-    // Probing must never launch a sound server as a side effect.
-    setenv("JACK_NO_START_SERVER", "1", 1);
     if (void *alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD)) {
         using SetHandler = int (*)(void (*)(const char *, int, const char *, int, const char *, ...));
         if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler")))

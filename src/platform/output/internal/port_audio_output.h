@@ -13,8 +13,8 @@ namespace tampod {
 // this object lives.
 class PortAudioOutput final : public AudioOutput {
 public:
-    // Initialises PortAudio with the ALSA and JACK libraries silenced and without starting a
-    // JACK server; null when there is no usable default output device.
+    // Initialises PortAudio with the ALSA and JACK libraries silenced; null when there is no
+    // usable default output device. Starts no JACK server once AudioOutput::prepareProcess() has run.
     static std::shared_ptr<PortAudioOutput> openDefault();
 
     ~PortAudioOutput() override;
