@@ -7,6 +7,7 @@
 #include "tags/flac_tempo_metadata.h"
 
 #include <string>
+#include <tuple>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -141,6 +142,29 @@ TEST(ExportFormats, M4ARoundTripKeepsEveryFrameCount)
         EXPECT_EQ(scene.run(scene.request(trackOf(source), settingsFor(ExportFormat::m4aAAC), name)).frames, frames);
         EXPECT_EQ(framesOf(scene.file(name)), frames);
         EXPECT_EQ(ffprobeStream(scene.file(name)), QStringLiteral("aac,44100,2,%1").arg(frames));
+    }
+}
+
+// Two Vorbis streams of one layout one after the other, as `cat a.ogg b.ogg` makes them: no page
+// of either states the whole, so the export reads every link to its end.
+TEST(ExportFormats, AChainedOggExportsItsWholeDecodedLength)
+{
+    ExportScene scene;
+    QByteArray chained;
+    for (const auto &[name, frequency, seconds] : {std::tuple{"a.ogg", 330, "1.3"}, std::tuple{"b.ogg", 550, "0.9"}})
+        chained += readAll(scene.make(name, QStringLiteral("sine=f=%1:r=44100:d=%2").arg(frequency).arg(seconds),
+                                      {"-ac", "2", "-c:a", "libvorbis"}));
+    const QString source = scene.file("chained.ogg");
+    writeFile(source, chained);
+    const std::int64_t decoded = ffmpegFrames(source, 2);
+    ASSERT_GT(decoded, ffmpegFrames(scene.file("a.ogg"), 2) + 44100 / 2);
+    EXPECT_EQ(framesOf(source), decoded);
+
+    for (const Output &output : {outputs[0], outputs[2]}) {
+        const QString name = QStringLiteral("chained.%1").arg(output.extension);
+        const AudioExportResult result = scene.run(scene.request(trackOf(source), settingsFor(output.format), name));
+        EXPECT_EQ(result.frames, decoded) << name.toStdString();
+        expectReadableEverywhere(scene.file(name), output, decoded, 2, 44100);
     }
 }
 

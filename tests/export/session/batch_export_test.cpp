@@ -14,10 +14,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace tampod {
 
@@ -617,6 +619,73 @@ TEST(BatchExportProcessor, ARealBatchShowsOneRowAtATimeInOrder)
         }
         EXPECT_EQ(saved.size(), cancelling ? 2 : 5);
         EXPECT_EQ(entriesOf(out), saved);
+    }
+}
+
+// The real exporter, which holds the export of one file on its worker once it has written audio
+// and reported it, until the run is cancelled: a cancel that lands while that file is written.
+class HeldWhileWriting final : public AudioExportServing {
+public:
+    HeldWhileWriting(std::shared_ptr<AudioExportServing> exporter, QString held)
+        : exporter_(std::move(exporter)), held_(std::move(held))
+    {
+    }
+    Async<AudioExportResult> exportAudio(AudioExportRequest request, ExportProgress progress,
+                                         CancellationToken token) override
+    {
+        if (request.destination.fileName() != held_)
+            return exporter_->exportAudio(std::move(request), std::move(progress), token);
+        return exporter_->exportAudio(std::move(request), [progress, token, waited = false](double p) mutable {
+            progress(p);
+            if (p <= 0 || std::exchange(waited, true))
+                return;
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!token.isCancelled() && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }, token);
+    }
+
+private:
+    std::shared_ptr<AudioExportServing> exporter_;
+    QString held_;
+};
+
+// WAV is written by the exporter itself, FLAC by the encoder from a staged intermediate.
+TEST(BatchExportSession, CancelledWhileTheRealExporterWritesTheSecondOfFiveFiles)
+{
+    ExportScene scene;
+    const QList<AudioTrack> tracks = writtenTakes(scene, 5, 4 * 44100);
+    for (const ExportFormat format : {ExportFormat::wav, ExportFormat::flac}) {
+        const QString extension = ExportFormats::fileExtension(format);
+        SCOPED_TRACE(extension.toStdString());
+        const QString out = scene.file("out-" + extension), first = "Take 1-export." + extension;
+        ASSERT_TRUE(QDir().mkpath(out));
+        auto exporter = std::make_shared<HeldWhileWriting>(std::make_shared<AudioFileExporter>(scene.environment),
+                                                           "Take 2-export." + extension);
+        BatchExportSession session(tracks, settingsFor(format), exporter, nullptr);
+        session.start(QUrl::fromLocalFile(out), settingsFor(format));
+        ASSERT_TRUE(pumpUntil([&] { return session.items()[1].progress > 0; }, std::chrono::seconds(60)));
+
+        // File 2 is partly written in the staging folder, file 1 published beside it.
+        QStringList staged;
+        for (const QString &name : entriesOf(out))
+            if (name.startsWith(QLatin1String(".tampod-staging-")))
+                staged << entriesOf(out + "/" + name);
+        EXPECT_EQ(staged.filter(QRegularExpression("\\.(wav|caf|flac)$")).size(), 1) << staged.join(' ').toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{first});
+
+        session.cancel();
+        ASSERT_TRUE(pumpUntil([&] { return session.isFinished(); }, std::chrono::seconds(60)));
+        QStringList states;
+        for (const BatchExportItem &item : session.items())
+            states << RawValue::text(item.state);
+        EXPECT_EQ(states, (QStringList{"Saved", "Cancelled", "Not exported", "Not exported", "Not exported"}));
+        EXPECT_EQ(session.items()[1].detail, cancelledText);
+        EXPECT_EQ(session.items()[2].detail, stoppedText);
+        EXPECT_EQ(session.summary(), QStringLiteral("1 saved · 0 failed · 4 not exported"));
+        // Only file 1, whole: nothing of file 2, no staging folder, nothing of a later file.
+        EXPECT_EQ(entriesOf(out), QStringList{first});
+        EXPECT_EQ(framesOf(out + "/" + first), 4 * 44100);
     }
 }
 

@@ -441,6 +441,14 @@ TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
     };
     for (const auto &[typed, written] : names)
         EXPECT_EQ(ExportSession::nameWithExtension(typed, "wav"), written) << typed.toStdString();
+    // Every extension that always names audio gives way to the format's, in any case.
+    for (const char *audio : {"wav", "wave", "aif", "aiff", "aifc", "mp3", "m4a", "aac", "flac", "caf", "sd2", "au",
+                              "snd", "bwf", "ac3", "ape", "ogg", "wma", "rex", "rx2", "rcy"}) {
+        for (const QString &typed : {QStringLiteral("take.%1").arg(audio), QStringLiteral("take.%1").arg(audio).toUpper()}) {
+            EXPECT_EQ(ExportSession::nameWithExtension(typed, "wav").toLower(), QStringLiteral("take.wav")) << typed.toStdString();
+            EXPECT_EQ(ExportSession::nameWithExtension(typed, "aiff").toLower(), QStringLiteral("take.aiff")) << typed.toStdString();
+        }
+    }
 
     SessionScene scene;
     auto exporter = std::make_shared<AudioFileExporter>(scene.environment);

@@ -119,6 +119,29 @@ TEST_F(BPMSteps, AProgressStepRedrawsTheBPMCellsOfItsOwnRowsAlone)
     EXPECT_EQ(tableModel().row(3).bpm, "120");
 }
 
+TEST_F(BPMSteps, AfterTracksAreRemovedAStepRedrawsItsTracksRow)
+{
+    const AudioTrack a = track("a.wav"), b = track("b.wav"), c = track("c.wav"), d = track("d.wav");
+    model->append({a, b, c, d});
+    settle();
+    model->selectLibraryRows({a.id, c.id});
+    model->removeSelected();
+    settle();
+    ASSERT_EQ(tableModel().rows().size(), 2u);
+    ASSERT_EQ(tableModel().rows()[1].id, d.id);
+
+    Announced announced(tableModel());
+    model->getBPM(d.id);
+    ASSERT_TRUE(test::pumpUntil([&] { return !model->bpmDetection().states().value(d.id).queued; }));
+    settle();
+    step(0, d.id, 0.25);
+    ASSERT_TRUE(tableModel().row(1).bpmStatus.has_value());
+    EXPECT_EQ(tableModel().row(1).bpmStatus->progress, 0.25);
+    ASSERT_FALSE(announced.changed.isEmpty());
+    EXPECT_EQ(announced.changed.last(), bpmCellOf(1));
+    expectAsAFullBuild();
+}
+
 TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
 {
     std::vector<LibraryRow> rows(4);
@@ -150,4 +173,43 @@ TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
     EXPECT_TRUE(announced.changed.isEmpty());
     EXPECT_EQ(model.row(0).bpm, QString());
     EXPECT_EQ(announced.resets, 0);
+}
+
+// A reset that moves or drops rows leaves each id finding its own row: the next update of a
+// track's row rewrites that row and no other.
+TEST(LibraryTableModelUpdate, FindsTheRowOfItsIDAfterRowsAreReorderedOrRemoved)
+{
+    std::vector<LibraryRow> rows(5);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        rows[i].id = QUuid::createUuid();
+        rows[i].name = QStringLiteral("take %1.wav").arg(i);
+    }
+    LibraryTableModel model;
+    model.apply(rows, {}, 1);
+    Announced announced(model);
+
+    std::vector<LibraryRow> reordered{rows[4], rows[2], rows[0], rows[3], rows[1]};
+    ASSERT_TRUE(model.apply(reordered, {}, 1));
+    reordered[1].bpm = QStringLiteral("128"); // take 2, the third row before
+    ASSERT_TRUE(model.update({reordered[1]}));
+    EXPECT_EQ(model.rows(), reordered);
+    EXPECT_EQ(announced.changed, Changes{bpmCellOf(1)});
+
+    // Take 2 and take 1 go; take 3 is the third row, take 0 the second.
+    std::vector<LibraryRow> remaining{reordered[0], reordered[2], reordered[3]};
+    ASSERT_TRUE(model.apply(remaining, {}, 1));
+    announced.changed.clear();
+    remaining[2].name = QStringLiteral("take 3 renamed.wav");
+    remaining[1].bpm = QStringLiteral("90");
+    ASSERT_TRUE(model.update({remaining[2], remaining[1]}));
+    EXPECT_EQ(model.rows(), remaining);
+    EXPECT_EQ(announced.changed, (Changes{{2, 0, LibraryColumns::count - 1}, bpmCellOf(1)}));
+
+    // A removed track's row is no longer in the table: the caller rebuilds instead.
+    LibraryRow removed = reordered[1]; // take 2, the second row before
+    removed.bpm = QStringLiteral("60");
+    announced.changed.clear();
+    EXPECT_FALSE(model.update({removed}));
+    EXPECT_EQ(model.rows(), remaining);
+    EXPECT_TRUE(announced.changed.isEmpty());
 }
