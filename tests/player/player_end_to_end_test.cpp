@@ -114,6 +114,11 @@ TEST(PlayerEndToEnd, AFileWhoseNameIsNotUtf8IsImportedPlayedAndExported)
         struct stat written {};
         EXPECT_EQ(::stat(root + "/out\xfe/copy.wav", &written), 0);
         EXPECT_EQ(AudioFileReader(result.destination.toLocalFile()).length(), 1600);
+        // A compressed export, to a name of such bytes too.
+        request.settings.format = ExportFormat::flac;
+        request.destination = QUrl::fromLocalFile(decodedPath(root + "/out\xfe/copy\xff.flac"));
+        EXPECT_EQ(AudioFileExporter::run(request, [](double) {}, {}, environment).frames, 1600);
+        EXPECT_EQ(::stat(root + "/out\xfe/copy\xff.flac", &written), 0);
         EXPECT_TRUE(warnings.isEmpty());
     }
     test::pumpUntil([] { return false; }, std::chrono::milliseconds(150));
