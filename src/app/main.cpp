@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/single_instance.h"
 
+#include "core/native_path.h"
 #include "platform/output/audio_output.h"
 #include "views/kit/theme.h"
 
@@ -18,7 +19,11 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("tamPOD"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tampod"));
 
-    const QList<QUrl> documents = tampod::documentArguments(QApplication::arguments().mid(1), QDir::currentPath());
+    // From argv as QApplication left it: a name that is not UTF-8 keeps its bytes.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << tampod::decodedPath(QByteArray(argv[i]));
+    const QList<QUrl> documents = tampod::documentArguments(arguments, QDir::currentPath());
     tampod::SingleInstance instance;
     switch (instance.forward(documents)) {
     case tampod::SingleInstance::Forwarding::delivered:

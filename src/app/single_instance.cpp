@@ -1,5 +1,8 @@
 #include "app/single_instance.h"
 
+#include "core/native_path.h"
+#include "core/outside_file_url.h"
+
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -41,8 +44,12 @@ QString SingleInstance::defaultServerName()
 QByteArray SingleInstance::encode(const QList<QUrl> &documents)
 {
     QByteArray message = header;
+    // A file's path travels as its own bytes, percent-encoded, so a name that is not UTF-8
+    // arrives unchanged.
     for (const QUrl &url : documents)
-        message += url.toEncoded(QUrl::FullyEncoded) + '\n';
+        message += (isLocalFile(url) ? "file://" + encodedPath(url.toLocalFile()).toPercentEncoding("/")
+                                     : url.toEncoded(QUrl::FullyEncoded))
+                 + '\n';
     return message + '\n';
 }
 
@@ -56,8 +63,11 @@ std::optional<QList<QUrl>> SingleInstance::decode(const QByteArray &message)
         if (line.isEmpty())
             continue;
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
-        if (url.isValid() && isLocalFile(url) && QDir::isAbsolutePath(url.toLocalFile()))
-            documents.append(url);
+        if (!url.isValid() || !isLocalFile(url))
+            continue;
+        const QString path = localPathOf(url);
+        if (QDir::isAbsolutePath(path))
+            documents.append(QUrl::fromLocalFile(path));
     }
     return documents;
 }
@@ -142,7 +152,7 @@ QList<QUrl> documentArguments(const QStringList &arguments, const QString &folde
         if (argument.startsWith(QStringLiteral("file:"))) {
             const QUrl url(argument);
             if (isLocalFile(url))
-                documents.append(QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile())));
+                documents.append(QUrl::fromLocalFile(QDir::cleanPath(localPathOf(url))));
             continue;
         }
         documents.append(QUrl::fromLocalFile(QDir::cleanPath(base.absoluteFilePath(argument))));

@@ -3,8 +3,6 @@
 #include "core/error.h"
 #include "core/file_system_call.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -12,16 +10,6 @@
 #include <unistd.h>
 
 namespace tampod {
-
-QByteArray encodedPath(const QString &path)
-{
-    return QFile::encodeName(path);
-}
-
-QString decodedPath(const QByteArray &native)
-{
-    return QFile::decodeName(native);
-}
 
 std::optional<QString> resolvedPath(const QString &path)
 {
@@ -44,11 +32,22 @@ std::optional<struct stat> statusOf(const QString &path, LinkPolicy links)
     return status;
 }
 
+bool isReadable(const QString &path)
+{
+    return !path.isEmpty() && ::faccessat(AT_FDCWD, encodedPath(path).constData(), R_OK, AT_EACCESS) == 0;
+}
+
+bool removeFile(const QString &path) noexcept
+{
+    const QByteArray native = encodedPath(path);
+    return FileSystemCall::attempt("unlink", [&] { return ::unlink(native.constData()); }) == 0;
+}
+
 namespace {
 
 QString notRegularText(const QString &path, bool isFolder)
 {
-    const QString name = path.section(QLatin1Char('/'), -1);
+    const QString name = displayedPath(path.section(QLatin1Char('/'), -1));
     return isFolder ? QStringLiteral("“%1” is a folder, not a file.").arg(name)
                     : QStringLiteral("“%1” is not a regular file (a pipe, socket or device).").arg(name);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/error.h"
+#include "core/native_path.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,9 +12,6 @@
 
 namespace tampod {
 
-// The one encoding between our path texts and the bytes the system takes.
-QByteArray encodedPath(const QString &path);
-QString decodedPath(const QByteArray &native);
 // The absolute path with every symbolic link, "." and ".." resolved (realpath); none when a
 // component cannot be resolved (missing, unreadable, a loop).
 std::optional<QString> resolvedPath(const QString &path);
@@ -23,6 +21,10 @@ enum class LinkPolicy { Follow, NoFollow };
 
 // The status of whatever is at path, or none when nothing is there (or it cannot be reached).
 std::optional<struct stat> statusOf(const QString &path, LinkPolicy links);
+// Whether this process may read what is at path, by its effective ids.
+bool isReadable(const QString &path);
+// Removes the file at path (never a folder); whether it did.
+bool removeFile(const QString &path) noexcept;
 
 // An outside file turned out to be a folder, FIFO, socket or device: reading it would fail
 // late, block forever or stream without end, so it is refused at once.

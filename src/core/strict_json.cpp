@@ -1,5 +1,7 @@
 #include "core/strict_json.h"
 
+#include "core/native_path.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -243,6 +245,35 @@ std::optional<QString> optionalString(const Json &object, const char *key)
 Json string(const QString &text)
 {
     return Json(text.toStdString());
+}
+
+namespace {
+
+std::string bytesKey(const char *key)
+{
+    return std::string(key) + "Bytes";
+}
+
+} // namespace
+
+void putPath(Json &object, const char *key, const QString &path)
+{
+    object[key] = displayedPath(path).toStdString();
+    if (hasUndecodedBytes(path))
+        object[bytesKey(key)] = encodedPath(path).toBase64().toStdString();
+}
+
+QString requirePath(const Json &object, const char *key)
+{
+    const std::string bytes = bytesKey(key);
+    const Json *value = optionalMember(object, bytes.c_str());
+    if (!value)
+        return requireString(object, key);
+    const auto decoded = QByteArray::fromBase64Encoding(asString(*value, bytes.c_str()).toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        throw JsonError(QString::fromStdString(bytes) + QStringLiteral(" is not Base64"));
+    return decodedPath(*decoded);
 }
 
 } // namespace StrictJson

@@ -55,5 +55,11 @@ QString asString(const Json &value, const char *what);
 
 Json string(const QString &text);
 
+// A path in a record: its text under key, and where it holds bytes that are not UTF-8 (which a
+// JSON string cannot carry) also those exact bytes in Base64 under key + "Bytes". Records
+// without them read as before.
+void putPath(Json &object, const char *key, const QString &path);
+QString requirePath(const Json &object, const char *key);
+
 } // namespace StrictJson
 } // namespace tampod

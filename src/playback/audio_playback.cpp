@@ -1,5 +1,6 @@
 #include "playback/audio_playback.h"
 
+#include "core/native_path.h"
 #include "playback/playback_failure.h"
 
 #include "concurrency/thread_role.h"
@@ -37,7 +38,7 @@ QString sourceName(const AudioTrack &track)
 {
     if (track.pair)
         return track.pair->name() + QStringLiteral(" (L/R)");
-    return track.projectedURL().fileName();
+    return displayedPath(track.projectedURL().fileName());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "sd2/sd2_library_order.h"
 
+#include "core/native_path.h"
 #include "core/number_text.h"
 #include "library/sd2_identification.h"
 
@@ -59,7 +60,7 @@ std::optional<int> sampleRate(const AudioTrack &track)
 
 QString describe(const AudioTrack &track, std::int64_t frames, int rate)
 {
-    return track.projectedURL().fileName() + QStringLiteral(": ") + NumberText::wholeQ(frames) +
+    return displayedPath(track.projectedURL().fileName()) + QStringLiteral(": ") + NumberText::wholeQ(frames) +
            QStringLiteral(" frames at ") + NumberText::wholeQ(rate) + QStringLiteral(" Hz");
 }
 

@@ -3,6 +3,7 @@
 #include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
+#include "core/native_path.h"
 #include "files/access/missing_audio_source.h"
 #include "files/store/job_folder.h"
 #include "files/store/temporary_audio_safety.h"
@@ -156,7 +157,7 @@ QString SD2RecoveryService::displayName(const AudioTrack &track)
 {
     if (track.pair)
         return track.pair->name() + QStringLiteral(" (L/R)");
-    return track.projectedURL().fileName();
+    return displayedPath(track.projectedURL().fileName());
 }
 
 bool SD2RecoveryService::eligible(const QUrl &url, const ForkStore &forks)

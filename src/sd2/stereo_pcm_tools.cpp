@@ -7,8 +7,6 @@
 #include "platform/encode/wav_integer_writer.h"
 #include "sd2/sd2_recovery_error.h"
 
-#include <QFileInfo>
-
 #include <memory>
 #include <new>
 #include <vector>
@@ -48,8 +46,7 @@ std::unique_ptr<WavIntegerWriter> output(const QUrl &destination, int rate, int 
                                          const CancellationToken &token)
 {
     const QString path = destination.isLocalFile() ? destination.toLocalFile() : QString();
-    const QFileInfo existing(path);
-    if (!supportedBits(bits) || path.isEmpty() || existing.exists() || existing.isSymLink())
+    if (!supportedBits(bits) || path.isEmpty() || statusOf(path, LinkPolicy::NoFollow))
         throw invalidOutput();
     return std::make_unique<WavIntegerWriter>(path, rate, channels, bits, token);
 }

@@ -1,5 +1,7 @@
 #include "app/single_instance.h"
 
+#include "core/native_path.h"
+
 #include "support/test_support.h"
 
 #include <QDir>
@@ -22,7 +24,8 @@ QUrl file(const char *path)
 
 TEST(SingleInstance, MessagesRoundTripAndRefuseWhatIsNotOne)
 {
-    const QList<QUrl> documents{file("/m/a b.wav"), file("/m/ü#?.sd2"), file("/m/line\nbreak.wav")};
+    const QList<QUrl> documents{file("/m/a b.wav"), file("/m/ü#?.sd2"), file("/m/line\nbreak.wav"),
+                                QUrl::fromLocalFile(decodedPath("/m/old\xe9/bad\xff\xfe.wav"))};
     EXPECT_EQ(SingleInstance::decode(SingleInstance::encode(documents)), documents);
     EXPECT_EQ(SingleInstance::decode(SingleInstance::encode({})), QList<QUrl>());
 

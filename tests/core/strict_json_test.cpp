@@ -1,5 +1,7 @@
 #include "core/strict_json.h"
 
+#include "core/native_path.h"
+
 #include <gtest/gtest.h>
 
 using namespace tampod;
@@ -80,4 +82,24 @@ TEST(StrictJson, WholeNumbersReadExactlyInEveryForm)
         EXPECT_EQ(unlessRefused([&] { return requireUInt64(parse(text), "n"); }), row.unsignedValue) << row.text;
     }
     EXPECT_EQ(requireDouble(parse(R"({"n":2.5e0})"), "n"), 2.5);
+}
+
+TEST(StrictJson, APathThatIsNotUtf8KeepsItsBytesAndOlderRecordsStillRead)
+{
+    const QString plain = QStringLiteral("/music/Take \u00e9\U0001F3B5.wav");
+    const QString raw = decodedPath("/music/old\xe9/bad\xff\xfe.wav");
+    Json record = Json::object();
+    putPath(record, "plain", plain);
+    putPath(record, "raw", raw);
+    const QByteArray text = dump(record);
+    EXPECT_FALSE(record.contains("plainBytes")) << "a UTF-8 path is written as before";
+    const Json read = parse(text);
+    EXPECT_EQ(requirePath(read, "plain"), plain);
+    EXPECT_EQ(requirePath(read, "raw"), raw);
+    EXPECT_EQ(encodedPath(requirePath(read, "raw")), QByteArray("/music/old\xe9/bad\xff\xfe.wav"));
+    EXPECT_EQ(requireString(read, "raw"), QStringLiteral("/music/old\uFFFD/bad\uFFFD\uFFFD.wav")) << "readable as text";
+
+    EXPECT_EQ(requirePath(parse(R"({"path":"/a/b.wav"})"), "path"), "/a/b.wav");
+    EXPECT_THROW(requirePath(parse(R"({"path":"/a","pathBytes":"**"})"), "path"), JsonError);
+    EXPECT_THROW(requirePath(parse(R"({"pathBytes":"L2E="})"), "other"), JsonError);
 }

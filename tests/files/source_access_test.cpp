@@ -1,13 +1,15 @@
 #include "files/access/missing_audio_source.h"
 #include "files/access/source_access_failure.h"
+#include "files/access/source_bookmark.h"
 #include "files/access/source_file_access.h"
 #include "files/access/source_file_identity.h"
 #include "files/access/tracked_file_url.h"
 
+#include "core/native_path.h"
 #include "core/strict_json.h"
 #include "support/file_fixtures.h"
 
-
+#include <fcntl.h>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -156,4 +158,28 @@ TEST(SourceFileAccess, UnreadableFileIsDeniedNotMissing)
                       : 5;
               }),
               0);
+}
+
+// A name that is not UTF-8 is recorded by its bytes: the bookmark finds the same file again,
+// also after a rename to another such name within its folder.
+TEST(SourceBookmark, APathThatIsNotUtf8IsFoundAgainByItsBytes)
+{
+    TempDir dir;
+    const QByteArray raw = encoded(dir.path()) + "/bad\xff\xfe.wav";
+    const int made = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(made, 0);
+    ::close(made);
+    const QByteArray bookmark = SourceBookmark::create(fileUrl(decodedPath(raw))).value();
+    const auto found = SourceBookmark::resolve(bookmark);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(encodedPath(found->url.toLocalFile()), raw);
+    EXPECT_FALSE(found->stale);
+
+    const QByteArray moved = encoded(dir.path()) + "/moved\xe9.wav";
+    ASSERT_EQ(::rename(raw.constData(), moved.constData()), 0);
+    const auto followed = SourceBookmark::resolve(bookmark);
+    ASSERT_TRUE(followed.has_value());
+    EXPECT_EQ(encodedPath(followed->url.toLocalFile()), moved);
+    EXPECT_TRUE(followed->stale);
+    EXPECT_FALSE(SourceBookmark::isGone(bookmark));
 }

@@ -143,3 +143,22 @@ TEST_F(SplitExportRecoveryTest, DestinationFolderIsTheJournaledOneOrNothingIsTou
               Outcome::rolledBack);
     EXPECT_EQ(entriesOf(dir.file("renamed")), QStringList{stageName});
 }
+
+// Archives from older systems carry names that are not UTF-8: the journal and its bookmark keep
+// the folder's and the files' exact bytes, so a take-back finds exactly what was published.
+TEST(SplitExportRecoveryNames, AFolderAndNamesThatAreNotUtf8AreTakenBackByTheirBytes)
+{
+    TempDir dir;
+    const QByteArray folder = encoded(dir.path()) + "/old\xe9";
+    ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+    StagedPair pair(dir.file("store"), decodedPath(folder), decodedPath("Take\xff"));
+    pair.begun().publish(0);
+    const auto journal = TemporaryAudioSafety::read<Journal>(fileUrl(pair.inStage("tampod-pair.json")));
+    ASSERT_EQ(journal.files.size(), 2U);
+    EXPECT_EQ(encodedPath(journal.files[0].destination), QByteArray("Take\xff.L.sd2"));
+    struct stat status {};
+    EXPECT_EQ(::lstat(folder + "/Take\xff.L.sd2", &status), 0);
+    EXPECT_EQ(pair.recover(), Outcome::rolledBack);
+    EXPECT_NE(::lstat(folder + "/Take\xff.L.sd2", &status), 0);
+    EXPECT_NE(::lstat(folder + "/Take\xff.R.sd2", &status), 0);
+}

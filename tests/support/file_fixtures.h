@@ -2,6 +2,7 @@
 
 // File-system scenes for tests: small helpers that make, inspect and compare folders.
 #include "core/error.h"
+#include "core/native_path.h"
 #include "support/test_support.h"
 
 #include <QCryptographicHash>
@@ -53,7 +54,7 @@ QString thrownText(const std::function<void()> &call)
 }
 
 inline QUrl fileUrl(const QString &path) { return QUrl::fromLocalFile(path); }
-inline QByteArray encoded(const QString &path) { return QFile::encodeName(path); }
+inline QByteArray encoded(const QString &path) { return encodedPath(path); }
 
 inline struct stat lstatOf(const QString &path)
 {

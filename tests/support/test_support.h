@@ -51,6 +51,7 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::se
 class TempDir {
 public:
     TempDir();
+    ~TempDir();
     QString path() const { return dir_.path(); }
     QString file(const QString &name) const { return dir_.filePath(name); }
 

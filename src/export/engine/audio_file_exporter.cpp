@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "core/native_path.h"
 #include "export/engine/compressed_audio_exporter.h"
 #include "export/engine/export_verification.h"
 #include "export/engine/sd2_export_verification.h"
@@ -51,7 +52,7 @@ bool occupied(const QString &path)
 // step would fail on it, as a storage failure that names neither space nor access.
 void checkNameLength(const QUrl &destination)
 {
-    if (QFile::encodeName(QFileInfo(destination.toLocalFile()).fileName()).size() > NAME_MAX)
+    if (encodedPath(QFileInfo(destination.toLocalFile()).fileName()).size() > NAME_MAX)
         throw AudioExportError::storage(ENAMETOOLONG);
 }
 
@@ -61,11 +62,12 @@ QString resolvedPath(const QUrl &url)
 {
     const QFileInfo info(url.toLocalFile());
     // A destination is usually not there yet: resolving it whole would walk its folders twice.
-    const QString canonical = occupied(info.filePath()) ? info.canonicalFilePath() : QString();
-    if (!canonical.isEmpty())
-        return canonical;
-    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-    return (folder.isEmpty() ? info.absolutePath() : folder) + QLatin1Char('/') + info.fileName();
+    if (occupied(info.filePath())) {
+        if (const auto canonical = tampod::resolvedPath(info.filePath()))
+            return *canonical;
+    }
+    const std::optional<QString> folder = tampod::resolvedPath(info.absolutePath());
+    return folder.value_or(info.absolutePath()) + QLatin1Char('/') + info.fileName();
 }
 
 // The chosen folder with its links followed once, the way the user reached it: every later
@@ -205,7 +207,7 @@ AudioFileExporter::Source AudioFileExporter::openSource(const AudioExportRequest
     const std::optional<SectionView> section =
         loop ? std::optional(SectionView::of(*loop->section)) : std::nullopt;
     const QUrl sourceURL = section ? section->url : track.audioURL();
-    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : track.projectedURL().fileName();
+    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : displayedPath(track.projectedURL().fileName());
     MissingAudioSource::check(sourceURL, name);
     Source source{openReader(sourceURL.toLocalFile(), token)};
 

@@ -6,8 +6,6 @@
 #include "files/journal/split_export_file_safety.h"
 #include "platform/audio_file_error.h"
 
-#include <QFile>
-
 namespace tampod {
 
 ExportStaging::ExportStaging(const StoreProvider &store, const QUrl &destination, bool insideStaging,
@@ -44,7 +42,7 @@ ExportStaging::~ExportStaging()
     }
     // Only what this export named in the private folder; the folder's owner removes the rest.
     for (const QString &file : std::as_const(made_))
-        QFile::remove(file);
+        removeFile(file);
 }
 
 QString ExportStaging::path(const QString &name) const

@@ -1,6 +1,7 @@
 #include "export/preview/export_preview_player.h"
 
 #include "concurrency/thread_role.h"
+#include "core/native_path.h"
 #include "files/access/missing_audio_source.h"
 #include "library/sd2_pair_audio.h"
 #include "platform/output/audio_file_player.h"
@@ -83,7 +84,7 @@ void ExportPreviewPlayer::start(std::shared_ptr<const PreparedExportPreview> aud
     token.throwIfCancelled();
     const AudioTrack &track = audio->request().track;
     const QString name =
-        track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : track.projectedURL().fileName();
+        track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : displayedPath(track.projectedURL().fileName());
     const QUrl url = audio->url();
     MissingAudioSource::check(url, name);
     auto player = std::make_unique<AudioFilePlayer>(url.toLocalFile());

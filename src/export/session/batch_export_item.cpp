@@ -1,5 +1,6 @@
 #include "export/session/batch_export_item.h"
 
+#include "core/native_path.h"
 #include "library/sd2_pair_audio.h"
 
 namespace tampod {
@@ -16,7 +17,7 @@ QString BatchExportItem::nameOf(const AudioTrack &track)
 {
     if (track.pair)
         return track.pair->name() + QStringLiteral(" (L/R)");
-    return track.projectedURL().fileName();
+    return displayedPath(track.projectedURL().fileName());
 }
 
 } // namespace tampod

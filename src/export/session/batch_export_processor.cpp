@@ -11,8 +11,6 @@
 #include "files/access/missing_audio_source.h"
 #include "files/journal/audio_export_error.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -58,7 +56,7 @@ QSet<QString> BatchExportProcessor::existingKeys(const QUrl &directory)
     try {
         const Folder folder = Folder::open(directory.toLocalFile());
         folder.visitEntries(std::numeric_limits<int>::max(), [&](const Folder::Entry &entry) {
-            keys.insert(nameKey(QFile::decodeName(entry.name)));
+            keys.insert(nameKey(decodedPath(entry.name)));
             return false;
         });
     } catch (const SystemError &) {
@@ -115,9 +113,9 @@ void conclude(BatchExportItem &row, const std::exception_ptr &error)
 
 void conclude(BatchExportItem &row, AudioExportResult result)
 {
-    QStringList names{result.destination.fileName()};
+    QStringList names{displayedPath(result.destination.fileName())};
     for (const QUrl &url : std::as_const(result.additionalDestinations))
-        names << url.fileName();
+        names << displayedPath(url.fileName());
     row.state = BatchExportItem::State::saved;
     row.progress = 1;
     row.detail = names.join(QStringLiteral(", "));
@@ -169,7 +167,7 @@ QCoro::Task<> BatchExportProcessor::run(QList<AudioTrack> tracks, ExportDefaults
                 reserved.insert(key);
 
             row.state = BatchExportItem::State::exporting;
-            row.detail = destination.candidate.fileName();
+            row.detail = displayedPath(destination.candidate.fileName());
             update(i, row);
 
             AudioExportRequest request;

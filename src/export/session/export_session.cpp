@@ -1,5 +1,6 @@
 #include "export/session/export_session.h"
 
+#include "core/native_path.h"
 #include "export/session/internal/export_failure_text.h"
 
 #include "concurrency/detached.h"
@@ -50,7 +51,8 @@ ExportSession::ExportSession(AudioTrack track, ExportDefaults defaults, std::sha
                              PauseMainPlayback pauseMainPlayback, std::shared_ptr<FilePanels> panels, Warn warn,
                              QObject *parent)
     : QObject(parent), track_(std::move(track)), selectedLoop_(std::move(selectedLoop)), draft_(std::move(defaults)),
-      exportsLoop_(selectedLoop_ != nullptr), pairBaseName_(track_.exportStem() + QStringLiteral("-export")),
+      exportsLoop_(selectedLoop_ != nullptr),
+      pairBaseName_(displayedPath(track_.exportStem()) + QStringLiteral("-export")),
       preview_(preview ? preview : new ExportPreviewCoordinator(nullptr, nullptr, this)),
       eligibility_(new ExportPreviewEligibility(this)),
       exporter_(exporter ? std::move(exporter) : std::make_shared<AudioFileExporter>()), panels_(std::move(panels)),
@@ -284,7 +286,7 @@ void ExportSession::restoreFileAccess()
     setRestoring(true);
     const FilePanelText text{
         QStringLiteral("Restore File Access"), QStringLiteral("Restore Access"),
-        QStringLiteral("Select the original file loaded as ") + track_.projectedURL().fileName() +
+        QStringLiteral("Select the original file loaded as ") + displayedPath(track_.projectedURL().fileName()) +
             QStringLiteral(". Its name or folder may have changed. Copies and replacements will not be substituted.")};
     QPointer<ExportSession> self(this);
     panels_->restore(text, [self, source = track_._url.source()](const QList<QUrl> &urls) {
@@ -348,7 +350,7 @@ void ExportSession::chooseDestination()
     options.text = {loop ? QStringLiteral("Save Loop") : QStringLiteral("Export Entire Audio File"),
                     QStringLiteral("Export"),
                     QStringLiteral("Choose a new filename. Existing files and your source audio will not be replaced.")};
-    options.proposedName = track_.exportStem() +
+    options.proposedName = displayedPath(track_.exportStem()) +
                            (loop ? QStringLiteral("-loop-x") + QString::number(loop->repeatCount) + QLatin1Char('.')
                                  : QStringLiteral("-export.")) +
                            extension;
@@ -470,9 +472,9 @@ void ExportSession::finishRun(const QUuid &operation, std::optional<AudioExportR
         return;
     QString failure;
     if (result) {
-        QStringList names{result->destination.fileName()};
+        QStringList names{displayedPath(result->destination.fileName())};
         for (const QUrl &url : std::as_const(result->additionalDestinations))
-            names << url.fileName();
+            names << displayedPath(url.fileName());
         const double seconds = double(result->frames) / double(result->sampleRate);
         setResult(std::move(result));
         setProgress(1);

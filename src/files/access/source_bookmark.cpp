@@ -11,10 +11,8 @@ std::optional<QByteArray> create(const QUrl &url)
     const auto identity = SourceFileIdentity::of(url);
     if (!identity)
         return std::nullopt;
-    const StrictJson::Json record{
-        {"path", url.toLocalFile().toStdString()},
-        {"identity", identity->toJson()},
-    };
+    StrictJson::Json record{{"identity", identity->toJson()}};
+    StrictJson::putPath(record, "path", url.toLocalFile());
     return StrictJson::dump(record);
 }
 
@@ -30,7 +28,7 @@ std::optional<Recorded> read(const QByteArray &bookmark)
     Recorded recorded;
     try {
         const auto record = StrictJson::parse(bookmark);
-        recorded.path = StrictJson::requireString(record, "path");
+        recorded.path = StrictJson::requirePath(record, "path");
         recorded.identity = SourceFileIdentity::fromJson(StrictJson::requireObject(record, "identity"));
     } catch (const JsonError &) {
         return std::nullopt;

@@ -87,7 +87,7 @@ std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
 
 bool isReadable(const QString &path)
 {
-    return !path.isEmpty() && ::faccessat(AT_FDCWD, encodedPath(path).constData(), R_OK, AT_EACCESS) == 0;
+    return tampod::isReadable(path);
 }
 
 QString folderOf(const QString &path)

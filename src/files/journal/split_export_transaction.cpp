@@ -23,19 +23,20 @@ namespace {
 
 StrictJson::Json SplitExportTransaction::File::toJson() const
 {
-    return StrictJson::Json{{"staged", staged.toStdString()},
-                            {"destination", destination.toStdString()},
-                            {"identity", identity.toJson()},
-                            {"bytes", bytes},
-                            {"modifiedSeconds", modifiedSeconds},
-                            {"modifiedNanoseconds", modifiedNanoseconds}};
+    StrictJson::Json json{{"identity", identity.toJson()},
+                          {"bytes", bytes},
+                          {"modifiedSeconds", modifiedSeconds},
+                          {"modifiedNanoseconds", modifiedNanoseconds}};
+    StrictJson::putPath(json, "staged", staged);
+    StrictJson::putPath(json, "destination", destination);
+    return json;
 }
 
 SplitExportTransaction::File SplitExportTransaction::File::fromJson(const StrictJson::Json &json)
 {
     File file;
-    file.staged = StrictJson::requireString(json, "staged");
-    file.destination = StrictJson::requireString(json, "destination");
+    file.staged = StrictJson::requirePath(json, "staged");
+    file.destination = StrictJson::requirePath(json, "destination");
     file.identity = SourceFileIdentity::fromJson(StrictJson::requireObject(json, "identity"));
     file.bytes = StrictJson::requireInt64(json, "bytes");
     file.modifiedSeconds = StrictJson::requireInt64(json, "modifiedSeconds");

@@ -221,7 +221,7 @@ void ImportJob::failed(const Probe &file, const std::exception_ptr &error, const
         if (file.isREX)
             refuse(file.name, ImportText::rexUnreadable);
         else if (!admitSD2(file.resolved, lease))
-            refuse(file.name, QFileInfo(file.path).isReadable() ? ImportText::nativeCannotOpen : ImportText::cannotRead);
+            refuse(file.name, isReadable(file.path) ? ImportText::nativeCannotOpen : ImportText::cannotRead);
     }
 }
 

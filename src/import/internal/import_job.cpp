@@ -6,7 +6,6 @@
 
 #include <QCollator>
 #include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <algorithm>
@@ -88,7 +87,7 @@ void ImportJob::walkFolder(const QString &path, const Lease &lease)
     // An item the walk cannot read; the 10,000th ends the walk.
     const auto walkError = [&](const QString &name) {
         goOn = errors.size() < AudioImporter::maximumWalkErrors - 1;
-        errors.append({name, ImportText::folderAccess});
+        errors.append({displayedPath(name), ImportText::folderAccess});
     };
     std::vector<Listing> stack;
     const auto enter = [&](Folder folder) {
@@ -199,10 +198,10 @@ void ImportJob::finish()
             } catch (const std::exception &) {
             }
         } else if (const auto &requested = track.recovery->requested) {
-            const QFileInfo source(track.url().toLocalFile());
+            const auto source = statusOf(track.url().toLocalFile(), LinkPolicy::Follow);
             const qint64 frameBytes = qint64(requested->sampleBytes) * requested->channels;
-            if (source.exists() && frameBytes > 0 && source.size() % frameBytes == 0)
-                track.importedSD2Frames = source.size() / frameBytes;
+            if (source && frameBytes > 0 && source->st_size % frameBytes == 0)
+                track.importedSD2Frames = source->st_size / frameBytes;
         }
     }
     result_.tracks = SD2LibraryOrder::grouped(result_.tracks);
@@ -210,7 +209,7 @@ void ImportJob::finish()
 
 void ImportJob::refuse(const QString &name, const QString &reason)
 {
-    result_.rejections.append({name, reason});
+    result_.rejections.append({displayedPath(name), reason});
 }
 
 } // namespace tampod

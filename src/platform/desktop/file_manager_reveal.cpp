@@ -1,5 +1,7 @@
 #include "platform/desktop/file_manager_reveal.h"
 
+#include "core/native_path.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -18,8 +20,12 @@ void FileManagerReveal::showItems(const QList<QUrl> &urls, std::function<void()>
         return;
     }
     QStringList uris;
-    for (const QUrl &url : urls)
-        uris.append(url.toString(QUrl::FullyEncoded));
+    for (const QUrl &url : urls) {
+        // A name that is not UTF-8 travels as its own bytes, percent-encoded.
+        const QByteArray path = encodedPath(url.toLocalFile()).toPercentEncoding("/");
+        uris.append(url.isLocalFile() ? QStringLiteral("file://") + QString::fromLatin1(path)
+                                      : url.toString(QUrl::FullyEncoded));
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));

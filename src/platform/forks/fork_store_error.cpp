@@ -1,5 +1,6 @@
 #include "platform/forks/fork_store_error.h"
 
+#include "core/native_path.h"
 #include "core/number_text.h"
 
 #include <QFileInfo>
@@ -10,7 +11,7 @@ namespace {
 
 QString describe(ForkStoreError::Kind kind, const QString &path, qint64 length)
 {
-    const QString name = QFileInfo(path).fileName();
+    const QString name = displayedPath(QFileInfo(path).fileName());
     const QString bytes = NumberText::wholeQ(length);
     switch (kind) {
     case ForkStoreError::Kind::conflicting:

@@ -1,5 +1,6 @@
 #include "playback/internal/source_display_name.h"
 
+#include "core/native_path.h"
 #include "library/sd2_pair_audio.h"
 
 namespace tampod {
@@ -8,7 +9,7 @@ QString sourceDisplayName(const AudioTrack &track)
 {
     if (track.pair)
         return track.pair->name() + QStringLiteral(" (L/R)");
-    return track.projectedURL().fileName();
+    return displayedPath(track.projectedURL().fileName());
 }
 
 } // namespace tampod

@@ -19,6 +19,7 @@
 
 #include "export/session/batch_export_session.h"
 #include "export/session/export_session.h"
+#include "core/outside_file_url.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -35,7 +36,7 @@ QList<QUrl> fileUrls(const QMimeData *data)
     if (data && data->hasUrls()) {
         for (const QUrl &url : data->urls())
             if (url.isLocalFile())
-                files.append(url);
+                files.append(QUrl::fromLocalFile(localPathOf(url))); // a name that is not UTF-8 keeps its bytes
     }
     return files;
 }

@@ -1,5 +1,6 @@
 #include "views/sd2/sd2_view_rules.h"
 
+#include "core/native_path.h"
 #include "views/sd2/sd2_view_texts.h"
 
 #include "core/number_text.h"
@@ -37,7 +38,7 @@ QString displayName(const AudioTrack &track)
 {
     if (track.pair)
         return track.pair->name() + SD2ViewText::pairSuffix;
-    return track.projectedURL().fileName();
+    return displayedPath(track.projectedURL().fileName());
 }
 
 QList<AudioTrack> monoTracks(const QList<AudioTrack> &tracks)

@@ -1,5 +1,6 @@
 #include "views/waveform/waveform_view.h"
 
+#include "core/native_path.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
@@ -160,7 +161,7 @@ QString WaveformView::accessibleValue() const
         return WaveformText::noAudioSelected;
     if (track->pair)
         return track->pair->name() + WaveformText::pairSuffix;
-    return track->projectedURL().fileName();
+    return displayedPath(track->projectedURL().fileName());
 }
 
 void WaveformView::refresh()
