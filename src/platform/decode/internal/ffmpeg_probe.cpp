@@ -61,7 +61,7 @@ const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, boo
     // Tags after a raw stream are no part of it: a short stream is judged without them.
     const int64_t audioEnd = trailingtags::audioEnd(file, start, fileSize);
     for (qint64 size = firstProbeBytes; size <= lastProbeBytes; size *= 2) {
-        QByteArray bytes = file.preadUpTo(start, std::min<qint64>(size, audioEnd - start));
+        QByteArray bytes = file.preadUpTo(start, std::clamp<qint64>(audioEnd - start, 0, size));
         const bool whole = bytes.size() < size;
         const int length = int(bytes.size());
         if (length == 0)

@@ -150,7 +150,8 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     const uint16_t stored = uint16_t(end[-2] << 8 | end[-1]);
     // The last frame is the one nearest the end whose header holds and whose checksum covers
     // everything up to the file's last two bytes.
-    for (const uint8_t *h = end - 8; h >= bytes; --h) {
+    for (int64_t at = window - 8; at >= 0; --at) {
+        const uint8_t *h = bytes + at;
         const auto frame = frameHeader(h, end - 2, *stream);
         if (!frame)
             continue;
