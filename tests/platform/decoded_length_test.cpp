@@ -297,7 +297,16 @@ struct Damage {
     // Writes the file at path and names the file whose command-line decode it must equal.
     std::function<QString(const QString &path)> make;
     int64_t rejected = 0; // frames of packets the decoder rejects, delivered as silence
+    // The command line's demuxer, named where a stream of a frame or two is too short for its probe.
+    const char *demuxer = nullptr;
 };
+
+QByteArray referenceDecode(const QString &path, const char *demuxer)
+{
+    if (!demuxer)
+        return test::ffmpegDecode(path);
+    return test::runChecked("ffmpeg", {"-v", "error", "-f", demuxer, "-i", path, "-f", "f32le", "-"});
+}
 
 // The ADTS frame at the index of the stream, its payload bytes made noise.
 QByteArray scrambled(QByteArray adts, std::initializer_list<int> indices)
@@ -375,6 +384,7 @@ std::vector<Damage> tagged()
     const QStringList vbr = {"-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0", "-id3v2_version", "0"};
     const std::vector<std::pair<QString, std::function<void(const QString &)>>> streams = {
         {"0.1s.ac3", stream({"-c:a", "ac3"}, 48000, 0.1)},
+        {"0.03s.ac3", stream({"-c:a", "ac3"}, 48000, 0.03)},
         {"2s.ac3", stream({"-c:a", "ac3"}, 48000, 2)},
         {"0.1s.eac3", stream({"-c:a", "eac3", "-f", "eac3"}, 48000, 0.1)},
         {"0.03s.eac3", stream({"-c:a", "eac3", "-f", "eac3"}, 48000, 0.03)},
@@ -387,12 +397,14 @@ std::vector<Damage> tagged()
     std::vector<Damage> all;
     for (const auto &[name, make] : streams)
         for (const auto &[tagName, tag] : tags)
-            all.push_back({tagName + " after " + name, [make, tag](const QString &path) {
+            all.push_back({tagName + " after " + name,
+                           [make, tag](const QString &path) {
                                const QString twin = path + ".untagged." + path.section('.', -1);
                                make(twin);
                                test::writeFile(path, test::readAll(twin) + tag);
                                return twin;
-                           }});
+                           },
+                           0, name.endsWith(".ac3") ? "ac3" : nullptr});
     return all;
 }
 
@@ -406,7 +418,7 @@ void expectOneLength(const std::vector<Damage> &cases)
         const QString reference = c.make(path);
         try {
             const int channels = AudioFileReader(path).channels();
-            const int64_t expected = framesOf(test::ffmpegDecode(reference), channels) + c.rejected;
+            const int64_t expected = framesOf(referenceDecode(reference, c.demuxer), channels) + c.rejected;
             if (expected <= c.rejected) {
                 ADD_FAILURE() << "the command line decodes nothing";
                 continue;
