@@ -557,6 +557,8 @@ TEST(WalkedLength, DamagedCutOrUnusualStreamsFallBackToTheFullDecode)
         const std::vector<QByteArray> variants = {whole.left(whole.size() - 100), whole + QByteArray(300, '\x55'),
                                                   flipped, whole.left(3000) + whole.mid(3001),
                                                   QByteArray(1, '\0') + whole, whole + QByteArray("TAG") + QByteArray(125, '\xFF')};
+        const QString untagged = dir.file("untagged." + QFileInfo(path).suffix());
+        test::writeFile(untagged, whole);
         for (const QByteArray &bytes : variants) {
             const QString variant = dir.file("variant." + QFileInfo(path).suffix());
             test::writeFile(variant, bytes);
@@ -572,7 +574,9 @@ TEST(WalkedLength, DamagedCutOrUnusualStreamsFallBackToTheFullDecode)
             const std::optional<int64_t> known = knownAtOpen(variant);
             if (known) {
                 EXPECT_EQ(*known, delivered);
-                EXPECT_EQ(*known, decodedFrames(variant, glance.format.channels));
+                // A tag at the end is no audio: the stream is decoded without it.
+                const bool tagged = bytes.size() == whole.size() + 128 && bytes.startsWith(whole);
+                EXPECT_EQ(*known, decodedFrames(tagged ? untagged : variant, glance.format.channels));
             }
             if (path == ac3 && bytes == flipped) {
                 EXPECT_FALSE(known); // a CRC fails

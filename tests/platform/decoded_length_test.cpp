@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -77,6 +79,7 @@ struct Case {
     // Writes the file at path; empty when the case is the file made there.
     std::function<QByteArray(const QString &path)> make;
     bool pagesState = false; // a plain Ogg stream: its pages state the length
+    int tagBytes = 0;        // a tag at the end, which is no audio: the reference decodes the file without it
 };
 
 std::vector<Case> oggCases(const char *codec)
@@ -143,7 +146,7 @@ std::vector<Case> otherCases()
         {"tagged.ac3", [](const QString &path) {
              test::makeTone(path, 336000, {"-c:a", "ac3"}, 48000);
              return test::readAll(path) + "TAG" + QByteArray("Take one").leftJustified(125, '\0');
-         }},
+         }, false, 128},
         // Too short for content probing.
         {"short.ac3", tone({"-c:a", "ac3"}, 48000, 2, 0.1)},
         {"short-enhanced.ac3", tone({"-c:a", "eac3", "-f", "eac3"}, 48000, 2, 0.1)},
@@ -195,7 +198,11 @@ TEST(DecodedLength, StatedPlayedAndExportedLengthsAreTheDecodes)
         if (const QByteArray bytes = c.make(path); !bytes.isEmpty())
             test::writeFile(path, bytes);
         const int channels = path.endsWith(QLatin1String(".aac")) ? 1 : 2;
-        const int64_t decoded = test::ffmpegDecode(path).size() / (channels * qsizetype(sizeof(float)));
+        const QString untagged = path + ".untagged." + path.section('.', -1);
+        if (c.tagBytes > 0)
+            test::writeFile(untagged, test::readAll(path).chopped(c.tagBytes));
+        const int64_t decoded = test::ffmpegDecode(c.tagBytes > 0 ? untagged : path).size()
+                                / (channels * qsizetype(sizeof(float)));
         ASSERT_GT(decoded, 0);
         if (path.endsWith(QLatin1String(".ogg")) || path.endsWith(QLatin1String(".opus"))) {
             EXPECT_EQ(statedByPages(path), c.pagesState);
@@ -241,4 +248,225 @@ TEST(DecodedLength, TextNamedAsAudioAndStreamsWhereNothingDecodesStayRefused)
         EXPECT_THROW(readBack(path, AudioFileReader::Use::reading), AudioFileError);
         EXPECT_THROW(readBack(path, AudioFileReader::Use::glance), AudioFileError);
     }
+}
+
+namespace {
+
+QByteArray id3v1Tag()
+{
+    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
+}
+
+QByteArray u32le(uint32_t value)
+{
+    return QByteArray(reinterpret_cast<const char *>(&value), 4);
+}
+
+// An APE tag of one item, with or without its header.
+QByteArray apeTag(bool withHeader)
+{
+    const QByteArray item = u32le(8) + u32le(0) + QByteArray("Title", 6) + "Take one";
+    const auto frame = [&](uint32_t flags) {
+        return "APETAGEX" + u32le(2000) + u32le(uint32_t(item.size() + 32)) + u32le(1) + u32le(flags)
+               + QByteArray(8, '\0');
+    };
+    const uint32_t headerPresent = withHeader ? 0x80000000u : 0;
+    return (withHeader ? frame(headerPresent | 0x20000000u) : QByteArray()) + item + frame(headerPresent);
+}
+
+// The stated length, the frames read from the start, from three quarters in (plus three
+// quarters), and read as the export reads a source (integers, whole blocks).
+std::vector<int64_t> fourLengths(const QString &path, AudioFileReader::Use use)
+{
+    const Read read = readBack(path, use);
+    AudioFileReader reader(path);
+    std::vector<int32_t> block(size_t(8192 * reader.channels()));
+    int64_t exported = 0;
+    while (const int64_t n = reader.readInt32Interleaved(block.data(), 8192))
+        exported += n;
+    return {read.stated, read.delivered, read.fromSeek, exported};
+}
+
+int64_t framesOf(const QByteArray &f32, int channels)
+{
+    return f32.size() / (channels * qsizetype(sizeof(float)));
+}
+
+struct Damage {
+    QString name; // its extension is the container's
+    // Writes the file at path and names the file whose command-line decode it must equal.
+    std::function<QString(const QString &path)> make;
+    int64_t rejected = 0; // frames of packets the decoder rejects, delivered as silence
+    // The command line's demuxer, named where a stream of a frame or two is too short for its probe.
+    const char *demuxer = nullptr;
+};
+
+QByteArray referenceDecode(const QString &path, const char *demuxer)
+{
+    if (!demuxer)
+        return test::ffmpegDecode(path);
+    return test::runChecked("ffmpeg", {"-v", "error", "-f", demuxer, "-i", path, "-f", "f32le", "-"});
+}
+
+// The ADTS frame at the index of the stream, its payload bytes made noise.
+QByteArray scrambled(QByteArray adts, std::initializer_list<int> indices)
+{
+    int index = 0;
+    for (qsizetype at = 0; at + 7 <= adts.size(); ++index) {
+        const qsizetype size = (uint8_t(adts[at + 3]) & 3) << 11 | uint8_t(adts[at + 4]) << 3 | uint8_t(adts[at + 5]) >> 5;
+        if (std::find(indices.begin(), indices.end(), index) != indices.end())
+            for (qsizetype i = at + 7; i < at + size; ++i)
+                adts[i] = char(i * 73 + 11);
+        at += size;
+    }
+    return adts;
+}
+
+// Three audio pages whose first packet keeps its duration (two 10 ms frames for one of 20 ms)
+// but states a frame longer than the packet, which the decoder rejects; the pages signed again.
+QByteArray withDamagedPackets(const QByteArray &opus)
+{
+    std::vector<QByteArray> pages = pagesOf(opus);
+    for (const size_t k : {pages.size() / 4, pages.size() / 2, pages.size() * 3 / 4}) {
+        QByteArray &page = pages[k];
+        const qsizetype packet = 27 + uint8_t(page[26]);
+        page[packet] = char((30 << 3) | (uint8_t(page[packet]) & 4) | 2);
+        page[packet + 1] = page[packet + 2] = char(0xFF);
+        page = signedAgain(page);
+    }
+    return joined(pages);
+}
+
+std::vector<Damage> damages()
+{
+    const auto flac = [](std::function<QByteArray(QByteArray)> change) {
+        return [change](const QString &path) {
+            test::makeTone(path, 132300, {"-c:a", "flac"});
+            test::writeFile(path, change(test::readAll(path)));
+            return path;
+        };
+    };
+    return {
+        {"cut.flac", flac([](QByteArray b) { return b.left(b.size() / 2); })},
+        {"last-byte-missing.flac", flac([](QByteArray b) { return b.chopped(1); })},
+        {"overstated.flac", flac([](QByteArray b) {
+             // STREAMINFO's 36-bit total, three times the frames there are.
+             const uint64_t total = 3 * 132300;
+             b[21] = char((uint8_t(b[21]) & 0xF0) | int(total >> 32));
+             for (int i = 0; i < 4; ++i)
+                 b[22 + i] = char(total >> (24 - 8 * i));
+             return b;
+         })},
+        {"cut.caf", [](const QString &path) {
+             test::makeTone(path, 132300, {"-c:a", "pcm_s16le"});
+             const QByteArray caf = test::readAll(path);
+             test::writeFile(path, caf.left(caf.size() * 3 / 5 / 4 * 4 + 1)); // inside a frame
+             return path;
+         }},
+        {"damaged.opus", [](const QString &path) {
+             test::writeFile(path, withDamagedPackets(encoded(path, "libopus", 240000, 0)));
+             return path;
+         }, 3 * 960},
+        {"scrambled.aac", [](const QString &path) {
+             test::makeTone(path, 88000, {"-c:a", "aac", "-f", "adts"});
+             test::writeFile(path, scrambled(test::readAll(path), {20, 45, 70}));
+             return path;
+         }, 3 * 1024},
+    };
+}
+
+// Short raw streams, which only a walk of their frames admits, and a long one.
+std::vector<Damage> tagged()
+{
+    const auto stream = [](QStringList options, int rate, double seconds) {
+        return [=](const QString &path) { test::makeTone(path, qint64(seconds * rate), options, rate); };
+    };
+    const QStringList vbr = {"-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0", "-id3v2_version", "0"};
+    const std::vector<std::pair<QString, std::function<void(const QString &)>>> streams = {
+        {"0.1s.ac3", stream({"-c:a", "ac3"}, 48000, 0.1)},
+        {"0.03s.ac3", stream({"-c:a", "ac3"}, 48000, 0.03)},
+        {"2s.ac3", stream({"-c:a", "ac3"}, 48000, 2)},
+        {"0.1s.eac3", stream({"-c:a", "eac3", "-f", "eac3"}, 48000, 0.1)},
+        {"0.03s.eac3", stream({"-c:a", "eac3", "-f", "eac3"}, 48000, 0.03)},
+        {"0.1s.mp3", stream(vbr, 44100, 0.1)},
+        {"0.03s.mp3", stream(vbr, 44100, 0.03)},
+        {"0.1s.aac", stream({"-c:a", "aac", "-f", "adts"}, 44100, 0.1)},
+    };
+    const std::vector<std::pair<QString, QByteArray>> tags = {
+        {"ID3v1", id3v1Tag()}, {"APE", apeTag(false)}, {"APE and ID3v1", apeTag(true) + id3v1Tag()}};
+    std::vector<Damage> all;
+    for (const auto &[name, make] : streams)
+        for (const auto &[tagName, tag] : tags)
+            all.push_back({tagName + " after " + name,
+                           [make, tag](const QString &path) {
+                               const QString twin = path + ".untagged." + path.section('.', -1);
+                               make(twin);
+                               test::writeFile(path, test::readAll(twin) + tag);
+                               return twin;
+                           },
+                           0, name.endsWith(".ac3") ? "ac3" : nullptr});
+    return all;
+}
+
+void expectOneLength(const std::vector<Damage> &cases)
+{
+    test::TempDir dir;
+    int index = 0;
+    for (const Damage &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QString path = dir.file(QString::number(index++) + "." + c.name.section('.', -1));
+        const QString reference = c.make(path);
+        try {
+            const int channels = AudioFileReader(path).channels();
+            const int64_t expected = framesOf(referenceDecode(reference, c.demuxer), channels) + c.rejected;
+            if (expected <= c.rejected) {
+                ADD_FAILURE() << "the command line decodes nothing";
+                continue;
+            }
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, expected));
+        } catch (const AudioFileError &error) {
+            ADD_FAILURE() << error.message().toStdString();
+        }
+    }
+}
+
+} // namespace
+
+// A file cut short or whose header overstates it is stated, played from the start or from a
+// seek, and exported at what decodes; a packet the decoder rejects keeps its place as silence.
+TEST(DecodedLength, DamagedFilesHaveOneLengthWhateverTheDamage)
+{
+    expectOneLength(damages());
+}
+
+// Tags after a raw stream are no audio: the tagged file opens when its twin without them does,
+// at the twin's length.
+TEST(DecodedLength, TagsAfterRawStreamsLeaveTheirLength)
+{
+    expectOneLength(tagged());
+}
+
+// Two MP3 files joined end to end, each with its own Info header and tags, play and export both
+// parts, sample for sample as the command line decodes them.
+TEST(DecodedLength, JoinedMp3FilesKeepTheSecondPart)
+{
+    test::TempDir dir;
+    const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
+    test::makeTone(first, 220500, {"-c:a", "libmp3lame"});
+    test::makeTone(second, 220500, {"-c:a", "libmp3lame", "-af", "volume=0.5", "-metadata", "title=Second"});
+    test::writeFile(both, test::readAll(first) + id3v1Tag() + test::readAll(second));
+    const QByteArray reference = test::ffmpegDecode(both);
+    const int64_t frames = framesOf(reference, 2);
+    ASSERT_GT(frames, 2 * 220500);
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+        EXPECT_EQ(fourLengths(both, use), std::vector<int64_t>(4, frames));
+    AudioFileReader reader(both);
+    const std::vector<float> samples = test::readAllFloat(reader);
+    ASSERT_TRUE(test::bytesOf(samples) == reference);
+    // The second part is there, at half the first one's level.
+    double peak = 0;
+    for (size_t i = samples.size() - 2 * 100000; i < samples.size(); i += 2)
+        peak = std::max(peak, double(std::abs(samples[i])));
+    EXPECT_NEAR(peak, 0.25, 0.03);
 }

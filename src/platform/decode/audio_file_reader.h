@@ -53,10 +53,13 @@ public:
     void setClientSampleRate(std::optional<double> rate);
     double processingSampleRate() const;
 
-    // The exact length in file frames. Where the container only estimates it, the first
-    // call counts by a decode pass (cancellable) and keeps the result. A damaged file that
-    // decodes to fewer frames than its header states ends early; from then on this reports
-    // the frames delivered.
+    // The exact length in file frames. Where the container only estimates it, or states a
+    // count the file does not bear out (a FLAC or MP3 file cut short, joined or overstated),
+    // the first call counts by a decode pass (cancellable) and keeps the result. A packet the
+    // decoder rejects is silence where the container counted it, and uncounted where the decode
+    // counts; a packet that cannot be read ends the file. A damaged file that still decodes to
+    // fewer frames than its header states ends early; from then on this reports the frames
+    // delivered.
     int64_t length();
     // The length at the processing rate.
     int64_t processingLength();

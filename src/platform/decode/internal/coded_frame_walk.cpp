@@ -1,6 +1,7 @@
 #include "platform/decode/internal/coded_frame_walk.h"
 
 #include "core/file_handle.h"
+#include "platform/decode/internal/trailing_tags.h"
 
 #include <QByteArray>
 
@@ -253,12 +254,13 @@ std::optional<Frame> layer3Frame(const uint8_t *h, Chunks &, int64_t)
 
 std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize)
 {
-    return walk(file, start, fileSize, 7, adtsFrame);
+    return walk(file, start, trailingtags::audioEnd(file, start, fileSize), 7, adtsFrame);
 }
 
 std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize, bool enhanced)
 {
-    return enhanced ? walk(file, start, fileSize, 8, eac3Frame) : walk(file, start, fileSize, 8, ac3Frame);
+    const int64_t end = trailingtags::audioEnd(file, start, fileSize);
+    return enhanced ? walk(file, start, end, 8, eac3Frame) : walk(file, start, end, 8, ac3Frame);
 }
 
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize)
@@ -270,17 +272,7 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
     if (firstBytes.size() < 4 || !layer3Header(reinterpret_cast<const uint8_t *>(firstBytes.constData()))
         || firstBytes.contains("Xing") || firstBytes.contains("Info") || firstBytes.contains("VBRI"))
         return std::nullopt;
-    // An ID3v1 tag at the end, where it holds no frame sync that a decoder could take for a frame.
-    int64_t end = fileSize;
-    if (fileSize - start >= 128) {
-        const QByteArray tail = file.preadUpTo(fileSize - 128, 128);
-        bool sync = false;
-        for (qsizetype i = 0; i + 1 < tail.size(); ++i)
-            sync = sync || (uint8_t(tail[i]) == 0xFF && (uint8_t(tail[i + 1]) & 0xE0) == 0xE0);
-        if (tail.size() == 128 && tail.startsWith("TAG") && !sync)
-            end -= 128;
-    }
-    return walk(file, start, end, 4, layer3Frame);
+    return walk(file, start, trailingtags::audioEnd(file, start, fileSize), 4, layer3Frame);
 }
 
 } // namespace tampod::codedframes

@@ -20,7 +20,8 @@ struct Walk {
 
 // Each walk reads every frame header from start (the first frame) to the end of the file and
 // gives nullopt unless all of them are valid, agree with the first, follow each other without
-// a gap and end exactly at the end of the file. Throws only when reading the file fails.
+// a gap and end exactly where the audio ends: at the end of the file, or before the ID3v1 and APE
+// tags that follow the last frame (trailingtags::audioEnd). Throws only when reading the file fails.
 
 // ADTS AAC-LC without CRCs, one raw data block a frame: 1,024 samples each, at the header's rate.
 std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize);
@@ -30,7 +31,7 @@ std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize
 std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize, bool enhanced);
 
 // MPEG Layer III without an encoder's Xing/Info/VBRI frame and at a stated bit rate: 1,152
-// samples a frame for MPEG-1, 576 for MPEG-2 and 2.5. An ID3v1 tag may follow the last frame.
+// samples a frame for MPEG-1, 576 for MPEG-2 and 2.5.
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize);
 
 } // namespace tampod::codedframes

@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/flac_length.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
 #include "platform/decode/internal/ogg_audio_info.h"
 
@@ -273,7 +274,7 @@ std::optional<Header> readFlac(const FileHandle &file, int64_t start)
     d.format.channels = channels;
     d.lossless = true;
     d.seekByTimestamp = true;
-    d.exactLength = samples;
+    d.exactLength = flaclength::proven(file, start); // else the decode counts it
     header.description = d;
     header.parametersInHeader = true;
     return header;

@@ -16,8 +16,8 @@ namespace tampod::containerheader {
 struct Header {
     const char *demuxer = nullptr; // FFmpeg's name of the demuxer for these bytes
     // The stream exactly as FFmpeg describes it, where the header alone states it: PCM in
-    // WAV/RF64, AIFF/AIFC and CAF; FLAC with a sample count; MPEG Layer III with an encoder's
-    // trimmed length; AAC-LC or ALAC in one MP4 sound track with a plain index and one edit;
+    // WAV/RF64, AIFF/AIFC and CAF; FLAC with a sample count (its length only where the last
+    // frame bears the count out); MPEG Layer III with an encoder's trimmed length; AAC-LC or ALAC in one MP4 sound track with a plain index and one edit;
     // Vorbis or Opus in one Ogg stream whose first and last pages time it.
     std::optional<ffmpeg::StreamDescription> description;
     // The demuxer's own header reading gives the codec parameters, so no decode to learn them.

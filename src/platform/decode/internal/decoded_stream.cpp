@@ -54,7 +54,7 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
         return stream;
     auto fast = stream->format().codec == AudioCodecKind::flac
                     ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
-                    : openSndfileStream(file, stream->format(), *length, token);
+                    : openSndfileStream(file, stream->format(), *length, token, true); // FFmpeg reads file on
     if (fast && sameStart(*stream, *fast, *length))
         return fast;
     return stream;

@@ -4,12 +4,15 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg_file_input.h"
+#include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/trailing_tags.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace tampod {
 
@@ -21,13 +24,39 @@ constexpr int64_t lossyPrerollFrames = 16384;
 // Rejected packets in a row before a stream counts as damaged rather than glitched.
 constexpr int maximumConsecutiveErrors = 64;
 
-// A decoder's verdict on one frame's data: invalid data, or a code of the decoder's own (the AC-3
-// decoder's sync error, say), which FFmpeg's table of errors does not name. Errors of the system
-// (memory, input) and FFmpeg's named ones stay fatal.
+// A decoder's verdict on one frame's data: invalid data, a feature it lacks (what damaged AAC
+// data looks like to it), or a code of the decoder's own (the AC-3 decoder's sync error, say),
+// which FFmpeg's table of errors does not name. Errors of the system (memory, input) and FFmpeg's
+// other named ones stay fatal.
 bool isFrameError(int status)
 {
     char text[AV_ERROR_MAX_STRING_SIZE];
-    return status == AVERROR_INVALIDDATA || (status < 0 && av_strerror(status, text, sizeof text) < 0);
+    return status == AVERROR_INVALIDDATA || status == AVERROR_PATCHWELCOME
+           || (status < 0 && av_strerror(status, text, sizeof text) < 0);
+}
+
+// The bytes the demuxer sees: a raw coded stream ends where the tags after its last frame begin,
+// so neither the demuxer nor the decoder takes them for audio.
+int64_t audioBytes(const FileHandle &file, const AVInputFormat *input)
+{
+    const int64_t size = file.size();
+    for (const char *raw : {"mp3", "aac", "ac3", "eac3"})
+        if (std::strcmp(input->name, raw) == 0)
+            return trailingtags::audioEnd(file, ffmpeg::id3v2Length(file, 0), size);
+    return size;
+}
+
+void deliverSilence(int64_t count, const SampleSink &sink)
+{
+    if (sink.layout == SampleSink::Layout::discard)
+        return;
+    constexpr int64_t chunk = 1024;
+    const std::vector<float> zeros(size_t(chunk * sink.channels));
+    for (int64_t done = 0; done < count;) {
+        const int64_t n = std::min(chunk, count - done);
+        deliverInterleaved(zeros.data(), n, sink.at(done));
+        done += n;
+    }
 }
 
 template <typename T>
@@ -64,7 +93,7 @@ class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
                  DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
-        : token_(std::move(token)), file_(file), fileSize_(file.size()), inputFormat_(input),
+        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input)), inputFormat_(input),
           demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader)
@@ -76,6 +105,7 @@ public:
                                   : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
                                                            fileSize_, dataStart_);
         limit_ = description_.exactLength;
+        containerCounts_ = limit_.has_value();
         // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
         nextFrame();
     }
@@ -109,8 +139,9 @@ private:
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
     bool nextFrame();
-    bool survive(int status);
+    bool survive(int status, int64_t rejectedDuration);
     bool endOfStream();
+    bool endAfterDamage(int status);
     void skip(int64_t frames);
     void rewindAndSkip(int64_t target)
     {
@@ -137,6 +168,9 @@ private:
     const std::optional<ffmpeg::StreamDescription> described_; // the header's, trusted
     const bool parametersInHeader_;
     std::optional<int64_t> limit_; // the container's length: frames past it are padding
+    // The container counted the frames (headers, pages, a walk), rejected ones too, so those keep
+    // their place as silence; where the decode counts, they are not counted.
+    bool containerCounts_ = false;
     std::optional<QList<QList<MediaTagReader::Tag>>> tags_;
 
     int64_t originPts_ = AV_NOPTS_VALUE;
@@ -146,6 +180,10 @@ private:
     bool ended_ = false;
     int consecutiveErrors_ = 0;
     int lastFrameError_ = 0;
+    // Frames of packets the decoder rejected since the last frame it delivered: silence that
+    // keeps their place, so a stream delivers the frames its container counts.
+    int64_t silence_ = 0;
+    int64_t sentDuration_ = 0; // of the last packet sent, in the stream's time base
     bool decodedAny_ = false; // since the demuxer was opened
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
@@ -194,7 +232,7 @@ void FfmpegStream::openDemuxer()
     demuxer_.reset(context);
     dataStart_ = avio_tell(context->pb);
     // Saves the tag reader a second open of the same demuxer: both read only the header here.
-    if (glance_ && parametersInHeader_ && !tags_)
+    if (glance_ && parametersInHeader_ && !tags_ && fileSize_ == file_.size())
         tags_ = ffmpeg::tagsOf(*context);
     if (!parametersInHeader_) {
         status = avformat_find_stream_info(context, nullptr);
@@ -238,6 +276,8 @@ void FfmpegStream::openDemuxer()
     ended_ = false;
     consecutiveErrors_ = 0;
     lastFrameError_ = 0;
+    silence_ = 0;
+    sentDuration_ = 0;
     decodedAny_ = false;
     filePosition_ = 0;
     positionExact_ = true;
@@ -298,25 +338,40 @@ bool FfmpegStream::nextFrame()
             if (originPts_ == AV_NOPTS_VALUE && filePosition_ == 0 && positionExact_)
                 originPts_ = frame_->best_effort_timestamp == AV_NOPTS_VALUE
                                  ? 0
-                                 : frame_->best_effort_timestamp;
+                                 : frame_->best_effort_timestamp
+                                       - av_rescale_q(silence_, AVRational{1, rate()}, timeBase_);
             return true;
         }
         if (status == AVERROR_EOF)
             return endOfStream();
         if (status != AVERROR(EAGAIN)) {
-            if (survive(status))
+            if (survive(status, sentDuration_))
                 continue;
+            if (endAfterDamage(status))
+                return false;
             fail(status, decodingText());
         }
         if (draining_) // a decoder that asks for more after the end
             return endOfStream();
         token_.throwIfCancelled();
         status = av_read_frame(demuxer_.get(), packet_.get());
+        if (status < 0 && status != AVERROR_EOF && status != AVERROR_EXIT && status != AVERROR(ENOMEM)
+            && !token_.isCancelled()) {
+            // A packet that cannot be read (a file cut inside it) ends the stream there, as the
+            // command line ends it; a stream of which nothing decoded still fails at its end.
+            if (!decodedAny_)
+                lastFrameError_ = status;
+            status = AVERROR_EOF;
+        }
         if (status == AVERROR_EOF) {
             draining_ = true;
+            // A decoder on several threads reports a frame it rejected as late as here.
             status = avcodec_send_packet(decoder_.get(), nullptr);
-            if (status < 0 && status != AVERROR_EOF)
+            if (status < 0 && status != AVERROR_EOF && !survive(status, sentDuration_)) {
+                if (endAfterDamage(status))
+                    return false;
                 fail(status, decodingText());
+            }
             continue;
         }
         if (status < 0)
@@ -325,21 +380,38 @@ bool FfmpegStream::nextFrame()
             av_packet_unref(packet_.get());
             continue;
         }
+        sentDuration_ = std::max<int64_t>(packet_->duration, 0);
         status = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
-        if (status < 0 && status != AVERROR(EAGAIN) && survive(status))
+        if (status < 0 && status != AVERROR(EAGAIN) && survive(status, sentDuration_))
             continue;
+        if (status < 0 && status != AVERROR(EAGAIN) && endAfterDamage(status))
+            return false;
         if (status < 0 && status != AVERROR(EAGAIN))
             fail(status, decodingText());
     }
 }
 
-// A bad frame is dropped and the rest delivered, unless too many come in a row.
-bool FfmpegStream::survive(int status)
+// A bad frame is dropped, or replaced by silence of its duration where the container counted
+// it, and the rest delivered, unless too many come in a row.
+bool FfmpegStream::survive(int status, int64_t rejectedDuration)
 {
     if (!isFrameError(status) || ++consecutiveErrors_ > maximumConsecutiveErrors)
         return false;
     lastFrameError_ = status;
+    if (containerCounts_)
+        silence_ += av_rescale_q(rejectedDuration, timeBase_, AVRational{1, rate()});
+    return true;
+}
+
+// Damage that goes on after frames decoded ends the stream there, as the command line ends it;
+// only a stream of which nothing decoded fails.
+bool FfmpegStream::endAfterDamage(int status)
+{
+    if (!decodedAny_ || !isFrameError(status))
+        return false;
+    silence_ = 0;
+    ended_ = true;
     return true;
 }
 
@@ -358,8 +430,20 @@ int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
     while (done < maxFrames) {
         if (limit_ && filePosition_ >= *limit_)
             break;
+        if (silence_ > 0) { // rejected packets before the frame, or before the end
+            int64_t take = std::min(silence_, maxFrames - done);
+            if (limit_)
+                take = std::min(take, *limit_ - filePosition_);
+            deliverSilence(take, sink.at(done));
+            silence_ -= take;
+            filePosition_ += take;
+            done += take;
+            continue;
+        }
         if (!haveFrame_ || frameOffset_ >= frame_->nb_samples) {
             if (!nextFrame()) {
+                if (silence_ > 0)
+                    continue;
                 // A damaged stream can end before its stated length: from now on the length
                 // is what the decode delivered.
                 auto &length = description_.exactLength;
@@ -415,8 +499,9 @@ void FfmpegStream::seek(int64_t target)
     draining_ = false;
     ended_ = false;
     consecutiveErrors_ = 0;
+    silence_ = 0;
     positionExact_ = false;
-    if (!nextFrame() || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
+    if (!nextFrame() || frame_->best_effort_timestamp == AV_NOPTS_VALUE || silence_ > 0)
         return rewindAndSkip(target);
     const int64_t frameStart = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_,
                                                 timeBase_, AVRational{1, rate()}, AV_ROUND_NEAR_INF);

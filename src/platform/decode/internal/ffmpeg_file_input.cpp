@@ -1,5 +1,6 @@
 #include "platform/decode/internal/ffmpeg_file_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <unistd.h>
 
@@ -46,7 +47,12 @@ int FileInput::read(void *opaque, std::uint8_t *buffer, int size)
     for (;;) {
         if (self->token_.isCancelled())
             return AVERROR_EXIT;
-        const ssize_t n = ::pread(self->fd_, buffer, size_t(size), self->position_);
+        // The demuxer sees the file up to size_ only: what follows (a tag after a raw stream) is
+        // no audio of it.
+        const std::int64_t left = self->size_ - self->position_;
+        if (left <= 0)
+            return AVERROR_EOF;
+        const ssize_t n = ::pread(self->fd_, buffer, size_t(std::min<std::int64_t>(size, left)), self->position_);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

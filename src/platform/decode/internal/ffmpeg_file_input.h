@@ -11,8 +11,8 @@
 namespace tampod::ffmpeg {
 
 // Feeds a demuxer from our own open descriptor, so FFmpeg never sees a path it could take for
-// a protocol ("a:b.wav") or use to open another file. Cancelling the token stops reads and
-// FFmpeg's blocking waits.
+// a protocol ("a:b.wav") or use to open another file. The demuxer sees the first size bytes
+// as the whole file. Cancelling the token stops reads and FFmpeg's blocking waits.
 class FileInput {
 public:
     FileInput(int fd, std::int64_t size, CancellationToken token);

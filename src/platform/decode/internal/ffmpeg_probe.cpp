@@ -6,7 +6,9 @@
 #include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/decode/internal/trailing_tags.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -55,8 +57,11 @@ const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, boo
         }
     }
     const qint64 start = id3v2Length(file, 0);
+    const int64_t fileSize = file.size();
+    // Tags after a raw stream are no part of it: a short stream is judged without them.
+    const int64_t audioEnd = trailingtags::audioEnd(file, start, fileSize);
     for (qint64 size = firstProbeBytes; size <= lastProbeBytes; size *= 2) {
-        QByteArray bytes = file.preadUpTo(start, size);
+        QByteArray bytes = file.preadUpTo(start, std::clamp<qint64>(audioEnd - start, 0, size));
         const bool whole = bytes.size() < size;
         const int length = int(bytes.size());
         if (length == 0)
@@ -87,7 +92,6 @@ const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, boo
     }
     // So are a few frames of a raw stream, but every frame header read from the first to the
     // end of the file, each where the one before ends (and AC-3's checksums), is as sure.
-    const int64_t fileSize = file.size();
     const char *walked = codedframes::ac3(file, start, fileSize, false)         ? "ac3"
                          : codedframes::ac3(file, start, fileSize, true)        ? "eac3"
                          : codedframes::mpegLayer3(file, start, fileSize)       ? "mp3"

@@ -4,6 +4,7 @@
 #include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/flac_length.h"
 #include "platform/decode/internal/mpeg_audio_info.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -148,13 +149,20 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
             d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {
         d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
-    } else if ((format.codec == AudioCodecKind::flac && container == u"flac")
-               || (container == u"mov"
+    } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
+        // A FLAC header's count holds only where the last frame ends on it.
+        if (stated && flaclength::proven(file, id3v2Length(file, 0)) == stated)
+            d.exactLength = stated;
+    } else if ((container == u"mov"
                    && (pcm || format.codec == AudioCodecKind::aac
                        || format.codec == AudioCodecKind::alac))) {
         d.exactLength = stated;
     }
-    d.seekByTimestamp = (pcmContainer && pcm) || container == u"flac" || container == u"mp3"
+    // Files joined end to end carry the first one's Info header, and the demuxer's timestamps
+    // leave out no frame it drops at that file's end: a decode from the start finds their frames.
+    const bool joinedOrCut = container == u"mp3" && !d.exactLength
+                             && mpegaudio::hasInfoHeader(file, id3v2Length(file, 0));
+    d.seekByTimestamp = (pcmContainer && pcm) || container == u"flac" || (container == u"mp3" && !joinedOrCut)
                         || container == u"mov";
     return d;
 }

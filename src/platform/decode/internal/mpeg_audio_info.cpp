@@ -3,6 +3,7 @@
 #include "core/byte_reader.h"
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "platform/decode/internal/trailing_tags.h"
 
 namespace tampod::mpegaudio {
 
@@ -71,12 +72,14 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
     }
 }
 
-std::optional<int64_t> trimmedLength(const InfoHeader &info, int64_t firstFrameOffset, int64_t fileSize)
+// The header's count, where its byte count is the stream's: a file cut short, or files joined
+// end to end (where the first one's header counts its own frames only), are counted by a decode.
+std::optional<int64_t> trimmedLength(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset,
+                                     int64_t fileSize)
 {
-    if (!(info.flags & 1) || !info.encoderTagged)
+    if (!(info.flags & 1) || !info.encoderTagged || !info.bytes
+        || *info.bytes != trailingtags::audioEnd(file, firstFrameOffset, fileSize) - firstFrameOffset)
         return std::nullopt;
-    if (info.bytes && fileSize - firstFrameOffset < *info.bytes)
-        return std::nullopt; // truncated: only a decode knows what is left
     const int64_t length = info.frames * info.samplesPerFrame - info.delay - info.padding;
     if (length < 0)
         return std::nullopt;
@@ -94,7 +97,7 @@ std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOff
                                    int64_t fileSize)
 {
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
-    return info ? trimmedLength(*info, firstFrameOffset, fileSize) : std::nullopt;
+    return info ? trimmedLength(*info, file, firstFrameOffset, fileSize) : std::nullopt;
 }
 
 std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize)
@@ -102,7 +105,7 @@ std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFr
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
     if (!info || !info->encoderTagged)
         return std::nullopt;
-    return TaggedStream{info->sampleRate, info->channels, trimmedLength(*info, firstFrameOffset, fileSize)};
+    return TaggedStream{info->sampleRate, info->channels, trimmedLength(*info, file, firstFrameOffset, fileSize)};
 }
 
 } // namespace tampod::mpegaudio

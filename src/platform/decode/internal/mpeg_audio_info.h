@@ -16,7 +16,8 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset);
 // The exact decoded length of an MPEG Layer III file whose first frame carries a Xing/Info
 // header with a frame count and a LAME-style encoder delay and padding: frames × samples per
 // frame − delay − padding, what the decoder delivers once it trims both ends. nullopt when
-// the header is absent, implausible, or the file is shorter than the header says.
+// the header is absent or implausible, or its byte count is not the stream's (from the frame to
+// the tags at the end): a file cut short, or several joined end to end.
 std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOffset,
                                    int64_t fileSize);
 

@@ -1,0 +1,170 @@
+#include "platform/decode/internal/flac_length.h"
+
+#include "core/file_handle.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <array>
+
+namespace tampod::flaclength {
+
+namespace {
+
+// A frame larger than this is searched for no further: the decode counts such a file.
+constexpr int64_t maximumTailBytes = 16 << 20;
+constexpr int64_t unknownFrameTailBytes = 1 << 20;
+constexpr int64_t streamInfoEnd = 4 + 4 + 34;
+
+constexpr std::array<uint8_t, 256> crc8Table = [] {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        uint8_t crc = uint8_t(i);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+        table[size_t(i)] = crc;
+    }
+    return table;
+}();
+
+constexpr std::array<uint16_t, 256> crc16Table = [] {
+    std::array<uint16_t, 256> table{};
+    for (int i = 0; i < 256; ++i) {
+        uint16_t crc = uint16_t(i << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x8005 : crc << 1);
+        table[size_t(i)] = crc;
+    }
+    return table;
+}();
+
+struct StreamInfo {
+    int64_t maxBlock = 0;
+    int64_t maxFrameBytes = 0; // 0: not stated
+    int64_t total = 0;
+};
+
+struct FrameHeader {
+    int64_t firstSample = 0;
+    int64_t blocksize = 0;
+};
+
+uint32_t bigEndian(const uint8_t *bytes, int count)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
+{
+    const QByteArray bytes = file.preadUpTo(start, streamInfoEnd);
+    if (bytes.size() != streamInfoEnd || !bytes.startsWith("fLaC"))
+        return std::nullopt;
+    const auto *b = reinterpret_cast<const uint8_t *>(bytes.constData()) + 4;
+    if ((b[0] & 0x7F) != 0 || bigEndian(b + 1, 3) != 34)
+        return std::nullopt;
+    const uint8_t *info = b + 4;
+    StreamInfo stream;
+    stream.maxBlock = bigEndian(info + 2, 2);
+    stream.maxFrameBytes = bigEndian(info + 7, 3);
+    stream.total = int64_t(info[13] & 0x0F) << 32 | bigEndian(info + 14, 4);
+    if (stream.total == 0 || stream.maxBlock < 16)
+        return std::nullopt;
+    return stream;
+}
+
+// The frame header at h (at most 16 bytes available before end), where its checksum holds.
+std::optional<FrameHeader> frameHeader(const uint8_t *h, const uint8_t *end, const StreamInfo &stream)
+{
+    if (end - h < 6 || h[0] != 0xFF || (h[1] & 0xFE) != 0xF8 || (h[3] & 1) != 0)
+        return std::nullopt;
+    const bool variable = h[1] & 1;
+    const int blockCode = h[2] >> 4, rateCode = h[2] & 15;
+    if (blockCode == 0 || rateCode == 15 || (h[3] >> 4) > 10 || ((h[3] >> 1) & 7) == 3)
+        return std::nullopt;
+    // The frame or sample number, coded as UTF-8 is (up to seven bytes).
+    const uint8_t *at = h + 4;
+    int extra = 0;
+    uint64_t number = at[0];
+    if (number >= 0x80) {
+        int lead = 0;
+        while (lead < 8 && (at[0] & (0x80 >> lead)))
+            ++lead;
+        if (lead < 2 || lead > 7)
+            return std::nullopt;
+        extra = lead - 1;
+        number = lead == 7 ? 0 : at[0] & (0x7F >> lead);
+        if (end - at < 1 + extra)
+            return std::nullopt;
+        for (int i = 1; i <= extra; ++i) {
+            if ((at[i] & 0xC0) != 0x80)
+                return std::nullopt;
+            number = number << 6 | (at[i] & 0x3F);
+        }
+    }
+    at += 1 + extra;
+    int64_t blocksize = 0;
+    if (blockCode == 1)
+        blocksize = 192;
+    else if (blockCode <= 5)
+        blocksize = int64_t(576) << (blockCode - 2);
+    else if (blockCode >= 8)
+        blocksize = int64_t(256) << (blockCode - 8);
+    const int blockBytes = blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0;
+    const int rateBytes = rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
+    if (end - at < blockBytes + rateBytes + 1)
+        return std::nullopt;
+    if (blockBytes)
+        blocksize = int64_t(bigEndian(at, blockBytes)) + 1;
+    at += blockBytes + rateBytes;
+    uint8_t crc = 0;
+    for (const uint8_t *p = h; p < at; ++p)
+        crc = crc8Table[crc ^ *p];
+    if (crc != *at)
+        return std::nullopt;
+    FrameHeader frame;
+    frame.blocksize = blocksize;
+    frame.firstSample = variable ? int64_t(number) : int64_t(number) * stream.maxBlock;
+    return frame;
+}
+
+} // namespace
+
+std::optional<int64_t> proven(const FileHandle &file, int64_t start)
+{
+    const std::optional<StreamInfo> stream = streamInfo(file, start);
+    if (!stream)
+        return std::nullopt;
+    const int64_t fileSize = file.size();
+    const int64_t window = std::min({stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
+                                     maximumTailBytes, fileSize - start - streamInfoEnd});
+    if (window < 8)
+        return std::nullopt;
+    const QByteArray tail = file.preadUpTo(fileSize - window, window);
+    if (tail.size() != window)
+        return std::nullopt;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
+    const uint8_t *end = bytes + tail.size();
+    const uint16_t stored = uint16_t(end[-2] << 8 | end[-1]);
+    // The last frame is the one nearest the end whose header holds and whose checksum covers
+    // everything up to the file's last two bytes.
+    for (int64_t at = window - 8; at >= 0; --at) {
+        const uint8_t *h = bytes + at;
+        const auto frame = frameHeader(h, end - 2, *stream);
+        if (!frame)
+            continue;
+        uint16_t crc = 0;
+        for (const uint8_t *p = h; p < end - 2; ++p)
+            crc = uint16_t(crc << 8) ^ crc16Table[((crc >> 8) ^ *p) & 0xFF];
+        if (crc != stored)
+            continue;
+        if (frame->firstSample + frame->blocksize != stream->total)
+            return std::nullopt;
+        return stream->total;
+    }
+    return std::nullopt;
+}
+
+} // namespace tampod::flaclength

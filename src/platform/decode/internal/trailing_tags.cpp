@@ -1,0 +1,66 @@
+#include "platform/decode/internal/trailing_tags.h"
+
+#include "core/file_handle.h"
+
+#include <QByteArray>
+
+
+namespace tampod::trailingtags {
+
+namespace {
+
+constexpr int64_t id3v1Bytes = 128;
+constexpr int64_t apeFooterBytes = 32;
+
+uint32_t u32le(const char *bytes)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | uint8_t(bytes[i]);
+    return value;
+}
+
+// Where an APE tag whose footer ends at end begins; end where there is none.
+int64_t apeStart(const FileHandle &file, int64_t start, int64_t end)
+{
+    if (end - start < apeFooterBytes)
+        return end;
+    const QByteArray footer = file.preadUpTo(end - apeFooterBytes, apeFooterBytes);
+    if (footer.size() != apeFooterBytes || !footer.startsWith("APETAGEX"))
+        return end;
+    const int64_t size = u32le(footer.constData() + 12); // items and footer
+    const uint32_t flags = u32le(footer.constData() + 20);
+    const bool hasHeader = flags & 0x80000000u;
+    if ((flags & 0x20000000u) || size < apeFooterBytes)
+        return end; // a header where a footer belongs
+    const int64_t tagStart = end - size - (hasHeader ? apeFooterBytes : 0);
+    if (tagStart < start)
+        return end;
+    if (hasHeader && !file.preadUpTo(tagStart, 8).startsWith("APETAGEX"))
+        return end;
+    return tagStart;
+}
+
+int64_t id3v1Start(const FileHandle &file, int64_t start, int64_t end)
+{
+    if (end - start < id3v1Bytes || !file.preadUpTo(end - id3v1Bytes, 3).startsWith("TAG"))
+        return end;
+    return end - id3v1Bytes;
+}
+
+} // namespace
+
+int64_t audioEnd(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    int64_t end = fileSize;
+    // APE before ID3v1 is the usual order; a tagger may have written them the other way.
+    for (int i = 0; i < 2; ++i) {
+        const int64_t before = end;
+        end = apeStart(file, start, id3v1Start(file, start, end));
+        if (end == before)
+            break;
+    }
+    return end;
+}
+
+} // namespace tampod::trailingtags
