@@ -1,10 +1,11 @@
 // Cost of the library pane at 10,000 rows: a full refresh (rows rebuilt, the table reset and
-// drawn) and a BPM-only update (one detection's progress step: the detected track's row
-// rebuilt, one cell redrawn), each from the model's change to the drawn pane, in the main
-// window's library place at the default window width. The peer does the same work the plain
-// way, in the same place: a stock table view over a plain model of the same rows, built with
-// nothing kept, reset for the full refresh, and for the update the same track's row built
-// anew, found by a search and compared cell by cell with only the changed cells redrawn.
+// drawn) and the two BPM-only updates (one detection's progress step, and a tempo found: the
+// detected track's row rebuilt, its changed cells redrawn), each from the model's change to the
+// drawn pane, in the main window's library place at the default window width. The peer does
+// the same work the plain way, in the same place: a stock table view over a plain model of the
+// same rows, built with nothing kept, reset for the full refresh, and for an update the same
+// track's row built anew, found by a search and compared cell by cell with only the changed
+// cells redrawn.
 
 #include "process_race.h"
 
@@ -249,6 +250,48 @@ int main(int argc, char **argv)
         return 1;
     }
     const double update = median(step);
+
+    // Tempos found, each on a row on screen that had none, its detection halfway: from the
+    // analysis's end to the drawn row.
+    std::vector<double> found, peerFound;
+    double tempo = 100;
+    for (QUuid id = detected->id; found.size() < 15;) {
+        const int before = paints.count;
+        found.push_back(millisecondsOf([&] {
+            auto end = [&] { return tempo; };
+            analysis->state->run(end);
+            settle();
+        }));
+        const bool drawn = paints.count > before;
+        peerFound.push_back(millisecondsOf([&] {
+            plain.update(libraryRowsOf(player, id));
+            settle();
+        }));
+        const LibraryRow &row = pane->table()->tableModel()->row(
+            int(std::find_if(player.tracks().cbegin(), player.tracks().cend(),
+                             [&](const AudioTrack &track) { return track.id == id; }) - player.tracks().cbegin()));
+        if (!drawn || row.bpm != QString::number(int(tempo)) || row.bpmStatus) {
+            say(QStringLiteral("the pane does not show the tempo found"));
+            return 1;
+        }
+        tempo += 1;
+        // The next row without a tempo, brought on screen, its detection started and halfway.
+        const auto next = std::find_if(player.tracks().cbegin(), player.tracks().cend(),
+                                       [](const AudioTrack &track) { return !track.effectiveBPM(); });
+        const int index = int(next - player.tracks().cbegin());
+        id = next->id;
+        pane->table()->scrollTo(pane->table()->tableModel()->index(index, 0));
+        peer->scrollTo(plain.index(index, 0));
+        player.getBPM(id);
+        settle();
+        analysis->progress(0.5);
+        settle();
+    }
+    if (pane->table()->tableModel()->rows() != libraryRows(player)) {
+        say(QStringLiteral("the pane does not show what a full build shows"));
+        return 1;
+    }
+    const double foundUpdate = median(found);
     player.bpmDetection().cancelAll();
     if (analysis->state) {
         auto end = [] { return 0.0; };
@@ -257,14 +300,20 @@ int main(int argc, char **argv)
     settle();
 
     const double peerUpdate = median(peerStep);
+    const double peerFoundUpdate = median(peerFound);
     conditions.finish();
     const QString measured = QStringLiteral("medians, on the main thread; ") + QString::fromStdString(conditions.text());
     say(QStringLiteral("full refresh at %1 rows: ours %2 ms, plain table %3 ms (plain / ours = %4; %5)")
             .arg(rowCount)
             .arg(fixed(median(full)), fixed(median(peerFull)), fixed(median(peerFull) / median(full)), measured));
-    say(QStringLiteral("BPM-only update at %1 rows: ours %2 ms, plain table %3 ms (plain / ours = %4; %5)")
+    say(QStringLiteral("BPM-only update at %1 rows, progress step: ours %2 ms, plain table %3 ms (plain / ours = %4; %5)")
             .arg(rowCount)
             .arg(fixed(update), fixed(peerUpdate), fixed(peerUpdate / update), measured));
-    say(QStringLiteral("GOAL library-bpm-update: %1 ms (target <= 16)").arg(fixed(update)));
-    return update <= 16 ? 0 : 1;
+    say(QStringLiteral("BPM-only update at %1 rows, tempo found: ours %2 ms, plain table %3 ms (plain / ours = %4; %5)")
+            .arg(rowCount)
+            .arg(fixed(foundUpdate), fixed(peerFoundUpdate), fixed(peerFoundUpdate / foundUpdate), measured));
+    const QString on = QStringLiteral(", ") + QString::fromStdString(conditions.text());
+    say(QStringLiteral("GOAL library-bpm-update (progress step): %1 ms (target <= 16)").arg(fixed(update)) + on);
+    say(QStringLiteral("GOAL library-bpm-update (tempo found): %1 ms (target <= 16)").arg(fixed(foundUpdate)) + on);
+    return update <= 16 && foundUpdate <= 16 ? 0 : 1;
 }

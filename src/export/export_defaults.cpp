@@ -39,6 +39,20 @@ bool isQualityInRange(ExportFormat format, std::int64_t quality)
     }
 }
 
+// A stored choice the format does not offer, where the format offers exactly one, is read as
+// that one: settings kept from before a format narrowed its choices still export, and the form
+// never shows the one choice selected while refusing it.
+EncodingOptions asOffered(ExportFormat format, EncodingOptions options, std::int64_t sampleRate)
+{
+    const auto onlyOffered = [](auto &value, const auto &offered) {
+        if (offered.size() == 1 && !contains(offered, value))
+            value = offered.front();
+    };
+    onlyOffered(options.rateMode, ExportOptionCatalog::rateModes(format));
+    onlyOffered(options.bitRateKbps, ExportOptionCatalog::bitRates(format, options, sampleRate));
+    return options;
+}
+
 QString whole(std::int64_t value)
 {
     return NumberText::wholeQ(value);
@@ -69,7 +83,8 @@ std::vector<std::int64_t> ExportDefaults::availableBitDepths() const
 EncodingOptions ExportDefaults::options() const
 {
     const auto entry = encodingByFormat.find(ExportFormats::rawValue(format));
-    return entry != encodingByFormat.end() ? entry->second : EncodingOptions::initial(format);
+    return entry != encodingByFormat.end() ? asOffered(format, entry->second, sampleRate)
+                                           : EncodingOptions::initial(format);
 }
 
 bool ExportDefaults::supportsClipping() const

@@ -44,7 +44,8 @@ struct ExportDefaults {
     static const std::vector<std::int64_t> &sampleRates();
     std::vector<std::int64_t> availableBitDepths() const;
 
-    // The options of the chosen format: its saved entry, else the format's initial options.
+    // The options of the chosen format: its saved entry, else the format's initial options. A
+    // saved rate mode or bit rate the format does not offer reads as its one offer, if it has one.
     EncodingOptions options() const;
 
     // Complete sentences, in a fixed order; empty means the record can be exported and saved.

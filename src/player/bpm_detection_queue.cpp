@@ -89,7 +89,7 @@ void BPMDetectionQueue::deliver(const AudioTrack &track, const QUuid &token, con
     if (cancel.isCancelled() || found == states_.constEnd() || found->token != token)
         return;
     states_.remove(track.id);
-    Q_EMIT statesChanged();
+    Q_EMIT ended(track.id);
     if (tempo)
         completed(track, *tempo);
     else

@@ -53,8 +53,10 @@ public:
     static QString message(const std::exception_ptr &error);
 
 Q_SIGNALS:
-    // A track's entry came or went, or started running.
+    // A track's entry came, started running or was cancelled.
     void statesChanged();
+    // One track's detection ended, found or failed, and its entry went; nothing else changed.
+    void ended(const QUuid &id);
     // High rate: the progress of one track's detection moved, and nothing else.
     void progressChanged(const QUuid &id);
     void activeIDChanged();

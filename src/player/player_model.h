@@ -71,7 +71,8 @@ public:
                 WaveformReading waveformReader = WaveformReader::wholeFile(overviewBins), QObject *parent = nullptr);
     ~PlayerModel() override;
 
-    // Stored state. tracksChanged fires on every assignment; the others only on a change.
+    // Stored state. tracksChanged fires on every assignment (trackChanged for a found tempo);
+    // the others only on a change.
     // position and levels change up to 30 times a second and share positionOrLevelsChanged.
     const QList<AudioTrack> &tracks() const { return tracks_; }
     const std::optional<QUuid> &selectedID() const { return selectedID_; }
@@ -214,6 +215,9 @@ public:
 
 Q_SIGNALS:
     void tracksChanged();
+    // One library track's record changed in place (a tempo was found): the list and every other
+    // record are as they were, and tracksChanged does not fire for it.
+    void trackChanged(const QUuid &id);
     void selectedIDChanged();
     void repeatIDChanged();
     void isPlayingChanged();

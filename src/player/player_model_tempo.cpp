@@ -31,9 +31,9 @@ void PlayerModel::bpmCompleted(const AudioTrack &track, double bpm)
     if (index < 0 || tracks_.at(index).audioURL() != track.audioURL() || tracks_.at(index).effectiveBPM() ||
         recoveryQueue_->states().contains(track.id))
         return;
-    QList<AudioTrack> tracks = tracks_;
-    tracks[index].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
-    setTracks(std::move(tracks));
+    // Its own row redraws, not the library: the list, its order and its index stay.
+    tracks_[index].detectedBPM = std::isfinite(bpm) && bpm > 0 ? std::optional(bpm) : std::nullopt;
+    Q_EMIT trackChanged(track.id);
 }
 
 void PlayerModel::bpmFailed(const QUuid &id, const QString &message)

@@ -134,9 +134,15 @@ void WindowPositionReader::restore()
     if (!origin)
         return;
     restored_ = true;
+    // The stored corner is the bottom-left one, so the frame's size must be the one it opens
+    // at: a window sized by its layout has its own size only once shown.
+    if (!window_->isVisible()) {
+        restorePending_ = true;
+        return;
+    }
     const QRect primary = primaryGeometry();
     const QRectF frame(*origin, window_->frameGeometry().size());
-    frameGuessed_ = !window_->isVisible() && window_->frameGeometry() == window_->geometry();
+    frameGuessed_ = window_->frameGeometry() == window_->geometry();
     place(fromStored(clamped(frame, visibleFrames()), primary).topLeft());
 }
 
@@ -232,6 +238,9 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Show:
         closing_ = false;
+        // Sized by now, and not yet mapped.
+        if (std::exchange(restorePending_, false))
+            restore();
         centre();
         unsettle();
         if (frameGuessed_ && window_->frameGeometry() != window_->geometry())

@@ -32,7 +32,8 @@ class WindowPositionReader : public QObject {
     Q_OBJECT
 
 public:
-    // Restores window's saved position now and watches it from here on; onClose runs each
+    // Restores window's saved position (when it is shown, if it is hidden now: at the size it
+    // opens at) and watches it from here on; onClose runs each
     // time the window closes. settings must outlive the window. Returns the reader, a child
     // of window.
     static WindowPositionReader *attach(QWidget *window, const QString &key, QSettings &settings,
@@ -87,7 +88,8 @@ private:
     bool settled_ = false; // thread: main
     bool placing_ = false; // thread: main
     bool closing_ = false; // thread: main
-    bool restored_ = false; // thread: main; a stored position was applied
+    bool restored_ = false; // thread: main; a stored position was applied or waits for the showing
+    bool restorePending_ = false; // thread: main; placed at the next showing, at the window's real size
     QPointer<const QWidget> anchor_; // thread: main; centred on at the next showing
     // Restored before the window manager framed the window: the frame's height was a guess,
     // so the placement is made again once the frame is known, unless the user moved it first.

@@ -180,8 +180,13 @@ TEST(ExportDefaults, ValidationIssuesInOrder)
         {"mp3", [](ExportDefaults &r) { r.format = F::mp3, r.sampleRate = 44100; }, {"MP3" + issue[7]}},
         {"8-bit wav lo-fi", [](ExportDefaults &r) { r.bitDepth = 8, r.loFi = LoFiTreatment::eightBit; }, {issue[6]}},
         {"8-bit aiff clipped", [](ExportDefaults &r) { r.format = F::aiff, r.bitDepth = 8, r.clippingDB = 3; }, {issue[4], issue[5]}},
-        {"aac vbr", options(F::m4aAAC, [](O o) { o.rateMode = BitRateMode::variable; }), {issue[11], issue[13]}},
-        {"aac vbr 128", options(F::m4aAAC, [](O o) { o.rateMode = BitRateMode::variable, o.quality = 128; }), {issue[11], quality, issue[13]}},
+        // M4A offers one rate mode: any other stored reads as it, and nothing of VBR is checked.
+        {"aac vbr", options(F::m4aAAC, [](O o) { o.rateMode = BitRateMode::variable; }), {}},
+        {"aac he vbr 128", options(F::m4aAAC, [](O o) { o.aacProfile = AACProfile::he, o.rateMode = BitRateMode::variable, o.quality = 128; }), {issue[13]}},
+        {"mp3 constrained", [](ExportDefaults &r) { options(F::mp3, [](O o) { o.rateMode = BitRateMode::constrained, o.quality = 10; })(r), r.sampleRate = 44100; },
+         {"MP3" + issue[7], issue[11]}},
+        {"mp3 vbr 10", [](ExportDefaults &r) { options(F::mp3, [](O o) { o.rateMode = BitRateMode::variable, o.quality = 10; })(r), r.sampleRate = 44100; },
+         {"MP3" + issue[7], quality}},
         {"flac level 8", options(F::flac, [](O o) { o.compressionLevel = 8; }), {issue[12]}},
         {"clipping 13", [](ExportDefaults &r) { r.clippingDB = 13; }, {issue[3]}},
         {"clipping 13 mp3", [](ExportDefaults &r) { r.format = F::mp3, r.sampleRate = 44100, r.clippingDB = 13; }, {issue[3], issue[4], "MP3" + issue[7]}},
@@ -203,6 +208,22 @@ TEST(ExportDefaults, ValidationIssuesInOrder)
     EXPECT_FALSE(eightBit.supportsLoFi() || ExportDefaults().hasAudioTreatment());
     EXPECT_FALSE(settings([](ExportDefaults &r) { r.vinyl.humEnabled = true, r.vinyl.humAmount = 50; }).hasAudioTreatment());
     EXPECT_TRUE(settings([](ExportDefaults &r) { r.vinyl.enabled = r.vinyl.humEnabled = true, r.vinyl.amount = 0; }).hasAudioTreatment());
+}
+
+TEST(ExportDefaults, AStoredRateModeTheFormatDoesNotOfferReadsAsItsOneMode)
+{
+    // An M4A average kept from older settings exports as M4A's one mode, with nothing changed.
+    ExportDefaults older = settings(options(F::m4aAAC, [](EncodingOptions &o) { o.rateMode = BitRateMode::average; }));
+    const ExportDefaults kept = older;
+    EXPECT_EQ(older.options().rateMode, BitRateMode::constant);
+    EXPECT_EQ(older.validationIssues(), QStringList());
+    EXPECT_EQ(older.diagnosticSummary().section("; ", 6), "AAC-LC; Average (ABR); 256 kbps");
+    EXPECT_EQ(older, kept) << "read, never rewritten";
+    EXPECT_EQ(older.encodingByFormat.at("m4aAAC").rateMode, BitRateMode::average);
+    // Where a format offers several, a stored one it does not offer stays, and is refused.
+    const ExportDefaults mp3 = settings(options(F::mp3, [](EncodingOptions &o) { o.rateMode = BitRateMode::constrained; }));
+    EXPECT_EQ(mp3.options().rateMode, BitRateMode::constrained);
+    EXPECT_TRUE(mp3.validationIssues().contains("Choose a supported rate-control preference."));
 }
 
 TEST(ExportDefaults, DiagnosticSummary)

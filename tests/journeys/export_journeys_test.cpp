@@ -58,6 +58,26 @@ TEST_F(Journey, ExportsOneFileToFLACThroughTheSavePanel)
     EXPECT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
 }
 
+TEST_F(Journey, AnM4AAverageKeptFromOlderSettingsExportsWithNothingChanged)
+{
+    ExportDefaults older;
+    older.format = ExportFormat::m4aAAC;
+    EncodingOptions options = EncodingOptions::initial(ExportFormat::m4aAAC);
+    options.rateMode = BitRateMode::average;
+    older.encodingByFormat[QStringLiteral("m4aAAC")] = options;
+    ASSERT_TRUE(app->preferences().save(older));
+
+    writeTone(music + "/take.wav", 2);
+    open(music + "/take.wav", 1);
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(press(sheet, chooseDestination)) << "export refused";
+    ASSERT_TRUE(answerNextPanel(out + "/take-export.m4a"));
+    ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(30)));
+    EXPECT_EQ(filesIn(out), QStringList{QStringLiteral("take-export.m4a")});
+    EXPECT_GT(decodedFrames(out + "/take-export.m4a"), 0);
+}
+
 TEST_F(Journey, ExportsALinkedPairAsSeparateMonoFilesIntoAFolder)
 {
     const QString pair = root.file(QStringLiteral("pair"));

@@ -5,6 +5,7 @@
 #include "views/library/library_row.h"
 #include "views/settings/export_settings_view.h"
 #include "windows/tampod_commands.h"
+#include "windows/window_position_reader.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
 
@@ -229,6 +230,57 @@ TEST_F(Journey, AboutAndTheManualOpenCentredOverTheMainWindowAndCloseWithTheClos
     type(window, Qt::Key_W, Qt::ControlModifier);
     EXPECT_EQ(alerts->quitQuestions, 1);
     EXPECT_TRUE(window->isVisible());
+}
+
+// The user's moves of About and the manual, each kept under its own key, and About, sized by its
+// layout only as it shows, reopened where it was left.
+TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
+{
+    const QRect screen = window->screen()->availableGeometry();
+    const auto show = [&](QAction *command, const QString &id) -> QWidget * {
+        command->trigger();
+        QWidget *shown = app->windows().window(id);
+        const auto *reader = shown ? shown->findChild<WindowPositionReader *>() : nullptr;
+        return reader && pumpUntil([&] { return reader->isSettled(); }) ? shown : nullptr;
+    };
+    const auto close = [&](QWidget *shown) {
+        QPointer<QWidget> gone(shown);
+        shown->close();
+        return pumpUntil([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return gone.isNull();
+        });
+    };
+    QSettings stored;
+    const QString aboutKey = WindowPositionReader::storageKey(WindowId::about);
+    const QString manualKey = WindowPositionReader::storageKey(WindowId::manual);
+
+    QWidget *about = show(app->commands()->aboutAction(), WindowId::about);
+    ASSERT_NE(about, nullptr);
+    // Near the bottom right, where a guessed larger size would not fit.
+    const QPoint moved = screen.bottomRight() - QPoint(about->frameGeometry().width() + 10, about->frameGeometry().height() + 20);
+    about->move(moved);
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
+    const QString aboutPlace = stored.value(aboutKey).toString();
+    const QRect aboutFrame = about->frameGeometry();
+    ASSERT_TRUE(close(about));
+
+    about = show(app->commands()->aboutAction(), WindowId::about);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->frameGeometry(), aboutFrame);
+
+    QWidget *manual = show(app->commands()->manualAction(), WindowId::manual);
+    ASSERT_NE(manual, nullptr);
+    // (Wider than the offscreen test screen: it stays at the left edge there.)
+    manual->move(screen.topLeft() + QPoint(0, 15));
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }));
+    EXPECT_EQ(stored.value(aboutKey).toString(), aboutPlace);
+    EXPECT_NE(stored.value(manualKey).toString(), aboutPlace);
+    ASSERT_TRUE(close(manual));
+    manual = show(app->commands()->manualAction(), WindowId::manual);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(manual->frameGeometry().topLeft(), screen.topLeft() + QPoint(0, 15));
+    EXPECT_EQ(about->frameGeometry(), aboutFrame);
 }
 
 TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)

@@ -12,9 +12,12 @@
 #include "support/user_wheel.h"
 
 #include <QAccessible>
+#include <QPointer>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+
+#include <functional>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -88,6 +91,49 @@ TEST_F(Journey, TheWheelOverTheExportSettingsScrollsTheFormAndLeavesTheirValues)
     EXPECT_EQ(repeats->value(), shownRepeats);
     EXPECT_LT(scroll->value(), scrolled);
     EXPECT_FALSE(format->hasFocus() || repeats->hasFocus());
+}
+
+// A window system activates a sheet or a window as it opens, and the focus lands on the first
+// field, Format: the user has chosen nothing yet, so the wheel over it scrolls the form.
+TEST_F(Journey, TheWheelOverFormatRightAfterTheSheetAndSettingsOpenScrollsTheFormAndKeepsWAV)
+{
+    // Vinyl and Hum on: their rows make the settings window's form longer than the window.
+    ExportDefaults textured;
+    textured.vinyl.enabled = textured.vinyl.humEnabled = true;
+    ASSERT_TRUE(app->preferences().save(textured));
+    writeTone(music + "/take.wav", 10);
+    open(music + "/take.wav", 1);
+    ASSERT_TRUE(press(window, QStringLiteral("Loop selected region")));
+    ASSERT_TRUE(pumpUntil([&] { return player().sectionLoop().range() && player().sectionLoop().prepared(); },
+                          std::chrono::seconds(30)));
+    const auto sheetFormat = [&]() -> QComboBox * {
+        SheetDialog *sheet = openExportSheet();
+        return sheet ? sheet->findChild<ExportFormatControls *>()->format() : nullptr;
+    };
+    const auto settingsFormat = [&]() -> QComboBox * {
+        ExportSettingsView *settings = openSettings();
+        return settings ? settings->format() : nullptr;
+    };
+    for (const std::function<QComboBox *()> &opened : {std::function<QComboBox *()>(sheetFormat),
+                                                        std::function<QComboBox *()>(settingsFormat)}) {
+        QComboBox *format = opened();
+        ASSERT_NE(format, nullptr);
+        QPointer<QWidget> shown = format->window();
+        QApplication::setActiveWindow(shown);
+        ASSERT_TRUE(pumpUntil([&] { return format->hasFocus(); }))
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+        QScrollBar *scroll = formScrollBar(format);
+        ASSERT_NE(scroll, nullptr);
+        ASSERT_GT(scroll->maximum(), 0) << shown->windowTitle().toStdString() << ": the form fits, nothing to scroll";
+        ASSERT_EQ(scroll->value(), 0);
+
+        wheel(format, -2);
+        EXPECT_EQ(format->currentText(), QStringLiteral("WAV"));
+        EXPECT_GT(scroll->value(), 0) << shown->windowTitle().toStdString();
+        shown->close();
+        ASSERT_TRUE(pumpUntil([&] { return !shown || !shown->isVisible(); }));
+    }
+    EXPECT_EQ(app->preferences().defaults(), textured);
 }
 
 TEST_F(Journey, AScreenReaderHearsTheFormatBoxsChoice)

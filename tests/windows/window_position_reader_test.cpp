@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -207,4 +208,30 @@ TEST(WindowPositionReader, AStoredPositionWinsOverCentringAndACentredFrameStaysO
     // Centred on a window hanging off the bottom right corner: pulled inside.
     anchor.move(area.bottomRight() - QPoint(100, 80));
     EXPECT_EQ(open(QStringLiteral("manual"))->frameGeometry().bottomRight(), area.bottomRight());
+}
+
+// A window sized by its layout has its own size only once shown, and the stored corner is its
+// bottom-left one: it is placed at the size the window opens at, not at a hidden window's.
+TEST(WindowPositionReader, AStoredPositionIsPlacedAtTheSizeTheWindowOpensAt)
+{
+    test::TempDir folder;
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QRect primary = QGuiApplication::primaryScreen()->geometry();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    // Near the bottom right, where a larger guess would be pulled back onto the screen.
+    const QRect left(area.right() - 400, area.bottom() - 460, 360, 410);
+    const QString corner = WindowPositionReader::text(WindowPositionReader::toStored(left, primary).topLeft());
+    settings.setValue(WindowPositionReader::storageKey(QStringLiteral("about")), corner);
+
+    QWidget window(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *content = new QWidget(&window);
+    content->setFixedSize(left.size());
+    layout->addWidget(content);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    WindowPositionReader::attach(&window, QStringLiteral("about"), settings);
+    window.show();
+    EXPECT_EQ(window.frameGeometry(), left);
+    EXPECT_EQ(settings.value(WindowPositionReader::storageKey(QStringLiteral("about"))).toString(), corner);
 }

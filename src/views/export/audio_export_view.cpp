@@ -148,12 +148,14 @@ void AudioExportView::build(VinylEnvironment vinyl)
     stack->addWidget(playbackNote_);
     bpm_ = FormText::label(QString(), TextStyle::caption, true, inner);
     stack->addWidget(bpm_);
-    issues_ = new IssueList(inner);
-    stack->addWidget(issues_);
     stack->addStretch(1);
     scroll_ = clearScrollArea(inner, content_);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(scroll_, 1);
+    // What keeps the export back stays in sight above the buttons it disables, however far
+    // down the form the choice that causes it lies.
+    issues_ = new IssueList(content_);
+    layout->addWidget(issues_);
 
     preview_ = new ExportPreviewControls(*session_, content_);
     layout->addWidget(preview_);

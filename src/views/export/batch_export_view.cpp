@@ -102,6 +102,10 @@ void BatchExportView::build()
     settings_ = clearScrollArea(buildSettings(), content_);
     settings_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(settings_, 1);
+    // What keeps the export back stays in sight below the form, however far down it the choice
+    // that causes it lies.
+    issues_ = new IssueList(content_);
+    layout->addWidget(issues_);
     diagnostic_ = FormText::label(QString(), TextStyle::caption, true, content_);
     layout->addWidget(diagnostic_);
     layout->addWidget(FormText::label(B::namesNote, TextStyle::caption, true, content_));
@@ -194,8 +198,6 @@ QWidget *BatchExportView::buildSettings()
     stack->addWidget(resolutionNote_);
     stack->addSpacing(8);
     stack->addWidget(FormText::label(B::sharedSettingsNote, TextStyle::caption, true, inner));
-    issues_ = new IssueList(inner);
-    stack->addWidget(issues_);
     stack->addStretch(1);
     return inner;
 }
@@ -212,7 +214,7 @@ void BatchExportView::refresh()
     pairOutput_->setEnabled(!locked);
     format_->setEnabled(!locked);
     resolutionNote_->refresh(session.draft());
-    issues_->setIssues(issues);
+    issues_->setIssues(configuring ? issues : QStringList());
     diagnostic_->setVisible(!configuring);
     if (!configuring)
         updateText(diagnostic_, session.capturedSettings().value_or(session.draft()).diagnosticSummary());

@@ -183,12 +183,9 @@ PickerRows wmaProfile(const ExportDefaults &draft)
 
 PickerRows rateMode(const ExportDefaults &draft)
 {
-    BitRateMode shown = draft.options().rateMode;
-    // M4A–AAC's one mode is titled "Average (ABR)", so an average kept from older settings is
-    // shown as that row rather than as a disabled twin beside it; choosing it stores the mode.
-    if (draft.format == F::m4aAAC && shown == BitRateMode::average)
-        shown = BitRateMode::constant;
-    return offeredCases(shown, ExportOptionCatalog::rateModes(draft.format),
+    // M4A–AAC's one mode is titled "Average (ABR)"; an average kept from older settings reads
+    // as that mode (ExportDefaults::options), so it is that row, not a disabled twin beside it.
+    return offeredCases(draft.options().rateMode, ExportOptionCatalog::rateModes(draft.format),
                         [&](BitRateMode mode) { return ExportOptionCatalog::rateModeTitle(draft.format, mode); });
 }
 

@@ -78,7 +78,7 @@ AudioLibraryView::AudioLibraryView(PlayerModel &player, std::function<void()> on
     , recoverySlot_(new QVBoxLayout)
     , loading_(line(this, 8))
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
-    , bpmStepScheduler_(new RefreshScheduler([this] { refreshBPMSteps(); }, this))
+    , trackScheduler_(new RefreshScheduler([this] { refreshChangedTracks(); }, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -157,10 +157,13 @@ AudioLibraryView::AudioLibraryView(PlayerModel &player, std::function<void()> on
     scheduler_->watch(&player_.exportChecks(), &ExportCheckSelection::idsChanged);
     scheduler_->watch(&player_.sectionLoop(), &SectionLoopCoordinator::rangeChanged);
     scheduler_->watch(&player_.bpmDetection(), &BPMDetectionQueue::statesChanged);
-    connect(&player_.bpmDetection(), &BPMDetectionQueue::progressChanged, this, [this](const QUuid &id) {
-        bpmSteps_.insert(id);
-        bpmStepScheduler_->schedule();
-    });
+    const auto trackChanged = [this](const QUuid &id) {
+        changedTracks_.insert(id);
+        trackScheduler_->schedule();
+    };
+    connect(&player_.bpmDetection(), &BPMDetectionQueue::progressChanged, this, trackChanged);
+    connect(&player_.bpmDetection(), &BPMDetectionQueue::ended, this, trackChanged);
+    connect(&player_, &PlayerModel::trackChanged, this, trackChanged);
     scheduler_->watch(&player_.recoveryQueue(), &SD2RecoveryQueue::statesChanged);
     for (auto signal : {&SD2PairCoordinator::isPreparingChanged, &SD2PairCoordinator::progressChanged,
                         &SD2PairCoordinator::messageChanged})
@@ -195,7 +198,7 @@ void AudioLibraryView::setRecoveryStatus(QWidget *status)
 void AudioLibraryView::refresh()
 {
     ++refreshCount_;
-    bpmSteps_.clear(); // shown by this refresh
+    changedTracks_.clear(); // shown by this refresh
     const double s = scale();
     const int headerHeight = std::max(1, qRound(LibraryHeader::designHeight * s));
     if (header_->height() != headerHeight || header_->minimumHeight() != headerHeight)
@@ -242,9 +245,9 @@ void AudioLibraryView::refresh()
     placeHeader();
 }
 
-void AudioLibraryView::refreshBPMSteps()
+void AudioLibraryView::refreshChangedTracks()
 {
-    const QSet<QUuid> owners = std::exchange(bpmSteps_, {});
+    const QSet<QUuid> owners = std::exchange(changedTracks_, {});
     // A refresh on its way shows every row as it stands.
     if (scheduler_->isScheduled())
         return;

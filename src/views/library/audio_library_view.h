@@ -63,8 +63,9 @@ protected:
 
 private:
     void placeHeader();
-    // Shows the detection progress of the tracks in bpmSteps_ in their rows alone.
-    void refreshBPMSteps();
+    // Shows the tracks in changedTracks_ (a detection's step or end, a found tempo) in their
+    // rows alone.
+    void refreshChangedTracks();
 
     PlayerModel &player_;
     LibraryHeader *const header_;
@@ -81,9 +82,10 @@ private:
     QVBoxLayout *const recoverySlot_;
     QWidget *const loading_;
     RefreshScheduler *const scheduler_;
-    // The high-rate progress steps of detections, by library track, coalesced on their own.
-    RefreshScheduler *const bpmStepScheduler_;
-    QSet<QUuid> bpmSteps_;
+    // Changes of one track's rows alone (the high-rate progress steps of detections, their ends
+    // and the tempos found), by library track, coalesced on their own.
+    RefreshScheduler *const trackScheduler_;
+    QSet<QUuid> changedTracks_;
     int refreshCount_ = 0;
     mutable LibraryRowCache rowCache_;
 };

@@ -7,6 +7,7 @@
 #include "views/export/export_preview_controls.h"
 #include "views/export/audio_export_view.h"
 #include "views/export/loop_export_controls.h"
+#include "views/export_form/encoding_options_view.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/export_form/issue_list.h"
 #include "views/kit/controls/stepper.h"
@@ -14,6 +15,7 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/view_accessibility.h"
 
+#include "support/in_sight.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -225,6 +227,32 @@ TEST(AudioExportView, AStaleRateAfterAFormatChangeBlocksTheDestinationUntilAVali
     scene.settle();
     EXPECT_TRUE(sheet.issueList()->issues().isEmpty());
     EXPECT_FALSE(sheet.issueList()->isVisibleTo(&sheet));
+    EXPECT_TRUE(sheet.defaultButton()->isEnabled());
+}
+
+TEST(AudioExportView, WhatKeepsTheExportBackIsInSightBesideTheDisabledButtons)
+{
+    // A long form (M4A's rows and a loop's), refused for a choice near its end.
+    SheetScene scene;
+    ExportDefaults he;
+    he.format = ExportFormat::m4aAAC;
+    EncodingOptions options = EncodingOptions::initial(ExportFormat::m4aAAC);
+    options.aacProfile = AACProfile::he;
+    he.encodingByFormat["m4aAAC"] = options;
+    AudioExportView &sheet = scene.open(he, scene.loopOf(0, 22050));
+    scene.settle();
+    ASSERT_TRUE(pumpUntil([&] { return sheet.loopControls()->repeatStepper()->isVisible(); }));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(sheet.defaultButton()->isEnabled());
+    EXPECT_EQ(sheet.issueList()->issues(), QStringList("AAC export currently supports AAC-LC with average bitrate. "
+                                                        "Select those options."));
+    EXPECT_TRUE(wholeInSight(sheet.issueList()));
+    EXPECT_LT(sheet.issueList()->mapTo(&sheet, QPoint(0, sheet.issueList()->height())).y(),
+              sheet.defaultButton()->mapTo(&sheet, QPoint(0, 0)).y());
+
+    choose(sheet.formatControls()->encodingOptions()->aacProfile(), "AAC-LC");
+    scene.settle();
+    EXPECT_FALSE(sheet.issueList()->isVisible());
     EXPECT_TRUE(sheet.defaultButton()->isEnabled());
 }
 

@@ -13,6 +13,7 @@
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/theme.h"
 
+#include "support/in_sight.h"
 #include "support/test_support.h"
 
 #include <QDir>
@@ -187,6 +188,21 @@ TEST(BatchExportView, ConfiguringShowsWholeRowsThePairPickerAndTheIssues)
     EXPECT_EQ(row.stateLine()->palette().color(QPalette::WindowText), Theme::failedItemText);
     EXPECT_TRUE(row.detailLine()->isVisibleTo(view.rows()[0]));
     EXPECT_TRUE(row.detailLine()->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+TEST(BatchExportView, WhatKeepsTheBatchBackIsInSightWhereverItsCauseLies)
+{
+    BatchScene scene;
+    ExportDefaults he = settingsFor(ExportFormat::m4aAAC);
+    EncodingOptions options = he.options();
+    options.aacProfile = AACProfile::he;
+    he.encodingByFormat["m4aAAC"] = options;
+    BatchExportView &view = scene.open(scene.tracks.mid(0, 3), he);
+    EXPECT_FALSE(view.chooseFolderButton()->isEnabled());
+    EXPECT_GT(view.settingsArea()->verticalScrollBar()->maximum(), 0) << "the form fits: nothing to hide";
+    EXPECT_EQ(view.issueList()->issues(), QStringList("AAC export currently supports AAC-LC with average bitrate. "
+                                                       "Select those options."));
+    EXPECT_TRUE(wholeInSight(view.issueList()));
 }
 
 TEST(BatchExportView, FiveFilesRunFromWaitingThroughExportingToSaved)

@@ -162,13 +162,43 @@ TEST(PickersAndSteppers, TheWheelScrollsTheFormUnlessTheControlHasTheKeyboardFoc
     EXPECT_EQ(stepper->value(), 5);
     EXPECT_EQ(QApplication::focusWidget(), field); // the wheel moves no focus
 
-    // Focused, they take the wheel as Qt's own do; the slider still passes it on.
-    box->setFocus();
+    // Focus the window hands out as it opens or comes to the front is not the user's choice.
+    for (const Qt::FocusReason reason : {Qt::OtherFocusReason, Qt::ActiveWindowFocusReason}) {
+        box->setFocus(reason);
+        EXPECT_TRUE(scrolls(box)) << reason;
+        stepper->setFocus(reason);
+        EXPECT_TRUE(scrolls(stepper)) << reason;
+    }
+    EXPECT_TRUE(chosen.empty());
+    // Chosen by Tab, they take the wheel as Qt's own do, and keep it through a trip of their
+    // window to the back; the slider still passes it on.
+    box->setFocus(Qt::TabFocusReason);
     EXPECT_FALSE(scrolls(box));
     EXPECT_EQ(box->currentIndex(), 0);
-    stepper->setFocus();
+    stepper->setFocus(Qt::BacktabFocusReason);
+    field->setFocus(Qt::ActiveWindowFocusReason);
+    stepper->setFocus(Qt::ActiveWindowFocusReason);
     EXPECT_FALSE(scrolls(stepper));
     EXPECT_EQ(stepper->value(), 6);
+    // Left, then focused again by the program: the form's once more, until opened or clicked.
+    field->setFocus(Qt::TabFocusReason);
+    box->setFocus();
+    stepper->setFocus();
+    EXPECT_TRUE(scrolls(stepper));
+    box->setFocus();
+    EXPECT_TRUE(scrolls(box));
+    box->showPopup();
+    box->hidePopup();
+    EXPECT_FALSE(scrolls(box));
+    stepper->setFocus();
+    QWidget *text = stepper->findChild<QLineEdit *>();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(2, 2), text->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(text, &event);
+    }
+    EXPECT_FALSE(scrolls(stepper));
+    EXPECT_EQ(stepper->value(), 7);
     slider->setFocus();
     EXPECT_TRUE(scrolls(slider));
     EXPECT_EQ(slider->value(), 0);

@@ -142,6 +142,32 @@ TEST_F(BPMSteps, AfterTracksAreRemovedAStepRedrawsItsTracksRow)
     expectAsAFullBuild();
 }
 
+TEST_F(BPMSteps, AFoundTempoRedrawsItsOwnRowAlone)
+{
+    const AudioTrack a = track("a.wav"), c = track("c.wav");
+    QList<AudioTrack> tracks{a, c};
+    for (int i = 0; i < 20; ++i)
+        tracks.append(track(QStringLiteral("more %1.wav").arg(i), 100 + i));
+    model->append(tracks);
+    model->getBPM(c.id);
+    ASSERT_TRUE(test::pumpUntil([&] { return analyzer->progress.size() == 1; }));
+    step(0, c.id, 0.6);
+
+    const int refreshes = pane->refreshCount();
+    Announced announced(tableModel());
+    analyzer->end(0, 121);
+    ASSERT_TRUE(test::pumpUntil([&] { return model->tracks().at(1).detectedBPM == 121; }));
+    settle();
+    EXPECT_EQ(pane->refreshCount(), refreshes) << "the library was built again";
+    EXPECT_EQ(announced.resets, 0);
+    ASSERT_FALSE(announced.changed.isEmpty());
+    for (const auto &change : announced.changed)
+        EXPECT_EQ(change[0], 1) << "row " << change[0] << " redrawn";
+    EXPECT_EQ(tableModel().row(1).bpm, "121");
+    EXPECT_FALSE(tableModel().row(1).bpmStatus || tableModel().row(1).canDetectBPM);
+    expectAsAFullBuild();
+}
+
 TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
 {
     std::vector<LibraryRow> rows(4);

@@ -1,7 +1,8 @@
 #include "views/kit/controls/stepper.h"
 
+#include "views/kit/controls/wheel_gate.h"
+
 #include <QSignalBlocker>
-#include <QWheelEvent>
 
 namespace tampod {
 
@@ -12,22 +13,13 @@ Stepper::Stepper(QWidget *parent)
     // Not focused by the wheel: a form scrolled past a stepper must not start stepping it.
     setFocusPolicy(Qt::StrongFocus);
     connect(this, &QSpinBox::valueChanged, this, &Stepper::valueChosen);
+    WheelGate::install(this);
 }
 
 void Stepper::setStoredValue(int value)
 {
     const QSignalBlocker blocker(this);
     setValue(value);
-}
-
-void Stepper::wheelEvent(QWheelEvent *event)
-{
-    // Unfocused, the wheel goes on to what encloses the stepper, the form's scroll area.
-    if (!hasFocus()) {
-        event->ignore();
-        return;
-    }
-    QSpinBox::wheelEvent(event);
 }
 
 } // namespace tampod

@@ -5,8 +5,8 @@
 namespace tampod {
 
 // A number field with arrows that reports only the user's own changes. A stored value outside
-// the range is shown clamped but never written back. The wheel steps it only while it has the
-// keyboard focus; otherwise it scrolls the form. thread: main only.
+// the range is shown clamped but never written back. The wheel steps it only once the user has
+// chosen it (WheelGate); otherwise it scrolls the form. thread: main only.
 class Stepper : public QSpinBox {
     Q_OBJECT
 
@@ -19,9 +19,6 @@ public:
 Q_SIGNALS:
     // The user stepped or typed a new value.
     void valueChosen(int value);
-
-protected:
-    void wheelEvent(QWheelEvent *event) override;
 };
 
 } // namespace tampod

@@ -1,17 +1,18 @@
 #include "views/kit/controls/tagged_combo_box.h"
 
+#include "views/kit/controls/wheel_gate.h"
 #include "views/kit/view_accessibility.h"
 
 #include <QAbstractItemView>
 #include <QItemSelectionModel>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
-#include <QWheelEvent>
 
 namespace tampod {
 
 TaggedComboBox::TaggedComboBox(QWidget *parent)
     : QComboBox(parent)
+    , wheelGate_(WheelGate::install(this))
 {
     // Named by its label, not its choice, for a screen reader.
     makeAccessible(this, QAccessible::ComboBox);
@@ -64,14 +65,12 @@ void TaggedComboBox::selectShownInList()
         selection->select(shown, QItemSelectionModel::ClearAndSelect);
 }
 
-void TaggedComboBox::wheelEvent(QWheelEvent *event)
+void TaggedComboBox::showPopup()
 {
-    // Unfocused, the wheel goes on to what encloses the picker, the form's scroll area.
-    if (!hasFocus()) {
-        event->ignore();
-        return;
-    }
-    QComboBox::wheelEvent(event);
+    QComboBox::showPopup();
+    // Opened, from the keyboard too, the user has chosen this picker. After the list has taken
+    // the focus, which it hands back on closing.
+    wheelGate_->engage();
 }
 
 } // namespace tampod

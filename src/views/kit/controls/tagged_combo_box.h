@@ -6,10 +6,13 @@
 
 namespace tampod {
 
+class WheelGate;
+
 // A picker whose items carry tags (saved forms). It reports only what the user chose: a
 // rebuilt item list or a stored tag that is not offered never comes back as a choice, so a
 // stored setting is never overwritten behind the user's back. The wheel changes the choice only
-// while the picker has the keyboard focus; otherwise it scrolls the form. thread: main only.
+// once the user has chosen the picker (WheelGate); otherwise it scrolls the form.
+// thread: main only.
 class TaggedComboBox : public QComboBox {
     Q_OBJECT
 
@@ -33,8 +36,8 @@ Q_SIGNALS:
     // The user picked an item (also when it was already shown).
     void tagChosen(const QString &tag);
 
-protected:
-    void wheelEvent(QWheelEvent *event) override;
+public:
+    void showPopup() override;
 
 private:
     void show(const QString &tag);
@@ -42,6 +45,7 @@ private:
     void selectShownInList();
 
     QString tag_; // thread: main
+    WheelGate *wheelGate_;
 };
 
 } // namespace tampod
