@@ -10,6 +10,7 @@
 #include "windows/window_texts.h"
 
 #include <QAccessible>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
@@ -144,7 +145,7 @@ private:
                 touch(header);
         }
         if (QAccessibleTextInterface *text = element->textInterface())
-            (void)text->text(0, text->characterCount());
+            readPieces(text);
         if (QAccessibleValueInterface *value = element->valueInterface())
             (void)value->currentValue();
         if (QAccessibleActionInterface *actions = element->actionInterface())
@@ -164,6 +165,27 @@ private:
             if (child)
                 (void)element->indexOfChild(child);
             read(child, depth + 1);
+        }
+    }
+
+    // The character, word, sentence, line and paragraph at, before and after the text's edges,
+    // as a reader asks at the caret: each an answer, and a part of the text where it says.
+    static void readPieces(QAccessibleTextInterface *text)
+    {
+        const int count = text->characterCount();
+        const QString whole = text->text(0, count);
+        for (const auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+                                    QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
+            for (const int offset : {-1, 0, count - 1, count, count + 1}) {
+                for (const auto question : {&QAccessibleTextInterface::textBeforeOffset,
+                                            &QAccessibleTextInterface::textAtOffset,
+                                            &QAccessibleTextInterface::textAfterOffset}) {
+                    int start = 0, end = 0;
+                    const QString piece = (text->*question)(offset, boundary, &start, &end);
+                    if (!piece.isEmpty() && whole.mid(start, end - start) != piece)
+                        warnings() << QStringLiteral("the text \"%1\" has no \"%2\" at %3").arg(whole, piece).arg(start);
+                }
+            }
         }
     }
 
@@ -218,6 +240,14 @@ bool pointerPress(const QWidget *root, const QString &name)
     found->setFocus(Qt::MouseFocusReason);
     found->click();
     return true;
+}
+
+// The walks through the program's windows that the reader on the accessibility bus ended
+// (run_on_accessibility_bus.sh names the file where it counts them).
+int busReaderWalks()
+{
+    QFile walks(QString::fromLocal8Bit(qgetenv("TAMPOD_BUS_READER_WALKS")));
+    return walks.open(QIODevice::ReadOnly) ? int(walks.readAll().count('\n')) : 0;
 }
 
 } // namespace
@@ -320,4 +350,22 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileTheLibraryChanges)
     open(music, 4);
     EXPECT_GT(reader.walks(), 10);
     EXPECT_EQ(TreeReader::warnings(), QStringList());
+}
+
+// The reader on the accessibility bus asks every text at its edges, where the caret stands
+// after typing: the main window's with a track loaded and the export sheet's, its spin boxes
+// and fields among them. Each answers at once.
+TEST_F(Journey, AScreenReaderOnTheBusHasEveryTextAnsweredAtItsEdges)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/batch_01.wav", 1);
+    open(music + "/batch_01.wav", 1);
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    // The second walk that ends from now began with the sheet open.
+    const int walks = busReaderWalks();
+    EXPECT_TRUE(pumpUntil([&] { return busReaderWalks() >= walks + 2; }, std::chrono::seconds(60)));
+    key(sheet, Qt::Key_Escape);
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
 }

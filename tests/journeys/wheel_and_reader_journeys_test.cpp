@@ -1,10 +1,12 @@
-// Journeys off the mouse's main path: the wheel over the export sheet's settings, and what a
-// screen reader reads of its Format box and of the settings window's status.
+// Journeys off the mouse's main path: the wheel over the export sheet's settings, what a screen
+// reader reads of its Format box and of the settings window's status, and what it hears of the
+// library's selection.
 #include "journey.h"
 
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/kit/controls/stepper.h"
+#include "views/library/library_row.h"
 #include "views/settings/export_settings_view.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -12,8 +14,9 @@
 #include "support/user_wheel.h"
 
 #include <QAccessible>
-#include <QPointer>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -55,6 +58,51 @@ QString selectedChoice(QComboBox *picker)
         return QStringLiteral("<no list>");
     const QList<QAccessibleInterface *> cells = list->tableInterface()->selectedCells();
     return cells.size() == 1 ? cells.first()->text(QAccessible::Name) : QStringLiteral("<%1 selected>").arg(cells.size());
+}
+
+// What the library table tells an active screen reader, each event's kind and cell number, in
+// place of the accessibility bridge while it lives.
+class LibraryAnnouncements {
+public:
+    using Heard = QList<std::pair<QAccessible::Event, int>>;
+
+    LibraryAnnouncements()
+    {
+        heard().clear();
+        previous_ = QAccessible::installUpdateHandler(&LibraryAnnouncements::record);
+    }
+    ~LibraryAnnouncements() { QAccessible::installUpdateHandler(previous_); }
+    LibraryAnnouncements(const LibraryAnnouncements &) = delete;
+    LibraryAnnouncements &operator=(const LibraryAnnouncements &) = delete;
+
+    static Heard &heard()
+    {
+        static Heard events;
+        return events;
+    }
+    static bool contains(QAccessible::Event type, int cell) { return heard().contains({type, cell}); }
+
+private:
+    static void record(QAccessibleEvent *event)
+    {
+        if (qobject_cast<LibraryTable *>(event->object()))
+            heard().append({event->type(), event->child()});
+    }
+
+    QAccessible::UpdateHandler previous_ = nullptr;
+};
+
+std::string described(const LibraryAnnouncements::Heard &heard)
+{
+    std::string text;
+    for (const auto &[type, cell] : heard) {
+        const std::string kind = type == QAccessible::SelectionAdd      ? "selection add"
+                                 : type == QAccessible::SelectionRemove ? "selection remove"
+                                 : type == QAccessible::Focus           ? "focus"
+                                                                        : std::to_string(type);
+        text += " " + kind + " @" + std::to_string(cell);
+    }
+    return text.empty() ? " nothing" : text;
 }
 
 } // namespace
@@ -169,4 +217,48 @@ TEST_F(Journey, AScreenReaderHearsTheSettingsStatus)
     ASSERT_TRUE(pumpUntil([&] { return status->text() == QStringLiteral("Unapplied changes"); }));
     EXPECT_EQ(reader->text(QAccessible::Value), QStringLiteral("Unapplied changes"));
     EXPECT_EQ(readerText(status), QStringLiteral("Unapplied changes"));
+}
+
+// A selection and a current cell are announced by the cells' own numbers in the table's element
+// (row × columns + column), the current cell only while the keyboard is in the table. Qt sends
+// events only while accessibility is active: where a bridge is (on the accessibility bus).
+TEST_F(Journey, AScreenReaderHearsTheLibrarysSelectionAndCurrentCellByTheirNumbers)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        GTEST_SKIP() << "no accessibility bridge on the offscreen platform";
+    ASSERT_TRUE(pumpUntil([] { return QAccessible::isActive(); }));
+    for (const char *take : {"a", "b", "c", "d"})
+        writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
+    open(music, 4);
+    table().setFocus();
+    ASSERT_TRUE(pumpUntil([&] { return table().hasFocus(); }));
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&table());
+    const auto number = [&](int row, int column) {
+        return element->indexOfChild(element->tableInterface()->cellAt(row, column));
+    };
+    LibraryAnnouncements announcements;
+    using L = LibraryAnnouncements;
+
+    clickCell(2, LibraryColumns::name);
+    EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(2, 0))) << described(L::heard());
+    EXPECT_TRUE(L::contains(QAccessible::Focus, number(2, LibraryColumns::name))) << described(L::heard());
+
+    L::heard().clear();
+    clickCell(0, LibraryColumns::name);
+    EXPECT_TRUE(L::contains(QAccessible::SelectionRemove, number(2, 0))) << described(L::heard());
+    EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(0, 0))) << described(L::heard());
+    EXPECT_TRUE(L::contains(QAccessible::Focus, number(0, LibraryColumns::name))) << described(L::heard());
+
+    // The keyboard elsewhere: the model's selection is announced, a current cell is not.
+    QAbstractButton *clear = button(window, QStringLiteral("Clear All Files"));
+    ASSERT_NE(clear, nullptr);
+    clear->setFocus();
+    ASSERT_TRUE(pumpUntil([&] { return !table().hasFocus(); }));
+    L::heard().clear();
+    player().selectVisibleLibraryRows({table().tableModel()->row(3).id});
+    ASSERT_TRUE(pumpUntil([&] { return table().selectionModel()->isRowSelected(3); }));
+    table().setCurrentIndex(table().tableModel()->index(3, LibraryColumns::name));
+    EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(3, 0))) << described(L::heard());
+    for (const auto &[type, cell] : L::heard())
+        EXPECT_NE(type, QAccessible::Focus) << cell;
 }

@@ -414,11 +414,11 @@ public:
     }
     bool isColumnSelected(int column) const override
     {
-        return view()->selectionModel() && view()->selectionModel()->isColumnSelected(column);
+        return view()->selectionModel() && view()->selectionModel()->isColumnSelected(column, view()->rootIndex());
     }
     bool isRowSelected(int row) const override
     {
-        return view()->selectionModel() && view()->selectionModel()->isRowSelected(row);
+        return view()->selectionModel() && view()->selectionModel()->isRowSelected(row, view()->rootIndex());
     }
     bool selectRow(int row) override
     {

@@ -2,15 +2,20 @@
 
 #include "views/kit/accessible_table_source.h"
 #include "views/kit/accessible_value_source.h"
+#include "views/kit/bounded_accessible_text.h"
+#include "views/kit/line_edit_accessible.h"
 #include "views/kit/scroll_area_accessible.h"
+#include "views/kit/spin_box_accessible.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
 #include <QAccessibleWidget>
 #include <QPushButton>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QListView>
 #include <QTreeView>
 #include <QTableView>
@@ -31,7 +36,7 @@ const char *const valueProperty = "tampodAccessibleValue";
 // A value text offered as the element's read-only text, without a cursor or selections: how a
 // screen reader on the accessibility bus reaches a value that has no range, and how it hears
 // that value change (the bus carries value changes only for values with a range).
-class ReadOnlyText : public QAccessibleTextInterface {
+class ReadOnlyText : public BoundedAccessibleText {
 public:
     QString text(int start, int end) const override { return shownText().mid(start, end - start); }
     int characterCount() const override { return int(shownText().size()); }
@@ -302,6 +307,11 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
         return nullptr;
     if (auto *source = dynamic_cast<AccessibleValueSource *>(object))
         return new SourceAccessible(widget, source);
+    // Qt's own text fields and spin boxes, which never answer a question at the end of their text.
+    if (auto *edit = qobject_cast<QLineEdit *>(widget))
+        return new LineEditAccessible(edit);
+    if (auto *box = qobject_cast<QAbstractSpinBox *>(widget))
+        return new SpinBoxAccessible(box);
     // Plain push buttons only: the kit's own buttons carry interfaces of their own.
     if (auto *button = qobject_cast<QPushButton *>(widget); button && !button->menu()
         && qstrcmp(widget->metaObject()->className(), "QPushButton") == 0

@@ -18,8 +18,8 @@ void makeAccessible(QWidget *widget, QAccessible::Role role);
 void makeButtonsPressAtOnce(QWidget *window);
 
 // Installs (once) the factory behind makeAccessible, AccessibleValueSource and
-// AccessibleTableSource, which also gives every scroll area, list view and file panel's details
-// the kit's own elements. The application installs it before any window.
+// AccessibleTableSource, which also gives every scroll area, list view, file panel's details,
+// line edit and spin box the kit's own elements. The application installs it before any window.
 void installAccessibleFactory();
 void setAccessibleValue(QWidget *widget, const QString &value);
 QString accessibleValue(const QWidget *widget);

@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QItemSelectionModel>
 #include <QListView>
 #include <QLoggingCategory>
 #include <QStandardItemModel>
@@ -194,4 +195,34 @@ TEST(AccessibleTable, AFlatTreeIsNumberedAsItAnnouncesItsCells)
     // QTreeView announces cell (row, column) as child (row + 1) × columns + column.
     details.setCurrentIndex(folders.index(2, 1, folder->index()));
     EXPECT_EQ(tree->focusChild(), tree->child(7));
+}
+
+// Whether a row or a column is selected is asked of the items a view shows, those under its
+// root: a file panel's list and details show one folder of their model.
+TEST(AccessibleTable, RowsAndColumnsAreSelectedAmongTheItemsUnderTheRoot)
+{
+    installAccessibleFactory();
+    QStandardItemModel folders;
+    auto *folder = new QStandardItem(QStringLiteral("Takes"));
+    for (const char *name : {"a.wav", "b.wav"})
+        folder->appendRow({new QStandardItem(QLatin1String(name)), new QStandardItem(QStringLiteral("1 MB"))});
+    folders.appendRow(folder);
+    const QModelIndex root = folder->index();
+    QFileDialog panel;
+    QListView list;
+    QTreeView details(&panel);
+    details.setItemsExpandable(false);
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(&list), static_cast<QAbstractItemView *>(&details)}) {
+        view->setModel(&folders);
+        view->setRootIndex(root);
+        QAccessibleTableInterface *cells = QAccessible::queryAccessibleInterface(view)->tableInterface();
+        ASSERT_NE(cells, nullptr);
+        view->selectionModel()->select(folders.index(1, 0, root), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        EXPECT_TRUE(cells->isRowSelected(1)) << view->metaObject()->className();
+        EXPECT_FALSE(cells->isRowSelected(0));
+        view->selectionModel()->select(QItemSelection(folders.index(0, 1, root), folders.index(1, 1, root)),
+                                       QItemSelectionModel::Select);
+        EXPECT_TRUE(cells->isColumnSelected(1)) << view->metaObject()->className();
+        EXPECT_FALSE(cells->isColumnSelected(0));
+    }
 }

@@ -1,0 +1,108 @@
+#include "views/kit/bounded_accessible_text.h"
+
+#include <QList>
+#include <QTextBoundaryFinder>
+
+namespace tampod {
+
+namespace {
+
+// Whether a line (or, for a paragraph, a paragraph) ends after c.
+bool endsLine(QChar c, QAccessible::TextBoundaryType boundary)
+{
+    return c == u'\n' || c == QChar::ParagraphSeparator
+           || (boundary == QAccessible::LineBoundary && c == QChar::LineSeparator);
+}
+
+// The offsets where the text's pieces start, then its end: each step moves forward, so the
+// walk ends within as many steps as the text has characters.
+QList<int> edges(const QString &text, QAccessible::TextBoundaryType boundary)
+{
+    const int length = int(text.size());
+    QList<int> found{0};
+    if (boundary == QAccessible::LineBoundary || boundary == QAccessible::ParagraphBoundary) {
+        for (int i = 0; i + 1 < length; ++i)
+            if (endsLine(text[i], boundary))
+                found.append(i + 1);
+    } else {
+        const auto type = boundary == QAccessible::CharBoundary ? QTextBoundaryFinder::Grapheme
+                          : boundary == QAccessible::WordBoundary ? QTextBoundaryFinder::Word
+                                                                  : QTextBoundaryFinder::Sentence;
+        QTextBoundaryFinder finder(type, text);
+        for (int steps = 0; steps < length; ++steps) {
+            const qsizetype next = finder.toNextBoundary();
+            if (next <= found.last() || next >= length)
+                break;
+            found.append(int(next));
+        }
+    }
+    found.append(length);
+    return found;
+}
+
+BoundedAccessibleText::Piece between(const QString &text, int start, int end)
+{
+    if (start >= end)
+        return {};
+    return {text.mid(start, end - start), start, end};
+}
+
+} // namespace
+
+BoundedAccessibleText::Piece BoundedAccessibleText::piece(const QString &text, int offset,
+                                                          QAccessible::TextBoundaryType boundary, Side side, int cursor)
+{
+    const int length = int(text.size());
+    if (offset == -2)
+        offset = cursor;
+    else if (offset == -1)
+        offset = length;
+    if (offset < 0 || offset > length)
+        return {};
+    if (boundary == QAccessible::NoBoundary)
+        return side == Side::before ? between(text, 0, offset)
+               : side == Side::after ? between(text, offset, length)
+                                     : between(text, 0, length);
+
+    const QList<int> at = edges(text, boundary);
+    const int pieces = int(at.size()) - 1;
+    // The piece holding offset; at the end, none for a character, else the last piece.
+    int holding = 0;
+    while (holding < pieces && at[holding + 1] <= offset)
+        ++holding;
+    if (holding == pieces && boundary != QAccessible::CharBoundary)
+        holding = pieces - 1;
+    const int wanted = holding + (side == Side::before ? -1 : side == Side::after ? 1 : 0);
+    if (wanted < 0 || wanted >= pieces)
+        return {};
+    return between(text, at[wanted], at[wanted + 1]);
+}
+
+QString BoundedAccessibleText::answer(int offset, QAccessible::TextBoundaryType boundary, Side side, int *start,
+                                      int *end) const
+{
+    const Piece found = piece(text(0, characterCount()), offset, boundary, side, cursorPosition());
+    *start = found.start;
+    *end = found.end;
+    return found.text;
+}
+
+QString BoundedAccessibleText::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                                                int *end) const
+{
+    return answer(offset, boundary, Side::before, start, end);
+}
+
+QString BoundedAccessibleText::textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                                            int *end) const
+{
+    return answer(offset, boundary, Side::at, start, end);
+}
+
+QString BoundedAccessibleText::textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *start,
+                                               int *end) const
+{
+    return answer(offset, boundary, Side::after, start, end);
+}
+
+} // namespace tampod

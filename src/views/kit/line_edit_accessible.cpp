@@ -1,0 +1,169 @@
+#include "views/kit/line_edit_accessible.h"
+
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QValidator>
+
+#include <algorithm>
+
+namespace tampod {
+
+LineEditAccessible::LineEditAccessible(QLineEdit *edit) : QAccessibleWidget(edit, QAccessible::EditableText) {}
+
+QLineEdit *LineEditAccessible::edit() const
+{
+    return static_cast<QLineEdit *>(widget());
+}
+
+QString LineEditAccessible::text(QAccessible::Text t) const
+{
+    if (t != QAccessible::Value)
+        return QAccessibleWidget::text(t);
+    return edit()->echoMode() == QLineEdit::NoEcho ? QString() : edit()->displayText();
+}
+
+void LineEditAccessible::setText(QAccessible::Text t, const QString &text)
+{
+    if (t == QAccessible::Value)
+        edited(text);
+    else
+        QAccessibleWidget::setText(t, text);
+}
+
+QAccessible::State LineEditAccessible::state() const
+{
+    QAccessible::State state = QAccessibleWidget::state();
+    state.editable = true;
+    state.readOnly = edit()->isReadOnly();
+    state.passwordEdit = edit()->echoMode() != QLineEdit::Normal;
+    state.selectableText = true;
+    return state;
+}
+
+void *LineEditAccessible::interface_cast(QAccessible::InterfaceType type)
+{
+    if (type == QAccessible::TextInterface)
+        return static_cast<QAccessibleTextInterface *>(this);
+    if (type == QAccessible::EditableTextInterface)
+        return static_cast<QAccessibleEditableTextInterface *>(this);
+    return QAccessibleWidget::interface_cast(type);
+}
+
+// A hidden text is read as no text, as Qt's own element reads it.
+QString LineEditAccessible::text(int start, int end) const
+{
+    if (edit()->echoMode() != QLineEdit::Normal || start < 0 || end < start)
+        return {};
+    return edit()->text().mid(start, end - start);
+}
+
+int LineEditAccessible::characterCount() const
+{
+    return int(edit()->text().size());
+}
+
+int LineEditAccessible::cursorPosition() const
+{
+    return edit()->cursorPosition();
+}
+
+void LineEditAccessible::setCursorPosition(int position)
+{
+    edit()->setCursorPosition(position);
+}
+
+int LineEditAccessible::selectionCount() const
+{
+    return edit()->hasSelectedText() ? 1 : 0;
+}
+
+void LineEditAccessible::selection(int index, int *start, int *end) const
+{
+    *start = *end = 0;
+    if (index != 0 || !edit()->hasSelectedText())
+        return;
+    *start = edit()->selectionStart();
+    *end = *start + edit()->selectionLength();
+}
+
+void LineEditAccessible::addSelection(int start, int end)
+{
+    setSelection(0, start, end);
+}
+
+void LineEditAccessible::removeSelection(int index)
+{
+    if (index == 0)
+        edit()->deselect();
+}
+
+void LineEditAccessible::setSelection(int index, int start, int end)
+{
+    if (index == 0)
+        edit()->setSelection(start, end - start);
+}
+
+// Measured from the cursor, which the field places itself (after its margins, alignment and
+// scrolling).
+QRect LineEditAccessible::characterRect(int offset) const
+{
+    const QString shown = edit()->displayText();
+    if (offset < 0 || offset >= shown.size())
+        return {};
+    const QRect cursor = edit()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    const QFontMetrics metrics(edit()->font());
+    const int x = cursor.center().x() + metrics.horizontalAdvance(shown.left(offset))
+                  - metrics.horizontalAdvance(shown.left(edit()->cursorPosition()));
+    const QPoint topLeft = edit()->mapToGlobal(QPoint(x, cursor.top()));
+    return {topLeft, QSize(metrics.horizontalAdvance(shown.mid(offset, 1)), cursor.height())};
+}
+
+int LineEditAccessible::offsetAtPoint(const QPoint &point) const
+{
+    const QPoint local = edit()->mapFromGlobal(point);
+    return edit()->rect().contains(local) ? edit()->cursorPositionAt(local) : -1;
+}
+
+void LineEditAccessible::scrollToSubstring(int start, int end)
+{
+    edit()->setCursorPosition(end);
+    edit()->setCursorPosition(start);
+}
+
+QString LineEditAccessible::attributes(int, int *start, int *end) const
+{
+    *start = 0;
+    *end = characterCount();
+    return {};
+}
+
+void LineEditAccessible::deleteText(int start, int end)
+{
+    replaceText(start, end, QString());
+}
+
+void LineEditAccessible::insertText(int offset, const QString &text)
+{
+    replaceText(offset, offset, text);
+}
+
+void LineEditAccessible::replaceText(int start, int end, const QString &text)
+{
+    const QString now = edit()->text();
+    start = std::clamp(start, 0, int(now.size()));
+    end = std::clamp(end, start, int(now.size()));
+    edited(QString(now).replace(start, end - start, text));
+}
+
+void LineEditAccessible::edited(const QString &text)
+{
+    if (edit()->isReadOnly() || !edit()->isEnabled())
+        return;
+    QString checked = text;
+    int position = 0;
+    if (const QValidator *validator = edit()->validator(); validator && validator->validate(checked, position) == QValidator::Invalid)
+        return;
+    edit()->setText(text);
+}
+
+} // namespace tampod

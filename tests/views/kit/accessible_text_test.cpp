@@ -1,0 +1,174 @@
+#include "views/kit/bounded_accessible_text.h"
+#include "views/kit/controls/stepper.h"
+#include "views/kit/controls/tagged_combo_box.h"
+#include "views/kit/view_accessibility.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+using namespace tampod;
+
+namespace {
+
+using Piece = BoundedAccessibleText::Piece;
+using Side = BoundedAccessibleText::Side;
+
+std::tuple<QString, int, int> asked(QAccessibleTextInterface *text, Side side, int offset,
+                                    QAccessible::TextBoundaryType boundary)
+{
+    int start = -2, end = -2;
+    const QString piece = side == Side::before  ? text->textBeforeOffset(offset, boundary, &start, &end)
+                          : side == Side::after ? text->textAfterOffset(offset, boundary, &start, &end)
+                                                : text->textAtOffset(offset, boundary, &start, &end);
+    return {piece, start, end};
+}
+
+// Asks text everything a screen reader asks at its edges: every piece is a part of the text
+// where it says it is, or none at all.
+void expectEveryQuestionAnswered(QAccessibleInterface *element, const QString &expected)
+{
+    ASSERT_NE(element, nullptr);
+    QAccessibleTextInterface *text = element->textInterface();
+    ASSERT_NE(text, nullptr) << element->role();
+    const int count = text->characterCount();
+    ASSERT_EQ(text->text(0, count), expected);
+    for (const auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+                                QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
+        for (const Side side : {Side::before, Side::at, Side::after}) {
+            for (const int offset : {-1, 0, count - 1, count, count + 1}) {
+                const auto [piece, start, end] = asked(text, side, offset, boundary);
+                const std::string where = expected.toStdString() + " boundary " + std::to_string(boundary) + " side "
+                                          + std::to_string(int(side)) + " offset " + std::to_string(offset);
+                if (piece.isEmpty()) {
+                    EXPECT_EQ(start, -1) << where;
+                    EXPECT_EQ(end, -1) << where;
+                } else {
+                    EXPECT_TRUE(0 <= start && start < end && end <= count) << where;
+                    EXPECT_EQ(piece, expected.mid(start, end - start)) << where;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+TEST(AccessibleText, PiecesAtTheEndAreTheLastOnesAndNothingPastIt)
+{
+    const QString name = QStringLiteral("batch_01.wav");
+    const auto piece = [&](int offset, QAccessible::TextBoundaryType boundary, Side side) {
+        const Piece found = BoundedAccessibleText::piece(name, offset, boundary, side);
+        return std::tuple(found.text, found.start, found.end);
+    };
+    EXPECT_EQ(piece(12, QAccessible::WordBoundary, Side::at), std::tuple(QString("wav"), 9, 12));
+    EXPECT_EQ(piece(-1, QAccessible::WordBoundary, Side::at), std::tuple(QString("wav"), 9, 12));
+    EXPECT_EQ(piece(12, QAccessible::WordBoundary, Side::before), std::tuple(QString("."), 8, 9));
+    EXPECT_EQ(piece(0, QAccessible::WordBoundary, Side::after), std::tuple(QString("."), 8, 9));
+    EXPECT_EQ(piece(12, QAccessible::WordBoundary, Side::after), std::tuple(QString(), -1, -1));
+    EXPECT_EQ(piece(12, QAccessible::CharBoundary, Side::at), std::tuple(QString(), -1, -1));
+    EXPECT_EQ(piece(12, QAccessible::CharBoundary, Side::before), std::tuple(QString("v"), 11, 12));
+    EXPECT_EQ(piece(11, QAccessible::CharBoundary, Side::at), std::tuple(QString("v"), 11, 12));
+    EXPECT_EQ(piece(12, QAccessible::SentenceBoundary, Side::at), std::tuple(name, 0, 12));
+    EXPECT_EQ(piece(12, QAccessible::LineBoundary, Side::at), std::tuple(name, 0, 12));
+    EXPECT_EQ(piece(5, QAccessible::NoBoundary, Side::before), std::tuple(QString("batch"), 0, 5));
+    EXPECT_EQ(piece(13, QAccessible::NoBoundary, Side::at), std::tuple(QString(), -1, -1));
+    EXPECT_EQ(piece(-2, QAccessible::CharBoundary, Side::at), std::tuple(QString("b"), 0, 1)) << "the cursor";
+    EXPECT_EQ(BoundedAccessibleText::piece({}, 0, QAccessible::WordBoundary, Side::at).start, -1);
+
+    // Lines and paragraphs end after their line break.
+    const QString lines = QStringLiteral("Ready\nto export");
+    const Piece second = BoundedAccessibleText::piece(lines, -1, QAccessible::LineBoundary, Side::at);
+    EXPECT_EQ(std::tuple(second.text, second.start, second.end), std::tuple(QString("to export"), 6, 15));
+    const Piece first = BoundedAccessibleText::piece(lines, 8, QAccessible::ParagraphBoundary, Side::before);
+    EXPECT_EQ(std::tuple(first.text, first.start, first.end), std::tuple(QString("Ready\n"), 0, 6));
+}
+
+// Every text a reader can ask about, the kit's read-only texts and Qt's own fields, answers
+// at once at every edge.
+TEST(AccessibleText, EveryTextAnswersAtItsEdgesForEveryBoundary)
+{
+    installAccessibleFactory(); // as the application does first
+    QWidget waveform;
+    makeAccessible(&waveform, QAccessible::Graphic);
+    setAccessibleValue(&waveform, QStringLiteral("batch_01.wav"));
+    expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(&waveform), QStringLiteral("batch_01.wav"));
+
+    TaggedComboBox format;
+    format.setItems({{QStringLiteral("wav"), QStringLiteral("WAV")}});
+    format.setCurrentTag(QStringLiteral("wav"));
+    expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(&format), QStringLiteral("WAV"));
+
+    QLineEdit field(QStringLiteral("Ready to export"));
+    expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(&field), QStringLiteral("Ready to export"));
+
+    Stepper gain;
+    gain.setRange(-100, 100);
+    gain.setValue(-31);
+    expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(&gain), QStringLiteral("-31"));
+
+    QComboBox typed;
+    typed.setEditable(true);
+    typed.addItem(QStringLiteral("Elapsed time"));
+    expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(typed.lineEdit()), QStringLiteral("Elapsed time"));
+}
+
+TEST(AccessibleText, AFieldIsAnEditableTextAsQtsOwnIs)
+{
+    installAccessibleFactory();
+    QLineEdit field(QStringLiteral("take"));
+    field.resize(200, 30);
+    field.show();
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&field);
+    EXPECT_EQ(element->role(), QAccessible::EditableText);
+    EXPECT_EQ(element->text(QAccessible::Value), QStringLiteral("take"));
+    ASSERT_NE(element->editableTextInterface(), nullptr);
+    element->editableTextInterface()->insertText(4, QStringLiteral("s"));
+    EXPECT_EQ(field.text(), QStringLiteral("takes"));
+    QAccessibleTextInterface *text = element->textInterface();
+    text->setSelection(0, 1, 3);
+    int start = 0, end = 0;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(1, 3));
+    EXPECT_EQ(field.selectedText(), QStringLiteral("ak"));
+    const QRect first = text->characterRect(0);
+    EXPECT_TRUE(QRect(field.mapToGlobal(QPoint(0, 0)), field.size()).contains(first)) << first.x() << "," << first.y();
+    EXPECT_LT(first.right(), text->characterRect(1).right());
+
+    // Read-only: nothing a reader sends changes it. A password is read as no text.
+    field.setReadOnly(true);
+    element->editableTextInterface()->deleteText(0, 5);
+    EXPECT_EQ(field.text(), QStringLiteral("takes"));
+    EXPECT_TRUE(element->state().readOnly);
+    field.setEchoMode(QLineEdit::Password);
+    EXPECT_EQ(text->text(0, text->characterCount()), QString());
+    EXPECT_TRUE(element->state().passwordEdit);
+}
+
+TEST(AccessibleText, ASpinBoxHasItsRangeAndItsFieldsText)
+{
+    installAccessibleFactory();
+    QSpinBox gain;
+    gain.setRange(-100, 100);
+    gain.setValue(-31);
+    gain.setSuffix(QStringLiteral(" dB"));
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&gain);
+    EXPECT_EQ(element->role(), QAccessible::SpinBox);
+    EXPECT_EQ(element->text(QAccessible::Value), QStringLiteral("-31 dB"));
+    EXPECT_EQ(element->childCount(), 0);
+    QAccessibleValueInterface *value = element->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->minimumValue().toInt(), -100);
+    EXPECT_EQ(value->maximumValue().toInt(), 100);
+    value->setCurrentValue(500);
+    EXPECT_EQ(gain.value(), 100);
+    EXPECT_EQ(value->currentValue().toInt(), 100);
+    ASSERT_NE(element->textInterface(), nullptr);
+    EXPECT_EQ(element->textInterface()->text(0, element->textInterface()->characterCount()), QStringLiteral("100 dB"));
+}
