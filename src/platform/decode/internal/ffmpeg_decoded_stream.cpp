@@ -5,6 +5,8 @@
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg_page_seeker.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
@@ -76,6 +78,8 @@ public:
                                   : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
                                                            fileSize_, dataStart_);
         limit_ = description_.exactLength;
+        if (described_ && described_->exactLength && std::strcmp(inputFormat_->name, "ogg") == 0)
+            oggPages_ = OggPageSeeker::open(file_, fileSize_, *described_->exactLength);
         // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
         nextFrame();
     }
@@ -86,6 +90,7 @@ public:
 
     int64_t countLength() override
     {
+        refuseChangingLinks();
         openDemuxer();
         skip(std::numeric_limits<int64_t>::max());
         if (!description_.exactLength)
@@ -106,9 +111,12 @@ public:
 
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
+    void refuseChangingLinks();
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
     bool nextFrame();
+    int readPacket();
+    bool seekByPages(int64_t target);
     bool survive(int status);
     bool endOfStream();
     void skip(int64_t frames);
@@ -149,6 +157,8 @@ private:
     bool decodedAny_ = false; // since the demuxer was opened
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
+    bool linksChecked_ = false;
+    std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
 };
 
 void FfmpegStream::fail(int status, const QString &operation) const
@@ -167,8 +177,23 @@ void FfmpegStream::fail(int status, const QString &operation) const
     throw AudioFileError(kind, status, operation, ffmpeg::errorString(status));
 }
 
+// A chained Ogg file whose links change format has no one format to state, and the decoder
+// would go on with the first link's: it is refused before any of it is delivered. (A plain
+// stream, which our page reader described, has one link.)
+void FfmpegStream::refuseChangingLinks()
+{
+    if (linksChecked_)
+        return;
+    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0 && oggaudio::linksChangeFormat(file_, fileSize_))
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME, decodingText(),
+                             QStringLiteral("the links of the chained stream change its format"));
+    linksChecked_ = true;
+}
+
 void FfmpegStream::openDemuxer()
 {
+    if (oggPages_)
+        oggPages_->stop();
     decoder_.reset();
     demuxer_.reset();
     AVFormatContext *context = input_.newDemuxerContext();
@@ -311,7 +336,7 @@ bool FfmpegStream::nextFrame()
         if (draining_) // a decoder that asks for more after the end
             return endOfStream();
         token_.throwIfCancelled();
-        status = av_read_frame(demuxer_.get(), packet_.get());
+        status = readPacket();
         if (status == AVERROR_EOF) {
             draining_ = true;
             status = avcodec_send_packet(decoder_.get(), nullptr);
@@ -334,6 +359,16 @@ bool FfmpegStream::nextFrame()
     }
 }
 
+// After a seek by the pages, the packets come from them rather than the demuxer.
+int FfmpegStream::readPacket()
+{
+    if (!oggPages_ || !oggPages_->active())
+        return av_read_frame(demuxer_.get(), packet_.get());
+    const int status = oggPages_->nextPacket(*packet_);
+    packet_->stream_index = streamIndex_;
+    return status;
+}
+
 // A bad frame is dropped and the rest delivered, unless too many come in a row.
 bool FfmpegStream::survive(int status)
 {
@@ -354,6 +389,7 @@ bool FfmpegStream::endOfStream()
 
 int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
 {
+    refuseChangingLinks();
     int64_t done = 0;
     while (done < maxFrames) {
         if (limit_ && filePosition_ >= *limit_)
@@ -404,6 +440,8 @@ void FfmpegStream::seek(int64_t target)
         return;
     }
     const int64_t start = target - preroll;
+    if (oggPages_ && seekByPages(target))
+        return;
     if (!description_.seekByTimestamp || start <= 0 || originPts_ == AV_NOPTS_VALUE)
         return rewindAndSkip(target);
     const int64_t ts = originPts_ + av_rescale_q(start, AVRational{1, rate()}, timeBase_);
@@ -425,6 +463,22 @@ void FfmpegStream::seek(int64_t target)
     filePosition_ = frameStart;
     positionExact_ = true;
     skip(target - frameStart);
+}
+
+bool FfmpegStream::seekByPages(int64_t target)
+{
+    const std::optional<int64_t> at = oggPages_->seek(*decoder_, *frame_, target, token_);
+    if (!at)
+        return false; // the decoder was flushed: the caller opens it again
+    haveFrame_ = true;
+    frameOffset_ = 0;
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    filePosition_ = *at;
+    positionExact_ = true;
+    skip(target - *at);
+    return true;
 }
 
 } // namespace
