@@ -39,9 +39,12 @@ int main(int argc, char **argv)
             reader.seek(int64_t(start * reader.fileSampleRate()));
             wanted = int64_t(duration * reader.fileSampleRate());
         }
-        for (int64_t n; frames < wanted
-                        && (n = reader.readFloatInterleaved(buffer.data(), std::min(block, wanted - frames))) > 0;)
+        for (int64_t n; frames < wanted;) {
+            n = reader.readFloatInterleaved(buffer.data(), std::min(block, wanted - frames));
+            if (n == 0)
+                break;
             frames += n;
+        }
         std::fputs((NumberText::whole(frames) + "\n").c_str(), stdout);
     } catch (...) {
         std::fputs((errorText(std::current_exception()).toLocal8Bit() + "\n").constData(), stderr);

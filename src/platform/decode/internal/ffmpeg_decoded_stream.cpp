@@ -184,8 +184,10 @@ void FfmpegStream::refuseChangingLinks()
 {
     if (linksChecked_)
         return;
-    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0 && oggaudio::linksChangeFormat(file_, fileSize_))
-        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME, decodingText(),
+    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0
+        && oggaudio::linksChangeFormat(file_, fileSize_))
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
+                             decodingText(),
                              QStringLiteral("the links of the chained stream change its format"));
     linksChecked_ = true;
 }

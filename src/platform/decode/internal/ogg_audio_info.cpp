@@ -178,15 +178,16 @@ bool linksChangeFormat(const FileHandle &file, int64_t fileSize)
             continue;
         }
         const auto bytes = pages.whole(*page);
+        const auto *body = reinterpret_cast<const char *>(bytes.data() + page->headerSize());
         Head head;
-        if (!readIdentification(QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data() + page->headerSize()),
-                                                        qsizetype(page->bodySize)),
-                                head))
+        if (!readIdentification(QByteArray::fromRawData(body, qsizetype(page->bodySize)), head))
             continue;
         const Stream &link = head.stream;
         if (!first)
             first = link;
-        else if (inLink && (link.codec != first->codec || link.channels != first->channels || link.sampleRate != first->sampleRate))
+        else if (inLink
+                 && (link.codec != first->codec || link.channels != first->channels
+                     || link.sampleRate != first->sampleRate))
             return true;
     }
     return false;

@@ -25,6 +25,8 @@ constexpr int64_t bisectionFloor = 1 << 15;
 constexpr int64_t maximumPageBytes = oggaudio::pageHeaderBytes + 255 + 255 * 255;
 // The bisection reads a page here and there: small reads.
 constexpr int64_t windowBytes = 1 << 15;
+// Granules and lengths beyond this are no stream's: positions stay far from overflow.
+constexpr int64_t maximumGranule = int64_t(1) << 62;
 // Packets fed before some page ends and times them, past which the pages are not trusted.
 constexpr int maximumUntimedPackets = 1 << 12;
 
@@ -48,7 +50,8 @@ std::unique_ptr<OggPageSeeker> OggPageSeeker::open(const FileHandle &file, int64
          page && page->end() <= fileSize; page = pages.next(page->end(), fileSize))
         last = page;
     if (!last || last->end() != fileSize || !(last->flags & oggaudio::lastFlag)
-        || last->serial != head->serial || last->granule < 0)
+        || last->serial != head->serial || last->granule < 0 || last->granule > maximumGranule
+        || length < 0 || length > maximumGranule)
         return nullptr;
     seeker->lastGranule_ = last->granule;
     return seeker;
@@ -59,11 +62,12 @@ OggPageSeeker::OggPageSeeker(const FileHandle &file, int64_t fileSize, int64_t l
 {
 }
 
-// The first page of the stream that starts in [from, limit) and times a packet.
+// The first page of the stream that starts in [from, limit) and times a packet. (A granule past
+// the last page's belongs to no page of this stream as it was described.)
 std::optional<Page> OggPageSeeker::timedPageFrom(int64_t from, int64_t limit)
 {
     for (auto page = pages_.next(from, limit); page; page = pages_.next(page->end(), limit))
-        if (page->serial == head_.serial && page->granule >= 0)
+        if (page->serial == head_.serial && page->granule >= 0 && page->granule <= lastGranule_)
             return page;
     return std::nullopt;
 }
@@ -138,9 +142,10 @@ int OggPageSeeker::readPage()
             continue;
         }
         const bool lastEnding = i + 1 == pieces.size() || !pieces[i + 1].ends;
-        pending_.push_back(Packet{partial_, lastEnding && page->granule >= 0
-                                                ? std::optional<int64_t>(positionOf(*page))
-                                                : std::nullopt});
+        pending_.push_back(Packet{partial_,
+                                  lastEnding && page->granule >= 0 && page->granule <= lastGranule_
+                                      ? std::optional<int64_t>(positionOf(*page))
+                                      : std::nullopt});
         partial_.clear();
     }
     nextPage_ = page->end();
