@@ -437,7 +437,8 @@ void FfmpegStream::seek(int64_t target)
     if (target == filePosition_ && positionExact_)
         return;
     const int64_t preroll = description_.lossless ? 0 : lossyPrerollFrames;
-    if (target >= filePosition_ && target - filePosition_ <= std::max<int64_t>(preroll, 1 << 15)) {
+    if (positionExact_ && target >= filePosition_
+        && target - filePosition_ <= std::max<int64_t>(preroll, 1 << 15)) {
         skip(target - filePosition_);
         return;
     }
@@ -469,7 +470,16 @@ void FfmpegStream::seek(int64_t target)
 
 bool FfmpegStream::seekByPages(int64_t target)
 {
-    const std::optional<int64_t> at = oggPages_->seek(*decoder_, *frame_, target, token_);
+    std::optional<int64_t> at;
+    try {
+        at = oggPages_->seek(*decoder_, *frame_, target, token_);
+    } catch (...) {
+        // Cancelled midway: where the decoder stands is unknown until the next seek.
+        oggPages_->stop();
+        haveFrame_ = false;
+        positionExact_ = false;
+        throw;
+    }
     if (!at)
         return false; // the decoder was flushed: the caller opens it again
     haveFrame_ = true;
