@@ -68,8 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int64_t length = reader.length();
         check(length >= 0);
         readSome(reader, maximumFrames);
-        reader.seek(length / 2);
-        readSome(reader, block * 4);
+        // Far in, back, and near the end: in a long enough Ogg file, seeks by its pages.
+        for (const int64_t frame : {length / 2, length * 9 / 10, length / 5, length - 1}) {
+            reader.seek(frame);
+            readSome(reader, block * 2);
+        }
     } catch (const Error &) {
     }
     close(fd);

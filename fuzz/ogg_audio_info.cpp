@@ -1,8 +1,11 @@
 // The Ogg page reader (identification headers, the Vorbis setup, every page's checksum and granule) over
-// arbitrary bytes: whatever it describes must be a stream the reader can take, with a length.
+// arbitrary bytes: whatever it describes must be a stream the reader can take, with a length. The
+// link check and the seek's bisection walk the same bytes: the page found must time packets at
+// or before the target and lie within the file.
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
 #include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg_page_seeker.h"
 
 #include "memory_file.h"
 
@@ -11,7 +14,17 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 {
     const tampod::FileHandle file = tampod::FileHandle::openOutside(fuzz::memoryFile(data, size));
+    (void)tampod::oggaudio::linksChangeFormat(file, file.size());
     const auto stream = tampod::oggaudio::describe(file, 0, file.size());
+    // The bisection also meets files whose pages changed since they were described.
+    const int64_t length = stream ? stream->exactLength : int64_t(size) * 4;
+    if (auto seeker = tampod::OggPageSeeker::open(file, file.size(), length)) {
+        for (const int64_t from : {int64_t(1), length / 3, length - 1, length + 1}) {
+            const auto page = seeker->pageBefore(from);
+            if (page && (page->offset < 0 || page->end() > file.size() || page->granule < 0))
+                std::abort();
+        }
+    }
     if (!stream)
         return 0;
     const bool opus = stream->codec == tampod::AudioCodecKind::opus;

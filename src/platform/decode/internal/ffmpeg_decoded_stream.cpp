@@ -6,6 +6,8 @@
 #include "platform/decode/internal/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg_page_seeker.h"
 #include "platform/decode/internal/trailing_tags.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -106,6 +108,8 @@ public:
                                                            fileSize_, dataStart_);
         limit_ = description_.exactLength;
         containerCounts_ = limit_.has_value();
+        if (described_ && described_->exactLength && std::strcmp(inputFormat_->name, "ogg") == 0)
+            oggPages_ = OggPageSeeker::open(file_, fileSize_, *described_->exactLength);
         // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
         nextFrame();
     }
@@ -116,6 +120,7 @@ public:
 
     int64_t countLength() override
     {
+        refuseChangingLinks();
         openDemuxer();
         skip(std::numeric_limits<int64_t>::max());
         if (!description_.exactLength)
@@ -136,9 +141,12 @@ public:
 
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
+    void refuseChangingLinks();
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
     bool nextFrame();
+    int readPacket();
+    bool seekByPages(int64_t target);
     bool survive(int status, int64_t rejectedDuration);
     bool endOfStream();
     bool endAfterDamage(int status);
@@ -187,6 +195,8 @@ private:
     bool decodedAny_ = false; // since the demuxer was opened
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
+    bool linksChecked_ = false;
+    std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
 };
 
 void FfmpegStream::fail(int status, const QString &operation) const
@@ -205,8 +215,25 @@ void FfmpegStream::fail(int status, const QString &operation) const
     throw AudioFileError(kind, status, operation, ffmpeg::errorString(status));
 }
 
+// A chained Ogg file whose links change format has no one format to state, and the decoder
+// would go on with the first link's: it is refused before any of it is delivered. (A plain
+// stream, which our page reader described, has one link.)
+void FfmpegStream::refuseChangingLinks()
+{
+    if (linksChecked_)
+        return;
+    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0
+        && oggaudio::linksChangeFormat(file_, fileSize_))
+        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
+                             decodingText(),
+                             QStringLiteral("the links of the chained stream change its format"));
+    linksChecked_ = true;
+}
+
 void FfmpegStream::openDemuxer()
 {
+    if (oggPages_)
+        oggPages_->stop();
     decoder_.reset();
     demuxer_.reset();
     AVFormatContext *context = input_.newDemuxerContext();
@@ -354,7 +381,7 @@ bool FfmpegStream::nextFrame()
         if (draining_) // a decoder that asks for more after the end
             return endOfStream();
         token_.throwIfCancelled();
-        status = av_read_frame(demuxer_.get(), packet_.get());
+        status = readPacket();
         if (status < 0 && status != AVERROR_EOF && status != AVERROR_EXIT && status != AVERROR(ENOMEM)
             && !token_.isCancelled()) {
             // A packet that cannot be read (a file cut inside it) ends the stream there, as the
@@ -392,6 +419,16 @@ bool FfmpegStream::nextFrame()
     }
 }
 
+// After a seek by the pages, the packets come from them rather than the demuxer.
+int FfmpegStream::readPacket()
+{
+    if (!oggPages_ || !oggPages_->active())
+        return av_read_frame(demuxer_.get(), packet_.get());
+    const int status = oggPages_->nextPacket(*packet_);
+    packet_->stream_index = streamIndex_;
+    return status;
+}
+
 // A bad frame is dropped, or replaced by silence of its duration where the container counted
 // it, and the rest delivered, unless too many come in a row.
 bool FfmpegStream::survive(int status, int64_t rejectedDuration)
@@ -426,6 +463,7 @@ bool FfmpegStream::endOfStream()
 
 int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
 {
+    refuseChangingLinks();
     int64_t done = 0;
     while (done < maxFrames) {
         if (limit_ && filePosition_ >= *limit_)
@@ -483,11 +521,14 @@ void FfmpegStream::seek(int64_t target)
     if (target == filePosition_ && positionExact_)
         return;
     const int64_t preroll = description_.lossless ? 0 : lossyPrerollFrames;
-    if (target >= filePosition_ && target - filePosition_ <= std::max<int64_t>(preroll, 1 << 15)) {
+    if (positionExact_ && target >= filePosition_
+        && target - filePosition_ <= std::max<int64_t>(preroll, 1 << 15)) {
         skip(target - filePosition_);
         return;
     }
     const int64_t start = target - preroll;
+    if (oggPages_ && seekByPages(target))
+        return;
     if (!description_.seekByTimestamp || start <= 0 || originPts_ == AV_NOPTS_VALUE)
         return rewindAndSkip(target);
     const int64_t ts = originPts_ + av_rescale_q(start, AVRational{1, rate()}, timeBase_);
@@ -510,6 +551,31 @@ void FfmpegStream::seek(int64_t target)
     filePosition_ = frameStart;
     positionExact_ = true;
     skip(target - frameStart);
+}
+
+bool FfmpegStream::seekByPages(int64_t target)
+{
+    std::optional<int64_t> at;
+    try {
+        at = oggPages_->seek(*decoder_, *frame_, target, token_);
+    } catch (...) {
+        // Cancelled midway: where the decoder stands is unknown until the next seek.
+        oggPages_->stop();
+        haveFrame_ = false;
+        positionExact_ = false;
+        throw;
+    }
+    if (!at)
+        return false; // the decoder was flushed: the caller opens it again
+    haveFrame_ = true;
+    frameOffset_ = 0;
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    filePosition_ = *at;
+    positionExact_ = true;
+    skip(target - *at);
+    return true;
 }
 
 } // namespace

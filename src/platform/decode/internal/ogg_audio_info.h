@@ -33,4 +33,10 @@ struct Stream {
 // Throws only when reading the file fails.
 std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize);
 
+// Whether a later link of a chained file changes the codec, channel count or sample rate of the
+// first link's Vorbis or Opus stream: the demuxer goes on as if it had not (with the first link's
+// decoder, or not at all), and the file has no one format to state. Pages that are damaged or
+// belong to no Vorbis or Opus stream are passed over. Throws only when reading the file fails.
+bool linksChangeFormat(const FileHandle &file, int64_t fileSize);
+
 } // namespace tampod::oggaudio

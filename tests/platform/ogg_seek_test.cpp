@@ -1,0 +1,238 @@
+#include "platform_fixtures.h"
+#include "support/run_program.h"
+#include "support/test_support.h"
+
+#include "core/file_handle.h"
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg_page_seeker.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace tampod;
+
+namespace {
+
+// A chord under seeded noise, so the codec has real work to do; options pick codec and serial.
+void makeMusic(const QString &path, double seconds, int rate, int channels,
+               const QStringList &options)
+{
+    const QString chord =
+        channels == 1
+            ? QStringLiteral("0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)")
+            : QStringLiteral("0.3*sin(2*PI*220*t)+0.2*sin(2*PI*277*t)|0.3*sin(2*PI*330*t)");
+    const QString timing = QStringLiteral(":sample_rate=%1:duration=%2").arg(rate).arg(seconds);
+    test::runChecked(
+        QStringLiteral("ffmpeg"),
+        QStringList{"-v", "error", "-y", "-f", "lavfi", "-i", "aevalsrc=" + chord + timing, "-f",
+                    "lavfi", "-i", "anoisesrc=c=pink:a=0.1:seed=7" + timing, "-filter_complex",
+                    QStringLiteral(
+                        "[1]aformat=channel_layouts=%1[n];[0][n]amix=inputs=2:normalize=0")
+                        .arg(channels == 1 ? "mono" : "stereo")}
+            + options + QStringList{path});
+}
+
+// The largest difference between a read from frame and the same frames of a read from the start.
+float differenceAfterSeek(AudioFileReader &reader, const std::vector<float> &whole, qint64 frame,
+                          qint64 frames)
+{
+    const int channels = reader.channels();
+    reader.seek(frame);
+    EXPECT_EQ(reader.position(), frame);
+    std::vector<float> got(size_t(frames * channels));
+    const qint64 n = reader.readFloatInterleaved(got.data(), frames);
+    EXPECT_EQ(n, std::min<qint64>(frames, qint64(whole.size()) / channels - frame)) << frame;
+    float worst = 0;
+    for (size_t i = 0; i < size_t(n * channels); ++i)
+        worst = std::max(worst, std::abs(got[i] - whole[size_t(frame * channels) + i]));
+    return worst;
+}
+
+// Bytes this process has read from files so far.
+qint64 bytesRead()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    return -1;
+}
+
+} // namespace
+
+// A seek far into a long file reads the pages the bisection visits and those it decodes from,
+// not the whole file before the target.
+TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
+{
+    test::TempDir dir;
+    for (const char *name : {"long.opus", "long.ogg"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QLatin1String(name));
+        makeMusic(path, 240, 48000, 2,
+                  {"-c:a", QString::fromLatin1(name).endsWith(QLatin1String(".opus"))
+                               ? "libopus"
+                               : "libvorbis"});
+        const qint64 size = QFileInfo(path).size();
+        AudioFileReader reader(path);
+        const qint64 before = bytesRead();
+        reader.seek(reader.length() * 9 / 10);
+        std::vector<float> buffer(4096 * 2);
+        EXPECT_EQ(reader.readFloatInterleaved(buffer.data(), 4096), 4096);
+        const qint64 read = bytesRead() - before;
+        EXPECT_GT(read, 0);
+        EXPECT_LT(read, size / 4) << size;
+    }
+}
+
+// A seek by the pages lands where a read from the start is, sample for sample: mono and stereo,
+// Vorbis at several rates and Opus, targets on and off page boundaries, near both ends, back and
+// forth. Chained files and files with a damaged page take the decode from the start instead.
+TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
+{
+    test::TempDir dir;
+    struct File {
+        const char *name;
+        int rate, channels;
+        QStringList options;
+        bool byPages;
+        // SILK's pitch prediction never quite forgets where a decode began: near, not equal.
+        float tolerance = 0;
+    };
+    const std::vector<File> files = {
+        {"stereo.opus", 48000, 2, {"-c:a", "libopus"}, true},
+        {"mono-low.opus", 24000, 1, {"-c:a", "libopus", "-b:a", "24k"}, true, 1e-5f},
+        {"stereo.ogg", 44100, 2, {"-c:a", "libvorbis"}, true},
+        {"mono-22k.ogg", 22050, 1, {"-c:a", "libvorbis", "-q:a", "1"}, true},
+        {"stereo-48k-high.ogg", 48000, 2, {"-c:a", "libvorbis", "-q:a", "9"}, true},
+    };
+    std::vector<std::tuple<QString, bool, float>> paths;
+    for (const File &f : files) {
+        const QString path = dir.file(QLatin1String(f.name));
+        makeMusic(path, 40, f.rate, f.channels, f.options);
+        paths.emplace_back(path, f.byPages, f.tolerance);
+    }
+    // A chain of two links, and a file with one page damaged: no bisection for either.
+    const QString first = dir.file(QStringLiteral("a.opus")),
+                  second = dir.file(QStringLiteral("b.opus"));
+    makeMusic(first, 12, 48000, 2, {"-c:a", "libopus"});
+    makeMusic(second, 9, 48000, 2, {"-c:a", "libopus", "-serial_offset", "5"});
+    const QString chained = dir.file(QStringLiteral("chained.opus"));
+    test::writeFile(chained, test::readAll(first) + test::readAll(second));
+    QByteArray vorbis = test::readAll(std::get<0>(paths[2]));
+    vorbis[vorbis.size() / 2] = char(vorbis[vorbis.size() / 2] ^ 0x41);
+    const QString damaged = dir.file(QStringLiteral("damaged.ogg"));
+    test::writeFile(damaged, vorbis);
+    paths.emplace_back(chained, false, 0);
+    paths.emplace_back(damaged, false, 0);
+
+    for (const auto &[path, byPages, tolerance] : paths) {
+        SCOPED_TRACE(path.toStdString());
+        const FileHandle file = FileHandle::openOutside(path);
+        AudioFileReader reader(path);
+        const qint64 length = reader.length();
+        EXPECT_EQ(oggaudio::describe(file, 0, file.size()).has_value(), byPages);
+        const std::vector<float> whole = test::readAllFloat(reader);
+        ASSERT_EQ(qint64(whole.size()), length * reader.channels());
+        for (qint64 frame :
+             {length * 9 / 10, qint64(1), length / 2 + 1, length - 1, qint64(20000), length - 3000,
+              qint64(123457), length / 3, qint64(0), length * 9 / 10 - 5000})
+            EXPECT_LE(differenceAfterSeek(reader, whole, frame, 6000), tolerance) << frame;
+    }
+}
+
+// The bisection finds the page a walk through every page finds: the last whose packets end at or
+// before the target, and none before the first page of audio ends.
+TEST(OggSeek, BisectionFindsThePageAWalkFinds)
+{
+    test::TempDir dir;
+    const QString path = dir.file(QStringLiteral("long.ogg"));
+    makeMusic(path, 60, 44100, 2, {"-c:a", "libvorbis", "-page_duration", "200000"});
+    const QByteArray bytes = test::readAll(path);
+    // Each page's offset and granule, in file order.
+    std::vector<std::pair<qsizetype, int64_t>> timed;
+    for (qsizetype at = 0; at + 27 <= bytes.size();) {
+        int64_t granule = 0;
+        std::memcpy(&granule, bytes.constData() + at + 6, 8);
+        if (granule > 0)
+            timed.emplace_back(at, granule);
+        qsizetype size = 27 + uint8_t(bytes[at + 26]);
+        for (int i = 0; i < uint8_t(bytes[at + 26]); ++i)
+            size += uint8_t(bytes[at + 27 + i]);
+        at += size;
+    }
+    ASSERT_GT(timed.size(), 200u);
+    const FileHandle file = FileHandle::openOutside(path);
+    AudioFileReader reader(path);
+    const int64_t length = reader.length(), last = timed.back().second;
+    auto seeker = OggPageSeeker::open(file, file.size(), length);
+    ASSERT_NE(seeker, nullptr);
+    for (int64_t from = -5000; from < length + 5000; from += 7919) {
+        std::optional<qsizetype> walked, walkedBefore;
+        for (const auto &[offset, granule] : timed)
+            if (length - (last - granule) <= from) {
+                walkedBefore = walked;
+                walked = offset;
+            }
+        std::optional<oggaudio::Page> before;
+        const auto found = seeker->pageBefore(from, &before);
+        ASSERT_EQ(found.has_value(), walked.has_value()) << from;
+        if (found) {
+            EXPECT_EQ(found->offset, *walked) << from;
+        }
+        if (before) {
+            EXPECT_EQ(before->offset, *walkedBefore) << from;
+        }
+    }
+}
+
+// A chain whose links change the channel count, the rate or the codec has no one format: the
+// length is refused, so an import says the audio cannot be prepared, and nothing of it is read.
+TEST(OggSeek, ChainsWhoseLinksChangeFormatAreRefused)
+{
+    test::TempDir dir;
+    const auto link = [&](const char *name, int rate, int channels, const QStringList &options) {
+        const QString path = dir.file(QLatin1String(name));
+        makeMusic(path, 2, rate, channels, options);
+        return test::readAll(path);
+    };
+    const QByteArray opusStereo = link("s.opus", 48000, 2, {"-c:a", "libopus"});
+    const QByteArray opusMono = link("m.opus", 48000, 1,
+                                     {"-c:a", "libopus", "-serial_offset", "3"});
+    const QByteArray opusStereoAgain = link("s2.opus", 48000, 2,
+                                            {"-c:a", "libopus", "-serial_offset", "6"});
+    const QByteArray vorbisStereo = link("s.ogg", 44100, 2, {"-c:a", "libvorbis"});
+    const QByteArray vorbisMono = link("m.ogg", 44100, 1,
+                                       {"-c:a", "libvorbis", "-serial_offset", "3"});
+    const QByteArray vorbis32k = link("r.ogg", 32000, 2,
+                                      {"-c:a", "libvorbis", "-serial_offset", "4"});
+    const std::vector<std::pair<const char *, QByteArray>> chains = {
+        {"opus stereo, mono, stereo", opusStereo + opusMono + opusStereoAgain},
+        {"vorbis stereo, mono", vorbisStereo + vorbisMono},
+        {"vorbis 44.1 kHz, 32 kHz", vorbisStereo + vorbis32k},
+        {"vorbis, then opus", vorbisStereo + opusStereoAgain},
+    };
+    for (const auto &[name, bytes] : chains) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("chain.ogg"));
+        test::writeFile(path, bytes);
+        AudioFileReader glance(path, {}, AudioFileReader::Use::glance);
+        EXPECT_THROW(glance.length(), AudioFileError);
+        AudioFileReader reader(path);
+        std::vector<float> buffer(8192 * 2);
+        EXPECT_THROW(reader.readFloatInterleaved(buffer.data(), 8192), AudioFileError);
+    }
+    // Links alike in format still play, as the command line decodes them.
+    const QString alike = dir.file(QStringLiteral("alike.opus"));
+    test::writeFile(alike, opusStereo + opusStereoAgain);
+    AudioFileReader reader(alike);
+    EXPECT_EQ(qint64(test::readAllFloat(reader).size()),
+              qint64(test::ffmpegDecode(alike).size() / 4));
+}
