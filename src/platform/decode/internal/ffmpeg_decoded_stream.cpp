@@ -7,6 +7,7 @@
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
 #include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg_page_seeker.h"
 #include "platform/decode/internal/trailing_tags.h"
 #include "platform/internal/ffmpeg_owners.h"
@@ -196,6 +197,7 @@ private:
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
     bool linksChecked_ = false;
+    std::unique_ptr<OggPacketDuration> oggDurations_; // for the packets oggPages_ hands on
     std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
 };
 
@@ -426,6 +428,11 @@ int FfmpegStream::readPacket()
         return av_read_frame(demuxer_.get(), packet_.get());
     const int status = oggPages_->nextPacket(*packet_);
     packet_->stream_index = streamIndex_;
+    if (status == 0) {
+        if (!oggDurations_)
+            oggDurations_ = std::make_unique<OggPacketDuration>(*decoder_);
+        packet_->duration = oggDurations_->of(*packet_);
+    }
     return status;
 }
 
