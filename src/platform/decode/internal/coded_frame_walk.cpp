@@ -1,4 +1,5 @@
 #include "platform/decode/internal/coded_frame_walk.h"
+#include "platform/decode/internal/crc16.h"
 
 #include "core/file_handle.h"
 #include "platform/decode/internal/trailing_tags.h"
@@ -55,25 +56,6 @@ private:
     const uint8_t *data_;
     int at_ = 0;
 };
-
-// CRC-16 with polynomial 0x8005, most significant bit first, as AC-3 frames carry it.
-constexpr std::array<uint16_t, 256> crcTable = [] {
-    std::array<uint16_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint16_t crc = uint16_t(i << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x8005 : crc << 1);
-        table[size_t(i)] = crc;
-    }
-    return table;
-}();
-
-uint16_t crc16(const uint8_t *data, int64_t size, uint16_t crc = 0)
-{
-    for (int64_t i = 0; i < size; ++i)
-        crc = uint16_t(crc << 8) ^ crcTable[((crc >> 8) ^ data[i]) & 0xFF];
-    return crc;
-}
 
 // What one frame header states; equal for every frame of a stream the walks accept.
 struct Frame {

@@ -1,4 +1,5 @@
 #include "platform/decode/internal/flac_length.h"
+#include "platform/decode/internal/crc16.h"
 
 #include "core/file_handle.h"
 
@@ -22,17 +23,6 @@ constexpr std::array<uint8_t, 256> crc8Table = [] {
         uint8_t crc = uint8_t(i);
         for (int bit = 0; bit < 8; ++bit)
             crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
-        table[size_t(i)] = crc;
-    }
-    return table;
-}();
-
-constexpr std::array<uint16_t, 256> crc16Table = [] {
-    std::array<uint16_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint16_t crc = uint16_t(i << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = uint16_t(crc & 0x8000 ? (crc << 1) ^ 0x8005 : crc << 1);
         table[size_t(i)] = crc;
     }
     return table;
@@ -155,10 +145,7 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
         const auto frame = frameHeader(h, end - 2, *stream);
         if (!frame)
             continue;
-        uint16_t crc = 0;
-        for (const uint8_t *p = h; p < end - 2; ++p)
-            crc = uint16_t(crc << 8) ^ crc16Table[((crc >> 8) ^ *p) & 0xFF];
-        if (crc != stored)
+        if (crc16(h, end - 2 - h) != stored)
             continue;
         if (frame->firstSample + frame->blocksize != stream->total)
             return std::nullopt;
