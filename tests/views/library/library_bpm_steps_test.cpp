@@ -168,13 +168,20 @@ TEST_F(BPMSteps, AFoundTempoRedrawsItsOwnRowAlone)
     expectAsAFullBuild();
 }
 
-TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
+// Rows "take 0.wav" onwards, each with an id of its own.
+static std::vector<LibraryRow> takes(size_t count)
 {
-    std::vector<LibraryRow> rows(4);
+    std::vector<LibraryRow> rows(count);
     for (size_t i = 0; i < rows.size(); ++i) {
         rows[i].id = QUuid::createUuid();
         rows[i].name = QStringLiteral("take %1.wav").arg(i);
     }
+    return rows;
+}
+
+TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
+{
+    std::vector<LibraryRow> rows = takes(4);
     LibraryTableModel model;
     model.apply(rows, {rows[2].id}, 1);
     Announced announced(model);
@@ -205,11 +212,7 @@ TEST(LibraryTableModelUpdate, ReconcilesTheRowsOfTheirIDsAndLeavesTheRestAlone)
 // track's row rewrites that row and no other.
 TEST(LibraryTableModelUpdate, FindsTheRowOfItsIDAfterRowsAreReorderedOrRemoved)
 {
-    std::vector<LibraryRow> rows(5);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        rows[i].id = QUuid::createUuid();
-        rows[i].name = QStringLiteral("take %1.wav").arg(i);
-    }
+    std::vector<LibraryRow> rows = takes(5);
     LibraryTableModel model;
     model.apply(rows, {}, 1);
     Announced announced(model);
