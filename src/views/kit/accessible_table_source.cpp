@@ -399,17 +399,18 @@ public:
     QList<int> selectedColumns() const override
     {
         QList<int> columns;
-        if (QItemSelectionModel *selection = view()->selectionModel())
-            for (const QModelIndex &index : selection->selectedColumns())
-                columns.append(index.column());
+        for (int column = 0; column < columnCount(); ++column)
+            if (isColumnSelected(column))
+                columns.append(column);
         return columns;
     }
     QList<int> selectedRows() const override
     {
-        const QModelIndexList indexes =
-            view()->selectionModel() ? view()->selectionModel()->selectedRows() : QModelIndexList();
-        QList<int> rows(indexes.size());
-        std::transform(indexes.cbegin(), indexes.cend(), rows.begin(), [](const QModelIndex &index) { return index.row(); });
+        QList<int> rows;
+        if (QItemSelectionModel *selection = view()->selectionModel())
+            for (const QModelIndex &index : selection->selectedRows())
+                if (index.parent() == view()->rootIndex())
+                    rows.append(index.row());
         return rows;
     }
     bool isColumnSelected(int column) const override

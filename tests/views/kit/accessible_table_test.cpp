@@ -220,9 +220,14 @@ TEST(AccessibleTable, RowsAndColumnsAreSelectedAmongTheItemsUnderTheRoot)
         view->selectionModel()->select(folders.index(1, 0, root), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         EXPECT_TRUE(cells->isRowSelected(1)) << view->metaObject()->className();
         EXPECT_FALSE(cells->isRowSelected(0));
+        EXPECT_EQ(cells->selectedRows(), QList<int>{1});
         view->selectionModel()->select(QItemSelection(folders.index(0, 1, root), folders.index(1, 1, root)),
                                        QItemSelectionModel::Select);
         EXPECT_TRUE(cells->isColumnSelected(1)) << view->metaObject()->className();
         EXPECT_FALSE(cells->isColumnSelected(0));
+        EXPECT_EQ(cells->selectedColumns(), QList<int>{1});
+        // The folder itself, above the root, is no row of the view.
+        view->selectionModel()->select(folder->index(), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        EXPECT_EQ(cells->selectedRows(), QList<int>{1});
     }
 }
