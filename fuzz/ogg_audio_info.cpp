@@ -1,6 +1,7 @@
 // The Ogg page reader (identification headers, the Vorbis setup, every page's checksum and granule) over
 // arbitrary bytes: whatever it describes must be a stream the reader can take, with a length. The
-// link check and the seek's bisection walk the same bytes: the page found must time packets at
+// link check, the list of a chain's links (in order, within the file) and the seek's bisection
+// walk the same bytes: the page found must time packets at
 // or before the target and lie within the file.
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
@@ -15,6 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 {
     const tampod::FileHandle file = tampod::FileHandle::openOutside(fuzz::memoryFile(data, size));
     (void)tampod::oggaudio::linksChangeFormat(file, file.size());
+    int64_t previous = -1;
+    for (const auto &link : tampod::oggaudio::chainLinks(file, file.size())) {
+        if (link.start <= previous || link.start >= file.size() || link.extradata.isEmpty())
+            std::abort();
+        previous = link.start;
+    }
     const auto stream = tampod::oggaudio::describe(file, 0, file.size());
     // The bisection also meets files whose pages changed since they were described.
     const int64_t length = stream ? stream->exactLength : int64_t(size) * 4;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -229,10 +230,78 @@ TEST(OggSeek, ChainsWhoseLinksChangeFormatAreRefused)
         std::vector<float> buffer(8192 * 2);
         EXPECT_THROW(reader.readFloatInterleaved(buffer.data(), 8192), AudioFileError);
     }
-    // Links alike in format still play, as the command line decodes them.
+    // Links alike in format still play, each as the command line decodes it alone.
     const QString alike = dir.file(QStringLiteral("alike.opus"));
     test::writeFile(alike, opusStereo + opusStereoAgain);
     AudioFileReader reader(alike);
-    EXPECT_EQ(qint64(test::readAllFloat(reader).size()),
-              qint64(test::ffmpegDecode(alike).size() / 4));
+    const qsizetype alone = test::ffmpegDecode(dir.file("s.opus")).size()
+                            + test::ffmpegDecode(dir.file("s2.opus")).size();
+    EXPECT_EQ(qint64(test::readAllFloat(reader).size()), qint64(alone / 4));
+}
+
+// A chain of links alike in format decodes each link as the link alone decodes: the decoder
+// starts afresh with the link's own headers and Opus pre-skip. What is stated, read from the
+// start, read from three quarters in and stated for a glance is the links' lengths together.
+TEST(OggSeek, EachLinkOfAChainDecodesAsItWouldAlone)
+{
+    test::TempDir dir;
+    struct Link {
+        const char *name;
+        double seconds;
+        QStringList options;
+    };
+    const std::vector<std::pair<int, std::vector<Link>>> chains = {
+        {48000,
+         {{"a.opus", 3.1, {"-c:a", "libopus"}},
+          {"b.opus", 2.3, {"-c:a", "libopus", "-b:a", "64k", "-serial_offset", "5"}},
+          // Its audio on one page, which ends the link.
+          {"c.opus", 0.6, {"-c:a", "libopus", "-serial_offset", "9"}}}},
+        {44100,
+         {{"a.ogg", 2.9, {"-c:a", "libvorbis", "-q:a", "1"}},
+          {"b.ogg", 2.2, {"-c:a", "libvorbis", "-q:a", "8", "-serial_offset", "4"}}}},
+    };
+    for (const auto &[rate, links] : chains) {
+        SCOPED_TRACE(links[0].name);
+        QByteArray chained;
+        std::vector<std::vector<float>> alone;
+        for (const Link &link : links) {
+            const QString path = dir.file(QLatin1String(link.name));
+            makeMusic(path, link.seconds, rate, 2, link.options);
+            chained += test::readAll(path);
+            const QByteArray decoded = test::ffmpegDecode(path);
+            alone.emplace_back(size_t(decoded.size()) / sizeof(float));
+            std::memcpy(alone.back().data(), decoded.constData(), size_t(decoded.size()));
+            // Where the link's pages state its length, they agree with its decode.
+            const FileHandle file = FileHandle::openOutside(path);
+            if (const auto stream = oggaudio::describe(file, 0, file.size())) {
+                EXPECT_EQ(stream->exactLength, int64_t(alone.back().size()) / 2);
+            }
+        }
+        const QString path = dir.file(QStringLiteral("chain")
+                                      + QLatin1String(links[0].name).mid(1));
+        test::writeFile(path, chained);
+        int64_t total = 0;
+        for (const auto &samples : alone)
+            total += int64_t(samples.size()) / 2;
+
+        AudioFileReader reader(path);
+        const int64_t stated = reader.length();
+        const std::vector<float> whole = test::readAllFloat(reader);
+        EXPECT_EQ(stated, total);
+        ASSERT_EQ(int64_t(whole.size()) / 2, total);
+        size_t at = alone[0].size();
+        for (size_t k = 1; k < alone.size(); ++k) {
+            float worst = 0;
+            for (size_t i = 0; i < alone[k].size(); ++i)
+                worst = std::max(worst, std::abs(whole[at + i] - alone[k][i]));
+            EXPECT_EQ(worst, 0.0f) << "link " << k + 1;
+            at += alone[k].size();
+        }
+        reader.seek(stated * 3 / 4);
+        const std::vector<float> tail = test::readAllFloat(reader);
+        EXPECT_EQ(int64_t(tail.size()) / 2 + stated * 3 / 4, total);
+        EXPECT_TRUE(std::equal(tail.begin(), tail.end(),
+                               whole.end() - std::ptrdiff_t(std::min(tail.size(), whole.size()))));
+        EXPECT_EQ(AudioFileReader(path, {}, AudioFileReader::Use::glance).length(), total);
+    }
 }

@@ -145,7 +145,14 @@ private:
     void refuseChangingLinks();
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
+    void openDecoder(const QByteArray *extradata);
+    bool entersNextLink() const;
+    bool isLinkHeader() const;
+    void beginNextLink();
     bool nextFrame();
+    enum class PacketTaken { send, none, ended };
+    PacketTaken takePacket();
+    bool drainDecoder();
     int readPacket();
     bool seekByPages(int64_t target);
     bool survive(int status, int64_t rejectedDuration);
@@ -168,6 +175,7 @@ private:
     ffmpeg::FileInput input_;
     ffmpeg::InputFormatContext demuxer_;
     ffmpeg::CodecContext decoder_;
+    const AVCodec *codec_ = nullptr;
     ffmpeg::Packet packet_{av_packet_alloc()};
     ffmpeg::Frame frame_{av_frame_alloc()};
     int streamIndex_ = -1;
@@ -197,6 +205,15 @@ private:
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap
     bool linksChecked_ = false;
+    // A chain of links alike in format: each link decodes with a decoder of its own, opened with
+    // its own headers, as the link alone decodes. The packet that begins the next link waits
+    // while the decoder of the link before delivers its last frames.
+    std::vector<oggaudio::Link> links_;
+    size_t link_ = 0;
+    bool linkEnding_ = false;
+    bool packetHeld_ = false;
+    // The link's headers, which the demuxer hands on as packets, may come next.
+    bool linkHeaders_ = false;
     std::unique_ptr<OggPacketDuration> oggDurations_; // for the packets oggPages_ hands on
     std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
 };
@@ -229,6 +246,8 @@ void FfmpegStream::refuseChangingLinks()
         throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
                              decodingText(),
                              QStringLiteral("the links of the chained stream change its format"));
+    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0)
+        links_ = oggaudio::chainLinks(file_, fileSize_);
     linksChecked_ = true;
 }
 
@@ -236,6 +255,7 @@ void FfmpegStream::openDemuxer()
 {
     if (oggPages_)
         oggPages_->stop();
+    av_packet_unref(packet_.get());
     decoder_.reset();
     demuxer_.reset();
     AVFormatContext *context = input_.newDemuxerContext();
@@ -271,8 +291,8 @@ void FfmpegStream::openDemuxer()
         trustHeaderParameters(*context);
     }
 
-    const AVCodec *codec = nullptr;
-    streamIndex_ = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    codec_ = nullptr;
+    streamIndex_ = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, &codec_, 0);
     if (streamIndex_ < 0)
         fail(streamIndex_, openingText());
     for (unsigned i = 0; i < context->nb_streams; ++i)
@@ -283,22 +303,7 @@ void FfmpegStream::openDemuxer()
     if (timeBase_.num <= 0 || timeBase_.den <= 0)
         fail(AVERROR_INVALIDDATA, openingText());
 
-    decoder_.reset(avcodec_alloc_context3(codec));
-    if (!decoder_)
-        fail(AVERROR(ENOMEM), openingText());
-    status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
-    if (status < 0)
-        fail(status, openingText());
-    decoder_->pkt_timebase = timeBase_;
-    // Lossless decoders that decode frames in parallel keep up with the command line on two
-    // threads; every other audio decoder, and any decoder asked for a few frames only, runs on
-    // the caller's thread.
-    decoder_->thread_count = (codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) && !glance_ ? 2 : 1;
-    decoder_->thread_type = FF_THREAD_FRAME;
-    status = avcodec_open2(decoder_.get(), codec, nullptr);
-    if (status < 0)
-        fail(status, openingText());
-
+    openDecoder(nullptr);
     haveFrame_ = false;
     frameOffset_ = 0;
     draining_ = false;
@@ -310,6 +315,65 @@ void FfmpegStream::openDemuxer()
     decodedAny_ = false;
     filePosition_ = 0;
     positionExact_ = true;
+    link_ = 0;
+    linkEnding_ = packetHeld_ = linkHeaders_ = false;
+}
+
+// A decoder of the stream, opened with the given headers in place of the demuxer's.
+void FfmpegStream::openDecoder(const QByteArray *extradata)
+{
+    decoder_.reset(avcodec_alloc_context3(codec_));
+    if (!decoder_)
+        fail(AVERROR(ENOMEM), openingText());
+    int status = avcodec_parameters_to_context(decoder_.get(),
+                                               demuxer_->streams[streamIndex_]->codecpar);
+    if (status < 0)
+        fail(status, openingText());
+    if (extradata) {
+        av_freep(&decoder_->extradata);
+        decoder_->extradata_size = 0;
+        decoder_->extradata = static_cast<uint8_t *>(av_mallocz(size_t(extradata->size())
+                                                                + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!decoder_->extradata)
+            fail(AVERROR(ENOMEM), openingText());
+        std::memcpy(decoder_->extradata, extradata->constData(), size_t(extradata->size()));
+        decoder_->extradata_size = int(extradata->size());
+    }
+    decoder_->pkt_timebase = timeBase_;
+    // Lossless decoders that decode frames in parallel keep up with the command line on two
+    // threads; every other audio decoder, and any decoder asked for a few frames only, runs on
+    // the caller's thread.
+    const bool parallel = (codec_->capabilities & AV_CODEC_CAP_FRAME_THREADS) && !glance_;
+    decoder_->thread_count = parallel ? 2 : 1;
+    decoder_->thread_type = FF_THREAD_FRAME;
+    status = avcodec_open2(decoder_.get(), codec_, nullptr);
+    if (status < 0)
+        fail(status, openingText());
+}
+
+// The packet read begins on a page of the next link.
+bool FfmpegStream::entersNextLink() const
+{
+    return link_ + 1 < links_.size() && packet_->pos >= links_[link_ + 1].start;
+}
+
+// A header of the link begun, which its decoder already opened with.
+bool FfmpegStream::isLinkHeader() const
+{
+    const auto *data = packet_->data;
+    const int size = packet_->size;
+    return (size >= 7 && (data[0] & 1) && std::memcmp(data + 1, "vorbis", 6) == 0)
+           || (size >= 8
+               && (std::memcmp(data, "OpusHead", 8) == 0 || std::memcmp(data, "OpusTags", 8) == 0));
+}
+
+// The link before has delivered all its frames: the next decodes as it would alone.
+void FfmpegStream::beginNextLink()
+{
+    ++link_;
+    openDecoder(&links_[link_].extradata);
+    linkEnding_ = false;
+    linkHeaders_ = true;
 }
 
 // Without the stream-information pass only the header's parameters are known: the one audio
@@ -371,6 +435,10 @@ bool FfmpegStream::nextFrame()
                                        - av_rescale_q(silence_, AVRational{1, rate()}, timeBase_);
             return true;
         }
+        if (status == AVERROR_EOF && linkEnding_) {
+            beginNextLink();
+            continue;
+        }
         if (status == AVERROR_EOF)
             return endOfStream();
         if (status != AVERROR(EAGAIN)) {
@@ -383,32 +451,11 @@ bool FfmpegStream::nextFrame()
         if (draining_) // a decoder that asks for more after the end
             return endOfStream();
         token_.throwIfCancelled();
-        status = readPacket();
-        if (status < 0 && status != AVERROR_EOF && status != AVERROR_EXIT && status != AVERROR(ENOMEM)
-            && !token_.isCancelled()) {
-            // A packet that cannot be read (a file cut inside it) ends the stream there, as the
-            // command line ends it; a stream of which nothing decoded still fails at its end.
-            if (!decodedAny_)
-                lastFrameError_ = status;
-            status = AVERROR_EOF;
-        }
-        if (status == AVERROR_EOF) {
-            draining_ = true;
-            // A decoder on several threads reports a frame it rejected as late as here.
-            status = avcodec_send_packet(decoder_.get(), nullptr);
-            if (status < 0 && status != AVERROR_EOF && !survive(status, sentDuration_)) {
-                if (endAfterDamage(status))
-                    return false;
-                fail(status, decodingText());
-            }
+        const PacketTaken taken = takePacket();
+        if (taken == PacketTaken::ended)
+            return false;
+        if (taken == PacketTaken::none)
             continue;
-        }
-        if (status < 0)
-            fail(status, decodingText());
-        if (packet_->stream_index != streamIndex_) {
-            av_packet_unref(packet_.get());
-            continue;
-        }
         sentDuration_ = std::max<int64_t>(packet_->duration, 0);
         status = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
@@ -419,6 +466,57 @@ bool FfmpegStream::nextFrame()
         if (status < 0 && status != AVERROR(EAGAIN))
             fail(status, decodingText());
     }
+}
+
+// The next packet for the decoder. At the end of the stream, or where the packet begins the next
+// link of a chain, the decoder is asked for the frames it holds back first.
+FfmpegStream::PacketTaken FfmpegStream::takePacket()
+{
+    if (!packetHeld_) {
+        int status = readPacket();
+        if (status < 0 && status != AVERROR_EOF && status != AVERROR_EXIT && status != AVERROR(ENOMEM)
+            && !token_.isCancelled()) {
+            // A packet that cannot be read (a file cut inside it) ends the stream there, as the
+            // command line ends it; a stream of which nothing decoded still fails at its end.
+            if (!decodedAny_)
+                lastFrameError_ = status;
+            status = AVERROR_EOF;
+        }
+        if (status == AVERROR_EOF) {
+            draining_ = true;
+            return drainDecoder() ? PacketTaken::none : PacketTaken::ended;
+        }
+        if (status < 0)
+            fail(status, decodingText());
+        if (packet_->stream_index != streamIndex_) {
+            av_packet_unref(packet_.get());
+            return PacketTaken::none;
+        }
+        if (entersNextLink()) {
+            packetHeld_ = linkEnding_ = true;
+            return drainDecoder() ? PacketTaken::none : PacketTaken::ended;
+        }
+    }
+    packetHeld_ = false;
+    if (linkHeaders_ && isLinkHeader()) {
+        av_packet_unref(packet_.get());
+        return PacketTaken::none;
+    }
+    linkHeaders_ = false;
+    return PacketTaken::send;
+}
+
+// Asks the decoder for the frames it holds back; false where damage ended the stream.
+bool FfmpegStream::drainDecoder()
+{
+    // A decoder on several threads reports a frame it rejected as late as here.
+    const int status = avcodec_send_packet(decoder_.get(), nullptr);
+    if (status < 0 && status != AVERROR_EOF && !survive(status, sentDuration_)) {
+        if (endAfterDamage(status))
+            return false;
+        fail(status, decodingText());
+    }
+    return true;
 }
 
 // After a seek by the pages, the packets come from them rather than the demuxer.

@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace tampod::oggaudio {
 
@@ -42,8 +43,9 @@ struct VorbisParserFree {
 
 using VorbisParser = std::unique_ptr<AVVorbisParseContext, VorbisParserFree>;
 
-// A parser that learns each mode's block size from the stream's setup header.
-VorbisParser vorbisParser(const Head &head)
+// The headers a Vorbis decoder opens with, laced as the demuxer hands them on; the comment
+// header carries no tags, which the decoder does not read.
+QByteArray vorbisExtradata(const Head &head)
 {
     static const char comment[] = "\x03vorbis\0\0\0\0\0\0\0\0\x01";
     QByteArray extradata(1, '\x02');
@@ -52,7 +54,13 @@ VorbisParser vorbisParser(const Head &head)
             extradata.append('\xFF');
         extradata.append(char(n));
     }
-    extradata.append(head.id).append(comment, sizeof comment - 1).append(head.setup);
+    return extradata.append(head.id).append(comment, sizeof comment - 1).append(head.setup);
+}
+
+// A parser that learns each mode's block size from the stream's setup header.
+VorbisParser vorbisParser(const Head &head)
+{
+    const QByteArray extradata = vorbisExtradata(head);
     ffmpeg::silenceLog();
     return VorbisParser(
         av_vorbis_parse_init(reinterpret_cast<const uint8_t *>(extradata.constData()), int(extradata.size())));
@@ -191,6 +199,32 @@ bool linksChangeFormat(const FileHandle &file, int64_t fileSize)
             return true;
     }
     return false;
+}
+
+std::vector<Link> chainLinks(const FileHandle &file, int64_t fileSize)
+{
+    PageFile pages(file, fileSize, windowBytes);
+    std::vector<int64_t> starts;
+    bool inLink = true; // a page that begins no stream came since the last that did
+    for (auto page = pages.next(0, fileSize); page; page = pages.next(page->end(), fileSize)) {
+        if (!(page->flags & firstFlag))
+            inLink = true;
+        else if (std::exchange(inLink, false))
+            starts.push_back(page->offset);
+    }
+    if (starts.size() < 2)
+        return {};
+    std::vector<Link> links;
+    for (const int64_t start : starts) {
+        PageFile heads(file, fileSize, int64_t(1) << 16);
+        const std::optional<Head> head = readHead(heads, start);
+        if (!head)
+            return {};
+        links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
+                                    ? vorbisExtradata(*head)
+                                    : head->id});
+    }
+    return links;
 }
 
 } // namespace tampod::oggaudio

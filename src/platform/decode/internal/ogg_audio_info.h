@@ -4,8 +4,11 @@
 
 #include "platform/decode/audio_file_format.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace tampod {
 class FileHandle;
@@ -38,5 +41,18 @@ std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fi
 // decoder, or not at all), and the file has no one format to state. Pages that are damaged or
 // belong to no Vorbis or Opus stream are passed over. Throws only when reading the file fails.
 bool linksChangeFormat(const FileHandle &file, int64_t fileSize);
+
+// One link of a chained file: where its first page lies, and the headers a decoder of that link
+// alone opens with (Opus: its identification; Vorbis: its three headers, laced as the demuxer
+// hands them on).
+struct Link {
+    int64_t start = 0;
+    QByteArray extradata;
+};
+
+// The links of a chained file of Vorbis or Opus links, in order; empty unless the file holds two
+// or more and every link begins with headers that read as those of one plain stream. Throws only
+// when reading the file fails.
+std::vector<Link> chainLinks(const FileHandle &file, int64_t fileSize);
 
 } // namespace tampod::oggaudio

@@ -278,8 +278,10 @@ std::optional<Head> readHead(PageFile &pages, int64_t start)
     int64_t at = first->end();
     for (int i = 0; i < maximumHeaderPages; ++i) {
         const auto page = pages.header(at);
-        // Another stream's page, a second beginning or an end among the headers: not one plain stream.
-        if (!page || page->serial != head.serial || (page->flags & (firstFlag | lastFlag)))
+        // Another stream's page, a second beginning or an end among the headers: not one plain
+        // stream. (Audio may end on its first page.)
+        if (!page || page->serial != head.serial || (page->flags & firstFlag)
+            || (packets < headerPackets && (page->flags & lastFlag)))
             return std::nullopt;
         const std::vector<Piece> pieces = piecesOf(*page);
         if (packets < headerPackets) {
