@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -46,7 +47,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    AudioOutput::prepareProcess();
+    for (const auto &setting : AudioOutput::environment) // while this is the only thread
+        setenv(setting.name, setting.value, 1);
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     QString path;

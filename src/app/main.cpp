@@ -13,7 +13,8 @@
 int main(int argc, char *argv[])
 {
     // The environment is settled while this is the only thread.
-    tampod::AudioOutput::prepareProcess();
+    for (const auto &setting : tampod::AudioOutput::environment)
+        setenv(setting.name, setting.value, 1);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("tamPOD"));
     QApplication::setApplicationName(QStringLiteral("tamPOD"));

@@ -24,11 +24,14 @@ public:
     AudioOutput(const AudioOutput &) = delete;
     AudioOutput &operator=(const AudioOutput &) = delete;
 
-    // Settles what the audio libraries read from the process environment (no sound server is
-    // ever started by a probe). Call it first thing in main, before any thread starts: the
-    // environment is never changed once a second thread runs, since a change beside another
-    // thread's getenv is undefined.
-    static void prepareProcess();
+    // What the audio libraries must find in the process environment: no probe ever starts a
+    // sound server. main sets these before any thread starts; nothing here changes the
+    // environment, since a change beside another thread's getenv is undefined.
+    struct EnvironmentSetting {
+        const char *name;
+        const char *value;
+    };
+    static constexpr std::array<EnvironmentSetting, 1> environment{{{"JACK_NO_START_SERVER", "1"}}};
 
     // The default device through PortAudio, or the null output when no device is usable. The
     // device is probed once, on a thread of its own; this waits for that probe.

@@ -14,7 +14,7 @@ namespace tampod {
 class PortAudioOutput final : public AudioOutput {
 public:
     // Initialises PortAudio with the ALSA and JACK libraries silenced; null when there is no
-    // usable default output device. Starts no JACK server once AudioOutput::prepareProcess() has run.
+    // usable default output device. Starts no JACK server once main has set AudioOutput::environment.
     static std::shared_ptr<PortAudioOutput> openDefault();
 
     ~PortAudioOutput() override;
