@@ -5,7 +5,6 @@
 #include "bpm/bpm_precision.h"
 #include "bpm/internal/analysis_signal.h"
 #include "concurrency/thread_role.h"
-#include "core/native_path.h"
 #include "files/access/missing_audio_source.h"
 #include "library/sd2_pair_audio.h"
 #include "platform/decode/audio_file_reader.h"
@@ -69,8 +68,7 @@ double BPMAnalysisService::analyze(const AudioTrack &track, const Progress &prog
 
     cancellation.check();
     const QUrl url = track.audioURL();
-    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)")
-                                    : displayedPath(track.projectedURL().fileName());
+    const QString name = track.displayName();
     MissingAudioSource::check(url, name);
     const QString path = url.toLocalFile();
     const QString stamp = AnalysisSignal::fileStamp(path);

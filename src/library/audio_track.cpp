@@ -1,5 +1,6 @@
 #include "library/audio_track.h"
 
+#include "core/native_path.h"
 #include "core/number_text.h"
 #include "library/sd2_identification.h"
 #include "library/sd2_pair_audio.h"
@@ -148,6 +149,13 @@ QString AudioTrack::exportStem() const
         extension != QLatin1String("sd2f"))
         return name;
     return withoutExtension(name);
+}
+
+QString AudioTrack::displayName() const
+{
+    if (pair)
+        return pair->name() + QStringLiteral(" (L/R)");
+    return displayedPath(projectedURL().fileName());
 }
 
 QString AudioTrack::durationText(double seconds)

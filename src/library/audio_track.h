@@ -59,6 +59,9 @@ struct AudioTrack {
     // The original files the record stands for: both channels' for a linked pair.
     QList<QUrl> originalURLs() const;
     QString exportStem() const;
+    // The name the user knows the record by: a linked pair's name and " (L/R)", else the file
+    // name it was loaded as, each byte that is not UTF-8 shown as U+FFFD.
+    QString displayName() const;
 
     // "mm:ss" of whole seconds; minutes go beyond 59. Negative and non-finite count as 0.
     static QString durationText(double seconds);

@@ -1,6 +1,5 @@
 #include "playback/audio_playback.h"
 
-#include "core/native_path.h"
 #include "playback/playback_failure.h"
 
 #include "concurrency/thread_role.h"
@@ -34,12 +33,6 @@ float toFloat(double value)
     return static_cast<float>(std::clamp(value, -largest, largest));
 }
 
-QString sourceName(const AudioTrack &track)
-{
-    if (track.pair)
-        return track.pair->name() + QStringLiteral(" (L/R)");
-    return displayedPath(track.projectedURL().fileName());
-}
 
 } // namespace
 
@@ -162,7 +155,7 @@ void AudioPlayback::install(const AudioTrack &track, const QUrl &url, double vol
     unloadPlayer();
     if (track.waitsForRecovery())
         throw PlaybackFailure::cannotPrepare();
-    MissingAudioSource::check(url, sourceName(track));
+    MissingAudioSource::check(url, track.displayName());
     auto player = std::make_unique<AudioFilePlayer>(url.toLocalFile());
     player->setNumberOfLoops(repeating ? -1 : 0);
     if (!player->prepareToPlay())

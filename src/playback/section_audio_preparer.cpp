@@ -1,7 +1,6 @@
 #include "playback/section_audio_preparer.h"
 
 
-#include "playback/internal/source_display_name.h"
 #include "playback/section_preparation_error.h"
 
 #include "concurrency/detached.h"
@@ -56,7 +55,7 @@ std::shared_ptr<const PreparedSection> SectionAudioPreparer::render(const AudioT
 {
     token.throwIfCancelled();
     const QUrl url = track.audioURL();
-    MissingAudioSource::check(url, sourceDisplayName(track));
+    MissingAudioSource::check(url, track.displayName());
     // A pending SD2 file has no parameters to decode it with; it is never opened.
     if (track.waitsForRecovery())
         throw SectionPreparationError(Case::unsupported);

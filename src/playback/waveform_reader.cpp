@@ -1,6 +1,5 @@
 #include "playback/waveform_reader.h"
 
-#include "playback/internal/source_display_name.h"
 
 #include "concurrency/detached.h"
 #include "files/access/missing_audio_source.h"
@@ -72,7 +71,7 @@ WaveformPeaks scan(const AudioTrack &track, WaveformViewport viewport, int binCo
     if (track.waitsForRecovery() || token.isCancelled())
         return {};
     const QUrl url = track.audioURL();
-    MissingAudioSource::check(url, sourceDisplayName(track));
+    MissingAudioSource::check(url, track.displayName());
     AudioFileReader reader(url.toLocalFile(), token);
     const int channels = reader.channels();
     if (channel && (*channel < 0 || *channel >= channels))

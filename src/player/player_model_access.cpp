@@ -3,7 +3,6 @@
 #include "concurrency/serial_executor.h"
 #include "concurrency/thread_role.h"
 #include "core/error.h"
-#include "core/native_path.h"
 #include "export/preview_audio_focus.h"
 #include "files/access/file_access_lease.h"
 #include "files/access/source_file_access.h"
@@ -21,9 +20,7 @@ const QString notRestoredTitle = QStringLiteral("File access was not restored");
 
 QString restoreMessage(const AudioTrack &track)
 {
-    const QString name =
-        track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : displayedPath(track.projectedURL().fileName());
-    return QStringLiteral("Select the original file loaded as ") + name +
+    return QStringLiteral("Select the original file loaded as ") + track.displayName() +
            QStringLiteral(". Its name or folder may have changed. Copies and replacements will not be substituted.");
 }
 

@@ -2,7 +2,6 @@
 
 
 #include "concurrency/thread_role.h"
-#include "core/native_path.h"
 #include "library/sd2_pair_audio.h"
 
 #include <QPointer>
@@ -58,8 +57,7 @@ QString PlayerModel::primaryExportHelp() const
     const auto track = primaryExportTrack();
     if (!track)
         return QStringLiteral("Choose a ready audio file to export");
-    const QString name =
-        track->pair ? track->pair->name() + QStringLiteral(" (L/R)") : displayedPath(track->projectedURL().fileName());
+    const QString name = track->displayName();
     const bool loop = track->id == selectedID_ && sectionLoop_->prepared();
     return QStringLiteral("Export ") + name + (loop ? QStringLiteral(" — selected loop") : QStringLiteral(" — whole file"));
 }

@@ -50,7 +50,7 @@ void SD2RecoveryQueue::submit(const AudioTrack &track, int rate, bool priority)
     TAMPOD_ASSERT_MAIN_THREAD();
     cancel(track.id, false);
     const QUuid token = QUuid::createUuid();
-    states_.insert(track.id, Status{track.id, SD2RecoveryService::displayName(track), parametersFor(track, rate),
+    states_.insert(track.id, Status{track.id, track.displayName(), parametersFor(track, rate),
                                     token, 0, true});
     Q_EMIT statesChanged();
     QPointer<SD2RecoveryQueue> self(this);

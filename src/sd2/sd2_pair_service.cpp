@@ -42,7 +42,7 @@ std::optional<QString> pairNote(const AudioTrack &left, const AudioTrack &right)
     QStringList lines;
     for (const AudioTrack *track : {&left, &right}) {
         if (track->sd2MetadataNote)
-            lines << SD2RecoveryService::displayName(*track) + QStringLiteral(": ") + *track->sd2MetadataNote;
+            lines << track->displayName() + QStringLiteral(": ") + *track->sd2MetadataNote;
     }
     if (lines.isEmpty())
         return std::nullopt;

@@ -3,7 +3,6 @@
 #include "concurrency/main_thread.h"
 #include "concurrency/thread_role.h"
 #include "core/file_handle.h"
-#include "core/native_path.h"
 #include "files/access/missing_audio_source.h"
 #include "files/store/job_folder.h"
 #include "files/store/temporary_audio_safety.h"
@@ -153,13 +152,6 @@ Async<SD2RecoveredCopyPointer> SD2RecoveryService::prepare(AudioTrack track, SD2
                              token = std::move(token)] { return prepareNow(track, metadata, progress, token); });
 }
 
-QString SD2RecoveryService::displayName(const AudioTrack &track)
-{
-    if (track.pair)
-        return track.pair->name() + QStringLiteral(" (L/R)");
-    return displayedPath(track.projectedURL().fileName());
-}
-
 bool SD2RecoveryService::eligible(const QUrl &url, const ForkStore &forks)
 {
     if (!SD2Identification::hasLegacyName(url) || !url.isLocalFile())
@@ -181,7 +173,7 @@ SD2RecoveredCopyPointer SD2RecoveryService::recoverNow(const AudioTrack &track, 
                                                        const CancellationToken &token) const
 {
     TAMPOD_ASSERT_ON(executor_);
-    MissingAudioSource::check(track.url(), displayName(track));
+    MissingAudioSource::check(track.url(), track.displayName());
     if (!track.recovery || !eligible(track.url(), forks_))
         throw SD2RecoveryError::unsuitable();
     SD2Metadata parameters{2, rate, 2, std::nullopt, std::nullopt};
@@ -208,7 +200,7 @@ SD2RecoveredCopyPointer SD2RecoveryService::prepareNow(const AudioTrack &track, 
     checkParameters(metadata);
     token.throwIfCancelled();
     const QUrl source = track.url();
-    MissingAudioSource::check(source, displayName(track));
+    MissingAudioSource::check(source, track.displayName());
 
     FileHandle input = FileHandle::openOutside(source.toLocalFile());
     const qint64 length = input.seekToEnd();

@@ -65,9 +65,6 @@ public:
     // (not a link) of 1 to maximumDataBytes bytes, and no resource metadata anywhere.
     static bool eligible(const QUrl &url, const ForkStore &forks = ForkStore());
 
-    // The name the source check reports: the pair's name and " (L/R)", else the file name.
-    static QString displayName(const AudioTrack &track);
-
 private:
     SD2RecoveredCopyPointer recoverNow(const AudioTrack &track, int rate, const SD2RecoveryProgress &progress,
                                        const CancellationToken &token) const;

@@ -207,7 +207,7 @@ AudioFileExporter::Source AudioFileExporter::openSource(const AudioExportRequest
     const std::optional<SectionView> section =
         loop ? std::optional(SectionView::of(*loop->section)) : std::nullopt;
     const QUrl sourceURL = section ? section->url : track.audioURL();
-    const QString name = track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : displayedPath(track.projectedURL().fileName());
+    const QString name = track.displayName();
     MissingAudioSource::check(sourceURL, name);
     Source source{openReader(sourceURL.toLocalFile(), token)};
 

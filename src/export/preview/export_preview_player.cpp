@@ -1,7 +1,6 @@
 #include "export/preview/export_preview_player.h"
 
 #include "concurrency/thread_role.h"
-#include "core/native_path.h"
 #include "files/access/missing_audio_source.h"
 #include "library/sd2_pair_audio.h"
 #include "platform/output/audio_file_player.h"
@@ -83,8 +82,7 @@ void ExportPreviewPlayer::start(std::shared_ptr<const PreparedExportPreview> aud
     stopPlayback();
     token.throwIfCancelled();
     const AudioTrack &track = audio->request().track;
-    const QString name =
-        track.pair ? track.pair->name() + QStringLiteral(" (L/R)") : displayedPath(track.projectedURL().fileName());
+    const QString name = track.displayName();
     const QUrl url = audio->url();
     MissingAudioSource::check(url, name);
     auto player = std::make_unique<AudioFilePlayer>(url.toLocalFile());

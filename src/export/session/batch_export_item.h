@@ -25,8 +25,6 @@ struct BatchExportItem {
 
     // A waiting row for the track.
     static BatchExportItem waiting(const AudioTrack &track);
-    // The pair's name with " (L/R)" for a linked pair, else the file name of the track's URL.
-    static QString nameOf(const AudioTrack &track);
 };
 
 template <>

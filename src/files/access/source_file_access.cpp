@@ -1,5 +1,6 @@
 #include "files/access/source_file_access.h"
 
+#include "core/file_handle.h"
 #include "files/internal/file_location.h"
 #include "files/access/source_bookmark.h"
 #include "files/access/source_access_failure.h"
@@ -66,7 +67,7 @@ QUrl SourceFileAccess::url()
 
     // The common case: the same file, still readable where it was confirmed.
     if (referenced && referenced->toLocalFile() == s.authorizedPath && matches(*referenced, s.reference) &&
-        FileLocation::isReadable(s.authorizedPath))
+        isReadable(s.authorizedPath))
         return *referenced;
 
     if (s.bookmark) {
@@ -75,7 +76,7 @@ QUrl SourceFileAccess::url()
         if (const auto resolved = SourceBookmark::resolve(*s.bookmark, likely)) {
             auto lease = std::make_shared<const FileAccessLease>(resolved->url);
             const QString path = resolved->url.toLocalFile();
-            if (matches(resolved->url, s.reference) && FileLocation::isReadable(path)) {
+            if (matches(resolved->url, s.reference) && isReadable(path)) {
                 s.lease = std::move(lease);
                 s.authorizedPath = path;
                 s.reference = reference(resolved->url);
@@ -91,7 +92,7 @@ QUrl SourceFileAccess::url()
     if (identity_) {
         const QUrl known = QUrl::fromLocalFile(s.authorizedPath);
         if (SourceFileIdentity::ofPath(s.authorizedPath) == *identity_) {
-            if (FileLocation::isReadable(s.authorizedPath)) {
+            if (isReadable(s.authorizedPath)) {
                 s.reference = reference(known);
                 if (auto fresh = SourceBookmark::create(known))
                     s.bookmark = std::move(fresh);
@@ -113,7 +114,7 @@ void SourceFileAccess::restoreAccess(const QUrl &chosen)
     if (!matches(chosen, state_.reference))
         throw SourceAccessFailure::differentFile();
     const QString path = chosen.toLocalFile();
-    if (!FileLocation::isReadable(path))
+    if (!isReadable(path))
         throw SourceAccessFailure::denied();
     state_.bookmark = SourceBookmark::create(chosen);
     state_.authorizedPath = path;

@@ -85,11 +85,6 @@ std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
     return found;
 }
 
-bool isReadable(const QString &path)
-{
-    return tampod::isReadable(path);
-}
-
 QString folderOf(const QString &path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));

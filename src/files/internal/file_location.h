@@ -25,9 +25,6 @@ std::optional<QString> resolve(const QString &reference, const QString &hintPath
 std::optional<QString> findInFolder(const QString &folder, std::uint64_t inode,
                                     const std::function<bool(const QString &path)> &accept);
 
-// Whether this process may read the file, by its effective ids.
-bool isReadable(const QString &path);
-
 // The folder of a path ("/a/b/c" → "/a/b").
 QString folderOf(const QString &path);
 

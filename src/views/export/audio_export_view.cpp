@@ -1,6 +1,5 @@
 #include "views/export/audio_export_view.h"
 
-#include "core/native_path.h"
 #include "export/session/export_session.h"
 #include "library/bpm_value.h"
 #include "library/sd2_pair_audio.h"
@@ -218,7 +217,7 @@ void AudioExportView::refresh()
     const bool separate = session.pairOutput() == SD2PairOutput::separateMono;
 
     // The URL the track was loaded from, never the stand-in of a source that went missing.
-    name_->setFullText(pair ? track.pair->name() + T::pairSuffix : displayedPath(track.projectedURL().fileName()));
+    name_->setFullText(track.displayName());
     recovery_->setVisible(track.recovery.has_value());
     if (track.recovery)
         updateText(recovery_, track.recovery->summary() + T::recoveryResamples);

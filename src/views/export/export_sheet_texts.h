@@ -6,7 +6,6 @@
 namespace tampod::ExportSheetText {
 
 inline const QString title = QStringLiteral("Export Audio");
-inline const QString pairSuffix = QStringLiteral(" (L/R)");
 inline const QString recoveryResamples =
     QStringLiteral(" Output sample rate resamples this interpretation without changing its speed.");
 inline const QString pairOutput = QStringLiteral("SD2 pair output");

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "views/kit/bounded_accessible_text.h"
-
 #include <QAccessibleWidget>
 
 class QAbstractSpinBox;
@@ -11,12 +9,9 @@ namespace tampod {
 // Every spin box's element, from the kit's one accessible-interface factory, in place of Qt's
 // own, which reads its text through a line-edit element of its own making whose word, sentence
 // and line questions at the end of the text never return. The same element otherwise: a spin
-// box whose value is its text, with a range where it has a numeric value, and its text and
-// editing those of its field's element. thread: main only.
-class SpinBoxAccessible final : public QAccessibleWidget,
-                                public QAccessibleValueInterface,
-                                public BoundedAccessibleText,
-                                public QAccessibleEditableTextInterface {
+// box whose value is its text, with a range where it has a numeric value, whose text interfaces
+// are those of its field's element (the kit's LineEditAccessible). thread: main only.
+class SpinBoxAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
     explicit SpinBoxAccessible(QAbstractSpinBox *box);
 
@@ -34,33 +29,11 @@ public:
     QVariant minimumValue() const override;
     QVariant minimumStepSize() const override;
 
-    // QAccessibleTextInterface, the field's
-    QString text(int start, int end) const override;
-    int characterCount() const override;
-    int cursorPosition() const override;
-    void setCursorPosition(int position) override;
-    int selectionCount() const override;
-    void selection(int index, int *start, int *end) const override;
-    void addSelection(int start, int end) override;
-    void removeSelection(int index) override;
-    void setSelection(int index, int start, int end) override;
-    QRect characterRect(int offset) const override;
-    int offsetAtPoint(const QPoint &point) const override;
-    void scrollToSubstring(int start, int end) override;
-    QString attributes(int offset, int *start, int *end) const override;
-
-    // QAccessibleEditableTextInterface, the field's
-    void deleteText(int start, int end) override;
-    void insertText(int offset, const QString &text) override;
-    void replaceText(int start, int end, const QString &text) override;
-
 private:
     QAbstractSpinBox *box() const;
     bool hasRange() const;
-    // The field's text element; null while the box has no field.
+    // The field's element; null while the box has no field.
     QAccessibleInterface *field() const;
-    QAccessibleTextInterface *fieldText() const;
-    QAccessibleEditableTextInterface *fieldEditing() const;
 };
 
 } // namespace tampod

@@ -1,6 +1,5 @@
 #include "views/library/library_rows.h"
 
-#include "core/native_path.h"
 #include "player/player_model.h"
 #include "views/library/library_texts.h"
 
@@ -69,8 +68,7 @@ LibraryRow rowOf(const RowContext &context, const LinkedLibraryEntry &entry, Lib
         }
     }
     if (!cached) {
-        row.name = track.pair ? track.pair->name() + LibraryText::pairNameSuffix
-                              : displayedPath(track.projectedURL().fileName());
+        row.name = track.displayName();
         row.duration = track.waitsForRecovery() ? LibraryText::emDash : AudioTrack::durationText(track.duration);
         row.type = typeText(track, entry.channel);
         QString third;

@@ -14,7 +14,6 @@ inline const QString repeatHeaderLabel = QStringLiteral("Repeat");
 inline const QString dropHint = QStringLiteral("Drop audio files or folders here");
 
 inline const QString linkedChannelHelp = QStringLiteral("Linked %1 channel; plays and exports with its partner");
-inline const QString pairNameSuffix = QStringLiteral(" (L/R)");
 
 inline const QString get = QStringLiteral("Get");
 inline const QString cancelMark = QStringLiteral("×");

@@ -364,7 +364,7 @@ void SD2ToolsView::refreshPickers(const QList<AudioTrack> &left, const QList<Aud
         QList<TaggedComboBox::Item> items{{QString(), SD2ViewText::chooseFile}};
         QStringList keys{SD2ViewText::chooseFile};
         for (const AudioTrack &track : tracks) {
-            items.append({tagOf(track.id), SD2ViewRules::displayName(track)});
+            items.append({tagOf(track.id), track.displayName()});
             keys << items.last().tag << items.last().title;
         }
         if (keys != shown) {
@@ -399,7 +399,7 @@ void SD2ToolsView::refresh()
 
     selectedGroup_->setVisible(track.has_value());
     if (track) {
-        updateText(trackName_, SD2ViewRules::displayName(*track));
+        updateText(trackName_, track->displayName());
         updateText(trackNote_, track->sd2MetadataNote.value_or(QString()));
         trackNote_->setVisible(track->sd2MetadataNote.has_value());
         const bool recovering = track->recovery.has_value();
@@ -417,9 +417,9 @@ void SD2ToolsView::refresh()
             prepare_->setEnabled(SD2ViewRules::validRate(rate_).has_value() && !player.recoveryStatus());
         }
         if (linked)
-            updateText(pairText_, SD2ViewText::leftPrefix + SD2ViewRules::displayName(track->pair->left()) +
+            updateText(pairText_, SD2ViewText::leftPrefix + track->pair->left().displayName() +
                                              u'\n' + SD2ViewText::rightPrefix +
-                                             SD2ViewRules::displayName(track->pair->right()) + u'\n' +
+                                             track->pair->right().displayName() + u'\n' +
                                              track->sourceFormat().summary());
     }
 

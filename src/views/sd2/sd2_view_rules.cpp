@@ -1,6 +1,5 @@
 #include "views/sd2/sd2_view_rules.h"
 
-#include "core/native_path.h"
 #include "views/sd2/sd2_view_texts.h"
 
 #include "core/number_text.h"
@@ -33,13 +32,6 @@ std::optional<int> knownChannels(const AudioTrack &track)
 }
 
 } // namespace
-
-QString displayName(const AudioTrack &track)
-{
-    if (track.pair)
-        return track.pair->name() + SD2ViewText::pairSuffix;
-    return displayedPath(track.projectedURL().fileName());
-}
 
 QList<AudioTrack> monoTracks(const QList<AudioTrack> &tracks)
 {

@@ -18,9 +18,6 @@ inline constexpr int rate48 = 48000;
 inline constexpr int minimumRate = 8000;
 inline constexpr int maximumRate = 192000;
 
-// A linked pair's name and " (L/R)", else the source's file name as loaded.
-QString displayName(const AudioTrack &track);
-
 // The library's SD2 channel files that can be a pair's left or right channel: not linked, with
 // a known channel count of 1. A recovery without its copy yet has no known count.
 QList<AudioTrack> monoTracks(const QList<AudioTrack> &tracks);

@@ -40,7 +40,6 @@ inline const QString cancel = QStringLiteral("Cancel");
 
 // SD2 tools sheet.
 inline const QString toolsTitle = QStringLiteral("Advanced SD2 Recovery");
-inline const QString pairSuffix = QStringLiteral(" (L/R)");
 inline const QString bitDepthPicker = QStringLiteral("Assumed bit depth");
 inline const QString sampleRateField = QStringLiteral("Assumed sample rate (Hz)");
 inline const QString channelsPicker = QStringLiteral("Assumed channels");

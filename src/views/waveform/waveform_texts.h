@@ -15,7 +15,6 @@ inline const QString waveformUnavailable = QStringLiteral("Waveform unavailable"
 inline const QString loadingDetail = QStringLiteral("Loading waveform detail…");
 inline const QString detailUnavailable = QStringLiteral("Waveform detail unavailable");
 inline const QString dragHint = QStringLiteral("Drag Waveform Left or Right to Re-Position");
-inline const QString pairSuffix = QStringLiteral(" (L/R)");
 
 inline const QString leftLane = QStringLiteral("L");
 inline const QString rightLane = QStringLiteral("R");

@@ -1,6 +1,5 @@
 #include "views/waveform/waveform_view.h"
 
-#include "core/native_path.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
@@ -159,9 +158,7 @@ QString WaveformView::accessibleValue() const
     const auto track = player_.selectedTrack();
     if (!track)
         return WaveformText::noAudioSelected;
-    if (track->pair)
-        return track->pair->name() + WaveformText::pairSuffix;
-    return displayedPath(track->projectedURL().fileName());
+    return track->displayName();
 }
 
 void WaveformView::refresh()
