@@ -175,56 +175,50 @@ std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fi
     return stream;
 }
 
-bool linksChangeFormat(const FileHandle &file, int64_t fileSize)
+Chain readChain(const FileHandle &file, int64_t fileSize)
 {
     PageFile pages(file, fileSize, windowBytes);
+    Chain chain;
+    std::vector<int64_t> starts;
     std::optional<Stream> first;
-    bool inLink = false; // a page that begins no stream came since the last that did
+    bool pastFirst = false; // a page that begins no stream has come
+    bool linkEnded = true;  // a page that begins no stream came since the last that did
     for (auto page = pages.next(0, fileSize); page; page = pages.next(page->end(), fileSize)) {
         if (!(page->flags & firstFlag)) {
-            inLink = true;
+            pastFirst = linkEnded = true;
             continue;
         }
+        if (std::exchange(linkEnded, false))
+            starts.push_back(page->offset);
         const auto bytes = pages.whole(*page);
         const auto *body = reinterpret_cast<const char *>(bytes.data() + page->headerSize());
         Head head;
         if (!readIdentification(QByteArray::fromRawData(body, qsizetype(page->bodySize)), head))
             continue;
         const Stream &link = head.stream;
-        if (!first)
+        if (!first) {
             first = link;
-        else if (inLink
-                 && (link.codec != first->codec || link.channels != first->channels
-                     || link.sampleRate != first->sampleRate))
-            return true;
-    }
-    return false;
-}
-
-std::vector<Link> chainLinks(const FileHandle &file, int64_t fileSize)
-{
-    PageFile pages(file, fileSize, windowBytes);
-    std::vector<int64_t> starts;
-    bool inLink = true; // a page that begins no stream came since the last that did
-    for (auto page = pages.next(0, fileSize); page; page = pages.next(page->end(), fileSize)) {
-        if (!(page->flags & firstFlag))
-            inLink = true;
-        else if (std::exchange(inLink, false))
-            starts.push_back(page->offset);
+        } else if (pastFirst
+                   && (link.codec != first->codec || link.channels != first->channels
+                       || link.sampleRate != first->sampleRate)) {
+            chain.changesFormat = true;
+            return chain;
+        }
     }
     if (starts.size() < 2)
-        return {};
-    std::vector<Link> links;
+        return chain;
     for (const int64_t start : starts) {
         PageFile heads(file, fileSize, int64_t(1) << 16);
         const std::optional<Head> head = readHead(heads, start);
-        if (!head)
-            return {};
-        links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
-                                    ? vorbisExtradata(*head)
-                                    : head->id});
+        if (!head) {
+            chain.links.clear();
+            return chain;
+        }
+        chain.links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
+                                          ? vorbisExtradata(*head)
+                                          : head->id});
     }
-    return links;
+    return chain;
 }
 
 } // namespace tampod::oggaudio
