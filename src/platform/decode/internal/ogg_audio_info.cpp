@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ogg_audio_info.h"
 
 #include "core/file_handle.h"
+#include "platform/decode/internal/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg_page_file.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -16,7 +17,6 @@ namespace tampod::oggaudio {
 
 namespace {
 
-constexpr int maximumOpusPacketFrames = 5760; // 120 ms at 48 kHz
 constexpr int64_t windowBytes = 1 << 18;
 
 // The first bytes of a packet, enough to time it, and its size.
@@ -25,17 +25,6 @@ struct PacketStart {
     uint8_t second = 0;
     int64_t size = 0;
 };
-
-// Samples of an Opus packet by its table of contents; 0 when the packet is not one.
-int opusSamples(const PacketStart &packet)
-{
-    const unsigned config = packet.first >> 3, count = packet.first & 3;
-    const int frame = config < 12 ? std::max(480, 960 * int(config & 3)) : config < 16 ? 480 << (config & 1)
-                                                                                       : 120 << (config & 3);
-    int frames = count == 0 ? 1 : count < 3 ? 2 : packet.size < 2 ? 0 : packet.second & 0x3F;
-    const int samples = frame * frames;
-    return samples <= maximumOpusPacketFrames ? samples : 0;
-}
 
 struct VorbisParserFree {
     void operator()(AVVorbisParseContext *parser) const { av_vorbis_parse_free(&parser); }
@@ -80,7 +69,7 @@ std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t sta
     const auto duration = [&](const PacketStart &packet) {
         if (packet.size == 0)
             return 0;
-        return vorbis ? av_vorbis_parse_frame(parser.get(), &packet.first, 1) : opusSamples(packet);
+        return vorbis ? av_vorbis_parse_frame(parser.get(), &packet.first, 1) : opusPacketSamples(packet.first, packet.second, packet.size);
     };
     uint32_t sequence = 0;
     bool continues = false; // the page before ended inside a packet
