@@ -1,7 +1,7 @@
 #include "platform/decode/internal/flac_length.h"
-#include "platform/decode/internal/crc16.h"
 
 #include "core/file_handle.h"
+#include "platform/internal/frame_crc.h"
 
 #include <QByteArray>
 
@@ -16,17 +16,6 @@ namespace {
 constexpr int64_t maximumTailBytes = 16 << 20;
 constexpr int64_t unknownFrameTailBytes = 1 << 20;
 constexpr int64_t streamInfoEnd = 4 + 4 + 34;
-
-constexpr std::array<uint8_t, 256> crc8Table = [] {
-    std::array<uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint8_t crc = uint8_t(i);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
-        table[size_t(i)] = crc;
-    }
-    return table;
-}();
 
 struct StreamInfo {
     int64_t maxBlock = 0;
@@ -109,10 +98,7 @@ std::optional<FrameHeader> frameHeader(const uint8_t *h, const uint8_t *end, con
     if (blockBytes)
         blocksize = int64_t(bigEndian(at, blockBytes)) + 1;
     at += blockBytes + rateBytes;
-    uint8_t crc = 0;
-    for (const uint8_t *p = h; p < at; ++p)
-        crc = crc8Table[crc ^ *p];
-    if (crc != *at)
+    if (crc8(h, at - h) != *at)
         return std::nullopt;
     FrameHeader frame;
     frame.blocksize = blocksize;
