@@ -15,9 +15,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
 {
     const tampod::FileHandle file = tampod::FileHandle::openOutside(fuzz::memoryFile(data, size));
-    (void)tampod::oggaudio::linksChangeFormat(file, file.size());
+    const tampod::oggaudio::Chain chain = tampod::oggaudio::readChain(file, file.size());
+    if (chain.changesFormat && !chain.links.empty())
+        std::abort();
     int64_t previous = -1;
-    for (const auto &link : tampod::oggaudio::chainLinks(file, file.size())) {
+    for (const auto &link : chain.links) {
         if (link.start <= previous || link.start >= file.size() || link.extradata.isEmpty())
             std::abort();
         previous = link.start;

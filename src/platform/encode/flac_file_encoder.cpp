@@ -4,6 +4,7 @@
 #include "core/exclusive_file.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
+#include "platform/internal/frame_crc.h"
 
 #include <libavutil/error.h>
 #include <FLAC/stream_encoder.h>
@@ -73,17 +74,6 @@ std::uint16_t crc16(const char *data, qsizetype size)
     return value;
 }
 
-std::uint8_t crc8(const QByteArray &data)
-{
-    std::uint8_t value = 0;
-    for (const char byte : data) {
-        value ^= std::uint8_t(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            value = std::uint8_t((value & 0x80) ? (value << 1) ^ 0x07 : value << 1);
-    }
-    return value;
-}
-
 // The frame number as FLAC codes it: UTF-8's scheme, extended to 36 bits.
 QByteArray codedNumber(std::uint64_t n)
 {
@@ -113,7 +103,7 @@ QByteArray renumbered(const char *frame, qsizetype size, std::uint64_t number)
     QByteArray out;
     out.reserve(size - numberBytes + coded.size());
     out.append(frame, 4).append(coded).append(frame + 4 + numberBytes, optional);
-    out += char(crc8(out));
+    out += char(crc8(reinterpret_cast<const std::uint8_t *>(out.constData()), out.size()));
     out.append(frame + headerEnd + 1, size - headerEnd - 3);
     const std::uint16_t check = crc16(out.constData(), out.size());
     out += char(check >> 8);

@@ -1,8 +1,8 @@
 #include "platform/decode/internal/coded_frame_walk.h"
-#include "platform/decode/internal/crc16.h"
 
 #include "core/file_handle.h"
 #include "platform/decode/internal/trailing_tags.h"
+#include "platform/internal/frame_crc.h"
 
 #include <QByteArray>
 

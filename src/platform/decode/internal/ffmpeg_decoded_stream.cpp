@@ -241,13 +241,14 @@ void FfmpegStream::refuseChangingLinks()
 {
     if (linksChecked_)
         return;
-    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0
-        && oggaudio::linksChangeFormat(file_, fileSize_))
-        throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
-                             decodingText(),
-                             QStringLiteral("the links of the chained stream change its format"));
-    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0)
-        links_ = oggaudio::chainLinks(file_, fileSize_);
+    if (!described_ && std::strcmp(inputFormat_->name, "ogg") == 0) {
+        oggaudio::Chain chain = oggaudio::readChain(file_, fileSize_);
+        if (chain.changesFormat)
+            throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_PATCHWELCOME,
+                                 decodingText(),
+                                 QStringLiteral("the links of the chained stream change its format"));
+        links_ = std::move(chain.links);
+    }
     linksChecked_ = true;
 }
 

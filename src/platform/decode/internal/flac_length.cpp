@@ -1,7 +1,8 @@
 #include "platform/decode/internal/flac_length.h"
-#include "platform/decode/internal/crc16.h"
 
+#include "core/byte_reader.h"
 #include "core/file_handle.h"
+#include "platform/internal/frame_crc.h"
 
 #include <QByteArray>
 
@@ -17,17 +18,6 @@ constexpr int64_t maximumTailBytes = 16 << 20;
 constexpr int64_t unknownFrameTailBytes = 1 << 20;
 constexpr int64_t streamInfoEnd = 4 + 4 + 34;
 
-constexpr std::array<uint8_t, 256> crc8Table = [] {
-    std::array<uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i) {
-        uint8_t crc = uint8_t(i);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
-        table[size_t(i)] = crc;
-    }
-    return table;
-}();
-
 struct StreamInfo {
     int64_t maxBlock = 0;
     int64_t maxFrameBytes = 0; // 0: not stated
@@ -39,27 +29,21 @@ struct FrameHeader {
     int64_t blocksize = 0;
 };
 
-uint32_t bigEndian(const uint8_t *bytes, int count)
-{
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
 std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
 {
     const QByteArray bytes = file.preadUpTo(start, streamInfoEnd);
     if (bytes.size() != streamInfoEnd || !bytes.startsWith("fLaC"))
         return std::nullopt;
-    const auto *b = reinterpret_cast<const uint8_t *>(bytes.constData()) + 4;
-    if ((b[0] & 0x7F) != 0 || bigEndian(b + 1, 3) != 34)
+    ByteReader r(bytes);
+    r.skip(4);
+    if ((r.u8() & 0x7F) != 0 || r.u24be() != 34)
         return std::nullopt;
-    const uint8_t *info = b + 4;
     StreamInfo stream;
-    stream.maxBlock = bigEndian(info + 2, 2);
-    stream.maxFrameBytes = bigEndian(info + 7, 3);
-    stream.total = int64_t(info[13] & 0x0F) << 32 | bigEndian(info + 14, 4);
+    r.skip(2); // the smallest block
+    stream.maxBlock = r.u16be();
+    r.skip(3); // the smallest frame
+    stream.maxFrameBytes = r.u24be();
+    stream.total = int64_t(r.u64be() & ((uint64_t(1) << 36) - 1)); // after rate, channels, bits
     if (stream.total == 0 || stream.maxBlock < 16)
         return std::nullopt;
     return stream;
@@ -107,12 +91,9 @@ std::optional<FrameHeader> frameHeader(const uint8_t *h, const uint8_t *end, con
     if (end - at < blockBytes + rateBytes + 1)
         return std::nullopt;
     if (blockBytes)
-        blocksize = int64_t(bigEndian(at, blockBytes)) + 1;
+        blocksize = int64_t(blockBytes == 2 ? at[0] << 8 | at[1] : at[0]) + 1;
     at += blockBytes + rateBytes;
-    uint8_t crc = 0;
-    for (const uint8_t *p = h; p < at; ++p)
-        crc = crc8Table[crc ^ *p];
-    if (crc != *at)
+    if (crc8(h, at - h) != *at)
         return std::nullopt;
     FrameHeader frame;
     frame.blocksize = blocksize;

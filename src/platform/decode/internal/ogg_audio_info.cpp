@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ogg_audio_info.h"
 
 #include "core/file_handle.h"
+#include "platform/decode/internal/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg_page_file.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -16,7 +17,6 @@ namespace tampod::oggaudio {
 
 namespace {
 
-constexpr int maximumOpusPacketFrames = 5760; // 120 ms at 48 kHz
 constexpr int64_t windowBytes = 1 << 18;
 
 // The first bytes of a packet, enough to time it, and its size.
@@ -25,17 +25,6 @@ struct PacketStart {
     uint8_t second = 0;
     int64_t size = 0;
 };
-
-// Samples of an Opus packet by its table of contents; 0 when the packet is not one.
-int opusSamples(const PacketStart &packet)
-{
-    const unsigned config = packet.first >> 3, count = packet.first & 3;
-    const int frame = config < 12 ? std::max(480, 960 * int(config & 3)) : config < 16 ? 480 << (config & 1)
-                                                                                       : 120 << (config & 3);
-    int frames = count == 0 ? 1 : count < 3 ? 2 : packet.size < 2 ? 0 : packet.second & 0x3F;
-    const int samples = frame * frames;
-    return samples <= maximumOpusPacketFrames ? samples : 0;
-}
 
 struct VorbisParserFree {
     void operator()(AVVorbisParseContext *parser) const { av_vorbis_parse_free(&parser); }
@@ -80,7 +69,7 @@ std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t sta
     const auto duration = [&](const PacketStart &packet) {
         if (packet.size == 0)
             return 0;
-        return vorbis ? av_vorbis_parse_frame(parser.get(), &packet.first, 1) : opusSamples(packet);
+        return vorbis ? av_vorbis_parse_frame(parser.get(), &packet.first, 1) : opusPacketSamples(packet.first, packet.second, packet.size);
     };
     uint32_t sequence = 0;
     bool continues = false; // the page before ended inside a packet
@@ -175,56 +164,50 @@ std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fi
     return stream;
 }
 
-bool linksChangeFormat(const FileHandle &file, int64_t fileSize)
+Chain readChain(const FileHandle &file, int64_t fileSize)
 {
     PageFile pages(file, fileSize, windowBytes);
+    Chain chain;
+    std::vector<int64_t> starts;
     std::optional<Stream> first;
-    bool inLink = false; // a page that begins no stream came since the last that did
+    bool pastFirst = false; // a page that begins no stream has come
+    bool linkEnded = true;  // a page that begins no stream came since the last that did
     for (auto page = pages.next(0, fileSize); page; page = pages.next(page->end(), fileSize)) {
         if (!(page->flags & firstFlag)) {
-            inLink = true;
+            pastFirst = linkEnded = true;
             continue;
         }
+        if (std::exchange(linkEnded, false))
+            starts.push_back(page->offset);
         const auto bytes = pages.whole(*page);
         const auto *body = reinterpret_cast<const char *>(bytes.data() + page->headerSize());
         Head head;
         if (!readIdentification(QByteArray::fromRawData(body, qsizetype(page->bodySize)), head))
             continue;
         const Stream &link = head.stream;
-        if (!first)
+        if (!first) {
             first = link;
-        else if (inLink
-                 && (link.codec != first->codec || link.channels != first->channels
-                     || link.sampleRate != first->sampleRate))
-            return true;
-    }
-    return false;
-}
-
-std::vector<Link> chainLinks(const FileHandle &file, int64_t fileSize)
-{
-    PageFile pages(file, fileSize, windowBytes);
-    std::vector<int64_t> starts;
-    bool inLink = true; // a page that begins no stream came since the last that did
-    for (auto page = pages.next(0, fileSize); page; page = pages.next(page->end(), fileSize)) {
-        if (!(page->flags & firstFlag))
-            inLink = true;
-        else if (std::exchange(inLink, false))
-            starts.push_back(page->offset);
+        } else if (pastFirst
+                   && (link.codec != first->codec || link.channels != first->channels
+                       || link.sampleRate != first->sampleRate)) {
+            chain.changesFormat = true;
+            return chain;
+        }
     }
     if (starts.size() < 2)
-        return {};
-    std::vector<Link> links;
+        return chain;
     for (const int64_t start : starts) {
         PageFile heads(file, fileSize, int64_t(1) << 16);
         const std::optional<Head> head = readHead(heads, start);
-        if (!head)
-            return {};
-        links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
-                                    ? vorbisExtradata(*head)
-                                    : head->id});
+        if (!head) {
+            chain.links.clear();
+            return chain;
+        }
+        chain.links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
+                                          ? vorbisExtradata(*head)
+                                          : head->id});
     }
-    return links;
+    return chain;
 }
 
 } // namespace tampod::oggaudio

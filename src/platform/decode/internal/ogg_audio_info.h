@@ -36,12 +36,6 @@ struct Stream {
 // Throws only when reading the file fails.
 std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize);
 
-// Whether a later link of a chained file changes the codec, channel count or sample rate of the
-// first link's Vorbis or Opus stream: the demuxer goes on as if it had not (with the first link's
-// decoder, or not at all), and the file has no one format to state. Pages that are damaged or
-// belong to no Vorbis or Opus stream are passed over. Throws only when reading the file fails.
-bool linksChangeFormat(const FileHandle &file, int64_t fileSize);
-
 // One link of a chained file: where its first page lies, and the headers a decoder of that link
 // alone opens with (Opus: its identification; Vorbis: its three headers, laced as the demuxer
 // hands them on).
@@ -50,9 +44,20 @@ struct Link {
     QByteArray extradata;
 };
 
-// The links of a chained file of Vorbis or Opus links, in order; empty unless the file holds two
-// or more and every link begins with headers that read as those of one plain stream. Throws only
-// when reading the file fails.
-std::vector<Link> chainLinks(const FileHandle &file, int64_t fileSize);
+// What one walk through the pages of a chained file finds. Pages that are damaged are passed over.
+struct Chain {
+    // Whether a later link changes the codec, channel count or sample rate of the first link's
+    // Vorbis or Opus stream: the demuxer goes on as if it had not (with the first link's decoder,
+    // or not at all), and the file has no one format to state. Pages that belong to no Vorbis or
+    // Opus stream are passed over.
+    bool changesFormat = false;
+    // The links of a chain of Vorbis or Opus links alike in format, in order; empty unless the
+    // file holds two or more and every link begins with headers that read as those of one plain
+    // stream.
+    std::vector<Link> links;
+};
+
+// Throws only when reading the file fails.
+Chain readChain(const FileHandle &file, int64_t fileSize);
 
 } // namespace tampod::oggaudio

@@ -23,7 +23,7 @@ int64_t OggPacketDuration::of(const AVPacket &packet)
     if (!packet.data || packet.size <= 0)
         return 0;
     if (codec_ == AV_CODEC_ID_OPUS)
-        return ofOpus(packet);
+        return opusPacketSamples(packet.data[0], packet.size > 1 ? packet.data[1] : 0, packet.size);
     if (vorbis_) {
         const int duration = av_vorbis_parse_frame(vorbis_, packet.data, packet.size);
         return duration > 0 ? duration : 0;
@@ -33,9 +33,8 @@ int64_t OggPacketDuration::of(const AVPacket &packet)
 
 // The table of contents names the frames' size (by configuration) and how many frames there
 // are; Ogg Opus streams count at 48 kHz.
-int64_t OggPacketDuration::ofOpus(const AVPacket &packet)
+int opusPacketSamples(uint8_t toc, uint8_t count, int64_t size)
 {
-    const int toc = packet.data[0];
     const int config = toc >> 3;
     static constexpr int silk[] = {480, 960, 1920, 2880}; // 10, 20, 40, 60 ms at 48 kHz
     int frameSamples;
@@ -51,12 +50,12 @@ int64_t OggPacketDuration::ofOpus(const AVPacket &packet)
     case 1:
     case 2: frames = 2; break;
     default:
-        if (packet.size < 2)
+        if (size < 2)
             return 0;
-        frames = packet.data[1] & 0x3f;
+        frames = count & 0x3f;
         break;
     }
-    const int64_t samples = int64_t(frames) * frameSamples;
+    const int samples = frames * frameSamples;
     return samples <= 5760 ? samples : 0; // no packet holds more than 120 ms
 }
 

@@ -10,6 +10,11 @@ struct AVVorbisParseContext;
 
 namespace tampod {
 
+// The samples, at 48 kHz, of an Opus packet of size bytes by its table of contents: toc, its first
+// byte, and count, the byte after it (read only where the table says it counts the frames). 0
+// when the packet is not one.
+int opusPacketSamples(uint8_t toc, uint8_t count, int64_t size);
+
 // The frames an Ogg Vorbis or Opus packet stands for, in the stream's time base, told from
 // the packet itself as the demuxer tells it: Opus by its table-of-contents byte, Vorbis by the
 // block sizes of its setup header. Packets the page seeker hands on carry no duration, and a
@@ -26,8 +31,6 @@ public:
     int64_t of(const AVPacket &packet);
 
 private:
-    static int64_t ofOpus(const AVPacket &packet);
-
     AVCodecID codec_;
     AVVorbisParseContext *vorbis_ = nullptr;
 };

@@ -152,26 +152,26 @@ int OggPageSeeker::readPage()
     return 0;
 }
 
-int OggPageSeeker::takePacket(Packet &packet)
+// The next packet into packet, and where it ends, where its page says so.
+int OggPageSeeker::takePacket(AVPacket &packet, std::optional<int64_t> &endsAt)
 {
     while (pending_.empty()) {
         if (const int status = readPage(); status < 0)
             return status;
     }
-    packet = std::move(pending_.front());
+    const Packet next = std::move(pending_.front());
     pending_.pop_front();
+    endsAt = next.endsAt;
+    if (const int status = av_new_packet(&packet, int(next.bytes.size())); status < 0)
+        return status;
+    std::memcpy(packet.data, next.bytes.constData(), size_t(next.bytes.size()));
     return 0;
 }
 
 int OggPageSeeker::nextPacket(AVPacket &packet)
 {
-    Packet next;
-    if (const int status = takePacket(next); status < 0)
-        return status;
-    if (const int status = av_new_packet(&packet, int(next.bytes.size())); status < 0)
-        return status;
-    std::memcpy(packet.data, next.bytes.constData(), size_t(next.bytes.size()));
-    return 0;
+    std::optional<int64_t> endsAt;
+    return takePacket(packet, endsAt);
 }
 
 // Where the decoder's output stands is learnt from it, not from what a codec is thought to hold
@@ -199,10 +199,9 @@ std::optional<int64_t> OggPageSeeker::seek(AVCodecContext &decoder, AVFrame &fra
     std::optional<int64_t> origin; // the position of the first sample the decoder gave
     for (int untimed = 0; untimed < maximumUntimedPackets; ++untimed) {
         token.throwIfCancelled();
-        Packet next;
-        if (takePacket(next) < 0 || av_new_packet(packet.get(), int(next.bytes.size())) < 0)
+        std::optional<int64_t> endsAt;
+        if (takePacket(*packet, endsAt) < 0)
             break;
-        std::memcpy(packet->data, next.bytes.constData(), size_t(next.bytes.size()));
         const int sent = avcodec_send_packet(&decoder, packet.get());
         av_packet_unref(packet.get());
         if (sent < 0)
@@ -217,8 +216,8 @@ std::optional<int64_t> OggPageSeeker::seek(AVCodecContext &decoder, AVFrame &fra
         }
         if (status != AVERROR(EAGAIN))
             break;
-        if (!origin && next.endsAt)
-            origin = *next.endsAt - delivered;
+        if (!origin && endsAt)
+            origin = *endsAt - delivered;
         if (!origin || !gotFrame)
             continue;
         const int64_t start = *origin + delivered - frame.nb_samples;

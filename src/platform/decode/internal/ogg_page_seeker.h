@@ -67,7 +67,7 @@ private:
     std::optional<oggaudio::Page> timedPageFrom(int64_t from, int64_t limit);
     void startAfter(const oggaudio::Page &page);
     int readPage();
-    int takePacket(Packet &packet);
+    int takePacket(AVPacket &packet, std::optional<int64_t> &endsAt);
 
     oggaudio::PageFile pages_;
     oggaudio::Head head_;

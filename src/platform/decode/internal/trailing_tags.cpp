@@ -1,9 +1,9 @@
 #include "platform/decode/internal/trailing_tags.h"
 
+#include "core/byte_reader.h"
 #include "core/file_handle.h"
 
 #include <QByteArray>
-
 
 namespace tampod::trailingtags {
 
@@ -11,14 +11,6 @@ namespace {
 
 constexpr int64_t id3v1Bytes = 128;
 constexpr int64_t apeFooterBytes = 32;
-
-uint32_t u32le(const char *bytes)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | uint8_t(bytes[i]);
-    return value;
-}
 
 // Where an APE tag whose footer ends at end begins; end where there is none.
 int64_t apeStart(const FileHandle &file, int64_t start, int64_t end)
@@ -28,8 +20,9 @@ int64_t apeStart(const FileHandle &file, int64_t start, int64_t end)
     const QByteArray footer = file.preadUpTo(end - apeFooterBytes, apeFooterBytes);
     if (footer.size() != apeFooterBytes || !footer.startsWith("APETAGEX"))
         return end;
-    const int64_t size = u32le(footer.constData() + 12); // items and footer
-    const uint32_t flags = u32le(footer.constData() + 20);
+    const ByteReader fields(footer);
+    const int64_t size = fields.u32leAt(12); // items and footer
+    const uint32_t flags = fields.u32leAt(20);
     const bool hasHeader = flags & 0x80000000u;
     if ((flags & 0x20000000u) || size < apeFooterBytes)
         return end; // a header where a footer belongs
