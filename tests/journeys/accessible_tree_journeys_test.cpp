@@ -10,6 +10,10 @@
 #include "windows/window_texts.h"
 
 #include <QAccessible>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingReply>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -368,4 +372,82 @@ TEST_F(Journey, AScreenReaderOnTheBusHasEveryTextAnsweredAtItsEdges)
     EXPECT_TRUE(pumpUntil([&] { return busReaderWalks() >= walks + 2; }, std::chrono::seconds(60)));
     key(sheet, Qt::Key_Escape);
     ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+}
+
+namespace {
+
+// Asks the library table on the accessibility bus, as a reader in another program does, and
+// waits for the answer while the application goes on answering.
+class BusReader {
+public:
+    BusReader()
+        : bus_(QDBusConnection::connectToBus(address(), QStringLiteral("journey reader")))
+    {
+    }
+    ~BusReader() { QDBusConnection::disconnectFromBus(QStringLiteral("journey reader")); }
+
+    // The answer's values as texts, or the error's name.
+    QStringList ask(QAccessibleInterface *element, const QString &interface, const QString &method,
+                     const QVariantList &arguments)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QDBusConnection(QStringLiteral("a11y")).baseService(),
+            QStringLiteral("/org/a11y/atspi/accessible/%1").arg(QAccessible::uniqueId(element)), interface, method);
+        call.setArguments(arguments);
+        QDBusPendingCall pending = bus_.asyncCall(call, 5000);
+        pumpUntil([&] { return pending.isFinished(); }, std::chrono::seconds(10));
+        if (pending.isError())
+            return {pending.error().name()};
+        QStringList values;
+        for (const QVariant &value : pending.reply().arguments())
+            values << value.toString();
+        return values;
+    }
+
+private:
+    static QString address()
+    {
+        QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"), QStringLiteral("org.a11y.Bus"),
+            QStringLiteral("GetAddress")));
+        return reply.arguments().value(0).toString();
+    }
+
+    QDBusConnection bus_;
+};
+
+const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
+
+} // namespace
+
+// A reader asks for a cell by its index: past the last cell, there is none, and the answer says
+// so; a table question to a cell is refused, and the program goes on.
+TEST_F(Journey, AScreenReaderOnTheBusHearsThatNoCellLiesPastTheTable)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    for (const char *take : {"a", "b"})
+        writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
+    open(music, 2);
+    ASSERT_TRUE(pumpUntil([] { return QDBusConnection(QStringLiteral("a11y")).isConnected(); }));
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&table());
+    ASSERT_NE(element, nullptr);
+    const int cells = element->tableInterface()->rowCount() * element->tableInterface()->columnCount();
+    BusReader reader;
+    const auto extents = [&](int index) {
+        return reader.ask(element, tableInterfaceName, QStringLiteral("GetRowColumnExtentsAtIndex"), {index});
+    };
+    const int columns = element->tableInterface()->columnCount();
+    EXPECT_EQ(extents(columns + 1), QStringList({"true", "1", "1", "1", "1", "false"}));
+    for (int past : {cells, cells + 7, -1})
+        EXPECT_EQ(extents(past), QStringList({"false", "-1", "-1", "-1", "-1", "false"})) << past;
+    QAccessibleInterface *cell = element->tableInterface()->cellAt(0, 0);
+    EXPECT_EQ(reader.ask(cell, tableInterfaceName, QStringLiteral("GetRowColumnExtentsAtIndex"), {0}),
+              QStringList{"org.freedesktop.DBus.Error.UnknownInterface"});
+    EXPECT_EQ(reader.ask(cell, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                         {tableInterfaceName, QStringLiteral("NRows")}),
+              QStringList{"org.freedesktop.DBus.Error.UnknownInterface"});
+    // Everything else is the bridge's, as before.
+    EXPECT_EQ(reader.ask(element, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetRoleName"), {}),
+              QStringList{"table"});
 }

@@ -1,5 +1,6 @@
 #include "views/kit/view_accessibility.h"
 
+#include "views/kit/accessible_table_bus_guard.h"
 #include "views/kit/accessible_table_source.h"
 #include "views/kit/accessible_value_source.h"
 #include "views/kit/bounded_accessible_text.h"
@@ -344,6 +345,7 @@ void installAccessibleFactory()
 {
     static const bool installed = [] {
         QAccessible::installFactory(factory);
+        AccessibleTableBusGuard::install();
         return true;
     }();
     Q_UNUSED(installed);
