@@ -5,6 +5,7 @@
 #include "journey.h"
 
 #include "views/export_form/export_format_controls.h"
+#include "views/kit/accessible_table_bus_guard.h"
 #include "views/library/library_row.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -386,6 +387,8 @@ public:
     }
     ~BusReader() { QDBusConnection::disconnectFromBus(QStringLiteral("journey reader")); }
 
+    bool isConnected() const { return bus_.isConnected(); }
+
     // The answer's values as texts, or the error's name.
     QStringList ask(QAccessibleInterface *element, const QString &interface, const QString &method,
                      const QVariantList &arguments)
@@ -429,11 +432,18 @@ TEST_F(Journey, AScreenReaderOnTheBusHearsThatNoCellLiesPastTheTable)
     for (const char *take : {"a", "b"})
         writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
     open(music, 2);
-    ASSERT_TRUE(pumpUntil([] { return QDBusConnection(QStringLiteral("a11y")).isConnected(); }));
+    // Once the bridge is on the bus, the guard stands in front of it.
+    ASSERT_TRUE(pumpUntil(
+        [] {
+            return dynamic_cast<AccessibleTableBusGuard *>(QDBusConnection(QStringLiteral("a11y")).objectRegisteredAt(
+                       QStringLiteral("/org/a11y/atspi/accessible"))) != nullptr;
+        },
+        std::chrono::seconds(60)));
     QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&table());
     ASSERT_NE(element, nullptr);
     const int cells = element->tableInterface()->rowCount() * element->tableInterface()->columnCount();
     BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
     const auto extents = [&](int index) {
         return reader.ask(element, tableInterfaceName, QStringLiteral("GetRowColumnExtentsAtIndex"), {index});
     };

@@ -12,11 +12,16 @@ export TAMPOD_BUS_READER="$here/accessibility_bus_reader.py"
 # (like an allocator that has not reused the block yet) keeps the old contents readable.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}max_free_fill_size=1048576:free_fill_byte=165"
 export MALLOC_PERTURB_=165
-exec dbus-run-session -- bash -c '
+# A runtime folder of the session's own: the accessibility bus's launcher puts its socket there,
+# and two sessions at once (two builds tested side by side) would otherwise share one.
+runtime=$(mktemp -d)
+trap 'rm -rf "$runtime"' EXIT
+export XDG_RUNTIME_DIR="$runtime"
+dbus-run-session -- bash -c '
   set -u
   # A desktop session starts the accessibility bus; Qt only waits for it to appear.
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
-  runtime=$(mktemp -d)
+  runtime="$XDG_RUNTIME_DIR"
   # The reader counts its walks here; a journey waits for them.
   export TAMPOD_BUS_READER_WALKS="$runtime/walks"
   : >"$TAMPOD_BUS_READER_WALKS"
@@ -33,6 +38,5 @@ exec dbus-run-session -- bash -c '
   if [ "$reader_status" -ne 143 ]; then
     status=1
   fi
-  rm -rf "$runtime"
   exit "$status"
 ' bash "$@"
