@@ -14,7 +14,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QDBusPendingReply>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>

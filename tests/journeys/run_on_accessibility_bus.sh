@@ -21,15 +21,14 @@ dbus-run-session -- bash -c '
   set -u
   # A desktop session starts the accessibility bus; Qt only waits for it to appear.
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null
-  runtime="$XDG_RUNTIME_DIR"
   # The reader counts its walks here; a journey waits for them.
-  export TAMPOD_BUS_READER_WALKS="$runtime/walks"
+  export TAMPOD_BUS_READER_WALKS="$XDG_RUNTIME_DIR/walks"
   : >"$TAMPOD_BUS_READER_WALKS"
   /usr/bin/python3 "$TAMPOD_BUS_READER" 0.05 &
   reader=$!
   status=0
   xvfb-run -a -s "-screen 0 1600x1000x24" \
-    env XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@" || status=$?
+    env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@" || status=$?
   # Stopped here, the reader ends by the signal (143); ended by itself, it found a program
   # that did not answer it.
   kill "$reader" 2>/dev/null || true
