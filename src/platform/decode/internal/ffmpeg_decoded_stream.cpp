@@ -9,7 +9,7 @@
 #include "platform/decode/internal/ogg_audio_info.h"
 #include "platform/decode/internal/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg_page_seeker.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/raw_stream_end.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
@@ -38,15 +38,16 @@ bool isFrameError(int status)
            || (status < 0 && av_strerror(status, text, sizeof text) < 0);
 }
 
-// The bytes the demuxer sees: a raw coded stream ends where the tags after its last frame begin,
-// so neither the demuxer nor the decoder takes them for audio.
-int64_t audioBytes(const FileHandle &file, const AVInputFormat *input)
+// The bytes the demuxer sees: a raw coded stream ends where its frames end (a header's count
+// or a walk tells), so neither the demuxer nor the decoder takes what follows for audio.
+int64_t audioBytes(const FileHandle &file, const AVInputFormat *input, const containerheader::Header *header)
 {
+    if (header && header->description && header->description->audioEnd)
+        return *header->description->audioEnd;
     const int64_t size = file.size();
-    for (const char *raw : {"mp3", "aac", "ac3", "eac3"})
-        if (std::strcmp(input->name, raw) == 0)
-            return trailingtags::audioEnd(file, ffmpeg::id3v2Length(file, 0), size);
-    return size;
+    if (!rawstream::isRaw(input->name))
+        return size;
+    return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
 }
 
 void deliverSilence(int64_t count, const SampleSink &sink)
@@ -96,7 +97,7 @@ class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
                  DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
-        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input)), inputFormat_(input),
+        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input, header)), inputFormat_(input),
           demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader)
