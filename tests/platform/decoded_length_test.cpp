@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -492,6 +494,44 @@ TEST(DecodedLength, JoinedMp3FilesKeepTheSecondPart)
     EXPECT_NEAR(peak, 0.25, 0.03);
 }
 
+// Seeks in MP3 files joined end to end, whose timestamps do not hold past the join, restart at
+// a frame the read from the start found near the target: the samples are that read's, and a
+// seek into the second part reads the bytes near its target only.
+TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
+{
+    test::TempDir dir;
+    const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
+    test::makeTone(first, 1323000, {"-c:a", "libmp3lame"});
+    test::makeTone(second, 1323000, {"-c:a", "libmp3lame", "-af", "volume=0.5"});
+    test::writeFile(both, test::readAll(first) + id3v1Tag() + test::readAll(second));
+    const qint64 size = QFileInfo(both).size();
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+        AudioFileReader reader(both, {}, use);
+        const std::vector<float> whole = test::readAllFloat(reader);
+        const qint64 length = reader.length();
+        ASSERT_EQ(qint64(whole.size()), 2 * length);
+        AudioFileReader fresh(both, {}, use);
+        ASSERT_EQ(fresh.length(), length);
+        // Into the second part, at the join, into the first part, back and forth, at the end.
+        for (const qint64 frame : {length * 9 / 10, length * 3 / 4, length / 2 + 700, qint64(40000), length * 9 / 10 + 1,
+                                   length - 3, length * 3 / 5}) {
+            SCOPED_TRACE(frame);
+            for (AudioFileReader *r : {&reader, &fresh}) {
+                const qint64 before = test::bytesReadSoFar();
+                r->seek(frame);
+                EXPECT_EQ(r->position(), frame);
+                std::vector<float> got(2 * 4096);
+                const qint64 n = r->readFloatInterleaved(got.data(), 4096);
+                ASSERT_EQ(n, std::min<qint64>(4096, length - frame));
+                EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * frame));
+                if (frame > length * 3 / 5) {
+                    EXPECT_LT(test::bytesReadSoFar() - before, size / 8);
+                }
+            }
+        }
+    }
+}
+
 namespace {
 
 // Bytes no decoder takes for audio: the same pseudo-random ones in every run.
@@ -558,6 +598,36 @@ TEST(DecodedLength, BytesAfterAnMp3StreamLeaveItsTrimmedLength)
     const QString joined = dir.file("joined.mp3");
     test::writeFile(joined, stream + QByteArray(100, '\0') + stream.mid(stream.indexOf("\xFF\xFB"), 3000));
     EXPECT_EQ(statedByHeader(joined), std::nullopt);
+}
+
+// An ID3v2 tag whose header states a few bytes more or fewer than the tag holds: the stream is
+// found where its first frame begins, as the file with a right size plays.
+TEST(DecodedLength, AnId3v2SizeAFewBytesOffFindsTheFirstFrame)
+{
+    test::TempDir dir;
+    const QString clean = dir.file("clean.mp3");
+    test::makeTone(clean, 88200, {"-c:a", "libmp3lame", "-q:a", "2", "-metadata", "title=Take one"});
+    const QByteArray bytes = test::readAll(clean);
+    ASSERT_TRUE(bytes.startsWith("ID3"));
+    const int size = (uint8_t(bytes[6]) << 21) | (uint8_t(bytes[7]) << 14) | (uint8_t(bytes[8]) << 7) | uint8_t(bytes[9]);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    for (const int off : {1, 3, 12, -1, -2, -9}) {
+        SCOPED_TRACE(off);
+        QByteArray misstated = bytes;
+        for (int i = 0; i < 4; ++i)
+            misstated[6 + i] = char(((size + off) >> (21 - 7 * i)) & 0x7F);
+        const QString path = dir.file(QStringLiteral("off%1.mp3").arg(off));
+        test::writeFile(path, misstated);
+        try {
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, 88200));
+            AudioFileReader reader(path);
+            EXPECT_TRUE(test::readAllFloat(reader) == reference);
+        } catch (const AudioFileError &error) {
+            ADD_FAILURE() << error.message().toStdString();
+        }
+    }
 }
 
 namespace {

@@ -280,4 +280,29 @@ bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize)
     return false;
 }
 
+std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window)
+{
+    const int64_t from = std::max<int64_t>(0, at - window);
+    const QByteArray near = file.preadUpTo(from, at + window - from + 4);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(near.constData());
+    const auto chainAt = [&](int64_t offset) {
+        const int64_t index = offset - from;
+        if (offset < from || index + 4 > near.size())
+            return false;
+        const auto header = layer3Header(bytes + index);
+        if (!header)
+            return false;
+        const QByteArray next = file.preadUpTo(offset + header->bytes, 4);
+        const auto following = next.size() == 4 ? layer3Header(reinterpret_cast<const uint8_t *>(next.constData())) : std::nullopt;
+        return following && following->mpeg1 == header->mpeg1 && following->rate == header->rate;
+    };
+    for (int64_t distance = 0; distance <= window; ++distance) {
+        if (chainAt(at - distance))
+            return at - distance;
+        if (distance > 0 && chainAt(at + distance))
+            return at + distance;
+    }
+    return std::nullopt;
+}
+
 } // namespace tampod::codedframes

@@ -41,4 +41,8 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
 // and junk after a stream hold none; a second stream joined on does.
 bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize);
 
+// Where two MPEG Layer III frames that follow each other begin nearest to at, no further than
+// window bytes before or after it; nullopt where none do.
+std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window);
+
 } // namespace tampod::codedframes
