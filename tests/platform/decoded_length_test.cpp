@@ -703,7 +703,7 @@ TEST(DecodedLength, ATagIsCutOnlyWhereTheFramesEnd)
     const std::vector<Stream> streams = {
         {"aac", {"-c:a", "aac", "-b:a", "128k", "-f", "adts"}, 44100},
         {"ac3", {"-c:a", "ac3", "-b:a", "192k"}, 48000},
-        {"mp3", {"-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0"}, 44100},
+        {"mp3", {"-c:a", "libmp3lame", "-b:a", "48k", "-write_xing", "0", "-id3v2_version", "0"}, 44100},
     };
     int index = 0;
     for (const Stream &s : streams) {
