@@ -14,7 +14,7 @@ void check(const std::optional<tampod::codedframes::Walk> &walk, int64_t size, i
 {
     if (walk
         && (walk->channels < 1 || walk->channels > 8 || walk->sampleRate < 7350 || walk->sampleRate > 96000
-            || walk->samples <= 0 || walk->samples > size * samplesPerByte))
+            || walk->samples <= 0 || walk->samples > size * samplesPerByte || walk->end <= 0 || walk->end > size))
         std::abort();
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 using namespace tampod;
 
@@ -67,6 +68,20 @@ QByteArray readPlanarInterleaved(AudioFileReader &reader)
     return test::bytesOf(all);
 }
 
+// The first sample of an MP4 file whose one chunk of samples begins its media data, made bytes
+// no decoder takes.
+QByteArray withFirstSampleDamaged(QByteArray mp4)
+{
+    const auto u32At = [&](qsizetype at) {
+        return qsizetype(uint8_t(mp4[at])) << 24 | uint8_t(mp4[at + 1]) << 16 | uint8_t(mp4[at + 2]) << 8 | uint8_t(mp4[at + 3]);
+    };
+    const qsizetype sizes = mp4.indexOf("stsz"), chunks = mp4.indexOf("stco");
+    EXPECT_EQ(u32At(sizes + 8), 0); // a size for each sample
+    const qsizetype first = u32At(chunks + 12), size = u32At(sizes + 16);
+    mp4.replace(first, size, QByteArray(size, '\xFF'));
+    return mp4;
+}
+
 } // namespace
 
 TEST(AudioFileReader, DescribesEachCodingAndDeliversExactlyWhatTheCommandLineDecodes)
@@ -112,11 +127,22 @@ TEST(AudioFileReader, SeekLandsOnTheSampleAFullReadDelivers)
     test::TempDir dir;
     // Noise substitution draws from the decoder's random generator, so only a read from the
     // start reproduces those bands; without it a seek is sample-exact.
-    for (const auto &[name, options] : std::vector<std::pair<const char *, QStringList>>{
-             {"s.wav", {}}, {"s.aiff", {"-c:a", "pcm_s24be"}}, {"s.caf", {"-c:a", "pcm_f32le"}}, {"s.flac", {}},
-             {"s.m4a", aacWithoutNoise}, {"s.mp3", {"-c:a", "libmp3lame"}}, {"s.ogg", {"-c:a", "libvorbis"}}}) {
+    const std::function<QByteArray(QByteArray)> asMade;
+    struct Case {
+        const char *name;
+        QStringList options;
+        std::function<QByteArray(QByteArray)> change;
+    };
+    for (const auto &[name, options, change] : std::vector<Case>{
+             {"s.wav", {}, asMade}, {"s.aiff", {"-c:a", "pcm_s24be"}, asMade}, {"s.caf", {"-c:a", "pcm_f32le"}, asMade},
+             {"s.flac", {}, asMade}, {"s.m4a", aacWithoutNoise, asMade}, {"s.mp3", {"-c:a", "libmp3lame"}, asMade},
+             {"s.ogg", {"-c:a", "libvorbis"}, asMade},
+             // The decoder rejects the first packet, whose place silence keeps.
+             {"damaged-first-packet.m4a", aacWithoutNoise, withFirstSampleDamaged}}) {
         const QString path = dir.file(QLatin1String(name));
         test::makeTone(path, 200000, options);
+        if (change)
+            test::writeFile(path, change(test::readAll(path)));
         AudioFileReader reader(path);
         SCOPED_TRACE(name);
         const std::vector<float> whole = test::readAllFloat(reader);

@@ -4,9 +4,12 @@
 
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ogg_audio_info.h"
 
 #include <gtest/gtest.h>
+
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -489,4 +492,239 @@ TEST(DecodedLength, JoinedMp3FilesKeepTheSecondPart)
     for (size_t i = samples.size() - 2 * 100000; i < samples.size(); i += 2)
         peak = std::max(peak, double(std::abs(samples[i])));
     EXPECT_NEAR(peak, 0.25, 0.03);
+}
+
+// Seeks in MP3 files joined end to end, whose timestamps do not hold past the join, restart at
+// a frame the read from the start found near the target: the samples are that read's, and a
+// seek into the second part reads the bytes near its target only.
+TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
+{
+    test::TempDir dir;
+    const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
+    test::makeTone(first, 1323000, {"-c:a", "libmp3lame"});
+    test::makeTone(second, 1323000, {"-c:a", "libmp3lame", "-af", "volume=0.5"});
+    test::writeFile(both, test::readAll(first) + id3v1Tag() + test::readAll(second));
+    const qint64 size = QFileInfo(both).size();
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+        AudioFileReader reader(both, {}, use);
+        const std::vector<float> whole = test::readAllFloat(reader);
+        const qint64 length = reader.length();
+        ASSERT_EQ(qint64(whole.size()), 2 * length);
+        AudioFileReader fresh(both, {}, use);
+        ASSERT_EQ(fresh.length(), length);
+        // Into the second part, at the join, into the first part, back and forth, at the end.
+        for (const qint64 frame : {length * 9 / 10, length * 3 / 4, length / 2 + 700, qint64(40000), length * 9 / 10 + 1,
+                                   length - 3, length * 3 / 5}) {
+            SCOPED_TRACE(frame);
+            for (AudioFileReader *r : {&reader, &fresh}) {
+                const qint64 before = test::bytesReadSoFar();
+                r->seek(frame);
+                EXPECT_EQ(r->position(), frame);
+                std::vector<float> got(2 * 4096);
+                const qint64 n = r->readFloatInterleaved(got.data(), 4096);
+                ASSERT_EQ(n, std::min<qint64>(4096, length - frame));
+                EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * frame));
+                if (frame > length * 3 / 5) {
+                    EXPECT_LT(test::bytesReadSoFar() - before, size / 8);
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+// Bytes no decoder takes for audio: the same pseudo-random ones in every run.
+QByteArray junk(int size)
+{
+    QByteArray bytes(size, '\0');
+    uint32_t state = 12345;
+    for (char &byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = char(state >> 23);
+    }
+    return bytes;
+}
+
+QByteArray lyrics3Tag()
+{
+    const QByteArray fields = QByteArray("IND00002") + "10" + "LYR00012" + "[00:01]Take";
+    return "LYRICSBEGIN" + fields + QByteArray::number(11 + fields.size()).rightJustified(6, '0') + "LYRICS200";
+}
+
+// The length the header states at open, before any frame is decoded; none where a decode counts.
+std::optional<int64_t> statedByHeader(const QString &path)
+{
+    const auto header = containerheader::read(FileHandle::openOutside(path));
+    return header && header->description ? header->description->exactLength : std::nullopt;
+}
+
+} // namespace
+
+// Whatever follows an MP3 stream whose Info header counts its frames and bytes (tags, padding,
+// junk), the header's count holds with the encoder's delay and padding trimmed, as for the file
+// without those bytes, sample for sample, and no decode counts it. A second stream where those
+// bytes end is no such case.
+TEST(DecodedLength, BytesAfterAnMp3StreamLeaveItsTrimmedLength)
+{
+    test::TempDir dir;
+    const QString clean = dir.file("clean.mp3");
+    test::makeTone(clean, 88200, {"-c:a", "libmp3lame", "-q:a", "2"});
+    const QByteArray stream = test::readAll(clean);
+    ASSERT_EQ(statedByHeader(clean), 88200);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    ASSERT_EQ(int64_t(reference.size()), 2 * 88200);
+    const std::vector<std::pair<const char *, QByteArray>> afters = {
+        {"zeros", QByteArray(5000, '\0')},
+        {"junk", junk(5000)},
+        {"2 KB padding", QByteArray(2048, '\0')},
+        {"Lyrics3 and ID3v1", lyrics3Tag() + id3v1Tag()},
+        {"junk and ID3v1", junk(700) + id3v1Tag()},
+        {"APE and ID3v1", apeTag(true) + id3v1Tag()},
+    };
+    int index = 0;
+    for (const auto &[name, after] : afters) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QString::number(index++) + ".mp3");
+        test::writeFile(path, stream + after);
+        EXPECT_EQ(statedByHeader(path), 88200);
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+            EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, 88200));
+        AudioFileReader reader(path);
+        EXPECT_TRUE(test::readAllFloat(reader) == reference);
+    }
+    // The first frames of another stream after the counted bytes: only a decode can count them.
+    const QString joined = dir.file("joined.mp3");
+    test::writeFile(joined, stream + QByteArray(100, '\0') + stream.mid(stream.indexOf("\xFF\xFB"), 3000));
+    EXPECT_EQ(statedByHeader(joined), std::nullopt);
+}
+
+// An ID3v2 tag whose header states a few bytes more or fewer than the tag holds: the stream is
+// found where its first frame begins, as the file with a right size plays.
+TEST(DecodedLength, AnId3v2SizeAFewBytesOffFindsTheFirstFrame)
+{
+    test::TempDir dir;
+    const QString clean = dir.file("clean.mp3");
+    test::makeTone(clean, 88200, {"-c:a", "libmp3lame", "-q:a", "2", "-metadata", "title=Take one"});
+    const QByteArray bytes = test::readAll(clean);
+    ASSERT_TRUE(bytes.startsWith("ID3"));
+    const int size = (uint8_t(bytes[6]) << 21) | (uint8_t(bytes[7]) << 14) | (uint8_t(bytes[8]) << 7) | uint8_t(bytes[9]);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    for (const int off : {1, 3, 12, -1, -2, -9}) {
+        SCOPED_TRACE(off);
+        QByteArray misstated = bytes;
+        for (int i = 0; i < 4; ++i)
+            misstated[6 + i] = char(((size + off) >> (21 - 7 * i)) & 0x7F);
+        const QString path = dir.file(QStringLiteral("off%1.mp3").arg(off));
+        test::writeFile(path, misstated);
+        try {
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, 88200));
+            AudioFileReader reader(path);
+            EXPECT_TRUE(test::readAllFloat(reader) == reference);
+        } catch (const AudioFileError &error) {
+            ADD_FAILURE() << error.message().toStdString();
+        }
+    }
+}
+
+namespace {
+
+// The last frame of a raw stream with bytes a tag begins with where the tag would begin: "TAG"
+// 128 bytes before the end, or an APE footer in its last 32. An AC-3 frame's checksum is made to
+// hold again.
+QByteArray withTagLikeEnd(QByteArray stream, const QByteArray &look, qsizetype lastFrameBytes, bool ac3)
+{
+    const qsizetype at = look.startsWith("TAG") ? stream.size() - 128 : stream.size() - look.size();
+    stream.replace(at, look.size(), look);
+    if (ac3) {
+        const qsizetype frame = stream.size() - lastFrameBytes;
+        const qsizetype fiveEighths = ((lastFrameBytes >> 2) + (lastFrameBytes >> 4)) << 1;
+        uint16_t crc = 0;
+        for (qsizetype i = frame + fiveEighths; i < stream.size() - 2; ++i) {
+            crc ^= uint16_t(uint8_t(stream[i]) << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = crc & 0x8000 ? uint16_t(crc << 1 ^ 0x8005) : uint16_t(crc << 1);
+        }
+        stream[stream.size() - 2] = char(crc >> 8);
+        stream[stream.size() - 1] = char(crc);
+    }
+    return stream;
+}
+
+// A fixed-size last frame's length in bytes, from its header.
+qsizetype lastFrameBytes(const QByteArray &stream, const char *kind)
+{
+    if (kind == QLatin1String("ac3")) {
+        const int frmsizecod = uint8_t(stream[4]) & 0x3F;
+        static constexpr int kbps[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
+        return kbps[frmsizecod >> 1] * 4; // 48 kHz
+    }
+    return 0;
+}
+
+// An ADTS stream cut after its last frame large enough to hold a tag's first bytes.
+QByteArray endingInALargeFrame(const QByteArray &stream, const char *kind)
+{
+    if (kind != QLatin1String("aac"))
+        return stream;
+    qsizetype end = 0;
+    for (qsizetype at = 0; at + 7 <= stream.size();) {
+        const qsizetype size = (uint8_t(stream[at + 3]) & 3) << 11 | uint8_t(stream[at + 4]) << 3 | uint8_t(stream[at + 5]) >> 5;
+        at += size;
+        if (size >= 160 && at <= stream.size())
+            end = at;
+    }
+    return stream.left(end);
+}
+
+// The command line's decode of path as a stream it cannot seek in, which takes no bytes at the
+// end for a tag.
+QByteArray streamedDecode(const QString &path, const char *demuxer)
+{
+    return test::runChecked("sh", {"-c", QStringLiteral("ffmpeg -v error -f %1 -i - -f f32le - < '%2'").arg(QLatin1String(demuxer), path)});
+}
+
+} // namespace
+
+// Bytes inside a raw stream's last frame that look like the start of a tag are audio: a tag is
+// only where the frames end.
+TEST(DecodedLength, ATagIsCutOnlyWhereTheFramesEnd)
+{
+    test::TempDir dir;
+    const QByteArray apeFooter = "APETAGEX" + u32le(2000) + u32le(32) + u32le(0) + u32le(0) + QByteArray(8, '\0');
+    struct Stream {
+        const char *kind;
+        QStringList options;
+        int rate;
+    };
+    const std::vector<Stream> streams = {
+        {"aac", {"-c:a", "aac", "-b:a", "128k", "-f", "adts"}, 44100},
+        {"ac3", {"-c:a", "ac3", "-b:a", "192k"}, 48000},
+        {"mp3", {"-c:a", "libmp3lame", "-b:a", "48k", "-write_xing", "0", "-id3v2_version", "0"}, 44100},
+    };
+    int index = 0;
+    for (const Stream &s : streams) {
+        const QString plain = dir.file(QStringLiteral("plain.") + s.kind);
+        test::makeTone(plain, 3 * s.rate, s.options, s.rate);
+        const QByteArray bytes = endingInALargeFrame(test::readAll(plain), s.kind);
+        test::writeFile(plain, bytes);
+        for (const QByteArray &look : {QByteArray("TAG"), apeFooter}) {
+            const QString path = dir.file(QString::number(index++) + "." + s.kind);
+            test::writeFile(path, withTagLikeEnd(bytes, look, lastFrameBytes(bytes, s.kind), s.kind == QLatin1String("ac3")));
+            SCOPED_TRACE(path.toStdString() + " ending in " + look.left(3).toStdString());
+            // The frame changed may not decode: it keeps its place as silence after what the
+            // command line decodes.
+            const int64_t frames = framesOf(streamedDecode(plain, s.kind), 2);
+            ASSERT_GT(frames, 0);
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, frames));
+            AudioFileReader reader(path);
+            const QByteArray reference = streamedDecode(path, s.kind);
+            const QByteArray silence(2 * frames * qsizetype(sizeof(float)) - reference.size(), '\0');
+            EXPECT_TRUE(test::bytesOf(test::readAllFloat(reader)) == reference + silence);
+        }
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "support/run_program.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -193,6 +194,17 @@ std::vector<float> PullingOutput::pullUntil(const std::function<bool()> &done)
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     return leftOf(interleaved);
+}
+
+qint64 bytesReadSoFar()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    return -1;
 }
 
 } // namespace tampod::test

@@ -29,6 +29,9 @@ QByteArray bytesOf(const std::vector<T> &samples)
     return QByteArray(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * sizeof(T)));
 }
 
+// Bytes this process has read from files so far, as the kernel counts them.
+qint64 bytesReadSoFar();
+
 void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
 // One channel whose values count up, so that any sample tells which frame it came from.
 std::vector<float> ramp(int frames);

@@ -73,27 +73,32 @@ struct Frame {
 // The frames from start to end, each read by parse from its first headerBytes bytes (and the
 // whole frame where it checks more).
 template <typename Parse>
-std::optional<Walk> walk(const FileHandle &file, int64_t start, int64_t end, int headerBytes, Parse parse)
+std::optional<Walk> walk(const FileHandle &file, int64_t start, int64_t fileSize, int headerBytes, Parse parse)
 {
-    Chunks chunks(file, end);
+    const std::vector<int64_t> ends = trailingtags::possibleEnds(file, start, fileSize);
+    Chunks chunks(file, fileSize);
     std::optional<Frame> first;
     Walk total;
-    for (int64_t at = start; at < end;) {
+    int64_t at = start;
+    while (at < fileSize) {
         const uint8_t *head = chunks.at(at, headerBytes);
         const std::optional<Frame> frame = head ? parse(head, chunks, at) : std::nullopt;
-        if (!frame || frame->bytes < headerBytes || (first && !(*frame == *first)))
+        if (!frame || frame->bytes < headerBytes || (first && !(*frame == *first)) || frame->bytes > fileSize - at) {
+            // A tag begins where the frames end, or the stream is not one the headers vouch for.
+            if (first && std::find(ends.begin(), ends.end(), at) != ends.end())
+                break;
             return std::nullopt;
+        }
         if (!first)
             first = frame;
         total.samples += frame->samples;
         at += frame->bytes;
-        if (at > end)
-            return std::nullopt;
     }
     if (!first)
         return std::nullopt;
     total.sampleRate = first->rate;
     total.channels = first->channels;
+    total.end = at;
     return total;
 }
 
@@ -236,13 +241,12 @@ std::optional<Frame> layer3Frame(const uint8_t *h, Chunks &, int64_t)
 
 std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize)
 {
-    return walk(file, start, trailingtags::audioEnd(file, start, fileSize), 7, adtsFrame);
+    return walk(file, start, fileSize, 7, adtsFrame);
 }
 
 std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize, bool enhanced)
 {
-    const int64_t end = trailingtags::audioEnd(file, start, fileSize);
-    return enhanced ? walk(file, start, end, 8, eac3Frame) : walk(file, start, end, 8, ac3Frame);
+    return enhanced ? walk(file, start, fileSize, 8, eac3Frame) : walk(file, start, fileSize, 8, ac3Frame);
 }
 
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize)
@@ -254,7 +258,51 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
     if (firstBytes.size() < 4 || !layer3Header(reinterpret_cast<const uint8_t *>(firstBytes.constData()))
         || firstBytes.contains("Xing") || firstBytes.contains("Info") || firstBytes.contains("VBRI"))
         return std::nullopt;
-    return walk(file, start, trailingtags::audioEnd(file, start, fileSize), 4, layer3Frame);
+    return walk(file, start, fileSize, 4, layer3Frame);
+}
+
+bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize)
+{
+    Chunks chunks(file, fileSize);
+    for (int64_t at = std::max<int64_t>(from, 0); at + 4 <= fileSize; ++at) {
+        const uint8_t *head = chunks.at(at, 4);
+        const auto header = head ? layer3Header(head) : std::nullopt;
+        if (!header)
+            continue;
+        const int64_t next = at + header->bytes;
+        if (next == fileSize)
+            return true;
+        const uint8_t *nextHead = next + 4 <= fileSize ? chunks.at(next, 4) : nullptr;
+        const auto following = nextHead ? layer3Header(nextHead) : std::nullopt;
+        if (following && following->mpeg1 == header->mpeg1 && following->rate == header->rate)
+            return true;
+    }
+    return false;
+}
+
+std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window)
+{
+    const int64_t from = std::max<int64_t>(0, at - window);
+    const QByteArray near = file.preadUpTo(from, at + window - from + 4);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(near.constData());
+    const auto chainAt = [&](int64_t offset) {
+        const int64_t index = offset - from;
+        if (offset < from || index + 4 > near.size())
+            return false;
+        const auto header = layer3Header(bytes + index);
+        if (!header)
+            return false;
+        const QByteArray next = file.preadUpTo(offset + header->bytes, 4);
+        const auto following = next.size() == 4 ? layer3Header(reinterpret_cast<const uint8_t *>(next.constData())) : std::nullopt;
+        return following && following->mpeg1 == header->mpeg1 && following->rate == header->rate;
+    };
+    for (int64_t distance = 0; distance <= window; ++distance) {
+        if (chainAt(at - distance))
+            return at - distance;
+        if (distance > 0 && chainAt(at + distance))
+            return at + distance;
+    }
+    return std::nullopt;
 }
 
 } // namespace tampod::codedframes

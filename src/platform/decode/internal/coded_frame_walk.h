@@ -16,12 +16,14 @@ struct Walk {
     int sampleRate = 0; // as the frame headers state it
     int channels = 0;
     int64_t samples = 0; // per channel, over every frame
+    int64_t end = 0;     // where the last frame ends: the end of the file, or a tag's first byte
 };
 
 // Each walk reads every frame header from start (the first frame) to the end of the file and
 // gives nullopt unless all of them are valid, agree with the first, follow each other without
-// a gap and end exactly where the audio ends: at the end of the file, or before the ID3v1 and APE
-// tags that follow the last frame (trailingtags::audioEnd). Throws only when reading the file fails.
+// a gap and end exactly where the audio may end: at the end of the file, or on the first byte of
+// the ID3v1 and APE tags after the last frame (trailingtags::possibleEnds). Bytes that only look
+// like a tag inside the last frame stay audio. Throws only when reading the file fails.
 
 // ADTS AAC-LC without CRCs, one raw data block a frame: 1,024 samples each, at the header's rate.
 std::optional<Walk> adts(const FileHandle &file, int64_t start, int64_t fileSize);
@@ -33,5 +35,14 @@ std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize,
 // MPEG Layer III without an encoder's Xing/Info/VBRI frame and at a stated bit rate: 1,152
 // samples a frame for MPEG-1, 576 for MPEG-2 and 2.5.
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize);
+
+// Whether MPEG Layer III frames begin anywhere from offset from on: a valid frame header whose
+// frame is followed by another valid header, or ends exactly where the file does. Tags, padding
+// and junk after a stream hold none; a second stream joined on does.
+bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize);
+
+// Where two MPEG Layer III frames that follow each other begin nearest to at, no further than
+// window bytes before or after it; nullopt where none do.
+std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window);
 
 } // namespace tampod::codedframes

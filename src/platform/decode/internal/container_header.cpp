@@ -286,7 +286,7 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     if (!stream)
         return std::nullopt;
     Header header{"mp3", std::nullopt, false};
-    if (!stream->exactLength)
+    if (!stream->trimmed)
         return header; // only a decode knows the length
     StreamDescription d;
     d.format.codec = AudioCodecKind::mpegLayer3;
@@ -294,7 +294,8 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     d.format.sampleRate = stream->sampleRate;
     d.format.channels = stream->channels;
     d.seekByTimestamp = true;
-    d.exactLength = stream->exactLength;
+    d.exactLength = stream->trimmed->length;
+    d.audioEnd = stream->trimmed->end;
     header.description = d;
     header.parametersInHeader = true;
     return header;

@@ -6,10 +6,11 @@
 #include "platform/decode/internal/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/frame_position_index.h"
 #include "platform/decode/internal/ogg_audio_info.h"
 #include "platform/decode/internal/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg_page_seeker.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/raw_stream_end.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
@@ -38,15 +39,26 @@ bool isFrameError(int status)
            || (status < 0 && av_strerror(status, text, sizeof text) < 0);
 }
 
-// The bytes the demuxer sees: a raw coded stream ends where the tags after its last frame begin,
-// so neither the demuxer nor the decoder takes them for audio.
-int64_t audioBytes(const FileHandle &file, const AVInputFormat *input)
+// The bytes the demuxer sees: a raw coded stream ends where its frames end (a header's count
+// or a walk tells), so neither the demuxer nor the decoder takes what follows for audio.
+int64_t audioBytes(const FileHandle &file, const AVInputFormat *input, const containerheader::Header *header)
 {
+    if (header && header->description && header->description->audioEnd)
+        return *header->description->audioEnd;
     const int64_t size = file.size();
-    for (const char *raw : {"mp3", "aac", "ac3", "eac3"})
-        if (std::strcmp(input->name, raw) == 0)
-            return trailingtags::audioEnd(file, ffmpeg::id3v2Length(file, 0), size);
-    return size;
+    if (!rawstream::isRaw(input->name))
+        return size;
+    return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
+}
+
+// Where the tags before an MP3 stream state a size a few bytes off its first frame, where the
+// demuxer is to begin reading (it would miss the frame's Info header); 0 where it finds it.
+int64_t misstatedTagEnd(const FileHandle &file, const AVInputFormat *input)
+{
+    if (std::strcmp(input->name, "mp3") != 0)
+        return 0;
+    const int64_t start = ffmpeg::id3v2Length(file, 0);
+    return start != ffmpeg::statedId3v2Length(file, 0) ? start : 0;
 }
 
 void deliverSilence(int64_t count, const SampleSink &sink)
@@ -96,10 +108,10 @@ class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
                  DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
-        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input)), inputFormat_(input),
+        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input, header)), inputFormat_(input),
           demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
-          parametersInHeader_(header && header->parametersInHeader)
+          parametersInHeader_(header && header->parametersInHeader), firstFrame_(misstatedTagEnd(file, input))
     {
         if (!packet_ || !frame_)
             throw AudioFileError(AudioFileError::Kind::io, AVERROR(ENOMEM), openingText());
@@ -111,6 +123,9 @@ public:
         containerCounts_ = limit_.has_value();
         if (described_ && described_->exactLength && std::strcmp(inputFormat_->name, "ogg") == 0)
             oggPages_ = OggPageSeeker::open(file_, fileSize_, *described_->exactLength);
+        // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.
+        if (!description_.seekByTimestamp && std::strcmp(inputFormat_->name, "mp3") == 0)
+            frameIndex_ = std::make_unique<FramePositionIndex>();
         // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
         nextFrame();
     }
@@ -155,6 +170,8 @@ private:
     bool drainDecoder();
     int readPacket();
     bool seekByPages(int64_t target);
+    void noteFrame();
+    bool seekByFrameIndex(int64_t target, int64_t preroll);
     bool survive(int status, int64_t rejectedDuration);
     bool endOfStream();
     bool endAfterDamage(int status);
@@ -184,6 +201,7 @@ private:
     ffmpeg::StreamDescription description_;
     const std::optional<ffmpeg::StreamDescription> described_; // the header's, trusted
     const bool parametersInHeader_;
+    const int64_t firstFrame_; // where the demuxer begins, where not at the file's start
     std::optional<int64_t> limit_; // the container's length: frames past it are padding
     // The container counted the frames (headers, pages, a walk), rejected ones too, so those keep
     // their place as silence; where the decode counts, they are not counted.
@@ -216,6 +234,8 @@ private:
     bool linkHeaders_ = false;
     std::unique_ptr<OggPacketDuration> oggDurations_; // for the packets oggPages_ hands on
     std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
+    std::unique_ptr<FramePositionIndex> frameIndex_;
+    bool restartedByIndex_ = false; // since the last seek by frameIndex_
 };
 
 void FfmpegStream::fail(int status, const QString &operation) const
@@ -267,6 +287,8 @@ void FfmpegStream::openDemuxer()
     av_dict_set(&options, "protocol_whitelist", "none", 0);
     for (const auto &[key, value] : demuxerOptions_)
         av_dict_set(&options, key.c_str(), value.c_str(), 0);
+    if (firstFrame_ > 0)
+        av_dict_set_int(&options, "skip_initial_bytes", firstFrame_, 0);
     // The Ogg demuxer scans the file's last pages for a length; where ours already read them,
     // it opens as on a stream that cannot seek, and seeks afterwards as usual.
     AVIOContext *io = context->pb;
@@ -282,7 +304,7 @@ void FfmpegStream::openDemuxer()
     demuxer_.reset(context);
     dataStart_ = avio_tell(context->pb);
     // Saves the tag reader a second open of the same demuxer: both read only the header here.
-    if (glance_ && parametersInHeader_ && !tags_ && fileSize_ == file_.size())
+    if (glance_ && parametersInHeader_ && !tags_ && fileSize_ == file_.size() && firstFrame_ == 0)
         tags_ = ffmpeg::tagsOf(*context);
     if (!parametersInHeader_) {
         status = avformat_find_stream_info(context, nullptr);
@@ -318,6 +340,7 @@ void FfmpegStream::openDemuxer()
     positionExact_ = true;
     link_ = 0;
     linkEnding_ = packetHeld_ = linkHeaders_ = false;
+    restartedByIndex_ = false;
 }
 
 // A decoder of the stream, opened with the given headers in place of the demuxer's.
@@ -434,6 +457,7 @@ bool FfmpegStream::nextFrame()
                                  ? 0
                                  : frame_->best_effort_timestamp
                                        - av_rescale_q(silence_, AVRational{1, rate()}, timeBase_);
+            noteFrame();
             return true;
         }
         if (status == AVERROR_EOF && linkEnding_) {
@@ -523,8 +547,12 @@ bool FfmpegStream::drainDecoder()
 // After a seek by the pages, the packets come from them rather than the demuxer.
 int FfmpegStream::readPacket()
 {
-    if (!oggPages_ || !oggPages_->active())
-        return av_read_frame(demuxer_.get(), packet_.get());
+    if (!oggPages_ || !oggPages_->active()) {
+        const int status = av_read_frame(demuxer_.get(), packet_.get());
+        if (status == 0 && restartedByIndex_)
+            FramePositionIndex::keepWhole(*packet_);
+        return status;
+    }
     const int status = oggPages_->nextPacket(*packet_);
     packet_->stream_index = streamIndex_;
     if (status == 0) {
@@ -588,6 +616,8 @@ int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
             if (!nextFrame()) {
                 if (silence_ > 0)
                     continue;
+                if (frameIndex_ && positionExact_)
+                    frameIndex_->finish(filePosition_);
                 // A damaged stream can end before its stated length: from now on the length
                 // is what the decode delivered.
                 auto &length = description_.exactLength;
@@ -635,6 +665,8 @@ void FfmpegStream::seek(int64_t target)
     const int64_t start = target - preroll;
     if (oggPages_ && seekByPages(target))
         return;
+    if (frameIndex_ && seekByFrameIndex(target, preroll))
+        return;
     if (!description_.seekByTimestamp || start <= 0 || originPts_ == AV_NOPTS_VALUE)
         return rewindAndSkip(target);
     const int64_t ts = originPts_ + av_rescale_q(start, AVRational{1, rate()}, timeBase_);
@@ -681,6 +713,40 @@ bool FfmpegStream::seekByPages(int64_t target)
     filePosition_ = *at;
     positionExact_ = true;
     skip(target - *at);
+    return true;
+}
+
+// Where a read from the start delivers this frame, it is noted for seeks.
+void FfmpegStream::noteFrame()
+{
+    if (!frameIndex_ || !positionExact_ || silence_ > 0)
+        return;
+    const int64_t pts = frame_->best_effort_timestamp;
+    const bool timed = pts != AV_NOPTS_VALUE;
+    const int64_t after = timed ? pts + av_rescale_q(frame_->nb_samples, AVRational{1, rate()}, timeBase_) : 0;
+    frameIndex_->note(frame_->pkt_pos, filePosition_, frame_->nb_samples, pts, after,
+                      timed && frame_->nb_samples == decoder_->frame_size);
+}
+
+// Restarts the demuxer at a frame a read from the start found before target; false where the
+// index has none, or the frame decoded there is not the one noted (the caller rewinds).
+bool FfmpegStream::seekByFrameIndex(int64_t target, int64_t preroll)
+{
+    const auto entry = frameIndex_->restartFor(target, preroll);
+    if (!entry || av_seek_frame(demuxer_.get(), streamIndex_, entry->byte, AVSEEK_FLAG_BYTE) < 0)
+        return false;
+    avcodec_flush_buffers(decoder_.get());
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    silence_ = 0;
+    positionExact_ = false;
+    restartedByIndex_ = true;
+    if (!nextFrame() || frame_->pkt_pos != entry->byte || frame_->nb_samples != decoder_->frame_size || silence_ > 0)
+        return false;
+    filePosition_ = entry->position;
+    positionExact_ = true;
+    skip(target - entry->position);
     return true;
 }
 

@@ -34,8 +34,17 @@ bool isAllowed(const AVInputFormat *format)
 
 } // namespace
 
-// Length of the ID3v2 tags at offset (several may follow each other), 0 when none.
 int64_t id3v2Length(const FileHandle &file, int64_t offset)
+{
+    const int64_t stated = statedId3v2Length(file, offset);
+    if (stated == 0)
+        return 0;
+    // A tagger that miscounted its tag by a few bytes.
+    constexpr int64_t window = 16;
+    return codedframes::layer3FramesNear(file, offset + stated, window).value_or(offset + stated) - offset;
+}
+
+int64_t statedId3v2Length(const FileHandle &file, int64_t offset)
 {
     int64_t total = 0;
     for (int i = 0; i < 16; ++i) {

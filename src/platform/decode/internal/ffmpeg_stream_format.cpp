@@ -144,7 +144,8 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
         d.exactLength = stated && !(companded && container == u"au") ? std::min(*stated, present) : present;
     } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
         // A Xing/LAME header gives the trimmed length; without one, the frames walked to the end.
-        d.exactLength = mpegaudio::exactLength(file, id3v2Length(file, 0), fileSize);
+        if (const auto trimmed = mpegaudio::trimmed(file, id3v2Length(file, 0), fileSize))
+            d.exactLength = trimmed->length;
         if (!d.exactLength)
             d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {

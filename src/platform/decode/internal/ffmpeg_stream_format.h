@@ -27,6 +27,9 @@ struct StreamDescription {
     bool seekByTimestamp = false;
     // Where the container states the length exactly; frames past it are padding.
     std::optional<int64_t> exactLength;
+    // Where a raw stream's audio ends, where its header stated it and the bytes after bore it
+    // out: the demuxer reads no further, so what follows (tags, padding) is never decoded.
+    std::optional<int64_t> audioEnd;
 };
 
 // Describes the demuxer's audio stream at streamIndex. dataStart: the offset the demuxer's

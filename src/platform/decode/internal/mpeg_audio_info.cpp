@@ -3,7 +3,7 @@
 #include "core/byte_reader.h"
 #include "core/error.h"
 #include "core/file_handle.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/coded_frame_walk.h"
 
 namespace tampod::mpegaudio {
 
@@ -74,16 +74,16 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
 
 // The header's count, where its byte count is the stream's: a file cut short, or files joined
 // end to end (where the first one's header counts its own frames only), are counted by a decode.
-std::optional<int64_t> trimmedLength(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset,
+std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset,
                                      int64_t fileSize)
 {
-    if (!(info.flags & 1) || !info.encoderTagged || !info.bytes
-        || *info.bytes != trailingtags::audioEnd(file, firstFrameOffset, fileSize) - firstFrameOffset)
+    if (!(info.flags & 1) || !info.encoderTagged || !info.bytes || *info.bytes > fileSize - firstFrameOffset)
         return std::nullopt;
     const int64_t length = info.frames * info.samplesPerFrame - info.delay - info.padding;
-    if (length < 0)
+    const int64_t end = firstFrameOffset + *info.bytes;
+    if (length < 0 || codedframes::layer3FramesFrom(file, end, fileSize))
         return std::nullopt;
-    return length;
+    return Trimmed{length, end};
 }
 
 } // namespace
@@ -93,11 +93,10 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset)
     return readInfoHeader(file, offset).has_value();
 }
 
-std::optional<int64_t> exactLength(const FileHandle &file, int64_t firstFrameOffset,
-                                   int64_t fileSize)
+std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize)
 {
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
-    return info ? trimmedLength(*info, file, firstFrameOffset, fileSize) : std::nullopt;
+    return info ? trimmedStream(*info, file, firstFrameOffset, fileSize) : std::nullopt;
 }
 
 std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize)
@@ -105,7 +104,7 @@ std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFr
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
     if (!info || !info->encoderTagged)
         return std::nullopt;
-    return TaggedStream{info->sampleRate, info->channels, trimmedLength(*info, file, firstFrameOffset, fileSize)};
+    return TaggedStream{info->sampleRate, info->channels, trimmedStream(*info, file, firstFrameOffset, fileSize)};
 }
 
 } // namespace tampod::mpegaudio

@@ -43,17 +43,22 @@ int64_t id3v1Start(const FileHandle &file, int64_t start, int64_t end)
 
 } // namespace
 
+std::vector<int64_t> possibleEnds(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    std::vector<int64_t> ends{fileSize};
+    // APE before ID3v1 is the usual order; a tagger may have written them the other way.
+    for (int i = 0; i < 4; ++i) {
+        const int64_t end = ends.back();
+        const int64_t tagStart = i % 2 == 0 ? id3v1Start(file, start, end) : apeStart(file, start, end);
+        if (tagStart != end)
+            ends.push_back(tagStart);
+    }
+    return ends;
+}
+
 int64_t audioEnd(const FileHandle &file, int64_t start, int64_t fileSize)
 {
-    int64_t end = fileSize;
-    // APE before ID3v1 is the usual order; a tagger may have written them the other way.
-    for (int i = 0; i < 2; ++i) {
-        const int64_t before = end;
-        end = apeStart(file, start, id3v1Start(file, start, end));
-        if (end == before)
-            break;
-    }
-    return end;
+    return possibleEnds(file, start, fileSize).back();
 }
 
 } // namespace tampod::trailingtags

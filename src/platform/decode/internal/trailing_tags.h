@@ -3,6 +3,7 @@
 // Private to the platform module.
 
 #include <cstdint>
+#include <vector>
 
 namespace tampod {
 class FileHandle;
@@ -10,9 +11,14 @@ class FileHandle;
 
 namespace tampod::trailingtags {
 
-// Where the audio of a raw coded stream (MP3, AAC, AC-3) ends: before the ID3v1 and APE tags
-// that follow its last frame, in either order. fileSize where there are none; never before start.
-// Throws only when reading the file fails.
+// Where the audio of a raw coded stream (MP3, AAC, AC-3) may end: fileSize, then before each
+// ID3v1 and APE tag that may follow its last frame (in either order), latest first; never before
+// start. Bytes that look like a tag may as well be a frame's: only a walk of the frames that ends
+// on one tells. Throws only when reading the file fails.
+std::vector<int64_t> possibleEnds(const FileHandle &file, int64_t start, int64_t fileSize);
+
+// The earliest of those: the bytes to judge a stream's content by, and where a stream no walk
+// vouches for is taken to end.
 int64_t audioEnd(const FileHandle &file, int64_t start, int64_t fileSize);
 
 } // namespace tampod::trailingtags

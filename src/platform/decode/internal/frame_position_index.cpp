@@ -1,0 +1,65 @@
+#include "platform/decode/internal/frame_position_index.h"
+
+#include "platform/internal/ffmpeg_owners.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tampod {
+
+void FramePositionIndex::note(int64_t byte, int64_t position, int64_t samples, int64_t pts, int64_t ptsAfter,
+                              bool full)
+{
+    if (finished_ || position != noted_ || samples <= 0)
+        return;
+    // A frame trimmed, or one dropped before it, is delivered whole by a decode that restarts
+    // after the demuxer's start.
+    const bool continuous = full && byte >= 0 && (position == 0 || nextPts_ == pts);
+    noted_ = position + samples;
+    nextPts_ = ptsAfter;
+    if (!continuous) {
+        breaks_.push_back(position);
+        return;
+    }
+    if (sinceEntry_++ % stride_ != 0)
+        return;
+    entries_.push_back({byte, position});
+    if (entries_.size() < maximumEntries)
+        return;
+    std::vector<Entry> kept;
+    for (size_t i = 0; i < entries_.size(); i += 2)
+        kept.push_back(entries_[i]);
+    entries_ = std::move(kept);
+    stride_ *= 2;
+    sinceEntry_ = 1;
+}
+
+void FramePositionIndex::keepWhole(AVPacket &packet)
+{
+    size_t size = 0;
+    if (uint8_t *skip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size))
+        std::memset(skip, 0, size);
+}
+
+void FramePositionIndex::finish(int64_t position)
+{
+    finished_ = finished_ || position == noted_;
+}
+
+std::optional<FramePositionIndex::Entry> FramePositionIndex::restartFor(int64_t target, int64_t preroll) const
+{
+    // The demuxer trims frames by their timestamps, which a restart does not have: a restart
+    // comes after the last frame it trimmed or dropped.
+    if (!finished_ || target > noted_)
+        return std::nullopt;
+    const auto after = std::upper_bound(entries_.begin(), entries_.end(), target - preroll,
+                                        [](int64_t at, const Entry &e) { return at < e.position; });
+    if (after == entries_.begin())
+        return std::nullopt;
+    const Entry entry = *(after - 1);
+    if (!breaks_.empty() && breaks_.back() >= entry.position)
+        return std::nullopt;
+    return entry;
+}
+
+} // namespace tampod

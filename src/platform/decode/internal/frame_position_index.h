@@ -1,0 +1,55 @@
+#pragma once
+
+// Private to the platform module.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+struct AVPacket;
+
+namespace tampod {
+
+// Where the frames a read from the start delivered began, in the file and in the stream, noted
+// as the read passes them: a seek then restarts the demuxer at a frame shortly before its
+// target rather than decoding from the start. Bounded in memory: one entry every stride frames,
+// the stride doubled whenever the entries reach their limit.
+class FramePositionIndex {
+public:
+    struct Entry {
+        int64_t byte = 0;     // of the packet the frame was decoded from
+        int64_t position = 0; // of the frame's first sample in the stream
+    };
+
+    // A frame the decoder delivered: from the packet at byte, its first sample at position, its
+    // timestamps pts and, where the next frame follows it without a gap, ptsAfter. full: it
+    // holds all a codec frame's samples. Only frames that continue the noted ones count.
+    void note(int64_t byte, int64_t position, int64_t samples, int64_t pts, int64_t ptsAfter, bool full);
+
+    // The read from the start delivered its last frame, which ends at position.
+    void finish(int64_t position);
+
+    // The entry a decode may restart at for target: the latest at least preroll before it,
+    // where every frame from it to the end of the stream was noted full and following the one
+    // before without a gap, as a decode that restarts there delivers them. nullopt where there
+    // is none.
+    std::optional<Entry> restartFor(int64_t target, int64_t preroll) const;
+
+    // After a restart the demuxer's timestamps count from it, and the samples it would have the
+    // decoder trim by them (an encoder's delay at its start, padding where its header says the
+    // stream ends) are wrong: the packet's are cleared, as restartFor() allows for.
+    static void keepWhole(AVPacket &packet);
+
+private:
+    static constexpr size_t maximumEntries = 4096;
+
+    std::vector<Entry> entries_;
+    std::vector<int64_t> breaks_; // positions of frames a restart would not deliver as the read did
+    int64_t noted_ = 0;           // position the next noted frame begins at
+    bool finished_ = false;
+    std::optional<int64_t> nextPts_;
+    int64_t stride_ = 8;
+    int64_t sinceEntry_ = 0;
+};
+
+} // namespace tampod

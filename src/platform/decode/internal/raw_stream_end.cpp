@@ -1,0 +1,35 @@
+#include "platform/decode/internal/raw_stream_end.h"
+
+#include "platform/decode/internal/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/decode/internal/trailing_tags.h"
+
+#include <cstring>
+#include <optional>
+
+namespace tampod::rawstream {
+
+bool isRaw(const char *demuxer)
+{
+    for (const char *raw : {"mp3", "aac", "ac3", "eac3"})
+        if (std::strcmp(demuxer, raw) == 0)
+            return true;
+    return false;
+}
+
+int64_t audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize)
+{
+    std::optional<codedframes::Walk> walk;
+    if (std::strcmp(demuxer, "mp3") == 0) {
+        if (const auto trimmed = mpegaudio::trimmed(file, start, fileSize))
+            return trimmed->end;
+        walk = codedframes::mpegLayer3(file, start, fileSize);
+    } else if (std::strcmp(demuxer, "aac") == 0) {
+        walk = codedframes::adts(file, start, fileSize);
+    } else if (std::strcmp(demuxer, "ac3") == 0 || std::strcmp(demuxer, "eac3") == 0) {
+        walk = codedframes::ac3(file, start, fileSize, std::strcmp(demuxer, "eac3") == 0);
+    }
+    return walk ? walk->end : trailingtags::audioEnd(file, start, fileSize);
+}
+
+} // namespace tampod::rawstream
