@@ -1,15 +1,24 @@
 #include "app/single_instance.h"
 
+#include "core/file_handle.h"
 #include "core/native_path.h"
+#include "platform/output/audio_output.h"
 
 #include "support/test_support.h"
 
 #include <QDir>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <future>
+#include <memory>
+#include <numeric>
 #include <thread>
+#include <vector>
+
+#include <sys/stat.h>
 
 using namespace tampod;
 
@@ -18,6 +27,58 @@ namespace {
 QUrl file(const char *path)
 {
     return QUrl::fromLocalFile(QString::fromUtf8(path));
+}
+
+// A started tamPOD with every per-user place of its own under folder, reporting what its launch
+// settled on its error output. The audio libraries' environment is left for main to set.
+class Launch {
+public:
+    explicit Launch(const QString &folder)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "HOME"}) {
+            const QString path = folder + QLatin1Char('/') + QString::fromLatin1(variable);
+            QDir().mkpath(path);
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            environment.insert(QString::fromLatin1(variable), path);
+        }
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tampod.launch.info=true"));
+        for (const auto &setting : AudioOutput::environment)
+            environment.remove(QString::fromLatin1(setting.name));
+        process_.setProcessEnvironment(environment);
+        process_.setWorkingDirectory(folder);
+    }
+    ~Launch()
+    {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+    QProcess &process() { return process_; }
+    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    bool exitedWell() const
+    {
+        return !isRunning() && process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    }
+    // The report so far.
+    const QByteArray &report()
+    {
+        report_ += process_.readAllStandardError();
+        return report_;
+    }
+    // Whether the running program handed this local file (its bytes percent-encoded) to the
+    // application.
+    bool opened(const QByteArray &encodedPath) { return report().contains("open file://" + encodedPath + '\n'); }
+
+private:
+    QProcess process_;
+    QByteArray report_;
+};
+
+QByteArray percentEncoded(const QString &path)
+{
+    return encodedPath(resolvedPath(path).value_or(path)).toPercentEncoding("/");
 }
 
 } // namespace
@@ -69,12 +130,17 @@ TEST(SingleInstance, ASecondLaunchHandsItsDocumentsOver)
     QObject::connect(&first, &SingleInstance::documentsReceived,
                      [&](const QList<QUrl> &documents) { received.append(documents); });
 
-    // The second launch blocks in its own thread; this one keeps its event loop turning.
+    // The second launch blocks in its own thread; this one keeps its event loop turning. The
+    // first documents come before the instance is ready for them: they wait.
     for (const QList<QUrl> &documents : {QList<QUrl>{file("/m/c.wav"), file("/m/d.wav")}, QList<QUrl>{}}) {
         auto answer = std::async(std::launch::async, [&] { return SingleInstance(name).forward(documents); });
         ASSERT_TRUE(test::pumpUntil(
             [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         EXPECT_EQ(answer.get(), SingleInstance::Forwarding::delivered);
+        if (received.isEmpty()) {
+            first.startDelivering();
+            ASSERT_EQ(received.size(), 1);
+        }
         EXPECT_EQ(received.last(), documents);
     }
     EXPECT_EQ(received.size(), 2);
@@ -89,5 +155,87 @@ TEST(SingleInstance, TakesOverTheSocketOfACrashedInstance)
     const QString name = folder.file(QStringLiteral("instance"));
     test::writeFile(name, QByteArray()); // what a killed instance leaves: a name nobody answers
     SingleInstance instance(name);
-    EXPECT_TRUE(instance.listen());
+    EXPECT_EQ(instance.claim({}), SingleInstance::Claim::instance);
+    EXPECT_FALSE(SingleInstance(name).listen()) << "the instance listens on the name";
+}
+
+// Pairs of launches at the same moment, each pair with a runtime folder of its own: one of
+// each pair runs and opens the files of both, the other hands its file over and ends well.
+TEST(SingleInstance, OfTwoLaunchesAtOnceOneRunsWithTheFilesOfBoth)
+{
+    constexpr int rounds = 6, pairsAtOnce = 4;
+    const std::array<QString, 2> names{QStringLiteral("a.wav"), QStringLiteral("b.wav")};
+    int runningTogether = 0;
+    for (int round = 0; round < rounds; ++round) {
+        struct Pair {
+            test::TempDir folder;
+            std::array<std::unique_ptr<Launch>, 2> launches;
+        };
+        std::vector<std::unique_ptr<Pair>> pairs;
+        for (int p = 0; p < pairsAtOnce; ++p) {
+            auto &pair = *pairs.emplace_back(std::make_unique<Pair>());
+            for (auto &launch : pair.launches)
+                launch = std::make_unique<Launch>(pair.folder.path());
+            for (int i = 0; i < 2; ++i)
+                pair.launches[i]->process().start(QStringLiteral(TAMPOD_EXECUTABLE), {names[i]});
+        }
+        const auto file = [&](const Pair &pair, int i) { return percentEncoded(pair.folder.file(names[i])); };
+        const auto hasBoth = [&](Pair &pair, int i) {
+            return pair.launches[i]->opened(file(pair, 0)) && pair.launches[i]->opened(file(pair, 1));
+        };
+        // Settled: one has ended and the other opened both files, or both opened their own
+        // (two instances), or both ended.
+        const auto settled = [&](Pair &pair) {
+            auto &[first, second] = pair.launches;
+            return (!first->isRunning() && (hasBoth(pair, 1) || !second->isRunning()))
+                || (!second->isRunning() && hasBoth(pair, 0))
+                || (first->opened(file(pair, 0)) && second->opened(file(pair, 1)));
+        };
+        ASSERT_TRUE(test::pumpUntil(
+            [&] { return std::all_of(pairs.begin(), pairs.end(), [&](auto &pair) { return settled(*pair); }); },
+            std::chrono::seconds(120)))
+            << std::accumulate(pairs.begin(), pairs.end(), std::string(), [](std::string text, auto &pair) {
+                   for (auto &launch : pair->launches)
+                       text += (launch->isRunning() ? "running:\n" : "ended " + std::to_string(launch->process().exitCode()) + ":\n")
+                               + launch->report().toStdString();
+                   return text;
+               });
+        for (auto &pair : pairs) {
+            auto &[first, second] = pair->launches;
+            if (first->isRunning() && second->isRunning()) {
+                ++runningTogether;
+                continue;
+            }
+            const int winner = first->isRunning() ? 0 : 1;
+            EXPECT_TRUE(pair->launches[winner]->isRunning()) << "neither runs";
+            EXPECT_TRUE(hasBoth(*pair, winner)) << pair->launches[winner]->report().toStdString();
+            EXPECT_TRUE(pair->launches[1 - winner]->exitedWell()) << pair->launches[1 - winner]->report().toStdString();
+        }
+    }
+    EXPECT_EQ(runningTogether, 0) << "pairs of launches that both run, of " << rounds * pairsAtOnce;
+}
+
+// A started program takes its arguments and its working folder by their bytes, UTF-8 or not,
+// and has the environment the audio libraries need whatever it was started with.
+TEST(SingleInstance, ALaunchTakesItsArgumentsByTheirBytesAndSetsTheAudioEnvironment)
+{
+    test::TempDir folder;
+    const QString working = folder.path() + decodedPath("/d\xe9");
+    ASSERT_EQ(::mkdir(encodedPath(working).constData(), 0700), 0);
+    Launch launch(folder.path());
+    // Only a shell hands a program bytes that are not UTF-8.
+    launch.process().start(QStringLiteral("/bin/sh"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("cd \"$(printf 'd\\351')\" && exec \"$0\" \"$(printf '\\351.wav')\" "
+                                           "\"$(printf '\\303\\251.wav')\""),
+                            QStringLiteral(TAMPOD_EXECUTABLE)});
+    const QByteArray expected[] = {percentEncoded(working) + "/%E9.wav", percentEncoded(working) + "/%C3%A9.wav"};
+    ASSERT_TRUE(test::pumpUntil([&] { return launch.report().count("open file://") >= 2 || !launch.isRunning(); },
+                                std::chrono::seconds(60)))
+        << launch.report().toStdString();
+    for (const QByteArray &path : expected)
+        EXPECT_TRUE(launch.opened(path)) << path.toStdString() << " not in:\n" << launch.report().toStdString();
+    for (const auto &setting : AudioOutput::environment)
+        EXPECT_TRUE(launch.report().contains(QByteArray("environment ") + setting.name + '=' + setting.value + '\n'))
+            << setting.name << " not in:\n" << launch.report().toStdString();
 }
