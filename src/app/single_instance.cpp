@@ -32,7 +32,12 @@ SingleInstance::SingleInstance(QString serverName, QObject *parent)
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The name goes before the claim: a launch that takes the claim next finds nobody listening.
+    delete server_;
+    lock_.reset();
+}
 
 QString SingleInstance::defaultServerName()
 {
