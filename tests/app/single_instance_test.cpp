@@ -1,6 +1,7 @@
 #include "app/single_instance.h"
 
 #include "core/file_handle.h"
+#include "core/lock_file.h"
 #include "core/native_path.h"
 #include "platform/output/audio_output.h"
 
@@ -14,9 +15,7 @@
 #include <array>
 #include <future>
 #include <memory>
-#include <numeric>
 #include <thread>
-#include <vector>
 
 #include <sys/stat.h>
 
@@ -75,6 +74,20 @@ private:
     QProcess process_;
     QByteArray report_;
 };
+
+// How many wait for the lock on the file at path.
+int waitingAt(const QString &path)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    const auto status = statusOf(path, LinkPolicy::Follow);
+    if (!status || !locks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray inode = ':' + QByteArray::number(quint64(status->st_ino)) + ' ';
+    int waiting = 0;
+    for (const QByteArray &line : locks.readAll().split('\n'))
+        waiting += line.contains("->") && line.contains(inode);
+    return waiting;
+}
 
 QByteArray percentEncoded(const QString &path)
 {
@@ -163,56 +176,48 @@ TEST(SingleInstance, TakesOverTheSocketOfACrashedInstance)
 // each pair runs and opens the files of both, the other hands its file over and ends well.
 TEST(SingleInstance, OfTwoLaunchesAtOnceOneRunsWithTheFilesOfBoth)
 {
-    constexpr int rounds = 6, pairsAtOnce = 4;
+    constexpr int pairs = 30;
     const std::array<QString, 2> names{QStringLiteral("a.wav"), QStringLiteral("b.wav")};
     int runningTogether = 0;
-    for (int round = 0; round < rounds; ++round) {
-        struct Pair {
-            test::TempDir folder;
-            std::array<std::unique_ptr<Launch>, 2> launches;
-        };
-        std::vector<std::unique_ptr<Pair>> pairs;
-        for (int p = 0; p < pairsAtOnce; ++p) {
-            auto &pair = *pairs.emplace_back(std::make_unique<Pair>());
-            for (auto &launch : pair.launches)
-                launch = std::make_unique<Launch>(pair.folder.path());
-            for (int i = 0; i < 2; ++i)
-                pair.launches[i]->process().start(QStringLiteral(TAMPOD_EXECUTABLE), {names[i]});
+    for (int pair = 0; pair < pairs; ++pair) {
+        test::TempDir folder;
+        const QByteArray files[] = {percentEncoded(folder.file(names[0])), percentEncoded(folder.file(names[1]))};
+        // Both wait at a gate until both wait, so that they start together.
+        const QString gate = folder.file(QStringLiteral("gate"));
+        auto closed = LockFile::take(gate);
+        ASSERT_TRUE(closed);
+        std::array<std::unique_ptr<Launch>, 2> launches;
+        for (int i = 0; i < 2; ++i) {
+            launches[i] = std::make_unique<Launch>(folder.path());
+            launches[i]->process().start(QStringLiteral("/bin/sh"),
+                                         {QStringLiteral("-c"), QStringLiteral("flock -s \"$0\" true && exec \"$1\" \"$2\""),
+                                          gate, QStringLiteral(TAMPOD_EXECUTABLE), names[i]});
         }
-        const auto file = [&](const Pair &pair, int i) { return percentEncoded(pair.folder.file(names[i])); };
-        const auto hasBoth = [&](Pair &pair, int i) {
-            return pair.launches[i]->opened(file(pair, 0)) && pair.launches[i]->opened(file(pair, 1));
-        };
-        // Settled: one has ended and the other opened both files, or both opened their own
-        // (two instances), or both ended.
-        const auto settled = [&](Pair &pair) {
-            auto &[first, second] = pair.launches;
-            return (!first->isRunning() && (hasBoth(pair, 1) || !second->isRunning()))
-                || (!second->isRunning() && hasBoth(pair, 0))
-                || (first->opened(file(pair, 0)) && second->opened(file(pair, 1)));
-        };
+        // Where the system tells who waits for a lock; without it they go as they come.
+        test::pumpUntil([&] { return waitingAt(gate) == 2; }, std::chrono::seconds(30));
+        closed.reset();
+
+        const auto hasBoth = [&](int i) { return launches[i]->opened(files[0]) && launches[i]->opened(files[1]); };
+        // Settled: one has ended and the other opened both files, or both opened their own (two
+        // instances), or both ended.
         ASSERT_TRUE(test::pumpUntil(
-            [&] { return std::all_of(pairs.begin(), pairs.end(), [&](auto &pair) { return settled(*pair); }); },
+            [&] {
+                return (!launches[0]->isRunning() && (hasBoth(1) || !launches[1]->isRunning()))
+                    || (!launches[1]->isRunning() && hasBoth(0))
+                    || (launches[0]->opened(files[0]) && launches[1]->opened(files[1]));
+            },
             std::chrono::seconds(120)))
-            << std::accumulate(pairs.begin(), pairs.end(), std::string(), [](std::string text, auto &pair) {
-                   for (auto &launch : pair->launches)
-                       text += (launch->isRunning() ? "running:\n" : "ended " + std::to_string(launch->process().exitCode()) + ":\n")
-                               + launch->report().toStdString();
-                   return text;
-               });
-        for (auto &pair : pairs) {
-            auto &[first, second] = pair->launches;
-            if (first->isRunning() && second->isRunning()) {
-                ++runningTogether;
-                continue;
-            }
-            const int winner = first->isRunning() ? 0 : 1;
-            EXPECT_TRUE(pair->launches[winner]->isRunning()) << "neither runs";
-            EXPECT_TRUE(hasBoth(*pair, winner)) << pair->launches[winner]->report().toStdString();
-            EXPECT_TRUE(pair->launches[1 - winner]->exitedWell()) << pair->launches[1 - winner]->report().toStdString();
+            << launches[0]->report().toStdString() << "\n" << launches[1]->report().toStdString();
+        if (launches[0]->isRunning() && launches[1]->isRunning()) {
+            ++runningTogether;
+            continue;
         }
+        const int winner = launches[0]->isRunning() ? 0 : 1;
+        EXPECT_TRUE(launches[winner]->isRunning()) << "neither runs";
+        EXPECT_TRUE(hasBoth(winner)) << launches[winner]->report().toStdString();
+        EXPECT_TRUE(launches[1 - winner]->exitedWell()) << launches[1 - winner]->report().toStdString();
     }
-    EXPECT_EQ(runningTogether, 0) << "pairs of launches that both run, of " << rounds * pairsAtOnce;
+    EXPECT_EQ(runningTogether, 0) << "pairs of launches that both run, of " << pairs;
 }
 
 // A started program takes its arguments and its working folder by their bytes, UTF-8 or not,
