@@ -3,10 +3,12 @@
 #include "core/native_path.h"
 #include "core/outside_file_url.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
 namespace tampod {
@@ -30,7 +32,12 @@ SingleInstance::SingleInstance(QString serverName, QObject *parent)
 {
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The name goes before the claim: a launch that takes the claim next finds nobody listening.
+    delete server_;
+    lock_.reset();
+}
 
 QString SingleInstance::defaultServerName()
 {
@@ -72,7 +79,65 @@ std::optional<QList<QUrl>> SingleInstance::decode(const QByteArray &message)
     return documents;
 }
 
-SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents) const
+SingleInstance::LockState SingleInstance::takeLock()
+{
+    try {
+        lock_ = LockFile::take(serverName_ + QStringLiteral(".lock"));
+        return lock_ ? LockState::taken : LockState::heldElsewhere;
+    } catch (const SystemError &) {
+        return LockState::unusable;
+    }
+}
+
+bool SingleInstance::answers() const
+{
+    QLocalSocket probe;
+    probe.connectToServer(serverName_);
+    return probe.waitForConnected(500);
+}
+
+SingleInstance::Claim SingleInstance::claim(const QList<QUrl> &documents)
+{
+    const QDeadlineTimer deadline(patience);
+    for (bool refused = false;;) {
+        switch (takeLock()) {
+        case LockState::taken:
+            // A name that cannot be listened on leaves this launch running alone, as it must;
+            // only one that answers (an instance that takes no lock) is handed the documents.
+            if (listen() || !answers())
+                return Claim::instance;
+            lock_.reset();
+            break;
+        case LockState::unusable:
+            // Without a lock the name alone decides, as well as it can.
+            if (const Forwarding forwarded = forward(documents); forwarded != Forwarding::noInstance)
+                return forwarded == Forwarding::delivered ? Claim::delivered : Claim::failed;
+            listen();
+            return Claim::instance;
+        case LockState::heldElsewhere:
+            if (refused)
+                return Claim::failed;
+            break;
+        }
+        const auto left = std::chrono::milliseconds(std::max<qint64>(deadline.remainingTime(), 0));
+        switch (forward(documents, left)) {
+        case Forwarding::delivered:
+            return Claim::delivered;
+        case Forwarding::failed:
+            // The holder ended while answering (the lock is free again), or refused.
+            refused = true;
+            continue;
+        case Forwarding::noInstance:
+            break; // the holder does not listen yet, or has just ended
+        }
+        if (deadline.hasExpired())
+            return Claim::failed;
+        QThread::msleep(10);
+    }
+}
+
+SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents,
+                                                    std::chrono::milliseconds answerTimeout) const
 {
     QLocalSocket socket;
     socket.connectToServer(serverName_);
@@ -80,10 +145,11 @@ SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents)
         return Forwarding::noInstance;
     socket.write(encode(documents));
     QByteArray answer;
+    const QDeadlineTimer deadline(std::max(answerTimeout, std::chrono::milliseconds(1)));
     while (socket.state() == QLocalSocket::ConnectedState && !answer.endsWith('\n')) {
         if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(int(timeout.count())))
             break;
-        if (!socket.waitForReadyRead(int(timeout.count())))
+        if (!socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))))
             break;
         answer += socket.read(16);
     }
@@ -104,12 +170,25 @@ bool SingleInstance::listen()
     if (server_->serverError() != QAbstractSocket::AddressInUseError)
         return false;
     // A socket nobody answers is what a crashed instance leaves behind.
-    QLocalSocket probe;
-    probe.connectToServer(serverName_);
-    if (probe.waitForConnected(500))
+    if (answers())
         return false;
     QLocalServer::removeServer(serverName_);
     return server_->listen(serverName_);
+}
+
+void SingleInstance::startDelivering()
+{
+    delivering_ = true;
+    for (const QList<QUrl> &documents : std::exchange(waiting_, {}))
+        Q_EMIT documentsReceived(documents);
+}
+
+void SingleInstance::receive(const QList<QUrl> &documents)
+{
+    if (delivering_)
+        Q_EMIT documentsReceived(documents);
+    else
+        waiting_.append(documents);
 }
 
 void SingleInstance::accept()
@@ -135,7 +214,7 @@ void SingleInstance::accept()
             socket->write(acknowledgement);
             socket->flush();
             socket->disconnectFromServer();
-            Q_EMIT documentsReceived(*documents);
+            receive(*documents);
         });
         // A launch that never finishes its message is dropped.
         QTimer::singleShot(timeout, socket, [socket] { socket->abort(); });

@@ -1,5 +1,7 @@
 #include "library/sd2_identification.h"
 
+#include "core/native_path.h"
+
 #include <QRegularExpression>
 
 namespace tampod::SD2Identification {
@@ -45,13 +47,16 @@ std::optional<ChannelName> channelName(const QUrl &url)
         name.chop(extension.size() + 1);
     if (!pattern.isValid())
         return std::nullopt;
-    const auto match = pattern.match(name);
+    // The expression takes only valid text: a name's bytes that are not UTF-8 are matched as
+    // U+FFFD, one unit for one, and the parts are taken from the name itself.
+    const auto match = pattern.match(displayedPath(name));
     if (!match.hasMatch())
         return std::nullopt;
-    QString stem = match.captured(1);
+    const auto part = [&](int n) { return name.mid(match.capturedStart(n), match.capturedLength(n)); };
+    QString stem = part(1);
     if (match.hasCaptured(3))
-        stem += match.captured(3);
-    return ChannelName{stem, match.captured(2).toUpper()};
+        stem += part(3);
+    return ChannelName{stem, part(2).toUpper()};
 }
 
 } // namespace tampod::SD2Identification

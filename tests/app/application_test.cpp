@@ -80,6 +80,7 @@ TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
     SingleInstance instance;
     ASSERT_TRUE(instance.listen());
     QObject::connect(&instance, &SingleInstance::documentsReceived, &app, &Application::openDocuments);
+    instance.startDelivering();
     app.start({QUrl::fromLocalFile(folder.file(QStringLiteral("a.wav"))),
                QUrl::fromLocalFile(folder.file(QStringLiteral("b.wav")))});
     PlayerModel &player = app.player();

@@ -6,6 +6,8 @@
 #include "library/sd2_identification.h"
 #include "library/sd2_pair_audio.h"
 
+#include "core/native_path.h"
+
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -216,11 +218,13 @@ TEST(SD2Identification, NamesAndChannels)
           {"Drums.L-export-3.sd2", true, "Drums-export-3/L"}, {"Drums.L-EXPORT", false, "Drums-EXPORT/L"},
           {"Drums.L-export-", false, ""}, {"Drums.L.wav", false, ""}, {"take sd2", true, ""}, {"Take.sd2", true, ""},
           {"Take.L.R.sd2", true, "Take.L/R"}, {"Take.r-export-12", false, "Take-export-12/R"}, {"Take.L\n", false, ""},
-          {"Take", false, ""}}) {
-        const QUrl url = QUrl::fromLocalFile(QStringLiteral("/m/") + QString::fromUtf8(name));
+          {"Take", false, ""}, {"take\xe9.L", true, "take\xe9/L"}, {"\xff\xfe.r-export-2", false, "\xff\xfe-export-2/R"},
+          {"t\xe9\xe9.R.sd2", true, "t\xe9\xe9/R"}}) {
+        // Names by their bytes: ones that are not UTF-8 keep them, as a folder lists them.
+        const QUrl url = QUrl::fromLocalFile(QStringLiteral("/m/") + decodedPath(name));
         EXPECT_EQ(SD2Identification::hasLegacyName(url), legacy) << name;
         const auto found = SD2Identification::channelName(url);
-        EXPECT_EQ(found ? found->stem + "/" + found->channel : QString(), QString::fromUtf8(channel)) << name;
+        EXPECT_EQ(found ? found->stem + "/" + found->channel : QString(), decodedPath(channel)) << name;
     }
 }
 

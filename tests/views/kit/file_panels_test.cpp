@@ -1,10 +1,13 @@
 #include "views/kit/dialogs/file_panels.h"
 
+#include "core/native_path.h"
+
 #include "support/panel_user.h"
 #include "support/test_support.h"
 
 #include <QAbstractItemView>
 #include <QDir>
+#include <QFile>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QLabel>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace tampod;
 
@@ -230,4 +235,19 @@ TEST(DialogFilePanels, SaveAndFolderPanelsStartInTheLastChosenFolder)
     settings.setValue(QLatin1String(DialogFilePanels::lastFolderKey), out);
     panels.chooseFolder(folders, {});
     EXPECT_TRUE(startsIn(QDir::homePath()));
+
+    // A folder whose name is not UTF-8, typed as the dialog shows it: the file chosen, the folder
+    // kept and where the next launch starts all have its bytes.
+    const QString odd = folder.path() + decodedPath("/d\xe9");
+    ASSERT_EQ(::mkdir(encodedPath(odd).constData(), 0700), 0);
+    QList<QUrl> chosen;
+    panels.save(save, [&](const QList<QUrl> &urls) { chosen = urls; });
+    ASSERT_TRUE(test::answerNextPanel(displayedPath(odd) + QStringLiteral("/take.wav")));
+    ASSERT_TRUE(test::pumpUntil([&] { return !chosen.isEmpty(); }));
+    EXPECT_EQ(chosen, QList<QUrl>{QUrl::fromLocalFile(odd + QStringLiteral("/take.wav"))});
+    settings.sync();
+    const QString nextLaunch = folder.file(QStringLiteral("next.ini"));
+    ASSERT_TRUE(QFile::copy(settingsFile, nextLaunch));
+    QSettings nextSettings(nextLaunch, QSettings::IniFormat);
+    EXPECT_EQ(DialogFilePanels(nextSettings).startFolder(), odd);
 }

@@ -1,5 +1,8 @@
 #include "views/kit/dialogs/file_panels.h"
 
+#include "core/file_handle.h"
+#include "core/folder.h"
+#include "core/native_path.h"
 #include "platform/desktop/file_manager_reveal.h"
 
 #include <QAbstractItemView>
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -60,14 +64,68 @@ void applyText(QFileDialog &panel, const FilePanelText &text)
     insertAbove(panel, label);
 }
 
+bool isFolder(const QString &path)
+{
+    const auto status = statusOf(path, LinkPolicy::Follow);
+    return status && S_ISDIR(status->st_mode);
+}
+
+// A file URL carrying the path's own bytes, for programs outside that read it.
+QUrl urlByBytes(const QString &path)
+{
+    return QUrl::fromEncoded("file://" + encodedPath(path).toPercentEncoding("/"));
+}
+
+// The one entry of folder whose name the dialog reads as listed, or none.
+std::optional<QString> entryReadAs(const QString &folder, const QString &listed)
+{
+    std::optional<QString> found;
+    int matches = 0;
+    try {
+        Folder::open(folder).visitEntries(1000000, [&](const Folder::Entry &entry) {
+            const QString name = decodedPath(QByteArray(entry.name));
+            if (displayedPath(name) == listed) {
+                found = name;
+                ++matches;
+            }
+            return matches > 1;
+        });
+    } catch (const SystemError &) {
+        return std::nullopt;
+    }
+    return matches == 1 ? found : std::nullopt;
+}
+
+// The path a path from the dialog stands for. The dialog decodes names as Qt does, each byte
+// that is not UTF-8 becoming U+FFFD: each such name on the way is matched with its folder's
+// listing by its bytes, and kept as it is when nothing, or more than one entry, reads that way.
+QString byItsBytes(const QString &listed)
+{
+    if (!listed.startsWith(QLatin1Char('/')) || !listed.contains(QChar::ReplacementCharacter)
+        || statusOf(listed, LinkPolicy::NoFollow))
+        return listed;
+    QString path;
+    for (const QString &part : listed.sliced(1).split(QLatin1Char('/'))) {
+        const QString here = path + QLatin1Char('/') + part;
+        path += QLatin1Char('/');
+        if (part.contains(QChar::ReplacementCharacter) && !statusOf(here, LinkPolicy::NoFollow))
+            path += entryReadAs(path, part).value_or(part);
+        else
+            path += part;
+    }
+    return path;
+}
+
 } // namespace
 
 void FilePanel::done(int result)
 {
     // QFileDialog::accept() ends here too, and finished is emitted inside: take the choice first.
     chosen_.clear();
-    if (result == QDialog::Accepted)
-        chosen_ = choosing_ ? *choosing_ : selectedUrls();
+    if (result == QDialog::Accepted) {
+        for (const QUrl &url : choosing_ ? *choosing_ : selectedUrls())
+            chosen_.append(url.isLocalFile() ? QUrl::fromLocalFile(byItsBytes(url.toLocalFile())) : url);
+    }
     choosing_.reset();
     QFileDialog::done(result);
 }
@@ -172,8 +230,14 @@ void DialogFilePanels::answerOnce(FilePanel *panel, Chosen completion)
 
 QString DialogFilePanels::startFolder() const
 {
-    const QString folder = settings_.value(QLatin1String(lastFolderKey)).toString();
-    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+    // Kept as the path's bytes; a text from before is taken as it is.
+    const QVariant stored = settings_.value(QLatin1String(lastFolderKey));
+    const QString folder = stored.typeId() == QMetaType::QByteArray ? decodedPath(stored.toByteArray())
+                                                                      : stored.toString();
+    if (!folder.isEmpty() && isFolder(folder))
+        return folder;
+    const QString home = decodedPath(qgetenv("HOME"));
+    return home.startsWith(QLatin1Char('/')) ? home : QDir::homePath();
 }
 
 QWidget *DialogFilePanels::parentWindow() const
@@ -190,9 +254,9 @@ void DialogFilePanels::present(FilePanel *panel, Chosen completion)
     QSettings *settings = &settings_;
     answerOnce(panel, [settings, completion = std::move(completion)](const QList<QUrl> &urls) {
         if (!urls.isEmpty() && urls.first().isLocalFile()) {
-            const QFileInfo chosen(urls.first().toLocalFile());
+            const QString chosen = urls.first().toLocalFile();
             settings->setValue(QLatin1String(lastFolderKey),
-                               chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
+                               encodedPath(isFolder(chosen) ? QDir::cleanPath(chosen) : QFileInfo(chosen).absolutePath()));
         }
         if (completion)
             completion(urls);
@@ -227,14 +291,14 @@ void DialogFilePanels::showItems(const QList<QUrl> &urls)
 {
     if (urls.isEmpty())
         return;
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(urls.first().toLocalFile()).absolutePath());
+    const QUrl folder = urlByBytes(QFileInfo(urls.first().toLocalFile()).absolutePath());
     FileManagerReveal::showItems(urls, [folder] { QDesktopServices::openUrl(folder); });
 }
 
 void DialogFilePanels::openFolder(const QUrl &folder)
 {
     if (folder.isLocalFile())
-        QDesktopServices::openUrl(folder);
+        QDesktopServices::openUrl(urlByBytes(folder.toLocalFile()));
 }
 
 } // namespace tampod
