@@ -61,6 +61,7 @@ struct LinkWalk {
     int64_t frames = 0;
     int64_t end = 0;
     int64_t lastGranule = 0;
+    int64_t excess = 0;
 };
 
 // Every page of the link from start to its last page, in order. The length the decode delivers,
@@ -152,7 +153,8 @@ std::optional<LinkWalk> walkLength(PageFile &pages, const Head &head, int64_t st
                 || (!onePage && excess > (vorbis ? lastPacket : lastPageSamples))
                 || (!vorbis && (onePage || beforeLastPage < head.preSkip)))
                 return std::nullopt;
-            return LinkWalk{page->granule - origin - (vorbis ? 0 : head.preSkip), page->end(), page->granule};
+            return LinkWalk{page->granule - origin - (vorbis ? 0 : head.preSkip), page->end(), page->granule,
+                            excess};
         }
         beforeLastPage = decoded;
         at = page->end();
@@ -208,7 +210,7 @@ std::optional<Described> describeLinks(const FileHandle &file, int64_t start, in
         }
         stream.exactLength += walk->frames;
         described.links.push_back({at, head->firstAudioOffset, walk->end, head->serial, walk->frames,
-                                   walk->lastGranule, extradataOf(*head)});
+                                   walk->lastGranule, walk->excess, extradataOf(*head)});
         at = walk->end;
     }
     return described;

@@ -35,6 +35,7 @@ struct DescribedLink {
     uint32_t serial = 0;
     int64_t frames = 0;      // what its decode delivers, as its pages state
     int64_t lastGranule = 0; // of its last page
+    int64_t excess = 0;      // what its decoder delivers past the end, untrimmed
     QByteArray extradata;    // the headers its decoder opens with
 };
 

@@ -56,7 +56,7 @@ std::unique_ptr<OggPageSeeker> OggPageSeeker::open(const FileHandle &file, int64
     int64_t firstFrame = 0;
     for (const oggaudio::DescribedLink &link : described.links) {
         seeker->links_.push_back({link.audioStart, link.end, link.serial, firstFrame, link.frames,
-                                  link.lastGranule});
+                                  link.lastGranule, link.excess});
         firstFrame += link.frames;
     }
     return seeker;
@@ -174,9 +174,12 @@ int OggPageSeeker::readPage()
             continue;
         }
         const bool lastEnding = i + 1 == pieces.size() || !pieces[i + 1].ends;
+        // The decoder is not told to trim the link's last packets: its output ends past the
+        // link's end by what the pages trim.
+        const int64_t untrimmed = page->end() == link.end ? link.excess : 0;
         pending_.push_back(Packet{partial_,
                                   lastEnding && page->granule >= 0 && page->granule <= link.lastGranule
-                                      ? std::optional<int64_t>(positionOf(*page))
+                                      ? std::optional<int64_t>(positionOf(*page) + untrimmed)
                                       : std::nullopt,
                                   page->offset});
         partial_.clear();

@@ -74,6 +74,7 @@ private:
         int64_t audioStart = 0, end = 0; // its first page of audio, the end of its last page
         uint32_t serial = 0;
         int64_t firstFrame = 0, frames = 0, lastGranule = 0;
+        int64_t excess = 0; // what the decoder delivers past the end, untrimmed
     };
 
     OggPageSeeker(const FileHandle &file, int64_t fileSize, const oggaudio::Stream &stream);
