@@ -96,7 +96,9 @@ class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
                  DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
-        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input)), inputFormat_(input),
+        : token_(std::move(token)), file_(file),
+          // Where the pages were read, the demuxer sees none of the bytes after the last (a tag).
+          fileSize_(header && header->ogg ? header->ogg->dataEnd : audioBytes(file, input)), inputFormat_(input),
           demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader)
