@@ -32,7 +32,8 @@ class FileHandle;
 class OggPageSeeker {
 public:
     // Null unless the file at 0 starts with the headers of one plain stream and its last page
-    // ends the stream and the file. length: the frames the stream delivers, as the pages state.
+    // (whatever bytes follow it) ends the stream. length: the frames the stream delivers, as the
+    // pages state.
     static std::unique_ptr<OggPageSeeker> open(const FileHandle &file, int64_t fileSize,
                                                int64_t length);
     // The links as our page reader described them.
