@@ -1,5 +1,6 @@
 // The Ogg page reader (identification headers, the Vorbis setup, every page's checksum and granule) over
-// arbitrary bytes: whatever it describes must be a stream the reader can take, with a length. The
+// arbitrary bytes: whatever it describes must be a stream the reader can take, with a length, of
+// links that follow each other. The
 // link check, the list of a chain's links (in order, within the file) and the seek's bisection
 // walk the same bytes: the page found must time packets at
 // or before the target and lie within the file.
@@ -23,6 +24,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
         if (link.start <= previous || link.start >= file.size() || link.extradata.isEmpty())
             std::abort();
         previous = link.start;
+    }
+    // The links described lie in order within the Ogg data, each with a length, together the
+    // stream's; a seek by them finds pages within the link that holds the target.
+    if (const auto described = tampod::oggaudio::describeLinks(file, 0, file.size())) {
+        int64_t end = 0, total = 0;
+        for (const auto &link : described->links) {
+            if (link.start != end || link.audioStart <= link.start || link.end <= link.audioStart
+                || link.end > described->dataEnd || link.frames <= 0 || link.excess < 0 || link.extradata.isEmpty())
+                std::abort();
+            end = link.end;
+            total += link.frames;
+        }
+        if (described->links.empty() || end != described->dataEnd || described->dataEnd > file.size()
+            || total != described->stream.exactLength)
+            std::abort();
+        if (auto seeker = tampod::OggPageSeeker::open(file, file.size(), *described)) {
+            for (const int64_t from : {int64_t(1), total / 3, total - 1}) {
+                const auto page = seeker->pageBefore(from);
+                if (page && (page->offset < 0 || page->end() > described->dataEnd || page->granule < 0))
+                    std::abort();
+            }
+        }
     }
     const auto stream = tampod::oggaudio::describe(file, 0, file.size());
     // The bisection also meets files whose pages changed since they were described.

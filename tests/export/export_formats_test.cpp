@@ -145,9 +145,10 @@ TEST(ExportFormats, M4ARoundTripKeepsEveryFrameCount)
     }
 }
 
-// Two Vorbis streams of one layout one after the other, as `cat a.ogg b.ogg` makes them: no page
-// of either states the whole, so the export reads every link to its end, each as it decodes alone
-// (the command line decodes the chain with one decoder throughout, which adds frames at the join).
+// Two Vorbis streams of one layout one after the other, as `cat a.ogg b.ogg` makes them: the
+// export reads every link to its end, each as long as its last page says (the second has one page
+// of audio, whose end the command line misreads; it also decodes the chain with one decoder
+// throughout, which adds frames at the join).
 TEST(ExportFormats, AChainedOggExportsItsWholeDecodedLength)
 {
     ExportScene scene;
@@ -157,9 +158,7 @@ TEST(ExportFormats, AChainedOggExportsItsWholeDecodedLength)
                                       {"-ac", "2", "-c:a", "libvorbis"}));
     const QString source = scene.file("chained.ogg");
     writeFile(source, chained);
-    const std::int64_t decoded = ffmpegFrames(scene.file("a.ogg"), 2)
-                                 + ffmpegFrames(scene.file("b.ogg"), 2);
-    ASSERT_GT(decoded, ffmpegFrames(scene.file("a.ogg"), 2) + 44100 / 2);
+    const std::int64_t decoded = 57330 + 39690; // 1.3 s and 0.9 s
     EXPECT_EQ(framesOf(source), decoded);
 
     for (const Output &output : {outputs[0], outputs[2]}) {

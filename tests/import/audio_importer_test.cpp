@@ -9,6 +9,7 @@
 #include "platform/encode/audio_file_writer.h"
 #include "rex/scripted_rex_fixture.h"
 #include "sd2/resource_fork_builder.h"
+#include "support/run_program.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <QProcess>
 
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <unistd.h>
 
@@ -190,6 +192,37 @@ TEST_F(Importer, EveryRefusalOfARealFileHasItsSentence)
                                              {"missing.wav", text::unavailable},
                                              {"link.wav", text::notRegular},
                                          }));
+}
+
+// A chained Ogg file imports whole or not at all: links that change the codec (Ogg FLAC among
+// Vorbis) have no one format, and are refused with the sentence for audio that cannot be
+// prepared; links of one codec import at their lengths together.
+TEST_F(Importer, ChainedOggImportsWholeOrIsRefused)
+{
+    const auto link = [this](const QString &name, double seconds, const QStringList &options) {
+        const QString path = dir.file(name);
+        runChecked(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                         QStringLiteral("sine=f=440:r=44100:d=%1").arg(seconds), "-ac", "2"}
+                                                 + options + QStringList{path});
+        return readAll(path);
+    };
+    const QByteArray vorbis = link("v.ogg", 1, {"-c:a", "libvorbis"});
+    const QByteArray flac = link("f.ogg", 3, {"-c:a", "flac", "-f", "ogg", "-serial_offset", "4"});
+    const QByteArray flacShort = link("f1.ogg", 1, {"-c:a", "flac", "-f", "ogg", "-serial_offset", "7"});
+    const QString chains = folder("chains");
+    writeFile(chains + "/vorbis-flac.ogg", vorbis + flac);
+    writeFile(chains + "/flac-vorbis.ogg", flac + vorbis);
+    writeFile(chains + "/vorbis-flac-vorbis.ogg", vorbis + flac + vorbis);
+    writeFile(chains + "/flac-flac.ogg", flac + flacShort);
+    writeFile(chains + "/vorbis-vorbis.ogg", vorbis + vorbis);
+    const AudioImportResult result = load({chains});
+    EXPECT_EQ(byName(result.rejections), byName({{"flac-vorbis.ogg", text::notPlayable},
+                                                 {"vorbis-flac-vorbis.ogg", text::notPlayable},
+                                                 {"vorbis-flac.ogg", text::notPlayable}}));
+    std::map<QString, double> durations;
+    for (const AudioTrack &track : result.tracks)
+        durations[track.projectedURL().fileName()] = track.duration;
+    EXPECT_EQ(durations, (std::map<QString, double>{{"flac-flac.ogg", 4.0}, {"vorbis-vorbis.ogg", 2.0}}));
 }
 
 TEST_F(Importer, InjectedFaultsHaveTheirSentences)

@@ -87,7 +87,7 @@ struct Case {
     const char *name;
     // Writes the file at path; empty when the case is the file made there.
     std::function<QByteArray(const QString &path)> make;
-    bool pagesState = false; // a plain Ogg stream: its pages state the length
+    bool pagesState = false; // a plain Ogg stream or chain: its pages state the length
     int tagBytes = 0;        // a tag at the end, which is no audio: the reference decodes the file without it
     // A chain's links, each written by make to its own file: the reference is their decodes
     // alone, one after the other (the command line decodes a chain with one decoder throughout).
@@ -112,13 +112,13 @@ std::vector<Case> oggCases(const char *codec)
              return encoded(linkOf(path, 1), codec, 100000, 0)
                     + encoded(linkOf(path, 2), codec, 70000, 0);
          },
-         false, 0, 2},
+         true, 0, 2},
         {"chained, two serials",
          [codec](const QString &path) {
              return encoded(linkOf(path, 1), codec, 100000, 0)
                     + encoded(linkOf(path, 2), codec, 70000, 9);
          },
-         false, 0, 2},
+         true, 0, 2},
         {"dropped middle page",
          bent([](auto &pages) { pages.erase(pages.begin() + qsizetype(pages.size() / 2)); })},
         {"repeated middle page", bent([](auto &pages) {
@@ -239,6 +239,63 @@ TEST(DecodedLength, StatedPlayedAndExportedLengthsAreTheDecodes)
             }
         } catch (const AudioFileError &error) {
             ADD_FAILURE() << error.message().toStdString();
+        }
+    }
+}
+
+// A one-shot whose audio fits on one page, which is also its last: the last granule is its end,
+// as the command-line decoders read it (the demuxer alone cuts or overruns it), alone and as the
+// links of a chain. What is stated, for a glance too, read from the start and read after a seek
+// (the very samples of the read from the start) is that length.
+TEST(DecodedLength, OneShotVorbisEndsWhereItsLastGranuleSays)
+{
+    test::TempDir dir;
+    struct Link {
+        qint64 frames;
+        int rate = 44100, channels = 2;
+        QStringList options = {};
+    };
+    std::vector<Link> shots;
+    for (int k = 1; k <= 12; ++k)
+        shots.push_back({qint64(1500 * k + 37 * k * k)});
+    const std::vector<std::pair<const char *, std::vector<Link>>> cases = {
+        {"0.2 s", {{8820}}},
+        {"0.5 s", {{22050}}},
+        {"1 s", {{44100}}},
+        {"mono 22.05 kHz, 3 s on one page", {{66150, 22050, 1, {"-page_duration", "5000000"}}}},
+        {"twelve one-shots chained", shots},
+        {"a one-shot, then a long link", {{8820}, {150000}}},
+    };
+    int index = 0;
+    for (const auto &[name, links] : cases) {
+        SCOPED_TRACE(name);
+        QByteArray bytes;
+        qint64 expected = 0;
+        int serial = 0;
+        for (const Link &link : links) {
+            const QString path = dir.file(QStringLiteral("link%1.ogg").arg(index++));
+            test::makeTone(path, link.frames,
+                           QStringList{"-c:a", "libvorbis", "-serial_offset", QString::number(serial++)} + link.options,
+                           link.rate, link.channels);
+            bytes += test::readAll(path);
+            expected += link.frames;
+        }
+        const QString path = dir.file(QStringLiteral("shot%1.ogg").arg(index++));
+        test::writeFile(path, bytes);
+        EXPECT_TRUE(statedByPages(path));
+        EXPECT_EQ(AudioFileReader(path, {}, AudioFileReader::Use::glance).length(), expected);
+        AudioFileReader reader(path);
+        EXPECT_EQ(reader.length(), expected);
+        const std::vector<float> whole = test::readAllFloat(reader);
+        const int channels = reader.channels();
+        EXPECT_EQ(int64_t(whole.size()) / channels, expected);
+        for (const qint64 target : {expected * 3 / 4, expected / 3, expected - 1}) {
+            reader.seek(target);
+            const std::vector<float> tail = test::readAllFloat(reader);
+            EXPECT_EQ(int64_t(tail.size()) / channels + target, expected) << target;
+            EXPECT_TRUE(tail.size() <= whole.size()
+                        && std::equal(tail.begin(), tail.end(), whole.end() - std::ptrdiff_t(tail.size())))
+                << target;
         }
     }
 }

@@ -52,9 +52,10 @@ TEST(MediaTagReader, AGlanceKeepsTheSameTagsWhereItOpenedTheDemuxer)
         {"tagged.m4a", {"-c:a", "aac", "-metadata", "tmpo=121", "-metadata", "artist=A"}, true},
         {"tagged-long.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96", "-af", "apad=pad_dur=2"}, true},
         {"tagged.opus", {"-c:a", "libopus", "-metadata", "BPM=97", "-af", "apad=pad_dur=2"}, true},
-        // PCM is read without FFmpeg; a single page of Ogg audio takes the full probe.
+        {"tagged.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96"}, true},
+        // PCM is read without FFmpeg; a single page of Opus audio takes the full probe.
         {"tagged.wav", {"-c:a", "pcm_s16le", "-metadata", "title=Song"}, false},
-        {"tagged.ogg", {"-c:a", "libvorbis", "-metadata", "BPM=96"}, false},
+        {"tagged-short.opus", {"-c:a", "libopus", "-metadata", "BPM=97"}, false},
     };
     for (const Case &c : cases) {
         const QString path = dir.file(QLatin1String(c.name));

@@ -39,6 +39,23 @@ void makeMusic(const QString &path, double seconds, int rate, int channels,
             + options + QStringList{path});
 }
 
+// A tone under seeded pink noise, stereo at 48 kHz: quick to make however long.
+void makeLong(const QString &path, double seconds, const QStringList &options)
+{
+    const QString timing = QStringLiteral(":sample_rate=48000:duration=%1").arg(seconds);
+    test::runChecked(QStringLiteral("ffmpeg"),
+                     QStringList{"-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=220" + timing, "-f",
+                                 "lavfi", "-i", "anoisesrc=c=pink:a=0.1:seed=7" + timing,
+                                 "-filter_complex", "[0][1]amix=inputs=2:normalize=0", "-ac", "2"}
+                         + options + QStringList{path});
+}
+
+// An ID3v1 tag, as taggers append it after the audio.
+QByteArray id3v1()
+{
+    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
+}
+
 // The largest difference between a read from frame and the same frames of a read from the start.
 float differenceAfterSeek(AudioFileReader &reader, const std::vector<float> &whole, qint64 frame,
                           qint64 frames)
@@ -70,32 +87,44 @@ qint64 bytesRead()
 } // namespace
 
 // A seek far into a long file reads the pages the bisection visits and those it decodes from,
-// not the whole file before the target.
+// not the whole file before the target: in a plain file, one with a tag or padding after its
+// last page, and a chain, in whichever link holds the target.
 TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
 {
     test::TempDir dir;
-    for (const char *name : {"long.opus", "long.ogg"}) {
-        SCOPED_TRACE(name);
+    const QString opus = dir.file(QStringLiteral("plain.opus")), vorbis = dir.file(QStringLiteral("plain.ogg"));
+    makeLong(opus, 240, {"-c:a", "libopus"});
+    makeLong(vorbis, 240, {"-c:a", "libvorbis"});
+    const QByteArray opusBytes = test::readAll(opus), vorbisBytes = test::readAll(vorbis);
+    const std::vector<std::pair<const char *, QByteArray>> files = {
+        {"long.opus", opusBytes},
+        {"long.ogg", vorbisBytes},
+        {"tagged.opus", opusBytes + id3v1()},
+        {"padded-tagged.ogg", vorbisBytes + QByteArray(2048, '\0') + id3v1()},
+        {"chained.opus", opusBytes + opusBytes},
+        {"chained.ogg", vorbisBytes + vorbisBytes + vorbisBytes},
+    };
+    for (const auto &[name, bytes] : files) {
         const QString path = dir.file(QLatin1String(name));
-        makeMusic(path, 240, 48000, 2,
-                  {"-c:a", QString::fromLatin1(name).endsWith(QLatin1String(".opus"))
-                               ? "libopus"
-                               : "libvorbis"});
-        const qint64 size = QFileInfo(path).size();
+        test::writeFile(path, bytes);
         AudioFileReader reader(path);
-        const qint64 before = bytesRead();
-        reader.seek(reader.length() * 9 / 10);
-        std::vector<float> buffer(4096 * 2);
-        EXPECT_EQ(reader.readFloatInterleaved(buffer.data(), 4096), 4096);
-        const qint64 read = bytesRead() - before;
-        EXPECT_GT(read, 0);
-        EXPECT_LT(read, size / 4) << size;
+        for (const double at : {0.9, 0.45}) {
+            SCOPED_TRACE(std::string(name) + " at " + std::to_string(at));
+            const qint64 before = bytesRead();
+            reader.seek(qint64(double(reader.length()) * at));
+            std::vector<float> buffer(4096 * 2);
+            EXPECT_EQ(reader.readFloatInterleaved(buffer.data(), 4096), 4096);
+            const qint64 read = bytesRead() - before;
+            EXPECT_GT(read, 0);
+            EXPECT_LT(read, bytes.size() / 4) << bytes.size();
+        }
     }
 }
 
 // A seek by the pages lands where a read from the start is, sample for sample: mono and stereo,
 // Vorbis at several rates and Opus, targets on and off page boundaries, near both ends, back and
-// forth. Chained files and files with a damaged page take the decode from the start instead.
+// forth; in a chain, in each link and across the joins, and with a tag after the last page.
+// Files with a damaged page take the decode from the start instead.
 TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
 {
     test::TempDir dir;
@@ -120,18 +149,28 @@ TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
         makeMusic(path, 40, f.rate, f.channels, f.options);
         paths.emplace_back(path, f.byPages, f.tolerance);
     }
-    // A chain of two links, and a file with one page damaged: no bisection for either.
+    // Chains, tagged files, and a file with one page damaged (no bisection for that one).
     const QString first = dir.file(QStringLiteral("a.opus")),
                   second = dir.file(QStringLiteral("b.opus"));
     makeMusic(first, 12, 48000, 2, {"-c:a", "libopus"});
     makeMusic(second, 9, 48000, 2, {"-c:a", "libopus", "-serial_offset", "5"});
     const QString chained = dir.file(QStringLiteral("chained.opus"));
     test::writeFile(chained, test::readAll(first) + test::readAll(second));
+    const QString shortLink = dir.file(QStringLiteral("short.ogg"));
+    makeMusic(shortLink, 0.4, 44100, 2, {"-c:a", "libvorbis", "-serial_offset", "3"});
+    const QString vorbisChain = dir.file(QStringLiteral("chained.ogg"));
+    const QByteArray stereoVorbis = test::readAll(std::get<0>(paths[2]));
+    test::writeFile(vorbisChain, stereoVorbis + test::readAll(shortLink) + stereoVorbis);
+    const QString taggedVorbis = dir.file(QStringLiteral("tagged.ogg")),
+                  taggedOpus = dir.file(QStringLiteral("tagged.opus"));
+    test::writeFile(taggedVorbis, stereoVorbis + id3v1());
+    test::writeFile(taggedOpus, test::readAll(std::get<0>(paths[0])) + QByteArray(2048, '\0'));
     QByteArray vorbis = test::readAll(std::get<0>(paths[2]));
     vorbis[vorbis.size() / 2] = char(vorbis[vorbis.size() / 2] ^ 0x41);
     const QString damaged = dir.file(QStringLiteral("damaged.ogg"));
     test::writeFile(damaged, vorbis);
-    paths.emplace_back(chained, false, 0);
+    for (const QString &path : {chained, vorbisChain, taggedVorbis, taggedOpus})
+        paths.emplace_back(path, true, 0);
     paths.emplace_back(damaged, false, 0);
 
     for (const auto &[path, byPages, tolerance] : paths) {
@@ -139,12 +178,21 @@ TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
         const FileHandle file = FileHandle::openOutside(path);
         AudioFileReader reader(path);
         const qint64 length = reader.length();
-        EXPECT_EQ(oggaudio::describe(file, 0, file.size()).has_value(), byPages);
+        const auto described = oggaudio::describeLinks(file, 0, file.size());
+        EXPECT_EQ(described.has_value(), byPages);
         const std::vector<float> whole = test::readAllFloat(reader);
         ASSERT_EQ(qint64(whole.size()), length * reader.channels());
-        for (qint64 frame :
-             {length * 9 / 10, qint64(1), length / 2 + 1, length - 1, qint64(20000), length - 3000,
-              qint64(123457), length / 3, qint64(0), length * 9 / 10 - 5000})
+        std::vector<qint64> targets = {length * 9 / 10, 1, length / 2 + 1, length - 1, 20000, length - 3000,
+                                       123457, length / 3, 0, length * 9 / 10 - 5000};
+        // A link's first frames, a little after (within the pre-roll) and its last.
+        if (described && described->links.size() > 1) {
+            qint64 start = 0;
+            for (const auto &link : described->links) {
+                targets.insert(targets.end(), {start, start + 1500, start + link.frames - 1});
+                start += link.frames;
+            }
+        }
+        for (const qint64 frame : targets)
             EXPECT_LE(differenceAfterSeek(reader, whole, frame, 6000), tolerance) << frame;
     }
 }
@@ -194,8 +242,9 @@ TEST(OggSeek, BisectionFindsThePageAWalkFinds)
     }
 }
 
-// A chain whose links change the channel count, the rate or the codec has no one format: the
-// length is refused, so an import says the audio cannot be prepared, and nothing of it is read.
+// A chain whose links change the channel count, the rate or the codec (Ogg FLAC among Vorbis or
+// Opus too) has no one format: the length is refused, so an import says the audio cannot be
+// prepared, and nothing of it is read. Links of one codec and format all play.
 TEST(OggSeek, ChainsWhoseLinksChangeFormatAreRefused)
 {
     test::TempDir dir;
@@ -214,11 +263,18 @@ TEST(OggSeek, ChainsWhoseLinksChangeFormatAreRefused)
                                        {"-c:a", "libvorbis", "-serial_offset", "3"});
     const QByteArray vorbis32k = link("r.ogg", 32000, 2,
                                       {"-c:a", "libvorbis", "-serial_offset", "4"});
+    const QByteArray flac = link("f.oga", 44100, 2, {"-c:a", "flac", "-f", "ogg", "-serial_offset", "8"});
+    const QByteArray flacAgain = link("f2.oga", 44100, 2, {"-c:a", "flac", "-f", "ogg", "-serial_offset", "2"});
+    const QByteArray flacMono = link("fm.oga", 44100, 1, {"-c:a", "flac", "-f", "ogg", "-serial_offset", "5"});
     const std::vector<std::pair<const char *, QByteArray>> chains = {
         {"opus stereo, mono, stereo", opusStereo + opusMono + opusStereoAgain},
         {"vorbis stereo, mono", vorbisStereo + vorbisMono},
         {"vorbis 44.1 kHz, 32 kHz", vorbisStereo + vorbis32k},
         {"vorbis, then opus", vorbisStereo + opusStereoAgain},
+        {"vorbis, then ogg flac", vorbisStereo + flac},
+        {"ogg flac, then vorbis", flac + vorbisStereo},
+        {"vorbis, ogg flac, vorbis", vorbisStereo + flac + vorbisStereo},
+        {"ogg flac stereo, mono", flac + flacMono},
     };
     for (const auto &[name, bytes] : chains) {
         SCOPED_TRACE(name);
@@ -231,12 +287,18 @@ TEST(OggSeek, ChainsWhoseLinksChangeFormatAreRefused)
         EXPECT_THROW(reader.readFloatInterleaved(buffer.data(), 8192), AudioFileError);
     }
     // Links alike in format still play, each as the command line decodes it alone.
-    const QString alike = dir.file(QStringLiteral("alike.opus"));
-    test::writeFile(alike, opusStereo + opusStereoAgain);
-    AudioFileReader reader(alike);
-    const qsizetype alone = test::ffmpegDecode(dir.file("s.opus")).size()
-                            + test::ffmpegDecode(dir.file("s2.opus")).size();
-    EXPECT_EQ(qint64(test::readAllFloat(reader).size()), qint64(alone / 4));
+    for (const auto &[name, bytes, first, second] :
+         {std::tuple{"alike.opus", opusStereo + opusStereoAgain, "s.opus", "s2.opus"},
+          std::tuple{"alike.oga", flac + flacAgain, "f.oga", "f2.oga"}}) {
+        SCOPED_TRACE(name);
+        const QString alike = dir.file(QLatin1String(name));
+        test::writeFile(alike, bytes);
+        AudioFileReader reader(alike);
+        const qsizetype alone = test::ffmpegDecode(dir.file(QLatin1String(first))).size()
+                                + test::ffmpegDecode(dir.file(QLatin1String(second))).size();
+        EXPECT_EQ(reader.length(), qint64(alone / 8));
+        EXPECT_EQ(qint64(test::readAllFloat(reader).size()), qint64(alone / 4));
+    }
 }
 
 // A chain of links alike in format decodes each link as the link alone decodes: the decoder

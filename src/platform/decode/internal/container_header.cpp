@@ -301,19 +301,20 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     return header;
 }
 
-// Vorbis or Opus whose first and last pages give the length a decode would find.
+// Vorbis or Opus (a chain of links alike) whose pages give the length a decode would find.
 std::optional<Header> readOgg(const FileHandle &file, int64_t start, int64_t fileSize)
 {
-    const auto stream = start == 0 ? oggaudio::describe(file, start, fileSize) : std::nullopt;
-    if (!stream)
+    auto described = start == 0 ? oggaudio::describeLinks(file, start, fileSize) : std::nullopt;
+    if (!described)
         return std::nullopt; // the full probe judges it
+    const oggaudio::Stream *stream = &described->stream;
     StreamDescription d;
     d.format.codec = stream->codec;
     d.format.container = QStringLiteral("ogg");
     d.format.sampleRate = stream->sampleRate;
     d.format.channels = stream->channels;
     d.exactLength = stream->exactLength;
-    return Header{"ogg", d, true};
+    return Header{"ogg", d, true, std::make_shared<const oggaudio::Described>(std::move(*described))};
 }
 
 // MP4 boxes, read from one moov held in memory.

@@ -4,10 +4,14 @@
 
 #include "platform/decode/internal/ffmpeg_stream_format.h"
 
+#include <memory>
 #include <optional>
 
 namespace tampod {
 class FileHandle;
+namespace oggaudio {
+struct Described;
+}
 }
 
 namespace tampod::containerheader {
@@ -22,6 +26,8 @@ struct Header {
     std::optional<ffmpeg::StreamDescription> description;
     // The demuxer's own header reading gives the codec parameters, so no decode to learn them.
     bool parametersInHeader = false;
+    // Of an Ogg file so described: its links, where its pages lie, and what each delivers.
+    std::shared_ptr<const oggaudio::Described> ogg = nullptr;
 };
 
 // nullopt unless the bytes unmistakably announce one of those containers (or MP4), or an Ogg

@@ -108,21 +108,24 @@ class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
                  DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header = nullptr)
-        : token_(std::move(token)), file_(file), fileSize_(audioBytes(file, input, header)), inputFormat_(input),
+        : token_(std::move(token)), file_(file),
+          // Where the pages were read, the demuxer sees none of the bytes after the last (a tag).
+          fileSize_(header && header->ogg ? header->ogg->dataEnd : audioBytes(file, input, header)),
+          inputFormat_(input),
           demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
           described_(header ? header->description : std::nullopt),
           parametersInHeader_(header && header->parametersInHeader), firstFrame_(misstatedTagEnd(file, input))
     {
         if (!packet_ || !frame_)
             throw AudioFileError(AudioFileError::Kind::io, AVERROR(ENOMEM), openingText());
+        if (header && header->ogg && described_ && described_->exactLength)
+            followOggPages(*header->ogg);
         openDemuxer();
         description_ = described_ ? *described_
                                   : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
                                                            fileSize_, dataStart_);
         limit_ = description_.exactLength;
         containerCounts_ = limit_.has_value();
-        if (described_ && described_->exactLength && std::strcmp(inputFormat_->name, "ogg") == 0)
-            oggPages_ = OggPageSeeker::open(file_, fileSize_, *described_->exactLength);
         // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.
         if (!description_.seekByTimestamp && std::strcmp(inputFormat_->name, "mp3") == 0)
             frameIndex_ = std::make_unique<FramePositionIndex>();
@@ -158,6 +161,12 @@ public:
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
     void refuseChangingLinks();
+    void followOggPages(const oggaudio::Described &described);
+    void trimOggEnd();
+    int64_t linkEnd() const
+    {
+        return link_ < linkEnds_.size() ? linkEnds_[link_] : std::numeric_limits<int64_t>::max();
+    }
     void openDemuxer();
     void trustHeaderParameters(AVFormatContext &context);
     void openDecoder(const QByteArray *extradata);
@@ -232,8 +241,11 @@ private:
     bool packetHeld_ = false;
     // The link's headers, which the demuxer hands on as packets, may come next.
     bool linkHeaders_ = false;
+    // Of a chain our page reader described: where each link's frames end. The decode of a link
+    // is trimmed to it, and one that falls short is filled with silence.
+    std::vector<int64_t> linkEnds_;
     std::unique_ptr<OggPacketDuration> oggDurations_; // for the packets oggPages_ hands on
-    std::unique_ptr<OggPageSeeker> oggPages_; // a plain Ogg stream's, where its pages were checked
+    std::unique_ptr<OggPageSeeker> oggPages_; // an Ogg stream's, where its pages were checked
     std::unique_ptr<FramePositionIndex> frameIndex_;
     bool restartedByIndex_ = false; // since the last seek by frameIndex_
 };
@@ -270,6 +282,32 @@ void FfmpegStream::refuseChangingLinks()
         links_ = std::move(chain.links);
     }
     linksChecked_ = true;
+}
+
+// A plain Ogg stream or chain whose pages were checked states each link's length: its decode is
+// trimmed to it here, not by the demuxer, which reads the end of a stream with one page of audio
+// wrongly. Each link of a chain decodes with a decoder of its own, and seeks by the pages of the
+// link that holds the target.
+void FfmpegStream::followOggPages(const oggaudio::Described &described)
+{
+    oggPages_ = OggPageSeeker::open(file_, fileSize_, described);
+    if (described.links.size() > 1) {
+        int64_t end = 0;
+        for (const oggaudio::DescribedLink &link : described.links) {
+            links_.push_back({link.start, link.extradata});
+            linkEnds_.push_back(end += link.frames);
+        }
+    }
+    linksChecked_ = true;
+}
+
+// The end the demuxer asks the decoder to trim: the pages' length trims it instead.
+void FfmpegStream::trimOggEnd()
+{
+    size_t size = 0;
+    uint8_t *skip = av_packet_get_side_data(packet_.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+    if (skip && size >= 8)
+        std::memset(skip + 4, 0, 4);
 }
 
 void FfmpegStream::openDemuxer()
@@ -353,6 +391,7 @@ void FfmpegStream::openDecoder(const QByteArray *extradata)
                                                demuxer_->streams[streamIndex_]->codecpar);
     if (status < 0)
         fail(status, openingText());
+    oggDurations_.reset();
     if (extradata) {
         av_freep(&decoder_->extradata);
         decoder_->extradata_size = 0;
@@ -394,6 +433,9 @@ bool FfmpegStream::isLinkHeader() const
 // The link before has delivered all its frames: the next decodes as it would alone.
 void FfmpegStream::beginNextLink()
 {
+    // A link whose decode fell short of its pages' length keeps the links after it in place.
+    if (link_ < linkEnds_.size() && positionExact_ && filePosition_ + silence_ < linkEnds_[link_])
+        silence_ = linkEnds_[link_] - filePosition_;
     ++link_;
     openDecoder(&links_[link_].extradata);
     linkEnding_ = false;
@@ -551,6 +593,8 @@ int FfmpegStream::readPacket()
         const int status = av_read_frame(demuxer_.get(), packet_.get());
         if (status == 0 && restartedByIndex_)
             FramePositionIndex::keepWhole(*packet_);
+        if (status == 0 && oggPages_)
+            trimOggEnd();
         return status;
     }
     const int status = oggPages_->nextPacket(*packet_);
@@ -630,6 +674,13 @@ int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
         int64_t take = std::min<int64_t>(frame_->nb_samples - frameOffset_, maxFrames - done);
         if (limit_)
             take = std::min(take, *limit_ - filePosition_);
+        if (positionExact_ && take > linkEnd() - filePosition_) {
+            take = std::max<int64_t>(linkEnd() - filePosition_, 0);
+            if (take == 0) { // past its link's end: the rest of the frame is dropped
+                frameOffset_ = frame_->nb_samples;
+                continue;
+            }
+        }
         deliverFrame(frame_.get(), frameOffset_, take, sink.at(done));
         frameOffset_ += int(take);
         filePosition_ += take;
@@ -695,6 +746,13 @@ bool FfmpegStream::seekByPages(int64_t target)
 {
     std::optional<int64_t> at;
     try {
+        if (!linkEnds_.empty()) {
+            // Each link decodes as it does alone: a decoder of its own, opened afresh.
+            link_ = oggPages_->linkOf(target);
+            openDecoder(&links_[link_].extradata);
+            linkEnding_ = packetHeld_ = linkHeaders_ = false;
+            silence_ = 0;
+        }
         at = oggPages_->seek(*decoder_, *frame_, target, token_);
     } catch (...) {
         // Cancelled midway: where the decoder stands is unknown until the next seek.

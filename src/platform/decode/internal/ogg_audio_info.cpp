@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -55,12 +56,22 @@ VorbisParser vorbisParser(const Head &head)
         av_vorbis_parse_init(reinterpret_cast<const uint8_t *>(extradata.constData()), int(extradata.size())));
 }
 
-// Every page from start to the end of the file, in order. The length the decode delivers, or
-// nullopt unless the file is one plain stream whose pages all hold their checksums, follow each
-// other by sequence number without a gap, and carry granule positions that agree with the
+// What the walk through one link's pages finds.
+struct LinkWalk {
+    int64_t frames = 0;
+    int64_t end = 0;
+    int64_t lastGranule = 0;
+    int64_t excess = 0;
+};
+
+// Every page of the link from start to its last page, in order. The length the decode delivers,
+// or nullopt unless the link is one plain stream whose pages all hold their checksums, follow
+// each other by sequence number without a gap, and carry granule positions that agree with the
 // durations of their packets: a page's granule is where its last finished packet ends (-1 where
-// none does), and only the last page may end the stream early.
-std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t start, int64_t fileSize)
+// none does), and only the last page (the one marked so, before dataEnd) may end the stream
+// early. Where the first page of audio is also the last, its granule is the end: the stream
+// starts at 0 unless the page's packets fall short of it (as the command-line decoders read it).
+std::optional<LinkWalk> walkLength(PageFile &pages, const Head &head, int64_t start, int64_t dataEnd)
 {
     const bool vorbis = head.stream.codec == AudioCodecKind::vorbis;
     VorbisParser parser;
@@ -78,16 +89,15 @@ std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t sta
     int64_t origin = -1;    // the granule position of the first sample
     int64_t audioPages = 0, lastPacket = 0, beforeLastPage = 0;
     bool priming = true;
-    for (int64_t at = start; at < fileSize;) {
+    for (int64_t at = start; at < dataEnd;) {
         const auto page = pages.header(at);
         const auto bytes = page ? pages.whole(*page) : std::span<const uint8_t>{};
-        if (bytes.empty() || page->lacing.empty())
+        if (bytes.empty() || page->lacing.empty() || page->end() > dataEnd)
             return std::nullopt;
         const uint32_t pageSequence = readLe32(bytes.data() + 18);
-        const bool first = at == start, last = page->end() == fileSize, audio = at >= head.firstAudioOffset;
+        const bool first = at == start, last = page->flags & lastFlag, audio = at >= head.firstAudioOffset;
         if (page->serial != head.serial || (!first && pageSequence != sequence + 1)
-            || bool(page->flags & firstFlag) != first || bool(page->flags & lastFlag) != last
-            || bool(page->flags & continuedFlag) != continues)
+            || bool(page->flags & firstFlag) != first || bool(page->flags & continuedFlag) != continues)
             return std::nullopt;
         sequence = pageSequence;
         int finished = 0;
@@ -125,43 +135,91 @@ std::optional<int64_t> walkLength(PageFile &pages, const Head &head, int64_t sta
         } else if (origin < 0) {
             // The first page of audio fixes where the stream starts.
             origin = page->granule - decoded;
-            if (origin < 0)
+            if (origin < 0 && !(vorbis && last))
                 return std::nullopt;
+            origin = std::max<int64_t>(origin, 0);
         } else if (!last && page->granule != origin + decoded) {
             return std::nullopt;
         }
         audioPages += audio;
         if (last) {
-            // The last page's packets reach at least as far as its granule: the decoder trims
-            // what lies past it, from the last packet of Vorbis, from the page's packets of Opus.
+            // The last page's packets reach at least as far as its granule: what lies past it is
+            // trimmed, from the last packet of Vorbis, from the page's packets of Opus (or, where
+            // the one page of audio is the last, from its packets).
             const int64_t excess = origin + decoded - page->granule;
-            const int64_t lastPage = decoded - beforeLastPage;
-            if (audioPages < 2 || continues || excess < 0 || excess > (vorbis ? lastPacket : lastPage)
-                || (!vorbis && beforeLastPage < head.preSkip))
+            const int64_t lastPageSamples = decoded - beforeLastPage;
+            const bool onePage = audioPages == 1;
+            if (audioPages == 0 || continues || excess < 0
+                || (!onePage && excess > (vorbis ? lastPacket : lastPageSamples))
+                || (!vorbis && (onePage || beforeLastPage < head.preSkip)))
                 return std::nullopt;
-            return page->granule - origin - (vorbis ? 0 : head.preSkip);
+            return LinkWalk{page->granule - origin - (vorbis ? 0 : head.preSkip), page->end(), page->granule,
+                            excess};
         }
         beforeLastPage = decoded;
         at = page->end();
     }
     return std::nullopt;
 }
+
+// An Ogg FLAC stream's first packet: the mapping's header, the native signature, and the
+// STREAMINFO block, which holds the rate and the channels.
+bool readFlacIdentification(const QByteArray &id, Stream &stream)
+{
+    const auto *p = reinterpret_cast<const uint8_t *>(id.constData());
+    if (id.size() < 51 || std::memcmp(p, "\x7F" "FLAC", 5) != 0 || std::memcmp(p + 9, "fLaC", 4) != 0)
+        return false;
+    const uint8_t *info = p + 17;
+    stream = Stream{AudioCodecKind::flac, int(info[10]) << 12 | int(info[11]) << 4 | info[12] >> 4,
+                    ((info[12] >> 1) & 7) + 1, 0};
+    return stream.sampleRate > 0;
+}
+
+// The headers a decoder of the link alone opens with.
+QByteArray extradataOf(const Head &head)
+{
+    return head.stream.codec == AudioCodecKind::vorbis ? vorbisExtradata(head) : head.id;
+}
 } // namespace
 
-std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize)
+std::optional<Described> describeLinks(const FileHandle &file, int64_t start, int64_t fileSize)
 {
     // Every page of the file is read, in order: large reads, each small enough to stay in the
     // cache while its pages are checked.
     PageFile pages(file, fileSize, windowBytes);
-    const std::optional<Head> head = readHead(pages, start);
-    if (!head)
+    const std::optional<Page> last = lastPage(pages, start);
+    if (!last)
         return std::nullopt;
-    const std::optional<int64_t> length = walkLength(pages, *head, start, fileSize);
-    if (!length || *length <= 0)
-        return std::nullopt;
-    Stream stream = head->stream;
-    stream.exactLength = *length;
-    return stream;
+    Described described;
+    described.dataEnd = last->end();
+    constexpr int64_t maximumLength = int64_t(1) << 62;
+    for (int64_t at = start; at < described.dataEnd;) {
+        const std::optional<Head> head = readHead(pages, at);
+        if (!head)
+            return std::nullopt;
+        const std::optional<LinkWalk> walk = walkLength(pages, *head, at, described.dataEnd);
+        Stream &stream = described.stream;
+        if (!walk || walk->frames <= 0 || walk->frames > maximumLength - stream.exactLength)
+            return std::nullopt;
+        const Stream &link = head->stream;
+        if (described.links.empty()) {
+            stream = link;
+        } else if (link.codec != stream.codec || link.sampleRate != stream.sampleRate
+                   || link.channels != stream.channels) {
+            return std::nullopt;
+        }
+        stream.exactLength += walk->frames;
+        described.links.push_back({at, head->firstAudioOffset, walk->end, head->serial, walk->frames,
+                                   walk->lastGranule, walk->excess, extradataOf(*head)});
+        at = walk->end;
+    }
+    return described;
+}
+
+std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    const std::optional<Described> described = describeLinks(file, start, fileSize);
+    return described ? std::optional<Stream>(described->stream) : std::nullopt;
 }
 
 Chain readChain(const FileHandle &file, int64_t fileSize)
@@ -181,8 +239,9 @@ Chain readChain(const FileHandle &file, int64_t fileSize)
             starts.push_back(page->offset);
         const auto bytes = pages.whole(*page);
         const auto *body = reinterpret_cast<const char *>(bytes.data() + page->headerSize());
+        const QByteArray id = QByteArray::fromRawData(body, qsizetype(page->bodySize));
         Head head;
-        if (!readIdentification(QByteArray::fromRawData(body, qsizetype(page->bodySize)), head))
+        if (!readIdentification(id, head) && !readFlacIdentification(id, head.stream))
             continue;
         const Stream &link = head.stream;
         if (!first) {
@@ -203,9 +262,7 @@ Chain readChain(const FileHandle &file, int64_t fileSize)
             chain.links.clear();
             return chain;
         }
-        chain.links.push_back({start, head->stream.codec == AudioCodecKind::vorbis
-                                          ? vorbisExtradata(*head)
-                                          : head->id});
+        chain.links.push_back({start, extradataOf(*head)});
     }
     return chain;
 }

@@ -23,17 +23,38 @@ struct Stream {
     int channels = 0;
     // What the decoder delivers from the first frame to the end: the last granule position
     // less the stream's starting granule (and less Opus pre-skip), the end trimmed as the last
-    // page's granule says.
+    // page's granule says. Of a chain, its links' together.
     int64_t exactLength = 0;
 };
 
-// nullopt unless the file at start is one logical Vorbis or Opus stream whose pages say its
-// length exactly: headers ending on a page of their own, two or more audio pages, every page
-// intact (its checksum holds) and next by sequence number, each granule where the durations
-// of the packets so far put it, and a last page that ends the stream and the file and whose
-// granule lies within its own packets. Anything else (chained or multiplexed streams, damaged,
-// missing or repeated pages, a cut end) is left to a full decode, which counts the length.
+// One link of a file its pages describe: where its pages lie and what it delivers.
+struct DescribedLink {
+    int64_t start = 0;      // its first page
+    int64_t audioStart = 0; // its first page of audio
+    int64_t end = 0;        // the end of its last page
+    uint32_t serial = 0;
+    int64_t frames = 0;      // what its decode delivers, as its pages state
+    int64_t lastGranule = 0; // of its last page
+    int64_t excess = 0;      // what its decoder delivers past the end, untrimmed
+    QByteArray extradata;    // the headers its decoder opens with
+};
+
+struct Described {
+    Stream stream;
+    std::vector<DescribedLink> links; // in file order, one or more
+    int64_t dataEnd = 0;              // the end of the last page: what follows is no Ogg data
+};
+
+// nullopt unless the file from start to its last page is one logical Vorbis or Opus stream, or
+// a chain of such streams alike in codec, channels and rate, whose pages say its length
+// exactly: per link, headers ending on a page of their own, audio pages (one that ends the link
+// too, for Vorbis), every page intact (its checksum holds) and next by sequence number, each
+// granule where the durations of the packets so far put it, and a last page that ends the
+// stream and whose granule lies within its own packets. Bytes after the last page (a tag) are
+// no part of it. Anything else (multiplexed streams, damaged, missing or repeated pages, a cut
+// end) is left to a full decode, which counts the length.
 // Throws only when reading the file fails.
+std::optional<Described> describeLinks(const FileHandle &file, int64_t start, int64_t fileSize);
 std::optional<Stream> describe(const FileHandle &file, int64_t start, int64_t fileSize);
 
 // One link of a chained file: where its first page lies, and the headers a decoder of that link
@@ -47,9 +68,9 @@ struct Link {
 // What one walk through the pages of a chained file finds. Pages that are damaged are passed over.
 struct Chain {
     // Whether a later link changes the codec, channel count or sample rate of the first link's
-    // Vorbis or Opus stream: the demuxer goes on as if it had not (with the first link's decoder,
-    // or not at all), and the file has no one format to state. Pages that belong to no Vorbis or
-    // Opus stream are passed over.
+    // Vorbis, Opus or FLAC stream: the demuxer goes on as if it had not (with the first link's
+    // decoder, or not at all), and the file has no one format to state. Pages that belong to no
+    // such stream are passed over.
     bool changesFormat = false;
     // The links of a chain of Vorbis or Opus links alike in format, in order; empty unless the
     // file holds two or more and every link begins with headers that read as those of one plain

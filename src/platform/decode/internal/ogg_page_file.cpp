@@ -16,6 +16,8 @@ namespace {
 
 constexpr int maximumHeaderPages = 1024;
 constexpr qsizetype maximumSetupBytes = 1 << 22;
+// Bytes after the last page (a tag with its pictures, padding) looked through for it.
+constexpr int64_t maximumTrailingBytes = int64_t(1) << 24;
 
 // CRC-32 with polynomial 0x04C11DB7, not reflected, over the page with its own field as zeros.
 // Every page of a file is checked, so the bulk is folded 64 bytes a step with carry-less
@@ -230,6 +232,24 @@ std::span<const uint8_t> PageFile::view(int64_t offset) const
         return {};
     const auto *data = reinterpret_cast<const uint8_t *>(window_.constData());
     return {data + (offset - windowStart_), size_t(windowStart_ + window_.size() - offset)};
+}
+
+std::optional<Page> lastPage(PageFile &pages, int64_t from)
+{
+    // Each step looks for page starts in one stretch before the last: the last page found in the
+    // first stretch that holds one is the last of the file. Past a tag's size no page is looked
+    // for: such a file is not taken for Ogg data followed by a tag.
+    const int64_t floor = std::max(from, pages.fileSize() - maximumTrailingBytes);
+    for (int64_t end = pages.fileSize(); end > floor;) {
+        const int64_t begin = std::max(floor, end - maximumPageBytes);
+        std::optional<Page> last;
+        for (auto page = pages.next(begin, end); page; page = pages.next(page->end(), end))
+            last = page;
+        if (last)
+            return last;
+        end = begin;
+    }
+    return std::nullopt;
 }
 
 // The same checks the demuxer makes of the identification header, so a stream it refuses is

@@ -18,6 +18,8 @@ class FileHandle;
 namespace tampod::oggaudio {
 
 constexpr int64_t pageHeaderBytes = 27;
+// An Ogg page holds at most this much.
+constexpr int64_t maximumPageBytes = pageHeaderBytes + 255 + 255 * 255;
 constexpr uint8_t continuedFlag = 1, firstFlag = 2, lastFlag = 4;
 
 inline uint32_t readLe32(const uint8_t *p)
@@ -83,6 +85,10 @@ private:
     QByteArray window_;
     int64_t windowStart_ = 0;
 };
+
+// The last intact page that starts at or after from: where the Ogg data ends, whatever bytes
+// (a tag, padding) follow it. Reads the file backwards from its end, a page's size at a time.
+std::optional<Page> lastPage(PageFile &pages, int64_t from);
 
 // The stream's identification, its Vorbis setup, and where its audio begins.
 struct Head {

@@ -21,8 +21,6 @@ constexpr int64_t opusPrerollFrames = 2 * 48000;
 constexpr int64_t vorbisPrerollFrames = 8192;
 // The bisection ends when this little of the file is left: the pages in it are walked.
 constexpr int64_t bisectionFloor = 1 << 15;
-// An Ogg page holds at most this much.
-constexpr int64_t maximumPageBytes = oggaudio::pageHeaderBytes + 255 + 255 * 255;
 // The bisection reads a page here and there: small reads.
 constexpr int64_t windowBytes = 1 << 15;
 // Granules and lengths beyond this are no stream's: positions stay far from overflow.
@@ -35,39 +33,57 @@ constexpr int maximumUntimedPackets = 1 << 12;
 std::unique_ptr<OggPageSeeker> OggPageSeeker::open(const FileHandle &file, int64_t fileSize,
                                                    int64_t length)
 {
-    std::unique_ptr<OggPageSeeker> seeker(new OggPageSeeker(file, fileSize, length));
-    oggaudio::PageFile &pages = seeker->pages_;
+    oggaudio::PageFile pages(file, fileSize, windowBytes);
     const std::optional<oggaudio::Head> head = oggaudio::readHead(pages, 0);
     if (!head)
         return nullptr;
-    seeker->head_ = *head;
-    seeker->prerollFrames_ = head->stream.codec == AudioCodecKind::opus ? opusPrerollFrames
-                                                                        : vorbisPrerollFrames;
-    // The last page: the one that ends the file.
-    std::optional<Page> last;
-    for (auto page =
-             pages.next(std::max(head->firstAudioOffset, fileSize - maximumPageBytes), fileSize);
-         page && page->end() <= fileSize; page = pages.next(page->end(), fileSize))
-        last = page;
-    if (!last || last->end() != fileSize || !(last->flags & oggaudio::lastFlag)
-        || last->serial != head->serial || last->granule < 0 || last->granule > maximumGranule
-        || length < 0 || length > maximumGranule)
+    // The last page: the one that ends the Ogg data.
+    const std::optional<Page> last = oggaudio::lastPage(pages, head->firstAudioOffset);
+    if (!last || !(last->flags & oggaudio::lastFlag) || last->serial != head->serial
+        || last->granule < 0 || last->granule > maximumGranule || length < 0 || length > maximumGranule)
         return nullptr;
-    seeker->lastGranule_ = last->granule;
+    std::unique_ptr<OggPageSeeker> seeker(new OggPageSeeker(file, fileSize, head->stream));
+    seeker->links_.push_back({head->firstAudioOffset, last->end(), head->serial, 0, length, last->granule});
     return seeker;
 }
 
-OggPageSeeker::OggPageSeeker(const FileHandle &file, int64_t fileSize, int64_t length)
-    : pages_(file, fileSize, windowBytes), length_(length)
+std::unique_ptr<OggPageSeeker> OggPageSeeker::open(const FileHandle &file, int64_t fileSize,
+                                                   const oggaudio::Described &described)
+{
+    if (described.links.empty())
+        return nullptr;
+    std::unique_ptr<OggPageSeeker> seeker(new OggPageSeeker(file, fileSize, described.stream));
+    int64_t firstFrame = 0;
+    for (const oggaudio::DescribedLink &link : described.links) {
+        seeker->links_.push_back({link.audioStart, link.end, link.serial, firstFrame, link.frames,
+                                  link.lastGranule, link.excess});
+        firstFrame += link.frames;
+    }
+    return seeker;
+}
+
+OggPageSeeker::OggPageSeeker(const FileHandle &file, int64_t fileSize, const oggaudio::Stream &stream)
+    : pages_(file, fileSize, windowBytes), stream_(stream),
+      prerollFrames_(stream.codec == AudioCodecKind::opus ? opusPrerollFrames : vorbisPrerollFrames)
 {
 }
 
-// The first page of the stream that starts in [from, limit) and times a packet. (A granule past
-// the last page's belongs to no page of this stream as it was described.)
+size_t OggPageSeeker::linkOf(int64_t target) const
+{
+    size_t k = 0;
+    while (k + 1 < links_.size() && links_[k + 1].firstFrame <= target)
+        ++k;
+    return k;
+}
+
+// The first page of the link that starts in [from, limit) and times a packet. (A granule past
+// the last page's belongs to no page of this link as it was described.)
 std::optional<Page> OggPageSeeker::timedPageFrom(int64_t from, int64_t limit)
 {
+    const Link &link = links_[link_];
+    limit = std::min(limit, link.end);
     for (auto page = pages_.next(from, limit); page; page = pages_.next(page->end(), limit))
-        if (page->serial == head_.serial && page->granule >= 0 && page->granule <= lastGranule_)
+        if (page->serial == link.serial && page->granule >= 0 && page->granule <= link.lastGranule)
             return page;
     return std::nullopt;
 }
@@ -75,7 +91,8 @@ std::optional<Page> OggPageSeeker::timedPageFrom(int64_t from, int64_t limit)
 std::optional<Page> OggPageSeeker::pageBefore(int64_t from, std::optional<Page> *before)
 {
     std::optional<Page> best, previous;
-    int64_t begin = head_.firstAudioOffset, end = pages_.fileSize();
+    const Link &link = links_[link_];
+    int64_t begin = link.audioStart, end = link.end;
     // Granules grow through the file: a page found from the middle that ends too late puts the
     // answer before the middle; one that ends early enough is the answer or lies before it.
     while (end - begin > bisectionFloor) {
@@ -89,8 +106,8 @@ std::optional<Page> OggPageSeeker::pageBefore(int64_t from, std::optional<Page> 
         }
     }
     // The walk from where the bisection ended meets each timed page after best in turn.
-    for (auto page = timedPageFrom(begin, pages_.fileSize()); page && positionOf(*page) <= from;
-         page = timedPageFrom(page->end(), pages_.fileSize())) {
+    for (auto page = timedPageFrom(begin, link.end); page && positionOf(*page) <= from;
+         page = timedPageFrom(page->end(), link.end)) {
         previous = best;
         best = page;
     }
@@ -117,15 +134,30 @@ void OggPageSeeker::startAfter(const Page &page)
     pending_.clear();
 }
 
+// The decoder, opened afresh, starts with the link's first packet of audio, as it does in a
+// read from the start.
+void OggPageSeeker::startAtLink()
+{
+    stop();
+    nextPage_ = links_[link_].audioStart;
+    active_ = true;
+    restarted_ = false;
+}
+
 // The packets of the next page, queued; a piece that continues a packet begun before the start is
 // dropped, having no beginning.
 int OggPageSeeker::readPage()
 {
-    if (nextPage_ >= pages_.fileSize())
-        return AVERROR_EOF;
+    // The headers of the next link are those its decoder opens with: its audio follows.
+    if (nextPage_ >= links_[link_].end) {
+        if (link_ + 1 >= links_.size() || !partial_.isEmpty())
+            return AVERROR_EOF;
+        nextPage_ = links_[++link_].audioStart;
+    }
+    const Link &link = links_[link_];
     const std::optional<Page> page = pages_.header(nextPage_);
     const auto bytes = page ? pages_.whole(*page) : std::span<const uint8_t>{};
-    if (bytes.empty() || page->serial != head_.serial)
+    if (bytes.empty() || page->serial != link.serial || page->end() > link.end)
         return AVERROR_INVALIDDATA;
     const bool startsHere = restarted_;
     restarted_ = false;
@@ -142,10 +174,14 @@ int OggPageSeeker::readPage()
             continue;
         }
         const bool lastEnding = i + 1 == pieces.size() || !pieces[i + 1].ends;
+        // The decoder is not told to trim the link's last packets: its output ends past the
+        // link's end by what the pages trim.
+        const int64_t untrimmed = page->end() == link.end ? link.excess : 0;
         pending_.push_back(Packet{partial_,
-                                  lastEnding && page->granule >= 0 && page->granule <= lastGranule_
-                                      ? std::optional<int64_t>(positionOf(*page))
-                                      : std::nullopt});
+                                  lastEnding && page->granule >= 0 && page->granule <= link.lastGranule
+                                      ? std::optional<int64_t>(positionOf(*page) + untrimmed)
+                                      : std::nullopt,
+                                  page->offset});
         partial_.clear();
     }
     nextPage_ = page->end();
@@ -165,6 +201,7 @@ int OggPageSeeker::takePacket(AVPacket &packet, std::optional<int64_t> &endsAt)
     if (const int status = av_new_packet(&packet, int(next.bytes.size())); status < 0)
         return status;
     std::memcpy(packet.data, next.bytes.constData(), size_t(next.bytes.size()));
+    packet.pos = next.pos;
     return 0;
 }
 
@@ -182,14 +219,18 @@ std::optional<int64_t> OggPageSeeker::seek(AVCodecContext &decoder, AVFrame &fra
 {
     // The decode starts a page before the page that times its output, so that page ends before
     // the target, its pre-roll included.
+    const size_t link = link_ = linkOf(target);
     const int64_t from = target - prerollFrames_;
     std::optional<Page> page;
-    const std::optional<Page> timed = from > 0 ? pageBefore(from, &page) : std::nullopt;
+    const std::optional<Page> timed = from > links_[link_].firstFrame ? pageBefore(from, &page) : std::nullopt;
     if (timed && !page)
         page = pageBefore(positionOf(*timed) - 1);
-    if (!page)
+    if (page)
+        startAfter(*page);
+    else if (link_ > 0)
+        startAtLink();
+    else
         return std::nullopt;
-    startAfter(*page);
     avcodec_flush_buffers(&decoder);
     ffmpeg::Packet packet{av_packet_alloc()};
     ffmpeg::Frame received{av_frame_alloc()};
@@ -221,8 +262,8 @@ std::optional<int64_t> OggPageSeeker::seek(AVCodecContext &decoder, AVFrame &fra
         if (!origin || !gotFrame)
             continue;
         const int64_t start = *origin + delivered - frame.nb_samples;
-        if (start < 0 || start > target || frame.ch_layout.nb_channels != head_.stream.channels
-            || frame.sample_rate != head_.stream.sampleRate)
+        if (link_ != link || start < links_[link].firstFrame || start > target
+            || frame.ch_layout.nb_channels != stream_.channels || frame.sample_rate != stream_.sampleRate)
             break;
         return start;
     }
