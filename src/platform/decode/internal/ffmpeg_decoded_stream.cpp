@@ -471,17 +471,17 @@ bool FfmpegStream::nextFrame()
     }
 }
 
-// FLAC frames missing between whole ones are silence at the place the next one's number gives,
-// the place a seek by timestamp finds it at.
+// FLAC frames missing between whole ones, in a stream whose last frame proved its length, are
+// silence at the place the next one's number gives, the place a seek by timestamp finds it at.
 void FfmpegStream::keepMissingFramesPlace()
 {
-    if (description_.format.container != u"flac" || !positionExact_ || originPts_ == AV_NOPTS_VALUE
+    if (description_.format.container != u"flac" || !limit_ || !positionExact_ || originPts_ == AV_NOPTS_VALUE
         || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
         return;
     const int64_t at = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_, timeBase_, AVRational{1, rate()},
                                         AV_ROUND_NEAR_INF);
     const int64_t expected = filePosition_ + silence_;
-    if (at > expected && (!limit_ || at + frame_->nb_samples <= *limit_))
+    if (at > expected && at + frame_->nb_samples <= *limit_)
         silence_ += at - expected;
 }
 
