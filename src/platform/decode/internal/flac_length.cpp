@@ -25,11 +25,15 @@ constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
 // What may follow the last frame and still leave the header's count trusted: tags (ID3v1,
 // Lyrics3, APE), padding, junk. Beyond it the decode counts the file.
 constexpr int64_t trailingBytes = 256 << 10;
+// Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
+// them than this is counted by the decode.
+constexpr int maximumFramesTried = 1024;
 
 struct StreamInfo {
     int64_t maxBlock = 0;
     int64_t maxFrameBytes = 0; // 0: not stated
     int64_t total = 0;
+    QByteArray bytes; // the block's, as it is
 };
 
 struct FrameHeader {
@@ -47,6 +51,7 @@ std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
     if ((r.u8() & 0x7F) != 0 || r.u24be() != 34)
         return std::nullopt;
     StreamInfo stream;
+    stream.bytes = bytes.mid(8);
     r.skip(2); // the smallest block
     stream.maxBlock = r.u16be();
     r.skip(3); // the smallest frame
@@ -175,7 +180,7 @@ private:
 
 bool decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint8_t *end, int64_t blocksize)
 {
-    return streamInfo.size() == streamInfoBytes && OneFrame(streamInfo, frame, end).decodes(blocksize);
+    return OneFrame(streamInfo, frame, end).decodes(blocksize);
 }
 
 } // namespace
@@ -194,15 +199,19 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     const QByteArray tail = file.preadUpTo(fileSize - window, window);
     if (tail.size() != window)
         return std::nullopt;
-    const QByteArray info = file.preadUpTo(start + 8, streamInfoBytes);
     const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
     const uint8_t *end = bytes + tail.size();
     // The last frame is the whole frame nearest the end; whatever follows it (tags, padding,
     // junk) holds none.
+    int tried = 0;
     for (int64_t at = window - 8; at >= 0; --at) {
         const uint8_t *h = bytes + at;
         const auto frame = frameHeader(h, end, *stream);
-        if (!frame || !decodesWhole(info, h, end, frame->blocksize))
+        if (!frame)
+            continue;
+        if (++tried > maximumFramesTried)
+            return std::nullopt;
+        if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
             continue;
         if (frame->firstSample + frame->blocksize != stream->total)
             return std::nullopt;
