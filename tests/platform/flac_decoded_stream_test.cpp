@@ -5,12 +5,14 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
+#include "platform/decode/internal/decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg_probe.h"
 #include "platform/decode/internal/flac_decoded_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 #include <variant>
 
@@ -238,4 +240,152 @@ TEST(FlacDecodedStream, SeeksAndReadingAheadDeliverTheFramesFfmpegDelivers)
     ASSERT_TRUE(damaged.stream);
     EXPECT_TRUE(outcome(*damaged.stream) == outcome(*ffmpegStream(damaged.file)));
     EXPECT_EQ(damaged.handovers, 1);
+}
+
+namespace {
+
+// An APE tag of one item after its header, and the Lyrics3 tag that comes before an ID3v1 tag.
+QByteArray apeTag()
+{
+    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const QByteArray item = u32(8) + u32(0) + QByteArray("Title", 6) + "Take one";
+    const auto frame = [&](uint32_t flags) {
+        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
+    };
+    return frame(0xA0000000u) + item + frame(0x80000000u);
+}
+
+QByteArray id3v1Tag()
+{
+    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
+}
+
+QByteArray lyrics3Tag()
+{
+    const QByteArray fields = "IND00003010LYR00020[00:01]Take one, two";
+    return "LYRICSBEGIN" + fields + QByteArray::number(fields.size() + 11).rightJustified(6, '0') + "LYRICS200";
+}
+
+} // namespace
+
+// Tags, padding or junk after the last frame leave the header's length proven: the file opens
+// on libFLAC at once, without a decode to count it, and delivers what its clean twin delivers.
+TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    makeFlac(clean, 100003, 2, 16);
+    QByteArray junk(3000, '\0');
+    for (qsizetype i = 0; i < junk.size(); ++i)
+        junk[i] = char(i * 131 + (i >> 3));
+    const std::vector<std::pair<const char *, QByteArray>> trailing = {
+        {"ID3v1", id3v1Tag()},
+        {"Lyrics3 and ID3v1", lyrics3Tag() + id3v1Tag()},
+        {"APE", apeTag()},
+        {"2 KB of zeros", QByteArray(2048, '\0')},
+        {"junk", junk},
+        {"sync words", QByteArray("\xFF\xF8\xC9\x18\x00\xC2", 6).repeated(300)},
+    };
+    const Outcome twin = outcome(*Native(clean).stream);
+    for (size_t i = 0; i < trailing.size(); ++i) {
+        SCOPED_TRACE(trailing[i].first);
+        const QString path = dir.file(QStringLiteral("trailing%1.flac").arg(i));
+        test::writeFile(path, test::readAll(clean) + trailing[i].second);
+        Native native(path);
+        ASSERT_TRUE(native.stream); // libFLAC takes only a file whose length is proven
+        EXPECT_TRUE(outcome(*native.stream) == twin);
+        EXPECT_TRUE(outcome(*native.stream, 95000) == outcome(*Native(clean).stream, 95000));
+        EXPECT_EQ(native.handovers, 0);
+        // The reader's own open, by the header, knows the length before any frame is decoded.
+        const FileHandle file = FileHandle::openOutside(path);
+        EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::optional<int64_t>(100003));
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            AudioFileReader reader(path, {}, use);
+            EXPECT_EQ(reader.length(), 100003);
+            EXPECT_TRUE(test::bytesOf(test::readAllFloat(reader)) == std::get<QByteArray>(twin));
+        }
+    }
+
+    // More than a frame cut from the end, or an earlier count, stays unproven under the same bytes.
+    const QByteArray whole = test::readAll(clean);
+    for (const QByteArray &cut : {whole.chopped(5) + id3v1Tag(), whole.chopped(5000) + QByteArray(2048, '\0')}) {
+        const QString path = dir.file(QStringLiteral("cut.flac"));
+        test::writeFile(path, cut);
+        const FileHandle file = FileHandle::openOutside(path);
+        EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::nullopt);
+    }
+}
+
+// Whole frames missing in the middle are silence in their place, as `flac -d -F` decodes them:
+// the length stated, read, reached by seeks and exported is the header's, and a seek past the
+// gap finds what a read from the start delivers there.
+TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
+{
+    test::TempDir dir;
+    const QString path = dir.file(QStringLiteral("gap.flac"));
+    constexpr int64_t frames = 132300;
+    makeFlac(path, frames, 2, 16);
+    // Four frames of 4,608 taken out whole, frame headers found by their sync code and checksum.
+    const QByteArray whole = test::readAll(path);
+    std::vector<qsizetype> starts;
+    for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
+        const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
+        const int size = 5 + (h[4] >= 0x80 ? 1 : 0); // frame numbers below 2,048
+        uint8_t crc = 0;
+        for (int i = 0; i < size; ++i) {
+            crc ^= h[i];
+            for (int bit = 0; bit < 8; ++bit)
+                crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+        }
+        if (crc == h[size] && h[4] == starts.size()) // the frame number, the next one's
+            starts.push_back(at);
+    }
+    ASSERT_GE(starts.size(), 15u);
+    test::writeFile(path, whole.left(starts[10]) + whole.mid(starts[14]));
+    constexpr int64_t gapStart = 10 * 4608, gapEnd = 14 * 4608;
+
+    // The whole file's audio with the missing frames silent, left-justified as the reader's
+    // integers are; as long as flac -d -F makes it.
+    const auto decoded = [&](const QString &file, bool force) {
+        QStringList arguments{"-s", "-d", "-c", "--force-raw-format", "--endian=little", "--sign=signed", file};
+        if (force)
+            arguments.prepend("-F");
+        return test::runChecked("flac", arguments);
+    };
+    const QString intact = dir.file(QStringLiteral("intact.flac"));
+    test::writeFile(intact, whole);
+    const QByteArray raw = decoded(intact, false);
+    const int width = int(raw.size() / (frames * 2));
+    ASSERT_EQ(raw.size(), frames * 2 * width);
+    ASSERT_EQ(decoded(path, true).size(), raw.size());
+    std::vector<int32_t> oracle(size_t(frames * 2));
+    for (size_t i = 0; i < oracle.size(); ++i) {
+        uint32_t v = 0;
+        for (int b = 0; b < width; ++b)
+            v |= uint32_t(uint8_t(raw[qsizetype(i) * width + b])) << (32 - 8 * width + 8 * b);
+        oracle[i] = i >= size_t(gapStart * 2) && i < size_t(gapEnd * 2) ? 0 : int32_t(v);
+    }
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+        SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+        AudioFileReader reader(path, {}, use);
+        EXPECT_EQ(reader.length(), frames);
+        const auto readToEnd = [&reader](int64_t frames) {
+            std::vector<int32_t> all, block(size_t(frames * 2));
+            while (const int64_t n = reader.readInt32Interleaved(block.data(), frames))
+                all.insert(all.end(), block.begin(), block.begin() + n * 2);
+            return all;
+        };
+        const std::vector<int32_t> all = readToEnd(1 << 16); // blocks that span the gap and more
+        ASSERT_EQ(int64_t(all.size()), frames * 2);
+        EXPECT_TRUE(all == oracle);
+        EXPECT_TRUE(std::all_of(all.begin() + gapStart * 2, all.begin() + gapEnd * 2, [](int32_t v) { return v == 0; }));
+        // Seeks before, into and past the gap, and near the end: each then reads on to the end.
+        for (const int64_t at : {int64_t(1000), gapStart + 100, gapEnd - 1, gapEnd + 4000, int64_t(120000), frames - 3}) {
+            SCOPED_TRACE(at);
+            reader.seek(at);
+            const std::vector<int32_t> rest = readToEnd(8192);
+            ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + at * 2));
+        }
+    }
 }

@@ -174,6 +174,7 @@ private:
     bool isLinkHeader() const;
     void beginNextLink();
     bool nextFrame();
+    void keepMissingFramesPlace();
     enum class PacketTaken { send, none, ended };
     PacketTaken takePacket();
     bool drainDecoder();
@@ -499,6 +500,7 @@ bool FfmpegStream::nextFrame()
                                  ? 0
                                  : frame_->best_effort_timestamp
                                        - av_rescale_q(silence_, AVRational{1, rate()}, timeBase_);
+            keepMissingFramesPlace();
             noteFrame();
             return true;
         }
@@ -533,6 +535,20 @@ bool FfmpegStream::nextFrame()
         if (status < 0 && status != AVERROR(EAGAIN))
             fail(status, decodingText());
     }
+}
+
+// FLAC frames missing between whole ones, in a stream whose last frame proved its length, are
+// silence at the place the next one's number gives, the place a seek by timestamp finds it at.
+void FfmpegStream::keepMissingFramesPlace()
+{
+    if (description_.format.container != u"flac" || !limit_ || !positionExact_ || originPts_ == AV_NOPTS_VALUE
+        || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
+        return;
+    const int64_t at = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_, timeBase_, AVRational{1, rate()},
+                                        AV_ROUND_NEAR_INF);
+    const int64_t expected = filePosition_ + silence_;
+    if (at > expected && at + frame_->nb_samples <= *limit_)
+        silence_ += at - expected;
 }
 
 // The next packet for the decoder. At the end of the stream, or where the packet begins the next

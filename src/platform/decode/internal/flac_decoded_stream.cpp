@@ -157,6 +157,7 @@ public:
             sinkOffset_ = done;
             sinkWanted_ = frames - done;
             sinkDelivered_ = 0;
+            framesWritten_ = 0;
             const bool decoded = FLAC__stream_decoder_process_single(decoder_.get());
             sink_ = nullptr;
             done += sinkDelivered_;
@@ -181,6 +182,7 @@ private:
             return;
         }
         seekTarget_ = target;
+        framesWritten_ = 0;
         const bool found = FLAC__stream_decoder_seek_absolute(decoder_.get(), FLAC__uint64(target));
         seekTarget_.reset();
         if (!found || damaged_ || pendingFrames_ == 0) {
@@ -284,7 +286,10 @@ private:
         const FLAC__FrameHeader &header = frame->header;
         const int64_t first = int64_t(header.number.sample_number);
         const int64_t expected = seekTarget_ ? *seekTarget_ : position_ + sinkDelivered_;
-        if (damaged_ || int(header.channels) != format_.channels || int(header.bits_per_sample) != format_.bitsPerChannel
+        // Where frames are missing, libFLAC hands over silence in their place, and in place of
+        // the whole frame that follows them too, all at once: from the second of those frames on
+        // FFmpeg decodes, which keeps that frame's audio.
+        if (damaged_ || ++framesWritten_ > 1 || int(header.channels) != format_.channels || int(header.bits_per_sample) != format_.bitsPerChannel
             || double(header.sample_rate) != format_.sampleRate || first != expected) {
             damaged_ = true;
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
@@ -386,6 +391,7 @@ private:
     int64_t sinkWanted_ = 0;
     int64_t sinkDelivered_ = 0;
     std::optional<int64_t> seekTarget_;
+    int framesWritten_ = 0; // by libFLAC in the call in progress
 
     // Reading the whole file: segments decoded on other threads, the current one partly taken.
     std::unique_ptr<ReadAhead> readAhead_;

@@ -14,9 +14,9 @@ using FallbackStream = std::function<std::unique_ptr<DecodedStream>(Cancellation
 
 // The fast path for FLAC files: libFLAC decodes file's descriptor and converts straight into
 // the caller's buffer. format and length are what FFmpeg found; null when STREAMINFO says
-// otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order, an
-// early end) the rest of the work goes to fallback, so damaged files end and fail as FFmpeg
-// decides.
+// otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order or
+// missing, an early end) the rest of the work goes to fallback, so damaged files end and fail as
+// FFmpeg decides.
 std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
                                               CancellationToken token);

@@ -4,10 +4,14 @@
 #include "core/file_handle.h"
 #include "platform/internal/frame_crc.h"
 
+#include <FLAC/stream_decoder.h>
+
 #include <QByteArray>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 namespace tampod::flaclength {
 
@@ -16,12 +20,20 @@ namespace {
 // A frame larger than this is searched for no further: the decode counts such a file.
 constexpr int64_t maximumTailBytes = 16 << 20;
 constexpr int64_t unknownFrameTailBytes = 1 << 20;
-constexpr int64_t streamInfoEnd = 4 + 4 + 34;
+constexpr int64_t streamInfoBytes = 34;
+constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
+// What may follow the last frame and still leave the header's count trusted: tags (ID3v1,
+// Lyrics3, APE), padding, junk. Beyond it the decode counts the file.
+constexpr int64_t trailingBytes = 256 << 10;
+// Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
+// them than this is counted by the decode.
+constexpr int maximumFramesTried = 1024;
 
 struct StreamInfo {
     int64_t maxBlock = 0;
     int64_t maxFrameBytes = 0; // 0: not stated
     int64_t total = 0;
+    QByteArray bytes; // the block's, as it is
 };
 
 struct FrameHeader {
@@ -39,6 +51,7 @@ std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
     if ((r.u8() & 0x7F) != 0 || r.u24be() != 34)
         return std::nullopt;
     StreamInfo stream;
+    stream.bytes = bytes.mid(8);
     r.skip(2); // the smallest block
     stream.maxBlock = r.u16be();
     r.skip(3); // the smallest frame
@@ -101,6 +114,75 @@ std::optional<FrameHeader> frameHeader(const uint8_t *h, const uint8_t *end, con
     return frame;
 }
 
+// One frame handed to libFLAC after the stream's STREAMINFO, as if it were the stream's first.
+class OneFrame {
+public:
+    OneFrame(const QByteArray &streamInfo, const uint8_t *frame, const uint8_t *end)
+        : frame_(frame), end_(end)
+    {
+        prefix_ = QByteArray("fLaC\x80\x00\x00\x22", 8) + streamInfo;
+    }
+
+    // Whether libFLAC decodes it whole, from its first byte, with both its checksums holding.
+    bool decodes(int64_t blocksize)
+    {
+        std::unique_ptr<FLAC__StreamDecoder, void (*)(FLAC__StreamDecoder *)> decoder(FLAC__stream_decoder_new(),
+                                                                                   FLAC__stream_decoder_delete);
+        if (!decoder
+            || FLAC__stream_decoder_init_stream(decoder.get(), &OneFrame::read, nullptr, nullptr, nullptr, nullptr,
+                                                &OneFrame::write, nullptr, &OneFrame::error, this)
+                   != FLAC__STREAM_DECODER_INIT_STATUS_OK
+            || !FLAC__stream_decoder_process_until_end_of_metadata(decoder.get())
+            || !FLAC__stream_decoder_process_single(decoder.get()))
+            return false;
+        return !failed_ && decodedBlock_ == blocksize;
+    }
+
+private:
+    static OneFrame &self(void *data) { return *static_cast<OneFrame *>(data); }
+
+    static FLAC__StreamDecoderReadStatus read(const FLAC__StreamDecoder *, FLAC__byte buffer[], size_t *bytes,
+                                              void *data)
+    {
+        OneFrame &s = self(data);
+        size_t n = 0;
+        if (s.prefixUsed_ < s.prefix_.size()) {
+            n = std::min(*bytes, size_t(s.prefix_.size() - s.prefixUsed_));
+            std::memcpy(buffer, s.prefix_.constData() + s.prefixUsed_, n);
+            s.prefixUsed_ += qsizetype(n);
+        } else {
+            n = std::min(*bytes, size_t(s.end_ - s.frame_));
+            std::memcpy(buffer, s.frame_, n);
+            s.frame_ += n;
+        }
+        *bytes = n;
+        return n == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+    static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
+                                                const FLAC__int32 *const[], void *data)
+    {
+        self(data).decodedBlock_ = frame->header.blocksize;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+    // A lost sync (the frame did not begin where it was looked for), a bad header or checksum.
+    static void error(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *data)
+    {
+        self(data).failed_ = true;
+    }
+
+    QByteArray prefix_;
+    qsizetype prefixUsed_ = 0;
+    const uint8_t *frame_;
+    const uint8_t *end_;
+    bool failed_ = false;
+    int64_t decodedBlock_ = -1;
+};
+
+bool decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint8_t *end, int64_t blocksize)
+{
+    return OneFrame(streamInfo, frame, end).decodes(blocksize);
+}
+
 } // namespace
 
 std::optional<int64_t> proven(const FileHandle &file, int64_t start)
@@ -109,8 +191,9 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     if (!stream)
         return std::nullopt;
     const int64_t fileSize = file.size();
-    const int64_t window = std::min({stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
-                                     maximumTailBytes, fileSize - start - streamInfoEnd});
+    const int64_t frameBytes = std::min(stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
+                                        maximumTailBytes);
+    const int64_t window = std::min(frameBytes + trailingBytes, fileSize - start - streamInfoEnd);
     if (window < 8)
         return std::nullopt;
     const QByteArray tail = file.preadUpTo(fileSize - window, window);
@@ -118,15 +201,17 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
         return std::nullopt;
     const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
     const uint8_t *end = bytes + tail.size();
-    const uint16_t stored = uint16_t(end[-2] << 8 | end[-1]);
-    // The last frame is the one nearest the end whose header holds and whose checksum covers
-    // everything up to the file's last two bytes.
+    // The last frame is the whole frame nearest the end; whatever follows it (tags, padding,
+    // junk) holds none.
+    int tried = 0;
     for (int64_t at = window - 8; at >= 0; --at) {
         const uint8_t *h = bytes + at;
-        const auto frame = frameHeader(h, end - 2, *stream);
+        const auto frame = frameHeader(h, end, *stream);
         if (!frame)
             continue;
-        if (crc16(h, end - 2 - h) != stored)
+        if (++tried > maximumFramesTried)
+            return std::nullopt;
+        if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
             continue;
         if (frame->firstSample + frame->blocksize != stream->total)
             return std::nullopt;
