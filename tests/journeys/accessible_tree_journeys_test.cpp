@@ -5,7 +5,7 @@
 #include "journey.h"
 
 #include "views/export_form/export_format_controls.h"
-#include "views/kit/accessible_table_bus_guard.h"
+#include "views/kit/accessible_bus_guard.h"
 #include "views/library/library_row.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -434,7 +434,7 @@ TEST_F(Journey, AScreenReaderOnTheBusHearsThatNoCellLiesPastTheTable)
     // Once the bridge is on the bus, the guard stands in front of it.
     ASSERT_TRUE(pumpUntil(
         [] {
-            return dynamic_cast<AccessibleTableBusGuard *>(QDBusConnection(QStringLiteral("a11y")).objectRegisteredAt(
+            return dynamic_cast<AccessibleBusGuard *>(QDBusConnection(QStringLiteral("a11y")).objectRegisteredAt(
                        QStringLiteral("/org/a11y/atspi/accessible"))) != nullptr;
         },
         std::chrono::seconds(60)));
