@@ -1,5 +1,6 @@
 #include "views/kit/accessible_bus_guard.h"
 
+#include "views/kit/accessible_cell_place.h"
 #include "views/kit/internal/bus_introspection.h"
 
 #include <QAccessible>
@@ -124,18 +125,6 @@ void AccessibleBusGuard::standInFrontOfTheBridge()
     }
 }
 
-QVariantList AccessibleBusGuard::cellPlace(QAccessibleInterface *table, int index)
-{
-    QAccessibleInterface *child = index >= 0 && table->tableInterface() ? table->child(index) : nullptr;
-    const int columns = table->tableInterface() ? table->tableInterface()->columnCount() : 0;
-    if (QAccessibleTableCellInterface *cell = child ? child->tableCellInterface() : nullptr; cell && child->isValid())
-        return {true, cell->rowIndex(), cell->columnIndex(), cell->rowExtent(), cell->columnExtent(), cell->isSelected()};
-    if (child && child->role() == QAccessible::ColumnHeader && columns > 0)
-        return {true, -1, index % columns, 1, 1, false};
-    // No cell there: "no", and no place, extent or selection.
-    return {false, -1, -1, -1, -1, false};
-}
-
 bool AccessibleBusGuard::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
     if (message.type() == QDBusMessage::MethodCallMessage && answersItself(message, connection))
@@ -256,7 +245,7 @@ bool AccessibleBusGuard::answersMethod(const QDBusMessage &message, const QDBusC
     const QString member = message.member();
     const QVariantList arguments = message.arguments();
     if (interface == tableInterfaceName && member == QLatin1String("GetRowColumnExtentsAtIndex")) {
-        connection.send(message.createReply(cellPlace(element, arguments.first().toInt())));
+        connection.send(message.createReply(AccessibleCellPlace::of(element, arguments.first().toInt()).answer()));
         return true;
     }
     if (interface == textInterfaceName && member == QLatin1String("GetCharacterAtOffset")) {

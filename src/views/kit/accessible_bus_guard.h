@@ -3,11 +3,8 @@
 #include <QDBusVirtualObject>
 #include <QHash>
 #include <QPointer>
-#include <QVariantList>
 
 #include <memory>
-
-class QAccessibleInterface;
 
 namespace tampod {
 
@@ -32,10 +29,6 @@ class BusIntrospection;
 class AccessibleBusGuard final : public QDBusVirtualObject {
 public:
     static void install();
-
-    // A table's answer to GetRowColumnExtentsAtIndex: success, row, column, row extent, column
-    // extent, selected. A column heading is in no row (-1).
-    static QVariantList cellPlace(QAccessibleInterface *table, int index);
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override;
     QString introspect(const QString &path) const override;
