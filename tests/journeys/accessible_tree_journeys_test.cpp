@@ -409,10 +409,22 @@ public:
             return {pending.error().name()};
         QStringList values;
         for (const QVariant &value : pending.reply().arguments()) {
-            if (value.canConvert<QDBusArgument>() && value.value<QDBusArgument>().currentType() == QDBusArgument::MapType)
-                values << QStringList(qdbus_cast<QVariantMap>(value).keys()).join(u',');
-            else
+            const QDBusArgument map = value.value<QDBusArgument>();
+            if (!value.canConvert<QDBusArgument>() || map.currentType() != QDBusArgument::MapType) {
                 values << value.toString();
+                continue;
+            }
+            QStringList keys;
+            map.beginMap();
+            while (!map.atEnd()) {
+                map.beginMapEntry();
+                keys << map.asVariant().toString();
+                map.asVariant();
+                map.endMapEntry();
+            }
+            map.endMap();
+            keys.sort();
+            values << keys.join(u',');
         }
         return values;
     }
@@ -541,6 +553,7 @@ TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
         {library, "org.a11y.atspi.Text", "GetText", {0, 1}, {"org.freedesktop.DBus.Error.UnknownInterface"}},
         {library, accessibleInterfaceName, "NoSuchMethod", {}, {"org.freedesktop.DBus.Error.UnknownMethod"}},
         {slider, "org.a11y.atspi.Value", "SetCurrentValue", {0.25}, {}},
+        {slider, accessibleInterfaceName, "GetAttributes", {}, {"valuetext"}},
         {text, "org.a11y.atspi.Text", "GetCharacterAtOffset", {0}, {QString::number(0x65e5)}},
         {text, "org.a11y.atspi.Text", "GetCharacterAtOffset", {3}, {QString::number(0x1f3b5)}},
         {text, "org.a11y.atspi.Text", "GetText", {1, -1}, {QStringLiteral("é 🎵")}},
