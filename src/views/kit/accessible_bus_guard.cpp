@@ -12,6 +12,8 @@
 #include <QMap>
 #include <QTimer>
 
+#include <optional>
+
 namespace tampod {
 
 namespace {
@@ -152,7 +154,9 @@ bool AccessibleBusGuard::answersItself(const QDBusMessage &message, const QDBusC
     if (interface == introspectableInterfaceName || interface == peerInterfaceName
         || (interface.isEmpty() && message.member() == QLatin1String("Introspect")))
         return false; // the bus library's own answers
-    if (!elementAt(message.path())) {
+    // An element going away is asked nothing more, its description included.
+    QAccessibleInterface *target = elementAt(message.path());
+    if (!target || !target->isValid()) {
         refuse(message, connection, QDBusError::UnknownObject, QStringLiteral("No such element."));
         return true;
     }
@@ -163,9 +167,9 @@ bool AccessibleBusGuard::answersItself(const QDBusMessage &message, const QDBusC
         refuse(message, connection, QDBusError::UnknownInterface, QStringLiteral("The element has no such interface."));
         return true;
     }
-    const std::optional<QString> signature = element.methodSignature(interface, message.member()).has_value()
-                                                 ? element.methodSignature(interface, message.member())
-                                                 : unlistedSignature(interface, message.member());
+    std::optional<QString> signature = element.methodSignature(interface, message.member());
+    if (!signature)
+        signature = unlistedSignature(interface, message.member());
     if (!signature) {
         refuse(message, connection, QDBusError::UnknownMethod, QStringLiteral("The interface has no such method."));
         return true;
