@@ -567,6 +567,17 @@ TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
         EXPECT_EQ(reader.ask(asked.path, asked.interface, asked.method, asked.arguments), asked.answer)
             << asked.path.toStdString() << " " << asked.method.toStdString();
     EXPECT_DOUBLE_EQ(volume->value(), 0.25);
+    // Every element of the main window answers for all its properties.
+    QList<QAccessibleInterface *> elements{QAccessible::queryAccessibleInterface(window)};
+    for (qsizetype i = 0; i < elements.size() && elements.size() < 400; ++i)
+        for (int child = 0; child < elements[i]->childCount(); ++child)
+            if (QAccessibleInterface *found = elements[i]->child(child))
+                elements << found;
+    EXPECT_GT(elements.size(), 20);
+    for (QAccessibleInterface *element : elements)
+        EXPECT_EQ(reader.ask(element, propertiesInterfaceName, getAll, {accessibleInterfaceName}),
+                  QStringList{"ChildCount,Description,Name,Parent"})
+            << element->text(QAccessible::Name).toStdString();
     for (const QString &path : {rootPath, library, slider, text}) {
         QString printed;
         EXPECT_TRUE(busctlIntrospects(path, &printed)) << printed.toStdString();
