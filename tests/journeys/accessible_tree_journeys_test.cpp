@@ -5,12 +5,16 @@
 #include "journey.h"
 
 #include "views/export_form/export_format_controls.h"
-#include "views/kit/accessible_table_bus_guard.h"
+#include "views/kit/accessible_bus_guard.h"
+#include "views/kit/controls/hardware_slider.h"
+#include "views/kit/view_accessibility.h"
+#include "views/main/main_view_texts.h"
 #include "views/library/library_row.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
 
 #include <QAccessible>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -18,6 +22,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QSet>
 #include <QTimer>
 #include <QToolTip>
@@ -388,25 +393,48 @@ public:
 
     bool isConnected() const { return bus_.isConnected(); }
 
-    // The answer's values as texts, or the error's name.
+    // The answer's values as texts (a map as its keys), or the error's name.
     QStringList ask(QAccessibleInterface *element, const QString &interface, const QString &method,
                      const QVariantList &arguments)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QDBusConnection(QStringLiteral("a11y")).baseService(),
-            QStringLiteral("/org/a11y/atspi/accessible/%1").arg(QAccessible::uniqueId(element)), interface, method);
+        return ask(pathOf(element), interface, method, arguments);
+    }
+    QStringList ask(const QString &path, const QString &interface, const QString &method, const QVariantList &arguments)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(service(), path, interface, method);
         call.setArguments(arguments);
         QDBusPendingCall pending = bus_.asyncCall(call, 5000);
         pumpUntil([&] { return pending.isFinished(); }, std::chrono::seconds(10));
         if (pending.isError())
             return {pending.error().name()};
         QStringList values;
-        for (const QVariant &value : pending.reply().arguments())
-            values << value.toString();
+        for (const QVariant &value : pending.reply().arguments()) {
+            const QDBusArgument map = value.value<QDBusArgument>();
+            if (!value.canConvert<QDBusArgument>() || map.currentType() != QDBusArgument::MapType) {
+                values << value.toString();
+                continue;
+            }
+            QStringList keys;
+            map.beginMap();
+            while (!map.atEnd()) {
+                map.beginMapEntry();
+                keys << map.asVariant().toString();
+                map.asVariant();
+                map.endMapEntry();
+            }
+            map.endMap();
+            keys.sort();
+            values << keys.join(u',');
+        }
         return values;
     }
 
-private:
+    static QString pathOf(QAccessibleInterface *element)
+    {
+        return QStringLiteral("/org/a11y/atspi/accessible/%1").arg(QAccessible::uniqueId(element));
+    }
+    static QString service() { return QDBusConnection(QStringLiteral("a11y")).baseService(); }
+
     static QString address()
     {
         QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
@@ -415,10 +443,37 @@ private:
         return reply.arguments().value(0).toString();
     }
 
+private:
     QDBusConnection bus_;
 };
 
 const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
+const QString accessibleInterfaceName = QStringLiteral("org.a11y.atspi.Accessible");
+const QString propertiesInterfaceName = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
+const QString invalidArgs = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+
+bool guardStandsInFront()
+{
+    return pumpUntil(
+        [] {
+            return dynamic_cast<AccessibleBusGuard *>(QDBusConnection(QStringLiteral("a11y")).objectRegisteredAt(
+                       QStringLiteral("/org/a11y/atspi/accessible"))) != nullptr;
+        },
+        std::chrono::seconds(60));
+}
+
+// What a stock bus tool prints for an element's introspection, properties and their values
+// included, or its error.
+bool busctlIntrospects(const QString &path, QString *output)
+{
+    QProcess busctl;
+    busctl.start(QStringLiteral("busctl"), {QStringLiteral("--address=") + BusReader::address(),
+                                            QStringLiteral("introspect"), BusReader::service(), path});
+    const bool ended = pumpUntil([&] { return busctl.state() == QProcess::NotRunning; }, std::chrono::seconds(60));
+    *output = QString::fromUtf8(busctl.readAllStandardOutput() + busctl.readAllStandardError());
+    return ended && busctl.exitStatus() == QProcess::NormalExit && busctl.exitCode() == 0;
+}
 
 } // namespace
 
@@ -432,12 +487,7 @@ TEST_F(Journey, AScreenReaderOnTheBusHearsThatNoCellLiesPastTheTable)
         writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
     open(music, 2);
     // Once the bridge is on the bus, the guard stands in front of it.
-    ASSERT_TRUE(pumpUntil(
-        [] {
-            return dynamic_cast<AccessibleTableBusGuard *>(QDBusConnection(QStringLiteral("a11y")).objectRegisteredAt(
-                       QStringLiteral("/org/a11y/atspi/accessible"))) != nullptr;
-        },
-        std::chrono::seconds(60)));
+    ASSERT_TRUE(guardStandsInFront());
     QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&table());
     ASSERT_NE(element, nullptr);
     const int cells = element->tableInterface()->rowCount() * element->tableInterface()->columnCount();
@@ -459,4 +509,78 @@ TEST_F(Journey, AScreenReaderOnTheBusHearsThatNoCellLiesPastTheTable)
     // Everything else is the bridge's, as before.
     EXPECT_EQ(reader.ask(element, QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("GetRoleName"), {}),
               QStringList{"table"});
+}
+
+// Whatever a process of the session sends on the accessibility bus, short of arguments, with
+// arguments of other types, or asking for every property, is answered, and the program goes on.
+TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/a.wav", 1);
+    open(music, 1);
+    ASSERT_TRUE(guardStandsInFront());
+    const QString library = BusReader::pathOf(QAccessible::queryAccessibleInterface(&table()));
+    HardwareSlider *volume = nullptr;
+    for (HardwareSlider *candidate : window->findChildren<HardwareSlider *>())
+        if (candidate->accessibleName() == MainViewText::playbackVolume)
+            volume = candidate;
+    ASSERT_NE(volume, nullptr);
+    const QString slider = BusReader::pathOf(QAccessible::queryAccessibleInterface(volume));
+    QWidget probe;
+    makeAccessible(&probe, QAccessible::StaticText);
+    setAccessibleValue(&probe, QStringLiteral("日é 🎵"));
+    const QString text = BusReader::pathOf(QAccessible::queryAccessibleInterface(&probe));
+    const QString get = QStringLiteral("Get"), getAll = QStringLiteral("GetAll");
+    struct Case {
+        QString path, interface, method;
+        QVariantList arguments;
+        QStringList answer;
+    };
+    const Case cases[] = {
+        {rootPath, propertiesInterfaceName, getAll, {accessibleInterfaceName}, {"ChildCount,Description,Name,Parent"}},
+        {rootPath, propertiesInterfaceName, get, {accessibleInterfaceName}, {invalidArgs}},
+        {rootPath, propertiesInterfaceName, get, {accessibleInterfaceName, "Nothing"},
+         {"org.freedesktop.DBus.Error.UnknownProperty"}},
+        {rootPath, accessibleInterfaceName, "GetChildAtIndex", {}, {invalidArgs}},
+        {rootPath, accessibleInterfaceName, "GetChildAtIndex", {QStringLiteral("0")}, {invalidArgs}},
+        {rootPath, "org.a11y.atspi.Application", "GetLocale", {}, {invalidArgs}},
+        {library, propertiesInterfaceName, getAll, {tableInterfaceName},
+         {"Caption,NColumns,NRows,NSelectedColumns,NSelectedRows,Summary"}},
+        {library, tableInterfaceName, "GetRowColumnExtentsAtIndex", {}, {invalidArgs}},
+        {library, tableInterfaceName, "GetAccessibleAt", {}, {invalidArgs}},
+        {library, tableInterfaceName, "GetAccessibleAt", {0}, {invalidArgs}},
+        {library, "org.a11y.atspi.Text", "GetText", {0, 1}, {"org.freedesktop.DBus.Error.UnknownInterface"}},
+        {library, accessibleInterfaceName, "NoSuchMethod", {}, {"org.freedesktop.DBus.Error.UnknownMethod"}},
+        {slider, "org.a11y.atspi.Value", "SetCurrentValue", {0.25}, {}},
+        {slider, accessibleInterfaceName, "GetAttributes", {}, {"valuetext"}},
+        {text, "org.a11y.atspi.Text", "GetCharacterAtOffset", {0}, {QString::number(0x65e5)}},
+        {text, "org.a11y.atspi.Text", "GetCharacterAtOffset", {3}, {QString::number(0x1f3b5)}},
+        {text, "org.a11y.atspi.Text", "GetText", {1, -1}, {QStringLiteral("é 🎵")}},
+        {text, "org.a11y.atspi.Text", "GetText", {3, 1}, {QString()}},
+        {BusReader::pathOf(QAccessible::queryAccessibleInterface(&probe)) + "7", accessibleInterfaceName, "GetRole", {},
+         {"org.freedesktop.DBus.Error.UnknownObject"}},
+    };
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
+    for (const Case &asked : cases)
+        EXPECT_EQ(reader.ask(asked.path, asked.interface, asked.method, asked.arguments), asked.answer)
+            << asked.path.toStdString() << " " << asked.method.toStdString();
+    EXPECT_DOUBLE_EQ(volume->value(), 0.25);
+    // Every element of the main window answers for all its properties.
+    QList<QAccessibleInterface *> elements{QAccessible::queryAccessibleInterface(window)};
+    for (qsizetype i = 0; i < elements.size() && elements.size() < 400; ++i)
+        for (int child = 0; child < elements[i]->childCount(); ++child)
+            if (QAccessibleInterface *found = elements[i]->child(child))
+                elements << found;
+    EXPECT_GT(elements.size(), 20);
+    for (QAccessibleInterface *element : elements)
+        EXPECT_EQ(reader.ask(element, propertiesInterfaceName, getAll, {accessibleInterfaceName}),
+                  QStringList{"ChildCount,Description,Name,Parent"})
+            << element->text(QAccessible::Name).toStdString();
+    for (const QString &path : {rootPath, library, slider, text}) {
+        QString printed;
+        EXPECT_TRUE(busctlIntrospects(path, &printed)) << printed.toStdString();
+    }
+    EXPECT_EQ(reader.ask(library, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"table"});
 }

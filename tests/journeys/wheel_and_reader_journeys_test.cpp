@@ -5,8 +5,10 @@
 
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
+#include "views/kit/controls/hardware_slider.h"
 #include "views/kit/controls/stepper.h"
 #include "views/library/library_row.h"
+#include "views/main/main_view_texts.h"
 #include "views/settings/export_settings_view.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -15,10 +17,14 @@
 
 #include <QAccessible>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 
 #include <functional>
 
@@ -261,4 +267,42 @@ TEST_F(Journey, AScreenReaderHearsTheLibrarysSelectionAndCurrentCellByTheirNumbe
     EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(3, 0))) << described(L::heard());
     for (const auto &[type, cell] : L::heard())
         EXPECT_NE(type, QAccessible::Focus) << cell;
+}
+
+// Playback moves the position slider many times a second; a screen reader hears its value, the
+// time shown, each time that time changes, not at each move, and the user's own step at once.
+TEST_F(Journey, AScreenReaderHearsThePlaybackPositionAsItsTimeOnceASecond)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        GTEST_SKIP() << "no accessibility bridge on the offscreen platform";
+    ASSERT_TRUE(pumpUntil([] { return QAccessible::isActive(); }));
+    writeTone(music + "/take.wav", 3);
+    open(music + "/take.wav", 1);
+    HardwareSlider *position = nullptr;
+    for (HardwareSlider *slider : window->findChildren<HardwareSlider *>())
+        if (slider->accessibleName() == MainViewText::playbackPosition)
+            position = slider;
+    ASSERT_NE(position, nullptr);
+    static QObject *heardSlider = nullptr;
+    static QStringList heard;
+    heardSlider = position;
+    heard.clear();
+    const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+        if (event->type() == QAccessible::ValueChanged && event->object() == heardSlider)
+            heard << QAccessible::queryAccessibleInterface(heardSlider)->text(QAccessible::Value);
+    });
+    const auto restore = qScopeGuard([&] { QAccessible::installUpdateHandler(previous); });
+    ASSERT_TRUE(press(window, QStringLiteral("Play")));
+    ASSERT_TRUE(pumpUntil([&] { return player().isPlaying(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !player().isPlaying(); }, std::chrono::seconds(120)));
+    // 3 s: the times 00:00:00 to 00:00:03, each heard once at most.
+    EXPECT_LE(heard.size(), 4) << heard.join(u',').toStdString();
+    EXPECT_EQ(QSet<QString>(heard.cbegin(), heard.cend()).size(), heard.size()) << heard.join(u',').toStdString();
+    for (const QString &time : heard)
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^00:00:0[0-3]$")).match(time).hasMatch()) << time.toStdString();
+    const qsizetype before = heard.size();
+    position->setFocus();
+    QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+    QApplication::sendEvent(position, &home);
+    EXPECT_EQ(heard.size(), before + 1) << "the user's step, at once";
 }

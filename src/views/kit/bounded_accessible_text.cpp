@@ -3,6 +3,8 @@
 #include <QList>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace tampod {
 
 namespace {
@@ -78,12 +80,53 @@ BoundedAccessibleText::Piece BoundedAccessibleText::piece(const QString &text, i
     return between(text, at[wanted], at[wanted + 1]);
 }
 
+int BoundedAccessibleText::unitOffset(const QString &text, int characterOffset)
+{
+    int unit = 0;
+    for (int character = 0; character < characterOffset; ++character) {
+        if (unit >= text.size())
+            return int(text.size()) + characterOffset - character;
+        unit += text[unit].isHighSurrogate() && unit + 1 < text.size() && text[unit + 1].isLowSurrogate() ? 2 : 1;
+    }
+    return unit;
+}
+
+int BoundedAccessibleText::characterOffset(const QString &text, int unitOffset)
+{
+    const int within = std::clamp(unitOffset, 0, int(text.size()));
+    int characters = 0;
+    for (int unit = 0; unit < within; ++unit)
+        if (!(text[unit].isLowSurrogate() && unit > 0 && text[unit - 1].isHighSurrogate()))
+            ++characters;
+    return characters + std::max(0, unitOffset - within);
+}
+
+QString BoundedAccessibleText::text(int start, int end) const
+{
+    const QString whole = content();
+    const int count = characterOffset(whole, int(whole.size()));
+    start = std::max(start, 0);
+    end = std::min(end, count);
+    if (start >= end)
+        return {};
+    const int from = unitOffset(whole, start);
+    return whole.mid(from, unitOffset(whole, end) - from);
+}
+
+int BoundedAccessibleText::characterCount() const
+{
+    const QString whole = content();
+    return characterOffset(whole, int(whole.size()));
+}
+
 QString BoundedAccessibleText::answer(int offset, QAccessible::TextBoundaryType boundary, Side side, int *start,
                                       int *end) const
 {
-    const Piece found = piece(text(0, characterCount()), offset, boundary, side, cursorPosition());
-    *start = found.start;
-    *end = found.end;
+    const QString whole = content();
+    const int asked = offset >= 0 ? unitOffset(whole, offset) : offset;
+    const Piece found = piece(whole, asked, boundary, side, unitOffset(whole, cursorPosition()));
+    *start = found.start < 0 ? -1 : characterOffset(whole, found.start);
+    *end = found.end < 0 ? -1 : characterOffset(whole, found.end);
     return found.text;
 }
 

@@ -50,26 +50,19 @@ void *LineEditAccessible::interface_cast(QAccessible::InterfaceType type)
 }
 
 // A hidden text is read as no text, as Qt's own element reads it.
-QString LineEditAccessible::text(int start, int end) const
+QString LineEditAccessible::content() const
 {
-    if (edit()->echoMode() != QLineEdit::Normal || start < 0 || end < start)
-        return {};
-    return edit()->text().mid(start, end - start);
-}
-
-int LineEditAccessible::characterCount() const
-{
-    return int(edit()->text().size());
+    return edit()->echoMode() == QLineEdit::Normal ? edit()->text() : QString();
 }
 
 int LineEditAccessible::cursorPosition() const
 {
-    return edit()->cursorPosition();
+    return characterOffset(edit()->text(), edit()->cursorPosition());
 }
 
 void LineEditAccessible::setCursorPosition(int position)
 {
-    edit()->setCursorPosition(position);
+    edit()->setCursorPosition(unitOffset(edit()->text(), position));
 }
 
 int LineEditAccessible::selectionCount() const
@@ -82,8 +75,9 @@ void LineEditAccessible::selection(int index, int *start, int *end) const
     *start = *end = 0;
     if (index != 0 || !edit()->hasSelectedText())
         return;
-    *start = edit()->selectionStart();
-    *end = *start + edit()->selectionLength();
+    const QString text = edit()->text();
+    *start = characterOffset(text, edit()->selectionStart());
+    *end = characterOffset(text, edit()->selectionStart() + edit()->selectionLength());
 }
 
 void LineEditAccessible::addSelection(int start, int end)
@@ -99,8 +93,9 @@ void LineEditAccessible::removeSelection(int index)
 
 void LineEditAccessible::setSelection(int index, int start, int end)
 {
+    const QString text = edit()->text();
     if (index == 0)
-        edit()->setSelection(start, end - start);
+        edit()->setSelection(unitOffset(text, start), unitOffset(text, end) - unitOffset(text, start));
 }
 
 // Measured from the cursor, which the field places itself (after its margins, alignment and
@@ -108,26 +103,29 @@ void LineEditAccessible::setSelection(int index, int start, int end)
 QRect LineEditAccessible::characterRect(int offset) const
 {
     const QString shown = edit()->displayText();
-    if (offset < 0 || offset >= shown.size())
+    const int unit = unitOffset(shown, offset);
+    if (offset < 0 || unit >= shown.size())
         return {};
     const QRect cursor = edit()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
     const QFontMetrics metrics(edit()->font());
-    const int x = cursor.center().x() + metrics.horizontalAdvance(shown.left(offset))
+    const int x = cursor.center().x() + metrics.horizontalAdvance(shown.left(unit))
                   - metrics.horizontalAdvance(shown.left(edit()->cursorPosition()));
     const QPoint topLeft = edit()->mapToGlobal(QPoint(x, cursor.top()));
-    return {topLeft, QSize(metrics.horizontalAdvance(shown.mid(offset, 1)), cursor.height())};
+    const int width = metrics.horizontalAdvance(shown.mid(unit, unitOffset(shown, offset + 1) - unit));
+    return {topLeft, QSize(width, cursor.height())};
 }
 
 int LineEditAccessible::offsetAtPoint(const QPoint &point) const
 {
     const QPoint local = edit()->mapFromGlobal(point);
-    return edit()->rect().contains(local) ? edit()->cursorPositionAt(local) : -1;
+    return edit()->rect().contains(local) ? characterOffset(edit()->text(), edit()->cursorPositionAt(local)) : -1;
 }
 
 void LineEditAccessible::scrollToSubstring(int start, int end)
 {
-    edit()->setCursorPosition(end);
-    edit()->setCursorPosition(start);
+    const QString text = edit()->text();
+    edit()->setCursorPosition(unitOffset(text, end));
+    edit()->setCursorPosition(unitOffset(text, start));
 }
 
 QString LineEditAccessible::attributes(int, int *start, int *end) const
@@ -150,8 +148,8 @@ void LineEditAccessible::insertText(int offset, const QString &text)
 void LineEditAccessible::replaceText(int start, int end, const QString &text)
 {
     const QString now = edit()->text();
-    start = std::clamp(start, 0, int(now.size()));
-    end = std::clamp(end, start, int(now.size()));
+    start = std::clamp(unitOffset(now, start), 0, int(now.size()));
+    end = std::clamp(unitOffset(now, end), start, int(now.size()));
     edited(QString(now).replace(start, end - start, text));
 }
 

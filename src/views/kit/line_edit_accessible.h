@@ -24,8 +24,7 @@ public:
     void *interface_cast(QAccessible::InterfaceType type) override;
 
     // QAccessibleTextInterface
-    QString text(int start, int end) const override;
-    int characterCount() const override;
+    using BoundedAccessibleText::text;
     int cursorPosition() const override;
     void setCursorPosition(int position) override;
     int selectionCount() const override;
@@ -42,6 +41,9 @@ public:
     void deleteText(int start, int end) override;
     void insertText(int offset, const QString &text) override;
     void replaceText(int start, int end, const QString &text) override;
+
+protected:
+    QString content() const override;
 
 private:
     QLineEdit *edit() const;

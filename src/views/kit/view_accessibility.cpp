@@ -1,12 +1,13 @@
 #include "views/kit/view_accessibility.h"
 
-#include "views/kit/accessible_table_bus_guard.h"
+#include "views/kit/accessible_bus_guard.h"
 #include "views/kit/accessible_table_source.h"
 #include "views/kit/accessible_value_source.h"
 #include "views/kit/bounded_accessible_text.h"
 #include "views/kit/line_edit_accessible.h"
 #include "views/kit/scroll_area_accessible.h"
 #include "views/kit/spin_box_accessible.h"
+#include "views/kit/text_view_accessible.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -39,8 +40,6 @@ const char *const valueProperty = "tampodAccessibleValue";
 // that value change (the bus carries value changes only for values with a range).
 class ReadOnlyText : public BoundedAccessibleText {
 public:
-    QString text(int start, int end) const override { return shownText().mid(start, end - start); }
-    int characterCount() const override { return int(shownText().size()); }
     int cursorPosition() const override { return 0; }
     void setCursorPosition(int) override {}
     int selectionCount() const override { return 0; }
@@ -59,6 +58,7 @@ public:
     }
 
 protected:
+    QString content() const override { return shownText(); }
     virtual QString shownText() const = 0;
 };
 
@@ -313,6 +313,9 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
         return new LineEditAccessible(edit);
     if (auto *box = qobject_cast<QAbstractSpinBox *>(widget))
         return new SpinBoxAccessible(box);
+    // Qt's own multi-line text views (an alert's details), whose word and line answers are wrong.
+    if (TextViewAccessible::serves(widget))
+        return new TextViewAccessible(static_cast<QAbstractScrollArea *>(widget));
     // Plain push buttons only: the kit's own buttons carry interfaces of their own.
     if (auto *button = qobject_cast<QPushButton *>(widget); button && !button->menu()
         && qstrcmp(widget->metaObject()->className(), "QPushButton") == 0
@@ -345,7 +348,7 @@ void installAccessibleFactory()
 {
     static const bool installed = [] {
         QAccessible::installFactory(factory);
-        AccessibleTableBusGuard::install();
+        AccessibleBusGuard::install();
         return true;
     }();
     Q_UNUSED(installed);

@@ -79,6 +79,8 @@ TransportView::TransportView(MainWindowModel &player, std::function<void()> onEx
         [this](QObject *context, std::function<void()> changed) {
             return connect(&player_, &MainWindowModel::positionOrLevelsChanged, context, std::move(changed));
         }));
+    // A screen reader hears the position as the time shown.
+    position_->setValueText([this] { return player_.timeText(); });
     layout->addWidget(position_, positionFrame);
 
     const std::array<std::function<void()>, buttonCount> actions = {

@@ -1,3 +1,4 @@
+#include "views/kit/accessible_cell_place.h"
 #include "views/kit/accessible_table_source.h"
 #include "views/kit/view_accessibility.h"
 
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <utility>
 
 using namespace tampod;
@@ -195,6 +197,19 @@ TEST(AccessibleTable, AFlatTreeIsNumberedAsItAnnouncesItsCells)
     // QTreeView announces cell (row, column) as child (row + 1) × columns + column.
     details.setCurrentIndex(folders.index(2, 1, folder->index()));
     EXPECT_EQ(tree->focusChild(), tree->child(7));
+
+    // The accessibility bus places a child by the same number (found, row, column, selected;
+    // the current cell is selected). A heading is in no row; only a number past the children
+    // is no cell.
+    using Place = std::tuple<bool, int, int, bool>;
+    const std::pair<int, Place> places[] = {
+        {0, {true, -1, 0, false}}, {1, {true, -1, 1, false}}, {2, {true, 0, 0, false}},   {4, {true, 1, 0, false}},
+        {7, {true, 2, 1, true}},   {8, {false, -1, -1, false}}, {-1, {false, -1, -1, false}},
+    };
+    for (const auto &[index, expected] : places) {
+        const AccessibleCellPlace place = AccessibleCellPlace::of(tree, index);
+        EXPECT_EQ(Place(place.found, place.row, place.column, place.selected), expected) << index;
+    }
 }
 
 // Whether a row or a column is selected is asked of the items a view shows, those under its

@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QWidget>
 
@@ -42,7 +43,7 @@ void expectEveryQuestionAnswered(QAccessibleInterface *element, const QString &e
     for (const auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
                                 QAccessible::ParagraphBoundary, QAccessible::LineBoundary, QAccessible::NoBoundary}) {
         for (const Side side : {Side::before, Side::at, Side::after}) {
-            for (const int offset : {-1, 0, count - 1, count, count + 1}) {
+            for (const int offset : {-5, -1, 0, count - 1, count, count + 1}) {
                 const auto [piece, start, end] = asked(text, side, offset, boundary);
                 const std::string where = expected.toStdString() + " boundary " + std::to_string(boundary) + " side "
                                           + std::to_string(int(side)) + " offset " + std::to_string(offset);
@@ -80,6 +81,7 @@ TEST(AccessibleText, PiecesAtTheEndAreTheLastOnesAndNothingPastIt)
     EXPECT_EQ(piece(5, QAccessible::NoBoundary, Side::before), std::tuple(QString("batch"), 0, 5));
     EXPECT_EQ(piece(13, QAccessible::NoBoundary, Side::at), std::tuple(QString(), -1, -1));
     EXPECT_EQ(piece(-2, QAccessible::CharBoundary, Side::at), std::tuple(QString("b"), 0, 1)) << "the cursor";
+    EXPECT_EQ(piece(-1, QAccessible::CharBoundary, Side::at), std::tuple(QString(), -1, -1)) << "the end";
     EXPECT_EQ(BoundedAccessibleText::piece({}, 0, QAccessible::WordBoundary, Side::at).start, -1);
 
     // Lines and paragraphs end after their line break.
@@ -88,6 +90,54 @@ TEST(AccessibleText, PiecesAtTheEndAreTheLastOnesAndNothingPastIt)
     EXPECT_EQ(std::tuple(second.text, second.start, second.end), std::tuple(QString("to export"), 6, 15));
     const Piece first = BoundedAccessibleText::piece(lines, 8, QAccessible::ParagraphBoundary, Side::before);
     EXPECT_EQ(std::tuple(first.text, first.start, first.end), std::tuple(QString("Ready\n"), 0, 6));
+    // A line break at the very end starts no line of its own.
+    const Piece last = BoundedAccessibleText::piece(QStringLiteral("ab\ncd\n"), 6, QAccessible::LineBoundary, Side::at);
+    EXPECT_EQ(std::tuple(last.text, last.start, last.end), std::tuple(QString("cd\n"), 3, 6));
+}
+
+// Offsets and counts are characters, not UTF-16 units, in every kind of text; a range reversed
+// is none and one partly outside the text is cut to it.
+TEST(AccessibleText, TextsCountCharactersAndAnswerRangesWithinTheText)
+{
+    installAccessibleFactory();
+    const QString name = QStringLiteral("🎵 emoji 🎶.wav");
+    QWidget waveform;
+    makeAccessible(&waveform, QAccessible::Graphic);
+    setAccessibleValue(&waveform, name);
+    QLineEdit field(name);
+    QPlainTextEdit details(name);
+    details.setReadOnly(true);
+    for (QWidget *widget : {&waveform, static_cast<QWidget *>(&field), static_cast<QWidget *>(&details)}) {
+        QAccessibleTextInterface *text = QAccessible::queryAccessibleInterface(widget)->textInterface();
+        ASSERT_NE(text, nullptr);
+        const std::string where = widget->metaObject()->className();
+        EXPECT_EQ(text->characterCount(), 13) << where;
+        const std::pair<std::pair<int, int>, QString> ranges[] = {
+            {{1, 13}, QStringLiteral(" emoji 🎶.wav")},
+            {{8, 9}, QStringLiteral("🎶")},
+            {{5, 2}, QString()},
+            {{-5, 2}, QStringLiteral("🎵 ")},
+            {{11, 99}, QStringLiteral("av")},
+            {{13, 20}, QString()},
+        };
+        for (const auto &[range, expected] : ranges)
+            EXPECT_EQ(text->text(range.first, range.second), expected) << where << " " << range.first << "-" << range.second;
+        EXPECT_EQ(asked(text, Side::at, 8, QAccessible::CharBoundary), std::tuple(QStringLiteral("🎶"), 8, 9)) << where;
+        EXPECT_EQ(asked(text, Side::at, 4, QAccessible::WordBoundary), std::tuple(QStringLiteral("emoji"), 2, 7)) << where;
+        EXPECT_EQ(asked(text, Side::before, 13, QAccessible::CharBoundary), std::tuple(QStringLiteral("v"), 12, 13)) << where;
+    }
+    // A cursor and a selection are counted in characters too.
+    field.setCursorPosition(int(name.indexOf(u'.')));
+    QAccessibleTextInterface *fieldText = QAccessible::queryAccessibleInterface(&field)->textInterface();
+    EXPECT_EQ(fieldText->cursorPosition(), 9);
+    fieldText->setSelection(0, 8, 13);
+    EXPECT_EQ(field.selectedText(), QStringLiteral("🎶.wav"));
+    QAccessibleTextInterface *detailsText = QAccessible::queryAccessibleInterface(&details)->textInterface();
+    detailsText->setSelection(0, 2, 7);
+    int start = 0, end = 0;
+    detailsText->selection(0, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(2, 7));
+    EXPECT_EQ(details.textCursor().selectedText(), QStringLiteral("emoji"));
 }
 
 // Every text a reader can ask about, the kit's read-only texts and Qt's own fields, answers
@@ -117,6 +167,18 @@ TEST(AccessibleText, EveryTextAnswersAtItsEdgesForEveryBoundary)
     typed.setEditable(true);
     typed.addItem(QStringLiteral("Elapsed time"));
     expectEveryQuestionAnswered(QAccessible::queryAccessibleInterface(typed.lineEdit()), QStringLiteral("Elapsed time"));
+
+    // A multi-line text view, as an alert's details show.
+    const QString lines = QStringLiteral("The file could not be read at\nlong last.\n");
+    QPlainTextEdit details(lines);
+    details.setReadOnly(true);
+    QAccessibleInterface *detailsElement = QAccessible::queryAccessibleInterface(&details);
+    expectEveryQuestionAnswered(detailsElement, lines);
+    EXPECT_TRUE(detailsElement->state().readOnly);
+    EXPECT_EQ(asked(detailsElement->textInterface(), Side::after, 27, QAccessible::LineBoundary),
+              std::tuple(QStringLiteral("long last.\n"), 30, 41));
+    EXPECT_EQ(asked(detailsElement->textInterface(), Side::at, 31, QAccessible::WordBoundary),
+              std::tuple(QStringLiteral("long"), 30, 34));
 }
 
 TEST(AccessibleText, AFieldIsAnEditableTextAsQtsOwnIs)

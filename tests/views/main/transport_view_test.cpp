@@ -214,3 +214,24 @@ TEST_F(Transport, AccessibleTogglesSliderAndExport)
     ASSERT_NE(time, nullptr);
     EXPECT_EQ(time->text(0, time->characterCount()), QStringLiteral("00:01:05"));
 }
+
+// The position slider is heard as the time shown; a key steps from the position shown, however
+// often playback moved it since.
+TEST_F(Transport, ThePositionIsHeardAsItsTimeAndStepsFromWhereItIs)
+{
+    player.playable = true;
+    player.duration = 100;
+    update();
+    for (int i = 1; i <= 20; ++i) {
+        player.progressValue = 0.05 + i * 0.0005;
+        player.time = i < 10 ? QStringLiteral("00:00:05") : QStringLiteral("00:00:06");
+        player.notifyPlayback();
+        QCoreApplication::sendPostedEvents();
+    }
+    EXPECT_EQ(value(view.positionSlider()), QStringLiteral("00:00:06"));
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QApplication::sendEvent(view.positionSlider(), &right);
+    const QStringList calls = player.takeCalls();
+    ASSERT_EQ(calls.size(), 1);
+    EXPECT_NEAR(calls.first().section(u' ', 1).toDouble(), 7.0, 1e-9) << calls.first().toStdString();
+}

@@ -3,6 +3,7 @@
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -51,23 +52,36 @@ void HardwareSlider::setBinding(Binding<double> binding)
 
 void HardwareSlider::refresh()
 {
-    showValue(binding_ ? clamped(binding_->get()) : 0);
+    showValue(binding_ ? clamped(binding_->get()) : 0, false);
 }
 
-void HardwareSlider::showValue(double value)
+void HardwareSlider::setValueText(std::function<QString()> text)
+{
+    valueText_ = std::move(text);
+}
+
+void HardwareSlider::showValue(double value, bool byUser)
 {
     if (value == value_)
         return;
     value_ = value;
-    const QSignalBlocker blocker(this);
-    setValue(int(std::lround(value * steps)));
+    // QAbstractSlider tells a screen reader of every move of its steps.
+    if (byUser || accessibleValue() != announced_)
+        alignSteps();
     update();
+}
+
+void HardwareSlider::alignSteps()
+{
+    announced_ = accessibleValue();
+    const QSignalBlocker blocker(this);
+    setValue(int(std::lround(value_ * steps)));
 }
 
 void HardwareSlider::write(double value)
 {
     const double before = value_;
-    showValue(clamped(value));
+    showValue(clamped(value), true);
     if (binding_)
         binding_->set(value_);
     if (!grab_ && value_ != before)
@@ -100,13 +114,17 @@ QSize HardwareSlider::sizeHint() const
 
 QString HardwareSlider::accessibleValue() const
 {
+    if (valueText_)
+        return valueText_();
     return QString::number(std::lround(value_ * 100)) + QStringLiteral("%");
 }
 
 void HardwareSlider::accessibleAdjust(bool increment)
 {
-    if (isEnabled())
-        triggerAction(increment ? SliderSingleStepAdd : SliderSingleStepSub);
+    if (!isEnabled())
+        return;
+    alignSteps();
+    triggerAction(increment ? SliderSingleStepAdd : SliderSingleStepSub);
 }
 
 std::optional<AccessibleValueSource::AccessibleRange> HardwareSlider::accessibleRange() const
@@ -183,6 +201,13 @@ void HardwareSlider::wheelEvent(QWheelEvent *event)
 {
     // The wheel scrolls what lies beneath, as before this was a slider.
     event->ignore();
+}
+
+// A key steps from the value shown, which the steps may not have followed yet.
+void HardwareSlider::keyPressEvent(QKeyEvent *event)
+{
+    alignSteps();
+    QAbstractSlider::keyPressEvent(event);
 }
 
 void HardwareSlider::userMoved(double designX)

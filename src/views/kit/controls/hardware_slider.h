@@ -8,6 +8,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QMouseEvent;
@@ -21,7 +22,10 @@ namespace tampod {
 // offers a screen reader the value interface; those changes go through the same binding.
 // Each finished change (a released drag, a key step, a screen reader's set) is also reported
 // once through valueCommitted, for work too heavy for every step of a drag.
-// Disabled, it is drawn the same and ignores the mouse. thread: main.
+// A screen reader hears its value text (a percentage unless set otherwise): at once after the
+// user's change, and after a change of the binding only once the text changes, so a value the
+// program moves all the time (a playback position) is announced no more often than its text
+// changes. Disabled, it is drawn the same and ignores the mouse. thread: main.
 class HardwareSlider : public QAbstractSlider, public AccessibleValueSource {
     Q_OBJECT
 
@@ -46,6 +50,8 @@ public:
     double value() const { return value_; }
     // Re-reads the binding.
     void refresh();
+    // The value as a screen reader hears it, in place of the percentage.
+    void setValueText(std::function<QString()> text);
 
     // The value under a design x, and the knob's centre for a value (design units).
     double valueAt(double designX) const;
@@ -71,14 +77,18 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     double designX(const QMouseEvent *event) const;
     void userMoved(double designX);
     // Shows value and writes it through the binding.
     void write(double value);
-    // Shows value, keeping the integer steps in line without reporting it as the user's.
-    void showValue(double value);
+    // Shows value; the user's change moves the integer steps (and tells a screen reader) at once,
+    // any other only when the value text changes.
+    void showValue(double value, bool byUser);
+    // Moves the integer steps to the shown value without reporting it as the user's.
+    void alignSteps();
 
     QSizeF designSize_;
     Handle handle_;
@@ -90,6 +100,9 @@ private:
     std::optional<double> grab_;
     // While dragging: the value before the press, to tell whether the drag changed it.
     double pressValue_ = 0;
+    std::function<QString()> valueText_;
+    // The value text when the integer steps last moved.
+    QString announced_;
 };
 
 } // namespace tampod

@@ -1,0 +1,276 @@
+#include "views/kit/accessible_bus_guard.h"
+
+#include "views/kit/accessible_cell_place.h"
+#include "views/kit/internal/bus_introspection.h"
+
+#include <QAccessible>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVariant>
+#include <QMap>
+#include <QTimer>
+
+#include <optional>
+
+namespace tampod {
+
+namespace {
+
+// Where Qt's bridge serves every element: one object for the whole tree, an element's path is
+// this and its number, the application's this and "root".
+const QString elementsPath = QStringLiteral("/org/a11y/atspi/accessible");
+const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
+const QString accessibleInterfaceName = QStringLiteral("org.a11y.atspi.Accessible");
+const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
+const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
+const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
+const QString propertiesInterfaceName = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString introspectableInterfaceName = QStringLiteral("org.freedesktop.DBus.Introspectable");
+const QString peerInterfaceName = QStringLiteral("org.freedesktop.DBus.Peer");
+const QString bridgeConnectionName = QStringLiteral("a11y");
+
+// Methods the bridge serves that its introspection leaves out, with their signatures.
+struct Unlisted {
+    const QString &interface;
+    QLatin1String method;
+    QLatin1String signature;
+};
+const Unlisted unlisted[] = {
+    {accessibleInterfaceName, QLatin1String("GetInterfaces"), QLatin1String("")},
+    {textInterfaceName, QLatin1String("GetDefaultAttributes"), QLatin1String("")},
+    {textInterfaceName, QLatin1String("GetDefaultAttributeSet"), QLatin1String("")},
+};
+
+class Observer final : public QAccessible::ActivationObserver {
+public:
+    void accessibilityActiveChanged(bool active) override
+    {
+        // The bridge turns accessibility on first and registers its object after.
+        if (active)
+            QTimer::singleShot(0, QCoreApplication::instance(), [] { AccessibleBusGuard::install(); });
+    }
+};
+
+// The element a message's path names; null for elements gone.
+QAccessibleInterface *elementAt(const QString &path)
+{
+    if (path == rootPath)
+        return QAccessible::queryAccessibleInterface(QCoreApplication::instance());
+    if (!path.startsWith(elementsPath + u'/'))
+        return nullptr;
+    bool ok = false;
+    const QAccessible::Id id = path.mid(elementsPath.size() + 1).toUInt(&ok);
+    return ok ? QAccessible::accessibleInterface(id) : nullptr;
+}
+
+void refuse(const QDBusMessage &message, const QDBusConnection &connection, QDBusError::ErrorType error,
+            const QString &why)
+{
+    connection.send(message.createErrorReply(error, why));
+}
+
+// The signature of a method the bridge serves without listing it; none for any other.
+std::optional<QString> unlistedSignature(const QString &interface, const QString &method)
+{
+    for (const Unlisted &known : unlisted)
+        if (known.interface == interface && known.method == method)
+            return QString(known.signature);
+    return std::nullopt;
+}
+
+// The code point at offset, 0 for none.
+int characterAt(QAccessibleInterface *element, int offset)
+{
+    QAccessibleTextInterface *text = element->textInterface();
+    if (!text || offset < 0)
+        return 0;
+    const QList<uint> points = text->text(offset, offset + 1).toUcs4();
+    return points.isEmpty() ? 0 : int(points.first());
+}
+
+} // namespace
+
+AccessibleBusGuard::AccessibleBusGuard(QDBusVirtualObject *bridge)
+    : QDBusVirtualObject(bridge), bridge_(bridge)
+{
+}
+
+void AccessibleBusGuard::install()
+{
+    static Observer observer;
+    static const bool observing = [] {
+        QAccessible::installActivationObserver(&observer);
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        return true;
+    }();
+    Q_UNUSED(observing);
+    standInFrontOfTheBridge();
+}
+
+void AccessibleBusGuard::standInFrontOfTheBridge()
+{
+    if (!QCoreApplication::instance())
+        return;
+    QDBusConnection bus(bridgeConnectionName);
+    if (!bus.isConnected())
+        return;
+    auto *bridge = qobject_cast<QDBusVirtualObject *>(bus.objectRegisteredAt(elementsPath));
+    if (!bridge || dynamic_cast<AccessibleBusGuard *>(bridge))
+        return;
+    bus.unregisterObject(elementsPath);
+    auto *guard = new AccessibleBusGuard(bridge);
+    if (!bus.registerVirtualObject(elementsPath, guard, QDBusConnection::SubPath)) {
+        delete guard;
+        bus.registerVirtualObject(elementsPath, bridge, QDBusConnection::SubPath);
+    }
+}
+
+bool AccessibleBusGuard::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    if (message.type() == QDBusMessage::MethodCallMessage && answersItself(message, connection))
+        return true;
+    return bridge_ && bridge_->handleMessage(message, connection);
+}
+
+QString AccessibleBusGuard::introspect(const QString &path) const
+{
+    return bridge_ ? bridge_->introspect(path) : QString();
+}
+
+const BusIntrospection &AccessibleBusGuard::described(const QString &path)
+{
+    const QString xml = introspect(path);
+    auto found = descriptions_.constFind(xml);
+    if (found == descriptions_.cend())
+        found = descriptions_.insert(xml, std::make_shared<const BusIntrospection>(BusIntrospection::parse(xml)));
+    return **found;
+}
+
+bool AccessibleBusGuard::answersItself(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    const QString interface = message.interface();
+    if (interface == introspectableInterfaceName || interface == peerInterfaceName
+        || (interface.isEmpty() && message.member() == QLatin1String("Introspect")))
+        return false; // the bus library's own answers
+    // An element going away is asked nothing more, its description included.
+    QAccessibleInterface *target = elementAt(message.path());
+    if (!target || !target->isValid()) {
+        refuse(message, connection, QDBusError::UnknownObject, QStringLiteral("No such element."));
+        return true;
+    }
+    const BusIntrospection &element = described(message.path());
+    if (interface == propertiesInterfaceName)
+        return answersProperties(message, connection, element);
+    if (!element.hasInterface(interface)) {
+        refuse(message, connection, QDBusError::UnknownInterface, QStringLiteral("The element has no such interface."));
+        return true;
+    }
+    std::optional<QString> signature = element.methodSignature(interface, message.member());
+    if (!signature)
+        signature = unlistedSignature(interface, message.member());
+    if (!signature) {
+        refuse(message, connection, QDBusError::UnknownMethod, QStringLiteral("The interface has no such method."));
+        return true;
+    }
+    if (*signature != message.signature()) {
+        refuse(message, connection, QDBusError::InvalidArgs,
+               QStringLiteral("The method takes the arguments \"%1\".").arg(*signature));
+        return true;
+    }
+    return answersMethod(message, connection);
+}
+
+bool AccessibleBusGuard::answersProperties(const QDBusMessage &message, const QDBusConnection &connection,
+                                           const BusIntrospection &element)
+{
+    const QString member = message.member();
+    const QString signature = member == QLatin1String("Get")      ? QStringLiteral("ss")
+                              : member == QLatin1String("Set")    ? QStringLiteral("ssv")
+                              : member == QLatin1String("GetAll") ? QStringLiteral("s")
+                                                                  : QString();
+    if (signature.isEmpty()) {
+        refuse(message, connection, QDBusError::UnknownMethod, QStringLiteral("No such method."));
+        return true;
+    }
+    if (message.signature() != signature) {
+        refuse(message, connection, QDBusError::InvalidArgs,
+               QStringLiteral("The method takes the arguments \"%1\".").arg(signature));
+        return true;
+    }
+    const QVariantList arguments = message.arguments();
+    const QString interface = arguments.first().toString();
+    if (member == QLatin1String("GetAll")) {
+        answerAllProperties(message, connection, element);
+        return true;
+    }
+    if (!element.hasInterface(interface)) {
+        refuse(message, connection, QDBusError::UnknownInterface, QStringLiteral("The element has no such interface."));
+        return true;
+    }
+    const QString property = arguments.at(1).toString();
+    if (member == QLatin1String("Get") ? !element.hasProperty(interface, property)
+                                       : !element.isWritable(interface, property)) {
+        refuse(message, connection, QDBusError::UnknownProperty, QStringLiteral("No such property to read or set."));
+        return true;
+    }
+    return false;
+}
+
+void AccessibleBusGuard::answerAllProperties(const QDBusMessage &message, const QDBusConnection &connection,
+                                             const BusIntrospection &element)
+{
+    const QString interface = message.arguments().first().toString();
+    const bool standard = interface == propertiesInterfaceName || interface == introspectableInterfaceName
+                          || interface == peerInterfaceName;
+    if (!standard && !element.hasInterface(interface)) {
+        refuse(message, connection, QDBusError::UnknownInterface, QStringLiteral("The element has no such interface."));
+        return;
+    }
+    // Each property as the bridge gives it, asked through the bus library's loop to this
+    // connection's own objects (answered at once, in this thread); one it does not give is left out.
+    QVariantMap properties;
+    for (const QString &name : element.readableProperties(interface)) {
+        QDBusMessage get = QDBusMessage::createMethodCall(connection.baseService(), message.path(),
+                                                          propertiesInterfaceName, QStringLiteral("Get"));
+        get.setArguments({interface, name});
+        const QDBusMessage answer = connection.call(get);
+        if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().isEmpty())
+            properties.insert(name, qvariant_cast<QDBusVariant>(answer.arguments().first()).variant());
+    }
+    connection.send(message.createReply(QVariant(properties)));
+}
+
+bool AccessibleBusGuard::answersMethod(const QDBusMessage &message, const QDBusConnection &connection)
+{
+    QAccessibleInterface *element = elementAt(message.path());
+    const QString interface = message.interface();
+    const QString member = message.member();
+    const QVariantList arguments = message.arguments();
+    if (interface == tableInterfaceName && member == QLatin1String("GetRowColumnExtentsAtIndex")) {
+        connection.send(message.createReply(AccessibleCellPlace::of(element, arguments.first().toInt()).answer()));
+        return true;
+    }
+    if (interface == textInterfaceName && member == QLatin1String("GetCharacterAtOffset")) {
+        connection.send(message.createReply(characterAt(element, arguments.first().toInt())));
+        return true;
+    }
+    // The bridge reads this method's value as the third argument of a property's Set.
+    if (interface == valueInterfaceName && member == QLatin1String("SetCurrentValue")) {
+        if (QAccessibleValueInterface *value = element->valueInterface())
+            value->setCurrentValue(arguments.first().toDouble());
+        connection.send(message.createReply());
+        return true;
+    }
+    if (interface == accessibleInterfaceName && member == QLatin1String("GetAttributes") && element->valueInterface()) {
+        const QString value = element->text(QAccessible::Value);
+        if (value.isEmpty())
+            return false;
+        connection.send(message.createReply(QVariant::fromValue(QMap<QString, QString>{{QStringLiteral("valuetext"), value}})));
+        return true;
+    }
+    return false;
+}
+
+} // namespace tampod
