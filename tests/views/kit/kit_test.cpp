@@ -202,6 +202,33 @@ TEST(PickersAndSteppers, TheWheelScrollsTheFormUnlessTheControlHasTheKeyboardFoc
     slider->setFocus();
     EXPECT_TRUE(scrolls(slider));
     EXPECT_EQ(slider->value(), 0);
+
+    // With its window in the back, a picker chosen by Tab passes the wheel on; back in front,
+    // it has it again.
+    QWidget other;
+    other.show();
+    const auto activate = [](QWidget *window) {
+        QApplication::setActiveWindow(window);
+        return test::pumpUntil([&] { return QApplication::activeWindow() == window; });
+    };
+    box->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(activate(&other));
+    EXPECT_TRUE(scrolls(box));
+    ASSERT_TRUE(activate(&area));
+    ASSERT_TRUE(box->hasFocus());
+    EXPECT_FALSE(scrolls(box));
+    EXPECT_EQ(box->currentIndex(), 0);
+    // A focus event by Tab that comes without the focus, as a dialog sends its remembered
+    // focus widget while it shows, engages nothing, not even once its window is activated.
+    field->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(activate(&other));
+    box->setFocus(Qt::OtherFocusReason);
+    QFocusEvent tabbed(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(box, &tabbed);
+    ASSERT_TRUE(activate(&area));
+    ASSERT_TRUE(box->hasFocus());
+    EXPECT_TRUE(scrolls(box));
+    EXPECT_EQ(box->currentIndex(), 0);
 }
 
 TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)

@@ -16,6 +16,9 @@ SheetDialog::SheetDialog(QWidget *window)
 {
     setWindowModality(Qt::WindowModal);
     setModal(true);
+    // A click on the sheet's blank space takes the focus, as a form's scroll area does, so a
+    // picker the user left no longer holds the wheel.
+    setFocusPolicy(Qt::ClickFocus);
     makeButtonsPressAtOnce(this);
 }
 
