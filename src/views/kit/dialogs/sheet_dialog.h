@@ -10,6 +10,7 @@ namespace tampod {
 class SheetHost;
 
 // A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
+// never taller than its screen has room for (its subclass's form scrolls),
 // one at a time on each window (its window's SheetHost keeps count). Escape, the close button and dismiss() all end it through the same on-close
 // action, run exactly once; while refusesClose() answers true it stays open. thread: main.
 class SheetDialog : public QDialog {
@@ -37,7 +38,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void centreOnWindow();
+    // Fits the sheet to its screen and centres it on its window.
+    void fitAndCentre();
 
     std::function<void()> onClose_;
     std::function<bool()> refusesClose_;
