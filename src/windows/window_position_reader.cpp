@@ -227,14 +227,14 @@ void WindowPositionReader::centre()
     if (!anchor || !window_)
         return;
     QRect centred = frame();
-    centred.moveCenter(anchor->frameGeometry().center());
+    centred.moveCenter(ScreenFit::frameGeometry(anchor).center());
     const QRect primary = primaryGeometry();
     place(fromStored(clamped(toStored(centred, primary), visibleFrames()), primary).topLeft());
 }
 
 void WindowPositionReader::save()
 {
-    settings_.setValue(storageKey(key_), text(toStored(window_->frameGeometry(), primaryGeometry()).topLeft()));
+    settings_.setValue(storageKey(key_), text(toStored(ScreenFit::frameGeometry(window_), primaryGeometry()).topLeft()));
 }
 
 void WindowPositionReader::watchScreens()

@@ -282,16 +282,16 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     QWidget *about = show(app->commands()->aboutAction(), WindowId::about);
     ASSERT_NE(about, nullptr);
     // Near the bottom right, where a guessed larger size would not fit.
-    const QPoint moved = screen.bottomRight() - QPoint(about->frameGeometry().width() + 10, about->frameGeometry().height() + 20);
+    const QPoint moved = screen.bottomRight() - QPoint(ScreenFit::frameGeometry(about).width() + 10, ScreenFit::frameGeometry(about).height() + 20);
     about->move(moved);
     ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
     const QString aboutPlace = stored.value(aboutKey).toString();
-    const QRect aboutFrame = about->frameGeometry();
+    const QRect aboutFrame = ScreenFit::frameGeometry(about);
     ASSERT_TRUE(close(about));
 
     about = show(app->commands()->aboutAction(), WindowId::about);
     ASSERT_NE(about, nullptr);
-    EXPECT_EQ(about->frameGeometry(), aboutFrame);
+    EXPECT_EQ(ScreenFit::frameGeometry(about), aboutFrame);
 
     QWidget *manual = show(app->commands()->manualAction(), WindowId::manual);
     ASSERT_NE(manual, nullptr);
@@ -303,8 +303,8 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     ASSERT_TRUE(close(manual));
     manual = show(app->commands()->manualAction(), WindowId::manual);
     ASSERT_NE(manual, nullptr);
-    EXPECT_EQ(manual->frameGeometry().topLeft(), screen.topLeft() + QPoint(0, 15));
-    EXPECT_EQ(about->frameGeometry(), aboutFrame);
+    EXPECT_EQ(ScreenFit::frameGeometry(manual).topLeft(), screen.topLeft() + QPoint(0, 15));
+    EXPECT_EQ(ScreenFit::frameGeometry(about), aboutFrame);
 }
 
 TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
@@ -350,7 +350,7 @@ protected:
     // Framed, and with its frame and the named buttons wholly on the screen.
     bool whollyOnScreen(const QWidget *shown, const QStringList &buttons = {}) const
     {
-        if (!ScreenFit::isFramed(shown) || !screen.contains(shown->frameGeometry()))
+        if (!ScreenFit::isFramed(shown) || !screen.contains(ScreenFit::frameGeometry(shown)))
             return false;
         for (const QString &name : buttons) {
             const QAbstractButton *found = button(shown, name);
@@ -361,7 +361,7 @@ protected:
     }
     static std::string frameOf(const QWidget *shown)
     {
-        const QRect frame = shown->frameGeometry();
+        const QRect frame = ScreenFit::frameGeometry(shown);
         return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + "," + std::to_string(frame.y())
                + " " + std::to_string(frame.width()) + "x" + std::to_string(frame.height());
     }

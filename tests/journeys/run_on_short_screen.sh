@@ -7,37 +7,49 @@
 set -euo pipefail
 size=$1
 shift
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-status=0
-xvfb-run -a -s "-screen 0 ${size}x24" bash -c '
-  set -u
-  openbox --sm-disable >/dev/null 2>&1 &
-  wm=$!
-  # The window manager is up once it names itself on the root window.
-  for _ in $(seq 1 600); do
-    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-      ready=1
-      break
-    fi
-    if ! kill -0 "$wm" 2>/dev/null; then
-      break
-    fi
-    sleep 0.1
-  done
-  if [ -z "${ready:-}" ]; then
-    echo "run_on_short_screen: the window manager did not start" >&2
-    exit 1
+work=$(mktemp -d)
+server=""
+wm=""
+cleanup() {
+  [ -n "$wm" ] && kill "$wm" 2>/dev/null || true
+  [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# The server picks a free display itself and writes its number, so that runs side by side never
+# share one (and never share its window manager).
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/server.log" 2>&1 &
+server=$!
+if ! read -r -t 60 number <"$work/display"; then
+  echo "run_on_short_screen: the X server did not start" >&2
+  cat "$work/server.log" >&2
+  exit 1
+fi
+export DISPLAY=":$number"
+openbox --sm-disable >"$work/wm.log" 2>&1 &
+wm=$!
+# The window manager is up once it names itself on the root window.
+ready=""
+for _ in $(seq 1 600); do
+  if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+    ready=1
+    break
   fi
-  status=0
-  env QT_QPA_PLATFORM=xcb "$@" || status=$?
-  kill "$wm" 2>/dev/null || true
-  exit "$status"
-' bash "$@" 2>&1 | tee "$log" || status=$?
+  kill -0 "$wm" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$ready" ]; then
+  echo "run_on_short_screen: the window manager did not start" >&2
+  cat "$work/wm.log" >&2
+  exit 1
+fi
+status=0
+env QT_QPA_PLATFORM=xcb "$@" 2>&1 | tee "$work/run.log" || status=$?
 if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
-if grep -q '^\[  SKIPPED \]' "$log" || ! grep -q '^\[  PASSED  \] [1-9]' "$log"; then
+if grep -q '^\[  SKIPPED \]' "$work/run.log" || ! grep -q '^\[  PASSED  \] [1-9]' "$work/run.log"; then
   echo "run_on_short_screen: a journey skipped, or none ran" >&2
   exit 1
 fi

@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -57,25 +58,41 @@ QRect placed(QRect frame, const QRect &available)
     return frame;
 }
 
-bool isFramed(const QWidget *window)
+QMargins ownMargins(const QWidget *window)
 {
-    return window->frameGeometry() != window->geometry();
-}
-
-QMargins frameMargins(const QWidget *window, const QWidget *standIn)
-{
-    const QWidget *framed = isFramed(window) ? window : standIn && isFramed(standIn) ? standIn : nullptr;
-    if (!framed)
-        return {};
-    const QRect inner = framed->geometry(), outer = framed->frameGeometry();
+    // The native window's, asked afresh: the widget's own copy is only brought up to date when
+    // the window moves or is resized, and a window framed where it was placed does neither.
+    if (const QWindow *handle = window->windowHandle())
+        return handle->frameMargins();
+    const QRect inner = window->geometry(), outer = window->frameGeometry();
     return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
             outer.bottom() - inner.bottom()};
 }
 
+bool isFramed(const QWidget *window)
+{
+    return !ownMargins(window).isNull();
+}
+
+QMargins frameMargins(const QWidget *window, const QWidget *standIn)
+{
+    const QMargins own = ownMargins(window);
+    if (!own.isNull() || !standIn)
+        return own;
+    return ownMargins(standIn);
+}
+
+QRect frameGeometry(const QWidget *window)
+{
+    return window->geometry().marginsAdded(ownMargins(window));
+}
+
 void moveFrame(QWidget *window, QPoint topLeft, QMargins frame)
 {
-    // Framed, a window's move places its frame; unframed, its client area.
-    window->move(isFramed(window) ? topLeft : topLeft + QPoint(frame.left(), frame.top()));
+    // A window's move places what Qt takes for its frame, which may lag behind the window
+    // manager's: the client area goes where the frame asked for puts it.
+    const QPoint client = topLeft + QPoint(frame.left(), frame.top());
+    window->move(client - (window->geometry().topLeft() - window->pos()));
 }
 
 void scalesToFit(QWidget *content, QSize full)
@@ -110,7 +127,7 @@ void fit(QWidget *window, QMargins frame, const QScreen *screen)
 
 QScreen *screenOf(const QWidget *window)
 {
-    const QRect frame = window->frameGeometry();
+    const QRect frame = frameGeometry(window);
     QScreen *best = nullptr;
     qint64 bestArea = 0;
     for (QScreen *screen : QGuiApplication::screens()) {

@@ -26,6 +26,8 @@ QRect placed(QRect frame, const QRect &available);
 
 // Whether the window manager has framed window.
 bool isFramed(const QWidget *window);
+// The window's frame as the window manager has it now: its client area where it is unframed.
+QRect frameGeometry(const QWidget *window);
 // The window manager's frame around window's client area; until it has one, the frame of
 // standIn where that is framed; none without either.
 QMargins frameMargins(const QWidget *window, const QWidget *standIn = nullptr);

@@ -77,7 +77,7 @@ void SheetDialog::fitAndCentre()
         return;
     // Until the window manager has framed the sheet, its window's frame stands in for its own.
     const QMargins margins = ScreenFit::frameMargins(this, window);
-    const QRect windowFrame = window->frameGeometry();
+    const QRect windowFrame = ScreenFit::frameGeometry(window);
     const QScreen *screen = QGuiApplication::screenAt(windowFrame.center());
     if (!screen)
         screen = window->screen();
