@@ -27,16 +27,18 @@ if ! read -r -t 60 number <"$work/display"; then
   exit 1
 fi
 export DISPLAY=":$number"
-openbox --sm-disable >"$work/wm.log" 2>&1 &
-wm=$!
-# The window manager is up once it names itself on the root window.
+# The window manager is up once it names itself on the root window; one that could not reach
+# the server yet is started again.
 ready=""
 for _ in $(seq 1 600); do
+  if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
+    openbox --sm-disable >>"$work/wm.log" 2>&1 &
+    wm=$!
+  fi
   if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
     ready=1
     break
   fi
-  kill -0 "$wm" 2>/dev/null || break
   sleep 0.1
 done
 if [ -z "$ready" ]; then
