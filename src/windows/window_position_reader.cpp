@@ -54,7 +54,8 @@ WindowPositionReader::WindowPositionReader(QWidget *window, QString key, QSettin
             return;
         // Where windows get frames, a placement made before the frame was known waits for it
         // (a while at most), so that no move of the user's comes before it is made again.
-        if (frameGuessed_ && window_ && window_->isVisible() && framesWindows() && guessed_.elapsed() < frameWait.count()) {
+        if (frameGuessed_ && window_ && window_->isVisible() && framesWindows()
+            && guessed_.elapsed() < frameWait.count()) {
             settle_.start();
             return;
         }
@@ -234,7 +235,9 @@ void WindowPositionReader::centre()
 
 void WindowPositionReader::save()
 {
-    settings_.setValue(storageKey(key_), text(toStored(ScreenFit::frameGeometry(window_), primaryGeometry()).topLeft()));
+    settings_.setValue(
+        storageKey(key_),
+        text(toStored(ScreenFit::frameGeometry(window_), primaryGeometry()).topLeft()));
 }
 
 void WindowPositionReader::watchScreens()

@@ -28,7 +28,9 @@ namespace tampod {
 // restores and pulls back onto a screen are never saved, and neither is any move until the
 // window has gone a while without moving after it was shown or placed, so the window manager's
 // placement and framing cannot drift the window from launch to launch. Native Wayland has no
-// global positions, so there nothing is restored or saved. Sizes are never saved.
+// global positions, so there nothing is restored or saved. Sizes are never saved. Each time it
+// shows, the window is fitted to its screen's height (ScreenFit) before it is placed; a window
+// placed before the window manager framed it is placed again once its frame is known.
 // thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT
@@ -106,7 +108,8 @@ private:
     bool restored_ = false; // thread: main; a stored position was applied or waits for the showing
     bool restorePending_ = false; // thread: main; placed at the next showing, at the window's real size
     QPointer<const QWidget> anchor_; // thread: main; centred on at the next showing
-    QPointer<const QWidget> standIn_; // thread: main; its frame stands in for the window's until framed
+    // thread: main; its frame stands in for the window's until the window is framed
+    QPointer<const QWidget> standIn_;
     // Restored before the window manager framed the window: the frame's height was a guess,
     // so the placement is made again once the frame is known, unless the user moved it first.
     bool frameGuessed_ = false; // thread: main

@@ -282,7 +282,9 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     QWidget *about = show(app->commands()->aboutAction(), WindowId::about);
     ASSERT_NE(about, nullptr);
     // Near the bottom right, where a guessed larger size would not fit.
-    const QPoint moved = screen.bottomRight() - QPoint(ScreenFit::frameGeometry(about).width() + 10, ScreenFit::frameGeometry(about).height() + 20);
+    const QPoint moved = screen.bottomRight()
+                         - QPoint(ScreenFit::frameGeometry(about).width() + 10,
+                                  ScreenFit::frameGeometry(about).height() + 20);
     // Dragged by its frame, as a window manager moves a window.
     ScreenFit::moveFrame(about, moved, ScreenFit::frameMargins(about));
     ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
@@ -355,7 +357,8 @@ protected:
             return false;
         for (const QString &name : buttons) {
             const QAbstractButton *found = button(shown, name);
-            if (!found || !wholeInSight(found) || !screen.contains(QRect(found->mapToGlobal(QPoint()), found->size())))
+            if (!found || !wholeInSight(found)
+                || !screen.contains(QRect(found->mapToGlobal(QPoint()), found->size())))
                 return false;
         }
         return true;
@@ -363,8 +366,9 @@ protected:
     static std::string frameOf(const QWidget *shown)
     {
         const QRect frame = ScreenFit::frameGeometry(shown);
-        return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + "," + std::to_string(frame.y())
-               + " " + std::to_string(frame.width()) + "x" + std::to_string(frame.height());
+        return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + ","
+               + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "x"
+               + std::to_string(frame.height());
     }
     // The application launched again, as the user would start it the next time.
     void relaunch()
@@ -407,25 +411,30 @@ TEST_F(ShortScreenJourney, EveryWindowAndSheetFitsWithItsTitleBarAndButtonsInSig
 
     ExportSettingsView *settings = openSettings();
     ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(settings->window(), {SettingsText::applySettings}); }))
-        << frameOf(settings->window());
+    EXPECT_TRUE(pumpUntil([&] {
+        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
+    })) << frameOf(settings->window());
 }
 
 TEST_F(ShortScreenJourney, APositionStoredFarOffTheScreenBringsItsWindowBackWhole)
 {
     {
         QSettings stored;
-        stored.setValue(WindowPositionReader::storageKey(WindowId::main), QStringLiteral("{-3000, 9000}"));
-        stored.setValue(WindowPositionReader::storageKey(WindowId::settings), QStringLiteral("{4000, 9000}"));
-        stored.setValue(WindowPositionReader::storageKey(WindowId::about), QStringLiteral("{-3000, 9000}"));
+        stored.setValue(WindowPositionReader::storageKey(WindowId::main),
+                        QStringLiteral("{-3000, 9000}"));
+        stored.setValue(WindowPositionReader::storageKey(WindowId::settings),
+                        QStringLiteral("{4000, 9000}"));
+        stored.setValue(WindowPositionReader::storageKey(WindowId::about),
+                        QStringLiteral("{-3000, 9000}"));
     }
     relaunch();
     ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
     EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(window); })) << frameOf(window);
     ExportSettingsView *settings = openSettings();
     ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(settings->window(), {SettingsText::applySettings}); }))
-        << frameOf(settings->window());
+    EXPECT_TRUE(pumpUntil([&] {
+        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
+    })) << frameOf(settings->window());
     app->commands()->aboutAction()->trigger();
     QWidget *about = app->windows().window(WindowId::about);
     ASSERT_NE(about, nullptr);

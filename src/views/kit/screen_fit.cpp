@@ -20,7 +20,8 @@ constexpr char fullHeightProperty[] = "tampodFitFullHeight";
 QWidget *scaledContent(const QWidget *window)
 {
     for (QWidget *child : window->findChildren<QWidget *>()) {
-        if (child->window() == window && !child->isHidden() && child->property(fullSizeProperty).isValid())
+        if (child->window() == window && !child->isHidden()
+            && child->property(fullSizeProperty).isValid())
             return child;
     }
     return nullptr;
@@ -31,7 +32,8 @@ void scaleContent(QWidget *window, QWidget *content, int room)
     const QSize full = content->property(fullSizeProperty).toSize();
     const int fixed = std::max(0, window->height() - content->height());
     const double s = scale(full.height(), fixed, room);
-    content->setFixedSize(std::max(1, int(std::lround(full.width() * s))), std::max(1, int(std::lround(full.height() * s))));
+    content->setFixedSize(std::max(1, int(std::lround(full.width() * s))),
+                          std::max(1, int(std::lround(full.height() * s))));
     // The window takes its new size now, before it is placed.
     if (QLayout *layout = window->layout())
         layout->activate();
@@ -53,8 +55,10 @@ double scale(int full, int fixed, int room)
 
 QRect placed(QRect frame, const QRect &available)
 {
-    frame.moveLeft(std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width())));
-    frame.moveTop(std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height())));
+    frame.moveLeft(std::max(available.left(),
+                            std::min(frame.left(), available.right() + 1 - frame.width())));
+    frame.moveTop(std::max(available.top(),
+                           std::min(frame.top(), available.bottom() + 1 - frame.height())));
     return frame;
 }
 

@@ -338,7 +338,8 @@ TEST(ScreenFit, RoomScaleAndPlacement)
         {648, 25, 60, 0.1},          // never below a tenth
     };
     for (const auto &c : scales)
-        EXPECT_DOUBLE_EQ(ScreenFit::scale(c.full, c.fixed, c.room), c.scale) << c.full << " " << c.fixed << " " << c.room;
+        EXPECT_DOUBLE_EQ(ScreenFit::scale(c.full, c.fixed, c.room), c.scale)
+            << c.full << " " << c.fixed << " " << c.room;
 
     const struct {
         const char *name;

@@ -10,9 +10,10 @@ namespace tampod {
 class SheetHost;
 
 // A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
-// never taller than its screen has room for (its subclass's form scrolls),
-// one at a time on each window (its window's SheetHost keeps count). Escape, the close button and dismiss() all end it through the same on-close
-// action, run exactly once; while refusesClose() answers true it stays open. thread: main.
+// one at a time on each window (its window's SheetHost keeps count), and never taller than its
+// screen has room for (its subclass's form scrolls then). Escape, the close button and
+// dismiss() all end it through the same on-close action, run exactly once; while
+// refusesClose() answers true it stays open. thread: main.
 class SheetDialog : public QDialog {
     Q_OBJECT
 
