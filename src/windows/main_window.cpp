@@ -4,6 +4,7 @@
 
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
+#include "views/kit/screen_fit.h"
 #include "views/kit/theme.h"
 
 #include <QCloseEvent>
@@ -24,7 +25,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The content comes with its own views; until then the window shows its background.
     auto *content = new QWidget(this);
     content->setAutoFillBackground(true);
-    content->setFixedSize(contentSize());
+    ScreenFit::scalesToFit(content, contentSize());
     setCentralWidget(content);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -6,6 +6,7 @@
 #include "export/export_preferences.h"
 #include "player/player_model.h"
 
+#include "views/kit/screen_fit.h"
 #include "views/main/content_view.h"
 #include "views/main/player_window_model.h"
 #include "views/library/audio_library_view.h"
@@ -20,7 +21,8 @@ MainWindowContent MainWindowContent::install(QMainWindow &window, MainWindowMode
                                              std::function<void()> openSettings)
 {
     auto *content = new ContentView(model, std::move(openSettings));
-    content->setFixedSize(MainWindow::contentSize());
+    // Scaled down as a whole where the screen is too short for it.
+    ScreenFit::scalesToFit(content, MainWindow::contentSize());
     window.setCentralWidget(content);
     // The content, not a control, has the focus at first, so that Space plays.
     content->setFocus();

@@ -53,7 +53,8 @@ QWidget *makeSettingsWindow(ExportPreferences &preferences, PlayerModel &player,
     layout->setContentsMargins(0, 0, 0, 0);
     QPointer<ExportSettingsView> view = new ExportSettingsView(preferences, player, alerts, window);
     layout->addWidget(view);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // A fixed size, which a short screen's height may cut down: the form scrolls then.
+    window->setFixedSize(ExportSettingsView::contentSize);
     rememberPlacement(window, WindowId::settings, positions, mainWindow, [view] {
         if (view)
             view->windowClosed();

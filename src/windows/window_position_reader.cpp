@@ -1,6 +1,7 @@
 #include "windows/window_position_reader.h"
 
 #include "core/number_text.h"
+#include "views/kit/screen_fit.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -49,6 +50,15 @@ WindowPositionReader::WindowPositionReader(QWidget *window, QString key, QSettin
     settle_.setSingleShot(true);
     settle_.setInterval(settleTime);
     connect(&settle_, &QTimer::timeout, this, [this] {
+        if (reframe())
+            return;
+        // Where windows get frames, a placement made before the frame was known waits for it
+        // (a while at most), so that no move of the user's comes before it is made again.
+        if (frameGuessed_ && window_ && window_->isVisible() && framesWindows()
+            && guessed_.elapsed() < frameWait.count()) {
+            settle_.start();
+            return;
+        }
         settled_ = window_ && window_->isVisible();
         // Framed by now, or never: the first move from here on is the user's, not a framing.
         frameGuessed_ = false;
@@ -66,6 +76,11 @@ WindowPositionReader *WindowPositionReader::attach(QWidget *window, const QStrin
     // Watching starts after restoring, so the restoring move is never taken for the user's.
     window->installEventFilter(reader);
     return reader;
+}
+
+bool WindowPositionReader::framesWindows()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
 bool WindowPositionReader::hasGlobalPositions()
@@ -141,18 +156,48 @@ void WindowPositionReader::restore()
         return;
     }
     const QRect primary = primaryGeometry();
-    const QRectF frame(*origin, window_->frameGeometry().size());
-    frameGuessed_ = window_->frameGeometry() == window_->geometry();
-    place(fromStored(clamped(frame, visibleFrames()), primary).topLeft());
+    place(fromStored(clamped(QRectF(*origin, frame().size()), visibleFrames()), primary).topLeft());
+}
+
+QMargins WindowPositionReader::margins() const
+{
+    return ScreenFit::frameMargins(window_, standIn_);
+}
+
+QRect WindowPositionReader::frame() const
+{
+    return window_->geometry().marginsAdded(margins());
 }
 
 void WindowPositionReader::place(QPoint topLeft)
 {
     placing_ = true;
-    window_->move(topLeft);
+    ScreenFit::moveFrame(window_, topLeft, margins());
     placing_ = false;
+    // Unframed, the frame was a guess: the placement is made again once the frame is known.
+    frameGuessed_ = !ScreenFit::isFramed(window_);
+    if (frameGuessed_)
+        guessed_.start();
     if (window_->isVisible())
         unsettle();
+}
+
+void WindowPositionReader::fit()
+{
+    ScreenFit::fit(window_, margins(), ScreenFit::screenOf(window_));
+}
+
+bool WindowPositionReader::reframe()
+{
+    if (!window_ || !frameGuessed_ || !ScreenFit::isFramed(window_) || !window_->isVisible())
+        return false;
+    frameGuessed_ = false;
+    fit();
+    if (restored_)
+        restore();
+    else
+        pullOntoScreens();
+    return true;
 }
 
 void WindowPositionReader::unsettle()
@@ -166,11 +211,12 @@ void WindowPositionReader::pullOntoScreens()
     if (!window_)
         return;
     const QRect primary = primaryGeometry();
-    place(fromStored(clamped(toStored(window_->frameGeometry(), primary), visibleFrames()), primary).topLeft());
+    place(fromStored(clamped(toStored(frame(), primary), visibleFrames()), primary).topLeft());
 }
 
 void WindowPositionReader::centreOn(const QWidget *anchor)
 {
+    standIn_ = anchor;
     if (!restored_ && hasGlobalPositions())
         anchor_ = anchor;
 }
@@ -181,15 +227,17 @@ void WindowPositionReader::centre()
     const QPointer<const QWidget> anchor = std::exchange(anchor_, nullptr);
     if (!anchor || !window_)
         return;
-    QRect frame = window_->frameGeometry();
-    frame.moveCenter(anchor->frameGeometry().center());
+    QRect centred = frame();
+    centred.moveCenter(ScreenFit::frameGeometry(anchor).center());
     const QRect primary = primaryGeometry();
-    place(fromStored(clamped(toStored(frame, primary), visibleFrames()), primary).topLeft());
+    place(fromStored(clamped(toStored(centred, primary), visibleFrames()), primary).topLeft());
 }
 
 void WindowPositionReader::save()
 {
-    settings_.setValue(storageKey(key_), text(toStored(window_->frameGeometry(), primaryGeometry()).topLeft()));
+    settings_.setValue(
+        storageKey(key_),
+        text(toStored(ScreenFit::frameGeometry(window_), primaryGeometry()).topLeft()));
 }
 
 void WindowPositionReader::watchScreens()
@@ -219,8 +267,8 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
         if (!hasGlobalPositions() || !window_->isVisible() || placing_)
             break;
-        if (frameGuessed_ && window_->frameGeometry() != window_->geometry()) {
-            restore();
+        if (reframe()) {
+            // placed again, now that its frame is known
         } else if (!settled_) {
             settle_.start(); // still being placed and framed: wait for it to rest
         } else if (event->type() == QEvent::Move) {
@@ -238,13 +286,21 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Show:
         closing_ = false;
-        // Sized by now, and not yet mapped.
+        // Sized by now, and not yet mapped: fitted to its screen, then placed on it.
+        fit();
+        if (!hasGlobalPositions())
+            break;
         if (std::exchange(restorePending_, false))
             restore();
-        centre();
+        else if (anchor_)
+            centre();
+        else
+            pullOntoScreens();
         unsettle();
-        if (frameGuessed_ && window_->frameGeometry() != window_->geometry())
-            restore();
+        break;
+    case QEvent::WindowActivate:
+        // Mapped and framed by now, as a rule.
+        reframe();
         break;
     case QEvent::Hide:
         // A close that was accepted hides the window; one that was refused does not.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QPointF>
@@ -26,7 +28,9 @@ namespace tampod {
 // restores and pulls back onto a screen are never saved, and neither is any move until the
 // window has gone a while without moving after it was shown or placed, so the window manager's
 // placement and framing cannot drift the window from launch to launch. Native Wayland has no
-// global positions, so there nothing is restored or saved. Sizes are never saved.
+// global positions, so there nothing is restored or saved. Sizes are never saved. Each time it
+// shows, the window is fitted to its screen's height (ScreenFit) before it is placed; a window
+// placed before the window manager framed it is placed again once its frame is known.
 // thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT
@@ -55,6 +59,10 @@ public:
     static QRectF clamped(const QRectF &frame, const QList<QRectF> &screens);
 
     static bool hasGlobalPositions();
+    // Whether a window manager may frame the windows (X11): their frames come after they show.
+    static bool framesWindows();
+    // How long at most a window placed before it was framed waits for its frame to settle.
+    static constexpr std::chrono::milliseconds frameWait{5000};
 
     // How long a shown or placed window must go without moving before its moves are the user's.
     static constexpr std::chrono::milliseconds settleTime{500};
@@ -64,6 +72,7 @@ public:
     // Moves the window back onto the screens as they are now.
     void pullOntoScreens();
     // Without a stored position, the window's frame opens centred on anchor's, on a screen.
+    // Until the window manager has framed the window, anchor's frame stands in for its own.
     void centreOn(const QWidget *anchor);
 
 protected:
@@ -76,6 +85,14 @@ private:
     // Moves the window for the reader itself: that move and whatever the window manager makes
     // of it until the window settles are not the user's.
     void place(QPoint topLeft);
+    // The frame around the window: the window manager's, else its stand-in's as a guess.
+    QMargins margins() const;
+    QRect frame() const;
+    // Fits the window to the screen it is on.
+    void fit();
+    // Once the frame a placement guessed is known: fitted and placed again. False when there
+    // was nothing to do.
+    bool reframe();
     void centre();
     void unsettle();
     void watchScreens();
@@ -91,9 +108,12 @@ private:
     bool restored_ = false; // thread: main; a stored position was applied or waits for the showing
     bool restorePending_ = false; // thread: main; placed at the next showing, at the window's real size
     QPointer<const QWidget> anchor_; // thread: main; centred on at the next showing
+    // thread: main; its frame stands in for the window's until the window is framed
+    QPointer<const QWidget> standIn_;
     // Restored before the window manager framed the window: the frame's height was a guess,
     // so the placement is made again once the frame is known, unless the user moved it first.
     bool frameGuessed_ = false; // thread: main
+    QElapsedTimer guessed_; // thread: main; since the guessed placement
 };
 
 } // namespace tampod

@@ -2,8 +2,12 @@
 // choosing the track, the help key, the Close command, and where About and the manual open.
 #include "journey.h"
 
+#include "views/export/export_sheet_texts.h"
+#include "views/kit/screen_fit.h"
 #include "views/library/library_row.h"
+#include "views/library/library_texts.h"
 #include "views/settings/export_settings_view.h"
+#include "views/settings/settings_texts.h"
 #include "windows/tampod_commands.h"
 #include "windows/window_position_reader.h"
 #include "windows/window_registry.h"
@@ -14,6 +18,8 @@
 #include <QPointer>
 #include <QScreen>
 #include <QWindow>
+
+#include "support/in_sight.h"
 
 // The window system's own entries for input, as Qt's test library uses them: a key goes
 // through the shortcut map and the application's event filters to the focus widget, and a
@@ -276,29 +282,32 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     QWidget *about = show(app->commands()->aboutAction(), WindowId::about);
     ASSERT_NE(about, nullptr);
     // Near the bottom right, where a guessed larger size would not fit.
-    const QPoint moved = screen.bottomRight() - QPoint(about->frameGeometry().width() + 10, about->frameGeometry().height() + 20);
-    about->move(moved);
+    const QPoint moved = screen.bottomRight()
+                         - QPoint(ScreenFit::frameGeometry(about).width() + 10,
+                                  ScreenFit::frameGeometry(about).height() + 20);
+    // Dragged by its frame, as a window manager moves a window.
+    ScreenFit::moveFrame(about, moved, ScreenFit::frameMargins(about));
     ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
     const QString aboutPlace = stored.value(aboutKey).toString();
-    const QRect aboutFrame = about->frameGeometry();
+    const QRect aboutFrame = ScreenFit::frameGeometry(about);
     ASSERT_TRUE(close(about));
 
     about = show(app->commands()->aboutAction(), WindowId::about);
     ASSERT_NE(about, nullptr);
-    EXPECT_EQ(about->frameGeometry(), aboutFrame);
+    EXPECT_EQ(ScreenFit::frameGeometry(about), aboutFrame);
 
     QWidget *manual = show(app->commands()->manualAction(), WindowId::manual);
     ASSERT_NE(manual, nullptr);
     // (Wider than the offscreen test screen: it stays at the left edge there.)
-    manual->move(screen.topLeft() + QPoint(0, 15));
+    ScreenFit::moveFrame(manual, screen.topLeft() + QPoint(0, 15), ScreenFit::frameMargins(manual));
     ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }));
     EXPECT_EQ(stored.value(aboutKey).toString(), aboutPlace);
     EXPECT_NE(stored.value(manualKey).toString(), aboutPlace);
     ASSERT_TRUE(close(manual));
     manual = show(app->commands()->manualAction(), WindowId::manual);
     ASSERT_NE(manual, nullptr);
-    EXPECT_EQ(manual->frameGeometry().topLeft(), screen.topLeft() + QPoint(0, 15));
-    EXPECT_EQ(about->frameGeometry(), aboutFrame);
+    EXPECT_EQ(ScreenFit::frameGeometry(manual).topLeft(), screen.topLeft() + QPoint(0, 15));
+    EXPECT_EQ(ScreenFit::frameGeometry(about), aboutFrame);
 }
 
 TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
@@ -325,4 +334,109 @@ TEST_F(Journey, TheCloseCommandClosesSettingsAndDropsItsUnappliedEdits)
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(settings->format()->currentData().toString(), QStringLiteral("wav"));
     EXPECT_EQ(settings->draft(), ExportDefaults());
+}
+
+// On a screen shorter than the windows and sheets, under a window manager (run by
+// run_on_short_screen.sh): each opens wholly on the screen, its frame included, no taller than
+// the screen has room for, its form scrolling and its buttons in sight; a position stored far
+// off the screen brings its window back whole, its title bar on the screen.
+class ShortScreenJourney : public Journey {
+protected:
+    void SetUp() override
+    {
+        if (!WindowPositionReader::framesWindows())
+            GTEST_SKIP() << "needs a window manager's frames: run by run_on_short_screen.sh";
+        screen = window->screen()->availableGeometry();
+        ASSERT_LT(screen.height(), 690) << "the screen has room for every window: nothing to fit";
+    }
+
+    // Framed, and with its frame and the named buttons wholly on the screen.
+    bool whollyOnScreen(const QWidget *shown, const QStringList &buttons = {}) const
+    {
+        if (!ScreenFit::isFramed(shown) || !screen.contains(ScreenFit::frameGeometry(shown)))
+            return false;
+        for (const QString &name : buttons) {
+            const QAbstractButton *found = button(shown, name);
+            if (!found || !wholeInSight(found)
+                || !screen.contains(QRect(found->mapToGlobal(QPoint()), found->size())))
+                return false;
+        }
+        return true;
+    }
+    static std::string frameOf(const QWidget *shown)
+    {
+        const QRect frame = ScreenFit::frameGeometry(shown);
+        return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + ","
+               + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "x"
+               + std::to_string(frame.height());
+    }
+    // The application launched again, as the user would start it the next time.
+    void relaunch()
+    {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        auto recorder = std::make_unique<AlertRecorder>();
+        alerts = recorder.get();
+        app = std::make_unique<Application>(std::move(recorder));
+        app->start({});
+        window = app->mainWindow();
+    }
+
+    QRect screen;
+};
+
+TEST_F(ShortScreenJourney, EveryWindowAndSheetFitsWithItsTitleBarAndButtonsInSight)
+{
+    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(window); })) << frameOf(window);
+    for (const char *take : {"a", "b"})
+        writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
+    open(music, 2);
+
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    const QStringList sheetButtons{ExportSheetText::chooseDestination, ExportSheetText::cancel};
+    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(sheet, sheetButtons); })) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    for (int row = 0; row < 2; ++row)
+        clickCell(row, LibraryColumns::exportCheck);
+    ASSERT_TRUE(press(window, LibraryText::exportChecked));
+    sheet = awaitSheet();
+    ASSERT_NE(sheet, nullptr);
+    const QStringList batchButtons{ExportSheetText::chooseFolder, ExportSheetText::cancel};
+    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(sheet, batchButtons); })) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    ExportSettingsView *settings = openSettings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(pumpUntil([&] {
+        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
+    })) << frameOf(settings->window());
+}
+
+TEST_F(ShortScreenJourney, APositionStoredFarOffTheScreenBringsItsWindowBackWhole)
+{
+    {
+        QSettings stored;
+        stored.setValue(WindowPositionReader::storageKey(WindowId::main),
+                        QStringLiteral("{-3000, 9000}"));
+        stored.setValue(WindowPositionReader::storageKey(WindowId::settings),
+                        QStringLiteral("{4000, 9000}"));
+        stored.setValue(WindowPositionReader::storageKey(WindowId::about),
+                        QStringLiteral("{-3000, 9000}"));
+    }
+    relaunch();
+    ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
+    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(window); })) << frameOf(window);
+    ExportSettingsView *settings = openSettings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(pumpUntil([&] {
+        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
+    })) << frameOf(settings->window());
+    app->commands()->aboutAction()->trigger();
+    QWidget *about = app->windows().window(WindowId::about);
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(about); })) << frameOf(about);
 }

@@ -184,6 +184,22 @@ TEST_F(Journey, TheWheelOverFormatRightAfterTheSheetAndSettingsOpenScrollsTheFor
         wheel(format, -2);
         EXPECT_EQ(format->currentText(), QStringLiteral("WAV"));
         EXPECT_GT(scroll->value(), 0) << shown->windowTitle().toStdString();
+
+        // Chosen by a click and its list closed with Escape, then left for a click on the blank
+        // space beside the form: the wheel over it is the form's again.
+        scroll->setValue(0);
+        const QPoint onFormat = format->mapTo(shown, format->rect().center());
+        ASSERT_EQ(clickAsUser(shown, onFormat), format);
+        ASSERT_TRUE(pumpUntil([] { return QApplication::activePopupWidget() != nullptr; }));
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::activePopupWidget(), &escape);
+        ASSERT_TRUE(pumpUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+        ASSERT_TRUE(format->hasFocus());
+        const QWidget *blank = clickAsUser(shown, QPoint(3, shown->height() / 2));
+        EXPECT_FALSE(format->hasFocus()) << "clicked " << blank->metaObject()->className();
+        wheel(format, -2);
+        EXPECT_EQ(format->currentText(), QStringLiteral("WAV")) << shown->windowTitle().toStdString();
+        EXPECT_GT(scroll->value(), 0) << shown->windowTitle().toStdString();
         shown->close();
         ASSERT_TRUE(pumpUntil([&] { return !shown || !shown->isVisible(); }));
     }

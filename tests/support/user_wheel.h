@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QWheelEvent>
 #include <QWidget>
 #include <QtTest/qtestspontaneevent.h>
@@ -24,6 +25,24 @@ inline QWidget *turnWheel(QWidget *over, int notches)
     // event, which Qt gives the target alone.
     QSpontaneKeyEvent::setSpontaneous(&event);
     QApplication::instance()->notify(target, &event);
+    return target;
+}
+
+// A click of the left button at at in window, delivered as the window system delivers it: to the
+// deepest widget there, which then takes the focus as its focus policy and its parents' say.
+// Returns the widget clicked.
+inline QWidget *clickAsUser(QWidget *window, QPoint at)
+{
+    QWidget *target = window->childAt(at);
+    if (!target)
+        target = window;
+    const QPointF local = target->mapFrom(window, at);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, local, target->mapToGlobal(local), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        QApplication::instance()->notify(target, &event);
+    }
     return target;
 }
 

@@ -1,5 +1,7 @@
 #include "windows/window_position_reader.h"
 
+#include "views/kit/screen_fit.h"
+
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -234,4 +236,42 @@ TEST(WindowPositionReader, AStoredPositionIsPlacedAtTheSizeTheWindowOpensAt)
     window.show();
     EXPECT_EQ(window.frameGeometry(), left);
     EXPECT_EQ(settings.value(WindowPositionReader::storageKey(QStringLiteral("about"))).toString(), corner);
+}
+
+// Taller than its screen: a window of fixed height opens at the screen's height, one whose content
+// scales opens with that content scaled down as a whole, each wholly on the screen, its top edge
+// (the title bar) never above it, wherever it was put before it showed.
+TEST(WindowPositionReader, AWindowTallerThanItsScreenOpensAtTheScreensHeight)
+{
+    test::TempDir folder;
+    QSettings settings(folder.file(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize tall(300, area.height() + 200);
+
+    QWidget fixed(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    fixed.setFixedSize(tall);
+    WindowPositionReader::attach(&fixed, QStringLiteral("settings"), settings);
+    fixed.move(area.topLeft() - QPoint(0, 150));
+    fixed.show();
+    EXPECT_EQ(fixed.size(), QSize(tall.width(), area.height()));
+    EXPECT_TRUE(area.contains(fixed.frameGeometry())) << fixed.frameGeometry().y();
+
+    QWidget scaled(nullptr, Qt::Window | Qt::FramelessWindowHint);
+    auto *layout = new QVBoxLayout(&scaled);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto *bar = new QWidget(&scaled);
+    bar->setFixedHeight(20);
+    layout->addWidget(bar);
+    auto *content = new QWidget(&scaled);
+    ScreenFit::scalesToFit(content, tall);
+    layout->addWidget(content);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    WindowPositionReader::attach(&scaled, QStringLiteral("main"), settings);
+    scaled.move(area.topLeft() - QPoint(0, 150));
+    scaled.show();
+    const double s = double(area.height() - 20) / tall.height();
+    EXPECT_EQ(content->size(), QSize(qRound(tall.width() * s), area.height() - 20));
+    EXPECT_EQ(scaled.height(), area.height());
+    EXPECT_TRUE(area.contains(scaled.frameGeometry())) << scaled.frameGeometry().y();
 }

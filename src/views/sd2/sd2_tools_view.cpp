@@ -4,6 +4,7 @@
 #include "views/sd2/sd2_view_rules.h"
 #include "views/sd2/sd2_view_texts.h"
 
+#include "views/kit/clear_scroll_area.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/controls/tagged_combo_box.h"
@@ -257,7 +258,9 @@ SheetDialog *SD2ToolsView::sheet(PlayerModel &player, QWidget *window)
     auto *view = new SD2ToolsView(player, sheet);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view);
+    // Scrolled where the screen is too short for the whole sheet.
+    layout->addWidget(clearScrollArea(view, sheet));
+    fillBackground(view, Theme::background);
     sheet->setFixedSize(fixedSize);
     view->dismiss = [sheet] { sheet->dismiss(); };
     sheet->setOnClose([view] { view->disappear(); });

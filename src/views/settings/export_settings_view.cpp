@@ -65,7 +65,10 @@ ExportSettingsView::ExportSettingsView(ExportPreferences &preferences, PlayerMod
     , draft_(preferences.defaults())
     , storedVinyl_(preferences.defaults().vinyl)
 {
-    setFixedSize(contentSize);
+    // As tall as its window lets it be, up to its own height: on a short screen the form scrolls.
+    setFixedWidth(contentSize.width());
+    setMaximumHeight(contentSize.height());
+    resize(contentSize);
     fillBackground(this, Theme::background);
     build();
     connect(&preferences_, &ExportPreferences::defaultsChanged, this, [this] {

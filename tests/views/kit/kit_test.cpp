@@ -7,6 +7,7 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
+#include "views/kit/screen_fit.h"
 
 #include "support/test_support.h"
 #include "support/user_wheel.h"
@@ -17,6 +18,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -202,6 +204,33 @@ TEST(PickersAndSteppers, TheWheelScrollsTheFormUnlessTheControlHasTheKeyboardFoc
     slider->setFocus();
     EXPECT_TRUE(scrolls(slider));
     EXPECT_EQ(slider->value(), 0);
+
+    // With its window in the back, a picker chosen by Tab passes the wheel on; back in front,
+    // it has it again.
+    QWidget other;
+    other.show();
+    const auto activate = [](QWidget *window) {
+        QApplication::setActiveWindow(window);
+        return test::pumpUntil([&] { return QApplication::activeWindow() == window; });
+    };
+    box->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(activate(&other));
+    EXPECT_TRUE(scrolls(box));
+    ASSERT_TRUE(activate(&area));
+    ASSERT_TRUE(box->hasFocus());
+    EXPECT_FALSE(scrolls(box));
+    EXPECT_EQ(box->currentIndex(), 0);
+    // A focus event by Tab that comes without the focus, as a dialog sends its remembered
+    // focus widget while it shows, engages nothing, not even once its window is activated.
+    field->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(activate(&other));
+    box->setFocus(Qt::OtherFocusReason);
+    QFocusEvent tabbed(QEvent::FocusIn, Qt::TabFocusReason);
+    QApplication::sendEvent(box, &tabbed);
+    ASSERT_TRUE(activate(&area));
+    ASSERT_TRUE(box->hasFocus());
+    EXPECT_TRUE(scrolls(box));
+    EXPECT_EQ(box->currentIndex(), 0);
 }
 
 TEST(SheetDialog, EveryWayOutRunsTheCloseActionOnceAndBusySheetsStay)
@@ -273,6 +302,60 @@ TEST(SheetDialog, OpensCentredOnItsWindowAndWhollyOnTheScreen)
     EXPECT_TRUE(area.contains(tall.frameGeometry())) << tall.frameGeometry().y();
     EXPECT_EQ(tall.frameGeometry().topLeft(), area.topLeft());
     tall.dismiss();
+
+    // Taller than the screen: at the screen's height, its form scrolling, its button in sight.
+    SheetDialog higher(&window);
+    higher.setFixedSize(500, area.height() + 90);
+    auto *layout = new QVBoxLayout(&higher);
+    auto *form = new QWidget;
+    form->setMinimumHeight(2000);
+    auto *scroll = new QScrollArea(&higher);
+    scroll->setWidget(form);
+    layout->addWidget(scroll, 1);
+    auto *button = new QPushButton(QStringLiteral("Cancel"), &higher);
+    layout->addWidget(button);
+    ASSERT_TRUE(higher.present());
+    EXPECT_EQ(ScreenFit::frameGeometry(&higher).height(), area.height());
+    EXPECT_TRUE(area.contains(higher.frameGeometry())) << higher.frameGeometry().y();
+    EXPECT_TRUE(higher.rect().contains(QRect(button->mapTo(&higher, QPoint()), button->size())));
+    higher.dismiss();
+}
+
+TEST(ScreenFit, RoomScaleAndPlacement)
+{
+    const QRect area(0, 30, 1024, 570);
+    EXPECT_EQ(ScreenFit::room(area, QMargins(1, 20, 1, 5)), 545);
+    EXPECT_EQ(ScreenFit::room(area, QMargins()), 570);
+
+    const struct {
+        int full, fixed, room;
+        double scale;
+    } scales[] = {
+        {648, 25, 700, 1},           // room to spare
+        {648, 25, 673, 1},           // just fits
+        {648, 22, 578, 556.0 / 648}, // the content takes what the rest leaves
+        {0, 25, 10, 1},              // nothing to scale
+        {648, 25, 60, 0.1},          // never below a tenth
+    };
+    for (const auto &c : scales)
+        EXPECT_DOUBLE_EQ(ScreenFit::scale(c.full, c.fixed, c.room), c.scale)
+            << c.full << " " << c.fixed << " " << c.room;
+
+    const struct {
+        const char *name;
+        QRect frame;
+        QPoint placed;
+    } places[] = {
+        {"inside stays", {100, 100, 300, 200}, {100, 100}},
+        {"above the area: its top edge on it", {100, -400, 300, 200}, {100, 30}},
+        {"below: pulled up", {100, 500, 300, 200}, {100, 400}},
+        {"right: pulled left", {900, 100, 300, 200}, {724, 100}},
+        {"left: pulled right", {-900, 100, 300, 200}, {0, 100}},
+        {"taller than the area: title bar on it", {100, 200, 300, 700}, {100, 30}},
+        {"wider than the area: left edge on it", {-50, 100, 1100, 200}, {0, 100}},
+    };
+    for (const auto &c : places)
+        EXPECT_EQ(ScreenFit::placed(c.frame, area), QRect(c.placed, c.frame.size())) << c.name;
 }
 
 TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)

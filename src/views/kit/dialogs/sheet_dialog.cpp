@@ -1,13 +1,12 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include "views/kit/dialogs/sheet_host.h"
+#include "views/kit/screen_fit.h"
 #include "views/kit/view_accessibility.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
-
-#include <algorithm>
 
 namespace tampod {
 
@@ -16,6 +15,9 @@ SheetDialog::SheetDialog(QWidget *window)
 {
     setWindowModality(Qt::WindowModal);
     setModal(true);
+    // A click on the sheet's blank space takes the focus, as a form's scroll area does, so a
+    // picker the user left no longer holds the wheel.
+    setFocusPolicy(Qt::ClickFocus);
     makeButtonsPressAtOnce(this);
 }
 
@@ -65,32 +67,28 @@ void SheetDialog::closeEvent(QCloseEvent *event)
 void SheetDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    centreOnWindow();
+    fitAndCentre();
 }
 
-void SheetDialog::centreOnWindow()
+void SheetDialog::fitAndCentre()
 {
     QWidget *window = parentWidget() ? parentWidget()->window() : nullptr;
     if (!window)
         return;
-    const QRect windowFrame = window->frameGeometry();
     // Until the window manager has framed the sheet, its window's frame stands in for its own.
-    const QWidget *framed = frameGeometry() != geometry() ? static_cast<const QWidget *>(this) : window;
-    const QRect inner = framed->geometry(), outer = framed->frameGeometry();
-    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                           outer.bottom() - inner.bottom());
-    QRect frame(QPoint(), size().grownBy(margins));
-    frame.moveCenter(windowFrame.center());
-    // Wholly on the screen where it fits; its title bar on it where it does not.
+    const QMargins margins = ScreenFit::frameMargins(this, window);
+    const QRect windowFrame = ScreenFit::frameGeometry(window);
     const QScreen *screen = QGuiApplication::screenAt(windowFrame.center());
     if (!screen)
         screen = window->screen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
-        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
-    }
-    move(frame.topLeft());
+    // No taller than the screen has room for: the form scrolls and the buttons stay in sight.
+    ScreenFit::fit(this, margins, screen);
+    QRect frame(QPoint(), size().grownBy(margins));
+    frame.moveCenter(windowFrame.center());
+    // Wholly on the screen where it fits; its title bar on it where it does not.
+    if (screen)
+        frame = ScreenFit::placed(frame, screen->availableGeometry());
+    ScreenFit::moveFrame(this, frame.topLeft(), margins);
 }
 
 } // namespace tampod

@@ -10,8 +10,10 @@ namespace tampod {
 class SheetHost;
 
 // A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
-// one at a time on each window (its window's SheetHost keeps count). Escape, the close button and dismiss() all end it through the same on-close
-// action, run exactly once; while refusesClose() answers true it stays open. thread: main.
+// one at a time on each window (its window's SheetHost keeps count), and never taller than its
+// screen has room for (its subclass's form scrolls then). Escape, the close button and
+// dismiss() all end it through the same on-close action, run exactly once; while
+// refusesClose() answers true it stays open. thread: main.
 class SheetDialog : public QDialog {
     Q_OBJECT
 
@@ -37,7 +39,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void centreOnWindow();
+    // Fits the sheet to its screen and centres it on its window.
+    void fitAndCentre();
 
     std::function<void()> onClose_;
     std::function<bool()> refusesClose_;

@@ -1,0 +1,150 @@
+#include "views/kit/screen_fit.h"
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QVariant>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tampod::ScreenFit {
+
+namespace {
+
+constexpr char fullSizeProperty[] = "tampodFitFullSize";
+constexpr char fullHeightProperty[] = "tampodFitFullHeight";
+
+QWidget *scaledContent(const QWidget *window)
+{
+    for (QWidget *child : window->findChildren<QWidget *>()) {
+        if (child->window() == window && !child->isHidden()
+            && child->property(fullSizeProperty).isValid())
+            return child;
+    }
+    return nullptr;
+}
+
+void scaleContent(QWidget *window, QWidget *content, int room)
+{
+    const QSize full = content->property(fullSizeProperty).toSize();
+    const int fixed = std::max(0, window->height() - content->height());
+    const double s = scale(full.height(), fixed, room);
+    content->setFixedSize(std::max(1, int(std::lround(full.width() * s))),
+                          std::max(1, int(std::lround(full.height() * s))));
+    // The window takes its new size now, before it is placed.
+    if (QLayout *layout = window->layout())
+        layout->activate();
+}
+
+} // namespace
+
+int room(const QRect &available, QMargins frame)
+{
+    return std::max(1, available.height() - frame.top() - frame.bottom());
+}
+
+double scale(int full, int fixed, int room)
+{
+    if (full <= 0 || fixed + full <= room)
+        return 1;
+    return std::clamp(double(room - fixed) / full, 0.1, 1.0);
+}
+
+QRect placed(QRect frame, const QRect &available)
+{
+    frame.moveLeft(std::max(available.left(),
+                            std::min(frame.left(), available.right() + 1 - frame.width())));
+    frame.moveTop(std::max(available.top(),
+                           std::min(frame.top(), available.bottom() + 1 - frame.height())));
+    return frame;
+}
+
+QMargins ownMargins(const QWidget *window)
+{
+    // The native window's, asked afresh: the widget's own copy is only brought up to date when
+    // the window moves or is resized, and a window framed where it was placed does neither.
+    if (const QWindow *handle = window->windowHandle())
+        return handle->frameMargins();
+    const QRect inner = window->geometry(), outer = window->frameGeometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+bool isFramed(const QWidget *window)
+{
+    return !ownMargins(window).isNull();
+}
+
+QMargins frameMargins(const QWidget *window, const QWidget *standIn)
+{
+    const QMargins own = ownMargins(window);
+    if (!own.isNull() || !standIn)
+        return own;
+    return ownMargins(standIn);
+}
+
+QRect frameGeometry(const QWidget *window)
+{
+    return window->geometry().marginsAdded(ownMargins(window));
+}
+
+void moveFrame(QWidget *window, QPoint topLeft, QMargins frame)
+{
+    // A window's move places what Qt takes for its frame, which may lag behind the window
+    // manager's: the client area goes where the frame asked for puts it.
+    const QPoint client = topLeft + QPoint(frame.left(), frame.top());
+    window->move(client - (window->geometry().topLeft() - window->pos()));
+}
+
+void scalesToFit(QWidget *content, QSize full)
+{
+    content->setProperty(fullSizeProperty, full);
+    content->setFixedSize(full);
+}
+
+void fit(QWidget *window, QMargins frame, const QScreen *screen)
+{
+    if (!screen)
+        return;
+    const int space = room(screen->availableGeometry(), frame);
+    if (QWidget *content = scaledContent(window)) {
+        scaleContent(window, content, space);
+        return;
+    }
+    const bool fixedHeight = window->minimumHeight() == window->maximumHeight();
+    if (fixedHeight) {
+        QVariant full = window->property(fullHeightProperty);
+        if (!full.isValid()) {
+            full = window->height();
+            window->setProperty(fullHeightProperty, full);
+        }
+        const int height = std::min(full.toInt(), space);
+        if (height != window->height())
+            window->setFixedHeight(height);
+    } else if (window->height() > space) {
+        window->resize(window->width(), std::max(space, window->minimumHeight()));
+    }
+}
+
+QScreen *screenOf(const QWidget *window)
+{
+    const QRect frame = frameGeometry(window);
+    QScreen *best = nullptr;
+    qint64 bestArea = 0;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        const QRect overlap = screen->geometry().intersected(frame);
+        const qint64 area = qint64(overlap.width()) * overlap.height();
+        if (!overlap.isEmpty() && area > bestArea) {
+            best = screen;
+            bestArea = area;
+        }
+    }
+    if (!best)
+        best = QGuiApplication::screenAt(frame.center());
+    return best ? best : QGuiApplication::primaryScreen();
+}
+
+} // namespace tampod::ScreenFit
