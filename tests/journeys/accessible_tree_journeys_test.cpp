@@ -14,6 +14,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -260,13 +261,30 @@ int busReaderWalks()
     return walks.open(QIODevice::ReadOnly) ? int(walks.readAll().count('\n')) : 0;
 }
 
+// Waits until the reader on the accessibility bus has ended count walks. The event loop sleeps
+// until a request comes and answers it at once, so a walk's thousands of questions take no
+// longer than they must; a busy machine makes it slow all the same, and the limit is generous.
+bool awaitBusReaderWalks(int count)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (busReaderWalks() >= count)
+            loop.quit();
+    });
+    check.start(20);
+    QTimer::singleShot(std::chrono::minutes(3), &loop, &QEventLoop::quit);
+    loop.exec();
+    return busReaderWalks() >= count;
+}
+
 } // namespace
 
 TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
 {
     const QStringList takes{"a", "b", "c", "d", "e", "f"};
     for (const QString &take : takes)
-        writeTone(music + u'/' + take + ".wav", 40);
+        writeTone(music + u'/' + take + ".wav", 20);
     TreeReader reader;
     open(music, int(takes.size()));
     for (int row = 0; row < takes.size(); ++row)
@@ -284,12 +302,15 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
         ASSERT_TRUE(press(sheet, QStringLiteral("Choose Folder…")));
         ASSERT_TRUE(answerNextPanel(out));
         ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Cancel Batch")) || button(sheet, QStringLiteral("Done")); }));
-        ASSERT_TRUE(reader.awaitWalk());
+        // Cancelled while a row exports, where the batch has not ended by then.
         if (cancel) {
-            pumpUntil([&] { return rowStates(sheet).contains(QStringLiteral("Exporting")); });
-            pointerPress(sheet, QStringLiteral("Cancel Batch"));
-            ASSERT_TRUE(reader.awaitWalk());
+            pumpUntil([&] {
+                return rowStates(sheet).contains(QStringLiteral("Exporting")) || button(sheet, QStringLiteral("Done"));
+            });
+            if (button(sheet, QStringLiteral("Cancel Batch")))
+                pointerPress(sheet, QStringLiteral("Cancel Batch"));
         }
+        ASSERT_TRUE(reader.awaitWalk());
         ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(120)));
         ASSERT_TRUE(reader.awaitWalk());
         ASSERT_TRUE(pointerPress(sheet, QStringLiteral("Done")));
@@ -386,8 +407,7 @@ TEST_F(Journey, AScreenReaderOnTheBusHasEveryTextAnsweredAtItsEdges)
     ASSERT_NE(sheet, nullptr);
     // The second walk that ends from now began with the sheet open. A walk asks thousands of
     // questions, each a turn of this event loop: on a busy machine it takes a while.
-    const int walks = busReaderWalks();
-    EXPECT_TRUE(pumpUntil([&] { return busReaderWalks() >= walks + 2; }, std::chrono::minutes(3)));
+    EXPECT_TRUE(awaitBusReaderWalks(busReaderWalks() + 2));
     key(sheet, Qt::Key_Escape);
     ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
 }
