@@ -282,9 +282,11 @@ bool awaitBusReaderWalks(int count)
 
 TEST_F(Journey, AScreenReaderReadsTheTreeWhileABatchExportsAndItsRowsChange)
 {
+    // One take made, and copied: the batch's work is the export.
     const QStringList takes{"a", "b", "c", "d", "e", "f"};
+    writeTone(root.file(QStringLiteral("take.wav")), 12);
     for (const QString &take : takes)
-        writeTone(music + u'/' + take + ".wav", 20);
+        ASSERT_TRUE(QFile::copy(root.file(QStringLiteral("take.wav")), music + u'/' + take + ".wav"));
     TreeReader reader;
     open(music, int(takes.size()));
     for (int row = 0; row < takes.size(); ++row)
