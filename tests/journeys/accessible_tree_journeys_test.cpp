@@ -349,9 +349,12 @@ TEST_F(Journey, AScreenReaderReadsTheTreeWhileSheetsAndWindowsOpenAndClose)
         ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
         ASSERT_TRUE(reader.awaitWalk());
     }
-    for (QAction *action : {app->commands()->settingsAction(), app->commands()->aboutAction(),
-                            app->commands()->manualAction()}) {
+    const std::pair<QAction *, QString> windows[] = {{app->commands()->settingsAction(), WindowId::settings},
+                                                     {app->commands()->aboutAction(), WindowId::about},
+                                                     {app->commands()->manualAction(), WindowId::manual}};
+    for (const auto &[action, id] : windows) {
         action->trigger();
+        ASSERT_TRUE(pumpUntil([&] { return app->windows().window(id) && app->windows().window(id)->isVisible(); }));
         ASSERT_TRUE(reader.awaitWalk());
     }
     for (const QString &id : {WindowId::settings, WindowId::about, WindowId::manual}) {
