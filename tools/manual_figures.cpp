@@ -275,7 +275,7 @@ std::optional<Shot> linkedSD2(Stage &stage)
         if (!waitFor(QStringLiteral("the recovery of ") + name, [&] {
                 const auto now = trackNamed(player, name);
                 return now && now->recovery && now->recovery->copy && !player.recoveryStatus();
-            }, 60))
+            }))
             return std::nullopt;
     }
     player.selectLibraryRows(channels);
@@ -292,7 +292,7 @@ std::optional<Shot> linkedSD2(Stage &stage)
         }
         return std::nullopt;
     };
-    if (!waitFor(QStringLiteral("the linked pair"), [&] { return linked().has_value(); }, 60))
+    if (!waitFor(QStringLiteral("the linked pair"), [&] { return linked().has_value(); }))
         return std::nullopt;
     player.selectVisibleLibraryRows(player.visibleLibraryIDs({linked()->id}));
     if (!waitFor(QStringLiteral("the pair's waveforms"), [&] {

@@ -21,6 +21,7 @@
 #include <QScrollArea>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
@@ -62,15 +63,18 @@ void PrintedAlerts::showRecovery(const SD2RecoveryFailure &failure)
 
 bool waitFor(const QString &what, const std::function<bool()> &condition, int seconds)
 {
+    // Woken by the work it waits for (every result reaches this thread as an event), and by a
+    // tick for conditions that change without one.
     QDeadlineTimer deadline(seconds * 1000);
+    QTimer tick;
+    tick.start(5);
     while (!condition()) {
         if (deadline.hasExpired()) {
             complain(QStringLiteral("gave up waiting for ") + what);
             return false;
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents();
-        QThread::msleep(5);
     }
     return true;
 }

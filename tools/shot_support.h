@@ -41,7 +41,7 @@ public:
 };
 
 // Runs the event loop until condition holds; false, with a complaint, after seconds.
-bool waitFor(const QString &what, const std::function<bool()> &condition, int seconds = 30);
+bool waitFor(const QString &what, const std::function<bool()> &condition, int seconds = 120);
 // Delivers what is posted and lets pending refreshes and layouts run.
 void settle();
 

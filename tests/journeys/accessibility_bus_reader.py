@@ -6,7 +6,7 @@ a count it read a moment before, and the element may have changed in between: so
 for one child, row and column past the count. Of every text it asks the character, word,
 sentence and line at, before and after its edges (the end is where the caret stands after
 typing). A request without an answer within a second, from a program that then does not answer
-within ten seconds more either (a busy one does), found the program hung: the reader stops it,
+within a minute more either (a busy one does, on a busy machine too), found the program hung: the reader stops it,
 with a core to show where, and exits with a failure. It listens to the applications' events,
 as a screen reader does, so that they send them. Each walk through a program's windows that
 ends adds a line to the file TAMPOD_BUS_READER_WALKS names, where a journey waits for walks.
@@ -27,7 +27,7 @@ NO_REPLY = 'org.freedesktop.DBus.Error.NoReply'
 BOUNDARIES = range(7)
 # A program answers at once; one that says nothing within a second is asked whether it lives.
 ANSWER_WITHIN = 1.0
-ALIVE_WITHIN = 10.0
+ALIVE_WITHIN = 60.0
 
 
 class Unanswered(Exception):

@@ -89,12 +89,14 @@ protected:
         return names;
     }
 
-    // "Open Audio…", the path typed into the open panel; waits for rows rows.
+    // "Open Audio…", the path typed into the open panel; waits for rows rows, as long as the
+    // import of a folder may take on a busy machine.
     void open(const QString &path, int rows)
     {
         app->commands()->openAudioAction()->trigger();
         ASSERT_TRUE(answerNextPanel(path));
-        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == rows; })) << rowNames().join(u',').toStdString();
+        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == rows; }, std::chrono::seconds(60)))
+            << rowNames().join(u',').toStdString();
         // A window manager gives the main window back its activation once the panel has gone;
         // the offscreen platform does not.
         QApplication::setActiveWindow(window);

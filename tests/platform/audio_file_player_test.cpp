@@ -114,6 +114,14 @@ TEST_F(AudioFilePlayerTest, PositionFollowsWhatTheOutputPlayed)
 {
     // The output paces itself in real time; the position must count exactly the file's frames
     // it took, whatever the clock did meanwhile (a starved machine delays both alike).
+    // Its stream starts after this moment, and never plays ahead of the clock: what was heard
+    // took at least its own length to play (a busy machine makes it only later).
+    const auto beforeTheStream = std::chrono::steady_clock::now();
+    const auto expectRealTime = [&] {
+        const double heard = double(output.heardFrames()) / rate;
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - beforeTheStream;
+        EXPECT_GE(elapsed.count(), 0.9 * heard) << heard << " s of output played in " << elapsed.count() << " s";
+    };
     AudioFilePlayer player(file("long.wav", 2, test::constant(rate * 8, 2, 0.1f)));
     EXPECT_DOUBLE_EQ(player.duration(), 8.0);
     ASSERT_TRUE(player.prepareToPlay());
@@ -135,6 +143,7 @@ TEST_F(AudioFilePlayerTest, PositionFollowsWhatTheOutputPlayed)
         // A block the output is rendering may already count in the position, not yet in what
         // was heard.
         EXPECT_NEAR(position * rate, double(played), 512.0) << "after " << seconds << " s";
+        expectRealTime();
     }
     EXPECT_TRUE(player.isPlaying());
 
@@ -275,16 +284,21 @@ TEST_F(AudioFilePlayerTest, DecodeErrorsReachTheHandlersInOrder)
     EXPECT_FALSE(broken.prepareToPlay());
     EXPECT_FALSE(broken.play());
 
-    // A failure stopped before it was heard does not make the next playback a failure.
+    // A failure stopped before it was heard does not make the next playback a failure. The
+    // output plays only what the test pulls, so the failure is decoded and not yet heard
+    // however slowly the machine runs.
+    const auto pulled = test::PullingOutput::installed();
     Reports flakyReports;
     AudioFilePlayer flaky(std::make_unique<FailingSource>(rate / 2, true));
     flakyReports.watch(flaky);
     ASSERT_TRUE(flaky.play());
     ASSERT_TRUE(test::pumpUntil([&] { return flakyReports.decodeErrors > 0; }));
     flaky.stop();
-    EXPECT_LT(flaky.currentTime(), 0.5);
-    playToTheEnd(flaky, flakyReports);
+    EXPECT_EQ(flaky.currentTime(), 0.0);
+    ASSERT_TRUE(flaky.play());
+    const auto replayed = pulled->pullUntil([&] { return flakyReports.finished > 0; });
     EXPECT_EQ(flakyReports.succeeded, 1);
+    EXPECT_EQ(std::count(replayed.begin(), replayed.end(), 0.25f), rate);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(reports.finished, 1);
     EXPECT_EQ(none.finished + none.decodeErrors, 0);

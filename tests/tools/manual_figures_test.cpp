@@ -51,7 +51,9 @@ FigureRun &figures()
         FigureRun made;
         QProcess tool;
         tool.start(QStringLiteral(MANUAL_FIGURES), {made.folder.path()});
-        const bool finished = tool.waitForFinished(180'000);
+        // The tool waits for every state it draws, as long as a busy machine needs; this waits
+        // for the tool until shortly before the test's own limit, so that what it said is shown.
+        const bool finished = tool.waitForFinished(540'000);
         if (!finished)
             tool.kill();
         tool.waitForFinished();

@@ -142,30 +142,46 @@ TEST_F(BPMSteps, AfterTracksAreRemovedAStepRedrawsItsTracksRow)
     expectAsAFullBuild();
 }
 
-TEST_F(BPMSteps, AFoundTempoRedrawsItsOwnRowAlone)
+TEST_F(BPMSteps, AnEndedDetectionRedrawsItsOwnRowAlone)
 {
-    const AudioTrack a = track("a.wav"), c = track("c.wav");
-    QList<AudioTrack> tracks{a, c};
+    const AudioTrack a = track("a.wav"), c = track("c.wav"), d = track("d.wav");
+    QList<AudioTrack> tracks{a, c, d};
     for (int i = 0; i < 20; ++i)
         tracks.append(track(QStringLiteral("more %1.wav").arg(i), 100 + i));
     model->append(tracks);
-    model->getBPM(c.id);
-    ASSERT_TRUE(test::pumpUntil([&] { return analyzer->progress.size() == 1; }));
-    step(0, c.id, 0.6);
-
-    const int refreshes = pane->refreshCount();
     Announced announced(tableModel());
-    analyzer->end(0, 121);
-    ASSERT_TRUE(test::pumpUntil([&] { return model->tracks().at(1).detectedBPM == 121; }));
-    settle();
-    EXPECT_EQ(pane->refreshCount(), refreshes) << "the library was built again";
-    EXPECT_EQ(announced.resets, 0);
-    ASSERT_FALSE(announced.changed.isEmpty());
-    for (const auto &change : announced.changed)
-        EXPECT_EQ(change[0], 1) << "row " << change[0] << " redrawn";
-    EXPECT_EQ(tableModel().row(1).bpm, "121");
-    EXPECT_FALSE(tableModel().row(1).bpmStatus || tableModel().row(1).canDetectBPM);
-    expectAsAFullBuild();
+    // Found, c's row shows the tempo; failed, d's progress ends and it offers detection again.
+    for (const bool found : {true, false}) {
+        SCOPED_TRACE(found ? "found" : "failed");
+        const size_t call = found ? 0 : 1;
+        const int row = found ? 1 : 2;
+        const QUuid id = found ? c.id : d.id;
+        settle();
+        const QString before = tableModel().row(row).bpm;
+        model->getBPM(id);
+        ASSERT_TRUE(test::pumpUntil([&] { return analyzer->progress.size() == call + 1; }));
+        step(call, id, 0.6);
+        ASSERT_TRUE(tableModel().row(row).bpmStatus);
+
+        const int refreshes = pane->refreshCount();
+        announced.changed.clear();
+        announced.resets = 0;
+        if (found)
+            analyzer->end(call, 121);
+        else
+            analyzer->fail(call, std::make_exception_ptr(std::runtime_error("no beat")));
+        ASSERT_TRUE(test::pumpUntil([&] { return !model->bpmDetection().activeID(); }));
+        settle();
+        EXPECT_FALSE(tableModel().row(row).bpmStatus) << testing::PrintToString(tableModel().row(row));
+        EXPECT_EQ(tableModel().row(row).bpm, found ? QStringLiteral("121") : before);
+        EXPECT_EQ(tableModel().row(row).canDetectBPM, !found);
+        EXPECT_EQ(pane->refreshCount(), refreshes) << "the library was built again";
+        EXPECT_EQ(announced.resets, 0);
+        EXPECT_FALSE(announced.changed.isEmpty());
+        for (const auto &change : announced.changed)
+            EXPECT_EQ(change[0], row) << "row " << change[0] << " redrawn";
+        expectAsAFullBuild();
+    }
 }
 
 // Rows "take 0.wav" onwards, each with an id of its own.
