@@ -298,7 +298,7 @@ TEST_F(AudioFilePlayerTest, DecodeErrorsReachTheHandlersInOrder)
 TEST_F(AudioFilePlayerTest, AReadTheSystemFailsIsAnErrorNeverTheEnd)
 {
     const auto pulled = test::PullingOutput::installed();
-    for (const QString &path : test::makeNoiseSources(dir.path(), 10)) {
+    for (const QString &path : test::makeNoiseSources(dir.path(), 12)) {
         const std::string name = QFileInfo(path).fileName().toStdString();
         const qint64 middle = QFileInfo(path).size() / 2;
         AudioFilePlayer player(path); // opened before the stretch goes bad, as a file a user plays

@@ -66,7 +66,7 @@ QStringList makeNoiseSources(const QString &folder, double seconds)
     const std::pair<const char *, QStringList> kinds[] = {
         {"tone.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}}, {"tone.m4a", {"-c:a", "aac", "-b:a", "192k"}},
         {"tone.flac", {"-c:a", "flac"}},
-        {"tone.ogg", {"-c:a", "libvorbis", "-b:a", "192k"}},
+        {"tone.ogg", {"-c:a", "libvorbis", "-q:a", "10"}},
         {"tone.wav", {"-c:a", "pcm_s16le"}},
     };
     QStringList paths;
