@@ -283,6 +283,7 @@ TEST(ExportRefusals, AReadTheSystemFailsInTheSourceFailsTheExport)
             const std::string where = source.toStdString() + " to " + name.toStdString();
             EXPECT_TRUE(expected.match(text).hasMatch()) << text.toStdString() << " for " << where;
             EXPECT_FALSE(exists(scene.file(name))) << where;
+            QFile::remove(scene.file(name));
         }
     }
 }
