@@ -136,7 +136,7 @@ TEST_F(Analysis, TheTextsOfShortSilentLongAndDamagedFiles)
     for (const QString &path : test::makeNoiseSources(dir.path(), 12)) {
         const qint64 middle = QFileInfo(path).size() / 2;
         test::BadStretch bad(path, middle - 2048, middle + 2048);
-        EXPECT_EQ(errorText(failure(track(QFileInfo(path).fileName()))),
+        EXPECT_EQ(errorText(failure(track(QFileInfo(path).fileName()))).toStdString(),
                   "The audio could not be read for BPM detection. Try exporting it to WAV first.")
             << path.toStdString();
     }
