@@ -285,10 +285,12 @@ void FfmpegStream::openDemuxer()
     int status = avformat_open_input(&context, "", inputFormat_, &options);
     io->seekable = seekable;
     av_dict_free(&options);
-    checkReads(openingText());
-    if (status < 0) // avformat_open_input frees the context on failure
+    if (status < 0) { // avformat_open_input frees the context on failure
+        checkReads(openingText());
         fail(status, openingText());
+    }
     demuxer_.reset(context);
+    checkReads(openingText());
     dataStart_ = avio_tell(context->pb);
     // Saves the tag reader a second open of the same demuxer: both read only the header here.
     if (glance_ && parametersInHeader_ && !tags_ && fileSize_ == file_.size())
