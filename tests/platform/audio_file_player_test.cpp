@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "platform/audio_file_error.h"
 #include "platform_fixtures.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -324,6 +325,18 @@ TEST_F(AudioFilePlayerTest, AReadTheSystemFailsIsAnErrorNeverTheEnd)
         EXPECT_TRUE(errorIs<AudioFileError>(error)) << name;
         EXPECT_GT(player.currentTime(), 1.0) << name; // what came before the stretch was heard
     }
+
+    // A long FLAC file read whole is decoded ahead on several threads: a failed read there
+    // fails the reader too.
+    const QString path = dir.file("long.flac");
+    test::runChecked("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "anoisesrc=r=44100:a=0.3:d=60", "-ac", "2", "-c:a",
+                                "flac", path});
+    const qint64 late = QFileInfo(path).size() * 3 / 4;
+    test::BadStretch bad(path, late, late + 4096);
+    AudioFileReader reader(path);
+    EXPECT_EQ(test::caught<AudioFileError>([&] { test::readAllFloat(reader); },
+                                           [](const AudioFileError &error) { return error.code(); }),
+              -EIO);
 }
 
 TEST_F(AudioFilePlayerTest, MetersVolumeAndChannelsMapToTheOutput)
