@@ -7,6 +7,7 @@
 #include "concurrency/thread_role.h"
 #include "files/access/missing_audio_source.h"
 #include "library/sd2_pair_audio.h"
+#include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 
 #include <cmath>
@@ -23,6 +24,20 @@ constexpr std::uint32_t maximumChannels = 32;
 [[noreturn]] void fail(BPMAnalysisError::Kind kind)
 {
     throw BPMAnalysisError(kind);
+}
+
+// A read of the file that the system failed (a bad sector, a share that dropped) leaves the
+// audio unread, as a short read does.
+template <typename Work>
+auto reading(Work &&work)
+{
+    try {
+        return work();
+    } catch (const AudioFileError &error) {
+        if (error.kind() == AudioFileError::Kind::io)
+            fail(BPMAnalysisError::Kind::unreadable);
+        throw;
+    }
 }
 
 } // namespace
@@ -73,10 +88,10 @@ double BPMAnalysisService::analyze(const AudioTrack &track, const Progress &prog
     const QString path = url.toLocalFile();
     const QString stamp = AnalysisSignal::fileStamp(path);
 
-    AudioFileReader file(path, token);
-    validate(file.length(), file.fileSampleRate(), std::uint32_t(std::max(file.channels(), 0)));
+    AudioFileReader file = reading([&] { return AudioFileReader(path, token); });
+    const std::int64_t length = reading([&] { return file.length(); });
+    validate(length, file.fileSampleRate(), std::uint32_t(std::max(file.channels(), 0)));
     const int channels = file.channels();
-    const std::int64_t length = file.length();
 
     std::vector<std::vector<float>> buffer;
     std::vector<float *> planes;
@@ -102,7 +117,8 @@ double BPMAnalysisService::analyze(const AudioTrack &track, const Progress &prog
     int reportedPercent = 0;
     while (file.position() < length) {
         cancellation.check();
-        const std::int64_t frames = file.readFloatPlanar(planes.data(), std::min(length - file.position(), chunkFrames));
+        const std::int64_t frames = reading(
+            [&] { return file.readFloatPlanar(planes.data(), std::min(length - file.position(), chunkFrames)); });
         if (frames <= 0)
             fail(BPMAnalysisError::Kind::unreadable);
         if (std::int64_t(signal.size()) + frames > maximumFrames)

@@ -185,7 +185,7 @@ QByteArray FileHandle::readExactly(qint64 count)
 QByteArray FileHandle::preadUpTo(qint64 offset, qint64 count) const
 {
     return readLoop(count, [this, offset](char *into, size_t n, qint64 done) {
-        return ::pread(fd_, into, n, static_cast<off_t>(offset + done));
+        return FileSystemCall::readAt(fd_, into, n, static_cast<off_t>(offset + done));
     });
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <sys/types.h>
 
 namespace tampod::FileSystemCall {
 
@@ -37,5 +38,14 @@ auto run(const char *operation, Call call)
         throw SystemError(errno ? errno : EIO, QString::fromLatin1(operation));
     return result;
 }
+
+// pread(2) retried while it is interrupted: the bytes read, 0 at the end of the file, -1 with
+// errno on an error. Every read of an outside file's bytes goes through here.
+ssize_t readAt(int fd, void *buffer, size_t count, off_t offset) noexcept;
+
+// Tests make a bad stretch of a disk: from now on every readAt of the file fd names (any
+// descriptor of it) that overlaps [from, to) fails with EIO; an empty range ends that. Nothing
+// else calls it.
+void failReads(int fd, qint64 from, qint64 to) noexcept;
 
 } // namespace tampod::FileSystemCall

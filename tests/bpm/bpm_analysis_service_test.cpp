@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cmath>
 
@@ -129,6 +130,16 @@ TEST_F(Analysis, TheTextsOfShortSilentLongAndDamagedFiles)
     stereo[2 * 44100 + 1] = NAN; // one sample of the right channel
     test::writeWav(dir.file("nan.wav"), stereo, 2, 44100, true);
     EXPECT_EQ(errorText(failure(track("nan.wav"))), "The audio could not be read for BPM detection. Try exporting it to WAV first.");
+
+    // A stretch of the file the system cannot read (a bad sector, a share that drops), in every
+    // source format.
+    for (const QString &path : test::makeNoiseSources(dir.path(), 12)) {
+        const qint64 middle = QFileInfo(path).size() / 2;
+        test::BadStretch bad(path, middle - 2048, middle + 2048);
+        EXPECT_EQ(errorText(failure(track(QFileInfo(path).fileName()))).toStdString(),
+                  "The audio could not be read for BPM detection. Try exporting it to WAV first.")
+            << path.toStdString();
+    }
 }
 
 TEST_F(Analysis, MissingSourcesAndFilesChangedMeanwhile)

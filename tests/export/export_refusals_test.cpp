@@ -262,6 +262,32 @@ TEST(ExportRefusals, ASourceCutShortDuringTheExportFailsWithAStatus)
     }
 }
 
+// A stretch of the source the system cannot read (an unreadable sector, a share that drops) is
+// a failed export in every source format, never a shorter one. (Where the open walks every page
+// to learn the length, as for Ogg, the open is the step that fails.)
+TEST(ExportRefusals, AReadTheSystemFailsInTheSourceFailsTheExport)
+{
+    ExportScene scene;
+    makeFolder(scene.file("sources"));
+    const QRegularExpression expected(QStringLiteral("^Audio conversion failed during (opening|decoding) source \\(audio "
+                                                     "error -5\\)\\. No destination file was created\\.$"));
+    for (const QString &source : makeNoiseSources(scene.file("sources"), 12)) {
+        const qint64 middle = QFileInfo(source).size() / 2;
+        BadStretch bad(source, middle - 2048, middle + 2048);
+        for (const ExportFormat format : {ExportFormat::wav, ExportFormat::m4aAAC}) {
+            const QString name = "out." + extension(format);
+            const QString text =
+                caught<AudioExportError>([&] { scene.run(scene.request(trackOf(source), settingsFor(format), name)); },
+                                         [](const AudioExportError &error) { return error.message(); })
+                    .value_or(QStringLiteral("none"));
+            const std::string where = source.toStdString() + " to " + name.toStdString();
+            EXPECT_TRUE(expected.match(text).hasMatch()) << text.toStdString() << " for " << where;
+            EXPECT_FALSE(exists(scene.file(name))) << where;
+            QFile::remove(scene.file(name));
+        }
+    }
+}
+
 TEST(ExportRefusals, TheActorDeliversResultsAndErrors)
 {
     ExportScene scene;

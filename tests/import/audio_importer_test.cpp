@@ -10,6 +10,7 @@
 #include "rex/scripted_rex_fixture.h"
 #include "sd2/resource_fork_builder.h"
 #include "support/run_program.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -257,6 +258,33 @@ TEST_F(Importer, InjectedFaultsHaveTheirSentences)
                       {"Damaged.sd2", "SD2 resource metadata is damaged or incomplete. The original was not changed."},
                       {"silent.wav", text::notPlayable}}));
     EXPECT_TRUE(jobs().isEmpty());
+}
+
+// A stretch of a file the system cannot read (an unreadable sector, a share that drops) is never
+// taken for the end of its audio: where the import reads it (an ALAC file in CAF, whose length a
+// decode counts; an Ogg file, whose pages are walked), the file is refused; elsewhere it comes in
+// whole.
+TEST_F(Importer, AReadTheSystemFailsRefusesTheFileWhereTheImportReadsIt)
+{
+    const QString sources = folder("sources");
+    QStringList paths = makeNoiseSources(sources, 12);
+    paths << sources + "/alac.caf";
+    runChecked("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "anoisesrc=r=44100:a=0.3:d=12", "-ac", "2", "-c:a",
+                          "alac", paths.last()});
+    const std::map<QString, QString> refused = {{"alac.caf", text::notPlayable}, {"tone.ogg", text::nativeCannotOpen}};
+    for (const QString &path : paths) {
+        const QString name = QFileInfo(path).fileName();
+        const qint64 middle = QFileInfo(path).size() / 2;
+        BadStretch bad(path, middle - 2048, middle + 2048);
+        const AudioImportResult result = load({path});
+        if (refused.count(name)) {
+            EXPECT_TRUE(result.tracks.isEmpty()) << name.toStdString();
+            EXPECT_EQ(result.rejections, (QList<ImportRejection>{{name, refused.at(name)}})) << name.toStdString();
+        } else {
+            ASSERT_EQ(result.tracks.size(), 1) << name.toStdString();
+            EXPECT_DOUBLE_EQ(result.tracks.first().duration, 12.0) << name.toStdString();
+        }
+    }
 }
 
 TEST_F(Importer, SD2FilesWithoutParametersWaitForRecoveryAndChannelFilesStandTogether)

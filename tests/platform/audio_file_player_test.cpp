@@ -2,7 +2,9 @@
 #include "platform/decode/internal/pcm_source.h"
 
 #include "core/error.h"
+#include "platform/audio_file_error.h"
 #include "platform_fixtures.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -302,6 +305,52 @@ TEST_F(AudioFilePlayerTest, DecodeErrorsReachTheHandlersInOrder)
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(reports.finished, 1);
     EXPECT_EQ(none.finished + none.decodeErrors, 0);
+}
+
+// A read the system fails in the middle of a source (an unreadable sector, a share that drops)
+// fails it in every format: a whole read throws an input error instead of ending early, and
+// playback stops with a decode error instead of finishing.
+TEST_F(AudioFilePlayerTest, AReadTheSystemFailsIsAnErrorNeverTheEnd)
+{
+    const auto pulled = test::PullingOutput::installed();
+    for (const QString &path : test::makeNoiseSources(dir.path(), 12)) {
+        const std::string name = QFileInfo(path).fileName().toStdString();
+        const qint64 middle = QFileInfo(path).size() / 2;
+        AudioFilePlayer player(path); // opened before the stretch goes bad, as a file a user plays
+        test::BadStretch bad(path, middle - 2048, middle + 2048);
+
+        // Opened afresh, as an export opens it: where the open reads the whole file (to check an
+        // Ogg file's pages), the open fails.
+        const auto wholeRead = test::caught<AudioFileError>(
+            [&] {
+                AudioFileReader reader(path);
+                test::readAllFloat(reader);
+            },
+            [](const AudioFileError &error) { return std::pair(error.kind(), error.code()); });
+        EXPECT_EQ(wholeRead, std::pair(AudioFileError::Kind::io, -EIO)) << name;
+
+        Reports seen;
+        std::exception_ptr error;
+        seen.watch(player);
+        player.setDecodeErrorHandler([&](std::exception_ptr e) { error = e; });
+        ASSERT_TRUE(player.play()) << name;
+        pulled->pullUntil([&] { return seen.finished > 0; });
+        EXPECT_EQ(seen.succeeded, 0) << name;
+        EXPECT_TRUE(errorIs<AudioFileError>(error)) << name;
+        EXPECT_GT(player.currentTime(), 1.0) << name; // what came before the stretch was heard
+    }
+
+    // A long FLAC file read whole is decoded ahead on several threads: a failed read there
+    // fails the reader too.
+    const QString path = dir.file("long.flac");
+    test::runChecked("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "anoisesrc=r=44100:a=0.3:d=60", "-ac", "2", "-c:a",
+                                "flac", path});
+    const qint64 late = QFileInfo(path).size() * 3 / 4;
+    test::BadStretch bad(path, late, late + 4096);
+    AudioFileReader reader(path);
+    EXPECT_EQ(test::caught<AudioFileError>([&] { test::readAllFloat(reader); },
+                                           [](const AudioFileError &error) { return error.code(); }),
+              -EIO);
 }
 
 TEST_F(AudioFilePlayerTest, MetersVolumeAndChannelsMapToTheOutput)

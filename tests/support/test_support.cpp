@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
+#include "support/run_program.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -47,6 +49,35 @@ TempDir::~TempDir()
         },
         32,
         FTW_DEPTH | FTW_PHYS);
+}
+
+BadStretch::BadStretch(const QString &path, qint64 from, qint64 to)
+{
+    FileSystemCall::failReads(FileHandle::open(path, O_RDONLY).fd(), from, to);
+}
+
+BadStretch::~BadStretch()
+{
+    FileSystemCall::failReads(-1, 0, 0);
+}
+
+QStringList makeNoiseSources(const QString &folder, double seconds)
+{
+    const std::pair<const char *, QStringList> kinds[] = {
+        {"tone.mp3", {"-c:a", "libmp3lame", "-b:a", "192k"}}, {"tone.m4a", {"-c:a", "aac", "-b:a", "192k"}},
+        {"tone.flac", {"-c:a", "flac"}},
+        {"tone.ogg", {"-c:a", "libvorbis", "-q:a", "10"}},
+        {"tone.wav", {"-c:a", "pcm_s16le"}},
+    };
+    QStringList paths;
+    for (const auto &[name, codec] : kinds) {
+        paths.append(folder + QLatin1Char('/') + QLatin1String(name));
+        runChecked(QStringLiteral("ffmpeg"),
+                   QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
+                               QStringLiteral("anoisesrc=r=44100:a=0.3:d=%1").arg(seconds), "-ac", "2"}
+                       + codec + QStringList{paths.last()});
+    }
+    return paths;
 }
 
 // Through the file layer, so names that are not UTF-8 are reached by their bytes.

@@ -62,6 +62,21 @@ private:
 QByteArray readAll(const QString &path);
 void writeFile(const QString &path, const QByteArray &bytes);
 
+// A bad stretch of the disk under one file: while it lives, every read of the file at path
+// that overlaps [from, to) fails with EIO, as an unreadable sector or a dropped share fails it.
+class BadStretch {
+public:
+    BadStretch(const QString &path, qint64 from, qint64 to);
+    ~BadStretch();
+    BadStretch(const BadStretch &) = delete;
+    BadStretch &operator=(const BadStretch &) = delete;
+};
+
+// The sources a user brings, each holding seconds of stereo noise at 44.1 kHz (noise, so the
+// coded bytes spread evenly over the time), made by the ffmpeg command line in folder; their
+// paths, by name: tone.mp3, tone.m4a, tone.flac, tone.ogg (Vorbis), tone.wav.
+QStringList makeNoiseSources(const QString &folder, double seconds);
+
 // A token cancelled already: for a CurrentCancellation::Scope or a service call.
 inline CancellationToken cancelledToken()
 {

@@ -33,18 +33,32 @@ FileHandle openAudioFile(const QString &path)
     }
 }
 
+// Bytes of the opened file that the system fails to read (the header and length reads of the
+// containers included) fail the decode as the streams' own reads do.
+template <typename Work>
+auto readingSource(const QString &operation, Work &&work)
+{
+    try {
+        return work();
+    } catch (const SystemError &error) {
+        failRead(error.errnoValue(), operation);
+    }
+}
+
 } // namespace
 
 // The file, its decoded stream at the file's rate, and the conversion to a client rate.
 struct AudioFileReader::Impl {
     Impl(const QString &path, CancellationToken token, bool glance)
-        : token(std::move(token)), file(openAudioFile(path)), stream(openDecodedStream(file, this->token, glance)),
+        : token(std::move(token)), file(openAudioFile(path)),
+          stream(readingSource(openingText(), [&] { return openDecodedStream(file, this->token, glance); })),
           channels(stream->format().channels)
     {
     }
     Impl(const QString &path, const RawPCMFormat &raw, CancellationToken token)
         : token(std::move(token)), file(openAudioFile(path)),
-          stream(openRawPCMStream(file, raw.sampleRate, raw.channels, raw.bits, this->token)),
+          stream(readingSource(openingText(),
+                               [&] { return openRawPCMStream(file, raw.sampleRate, raw.channels, raw.bits, this->token); })),
           channels(stream->format().channels)
     {
     }
@@ -57,8 +71,18 @@ struct AudioFileReader::Impl {
         return sink;
     }
 
-    // Client-rate seek: start the converter on a frame where both rates meet exactly.
     void seek(int64_t target)
+    {
+        readingSource(decodingText(), [&] { seekAtRate(target); });
+    }
+
+    int64_t read(const SampleSink &sink, int64_t maxFrames)
+    {
+        return readingSource(decodingText(), [&] { return readAtRate(sink, maxFrames); });
+    }
+
+    // Client-rate seek: start the converter on a frame where both rates meet exactly.
+    void seekAtRate(int64_t target)
     {
         if (!converter)
             return stream->seek(target);
@@ -71,10 +95,10 @@ struct AudioFileReader::Impl {
         stream->seek(blocks * stepIn);
         converter->reset();
         clientPosition = blocks * stepOut;
-        read(sinkOf(SampleSink::Layout::discard), target - clientPosition);
+        readAtRate(sinkOf(SampleSink::Layout::discard), target - clientPosition);
     }
 
-    int64_t read(const SampleSink &sink, int64_t maxFrames)
+    int64_t readAtRate(const SampleSink &sink, int64_t maxFrames)
     {
         token.throwIfCancelled();
         if (maxFrames <= 0)
@@ -158,7 +182,7 @@ void AudioFileReader::setClientSampleRate(std::optional<double> rate)
     else
         d.converter.reset();
     d.clientPosition = 0;
-    d.stream->seek(0);
+    readingSource(decodingText(), [&] { d.stream->seek(0); });
 }
 
 double AudioFileReader::processingSampleRate() const
@@ -172,7 +196,7 @@ int64_t AudioFileReader::length()
     if (const auto known = d.stream->knownLength())
         return *known;
     const int64_t resume = position();
-    d.stream->countLength();
+    readingSource(decodingText(), [&] { d.stream->countLength(); });
     d.seek(resume);
     return *d.stream->knownLength();
 }

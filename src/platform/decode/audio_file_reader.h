@@ -17,8 +17,9 @@ namespace tampod {
 // Frames are counted at the processing rate (the client rate when one is set, else the
 // file's). length() is exact: a full read from frame 0 delivers exactly that many frames
 // (at a client rate, processingLength() = round(length × client / file)). A read returns 0
-// frames only at the end. Every failure is a typed error: AudioFileError, SystemError when
-// the file cannot be opened, Cancelled when the token is cancelled.
+// frames only at the end. Every failure is a typed error: AudioFileError (io where the system
+// fails a read of the opened file), SystemError when the file cannot be opened, Cancelled when
+// the token is cancelled.
 // thread: one thread at a time; not shared.
 class AudioFileReader {
 public:
@@ -57,7 +58,8 @@ public:
     // count the file does not bear out (a FLAC or MP3 file cut short, joined or overstated),
     // the first call counts by a decode pass (cancellable) and keeps the result. A packet the
     // decoder rejects is silence where the container counted it, and uncounted where the decode
-    // counts; a packet that cannot be read ends the file. A damaged file that still decodes to
+    // counts; a packet cut short by the file's end ends it, while a read the system fails (EIO,
+    // anywhere in the file) is AudioFileError io. A damaged file that still decodes to
     // fewer frames than its header states ends early; from then on this reports the frames
     // delivered.
     int64_t length();

@@ -54,7 +54,7 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
         return stream;
     auto fast = stream->format().codec == AudioCodecKind::flac
                     ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
-                    : openSndfileStream(file, stream->format(), *length, token, true); // FFmpeg reads file on
+                    : openSndfileStream(file, stream->format(), *length, token);
     if (fast && sameStart(*stream, *fast, *length))
         return fast;
     return stream;
@@ -69,7 +69,7 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
         return nullptr;
     const auto &described = header->description;
     if (described && described->format.codec == AudioCodecKind::lpcm) {
-        if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token, true))
+        if (auto fast = openSndfileStream(file, described->format, *described->exactLength, token))
             return fast;
     }
     std::unique_ptr<DecodedStream> stream;
@@ -87,6 +87,12 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
 }
 
 } // namespace
+
+void failRead(int errnoValue, const QString &operation)
+{
+    throw AudioFileError(AudioFileError::Kind::io, AVERROR(errnoValue ? errnoValue : EIO), operation,
+                         QStringLiteral("the file could not be read"));
+}
 
 std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, CancellationToken token, bool glance)
 {

@@ -21,6 +21,10 @@ class FileHandle;
 inline QString openingText() { return QStringLiteral("Opening the audio file"); }
 inline QString decodingText() { return QStringLiteral("Decoding audio"); }
 
+// A read the system failed (EIO, say, from a bad sector or a dropped share) fails the stream as
+// an input error, wherever it falls: the bytes that did arrive are never taken for the whole.
+[[noreturn]] void failRead(int errnoValue, const QString &operation);
+
 // A file's audio stream decoded at its own rate: what AudioFileReader converts and resamples.
 // Frames are file frames. Every failure is a typed error (AudioFileError, Cancelled).
 class DecodedStream {

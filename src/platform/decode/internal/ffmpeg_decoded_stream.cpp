@@ -160,6 +160,7 @@ public:
 
 private:
     [[noreturn]] void fail(int status, const QString &operation) const;
+    void checkReads(const QString &operation) const;
     void refuseChangingLinks();
     void followOggPages(const oggaudio::Described &described);
     void trimOggEnd();
@@ -267,6 +268,13 @@ void FfmpegStream::fail(int status, const QString &operation) const
     throw AudioFileError(kind, status, operation, ffmpeg::errorString(status));
 }
 
+// The demuxer takes a read the system failed for the end of the file, or for a packet cut short.
+void FfmpegStream::checkReads(const QString &operation) const
+{
+    if (const int error = input_.readError())
+        failRead(error, operation);
+}
+
 // A chained Ogg file whose links change format has no one format to state, and the decoder
 // would go on with the first link's: it is refused before any of it is delivered. (A plain
 // stream, which our page reader described, has one link.)
@@ -338,15 +346,19 @@ void FfmpegStream::openDemuxer()
     int status = avformat_open_input(&context, "", inputFormat_, &options);
     io->seekable = seekable;
     av_dict_free(&options);
-    if (status < 0) // avformat_open_input frees the context on failure
+    if (status < 0) { // avformat_open_input frees the context on failure
+        checkReads(openingText());
         fail(status, openingText());
+    }
     demuxer_.reset(context);
+    checkReads(openingText());
     dataStart_ = avio_tell(context->pb);
     // Saves the tag reader a second open of the same demuxer: both read only the header here.
     if (glance_ && parametersInHeader_ && !tags_ && fileSize_ == file_.size() && firstFrame_ == 0)
         tags_ = ffmpeg::tagsOf(*context);
     if (!parametersInHeader_) {
         status = avformat_find_stream_info(context, nullptr);
+        checkReads(openingText());
         if (status < 0)
             fail(status, openingText());
     } else {
@@ -557,6 +569,7 @@ FfmpegStream::PacketTaken FfmpegStream::takePacket()
 {
     if (!packetHeld_) {
         int status = readPacket();
+        checkReads(decodingText());
         if (status < 0 && status != AVERROR_EOF && status != AVERROR_EXIT && status != AVERROR(ENOMEM)
             && !token_.isCancelled()) {
             // A packet that cannot be read (a file cut inside it) ends the stream there, as the

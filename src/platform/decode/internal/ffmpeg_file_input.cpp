@@ -1,8 +1,9 @@
 #include "platform/decode/internal/ffmpeg_file_input.h"
 
+#include "core/file_system_call.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <unistd.h>
 
 extern "C" {
 #include <libavutil/mem.h>
@@ -44,24 +45,24 @@ AVFormatContext *FileInput::newDemuxerContext()
 int FileInput::read(void *opaque, std::uint8_t *buffer, int size)
 {
     auto *self = static_cast<FileInput *>(opaque);
-    for (;;) {
-        if (self->token_.isCancelled())
-            return AVERROR_EXIT;
-        // The demuxer sees the file up to size_ only: what follows (a tag after a raw stream) is
-        // no audio of it.
-        const std::int64_t left = self->size_ - self->position_;
-        if (left <= 0)
-            return AVERROR_EOF;
-        const ssize_t n = ::pread(self->fd_, buffer, size_t(std::min<std::int64_t>(size, left)), self->position_);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return AVERROR(errno);
-        if (n == 0)
-            return AVERROR_EOF;
-        self->position_ += n;
-        return int(n);
+    if (self->token_.isCancelled())
+        return AVERROR_EXIT;
+    // The demuxer sees the file up to size_ only: what follows (a tag after a raw stream) is
+    // no audio of it.
+    const std::int64_t left = self->size_ - self->position_;
+    if (left <= 0)
+        return AVERROR_EOF;
+    const ssize_t n = FileSystemCall::readAt(self->fd_, buffer, size_t(std::min<std::int64_t>(size, left)),
+                                             self->position_);
+    if (n < 0) {
+        if (self->readError_ == 0)
+            self->readError_ = errno ? errno : EIO;
+        return AVERROR(self->readError_);
     }
+    if (n == 0)
+        return AVERROR_EOF;
+    self->position_ += n;
+    return int(n);
 }
 
 std::int64_t FileInput::seek(void *opaque, std::int64_t offset, int whence)

@@ -25,6 +25,9 @@ public:
     AVFormatContext *newDemuxerContext();
 
     void setCancellationToken(CancellationToken token) { token_ = std::move(token); }
+    // The error the system reported at the first read that failed (EIO, say), 0 while every read
+    // succeeded. The demuxer may take a failed read for the end of the file, so the stream asks.
+    int readError() const { return readError_; }
 
 private:
     static int read(void *opaque, std::uint8_t *buffer, int size);
@@ -34,6 +37,7 @@ private:
     int fd_;
     std::int64_t size_;
     std::int64_t position_ = 0;
+    int readError_ = 0;
     CancellationToken token_;
     IoContext io_;
 };

@@ -1,6 +1,7 @@
 #include "platform/decode/internal/flac_decoded_stream.h"
 
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/read_ahead.h"
 
@@ -164,6 +165,8 @@ public:
             position_ += sinkDelivered_;
             if (!decoded || damaged_ || sinkDelivered_ == 0) {
                 token_.throwIfCancelled();
+                if (readError_)
+                    failRead(readError_, decodingText());
                 handOver();
                 return done + fallback_->read(sink.at(done), maxFrames - done);
             }
@@ -187,6 +190,8 @@ private:
         seekTarget_.reset();
         if (!found || damaged_ || pendingFrames_ == 0) {
             token_.throwIfCancelled();
+            if (readError_)
+                failRead(readError_, decodingText());
             handOver();
             return fallback_->seek(target);
         }
@@ -322,12 +327,10 @@ private:
         FlacStream &s = self(data);
         if (s.token_.isCancelled())
             return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
-        ssize_t n;
-        do
-            n = ::pread(s.fd_, buffer, *bytes, s.offset_);
-        while (n < 0 && errno == EINTR);
+        const ssize_t n = FileSystemCall::readAt(s.fd_, buffer, *bytes, s.offset_);
         if (n < 0) {
             *bytes = 0;
+            s.readError_ = errno ? errno : EIO;
             return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
         }
         *bytes = size_t(n);
@@ -381,6 +384,7 @@ private:
     std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder_;
     std::optional<FLAC__StreamMetadata_StreamInfo> info_;
     int64_t offset_ = 0; // libFLAC's read position in the file
+    int readError_ = 0; // of the system, at the last read that failed
     int64_t position_ = 0;
     bool damaged_ = false;
     std::unique_ptr<DecodedStream> fallback_;

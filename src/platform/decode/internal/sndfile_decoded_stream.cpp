@@ -1,14 +1,15 @@
 #include "platform/decode/internal/sndfile_decoded_stream.h"
 
 #include "core/file_handle.h"
+#include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 
 #include <libavutil/error.h>
 #include <sndfile.h>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cerrno>
+#include <cstdio>
 #include <vector>
 
 namespace tampod {
@@ -32,11 +33,46 @@ bool sameCoding(int subtype, const AudioFileFormat &format)
            || (subtype == SF_FORMAT_PCM_24 && bits == 24) || (subtype == SF_FORMAT_PCM_32 && bits == 32);
 }
 
+// The file as libsndfile reads it: our reads at a position of its own, so the descriptor's
+// offset stays the caller's and a read the system fails is known as such.
+struct SourceBytes {
+    int fd;
+    int64_t size;
+    int64_t position = 0;
+    int readError = 0; // of the system, at the first read that failed
+
+    static SourceBytes &of(void *data) { return *static_cast<SourceBytes *>(data); }
+    static sf_count_t length(void *data) { return of(data).size; }
+    static sf_count_t seek(sf_count_t offset, int whence, void *data)
+    {
+        SourceBytes &s = of(data);
+        const int64_t base = whence == SEEK_CUR ? s.position : whence == SEEK_END ? s.size : 0;
+        if (base + offset < 0)
+            return -1;
+        s.position = base + offset;
+        return s.position;
+    }
+    static sf_count_t read(void *buffer, sf_count_t count, void *data)
+    {
+        SourceBytes &s = of(data);
+        const ssize_t n = count <= 0 ? 0 : FileSystemCall::readAt(s.fd, buffer, size_t(count), s.position);
+        if (n < 0) {
+            if (s.readError == 0)
+                s.readError = errno ? errno : EIO;
+            return 0;
+        }
+        s.position += n;
+        return n;
+    }
+    static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
+    static sf_count_t tell(void *data) { return of(data).position; }
+};
+
 class SndfileStream final : public DecodedStream {
 public:
-    SndfileStream(std::unique_ptr<SNDFILE, SndfileCloser> file, const AudioFileFormat &format,
-                  int64_t length, CancellationToken token)
-        : file_(std::move(file)), format_(format), length_(length), token_(std::move(token))
+    SndfileStream(std::unique_ptr<SourceBytes> bytes, std::unique_ptr<SNDFILE, SndfileCloser> file,
+                  const AudioFileFormat &format, int64_t length, CancellationToken token)
+        : bytes_(std::move(bytes)), file_(std::move(file)), format_(format), length_(length), token_(std::move(token))
     {
     }
 
@@ -110,6 +146,8 @@ private:
     [[noreturn]] void fail() const
     {
         token_.throwIfCancelled();
+        if (bytes_->readError)
+            failRead(bytes_->readError, decodingText());
         const int status = sf_error(file_.get());
         // Fewer frames than the header promised and no error: the file was cut short under us.
         if (status == SF_ERR_NO_ERROR)
@@ -119,6 +157,7 @@ private:
                              QString::fromUtf8(sf_strerror(file_.get())));
     }
 
+    std::unique_ptr<SourceBytes> bytes_; // read by file_: declared before it
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
     const AudioFileFormat format_;
     const int64_t length_;
@@ -131,27 +170,23 @@ private:
 } // namespace
 
 std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const AudioFileFormat &format,
-                                                 int64_t length, CancellationToken token, bool ownDescriptor)
+                                                 int64_t length, CancellationToken token)
 {
     const QString &container = format.container;
     if (format.codec != AudioCodecKind::lpcm
         || !(container == u"wav" || container == u"w64" || container == u"aiff" || container == u"caf"
              || container == u"au"))
         return nullptr;
-    // libsndfile takes the descriptor's offset as the start of the file.
-    if (::lseek(file.fd(), 0, SEEK_SET) != 0)
-        return nullptr;
-    const int fd = ownDescriptor ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : file.fd();
-    if (fd < 0)
-        return nullptr;
+    auto bytes = std::make_unique<SourceBytes>(SourceBytes{file.fd(), file.size()});
+    SF_VIRTUAL_IO io{&SourceBytes::length, &SourceBytes::seek, &SourceBytes::read, &SourceBytes::write,
+                     &SourceBytes::tell};
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> opened(
-        sf_open_fd(fd, SFM_READ, &info, ownDescriptor ? SF_TRUE : SF_FALSE));
+    std::unique_ptr<SNDFILE, SndfileCloser> opened(sf_open_virtual(&io, SFM_READ, &info, bytes.get()));
     if (!opened || info.channels != format.channels || info.samplerate != format.sampleRate
         || info.frames != length || !info.seekable
         || !sameCoding(info.format & SF_FORMAT_SUBMASK, format))
         return nullptr;
-    return std::make_unique<SndfileStream>(std::move(opened), format, length, std::move(token));
+    return std::make_unique<SndfileStream>(std::move(bytes), std::move(opened), format, length, std::move(token));
 }
 
 } // namespace tampod

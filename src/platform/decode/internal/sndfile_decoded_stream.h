@@ -6,13 +6,10 @@
 
 namespace tampod {
 
-// The fast path for PCM in WAV, W64, AIFF, CAF and AU: libsndfile reads file's descriptor and
-// converts straight into the caller's buffer. format and length are what FFmpeg found; null
-// when libsndfile does not see exactly the same stream, so the caller keeps FFmpeg's.
-// ownDescriptor: libsndfile gets a duplicate of its own, so a refusal (which closes the
-// descriptor it was given) leaves file open for another reader.
+// The fast path for PCM in WAV, W64, AIFF, CAF and AU: libsndfile reads file's bytes through
+// us and converts straight into the caller's buffer. format and length are what FFmpeg found;
+// null when libsndfile does not see exactly the same stream, so the caller keeps FFmpeg's.
 std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const AudioFileFormat &format,
-                                                 int64_t length, CancellationToken token,
-                                                 bool ownDescriptor = false);
+                                                 int64_t length, CancellationToken token);
 
 } // namespace tampod
