@@ -34,6 +34,10 @@ void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operati
         } catch (...) {
             error = std::current_exception();
         }
+        // An operation that ends at once ends inside the enqueue that started it; its outcome
+        // waits for the next turn, when the commands queued with it in the same call (a play
+        // right behind a load) are behind it and a failure drops them.
+        co_await NextMainThreadTurn{};
         if (!self)
             co_return;
         if (error) {

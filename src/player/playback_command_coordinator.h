@@ -17,7 +17,8 @@ namespace tampod {
 
 // The one way the player model reaches the playback engine. Commands run strictly one after
 // another in the order they were queued, each after the previous one ended whatever its
-// outcome; a failure is reported once and drops the commands behind it. While the model says
+// outcome; a failure is reported once and drops the commands behind it, those queued in the
+// same call included: no outcome is handed over inside enqueue. While the model says
 // playback runs, a monitor polls the engine's snapshot; a new command stops it until that
 // command has run. thread: main only, like its callbacks and tasks.
 class PlaybackCommandCoordinator : public QObject {
