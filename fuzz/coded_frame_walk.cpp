@@ -1,8 +1,8 @@
 // The frame walks of raw AAC, AC-3, E-AC-3 and MP3 over arbitrary bytes: whatever they accept
 // must be a stream the reader can take, with a length that fits the bytes.
 #include "core/file_handle.h"
-#include "platform/decode/internal/coded_frame_walk.h"
-#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
 
 #include "memory_file.h"
 

@@ -5,9 +5,9 @@
 // walk the same bytes: the page found must time packets at
 // or before the target and lie within the file.
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg_stream_format.h"
-#include "platform/decode/internal/ogg_audio_info.h"
-#include "platform/decode/internal/ogg_page_seeker.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_page_seeker.h"
 
 #include "memory_file.h"
 

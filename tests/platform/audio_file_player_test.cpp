@@ -1,5 +1,5 @@
 #include "platform/output/audio_file_player.h"
-#include "platform/decode/internal/pcm_source.h"
+#include "platform/decode/internal/playback/pcm_source.h"
 
 #include "core/error.h"
 #include "platform/audio_file_error.h"

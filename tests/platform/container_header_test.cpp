@@ -6,8 +6,8 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
-#include "platform/decode/internal/ffmpeg_decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 
 #include <gtest/gtest.h>
 

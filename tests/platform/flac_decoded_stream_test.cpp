@@ -6,9 +6,9 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 #include "platform/decode/internal/decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
-#include "platform/decode/internal/flac_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
+#include "platform/decode/internal/flac/flac_decoded_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
-#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
 
 #include <gtest/gtest.h>
 

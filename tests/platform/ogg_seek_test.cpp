@@ -4,8 +4,8 @@
 
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
-#include "platform/decode/internal/ogg_audio_info.h"
-#include "platform/decode/internal/ogg_page_seeker.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_page_seeker.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "platform/decode/audio_file_probe.h"
 
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 
 namespace tampod {
 

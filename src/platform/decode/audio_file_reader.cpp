@@ -3,7 +3,7 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 #include "platform/decode/sample_rate_converter.h"
 
 #include <algorithm>

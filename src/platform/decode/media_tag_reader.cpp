@@ -2,9 +2,9 @@
 
 #include "core/error.h"
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg_file_input.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/internal/ffmpeg_owners.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
 
 extern "C" {
 #include <libavutil/dict.h>

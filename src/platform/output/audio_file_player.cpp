@@ -1,11 +1,11 @@
 #include "platform/output/audio_file_player.h"
 
-#include "platform/output/audio_output.h"
+#include "platform/decode/internal/playback/cached_pcm_source.h"
+#include "platform/decode/internal/playback/pcm_source.h"
+#include "platform/decode/internal/playback/reader_pcm_source.h"
 #include "platform/decode/sample_rate_converter.h"
-#include "platform/decode/internal/cached_pcm_source.h"
-#include "platform/decode/internal/pcm_source.h"
+#include "platform/output/audio_output.h"
 #include "platform/output/internal/playback_voice.h"
-#include "platform/decode/internal/reader_pcm_source.h"
 #include "platform/output/internal/wake_signal.h"
 
 #include "concurrency/serial_executor.h"

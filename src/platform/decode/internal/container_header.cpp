@@ -3,10 +3,10 @@
 #include "core/byte_reader.h"
 #include "core/error.h"
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
-#include "platform/decode/internal/flac_length.h"
-#include "platform/decode/internal/mpeg_audio_info.h"
-#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
+#include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
 
 #include <algorithm>
 #include <cstring>

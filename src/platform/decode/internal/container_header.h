@@ -2,7 +2,7 @@
 
 // Private to the platform module.
 
-#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 
 #include <memory>
 #include <optional>

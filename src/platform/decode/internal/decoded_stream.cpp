@@ -3,10 +3,10 @@
 #include "core/number_text.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
-#include "platform/decode/internal/ffmpeg_decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
-#include "platform/decode/internal/flac_decoded_stream.h"
-#include "platform/decode/internal/sndfile_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
+#include "platform/decode/internal/flac/flac_decoded_stream.h"
+#include "platform/decode/internal/pcm/sndfile_decoded_stream.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
-#include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 
 #include "core/byte_reader.h"
 #include "core/error.h"
 #include "core/file_handle.h"
-#include "platform/decode/internal/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
 
 namespace tampod::mpegaudio {
 

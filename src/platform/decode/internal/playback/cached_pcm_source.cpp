@@ -1,4 +1,4 @@
-#include "platform/decode/internal/cached_pcm_source.h"
+#include "platform/decode/internal/playback/cached_pcm_source.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "platform/decode/internal/raw_stream_end.h"
+#include "platform/decode/internal/mpeg/raw_stream_end.h"
 
-#include "platform/decode/internal/coded_frame_walk.h"
-#include "platform/decode/internal/mpeg_audio_info.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 
 #include <cstring>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "platform/decode/internal/flac_length.h"
+#include "platform/decode/internal/flac/flac_length.h"
 
 #include "core/byte_reader.h"
 #include "core/file_handle.h"

@@ -2,7 +2,7 @@
 
 // Private to the platform module.
 
-#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
 
 #include <QByteArray>
 

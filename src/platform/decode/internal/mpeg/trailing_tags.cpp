@@ -1,4 +1,4 @@
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 
 #include "core/byte_reader.h"
 #include "core/file_handle.h"

@@ -1,4 +1,4 @@
-#include "platform/decode/internal/frame_position_index.h"
+#include "platform/decode/internal/mpeg/frame_position_index.h"
 
 #include "platform/internal/ffmpeg_owners.h"
 

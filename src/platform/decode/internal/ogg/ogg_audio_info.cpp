@@ -1,8 +1,8 @@
-#include "platform/decode/internal/ogg_audio_info.h"
+#include "platform/decode/internal/ogg/ogg_audio_info.h"
 
 #include "core/file_handle.h"
-#include "platform/decode/internal/ogg_packet_duration.h"
-#include "platform/decode/internal/ogg_page_file.h"
+#include "platform/decode/internal/ogg/ogg_packet_duration.h"
+#include "platform/decode/internal/ogg/ogg_page_file.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 extern "C" {

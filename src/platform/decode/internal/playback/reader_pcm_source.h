@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/decode/internal/pcm_source.h"
+#include "platform/decode/internal/playback/pcm_source.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "platform/decode/internal/sndfile_decoded_stream.h"
+#include "platform/decode/internal/pcm/sndfile_decoded_stream.h"
 
 #include "core/file_handle.h"
 #include "core/file_system_call.h"

@@ -1,7 +1,7 @@
-#include "platform/decode/internal/ogg_page_file.h"
+#include "platform/decode/internal/ogg/ogg_page_file.h"
 
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 
 #include <algorithm>
 #include <array>

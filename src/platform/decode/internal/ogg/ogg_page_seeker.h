@@ -3,7 +3,7 @@
 // Private to the platform module.
 
 #include "concurrency/cancellation.h"
-#include "platform/decode/internal/ogg_page_file.h"
+#include "platform/decode/internal/ogg/ogg_page_file.h"
 
 #include <QByteArray>
 

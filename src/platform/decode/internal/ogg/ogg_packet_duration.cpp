@@ -1,4 +1,4 @@
-#include "platform/decode/internal/ogg_packet_duration.h"
+#include "platform/decode/internal/ogg/ogg_packet_duration.h"
 
 extern "C" {
 #include <libavcodec/vorbis_parser.h>

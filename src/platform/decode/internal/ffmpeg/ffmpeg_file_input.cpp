@@ -1,4 +1,4 @@
-#include "platform/decode/internal/ffmpeg_file_input.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 
 #include "core/file_system_call.h"
 

@@ -1,11 +1,11 @@
-#include "platform/decode/internal/ffmpeg_stream_format.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 
 #include "platform/audio_file_error.h"
-#include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/decoded_stream.h"
-#include "platform/decode/internal/ffmpeg_probe.h"
-#include "platform/decode/internal/flac_length.h"
-#include "platform/decode/internal/mpeg_audio_info.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
+#include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>

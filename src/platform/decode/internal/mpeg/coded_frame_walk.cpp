@@ -1,7 +1,7 @@
-#include "platform/decode/internal/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
 
 #include "core/file_handle.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/internal/frame_crc.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "platform/decode/internal/reader_pcm_source.h"
+#include "platform/decode/internal/playback/reader_pcm_source.h"
 
 #include "platform/decode/audio_file_reader.h"
 

@@ -1,12 +1,12 @@
-#include "platform/decode/internal/ffmpeg_probe.h"
+#include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 
 #include "core/file_handle.h"
 #include "core/id3v2_header.h"
-#include "platform/internal/ffmpeg_owners.h"
-#include "platform/decode/internal/coded_frame_walk.h"
 #include "platform/decode/internal/container_header.h"
-#include "platform/decode/internal/mpeg_audio_info.h"
-#include "platform/decode/internal/trailing_tags.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
+#include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/decode/internal/ogg_page_seeker.h"
+#include "platform/decode/internal/ogg/ogg_page_seeker.h"
 
 #include "core/file_handle.h"
 #include "platform/internal/ffmpeg_owners.h"
