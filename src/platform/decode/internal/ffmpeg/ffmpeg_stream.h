@@ -93,6 +93,7 @@ private:
     bool seekByPages(int64_t target);
     void noteFrame();
     bool seekByFrameIndex(int64_t target, int64_t preroll);
+    void restartDecoding();
     void rewindAndSkip(int64_t target)
     {
         openDemuxer();

@@ -37,12 +37,7 @@ void FfmpegStream::seek(int64_t target)
         token_.throwIfCancelled();
         return rewindAndSkip(target);
     }
-    avcodec_flush_buffers(decoder_.get());
-    draining_ = false;
-    ended_ = false;
-    consecutiveErrors_ = 0;
-    silence_ = 0;
-    positionExact_ = false;
+    restartDecoding();
     if (!nextFrame() || frame_->best_effort_timestamp == AV_NOPTS_VALUE || silence_ > 0)
         return rewindAndSkip(target);
     const int64_t frameStart = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_,
@@ -98,6 +93,17 @@ void FfmpegStream::noteFrame()
                       timed && frame_->nb_samples == decoder_->frame_size);
 }
 
+// After the demuxer moved: the decoder starts afresh, at a position not yet known.
+void FfmpegStream::restartDecoding()
+{
+    avcodec_flush_buffers(decoder_.get());
+    draining_ = false;
+    ended_ = false;
+    consecutiveErrors_ = 0;
+    silence_ = 0;
+    positionExact_ = false;
+}
+
 // Restarts the demuxer at a frame a read from the start found before target; false where the
 // index has none, or the frame decoded there is not the one noted (the caller rewinds).
 bool FfmpegStream::seekByFrameIndex(int64_t target, int64_t preroll)
@@ -105,12 +111,7 @@ bool FfmpegStream::seekByFrameIndex(int64_t target, int64_t preroll)
     const auto entry = frameIndex_->restartFor(target, preroll);
     if (!entry || av_seek_frame(demuxer_.get(), streamIndex_, entry->byte, AVSEEK_FLAG_BYTE) < 0)
         return false;
-    avcodec_flush_buffers(decoder_.get());
-    draining_ = false;
-    ended_ = false;
-    consecutiveErrors_ = 0;
-    silence_ = 0;
-    positionExact_ = false;
+    restartDecoding();
     restartedByIndex_ = true;
     if (!nextFrame() || frame_->pkt_pos != entry->byte || frame_->nb_samples != decoder_->frame_size || silence_ > 0)
         return false;
