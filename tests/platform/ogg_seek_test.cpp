@@ -72,18 +72,6 @@ float differenceAfterSeek(AudioFileReader &reader, const std::vector<float> &who
     return worst;
 }
 
-// Bytes this process has read from files so far.
-qint64 bytesRead()
-{
-    QFile io(QStringLiteral("/proc/self/io"));
-    if (!io.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : io.readAll().split('\n'))
-        if (line.startsWith("rchar: "))
-            return line.mid(7).toLongLong();
-    return -1;
-}
-
 } // namespace
 
 // A seek far into a long file reads the pages the bisection visits and those it decodes from,
@@ -110,11 +98,11 @@ TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
         AudioFileReader reader(path);
         for (const double at : {0.9, 0.45}) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(at));
-            const qint64 before = bytesRead();
+            const qint64 before = test::bytesReadSoFar();
             reader.seek(qint64(double(reader.length()) * at));
             std::vector<float> buffer(4096 * 2);
             EXPECT_EQ(reader.readFloatInterleaved(buffer.data(), 4096), 4096);
-            const qint64 read = bytesRead() - before;
+            const qint64 read = test::bytesReadSoFar() - before;
             EXPECT_GT(read, 0);
             EXPECT_LT(read, bytes.size() / 4) << bytes.size();
         }
