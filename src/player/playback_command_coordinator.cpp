@@ -34,10 +34,12 @@ void PlaybackCommandCoordinator::enqueue(bool refreshPosition, Operation operati
         } catch (...) {
             error = std::current_exception();
         }
-        // An operation that ends at once ends inside the enqueue that started it; its outcome
+        // An operation that fails at once fails inside the enqueue that started it; its failure
         // waits for the next turn, when the commands queued with it in the same call (a play
-        // right behind a load) are behind it and a failure drops them.
-        co_await NextMainThreadTurn{};
+        // right behind a load) are behind it and it drops them. A success goes on at once, so
+        // a command queued as the program shuts down still ends without another turn.
+        if (error)
+            co_await NextMainThreadTurn{};
         if (!self)
             co_return;
         if (error) {
