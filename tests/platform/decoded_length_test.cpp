@@ -163,7 +163,7 @@ std::vector<Case> otherCases()
         {"a-law.wav", unaligned("pcm_alaw")},
         {"tagged.ac3", [](const QString &path) {
              test::makeTone(path, 336000, {"-c:a", "ac3"}, 48000);
-             return test::readAll(path) + "TAG" + QByteArray("Take one").leftJustified(125, '\0');
+             return test::readAll(path) + test::id3v1Tag();
          }, false, 128},
         // Too short for content probing.
         {"short.ac3", tone({"-c:a", "ac3"}, 48000, 2, 0.1)},
@@ -332,26 +332,9 @@ TEST(DecodedLength, TextNamedAsAudioAndStreamsWhereNothingDecodesStayRefused)
 
 namespace {
 
-QByteArray id3v1Tag()
-{
-    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
-}
-
 QByteArray u32le(uint32_t value)
 {
     return QByteArray(reinterpret_cast<const char *>(&value), 4);
-}
-
-// An APE tag of one item, with or without its header.
-QByteArray apeTag(bool withHeader)
-{
-    const QByteArray item = u32le(8) + u32le(0) + QByteArray("Title", 6) + "Take one";
-    const auto frame = [&](uint32_t flags) {
-        return "APETAGEX" + u32le(2000) + u32le(uint32_t(item.size() + 32)) + u32le(1) + u32le(flags)
-               + QByteArray(8, '\0');
-    };
-    const uint32_t headerPresent = withHeader ? 0x80000000u : 0;
-    return (withHeader ? frame(headerPresent | 0x20000000u) : QByteArray()) + item + frame(headerPresent);
 }
 
 // The stated length, the frames read from the start, from three quarters in (plus three
@@ -473,7 +456,7 @@ std::vector<Damage> tagged()
         {"0.1s.aac", stream({"-c:a", "aac", "-f", "adts"}, 44100, 0.1)},
     };
     const std::vector<std::pair<QString, QByteArray>> tags = {
-        {"ID3v1", id3v1Tag()}, {"APE", apeTag(false)}, {"APE and ID3v1", apeTag(true) + id3v1Tag()}};
+        {"ID3v1", test::id3v1Tag()}, {"APE", test::apeTag(false)}, {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()}};
     std::vector<Damage> all;
     for (const auto &[name, make] : streams)
         for (const auto &[tagName, tag] : tags)
@@ -535,7 +518,7 @@ TEST(DecodedLength, JoinedMp3FilesKeepTheSecondPart)
     const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
     test::makeTone(first, 220500, {"-c:a", "libmp3lame"});
     test::makeTone(second, 220500, {"-c:a", "libmp3lame", "-af", "volume=0.5", "-metadata", "title=Second"});
-    test::writeFile(both, test::readAll(first) + id3v1Tag() + test::readAll(second));
+    test::writeFile(both, test::readAll(first) + test::id3v1Tag() + test::readAll(second));
     const QByteArray reference = test::ffmpegDecode(both);
     const int64_t frames = framesOf(reference, 2);
     ASSERT_GT(frames, 2 * 220500);
@@ -560,7 +543,7 @@ TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
     const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
     test::makeTone(first, 1323000, {"-c:a", "libmp3lame"});
     test::makeTone(second, 1323000, {"-c:a", "libmp3lame", "-af", "volume=0.5"});
-    test::writeFile(both, test::readAll(first) + id3v1Tag() + test::readAll(second));
+    test::writeFile(both, test::readAll(first) + test::id3v1Tag() + test::readAll(second));
     const qint64 size = QFileInfo(both).size();
     for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
         AudioFileReader reader(both, {}, use);
@@ -603,12 +586,6 @@ QByteArray junk(int size)
     return bytes;
 }
 
-QByteArray lyrics3Tag()
-{
-    const QByteArray fields = QByteArray("IND00002") + "10" + "LYR00012" + "[00:01]Take";
-    return "LYRICSBEGIN" + fields + QByteArray::number(11 + fields.size()).rightJustified(6, '0') + "LYRICS200";
-}
-
 // The length the header states at open, before any frame is decoded; none where a decode counts.
 std::optional<int64_t> statedByHeader(const QString &path)
 {
@@ -636,9 +613,9 @@ TEST(DecodedLength, BytesAfterAnMp3StreamLeaveItsTrimmedLength)
         {"zeros", QByteArray(5000, '\0')},
         {"junk", junk(5000)},
         {"2 KB padding", QByteArray(2048, '\0')},
-        {"Lyrics3 and ID3v1", lyrics3Tag() + id3v1Tag()},
-        {"junk and ID3v1", junk(700) + id3v1Tag()},
-        {"APE and ID3v1", apeTag(true) + id3v1Tag()},
+        {"Lyrics3 and ID3v1", test::lyrics3Tag() + test::id3v1Tag()},
+        {"junk and ID3v1", junk(700) + test::id3v1Tag()},
+        {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()},
     };
     int index = 0;
     for (const auto &[name, after] : afters) {

@@ -242,32 +242,6 @@ TEST(FlacDecodedStream, SeeksAndReadingAheadDeliverTheFramesFfmpegDelivers)
     EXPECT_EQ(damaged.handovers, 1);
 }
 
-namespace {
-
-// An APE tag of one item after its header, and the Lyrics3 tag that comes before an ID3v1 tag.
-QByteArray apeTag()
-{
-    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    const QByteArray item = u32(8) + u32(0) + QByteArray("Title", 6) + "Take one";
-    const auto frame = [&](uint32_t flags) {
-        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
-    };
-    return frame(0xA0000000u) + item + frame(0x80000000u);
-}
-
-QByteArray id3v1Tag()
-{
-    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
-}
-
-QByteArray lyrics3Tag()
-{
-    const QByteArray fields = "IND00003010LYR00020[00:01]Take one, two";
-    return "LYRICSBEGIN" + fields + QByteArray::number(fields.size() + 11).rightJustified(6, '0') + "LYRICS200";
-}
-
-} // namespace
-
 // Tags, padding or junk after the last frame leave the header's length proven: the file opens
 // on libFLAC at once, without a decode to count it, and delivers what its clean twin delivers.
 TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
@@ -279,9 +253,9 @@ TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
     for (qsizetype i = 0; i < junk.size(); ++i)
         junk[i] = char(i * 131 + (i >> 3));
     const std::vector<std::pair<const char *, QByteArray>> trailing = {
-        {"ID3v1", id3v1Tag()},
-        {"Lyrics3 and ID3v1", lyrics3Tag() + id3v1Tag()},
-        {"APE", apeTag()},
+        {"ID3v1", test::id3v1Tag()},
+        {"Lyrics3 and ID3v1", test::lyrics3Tag() + test::id3v1Tag()},
+        {"APE", test::apeTag()},
         {"2 KB of zeros", QByteArray(2048, '\0')},
         {"junk", junk},
         {"sync words", QByteArray("\xFF\xF8\xC9\x18\x00\xC2", 6).repeated(300)},
@@ -308,7 +282,7 @@ TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
 
     // More than a frame cut from the end, or an earlier count, stays unproven under the same bytes.
     const QByteArray whole = test::readAll(clean);
-    for (const QByteArray &cut : {whole.chopped(5) + id3v1Tag(), whole.chopped(5000) + QByteArray(2048, '\0')}) {
+    for (const QByteArray &cut : {whole.chopped(5) + test::id3v1Tag(), whole.chopped(5000) + QByteArray(2048, '\0')}) {
         const QString path = dir.file(QStringLiteral("cut.flac"));
         test::writeFile(path, cut);
         const FileHandle file = FileHandle::openOutside(path);

@@ -50,11 +50,6 @@ void makeLong(const QString &path, double seconds, const QStringList &options)
                          + options + QStringList{path});
 }
 
-// An ID3v1 tag, as taggers append it after the audio.
-QByteArray id3v1()
-{
-    return "TAG" + QByteArray("Take one").leftJustified(125, '\0');
-}
 
 // The largest difference between a read from frame and the same frames of a read from the start.
 float differenceAfterSeek(AudioFileReader &reader, const std::vector<float> &whole, qint64 frame,
@@ -87,8 +82,8 @@ TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
     const std::vector<std::pair<const char *, QByteArray>> files = {
         {"long.opus", opusBytes},
         {"long.ogg", vorbisBytes},
-        {"tagged.opus", opusBytes + id3v1()},
-        {"padded-tagged.ogg", vorbisBytes + QByteArray(2048, '\0') + id3v1()},
+        {"tagged.opus", opusBytes + test::id3v1Tag()},
+        {"padded-tagged.ogg", vorbisBytes + QByteArray(2048, '\0') + test::id3v1Tag()},
         {"chained.opus", opusBytes + opusBytes},
         {"chained.ogg", vorbisBytes + vorbisBytes + vorbisBytes},
     };
@@ -151,7 +146,7 @@ TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
     test::writeFile(vorbisChain, stereoVorbis + test::readAll(shortLink) + stereoVorbis);
     const QString taggedVorbis = dir.file(QStringLiteral("tagged.ogg")),
                   taggedOpus = dir.file(QStringLiteral("tagged.opus"));
-    test::writeFile(taggedVorbis, stereoVorbis + id3v1());
+    test::writeFile(taggedVorbis, stereoVorbis + test::id3v1Tag());
     test::writeFile(taggedOpus, test::readAll(std::get<0>(paths[0])) + QByteArray(2048, '\0'));
     QByteArray vorbis = test::readAll(std::get<0>(paths[2]));
     vorbis[vorbis.size() / 2] = char(vorbis[vorbis.size() / 2] ^ 0x41);

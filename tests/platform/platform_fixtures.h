@@ -32,6 +32,12 @@ QByteArray bytesOf(const std::vector<T> &samples)
 // Bytes this process has read from files so far, as the kernel counts them.
 qint64 bytesReadSoFar();
 
+// Tags as taggers append them after the audio: an ID3v1 tag, an APE tag of one item (with or
+// without its header), and the Lyrics3 tag that comes before an ID3v1 tag.
+QByteArray id3v1Tag();
+QByteArray apeTag(bool withHeader = true);
+QByteArray lyrics3Tag();
+
 void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
 // One channel whose values count up, so that any sample tells which frame it came from.
 std::vector<float> ramp(int frames);
