@@ -28,7 +28,7 @@ void reportEnvironment()
 void reportDocuments(const QList<QUrl> &documents)
 {
     for (const QUrl &url : documents)
-        qCInfo(launchLog, "open file://%s", tampod::encodedPath(url.toLocalFile()).toPercentEncoding("/").constData());
+        qCInfo(launchLog, "open %s", tampod::fileUrlBytes(url.toLocalFile()).constData());
 }
 
 } // namespace

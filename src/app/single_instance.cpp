@@ -54,7 +54,7 @@ QByteArray SingleInstance::encode(const QList<QUrl> &documents)
     // A file's path travels as its own bytes, percent-encoded, so a name that is not UTF-8
     // arrives unchanged.
     for (const QUrl &url : documents)
-        message += (isLocalFile(url) ? "file://" + encodedPath(url.toLocalFile()).toPercentEncoding("/")
+        message += (isLocalFile(url) ? fileUrlBytes(url.toLocalFile())
                                      : url.toEncoded(QUrl::FullyEncoded))
                  + '\n';
     return message + '\n';

@@ -91,6 +91,11 @@ QByteArray encodedPath(const QString &path)
     return out;
 }
 
+QByteArray fileUrlBytes(const QString &path)
+{
+    return "file://" + encodedPath(path).toPercentEncoding("/");
+}
+
 QString decodedPath(const QByteArray &native)
 {
     QString out;

@@ -13,6 +13,9 @@ namespace tampod {
 QByteArray encodedPath(const QString &path);
 QString decodedPath(const QByteArray &native);
 
+// A file URL carrying the path's own bytes, percent-encoded, for programs that read them back.
+QByteArray fileUrlBytes(const QString &path);
+
 // Whether a path text holds bytes that are not UTF-8 (as decodedPath keeps them).
 bool hasUndecodedBytes(const QString &path);
 // A path or name for showing: each byte that is not UTF-8 reads as U+FFFD.

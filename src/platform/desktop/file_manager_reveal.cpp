@@ -22,8 +22,7 @@ void FileManagerReveal::showItems(const QList<QUrl> &urls, std::function<void()>
     QStringList uris;
     for (const QUrl &url : urls) {
         // A name that is not UTF-8 travels as its own bytes, percent-encoded.
-        const QByteArray path = encodedPath(url.toLocalFile()).toPercentEncoding("/");
-        uris.append(url.isLocalFile() ? QStringLiteral("file://") + QString::fromLatin1(path)
+        uris.append(url.isLocalFile() ? QString::fromLatin1(fileUrlBytes(url.toLocalFile()))
                                       : url.toString(QUrl::FullyEncoded));
     }
     QDBusMessage call = QDBusMessage::createMethodCall(

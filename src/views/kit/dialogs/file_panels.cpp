@@ -73,7 +73,7 @@ bool isFolder(const QString &path)
 // A file URL carrying the path's own bytes, for programs outside that read it.
 QUrl urlByBytes(const QString &path)
 {
-    return QUrl::fromEncoded("file://" + encodedPath(path).toPercentEncoding("/"));
+    return QUrl::fromEncoded(fileUrlBytes(path));
 }
 
 // The one entry of folder whose name the dialog reads as listed, or none.
