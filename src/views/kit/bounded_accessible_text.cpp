@@ -119,6 +119,13 @@ int BoundedAccessibleText::characterCount() const
     return characterOffset(whole, int(whole.size()));
 }
 
+QString BoundedAccessibleText::attributes(int, int *start, int *end) const
+{
+    *start = 0;
+    *end = characterCount();
+    return {};
+}
+
 QString BoundedAccessibleText::answer(int offset, QAccessible::TextBoundaryType boundary, Side side, int *start,
                                       int *end) const
 {

@@ -37,6 +37,8 @@ public:
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int *start, int *end) const override;
     QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int *start, int *end) const override;
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int *start, int *end) const override;
+    // No attributes, over the whole text.
+    QString attributes(int offset, int *start, int *end) const override;
 
 protected:
     // The whole text a reader reads.

@@ -128,13 +128,6 @@ void LineEditAccessible::scrollToSubstring(int start, int end)
     edit()->setCursorPosition(unitOffset(text, start));
 }
 
-QString LineEditAccessible::attributes(int, int *start, int *end) const
-{
-    *start = 0;
-    *end = characterCount();
-    return {};
-}
-
 void LineEditAccessible::deleteText(int start, int end)
 {
     replaceText(start, end, QString());

@@ -35,7 +35,6 @@ public:
     QRect characterRect(int offset) const override;
     int offsetAtPoint(const QPoint &point) const override;
     void scrollToSubstring(int start, int end) override;
-    QString attributes(int offset, int *start, int *end) const override;
 
     // QAccessibleEditableTextInterface
     void deleteText(int start, int end) override;

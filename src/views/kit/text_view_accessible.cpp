@@ -191,11 +191,4 @@ void TextViewAccessible::scrollToSubstring(int start, int end)
     setCursor(cursorAt(start));
 }
 
-QString TextViewAccessible::attributes(int, int *start, int *end) const
-{
-    *start = 0;
-    *end = characterCount();
-    return {};
-}
-
 } // namespace tampod

@@ -37,7 +37,6 @@ public:
     QRect characterRect(int offset) const override;
     int offsetAtPoint(const QPoint &point) const override;
     void scrollToSubstring(int start, int end) override;
-    QString attributes(int offset, int *start, int *end) const override;
 
 protected:
     QString content() const override;

@@ -50,12 +50,6 @@ public:
     QRect characterRect(int) const override { return QRect(); }
     int offsetAtPoint(const QPoint &) const override { return -1; }
     void scrollToSubstring(int, int) override {}
-    QString attributes(int, int *start, int *end) const override
-    {
-        *start = 0;
-        *end = characterCount();
-        return QString();
-    }
 
 protected:
     QString content() const override { return shownText(); }
