@@ -19,9 +19,9 @@ constexpr char fullHeightProperty[] = "tampodFitFullHeight";
 
 QWidget *scaledContent(const QWidget *window)
 {
-    for (QWidget *child : window->findChildren<QWidget *>()) {
-        if (child->window() == window && !child->isHidden()
-            && child->property(fullSizeProperty).isValid())
+    // The content that scales is one of the window's own children, as a central widget is.
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child->window() == window && !child->isHidden() && child->property(fullSizeProperty).isValid())
             return child;
     }
     return nullptr;
