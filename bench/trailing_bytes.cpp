@@ -122,12 +122,12 @@ double secondsOf(const std::function<void()> &work)
 
 // The time a file takes to open and state its length over its clean twin's, medians of runs
 // that alternate which goes first; fewer runs where the file is slow.
-double openRatio(const QString &twin, const QString &path, int64_t &length)
+double openRatio(const QString &twin, const QString &path, int64_t &length, int64_t &twinLength)
 {
-    const auto open = [&length](const QString &file) {
+    const auto open = [&](const QString &file) {
         return secondsOf([&] {
             AudioFileReader reader(file);
-            length = reader.length();
+            (file == path ? length : twinLength) = reader.length();
         });
     };
     open(twin);
@@ -222,9 +222,7 @@ int main(int argc, char **argv)
              {"hour.flac", "hour-padded.flac"},
              {"hour.mp3", "hour-lyrics3.mp3"},
              {"hour.mp3", "hour-padded.mp3"}}) {
-        const double ratio = openRatio(file(twin), file(changed), length);
-        AudioFileReader reader(file(twin));
-        twinLength = reader.length();
+        const double ratio = openRatio(file(twin), file(changed), length, twinLength);
         if (length != twinLength)
             say("  " + std::string(changed) + " states " + NumberText::whole(length) + " frames, its twin "
                 + NumberText::whole(twinLength));
