@@ -164,9 +164,6 @@ public:
             done += sinkDelivered_;
             position_ += sinkDelivered_;
             if (!decoded || damaged_ || sinkDelivered_ == 0) {
-                token_.throwIfCancelled();
-                if (readError_)
-                    failRead(readError_, decodingText());
                 handOver();
                 return done + fallback_->read(sink.at(done), maxFrames - done);
             }
@@ -189,9 +186,6 @@ private:
         const bool found = FLAC__stream_decoder_seek_absolute(decoder_.get(), FLAC__uint64(target));
         seekTarget_.reset();
         if (!found || damaged_ || pendingFrames_ == 0) {
-            token_.throwIfCancelled();
-            if (readError_)
-                failRead(readError_, decodingText());
             handOver();
             return fallback_->seek(target);
         }
@@ -275,8 +269,13 @@ private:
 
     // From here on FFmpeg decodes, from a read at frame 0 up to where this stream stood, so
     // what follows is exactly what a decode by FFmpeg alone delivers.
+    // Where libFLAC stopped short: a cancelled task or a failed read ends here; damage hands the
+    // stream to FFmpeg at the frame reached.
     void handOver()
     {
+        token_.throwIfCancelled();
+        if (readError_)
+            failRead(readError_, decodingText());
         if (!openFallback_)
             throw AudioFileError(AudioFileError::Kind::malformed, 0, decodingText());
         const int64_t resume = position_;
