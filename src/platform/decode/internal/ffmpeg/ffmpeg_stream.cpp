@@ -14,13 +14,13 @@ namespace {
 
 // The bytes the demuxer sees: a raw coded stream ends where its frames end (a header's count
 // or a walk tells), so neither the demuxer nor the decoder takes what follows for audio.
-int64_t audioBytes(const FileHandle &file, const AVInputFormat *input, const containerheader::Header *header)
+rawstream::End audioBytes(const FileHandle &file, const AVInputFormat *input, const containerheader::Header *header)
 {
     if (header && header->description && header->description->audioEnd)
-        return *header->description->audioEnd;
+        return {*header->description->audioEnd, std::nullopt};
     const int64_t size = file.size();
     if (!rawstream::isRaw(input->name))
-        return size;
+        return {size, std::nullopt};
     return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
 }
 
@@ -40,7 +40,9 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
                            DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header)
     : token_(std::move(token)), file_(file),
       // Where the pages were read, the demuxer sees none of the bytes after the last (a tag).
-      fileSize_(header && header->ogg ? header->ogg->dataEnd : audioBytes(file, input, header)),
+      audioEnd_(header && header->ogg ? rawstream::End{header->ogg->dataEnd, std::nullopt}
+                                      : audioBytes(file, input, header)),
+      fileSize_(audioEnd_.end),
       inputFormat_(input),
       demuxerOptions_(std::move(demuxerOptions)), glance_(glance), input_(file.fd(), fileSize_, token_),
       described_(header ? header->description : std::nullopt),
@@ -53,7 +55,7 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
     openDemuxer();
     description_ = described_ ? *described_
                               : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
-                                                       fileSize_, dataStart_);
+                                                       fileSize_, dataStart_, audioEnd_.walk);
     limit_ = description_.exactLength;
     containerCounts_ = limit_.has_value();
     // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.

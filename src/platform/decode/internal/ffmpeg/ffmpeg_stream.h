@@ -7,6 +7,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 #include "platform/decode/internal/mpeg/frame_position_index.h"
+#include "platform/decode/internal/mpeg/raw_stream_end.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_packet_duration.h"
 #include "platform/decode/internal/ogg/ogg_page_seeker.h"
@@ -102,6 +103,7 @@ private:
 
     CancellationToken token_;
     const FileHandle &file_;
+    const rawstream::End audioEnd_; // where the audio ends, and the walk of a raw stream that found it
     const int64_t fileSize_;
     const AVInputFormat *inputFormat_;
     const DemuxerOptions demuxerOptions_;

@@ -65,16 +65,23 @@ AudioCodecKind codecKind(AVCodecID id)
 // the decode delivers; nullopt where they do not (for AAC, a decoder rate other than the
 // headers' means SBR, whose first frame no header walk can vouch for).
 std::optional<int64_t> walkedLength(AudioCodecKind codec, const QString &container, const FileHandle &file,
-                                    int64_t fileSize, int rate, int channels)
+                                    int64_t fileSize, int rate, int channels,
+                                    const std::optional<codedframes::Walk> &walked)
 {
-    const int64_t start = id3v2Length(file, 0);
-    std::optional<codedframes::Walk> walk;
-    if (codec == AudioCodecKind::aac && container == u"aac")
-        walk = codedframes::adts(file, start, fileSize);
-    else if ((codec == AudioCodecKind::ac3 && container == u"ac3") || (codec == AudioCodecKind::eac3 && container == u"eac3"))
-        walk = codedframes::ac3(file, start, fileSize, codec == AudioCodecKind::eac3);
-    else if (codec == AudioCodecKind::mpegLayer3 && container == u"mp3")
-        walk = codedframes::mpegLayer3(file, start, fileSize);
+    const bool adts = codec == AudioCodecKind::aac && container == u"aac";
+    const bool ac3 = (codec == AudioCodecKind::ac3 && container == u"ac3")
+                     || (codec == AudioCodecKind::eac3 && container == u"eac3");
+    const bool mp3 = codec == AudioCodecKind::mpegLayer3 && container == u"mp3";
+    if (!adts && !ac3 && !mp3)
+        return std::nullopt;
+    // The walk that found where the audio ends has counted its frames already.
+    std::optional<codedframes::Walk> walk = walked;
+    if (!walk) {
+        const int64_t start = id3v2Length(file, 0);
+        walk = adts ? codedframes::adts(file, start, fileSize)
+             : ac3  ? codedframes::ac3(file, start, fileSize, codec == AudioCodecKind::eac3)
+                    : codedframes::mpegLayer3(file, start, fileSize);
+    }
     if (!walk || walk->sampleRate != rate || walk->channels != channels)
         return std::nullopt;
     return walk->samples;
@@ -84,7 +91,8 @@ std::optional<int64_t> walkedLength(AudioCodecKind codec, const QString &contain
 
 StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
                                  const AVCodecContext &decoder, const FileHandle &file,
-                                 int64_t fileSize, int64_t dataStart)
+                                 int64_t fileSize, int64_t dataStart,
+                                 const std::optional<codedframes::Walk> &walked)
 {
     const AVStream *stream = demuxer.streams[streamIndex];
     const AVCodecParameters *parameters = stream->codecpar;
@@ -147,9 +155,9 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
         if (const auto trimmed = mpegaudio::trimmed(file, id3v2Length(file, 0), fileSize))
             d.exactLength = trimmed->length;
         if (!d.exactLength)
-            d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
+            d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, walked);
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {
-        d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels);
+        d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, walked);
     } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
         // A FLAC header's count holds only where the last frame ends on it.
         if (stated && flaclength::proven(file, id3v2Length(file, 0)) == stated)

@@ -3,6 +3,7 @@
 // Private to the platform module.
 
 #include "platform/decode/audio_file_format.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
 
 #include <cstdint>
 #include <optional>
@@ -36,7 +37,8 @@ struct StreamDescription {
 // header ended at. Throws AudioFileError (unsupported) for a channel count or rate out of range.
 StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
                                  const AVCodecContext &decoder, const FileHandle &file,
-                                 int64_t fileSize, int64_t dataStart);
+                                 int64_t fileSize, int64_t dataStart,
+                                 const std::optional<codedframes::Walk> &walked = std::nullopt);
 
 } // namespace ffmpeg
 } // namespace tampod

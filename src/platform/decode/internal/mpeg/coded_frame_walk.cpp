@@ -75,7 +75,6 @@ struct Frame {
 template <typename Parse>
 std::optional<Walk> walk(const FileHandle &file, int64_t start, int64_t fileSize, int headerBytes, Parse parse)
 {
-    const std::vector<int64_t> ends = trailingtags::possibleEnds(file, start, fileSize);
     Chunks chunks(file, fileSize);
     std::optional<Frame> first;
     Walk total;
@@ -85,8 +84,12 @@ std::optional<Walk> walk(const FileHandle &file, int64_t start, int64_t fileSize
         const std::optional<Frame> frame = head ? parse(head, chunks, at) : std::nullopt;
         if (!frame || frame->bytes < headerBytes || (first && !(*frame == *first)) || frame->bytes > fileSize - at) {
             // A tag begins where the frames end, or the stream is not one the headers vouch for.
-            if (first && std::find(ends.begin(), ends.end(), at) != ends.end())
-                break;
+            // The file's end is read only here, where a walk of frames stops short of it.
+            if (first) {
+                const std::vector<int64_t> ends = trailingtags::possibleEnds(file, start, fileSize);
+                if (std::find(ends.begin(), ends.end(), at) != ends.end())
+                    break;
+            }
             return std::nullopt;
         }
         if (!first)

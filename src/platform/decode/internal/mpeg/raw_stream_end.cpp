@@ -17,19 +17,21 @@ bool isRaw(const char *demuxer)
     return false;
 }
 
-int64_t audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize)
+End audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize)
 {
     std::optional<codedframes::Walk> walk;
     if (std::strcmp(demuxer, "mp3") == 0) {
         if (const auto trimmed = mpegaudio::trimmed(file, start, fileSize))
-            return trimmed->end;
+            return {trimmed->end, std::nullopt};
         walk = codedframes::mpegLayer3(file, start, fileSize);
     } else if (std::strcmp(demuxer, "aac") == 0) {
         walk = codedframes::adts(file, start, fileSize);
     } else if (std::strcmp(demuxer, "ac3") == 0 || std::strcmp(demuxer, "eac3") == 0) {
         walk = codedframes::ac3(file, start, fileSize, std::strcmp(demuxer, "eac3") == 0);
     }
-    return walk ? walk->end : trailingtags::audioEnd(file, start, fileSize);
+    if (walk)
+        return {walk->end, walk};
+    return {trailingtags::audioEnd(file, start, fileSize), std::nullopt};
 }
 
 } // namespace tampod::rawstream
