@@ -11,7 +11,7 @@
 
 #include "views/kit/dialogs/file_panels.h"
 #include "views/kit/refresh_scheduler.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "import/audio_importer.h"

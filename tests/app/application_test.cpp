@@ -5,7 +5,7 @@
 #include "app/single_instance.h"
 
 #include "views/kit/controls/hardware_button.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/kit/dialogs/alert_dialog.h"
 #include "views/main/content_view.h"
 #include "views/main/warning_presenter.h"

@@ -5,9 +5,9 @@
 #include "journey.h"
 
 #include "views/export_form/export_format_controls.h"
-#include "views/kit/accessible_bus_guard.h"
+#include "views/kit/accessibility/accessible_bus_guard.h"
 #include "views/kit/controls/hardware_slider.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/library/library_row.h"
 #include "windows/window_registry.h"

@@ -7,7 +7,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/kit/widget_setters.h"
 
 #include <QFormLayout>

@@ -5,7 +5,7 @@
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/library/library_header.h"
 #include "views/library/library_rows.h"
 #include "views/library/library_table.h"

@@ -2,7 +2,7 @@
 
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/library/library_symbols.h"
 #include "views/library/library_texts.h"
 

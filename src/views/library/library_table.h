@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/accessible_table_source.h"
+#include "views/kit/accessibility/accessible_table_source.h"
 #include "views/library/library_row.h"
 
 #include <QSet>

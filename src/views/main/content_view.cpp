@@ -11,7 +11,7 @@
 #include "views/kit/theme.h"
 #include "views/export/batch_export_view.h"
 #include "views/export/audio_export_view.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/main/main_window_model.h"
 #include "views/main/transport_view.h"

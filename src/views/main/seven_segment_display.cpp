@@ -1,7 +1,7 @@
 #include "views/main/seven_segment_display.h"
 
 #include "views/kit/design_scale.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 
 #include <QPainter>

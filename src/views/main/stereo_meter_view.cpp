@@ -2,7 +2,7 @@
 
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 
 #include "core/number_text.h"

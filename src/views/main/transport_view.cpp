@@ -7,7 +7,7 @@
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/main/main_window_model.h"
 #include "views/main/seven_segment_display.h"

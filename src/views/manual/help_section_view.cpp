@@ -6,7 +6,7 @@
 #include "views/manual/manual_texts.h"
 
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include "help/help_illustration.h"
 

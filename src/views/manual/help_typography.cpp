@@ -1,6 +1,6 @@
 #include "views/manual/help_typography.h"
 
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <optional>
 

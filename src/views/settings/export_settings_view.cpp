@@ -14,7 +14,7 @@
 #include "views/kit/dialogs/alert_presenting.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/settings/settings_texts.h"
 #include "views/kit/clear_scroll_area.h"
 #include "views/kit/widget_setters.h"

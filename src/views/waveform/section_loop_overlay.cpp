@@ -1,6 +1,6 @@
 #include "views/waveform/section_loop_overlay.h"
 
-#include "views/kit/accessible_value_source.h"
+#include "views/kit/accessibility/accessible_value_source.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/refresh_scheduler.h"

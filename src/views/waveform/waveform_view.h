@@ -4,7 +4,7 @@
 #include "playback/waveform_viewport.h"
 
 #include "concurrency/task_handle.h"
-#include "views/kit/accessible_value_source.h"
+#include "views/kit/accessibility/accessible_value_source.h"
 #include "views/waveform/linked_waveform_view.h"
 
 #include <QPointer>

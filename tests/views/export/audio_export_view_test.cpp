@@ -13,7 +13,7 @@
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/dialogs/sheet_host.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include "support/in_sight.h"
 #include "support/test_support.h"

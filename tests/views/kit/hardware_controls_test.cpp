@@ -1,7 +1,7 @@
 #include "views/kit/controls/hardware_button.h"
 #include "views/kit/controls/hardware_slider.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/seven_segment_display.h"
 #include "views/main/stereo_meter_view.h"
 

@@ -8,7 +8,7 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/controls/tagged_combo_box.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "concurrency/detached.h"

@@ -3,7 +3,7 @@
 #include "views/kit/controls/continuous_corners.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/theme.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QPainter>
 

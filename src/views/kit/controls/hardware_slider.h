@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/accessible_value_source.h"
+#include "views/kit/accessibility/accessible_value_source.h"
 #include "views/kit/binding.h"
 
 #include <QAbstractSlider>

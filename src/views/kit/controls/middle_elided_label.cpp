@@ -1,6 +1,6 @@
 #include "views/kit/controls/middle_elided_label.h"
 
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QTextLayout>
 

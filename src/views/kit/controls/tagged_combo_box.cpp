@@ -1,7 +1,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 
 #include "views/kit/controls/wheel_gate.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QAbstractItemView>
 #include <QItemSelectionModel>

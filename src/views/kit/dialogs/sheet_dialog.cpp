@@ -2,7 +2,7 @@
 
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/screen_fit.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

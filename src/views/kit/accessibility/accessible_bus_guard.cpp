@@ -1,7 +1,7 @@
-#include "views/kit/accessible_bus_guard.h"
+#include "views/kit/accessibility/accessible_bus_guard.h"
 
-#include "views/kit/accessible_cell_place.h"
-#include "views/kit/internal/bus_introspection.h"
+#include "views/kit/accessibility/accessible_cell_place.h"
+#include "views/kit/accessibility/internal/bus_introspection.h"
 
 #include <QAccessible>
 #include <QCoreApplication>

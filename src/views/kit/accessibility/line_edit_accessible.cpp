@@ -1,4 +1,4 @@
-#include "views/kit/line_edit_accessible.h"
+#include "views/kit/accessibility/line_edit_accessible.h"
 
 #include <QFontMetrics>
 #include <QLineEdit>

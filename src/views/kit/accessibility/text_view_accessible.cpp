@@ -1,4 +1,4 @@
-#include "views/kit/text_view_accessible.h"
+#include "views/kit/accessibility/text_view_accessible.h"
 
 #include <QPlainTextEdit>
 #include <QTextDocument>

@@ -1,4 +1,4 @@
-#include "views/kit/bounded_accessible_text.h"
+#include "views/kit/accessibility/bounded_accessible_text.h"
 
 #include <QList>
 #include <QTextBoundaryFinder>

@@ -1,13 +1,13 @@
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
-#include "views/kit/accessible_bus_guard.h"
-#include "views/kit/accessible_table_source.h"
-#include "views/kit/accessible_value_source.h"
-#include "views/kit/bounded_accessible_text.h"
-#include "views/kit/line_edit_accessible.h"
-#include "views/kit/scroll_area_accessible.h"
-#include "views/kit/spin_box_accessible.h"
-#include "views/kit/text_view_accessible.h"
+#include "views/kit/accessibility/accessible_bus_guard.h"
+#include "views/kit/accessibility/accessible_table_source.h"
+#include "views/kit/accessibility/accessible_value_source.h"
+#include "views/kit/accessibility/bounded_accessible_text.h"
+#include "views/kit/accessibility/line_edit_accessible.h"
+#include "views/kit/accessibility/scroll_area_accessible.h"
+#include "views/kit/accessibility/spin_box_accessible.h"
+#include "views/kit/accessibility/text_view_accessible.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>

@@ -1,5 +1,5 @@
 #include "views/kit/clear_scroll_area.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QAccessible>
 #include <QApplication>

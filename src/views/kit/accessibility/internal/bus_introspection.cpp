@@ -1,4 +1,4 @@
-#include "views/kit/internal/bus_introspection.h"
+#include "views/kit/accessibility/internal/bus_introspection.h"
 
 #include <QXmlStreamReader>
 

@@ -1,4 +1,4 @@
-#include "views/kit/spin_box_accessible.h"
+#include "views/kit/accessibility/spin_box_accessible.h"
 
 #include <QAbstractSpinBox>
 #include <QLineEdit>

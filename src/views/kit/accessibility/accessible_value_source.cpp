@@ -1,6 +1,6 @@
-#include "views/kit/accessible_value_source.h"
+#include "views/kit/accessibility/accessible_value_source.h"
 
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QAccessible>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "views/kit/scroll_area_accessible.h"
+#include "views/kit/accessibility/scroll_area_accessible.h"
 
 #include <QAbstractScrollArea>
 #include <QScrollBar>

@@ -1,4 +1,4 @@
-#include "views/kit/accessible_cell_place.h"
+#include "views/kit/accessibility/accessible_cell_place.h"
 
 #include <QAccessible>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/kit/bounded_accessible_text.h"
+#include "views/kit/accessibility/bounded_accessible_text.h"
 
 #include <QAccessibleWidget>
 

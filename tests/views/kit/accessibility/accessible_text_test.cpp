@@ -1,7 +1,7 @@
-#include "views/kit/bounded_accessible_text.h"
+#include "views/kit/accessibility/bounded_accessible_text.h"
 #include "views/kit/controls/stepper.h"
 #include "views/kit/controls/tagged_combo_box.h"
-#include "views/kit/view_accessibility.h"
+#include "views/kit/accessibility/view_accessibility.h"
 
 #include <QAccessible>
 #include <QComboBox>
