@@ -2,6 +2,7 @@
 // MP4 boxes) over arbitrary bytes: whatever they describe must be a stream the reader can take.
 #include "core/file_handle.h"
 #include "platform/decode/internal/container_header.h"
+#include "platform/decode/internal/decode_limits.h"
 
 #include "memory_file.h"
 
@@ -14,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     if (!header || !header->description)
         return 0;
     const auto &d = *header->description;
-    if (!header->demuxer || d.format.channels < 1 || d.format.channels > tampod::ffmpeg::maximumChannels
-        || !(d.format.sampleRate >= 1) || d.format.sampleRate > tampod::ffmpeg::maximumSampleRate
+    if (!header->demuxer || d.format.channels < 1 || d.format.channels > tampod::decodelimits::maximumChannels
+        || !(d.format.sampleRate >= 1) || d.format.sampleRate > tampod::decodelimits::maximumSampleRate
         || (d.exactLength && *d.exactLength < 0))
         std::abort();
     // Only a FLAC header may leave the length to the decode, where its last frame does not bear it out.

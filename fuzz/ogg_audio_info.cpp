@@ -5,7 +5,7 @@
 // walk the same bytes: the page found must time packets at
 // or before the target and lie within the file.
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
+#include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_page_seeker.h"
 
@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
         return 0;
     const bool opus = stream->codec == tampod::AudioCodecKind::opus;
     if ((!opus && stream->codec != tampod::AudioCodecKind::vorbis) || (opus && stream->sampleRate != 48000)
-        || stream->channels < 1 || stream->channels > tampod::ffmpeg::maximumChannels || stream->sampleRate < 1
-        || stream->sampleRate > tampod::ffmpeg::maximumSampleRate || stream->exactLength <= 0)
+        || stream->channels < 1 || stream->channels > tampod::decodelimits::maximumChannels || stream->sampleRate < 1
+        || stream->sampleRate > tampod::decodelimits::maximumSampleRate || stream->exactLength <= 0)
         std::abort();
     return 0;
 }

@@ -3,7 +3,7 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/decoded_stream.h"
-#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
+#include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/sample_rate_converter.h"
 
 #include <algorithm>
@@ -171,7 +171,7 @@ double AudioFileReader::fileSampleRate() const { return impl_->stream->format().
 void AudioFileReader::setClientSampleRate(std::optional<double> rate)
 {
     Impl &d = *impl_;
-    if (rate && (!std::isfinite(*rate) || *rate < 1 || *rate > ffmpeg::maximumSampleRate
+    if (rate && (!std::isfinite(*rate) || *rate < 1 || *rate > decodelimits::maximumSampleRate
                  || *rate != std::floor(*rate)))
         throw AudioFileError(AudioFileError::Kind::invalidArgument, AVERROR(EINVAL),
                              QStringLiteral("Setting the client sample rate"),

@@ -3,6 +3,7 @@
 #include "core/byte_reader.h"
 #include "core/error.h"
 #include "core/file_handle.h"
+#include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/mpeg_audio_info.h"
@@ -43,8 +44,8 @@ bool wholeBytes(int bits, bool isFloat)
 // A PCM stream's length is what both its header and the bytes really there allow.
 std::optional<StreamDescription> describePcm(const Pcm &pcm, int64_t fileSize)
 {
-    if (!wholeBytes(pcm.bits, pcm.isFloat) || pcm.channels < 1 || pcm.channels > ffmpeg::maximumChannels
-        || pcm.rate < 1 || pcm.rate > ffmpeg::maximumSampleRate || pcm.dataStart > fileSize)
+    if (!wholeBytes(pcm.bits, pcm.isFloat) || pcm.channels < 1 || pcm.channels > decodelimits::maximumChannels
+        || pcm.rate < 1 || pcm.rate > decodelimits::maximumSampleRate || pcm.dataStart > fileSize)
         return std::nullopt;
     const int64_t bytesPerFrame = pcm.channels * (pcm.bits / 8);
     // A file cut short of what its header states is left to the full probe, whose length
@@ -225,7 +226,7 @@ std::optional<Header> readCaf(const FileHandle &file, int64_t start, int64_t fil
             const uint32_t bytesPerPacket = r.u32be(), framesPerPacket = r.u32be();
             pcm.channels = r.u32be();
             pcm.bits = int(std::min<uint32_t>(r.u32be(), 1024));
-            if (coding != "lpcm" || framesPerPacket != 1 || !(rate >= 1 && rate <= ffmpeg::maximumSampleRate)
+            if (coding != "lpcm" || framesPerPacket != 1 || !(rate >= 1 && rate <= decodelimits::maximumSampleRate)
                 || rate != double(int64_t(rate)) || bytesPerPacket != pcm.channels * (pcm.bits / 8))
                 return header;
             pcm.rate = int64_t(rate);
@@ -465,7 +466,7 @@ std::optional<Coding> alacCoding(ByteReader box)
     box.skip(10);
     const uint32_t rate = box.u32be();
     if ((bits != 16 && bits != 20 && bits != 24 && bits != 32) || channels < 1 || channels > 8 || rate < 1
-        || rate > uint32_t(ffmpeg::maximumSampleRate))
+        || rate > uint32_t(decodelimits::maximumSampleRate))
         return std::nullopt;
     return Coding{AudioCodecKind::alac, int(rate), channels, bits};
 }

@@ -2,6 +2,7 @@
 
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/decoded_stream.h"
+#include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
@@ -98,7 +99,8 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
     const AVCodecParameters *parameters = stream->codecpar;
     const int channels = parameters->ch_layout.nb_channels;
     const int rate = parameters->sample_rate;
-    if (channels < 1 || channels > maximumChannels || rate < 1 || rate > maximumSampleRate)
+    if (channels < 1 || channels > decodelimits::maximumChannels || rate < 1
+        || rate > decodelimits::maximumSampleRate)
         throw AudioFileError(AudioFileError::Kind::unsupported, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("unsupported channel count or sample rate"));
 

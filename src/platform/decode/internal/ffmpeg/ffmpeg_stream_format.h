@@ -17,9 +17,6 @@ class FileHandle;
 
 namespace ffmpeg {
 
-constexpr int maximumChannels = 64;
-constexpr int maximumSampleRate = 1536000;
-
 // What the reader needs to know of an opened stream before decoding it.
 struct StreamDescription {
     AudioFileFormat format;

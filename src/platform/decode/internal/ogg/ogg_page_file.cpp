@@ -1,7 +1,7 @@
 #include "platform/decode/internal/ogg/ogg_page_file.h"
 
 #include "core/file_handle.h"
-#include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
+#include "platform/decode/internal/decode_limits.h"
 
 #include <algorithm>
 #include <array>
@@ -260,8 +260,8 @@ bool readIdentification(const QByteArray &id, Head &head)
     if (id.size() >= 30 && std::memcmp(p, "\x01vorbis", 7) == 0) {
         const uint32_t version = readLe32(p + 7), rate = readLe32(p + 12);
         const int channels = p[11], small = p[28] & 15, large = p[28] >> 4;
-        if (version != 0 || channels < 1 || channels > ffmpeg::maximumChannels || rate < 1
-            || rate > uint32_t(ffmpeg::maximumSampleRate) || small > large || small < 6
+        if (version != 0 || channels < 1 || channels > decodelimits::maximumChannels || rate < 1
+            || rate > uint32_t(decodelimits::maximumSampleRate) || small > large || small < 6
             || large > 13 || p[29] != 1)
             return false;
         head.stream = Stream{AudioCodecKind::vorbis, int(rate), channels, 0};
@@ -269,7 +269,7 @@ bool readIdentification(const QByteArray &id, Head &head)
     }
     if (id.size() >= 19 && std::memcmp(p, "OpusHead", 8) == 0) {
         const int channels = p[9];
-        if ((p[8] & 0xF0) != 0 || channels < 1 || channels > ffmpeg::maximumChannels)
+        if ((p[8] & 0xF0) != 0 || channels < 1 || channels > decodelimits::maximumChannels)
             return false;
         head.stream = Stream{AudioCodecKind::opus, 48000, channels, 0};
         head.preSkip = p[10] | p[11] << 8;
