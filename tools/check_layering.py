@@ -7,8 +7,10 @@ Refuses a file that includes (quoted or angle-bracket) a module it may not use o
 module's internal/ headers, a public header (one outside every internal/ folder) that includes
 any internal/ header, its own module's included, system or audio-library headers outside the
 modules allowed them, a thread started outside concurrency, and include cycles between the
-sub-folders of a module, includes between the interface's feature folders other than
-those FOLDER_RULES lists, and a module FOLDER_RULES keeps for some folders used from others. Only direct includes are looked at: every public header is checked.
+sub-folders of a module (at every depth: the sub-folders of any one folder), includes between
+the interface's feature folders other than those FOLDER_RULES lists, a module FOLDER_RULES keeps
+for some folders used from others, and includes between the rooms ROOM_RULES lists other than
+its one-way order. Only direct includes are looked at: every public header is checked.
 Writes the module graph actually used as Graphviz dot (default: beside LAYERING_TXT).
 """
 import collections
@@ -36,6 +38,13 @@ FOLDER_RULES = {
     "views": {"kit": "kit", "uses": {"main": "*", "export": {"export_form"},
                                      "settings": {"export_form"}, "manual": set()},
               "modules": {"help": {"manual"}}},
+}
+# Folders whose sub-folders are rooms: a room includes no sibling room's headers except those
+# listed for it, so the rooms stay one-way. The folder's own files (a shared base, the dispatch
+# over the rooms) are no room.
+ROOM_RULES = {
+    # The FFmpeg stream fixes lengths and seeks with what the container families' parsers learn.
+    "platform/decode/internal": {"ffmpeg": {"flac", "mpeg", "ogg"}},
 }
 KNOWN = pathlib.Path(__file__).with_name("layering_known.txt")
 
@@ -97,6 +106,13 @@ def check(src, allowed):
                         refused = refused_folder(module, folder, to)
                         if refused:
                             problems.append(f"{where}: {refused}: '{header}'")
+                    nested = nested_edge(parts[:-1], target[:-1])
+                    if nested:
+                        parent, edge = nested
+                        folder_edges[parent].setdefault(edge, where)
+                        refused = refused_room(parent, *edge)
+                        if refused:
+                            problems.append(f"{where}: {refused}: '{header}'")
                 continue
             for pattern, modules, what in SYSTEM_RULES:
                 if module not in modules and pattern.match(header):
@@ -109,6 +125,26 @@ def check(src, allowed):
             problems.append(f"{src.name}/{module}: sub-folder cycle {' -> '.join(cycle)}"
                             f" ({'; '.join(steps)})")
     return problems, edges
+
+
+def nested_edge(source, target):
+    """(parent folder, (from, to)) where two folders below a module's own sub-folders part at
+    sibling sub-folders of one parent, or None. A folder's own files are left out: they may
+    compose its sub-folders, and the sub-folders may use them as their shared base."""
+    common = 0
+    while common < min(len(source), len(target)) and source[common] == target[common]:
+        common += 1
+    if common < 2 or common >= min(len(source), len(target)):
+        return None
+    return "/".join(source[:common]), (source[common], target[common])
+
+
+def refused_room(parent, room, to):
+    """Why room may not include from its sibling to, both in parent, or None."""
+    rooms = ROOM_RULES.get(parent)
+    if rooms is None or to in rooms.get(room, set()):
+        return None
+    return f"room '{room}' of {parent} may not include sibling room '{to}'"
 
 
 def refused_folder(module, folder, to):

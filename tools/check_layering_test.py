@@ -29,6 +29,11 @@ CLEAN = {
     "views/export/sheet.cpp": '#include "views/kit/theme.h"\n#include "views/export_form/row.h"\n',
     "views/export_form/row.cpp": '#include "views/kit/theme.h"\n#include "views/app_texts.h"\n',
     "views/manual/page.cpp": '#include "views/kit/theme.h"\n#include "help/help_article.h"\n',
+    # The decode rooms: ffmpeg above ogg, both on the shared base, the dispatch over both.
+    "platform/decode/internal/ffmpeg/stream.h": '#include "platform/decode/internal/ogg/seek.h"\n'
+                                                '#include "platform/decode/internal/base.h"\n',
+    "platform/decode/internal/ogg/seek.cpp": '#include "platform/decode/internal/limits.h"\n',
+    "platform/decode/internal/base.cpp": '#include "platform/decode/internal/ffmpeg/stream.h"\n',
 }
 
 FAULTS = [
@@ -61,6 +66,10 @@ FAULTS = [
     ("interface folder using a module kept for another", "views/waveform/x.cpp",
      '#include "help/help_article.h"\n', "views folder 'waveform' may not use module 'help'"),
     ("folder that is no module", "extra/x.cpp", "\n", "folder 'extra' is not a module"),
+    ("decode room including a sibling outside its order", "platform/decode/internal/mpeg/x.cpp",
+     '#include "platform/decode/internal/ogg/seek.h"\n',
+     "src/platform/decode/internal/mpeg/x.cpp:1: room 'mpeg' of platform/decode/internal may not"
+     " include sibling room 'ogg'"),
 ]
 
 
@@ -98,6 +107,24 @@ class CheckLayering(unittest.TestCase):
                 self.assertEqual(status, 1)
                 self.assertEqual(len(output), 2, output)
                 self.assertIn(expected, output[0])
+
+    def test_decode_rooms_including_each_other_are_refused_and_drawn_as_a_cycle(self):
+        status, output, _ = self.run_check({**CLEAN, "platform/decode/internal/ogg/page.cpp":
+                                            '#include "platform/decode/internal/ffmpeg/stream.h"\n'})
+        self.assertEqual(status, 1)
+        self.assertIn("room 'ogg' of platform/decode/internal may not include sibling room 'ffmpeg'",
+                      output[0])
+        self.assertIn("src/platform/decode/internal: sub-folder cycle ffmpeg -> ogg -> ffmpeg",
+                      output[1])
+
+    def test_sub_folder_cycle_found_at_any_depth(self):
+        deep = "files/store/internal/journal/"
+        status, output, _ = self.run_check({
+            **CLEAN, deep + "a/x.cpp": f'#include "{deep}b/y.h"\n',
+            deep + "b/y.h": f'#include <{deep}c/z.h>\n', deep + "c/z.cpp": f'#include "{deep}a/x.h"\n'})
+        self.assertEqual(status, 1)
+        self.assertEqual(len(output), 2, output)
+        self.assertIn("src/files/store/internal/journal: sub-folder cycle a -> b -> c -> a", output[0])
 
     def test_refused_edge_is_drawn_red(self):
         graph = self.run_check({**CLEAN, "core/x.cpp": '#include "tags/reader.h"\n'})[2]
