@@ -1,8 +1,10 @@
 // The frame walks of raw AAC, AC-3, E-AC-3 and MP3 over arbitrary bytes: whatever they accept
-// must be a stream the reader can take, with a length that fits the bytes.
+// must be a stream the reader can take, with a length that fits the bytes; and the search for a
+// stream's first frame after misstated tags.
 #include "core/file_handle.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/stream_start_search.h"
 
 #include "memory_file.h"
 
@@ -29,5 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     check(tampod::codedframes::ac3(file, 0, bytes, false), bytes, 1536 / 128);
     check(tampod::codedframes::ac3(file, 0, bytes, true), bytes, 1536 / 8);
     check(tampod::codedframes::mpegLayer3(file, 0, bytes), bytes, 1152 / 24 + 1);
+    // The search for a stream's first frame near where the tags before it say they end.
+    const auto start = tampod::streamstart::nearest(file, bytes / 2, 0, tampod::codedframes::layer3FramesAt);
+    if (start && (*start < 0 || *start >= bytes))
+        std::abort();
     return 0;
 }

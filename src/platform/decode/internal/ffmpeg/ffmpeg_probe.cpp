@@ -6,6 +6,7 @@
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
 #include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
+#include "platform/decode/internal/stream_start_search.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
@@ -39,9 +40,10 @@ int64_t id3v2Length(const FileHandle &file, int64_t offset)
     const int64_t stated = statedId3v2Length(file, offset);
     if (stated == 0)
         return 0;
-    // A tagger that miscounted its tag by a few bytes.
-    constexpr int64_t window = 16;
-    return codedframes::layer3FramesNear(file, offset + stated, window).value_or(offset + stated) - offset;
+    // A tagger that miscounted its tag: the stream begins near where the tag says it ends.
+    const auto start = streamstart::nearest(file, offset + stated, offset + Id3v2::headerLength,
+                                            codedframes::layer3FramesAt);
+    return start.value_or(offset + stated) - offset;
 }
 
 int64_t statedId3v2Length(const FileHandle &file, int64_t offset)

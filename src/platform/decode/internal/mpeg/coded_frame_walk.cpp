@@ -283,29 +283,20 @@ bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize)
     return false;
 }
 
-std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window)
+bool layer3FramesAt(std::span<const uint8_t> bytes, bool fileEnds)
 {
-    const int64_t from = std::max<int64_t>(0, at - window);
-    const QByteArray near = file.preadUpTo(from, at + window - from + 4);
-    const auto *bytes = reinterpret_cast<const uint8_t *>(near.constData());
-    const auto chainAt = [&](int64_t offset) {
-        const int64_t index = offset - from;
-        if (offset < from || index + 4 > near.size())
+    std::optional<Layer3Header> first;
+    size_t at = 0;
+    for (int frames = 0; frames < 3; ++frames) {
+        if (fileEnds && at == bytes.size() && frames > 0)
+            return true;
+        const auto header = at + 4 <= bytes.size() ? layer3Header(bytes.data() + at) : std::nullopt;
+        if (!header || (first && (header->mpeg1 != first->mpeg1 || header->rate != first->rate)))
             return false;
-        const auto header = layer3Header(bytes + index);
-        if (!header)
-            return false;
-        const QByteArray next = file.preadUpTo(offset + header->bytes, 4);
-        const auto following = next.size() == 4 ? layer3Header(reinterpret_cast<const uint8_t *>(next.constData())) : std::nullopt;
-        return following && following->mpeg1 == header->mpeg1 && following->rate == header->rate;
-    };
-    for (int64_t distance = 0; distance <= window; ++distance) {
-        if (chainAt(at - distance))
-            return at - distance;
-        if (distance > 0 && chainAt(at + distance))
-            return at + distance;
+        first = first ? first : header;
+        at += size_t(header->bytes);
     }
-    return std::nullopt;
+    return true;
 }
 
 } // namespace tampod::codedframes

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace tampod {
 class FileHandle;
@@ -41,8 +42,9 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
 // and junk after a stream hold none; a second stream joined on does.
 bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize);
 
-// Where two MPEG Layer III frames that follow each other begin nearest to at, no further than
-// window bytes before or after it; nullopt where none do.
-std::optional<int64_t> layer3FramesNear(const FileHandle &file, int64_t at, int64_t window);
+// Whether MPEG Layer III frames begin at the first of bytes: three frame headers alike, each
+// where the frame before ends, or fewer whose last frame ends where the file does (fileEnds: the
+// bytes run to the file's end). A test for streamstart::nearest.
+bool layer3FramesAt(std::span<const uint8_t> bytes, bool fileEnds);
 
 } // namespace tampod::codedframes
