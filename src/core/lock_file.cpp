@@ -1,6 +1,7 @@
 #include "core/lock_file.h"
 
 #include "core/file_system_call.h"
+#include "core/folder.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,9 +10,24 @@
 
 namespace tampod {
 
+namespace {
+
+constexpr int openFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+
+} // namespace
+
 std::optional<LockFile> LockFile::take(const QString &path)
 {
-    FileHandle file = FileHandle::open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    return lock(FileHandle::open(path, openFlags, 0600));
+}
+
+std::optional<LockFile> LockFile::take(const Folder &folder, const QByteArray &name)
+{
+    return lock(folder.openFile(name, openFlags, 0600));
+}
+
+std::optional<LockFile> LockFile::lock(FileHandle file)
+{
     const struct stat status = file.status();
     if (!S_ISREG(status.st_mode) || status.st_uid != ::getuid())
         throw SystemError(EACCES, QStringLiteral("lock check"));

@@ -1,4 +1,5 @@
 #include "alert_recorder.h"
+#include "silent_wav.h"
 
 #include "app/application.h"
 #include "app/settings_file.h"
@@ -38,16 +39,6 @@ using namespace tampod;
 
 namespace {
 
-// A tenth of a second of 16-bit mono silence at 44.1 kHz.
-QByteArray wav()
-{
-    const quint32 bytes = 8820;
-    QByteArray data("RIFF....WAVEfmt \x10\0\0\0\1\0\1\0\x44\xac\0\0\x88\x58\x01\0\2\0\x10\0data....", 44);
-    qToLittleEndian<quint32>(36 + bytes, data.data() + 4);
-    qToLittleEndian<quint32>(bytes, data.data() + 40);
-    return data + QByteArray(bytes, '\0');
-}
-
 // Every per-user place of this process (settings, the store, the instance socket) in folder.
 void isolate(const test::TempDir &folder)
 {
@@ -74,7 +65,7 @@ TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
     test::TempDir folder;
     isolate(folder);
     for (const char *name : {"a.wav", "b.wav", "c.wav"})
-        test::writeFile(folder.file(QString::fromLatin1(name)), wav());
+        test::writeFile(folder.file(QString::fromLatin1(name)), test::wav());
 
     Application app(std::make_unique<test::AlertRecorder>());
     SingleInstance instance;
@@ -168,7 +159,7 @@ TEST(Application, PlayIsNotLitWhileTheMissingFileAlertIsUp)
     test::TempDir folder;
     isolate(folder);
     for (const char *name : {"a.wav", "b.wav"})
-        test::writeFile(folder.file(QString::fromLatin1(name)), wav());
+        test::writeFile(folder.file(QString::fromLatin1(name)), test::wav());
 
     // The real alerts, read as each comes up, answered at once.
     QStringList seen;
@@ -281,7 +272,7 @@ TEST(Application, StartsWhenItsSettingsPathIsAFifo)
 
     QProcess first;
     first.start(QStringLiteral(TAMPOD_EXECUTABLE), {});
-    const SingleInstance instance;
+    SingleInstance instance;
     const bool answered = test::pumpUntil(
         [&] { return instance.forward({}) == SingleInstance::Forwarding::delivered; }, std::chrono::seconds(30));
     first.kill();

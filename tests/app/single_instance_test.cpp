@@ -1,13 +1,21 @@
+#include "silent_wav.h"
+
+#include "app/app_texts.h"
 #include "app/single_instance.h"
 
 #include "core/file_handle.h"
 #include "core/lock_file.h"
 #include "core/native_path.h"
 #include "platform/output/audio_output.h"
+#include "views/kit/dialogs/alert_dialog.h"
 
+#include "support/file_fixtures.h"
 #include "support/test_support.h"
 
 #include <QDir>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLocalServer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -17,6 +25,8 @@
 #include <memory>
 #include <thread>
 
+#include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 using namespace tampod;
@@ -94,6 +104,29 @@ QByteArray percentEncoded(const QString &path)
     return encodedPath(resolvedPath(path).value_or(path)).toPercentEncoding("/");
 }
 
+// Where the launches of a test meet: the test's own private folder.
+std::optional<PrivateFolder> meetingIn(const test::TempDir &folder)
+{
+    return PrivateFolder::open(folder.path());
+}
+
+// A second launch in a thread of its own, so that this one can keep its event loop turning,
+// or hold it still as a busy instance does.
+std::future<SingleInstance::Claim> launchBeside(const test::TempDir &folder, const QList<QUrl> &documents,
+                                                std::chrono::milliseconds patience, QStringList &said)
+{
+    return std::async(std::launch::async, [&folder, documents, patience, &said] {
+        return SingleInstance(meetingIn(folder), patience, [&said](const QString &line) { said << line; })
+            .claim(documents);
+    });
+}
+
+template <typename T>
+bool ready(const std::future<T> &future)
+{
+    return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
 } // namespace
 
 TEST(SingleInstance, MessagesRoundTripAndRefuseWhatIsNotOne)
@@ -103,14 +136,14 @@ TEST(SingleInstance, MessagesRoundTripAndRefuseWhatIsNotOne)
     EXPECT_EQ(SingleInstance::decode(SingleInstance::encode(documents)), documents);
     EXPECT_EQ(SingleInstance::decode(SingleInstance::encode({})), QList<QUrl>());
 
-    const QByteArray header = QByteArrayLiteral("tamPOD open 1\n");
+    const QByteArray header = QByteArrayLiteral("tamPOD open 2\n");
     const struct {
         const char *name;
         QByteArray message;
         std::optional<QList<QUrl>> documents;
     } cases[] = {
         {"no header", QByteArrayLiteral("file:///a.wav\n\n"), std::nullopt},
-        {"other version", QByteArrayLiteral("tamPOD open 2\n\n"), std::nullopt},
+        {"other version", QByteArrayLiteral("tamPOD open 1\n\n"), std::nullopt},
         {"unfinished", header + "file:///a.wav\n", std::nullopt},
         {"header only", header, std::nullopt},
         {"too large", header + QByteArray(SingleInstance::maximumMessage, 'a') + "\n\n", std::nullopt},
@@ -132,44 +165,129 @@ TEST(SingleInstance, DocumentArguments)
                            file("/home/u/music/-weird-name.wav")}));
 }
 
-TEST(SingleInstance, ASecondLaunchHandsItsDocumentsOver)
+TEST(SingleInstance, ASecondLaunchHandsItsDocumentsOverWhateverTheFolderPathsLength)
 {
-    test::TempDir folder;
-    const QString name = folder.file(QStringLiteral("instance"));
-    SingleInstance first(name);
-    EXPECT_EQ(SingleInstance(name).forward({}), SingleInstance::Forwarding::noInstance);
-    ASSERT_TRUE(first.listen());
-    QList<QList<QUrl>> received;
-    QObject::connect(&first, &SingleInstance::documentsReceived,
-                     [&](const QList<QUrl> &documents) { received.append(documents); });
+    test::TempDir base;
+    // A socket's path holds 107 bytes; a runtime folder's path may be longer.
+    const QString deep = base.path() + QLatin1Char('/') + QString(std::max<qsizetype>(1, 120 - base.path().size()), u'd');
+    ASSERT_EQ(::mkdir(QFile::encodeName(deep).constData(), 0700), 0);
+    for (const QString &path : {base.path(), deep}) {
+        SingleInstance first(PrivateFolder::open(path));
+        EXPECT_EQ(SingleInstance(PrivateFolder::open(path)).forward({}), SingleInstance::Forwarding::noInstance);
+        ASSERT_TRUE(first.listen()) << path.size();
+        QList<QList<QUrl>> received;
+        QObject::connect(&first, &SingleInstance::documentsReceived,
+                         [&](const QList<QUrl> &documents) { received.append(documents); });
 
-    // The second launch blocks in its own thread; this one keeps its event loop turning. The
-    // first documents come before the instance is ready for them: they wait.
-    for (const QList<QUrl> &documents : {QList<QUrl>{file("/m/c.wav"), file("/m/d.wav")}, QList<QUrl>{}}) {
-        auto answer = std::async(std::launch::async, [&] { return SingleInstance(name).forward(documents); });
-        ASSERT_TRUE(test::pumpUntil(
-            [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
-        EXPECT_EQ(answer.get(), SingleInstance::Forwarding::delivered);
-        if (received.isEmpty()) {
-            first.startDelivering();
-            ASSERT_EQ(received.size(), 1);
+        // The second launch blocks in its own thread; this one keeps its event loop turning. The
+        // first documents come before the instance is ready for them: they wait.
+        for (const QList<QUrl> &documents : {QList<QUrl>{file("/m/c.wav"), file("/m/d.wav")}, QList<QUrl>{}}) {
+            auto answer = std::async(std::launch::async,
+                                     [&] { return SingleInstance(PrivateFolder::open(path)).forward(documents); });
+            ASSERT_TRUE(test::pumpUntil([&] { return ready(answer); }));
+            EXPECT_EQ(answer.get(), SingleInstance::Forwarding::delivered);
+            if (received.isEmpty()) {
+                ASSERT_TRUE(test::pumpUntil([&] { return first.waitingBatches() == 1; }));
+                first.startDelivering();
+            }
+            ASSERT_TRUE(test::pumpUntil([&] { return !received.isEmpty() && received.last() == documents; }));
         }
-        EXPECT_EQ(received.last(), documents);
-    }
-    EXPECT_EQ(received.size(), 2);
+        EXPECT_EQ(received.size(), 2);
 
-    // A second listener under the same name is refused while the first one answers.
-    EXPECT_FALSE(SingleInstance(name).listen());
+        // A second listener under the same name is refused while the first one answers.
+        EXPECT_FALSE(SingleInstance(PrivateFolder::open(path)).listen());
+    }
 }
 
 TEST(SingleInstance, TakesOverTheSocketOfACrashedInstance)
 {
     test::TempDir folder;
-    const QString name = folder.file(QStringLiteral("instance"));
-    test::writeFile(name, QByteArray()); // what a killed instance leaves: a name nobody answers
-    SingleInstance instance(name);
+    test::writeFile(folder.file(QStringLiteral("tampod-instance")), QByteArray()); // a name nobody answers
+    SingleInstance instance(meetingIn(folder));
     EXPECT_EQ(instance.claim({}), SingleInstance::Claim::instance);
-    EXPECT_FALSE(SingleInstance(name).listen()) << "the instance listens on the name";
+    EXPECT_FALSE(SingleInstance(meetingIn(folder)).listen()) << "the instance listens on the name";
+}
+
+// A busy instance (its event loop held still here) answers nothing: the launch says that it
+// waits, gives up, and says its files were not opened; they are not opened when the instance
+// goes on, while a later launch's are.
+TEST(SingleInstance, ALaunchThatGivesUpOnABusyInstanceSaysSoAndItsFilesAreNeverOpened)
+{
+    test::TempDir folder;
+    SingleInstance instance(meetingIn(folder));
+    ASSERT_EQ(instance.claim({}), SingleInstance::Claim::instance);
+    instance.startDelivering();
+    QList<QList<QUrl>> received;
+    QObject::connect(&instance, &SingleInstance::documentsReceived,
+                     [&](const QList<QUrl> &documents) { received.append(documents); });
+
+    QStringList said;
+    auto givenUp = launchBeside(folder, {file("/m/a.wav")}, SingleInstance::noticeDelay * 2, said);
+    EXPECT_EQ(givenUp.get(), SingleInstance::Claim::failed);
+    EXPECT_EQ(said, (QStringList{LaunchText::waiting, LaunchText::notHandedOver}));
+
+    QStringList saidLater;
+    auto later = launchBeside(folder, {file("/m/b.wav")}, SingleInstance::patience, saidLater);
+    ASSERT_TRUE(test::pumpUntil([&] { return ready(later) && !received.isEmpty(); }));
+    EXPECT_EQ(later.get(), SingleInstance::Claim::delivered);
+    EXPECT_EQ(received, QList<QList<QUrl>>{{file("/m/b.wav")}});
+}
+
+// The real program as the second launch: it says within moments that it waits for the busy
+// instance, and once the instance goes on, that the instance took its file, and ends well.
+TEST(SingleInstance, ALaunchWaitingForABusyInstanceSaysSoAndThenThatItsFileWasTaken)
+{
+    test::TempDir folder;
+    Launch second(folder.path());
+    auto environment = second.process().processEnvironment();
+    SingleInstance instance(PrivateFolder::open(environment.value(QStringLiteral("XDG_RUNTIME_DIR"))));
+    ASSERT_EQ(instance.claim({}), SingleInstance::Claim::instance);
+    instance.startDelivering();
+    QList<QList<QUrl>> received;
+    QObject::connect(&instance, &SingleInstance::documentsReceived,
+                     [&](const QList<QUrl> &documents) { received.append(documents); });
+
+    // Busy: only the launch's output is read until it says it waits.
+    QElapsedTimer waited;
+    waited.start();
+    second.process().start(QStringLiteral(TAMPOD_EXECUTABLE), {QStringLiteral("c.wav")});
+    const QByteArray waiting = LaunchText::waiting.toUtf8() + '\n';
+    while (!second.report().contains(waiting) && second.isRunning() && waited.elapsed() < 60'000)
+        second.process().waitForReadyRead(1000);
+    ASSERT_TRUE(second.report().contains(waiting)) << second.report().toStdString();
+    std::printf("the launch said it waits after %lld ms\n", waited.elapsed());
+
+    ASSERT_TRUE(test::pumpUntil([&] { return !second.isRunning() && !received.isEmpty(); }, std::chrono::seconds(60)));
+    EXPECT_TRUE(second.exitedWell());
+    EXPECT_EQ(second.report(), waiting + LaunchText::handedOver.toUtf8() + '\n');
+    EXPECT_EQ(received, QList<QList<QUrl>>{{QUrl::fromLocalFile(resolvedPath(folder.path()).value() + "/c.wav")}});
+}
+
+// Documents that come while a modal alert is up wait for it to be answered: the window they
+// bring forward would cover it.
+TEST(SingleInstance, DocumentsWaitWhileAModalAlertIsUp)
+{
+    test::TempDir folder;
+    SingleInstance instance(meetingIn(folder));
+    ASSERT_TRUE(instance.listen());
+    instance.startDelivering();
+    QList<QList<QUrl>> received;
+    QObject::connect(&instance, &SingleInstance::documentsReceived,
+                     [&](const QList<QUrl> &documents) { received.append(documents); });
+
+    AlertDialog alert(QStringLiteral("Alert"), QStringLiteral("Up"));
+    alert.addButton(QStringLiteral("OK"));
+    for (const char *name : {"/m/a.wav", "/m/b.wav"}) {
+        alert.show();
+        ASSERT_EQ(QApplication::activeModalWidget(), &alert);
+        auto answer = std::async(std::launch::async, [&] { return SingleInstance(meetingIn(folder)).forward({file(name)}); });
+        ASSERT_TRUE(test::pumpUntil([&] { return ready(answer) && instance.waitingBatches() == 1; }))
+            << "delivered while the alert is up: " << received.size();
+        EXPECT_EQ(answer.get(), SingleInstance::Forwarding::delivered);
+        alert.accept();
+        ASSERT_TRUE(test::pumpUntil([&] { return !received.isEmpty() && received.last() == QList<QUrl>{file(name)}; }));
+    }
+    EXPECT_EQ(received.size(), 2);
 }
 
 // Pairs of launches at the same moment, each pair with a runtime folder of its own: one of
@@ -181,6 +299,9 @@ TEST(SingleInstance, OfTwoLaunchesAtOnceOneRunsWithTheFilesOfBoth)
     int runningTogether = 0;
     for (int pair = 0; pair < pairs; ++pair) {
         test::TempDir folder;
+        // Files that open without an alert: documents received while one is up wait for it.
+        for (const QString &name : names)
+            test::writeFile(folder.file(name), test::wav());
         const QByteArray files[] = {percentEncoded(folder.file(names[0])), percentEncoded(folder.file(names[1]))};
         // Both wait at a gate until both wait, so that they start together.
         const QString gate = folder.file(QStringLiteral("gate"));
@@ -243,4 +364,95 @@ TEST(SingleInstance, ALaunchTakesItsArgumentsByTheirBytesAndSetsTheAudioEnvironm
     for (const auto &setting : AudioOutput::environment)
         EXPECT_TRUE(launch.report().contains(QByteArray("environment ") + setting.name + '=' + setting.value + '\n'))
             << setting.name << " not in:\n" << launch.report().toStdString();
+}
+
+// Without a runtime folder, two users share one temporary folder, and the other user got there
+// first: made this user's runtime folder, listens where a shared socket would be. Each user's
+// launches meet in a folder of their own; no file name crosses, neither user blocks the other.
+// Where even the folder made for this user is taken, its launches run alone.
+TEST(SingleInstance, LaunchesWithoutARuntimeFolderNeverMeetInAnotherUsersFolder)
+{
+    if (!test::runningAsRoot())
+        GTEST_SKIP() << "another user's folders need root";
+    test::TempDir folder;
+    ASSERT_EQ(::chmod(QFile::encodeName(folder.path()).constData(), 0755), 0);
+    const QString user = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
+    const auto sharedTemporaryFolder = [&](const QString &name, const QStringList &takenByOther) {
+        const QString shared = folder.file(name);
+        EXPECT_EQ(::mkdir(QFile::encodeName(shared).constData(), 0777), 0);
+        ::chmod(QFile::encodeName(shared).constData(), 01777);
+        for (const QString &taken : takenByOther) {
+            EXPECT_EQ(::mkdir(QFile::encodeName(shared + u'/' + taken).constData(), 0700), 0);
+            test::giveAway(shared + u'/' + taken);
+        }
+        return shared;
+    };
+    // A launch of this user (or of user 65534) with the given temporary folder and no runtime folder.
+    const auto launch = [&](const QString &home, const QString &temporary, const char *document, bool other) {
+        auto started = std::make_unique<Launch>(home);
+        auto environment = started->process().processEnvironment();
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("TMPDIR"), temporary);
+        started->process().setProcessEnvironment(environment);
+        if (other) {
+            for (const QString &place : QDir(home).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                test::giveAway(home + u'/' + place);
+            test::giveAway(home);
+            started->process().start(QStringLiteral("setpriv"),
+                                     {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                      QStringLiteral("--clear-groups"), QStringLiteral(TAMPOD_EXECUTABLE),
+                                      QString::fromLatin1(document)});
+        } else {
+            started->process().start(QStringLiteral(TAMPOD_EXECUTABLE), {QString::fromLatin1(document)});
+        }
+        return started;
+    };
+    const auto opened = [](Launch &running, const QString &home, const char *document) {
+        return running.opened(percentEncoded(home) + '/' + document);
+    };
+    const auto endsWell = [](Launch &ended) {
+        return test::pumpUntil([&] { return !ended.isRunning(); }, std::chrono::seconds(60)) && ended.exitedWell();
+    };
+
+    const QString shared = sharedTemporaryFolder(QStringLiteral("tmp"), {QStringLiteral("runtime-") + user});
+    QLocalServer listener;
+    ASSERT_TRUE(listener.listen(shared + QStringLiteral("/tampod-instance")));
+    const QString mine = folder.file(QStringLiteral("mine")), theirs = folder.file(QStringLiteral("theirs"));
+    QDir().mkpath(mine);
+    QDir().mkpath(theirs);
+    // Files that open without an alert: documents received while one is up wait for it.
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        test::writeFile(mine + u'/' + QLatin1String(name), test::wav());
+    for (const char *name : {"o.wav", "p.wav"})
+        test::writeFile(theirs + u'/' + QLatin1String(name), test::wav());
+
+    auto first = launch(mine, shared, "a.wav", false);
+    ASSERT_TRUE(test::pumpUntil([&] { return opened(*first, mine, "a.wav") || !first->isRunning(); }, std::chrono::seconds(60)))
+        << first->report().toStdString();
+    auto other = launch(theirs, shared, "o.wav", true);
+    ASSERT_TRUE(test::pumpUntil([&] { return opened(*other, theirs, "o.wav") || !other->isRunning(); }, std::chrono::seconds(60)))
+        << other->report().toStdString();
+    auto second = launch(mine, shared, "b.wav", false);
+    EXPECT_TRUE(endsWell(*second)) << second->report().toStdString();
+    auto otherSecond = launch(theirs, shared, "p.wav", true);
+    EXPECT_TRUE(endsWell(*otherSecond)) << otherSecond->report().toStdString();
+    EXPECT_TRUE(test::pumpUntil([&] { return opened(*first, mine, "b.wav") && opened(*other, theirs, "p.wav"); }));
+    EXPECT_FALSE(opened(*first, theirs, "p.wav") || opened(*other, mine, "b.wav"));
+    EXPECT_TRUE(first->isRunning() && other->isRunning());
+    // Every launch had ended its claim before it opened anything.
+    EXPECT_FALSE(listener.waitForNewConnection(0)) << "a launch connected to the shared folder's socket";
+    EXPECT_TRUE(QDir(shared + QStringLiteral("/runtime-") + user).isEmpty());
+
+    // The folder made for this user is another's too: each launch runs alone.
+    const QString taken = sharedTemporaryFolder(QStringLiteral("tmp2"), {QStringLiteral("runtime-") + user,
+                                                                         QStringLiteral("tampod-") + QString::number(::geteuid())});
+    std::unique_ptr<Launch> alone[] = {launch(mine, taken, "c.wav", false), launch(mine, taken, "d.wav", false)};
+    for (const char *document : {"c.wav", "d.wav"}) {
+        Launch &running = *alone[document[0] - 'c'];
+        EXPECT_TRUE(test::pumpUntil([&] { return opened(running, mine, document) || !running.isRunning(); }, std::chrono::seconds(60)))
+            << running.report().toStdString();
+        EXPECT_TRUE(running.isRunning()) << running.report().toStdString();
+    }
+    for (const QString &place : {QStringLiteral("/runtime-") + user, QStringLiteral("/tampod-") + QString::number(::geteuid())})
+        EXPECT_TRUE(QDir(taken + place).isEmpty()) << place.toStdString();
 }
