@@ -198,7 +198,7 @@ SingleInstance::Forwarding SingleInstance::forward(const QList<QUrl> &documents,
     if (awaitLine(socket, QDeadlineTimer(std::max(answerTimeout, std::chrono::milliseconds(1)))) != acknowledgement)
         return Forwarding::failed;
     // Once the confirmation is in the instance's queue the documents are its; an instance that
-    // gave up on this launch first refuses the write.
+    // has ended meanwhile refuses the write.
     socket.write(confirmation);
     if (!socket.waitForBytesWritten(int(timeout.count())) || socket.bytesToWrite() > 0)
         return Forwarding::failed;

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include <array>
 #include <future>
 #include <memory>
+#include <vector>
 #include <thread>
 
 #include <pwd.h>
@@ -244,6 +246,37 @@ TEST(SingleInstance, ALaunchThatGivesUpOnABusyInstanceSaysSoAndItsFilesAreNeverO
     ASSERT_TRUE(test::pumpUntil([&] { return ready(later) && !received.isEmpty(); }));
     EXPECT_EQ(later.get(), SingleInstance::Claim::delivered);
     EXPECT_EQ(listed(received), "file:///m/b.wav");
+}
+
+// Launches that were answered and neither confirm nor go hold a place each, up to a bound;
+// one that goes without confirming has its documents dropped.
+TEST(SingleInstance, AnsweredHandOversWaitingForTheirLaunchAreBoundedAndDroppedUnconfirmed)
+{
+    test::TempDir folder;
+    SingleInstance instance(meetingIn(folder));
+    ASSERT_TRUE(instance.listen());
+    instance.startDelivering();
+    int received = 0;
+    QObject::connect(&instance, &SingleInstance::documentsReceived, [&] { ++received; });
+
+    std::vector<std::unique_ptr<QLocalSocket>> launches;
+    const auto send = [&] {
+        auto socket = std::make_unique<QLocalSocket>();
+        socket->connectToServer(PrivateFolder::open(folder.path())->pathOf("tampod-instance"));
+        EXPECT_TRUE(socket->waitForConnected(5000));
+        socket->write(SingleInstance::encode({file("/m/a.wav")}));
+        launches.push_back(std::move(socket));
+        QLocalSocket &sent = *launches.back();
+        // The answer, or the instance closing the connection.
+        EXPECT_TRUE(test::pumpUntil([&] { return sent.bytesAvailable() > 0 || sent.state() != QLocalSocket::ConnectedState; }));
+        return sent.readAll();
+    };
+    for (int i = 0; i < SingleInstance::maximumHeld; ++i)
+        ASSERT_EQ(send(), "ok\n") << i;
+    EXPECT_EQ(send(), "") << "one more than the bound is refused";
+    launches.front()->abort(); // goes without confirming: its place is free again
+    EXPECT_TRUE(test::pumpUntil([&] { return send() == "ok\n"; }));
+    EXPECT_EQ(received, 0);
 }
 
 // The real program as the second launch: it says within moments that it waits for the busy
