@@ -249,8 +249,8 @@ TEST(SingleInstance, ALaunchThatGivesUpOnABusyInstanceSaysSoAndItsFilesAreNeverO
 }
 
 // Launches that were answered and neither confirm nor go hold a place each, up to a bound;
-// one that goes without confirming has its documents dropped.
-TEST(SingleInstance, AnsweredHandOversWaitingForTheirLaunchAreBoundedAndDroppedUnconfirmed)
+// none is handed on without its confirmation.
+TEST(SingleInstance, AnsweredHandOversWaitingForTheirLaunchAreBounded)
 {
     test::TempDir folder;
     SingleInstance instance(meetingIn(folder));
