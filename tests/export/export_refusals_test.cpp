@@ -264,17 +264,21 @@ TEST(ExportRefusals, ASourceCutShortDuringTheExportFailsWithAStatus)
 
 // A stretch of the source the system cannot read (an unreadable sector, a share that drops) is
 // a failed export in every source format, never a shorter one. (Where the open walks every page
-// to learn the length, as for Ogg, the open is the step that fails.)
+// to learn the length, as for Ogg, the open is the step that fails.) PCM to FLAC at the source's
+// depth is encoded from the source itself, and still names the decode as the failed step.
 TEST(ExportRefusals, AReadTheSystemFailsInTheSourceFailsTheExport)
 {
     ExportScene scene;
     makeFolder(scene.file("sources"));
     const QRegularExpression expected(QStringLiteral("^Audio conversion failed during (opening|decoding) source \\(audio "
                                                      "error -5\\)\\. No destination file was created\\.$"));
-    for (const QString &source : makeNoiseSources(scene.file("sources"), 12)) {
+    QStringList sources = makeNoiseSources(scene.file("sources"), 12);
+    sources.append(scene.file("sources/tone.aiff"));
+    writeAudio(sources.last(), 2, 44100, tone(12 * 44100, 2), 16, AudioFileType::aiff);
+    for (const QString &source : sources) {
         const qint64 middle = QFileInfo(source).size() / 2;
         BadStretch bad(source, middle - 2048, middle + 2048);
-        for (const ExportFormat format : {ExportFormat::wav, ExportFormat::m4aAAC}) {
+        for (const ExportFormat format : {ExportFormat::wav, ExportFormat::m4aAAC, ExportFormat::flac}) {
             const QString name = "out." + extension(format);
             const QString text =
                 caught<AudioExportError>([&] { scene.run(scene.request(trackOf(source), settingsFor(format), name)); },
@@ -282,6 +286,9 @@ TEST(ExportRefusals, AReadTheSystemFailsInTheSourceFailsTheExport)
                     .value_or(QStringLiteral("none"));
             const std::string where = source.toStdString() + " to " + name.toStdString();
             EXPECT_TRUE(expected.match(text).hasMatch()) << text.toStdString() << " for " << where;
+            if (source.endsWith(".wav") || source.endsWith(".aiff")) {
+                EXPECT_TRUE(text.contains("during decoding source")) << text.toStdString() << " for " << where;
+            }
             EXPECT_FALSE(exists(scene.file(name))) << where;
             QFile::remove(scene.file(name));
         }

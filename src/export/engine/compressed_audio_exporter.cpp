@@ -10,6 +10,7 @@
 #include "concurrency/thread_start.h"
 #include "platform/encode/audio_file_writer.h"
 #include "platform/encode/flac_file_encoder.h"
+#include "platform/encode/source_read_error.h"
 #include "tags/flac_tempo_metadata.h"
 #include "tags/m4a_tempo_metadata.h"
 #include "tags/tempo_model.h"
@@ -39,10 +40,15 @@ void encode(const QString &source, const QString &destination, const ExportDefau
 {
     if (settings.format == ExportFormat::flac) {
         ExportFailure::step(QStringLiteral("encoding audio"), [&] {
-            FlacFileEncoder::encode(source, destination, int(settings.bitDepth), [&](double fraction) {
-                if (progress)
-                    progress(0.55 + 0.35 * fraction);
-            }, token, comments);
+            try {
+                FlacFileEncoder::encode(source, destination, int(settings.bitDepth), [&](double fraction) {
+                    if (progress)
+                        progress(0.55 + 0.35 * fraction);
+                }, token, comments);
+            } catch (const SourceReadError &error) {
+                // The encoder reads the source itself: its failed read is the decode's.
+                throw AudioExportError::native(QStringLiteral("decoding source"), error.code());
+            }
         });
         return;
     }

@@ -4,6 +4,7 @@
 #include "core/exclusive_file.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
+#include "platform/encode/source_read_error.h"
 #include "platform/internal/frame_crc.h"
 
 #include <libavutil/error.h>
@@ -222,6 +223,24 @@ private:
         }
     }
 
+    // Fills samples from the source's frame start on; any failure is the source's.
+    void readSource(AudioFileReader &reader, std::int64_t start, std::span<std::int32_t> samples) const
+    {
+        const auto frames = std::int64_t(samples.size()) / channels_;
+        try {
+            reader.seek(start);
+            for (std::int64_t read = 0; read < frames;) {
+                const std::int64_t n = reader.readInt32Interleaved(samples.data() + read * channels_, frames - read);
+                if (n == 0)
+                    throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_EOF, encodingText,
+                                         QStringLiteral("the source ended early"));
+                read += n;
+            }
+        } catch (const AudioFileError &error) {
+            throw SourceReadError(error);
+        }
+    }
+
     Span encodeSpan(AudioFileReader &reader, std::int64_t index)
     {
         token_.throwIfCancelled();
@@ -235,15 +254,7 @@ private:
         if (scratch.size() < count)
             scratch.resize(count);
         const std::span<std::int32_t> samples(scratch.data(), count);
-        reader.seek(start);
-        std::int64_t read = 0;
-        while (read < span.length) {
-            const std::int64_t n = reader.readInt32Interleaved(samples.data() + read * channels_, span.length - read);
-            if (n == 0)
-                throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_EOF, encodingText,
-                                     QStringLiteral("the source ended early"));
-            read += n;
-        }
+        readSource(reader, start, samples);
         const int sampleBytes = bits_ / 8;
         // Shared with the span once filled; while an earlier span still holds it, data() detaches.
         thread_local QByteArray littleEndian;

@@ -23,8 +23,9 @@ inline constexpr std::int64_t spanFrames = 32 * blockFrames;
 // not yet flushed: whoever publishes it flushes it first. metadata: whole metadata blocks to
 // follow STREAMINFO, the last one marked as the last, or nothing. progress gets the fraction of
 // the audio written, on the calling thread, 0 first, once the source is open.
-// Throws AudioFileError (the source is not such a file, or libFLAC refused), SystemError for
-// the files, Cancelled.
+// Throws AudioFileError (the source is not such a file, or libFLAC refused), SourceReadError
+// (an AudioFileError: reading the source failed or it ended early), SystemError for the files,
+// Cancelled.
 void encode(const QString &source, const QString &destination, int bitsPerSample,
             const std::function<void(double)> &progress, const CancellationToken &token = {},
             const QByteArray &metadata = {});
