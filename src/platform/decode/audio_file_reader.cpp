@@ -4,6 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/decoded_stream.h"
 #include "platform/decode/internal/decode_limits.h"
+#include "platform/decode/internal/length_cache.h"
 #include "platform/decode/sample_rate_converter.h"
 
 #include <algorithm>
@@ -56,7 +57,7 @@ struct AudioFileReader::Impl {
     {
     }
     Impl(const QString &path, const RawPCMFormat &raw, CancellationToken token)
-        : token(std::move(token)), file(openAudioFile(path)),
+        : token(std::move(token)), sharesCount(false), file(openAudioFile(path)),
           stream(readingSource(openingText(),
                                [&] { return openRawPCMStream(file, raw.sampleRate, raw.channels, raw.bits, this->token); })),
           channels(stream->format().channels)
@@ -139,6 +140,8 @@ struct AudioFileReader::Impl {
     }
 
     CancellationToken token;
+    // Raw PCM's count depends on the parameters given, not on the file alone.
+    const bool sharesCount = true;
     FileHandle file; // read by the stream: declared before it
     std::unique_ptr<DecodedStream> stream;
     const int channels;
@@ -196,8 +199,13 @@ int64_t AudioFileReader::length()
     if (const auto known = d.stream->knownLength())
         return *known;
     const int64_t resume = position();
-    readingSource(decodingText(), [&] { d.stream->countLength(); });
-    d.seek(resume);
+    const bool decoded = readingSource(decodingText(), [&] {
+        if (!d.sharesCount)
+            return d.stream->countLength(), true;
+        return LengthCache::shared().count(d.file, *d.stream, d.token);
+    });
+    if (decoded)
+        d.seek(resume);
     return *d.stream->knownLength();
 }
 

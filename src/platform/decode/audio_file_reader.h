@@ -56,7 +56,9 @@ public:
 
     // The exact length in file frames. Where the container only estimates it, or states a
     // count the file does not bear out (a FLAC or MP3 file cut short, joined or overstated),
-    // the first call counts by a decode pass (cancellable) and keeps the result. A packet the
+    // the first call counts by a decode pass (cancellable) and keeps the result, which every
+    // later reader of the same unchanged file in the process takes in place of a pass of its
+    // own (not a raw PCM reader's, whose count is its parameters'). A packet the
     // decoder rejects is silence where the container counted it, and uncounted where the decode
     // counts; a packet cut short by the file's end ends it, while a read the system fails (EIO,
     // anywhere in the file) is AudioFileError io. A damaged file that still decodes to

@@ -16,6 +16,7 @@
 namespace tampod {
 
 class FileHandle;
+class FramePositionIndex;
 
 // The operations the reader's errors name.
 inline QString openingText() { return QStringLiteral("Opening the audio file"); }
@@ -24,6 +25,15 @@ inline QString decodingText() { return QStringLiteral("Decoding audio"); }
 // A read the system failed (EIO, say, from a bad sector or a dropped share) fails the stream as
 // an input error, wherever it falls: the bytes that did arrive are never taken for the whole.
 [[noreturn]] void failRead(int errnoValue, const QString &operation);
+
+// What a stream's count learned that another stream of the same unchanged file takes in place
+// of a decode pass of its own: the length, and what the pass gathered that seeks need. Never
+// changed once made, so streams on any thread share it.
+struct CountedLength {
+    int64_t frames = 0;
+    std::shared_ptr<const FramePositionIndex> frameIndex; // of a stream that seeks by one
+    size_t memoryBytes = 0;                               // held by frameIndex
+};
 
 // A file's audio stream decoded at its own rate: what AudioFileReader converts and resamples.
 // Frames are file frames. Every failure is a typed error (AudioFileError, Cancelled).
@@ -37,6 +47,12 @@ public:
     virtual std::optional<int64_t> knownLength() const = 0;
     // Decodes to the end and returns the exact length; seek afterwards.
     virtual int64_t countLength() = 0;
+    // After countLength: what it learned, for another stream of the same file; none where
+    // there is nothing to share.
+    virtual std::shared_ptr<const CountedLength> counted() const { return nullptr; }
+    // Takes what another stream's count of the same unchanged file learned, in place of
+    // countLength; false where this stream cannot, and counts itself.
+    virtual bool adoptCount(const CountedLength &) { return false; }
 
     virtual int64_t position() const = 0;
     // Frame-accurate; a frame past the end leaves the stream at its end.

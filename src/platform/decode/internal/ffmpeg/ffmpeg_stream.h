@@ -41,6 +41,9 @@ public:
             description_.exactLength = filePosition_;
         return *description_.exactLength;
     }
+    // Counts shared between streams of one file (ffmpeg_stream_count.cpp)
+    std::shared_ptr<const CountedLength> counted() const override;
+    bool adoptCount(const CountedLength &count) override;
 
     void seek(int64_t target) override;
     int64_t read(const SampleSink &sink, int64_t maxFrames) override;

@@ -2,6 +2,7 @@
 
 // Private to the platform module.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -39,6 +40,9 @@ public:
     // decoder trim by them (an encoder's delay at its start, padding where its header says the
     // stream ends) are wrong: the packet's are cleared, as restartFor() allows for.
     static void keepWhole(AVPacket &packet);
+
+    // What the index holds in memory besides itself.
+    size_t memoryBytes() const { return entries_.capacity() * sizeof(Entry) + breaks_.capacity() * sizeof(int64_t); }
 
 private:
     static constexpr size_t maximumEntries = 4096;

@@ -1,0 +1,124 @@
+#include "platform/decode/internal/length_cache.h"
+
+#include "core/error.h"
+#include "core/file_handle.h"
+
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
+#include <functional>
+
+namespace tampod {
+
+namespace {
+
+int64_t nanoseconds(const timespec &time)
+{
+    return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+size_t bytesOf(const CountedLength &count)
+{
+    return sizeof(CountedLength) + count.memoryBytes;
+}
+
+} // namespace
+
+LengthCache::LengthCache(size_t files, size_t bytes) : maximumFiles_(files), maximumBytes_(bytes) {}
+
+LengthCache &LengthCache::shared()
+{
+    static LengthCache cache;
+    return cache;
+}
+
+std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &file)
+{
+    try {
+        const struct stat status = file.status();
+        // Not every file system numbers its inodes' generations: those that do not leave it 0.
+        long generation = 0; // room for either width the file systems write
+        if (::ioctl(file.fd(), FS_IOC_GETVERSION, &generation) != 0)
+            generation = 0;
+        return Identity{status.st_dev, status.st_ino, uint32_t(generation), int64_t(status.st_size),
+                        nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+    } catch (const SystemError &) {
+        return std::nullopt;
+    }
+}
+
+bool LengthCache::count(const FileHandle &file, DecodedStream &stream, const CancellationToken &token)
+{
+    const std::optional<Identity> before = identityOf(file);
+    if (before) {
+        if (const auto known = find(*before); known && stream.adoptCount(*known))
+            return false;
+    }
+    stream.countLength();
+    // A pass the token stopped may have ended early without failing; a file written meanwhile
+    // may have been read half old, half new.
+    if (before && !token.isCancelled() && identityOf(file) == before) {
+        if (auto learned = stream.counted())
+            keep(*before, std::move(learned));
+    }
+    return true;
+}
+
+std::shared_ptr<const CountedLength> LengthCache::find(const Identity &file)
+{
+    std::lock_guard lock(mutex_);
+    const auto found = at_.find(file);
+    if (found == at_.end())
+        return nullptr;
+    order_.splice(order_.begin(), order_, found->second);
+    return found->second->count;
+}
+
+void LengthCache::keep(const Identity &file, std::shared_ptr<const CountedLength> count)
+{
+    // One count larger than the whole bound would only push every other out before its own turn.
+    if (!count || bytesOf(*count) > maximumBytes_)
+        return;
+    Order dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto found = at_.find(file); found != at_.end()) {
+            bytes_ -= bytesOf(*found->second->count);
+            dropped.splice(dropped.end(), order_, found->second);
+            at_.erase(found);
+        }
+        bytes_ += bytesOf(*count);
+        order_.push_front({file, std::move(count)});
+        at_[file] = order_.begin();
+        dropped.splice(dropped.end(), trimmed());
+    }
+}
+
+LengthCache::Order LengthCache::trimmed()
+{
+    Order dropped;
+    while (!order_.empty() && (order_.size() > maximumFiles_ || bytes_ > maximumBytes_)) {
+        const auto last = std::prev(order_.end());
+        bytes_ -= bytesOf(*last->count);
+        at_.erase(last->file);
+        dropped.splice(dropped.end(), order_, last);
+    }
+    return dropped;
+}
+
+size_t LengthCache::files() const
+{
+    std::lock_guard lock(mutex_);
+    return order_.size();
+}
+
+size_t LengthCache::IdentityHash::operator()(const Identity &id) const noexcept
+{
+    size_t h = std::hash<uint64_t>()(uint64_t(id.inode));
+    for (const uint64_t part : {uint64_t(id.device), uint64_t(id.generation), uint64_t(id.size), uint64_t(id.modified),
+                                uint64_t(id.changed)})
+        h ^= std::hash<uint64_t>()(part) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    return h;
+}
+
+} // namespace tampod

@@ -1,0 +1,86 @@
+#pragma once
+
+// Private to the platform module.
+
+#include "concurrency/cancellation.h"
+#include "platform/decode/internal/decoded_stream.h"
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+namespace tampod {
+
+class FileHandle;
+
+// The counts of files whose length only a decode pass tells (a joined or cut MP3, say), kept
+// for the process so that every reader of the same unchanged file after the first (the
+// importer's, the player's, an export's, the tempo detection's, each waveform read's) takes the
+// count instead of decoding the whole file again. A file is the same while its device, inode
+// (and the inode's generation, where the file system keeps one, so that a file made anew in a
+// freed inode is another), size and change and modification times (to the nanosecond) are, as
+// the descriptor actually read reports them. Bounded: the least recently used counts go first, past a number of files
+// or of bytes held by their seek indexes.
+// thread: any; one mutex guards the table, and nothing here runs on the real-time audio thread
+// (readers are opened and counted on worker and decoder threads).
+class LengthCache {
+public:
+    struct Identity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        uint32_t generation = 0;
+        int64_t size = 0;
+        int64_t modified = 0; // nanoseconds since the epoch
+        int64_t changed = 0;  // nanoseconds since the epoch
+        bool operator==(const Identity &) const = default;
+    };
+
+    static constexpr size_t maximumFiles = 4096;
+    static constexpr size_t maximumBytes = size_t(64) << 20;
+
+    explicit LengthCache(size_t files = maximumFiles, size_t bytes = maximumBytes);
+    // The one the readers share.
+    static LengthCache &shared();
+
+    // The identity of the file open as file; none where the system cannot tell it.
+    static std::optional<Identity> identityOf(const FileHandle &file);
+
+    // Gives stream, which reads file, the count of the same unchanged file made before and
+    // returns false; else counts stream's length by its decode pass and returns true, keeping
+    // what it learned unless token was cancelled meanwhile or the file changed under the pass.
+    // A failed count (its error passes through) is not kept.
+    bool count(const FileHandle &file, DecodedStream &stream, const CancellationToken &token);
+
+    std::shared_ptr<const CountedLength> find(const Identity &file);
+    void keep(const Identity &file, std::shared_ptr<const CountedLength> count);
+    size_t files() const;
+
+private:
+    struct IdentityHash {
+        size_t operator()(const Identity &id) const noexcept;
+    };
+    struct Entry {
+        Identity file;
+        std::shared_ptr<const CountedLength> count;
+    };
+    using Order = std::list<Entry>;
+
+    // Drops the least recently used entries past the bounds; returns them, to be freed after
+    // the lock is released.
+    Order trimmed();
+
+    const size_t maximumFiles_;
+    const size_t maximumBytes_;
+    mutable std::mutex mutex_;
+    Order order_;                                                  // thread: mutex_; latest first
+    std::unordered_map<Identity, Order::iterator, IdentityHash> at_; // thread: mutex_
+    size_t bytes_ = 0;                                             // thread: mutex_
+};
+
+} // namespace tampod

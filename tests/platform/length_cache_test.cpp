@@ -1,0 +1,231 @@
+#include "platform_fixtures.h"
+#include "support/test_support.h"
+
+#include "core/error.h"
+#include "core/file_handle.h"
+#include "platform/audio_file_error.h"
+#include "platform/decode/internal/length_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+using namespace tampod;
+
+namespace {
+
+// A stream whose count is a number given, with a hook run in the middle of the pass.
+class CountedStream final : public DecodedStream {
+public:
+    explicit CountedStream(int64_t frames, std::function<void()> duringCount = {})
+        : frames_(frames), duringCount_(std::move(duringCount))
+    {
+    }
+    const AudioFileFormat &format() const override { return format_; }
+    std::optional<int64_t> knownLength() const override { return length_; }
+    int64_t countLength() override
+    {
+        ++passes;
+        if (duringCount_)
+            duringCount_();
+        return *(length_ = frames_);
+    }
+    std::shared_ptr<const CountedLength> counted() const override
+    {
+        return std::make_shared<const CountedLength>(CountedLength{*length_, nullptr, 0});
+    }
+    bool adoptCount(const CountedLength &count) override
+    {
+        length_ = count.frames;
+        return true;
+    }
+    int64_t position() const override { return 0; }
+    void seek(int64_t) override {}
+    int64_t read(const SampleSink &, int64_t) override { return 0; }
+    void setCancellationToken(CancellationToken) override {}
+
+    int passes = 0;
+
+private:
+    AudioFileFormat format_;
+    const int64_t frames_;
+    std::function<void()> duringCount_;
+    std::optional<int64_t> length_;
+};
+
+LengthCache::Identity identity(int n)
+{
+    LengthCache::Identity id;
+    id.inode = ino_t(n);
+    return id;
+}
+
+void appendTo(const QString &path, const QByteArray &bytes)
+{
+    FileHandle::open(path, O_WRONLY | O_APPEND).writeAll(bytes);
+}
+
+void setModified(const QString &path, time_t seconds)
+{
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+// Two MP3 files end to end, each with its own Info header: only a decode tells the length.
+QString joinedMp3(test::TempDir &dir, const QString &name, qint64 frames)
+{
+    const QString first = dir.file(name + ".1.mp3"), second = dir.file(name + ".2.mp3");
+    test::makeTone(first, frames, {"-c:a", "libmp3lame"});
+    test::makeTone(second, frames, {"-c:a", "libmp3lame", "-af", "volume=0.5"});
+    test::writeFile(dir.file(name), test::readAll(first) + test::id3v1Tag() + test::readAll(second));
+    return dir.file(name);
+}
+
+struct Counted {
+    int64_t length = 0;
+    qint64 bytes = 0; // read to learn it
+};
+
+Counted lengthOf(const QString &path)
+{
+    AudioFileReader reader(path);
+    const qint64 before = test::bytesReadSoFar();
+    const int64_t length = reader.length();
+    return {length, test::bytesReadSoFar() - before};
+}
+
+} // namespace
+
+// A count is taken for the same file only: a file whose size, times or inode moved, a pass that
+// was cancelled, failed or saw the file change, leave the next stream to count again.
+TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
+{
+    test::TempDir dir;
+    const QString path = dir.file("audio");
+    test::writeFile(path, QByteArray(1000, 'a'));
+    const FileHandle file = FileHandle::openOutside(path);
+    LengthCache cache;
+    const auto countsAgain = [&](int64_t frames) {
+        CountedStream stream(frames);
+        const bool decoded = cache.count(file, stream, {});
+        return decoded && stream.passes == 1 && stream.knownLength() == frames;
+    };
+    EXPECT_TRUE(countsAgain(500));
+    CountedStream second(1);
+    EXPECT_FALSE(cache.count(file, second, {}));
+    EXPECT_EQ(std::tuple(second.passes, second.knownLength()), std::tuple(0, std::optional<int64_t>(500)));
+
+    appendTo(path, "b");
+    EXPECT_TRUE(countsAgain(501));
+    setModified(path, 1'000'000);
+    EXPECT_TRUE(countsAgain(502));
+    EXPECT_FALSE(countsAgain(502));
+
+    const size_t kept = cache.files();
+    CancellationSource cancel;
+    setModified(path, 2'000'000);
+    CountedStream cancelled(503, [&] { cancel.cancel(); });
+    EXPECT_TRUE(cache.count(file, cancelled, cancel.token()));
+    CountedStream failing(503, [] { throw AudioFileError(AudioFileError::Kind::io, -5, QStringLiteral("Decoding")); });
+    EXPECT_THROW(cache.count(file, failing, {}), AudioFileError);
+    CountedStream changedMeanwhile(503, [&] { appendTo(path, "c"); });
+    EXPECT_TRUE(cache.count(file, changedMeanwhile, {}));
+    EXPECT_EQ(cache.files(), kept);
+    EXPECT_TRUE(countsAgain(504));
+    EXPECT_FALSE(countsAgain(504));
+}
+
+// The least recently used counts go first, past the number of files or the bytes held.
+TEST(LengthCache, ForgetsTheLeastRecentlyUsedPastItsBounds)
+{
+    constexpr size_t record = sizeof(CountedLength);
+    LengthCache cache(3, 10 * record);
+    const auto count = [](int64_t frames, size_t bytes) {
+        return std::make_shared<const CountedLength>(CountedLength{frames, nullptr, bytes});
+    };
+    for (int n = 1; n <= 3; ++n)
+        cache.keep(identity(n), count(n, 0));
+    ASSERT_NE(cache.find(identity(1)), nullptr);
+    cache.keep(identity(4), count(4, 0));
+    EXPECT_EQ(cache.find(identity(2)), nullptr);
+    EXPECT_EQ(cache.find(identity(1))->frames, 1);
+    cache.keep(identity(5), count(5, 7 * record)); // leaves room for two others
+    EXPECT_EQ(cache.files(), 3u);
+    EXPECT_EQ(cache.find(identity(3)), nullptr);
+    cache.keep(identity(6), count(6, 0));
+    EXPECT_EQ(cache.files(), 3u);
+    EXPECT_EQ(cache.find(identity(4)), nullptr);
+    cache.keep(identity(8), count(8, record)); // the bytes, not the number, push 5 out now
+    EXPECT_EQ(cache.files(), 2u);
+    EXPECT_EQ(cache.find(identity(5)), nullptr);
+    cache.keep(identity(7), count(7, 10 * record)); // larger than the bound: not kept at all
+    EXPECT_EQ(cache.find(identity(7)), nullptr);
+    EXPECT_EQ(cache.files(), 2u);
+    EXPECT_NE(cache.find(identity(6)), nullptr);
+}
+
+// Readers of one joined MP3 after the first read only what they would of a file whose header
+// states its length; a file changed since is decoded to count it again.
+TEST(LengthCache, ASecondReaderOfAnUnchangedFileDoesNotDecodeToCount)
+{
+    test::TempDir dir;
+    const QString path = joinedMp3(dir, "joined.mp3", 441000);
+    const qint64 size = QFileInfo(path).size();
+    const Counted first = lengthOf(path);
+    EXPECT_GT(first.bytes, size * 9 / 10);
+    const Counted second = lengthOf(path);
+    EXPECT_EQ(second.length, first.length);
+    EXPECT_LT(second.bytes, size / 20);
+
+    setModified(path, 1'000'000);
+    EXPECT_GT(lengthOf(path).bytes, size * 9 / 10);
+    appendTo(path, test::readAll(dir.file("joined.mp3.2.mp3")));
+    const Counted longer = lengthOf(path);
+    EXPECT_GT(longer.bytes, size);
+    EXPECT_EQ(longer.length * 2 * qint64(sizeof(float)), test::ffmpegDecode(path).size());
+}
+
+// A reader that takes another's count states, reads and seeks exactly as the one that counted.
+TEST(LengthCache, ATakenCountReadsAndSeeksAsTheReaderThatCounted)
+{
+    test::TempDir dir;
+    std::vector<std::pair<QString, QByteArray>> files;
+    const QString twoParts = joinedMp3(dir, "two.mp3", 132300);
+    const QByteArray joined = test::readAll(twoParts);
+    files.emplace_back("two parts", joined);
+    files.emplace_back("three parts, junk between", joined + QByteArray(3000, '\x5A') + test::readAll(dir.file("two.mp3.1.mp3")));
+    files.emplace_back("first part cut in a frame", joined.left(joined.size() / 3) + joined.mid(joined.size() / 2));
+    QByteArray damaged = joined;
+    damaged[damaged.indexOf("\xFF\xFB", damaged.size() * 3 / 10) + 2] = char(0xF0); // bitrate index 15
+    files.emplace_back("a damaged frame header", damaged);
+    int index = 0;
+    for (const auto &[name, bytes] : files) {
+        SCOPED_TRACE(name.toStdString());
+        const QString path = dir.file(QString::number(index++) + ".mp3");
+        test::writeFile(path, bytes);
+        AudioFileReader counting(path);
+        const int64_t length = counting.length();
+        counting.seek(0);
+        const std::vector<float> whole = test::readAllFloat(counting);
+        ASSERT_EQ(int64_t(whole.size()), 2 * length);
+
+        AudioFileReader taking(path);
+        const qint64 before = test::bytesReadSoFar();
+        ASSERT_EQ(taking.length(), length);
+        EXPECT_LT(test::bytesReadSoFar() - before, qint64(bytes.size()) / 4);
+        EXPECT_TRUE(test::readAllFloat(taking) == whole);
+        for (const int64_t frame : {length * 9 / 10, length / 2 + 700, int64_t(40000), length - 3, length / 3}) {
+            SCOPED_TRACE(frame);
+            taking.seek(frame);
+            std::vector<float> got(2 * 4096);
+            const int64_t n = taking.readFloatInterleaved(got.data(), 4096);
+            ASSERT_EQ(n, std::min<int64_t>(4096, length - frame));
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * frame));
+        }
+    }
+}
