@@ -112,12 +112,15 @@ TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
     LengthCache cache;
     const auto countsAgain = [&](int64_t frames) {
         CountedStream stream(frames);
-        const bool decoded = cache.count(file, stream, {});
+        const bool decoded = cache.count(file, LengthCache::identityOf(file), stream, {});
         return decoded && stream.passes == 1 && stream.knownLength() == frames;
+    };
+    const auto count = [&](CountedStream &stream, const CancellationToken &token = {}) {
+        return cache.count(file, LengthCache::identityOf(file), stream, token);
     };
     EXPECT_TRUE(countsAgain(500));
     CountedStream second(1);
-    EXPECT_FALSE(cache.count(file, second, {}));
+    EXPECT_FALSE(count(second));
     EXPECT_EQ(std::tuple(second.passes, second.knownLength()), std::tuple(0, std::optional<int64_t>(500)));
 
     appendTo(path, "b");
@@ -130,14 +133,23 @@ TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
     CancellationSource cancel;
     setModified(path, 2'000'000);
     CountedStream cancelled(503, [&] { cancel.cancel(); });
-    EXPECT_TRUE(cache.count(file, cancelled, cancel.token()));
+    EXPECT_TRUE(count(cancelled, cancel.token()));
     CountedStream failing(503, [] { throw AudioFileError(AudioFileError::Kind::io, -5, QStringLiteral("Decoding")); });
-    EXPECT_THROW(cache.count(file, failing, {}), AudioFileError);
+    EXPECT_THROW(count(failing), AudioFileError);
     CountedStream changedMeanwhile(503, [&] { appendTo(path, "c"); });
-    EXPECT_TRUE(cache.count(file, changedMeanwhile, {}));
+    EXPECT_TRUE(count(changedMeanwhile));
     EXPECT_EQ(cache.files(), kept);
-    EXPECT_TRUE(countsAgain(504));
-    EXPECT_FALSE(countsAgain(504));
+    // Opened before a change, a stream neither takes the count of the file as it is now nor
+    // leaves its own; a stream that shares nothing (raw PCM) always counts.
+    const auto beforeChange = LengthCache::identityOf(file);
+    setModified(path, 3'000'000);
+    EXPECT_TRUE(countsAgain(505));
+    CountedStream openedBefore(505);
+    EXPECT_TRUE(cache.count(file, beforeChange, openedBefore, {}));
+    CountedStream raw(505);
+    EXPECT_TRUE(cache.count(file, std::nullopt, raw, {}));
+    EXPECT_EQ(cache.files(), kept + 1);
+    EXPECT_FALSE(countsAgain(505));
 }
 
 // The least recently used counts go first, past the number of files or the bytes held.

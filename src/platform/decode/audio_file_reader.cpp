@@ -51,13 +51,13 @@ auto readingSource(const QString &operation, Work &&work)
 // The file, its decoded stream at the file's rate, and the conversion to a client rate.
 struct AudioFileReader::Impl {
     Impl(const QString &path, CancellationToken token, bool glance)
-        : token(std::move(token)), file(openAudioFile(path)),
+        : token(std::move(token)), file(openAudioFile(path)), opened(LengthCache::identityOf(file)),
           stream(readingSource(openingText(), [&] { return openDecodedStream(file, this->token, glance); })),
           channels(stream->format().channels)
     {
     }
     Impl(const QString &path, const RawPCMFormat &raw, CancellationToken token)
-        : token(std::move(token)), sharesCount(false), file(openAudioFile(path)),
+        : token(std::move(token)), file(openAudioFile(path)),
           stream(readingSource(openingText(),
                                [&] { return openRawPCMStream(file, raw.sampleRate, raw.channels, raw.bits, this->token); })),
           channels(stream->format().channels)
@@ -140,9 +140,10 @@ struct AudioFileReader::Impl {
     }
 
     CancellationToken token;
-    // Raw PCM's count depends on the parameters given, not on the file alone.
-    const bool sharesCount = true;
     FileHandle file; // read by the stream: declared before it
+    // The file as the stream was opened on it, where counts are shared; none for raw PCM,
+    // whose count is that of the parameters given, not of the file alone.
+    const std::optional<LengthCache::Identity> opened;
     std::unique_ptr<DecodedStream> stream;
     const int channels;
     std::unique_ptr<SampleRateConverter> converter;
@@ -199,11 +200,8 @@ int64_t AudioFileReader::length()
     if (const auto known = d.stream->knownLength())
         return *known;
     const int64_t resume = position();
-    const bool decoded = readingSource(decodingText(), [&] {
-        if (!d.sharesCount)
-            return d.stream->countLength(), true;
-        return LengthCache::shared().count(d.file, *d.stream, d.token);
-    });
+    const bool decoded = readingSource(decodingText(),
+                                       [&] { return LengthCache::shared().count(d.file, d.opened, *d.stream, d.token); });
     if (decoded)
         d.seek(resume);
     return *d.stream->knownLength();

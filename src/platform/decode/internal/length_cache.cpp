@@ -47,19 +47,22 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
     }
 }
 
-bool LengthCache::count(const FileHandle &file, DecodedStream &stream, const CancellationToken &token)
+bool LengthCache::count(const FileHandle &file, const std::optional<Identity> &opened, DecodedStream &stream,
+                        const CancellationToken &token)
 {
-    const std::optional<Identity> before = identityOf(file);
-    if (before) {
-        if (const auto known = find(*before); known && stream.adoptCount(*known))
+    // The stream was opened on the bytes as they were then: a file grown or rewritten since is
+    // not the one a count of its present identity describes.
+    const bool unchanged = opened && identityOf(file) == opened;
+    if (unchanged) {
+        if (const auto known = find(*opened); known && stream.adoptCount(*known))
             return false;
     }
     stream.countLength();
     // A pass the token stopped may have ended early without failing; a file written meanwhile
     // may have been read half old, half new.
-    if (before && !token.isCancelled() && identityOf(file) == before) {
+    if (unchanged && !token.isCancelled() && identityOf(file) == opened) {
         if (auto learned = stream.counted())
-            keep(*before, std::move(learned));
+            keep(*opened, std::move(learned));
     }
     return true;
 }

@@ -54,8 +54,11 @@ public:
     // Gives stream, which reads file, the count of the same unchanged file made before and
     // returns false; else counts stream's length by its decode pass and returns true, keeping
     // what it learned unless token was cancelled meanwhile or the file changed under the pass.
-    // A failed count (its error passes through) is not kept.
-    bool count(const FileHandle &file, DecodedStream &stream, const CancellationToken &token);
+    // opened: the file's identity when the stream was opened on it; none shares nothing. A
+    // file changed since the stream was opened neither takes nor leaves a count, and a failed
+    // count (its error passes through) is not kept.
+    bool count(const FileHandle &file, const std::optional<Identity> &opened, DecodedStream &stream,
+               const CancellationToken &token);
 
     std::shared_ptr<const CountedLength> find(const Identity &file);
     void keep(const Identity &file, std::shared_ptr<const CountedLength> count);
