@@ -15,6 +15,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <regex>
+#include <sstream>
 #include <vector>
 
 using namespace tampod;
@@ -33,6 +35,22 @@ std::string stderrOf(const QString &path, Fn fn)
     ::close(saved);
     ::close(file);
     return test::readAll(path).toStdString();
+}
+
+// What was written to stderr, less what Berkeley DB says about its own files: JACK's client
+// library keeps its metadata there (/dev/shm/jack_db-<uid>) without a handler for its messages,
+// so a database left full by killed processes makes every start of PortAudio print a "BDB2034
+// ... resize mutex region" line that no program can silence. The test is about what the program
+// lets through, not the state of the machine's shared files.
+std::string ownWords(const std::string &written)
+{
+    static const std::regex databaseLine("BDB[0-9]{4} .*");
+    std::string kept;
+    std::istringstream lines(written);
+    for (std::string line; std::getline(lines, line);)
+        if (!std::regex_match(line, databaseLine))
+            kept += line + '\n';
+    return kept;
 }
 
 // Points ALSA at a configuration whose default device is the given one. ALSA reads its
@@ -84,7 +102,7 @@ TEST(PortAudioOutput, WithoutADeviceTheNullOutputIsChosenSilently)
     AudioOutput::setShared(nullptr);
     std::shared_ptr<AudioOutput> output;
     // ALSA and JACK would print a dozen lines here.
-    EXPECT_EQ(stderrOf(dir.file("probe.txt"), [&] { output = AudioOutput::shared(); }), "");
+    EXPECT_EQ(ownWords(stderrOf(dir.file("probe.txt"), [&] { output = AudioOutput::shared(); })), "");
     qunsetenv("ALSA_CONFIG_PATH");
     if (!std::dynamic_pointer_cast<NullAudioOutput>(output))
         GTEST_SKIP() << "a sound server offers a device: " << output->deviceName().toStdString();
@@ -100,7 +118,7 @@ TEST(PortAudioOutput, PlaysThroughADevice)
     std::shared_ptr<PortAudioOutput> device;
     const auto said = stderrOf(dir.file("open.txt"), [&] { device = PortAudioOutput::openDefault(); });
     ASSERT_TRUE(device);
-    EXPECT_EQ(said, "");
+    EXPECT_EQ(ownWords(said), "");
     EXPECT_EQ(device->channels(), 2);
 
     AudioOutput::setShared(device);
