@@ -78,7 +78,7 @@ inline std::vector<float> samplesOf(const QString &path)
 // Frames of a file as the ffmpeg command line decodes it (edit lists applied).
 inline std::int64_t ffmpegFrames(const QString &path, int channels)
 {
-    const QByteArray pcm = runChecked(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "f32le", "-"});
+    const QByteArray pcm = runCheckedBytes(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", "f32le", "-"});
     return std::int64_t(pcm.size()) / (4 * channels);
 }
 

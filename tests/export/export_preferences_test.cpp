@@ -1,11 +1,11 @@
 #include "export/export_preferences.h"
 
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,16 +115,15 @@ TEST(ExportPreferences, UnwritableSettingsFolderFailsVisibly)
     if (::geteuid() != 0) {
         expectSaveFails(file);
     } else {
-        QProcess child;
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TAMPOD_SETTINGS_PROBE", file);
         environment.insert("ASAN_OPTIONS", "detect_leaks=0");
-        child.setProcessEnvironment(environment);
-        child.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QCoreApplication::applicationFilePath(),
-                                "--gtest_filter=ExportPreferences.UnwritableSettingsFolderFailsVisibly"});
-        ASSERT_TRUE(child.waitForFinished(60'000));
-        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
-        EXPECT_TRUE(child.exitCode() == 0 && output.contains("settings-probe-passed")) << output.constData();
+        const QStringList arguments{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                    QCoreApplication::applicationFilePath(),
+                                    "--gtest_filter=ExportPreferences.UnwritableSettingsFolderFailsVisibly"};
+        const test::ProgramRun child = test::runProgram("setpriv", arguments, environment);
+        EXPECT_TRUE(child.succeeded && child.output.contains("settings-probe-passed"))
+            << child.described("setpriv", arguments) << child.output.constData();
     }
     EXPECT_EQ(test::readAll(file), before);
     ::chmod(QFile::encodeName(folder).constData(), 0755);

@@ -41,7 +41,7 @@ TEST(SD2Export, DataForkResourceForkAndOtherReaders)
     const QString out = scene.file("out.sd2");
 
     // The audio is exactly sox's big-endian raw rendering of the same samples.
-    EXPECT_EQ(readAll(out), runChecked("sox", {source, "-t", "raw", "-e", "signed", "-b", "16", "-B", "-"}));
+    EXPECT_EQ(readAll(out), runCheckedBytes("sox", {source, "-t", "raw", "-e", "signed", "-b", "16", "-B", "-"}));
     const QByteArray fork = forkOf(out);
     EXPECT_TRUE(fork.contains("tamPOD_BPM=120.0"));
     const qsizetype record = fork.indexOf(QByteArray("\x00\x01", 2) + QByteArray(8, '\0') + "\x01\x20");
@@ -98,7 +98,7 @@ TEST(SD2Export, DepthsRatesLayoutsAndLoops)
     }
     // Untouched 24-bit samples go through as they are.
     EXPECT_EQ(readAll(scene.file("out0.sd2")),
-              runChecked("sox", {source, "-t", "raw", "-e", "signed", "-b", "24", "-B", "-"}));
+              runCheckedBytes("sox", {source, "-t", "raw", "-e", "signed", "-b", "24", "-B", "-"}));
 }
 
 TEST(SD2Export, CompanionsFullDisksAndFileSystemsWithoutAttributes)

@@ -6,7 +6,7 @@
 #include "files/internal/file_status.h"
 #include "files/internal/volume_identity.h"
 
-#include <QProcess>
+#include "support/run_program.h"
 
 using namespace tampod;
 using namespace tampod::test;
@@ -43,9 +43,7 @@ const FileStatusSource withoutBirth{statxWithoutBirth, generationFromBirth};
 
 bool run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30'000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return test::runProgram(program, arguments).succeeded;
 }
 
 class WithoutBirthTimeTest : public ::testing::TestWithParam<Kind> {

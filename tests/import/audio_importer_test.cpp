@@ -560,15 +560,12 @@ TEST(ImporterAccess, UnreadableFoldersAndFilesAreRefusedByName)
     if (::geteuid() != 0)
         return importDenied(dir.path());
 
-    QProcess child;
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TAMPOD_DENIED_IMPORT", dir.path());
     environment.insert("ASAN_OPTIONS", "detect_leaks=0");
-    child.setProcessEnvironment(environment);
-    child.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", QCoreApplication::applicationFilePath(),
-                            "--gtest_filter=ImporterAccess.UnreadableFoldersAndFilesAreRefusedByName"});
-    ASSERT_TRUE(child.waitForFinished(60'000));
-    const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
-    EXPECT_EQ(child.exitCode(), 0) << output.constData();
-    EXPECT_TRUE(output.contains("denied-import-passed")) << output.constData();
+    const QStringList arguments{"--reuid=65534", "--regid=65534", "--clear-groups", QCoreApplication::applicationFilePath(),
+                                "--gtest_filter=ImporterAccess.UnreadableFoldersAndFilesAreRefusedByName"};
+    const ProgramRun child = runProgram("setpriv", arguments, environment);
+    EXPECT_TRUE(child.succeeded) << child.described("setpriv", arguments) << child.output.constData();
+    EXPECT_TRUE(child.output.contains("denied-import-passed")) << child.output.constData();
 }

@@ -368,7 +368,7 @@ QByteArray referenceDecode(const QString &path, const char *demuxer)
 {
     if (!demuxer)
         return test::ffmpegDecode(path);
-    return test::runChecked("ffmpeg", {"-v", "error", "-f", demuxer, "-i", path, "-f", "f32le", "-"});
+    return test::runCheckedBytes("ffmpeg", {"-v", "error", "-f", demuxer, "-i", path, "-f", "f32le", "-"});
 }
 
 // The ADTS frame at the index of the stream, its payload bytes made noise.
@@ -719,7 +719,7 @@ QByteArray endingInALargeFrame(const QByteArray &stream, const char *kind)
 // end for a tag.
 QByteArray streamedDecode(const QString &path, const char *demuxer)
 {
-    return test::runChecked("sh", {"-c", QStringLiteral("ffmpeg -v error -f %1 -i - -f f32le - < '%2'").arg(QLatin1String(demuxer), path)});
+    return test::runCheckedBytes("sh", {"-c", QStringLiteral("ffmpeg -v error -f %1 -i - -f f32le - < '%2'").arg(QLatin1String(demuxer), path)});
 }
 
 } // namespace

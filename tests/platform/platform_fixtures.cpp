@@ -5,7 +5,6 @@
 #include "support/run_program.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include <cmath>
 #include <thread>
 #include <numbers>
+#include <stdexcept>
 
 namespace tampod::test {
 
@@ -37,10 +37,15 @@ std::vector<float> readAllFloat(AudioFileReader &reader, qint64 block)
 
 QByteArray ffmpegDecode(const QString &path, const char *format)
 {
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"), {"-v", "error", "-i", path, "-f", format, "-"});
-    process.waitForFinished(120000);
-    return process.readAllStandardOutput();
+    // A damaged file ends the decode with an error code: what was decoded still stands. A decode
+    // that was cut off by a signal, or never ran, is no oracle.
+    const QStringList arguments{"-v", "error", "-i", path, "-f", format, "-"};
+    const ProgramRun run = runProgram(QStringLiteral("ffmpeg"), arguments);
+    if (!run.exited) {
+        ADD_FAILURE() << run.described(QStringLiteral("ffmpeg"), arguments);
+        throw std::runtime_error("the ffmpeg decode did not run to its end (reported above)");
+    }
+    return run.output;
 }
 
 void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved)

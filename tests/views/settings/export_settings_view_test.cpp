@@ -13,6 +13,7 @@
 #include "export/preview_audio_focus.h"
 #include "player/player_model.h"
 #include "views/kit/controls/tagged_combo_box.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -20,7 +21,6 @@
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -174,18 +174,15 @@ TEST(ExportSettingsView, ReadOnlySettingsFileKeepsTheChangesUnapplied)
     if (::geteuid() != 0) {
         expectRefusedSave(file);
     } else {
-        QProcess child;
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("TAMPOD_SETTINGS_VIEW_PROBE"), file);
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        child.setProcessEnvironment(environment);
-        child.start(QStringLiteral("setpriv"),
-                    {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
-                     QCoreApplication::applicationFilePath(),
-                     QStringLiteral("--gtest_filter=ExportSettingsView.ReadOnlySettingsFileKeepsTheChangesUnapplied")});
-        ASSERT_TRUE(child.waitForFinished(60'000));
-        const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
-        EXPECT_TRUE(child.exitCode() == 0 && output.contains("settings-view-probe-passed")) << output.constData();
+        const QStringList arguments{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                    QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                                    QStringLiteral("--gtest_filter=ExportSettingsView.ReadOnlySettingsFileKeepsTheChangesUnapplied")};
+        const test::ProgramRun child = test::runProgram(QStringLiteral("setpriv"), arguments, environment);
+        EXPECT_TRUE(child.succeeded && child.output.contains("settings-view-probe-passed"))
+            << child.described(QStringLiteral("setpriv"), arguments) << child.output.constData();
     }
     ::chmod(QFile::encodeName(folder).constData(), 0755);
 }
