@@ -95,7 +95,7 @@ TEST(Application, OpensItsDocumentsAndThoseOfASecondLaunch)
     QProcess second;
     second.setWorkingDirectory(folder.path());
     second.start(QStringLiteral(TAMPOD_EXECUTABLE), {QStringLiteral("c.wav")});
-    ASSERT_TRUE(test::pumpUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(test::pumpUntil([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     ASSERT_TRUE(test::pumpUntil([&] { return player.tracks().size() == 3; }));
@@ -125,7 +125,7 @@ TEST(Application, ClosingAsksAndQuitEndsWithoutAskingAgain)
 
     alerts.quitAnswer = true;
     QTimer::singleShot(0, window, [window] { window->close(); });
-    QTimer::singleShot(20000, qApp, [] { QApplication::exit(1); }); // never hang the suite
+    QTimer::singleShot(test::hangGuard, qApp, [] { QApplication::exit(1); }); // never hang the suite
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_EQ(alerts.quitQuestions, 2);
     // Quitting again, as the menu's Quit would, asks nothing more.
@@ -274,7 +274,7 @@ TEST(Application, StartsWhenItsSettingsPathIsAFifo)
     first.start(QStringLiteral(TAMPOD_EXECUTABLE), {});
     SingleInstance instance;
     const bool answered = test::pumpUntil(
-        [&] { return instance.forward({}) == SingleInstance::Forwarding::delivered; }, std::chrono::seconds(30));
+        [&] { return instance.forward({}) == SingleInstance::Forwarding::delivered; });
     first.kill();
     first.waitForFinished();
     EXPECT_TRUE(answered) << "the first launch never listened: it hangs opening its settings";

@@ -70,7 +70,7 @@ public:
     bool awaitWalk()
     {
         const int before = walks_;
-        return pumpUntil([&] { return walks_ > before; }, std::chrono::seconds(60));
+        return pumpUntil([&] { return walks_ > before; });
     }
 
     void readAll()
@@ -513,7 +513,7 @@ bool busctlIntrospects(const QString &path, QString *output)
     QProcess busctl;
     busctl.start(QStringLiteral("busctl"), {QStringLiteral("--address=") + BusReader::address(),
                                             QStringLiteral("introspect"), BusReader::service(), path});
-    const bool ended = pumpUntil([&] { return busctl.state() == QProcess::NotRunning; }, std::chrono::seconds(60));
+    const bool ended = pumpUntil([&] { return busctl.state() == QProcess::NotRunning; });
     *output = QString::fromUtf8(busctl.readAllStandardOutput() + busctl.readAllStandardError());
     return ended && busctl.exitStatus() == QProcess::NormalExit && busctl.exitCode() == 0;
 }

@@ -95,7 +95,7 @@ protected:
     {
         app->commands()->openAudioAction()->trigger();
         ASSERT_TRUE(answerNextPanel(path));
-        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == rows; }, std::chrono::seconds(60)))
+        ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->rowCount() == rows; }))
             << rowNames().join(u',').toStdString();
         // A window manager gives the main window back its activation once the panel has gone;
         // the offscreen platform does not.

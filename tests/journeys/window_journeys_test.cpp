@@ -65,7 +65,7 @@ TEST_F(Journey, GetsTheTempoOfAClickTrackInItsRow)
 {
     writeWav(music + "/click.wav", drumLoop(120, 44100, 8, DrumStyle::fourFloor), 1, 44100);
     open(music + "/click.wav", 1);
-    ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->row(0).canDetectBPM; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(pumpUntil([&] { return table().tableModel()->row(0).canDetectBPM; }));
     click(table().viewport(), LibraryCells::getRect(cell(0, LibraryColumns::bpm)).center());
     EXPECT_TRUE(pumpUntil([&] { return table().tableModel()->row(0).bpm == QStringLiteral("120"); },
                           std::chrono::seconds(30)))
@@ -97,7 +97,7 @@ TEST_F(Journey, SetsPlaysAndUndoesASectionLoop)
     ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == window; }));
     ASSERT_EQ(QApplication::focusWidget(), end);
     key(end, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_TRUE(pumpUntil([&] { return loop.range() == whole && !loop.isPreparing(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(pumpUntil([&] { return loop.range() == whole && !loop.isPreparing(); }));
     EXPECT_FALSE(loop.canUndo());
 }
 
@@ -131,7 +131,7 @@ TEST_F(Journey, RestoresFileAccessAfterAMove)
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(press(sheet, QStringLiteral("Choose Destination…")));
     ASSERT_TRUE(answerNextPanel(out + "/take-export.wav"));
-    EXPECT_TRUE(pumpUntil([&] { return decodedFrames(out + "/take-export.wav") == 48000; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(pumpUntil([&] { return decodedFrames(out + "/take-export.wav") == 48000; }));
 }
 
 TEST_F(Journey, AppliedSettingsAreStoredAndStartTheNextExport)

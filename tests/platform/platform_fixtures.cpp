@@ -3,6 +3,7 @@
 #include "platform/encode/audio_file_writer.h"
 
 #include "support/run_program.h"
+#include "support/test_support.h"
 
 #include <QFile>
 
@@ -147,10 +148,10 @@ double PullingOutput::supportedRate(double preferredRate)
 bool PullingOutput::pullBlock(std::vector<float> &interleaved, int frames)
 {
     std::vector<float> block(size_t(frames) * channels());
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto limit = std::chrono::steady_clock::now() + hangGuard;
     while (!renderWhenReady(block.data(), frames)) {
         if (std::chrono::steady_clock::now() > limit) {
-            ADD_FAILURE() << "a source was not ready to play within 10 s";
+            ADD_FAILURE() << "a source was not ready to play within " << hangGuard.count() << " s";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -187,12 +188,12 @@ std::vector<float> PullingOutput::pullStereo(std::int64_t frames)
 std::vector<float> PullingOutput::pullUntil(const std::function<bool()> &done)
 {
     std::vector<float> interleaved;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto limit = std::chrono::steady_clock::now() + hangGuard;
     while (!done()) {
         if (!pullBlock(interleaved, 512))
             break;
         if (std::chrono::steady_clock::now() > limit) {
-            ADD_FAILURE() << "not done within 10 s";
+            ADD_FAILURE() << "not done within " << hangGuard.count() << " s";
             break;
         }
         // Past the end blocks are silent at once; a pause keeps them few while done() comes.

@@ -15,7 +15,7 @@ protected:
     ~PlayerModelExportSession() override
     {
         model.reset();
-        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }, 2s));
+        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }));
     }
     static AudioTrack track(const QString &name)
     {

@@ -48,7 +48,7 @@ protected:
                    !model->bpmDetection().activeID();
         }));
         model.reset();
-        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }, 2s));
+        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1; }));
     }
 
     static AudioTrack track(const QString &name)
@@ -232,7 +232,7 @@ TEST_F(PlayerModelLibrary, LinkingAndUnlinkingAPair)
     model->recoveryQueue().cancel(left.id, true);
 
     model->pairSD2(left, right);
-    ASSERT_TRUE(test::pumpUntil([&] { return !model->pairing().isPreparing(); }, 10s));
+    ASSERT_TRUE(test::pumpUntil([&] { return !model->pairing().isPreparing(); }));
     EXPECT_EQ(model->pairing().message(), ready);
     ASSERT_EQ(model->tracks().size(), 2);
     const AudioTrack pair = model->tracks()[0];

@@ -50,7 +50,7 @@ protected:
     {
         importer->endAll();
         model.reset();
-        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1 && importer.use_count() == 1; }, 2s));
+        EXPECT_TRUE(test::pumpUntil([&] { return engine.use_count() == 1 && importer.use_count() == 1; }));
     }
 
     static AudioTrack track(const QString &name, double duration = 10)

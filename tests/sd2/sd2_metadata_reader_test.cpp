@@ -5,13 +5,13 @@
 
 #include "resource_fork_builder.h"
 #include "support/fake_fork_backend.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <functional>
@@ -159,9 +159,9 @@ TEST(SD2MetadataReader, ReadsFilesWrittenByLibsndfile)
                                               std::tuple(32, 96000, 2)}) {
         TempDir dir;
         const QString wav = dir.file("source.wav"), sd2 = dir.file("Take.sd2");
-        ASSERT_EQ(QProcess::execute(sox, {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", wav,
-                                          "synth", "0.05", "sine", "440"}), 0);
-        ASSERT_EQ(QProcess::execute(convert, {bits == 8 ? QStringLiteral("-pcms8") : QStringLiteral("-pcm%1").arg(bits), wav, sd2}), 0);
+        runChecked(sox, {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", wav, "synth", "0.05",
+                         "sine", "440"});
+        runChecked(convert, {bits == 8 ? QStringLiteral("-pcms8") : QStringLiteral("-pcm%1").arg(bits), wav, sd2});
         ASSERT_TRUE(QFileInfo::exists(dir.file("._Take.sd2")));
         EXPECT_EQ(SD2MetadataReader::read(QUrl::fromLocalFile(sd2)), (SD2Metadata{bits / 8, rate, channels, std::nullopt, std::nullopt}));
     }

@@ -247,7 +247,7 @@ TEST(ExportSession, SeparateMonoPairAsksForAFolderAndExportsBothFilesThere)
     EXPECT_TRUE(session.isChoosingDestination());
 
     folder.completion({QUrl::fromLocalFile(scene.file("out"))});
-    ASSERT_TRUE(pumpUntil([&] { return !session.isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !session.isExporting(); }));
     ASSERT_TRUE(session.result().has_value()) << session.message().toStdString();
     EXPECT_TRUE(session.message().startsWith("Exported take-export.L.sd2, take-export.R.sd2 — "))
         << session.message().toStdString();
@@ -405,7 +405,7 @@ TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
     auto wav = scene.session(exporter, nullptr, wav48);
     wav->chooseDestination();
     scene.confirm("out.wav");
-    ASSERT_TRUE(pumpUntil([&] { return !wav->isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !wav->isExporting(); }));
     EXPECT_EQ(wav->message(), "Exported out.wav — 1.000 seconds each");
     EXPECT_EQ(ffprobeStream(scene.file("out.wav")).trimmed(), "pcm_s16le,48000,2,48000");
 
@@ -413,7 +413,7 @@ TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
     flac->chooseDestination();
     EXPECT_EQ(scene.panels->calls.last().save.fileExtension, "flac");
     scene.confirm("out.flac");
-    ASSERT_TRUE(pumpUntil([&] { return !flac->isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !flac->isExporting(); }));
     EXPECT_TRUE(flac->result().has_value()) << flac->message().toStdString();
     EXPECT_TRUE(ffprobeStream(scene.file("out.flac")).startsWith("flac,44100,2,"));
 
@@ -421,7 +421,7 @@ TEST(ExportSession, RealExportsLandAndAnExistingFileIsLeftAlone)
     auto taken = scene.session(exporter, nullptr, wav48);
     taken->chooseDestination();
     scene.confirm("taken.wav");
-    ASSERT_TRUE(pumpUntil([&] { return !taken->isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !taken->isExporting(); }));
     const QString text = "A file already exists at that destination. Choose a new filename. This version does not "
                          "replace existing files.";
     EXPECT_EQ(taken->message(), text);
@@ -456,7 +456,7 @@ TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
     auto typed = scene.session(exporter, nullptr, wav);
     typed->chooseDestination();
     scene.confirm("typed-name.flac");
-    ASSERT_TRUE(pumpUntil([&] { return !typed->isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !typed->isExporting(); }));
     EXPECT_EQ(typed->message(), "Exported typed-name.wav — 1.000 seconds each");
     EXPECT_TRUE(ffprobeStream(scene.file("typed-name.wav")).startsWith("pcm_s16le,44100,2,"));
     EXPECT_FALSE(QFileInfo::exists(scene.file("typed-name.flac")));
@@ -466,7 +466,7 @@ TEST(ExportSession, TheWrittenFileCarriesItsFormatsExtension)
     auto held = scene.session(exporter, nullptr, wav);
     held->chooseDestination();
     scene.confirm("held.flac");
-    ASSERT_TRUE(pumpUntil([&] { return !held->isExporting(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return !held->isExporting(); }));
     EXPECT_EQ(held->message(), AudioExportError(AudioExportError::Case::destinationExists).message());
     EXPECT_EQ(readAll(scene.file("held.wav")), "an older file");
     EXPECT_FALSE(QFileInfo::exists(scene.file("held.flac")));

@@ -238,7 +238,7 @@ TEST(BatchExportView, FiveFilesRunFromWaitingThroughExportingToSaved)
     EXPECT_EQ(view.summaryLine()->text(), "0 of 5 files finished");
 
     scene.exporter->allowed = 5;
-    ASSERT_TRUE(pumpUntil([&] { return view.session().isFinished(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(pumpUntil([&] { return view.session().isFinished(); }));
     scene.settle();
     EXPECT_EQ(scene.states(), QStringList(5, "Saved"));
     for (int i = 0; i < 5; ++i)

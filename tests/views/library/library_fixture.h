@@ -49,7 +49,7 @@ struct LibraryFixture : ::testing::Test {
                    !model->bpmDetection().activeID();
         }));
         model.reset();
-        EXPECT_TRUE(pumpUntil([&] { return engine.use_count() == 1; }, std::chrono::seconds(2)));
+        EXPECT_TRUE(pumpUntil([&] { return engine.use_count() == 1; }));
     }
 
     static AudioTrack track(const QString &name, std::optional<double> bpm = std::nullopt)
