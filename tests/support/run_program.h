@@ -21,7 +21,7 @@ struct ProgramRun {
     QByteArray errors;
     bool exited = false;    // ended by itself, with whatever exit code
     bool succeeded = false; // ended by itself with exit code 0
-    std::string ending;     // "exit code 0", "exit code 1", "signal 9", "not started", ...
+    std::string ending;     // "exit code 1", "signal 9 (SIGKILL)", "no start: ...", ...
 
     // The program, its arguments, how it ended and its standard error, for a failure message.
     std::string described(const QString &program, const QStringList &arguments) const;
