@@ -446,8 +446,10 @@ public:
     {
         QDBusMessage call = QDBusMessage::createMethodCall(service(), path, interface, method);
         call.setArguments(arguments);
-        QDBusPendingCall pending = bus_.asyncCall(call, 5000);
-        pumpUntil([&] { return pending.isFinished(); }, std::chrono::seconds(10));
+        // A busy machine answers late, not never: a minute guards against a hang and still ends
+        // within the shard's own limit, so the unanswered call is the failure shown.
+        QDBusPendingCall pending = bus_.asyncCall(call, 60'000);
+        pumpUntil([&] { return pending.isFinished(); });
         if (pending.isError())
             return {pending.error().name()};
         QStringList values;
