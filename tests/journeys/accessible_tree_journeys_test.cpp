@@ -4,6 +4,7 @@
 // for the reader's program (and a use after free under the sanitizer).
 #include "journey.h"
 
+#include "views/export/audio_export_view.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/kit/accessibility/accessible_bus_guard.h"
 #include "views/kit/controls/hardware_slider.h"
@@ -18,15 +19,19 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QSet>
 #include <QTimer>
 #include <QToolTip>
+
+#include <climits>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -628,4 +633,59 @@ TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
         EXPECT_TRUE(busctlIntrospects(path, &printed)) << printed.toStdString();
     }
     EXPECT_EQ(reader.ask(library, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"table"});
+}
+
+// Numbers no text holds, sent by any program on the bus, are brought within the text before
+// the bridge sees them: a range to the largest offset, or from the smallest, is the whole text
+// or its start, and the program answers the next call (the bridge looped to the largest offset
+// and never answered again); an inserted text is inserted as it is, whatever length comes with
+// it (the bridge filled the field to the length with whatever memory held); and calls the
+// bridge takes without ever answering are answered.
+TEST_F(Journey, AScreenReaderOnTheBusHasEveryRangeAndLengthBoundedByTheText)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/a.wav", 1);
+    open(music, 1);
+    ASSERT_TRUE(guardStandsInFront());
+    auto *sheet = qobject_cast<AudioExportView *>(openExportSheet());
+    ASSERT_NE(sheet, nullptr);
+    QLineEdit *field = sheet->baseNameField();
+    field->setText(QStringLiteral("take"));
+    QWidget *elapsed = nullptr;
+    for (QWidget *candidate : window->findChildren<QWidget *>())
+        if (candidate->accessibleName() == MainViewText::elapsedTime)
+            elapsed = candidate;
+    ASSERT_NE(elapsed, nullptr);
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
+    const QString text = QStringLiteral("org.a11y.atspi.Text");
+    for (QWidget *widget : {elapsed, static_cast<QWidget *>(field)}) {
+        QAccessibleInterface *element = QAccessible::queryAccessibleInterface(widget);
+        const auto extents = [&](int start, int end) {
+            return reader.ask(element, text, QStringLiteral("GetRangeExtents"), {start, end, 0u});
+        };
+        const QStringList whole = extents(0, -1);
+        ASSERT_EQ(whole.size(), 4) << whole.join(u' ').toStdString();
+        EXPECT_EQ(extents(0, INT_MAX), whole);
+        EXPECT_EQ(extents(INT_MIN, 5), extents(0, 5));
+        EXPECT_EQ(reader.ask(element, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}),
+                  QStringList{widget == field ? QStringLiteral("text") : QStringLiteral("label")});
+    }
+    QAccessibleInterface *editable = QAccessible::queryAccessibleInterface(field);
+    const std::pair<QString, int> insertions[] = {{QStringLiteral("日本"), 6}, {QStringLiteral("é"), 2}, {QStringLiteral("ab"), 3000}};
+    for (const auto &[inserted, length] : insertions) {
+        field->clear();
+        EXPECT_EQ(reader.ask(editable, QStringLiteral("org.a11y.atspi.EditableText"), QStringLiteral("InsertText"),
+                             {0, inserted, length}),
+                  QStringList{"true"});
+        EXPECT_EQ(field->text(), inserted) << length;
+    }
+    EXPECT_EQ(reader.ask(rootPath, propertiesInterfaceName, QStringLiteral("Set"),
+                         {QStringLiteral("org.a11y.atspi.Application"), QStringLiteral("Id"),
+                          QVariant::fromValue(QDBusVariant(7))}),
+              QStringList());
+    EXPECT_EQ(reader.ask(editable, text, QStringLiteral("GetBoundedRanges"), {0, 0, 400, 400, 0u, 0u, 0u}),
+              QStringList{"org.freedesktop.DBus.Error.NotSupported"});
+    EXPECT_EQ(reader.ask(editable, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"text"});
 }

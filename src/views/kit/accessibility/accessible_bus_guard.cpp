@@ -1,6 +1,8 @@
 #include "views/kit/accessibility/accessible_bus_guard.h"
 
 #include "views/kit/accessibility/accessible_cell_place.h"
+#include "views/kit/accessibility/internal/bounded_bus_call.h"
+#include "views/kit/accessibility/internal/bus_call_queue.h"
 #include "views/kit/accessibility/internal/bus_introspection.h"
 
 #include <QAccessible>
@@ -8,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QMap>
 #include <QTimer>
@@ -22,7 +25,9 @@ namespace {
 // this and its number, the application's this and "root".
 const QString elementsPath = QStringLiteral("/org/a11y/atspi/accessible");
 const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
+const QString nullPath = QStringLiteral("/org/a11y/atspi/null");
 const QString accessibleInterfaceName = QStringLiteral("org.a11y.atspi.Accessible");
+const QString applicationInterfaceName = QStringLiteral("org.a11y.atspi.Application");
 const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
 const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
 const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
@@ -80,11 +85,36 @@ std::optional<QString> unlistedSignature(const QString &interface, const QString
     return std::nullopt;
 }
 
-// The code point at offset, 0 for none.
+// The calls the bus library answers for every object.
+bool answeredByTheBusLibrary(const QDBusMessage &message)
+{
+    const QString interface = message.interface();
+    return interface == introspectableInterfaceName || interface == peerInterfaceName
+           || (interface.isEmpty() && message.member() == QLatin1String("Introspect"));
+}
+
+// The bus's reference to no element: this program and the null path.
+QVariant noElement(const QDBusConnection &connection)
+{
+    QDBusArgument reference;
+    reference.beginStructure();
+    reference << connection.baseService() << QDBusObjectPath(nullPath);
+    reference.endStructure();
+    return QVariant::fromValue(reference);
+}
+
+// A call the bridge takes and never answers: the application's id set by the registry.
+bool unansweredByTheBridge(const QDBusMessage &message)
+{
+    return message.path() == rootPath && message.interface() == propertiesInterfaceName
+           && message.member() == QLatin1String("Set") && message.arguments().value(0) == applicationInterfaceName;
+}
+
+// The code point at offset (within the text), 0 for none.
 int characterAt(QAccessibleInterface *element, int offset)
 {
     QAccessibleTextInterface *text = element->textInterface();
-    if (!text || offset < 0)
+    if (!text || offset < 0 || offset >= text->characterCount())
         return 0;
     const QList<uint> points = text->text(offset, offset + 1).toUcs4();
     return points.isEmpty() ? 0 : int(points.first());
@@ -93,7 +123,9 @@ int characterAt(QAccessibleInterface *element, int offset)
 } // namespace
 
 AccessibleBusGuard::AccessibleBusGuard(QDBusVirtualObject *bridge)
-    : QDBusVirtualObject(bridge), bridge_(bridge)
+    : QDBusVirtualObject(bridge), bridge_(bridge),
+      calls_(new BusCallQueue([this](QDBusMessage &message, const QDBusConnection &connection) { serve(message, connection); },
+                              this))
 {
 }
 
@@ -129,9 +161,35 @@ void AccessibleBusGuard::standInFrontOfTheBridge()
 
 bool AccessibleBusGuard::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    if (message.type() == QDBusMessage::MethodCallMessage && answersItself(message, connection))
+    if (message.type() != QDBusMessage::MethodCallMessage)
+        return bridge_ && bridge_->handleMessage(message, connection);
+    if (answeredByTheBusLibrary(message)) {
+        if (calls_->mayIntrospect(message.service()))
+            return bridge_ && bridge_->handleMessage(message, connection);
+    } else if (message.service() == connection.baseService()) {
+        // The guard's own question to the bridge, awaited where it is asked.
+        QDBusMessage asked = message;
+        serve(asked, connection);
         return true;
-    return bridge_ && bridge_->handleMessage(message, connection);
+    } else if (calls_->take(message, connection)) {
+        return true;
+    }
+    refuse(message, connection, QDBusError::LimitsExceeded, QStringLiteral("Too many calls at once: ask again later."));
+    return true;
+}
+
+void AccessibleBusGuard::serve(QDBusMessage &message, const QDBusConnection &connection)
+{
+    if (answersItself(message, connection))
+        return;
+    if (bridge_ && bridge_->handleMessage(message, connection)) {
+        if (unansweredByTheBridge(message))
+            connection.send(message.createReply());
+        return;
+    }
+    // Where the bridge declines a call the element offers, the bus library would answer that
+    // there is no such object, which a reader takes for an element gone.
+    refuse(message, connection, QDBusError::NotSupported, QStringLiteral("The element does not answer this."));
 }
 
 QString AccessibleBusGuard::introspect(const QString &path) const
@@ -148,12 +206,9 @@ const BusIntrospection &AccessibleBusGuard::described(const QString &path)
     return **found;
 }
 
-bool AccessibleBusGuard::answersItself(const QDBusMessage &message, const QDBusConnection &connection)
+bool AccessibleBusGuard::answersItself(QDBusMessage &message, const QDBusConnection &connection)
 {
     const QString interface = message.interface();
-    if (interface == introspectableInterfaceName || interface == peerInterfaceName
-        || (interface.isEmpty() && message.member() == QLatin1String("Introspect")))
-        return false; // the bus library's own answers
     // An element going away is asked nothing more, its description included.
     QAccessibleInterface *target = elementAt(message.path());
     if (!target || !target->isValid()) {
@@ -179,7 +234,28 @@ bool AccessibleBusGuard::answersItself(const QDBusMessage &message, const QDBusC
                QStringLiteral("The method takes the arguments \"%1\".").arg(*signature));
         return true;
     }
-    return answersMethod(message, connection);
+    return answersBounded(message, connection, target) || answersMethod(message, connection);
+}
+
+bool AccessibleBusGuard::answersBounded(QDBusMessage &message, const QDBusConnection &connection,
+                                        QAccessibleInterface *element)
+{
+    const BoundedBusCall call = BoundedBusCall::of(element, message.interface(), message.member(), message.arguments());
+    switch (call.outcome()) {
+    case BoundedBusCall::Outcome::pass:
+        message.setArguments(call.arguments());
+        return false;
+    case BoundedBusCall::Outcome::answer:
+        connection.send(message.createReply(call.arguments()));
+        return true;
+    case BoundedBusCall::Outcome::noElement:
+        connection.send(message.createReply(noElement(connection)));
+        return true;
+    case BoundedBusCall::Outcome::refuse:
+        refuse(message, connection, call.error(), call.why());
+        return true;
+    }
+    return false;
 }
 
 bool AccessibleBusGuard::answersProperties(const QDBusMessage &message, const QDBusConnection &connection,

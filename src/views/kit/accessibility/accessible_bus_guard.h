@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDBusVirtualObject>
+
+class QAccessibleInterface;
 #include <QHash>
 #include <QPointer>
 
@@ -8,6 +10,7 @@
 
 namespace tampod {
 
+class BusCallQueue;
 class BusIntrospection;
 
 // Stands in front of Qt's accessibility bridge on the accessibility bus, for every element, the
@@ -22,8 +25,11 @@ class BusIntrospection;
 //   index as the table counts its children, headings included; none past its last child), the
 //   character at an offset (the bridge gives the first byte of its local encoding), a value
 //   set by its method (the bridge reads an argument the method does not have) and the
-//   value text as the element's "valuetext" attribute (the bridge gives only the number).
-// Everything else goes to the bridge unchanged.
+//   value text as the element's "valuetext" attribute (the bridge gives only the number);
+// - every offset, length, index and count is brought within the element's text or children
+//   (BoundedBusCall), and a call the bridge would take without answering is answered.
+// Everything else goes to the bridge unchanged. Calls from other programs are served in turn,
+// each caller's in order, and a caller's calls past a few waiting are refused (BusCallQueue).
 // Installed once; it takes its place each time the bridge turns accessibility on.
 // thread: main only (the bus hands a virtual object's messages to the object's thread).
 class AccessibleBusGuard final : public QDBusVirtualObject {
@@ -37,8 +43,12 @@ private:
     explicit AccessibleBusGuard(QDBusVirtualObject *bridge);
     // Puts a guard in front of the bridge's object, once the bridge has registered it.
     static void standInFrontOfTheBridge();
+    // A call from another program, when its turn comes (BusCallQueue); message: its numbers
+    // are brought within the element where the bridge gets it.
+    void serve(QDBusMessage &message, const QDBusConnection &connection);
     const BusIntrospection &described(const QString &path);
-    bool answersItself(const QDBusMessage &message, const QDBusConnection &connection);
+    bool answersItself(QDBusMessage &message, const QDBusConnection &connection);
+    bool answersBounded(QDBusMessage &message, const QDBusConnection &connection, QAccessibleInterface *element);
     bool answersProperties(const QDBusMessage &message, const QDBusConnection &connection,
                            const BusIntrospection &element);
     bool answersMethod(const QDBusMessage &message, const QDBusConnection &connection);
@@ -46,6 +56,7 @@ private:
                              const BusIntrospection &element);
 
     QPointer<QDBusVirtualObject> bridge_;
+    BusCallQueue *calls_; // a child
     // Elements offer a few sets of interfaces: each set's description, by its text.
     QHash<QString, std::shared_ptr<const BusIntrospection>> descriptions_;
 };
