@@ -6,10 +6,13 @@ a count it read a moment before, and the element may have changed in between: so
 for one child, row and column past the count. Of every text it asks the character, word,
 sentence and line at, before and after its edges (the end is where the caret stands after
 typing). A request without an answer within a second, from a program that then does not answer
-within a minute more either (a busy one does, on a busy machine too), found the program hung: the reader stops it,
-with a core to show where, and exits with a failure. It listens to the applications' events,
-as a screen reader does, so that they send them. Each walk through a program's windows that
-ends adds a line to the file TAMPOD_BUS_READER_WALKS names, where a journey waits for walks.
+within a minute more either (a busy one does, on a busy machine too), found the program hung:
+the reader stops it, with a core to show where, and exits with a failure. An element gone
+between two requests is what a reader meets; any other error in answer to a request (an
+interface, method or arguments the element says it offers, refused) is a fault: the reader
+says which and exits with a failure. It listens to the applications' events, as a screen
+reader does, so that they send them. Each walk through a program's windows that ends adds a
+line to the file TAMPOD_BUS_READER_WALKS names, where a journey waits for walks.
 Runs until it is stopped."""
 import os
 import signal
@@ -23,6 +26,9 @@ TABLE = 'org.a11y.atspi.Table'
 TEXT = 'org.a11y.atspi.Text'
 PROPERTIES = 'org.freedesktop.DBus.Properties'
 NO_REPLY = 'org.freedesktop.DBus.Error.NoReply'
+SERVICE_UNKNOWN = 'org.freedesktop.DBus.Error.ServiceUnknown'
+# What a program answers for an element that is gone.
+GONE = 'org.freedesktop.DBus.Error.UnknownObject'
 # AT-SPI's text boundaries: a character, the start and end of a word, a sentence and a line.
 BOUNDARIES = range(7)
 # A program answers at once; one that says nothing within a second is asked whether it lives.
@@ -32,6 +38,10 @@ ALIVE_WITHIN = 60.0
 
 class Unanswered(Exception):
     """A request that had no answer within a second, named."""
+
+
+class Refused(Exception):
+    """A request an element refused though it offers what was asked, named."""
 
 
 class Element:
@@ -48,9 +58,13 @@ class Element:
         try:
             return self.proxy.get_dbus_method(method, interface)(*arguments, timeout=ANSWER_WITHIN)
         except dbus.exceptions.DBusException as error:
+            asked = '%s%s of %s %s %s' % (method, tuple(arguments), self.label, self.name, self.path)
             if error.get_dbus_name() == NO_REPLY and 'disconnected' not in str(error):
-                raise Unanswered('%s%s of %s %s %s had no answer within a second'
-                                 % (method, tuple(arguments), self.label, self.name, self.path)) from error
+                raise Unanswered(asked + ' had no answer within a second') from error
+            # An element gone, or a program gone, is what a reader meets; anything else refused
+            # a question the element says it answers.
+            if error.get_dbus_name() not in (GONE, NO_REPLY, SERVICE_UNKNOWN):
+                raise Refused('%s was refused: %s: %s' % (asked, error.get_dbus_name(), error.get_dbus_message()))
             raise
 
     def get(self, interface, name):
@@ -85,7 +99,7 @@ def read(bus, name, path, seen):
             read_text(element)
     except dbus.exceptions.DBusException as error:
         # An element gone between two requests is what a reader meets; a program gone is not.
-        if error.get_dbus_name() in (NO_REPLY, 'org.freedesktop.DBus.Error.ServiceUnknown'):
+        if error.get_dbus_name() != GONE:
             raise
         return
     for child in children:
@@ -113,7 +127,7 @@ def read_text(text):
         text.ask(TEXT, 'GetCharacterAtOffset', offset)
         for boundary in BOUNDARIES:
             for question in ('GetTextAtOffset', 'GetTextBeforeOffset', 'GetTextAfterOffset'):
-                text.ask(TEXT, question, offset, boundary)
+                text.ask(TEXT, question, offset, dbus.UInt32(boundary))
 
 
 def alive(bus, name, path):
@@ -172,6 +186,9 @@ def main():
                     walked(name)
                 except dbus.exceptions.DBusException:
                     pass
+                except Refused as refused:
+                    print('accessibility bus reader: %s' % refused, file=sys.stderr)
+                    sys.exit(1)
                 except Unanswered as unanswered:
                     if alive(bus, name, path):
                         continue
