@@ -13,6 +13,7 @@
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
 
+#include <QAccessible>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPointer>
@@ -211,6 +212,42 @@ TEST_F(KeyboardJourney, ArrowKeysChooseTheTrackAndSpaceAndDeleteKeepTheirMeaning
     ASSERT_TRUE(pumpUntil([&] { return selectedRows().isEmpty(); }));
     type(window, Qt::Key_Down);
     EXPECT_TRUE(pumpUntil([&] { return selectedRows() == QList<int>{0}; })) << selectedRows().size();
+}
+
+// Every stop of Tab through the export sheet and the batch sheet, all the way round, is an
+// element a screen reader names and whose role it speaks: never a container or a scroll area's
+// frame that says nothing.
+TEST_F(KeyboardJourney, TabThroughTheExportSheetsStopsOnlyAtNamedElements)
+{
+    for (QAbstractButton *opener : {button(window, QStringLiteral("EXPORT")), exportChecked}) {
+        ASSERT_NE(opener, nullptr);
+        ASSERT_TRUE(activate(window));
+        opener->click();
+        SheetDialog *sheet = awaitSheet();
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(activate(sheet));
+        ASSERT_TRUE(pumpUntil([&] { return QApplication::focusWidget() && QApplication::focusWidget()->window() == sheet; }));
+        QWidget *first = QApplication::focusWidget();
+        QWidget *at = first;
+        QStringList stops;
+        do {
+            QAccessibleInterface *element = QAccessible::queryAccessibleInterface(at);
+            ASSERT_NE(element, nullptr) << nameOf(at);
+            const QString name = element->text(QAccessible::Name);
+            stops << name;
+            EXPECT_FALSE(name.trimmed().isEmpty()) << nameOf(at) << " after " << stops.join(u'|').toStdString();
+            // A filler is a role a reader passes over.
+            EXPECT_FALSE(element->role() == QAccessible::Client || element->role() == QAccessible::NoRole)
+                << nameOf(at) << " role " << element->role();
+            type(sheet, Qt::Key_Tab);
+            ASSERT_TRUE(pumpUntil([&] { return QApplication::focusWidget() != at; })) << nameOf(at);
+            at = QApplication::focusWidget();
+        } while (at != first && stops.size() < 100);
+        EXPECT_EQ(at, first) << stops.join(u'|').toStdString();
+        EXPECT_GT(stops.size(), 3);
+        type(sheet, Qt::Key_Escape);
+        ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+    }
 }
 
 TEST_F(Journey, AboutAndTheManualOpenCentredOverTheMainWindowAndCloseWithTheCloseCommand)

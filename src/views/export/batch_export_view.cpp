@@ -118,6 +118,8 @@ void BatchExportView::build()
     list_ = clearScrollArea(rows, content_);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->setAccessibleName(B::files);
+    // The rows take no focus: the list does, so that the keys scroll it.
+    list_->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(list_, 1);
 
     progress_ = new QProgressBar(content_);

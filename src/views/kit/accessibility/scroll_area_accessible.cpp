@@ -33,6 +33,11 @@ QList<QWidget *> ScrollAreaAccessible::children() const
     return children;
 }
 
+QAccessible::Role ScrollAreaAccessible::role() const
+{
+    return area()->focusPolicy() & Qt::TabFocus ? QAccessible::Pane : QAccessible::Client;
+}
+
 bool ScrollAreaAccessible::isValid() const
 {
     return QAccessibleWidget::isValid() && area()->viewport();

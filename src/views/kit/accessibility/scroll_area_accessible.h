@@ -14,8 +14,9 @@ namespace tampod {
 // Qt's own reads its list without a bounds check, and the accessibility bus passes on whatever
 // child index a reader asks for: a reader asking by a count it read a moment before a scroll
 // bar went away made it read past its list and crash. Every number out of range is no child
-// here. The one accessible-interface factory gives it to every QScrollArea and to every other
-// scroll area that Qt would give its own.
+// here. A scroll area the keyboard focus stops at is a pane a reader names, not a filler it
+// passes over in silence. The one accessible-interface factory gives it to every QScrollArea
+// and to every other scroll area that Qt would give its own.
 class ScrollAreaAccessible final : public QAccessibleWidget {
 public:
     explicit ScrollAreaAccessible(QAbstractScrollArea *area);
@@ -23,6 +24,8 @@ public:
     // The class names (walked from the most derived) whose interface this is.
     static bool serves(const QString &className);
 
+    // A frame around its content (a filler), or a pane where it is a Tab stop of its own.
+    QAccessible::Role role() const override;
     bool isValid() const override;
     int childCount() const override;
     QAccessibleInterface *child(int index) const override;
