@@ -103,6 +103,8 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // No nameless Tab stop before the controls, as the kit's clear scroll areas.
+    scroll->setFocusPolicy(Qt::ClickFocus);
     QVBoxLayout *content = nullptr;
     QWidget *contentWidget = column(scroll, 16, content);
     fillBackground(contentWidget, Theme::background);

@@ -28,7 +28,11 @@ TEST(ScrollAreaAccessible, ItsChildrenFollowTheScrollBarsAndAnyNumberPastThemIsN
 
     QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(area);
     ASSERT_NE(reader, nullptr);
+    // No Tab stop: a frame a reader passes over; a Tab stop: a pane it names.
+    EXPECT_EQ(area->focusPolicy() & Qt::TabFocus, 0);
     EXPECT_EQ(reader->role(), QAccessible::Client);
+    area->setFocusPolicy(Qt::StrongFocus);
+    EXPECT_EQ(reader->role(), QAccessible::Pane);
     ASSERT_EQ(reader->childCount(), 2);
     EXPECT_EQ(reader->child(0)->object(), area->viewport());
     EXPECT_EQ(reader->child(1)->object(), area->verticalScrollBar()->parentWidget());
