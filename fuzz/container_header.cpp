@@ -19,8 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
         || !(d.format.sampleRate >= 1) || d.format.sampleRate > tampod::decodelimits::maximumSampleRate
         || (d.exactLength && *d.exactLength < 0))
         std::abort();
-    // Only a FLAC header may leave the length to the decode, where its last frame does not bear it out.
-    if (!d.exactLength && d.format.codec != tampod::AudioCodecKind::flac)
+    // Only a FLAC header or an MP3 Info header may leave the length to the decode, where the
+    // frames do not bear it out; an MP3 header then still says where the demuxer stops.
+    if (!d.exactLength && d.format.codec != tampod::AudioCodecKind::flac
+        && d.format.codec != tampod::AudioCodecKind::mpegLayer3)
+        std::abort();
+    if (d.format.codec == tampod::AudioCodecKind::mpegLayer3
+        && (!d.audioEnd || *d.audioEnd <= 0 || *d.audioEnd > file.size() || d.seekByTimestamp != d.exactLength.has_value()))
         std::abort();
     // MP4 boxes describe only AAC and ALAC, with a length the boxes gave.
     if (d.format.container == QLatin1String("mov")

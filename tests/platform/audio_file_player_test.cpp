@@ -318,6 +318,27 @@ TEST_F(AudioFilePlayerTest, DecodeErrorsReachTheHandlersInOrder)
     EXPECT_EQ(none.finished + none.decodeErrors, 0);
 }
 
+// An MP3 file cut short, then padded, whose Info header still counts the whole stream: the
+// player states and plays what its frames decode to, and finishes without an error.
+TEST_F(AudioFilePlayerTest, ACutMp3PlaysWhatDecodesAndFinishes)
+{
+    const auto pulled = test::PullingOutput::installed();
+    const QString path = dir.file("cut.mp3");
+    test::makeTone(path, 2 * rate, {"-c:a", "libmp3lame", "-q:a", "2"});
+    const QByteArray cut = test::readAll(path).chopped(2500);
+    test::writeFile(path, cut);
+    const qint64 frames = test::ffmpegDecode(path).size() / qsizetype(2 * sizeof(float));
+    test::writeFile(path, cut + QByteArray(3000, '\0'));
+    AudioFilePlayer player(path);
+    EXPECT_DOUBLE_EQ(player.duration(), double(frames) / rate);
+    reports.watch(player);
+    ASSERT_TRUE(player.play());
+    const auto heard = pulled->pullUntil([&] { return reports.finished > 0; });
+    EXPECT_EQ(reports.succeeded, 1);
+    EXPECT_EQ(reports.decodeErrors, 0);
+    EXPECT_GE(qint64(heard.size()), frames);
+}
+
 // A read the system fails in the middle of a source (an unreadable sector, a share that drops)
 // fails it in every format: a whole read throws an input error instead of ending early, and
 // playback stops with a decode error instead of finishing.

@@ -456,7 +456,8 @@ std::vector<Damage> tagged()
         {"0.1s.aac", stream({"-c:a", "aac", "-f", "adts"}, 44100, 0.1)},
     };
     const std::vector<std::pair<QString, QByteArray>> tags = {
-        {"ID3v1", test::id3v1Tag()}, {"APE", test::apeTag(false)}, {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()}};
+        {"ID3v1", test::id3v1Tag()}, {"APE", test::apeTag(false)}, {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()},
+        {"Lyrics3 and ID3v1", test::lyrics3Tag() + test::id3v1Tag()}};
     std::vector<Damage> all;
     for (const auto &[name, make] : streams)
         for (const auto &[tagName, tag] : tags)
@@ -632,6 +633,56 @@ TEST(DecodedLength, BytesAfterAnMp3StreamLeaveItsTrimmedLength)
     const QString joined = dir.file("joined.mp3");
     test::writeFile(joined, stream + QByteArray(100, '\0') + stream.mid(stream.indexOf("\xFF\xFB"), 3000));
     EXPECT_EQ(statedByHeader(joined), std::nullopt);
+}
+
+// An Info header's counts hold only where the frames bear them out. A file cut short, then
+// padded or tagged, is read and stated at what its frames decode to, as the cut file alone
+// decodes (the bytes after it are no audio); a frame count written 20 too high or too low is
+// not taken over the frames there: the file is stated, read, sought and exported at what the
+// command line decodes of it.
+TEST(DecodedLength, AnInfoHeaderCountsOnlyWhatItsFramesBearOut)
+{
+    test::TempDir dir;
+    const std::vector<std::pair<const char *, QStringList>> encodings = {
+        {"VBR", {"-c:a", "libmp3lame", "-q:a", "2"}}, {"CBR with an Info header", {"-c:a", "libmp3lame", "-b:a", "128k"}}};
+    int index = 0;
+    for (const auto &[encoding, options] : encodings) {
+        const QString clean = dir.file(QString::number(index++) + ".mp3");
+        test::makeTone(clean, 88200, options);
+        ASSERT_EQ(statedByHeader(clean), 88200);
+        const QByteArray stream = test::readAll(clean);
+        const QString cut = dir.file(QString::number(index++) + ".mp3");
+        test::writeFile(cut, stream.chopped(2500));
+        const int64_t cutFrames = framesOf(test::ffmpegDecode(cut), 2);
+        ASSERT_GT(cutFrames, 0);
+        ASSERT_LT(cutFrames, 88200);
+        for (const auto &[after, bytes] : std::vector<std::pair<const char *, QByteArray>>{
+                 {"zeros", QByteArray(3000, '\0')},
+                 {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()},
+                 {"Lyrics3 and ID3v1", test::lyrics3Tag() + test::id3v1Tag()}}) {
+            SCOPED_TRACE(std::string(encoding) + ", cut, then " + after);
+            const QString path = dir.file(QString::number(index++) + ".mp3");
+            test::writeFile(path, stream.chopped(2500) + bytes);
+            EXPECT_EQ(statedByHeader(path), std::nullopt);
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, cutFrames));
+        }
+        const qsizetype count = stream.indexOf(stream.contains("Xing") ? "Xing" : "Info") + 8;
+        for (const int wrong : {20, -20}) {
+            SCOPED_TRACE(std::string(encoding) + ", frame count off by " + std::to_string(wrong));
+            QByteArray miscounted = stream;
+            const uint32_t frames = (uint8_t(stream[count]) << 24 | uint8_t(stream[count + 1]) << 16
+                                     | uint8_t(stream[count + 2]) << 8 | uint8_t(stream[count + 3])) + wrong;
+            for (int i = 0; i < 4; ++i)
+                miscounted[count + i] = char(frames >> (24 - 8 * i));
+            const QString path = dir.file(QString::number(index++) + ".mp3");
+            test::writeFile(path, miscounted);
+            EXPECT_EQ(statedByHeader(path), std::nullopt);
+            const int64_t decoded = framesOf(test::ffmpegDecode(path), 2);
+            for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
+                EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, decoded));
+        }
+    }
 }
 
 // An ID3v2 tag whose header states more or fewer bytes than the tag holds: the stream is found

@@ -281,22 +281,25 @@ std::optional<Header> readFlac(const FileHandle &file, int64_t start)
     return header;
 }
 
-std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fileSize)
+std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fileSize, bool describe)
 {
-    const auto stream = mpegaudio::taggedStream(file, start, fileSize);
+    const auto stream = mpegaudio::taggedStream(file, start, fileSize, describe);
     if (!stream)
         return std::nullopt;
     Header header{"mp3", std::nullopt, false};
-    if (!stream->trimmed)
-        return header; // only a decode knows the length
+    if (!describe)
+        return header;
     StreamDescription d;
     d.format.codec = AudioCodecKind::mpegLayer3;
     d.format.container = QStringLiteral("mp3");
     d.format.sampleRate = stream->sampleRate;
     d.format.channels = stream->channels;
-    d.seekByTimestamp = true;
-    d.exactLength = stream->trimmed->length;
-    d.audioEnd = stream->trimmed->end;
+    // Where the frames do not bear the header out, a decode counts them, and seeks go by the
+    // frames that decode read: the demuxer's timestamps leave out frames dropped at a cut or a join.
+    d.seekByTimestamp = stream->trimmed.has_value();
+    if (stream->trimmed)
+        d.exactLength = stream->trimmed->length;
+    d.audioEnd = stream->audioEnd;
     header.description = d;
     header.parametersInHeader = true;
     return header;
@@ -705,7 +708,7 @@ std::optional<Header> readMp4(const FileHandle &file, int64_t start, int64_t fil
 
 } // namespace
 
-std::optional<Header> read(const FileHandle &file)
+std::optional<Header> read(const FileHandle &file, bool describe)
 {
     try {
         const int64_t fileSize = file.size();
@@ -726,7 +729,7 @@ std::optional<Header> read(const FileHandle &file)
             return readOgg(file, start, fileSize);
         if (magic.mid(4, 4) == "ftyp")
             return readMp4(file, start, fileSize);
-        return readMp3(file, start, fileSize);
+        return readMp3(file, start, fileSize, describe);
     } catch (const MalformedData &) {
         return std::nullopt; // a header cut short says nothing certain
     }

@@ -32,7 +32,8 @@ struct Header {
 
 // nullopt unless the bytes unmistakably announce one of those containers (or MP4), or an Ogg
 // stream described in full. A header that is odd or ambiguous gives the demuxer alone, or
-// nothing. Throws only when reading the file fails.
-std::optional<Header> read(const FileHandle &file);
+// nothing. Throws only when reading the file fails. describe false: the demuxer is all the
+// caller wants, and an MP3 stream's frames are not walked to prove its length.
+std::optional<Header> read(const FileHandle &file, bool describe = true);
 
 } // namespace tampod::containerheader

@@ -60,7 +60,7 @@ int64_t statedId3v2Length(const FileHandle &file, int64_t offset)
 
 const AVInputFormat *probeInputFormat(const FileHandle &file, int *scoreOut, bool byHeader)
 {
-    if (const auto header = byHeader ? containerheader::read(file) : std::nullopt) {
+    if (const auto header = byHeader ? containerheader::read(file, false) : std::nullopt) {
         if (const AVInputFormat *format = av_find_input_format(header->demuxer)) {
             if (scoreOut)
                 *scoreOut = AVPROBE_SCORE_MAX;

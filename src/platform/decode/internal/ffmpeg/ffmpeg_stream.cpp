@@ -17,10 +17,10 @@ namespace {
 rawstream::End audioBytes(const FileHandle &file, const AVInputFormat *input, const containerheader::Header *header)
 {
     if (header && header->description && header->description->audioEnd)
-        return {*header->description->audioEnd, std::nullopt};
+        return {*header->description->audioEnd, std::nullopt, std::nullopt};
     const int64_t size = file.size();
     if (!rawstream::isRaw(input->name))
-        return {size, std::nullopt};
+        return {size, std::nullopt, std::nullopt};
     return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
 }
 
@@ -40,7 +40,7 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
                            DemuxerOptions demuxerOptions, bool glance, const containerheader::Header *header)
     : token_(std::move(token)), file_(file),
       // Where the pages were read, the demuxer sees none of the bytes after the last (a tag).
-      audioEnd_(header && header->ogg ? rawstream::End{header->ogg->dataEnd, std::nullopt}
+      audioEnd_(header && header->ogg ? rawstream::End{header->ogg->dataEnd, std::nullopt, std::nullopt}
                                       : audioBytes(file, input, header)),
       fileSize_(audioEnd_.end),
       inputFormat_(input),
@@ -55,7 +55,7 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
     openDemuxer();
     description_ = described_ ? *described_
                               : ffmpeg::describeStream(*demuxer_, streamIndex_, *decoder_, file_,
-                                                       fileSize_, dataStart_, audioEnd_.walk);
+                                                       fileSize_, dataStart_, audioEnd_);
     limit_ = description_.exactLength;
     containerCounts_ = limit_.has_value();
     // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.

@@ -6,7 +6,6 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
-#include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/internal/ffmpeg_owners.h"
 
 #include <algorithm>
@@ -92,8 +91,7 @@ std::optional<int64_t> walkedLength(AudioCodecKind codec, const QString &contain
 
 StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
                                  const AVCodecContext &decoder, const FileHandle &file,
-                                 int64_t fileSize, int64_t dataStart,
-                                 const std::optional<codedframes::Walk> &walked)
+                                 int64_t fileSize, int64_t dataStart, const rawstream::End &audioEnd)
 {
     const AVStream *stream = demuxer.streams[streamIndex];
     const AVCodecParameters *parameters = stream->codecpar;
@@ -153,13 +151,14 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
         const int64_t present = std::max<int64_t>(0, fileSize - dataStart) / bytesPerFrame;
         d.exactLength = stated && !(companded && container == u"au") ? std::min(*stated, present) : present;
     } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
-        // A Xing/LAME header gives the trimmed length; without one, the frames walked to the end.
-        if (const auto trimmed = mpegaudio::trimmed(file, id3v2Length(file, 0), fileSize))
-            d.exactLength = trimmed->length;
+        // A Xing/LAME header the frames bear out gives the trimmed length; without one, the
+        // frames walked to the end.
+        if (audioEnd.trimmed)
+            d.exactLength = audioEnd.trimmed->length;
         if (!d.exactLength)
-            d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, walked);
+            d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, audioEnd.walk);
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {
-        d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, walked);
+        d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, audioEnd.walk);
     } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
         // A FLAC header's count holds only where the last frame ends on it.
         if (stated && flaclength::proven(file, id3v2Length(file, 0)) == stated)
@@ -169,12 +168,11 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
                        || format.codec == AudioCodecKind::alac))) {
         d.exactLength = stated;
     }
-    // Files joined end to end carry the first one's Info header, and the demuxer's timestamps
-    // leave out no frame it drops at that file's end: a decode from the start finds their frames.
-    const bool joinedOrCut = container == u"mp3" && !d.exactLength
-                             && mpegaudio::hasInfoHeader(file, id3v2Length(file, 0));
-    d.seekByTimestamp = (pcmContainer && pcm) || container == u"flac" || (container == u"mp3" && !joinedOrCut)
-                        || container == u"mov";
+    // An MP3 stream whose frames were not all walked (joined files, a cut, a damaged frame
+    // header) has timestamps that leave out the frames the demuxer drops: a seek goes by the
+    // frames a decode from the start found.
+    const bool framesWalked = container == u"mp3" && d.exactLength;
+    d.seekByTimestamp = (pcmContainer && pcm) || container == u"flac" || framesWalked || container == u"mov";
     return d;
 }
 

@@ -3,7 +3,7 @@
 // Private to the platform module.
 
 #include "platform/decode/audio_file_format.h"
-#include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/raw_stream_end.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,11 +31,11 @@ struct StreamDescription {
 };
 
 // Describes the demuxer's audio stream at streamIndex. dataStart: the offset the demuxer's
-// header ended at. Throws AudioFileError (unsupported) for a channel count or rate out of range.
+// header ended at; audioEnd: what a raw stream's frames already told of its end. Throws
+// AudioFileError (unsupported) for a channel count or rate out of range.
 StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
                                  const AVCodecContext &decoder, const FileHandle &file,
-                                 int64_t fileSize, int64_t dataStart,
-                                 const std::optional<codedframes::Walk> &walked = std::nullopt);
+                                 int64_t fileSize, int64_t dataStart, const rawstream::End &audioEnd);
 
 } // namespace ffmpeg
 } // namespace tampod

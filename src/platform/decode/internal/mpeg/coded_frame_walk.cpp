@@ -264,6 +264,22 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
     return walk(file, start, fileSize, 4, layer3Frame);
 }
 
+Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize)
+{
+    Chunks chunks(file, fileSize);
+    std::optional<Frame> first;
+    Chain chain{0, start};
+    while (const uint8_t *head = chunks.at(chain.end, 4)) {
+        const std::optional<Frame> frame = layer3Frame(head, chunks, chain.end);
+        if (!frame || (first && !(*frame == *first)) || frame->bytes > fileSize - chain.end)
+            break;
+        first = first ? first : frame;
+        ++chain.frames;
+        chain.end += frame->bytes;
+    }
+    return chain;
+}
+
 bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize)
 {
     Chunks chunks(file, fileSize);

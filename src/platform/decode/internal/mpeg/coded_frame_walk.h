@@ -37,6 +37,15 @@ std::optional<Walk> ac3(const FileHandle &file, int64_t start, int64_t fileSize,
 // samples a frame for MPEG-1, 576 for MPEG-2 and 2.5.
 std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fileSize);
 
+// MPEG Layer III frames from start on, each where the one before ends and alike in version,
+// rate and channels, as far as they go: how many, and where the last one ends (start where
+// none begins there). Reads every frame header: one pass over the stream's bytes.
+struct Chain {
+    int64_t frames = 0;
+    int64_t end = 0;
+};
+Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize);
+
 // Whether MPEG Layer III frames begin anywhere from offset from on: a valid frame header whose
 // frame is followed by another valid header, or ends exactly where the file does. Tags, padding
 // and junk after a stream hold none; a second stream joined on does.

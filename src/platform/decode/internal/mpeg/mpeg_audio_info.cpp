@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "core/file_handle.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 
 namespace tampod::mpegaudio {
 
@@ -72,8 +73,11 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
     }
 }
 
-// The header's count, where its byte count is the stream's: a file cut short, or files joined
-// end to end (where the first one's header counts its own frames only), are counted by a decode.
+// The header's count, where the frames bear it out: walked from the header's own frame, each
+// where the one before ends, they end exactly where its byte count says, they are as many as it
+// counts, and no other stream follows. A file cut short (then padded or tagged), a count written
+// wrong, or files joined end to end (where the first one's header counts its own frames only)
+// are counted by a decode.
 std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset,
                                      int64_t fileSize)
 {
@@ -81,7 +85,10 @@ std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &f
         return std::nullopt;
     const int64_t length = info.frames * info.samplesPerFrame - info.delay - info.padding;
     const int64_t end = firstFrameOffset + *info.bytes;
-    if (length < 0 || codedframes::layer3FramesFrom(file, end, fileSize))
+    if (length < 0)
+        return std::nullopt;
+    const codedframes::Chain chain = codedframes::layer3Chain(file, firstFrameOffset, fileSize);
+    if (chain.end != end || chain.frames != info.frames + 1 || codedframes::layer3FramesFrom(file, end, fileSize))
         return std::nullopt;
     return Trimmed{length, end};
 }
@@ -99,12 +106,17 @@ std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset,
     return info ? trimmedStream(*info, file, firstFrameOffset, fileSize) : std::nullopt;
 }
 
-std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize)
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize,
+                                         bool counted)
 {
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
     if (!info || !info->encoderTagged)
         return std::nullopt;
-    return TaggedStream{info->sampleRate, info->channels, trimmedStream(*info, file, firstFrameOffset, fileSize)};
+    if (!counted)
+        return TaggedStream{info->sampleRate, info->channels, std::nullopt};
+    TaggedStream stream{info->sampleRate, info->channels, trimmedStream(*info, file, firstFrameOffset, fileSize)};
+    stream.audioEnd = stream.trimmed ? stream.trimmed->end : trailingtags::audioEnd(file, firstFrameOffset, fileSize);
+    return stream;
 }
 
 } // namespace tampod::mpegaudio

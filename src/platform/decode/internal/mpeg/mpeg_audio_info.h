@@ -16,9 +16,10 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset);
 // An MPEG Layer III stream whose first frame carries a Xing/Info header with a frame count, a
 // byte count and a LAME-style encoder delay and padding: its exact decoded length, frames ×
 // samples per frame − delay − padding (what the decoder delivers once it trims both ends), and
-// where its bytes end. nullopt when the header is absent or implausible, or its bytes are not
-// all the stream: a file cut short of them, or one where further frames follow them (several
-// files joined end to end). Tags, padding or junk may follow.
+// where its bytes end. nullopt when the header is absent or implausible, or the frames do not
+// bear its counts out (a walk of every frame header, one pass over the stream): a file cut
+// short, a count written wrong, or one where further frames follow (several files joined end
+// to end). Tags, padding or junk may follow.
 struct Trimmed {
     int64_t length = 0;
     int64_t end = 0;
@@ -26,12 +27,16 @@ struct Trimmed {
 std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize);
 
 // A Layer III stream whose first frame carries an encoder's Info header: the frame header's
-// rate and channels, and trimmed() where it applies.
+// rate and channels, trimmed() where it applies, and where the demuxer is to stop: where the
+// trimmed stream ends, else before the tags that seem to follow it. counted false: the frames
+// are not walked, and neither trimmed nor audioEnd is looked for.
 struct TaggedStream {
     int sampleRate = 0;
     int channels = 0;
     std::optional<Trimmed> trimmed;
+    int64_t audioEnd = 0;
 };
-std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize);
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize,
+                                         bool counted = true);
 
 } // namespace tampod::mpegaudio

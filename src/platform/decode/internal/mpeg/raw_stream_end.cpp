@@ -22,7 +22,7 @@ End audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t
     std::optional<codedframes::Walk> walk;
     if (std::strcmp(demuxer, "mp3") == 0) {
         if (const auto trimmed = mpegaudio::trimmed(file, start, fileSize))
-            return {trimmed->end, std::nullopt};
+            return {trimmed->end, std::nullopt, trimmed};
         walk = codedframes::mpegLayer3(file, start, fileSize);
     } else if (std::strcmp(demuxer, "aac") == 0) {
         walk = codedframes::adts(file, start, fileSize);
@@ -30,8 +30,8 @@ End audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t
         walk = codedframes::ac3(file, start, fileSize, std::strcmp(demuxer, "eac3") == 0);
     }
     if (walk)
-        return {walk->end, walk};
-    return {trailingtags::audioEnd(file, start, fileSize), std::nullopt};
+        return {walk->end, walk, std::nullopt};
+    return {trailingtags::audioEnd(file, start, fileSize), std::nullopt, std::nullopt};
 }
 
 } // namespace tampod::rawstream

@@ -11,6 +11,7 @@ namespace {
 
 constexpr int64_t id3v1Bytes = 128;
 constexpr int64_t apeFooterBytes = 32;
+constexpr int64_t lyrics3FooterBytes = 15;
 
 // Where an APE tag whose footer ends at end begins; end where there is none.
 int64_t apeStart(const FileHandle &file, int64_t start, int64_t end)
@@ -41,16 +42,44 @@ int64_t id3v1Start(const FileHandle &file, int64_t start, int64_t end)
     return end - id3v1Bytes;
 }
 
+// Where a Lyrics3 v2 tag that ends at end (where an ID3v1 tag begins) begins; end where there
+// is none: its last 15 bytes are its size in six digits and "LYRICS200", and it opens with
+// "LYRICSBEGIN".
+int64_t lyrics3Start(const FileHandle &file, int64_t start, int64_t end)
+{
+    if (end - start < lyrics3FooterBytes + 11)
+        return end;
+    const QByteArray footer = file.preadUpTo(end - lyrics3FooterBytes, lyrics3FooterBytes);
+    if (footer.size() != lyrics3FooterBytes || !footer.endsWith("LYRICS200"))
+        return end;
+    int64_t size = 0;
+    for (int i = 0; i < 6; ++i) {
+        if (footer[i] < '0' || footer[i] > '9')
+            return end;
+        size = size * 10 + (footer[i] - '0');
+    }
+    const int64_t tagStart = end - lyrics3FooterBytes - size;
+    if (size < 11 || tagStart < start || !file.preadUpTo(tagStart, 11).startsWith("LYRICSBEGIN"))
+        return end;
+    return tagStart;
+}
+
 } // namespace
 
 std::vector<int64_t> possibleEnds(const FileHandle &file, int64_t start, int64_t fileSize)
 {
     std::vector<int64_t> ends{fileSize};
-    // APE before ID3v1 is the usual order; a tagger may have written them the other way.
+    // APE before ID3v1 is the usual order; a tagger may have written them the other way. A
+    // Lyrics3 tag comes just before an ID3v1 tag, an APE tag perhaps before it.
     for (int i = 0; i < 4; ++i) {
         const int64_t end = ends.back();
-        const int64_t tagStart = i % 2 == 0 ? id3v1Start(file, start, end) : apeStart(file, start, end);
-        if (tagStart != end)
+        const bool id3v1 = i % 2 == 0;
+        int64_t tagStart = id3v1 ? id3v1Start(file, start, end) : apeStart(file, start, end);
+        if (id3v1 && tagStart != end) {
+            ends.push_back(tagStart);
+            tagStart = lyrics3Start(file, start, tagStart);
+        }
+        if (tagStart != ends.back())
             ends.push_back(tagStart);
     }
     return ends;
