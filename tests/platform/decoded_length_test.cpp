@@ -575,6 +575,100 @@ TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
 
 namespace {
 
+// The MPEG-1 Layer III frame at index of a stream without an Info frame, its bit rate index made
+// the one no frame may carry: the decoders drop it and resync after it.
+QByteArray withBadFrameHeader(QByteArray mp3, int index)
+{
+    static constexpr int kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    qsizetype at = 0;
+    for (int i = 0; i < index; ++i)
+        at += 144000 * kbps[uint8_t(mp3[at + 2]) >> 4] / 44100 + ((uint8_t(mp3[at + 2]) >> 1) & 1);
+    EXPECT_EQ(uint8_t(mp3[at]), 0xFF);
+    mp3[at + 2] = char(uint8_t(mp3[at + 2]) | 0xF0);
+    return mp3;
+}
+
+// The LAME tag's encoder delay and padding set as another encoder may have written them.
+QByteArray withDelays(QByteArray mp3, int delay, int padding)
+{
+    const qsizetype tag = mp3.indexOf("Xing") + 4 + 4 + 4 + 4 + 100 + 4;
+    EXPECT_TRUE(mp3.mid(tag, 4) == "Lavc" || mp3.mid(tag, 4) == "LAME");
+    const uint32_t both = uint32_t(delay) << 12 | uint32_t(padding);
+    for (int i = 0; i < 3; ++i)
+        mp3[tag + 21 + i] = char(both >> (16 - 8 * i));
+    return mp3;
+}
+
+} // namespace
+
+// A damaged frame header in an MP3 without an Info frame, and files joined whose encoders
+// trimmed their streams differently (delays, padding, no Info frame at all): whatever frames the
+// demuxer trims or drops, every seek lands where the read from the start delivers the same
+// samples, fresh, back and forth, or after a read that stopped short of the end, and the stated
+// length is that read's, which is what the command line decodes. (Where the part after a join
+// is short, the demuxer trims the first part's padding from the middle of the file.)
+TEST(DecodedLength, SeeksPastDamageOrAJoinLandWhereTheReadFromTheStartDelivers)
+{
+    test::TempDir dir;
+    const QString plain = dir.file("plain.mp3"), first = dir.file("first.mp3"), second = dir.file("second.mp3"),
+                  tail = dir.file("tail.mp3"), unmarked = dir.file("unmarked.mp3");
+    test::makeTone(plain, 441000, {"-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0"});
+    test::makeTone(first, 220500, {"-c:a", "libmp3lame", "-q:a", "2"});
+    test::makeTone(second, 220500, {"-c:a", "libmp3lame", "-b:a", "96k", "-af", "volume=0.5"});
+    test::makeTone(tail, 4410, {"-c:a", "libmp3lame", "-b:a", "96k", "-af", "volume=0.5"});
+    test::makeTone(unmarked, 220500, {"-c:a", "libmp3lame", "-b:a", "160k", "-write_xing", "0", "-id3v2_version", "0"});
+    const std::vector<std::pair<const char *, QByteArray>> cases = {
+        {"damaged frame header at 30 %", withBadFrameHeader(test::readAll(plain), 115)},
+        {"joined, the first with a longer delay and padding",
+         withDelays(test::readAll(first), 1600, 2400) + test::readAll(second)},
+        {"joined, the second without an Info frame", test::readAll(first) + test::readAll(unmarked)},
+        {"joined, damaged in the second part", test::readAll(first) + withBadFrameHeader(test::readAll(unmarked), 60)},
+        {"joined, a short part after a trimmed one", test::readAll(first) + test::readAll(tail)},
+        // The demuxer drops the first part's last frame whole, and trims none before it.
+        {"joined, a short part after one padded by a frame past the decoder's delay",
+         withDelays(test::readAll(first), 576, 1152 + 529) + test::readAll(tail)},
+    };
+    int index = 0;
+    for (const auto &[name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("case%1.mp3").arg(index++));
+        test::writeFile(path, bytes);
+        const QByteArray reference = test::ffmpegDecode(path);
+        const int64_t frames = framesOf(reference, 2);
+        ASSERT_GT(frames, 0);
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            AudioFileReader reader(path, {}, use);
+            const std::vector<float> whole = test::readAllFloat(reader);
+            ASSERT_EQ(reader.length(), frames);
+            ASSERT_TRUE(test::bytesOf(whole) == reference);
+            const auto readsAt = [&](AudioFileReader &r, qint64 target, qint64 count) {
+                r.seek(target);
+                std::vector<float> got(size_t(2 * count));
+                const qint64 n = r.readFloatInterleaved(got.data(), count);
+                return n == std::min(count, frames - target)
+                       && std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * target);
+            };
+            // From the end back to the start, each seek a restart; then fresh readers.
+            std::vector<qint64> targets{frames - 1, frames - 1200, frames - 20000};
+            for (int k = 31; k > 0; --k)
+                targets.push_back(frames * k / 32);
+            targets.push_back(1);
+            for (const qint64 target : targets) {
+                EXPECT_TRUE(readsAt(reader, target, 4096)) << target;
+                AudioFileReader fresh(path, {}, use);
+                EXPECT_TRUE(readsAt(fresh, target, 4096)) << target;
+            }
+            // A read from the start that stopped short of the end, then a seek back.
+            AudioFileReader partly(path, {}, use);
+            std::vector<float> head(size_t(2 * (frames * 3 / 5)));
+            ASSERT_EQ(partly.readFloatInterleaved(head.data(), frames * 3 / 5), frames * 3 / 5);
+            EXPECT_TRUE(readsAt(partly, frames * 2 / 5, frames));
+        }
+    }
+}
+
+namespace {
+
 // Bytes no decoder takes for audio: the same pseudo-random ones in every run.
 QByteArray junk(int size)
 {
