@@ -10,6 +10,12 @@ namespace tampod::streamstart {
 
 std::optional<int64_t> nearest(const FileHandle &file, int64_t stated, int64_t floor, const Test &startsAt)
 {
+    // Most tags state their size right: their stream is judged from a small read.
+    const QByteArray first = file.preadUpTo(stated, lookAhead);
+    if (!first.isEmpty()
+        && startsAt(std::span(reinterpret_cast<const uint8_t *>(first.constData()), size_t(first.size())),
+                    first.size() < lookAhead))
+        return stated;
     const int64_t from = std::max({floor, stated - bytesBefore, int64_t(0)});
     const QByteArray window = file.preadUpTo(from, stated + bytesAfter + lookAhead - from);
     const bool fileEnds = window.size() < stated + bytesAfter + lookAhead - from;
