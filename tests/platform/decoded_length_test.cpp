@@ -641,6 +641,7 @@ TEST(DecodedLength, SeeksPastDamageOrAJoinLandWhereTheReadFromTheStartDelivers)
             const std::vector<float> whole = test::readAllFloat(reader);
             ASSERT_EQ(reader.length(), frames);
             ASSERT_TRUE(test::bytesOf(whole) == reference);
+            EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, frames));
             const auto readsAt = [&](AudioFileReader &r, qint64 target, qint64 count) {
                 r.seek(target);
                 std::vector<float> got(size_t(2 * count));
