@@ -9,6 +9,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
+#include "platform/decode/internal/flac/flac_length.h"
 
 #include <gtest/gtest.h>
 
@@ -287,6 +288,34 @@ TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
         test::writeFile(path, cut);
         const FileHandle file = FileHandle::openOutside(path);
         EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::nullopt);
+    }
+}
+
+// The length proof reads back from the end only as far as the last frame: a file is not read
+// whole to learn its length, and a tag after the audio larger than a frame, or than the first
+// look, is read past rather than left to a decode that counts the file.
+TEST(FlacDecodedStream, TheLengthProofReadsBackOnlyToTheLastFrame)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 441000;
+    makeFlac(clean, frames, 2, 16);
+    const QByteArray whole = test::readAll(clean);
+    for (const qsizetype tagBytes : {qsizetype(0), qsizetype(100) << 10, qsizetype(1) << 20}) {
+        SCOPED_TRACE(tagBytes);
+        QByteArray tag(tagBytes, '\0');
+        for (qsizetype i = 0; i < tag.size(); ++i)
+            tag[i] = char(i * 131 + (i >> 3));
+        const QString path = dir.file(QStringLiteral("tagged.flac"));
+        test::writeFile(path, whole + tag);
+        const FileHandle file = FileHandle::openOutside(path);
+        const qint64 before = test::bytesReadSoFar();
+        EXPECT_EQ(flaclength::proven(file, 0), std::optional<int64_t>(frames));
+        const qint64 read = test::bytesReadSoFar() - before;
+        // Each look reaches twice as far back as the one before it.
+        EXPECT_LT(read, 2 * tagBytes + (64 << 10)) << whole.size();
+        EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::optional<int64_t>(frames));
+        EXPECT_EQ(AudioFileReader(path).length(), frames);
     }
 }
 

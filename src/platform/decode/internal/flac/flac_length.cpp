@@ -22,9 +22,13 @@ constexpr int64_t maximumTailBytes = 16 << 20;
 constexpr int64_t unknownFrameTailBytes = 1 << 20;
 constexpr int64_t streamInfoBytes = 34;
 constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
-// What may follow the last frame and still leave the header's count trusted: tags (ID3v1,
-// Lyrics3, APE), padding, junk. Beyond it the decode counts the file.
-constexpr int64_t trailingBytes = 256 << 10;
+// The first look at the end covers the largest frame and this much after it: the tags taggers
+// append (ID3v1, Lyrics3, a small APE tag) and a little padding. Each look after it reaches
+// twice as far back, up to the room allowed for what may follow the last frame (large tags with
+// pictures, padding, junk) and still leave the header's count trusted; beyond it the decode
+// counts the file.
+constexpr int64_t firstTrailingBytes = 4 << 10;
+constexpr int64_t trailingBytes = 16 << 20;
 // Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
 // them than this is counted by the decode.
 constexpr int maximumFramesTried = 1024;
@@ -191,33 +195,42 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     if (!stream)
         return std::nullopt;
     const int64_t fileSize = file.size();
+    const int64_t available = fileSize - start - streamInfoEnd;
     const int64_t frameBytes = std::min(stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
                                         maximumTailBytes);
-    const int64_t window = std::min(frameBytes + trailingBytes, fileSize - start - streamInfoEnd);
-    if (window < 8)
+    const int64_t widest = std::min(frameBytes + trailingBytes, available);
+    if (widest < 8)
         return std::nullopt;
-    const QByteArray tail = file.preadUpTo(fileSize - window, window);
-    if (tail.size() != window)
-        return std::nullopt;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
-    const uint8_t *end = bytes + tail.size();
     // The last frame is the whole frame nearest the end; whatever follows it (tags, padding,
-    // junk) holds none.
+    // junk) holds none. Each look reads only the bytes before the last one's and searches the
+    // headers that begin in them, the frames running on into the bytes already read.
+    QByteArray tail;
     int tried = 0;
-    for (int64_t at = window - 8; at >= 0; --at) {
-        const uint8_t *h = bytes + at;
-        const auto frame = frameHeader(h, end, *stream);
-        if (!frame)
-            continue;
-        if (++tried > maximumFramesTried)
+    for (int64_t window = std::min(frameBytes + firstTrailingBytes, widest);; window = std::min(window * 2, widest)) {
+        const int64_t searched = tail.size();
+        const int64_t fresh = window - searched;
+        const QByteArray before = file.preadUpTo(fileSize - window, fresh);
+        if (before.size() != fresh)
             return std::nullopt;
-        if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
-            continue;
-        if (frame->firstSample + frame->blocksize != stream->total)
+        tail.prepend(before);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
+        const uint8_t *end = bytes + tail.size();
+        for (int64_t at = std::min(window - 8, fresh - 1); at >= 0; --at) {
+            const uint8_t *h = bytes + at;
+            const auto frame = frameHeader(h, end, *stream);
+            if (!frame)
+                continue;
+            if (++tried > maximumFramesTried)
+                return std::nullopt;
+            if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
+                continue;
+            if (frame->firstSample + frame->blocksize != stream->total)
+                return std::nullopt;
+            return stream->total;
+        }
+        if (window == widest)
             return std::nullopt;
-        return stream->total;
     }
-    return std::nullopt;
 }
 
 } // namespace tampod::flaclength

@@ -15,8 +15,9 @@ namespace tampod::flaclength {
 // where the file bears it out: its last frame (the whole frame nearest the end, before whatever
 // tags, padding or junk follow it) decodes with both checksums holding and ends exactly at that
 // count. nullopt where the count is absent, or the file is cut short, overstates its length or
-// ends in more than that allows: only a decode knows the length then. Reads at most the largest
-// frame's size and the room allowed for trailing bytes from the end. Throws only when reading fails.
+// ends in more than that allows: only a decode knows the length then. Reads from the end the largest
+// frame's size and a few KB, and further back only while no whole frame has been found, up to
+// the room allowed for trailing bytes. Throws only when reading fails.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start);
 
 } // namespace tampod::flaclength
