@@ -46,7 +46,7 @@ struct Native {
     explicit Native(const QString &path) : file(FileHandle::openOutside(path))
     {
         const auto described = ffmpegStream(file);
-        stream = openFlacStream(file, described->format(), described->knownLength().value_or(0),
+        stream = openFlacStream(file, ffmpeg::id3v2Length(file, 0), described->format(), described->knownLength().value_or(0),
                                 [this](CancellationToken) {
                                     ++handovers;
                                     return ffmpegStream(file);
@@ -316,6 +316,39 @@ TEST(FlacDecodedStream, TheLengthProofReadsBackOnlyToTheLastFrame)
         EXPECT_LT(read, 2 * tagBytes + (64 << 10)) << whole.size();
         EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::optional<int64_t>(frames));
         EXPECT_EQ(AudioFileReader(path).length(), frames);
+    }
+}
+
+// An ID3v2 tag before the stream whose header states a few bytes more or fewer than it holds:
+// the stream is found where its marker is, as the file with a right size plays.
+TEST(FlacDecodedStream, AnId3v2SizeAFewBytesOffFindsTheStream)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 50000;
+    makeFlac(clean, frames, 2, 16);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    const QByteArray title = QByteArray("TIT2") + QByteArray("\0\0\0\x09\0\0", 6) + QByteArray("\x03Take one");
+    const QByteArray body = title + QByteArray(100 - title.size(), '\0');
+    for (const int off : {0, 1, 2, 9, -1, -3}) {
+        SCOPED_TRACE(off);
+        const int size = int(body.size()) + off;
+        QByteArray tag("ID3\x04\x00\x00", 6);
+        for (int i = 0; i < 4; ++i)
+            tag.append(char((size >> (21 - 7 * i)) & 0x7F));
+        const QString path = dir.file(QStringLiteral("off%1.flac").arg(off));
+        test::writeFile(path, tag + body + test::readAll(clean));
+        try {
+            AudioFileReader reader(path);
+            EXPECT_EQ(reader.length(), frames);
+            EXPECT_TRUE(test::readAllFloat(reader) == reference);
+            reader.seek(30000);
+            const std::vector<float> rest = test::readAllFloat(reader);
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), reference.begin() + 30000 * 2, reference.end()));
+        } catch (const AudioFileError &error) {
+            ADD_FAILURE() << error.message().toStdString();
+        }
     }
 }
 

@@ -53,7 +53,7 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
     if (!length)
         return stream;
     auto fast = stream->format().codec == AudioCodecKind::flac
-                    ? openFlacStream(file, stream->format(), *length, ffmpegAgain, token)
+                    ? openFlacStream(file, ffmpeg::id3v2Length(file, 0), stream->format(), *length, ffmpegAgain, token)
                     : openSndfileStream(file, stream->format(), *length, token);
     if (fast && sameStart(*stream, *fast, *length))
         return fast;

@@ -3,6 +3,7 @@
 #include "core/file_handle.h"
 #include "core/id3v2_header.h"
 #include "platform/decode/internal/container_header.h"
+#include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
 #include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
@@ -40,9 +41,13 @@ int64_t id3v2Length(const FileHandle &file, int64_t offset)
     const int64_t stated = statedId3v2Length(file, offset);
     if (stated == 0)
         return 0;
-    // A tagger that miscounted its tag: the stream begins near where the tag says it ends.
+    // A tagger that miscounted its tag: the stream (MPEG audio frames, or a FLAC stream's
+    // marker) begins near where the tag says it ends.
     const auto start = streamstart::nearest(file, offset + stated, offset + Id3v2::headerLength,
-                                            codedframes::layer3FramesAt);
+                                            [](std::span<const uint8_t> bytes, bool fileEnds) {
+                                                return flaclength::streamAt(bytes)
+                                                       || codedframes::layer3FramesAt(bytes, fileEnds);
+                                            });
     return start.value_or(offset + stated) - offset;
 }
 

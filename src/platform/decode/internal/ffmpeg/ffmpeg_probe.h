@@ -19,8 +19,8 @@ namespace tampod::ffmpeg {
 const AVInputFormat *probeInputFormat(const FileHandle &file, int *score = nullptr, bool byHeader = true);
 
 // Length of the ID3v2 tags at offset (several may follow each other), 0 when none. Where the
-// tags' stated sizes end off the first of a chain of MPEG audio frames, where that frame begins
-// (streamstart::nearest), as the command-line decoders find it.
+// tags' stated sizes end off the first of a chain of MPEG audio frames or a FLAC stream, where
+// that begins (streamstart::nearest), as the command-line decoders find it.
 int64_t id3v2Length(const FileHandle &file, int64_t offset);
 
 // The same as the tags' headers state it.

@@ -24,11 +24,12 @@ rawstream::End audioBytes(const FileHandle &file, const AVInputFormat *input, co
     return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
 }
 
-// Where the tags before an MP3 stream state a size a few bytes off its first frame, where the
-// demuxer is to begin reading (it would miss the frame's Info header); 0 where it finds it.
+// Where the tags before an MP3 or FLAC stream state a size a few bytes off its first frame or
+// marker, where the demuxer is to begin reading (it would miss the frame's Info header, or the
+// stream's header); 0 where it finds it.
 int64_t misstatedTagEnd(const FileHandle &file, const AVInputFormat *input)
 {
-    if (std::strcmp(input->name, "mp3") != 0)
+    if (std::strcmp(input->name, "mp3") != 0 && std::strcmp(input->name, "flac") != 0)
         return 0;
     const int64_t start = ffmpeg::id3v2Length(file, 0);
     return start != ffmpeg::statedId3v2Length(file, 0) ? start : 0;

@@ -86,9 +86,9 @@ struct FlacSamples {
 class FlacStream final : public DecodedStream {
 public:
     // Without a fallback the stream throws at the first damage: a read-ahead worker's stream.
-    FlacStream(int fd, int64_t size, const AudioFileFormat &format, int64_t length, FallbackStream fallback,
-               CancellationToken token)
-        : fd_(fd), size_(size), format_(format), length_(length),
+    FlacStream(int fd, int64_t start, int64_t size, const AudioFileFormat &format, int64_t length,
+               FallbackStream fallback, CancellationToken token)
+        : fd_(fd), start_(start), size_(size), format_(format), length_(length),
           scale_(1.0f / float(int64_t{1} << (format.bitsPerChannel - 1))),
           shift_(32 - format.bitsPerChannel), openFallback_(std::move(fallback)), token_(std::move(token))
     {
@@ -203,13 +203,14 @@ private:
         if (seconds * readAheadSpeed * format_.sampleRate > double(sequentialFrames_))
             return false;
         const int fd = fd_;
+        const int64_t start = start_;
         const int64_t size = size_;
         const AudioFileFormat format = format_;
         const int64_t length = length_;
         const CancellationToken token = token_;
         readAhead_ = ReadAhead::start(
             [=]() -> std::unique_ptr<DecodedStream> {
-                auto stream = std::make_unique<FlacStream>(fd, size, format, length, FallbackStream{}, token);
+                auto stream = std::make_unique<FlacStream>(fd, start, size, format, length, FallbackStream{}, token);
                 if (!stream->open())
                     return nullptr;
                 return stream;
@@ -326,7 +327,7 @@ private:
         FlacStream &s = self(data);
         if (s.token_.isCancelled())
             return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
-        const ssize_t n = FileSystemCall::readAt(s.fd_, buffer, *bytes, s.offset_);
+        const ssize_t n = FileSystemCall::readAt(s.fd_, buffer, *bytes, s.start_ + s.offset_);
         if (n < 0) {
             *bytes = 0;
             s.readError_ = errno ? errno : EIO;
@@ -373,7 +374,8 @@ private:
     }
 
     const int fd_;
-    const int64_t size_;
+    const int64_t start_; // of the stream in the file: libFLAC sees the bytes from here on
+    const int64_t size_; // of the stream
     const AudioFileFormat format_;
     const int64_t length_;
     const float scale_;
@@ -382,7 +384,7 @@ private:
     CancellationToken token_;
     std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> decoder_;
     std::optional<FLAC__StreamMetadata_StreamInfo> info_;
-    int64_t offset_ = 0; // libFLAC's read position in the file
+    int64_t offset_ = 0; // libFLAC's read position in the stream
     int readError_ = 0; // of the system, at the last read that failed
     int64_t position_ = 0;
     bool damaged_ = false;
@@ -413,15 +415,15 @@ private:
 
 } // namespace
 
-std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, const AudioFileFormat &format,
+std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
                                               CancellationToken token)
 {
     if (format.codec != AudioCodecKind::flac || format.container != u"flac" || format.bitsPerChannel < 4
-        || format.bitsPerChannel > 32 || length <= 0)
+        || format.bitsPerChannel > 32 || length <= 0 || start < 0 || start >= file.size())
         return nullptr;
-    auto stream = std::make_unique<FlacStream>(file.fd(), file.size(), format, length, std::move(fallback),
-                                               std::move(token));
+    auto stream = std::make_unique<FlacStream>(file.fd(), start, file.size() - start, format, length,
+                                               std::move(fallback), std::move(token));
     if (!stream->open())
         return nullptr;
     return stream;

@@ -12,12 +12,12 @@ namespace tampod {
 // FFmpeg stream of the same file, at frame 0.
 using FallbackStream = std::function<std::unique_ptr<DecodedStream>(CancellationToken)>;
 
-// The fast path for FLAC files: libFLAC decodes file's descriptor and converts straight into
-// the caller's buffer. format and length are what FFmpeg found; null when STREAMINFO says
-// otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order or
+// The fast path for FLAC files: libFLAC decodes file's descriptor from start (the stream's
+// "fLaC" mark, after any tags before it) and converts straight into the caller's buffer. format
+// and length are what FFmpeg found; null when STREAMINFO says otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order or
 // missing, an early end) the rest of the work goes to fallback, so damaged files end and fail as
 // FFmpeg decides.
-std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, const AudioFileFormat &format,
+std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
                                               CancellationToken token);
 

@@ -233,4 +233,10 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     }
 }
 
+bool streamAt(std::span<const uint8_t> bytes)
+{
+    return bytes.size() >= 8 && std::memcmp(bytes.data(), "fLaC", 4) == 0 && (bytes[4] & 0x7F) == 0 && bytes[5] == 0
+           && bytes[6] == 0 && bytes[7] == streamInfoBytes;
+}
+
 } // namespace tampod::flaclength

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace tampod {
 class FileHandle;
@@ -19,5 +20,9 @@ namespace tampod::flaclength {
 // frame's size and a few KB, and further back only while no whole frame has been found, up to
 // the room allowed for trailing bytes. Throws only when reading fails.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start);
+
+// Whether a FLAC stream begins at the first of bytes: its "fLaC" mark and the header of the
+// STREAMINFO block that must come first. A test for streamstart::nearest.
+bool streamAt(std::span<const uint8_t> bytes);
 
 } // namespace tampod::flaclength
