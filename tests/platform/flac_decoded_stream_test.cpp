@@ -96,6 +96,28 @@ Outcome outcome(DecodedStream &stream, std::optional<int64_t> from = std::nullop
     }
 }
 
+// Where each frame of a FLAC file begins, found by its header's sync code, checksum and frame
+// number (fixed block sizes, frame numbers below 128).
+std::vector<qsizetype> frameStarts(const QByteArray &whole)
+{
+    std::vector<qsizetype> starts;
+    for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
+        const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
+        const int size = 5 + (h[4] >= 0x80 ? 1 : 0);
+        if (whole.size() - at <= size)
+            break;
+        uint8_t crc = 0;
+        for (int i = 0; i < size; ++i) {
+            crc ^= h[i];
+            for (int bit = 0; bit < 8; ++bit)
+                crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+        }
+        if (crc == h[size] && h[4] == starts.size()) // the frame number, the next one's
+            starts.push_back(at);
+    }
+    return starts;
+}
+
 } // namespace
 
 TEST(FlacDecodedStream, DeliversWhatFfmpegDeliversInEveryLayout)
@@ -352,6 +374,46 @@ TEST(FlacDecodedStream, AnId3v2SizeAFewBytesOffFindsTheStream)
     }
 }
 
+// Frames after the stream that go back in its numbering (a second file joined on, a stray copy
+// of a frame after the last): the format's own decoder stops there with an error and others
+// disagree on the length, so the file is refused at open, for every use, with a sentence. A file
+// cut short, or with frames missing, is no such file.
+TEST(FlacDecodedStream, FramesOutOfOrderAfterTheStreamAreRefused)
+{
+    test::TempDir dir;
+    const QString first = dir.file(QStringLiteral("first.flac")), second = dir.file(QStringLiteral("second.flac"));
+    makeFlac(first, 132300, 2, 16);
+    makeFlac(second, 44100, 2, 16);
+    const QByteArray whole = test::readAll(first);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GE(starts.size(), 7u);
+    const qsizetype five = starts[5], six = starts[6];
+    const std::vector<std::pair<const char *, QByteArray>> files = {
+        {"joined", whole + test::readAll(second)},
+        {"joined after a tag", whole + test::id3v1Tag() + test::readAll(second)},
+        {"stray frame", whole + whole.mid(five, six - five)},
+    };
+    for (const auto &[name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("out-of-order.flac"));
+        test::writeFile(path, bytes);
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            try {
+                AudioFileReader reader(path, {}, use);
+                ADD_FAILURE() << "opened, length " << reader.length();
+            } catch (const AudioFileError &error) {
+                EXPECT_EQ(error.message(), QStringLiteral("Opening the audio file failed: frames of the stream follow it out of order"));
+            }
+        }
+    }
+    // Cut inside a frame, or with frames missing: opened, at what decodes.
+    for (const QByteArray &damaged : {whole.chopped(3000), whole.left(five) + whole.mid(six)}) {
+        const QString path = dir.file(QStringLiteral("damaged.flac"));
+        test::writeFile(path, damaged);
+        EXPECT_NO_THROW(AudioFileReader(path).length());
+    }
+}
+
 // Whole frames missing in the middle are silence in their place, as `flac -d -F` decodes them:
 // the length stated, read, reached by seeks and exported is the header's, and a seek past the
 // gap finds what a read from the start delivers there.
@@ -361,21 +423,9 @@ TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
     const QString path = dir.file(QStringLiteral("gap.flac"));
     constexpr int64_t frames = 132300;
     makeFlac(path, frames, 2, 16);
-    // Four frames of 4,608 taken out whole, frame headers found by their sync code and checksum.
+    // Four frames of 4,608 taken out whole.
     const QByteArray whole = test::readAll(path);
-    std::vector<qsizetype> starts;
-    for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
-        const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
-        const int size = 5 + (h[4] >= 0x80 ? 1 : 0); // frame numbers below 2,048
-        uint8_t crc = 0;
-        for (int i = 0; i < size; ++i) {
-            crc ^= h[i];
-            for (int bit = 0; bit < 8; ++bit)
-                crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
-        }
-        if (crc == h[size] && h[4] == starts.size()) // the frame number, the next one's
-            starts.push_back(at);
-    }
+    const std::vector<qsizetype> starts = frameStarts(whole);
     ASSERT_GE(starts.size(), 15u);
     test::writeFile(path, whole.left(starts[10]) + whole.mid(starts[14]));
     constexpr int64_t gapStart = 10 * 4608, gapEnd = 14 * 4608;

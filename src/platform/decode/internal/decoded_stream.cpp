@@ -6,6 +6,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
+#include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/pcm/sndfile_decoded_stream.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -86,6 +87,21 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
     return preferNative(std::move(stream), file, ffmpegAgain, token, glance);
 }
 
+// A FLAC file whose stream is followed by frames out of order (a second file joined on, a stray
+// copy of a frame) is refused: the format's own decoder stops at them with an error, other
+// decoders deliver different lengths, and a seek by the frames' numbers cannot place them, so
+// the file has no one length to state, read, seek in and export. A file whose last frame proves
+// the header's count has none.
+std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedStream> stream, const FileHandle &file)
+{
+    const AudioFileFormat &format = stream->format();
+    if (format.codec == AudioCodecKind::flac && format.container == u"flac" && !stream->knownLength()
+        && flaclength::framesOutOfOrder(file, ffmpeg::id3v2Length(file, 0)))
+        throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, openingText(),
+                             QStringLiteral("frames of the stream follow it out of order"));
+    return stream;
+}
+
 } // namespace
 
 void failRead(int errnoValue, const QString &operation)
@@ -99,7 +115,7 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
     token.throwIfCancelled();
     ffmpeg::silenceLog();
     if (auto fast = openByHeader(file, token, glance))
-        return fast;
+        return refusingFramesOutOfOrder(std::move(fast), file);
     const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
@@ -109,7 +125,7 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
     const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
         return openFfmpegStream(file, input, std::move(again));
     };
-    return preferNative(std::move(stream), file, ffmpegAgain, token, glance);
+    return refusingFramesOutOfOrder(preferNative(std::move(stream), file, ffmpegAgain, token, glance), file);
 }
 
 std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,

@@ -233,6 +233,58 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start)
     }
 }
 
+bool framesOutOfOrder(const FileHandle &file, int64_t start)
+{
+    const std::optional<StreamInfo> stream = streamInfo(file, start);
+    const int64_t fileSize = file.size();
+    if (!stream)
+        return false;
+    int tried = 0; // metadata blocks, then frames decoded
+    // The metadata blocks, to the first frame.
+    int64_t at = start + 4;
+    for (bool last = false; !last;) {
+        const QByteArray block = file.preadUpTo(at, 4);
+        if (block.size() != 4 || ++tried > maximumFramesTried)
+            return false;
+        last = uint8_t(block[0]) & 0x80;
+        at += 4 + (int64_t(uint8_t(block[1])) << 16 | int64_t(uint8_t(block[2])) << 8 | uint8_t(block[3]));
+    }
+    // Each piece is searched for headers beginning in its first pieceBytes; the bytes after them
+    // hold the frames that run on.
+    constexpr int64_t pieceBytes = 1 << 20;
+    const int64_t frameBytes = std::min(stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
+                                        maximumTailBytes);
+    int64_t expected = 0; // the first sample of the frame that comes next in order
+    for (; at < fileSize; at += pieceBytes) {
+        const QByteArray piece = file.preadUpTo(at, pieceBytes + frameBytes + 16);
+        const auto *bytes = reinterpret_cast<const uint8_t *>(piece.constData());
+        const uint8_t *end = bytes + piece.size();
+        const uint8_t *searchEnd = bytes + std::min<qsizetype>(piece.size(), pieceBytes);
+        for (const uint8_t *h = bytes; (h = static_cast<const uint8_t *>(std::memchr(h, 0xFF, size_t(searchEnd - h))));
+             ++h) {
+            const auto frame = frameHeader(h, end, *stream);
+            if (!frame)
+                continue;
+            // The next frame in order: a header that holds by chance and bears the very number
+            // that comes next is not worth a decode.
+            if (frame->firstSample == expected) {
+                expected += frame->blocksize;
+                continue;
+            }
+            if (++tried > maximumFramesTried)
+                return false;
+            if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
+                continue;
+            if (frame->firstSample < expected)
+                return true;
+            expected = frame->firstSample + frame->blocksize; // frames missing before it
+        }
+        if (piece.size() <= pieceBytes)
+            break;
+    }
+    return false;
+}
+
 bool streamAt(std::span<const uint8_t> bytes)
 {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), "fLaC", 4) == 0 && (bytes[4] & 0x7F) == 0 && bytes[5] == 0

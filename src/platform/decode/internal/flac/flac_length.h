@@ -21,6 +21,13 @@ namespace tampod::flaclength {
 // the room allowed for trailing bytes. Throws only when reading fails.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start);
 
+// Whether whole frames (their checksums holding) follow the FLAC stream whose "fLaC" mark is at
+// start out of order: one numbered before a frame already passed, as where a second file was
+// joined on or a frame copied after the end. Reads the file once, in large pieces; looks at
+// frame headers only, decoding just the frames that go back or skip ahead. false where the walk
+// cannot tell (no STREAMINFO, too many headers holding by chance). Throws only when reading fails.
+bool framesOutOfOrder(const FileHandle &file, int64_t start);
+
 // Whether a FLAC stream begins at the first of bytes: its "fLaC" mark and the header of the
 // STREAMINFO block that must come first. A test for streamstart::nearest.
 bool streamAt(std::span<const uint8_t> bytes);
