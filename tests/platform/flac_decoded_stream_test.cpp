@@ -103,7 +103,10 @@ std::vector<qsizetype> frameStarts(const QByteArray &whole)
     std::vector<qsizetype> starts;
     for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
         const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
-        const int size = 5 + (h[4] >= 0x80 ? 1 : 0);
+        // The frame number, then a block size or rate coded at the end of the header.
+        const int blockCode = h[2] >> 4, rateCode = h[2] & 15;
+        const int size = 5 + (h[4] >= 0x80 ? 1 : 0) + (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0)
+                         + (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
         if (whole.size() - at <= size)
             break;
         uint8_t crc = 0;
@@ -420,58 +423,93 @@ TEST(FlacDecodedStream, FramesOutOfOrderAfterTheStreamAreRefused)
 TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
 {
     test::TempDir dir;
-    const QString path = dir.file(QStringLiteral("gap.flac"));
+    const QString intact = dir.file(QStringLiteral("intact.flac"));
     constexpr int64_t frames = 132300;
-    makeFlac(path, frames, 2, 16);
-    // Four frames of 4,608 taken out whole.
-    const QByteArray whole = test::readAll(path);
+    makeFlac(intact, frames, 2, 16);
+    const QByteArray whole = test::readAll(intact);
     const std::vector<qsizetype> starts = frameStarts(whole);
-    ASSERT_GE(starts.size(), 15u);
-    test::writeFile(path, whole.left(starts[10]) + whole.mid(starts[14]));
-    constexpr int64_t gapStart = 10 * 4608, gapEnd = 14 * 4608;
+    ASSERT_EQ(starts.size(), 29u); // 28 of 4,608 and a shorter last one
 
-    // The whole file's audio with the missing frames silent, left-justified as the reader's
-    // integers are; as long as flac -d -F makes it.
+    // The whole file's audio, left-justified as the reader's integers are.
     const auto decoded = [&](const QString &file, bool force) {
         QStringList arguments{"-s", "-d", "-c", "--force-raw-format", "--endian=little", "--sign=signed", file};
         if (force)
             arguments.prepend("-F");
         return test::runChecked("flac", arguments);
     };
-    const QString intact = dir.file(QStringLiteral("intact.flac"));
-    test::writeFile(intact, whole);
     const QByteArray raw = decoded(intact, false);
     const int width = int(raw.size() / (frames * 2));
     ASSERT_EQ(raw.size(), frames * 2 * width);
-    ASSERT_EQ(decoded(path, true).size(), raw.size());
-    std::vector<int32_t> oracle(size_t(frames * 2));
-    for (size_t i = 0; i < oracle.size(); ++i) {
-        uint32_t v = 0;
-        for (int b = 0; b < width; ++b)
-            v |= uint32_t(uint8_t(raw[qsizetype(i) * width + b])) << (32 - 8 * width + 8 * b);
-        oracle[i] = i >= size_t(gapStart * 2) && i < size_t(gapEnd * 2) ? 0 : int32_t(v);
-    }
-    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
-        SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
-        AudioFileReader reader(path, {}, use);
-        EXPECT_EQ(reader.length(), frames);
-        const auto readToEnd = [&reader](int64_t frames) {
-            std::vector<int32_t> all, block(size_t(frames * 2));
-            while (const int64_t n = reader.readInt32Interleaved(block.data(), frames))
-                all.insert(all.end(), block.begin(), block.begin() + n * 2);
-            return all;
-        };
-        const std::vector<int32_t> all = readToEnd(1 << 16); // blocks that span the gap and more
-        ASSERT_EQ(int64_t(all.size()), frames * 2);
-        EXPECT_TRUE(all == oracle);
-        EXPECT_TRUE(std::all_of(all.begin() + gapStart * 2, all.begin() + gapEnd * 2, [](int32_t v) { return v == 0; }));
-        // Seeks before, into and past the gap, and near the end: each then reads on to the end.
-        for (const int64_t at : {int64_t(1000), gapStart + 100, gapEnd - 1, gapEnd + 4000, int64_t(120000), frames - 3}) {
-            SCOPED_TRACE(at);
-            reader.seek(at);
-            const std::vector<int32_t> rest = readToEnd(8192);
-            ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
-            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + at * 2));
+
+    // Four frames taken out whole in the middle.
+    for (const auto &[first, after] : {std::pair<size_t, size_t>{10, 14}}) {
+        SCOPED_TRACE(first);
+        const QString path = dir.file(QStringLiteral("gap%1.flac").arg(first));
+        test::writeFile(path, whole.left(starts[first]) + whole.mid(starts[after]));
+        const int64_t gapStart = int64_t(first) * 4608, gapEnd = int64_t(after) * 4608;
+        // The missing frames silent; as long as flac -d -F makes it.
+        ASSERT_EQ(decoded(path, true).size(), raw.size());
+        std::vector<int32_t> oracle(size_t(frames * 2));
+        for (size_t i = 0; i < oracle.size(); ++i) {
+            uint32_t v = 0;
+            for (int b = 0; b < width; ++b)
+                v |= uint32_t(uint8_t(raw[qsizetype(i) * width + b])) << (32 - 8 * width + 8 * b);
+            oracle[i] = i >= size_t(gapStart * 2) && i < size_t(gapEnd * 2) ? 0 : int32_t(v);
         }
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+            AudioFileReader reader(path, {}, use);
+            EXPECT_EQ(reader.length(), frames);
+            const auto readToEnd = [&reader](int64_t frames) {
+                std::vector<int32_t> all, block(size_t(frames * 2));
+                while (const int64_t n = reader.readInt32Interleaved(block.data(), frames))
+                    all.insert(all.end(), block.begin(), block.begin() + n * 2);
+                return all;
+            };
+            const std::vector<int32_t> all = readToEnd(1 << 16); // blocks that span the gap and more
+            ASSERT_EQ(int64_t(all.size()), frames * 2);
+            EXPECT_TRUE(all == oracle);
+            EXPECT_TRUE(std::all_of(all.begin() + gapStart * 2, all.begin() + gapEnd * 2, [](int32_t v) { return v == 0; }));
+            // Seeks before, into and past the gap, and near the end: each then reads on to the end.
+            for (const int64_t at : {int64_t(1000), gapStart + 100, gapEnd - 1, gapEnd + 1000, int64_t(120000), frames - 3}) {
+                SCOPED_TRACE(at);
+                reader.seek(at);
+                const std::vector<int32_t> rest = readToEnd(8192);
+                ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
+                EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2));
+            }
+        }
+    }
+}
+
+// Ogg FLAC with pages missing in the middle keeps its timeline: the frames they held keep their
+// place, so the length stated, read and reached by every seek is the one `flac -d -F` decodes.
+TEST(FlacDecodedStream, OggFlacPagesMissingKeepTheirPlace)
+{
+    test::TempDir dir;
+    const QString native = dir.file(QStringLiteral("native.flac")), ogg = dir.file(QStringLiteral("whole.oga"));
+    constexpr int64_t frames = 220500;
+    makeFlac(native, frames, 2, 16);
+    test::runChecked("flac", {"-s", "-f", "--ogg", native, "-o", ogg});
+    const QByteArray whole = test::readAll(ogg);
+    std::vector<qsizetype> pages;
+    for (qsizetype at = 0; (at = whole.indexOf("OggS", at)) >= 0; ++at)
+        pages.push_back(at);
+    ASSERT_GE(pages.size(), 12u);
+    const QString path = dir.file(QStringLiteral("gap.oga"));
+    test::writeFile(path, whole.left(pages[6]) + whole.mid(pages[8]));
+    const QByteArray raw = test::runChecked("flac", {"-s", "-d", "-F", "--ogg", "-c", "--force-raw-format",
+                                                     "--endian=little", "--sign=signed", path});
+    ASSERT_EQ(raw.size() % (frames * 2), 0);
+    AudioFileReader reader(path);
+    EXPECT_EQ(reader.length(), frames);
+    const std::vector<float> all = test::readAllFloat(reader);
+    ASSERT_EQ(int64_t(all.size()), frames * 2);
+    for (const int64_t at : {int64_t(30000), int64_t(70000), int64_t(150000), frames - 3}) {
+        SCOPED_TRACE(at);
+        reader.seek(at);
+        const std::vector<float> rest = test::readAllFloat(reader);
+        ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
+        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + at * 2));
     }
 }

@@ -167,11 +167,11 @@ TEST(OggSeek, LandsOnTheSamplesOfAReadFromTheStart)
         ASSERT_EQ(qint64(whole.size()), length * reader.channels());
         std::vector<qint64> targets = {length * 9 / 10, 1, length / 2 + 1, length - 1, 20000, length - 3000,
                                        123457, length / 3, 0, length * 9 / 10 - 5000};
-        // A link's first frames, a little after (within the pre-roll) and its last.
+        // A link's first frame, the one after it, a little after (within the pre-roll) and its last.
         if (described && described->links.size() > 1) {
             qint64 start = 0;
             for (const auto &link : described->links) {
-                targets.insert(targets.end(), {start, start + 1500, start + link.frames - 1});
+                targets.insert(targets.end(), {start, start + 1, start + 1500, start + link.frames - 1});
                 start += link.frames;
             }
         }

@@ -2,6 +2,8 @@
 
 #include "platform/audio_file_error.h"
 
+#include <cstring>
+
 namespace tampod {
 
 namespace {
@@ -20,19 +22,40 @@ bool isFrameError(int status)
            || (status < 0 && av_strerror(status, text, sizeof text) < 0);
 }
 
+// The sample count an Ogg FLAC stream's STREAMINFO states (in the decoder's extradata, with or
+// without its "fLaC" mark and block header); 0 where it states none.
+int64_t statedFlacTotal(const AVCodecContext &decoder)
+{
+    const uint8_t *info = decoder.extradata;
+    int size = decoder.extradata_size;
+    if (info && size >= 8 && std::memcmp(info, "fLaC", 4) == 0) {
+        info += 8;
+        size -= 8;
+    }
+    if (!info || size < 34)
+        return 0;
+    return int64_t(info[13] & 0x0F) << 32 | int64_t(info[14]) << 24 | int64_t(info[15]) << 16 | int64_t(info[16]) << 8
+           | int64_t(info[17]);
+}
+
 } // namespace
 
-// FLAC frames missing between whole ones, in a stream whose last frame proved its length, are
-// silence at the place the next one's number gives, the place a seek by timestamp finds it at.
+// FLAC frames missing between whole ones are silence at the place the next one's number gives
+// (in a FLAC file whose last frame proved its length, the place a seek by timestamp finds it
+// at), or in Ogg FLAC at the place its page's granule gives: the timeline is kept, as where the
+// decoder rejects a frame. Never past the length the stream's header states.
 void FfmpegStream::keepMissingFramesPlace()
 {
-    if (description_.format.container != u"flac" || !limit_ || !positionExact_ || originPts_ == AV_NOPTS_VALUE
-        || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
+    const bool oggFlac = description_.format.container == u"ogg" && description_.format.codec == AudioCodecKind::flac;
+    if ((description_.format.container != u"flac" || !limit_) && !oggFlac)
+        return;
+    if (!positionExact_ || originPts_ == AV_NOPTS_VALUE || frame_->best_effort_timestamp == AV_NOPTS_VALUE)
         return;
     const int64_t at = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_, timeBase_, AVRational{1, rate()},
                                         AV_ROUND_NEAR_INF);
     const int64_t expected = filePosition_ + silence_;
-    if (at > expected && at + frame_->nb_samples <= *limit_)
+    const int64_t end = oggFlac ? statedFlacTotal(*decoder_) : *limit_;
+    if (at > expected && at + frame_->nb_samples <= end)
         silence_ += at - expected;
 }
 
