@@ -417,7 +417,8 @@ TEST(FlacDecodedStream, FramesOutOfOrderAfterTheStreamAreRefused)
     }
 }
 
-// Whole frames missing in the middle are silence in their place, as `flac -d -F` decodes them:
+// Whole frames missing in the middle, or just before the last frame, are silence in their place,
+// as `flac -d -F` decodes them:
 // the length stated, read, reached by seeks and exported is the header's, and a seek past the
 // gap finds what a read from the start delivers there.
 TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
@@ -441,8 +442,8 @@ TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
     const int width = int(raw.size() / (frames * 2));
     ASSERT_EQ(raw.size(), frames * 2 * width);
 
-    // Four frames taken out whole in the middle.
-    for (const auto &[first, after] : {std::pair<size_t, size_t>{10, 14}}) {
+    // Four frames taken out whole in the middle; one just before the last frame, a shorter one.
+    for (const auto &[first, after] : {std::pair<size_t, size_t>{10, 14}, std::pair<size_t, size_t>{27, 28}}) {
         SCOPED_TRACE(first);
         const QString path = dir.file(QStringLiteral("gap%1.flac").arg(first));
         test::writeFile(path, whole.left(starts[first]) + whole.mid(starts[after]));

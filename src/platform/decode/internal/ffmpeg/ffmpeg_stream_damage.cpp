@@ -1,8 +1,9 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream.h"
 
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/flac/flac_length.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace tampod {
 
@@ -22,22 +23,6 @@ bool isFrameError(int status)
            || (status < 0 && av_strerror(status, text, sizeof text) < 0);
 }
 
-// The sample count an Ogg FLAC stream's STREAMINFO states (in the decoder's extradata, with or
-// without its "fLaC" mark and block header); 0 where it states none.
-int64_t statedFlacTotal(const AVCodecContext &decoder)
-{
-    const uint8_t *info = decoder.extradata;
-    int size = decoder.extradata_size;
-    if (info && size >= 8 && std::memcmp(info, "fLaC", 4) == 0) {
-        info += 8;
-        size -= 8;
-    }
-    if (!info || size < 34)
-        return 0;
-    return int64_t(info[13] & 0x0F) << 32 | int64_t(info[14]) << 24 | int64_t(info[15]) << 16 | int64_t(info[16]) << 8
-           | int64_t(info[17]);
-}
-
 } // namespace
 
 // FLAC frames missing between whole ones are silence at the place the next one's number gives
@@ -54,7 +39,7 @@ void FfmpegStream::keepMissingFramesPlace()
     const int64_t at = av_rescale_q_rnd(frame_->best_effort_timestamp - originPts_, timeBase_, AVRational{1, rate()},
                                         AV_ROUND_NEAR_INF);
     const int64_t expected = filePosition_ + silence_;
-    const int64_t end = oggFlac ? statedFlacTotal(*decoder_) : *limit_;
+    const int64_t end = oggFlac ? flaclength::statedTotal({decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))}) : *limit_;
     if (at > expected && at + frame_->nb_samples <= end)
         silence_ += at - expected;
 }

@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream.h"
 
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/flac/flac_length.h"
 
 #include <algorithm>
 
@@ -136,6 +137,14 @@ int FfmpegStream::readPacket()
         const int status = av_read_frame(demuxer_.get(), packet_.get());
         if (status == 0 && restartedByIndex_)
             FramePositionIndex::keepWhole(*packet_);
+        // A FLAC frame is timed by the number in its header: the demuxer's parser counts the
+        // frames it passed instead, which closes a gap before a shorter last frame.
+        if (status == 0 && description_.format.container == u"flac") {
+            const auto first = flaclength::frameStart({packet_->data, size_t(std::max(packet_->size, 0))},
+                                                      {decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))});
+            if (first)
+                packet_->pts = packet_->dts = av_rescale_q(*first, AVRational{1, rate()}, timeBase_);
+        }
         if (status == 0 && oggPages_)
             trimOggEnd();
         return status;

@@ -288,6 +288,37 @@ bool framesOutOfOrder(const FileHandle &file, int64_t start)
     return false;
 }
 
+namespace {
+
+std::span<const uint8_t> streamInfoBlock(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "fLaC", 4) == 0)
+        bytes = bytes.subspan(8);
+    return bytes.size() >= size_t(streamInfoBytes) ? bytes : std::span<const uint8_t>{};
+}
+
+} // namespace
+
+int64_t statedTotal(std::span<const uint8_t> streamInfo)
+{
+    const auto info = streamInfoBlock(streamInfo);
+    if (info.empty())
+        return 0;
+    return int64_t(info[13] & 0x0F) << 32 | int64_t(info[14]) << 24 | int64_t(info[15]) << 16 | int64_t(info[16]) << 8
+           | int64_t(info[17]);
+}
+
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+{
+    const auto info = streamInfoBlock(streamInfo);
+    if (info.empty())
+        return std::nullopt;
+    StreamInfo stream;
+    stream.maxBlock = int64_t(info[2]) << 8 | info[3];
+    const auto header = frameHeader(frame.data(), frame.data() + std::min<size_t>(frame.size(), 16), stream);
+    return header ? std::optional<int64_t>(header->firstSample) : std::nullopt;
+}
+
 bool streamAt(std::span<const uint8_t> bytes)
 {
     return bytes.size() >= 8 && std::memcmp(bytes.data(), "fLaC", 4) == 0 && (bytes[4] & 0x7F) == 0 && bytes[5] == 0

@@ -28,6 +28,13 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start);
 // cannot tell (no STREAMINFO, too many headers holding by chance). Throws only when reading fails.
 bool framesOutOfOrder(const FileHandle &file, int64_t start);
 
+// Of a FLAC stream whose STREAMINFO block is streamInfo (as a decoder's extradata holds it, with
+// or without the "fLaC" mark and block header before it): the sample count it states (0 where
+// none), and the first sample of the frame whose header begins frame, as the header's number
+// states it (nullopt where the header does not hold).
+int64_t statedTotal(std::span<const uint8_t> streamInfo);
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo);
+
 // Whether a FLAC stream begins at the first of bytes: its "fLaC" mark and the header of the
 // STREAMINFO block that must come first. A test for streamstart::nearest.
 bool streamAt(std::span<const uint8_t> bytes);
