@@ -483,9 +483,10 @@ TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
     }
 }
 
-// Ogg FLAC with pages missing in the middle keeps its timeline: the frames they held keep their
-// place, so the length stated, read and reached by every seek is the one `flac -d -F` decodes.
-TEST(FlacDecodedStream, OggFlacPagesMissingKeepTheirPlace)
+// Ogg FLAC with pages missing in the middle keeps its timeline: the frames they held are silence
+// in their place and every other frame is where it was, in the length stated (the one
+// `flac -d -F` decodes), the read and every seek.
+TEST(FlacDecodedStream, OggFlacPagesMissingAreSilenceInTheirPlace)
 {
     test::TempDir dir;
     const QString native = dir.file(QStringLiteral("native.flac")), ogg = dir.file(QStringLiteral("whole.oga"));
@@ -497,20 +498,50 @@ TEST(FlacDecodedStream, OggFlacPagesMissingKeepTheirPlace)
     for (qsizetype at = 0; (at = whole.indexOf("OggS", at)) >= 0; ++at)
         pages.push_back(at);
     ASSERT_GE(pages.size(), 12u);
+    // Pages 6 and 7 taken out: the samples after page 5's granule up to page 7's.
+    const auto granule = [&](size_t page) {
+        int64_t g = 0;
+        for (int b = 7; b >= 0; --b)
+            g = g << 8 | uint8_t(whole[pages[page] + 6 + b]);
+        return g;
+    };
+    const int64_t gapStart = granule(5), gapEnd = granule(7);
+    ASSERT_GT(gapEnd, gapStart);
     const QString path = dir.file(QStringLiteral("gap.oga"));
     test::writeFile(path, whole.left(pages[6]) + whole.mid(pages[8]));
-    const QByteArray raw = test::runChecked("flac", {"-s", "-d", "-F", "--ogg", "-c", "--force-raw-format",
-                                                     "--endian=little", "--sign=signed", path});
-    ASSERT_EQ(raw.size() % (frames * 2), 0);
+    const auto decoded = [](const QString &file, bool force) {
+        QStringList arguments{"-s", "-d", "--ogg", "-c", "--force-raw-format", "--endian=little", "--sign=signed", file};
+        if (force)
+            arguments.prepend("-F");
+        return test::runChecked("flac", arguments);
+    };
+    const QByteArray raw = decoded(ogg, false);
+    const int width = int(raw.size() / (frames * 2));
+    ASSERT_EQ(raw.size(), frames * 2 * width);
+    ASSERT_EQ(decoded(path, true).size(), raw.size());
+    std::vector<int32_t> oracle(size_t(frames * 2));
+    for (size_t i = 0; i < oracle.size(); ++i) {
+        uint32_t v = 0;
+        for (int b = 0; b < width; ++b)
+            v |= uint32_t(uint8_t(raw[qsizetype(i) * width + b])) << (32 - 8 * width + 8 * b);
+        oracle[i] = i >= size_t(gapStart * 2) && i < size_t(gapEnd * 2) ? 0 : int32_t(v);
+    }
     AudioFileReader reader(path);
     EXPECT_EQ(reader.length(), frames);
-    const std::vector<float> all = test::readAllFloat(reader);
+    const auto readToEnd = [&reader] {
+        std::vector<int32_t> all, block(8192 * 2);
+        while (const int64_t n = reader.readInt32Interleaved(block.data(), 8192))
+            all.insert(all.end(), block.begin(), block.begin() + n * 2);
+        return all;
+    };
+    const std::vector<int32_t> all = readToEnd();
     ASSERT_EQ(int64_t(all.size()), frames * 2);
-    for (const int64_t at : {int64_t(30000), int64_t(70000), int64_t(150000), frames - 3}) {
+    EXPECT_TRUE(all == oracle);
+    for (const int64_t at : {int64_t(30000), gapStart + 100, gapEnd + 1000, int64_t(150000), frames - 3}) {
         SCOPED_TRACE(at);
         reader.seek(at);
-        const std::vector<float> rest = test::readAllFloat(reader);
+        const std::vector<int32_t> rest = readToEnd();
         ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
-        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), all.begin() + at * 2));
+        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2));
     }
 }

@@ -138,8 +138,9 @@ int FfmpegStream::readPacket()
         if (status == 0 && restartedByIndex_)
             FramePositionIndex::keepWhole(*packet_);
         // A FLAC frame is timed by the number in its header: the demuxer's parser counts the
-        // frames it passed instead, which closes a gap before a shorter last frame.
-        if (status == 0 && description_.format.container == u"flac") {
+        // frames it passed instead, which closes a gap before a shorter last frame, and the Ogg
+        // demuxer times the frames of a page after missing ones from the page before.
+        if (status == 0 && description_.format.codec == AudioCodecKind::flac) {
             const auto first = flaclength::frameStart({packet_->data, size_t(std::max(packet_->size, 0))},
                                                       {decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))});
             if (first)
