@@ -71,7 +71,7 @@ float differenceAfterSeek(AudioFileReader &reader, const std::vector<float> &who
 
 // A seek far into a long file reads the pages the bisection visits and those it decodes from,
 // not the whole file before the target: in a plain file, one with a tag or padding after its
-// last page, and a chain, in whichever link holds the target.
+// last page, and a chain, in whichever link holds the target, at and just after a link's start.
 TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
 {
     test::TempDir dir;
@@ -91,10 +91,24 @@ TEST(OggSeek, ReadsOnlyThePagesNearTheTarget)
         const QString path = dir.file(QLatin1String(name));
         test::writeFile(path, bytes);
         AudioFileReader reader(path);
-        for (const double at : {0.9, 0.45}) {
+        std::vector<qint64> targets = {reader.length() * 9 / 10, reader.length() * 45 / 100};
+        // In a chain, also each link's first frame and frames just after it, within the pre-roll:
+        // the seek starts at that link's first page, not at the file's.
+        const FileHandle file = FileHandle::openOutside(path);
+        const auto described = oggaudio::describeLinks(file, 0, file.size());
+        ASSERT_TRUE(described);
+        qint64 start = 0;
+        for (const auto &link : described->links) {
+            if (start > 0)
+                targets.insert(targets.end(), {start, start + 1, start + 1500});
+            start += link.frames;
+        }
+        // Each seek goes back, so none is a short skip forward.
+        std::sort(targets.begin(), targets.end(), std::greater<>());
+        for (const qint64 at : targets) {
             SCOPED_TRACE(std::string(name) + " at " + std::to_string(at));
             const qint64 before = test::bytesReadSoFar();
-            reader.seek(qint64(double(reader.length()) * at));
+            reader.seek(at);
             std::vector<float> buffer(4096 * 2);
             EXPECT_EQ(reader.readFloatInterleaved(buffer.data(), 4096), 4096);
             const qint64 read = test::bytesReadSoFar() - before;

@@ -225,19 +225,24 @@ std::optional<int64_t> OggPageSeeker::seek(AVCodecContext &decoder, AVFrame &fra
     const std::optional<Page> timed = from > links_[link_].firstFrame ? pageBefore(from, &page) : std::nullopt;
     if (timed && !page)
         page = pageBefore(positionOf(*timed) - 1);
-    if (page)
+    // From a link's first packet, the decoder's output begins at the link's first frame (it
+    // drops what Opus pre-skips itself): no page need time it, so a target on the link's first
+    // page is found.
+    std::optional<int64_t> origin; // the position of the first sample the decoder gave
+    if (page) {
         startAfter(*page);
-    else if (link_ > 0)
+    } else if (link_ > 0) {
         startAtLink();
-    else
+        origin = links_[link_].firstFrame;
+    } else {
         return std::nullopt;
+    }
     avcodec_flush_buffers(&decoder);
     ffmpeg::Packet packet{av_packet_alloc()};
     ffmpeg::Frame received{av_frame_alloc()};
     if (!packet || !received)
         return std::nullopt;
     int64_t delivered = 0;
-    std::optional<int64_t> origin; // the position of the first sample the decoder gave
     for (int untimed = 0; untimed < maximumUntimedPackets; ++untimed) {
         token.throwIfCancelled();
         std::optional<int64_t> endsAt;
