@@ -342,6 +342,18 @@ TEST(FlacDecodedStream, TheLengthProofReadsBackOnlyToTheLastFrame)
         EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::optional<int64_t>(frames));
         EXPECT_EQ(AudioFileReader(path).length(), frames);
     }
+    // An APE tag that states its size (here with a 1 MB picture) is passed over unread.
+    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const QByteArray item = u32(1 << 20) + u32(2) + QByteArray("Cover Art (Front)", 18) + QByteArray(1 << 20, '\xFF');
+    const auto apeFrame = [&](uint32_t flags) {
+        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
+    };
+    const QString path = dir.file(QStringLiteral("ape.flac"));
+    test::writeFile(path, whole + apeFrame(0xA0000000u) + item + apeFrame(0x80000000u));
+    const FileHandle file = FileHandle::openOutside(path);
+    const qint64 before = test::bytesReadSoFar();
+    EXPECT_EQ(flaclength::proven(file, 0), std::optional<int64_t>(frames));
+    EXPECT_LT(test::bytesReadSoFar() - before, 64 << 10);
 }
 
 // An ID3v2 tag before the stream whose header states a few bytes more or fewer than it holds:

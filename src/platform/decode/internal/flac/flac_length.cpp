@@ -2,6 +2,7 @@
 
 #include "core/byte_reader.h"
 #include "core/file_handle.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/internal/frame_crc.h"
 
 #include <FLAC/stream_decoder.h>
@@ -189,51 +190,69 @@ bool decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint
 
 } // namespace
 
-std::optional<int64_t> proven(const FileHandle &file, int64_t start)
+namespace {
+
+// The proof against the bytes before end: the last frame is the whole frame nearest to it.
+std::optional<int64_t> provenBefore(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t end)
 {
-    const std::optional<StreamInfo> stream = streamInfo(file, start);
-    if (!stream)
-        return std::nullopt;
-    const int64_t fileSize = file.size();
-    const int64_t available = fileSize - start - streamInfoEnd;
-    const int64_t frameBytes = std::min(stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
+    const int64_t available = end - start - streamInfoEnd;
+    const int64_t frameBytes = std::min(stream.maxFrameBytes > 0 ? stream.maxFrameBytes : unknownFrameTailBytes,
                                         maximumTailBytes);
     const int64_t widest = std::min(frameBytes + trailingBytes, available);
     if (widest < 8)
         return std::nullopt;
-    // The last frame is the whole frame nearest the end; whatever follows it (tags, padding,
-    // junk) holds none. Each look reads only the bytes before the last one's and searches the
-    // headers that begin in them, the frames running on into the bytes already read.
+    // Whatever follows the last frame (tags, padding, junk) holds none. Each look reads only the
+    // bytes before the last one's and searches the headers that begin in them, the frames
+    // running on into the bytes already read.
     QByteArray tail;
     int tried = 0;
     for (int64_t window = std::min(frameBytes + firstTrailingBytes, widest);; window = std::min(window * 2, widest)) {
         const int64_t searched = tail.size();
         const int64_t fresh = window - searched;
-        const QByteArray before = file.preadUpTo(fileSize - window, fresh);
+        const QByteArray before = file.preadUpTo(end - window, fresh);
         if (before.size() != fresh)
             return std::nullopt;
         tail.prepend(before);
         const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
-        const uint8_t *end = bytes + tail.size();
-        const uint16_t stored = uint16_t(end[-2] << 8 | end[-1]);
-        for (int64_t at = std::min(window - 8, fresh - 1); at >= 0; --at) {
-            const uint8_t *h = bytes + at;
-            const auto frame = frameHeader(h, end, *stream);
+        const uint8_t *tailEnd = bytes + tail.size();
+        const uint16_t stored = uint16_t(tailEnd[-2] << 8 | tailEnd[-1]);
+        const uint8_t *h = bytes + std::min(window - 8, fresh - 1) + 1;
+        while ((h = static_cast<const uint8_t *>(memrchr(bytes, 0xFF, size_t(h - bytes))))) {
+            const auto frame = frameHeader(h, tailEnd, stream);
             if (!frame)
                 continue;
             if (++tried > maximumFramesTried)
                 return std::nullopt;
-            // A frame that ends where the file does (its checksum covering all bytes up to the
-            // stored one) is whole without a decode: the common case, and the cheap one.
-            if (crc16(h, end - 2 - h) != stored && !decodesWhole(stream->bytes, h, end, frame->blocksize))
+            // A frame that ends at end (its checksum covering all bytes up to the stored one) is
+            // whole without a decode: the common case, and the cheap one.
+            const bool endsHere = tailEnd - h <= frameBytes && crc16(h, tailEnd - 2 - h) == stored;
+            if (!endsHere && !decodesWhole(stream.bytes, h, tailEnd, frame->blocksize))
                 continue;
-            if (frame->firstSample + frame->blocksize != stream->total)
+            if (frame->firstSample + frame->blocksize != stream.total)
                 return std::nullopt;
-            return stream->total;
+            return stream.total;
         }
         if (window == widest)
             return std::nullopt;
     }
+}
+
+} // namespace
+
+std::optional<int64_t> proven(const FileHandle &file, int64_t start)
+{
+    const std::optional<StreamInfo> stream = streamInfo(file, start);
+    if (!stream)
+        return std::nullopt;
+    // Before the ID3v1 and APE tags at the end, as their own sizes place them (so a large tag is
+    // not read), then before the file's end, where those bytes were a frame's after all.
+    const int64_t fileSize = file.size();
+    const int64_t tagged = trailingtags::audioEnd(file, start, fileSize);
+    if (tagged < fileSize) {
+        if (const auto total = provenBefore(file, *stream, start, tagged))
+            return total;
+    }
+    return provenBefore(file, *stream, start, fileSize);
 }
 
 bool framesOutOfOrder(const FileHandle &file, int64_t start)
