@@ -1,0 +1,29 @@
+// The FLAC stream walks over arbitrary bytes: the proof of a header's count from the last frame,
+// the search for frames out of order after the stream, and the frame and STREAMINFO readers the
+// demuxed packets go through. Whatever they find must be a count the header could state.
+#include "core/file_handle.h"
+#include "platform/decode/internal/flac/flac_length.h"
+
+#include "memory_file.h"
+
+#include <cstdlib>
+#include <span>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
+{
+    const tampod::FileHandle file = tampod::FileHandle::openOutside(fuzz::memoryFile(data, size));
+    const std::span<const std::uint8_t> bytes(data, size);
+    const std::int64_t start = tampod::flaclength::streamAt(bytes) ? 0 : 16;
+    constexpr std::int64_t maximumTotal = std::int64_t(1) << 36;
+    if (const auto proven = tampod::flaclength::proven(file, start); proven && (*proven <= 0 || *proven >= maximumTotal))
+        std::abort();
+    tampod::flaclength::framesOutOfOrder(file, start);
+    const std::int64_t total = tampod::flaclength::statedTotal(bytes);
+    if (total < 0 || total >= maximumTotal)
+        std::abort();
+    // A frame's header read with the input's first bytes as its STREAMINFO.
+    const auto split = bytes.size() / 2;
+    if (const auto first = tampod::flaclength::frameStart(bytes.subspan(split), bytes.first(split)); first && *first < 0)
+        std::abort();
+    return 0;
+}
