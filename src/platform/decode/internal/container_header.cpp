@@ -6,6 +6,7 @@
 #include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 
@@ -275,7 +276,8 @@ std::optional<Header> readFlac(const FileHandle &file, int64_t start)
     d.format.channels = channels;
     d.lossless = true;
     d.seekByTimestamp = true;
-    d.exactLength = flaclength::proven(file, start); // else the decode counts it
+    // else the decode counts it
+    d.exactLength = flaclength::proven(file, start, trailingtags::audioEnd(file, start, file.size()));
     header.description = d;
     header.parametersInHeader = true;
     return header;

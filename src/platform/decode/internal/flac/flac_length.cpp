@@ -2,7 +2,6 @@
 
 #include "core/byte_reader.h"
 #include "core/file_handle.h"
-#include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/internal/frame_crc.h"
 
 #include <FLAC/stream_decoder.h>
@@ -239,16 +238,15 @@ std::optional<int64_t> provenBefore(const FileHandle &file, const StreamInfo &st
 
 } // namespace
 
-std::optional<int64_t> proven(const FileHandle &file, int64_t start)
+std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged)
 {
     const std::optional<StreamInfo> stream = streamInfo(file, start);
     if (!stream)
         return std::nullopt;
-    // Before the ID3v1 and APE tags at the end, as their own sizes place them (so a large tag is
-    // not read), then before the file's end, where those bytes were a frame's after all.
+    // Before the tags at the end, as their own sizes place them (so a large tag is not read),
+    // then before the file's end, where those bytes were a frame's after all.
     const int64_t fileSize = file.size();
-    const int64_t tagged = trailingtags::audioEnd(file, start, fileSize);
-    if (tagged < fileSize) {
+    if (tagged > start && tagged < fileSize) {
         if (const auto total = provenBefore(file, *stream, start, tagged))
             return total;
     }

@@ -19,7 +19,9 @@ namespace tampod::flaclength {
 // ends in more than that allows: only a decode knows the length then. Reads from the end the largest
 // frame's size and a few KB, and further back only while no whole frame has been found, up to
 // the room allowed for trailing bytes. Throws only when reading fails.
-std::optional<int64_t> proven(const FileHandle &file, int64_t start);
+// tagged: where the tags at the file's end (ID3v1, APE) begin as their sizes state; the bytes from
+// there on are searched only where no frame ends before them.
+std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged);
 
 // Whether whole frames (their checksums holding) follow the FLAC stream whose "fLaC" mark is at
 // start out of order: one numbered before a frame already passed, as where a second file was
