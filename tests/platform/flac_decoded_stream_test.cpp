@@ -338,7 +338,7 @@ TEST(FlacDecodedStream, TheLengthProofReadsBackOnlyToTheLastFrame)
         const qint64 before = test::bytesReadSoFar();
         EXPECT_EQ(flaclength::proven(file, 0, trailingtags::audioEnd(file, 0, file.size())), std::optional<int64_t>(frames));
         const qint64 read = test::bytesReadSoFar() - before;
-        // Each look reaches twice as far back as the one before it.
+        // The tag is read once, a piece at a time, as far as the last frame.
         EXPECT_LT(read, 2 * tagBytes + (64 << 10)) << whole.size();
         EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::optional<int64_t>(frames));
         EXPECT_EQ(AudioFileReader(path).length(), frames);

@@ -23,11 +23,12 @@ constexpr int64_t unknownFrameTailBytes = 1 << 20;
 constexpr int64_t streamInfoBytes = 34;
 constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
 // The first look at the end covers the largest frame and this much after it: the tags taggers
-// append (ID3v1, Lyrics3, a small APE tag) and a little padding. Each look after it reaches
-// twice as far back, up to the room allowed for what may follow the last frame (large tags with
+// append (ID3v1, Lyrics3, a small APE tag) and a little padding. Each look after it reaches a
+// piece further back, up to the room allowed for what may follow the last frame (large tags with
 // pictures, padding, junk) and still leave the header's count trusted; beyond it the decode
 // counts the file.
 constexpr int64_t firstTrailingBytes = 4 << 10;
+constexpr int64_t lookBytes = 64 << 10;
 constexpr int64_t trailingBytes = 16 << 20;
 // Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
 // them than this is counted by the decode.
@@ -200,40 +201,40 @@ std::optional<int64_t> provenBefore(const FileHandle &file, const StreamInfo &st
     const int64_t widest = std::min(frameBytes + trailingBytes, available);
     if (widest < 8)
         return std::nullopt;
-    // Whatever follows the last frame (tags, padding, junk) holds none. Each look reads only the
-    // bytes before the last one's and searches the headers that begin in them, the frames
-    // running on into the bytes already read.
-    QByteArray tail;
+    // Whatever follows the last frame (tags, padding, junk) holds none. Each look reads the piece
+    // before the bytes already searched and searches the headers that begin in it; the bytes kept
+    // after it hold the frames that run on into those (no frame is longer than frameBytes).
+    QByteArray bytesHere; // the piece, then what is kept after it
     int tried = 0;
-    for (int64_t window = std::min(frameBytes + firstTrailingBytes, widest);; window = std::min(window * 2, widest)) {
-        const int64_t searched = tail.size();
-        const int64_t fresh = window - searched;
-        const QByteArray before = file.preadUpTo(end - window, fresh);
-        if (before.size() != fresh)
+    for (int64_t searched = 0; searched < widest;) {
+        const int64_t fresh = std::min(searched == 0 ? frameBytes + firstTrailingBytes : lookBytes, widest - searched);
+        const QByteArray piece = file.preadUpTo(end - searched - fresh, fresh);
+        if (piece.size() != fresh)
             return std::nullopt;
-        tail.prepend(before);
-        const auto *bytes = reinterpret_cast<const uint8_t *>(tail.constData());
-        const uint8_t *tailEnd = bytes + tail.size();
-        const uint16_t stored = uint16_t(tailEnd[-2] << 8 | tailEnd[-1]);
-        const uint8_t *h = bytes + std::min(window - 8, fresh - 1) + 1;
+        bytesHere = piece + bytesHere.left(frameBytes + 16);
+        const bool reachesEnd = searched == 0;
+        searched += fresh;
+        const auto *bytes = reinterpret_cast<const uint8_t *>(bytesHere.constData());
+        const uint8_t *hereEnd = bytes + bytesHere.size();
+        const uint16_t stored = uint16_t(hereEnd[-2] << 8 | hereEnd[-1]);
+        const uint8_t *h = bytes + std::min<int64_t>(bytesHere.size() - 8, fresh - 1) + 1;
         while ((h = static_cast<const uint8_t *>(memrchr(bytes, 0xFF, size_t(h - bytes))))) {
-            const auto frame = frameHeader(h, tailEnd, stream);
+            const auto frame = frameHeader(h, hereEnd, stream);
             if (!frame)
                 continue;
             if (++tried > maximumFramesTried)
                 return std::nullopt;
             // A frame that ends at end (its checksum covering all bytes up to the stored one) is
             // whole without a decode: the common case, and the cheap one.
-            const bool endsHere = tailEnd - h <= frameBytes && crc16(h, tailEnd - 2 - h) == stored;
-            if (!endsHere && !decodesWhole(stream.bytes, h, tailEnd, frame->blocksize))
+            const bool endsHere = reachesEnd && hereEnd - h <= frameBytes && crc16(h, hereEnd - 2 - h) == stored;
+            if (!endsHere && !decodesWhole(stream.bytes, h, hereEnd, frame->blocksize))
                 continue;
             if (frame->firstSample + frame->blocksize != stream.total)
                 return std::nullopt;
             return stream.total;
         }
-        if (window == widest)
-            return std::nullopt;
     }
+    return std::nullopt;
 }
 
 } // namespace
