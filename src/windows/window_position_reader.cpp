@@ -46,23 +46,10 @@ WindowPositionReader::WindowPositionReader(QWidget *window, QString key, QSettin
     , key_(std::move(key))
     , settings_(settings)
     , onClose_(std::move(onClose))
+    , placement_(new FramePlacement(window, [this] { placeAgain(); }))
 {
-    settle_.setSingleShot(true);
-    settle_.setInterval(settleTime);
-    connect(&settle_, &QTimer::timeout, this, [this] {
-        if (reframe())
-            return;
-        // Where windows get frames, a placement made before the frame was known waits for it
-        // (a while at most), so that no move of the user's comes before it is made again.
-        if (frameGuessed_ && window_ && window_->isVisible() && framesWindows()
-            && guessed_.elapsed() < frameWait.count()) {
-            settle_.start();
-            return;
-        }
-        settled_ = window_ && window_->isVisible();
-        // Framed by now, or never: the first move from here on is the user's, not a framing.
-        frameGuessed_ = false;
-    });
+    connect(placement_, &FramePlacement::movedByUser, this, &WindowPositionReader::save);
+    connect(placement_, &FramePlacement::screenChanged, this, &WindowPositionReader::fitToNewScreen);
 }
 
 WindowPositionReader *WindowPositionReader::attach(QWidget *window, const QString &key, QSettings &settings,
@@ -171,39 +158,31 @@ QRect WindowPositionReader::frame() const
 
 void WindowPositionReader::place(QPoint topLeft)
 {
-    placing_ = true;
-    ScreenFit::moveFrame(window_, topLeft, margins());
-    placing_ = false;
-    // Unframed, the frame was a guess: the placement is made again once the frame is known.
-    frameGuessed_ = !ScreenFit::isFramed(window_);
-    if (frameGuessed_)
-        guessed_.start();
-    if (window_->isVisible())
-        unsettle();
+    placement_->place([&] { ScreenFit::moveFrame(window_, topLeft, margins()); });
 }
 
 void WindowPositionReader::fit()
 {
-    ScreenFit::fit(window_, margins(), ScreenFit::screenOf(window_));
+    placement_->place([&] { ScreenFit::fit(window_, margins(), ScreenFit::screenOf(window_)); });
 }
 
-bool WindowPositionReader::reframe()
+void WindowPositionReader::placeAgain()
 {
-    if (!window_ || !frameGuessed_ || !ScreenFit::isFramed(window_) || !window_->isVisible())
-        return false;
-    frameGuessed_ = false;
     fit();
     if (restored_)
         restore();
     else
         pullOntoScreens();
-    return true;
 }
 
-void WindowPositionReader::unsettle()
+void WindowPositionReader::fitToNewScreen()
 {
-    settled_ = false;
-    settle_.start();
+    // Our own placements keep the window on its screen; a screen it left by the user's move
+    // may have been taller or wider than the one it is on now.
+    if (!window_ || !window_->isVisible() || placement_->isFollowing() || placement_->isPlacing())
+        return;
+    fit();
+    pullOntoScreens();
 }
 
 void WindowPositionReader::pullOntoScreens()
@@ -235,6 +214,8 @@ void WindowPositionReader::centre()
 
 void WindowPositionReader::save()
 {
+    if (!window_ || !hasGlobalPositions())
+        return;
     settings_.setValue(
         storageKey(key_),
         text(toStored(ScreenFit::frameGeometry(window_), primaryGeometry()).topLeft()));
@@ -263,52 +244,31 @@ bool WindowPositionReader::eventFilter(QObject *watched, QEvent *event)
     if (watched != window_)
         return false;
     switch (event->type()) {
-    case QEvent::Move:
-    case QEvent::Resize:
-        if (!hasGlobalPositions() || !window_->isVisible() || placing_)
-            break;
-        if (reframe()) {
-            // placed again, now that its frame is known
-        } else if (!settled_) {
-            settle_.start(); // still being placed and framed: wait for it to rest
-        } else if (event->type() == QEvent::Move) {
-            frameGuessed_ = false;
-            save();
-        }
-        break;
-    case QEvent::WindowStateChange:
-        // Coming back from minimised or maximised, the window manager places it again.
-        if (window_->isVisible())
-            unsettle();
-        break;
     case QEvent::Close:
         closing_ = true;
         break;
     case QEvent::Show:
         closing_ = false;
-        // Sized by now, and not yet mapped: fitted to its screen, then placed on it.
-        fit();
-        if (!hasGlobalPositions())
+        if (!hasGlobalPositions()) {
+            fit();
             break;
+        }
+        // Sized by now, and not yet mapped: fitted to its screen, then placed on it; placed
+        // again as the window manager frames it, until the user moves it.
+        placement_->follow();
+        fit();
         if (std::exchange(restorePending_, false))
             restore();
         else if (anchor_)
             centre();
         else
             pullOntoScreens();
-        unsettle();
-        break;
-    case QEvent::WindowActivate:
-        // Mapped and framed by now, as a rule.
-        reframe();
         break;
     case QEvent::Hide:
         // A close that was accepted hides the window; one that was refused does not.
         if (closing_ && onClose_)
             onClose_();
         closing_ = false;
-        settled_ = false;
-        settle_.stop();
         break;
     default:
         break;

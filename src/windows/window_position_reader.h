@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "views/kit/frame_placement.h"
+
 #include <QList>
 #include <QMargins>
 #include <QObject>
@@ -9,7 +10,6 @@
 #include <QRect>
 #include <QRectF>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -29,8 +29,9 @@ namespace tampod {
 // window has gone a while without moving after it was shown or placed, so the window manager's
 // placement and framing cannot drift the window from launch to launch. Native Wayland has no
 // global positions, so there nothing is restored or saved. Sizes are never saved. Each time it
-// shows, the window is fitted to its screen's height (ScreenFit) before it is placed; a window
-// placed before the window manager framed it is placed again once its frame is known.
+// shows, the window is fitted to its screen (ScreenFit) before it is placed, and fitted and placed
+// again whenever the window manager frames it anew, until the user moves it (FramePlacement);
+// moved by the user to another screen, it is fitted to that screen.
 // thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT
@@ -61,13 +62,13 @@ public:
     static bool hasGlobalPositions();
     // Whether a window manager may frame the windows (X11): their frames come after they show.
     static bool framesWindows();
-    // How long at most a window placed before it was framed waits for its frame to settle.
-    static constexpr std::chrono::milliseconds frameWait{5000};
 
     // How long a shown or placed window must go without moving before its moves are the user's.
-    static constexpr std::chrono::milliseconds settleTime{500};
-    void setSettleTime(std::chrono::milliseconds time) { settle_.setInterval(time); }
-    bool isSettled() const { return settled_; }
+    static constexpr std::chrono::milliseconds settleTime = FramePlacement::settleTime;
+    void setSettleTime(std::chrono::milliseconds time) { placement_->setSettleTime(time); }
+    bool isSettled() const { return placement_->isSettled(); }
+    // The window's placement, which tells when the window rests placed on its frame.
+    const FramePlacement &placement() const { return *placement_; }
 
     // Moves the window back onto the screens as they are now.
     void pullOntoScreens();
@@ -90,30 +91,24 @@ private:
     QRect frame() const;
     // Fits the window to the screen it is on.
     void fit();
-    // Once the frame a placement guessed is known: fitted and placed again. False when there
-    // was nothing to do.
-    bool reframe();
+    // Fitted and placed again on the frame the window manager has given it since.
+    void placeAgain();
+    // On another screen after the user's move: fitted to it, and wholly on it.
+    void fitToNewScreen();
     void centre();
-    void unsettle();
     void watchScreens();
 
     QPointer<QWidget> window_;
     QString key_;
     QSettings &settings_;
     std::function<void()> onClose_;
-    QTimer settle_;
-    bool settled_ = false; // thread: main
-    bool placing_ = false; // thread: main
+    FramePlacement *placement_;
     bool closing_ = false; // thread: main
     bool restored_ = false; // thread: main; a stored position was applied or waits for the showing
     bool restorePending_ = false; // thread: main; placed at the next showing, at the window's real size
     QPointer<const QWidget> anchor_; // thread: main; centred on at the next showing
     // thread: main; its frame stands in for the window's until the window is framed
     QPointer<const QWidget> standIn_;
-    // Restored before the window manager framed the window: the frame's height was a guess,
-    // so the placement is made again once the frame is known, unless the user moved it first.
-    bool frameGuessed_ = false; // thread: main
-    QElapsedTimer guessed_; // thread: main; since the guessed placement
 };
 
 } // namespace tampod

@@ -127,6 +127,10 @@ void fit(QWidget *window, QMargins frame, const QScreen *screen)
     } else if (window->height() > space) {
         window->resize(window->width(), std::max(space, window->minimumHeight()));
     }
+    // A window that can be narrowed is no wider than the screen either.
+    const int across = std::max(1, screen->availableGeometry().width() - frame.left() - frame.right());
+    if (window->minimumWidth() != window->maximumWidth() && window->width() > across)
+        window->resize(std::max(across, window->minimumWidth()), window->height());
 }
 
 QScreen *screenOf(const QWidget *window)

@@ -38,8 +38,9 @@ void moveFrame(QWidget *window, QPoint topLeft, QMargins frame);
 void scalesToFit(QWidget *content, QSize full);
 // Fits window, frame around it, to the available height of screen: where it is taller, its
 // content marked by scalesToFit scales down, else a window of fixed height takes the room's
-// height (its form scrolling), else the window is resized to it. Back at its full size where
-// the screen has room for it.
+// height (its form scrolling), else the window is resized to it; a window that can be narrowed
+// is no wider than the screen's available width either. Back at its full size where the screen
+// has room for it.
 void fit(QWidget *window, QMargins frame, const QScreen *screen);
 // The screen that shows most of window's frame, else the one its centre would fall on.
 QScreen *screenOf(const QWidget *window);

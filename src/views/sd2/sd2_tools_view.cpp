@@ -4,7 +4,6 @@
 #include "views/sd2/sd2_view_rules.h"
 #include "views/sd2/sd2_view_texts.h"
 
-#include "views/kit/clear_scroll_area.h"
 #include "views/kit/refresh_scheduler.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/controls/tagged_combo_box.h"
@@ -88,7 +87,9 @@ SD2ToolsView::SD2ToolsView(PlayerModel &player, QWidget *parent)
     , player_(&player)
     , scheduler_(new RefreshScheduler([this] { refresh(); }, this))
 {
-    setFixedSize(fixedSize);
+    // As tall as its sheet: on a short screen the form scrolls and Done stays in sight.
+    setFixedWidth(fixedSize.width());
+    setMaximumHeight(fixedSize.height());
     fillBackground(this, Theme::background);
     setFont(SD2Style::font(SD2Style::body));
 
@@ -260,9 +261,7 @@ SheetDialog *SD2ToolsView::sheet(PlayerModel &player, QWidget *window)
     auto *view = new SD2ToolsView(player, sheet);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);
-    // Scrolled where the screen is too short for the whole sheet.
-    layout->addWidget(clearScrollArea(view, sheet));
-    fillBackground(view, Theme::background);
+    layout->addWidget(view);
     sheet->setFixedSize(fixedSize);
     view->dismiss = [sheet] { sheet->dismiss(); };
     sheet->setOnClose([view] { view->disappear(); });

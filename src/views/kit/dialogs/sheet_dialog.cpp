@@ -1,6 +1,7 @@
 #include "views/kit/dialogs/sheet_dialog.h"
 
 #include "views/kit/dialogs/sheet_host.h"
+#include "views/kit/frame_placement.h"
 #include "views/kit/screen_fit.h"
 #include "views/kit/accessibility/view_accessibility.h"
 
@@ -12,6 +13,7 @@ namespace tampod {
 
 SheetDialog::SheetDialog(QWidget *window)
     : QDialog(window, Qt::Sheet | Qt::Dialog)
+    , placement_(new FramePlacement(this, [this] { fitAndCentre(); }))
 {
     setWindowModality(Qt::WindowModal);
     setModal(true);
@@ -19,6 +21,11 @@ SheetDialog::SheetDialog(QWidget *window)
     // picker the user left no longer holds the wheel.
     setFocusPolicy(Qt::ClickFocus);
     makeButtonsPressAtOnce(this);
+    connect(placement_, &FramePlacement::screenChanged, this, [this] {
+        // Moved there by the user: fitted to that screen and kept on it.
+        if (!placement_->isFollowing() && isVisible())
+            placement_->place([this] { fitOn(ScreenFit::screenOf(this), ScreenFit::frameGeometry(this).center()); });
+    });
 }
 
 SheetDialog::~SheetDialog() = default;
@@ -67,7 +74,10 @@ void SheetDialog::closeEvent(QCloseEvent *event)
 void SheetDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    fitAndCentre();
+    // Fitted and centred again whenever the window manager frames it anew, until the user
+    // moves it.
+    placement_->follow();
+    placement_->place([this] { fitAndCentre(); });
 }
 
 void SheetDialog::fitAndCentre()
@@ -75,16 +85,20 @@ void SheetDialog::fitAndCentre()
     QWidget *window = parentWidget() ? parentWidget()->window() : nullptr;
     if (!window)
         return;
-    // Until the window manager has framed the sheet, its window's frame stands in for its own.
-    const QMargins margins = ScreenFit::frameMargins(this, window);
     const QRect windowFrame = ScreenFit::frameGeometry(window);
     const QScreen *screen = QGuiApplication::screenAt(windowFrame.center());
-    if (!screen)
-        screen = window->screen();
+    fitOn(screen ? screen : window->screen(), windowFrame.center());
+}
+
+void SheetDialog::fitOn(const QScreen *screen, QPoint centre)
+{
+    QWidget *window = parentWidget() ? parentWidget()->window() : nullptr;
+    // Until the window manager has framed the sheet, its window's frame stands in for its own.
+    const QMargins margins = ScreenFit::frameMargins(this, window);
     // No taller than the screen has room for: the form scrolls and the buttons stay in sight.
     ScreenFit::fit(this, margins, screen);
     QRect frame(QPoint(), size().grownBy(margins));
-    frame.moveCenter(windowFrame.center());
+    frame.moveCenter(centre);
     // Wholly on the screen where it fits; its title bar on it where it does not.
     if (screen)
         frame = ScreenFit::placed(frame, screen->availableGeometry());

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 #include <QPointer>
 
 #include <functional>
 
+class QScreen;
+
 namespace tampod {
 
+class FramePlacement;
 class SheetHost;
 
 // A sheet: a window-modal dialog centred on its window, shown without a nested event loop,
@@ -28,6 +32,8 @@ public:
     bool present();
     // Ends the sheet as the user would; false when it refused.
     bool dismiss();
+    // Its fit and place on the screen, kept up with its frame: tells when the sheet rests placed.
+    const FramePlacement &placement() const { return *placement_; }
 
 Q_SIGNALS:
     // After the on-close action, once the sheet is gone.
@@ -39,13 +45,16 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    // Fits the sheet to its screen and centres it on its window.
+    // Fits the sheet to its window's screen and centres it on its window.
     void fitAndCentre();
+    // Fits the sheet to screen and centres it on centre, wholly on the screen where it fits.
+    void fitOn(const QScreen *screen, QPoint centre);
 
     std::function<void()> onClose_;
     std::function<bool()> refusesClose_;
     bool closed_ = false; // thread: main
     QPointer<SheetHost> host_;
+    FramePlacement *placement_;
 };
 
 } // namespace tampod

@@ -1,0 +1,150 @@
+#include "views/kit/frame_placement.h"
+
+#include "views/kit/internal/frame_events.h"
+#include "views/kit/screen_fit.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <utility>
+
+namespace tampod {
+
+namespace {
+
+// Whether a window manager may frame the windows: there a placement waits for the frame.
+bool framesWindows()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+} // namespace
+
+FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain)
+    : QObject(window)
+    , window_(window)
+    , placeAgain_(std::move(placeAgain))
+{
+    settle_.setSingleShot(true);
+    settle_.setInterval(settleTime);
+    connect(&settle_, &QTimer::timeout, this, &FramePlacement::settle);
+    FrameEvents::listen();
+    window->installEventFilter(this);
+}
+
+void FramePlacement::follow()
+{
+    following_ = true;
+    watchScreen();
+}
+
+void FramePlacement::place(const std::function<void()> &move)
+{
+    if (!window_)
+        return;
+    ++placing_;
+    move();
+    --placing_;
+    placedMargins_ = ScreenFit::frameMargins(window_);
+    placedGeometry_ = window_->geometry();
+    if (window_->isVisible())
+        unsettle();
+}
+
+bool FramePlacement::isPlaced() const
+{
+    return window_ && settled_ && !frameChanged() && (!framesWindows() || ScreenFit::isFramed(window_));
+}
+
+void FramePlacement::frameEventArrived()
+{
+    // Qt takes the event in after the native filters have seen it: look once it has.
+    if (std::exchange(checkPending_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            checkPending_ = false;
+            followFrame();
+        },
+        Qt::QueuedConnection);
+}
+
+bool FramePlacement::frameChanged() const
+{
+    return ScreenFit::frameMargins(window_) != placedMargins_;
+}
+
+bool FramePlacement::followFrame()
+{
+    if (!following_ || placing_ || !window_ || !window_->isVisible() || !frameChanged())
+        return false;
+    place(placeAgain_);
+    return true;
+}
+
+void FramePlacement::unsettle()
+{
+    settled_ = false;
+    settle_.start();
+}
+
+void FramePlacement::settle()
+{
+    settled_ = window_ && window_->isVisible();
+    if (isPlaced())
+        Q_EMIT placed();
+}
+
+void FramePlacement::watchScreen()
+{
+    QWindow *handle = window_ ? window_->windowHandle() : nullptr;
+    if (!handle || std::exchange(screenWatched_, true))
+        return;
+    // After the move that took the window there has been taken in.
+    connect(handle, &QWindow::screenChanged, this, &FramePlacement::screenChanged, Qt::QueuedConnection);
+}
+
+bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != window_)
+        return false;
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (!window_->isVisible() || placing_ || followFrame())
+            break;
+        if (!settled_) {
+            settle_.start(); // still being placed and framed: wait for it to rest
+        } else if (!following_ || window_->geometry() != placedGeometry_) {
+            // Moved or resized on the frame it was placed with, after it rested, and not to where
+            // it was placed: the user's.
+            following_ = false;
+            if (event->type() == QEvent::Move)
+                Q_EMIT movedByUser();
+        }
+        break;
+    case QEvent::Show:
+        watchScreen();
+        break;
+    case QEvent::WindowStateChange:
+        // Coming back from minimised or maximised, the window manager places it again.
+        if (window_->isVisible())
+            unsettle();
+        break;
+    case QEvent::Hide:
+        following_ = false;
+        settled_ = false;
+        settle_.stop();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+} // namespace tampod

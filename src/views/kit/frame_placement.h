@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QMargins>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class QWidget;
+
+namespace tampod {
+
+// A window's placement (its fit to the screen and its position) made by the program, kept up
+// with the window manager's frame until the user moves or resizes the window. A window manager
+// frames a window when it gets to it: at once, seconds later (started after the program,
+// restarted, stalled on a busy machine) or in steps, each frame unlike the last. Whenever the
+// frame differs from the one the last placement was made with, the owner's placeAgain runs, so
+// the placement follows the final frame however late it comes. Moves and resizes that come with
+// a new frame, or before the window has rested for settleTime after a placement of ours, are the
+// window manager's; later ones are the user's, and from then on the window stays where the user
+// put it. thread: main only.
+class FramePlacement : public QObject {
+    Q_OBJECT
+
+public:
+    // Follows window (as its child) with placeAgain, which fits and places it once more.
+    FramePlacement(QWidget *window, std::function<void()> placeAgain);
+
+    // How long a placed window must go without moving before its moves are the user's.
+    static constexpr std::chrono::milliseconds settleTime{500};
+    void setSettleTime(std::chrono::milliseconds time) { settle_.setInterval(time); }
+
+    // From now (the window shows) until the user moves or resizes it, the placement follows the
+    // window's frame.
+    void follow();
+    // Runs move, which fits or moves the window, as a placement of ours: neither it nor what the
+    // window manager makes of it until the window rests is taken for the user's.
+    void place(const std::function<void()> &move);
+
+    bool isPlacing() const { return placing_ > 0; }
+    // The window has gone settleTime without moving since it was shown or placed.
+    bool isSettled() const { return settled_; }
+    // Settled where it was placed, on the window manager's frame (wherever there is one to wait
+    // for), and the frame has not changed since: the placement is final until the frame changes.
+    bool isPlaced() const;
+    // The placement still follows the frame: the user has not moved or resized the window.
+    bool isFollowing() const { return following_; }
+
+    // A native event that may bring the window a new frame arrived (FrameEvents calls this):
+    // checked once Qt has taken it in.
+    void frameEventArrived();
+
+Q_SIGNALS:
+    // The window rests placed on its frame (isPlaced() holds): after every placement that ends so.
+    void placed();
+    // The user moved the window (a move of the window manager's after the window had settled).
+    void movedByUser();
+    // The window went to another screen, not by a placement of ours.
+    void screenChanged();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // The window manager's frame has changed since the last placement.
+    bool frameChanged() const;
+    // Places the window again when its frame changed under a placement that follows it.
+    bool followFrame();
+    void unsettle();
+    void settle();
+    void watchScreen();
+
+    QPointer<QWidget> window_;
+    std::function<void()> placeAgain_;
+    QTimer settle_;
+    int placing_ = 0; // thread: main, as every member
+    bool settled_ = false;
+    bool following_ = false;
+    bool checkPending_ = false;
+    bool screenWatched_ = false;
+    // The frame the last placement was made with (none before the window is framed), and where
+    // it put the window's client area.
+    QMargins placedMargins_;
+    QRect placedGeometry_;
+};
+
+} // namespace tampod
