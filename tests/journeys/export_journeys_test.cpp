@@ -5,12 +5,7 @@
 #include "views/export_form/export_format_controls.h"
 #include "views/library/library_row.h"
 
-#include "platform/forks/fork_store.h"
-#include "sd2/resource_fork_builder.h"
-
 #include <QLabel>
-
-#include <cmath>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -19,20 +14,6 @@ namespace {
 
 const QString chooseDestination = QStringLiteral("Choose Destination…");
 const QString chooseFolder = QStringLiteral("Choose Folder…");
-
-// A mono SD2 channel file as a recorder leaves it: headerless big-endian 16-bit samples, its
-// parameters in the resource fork.
-void writeSD2Channel(const QString &path, std::int64_t frames)
-{
-    QByteArray data(frames * 2, 0);
-    for (std::int64_t i = 0; i < frames; ++i) {
-        const auto value = std::int16_t(8000 * std::sin(double(i) * 0.05));
-        data[qsizetype(i * 2)] = char(value >> 8);
-        data[qsizetype(i * 2 + 1)] = char(value & 0xFF);
-    }
-    writeFile(path, data);
-    ForkStore().write(path, buildFork(parameters("2", "44100", "1")));
-}
 
 } // namespace
 

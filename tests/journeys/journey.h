@@ -7,6 +7,7 @@
 
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/dialogs/sheet_dialog.h"
+#include "views/kit/frame_placement.h"
 #include "views/library/library_table.h"
 #include "views/library/library_table_model.h"
 #include "views/settings/export_settings_view.h"
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -122,6 +124,38 @@ protected:
         return settings;
     }
 
+    // How long a journey waits at most for what the program says it has done: only a guard
+    // against a hang, far past what a loaded machine or a stalled window manager takes.
+    static constexpr std::chrono::minutes patience{2};
+
+    // Whether shown (a window or a sheet) came to rest placed on its frame, as its placement
+    // tells: fitted and placed again on every new frame the window manager gave it, however late.
+    static bool awaitPlaced(const QWidget *shown) { return awaitPlaced(QList<const QWidget *>{shown}); }
+    // Whether every one of shown came to rest placed, all waited for at once.
+    static bool awaitPlaced(const QList<const QWidget *> &shown)
+    {
+        QList<const FramePlacement *> placements;
+        for (const QWidget *one : shown) {
+            const auto *placement = one ? one->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly)
+                                        : nullptr;
+            if (!placement)
+                return false;
+            placements << placement;
+        }
+        const auto allPlaced = [&] {
+            return std::all_of(placements.begin(), placements.end(), [](auto *p) { return p->isPlaced(); });
+        };
+        // Each comes to rest with its placed signal; the last of them ends the wait.
+        bool signalled = allPlaced();
+        QList<QMetaObject::Connection> connections;
+        for (const FramePlacement *placement : placements)
+            connections << QObject::connect(placement, &FramePlacement::placed, [&] { signalled = allPlaced(); });
+        pumpUntil([&] { return signalled && allPlaced(); }, patience);
+        for (const auto &connection : connections)
+            QObject::disconnect(connection);
+        return allPlaced();
+    }
+
     // The visible button in root named name by its text or its accessible name.
     static QAbstractButton *button(const QWidget *root, const QString &name)
     {
@@ -198,6 +232,9 @@ protected:
 
 // A 16-bit WAV of a quiet two-tone sine.
 void writeTone(const QString &path, double seconds, int channels = 2, int rate = 44100);
+// A mono SD2 channel file as a recorder leaves it: headerless big-endian 16-bit samples, its
+// parameters in the resource fork.
+void writeSD2Channel(const QString &path, std::int64_t frames);
 // Frames of an audio file as our reader decodes it; -1 when it does not decode.
 std::int64_t decodedFrames(const QString &path);
 

@@ -7,6 +7,7 @@
 #include "views/library/library_row.h"
 #include "views/library/library_texts.h"
 #include "views/settings/export_settings_view.h"
+#include "views/sd2/sd2_view_texts.h"
 #include "views/settings/settings_texts.h"
 #include "windows/tampod_commands.h"
 #include "windows/window_position_reader.h"
@@ -301,8 +302,7 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     const auto show = [&](QAction *command, const QString &id) -> QWidget * {
         command->trigger();
         QWidget *shown = app->windows().window(id);
-        const auto *reader = shown ? shown->findChild<WindowPositionReader *>() : nullptr;
-        return reader && pumpUntil([&] { return reader->isSettled(); }) ? shown : nullptr;
+        return awaitPlaced(shown) ? shown : nullptr;
     };
     const auto close = [&](QWidget *shown) {
         QPointer<QWidget> gone(shown);
@@ -324,7 +324,8 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
                                   ScreenFit::frameGeometry(about).height() + 20);
     // Dragged by its frame, as a window manager moves a window.
     ScreenFit::moveFrame(about, moved, ScreenFit::frameMargins(about));
-    ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }, patience));
+    ASSERT_TRUE(awaitPlaced(about));
     const QString aboutPlace = stored.value(aboutKey).toString();
     const QRect aboutFrame = ScreenFit::frameGeometry(about);
     ASSERT_TRUE(close(about));
@@ -337,7 +338,7 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     ASSERT_NE(manual, nullptr);
     // (Wider than the offscreen test screen: it stays at the left edge there.)
     ScreenFit::moveFrame(manual, screen.topLeft() + QPoint(0, 15), ScreenFit::frameMargins(manual));
-    ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }));
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }, patience));
     EXPECT_EQ(stored.value(aboutKey).toString(), aboutPlace);
     EXPECT_NE(stored.value(manualKey).toString(), aboutPlace);
     ASSERT_TRUE(close(manual));
@@ -387,10 +388,10 @@ protected:
         ASSERT_LT(screen.height(), 690) << "the screen has room for every window: nothing to fit";
     }
 
-    // Framed, and with its frame and the named buttons wholly on the screen.
+    // Placed on its frame, and with its frame and the named buttons wholly on the screen.
     bool whollyOnScreen(const QWidget *shown, const QStringList &buttons = {}) const
     {
-        if (!ScreenFit::isFramed(shown) || !screen.contains(ScreenFit::frameGeometry(shown)))
+        if (!awaitPlaced(shown) || !screen.contains(ScreenFit::frameGeometry(shown)))
             return false;
         for (const QString &name : buttons) {
             const QAbstractButton *found = button(shown, name);
@@ -424,7 +425,7 @@ protected:
 
 TEST_F(ShortScreenJourney, EveryWindowAndSheetFitsWithItsTitleBarAndButtonsInSight)
 {
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(window); })) << frameOf(window);
+    EXPECT_TRUE(whollyOnScreen(window)) << frameOf(window);
     for (const char *take : {"a", "b"})
         writeTone(music + u'/' + QLatin1String(take) + ".wav", 1);
     open(music, 2);
@@ -432,7 +433,7 @@ TEST_F(ShortScreenJourney, EveryWindowAndSheetFitsWithItsTitleBarAndButtonsInSig
     SheetDialog *sheet = openExportSheet();
     ASSERT_NE(sheet, nullptr);
     const QStringList sheetButtons{ExportSheetText::chooseDestination, ExportSheetText::cancel};
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(sheet, sheetButtons); })) << frameOf(sheet);
+    EXPECT_TRUE(whollyOnScreen(sheet, sheetButtons)) << frameOf(sheet);
     sheet->dismiss();
     ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
 
@@ -442,15 +443,13 @@ TEST_F(ShortScreenJourney, EveryWindowAndSheetFitsWithItsTitleBarAndButtonsInSig
     sheet = awaitSheet();
     ASSERT_NE(sheet, nullptr);
     const QStringList batchButtons{ExportSheetText::chooseFolder, ExportSheetText::cancel};
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(sheet, batchButtons); })) << frameOf(sheet);
+    EXPECT_TRUE(whollyOnScreen(sheet, batchButtons)) << frameOf(sheet);
     sheet->dismiss();
     ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
 
     ExportSettingsView *settings = openSettings();
     ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(pumpUntil([&] {
-        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
-    })) << frameOf(settings->window());
+    EXPECT_TRUE(whollyOnScreen(settings->window(), {SettingsText::applySettings})) << frameOf(settings->window());
 }
 
 TEST_F(ShortScreenJourney, APositionStoredFarOffTheScreenBringsItsWindowBackWhole)
@@ -466,14 +465,32 @@ TEST_F(ShortScreenJourney, APositionStoredFarOffTheScreenBringsItsWindowBackWhol
     }
     relaunch();
     ASSERT_TRUE(pumpUntil([&] { return window->isVisible(); }));
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(window); })) << frameOf(window);
+    EXPECT_TRUE(whollyOnScreen(window)) << frameOf(window);
     ExportSettingsView *settings = openSettings();
     ASSERT_NE(settings, nullptr);
-    EXPECT_TRUE(pumpUntil([&] {
-        return whollyOnScreen(settings->window(), {SettingsText::applySettings});
-    })) << frameOf(settings->window());
+    EXPECT_TRUE(whollyOnScreen(settings->window(), {SettingsText::applySettings})) << frameOf(settings->window());
     app->commands()->aboutAction()->trigger();
     QWidget *about = app->windows().window(WindowId::about);
     ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(pumpUntil([&] { return whollyOnScreen(about); })) << frameOf(about);
+    EXPECT_TRUE(whollyOnScreen(about)) << frameOf(about);
+}
+
+TEST_F(ShortScreenJourney, TheSD2ToolsSheetKeepsDoneInSightAndTheManualFitsTheScreen)
+{
+    const QString take = music + "/take.sd2";
+    writeSD2Channel(take, 44100);
+    open(take, 1);
+    clickCell(0, LibraryColumns::name);
+    ASSERT_TRUE(pumpUntil([&] { return app->commands()->advancedSD2Action()->isEnabled(); }));
+    app->commands()->advancedSD2Action()->trigger();
+    SheetDialog *sheet = awaitSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(whollyOnScreen(sheet, {SD2ViewText::done})) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    app->commands()->manualAction()->trigger();
+    QWidget *manual = app->windows().window(WindowId::manual);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_TRUE(whollyOnScreen(manual)) << frameOf(manual);
 }

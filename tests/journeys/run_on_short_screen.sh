@@ -3,23 +3,56 @@
 # windows, as on a small laptop's screen. Fails when the server or the window manager does not
 # start, when a journey fails, and when none ran or one skipped (a skip here is a journey that
 # did not find the screen it needs).
-# usage: run_on_short_screen.sh <width>x<height> <program> [arguments...]
+# usage: run_on_short_screen.sh [options] <width>x<height> <program> [arguments...]
+#   --beside <width>x<height>       a second monitor right of the first, top edges aligned
+#   --late-window-manager <seconds> the window manager starts that long after the program
+# The window manager's process id is in TAMPOD_WINDOW_MANAGER_PID while it runs from the start.
 set -euo pipefail
+beside=""
+late=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --beside) beside=$2; shift 2 ;;
+    --late-window-manager) late=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
 size=$1
 shift
 work=$(mktemp -d)
 server=""
 wm=""
+program=""
+# Everything this run started goes with it, whatever state it is in: a stopped window manager
+# is woken so that it can end, and the program's own children (its whole process group) go too.
 cleanup() {
-  [ -n "$wm" ] && kill "$wm" 2>/dev/null || true
+  if [ -n "$program" ]; then
+    kill -- "-$program" 2>/dev/null || true
+  fi
+  if [ -n "$wm" ]; then
+    kill -CONT "$wm" 2>/dev/null || true
+    kill "$wm" 2>/dev/null || true
+  fi
   [ -n "$server" ] && kill "$server" 2>/dev/null || true
+  for pid in $program $wm $server; do
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
+width=${size%x*}
+height=${size#*x}
+screen=$size
+if [ -n "$beside" ]; then
+  second_width=${beside%x*}
+  second_height=${beside#*x}
+  screen="$((width + second_width))x$((height > second_height ? height : second_height))"
+fi
 # The server picks a free display itself and writes its number, so that runs side by side never
-# share one (and never share its window manager).
+# share one (and never share its window manager). It keeps its state when its last client goes
+# (the monitors below would go with the command that set them).
 mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/server.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$work/display" >"$work/server.log" 2>&1 &
 server=$!
 if ! read -r -t 60 number <"$work/display"; then
   echo "run_on_short_screen: the X server did not start" >&2
@@ -27,27 +60,52 @@ if ! read -r -t 60 number <"$work/display"; then
   exit 1
 fi
 export DISPLAY=":$number"
+if [ -n "$beside" ]; then
+  # Two monitors on the one screen, as RandR reports a laptop and an external display.
+  mm() { echo $(($1 / 4)); }
+  xrandr --setmonitor first "$width/$(mm "$width")x$height/$(mm "$height")+0+0" screen >/dev/null
+  xrandr --setmonitor second "$second_width/$(mm "$second_width")x$second_height/$(mm "$second_height")+$width+0" none
+fi
+
 # The window manager is up once it names itself on the root window; one that could not reach
 # the server yet is started again.
-ready=""
-for _ in $(seq 1 600); do
-  if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
-    openbox --sm-disable >>"$work/wm.log" 2>&1 &
-    wm=$!
-  fi
-  if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-    ready=1
-    break
-  fi
-  sleep 0.1
-done
-if [ -z "$ready" ]; then
+start_window_manager() {
+  for _ in $(seq 1 600); do
+    if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
+      openbox --sm-disable >>"$work/wm.log" 2>&1 &
+      wm=$!
+    fi
+    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+      return 0
+    fi
+    sleep 0.1
+  done
   echo "run_on_short_screen: the window manager did not start" >&2
   cat "$work/wm.log" >&2
-  exit 1
+  return 1
+}
+
+if [ -z "$late" ]; then
+  start_window_manager
+  export TAMPOD_WINDOW_MANAGER_PID=$wm
 fi
+# In a process group of its own, so that whatever it leaves running ends with the run; its
+# output goes to a file, never through a pipe a leftover child could hold open.
+QT_QPA_PLATFORM=xcb setsid "$@" >"$work/run.log" 2>&1 &
+program=$!
+if [ -n "$late" ]; then
+  for _ in $(seq 1 $((late * 10))); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$program" 2>/dev/null; then
+    start_window_manager
+  fi
+fi
+# Its output as it comes, until it ends.
+tail -n +1 -f --pid="$program" "$work/run.log"
 status=0
-env QT_QPA_PLATFORM=xcb "$@" 2>&1 | tee "$work/run.log" || status=$?
+wait "$program" || status=$?
 if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
