@@ -91,7 +91,8 @@ if [ -z "$late" ]; then
 fi
 # In a process group of its own, so that whatever it leaves running ends with the run; its
 # output goes to a file, never through a pipe a leftover child could hold open.
-QT_QPA_PLATFORM=xcb setsid "$@" >"$work/run.log" 2>&1 &
+: >"$work/run.log"
+QT_QPA_PLATFORM=xcb setsid "$@" >>"$work/run.log" 2>&1 &
 program=$!
 if [ -n "$late" ]; then
   for _ in $(seq 1 $((late * 10))); do

@@ -39,6 +39,7 @@ FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain
 void FramePlacement::follow()
 {
     following_ = true;
+    replacements_ = 0;
     watchScreen();
 }
 
@@ -83,6 +84,7 @@ bool FramePlacement::followFrame()
 {
     if (!following_ || placing_ || !window_ || !window_->isVisible() || !frameChanged())
         return false;
+    replacements_ = 0;
     place(placeAgain_);
     return true;
 }
@@ -95,6 +97,15 @@ void FramePlacement::unsettle()
 
 void FramePlacement::settle()
 {
+    // A window manager carries out the moves asked of it in turn, some late: one of an earlier
+    // placement may have taken the window from where the last one put it. Placed once more then,
+    // a few times at most, so that a window manager that insists has the last word.
+    if (window_ && window_->isVisible() && following_ && window_->geometry() != placedGeometry_
+        && replacements_ < maxReplacements) {
+        ++replacements_;
+        place(placeAgain_);
+        return;
+    }
     settled_ = window_ && window_->isVisible();
     if (isPlaced())
         Q_EMIT placed();

@@ -81,6 +81,10 @@ private:
     bool following_ = false;
     bool checkPending_ = false;
     bool screenWatched_ = false;
+    // Placements made again because the window was not where the last one put it, since the
+    // window was shown or its frame last changed.
+    int replacements_ = 0;
+    static constexpr int maxReplacements = 3;
     // The frame the last placement was made with (none before the window is framed), and where
     // it put the window's client area.
     QMargins placedMargins_;
