@@ -4,6 +4,7 @@
 #include "views/kit/controls/tagged_combo_box.h"
 #include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
+#include "views/kit/frame_placement.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
@@ -356,6 +357,74 @@ TEST(ScreenFit, RoomScaleAndPlacement)
     };
     for (const auto &c : places)
         EXPECT_EQ(ScreenFit::placed(c.frame, area), QRect(c.placed, c.frame.size())) << c.name;
+}
+
+TEST(ScreenFit, AWindowThatCanBeNarrowedIsNoWiderThanItsScreen)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const int across = screen->availableGeometry().width();
+    const QMargins frame(1, 20, 1, 5);
+    QWidget wide;
+    wide.resize(across + 50, 100);
+    ScreenFit::fit(&wide, frame, screen);
+    EXPECT_EQ(wide.width(), across - 2);
+    QWidget stubborn;
+    stubborn.setMinimumWidth(across + 10);
+    stubborn.resize(across + 50, 100);
+    ScreenFit::fit(&stubborn, frame, screen);
+    EXPECT_EQ(stubborn.width(), across + 10);
+    QWidget fixed;
+    fixed.setFixedSize(across + 50, 100);
+    ScreenFit::fit(&fixed, frame, screen);
+    EXPECT_EQ(fixed.width(), across + 50);
+}
+
+// Offscreen windows have no frames: what is left to see is who moved the window. Our placements
+// and the window manager's moves before the window rests are not the user's; a move that takes
+// the window from where it was placed before it rests gets it placed again.
+TEST(FramePlacement, PlacesAgainWhatIsTakenAwayBeforeItRestsAndFollowsUntilTheUsersMove)
+{
+    using namespace std::chrono_literals;
+    const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft() + QPoint(40, 50);
+    QWidget window;
+    window.resize(200, 100);
+    int placedAgain = 0, placed = 0, usersMoves = 0;
+    auto *placement = new FramePlacement(&window, [&] {
+        ++placedAgain;
+        window.move(home);
+    });
+    placement->setSettleTime(30ms);
+    QObject::connect(placement, &FramePlacement::placed, [&] { ++placed; });
+    QObject::connect(placement, &FramePlacement::movedByUser, [&] { ++usersMoves; });
+    window.show();
+    placement->follow();
+    placement->place([&] { window.move(home); });
+    EXPECT_FALSE(placement->isSettled());
+
+    // A move asked for earlier, carried out late by the window manager.
+    window.move(home + QPoint(0, 24));
+    ASSERT_TRUE(test::pumpUntil([&] { return placement->isPlaced(); }));
+    EXPECT_EQ(placedAgain, 1);
+    EXPECT_EQ(window.pos(), home);
+    EXPECT_EQ(placed, 1);
+    EXPECT_EQ(usersMoves, 0);
+    EXPECT_TRUE(placement->isFollowing());
+
+    // Once it rests, a move is the user's, and the window stays where the user put it.
+    window.move(home + QPoint(100, 0));
+    EXPECT_EQ(usersMoves, 1);
+    EXPECT_FALSE(placement->isFollowing());
+    window.move(home + QPoint(120, 0));
+    EXPECT_EQ(usersMoves, 2);
+    EXPECT_EQ(window.pos(), home + QPoint(120, 0));
+    EXPECT_EQ(placedAgain, 1);
+
+    // Shown again, it follows again until the user moves it.
+    window.hide();
+    EXPECT_FALSE(placement->isSettled());
+    window.show();
+    placement->follow();
+    EXPECT_TRUE(placement->isFollowing());
 }
 
 TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)
