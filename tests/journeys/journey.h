@@ -124,10 +124,6 @@ protected:
         return settings;
     }
 
-    // How long a journey waits at most for what the program says it has done: only a guard
-    // against a hang, far past what a loaded machine or a stalled window manager takes.
-    static constexpr std::chrono::minutes patience{2};
-
     // Whether shown (a window or a sheet) came to rest placed on its frame, as its placement
     // tells: fitted and placed again on every new frame the window manager gave it, however late.
     static bool awaitPlaced(const QWidget *shown) { return awaitPlaced(QList<const QWidget *>{shown}); }
@@ -150,7 +146,7 @@ protected:
         QList<QMetaObject::Connection> connections;
         for (const FramePlacement *placement : placements)
             connections << QObject::connect(placement, &FramePlacement::placed, [&] { signalled = allPlaced(); });
-        pumpUntil([&] { return signalled && allPlaced(); }, patience);
+        pumpUntil([&] { return signalled && allPlaced(); });
         for (const auto &connection : connections)
             QObject::disconnect(connection);
         return allPlaced();

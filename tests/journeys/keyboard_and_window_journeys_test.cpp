@@ -324,7 +324,7 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
                                   ScreenFit::frameGeometry(about).height() + 20);
     // Dragged by its frame, as a window manager moves a window.
     ScreenFit::moveFrame(about, moved, ScreenFit::frameMargins(about));
-    ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }, patience));
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(aboutKey); }));
     ASSERT_TRUE(awaitPlaced(about));
     const QString aboutPlace = stored.value(aboutKey).toString();
     const QRect aboutFrame = ScreenFit::frameGeometry(about);
@@ -338,7 +338,7 @@ TEST_F(Journey, AboutReopensWhereItWasMovedAndTheManualKeepsItsPlaceApart)
     ASSERT_NE(manual, nullptr);
     // (Wider than the offscreen test screen: it stays at the left edge there.)
     ScreenFit::moveFrame(manual, screen.topLeft() + QPoint(0, 15), ScreenFit::frameMargins(manual));
-    ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }, patience));
+    ASSERT_TRUE(pumpUntil([&] { return stored.contains(manualKey); }));
     EXPECT_EQ(stored.value(aboutKey).toString(), aboutPlace);
     EXPECT_NE(stored.value(manualKey).toString(), aboutPlace);
     ASSERT_TRUE(close(manual));

@@ -74,7 +74,7 @@ protected:
         const QString take = music + "/take.wav";
         writeTone(take, 1);
         app->openDocuments({QUrl::fromLocalFile(take)});
-        ASSERT_TRUE(pumpUntil([&] { return player().selectedTrack().has_value(); }, patience));
+        ASSERT_TRUE(pumpUntil([&] { return player().selectedTrack().has_value(); }));
 
         ExportSettingsView *settings = openSettings();
         ASSERT_NE(settings, nullptr);
@@ -150,7 +150,7 @@ TEST_F(LateFrameJourney, TheMainWindowDraggedOntoAShorterMonitorIsFittedThere)
     QObject::connect(placement, &FramePlacement::placed, window, [&] { placedAgain = true; });
     ScreenFit::moveFrame(window, shorter->availableGeometry().topLeft() + QPoint(40, 30),
                          ScreenFit::frameMargins(window));
-    ASSERT_TRUE(pumpUntil([&] { return placedAgain && window->screen() == shorter; }, patience))
+    ASSERT_TRUE(pumpUntil([&] { return placedAgain && window->screen() == shorter; }))
         << frameOf(window);
     EXPECT_TRUE(placedWhole(window, shorter->availableGeometry(), {LibraryText::exportChecked}))
         << frameOf(window);
