@@ -104,9 +104,30 @@ if [ -n "$late" ]; then
   fi
 fi
 # Its output as it comes, until it ends.
-tail -n +1 -f --pid="$program" "$work/run.log"
+tail -n +1 -f --pid="$program" "$work/run.log" &
+reader=$!
+# A program that has printed its result ends. One still running a minute later hangs on its way
+# out: what its threads are doing is shown, and it is stopped.
+while kill -0 "$program" 2>/dev/null; do
+  if grep -q '^\[  PASSED  \] [0-9]* test' "$work/run.log"; then
+    for _ in $(seq 1 600); do
+      kill -0 "$program" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$program" 2>/dev/null; then
+      echo "run_on_short_screen: the program printed its result and did not end" >&2
+      if command -v gdb >/dev/null; then
+        gdb -p "$program" -batch -ex "thread apply all bt" >&2 2>&1 || true
+      fi
+      kill -KILL "$program" 2>/dev/null || true
+    fi
+    break
+  fi
+  sleep 0.2
+done
 status=0
 wait "$program" || status=$?
+wait "$reader" || true
 if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
