@@ -57,13 +57,25 @@ protected:
         QDir().mkpath(music);
         QDir().mkpath(out);
 
+        launch();
+        QApplication::setActiveWindow(window);
+        pumpUntil([&] { return QApplication::activeWindow() == window; });
+    }
+    // The application started with no files, its alerts recorded.
+    void launch()
+    {
         auto recorder = std::make_unique<AlertRecorder>();
         alerts = recorder.get();
         app = std::make_unique<Application>(std::move(recorder));
         app->start({});
         window = app->mainWindow();
-        QApplication::setActiveWindow(window);
-        pumpUntil([&] { return QApplication::activeWindow() == window; });
+    }
+    // The application launched again, as the user would start it the next time.
+    void relaunch()
+    {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        launch();
     }
     ~Journey() override
     {

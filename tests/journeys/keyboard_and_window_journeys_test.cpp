@@ -408,17 +408,6 @@ protected:
                + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "x"
                + std::to_string(frame.height());
     }
-    // The application launched again, as the user would start it the next time.
-    void relaunch()
-    {
-        app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        auto recorder = std::make_unique<AlertRecorder>();
-        alerts = recorder.get();
-        app = std::make_unique<Application>(std::move(recorder));
-        app->start({});
-        window = app->mainWindow();
-    }
 
     QRect screen;
 };

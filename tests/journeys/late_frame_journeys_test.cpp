@@ -54,18 +54,6 @@ protected:
         return true;
     }
 
-    // The application launched again, its windows opening while the window manager does nothing.
-    void relaunch()
-    {
-        app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        auto recorder = std::make_unique<AlertRecorder>();
-        alerts = recorder.get();
-        app = std::make_unique<Application>(std::move(recorder));
-        app->start({});
-        window = app->mainWindow();
-    }
-
     // Every window the user opens, and the export sheet, opened at once; each ends whole on the
     // screen once the window manager has framed it, however late that is.
     void openEveryWindowAndFindItWhole()

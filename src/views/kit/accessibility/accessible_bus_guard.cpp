@@ -4,6 +4,7 @@
 #include "views/kit/accessibility/internal/bounded_bus_call.h"
 #include "views/kit/accessibility/internal/bus_call_queue.h"
 #include "views/kit/accessibility/internal/bus_introspection.h"
+#include "views/kit/accessibility/internal/bus_names.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -21,16 +22,17 @@ namespace tampod {
 
 namespace {
 
+using atspi::accessibleInterfaceName;
+using atspi::applicationInterfaceName;
+using atspi::tableInterfaceName;
+using atspi::textInterfaceName;
+using atspi::valueInterfaceName;
+
 // Where Qt's bridge serves every element: one object for the whole tree, an element's path is
 // this and its number, the application's this and "root".
 const QString elementsPath = QStringLiteral("/org/a11y/atspi/accessible");
 const QString rootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
 const QString nullPath = QStringLiteral("/org/a11y/atspi/null");
-const QString accessibleInterfaceName = QStringLiteral("org.a11y.atspi.Accessible");
-const QString applicationInterfaceName = QStringLiteral("org.a11y.atspi.Application");
-const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
-const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
-const QString valueInterfaceName = QStringLiteral("org.a11y.atspi.Value");
 const QString propertiesInterfaceName = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString introspectableInterfaceName = QStringLiteral("org.freedesktop.DBus.Introspectable");
 const QString peerInterfaceName = QStringLiteral("org.freedesktop.DBus.Peer");

@@ -1,4 +1,5 @@
 #include "views/kit/accessibility/internal/bounded_bus_call.h"
+#include "views/kit/accessibility/internal/bus_names.h"
 
 #include <QAccessible>
 
@@ -8,12 +9,12 @@ namespace tampod {
 
 namespace {
 
-const QString accessibleInterfaceName = QStringLiteral("org.a11y.atspi.Accessible");
-const QString actionInterfaceName = QStringLiteral("org.a11y.atspi.Action");
-const QString componentInterfaceName = QStringLiteral("org.a11y.atspi.Component");
-const QString editableTextInterfaceName = QStringLiteral("org.a11y.atspi.EditableText");
-const QString tableInterfaceName = QStringLiteral("org.a11y.atspi.Table");
-const QString textInterfaceName = QStringLiteral("org.a11y.atspi.Text");
+using atspi::accessibleInterfaceName;
+using atspi::actionInterfaceName;
+using atspi::componentInterfaceName;
+using atspi::editableTextInterfaceName;
+using atspi::tableInterfaceName;
+using atspi::textInterfaceName;
 
 // The bus's coordinate types: screen, window, parent.
 constexpr uint lastCoordinateType = 2;
