@@ -537,14 +537,18 @@ TEST(DecodedLength, JoinedMp3FilesKeepTheSecondPart)
 
 // Seeks in MP3 files joined end to end, whose timestamps do not hold past the join, restart at
 // a frame the read from the start found near the target: the samples are that read's, and a
-// seek into the second part reads the bytes near its target only.
+// seek into either part reads the bytes near its target only. (The second part's tags and Info
+// frame reach the decoder as one packet it rejects, before the join as after a restart.)
 TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
 {
     test::TempDir dir;
-    const QString first = dir.file("first.mp3"), second = dir.file("second.mp3"), both = dir.file("both.mp3");
+    const QString first = dir.file("first.mp3"), second = dir.file("second.mp3");
     test::makeTone(first, 1323000, {"-c:a", "libmp3lame"});
     test::makeTone(second, 1323000, {"-c:a", "libmp3lame", "-af", "volume=0.5"});
-    test::writeFile(both, test::readAll(first) + test::id3v1Tag() + test::readAll(second));
+    for (const bool tagBetween : {true, false}) {
+    SCOPED_TRACE(tagBetween);
+    const QString both = dir.file(tagBetween ? "tagged.mp3" : "both.mp3");
+    test::writeFile(both, test::readAll(first) + (tagBetween ? test::id3v1Tag() : QByteArray()) + test::readAll(second));
     const qint64 size = QFileInfo(both).size();
     for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
         AudioFileReader reader(both, {}, use);
@@ -555,7 +559,7 @@ TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
         ASSERT_EQ(fresh.length(), length);
         // Into the second part, at the join, into the first part, back and forth, at the end.
         for (const qint64 frame : {length * 9 / 10, length * 3 / 4, length / 2 + 700, qint64(40000), length * 9 / 10 + 1,
-                                   length - 3, length * 3 / 5}) {
+                                   length - 3, length * 3 / 5, length * 2 / 5, length / 2 - 3000}) {
             SCOPED_TRACE(frame);
             for (AudioFileReader *r : {&reader, &fresh}) {
                 const qint64 before = test::bytesReadSoFar();
@@ -565,11 +569,10 @@ TEST(DecodedLength, JoinedMp3FilesSeekByTheFramesReadBefore)
                 const qint64 n = r->readFloatInterleaved(got.data(), 4096);
                 ASSERT_EQ(n, std::min<qint64>(4096, length - frame));
                 EXPECT_TRUE(std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * frame));
-                if (frame > length * 3 / 5) {
-                    EXPECT_LT(test::bytesReadSoFar() - before, size / 8);
-                }
+                EXPECT_LT(test::bytesReadSoFar() - before, size / 8);
             }
         }
+    }
     }
 }
 

@@ -149,6 +149,8 @@ void FfmpegStream::openDemuxer()
     lastFrameError_ = 0;
     silence_ = 0;
     sentDuration_ = 0;
+    sentSinceFrame_ = 0;
+    trimmedSinceFrame_ = false;
     decodedAny_ = false;
     filePosition_ = 0;
     positionExact_ = true;

@@ -141,6 +141,10 @@ private:
     // keeps their place, so a stream delivers the frames its container counts.
     int64_t silence_ = 0;
     int64_t sentDuration_ = 0; // of the last packet sent, in the stream's time base
+    // Since the decoder's last frame: the duration of the packets sent (time base), and whether
+    // the demuxer marked any of them for trimming.
+    int64_t sentSinceFrame_ = 0;
+    bool trimmedSinceFrame_ = false;
     bool decodedAny_ = false; // since the demuxer was opened
     int64_t filePosition_ = 0;
     bool positionExact_ = true; // filePosition_ counts from the start without a gap

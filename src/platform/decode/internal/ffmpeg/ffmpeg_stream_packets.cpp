@@ -67,6 +67,8 @@ bool FfmpegStream::nextFrame()
         if (taken == PacketTaken::none)
             continue;
         sentDuration_ = std::max<int64_t>(packet_->duration, 0);
+        sentSinceFrame_ += sentDuration_;
+        trimmedSinceFrame_ = trimmedSinceFrame_ || FramePositionIndex::trims(*packet_);
         status = avcodec_send_packet(decoder_.get(), packet_.get());
         av_packet_unref(packet_.get());
         if (status < 0 && status != AVERROR(EAGAIN) && survive(status, sentDuration_))

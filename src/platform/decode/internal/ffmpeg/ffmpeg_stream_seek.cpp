@@ -1,6 +1,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tampod {
 
@@ -84,13 +85,18 @@ bool FfmpegStream::seekByPages(int64_t target)
 // Where a read from the start delivers this frame, it is noted for seeks.
 void FfmpegStream::noteFrame()
 {
+    // The packets before this frame's own that yielded nothing: the decoder rejected them or
+    // found no audio in them (tags and an Info frame at a join), unless the demuxer meant it to
+    // trim them.
+    const int64_t sent = std::exchange(sentSinceFrame_, 0);
+    const int64_t unheard = std::exchange(trimmedSinceFrame_, false) ? 0 : std::max<int64_t>(sent - sentDuration_, 0);
     if (!frameIndex_ || !positionExact_ || silence_ > 0)
         return;
     const int64_t pts = frame_->best_effort_timestamp;
     const bool timed = pts != AV_NOPTS_VALUE;
     const int64_t after = timed ? pts + av_rescale_q(frame_->nb_samples, AVRational{1, rate()}, timeBase_) : 0;
     frameIndex_->note(frame_->pkt_pos, filePosition_, frame_->nb_samples, pts, after,
-                      timed && frame_->nb_samples == decoder_->frame_size);
+                      timed && frame_->nb_samples == decoder_->frame_size, unheard);
 }
 
 // After the demuxer moved: the decoder starts afresh, at a position not yet known.
@@ -100,6 +106,8 @@ void FfmpegStream::restartDecoding()
     draining_ = false;
     ended_ = false;
     consecutiveErrors_ = 0;
+    sentSinceFrame_ = 0;
+    trimmedSinceFrame_ = false;
     silence_ = 0;
     positionExact_ = false;
 }

@@ -8,13 +8,15 @@
 namespace tampod {
 
 void FramePositionIndex::note(int64_t byte, int64_t position, int64_t samples, int64_t pts, int64_t ptsAfter,
-                              bool full)
+                              bool full, int64_t unheard)
 {
     if (finished_ || position != noted_ || samples <= 0)
         return;
     // A frame trimmed, or one dropped before it, is delivered whole by a decode that restarts
-    // after the demuxer's start.
-    const bool continuous = full && byte >= 0 && (position == 0 || nextPts_ == pts);
+    // after the demuxer's start. Packets that yielded nothing untrimmed (the decoder rejected
+    // them, or found no audio in them) yield nothing to a decode that passes them after a
+    // restart either, and leave the same gap.
+    const bool continuous = full && byte >= 0 && (position == 0 || (nextPts_ && *nextPts_ + unheard == pts));
     noted_ = position + samples;
     nextPts_ = ptsAfter;
     if (!continuous) {
@@ -32,6 +34,13 @@ void FramePositionIndex::note(int64_t byte, int64_t position, int64_t samples, i
     entries_ = std::move(kept);
     stride_ *= 2;
     sinceEntry_ = 1;
+}
+
+bool FramePositionIndex::trims(const AVPacket &packet)
+{
+    size_t size = 0;
+    const uint8_t *skip = av_packet_get_side_data(&packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+    return skip && std::any_of(skip, skip + std::min<size_t>(size, 8), [](uint8_t b) { return b != 0; });
 }
 
 void FramePositionIndex::keepWhole(AVPacket &packet)

@@ -24,8 +24,14 @@ public:
 
     // A frame the decoder delivered: from the packet at byte, its first sample at position, its
     // timestamps pts and, where the next frame follows it without a gap, ptsAfter. full: it
-    // holds all a codec frame's samples. Only frames that continue the noted ones count.
-    void note(int64_t byte, int64_t position, int64_t samples, int64_t pts, int64_t ptsAfter, bool full);
+    // holds all a codec frame's samples; unheard: the duration, in the timestamps' units, of the
+    // packets sent since the frame before that yielded no samples and that the demuxer did not
+    // mark for trimming. Only frames that continue the noted ones count.
+    void note(int64_t byte, int64_t position, int64_t samples, int64_t pts, int64_t ptsAfter, bool full,
+              int64_t unheard = 0);
+
+    // Whether the demuxer marked packet for samples to be trimmed off (by their timestamps).
+    static bool trims(const AVPacket &packet);
 
     // The read from the start delivered its last frame, which ends at position.
     void finish(int64_t position);
