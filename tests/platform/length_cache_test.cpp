@@ -202,6 +202,35 @@ TEST(LengthCache, ASecondReaderOfAnUnchangedFileDoesNotDecodeToCount)
     EXPECT_EQ(longer.length * 2 * qint64(sizeof(float)), test::ffmpegDecode(path).size());
 }
 
+// An MP3 whose Info header counts its frames is proved at open by a walk of every frame header:
+// only the first open of the file walks it; the same file changed since, or grown by a second
+// stream the header does not count, is walked afresh.
+TEST(LengthCache, TheWalkThatProvesAnInfoHeaderIsMadeOncePerUnchangedFile)
+{
+    test::TempDir dir;
+    const QString path = dir.file("info.mp3");
+    test::makeTone(path, 1323000, {"-c:a", "libmp3lame"});
+    const qint64 size = QFileInfo(path).size();
+    const auto lengthOf = [&path](const QString &) {
+        const qint64 before = test::bytesReadSoFar();
+        AudioFileReader reader(path);
+        return Counted{reader.length(), test::bytesReadSoFar() - before};
+    };
+    const Counted first = lengthOf(path);
+    EXPECT_GT(first.bytes, size * 9 / 10);
+    const Counted second = lengthOf(path);
+    EXPECT_EQ(second.length, first.length);
+    EXPECT_LT(second.bytes, size / 4); // the probe's and the first frames' bytes
+
+    setModified(path, 1'000'000);
+    EXPECT_GT(lengthOf(path).bytes, size * 9 / 10);
+    EXPECT_LT(lengthOf(path).bytes, size / 4);
+    appendTo(path, test::readAll(path));
+    const Counted joined = lengthOf(path);
+    EXPECT_GT(joined.bytes, size);
+    EXPECT_EQ(joined.length * 2 * qint64(sizeof(float)), test::ffmpegDecode(path).size());
+}
+
 // A reader that takes another's count states, reads and seeks exactly as the one that counted.
 TEST(LengthCache, ATakenCountReadsAndSeeksAsTheReaderThatCounted)
 {

@@ -6,6 +6,7 @@
 #include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/length_cache.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/decode/internal/mpeg/mpeg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
@@ -285,12 +286,14 @@ std::optional<Header> readFlac(const FileHandle &file, int64_t start)
 
 std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fileSize, bool describe)
 {
-    const auto stream = mpegaudio::taggedStream(file, start, fileSize, describe);
+    const auto stream = mpegaudio::taggedStream(file, start);
     if (!stream)
         return std::nullopt;
     Header header{"mp3", std::nullopt, false};
     if (!describe)
         return header;
+    // The proof walks every frame header: once for each unchanged file.
+    const rawstream::End end = LengthCache::shared().audioEnd(file, "mp3", start, fileSize);
     StreamDescription d;
     d.format.codec = AudioCodecKind::mpegLayer3;
     d.format.container = QStringLiteral("mp3");
@@ -298,10 +301,10 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     d.format.channels = stream->channels;
     // Where the frames do not bear the header out, a decode counts them, and seeks go by the
     // frames that decode read: the demuxer's timestamps leave out frames dropped at a cut or a join.
-    d.seekByTimestamp = stream->trimmed.has_value();
-    if (stream->trimmed)
-        d.exactLength = stream->trimmed->length;
-    d.audioEnd = stream->audioEnd;
+    d.seekByTimestamp = end.trimmed.has_value();
+    if (end.trimmed)
+        d.exactLength = end.trimmed->length;
+    d.audioEnd = end.end;
     header.description = d;
     header.parametersInHeader = true;
     return header;

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 
 #include <functional>
+#include <utility>
 
 namespace tampod {
 
@@ -15,11 +16,6 @@ namespace {
 int64_t nanoseconds(const timespec &time)
 {
     return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
-size_t bytesOf(const CountedLength &count)
-{
-    return sizeof(CountedLength) + count.memoryBytes;
 }
 
 } // namespace
@@ -67,6 +63,21 @@ bool LengthCache::count(const FileHandle &file, const std::optional<Identity> &o
     return true;
 }
 
+rawstream::End LengthCache::audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize)
+{
+    const std::optional<Identity> opened = identityOf(file);
+    const bool same = opened && opened->size == fileSize;
+    if (same) {
+        if (auto known = findEnd(*opened, demuxer, start))
+            return *known;
+    }
+    rawstream::End end = rawstream::audioEnd(file, demuxer, start, fileSize);
+    // A file written during the walk may have been read half old, half new.
+    if (same && identityOf(file) == opened)
+        keepEnd(*opened, {demuxer, start, end});
+    return end;
+}
+
 std::shared_ptr<const CountedLength> LengthCache::find(const Identity &file)
 {
     std::lock_guard lock(mutex_);
@@ -77,24 +88,62 @@ std::shared_ptr<const CountedLength> LengthCache::find(const Identity &file)
     return found->second->count;
 }
 
+std::optional<rawstream::End> LengthCache::findEnd(const Identity &file, const char *demuxer, int64_t start)
+{
+    std::lock_guard lock(mutex_);
+    const auto found = at_.find(file);
+    if (found == at_.end())
+        return std::nullopt;
+    order_.splice(order_.begin(), order_, found->second);
+    const std::optional<ProvenEnd> &end = found->second->end;
+    if (!end || end->demuxer != demuxer || end->start != start)
+        return std::nullopt;
+    return end->end;
+}
+
 void LengthCache::keep(const Identity &file, std::shared_ptr<const CountedLength> count)
 {
     // One count larger than the whole bound would only push every other out before its own turn.
-    if (!count || bytesOf(*count) > maximumBytes_)
+    if (!count || sizeof(CountedLength) + count->memoryBytes > maximumBytes_)
         return;
     Order dropped;
+    std::shared_ptr<const CountedLength> replaced;
     {
         std::lock_guard lock(mutex_);
-        if (const auto found = at_.find(file); found != at_.end()) {
-            bytes_ -= bytesOf(*found->second->count);
-            dropped.splice(dropped.end(), order_, found->second);
-            at_.erase(found);
-        }
-        bytes_ += bytesOf(*count);
-        order_.push_front({file, std::move(count)});
-        at_[file] = order_.begin();
-        dropped.splice(dropped.end(), trimmed());
+        Entry &entry = entryOf(file);
+        bytes_ -= bytesOf(entry);
+        replaced = std::exchange(entry.count, std::move(count));
+        bytes_ += bytesOf(entry);
+        dropped = trimmed();
     }
+}
+
+void LengthCache::keepEnd(const Identity &file, ProvenEnd end)
+{
+    Order dropped;
+    std::lock_guard lock(mutex_);
+    Entry &entry = entryOf(file);
+    bytes_ -= bytesOf(entry);
+    entry.end = std::move(end);
+    bytes_ += bytesOf(entry);
+    dropped = trimmed();
+}
+
+LengthCache::Entry &LengthCache::entryOf(const Identity &file)
+{
+    if (const auto found = at_.find(file); found != at_.end()) {
+        order_.splice(order_.begin(), order_, found->second);
+        return *found->second;
+    }
+    order_.push_front({file, nullptr, std::nullopt});
+    at_[file] = order_.begin();
+    bytes_ += bytesOf(order_.front());
+    return order_.front();
+}
+
+size_t LengthCache::bytesOf(const Entry &entry)
+{
+    return (entry.count ? sizeof(CountedLength) + entry.count->memoryBytes : 0) + (entry.end ? sizeof(ProvenEnd) : 0);
 }
 
 LengthCache::Order LengthCache::trimmed()
@@ -102,7 +151,7 @@ LengthCache::Order LengthCache::trimmed()
     Order dropped;
     while (!order_.empty() && (order_.size() > maximumFiles_ || bytes_ > maximumBytes_)) {
         const auto last = std::prev(order_.end());
-        bytes_ -= bytesOf(*last->count);
+        bytes_ -= bytesOf(*last);
         at_.erase(last->file);
         dropped.splice(dropped.end(), order_, last);
     }

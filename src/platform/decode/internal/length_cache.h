@@ -4,6 +4,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/internal/decoded_stream.h"
+#include "platform/decode/internal/mpeg/raw_stream_end.h"
 
 #include <sys/types.h>
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 
 namespace tampod {
@@ -25,8 +27,10 @@ class FileHandle;
 // count instead of decoding the whole file again. A file is the same while its device, inode
 // (and the inode's generation, where the file system keeps one, so that a file made anew in a
 // freed inode is another), size and change and modification times (to the nanosecond) are, as
-// the descriptor actually read reports them. Bounded: the least recently used counts go first, past a number of files
-// or of bytes held by their seek indexes.
+// the descriptor actually read reports them. Beside its count, what a walk of a raw stream's
+// frames proved at open (where the audio ends, the count an MP3's Info header states borne out),
+// so that each open after the first does not walk the frames again. Bounded: the least recently
+// used files go first, past a number of files or of bytes held by their seek indexes.
 // thread: any; one mutex guards the table, and nothing here runs on the real-time audio thread
 // (readers are opened and counted on worker and decoder threads).
 class LengthCache {
@@ -60,6 +64,10 @@ public:
     bool count(const FileHandle &file, const std::optional<Identity> &opened, DecodedStream &stream,
                const CancellationToken &token);
 
+    // rawstream::audioEnd of file, as an earlier open of the same unchanged file found it;
+    // else found now, and kept unless reading failed or the file changed meanwhile.
+    rawstream::End audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize);
+
     std::shared_ptr<const CountedLength> find(const Identity &file);
     void keep(const Identity &file, std::shared_ptr<const CountedLength> count);
     size_t files() const;
@@ -68,11 +76,24 @@ private:
     struct IdentityHash {
         size_t operator()(const Identity &id) const noexcept;
     };
+    // Where a raw stream's audio ends, for the demuxer that read it from its first frame on.
+    struct ProvenEnd {
+        std::string demuxer;
+        int64_t start = 0;
+        rawstream::End end;
+    };
     struct Entry {
         Identity file;
-        std::shared_ptr<const CountedLength> count;
+        std::shared_ptr<const CountedLength> count; // null until a decode pass counted
+        std::optional<ProvenEnd> end;
     };
     using Order = std::list<Entry>;
+
+    static size_t bytesOf(const Entry &entry);
+    std::optional<rawstream::End> findEnd(const Identity &file, const char *demuxer, int64_t start);
+    void keepEnd(const Identity &file, ProvenEnd end);
+    // The entry of file, made where there is none, and made the latest; under mutex_.
+    Entry &entryOf(const Identity &file);
 
     // Drops the least recently used entries past the bounds; returns them, to be freed after
     // the lock is released.

@@ -4,6 +4,7 @@
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
+#include "platform/decode/internal/length_cache.h"
 #include "platform/decode/internal/mpeg/raw_stream_end.h"
 
 #include <cstring>
@@ -21,7 +22,7 @@ rawstream::End audioBytes(const FileHandle &file, const AVInputFormat *input, co
     const int64_t size = file.size();
     if (!rawstream::isRaw(input->name))
         return {size, std::nullopt, std::nullopt};
-    return rawstream::audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
+    return LengthCache::shared().audioEnd(file, input->name, ffmpeg::id3v2Length(file, 0), size);
 }
 
 // Where the tags before an MP3 or FLAC stream state a size a few bytes off its first frame or

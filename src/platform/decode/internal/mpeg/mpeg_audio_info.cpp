@@ -4,7 +4,6 @@
 #include "core/error.h"
 #include "core/file_handle.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
-#include "platform/decode/internal/mpeg/trailing_tags.h"
 
 namespace tampod::mpegaudio {
 
@@ -106,17 +105,12 @@ std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset,
     return info ? trimmedStream(*info, file, firstFrameOffset, fileSize) : std::nullopt;
 }
 
-std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize,
-                                         bool counted)
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset)
 {
     const std::optional<InfoHeader> info = readInfoHeader(file, firstFrameOffset);
     if (!info || !info->encoderTagged)
         return std::nullopt;
-    if (!counted)
-        return TaggedStream{info->sampleRate, info->channels, std::nullopt};
-    TaggedStream stream{info->sampleRate, info->channels, trimmedStream(*info, file, firstFrameOffset, fileSize)};
-    stream.audioEnd = stream.trimmed ? stream.trimmed->end : trailingtags::audioEnd(file, firstFrameOffset, fileSize);
-    return stream;
+    return TaggedStream{info->sampleRate, info->channels};
 }
 
 } // namespace tampod::mpegaudio

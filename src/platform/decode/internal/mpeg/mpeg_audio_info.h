@@ -27,16 +27,11 @@ struct Trimmed {
 std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize);
 
 // A Layer III stream whose first frame carries an encoder's Info header: the frame header's
-// rate and channels, trimmed() where it applies, and where the demuxer is to stop: where the
-// trimmed stream ends, else before the tags that seem to follow it. counted false: the frames
-// are not walked, and neither trimmed nor audioEnd is looked for.
+// rate and channels. Whether its count holds is trimmed()'s to tell.
 struct TaggedStream {
     int sampleRate = 0;
     int channels = 0;
-    std::optional<Trimmed> trimmed;
-    int64_t audioEnd = 0;
 };
-std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize,
-                                         bool counted = true);
+std::optional<TaggedStream> taggedStream(const FileHandle &file, int64_t firstFrameOffset);
 
 } // namespace tampod::mpegaudio
