@@ -61,6 +61,14 @@ bool FramePlacement::isPlaced() const
     return window_ && settled_ && !frameChanged() && (!framesWindows() || ScreenFit::isFramed(window_));
 }
 
+bool FramePlacement::isShownFramed() const
+{
+    if (!framesWindows())
+        return true;
+    const QWindow *handle = window_->windowHandle();
+    return ScreenFit::isFramed(window_) && handle && handle->isExposed();
+}
+
 void FramePlacement::frameEventArrived()
 {
     // Qt takes the event in after the native filters have seen it: look once it has.
@@ -129,8 +137,11 @@ bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
         if (!window_->isVisible() || placing_ || followFrame())
             break;
-        if (!settled_) {
-            settle_.start(); // still being placed and framed: wait for it to rest
+        if (!settled_ || !isShownFramed()) {
+            // Still being placed and framed: wait for it to rest. Before the window manager
+            // has framed and mapped the window, no one but it moves the window: it carries out
+            // the moves we asked of it while it was stalled or busy, however late.
+            unsettle();
         } else if (!following_ || window_->geometry() != placedGeometry_) {
             // Moved or resized on the frame it was placed with, after it rested, and not to where
             // it was placed: the user's.

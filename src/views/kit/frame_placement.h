@@ -19,9 +19,9 @@ namespace tampod {
 // restarted, stalled on a busy machine) or in steps, each frame unlike the last. Whenever the
 // frame differs from the one the last placement was made with, the owner's placeAgain runs, so
 // the placement follows the final frame however late it comes. Moves and resizes that come with
-// a new frame, or before the window has rested for settleTime after a placement of ours, are the
-// window manager's; later ones are the user's, and from then on the window stays where the user
-// put it. thread: main only.
+// a new frame, before the window manager has framed and mapped the window, or before the window
+// has rested for settleTime after a placement of ours, are the window manager's; later ones are
+// the user's, and from then on the window stays where the user put it. thread: main only.
 class FramePlacement : public QObject {
     Q_OBJECT
 
@@ -65,6 +65,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Framed and mapped by the window manager, wherever there is one to wait for: only then
+    // can the user move the window.
+    bool isShownFramed() const;
     // The window manager's frame has changed since the last placement.
     bool frameChanged() const;
     // Places the window again when its frame changed under a placement that follows it.

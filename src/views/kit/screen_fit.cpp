@@ -66,11 +66,19 @@ QMargins ownMargins(const QWidget *window)
 {
     // The native window's, asked afresh: the widget's own copy is only brought up to date when
     // the window moves or is resized, and a window framed where it was placed does neither.
-    if (const QWindow *handle = window->windowHandle())
-        return handle->frameMargins();
-    const QRect inner = window->geometry(), outer = window->frameGeometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
+    QMargins margins;
+    if (const QWindow *handle = window->windowHandle()) {
+        margins = handle->frameMargins();
+    } else {
+        const QRect inner = window->geometry(), outer = window->frameGeometry();
+        margins = {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                   outer.bottom() - inner.bottom()};
+    }
+    // Caught while the window manager reparents the window, before it names the frame's
+    // extents, Qt measures the window against a frame not yet sized: no frame yet.
+    if (margins.left() < 0 || margins.top() < 0 || margins.right() < 0 || margins.bottom() < 0)
+        return {};
+    return margins;
 }
 
 bool isFramed(const QWidget *window)
