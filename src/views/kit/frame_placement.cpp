@@ -78,7 +78,10 @@ void FramePlacement::frameEventArrived()
         this,
         [this] {
             checkPending_ = false;
-            followFrame();
+            // A window framed just where it was placed neither moves nor resizes: the frame
+            // alone may be what completes a placement that rested before it came.
+            if (!followFrame())
+                announcePlaced();
         },
         Qt::QueuedConnection);
 }
@@ -100,6 +103,7 @@ bool FramePlacement::followFrame()
 void FramePlacement::unsettle()
 {
     settled_ = false;
+    announced_ = false;
     settle_.start();
 }
 
@@ -115,7 +119,12 @@ void FramePlacement::settle()
         return;
     }
     settled_ = window_ && window_->isVisible();
-    if (isPlaced())
+    announcePlaced();
+}
+
+void FramePlacement::announcePlaced()
+{
+    if (isPlaced() && !std::exchange(announced_, true))
         Q_EMIT placed();
 }
 
@@ -161,6 +170,7 @@ bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Hide:
         following_ = false;
         settled_ = false;
+        announced_ = false;
         settle_.stop();
         break;
     default:

@@ -74,6 +74,8 @@ private:
     bool followFrame();
     void unsettle();
     void settle();
+    // Says placed() once per rest, when the window rests placed on its frame.
+    void announcePlaced();
     void watchScreen();
 
     QPointer<QWidget> window_;
@@ -81,6 +83,7 @@ private:
     QTimer settle_;
     int placing_ = 0; // thread: main, as every member
     bool settled_ = false;
+    bool announced_ = false;
     bool following_ = false;
     bool checkPending_ = false;
     bool screenWatched_ = false;
