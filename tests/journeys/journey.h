@@ -25,7 +25,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QSettings>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -161,7 +163,33 @@ protected:
         pumpUntil([&] { return signalled && allPlaced(); });
         for (const auto &connection : connections)
             QObject::disconnect(connection);
-        return allPlaced();
+        if (allPlaced())
+            return true;
+        for (const QWidget *one : shown)
+            std::cerr << placementState(one) << std::endl;
+        return false;
+    }
+    // What a window's placement and the X server say of it, for a failure's message: a window
+    // the window manager never took on is unmapped, with no parent frame and no WM_STATE.
+    static std::string placementState(const QWidget *shown)
+    {
+        const auto *placement = shown->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly);
+        const QWindow *handle = shown->windowHandle();
+        QString text;
+        QDebug(&text).nospace() << shown->windowTitle() << " at " << shown->geometry() << " margins "
+                                << (handle ? handle->frameMargins() : QMargins()) << " exposed "
+                                << (handle && handle->isExposed()) << " settled " << placement->isSettled()
+                                << " following " << placement->isFollowing() << " placed " << placement->isPlaced();
+        if (QGuiApplication::platformName() == QLatin1String("xcb") && handle) {
+            QProcess server;
+            server.start(QStringLiteral("sh"),
+                         {QStringLiteral("-c"), QStringLiteral("xwininfo -children -id %1 | grep 'Parent window'; "
+                                                               "xwininfo -id %1 | grep 'Map State'; xprop -id %1 WM_STATE")
+                                                    .arg(handle->winId())});
+            server.waitForFinished(10000);
+            text += u'\n' + QString::fromLocal8Bit(server.readAll());
+        }
+        return text.toStdString();
     }
 
     // The visible button in root named name by its text or its accessible name.

@@ -67,20 +67,35 @@ if [ -n "$beside" ]; then
   xrandr --setmonitor second "$second_width/$(mm "$second_width")x$second_height/$(mm "$second_height")+$width+0" none
 fi
 
-# The window manager is up once it names itself on the root window; one that could not reach
-# the server yet is started again.
+# The window manager names itself on the root window early in its start; one that could not
+# reach the server yet is started again. It manages windows only once it has started, and it
+# reads the requests of windows mapped before then into its queue and may then wait on the
+# server with them still there, until something new comes: such a window would never be shown.
+# So it is up once it has framed a window of ours, and while that is awaited, a property
+# changed on the root window (which it watches) wakes it.
 start_window_manager() {
+  local probe=""
   for _ in $(seq 1 600); do
     if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
       openbox --sm-disable >>"$work/wm.log" 2>&1 &
       wm=$!
     fi
-    if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-      return 0
+    if [ -z "$probe" ] && xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
+      xmessage -title tampod-window-manager-probe -geometry +0+0 probe >/dev/null 2>&1 &
+      probe=$!
+    fi
+    if [ -n "$probe" ]; then
+      if xprop -name tampod-window-manager-probe WM_STATE 2>/dev/null | grep -q "Normal"; then
+        kill "$probe" 2>/dev/null || true
+        wait "$probe" 2>/dev/null || true
+        return 0
+      fi
+      xprop -root -f _TAMPOD_WAKE 32c -set _TAMPOD_WAKE 1 2>/dev/null || true
     fi
     sleep 0.1
   done
   echo "run_on_short_screen: the window manager did not start" >&2
+  [ -n "$probe" ] && kill "$probe" 2>/dev/null || true
   cat "$work/wm.log" >&2
   return 1
 }
@@ -129,6 +144,14 @@ status=0
 wait "$program" || status=$?
 wait "$reader" || true
 if [ "$status" -ne 0 ]; then
+  # What the window manager was doing: a journey that waited for it in vain says so.
+  if [ -n "$wm" ] && ! kill -0 "$wm" 2>/dev/null; then
+    echo "run_on_short_screen: the window manager had ended" >&2
+  elif [ -n "$wm" ]; then
+    echo "run_on_short_screen: the window manager was $(ps -o stat= -o wchan= -p "$wm" 2>/dev/null)" >&2
+    command -v gdb >/dev/null && gdb -p "$wm" -batch -ex "bt" 2>&1 | grep "^#" >&2 || true
+  fi
+  cat "$work/wm.log" >&2
   exit "$status"
 fi
 if grep -q '^\[  SKIPPED \]' "$work/run.log" || ! grep -q '^\[  PASSED  \] [1-9]' "$work/run.log"; then
