@@ -77,7 +77,10 @@ start_window_manager() {
   local probe=""
   for _ in $(seq 1 600); do
     if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
-      openbox --sm-disable >>"$work/wm.log" 2>&1 &
+      # In a session of its own: the journey that stops it would otherwise lose it to the
+      # hangup the system sends to a stopped process whose group is left without a parent
+      # (as when whatever started the run ends first).
+      setsid openbox --sm-disable >>"$work/wm.log" 2>&1 &
       wm=$!
     fi
     if [ -z "$probe" ] && xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
@@ -146,7 +149,9 @@ wait "$reader" || true
 if [ "$status" -ne 0 ]; then
   # What the window manager was doing: a journey that waited for it in vain says so.
   if [ -n "$wm" ] && ! kill -0 "$wm" 2>/dev/null; then
-    echo "run_on_short_screen: the window manager had ended" >&2
+    ended=0
+    wait "$wm" || ended=$?
+    echo "run_on_short_screen: the window manager had ended with status $ended" >&2
   elif [ -n "$wm" ]; then
     echo "run_on_short_screen: the window manager was $(ps -o stat= -o wchan= -p "$wm" 2>/dev/null)" >&2
     command -v gdb >/dev/null && gdb -p "$wm" -batch -ex "bt" 2>&1 | grep "^#" >&2 || true
