@@ -151,6 +151,7 @@ if [ "$status" -ne 0 ]; then
   if [ -n "$wm" ] && ! kill -0 "$wm" 2>/dev/null; then
     ended=0
     wait "$wm" || ended=$?
+    wm=""
     echo "run_on_short_screen: the window manager had ended with status $ended" >&2
   elif [ -n "$wm" ]; then
     echo "run_on_short_screen: the window manager was $(ps -o stat= -o wchan= -p "$wm" 2>/dev/null)" >&2
