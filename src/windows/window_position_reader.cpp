@@ -65,11 +65,6 @@ WindowPositionReader *WindowPositionReader::attach(QWidget *window, const QStrin
     return reader;
 }
 
-bool WindowPositionReader::framesWindows()
-{
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
 bool WindowPositionReader::hasGlobalPositions()
 {
     return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));

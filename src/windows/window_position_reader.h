@@ -60,8 +60,6 @@ public:
     static QRectF clamped(const QRectF &frame, const QList<QRectF> &screens);
 
     static bool hasGlobalPositions();
-    // Whether a window manager may frame the windows (X11): their frames come after they show.
-    static bool framesWindows();
 
     // How long a shown or placed window must go without moving before its moves are the user's.
     static constexpr std::chrono::milliseconds settleTime = FramePlacement::settleTime;

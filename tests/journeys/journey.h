@@ -18,6 +18,7 @@
 
 #include "support/file_fixtures.h"
 #include "support/panel_user.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 
 #include <QAbstractButton>
@@ -25,7 +26,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QSettings>
 #include <QWindow>
 
@@ -180,14 +180,12 @@ protected:
                                 << (handle ? handle->frameMargins() : QMargins()) << " exposed "
                                 << (handle && handle->isExposed()) << " settled " << placement->isSettled()
                                 << " following " << placement->isFollowing() << " placed " << placement->isPlaced();
-        if (QGuiApplication::platformName() == QLatin1String("xcb") && handle) {
-            QProcess server;
-            server.start(QStringLiteral("sh"),
-                         {QStringLiteral("-c"), QStringLiteral("xwininfo -children -id %1 | grep 'Parent window'; "
-                                                               "xwininfo -id %1 | grep 'Map State'; xprop -id %1 WM_STATE")
-                                                    .arg(handle->winId())});
-            server.waitForFinished(10000);
-            text += u'\n' + QString::fromLocal8Bit(server.readAll());
+        if (FramePlacement::framesWindows() && handle) {
+            const ProgramRun server = runProgram(
+                QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("xwininfo -children -id %1 | grep 'Parent window'; "
+                                                                           "xwininfo -id %1 | grep 'Map State'; xprop -id %1 WM_STATE")
+                                                                .arg(handle->winId())});
+            text += u'\n' + QString::fromLocal8Bit(server.output);
         }
         return text.toStdString();
     }

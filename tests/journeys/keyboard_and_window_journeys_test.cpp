@@ -382,7 +382,7 @@ class ShortScreenJourney : public Journey {
 protected:
     void SetUp() override
     {
-        if (!WindowPositionReader::framesWindows())
+        if (!FramePlacement::framesWindows())
             GTEST_SKIP() << "needs a window manager's frames: run by run_on_short_screen.sh";
         screen = window->screen()->availableGeometry();
         ASSERT_LT(screen.height(), 690) << "the screen has room for every window: nothing to fit";

@@ -36,7 +36,7 @@ class LateFrameJourney : public Journey {
 protected:
     void SetUp() override
     {
-        if (!WindowPositionReader::framesWindows())
+        if (!FramePlacement::framesWindows())
             GTEST_SKIP() << "needs a window manager's frames: run by run_on_short_screen.sh";
     }
 

@@ -14,16 +14,6 @@
 
 namespace tampod {
 
-namespace {
-
-// Whether a window manager may frame the windows: there a placement waits for the frame.
-bool framesWindows()
-{
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-} // namespace
-
 FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain)
     : QObject(window)
     , window_(window)
@@ -34,6 +24,11 @@ FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain
     connect(&settle_, &QTimer::timeout, this, &FramePlacement::settle);
     FrameEvents::listen();
     window->installEventFilter(this);
+}
+
+bool FramePlacement::framesWindows()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
 }
 
 void FramePlacement::follow()

@@ -29,6 +29,10 @@ public:
     // Follows window (as its child) with placeAgain, which fits and places it once more.
     FramePlacement(QWidget *window, std::function<void()> placeAgain);
 
+    // Whether a window manager may frame the windows (X11): their frames come after they show,
+    // and a placement waits for them.
+    static bool framesWindows();
+
     // How long a placed window must go without moving before its moves are the user's.
     static constexpr std::chrono::milliseconds settleTime{500};
     void setSettleTime(std::chrono::milliseconds time) { settle_.setInterval(time); }

@@ -3,7 +3,6 @@
 #include "views/kit/frame_placement.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QWidget>
 
 #include <xcb/xproto.h>
@@ -34,7 +33,7 @@ xcb_window_t framedWindow(const xcb_generic_event_t *event)
 void FrameEvents::listen()
 {
     static bool listening = false;
-    if (listening || QGuiApplication::platformName() != QLatin1String("xcb"))
+    if (listening || !FramePlacement::framesWindows())
         return;
     listening = true;
     // Lives as long as the application: Qt keeps the filter until it is removed.
