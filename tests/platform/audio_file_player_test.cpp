@@ -339,6 +339,29 @@ TEST_F(AudioFilePlayerTest, ACutMp3PlaysWhatDecodesAndFinishes)
     EXPECT_GE(qint64(heard.size()), frames);
 }
 
+// An M4A file cut short, its sample index whole: the player states and plays the samples still
+// there, as the command line decodes them, and finishes without an error.
+TEST_F(AudioFilePlayerTest, ACutM4aPlaysWhatDecodesAndFinishes)
+{
+    const auto pulled = test::PullingOutput::installed();
+    for (const char *codec : {"aac", "alac"}) {
+        const QString path = dir.file(QStringLiteral("cut-%1.m4a").arg(codec));
+        test::makeTone(path, 2 * rate, {"-c:a", codec, "-movflags", "+faststart"});
+        const QByteArray whole = test::readAll(path);
+        test::writeFile(path, whole.left(whole.size() * 2 / 3));
+        const qint64 frames = test::ffmpegDecode(path).size() / qsizetype(2 * sizeof(float));
+        AudioFilePlayer player(path);
+        EXPECT_DOUBLE_EQ(player.duration(), double(frames) / rate) << codec;
+        Reports seen;
+        seen.watch(player);
+        ASSERT_TRUE(player.play());
+        const auto heard = pulled->pullUntil([&] { return seen.finished > 0; });
+        EXPECT_EQ(seen.succeeded, 1) << codec;
+        EXPECT_EQ(seen.decodeErrors, 0) << codec;
+        EXPECT_GE(qint64(heard.size()), frames) << codec;
+    }
+}
+
 // A read the system fails in the middle of a source (an unreadable sector, a share that drops)
 // fails it in every format: a whole read throws an input error instead of ending early, and
 // playback stops with a decode error instead of finishing.

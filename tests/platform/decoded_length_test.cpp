@@ -409,7 +409,18 @@ std::vector<Damage> damages()
             return path;
         };
     };
+    // Its index before the samples, as a file made for streaming: a cut keeps the index whole.
+    const auto cutMp4 = [](const char *codec, int percent) {
+        return [=](const QString &path) {
+            test::makeTone(path, 132300, {"-c:a", codec, "-movflags", "+faststart"});
+            const QByteArray whole = test::readAll(path);
+            test::writeFile(path, whole.left(whole.size() * percent / 100));
+            return path;
+        };
+    };
     return {
+        {"cut-aac.m4a", cutMp4("aac", 70)},
+        {"cut-alac.m4a", cutMp4("alac", 50)},
         {"cut.flac", flac([](QByteArray b) { return b.left(b.size() / 2); })},
         {"last-byte-missing.flac", flac([](QByteArray b) { return b.chopped(1); })},
         {"overstated.flac", flac([](QByteArray b) {

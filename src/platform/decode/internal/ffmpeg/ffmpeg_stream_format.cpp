@@ -88,13 +88,31 @@ std::optional<int64_t> walkedLength(AudioCodecKind codec, const QString &contain
     return walk->samples;
 }
 
+// An MP4 sample table says where each sample lies: where the file was cut, the samples whose
+// bytes do not all lie inside it are not there, and the stream ends where the first of them
+// would begin (the demuxer's index times samples from the edit's start, as the decode does).
+// nullopt where every sample is there.
+std::optional<int64_t> mp4FramesPresent(AVStream &stream, int64_t fileSize, int rate)
+{
+    const int entries = avformat_index_get_entries_count(&stream);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry *entry = avformat_index_get_entry(&stream, i);
+        if (entry && entry->pos >= 0 && entry->pos + entry->size <= fileSize)
+            continue;
+        if (!entry || entry->timestamp == AV_NOPTS_VALUE)
+            return 0;
+        return std::max<int64_t>(0, av_rescale_q(entry->timestamp, stream.time_base, AVRational{1, rate}));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex,
                                  const AVCodecContext &decoder, const FileHandle &file,
                                  int64_t fileSize, int64_t dataStart, const rawstream::End &audioEnd)
 {
-    const AVStream *stream = demuxer.streams[streamIndex];
+    AVStream *stream = demuxer.streams[streamIndex];
     const AVCodecParameters *parameters = stream->codecpar;
     const int channels = parameters->ch_layout.nb_channels;
     const int rate = parameters->sample_rate;
@@ -169,6 +187,8 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
                    && (pcm || format.codec == AudioCodecKind::aac
                        || format.codec == AudioCodecKind::alac))) {
         d.exactLength = stated;
+        if (const auto present = mp4FramesPresent(*stream, fileSize, rate); present && stated)
+            d.exactLength = std::min(*stated, *present);
     }
     // An MP3 stream whose frames were not all walked (joined files, a cut, a damaged frame
     // header) has timestamps that leave out the frames the demuxer drops: a seek goes by the
