@@ -5,6 +5,7 @@
 #include "core/file_handle.h"
 #include "files/access/file_access_lease.h"
 #include "files/journal/audio_export_error.h"
+#include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 #include "platform/decode/flac_file_check.h"
 #include "concurrency/thread_start.h"
@@ -103,6 +104,20 @@ void tagging(Work work)
     }
 }
 
+// Reading the staged file back: a read the system fails there fails the check as a step of the
+// audio layer, in the export's sentence, never in the system's own words.
+template <typename Work>
+void readingBack(Work work)
+{
+    try {
+        work();
+    } catch (const AudioFileError &error) {
+        throw AudioExportError::native(QStringLiteral("verifying output"), error.code());
+    } catch (const SystemError &error) {
+        throw AudioExportError::native(QStringLiteral("verifying output"), -error.errnoValue());
+    }
+}
+
 // A FLAC file the encoder tagged already (tagged is encoded) is only read back.
 void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, const QString &tagged)
 {
@@ -113,7 +128,8 @@ void tag(const std::optional<double> &bpm, bool flac, const QString &encoded, co
             M4ATempoMetadata::write(bpm, encoded);
     });
     if (bpm && TempoModel::isUsable(*bpm)) {
-        const auto read = flac ? FLACTempoMetadata::read(tagged) : M4ATempoMetadata::read(tagged);
+        std::optional<double> read;
+        readingBack([&] { read = flac ? FLACTempoMetadata::read(tagged) : M4ATempoMetadata::read(tagged); });
         if (read != bpm)
             throw AudioExportError(Case::tempoMetadata);
     }
@@ -262,7 +278,7 @@ AudioExportResult run(const AudioExportRequest &request, const ExportProgress &p
     // The hand-written short file is tagged in a copy; the encoder's output is tagged already.
     const QString final = handWritten ? staging.path(QStringLiteral("tagged.flac")) : encoded;
     tag(bpm, flac, encoded, final);
-    verify(final, request.settings, render, token);
+    readingBack([&] { verify(final, request.settings, render, token); });
     // The FLAC encoder leaves its file to be flushed here, after the check, so that the flush
     // is not waited for while the file is read back; the tag writers flush what they write.
     if (flac && !handWritten)

@@ -182,6 +182,10 @@ std::unique_ptr<DecodedStream> openSndfileStream(const FileHandle &file, const A
                      &SourceBytes::tell};
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndfileCloser> opened(sf_open_virtual(&io, SFM_READ, &info, bytes.get()));
+    // libsndfile reads a failed read as bytes that are not there, and may then take the header
+    // from the wrong place: the open fails as the read did.
+    if (bytes->readError)
+        failRead(bytes->readError, openingText());
     if (!opened || info.channels != format.channels || info.samplerate != format.sampleRate
         || info.frames != length || !info.seekable
         || !sameCoding(info.format & SF_FORMAT_SUBMASK, format))
