@@ -1,6 +1,7 @@
 #include "import/native_audio.h"
 
 #include "core/error.h"
+#include "platform/audio_file_error.h"
 #include "platform/decode/audio_file_reader.h"
 
 #include <cmath>
@@ -21,6 +22,11 @@ NativeAudio NativeAudio::open(const QString &path, const CancellationToken &toke
         audio.playable = started && length > 0 && std::isfinite(audio.duration) && audio.duration > 0;
     } catch (const Cancelled &) {
         throw;
+    } catch (const AudioFileError &error) {
+        // A read the system failed says nothing of whether the audio plays: the file could not
+        // be read.
+        if (error.kind() == AudioFileError::Kind::io)
+            throw;
     } catch (const std::exception &) {
         // Opened, but it does not play.
     }

@@ -262,8 +262,8 @@ TEST_F(Importer, InjectedFaultsHaveTheirSentences)
 
 // A stretch of a file the system cannot read (an unreadable sector, a share that drops) is never
 // taken for the end of its audio: where the import reads it (an ALAC file in CAF, whose length a
-// decode counts; an Ogg file, whose pages are walked), the file is refused; elsewhere it comes in
-// whole.
+// decode counts; an Ogg file, whose pages are walked), the file is refused as one that cannot be
+// read; elsewhere it comes in whole.
 TEST_F(Importer, AReadTheSystemFailsRefusesTheFileWhereTheImportReadsIt)
 {
     const QString sources = folder("sources");
@@ -273,9 +273,9 @@ TEST_F(Importer, AReadTheSystemFailsRefusesTheFileWhereTheImportReadsIt)
                           "alac", paths.last()});
     // Opening an Ogg file reads every page, and an MP3 file every frame header (which bear its
     // Info header's counts out): the stretch fails those opens.
-    const std::map<QString, QString> refused = {{"alac.caf", text::notPlayable},
-                                                {"tone.ogg", text::nativeCannotOpen},
-                                                {"tone.mp3", text::nativeCannotOpen}};
+    const std::map<QString, QString> refused = {{"alac.caf", text::cannotRead},
+                                                {"tone.ogg", text::cannotRead},
+                                                {"tone.mp3", text::cannotRead}};
     for (const QString &path : paths) {
         const QString name = QFileInfo(path).fileName();
         const qint64 middle = QFileInfo(path).size() / 2;
@@ -288,6 +288,9 @@ TEST_F(Importer, AReadTheSystemFailsRefusesTheFileWhereTheImportReadsIt)
             ASSERT_EQ(result.tracks.size(), 1) << name.toStdString();
             EXPECT_DOUBLE_EQ(result.tracks.first().duration, 12.0) << name.toStdString();
         }
+        // Its first bytes, which every open reads.
+        BadStretch badStart(path, 0, 16);
+        EXPECT_EQ(load({path}).rejections, (QList<ImportRejection>{{name, text::cannotRead}})) << name.toStdString();
     }
 }
 

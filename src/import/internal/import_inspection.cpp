@@ -8,6 +8,7 @@
 #include "import/tempo_metadata.h"
 #include "library/rex_error.h"
 #include "library/sd2_identification.h"
+#include "platform/audio_file_error.h"
 #include "sd2/sd2_metadata_error.h"
 #include "sd2/sd2_metadata_reader.h"
 #include "sd2/sd2_recovery_error.h"
@@ -27,6 +28,21 @@
 namespace tampod {
 
 namespace {
+
+// A read of the file the system failed (a bad sector, a share that went away): the file could not
+// be read, whatever its encoding.
+bool readFailed(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const AudioFileError &audio) {
+        return audio.kind() == AudioFileError::Kind::io;
+    } catch (const SystemError &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 QString fileName(const QString &path)
 {
@@ -221,7 +237,8 @@ void ImportJob::failed(const Probe &file, const std::exception_ptr &error, const
         if (file.isREX)
             refuse(file.name, ImportText::rexUnreadable);
         else if (!admitSD2(file.resolved, lease))
-            refuse(file.name, isReadable(file.path) ? ImportText::nativeCannotOpen : ImportText::cannotRead);
+            refuse(file.name, isReadable(file.path) && !readFailed(error) ? ImportText::nativeCannotOpen
+                                                                          : ImportText::cannotRead);
     }
 }
 
