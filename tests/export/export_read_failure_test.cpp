@@ -37,7 +37,9 @@ Export exportFailing(const TempDir &dir, const QString &source, const QString &t
     environment.insert(QStringLiteral("FAILING_READ_AT"), QString::number(n));
     environment.insert(QStringLiteral("FAILING_READ_COUNT"), count);
     // A sanitized tool wants its runtime first among the libraries; the shim comes before it.
-    environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0"));
+    const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                       sanitizer + (sanitizer.isEmpty() ? "" : ":") + QStringLiteral("verify_asan_link_order=0"));
     Export result;
     result.run = runProgram(QStringLiteral(EXPORT_FILE_TOOL),
                             {dir.file(QStringLiteral("store")), source, destination, format, bits}, environment);
