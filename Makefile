@@ -24,7 +24,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# The program alone, with what it reads at run time (the Vinyl samples, its icon): no test.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target tampod
 	$(BUILD_DIR)/src/tampod
 
 test: build

@@ -2,6 +2,7 @@
 
 #include "app/app_texts.h"
 
+#include "concurrency/thread_role.h"
 #include "core/native_path.h"
 #include "core/outside_file_url.h"
 
@@ -245,6 +246,7 @@ void SingleInstance::sayIfWaitingLong()
 
 bool SingleInstance::listen()
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     if (socketPath_.isEmpty())
         return false;
     if (!server_) {
@@ -266,6 +268,7 @@ bool SingleInstance::listen()
 
 void SingleInstance::startDelivering()
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     delivering_ = true;
     deliverWaiting();
 }
@@ -295,6 +298,7 @@ void SingleInstance::deliverWaiting()
 
 bool SingleInstance::eventFilter(QObject *watched, QEvent *event)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     if (watched == heldBy_ && event->type() == QEvent::Hide) {
         watched->removeEventFilter(this);
         heldBy_ = nullptr;

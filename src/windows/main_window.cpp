@@ -48,8 +48,6 @@ void MainWindow::updateSD2Tools()
             showsAdvancedSD2_->set(false);
             return;
         }
-        // Sheets carry no title of their own.
-        sheet->setWindowTitle(WindowText::mainTitle);
         // The sheet's own on-close action runs first; then the flag follows the sheet.
         connect(sheet, &SheetDialog::dismissed, this, [this] {
             sd2Tools_ = nullptr;

@@ -1,5 +1,6 @@
 #include "views/kit/frame_placement.h"
 
+#include "concurrency/thread_role.h"
 #include "views/kit/internal/frame_events.h"
 #include "views/kit/screen_fit.h"
 
@@ -19,6 +20,7 @@ FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain
     , window_(window)
     , placeAgain_(std::move(placeAgain))
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     settle_.setSingleShot(true);
     settle_.setInterval(settleTime);
     connect(&settle_, &QTimer::timeout, this, &FramePlacement::settle);
@@ -33,6 +35,7 @@ bool FramePlacement::framesWindows()
 
 void FramePlacement::follow()
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     following_ = true;
     replacements_ = 0;
     watchScreen();
@@ -40,6 +43,7 @@ void FramePlacement::follow()
 
 void FramePlacement::place(const std::function<void()> &move)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     if (!window_)
         return;
     ++placing_;
@@ -53,6 +57,7 @@ void FramePlacement::place(const std::function<void()> &move)
 
 bool FramePlacement::isPlaced() const
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     return window_ && settled_ && !frameChanged() && (!framesWindows() || ScreenFit::isFramed(window_));
 }
 
@@ -66,6 +71,7 @@ bool FramePlacement::isShownFramed() const
 
 void FramePlacement::frameEventArrived()
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     // Qt takes the event in after the native filters have seen it: look once it has.
     if (std::exchange(checkPending_, true))
         return;
@@ -134,6 +140,7 @@ void FramePlacement::watchScreen()
 
 bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     if (watched != window_)
         return false;
     switch (event->type()) {

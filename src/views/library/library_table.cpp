@@ -6,6 +6,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QScrollBar>
 
 namespace tampod {
@@ -55,11 +56,13 @@ void LibraryTable::apply(Update update)
         layoutColumns();
     }
     syncSelection(update.selection);
-    if (update.focus != focus_ && model_->rowCount() > 0 && update.focus) {
-        const auto &rows = model_->rows();
-        const auto found = std::find_if(rows.cbegin(), rows.cend(), [&](const LibraryRow &r) { return r.id == *update.focus; });
-        if (found != rows.cend())
-            scrollTo(model_->index(static_cast<int>(found - rows.cbegin()), name));
+    if (update.focus != focus_) {
+        if (const std::optional<int> row = rowOf(update.focus)) {
+            // The list lays its rows out on a later turn: scrolled before, a new last row would be
+            // scrolled to only as far as the rows before it reach.
+            doItemsLayout();
+            scrollTo(model_->index(*row, name));
+        }
     }
     focus_ = update.focus;
     isUpdating_ = false;
@@ -263,10 +266,36 @@ void LibraryTable::keyPressEvent(QKeyEvent *event)
 
 bool LibraryTable::viewportEvent(QEvent *event)
 {
+    const bool resized = event->type() == QEvent::Resize;
+    const std::optional<int> focusRow = resized ? rowOf(focus_) : std::nullopt;
+    // Whole in sight before the list took its new size.
+    const bool focusWasWhole = focusRow && isWhole(*focusRow, static_cast<QResizeEvent *>(event)->oldSize().height());
     const bool handled = QTableView::viewportEvent(event);
-    if (event->type() == QEvent::Resize)
+    if (resized) {
         layoutColumns();
+        // A panel that appears below the list takes its height after the list has scrolled to
+        // the row it keeps in view: the row is brought back into sight.
+        if (focusWasWhole && !isWhole(*focusRow, viewport()->height()))
+            scrollTo(model_->index(*focusRow, name));
+    }
     return handled;
+}
+
+std::optional<int> LibraryTable::rowOf(const std::optional<QUuid> &id) const
+{
+    if (!id)
+        return std::nullopt;
+    const auto &rows = model_->rows();
+    const auto found = std::find_if(rows.cbegin(), rows.cend(), [&](const LibraryRow &r) { return r.id == *id; });
+    if (found == rows.cend())
+        return std::nullopt;
+    return static_cast<int>(found - rows.cbegin());
+}
+
+bool LibraryTable::isWhole(int row, int viewportHeight) const
+{
+    const int top = rowViewportPosition(row);
+    return top >= 0 && top + rowHeight(row) <= viewportHeight;
 }
 
 } // namespace tampod

@@ -30,7 +30,9 @@ public:
     struct Update {
         std::vector<LibraryRow> rows;
         QSet<QUuid> selection;
-        std::optional<QUuid> focus; // scrolled into view when it changes
+        // Scrolled into view when it changes, and kept whole in view when the list's height
+        // changes while it is.
+        std::optional<QUuid> focus;
         double scale = 1;
         QSet<QUuid> checked;
     };
@@ -76,6 +78,10 @@ private:
     void syncSelection(const QSet<QUuid> &ids);
     void toggleCheck(int row);
     void followSelection();
+    // The row of id in the list now.
+    std::optional<int> rowOf(const std::optional<QUuid> &id) const;
+    // Whether row is whole in sight in a viewport viewportHeight high.
+    bool isWhole(int row, int viewportHeight) const;
 
     LibraryTableModel *const model_;
     bool isUpdating_ = false;

@@ -258,6 +258,7 @@ SD2ToolsView::~SD2ToolsView()
 SheetDialog *SD2ToolsView::sheet(PlayerModel &player, QWidget *window)
 {
     auto *sheet = new SheetDialog(window);
+    sheet->setWindowTitle(SD2ViewText::toolsTitle);
     auto *view = new SD2ToolsView(player, sheet);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,6 @@
 #include "views/kit/accessibility/accessible_bus_guard.h"
 
+#include "concurrency/thread_role.h"
 #include "views/kit/accessibility/accessible_cell_place.h"
 #include "views/kit/accessibility/internal/bounded_bus_call.h"
 #include "views/kit/accessibility/internal/bus_call_queue.h"
@@ -133,6 +134,7 @@ AccessibleBusGuard::AccessibleBusGuard(QDBusVirtualObject *bridge)
 
 void AccessibleBusGuard::install()
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     static Observer observer;
     static const bool observing = [] {
         QAccessible::installActivationObserver(&observer);
@@ -163,6 +165,7 @@ void AccessibleBusGuard::standInFrontOfTheBridge()
 
 bool AccessibleBusGuard::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     if (message.type() != QDBusMessage::MethodCallMessage)
         return bridge_ && bridge_->handleMessage(message, connection);
     if (answeredByTheBusLibrary(message)) {

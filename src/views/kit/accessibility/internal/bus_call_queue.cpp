@@ -1,5 +1,7 @@
 #include "views/kit/accessibility/internal/bus_call_queue.h"
 
+#include "concurrency/thread_role.h"
+
 #include <QMetaObject>
 
 namespace tampod {
@@ -13,11 +15,13 @@ constexpr qint64 turnNanoseconds = 4'000'000;
 
 BusCallQueue::BusCallQueue(Serve serve, QObject *parent) : QObject(parent), serve_(std::move(serve))
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     clock_.start();
 }
 
 bool BusCallQueue::take(const QDBusMessage &message, const QDBusConnection &connection)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     std::deque<Call> &calls = callers_[message.service()];
     if (int(calls.size()) >= callerBound || waiting_ >= totalBound) {
         if (calls.empty())
@@ -38,6 +42,7 @@ bool BusCallQueue::take(const QDBusMessage &message, const QDBusConnection &conn
 
 bool BusCallQueue::mayIntrospect(const QString &caller)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
     const qint64 second = clock_.elapsed() / 1000;
     if (introspections_.size() > 256) // callers of seconds past are forgotten
         introspections_.removeIf([second](const auto &entry) { return entry.value().second != second; });
