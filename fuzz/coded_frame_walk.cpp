@@ -31,6 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     check(tampod::codedframes::ac3(file, 0, bytes, false), bytes, 1536 / 128);
     check(tampod::codedframes::ac3(file, 0, bytes, true), bytes, 1536 / 8);
     check(tampod::codedframes::mpegLayer3(file, 0, bytes), bytes, 1152 / 24 + 1);
+    // The check of a stream's last frames from a read near its end agrees with a walk from its
+    // first frame: input that is wholly one chain of frames passes it.
+    const tampod::codedframes::Chain chain = tampod::codedframes::layer3Chain(file, 0, bytes);
+    if (chain.frames > 0 && chain.end == bytes && !tampod::codedframes::layer3FramesEndAt(file, 0, bytes, bytes))
+        std::abort();
+    // Any count and total against any frame header, as an Info header may state them.
+    if (size >= 12) {
+        const auto word = [data](size_t at) { return int64_t(uint32_t(data[at]) << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3]); };
+        tampod::codedframes::layer3CountFits(std::span(data, size), word(4), word(8), data[1] & 1);
+    }
     // The search for a stream's first frame near where the tags before it say they end.
     const auto start = tampod::streamstart::nearest(file, bytes / 2, 0, tampod::codedframes::layer3FramesAt);
     if (start && (*start < 0 || *start >= bytes))

@@ -271,11 +271,10 @@ TEST_F(Importer, AReadTheSystemFailsRefusesTheFileWhereTheImportReadsIt)
     paths << sources + "/alac.caf";
     runChecked("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "anoisesrc=r=44100:a=0.3:d=12", "-ac", "2", "-c:a",
                           "alac", paths.last()});
-    // Opening an Ogg file reads every page, and an MP3 file every frame header (which bear its
-    // Info header's counts out): the stretch fails those opens.
+    // Opening an Ogg file reads every page: the stretch fails that open. An MP3 file's Info
+    // header agrees with its end, where the import reads it, so the middle is not read.
     const std::map<QString, QString> refused = {{"alac.caf", text::cannotRead},
-                                                {"tone.ogg", text::cannotRead},
-                                                {"tone.mp3", text::cannotRead}};
+                                                {"tone.ogg", text::cannotRead}};
     for (const QString &path : paths) {
         const QString name = QFileInfo(path).fileName();
         const qint64 middle = QFileInfo(path).size() / 2;

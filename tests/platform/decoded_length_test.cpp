@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 using namespace tampod;
 
@@ -790,6 +791,93 @@ TEST(DecodedLength, AnInfoHeaderCountsOnlyWhatItsFramesBearOut)
             const int64_t decoded = framesOf(test::ffmpegDecode(path), 2);
             for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance})
                 EXPECT_EQ(fourLengths(path, use), std::vector<int64_t>(4, decoded));
+        }
+    }
+}
+
+namespace {
+
+// An MPEG-1 stereo MP3's Info header field at offset past its "Xing" or "Info" set to value, and
+// the LAME tag's CRC made to hold again, as a tool that rewrites the header would leave it
+// (unless keepCrc, as a hand edit leaves it).
+QByteArray withInfoField(QByteArray mp3, int offset, uint32_t value, bool keepCrc = false)
+{
+    const qsizetype tag = mp3.indexOf(mp3.contains("Xing") ? "Xing" : "Info"), frame = tag - 36, crcAt = tag + 154;
+    for (int i = 0; i < 4; ++i)
+        mp3[tag + offset + i] = char(value >> (24 - 8 * i));
+    if (keepCrc)
+        return mp3;
+    mp3[crcAt] = mp3[crcAt + 1] = 0;
+    uint16_t crc = 0;
+    for (qsizetype i = frame; i < frame + 190; ++i) {
+        crc ^= uint8_t(mp3[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    mp3[crcAt] = char(crc >> 8);
+    mp3[crcAt + 1] = char(crc);
+    return mp3;
+}
+
+uint32_t infoField(const QByteArray &mp3, int offset)
+{
+    const qsizetype at = mp3.indexOf(mp3.contains("Xing") ? "Xing" : "Info") + offset;
+    return uint32_t(uint8_t(mp3[at])) << 24 | uint8_t(mp3[at + 1]) << 16 | uint8_t(mp3[at + 2]) << 8 | uint8_t(mp3[at + 3]);
+}
+
+} // namespace
+
+// An Info header that agrees with its file where the audio ends (its tag's CRC, its frame count
+// for its byte count, its last frames ending where the byte count says, nothing after them but
+// tags or padding) is taken from a small read there. One that disagrees in any of these, its
+// CRC made to hold, is not taken: the file is stated at what it decodes to.
+TEST(DecodedLength, AnInfoHeaderIsTakenFromTheFilesEndOnlyWhereItAgrees)
+{
+    test::TempDir dir;
+    int index = 0;
+    const auto write = [&](const QByteArray &bytes) {
+        const QString path = dir.file(QString::number(index++) + ".mp3");
+        test::writeFile(path, bytes);
+        return path;
+    };
+    for (const auto &[encoding, options, channels] : std::vector<std::tuple<const char *, QStringList, int>>{
+             {"CBR", {"-c:a", "libmp3lame", "-b:a", "192k"}, 2},
+             {"VBR", {"-c:a", "libmp3lame", "-q:a", "2"}, 2},
+             {"mono CBR", {"-c:a", "libmp3lame", "-b:a", "96k"}, 1}}) {
+        const QString clean = dir.file(QString::number(index++) + ".mp3");
+        test::makeTone(clean, 882000, options, 44100, channels);
+        const QByteArray stream = test::readAll(clean);
+        for (const auto &[after, bytes] : std::vector<std::pair<const char *, QByteArray>>{
+                 {"nothing", {}}, {"ID3v1", test::id3v1Tag()}, {"APE and ID3v1", test::apeTag(true) + test::id3v1Tag()},
+                 {"Lyrics3 and ID3v1", test::lyrics3Tag() + test::id3v1Tag()}, {"2 KB padding", QByteArray(2048, '\0')}}) {
+            SCOPED_TRACE(std::string(encoding) + ", then " + after);
+            const QString path = write(stream + bytes);
+            const qint64 before = test::bytesReadSoFar();
+            EXPECT_EQ(statedByHeader(path), 882000);
+            EXPECT_LT(test::bytesReadSoFar() - before, stream.size() / 4);
+        }
+        if (channels == 1)
+            continue;
+        const uint32_t frames = infoField(stream, 8), bytes = infoField(stream, 12);
+        std::vector<std::pair<const char *, QByteArray>> disagreeing = {
+            {"the last frames junk", stream.chopped(3000) + junk(3000)},
+            {"junk before an intact last frame", stream.left(stream.size() - 3000) + junk(2300) + stream.right(700)},
+            {"a byte count one short", withInfoField(stream, 12, bytes - 1)},
+            {"a byte count one over, then ID3v1", withInfoField(stream, 12, bytes + 1) + test::id3v1Tag()},
+            {"a second stream after", stream + stream},
+            {"a frame count 8 times too high", withInfoField(stream, 8, frames * 8)},
+            {"a frame count 8 times too low", withInfoField(stream, 8, frames / 8)},
+            {"a frame count one too high, the CRC left as it was", withInfoField(stream, 8, frames + 1, true)}};
+        if (std::string(encoding) == "CBR") {
+            disagreeing.emplace_back("a frame count one too high", withInfoField(stream, 8, frames + 1));
+            disagreeing.emplace_back("a frame count one too low", withInfoField(stream, 8, frames - 1));
+        }
+        for (const auto &[damage, bytes] : disagreeing) {
+            SCOPED_TRACE(std::string(encoding) + ", " + damage);
+            const QString path = write(bytes);
+            EXPECT_EQ(statedByHeader(path), std::nullopt);
+            AudioFileReader reader(path);
+            EXPECT_EQ(reader.length(), framesOf(test::ffmpegDecode(path), 2));
         }
     }
 }

@@ -202,21 +202,30 @@ TEST(LengthCache, ASecondReaderOfAnUnchangedFileDoesNotDecodeToCount)
     EXPECT_EQ(longer.length * 2 * qint64(sizeof(float)), test::ffmpegDecode(path).size());
 }
 
-// An MP3 whose Info header counts its frames is proved at open by a walk of every frame header:
-// only the first open of the file walks it; the same file changed since, or grown by a second
-// stream the header does not count, is walked afresh.
+// An MP3 whose Info header counts its frames, where the file's end does not settle it (its
+// tag's CRC no longer holds, as where another tool rewrote the header), is proved at open by a
+// walk of every frame header: only the first open of the file walks it; the same file changed
+// since, or grown by a second stream the header does not count, is walked afresh. Its twin with
+// the header as the encoder wrote it is proved without a walk.
 TEST(LengthCache, TheWalkThatProvesAnInfoHeaderIsMadeOncePerUnchangedFile)
 {
     test::TempDir dir;
-    const QString path = dir.file("info.mp3");
-    test::makeTone(path, 1323000, {"-c:a", "libmp3lame"});
+    const QString path = dir.file("info.mp3"), twin = dir.file("twin.mp3");
+    test::makeTone(twin, 1323000, {"-c:a", "libmp3lame"});
+    QByteArray rewritten = test::readAll(twin);
+    rewritten[rewritten.indexOf("Info") + 154] ^= 1; // the tag's CRC
+    test::writeFile(path, rewritten);
     const qint64 size = QFileInfo(path).size();
-    const auto lengthOf = [&path](const QString &) {
+    const auto lengthOf = [](const QString &file) {
         const qint64 before = test::bytesReadSoFar();
-        AudioFileReader reader(path);
+        AudioFileReader reader(file);
         return Counted{reader.length(), test::bytesReadSoFar() - before};
     };
+    const Counted untouched = lengthOf(twin);
+    EXPECT_EQ(untouched.length, 1323000);
+    EXPECT_LT(untouched.bytes, size / 4);
     const Counted first = lengthOf(path);
+    EXPECT_EQ(first.length, 1323000);
     EXPECT_GT(first.bytes, size * 9 / 10);
     const Counted second = lengthOf(path);
     EXPECT_EQ(second.length, first.length);

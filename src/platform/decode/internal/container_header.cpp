@@ -292,7 +292,8 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     Header header{"mp3", std::nullopt, false};
     if (!describe)
         return header;
-    // The proof walks every frame header: once for each unchanged file.
+    // The proof reads near the end of the audio, or where the header does not agree with it
+    // there, walks every frame header: once for each unchanged file.
     const rawstream::End end = LengthCache::shared().audioEnd(file, "mp3", start, fileSize);
     StreamDescription d;
     d.format.codec = AudioCodecKind::mpegLayer3;

@@ -198,12 +198,22 @@ std::optional<Frame> eac3Frame(const uint8_t *h, Chunks &chunks, int64_t at)
     return frame;
 }
 
+constexpr int mpeg1Kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr int mpeg2Kbps[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+
 struct Layer3Header {
     int64_t bytes = 0;
+    int kbps = 0;
     int rate = 0;
     bool mpeg1 = false;
     bool mono = false;
 };
+
+// A frame's size is this many bytes for each kb/s, over its rate, unpadded.
+int64_t bytesPerKbps(const Layer3Header &header)
+{
+    return header.mpeg1 ? 144000 : 72000;
+}
 
 std::optional<Layer3Header> layer3Header(const uint8_t *h)
 {
@@ -214,19 +224,17 @@ std::optional<Layer3Header> layer3Header(const uint8_t *h)
     // Free format has no stated size to walk by.
     if (version == 1 || layer != 1 || rateCode == 0 || rateCode == 15 || rateIndex == 3)
         return std::nullopt;
-    static constexpr int mpeg1Kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-    static constexpr int mpeg2Kbps[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
     Layer3Header header;
     header.mpeg1 = version == 3;
     header.mono = (h[3] >> 6) == 3;
     static constexpr int mpegRates[] = {44100, 48000, 32000};
     header.rate = mpegRates[rateIndex] >> (header.mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const int kbps = header.mpeg1 ? mpeg1Kbps[rateCode] : mpeg2Kbps[rateCode];
-    header.bytes = (header.mpeg1 ? 144000 : 72000) * int64_t(kbps) / header.rate + ((h[2] >> 1) & 1);
+    header.kbps = header.mpeg1 ? mpeg1Kbps[rateCode] : mpeg2Kbps[rateCode];
+    header.bytes = bytesPerKbps(header) * header.kbps / header.rate + ((h[2] >> 1) & 1);
     return header;
 }
 
-std::optional<Frame> layer3Frame(const uint8_t *h, Chunks &, int64_t)
+std::optional<Frame> layer3Frame(const uint8_t *h)
 {
     const auto header = layer3Header(h);
     if (!header)
@@ -261,7 +269,7 @@ std::optional<Walk> mpegLayer3(const FileHandle &file, int64_t start, int64_t fi
     if (firstBytes.size() < 4 || !layer3Header(reinterpret_cast<const uint8_t *>(firstBytes.constData()))
         || firstBytes.contains("Xing") || firstBytes.contains("Info") || firstBytes.contains("VBRI"))
         return std::nullopt;
-    return walk(file, start, fileSize, 4, layer3Frame);
+    return walk(file, start, fileSize, 4, [](const uint8_t *h, Chunks &, int64_t) { return layer3Frame(h); });
 }
 
 Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize)
@@ -270,7 +278,7 @@ Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize)
     std::optional<Frame> first;
     Chain chain{0, start};
     while (const uint8_t *head = chunks.at(chain.end, 4)) {
-        const std::optional<Frame> frame = layer3Frame(head, chunks, chain.end);
+        const std::optional<Frame> frame = layer3Frame(head);
         if (!frame || (first && !(*frame == *first)) || frame->bytes > fileSize - chain.end)
             break;
         first = first ? first : frame;
@@ -278,6 +286,51 @@ Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize)
         chain.end += frame->bytes;
     }
     return chain;
+}
+
+bool layer3FramesEndAt(const FileHandle &file, int64_t like, int64_t end, int64_t span)
+{
+    const QByteArray model = file.preadUpTo(like, 4);
+    const std::optional<Frame> first =
+        model.size() == 4 ? layer3Frame(reinterpret_cast<const uint8_t *>(model.constData()))
+                          : std::nullopt;
+    if (!first || span < 4 || span > end)
+        return false;
+    const QByteArray piece = file.preadUpTo(end - span, span);
+    if (piece.size() != span)
+        return false;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(piece.constData());
+    // From the end back: whether a chain of frames from each offset ends exactly at end.
+    std::vector<bool> chained(size_t(span) + 1, false);
+    chained[size_t(span)] = true;
+    for (int64_t at = span - 4; at >= 0; --at) {
+        const std::optional<Frame> frame = layer3Frame(bytes + at);
+        chained[size_t(at)] = frame && *frame == *first && frame->bytes <= span - at && chained[size_t(at + frame->bytes)];
+    }
+    constexpr int64_t largestFrame = 1441;
+    for (int64_t at = 0; at < std::min(span, largestFrame); ++at)
+        if (chained[size_t(at)])
+            return true;
+    return false;
+}
+
+std::optional<int64_t> layer3FrameBytes(std::span<const uint8_t> bytes)
+{
+    const auto header = bytes.size() >= 4 ? layer3Header(bytes.data()) : std::nullopt;
+    return header ? std::optional<int64_t>(header->bytes) : std::nullopt;
+}
+
+bool layer3CountFits(std::span<const uint8_t> bytes, int64_t count, int64_t total, bool constant)
+{
+    const auto header = bytes.size() >= 4 ? layer3Header(bytes.data()) : std::nullopt;
+    if (!header || count <= 0 || total <= 0)
+        return false;
+    // In units of a byte over the rate, where sizes are exact.
+    const int64_t perKbps = bytesPerKbps(*header);
+    if (constant)
+        return std::abs(total * header->rate - count * perKbps * header->kbps) <= 2 * int64_t(header->rate);
+    const int *kbps = header->mpeg1 ? mpeg1Kbps : mpeg2Kbps;
+    return count * (perKbps * kbps[1] / header->rate) <= total && total <= count * (perKbps * kbps[14] / header->rate + 1);
 }
 
 bool layer3FramesFrom(const FileHandle &file, int64_t from, int64_t fileSize)

@@ -46,6 +46,22 @@ struct Chain {
 };
 Chain layer3Chain(const FileHandle &file, int64_t start, int64_t fileSize);
 
+// Whether the span bytes before end hold MPEG Layer III frames alike the one at like (in
+// version, rate and channels), each where the one before ends, the first of them within a
+// frame's length of the span's start and the last ending exactly at end: a stream's end told
+// by one small read near it. Damage, junk or a cut there fails it.
+bool layer3FramesEndAt(const FileHandle &file, int64_t like, int64_t end, int64_t span);
+
+// The size of the Layer III frame whose header is the first four of bytes; nullopt where they
+// hold none (or a free-format one).
+std::optional<int64_t> layer3FrameBytes(std::span<const uint8_t> bytes);
+
+// Whether count Layer III frames of the version and rate of the one whose header is the first
+// four of bytes may take exactly total bytes: where constant, at that frame's bit rate, within
+// two bytes of count times its exact size (encoders pad some frames by a byte to keep the rate
+// exact); else each at any bit rate that version allows.
+bool layer3CountFits(std::span<const uint8_t> bytes, int64_t count, int64_t total, bool constant);
+
 // Whether MPEG Layer III frames begin anywhere from offset from on: a valid frame header whose
 // frame is followed by another valid header, or ends exactly where the file does. Tags, padding
 // and junk after a stream hold none; a second stream joined on does.

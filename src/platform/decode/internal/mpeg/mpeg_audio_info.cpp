@@ -19,7 +19,42 @@ struct InfoHeader {
     bool encoderTagged = false; // a LAME-style tag with delay and padding follows
     int64_t delay = 0;
     int64_t padding = 0;
+    bool constantRate = false; // "Info": every frame at one bit rate
+    bool intact = false;       // the tag's CRC holds: the header stands as its encoder wrote it
+    int64_t frameBytes = 0;    // the Info frame's own
 };
+
+// CRC-16 with polynomial 0x8005, least significant bit first, initial value 0: the LAME tag's.
+uint16_t tagCrc(const uint8_t *data, size_t size)
+{
+    uint16_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+// Whether the tag's CRC, at crcAt in head (the frame's first bytes), holds: over the bytes
+// before it, or (as one encoder writes it whatever the frame's layout) over the frame's first
+// 190 bytes with the CRC's own place as zeros.
+bool tagCrcHolds(const QByteArray &head, size_t crcAt)
+{
+    const ByteReader r(head);
+    if (crcAt + 2 > size_t(head.size()))
+        return false;
+    const uint16_t stated = r.u16beAt(crcAt);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(head.constData());
+    if (tagCrc(bytes, crcAt) == stated)
+        return true;
+    constexpr size_t covered = 190;
+    if (crcAt + 2 > covered || size_t(head.size()) < covered)
+        return false;
+    QByteArray zeroed = head.left(covered);
+    zeroed[qsizetype(crcAt)] = zeroed[qsizetype(crcAt + 1)] = '\0';
+    return tagCrc(reinterpret_cast<const uint8_t *>(zeroed.constData()), covered) == stated;
+}
 
 std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
 {
@@ -49,6 +84,10 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
         const QByteArray tag = r.byteArray(4);
         if (tag != "Xing" && tag != "Info")
             return std::nullopt;
+        info.constantRate = tag == "Info";
+        info.frameBytes = codedframes::layer3FrameBytes(
+                              std::span(reinterpret_cast<const uint8_t *>(head.constData()), size_t(head.size())))
+                              .value_or(0);
         info.flags = r.u32be();
         if (info.flags & 1)
             info.frames = r.u32be();
@@ -66,15 +105,36 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
         const uint32_t delays = r.u24be();
         info.delay = delays >> 12;
         info.padding = delays & 0xFFF;
+        // Then other fields, the music's length and CRC, and the tag's own CRC.
+        info.intact = info.encoderTagged && tagCrcHolds(head, r.position() + 10);
         return info;
     } catch (const Error &) {
         return std::nullopt;
     }
 }
 
-// The header's count, where the frames bear it out: walked from the header's own frame, each
-// where the one before ends, they end exactly where its byte count says, they are as many as it
-// counts, and no other stream follows. A file cut short (then padded or tagged), a count written
+// Streams shorter than this are walked whole; past it, the frames at the end are read.
+constexpr int64_t tailBytes = 16 << 10;
+
+// Whether the frames bear the header's counts out as far as a read near the end tells: the
+// header stands as its encoder wrote it, its frame count is in keeping with its byte count at
+// the frames' bit rates, and the last frames end exactly where its byte count says. A file cut
+// short (then padded or tagged) or damaged at its end, or a header rewritten by another tool,
+// fails it.
+bool agreesAtItsEnd(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset, int64_t end)
+{
+    if (!info.intact || info.frameBytes <= 0 || end - firstFrameOffset - info.frameBytes <= tailBytes)
+        return false;
+    const QByteArray firstAudio = file.preadUpTo(firstFrameOffset + info.frameBytes, 4);
+    const auto header = std::span(reinterpret_cast<const uint8_t *>(firstAudio.constData()), size_t(firstAudio.size()));
+    return codedframes::layer3CountFits(header, info.frames, end - firstFrameOffset - info.frameBytes, info.constantRate)
+           && codedframes::layer3FramesEndAt(file, firstFrameOffset, end, tailBytes);
+}
+
+// The header's count, where the frames bear it out and no other stream follows. Where the
+// header agrees with the file at its end, that holds; else every frame is walked from the
+// header's own, each where the one before ends, and they must end exactly where its byte count
+// says and be as many as it counts. A file cut short (then padded or tagged), a count written
 // wrong, or files joined end to end (where the first one's header counts its own frames only)
 // are counted by a decode.
 std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &file, int64_t firstFrameOffset,
@@ -86,8 +146,12 @@ std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &f
     const int64_t end = firstFrameOffset + *info.bytes;
     if (length < 0)
         return std::nullopt;
-    const codedframes::Chain chain = codedframes::layer3Chain(file, firstFrameOffset, fileSize);
-    if (chain.end != end || chain.frames != info.frames + 1 || codedframes::layer3FramesFrom(file, end, fileSize))
+    if (!agreesAtItsEnd(info, file, firstFrameOffset, end)) {
+        const codedframes::Chain chain = codedframes::layer3Chain(file, firstFrameOffset, fileSize);
+        if (chain.end != end || chain.frames != info.frames + 1)
+            return std::nullopt;
+    }
+    if (codedframes::layer3FramesFrom(file, end, fileSize))
         return std::nullopt;
     return Trimmed{length, end};
 }

@@ -17,9 +17,11 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset);
 // byte count and a LAME-style encoder delay and padding: its exact decoded length, frames ×
 // samples per frame − delay − padding (what the decoder delivers once it trims both ends), and
 // where its bytes end. nullopt when the header is absent or implausible, or the frames do not
-// bear its counts out (a walk of every frame header, one pass over the stream): a file cut
-// short, a count written wrong, or one where further frames follow (several files joined end
-// to end). Tags, padding or junk may follow.
+// bear its counts out: a file cut short, a count written wrong, or one where further frames
+// follow (several files joined end to end). Tags, padding or junk may follow. A header that
+// agrees with the file at its end (its own CRC, its counts, its last frames) is taken from a
+// small read there; any other is checked by a walk of every frame header, one pass over the
+// stream.
 struct Trimmed {
     int64_t length = 0;
     int64_t end = 0;
