@@ -283,6 +283,14 @@ TEST_F(Journey, AScreenReaderHearsTheLibrarysSelectionAndCurrentCellByTheirNumbe
     EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(3, 0))) << described(L::heard());
     for (const auto &[type, cell] : L::heard())
         EXPECT_NE(type, QAccessible::Focus) << cell;
+
+    // The keyboard comes back: after the table, its current cell, so a reader hears the row
+    // it is on and not only the table's size.
+    L::heard().clear();
+    table().setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(pumpUntil([&] {
+        return !L::heard().isEmpty() && L::heard().last() == std::pair(QAccessible::Focus, number(3, LibraryColumns::name));
+    })) << described(L::heard());
 }
 
 // Playback moves the position slider many times a second; a screen reader hears its value, the
