@@ -719,8 +719,13 @@ TEST_F(Journey, AScreenReaderOnTheBusSetsTheRateTheSD2CopyIsMadeAt)
 {
     if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
         GTEST_SKIP() << "no reader on an accessibility bus";
+    // A take whose parameters are lost: 44,100 stereo frames of 16-bit samples, read at 44.1 kHz
+    // until a rate is assumed.
     const QString take = music + "/take.sd2";
-    writeSD2Channel(take, 44100);
+    QByteArray samples(44100 * 4, 0);
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        samples[i] = char((i * 7) % 64);
+    writeFile(take, samples);
     open(take, 1);
     ASSERT_TRUE(guardStandsInFront());
     clickCell(0, LibraryColumns::name);
@@ -733,20 +738,24 @@ TEST_F(Journey, AScreenReaderOnTheBusSetsTheRateTheSD2CopyIsMadeAt)
     BusReader reader;
     ASSERT_TRUE(reader.isConnected());
     EXPECT_EQ(setOverTheBus(reader, tools->rateField(), QString()), QStringList{"true"});
-    EXPECT_TRUE(pumpUntil([&] { return !tools->prepareButton()->isEnabled(); }));
+    EXPECT_TRUE(pumpUntil([&] { return !tools->prepareButton()->isEnabled(); }, std::chrono::seconds(5)))
+        << "field \"" << tools->rateField()->text().toStdString() << "\" enabled " << tools->rateField()->isEnabled()
+        << " visible " << tools->rateField()->isVisible();
     EXPECT_EQ(setOverTheBus(reader, tools->rateField(), QStringLiteral("2205")), QStringList{"true"});
     EXPECT_EQ(insertOverTheBus(reader, tools->rateField(), QStringLiteral("0")), QStringList{"true"});
     ASSERT_TRUE(pumpUntil([&] { return tools->prepareButton()->isEnabled(); }));
+    // The copy made at load, at the rate assumed then, is replaced by the one prepared now.
+    const auto copyNow = [&]() -> std::shared_ptr<const SD2RecoveredCopy> {
+        const QList<AudioTrack> tracks = player().tracks();
+        return tracks.size() == 1 && tracks.first().recovery ? tracks.first().recovery->copy : nullptr;
+    };
+    const std::shared_ptr<const SD2RecoveredCopy> before = copyNow();
     tools->prepareButton()->click();
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            const QList<AudioTrack> tracks = player().tracks();
-            return tracks.size() == 1 && tracks.first().recovery && tracks.first().recovery->copy;
-        },
-        std::chrono::seconds(60)));
-    const auto &copy = player().tracks().first().recovery->copy;
+    ASSERT_TRUE(pumpUntil([&] { return copyNow() && copyNow() != before && !player().recoveryStatus(); },
+                          std::chrono::seconds(60)));
+    const std::shared_ptr<const SD2RecoveredCopy> copy = copyNow();
     EXPECT_EQ(copy->sampleRate(), 22050);
-    EXPECT_EQ(copy->frames(), 44100); // two seconds
+    EXPECT_EQ(copy->frames(), 44100); // two seconds long
 }
 
 // The pair's base name, set or added to on the bus, names the files the export writes.
