@@ -6,6 +6,7 @@
 #include "views/about/about_view.h"
 #include "views/about/app_identity.h"
 #include "views/kit/theme.h"
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/manual/user_manual_view.h"
 #include "views/settings/export_settings_view.h"
 
@@ -24,6 +25,7 @@ QWidget *darkWindow(const QString &title)
     window->setWindowTitle(title);
     window->setAutoFillBackground(true);
     window->setPalette(Theme::darkPalette());
+    makeAccessibleContainer(window, QAccessible::Window);
     return window;
 }
 

@@ -5,12 +5,14 @@
 #include "journey.h"
 
 #include "views/export/audio_export_view.h"
+#include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/kit/accessibility/accessible_bus_guard.h"
 #include "views/kit/controls/hardware_slider.h"
 #include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
 #include "views/library/library_row.h"
+#include "views/sd2/sd2_tools_view.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
 
@@ -458,7 +460,9 @@ public:
         if (pending.isError())
             return {pending.error().name()};
         QStringList values;
-        for (const QVariant &value : pending.reply().arguments()) {
+        for (QVariant value : pending.reply().arguments()) {
+            if (value.metaType() == QMetaType::fromType<QDBusVariant>())
+                value = qvariant_cast<QDBusVariant>(value).variant();
             const QDBusArgument map = value.value<QDBusArgument>();
             if (!value.canConvert<QDBusArgument>() || map.currentType() != QDBusArgument::MapType) {
                 values << value.toString();
@@ -681,11 +685,167 @@ TEST_F(Journey, AScreenReaderOnTheBusHasEveryRangeAndLengthBoundedByTheText)
                   QStringList{"true"});
         EXPECT_EQ(field->text(), inserted) << length;
     }
-    EXPECT_EQ(reader.ask(rootPath, propertiesInterfaceName, QStringLiteral("Set"),
-                         {QStringLiteral("org.a11y.atspi.Application"), QStringLiteral("Id"),
-                          QVariant::fromValue(QDBusVariant(7))}),
-              QStringList());
+    const auto setId = [&](const QVariant &value) {
+        return reader.ask(rootPath, propertiesInterfaceName, QStringLiteral("Set"),
+                          {QStringLiteral("org.a11y.atspi.Application"), QStringLiteral("Id"),
+                           QVariant::fromValue(QDBusVariant(value))});
+    };
+    EXPECT_EQ(setId(7), QStringList());
+    // A value of another type is refused, not read as 0.
+    EXPECT_EQ(setId(QStringLiteral("12")), QStringList{invalidArgs});
+    EXPECT_EQ(setId(9.5), QStringList{invalidArgs});
+    EXPECT_EQ(reader.ask(rootPath, propertiesInterfaceName, QStringLiteral("Get"),
+                         {QStringLiteral("org.a11y.atspi.Application"), QStringLiteral("Id")}),
+              QStringList{"7"});
     EXPECT_EQ(reader.ask(editable, text, QStringLiteral("GetBoundedRanges"), {0, 0, 400, 400, 0u, 0u, 0u}),
               QStringList{"org.freedesktop.DBus.Error.NotSupported"});
     EXPECT_EQ(reader.ask(editable, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"text"});
+}
+
+namespace {
+
+const QString editableTextInterfaceName = QStringLiteral("org.a11y.atspi.EditableText");
+
+// A text set in a field as a reader, a dictation tool or an on-screen keyboard sets it on the
+// accessibility bus: the whole text, or an insertion at the end.
+QStringList setOverTheBus(BusReader &reader, QLineEdit *field, const QString &text)
+{
+    return reader.ask(QAccessible::queryAccessibleInterface(field), editableTextInterfaceName,
+                      QStringLiteral("SetTextContents"), {text});
+}
+QStringList insertOverTheBus(BusReader &reader, QLineEdit *field, const QString &text)
+{
+    return reader.ask(QAccessible::queryAccessibleInterface(field), editableTextInterfaceName,
+                      QStringLiteral("InsertText"), {int(field->text().size()), text, int(text.size())});
+}
+
+} // namespace
+
+// A rate entered on the bus is the rate the listening copy is made at, and an emptied field
+// holds Prepare back, as typing does: not only a text shown.
+TEST_F(Journey, AScreenReaderOnTheBusSetsTheRateTheSD2CopyIsMadeAt)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    // A take whose parameters are lost: 44,100 stereo frames of 16-bit samples, read at 44.1 kHz
+    // until a rate is assumed.
+    const QString take = music + "/take.sd2";
+    QByteArray samples(44100 * 4, 0);
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        samples[i] = char((i * 7) % 64);
+    writeFile(take, samples);
+    open(take, 1);
+    ASSERT_TRUE(guardStandsInFront());
+    clickCell(0, LibraryColumns::name);
+    ASSERT_TRUE(pumpUntil([&] { return app->commands()->advancedSD2Action()->isEnabled(); }));
+    app->commands()->advancedSD2Action()->trigger();
+    SheetDialog *sheet = awaitSheet();
+    ASSERT_NE(sheet, nullptr);
+    auto *tools = sheet->findChild<SD2ToolsView *>();
+    ASSERT_NE(tools, nullptr);
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
+    EXPECT_EQ(setOverTheBus(reader, tools->rateField(), QString()), QStringList{"true"});
+    EXPECT_TRUE(pumpUntil([&] { return !tools->prepareButton()->isEnabled(); }, std::chrono::seconds(5)))
+        << "field \"" << tools->rateField()->text().toStdString() << "\" enabled " << tools->rateField()->isEnabled()
+        << " visible " << tools->rateField()->isVisible();
+    EXPECT_EQ(setOverTheBus(reader, tools->rateField(), QStringLiteral("2205")), QStringList{"true"});
+    EXPECT_EQ(insertOverTheBus(reader, tools->rateField(), QStringLiteral("0")), QStringList{"true"});
+    ASSERT_TRUE(pumpUntil([&] { return tools->prepareButton()->isEnabled(); }));
+    // The copy made at load, at the rate assumed then, is replaced by the one prepared now.
+    const auto copyNow = [&]() -> std::shared_ptr<const SD2RecoveredCopy> {
+        const QList<AudioTrack> tracks = player().tracks();
+        return tracks.size() == 1 && tracks.first().recovery ? tracks.first().recovery->copy : nullptr;
+    };
+    const std::shared_ptr<const SD2RecoveredCopy> before = copyNow();
+    tools->prepareButton()->click();
+    ASSERT_TRUE(pumpUntil([&] { return copyNow() && copyNow() != before && !player().recoveryStatus(); },
+                          std::chrono::seconds(60)));
+    const std::shared_ptr<const SD2RecoveredCopy> copy = copyNow();
+    EXPECT_EQ(copy->sampleRate(), 22050);
+    EXPECT_EQ(copy->frames(), 44100); // two seconds long
+}
+
+// The pair's base name, set or added to on the bus, names the files the export writes.
+TEST_F(Journey, AScreenReaderOnTheBusNamesThePairsFiles)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    const QString pair = root.file(QStringLiteral("pair"));
+    QDir().mkpath(pair);
+    writeSD2Channel(pair + "/Take.L", 44100);
+    writeSD2Channel(pair + "/Take.R", 44100);
+    open(pair, 2);
+    ASSERT_TRUE(guardStandsInFront());
+    clickCell(0, LibraryColumns::name);
+    clickCell(1, LibraryColumns::name, Qt::ControlModifier);
+    ASSERT_TRUE(press(window, QStringLiteral("Link L and R")));
+    ASSERT_TRUE(pumpUntil([&] { return player().tracks().size() == 1 && player().tracks().first().pair; },
+                          std::chrono::seconds(30)));
+    clickCell(0, LibraryColumns::name);
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
+
+    // Set, then added to.
+    const std::pair<bool, QString> names[] = {{false, QStringLiteral("Spoken")}, {true, QStringLiteral("Spoken again")}};
+    for (const auto &[added, name] : names) {
+        auto *sheet = qobject_cast<AudioExportView *>(openExportSheet());
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(choose(sheet->pairOutputPicker(), QStringLiteral("Separate left/right mono files")));
+        ASSERT_TRUE(pumpUntil([&] { return sheet->baseNameField()->isVisible(); }));
+        if (added) {
+            EXPECT_EQ(setOverTheBus(reader, sheet->baseNameField(), QStringLiteral("Spoken")), QStringList{"true"});
+            EXPECT_EQ(insertOverTheBus(reader, sheet->baseNameField(), QStringLiteral(" again")), QStringList{"true"});
+        } else {
+            EXPECT_EQ(setOverTheBus(reader, sheet->baseNameField(), name), QStringList{"true"});
+        }
+        const QString folder = root.file(name);
+        QDir().mkpath(folder);
+        ASSERT_TRUE(press(sheet, QStringLiteral("Choose Folder…")));
+        ASSERT_TRUE(answerNextPanel(folder));
+        ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(30)));
+        EXPECT_EQ(filesIn(folder), (QStringList{name + ".L.wav", name + ".R.wav"}));
+        ASSERT_TRUE(press(sheet, QStringLiteral("Done")));
+        ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+    }
+
+}
+
+// The loop's repeat count, set or added to on the bus, is what the export writes: 4 repeats
+// are twice as long as 2.
+TEST_F(Journey, AScreenReaderOnTheBusCountsTheLoopsRepeats)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/take.wav", 4);
+    open(music + "/take.wav", 1);
+    ASSERT_TRUE(guardStandsInFront());
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
+    ASSERT_TRUE(press(window, QStringLiteral("Loop selected region")));
+    ASSERT_TRUE(pumpUntil([&] { return player().sectionLoop().range() && player().sectionLoop().prepared(); },
+                          std::chrono::seconds(30)));
+    std::int64_t frames[2] = {0, 0};
+    for (const int repeats : {2, 4}) {
+        auto *sheet = qobject_cast<AudioExportView *>(openExportSheet());
+        ASSERT_NE(sheet, nullptr);
+        QLineEdit *field = sheet->loopControls()->repeatField();
+        ASSERT_TRUE(pumpUntil([&] { return field->isVisible(); }));
+        if (repeats == 2) {
+            EXPECT_EQ(setOverTheBus(reader, field, QStringLiteral("2")), QStringList{"true"});
+        } else {
+            EXPECT_EQ(setOverTheBus(reader, field, QString()), QStringList{"true"});
+            EXPECT_EQ(insertOverTheBus(reader, field, QStringLiteral("4")), QStringList{"true"});
+        }
+        const QString folder = root.file(QStringLiteral("loop%1").arg(repeats));
+        QDir().mkpath(folder);
+        ASSERT_TRUE(press(sheet, QStringLiteral("Save Loop…")));
+        ASSERT_TRUE(answerNextPanel(folder + "/loop.wav"));
+        ASSERT_TRUE(pumpUntil([&] { return button(sheet, QStringLiteral("Done")) != nullptr; }, std::chrono::seconds(30)));
+        frames[repeats / 4] = decodedFrames(folder + "/loop.wav");
+        ASSERT_TRUE(press(sheet, QStringLiteral("Done")));
+        ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+    }
+    EXPECT_GT(frames[0], 0);
+    EXPECT_NEAR(double(frames[1]), 2.0 * double(frames[0]), 2.0) << frames[0] << " " << frames[1];
 }

@@ -9,6 +9,9 @@
 #include "views/kit/controls/stepper.h"
 #include "views/library/library_row.h"
 #include "views/main/main_view_texts.h"
+#include "views/manual/article_page.h"
+#include "views/manual/help_section_view.h"
+#include "views/manual/user_manual_view.h"
 #include "views/settings/export_settings_view.h"
 #include "windows/window_registry.h"
 #include "windows/window_texts.h"
@@ -18,6 +21,7 @@
 #include <QAccessible>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
@@ -283,6 +287,14 @@ TEST_F(Journey, AScreenReaderHearsTheLibrarysSelectionAndCurrentCellByTheirNumbe
     EXPECT_TRUE(L::contains(QAccessible::SelectionAdd, number(3, 0))) << described(L::heard());
     for (const auto &[type, cell] : L::heard())
         EXPECT_NE(type, QAccessible::Focus) << cell;
+
+    // The keyboard comes back: after the table, its current cell, so a reader hears the row
+    // it is on and not only the table's size.
+    L::heard().clear();
+    table().setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(pumpUntil([&] {
+        return !L::heard().isEmpty() && L::heard().last() == std::pair(QAccessible::Focus, number(3, LibraryColumns::name));
+    })) << described(L::heard());
 }
 
 // Playback moves the position slider many times a second; a screen reader hears its value, the
@@ -321,4 +333,51 @@ TEST_F(Journey, AScreenReaderHearsThePlaybackPositionAsItsTimeOnceASecond)
     QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
     QApplication::sendEvent(position, &home);
     EXPECT_EQ(heard.size(), before + 1) << "the user's step, at once";
+}
+
+// Tab moves from link to link inside one glossary label of the manual: a reader hears each link
+// as the focus, named by it, not only the label it heard first.
+TEST_F(Journey, AScreenReaderHearsEachGlossaryLinkOfTheManualAsTabReachesIt)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        GTEST_SKIP() << "no accessibility bridge on the offscreen platform";
+    ASSERT_TRUE(pumpUntil([] { return QAccessible::isActive(); }));
+    app->commands()->manualAction()->trigger();
+    QWidget *manual = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (manual = app->windows().window(WindowId::manual)) && manual->isVisible(); }));
+    auto *view = manual->findChild<UserManualView *>();
+    ASSERT_NE(view, nullptr);
+    QLabel *links = nullptr;
+    for (int row = 0; row < view->articleList()->count() && !links; ++row) {
+        view->articleList()->setCurrentRow(row);
+        pumpUntil([&] { return view->page() != nullptr; });
+        for (HelpSectionView *section : view->page()->findChildren<HelpSectionView *>())
+            if (section->glossaryLinks() && section->glossaryLinks()->text().count(QLatin1String("<a ")) > 1)
+                links = section->glossaryLinks();
+    }
+    ASSERT_NE(links, nullptr);
+    const int count = int(links->text().count(QLatin1String("<a ")));
+    static QObject *heardLabel = nullptr;
+    static QStringList heard;
+    heardLabel = links;
+    heard.clear();
+    const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler([](QAccessibleEvent *event) {
+        if (event->type() == QAccessible::Focus && event->object() == heardLabel)
+            heard << QAccessible::queryAccessibleInterface(heardLabel)->text(QAccessible::Name);
+    });
+    const auto restore = qScopeGuard([&] { QAccessible::installUpdateHandler(previous); });
+    QApplication::setActiveWindow(manual);
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::activeWindow() == manual; }));
+    links->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(pumpUntil([&] { return links->hasFocus(); }));
+    for (int link = 0; link < count; ++link) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(links, &tab);
+    }
+    // The label as the keyboard arrived, then each link by its own name.
+    ASSERT_EQ(heard.size(), count + 1) << heard.join(u'|').toStdString();
+    EXPECT_EQ(QSet<QString>(heard.cbegin(), heard.cend()).size(), count + 1) << heard.join(u'|').toStdString();
+    for (const QString &name : heard.mid(1))
+        EXPECT_TRUE(name.startsWith(QStringLiteral("Glossary: ")) && !name.contains(QStringLiteral(" · ")))
+            << name.toStdString();
 }

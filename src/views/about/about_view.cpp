@@ -75,6 +75,8 @@ AboutView::AboutView(QWidget *parent)
     auto *version = plainLabel(AppIdentity::version(), 13, false, this);
     version->setObjectName(QStringLiteral("version"));
     version->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The window's one stop for the keyboard: a reader lands on the version, not on nothing.
+    version->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(version);
 
     auto *copyright = plainLabel(ViewText::copyright, 11, false, this);

@@ -256,6 +256,7 @@ void LibraryTable::focusInEvent(QFocusEvent *event)
     // starts at the selected row. Arriving selects nothing either way.
     followSelection();
     QTableView::focusInEvent(event);
+    AccessibleTableSource::announceCurrentOnArrival(this);
 }
 
 void LibraryTable::keyPressEvent(QKeyEvent *event)

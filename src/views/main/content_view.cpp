@@ -65,6 +65,10 @@ ContentView::ContentView(MainWindowModel &player, std::function<void()> openSett
     setAcceptDrops(true);
     // A click on the background takes the focus back from a control, to the window's keys.
     setFocusPolicy(Qt::ClickFocus);
+    // It has the keyboard at launch: a named pane, not a filler a reader says nothing of.
+    makeAccessibleContainer(this, QAccessible::Pane);
+    setAccessibleName(MainViewText::playerPane);
+    setAccessibleDescription(MainViewText::playerPaneHelp);
 
     settings_ = sidebarButton(this, settingsFrame, MainViewText::settingsHelp, MainViewText::settingsLabel);
     settings_->setGlyph(TransportGlyph::Symbol::mixer, 32);

@@ -31,6 +31,9 @@ inline const QString silent = QStringLiteral("Silent");
 inline const QString percent = QStringLiteral(" percent");
 
 inline const QString wordmark = QStringLiteral("tamPOD");
+// The content, where the keyboard starts: what a reader hears at launch.
+inline const QString playerPane = QStringLiteral("Player");
+inline const QString playerPaneHelp = QStringLiteral("Space plays or pauses; Tab moves through the controls");
 
 // Sidebar.
 inline const QString settingsHelp = QStringLiteral("Export defaults");

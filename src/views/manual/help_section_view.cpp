@@ -6,6 +6,7 @@
 #include "views/manual/manual_texts.h"
 
 #include "views/kit/theme.h"
+#include "views/kit/controls/link_label.h"
 #include "views/kit/accessibility/view_accessibility.h"
 
 #include "help/help_illustration.h"
@@ -77,14 +78,13 @@ HelpSectionView::HelpSectionView(HelpSection section, const QString &articleID, 
     }
 
     if (!section_.terms.isEmpty()) {
-        glossaryLinks_ = new QLabel(linksMarkup(section_.terms), this);
-        glossaryLinks_->setTextFormat(Qt::RichText);
+        glossaryLinks_ = new LinkLabel(linksMarkup(section_.terms),
+                                       ManualText::glossaryPrefix + section_.terms.join(ManualText::termSeparator),
+                                       ManualText::glossaryPrefix, this);
         glossaryLinks_->setFont(HelpTypography::body());
         glossaryLinks_->setWordWrap(true);
-        glossaryLinks_->setTextInteractionFlags(Qt::TextBrowserInteraction);
         // Links are ours to follow; the desktop is never asked to open one.
         glossaryLinks_->setOpenExternalLinks(false);
-        glossaryLinks_->setAccessibleName(ManualText::glossaryPrefix + section_.terms.join(ManualText::termSeparator));
         connect(glossaryLinks_, &QLabel::linkActivated, this, &HelpSectionView::openLink);
         layout->addWidget(glossaryLinks_);
     }

@@ -18,6 +18,7 @@
 #include "support/in_sight.h"
 #include "support/test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -368,6 +369,35 @@ TEST(AudioExportView, APairHasNoRestoreButtonAndItsSeparateFilesAskForAFolderAnd
     EXPECT_EQ(sheet.baseNameField()->text(), sheet.session().pairBaseName());
     EXPECT_EQ(sheet.defaultButton()->text(), "Choose Folder…");
     EXPECT_FALSE(sheet.restoreAccessButton()->isVisibleTo(&sheet));
+}
+
+// What a reader, a dictation tool or an on-screen keyboard enters through a field's element is
+// the session's, as typing is: the pair's base name and the loop's repeat count.
+TEST(AudioExportView, WhatAReaderEntersInTheFieldsIsTheSessions)
+{
+    installAccessibleFactory();
+    SheetScene scene;
+    makeFolder(scene.file("takes"));
+    scene.track = linkedPair(scene.store(), scene.file("takes"));
+    AudioExportView &sheet = scene.open(settingsFor(ExportFormat::sd2), scene.loopOf(0, 1500));
+    choose(sheet.pairOutputPicker(), RawValue::text(SD2PairOutput::separateMono));
+    scene.settle();
+    QAccessibleInterface *name = QAccessible::queryAccessibleInterface(sheet.baseNameField());
+    name->setText(QAccessible::Value, QStringLiteral("Reader"));
+    EXPECT_EQ(sheet.session().pairBaseName(), "Reader");
+    name->editableTextInterface()->insertText(6, QStringLiteral(" take"));
+    EXPECT_EQ(sheet.session().pairBaseName(), "Reader take");
+
+    QAccessibleInterface *repeats = QAccessible::queryAccessibleInterface(sheet.loopControls()->repeatField());
+    repeats->setText(QAccessible::Value, QStringLiteral("3"));
+    EXPECT_EQ(sheet.session().repeatText(), "3");
+    repeats->editableTextInterface()->insertText(1, QStringLiteral("2"));
+    EXPECT_EQ(sheet.session().repeatText(), "32");
+    repeats->editableTextInterface()->deleteText(0, 2);
+    scene.settle();
+    sheet.loopControls()->refresh();
+    EXPECT_EQ(sheet.session().repeatText(), "");
+    EXPECT_FALSE(sheet.defaultButton()->isEnabled());
 }
 
 TEST(AudioExportView, TheAdvisoryLineShowsTheComparisonsOwnAdvice)

@@ -1,3 +1,4 @@
+#include "views/kit/accessibility/view_accessibility.h"
 #include "views/kit/dialogs/alert_dialog.h"
 #include "views/main/sd2_depth_warning.h"
 #include "views/main/warning_presenter.h"
@@ -7,6 +8,7 @@
 #include "support/snapshot.h"
 #include "support/test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -145,6 +147,41 @@ TEST(WarningPresenter, RecoveryExplanationTogglesAsFreshAlerts)
     script.seen.clear();
     alerts.showRecovery(failed);
     EXPECT_EQ(script.seen.size(), 1);
+}
+
+// A reader hears an alert's details: they are the alert's description, and Tab reaches them from
+// the buttons, named by the message they detail, and leaves them again.
+TEST(AlertDialog, ItsDetailsAreHeardAndReachedByTab)
+{
+    installAccessibleFactory();
+    WarningPresenter alerts;
+    const QStringList reasons{QStringLiteral("missing.wav — The file or folder is unavailable."),
+                              QStringLiteral("bad_map.sd2 — SD2 resource metadata is damaged.")};
+    const auto dialog = alerts.warningAlert(QStringLiteral("Some files couldn’t be loaded"),
+                                            QStringLiteral("0 audio files were added. The following items were rejected:"),
+                                            reasons);
+    QAccessibleInterface *alert = QAccessible::queryAccessibleInterface(dialog.get());
+    for (const QString &reason : reasons)
+        EXPECT_TRUE(alert->text(QAccessible::Description).contains(reason)) << reason.toStdString();
+    dialog->open();
+    QPushButton *ok = dialog->buttons().first();
+    ASSERT_TRUE(test::pumpUntil([&] { return QApplication::focusWidget() == ok; }));
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(ok, &tab);
+    EXPECT_EQ(QApplication::focusWidget(), dialog->accessory());
+    QAccessibleInterface *details = QAccessible::queryAccessibleInterface(dialog->accessory());
+    EXPECT_EQ(details->text(QAccessible::Name), dialog->message());
+    ASSERT_NE(details->textInterface(), nullptr);
+    EXPECT_TRUE(details->textInterface()->text(0, details->textInterface()->characterCount()).startsWith(reasons[0]));
+    QApplication::sendEvent(dialog->accessory(), &tab);
+    EXPECT_EQ(QApplication::focusWidget(), ok);
+    dialog->done(0);
+
+    // A name of its own stays its name.
+    const SD2RecoveryFailure failed(std::make_exception_ptr(std::runtime_error("broken")), SD2Metadata{}, std::nullopt);
+    const auto explained = alerts.recoveryAlert(failed, true);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(explained->accessory())->text(QAccessible::Name),
+              QStringLiteral("Technical explanation"));
 }
 
 TEST(AlertDialog, LooksLikeAnAlertAtEveryRatio)

@@ -9,6 +9,7 @@
 
 #include "support/test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -301,4 +303,36 @@ TEST(HelpIllustrationView, WithoutItsImageShowsOnlyTitleAndCaption)
         EXPECT_EQ(sheet.imageArea(), nullptr);
         EXPECT_EQ(sheet.findChildren<QLabel *>().size(), 2);
     }
+}
+
+// Tab moves from link to link inside a section's glossary label; a reader hears each link as it
+// takes the keyboard (the label's name then), and the whole list when the keyboard arrives and
+// after it leaves.
+TEST(HelpSectionView, AReaderHearsEachGlossaryLinkAsTabReachesIt)
+{
+    HelpSection section;
+    section.id = QStringLiteral("s");
+    section.terms = {QStringLiteral("Section loop"), QStringLiteral("Batch export"), QStringLiteral("SD2")};
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *before = new QPushButton(QStringLiteral("Before"), &window);
+    layout->addWidget(before);
+    layout->addWidget(new HelpSectionView(section, QStringLiteral("a"), {}, QString(), &window));
+    auto *after = new QPushButton(QStringLiteral("After"), &window);
+    layout->addWidget(after);
+    window.show();
+    QLabel *links = window.findChild<HelpSectionView *>()->glossaryLinks();
+    ASSERT_NE(links, nullptr);
+    window.activateWindow();
+    before->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(test::pumpUntil([&] { return before->hasFocus(); }));
+    QStringList names;
+    for (int tab = 0; tab < 5; ++tab) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &key);
+        names << QAccessible::queryAccessibleInterface(links)->text(QAccessible::Name);
+    }
+    const QString whole = QStringLiteral("Glossary: Section loop · Batch export · SD2");
+    EXPECT_EQ(names, (QStringList{whole, "Glossary: Section loop", "Glossary: Batch export", "Glossary: SD2", whole}));
+    EXPECT_TRUE(after->hasFocus());
 }

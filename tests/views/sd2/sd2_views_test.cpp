@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -403,6 +404,28 @@ TEST_F(SD2Views, ToolsSheetSeedsItsFormAndStartsARecovery)
     EXPECT_TRUE(sheet);
     player.select(idOf("next.sd2"), false);
     EXPECT_TRUE(closed());
+}
+
+// A rate a reader, a dictation tool or an on-screen keyboard enters through the field's element
+// is the rate typed: it decides Prepare and the copy's rate, the field's text is not only shown.
+TEST_F(SD2Views, ToolsSheetTakesTheRateAReaderEnters)
+{
+    player.append({bare("take.sd2", std::nullopt)});
+    SD2ToolsView *view = openSheet();
+    QAccessibleInterface *field = QAccessible::queryAccessibleInterface(view->rateField());
+    ASSERT_NE(field->editableTextInterface(), nullptr);
+    for (const char *rate : {"", "abc"}) {
+        field->setText(QAccessible::Value, QString::fromLatin1(rate));
+        settle(view);
+        EXPECT_FALSE(view->prepareButton()->isEnabled()) << rate;
+    }
+    field->setText(QAccessible::Value, QStringLiteral("2205"));
+    field->editableTextInterface()->insertText(4, QStringLiteral("0"));
+    settle(view);
+    ASSERT_TRUE(view->prepareButton()->isEnabled());
+    view->prepareButton()->click();
+    ASSERT_TRUE(player.recoveryStatus());
+    EXPECT_EQ(player.recoveryStatus()->parameters.sampleRate, 22050);
 }
 
 TEST_F(SD2Views, ToolsSheetLinksAndUnlinksAPair)

@@ -296,6 +296,10 @@ bool AccessibleBusGuard::answersProperties(const QDBusMessage &message, const QD
         refuse(message, connection, QDBusError::UnknownProperty, QStringLiteral("No such property to read or set."));
         return true;
     }
+    if (member == QLatin1String("Set") && !element.takesValue(interface, property, arguments.at(2))) {
+        refuse(message, connection, QDBusError::InvalidArgs, QStringLiteral("The value is not of the property's type."));
+        return true;
+    }
     return false;
 }
 

@@ -559,6 +559,12 @@ void AccessibleTableSource::announceCurrent(QTableView *view, const QModelIndex 
         announce(view, QAccessible::Focus, current);
 }
 
+void AccessibleTableSource::announceCurrentOnArrival(QTableView *view)
+{
+    if (QAccessible::isActive())
+        QMetaObject::invokeMethod(view, [view] { announceCurrent(view, view->currentIndex()); }, Qt::QueuedConnection);
+}
+
 void AccessibleTableSource::claim(QAbstractItemView *view)
 {
     QAccessibleInterface *current = QAccessible::queryAccessibleInterface(view);

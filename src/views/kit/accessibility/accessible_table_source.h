@@ -56,6 +56,9 @@ public:
     // instead of QTableView's, and these to announce the cells by their numbers here.
     static void announceSelection(QTableView *view, const QItemSelection &selected, const QItemSelection &deselected);
     static void announceCurrent(QTableView *view, const QModelIndex &current);
+    // Call from the view's focusInEvent: Qt announces the table as the focus once the event is
+    // handled, and a reader then hears only its size; the current cell is announced after it.
+    static void announceCurrentOnArrival(QTableView *view);
 };
 
 } // namespace tampod

@@ -1,5 +1,6 @@
 #include "views/kit/accessibility/line_edit_accessible.h"
 
+#include <QAbstractSpinBox>
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QValidator>
@@ -25,7 +26,7 @@ QString LineEditAccessible::text(QAccessible::Text t) const
 void LineEditAccessible::setText(QAccessible::Text t, const QString &text)
 {
     if (t == QAccessible::Value)
-        edited(text);
+        typed(0, int(edit()->text().size()), text);
     else
         QAccessibleWidget::setText(t, text);
 }
@@ -143,18 +144,31 @@ void LineEditAccessible::replaceText(int start, int end, const QString &text)
     const QString now = edit()->text();
     start = std::clamp(unitOffset(now, start), 0, int(now.size()));
     end = std::clamp(unitOffset(now, end), start, int(now.size()));
-    edited(QString(now).replace(start, end - start, text));
+    typed(start, end, text);
 }
 
-void LineEditAccessible::edited(const QString &text)
+// The views take a field's text when the user edits it (textEdited), never when a program sets
+// it: a reader's, a dictation tool's or an on-screen keyboard's edit is typed as the user types
+// over a selection, so that it reaches the model and its checks, the field's validator, mask and
+// length limit included, and it is undone as typing is.
+void LineEditAccessible::typed(int start, int end, const QString &text)
 {
-    if (edit()->isReadOnly() || !edit()->isEnabled())
+    QLineEdit *field = edit();
+    if (field->isReadOnly() || !field->isEnabled() || (start == end && text.isEmpty()))
         return;
-    QString checked = text;
+    QString checked = QString(field->text()).replace(start, end - start, text);
     int position = 0;
-    if (const QValidator *validator = edit()->validator(); validator && validator->validate(checked, position) == QValidator::Invalid)
+    if (const QValidator *validator = field->validator(); validator && validator->validate(checked, position) == QValidator::Invalid)
         return;
-    edit()->setText(text);
+    field->setSelection(start, end - start);
+    if (text.isEmpty())
+        field->del();
+    else
+        field->insert(text);
+    // A box that takes typed digits only on Return or on leaving takes these at once: nothing
+    // else would tell it the edit is whole.
+    if (auto *box = qobject_cast<QAbstractSpinBox *>(field->parentWidget()); box && !box->keyboardTracking())
+        box->interpretText();
 }
 
 } // namespace tampod

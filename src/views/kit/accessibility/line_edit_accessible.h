@@ -46,8 +46,8 @@ protected:
 
 private:
     QLineEdit *edit() const;
-    // The text replaced as a whole, where the field takes it.
-    void edited(const QString &text);
+    // The text from start to end (in code units) replaced by text, as the user would type it.
+    void typed(int start, int end, const QString &text);
 };
 
 } // namespace tampod

@@ -32,6 +32,7 @@ namespace tampod {
 namespace {
 
 const char *const roleProperty = "tampodAccessibleRole";
+const char *const containerRoleProperty = "tampodAccessibleContainerRole";
 const char *const pressAtOnceProperty = "tampodButtonsPressAtOnce";
 const char *const valueProperty = "tampodAccessibleValue";
 
@@ -328,6 +329,8 @@ QAccessibleInterface *factory(const QString &className, QObject *object)
         return AccessibleTableSource::makeItemViewInterface(tree);
     if (auto *area = qobject_cast<QAbstractScrollArea *>(widget); area && ScrollAreaAccessible::serves(className))
         return new ScrollAreaAccessible(area);
+    if (const QVariant container = widget->property(containerRoleProperty); container.isValid())
+        return new QAccessibleWidget(widget, QAccessible::Role(container.toInt()));
     const QVariant role = widget->property(roleProperty);
     if (!role.isValid())
         return nullptr;
@@ -358,6 +361,12 @@ void makeAccessible(QWidget *widget, QAccessible::Role role)
 {
     installAccessibleFactory();
     widget->setProperty(roleProperty, int(role));
+}
+
+void makeAccessibleContainer(QWidget *widget, QAccessible::Role role)
+{
+    installAccessibleFactory();
+    widget->setProperty(containerRoleProperty, int(role));
 }
 
 void setAccessibleValue(QWidget *widget, const QString &value)

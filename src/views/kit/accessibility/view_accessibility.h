@@ -12,6 +12,10 @@ namespace tampod {
 // Call in the widget's constructor, before anything asks for its interface. A QComboBox made
 // a ComboBox this way is named by its accessible name, its current choice being its value.
 void makeAccessible(QWidget *widget, QAccessible::Role role);
+// A widget that holds others (a window, a pane) announced with role and its accessible name;
+// its children stay elements of their own. Qt makes every plain widget a nameless filler, which
+// a reader passes over: a window that is one is no window to it, and its focus says nothing.
+void makeAccessibleContainer(QWidget *widget, QAccessible::Role role);
 // The push buttons of window (a sheet) act at once on a screen reader's press, as a click
 // does: the platform's own press flashes the button first, and while a dismissing button
 // flashes, its sheet still blocks the window under it, whose close requests are then dropped.

@@ -134,7 +134,9 @@ void AlertDialog::setAccessoryText(const QString &text, QSize size, const QStrin
         accessory_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         accessory_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         accessory_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-        accessory_->setFocusPolicy(Qt::ClickFocus);
+        // Tab reaches it from the buttons and leaves it again: a reader hears what it holds.
+        accessory_->setFocusPolicy(Qt::StrongFocus);
+        accessory_->setTabChangesFocus(true);
         QFont font = accessory_->font();
         font.setPixelSize(12);
         accessory_->setFont(font);
@@ -142,8 +144,10 @@ void AlertDialog::setAccessoryText(const QString &text, QSize size, const QStrin
     }
     accessory_->setFixedSize(size);
     accessory_->setPlainText(text);
-    if (!accessibleName.isEmpty())
-        accessory_->setAccessibleName(accessibleName);
+    // Named by the message it details ("The following items were rejected:") unless told.
+    accessory_->setAccessibleName(accessibleName.isEmpty() ? message_->text() : accessibleName);
+    // And spoken with the alert itself, for a reader that reads an alert's description.
+    setAccessibleDescription(text);
     for (QLabel *label : {title_, message_})
         label->setFixedWidth(std::max(340, size.width()));
 }

@@ -27,7 +27,8 @@ public:
     void setDefaultButton(int index);
     // Escape and the window's close button press this button; without one they press none.
     void setEscapeButton(int index) { escapeIndex_ = index; }
-    // A selectable, read-only plain text of the given size under the message.
+    // A selectable, read-only plain text of the given size under the message, which Tab
+    // reaches; named accessibleName, else the message. It is also the alert's description.
     void setAccessoryText(const QString &text, QSize size, const QString &accessibleName = {});
 
     QString title() const;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSpinBox>
+#include <QValidator>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -233,4 +234,49 @@ TEST(AccessibleText, ASpinBoxHasItsRangeAndItsFieldsText)
     EXPECT_EQ(value->currentValue().toInt(), 100);
     ASSERT_NE(element->textInterface(), nullptr);
     EXPECT_EQ(element->textInterface()->text(0, element->textInterface()->characterCount()), QStringLiteral("100 dB"));
+}
+
+// What a reader, a dictation tool or an on-screen keyboard edits through a field's element is
+// the user's edit: the views take a field's text only when the user edits it (textEdited), so
+// every edit is heard there, through the field's validator as typing is; and a box that takes
+// typed digits on Return takes them at once.
+TEST(AccessibleText, AnEditThroughTheElementIsTheUsersEdit)
+{
+    installAccessibleFactory();
+    QLineEdit field;
+    field.setValidator(new QIntValidator(0, 999999, &field));
+    QStringList edited;
+    QObject::connect(&field, &QLineEdit::textEdited, [&](const QString &text) { edited << text; });
+    QAccessibleInterface *element = QAccessible::queryAccessibleInterface(&field);
+    QAccessibleEditableTextInterface *editable = element->editableTextInterface();
+    ASSERT_NE(editable, nullptr);
+
+    element->setText(QAccessible::Value, QStringLiteral("22050"));
+    editable->insertText(5, QStringLiteral("0"));  // as a paste at the end
+    editable->deleteText(0, 1);                    // as a cut of the first digit
+    editable->replaceText(0, 2, QStringLiteral("44"));
+    element->setText(QAccessible::Value, QStringLiteral("abc")); // refused, as typing it is
+    editable->insertText(0, QStringLiteral("x"));
+    element->setText(QAccessible::Value, QString());
+    EXPECT_EQ(edited, (QStringList{"22050", "220500", "20500", "44500", ""}));
+    EXPECT_EQ(field.text(), QString());
+    field.undo();
+    EXPECT_EQ(field.text(), QStringLiteral("44500"));
+
+    field.setReadOnly(true);
+    edited.clear();
+    element->setText(QAccessible::Value, QStringLiteral("1"));
+    EXPECT_EQ(edited, QStringList());
+
+    Stepper repeats;
+    repeats.setRange(1, 99);
+    repeats.setStoredValue(2);
+    QList<int> chosen;
+    QObject::connect(&repeats, &Stepper::valueChosen, [&](int value) { chosen << value; });
+    QAccessibleInterface *box = QAccessible::queryAccessibleInterface(&repeats);
+    ASSERT_NE(box->editableTextInterface(), nullptr);
+    box->editableTextInterface()->replaceText(0, 1, QStringLiteral("7"));
+    box->editableTextInterface()->insertText(1, QStringLiteral("5"));
+    EXPECT_EQ(chosen, (QList<int>{7, 75}));
+    EXPECT_EQ(repeats.value(), 75);
 }

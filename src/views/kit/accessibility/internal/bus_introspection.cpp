@@ -1,5 +1,8 @@
 #include "views/kit/accessibility/internal/bus_introspection.h"
 
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QXmlStreamReader>
 
 namespace tampod {
@@ -32,7 +35,8 @@ BusIntrospection BusIntrospection::parse(const QString &xml)
             method->append(attributes.value(QLatin1String("type")));
         } else if (interface && !method && reader.name() == QLatin1String("property")) {
             const auto access = attributes.value(QLatin1String("access"));
-            interface->properties.append({name, access != QLatin1String("write"), access != QLatin1String("read")});
+            interface->properties.append({name, access != QLatin1String("write"), access != QLatin1String("read"),
+                                          attributes.value(QLatin1String("type")).toString()});
         }
     }
     return found;
@@ -67,6 +71,19 @@ bool BusIntrospection::isWritable(const QString &interface, const QString &name)
 {
     const Property *found = property(interface, name);
     return found && found->writable;
+}
+
+bool BusIntrospection::takesValue(const QString &interface, const QString &name, const QVariant &value) const
+{
+    const Property *found = property(interface, name);
+    if (!found || !value.canConvert<QDBusVariant>())
+        return false;
+    const QVariant inside = qvariant_cast<QDBusVariant>(value).variant();
+    // A container arrives unread, with its signature; a plain value as its Qt type.
+    const QString type = inside.metaType() == QMetaType::fromType<QDBusArgument>()
+                             ? qvariant_cast<QDBusArgument>(inside).currentSignature()
+                             : QString::fromLatin1(QDBusMetaType::typeToSignature(inside.metaType()));
+    return !type.isEmpty() && type == found->type;
 }
 
 QStringList BusIntrospection::readableProperties(const QString &interface) const

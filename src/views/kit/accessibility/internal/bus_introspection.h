@@ -19,6 +19,10 @@ public:
     std::optional<QString> methodSignature(const QString &interface, const QString &method) const;
     bool hasProperty(const QString &interface, const QString &property) const;
     bool isWritable(const QString &interface, const QString &property) const;
+    // Whether value, the variant argument of a property's Set as the bus library hands it, is
+    // of the property's type: a value of another type would be read as a wrong one (a text
+    // for a number reads 0).
+    bool takesValue(const QString &interface, const QString &property, const QVariant &value) const;
     // The properties that can be read, in the order they are described.
     QStringList readableProperties(const QString &interface) const;
 
@@ -27,6 +31,7 @@ private:
         QString name;
         bool readable = false;
         bool writable = false;
+        QString type;
     };
     struct Interface {
         QHash<QString, QString> methods;
