@@ -239,6 +239,10 @@ TEST(SingleInstance, TakesOverTheSocketOfACrashedInstance)
         }
         SingleInstance instance(meetingIn(folder));
         ASSERT_EQ(instance.claim({}), SingleInstance::Claim::instance);
+        QLocalSocket reached;
+        reached.connectToServer(name);
+        ASSERT_TRUE(reached.waitForConnected(5000)) << "nobody listens on the name, " << socketLeft;
+        reached.abort();
         instance.startDelivering();
         QList<QList<QUrl>> received;
         QObject::connect(&instance, &SingleInstance::documentsReceived,
@@ -317,7 +321,7 @@ TEST(SingleInstance, AnsweredHandOversWaitingForTheirLaunchAreBounded)
 
     // An answered launch is waited for past the time a launch has to send its message.
     QLocalSocket &slow = *launches.back();
-    EXPECT_FALSE(test::pumpUntil([&] { return slow.state() != QLocalSocket::ConnectedState; },
+    ASSERT_FALSE(test::pumpUntil([&] { return slow.state() != QLocalSocket::ConnectedState; },
                                  SingleInstance::timeout + std::chrono::seconds(1)))
         << "an answered launch was dropped";
     slow.write("go\n");
