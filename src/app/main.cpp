@@ -11,6 +11,8 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -31,13 +33,11 @@ void reportDocuments(const QList<QUrl> &documents)
         qCInfo(launchLog, "open %s", tampod::fileUrlBytes(url.toLocalFile()).constData());
 }
 
-} // namespace
+// How long the end of the process waits for a device probe still running.
+constexpr std::chrono::milliseconds probeExitBound{1500};
 
-int main(int argc, char *argv[])
+int run(int &argc, char *argv[])
 {
-    // The environment is settled while this is the only thread.
-    for (const auto &setting : tampod::AudioOutput::environment)
-        setenv(setting.name, setting.value, 1);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("tamPOD"));
     QApplication::setApplicationName(QStringLiteral("tamPOD"));
@@ -77,5 +77,22 @@ int main(int argc, char *argv[])
     const int status = QApplication::exec();
     if (!tamPOD.shutdown())
         std::_Exit(status); // a worker did not stop in time: leave without running its destructor
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The environment is settled while this is the only thread.
+    for (const auto &setting : tampod::AudioOutput::environment)
+        setenv(setting.name, setting.value, 1);
+    const int status = run(argc, argv);
+    // Everything of ours has ended. A device probe still inside the audio libraries is left
+    // there, and the process ends without running their destructors beside it.
+    if (!tampod::AudioOutput::probeSettled(probeExitBound)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

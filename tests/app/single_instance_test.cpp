@@ -29,7 +29,10 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace tampod;
 
@@ -214,13 +217,43 @@ TEST(SingleInstance, ASecondLaunchHandsItsDocumentsOverWhateverTheFolderPathsLen
     }
 }
 
+// What a crashed instance leaves under the name, a socket nobody listens on (or any other file),
+// is replaced: the next launch listens there, and a later one's documents reach it.
 TEST(SingleInstance, TakesOverTheSocketOfACrashedInstance)
 {
-    test::TempDir folder;
-    test::writeFile(folder.file(QStringLiteral("tampod-instance")), QByteArray()); // a name nobody answers
-    SingleInstance instance(meetingIn(folder));
-    EXPECT_EQ(instance.claim({}), SingleInstance::Claim::instance);
-    EXPECT_FALSE(SingleInstance(meetingIn(folder)).listen()) << "the instance listens on the name";
+    for (const bool socketLeft : {true, false}) {
+        test::TempDir folder;
+        const QString name = folder.file(QStringLiteral("tampod-instance"));
+        if (socketLeft) {
+            const int crashed = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(name);
+            ASSERT_LT(size_t(path.size()), sizeof(address.sun_path));
+            std::copy(path.begin(), path.end(), address.sun_path);
+            ASSERT_EQ(::bind(crashed, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+            ASSERT_EQ(::listen(crashed, 1), 0);
+            ::close(crashed); // its file stays
+        } else {
+            test::writeFile(name, QByteArray());
+        }
+        SingleInstance instance(meetingIn(folder));
+        ASSERT_EQ(instance.claim({}), SingleInstance::Claim::instance);
+        QLocalSocket reached;
+        reached.connectToServer(name);
+        ASSERT_TRUE(reached.waitForConnected(5000)) << "nobody listens on the name, " << socketLeft;
+        reached.abort();
+        instance.startDelivering();
+        QList<QList<QUrl>> received;
+        QObject::connect(&instance, &SingleInstance::documentsReceived,
+                         [&](const QList<QUrl> &documents) { received.append(documents); });
+        QStringList said;
+        auto later = launchBeside(folder, {file("/m/a.wav")}, SingleInstance::patience, said);
+        ASSERT_TRUE(test::pumpUntil([&] { return ready(later) && !received.isEmpty(); })) << socketLeft;
+        EXPECT_EQ(later.get(), SingleInstance::Claim::delivered);
+        EXPECT_EQ(listed(received), "file:///m/a.wav");
+        EXPECT_FALSE(SingleInstance(meetingIn(folder)).listen()) << "the instance listens on the name";
+    }
 }
 
 // A busy instance (its event loop held still here) answers nothing: the launch says that it
@@ -241,11 +274,19 @@ TEST(SingleInstance, ALaunchThatGivesUpOnABusyInstanceSaysSoAndItsFilesAreNeverO
     EXPECT_EQ(givenUp.get(), SingleInstance::Claim::failed);
     EXPECT_EQ(said.join(u'\n'), LaunchText::waiting + u'\n' + LaunchText::notHandedOver);
 
+    // Answered at once, a launch says nothing: only one that waited says how its wait ended.
     QStringList saidLater;
+    QElapsedTimer answeredIn;
+    answeredIn.start();
     auto later = launchBeside(folder, {file("/m/b.wav")}, SingleInstance::patience, saidLater);
     ASSERT_TRUE(test::pumpUntil([&] { return ready(later) && !received.isEmpty(); }));
     EXPECT_EQ(later.get(), SingleInstance::Claim::delivered);
     EXPECT_EQ(listed(received), "file:///m/b.wav");
+    if (answeredIn.elapsed() < SingleInstance::noticeDelay.count())
+        EXPECT_EQ(saidLater.join(u'\n'), QString());
+    else
+        EXPECT_TRUE(saidLater.isEmpty() || saidLater.join(u'\n') == LaunchText::waiting + u'\n' + LaunchText::handedOver)
+            << saidLater.join(u'\n').toStdString();
 }
 
 // Launches that were answered and neither confirm nor go hold a place each, up to a bound;
@@ -277,6 +318,14 @@ TEST(SingleInstance, AnsweredHandOversWaitingForTheirLaunchAreBounded)
     launches.front()->abort(); // goes without confirming: its place is free again
     EXPECT_TRUE(test::pumpUntil([&] { return send() == "ok\n"; }));
     EXPECT_EQ(received, 0);
+
+    // An answered launch is waited for past the time a launch has to send its message.
+    QLocalSocket &slow = *launches.back();
+    ASSERT_FALSE(test::pumpUntil([&] { return slow.state() != QLocalSocket::ConnectedState; },
+                                 SingleInstance::timeout + std::chrono::seconds(1)))
+        << "an answered launch was dropped";
+    slow.write("go\n");
+    EXPECT_TRUE(test::pumpUntil([&] { return received == 1; }));
 }
 
 // The real program as the second launch: it says within moments that it waits for the busy
@@ -307,6 +356,42 @@ TEST(SingleInstance, ALaunchWaitingForABusyInstanceSaysSoAndThenThatItsFileWasTa
     EXPECT_TRUE(second.exitedWell());
     EXPECT_EQ(second.report().toStdString(), (waiting + LaunchText::handedOver.toUtf8() + '\n').toStdString());
     EXPECT_EQ(listed(received), listed({{QUrl::fromLocalFile(resolvedPath(folder.path()).value() + "/c.wav")}}));
+}
+
+// The real program as a launch that an instance does not take the files from (it hangs up on
+// every launch): the launch says its files were not opened and ends with exit code 1.
+TEST(SingleInstance, ALaunchTheInstanceDoesNotTakeFilesFromSaysSoAndFails)
+{
+    test::TempDir folder;
+    Launch launch(folder.path());
+    const auto meeting = PrivateFolder::open(launch.process().processEnvironment().value(QStringLiteral("XDG_RUNTIME_DIR")));
+    ASSERT_TRUE(meeting);
+    const auto claim = LockFile::take(meeting->folder(), "tampod-instance.lock");
+    ASSERT_TRUE(claim);
+    QLocalServer refusing;
+    ASSERT_TRUE(refusing.listen(meeting->pathOf("tampod-instance")));
+    int refused = 0;
+    QObject::connect(&refusing, &QLocalServer::newConnection, [&] {
+        while (QLocalSocket *socket = refusing.nextPendingConnection()) {
+            socket->abort();
+            socket->deleteLater();
+            ++refused;
+        }
+    });
+
+    QElapsedTimer ran;
+    ran.start();
+    launch.process().start(QStringLiteral(TAMPOD_EXECUTABLE), {QStringLiteral("c.wav")});
+    ASSERT_TRUE(test::pumpUntil([&] { return !launch.isRunning(); })) << launch.report().toStdString();
+    EXPECT_GE(refused, 1);
+    EXPECT_EQ(launch.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(launch.process().exitCode(), 1);
+    const QByteArray notTaken = LaunchText::notHandedOver.toUtf8() + '\n';
+    if (ran.elapsed() < SingleInstance::noticeDelay.count())
+        EXPECT_EQ(launch.report().toStdString(), notTaken.toStdString());
+    else
+        EXPECT_TRUE(launch.report() == notTaken || launch.report() == LaunchText::waiting.toUtf8() + '\n' + notTaken)
+            << launch.report().toStdString();
 }
 
 // Documents that come while a modal alert is up wait for it to be answered: the window they

@@ -8,6 +8,7 @@
 #include "core/error.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <future>
@@ -17,18 +18,7 @@ namespace tampod {
 
 namespace {
 
-struct SharedOutput {
-    std::mutex mutex;
-    std::shared_ptr<AudioOutput> output;              // thread: mutex
-    std::shared_future<std::shared_ptr<AudioOutput>> probe; // thread: mutex
-    std::jthread prober; // thread: mutex; a probe still running at exit is waited for
-};
-
-SharedOutput &sharedOutput()
-{
-    static SharedOutput state;
-    return state;
-}
+using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<AudioOutput> probeDevice()
 {
@@ -37,13 +27,45 @@ std::shared_ptr<AudioOutput> probeDevice()
     return std::make_shared<NullAudioOutput>();
 }
 
+// The probe runs on a thread that owns only what it makes: a probe that never returns is left
+// where it is, and nothing of ours waits for it longer than its bound.
+struct SharedOutput {
+    std::mutex mutex;
+    std::shared_ptr<AudioOutput> output;                       // thread: mutex
+    AudioOutput::Probe find = probeDevice;                     // thread: mutex
+    std::chrono::milliseconds bound = AudioOutput::probeBound; // thread: mutex
+    std::shared_future<std::shared_ptr<AudioOutput>> probe;    // thread: mutex
+    Clock::time_point deadline;                                // thread: mutex; the probe's end
+    std::jthread prober;                                       // thread: mutex
+
+    ~SharedOutput() { leaveProber(); }
+
+    // A finished probe's thread is joined (it may still be returning); a running one is left
+    // to the audio library it is in.
+    void leaveProber()
+    {
+        if (prober.joinable()
+            && (!probe.valid() || probe.wait_for(std::chrono::seconds(0)) != std::future_status::ready))
+            prober.detach();
+        prober = {};
+    }
+};
+
+SharedOutput &sharedOutput()
+{
+    static SharedOutput state;
+    return state;
+}
+
 void startProbeLocked(SharedOutput &state)
 {
+    state.leaveProber();
     std::promise<std::shared_ptr<AudioOutput>> promise;
     state.probe = promise.get_future().share();
-    state.prober = startThread([promise = std::move(promise)]() mutable {
+    state.deadline = Clock::now() + state.bound;
+    state.prober = startThread([promise = std::move(promise), find = state.find]() mutable {
         try {
-            promise.set_value(probeDevice());
+            promise.set_value(find());
         } catch (...) {
             promise.set_exception(std::current_exception());
         }
@@ -55,6 +77,7 @@ void startProbeLocked(SharedOutput &state)
 std::shared_ptr<AudioOutput> AudioOutput::shared()
 {
     std::shared_future<std::shared_ptr<AudioOutput>> probe;
+    Clock::time_point deadline;
     {
         auto &state = sharedOutput();
         std::lock_guard lock(state.mutex);
@@ -63,13 +86,17 @@ std::shared_ptr<AudioOutput> AudioOutput::shared()
         if (!state.probe.valid())
             startProbeLocked(state);
         probe = state.probe;
+        deadline = state.deadline;
     }
-    auto output = probe.get();
+    // Past its bound the probe is taken for stuck, and playback goes on as without a device.
+    std::shared_ptr<AudioOutput> output = probe.wait_until(deadline) == std::future_status::ready
+                                              ? probe.get()
+                                              : std::make_shared<NullAudioOutput>();
     auto &state = sharedOutput();
     std::lock_guard lock(state.mutex);
     // A setShared() made while the probe ran wins over the probe.
     if (!state.output)
-        state.output = output;
+        state.output = std::move(output);
     return state.output;
 }
 
@@ -86,6 +113,32 @@ void AudioOutput::setShared(std::shared_ptr<AudioOutput> output)
     auto &state = sharedOutput();
     std::lock_guard lock(state.mutex);
     state.output = std::move(output);
+}
+
+bool AudioOutput::probeSettled(std::chrono::milliseconds bound)
+{
+    std::shared_future<std::shared_ptr<AudioOutput>> probe;
+    Clock::time_point deadline;
+    {
+        auto &state = sharedOutput();
+        std::lock_guard lock(state.mutex);
+        if (!state.probe.valid())
+            return true;
+        probe = state.probe;
+        deadline = state.deadline;
+    }
+    return probe.wait_until(std::min(deadline, Clock::now() + bound)) == std::future_status::ready;
+}
+
+void AudioOutput::setProbe(Probe probe, std::chrono::milliseconds bound)
+{
+    auto &state = sharedOutput();
+    std::lock_guard lock(state.mutex);
+    state.leaveProber();
+    state.output = nullptr;
+    state.probe = {};
+    state.find = probe ? std::move(probe) : Probe(probeDevice);
+    state.bound = bound;
 }
 
 AudioOutput::AudioOutput(int channels) : channels_(channels) {}

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -33,13 +35,31 @@ public:
     };
     static constexpr std::array<EnvironmentSetting, 1> environment{{{"JACK_NO_START_SERVER", "1"}}};
 
-    // The default device through PortAudio, or the null output when no device is usable. The
-    // device is probed once, on a thread of its own; this waits for that probe.
+    // How long the device probe may take. An audio library can block for good (JACK's client
+    // waits for ever on a lock that a killed client left in its shared database): past this
+    // bound from its start, the probe is left where it is and playback goes on as without a
+    // device.
+    static constexpr std::chrono::milliseconds probeBound{5000};
+
+    // The default device through PortAudio, or the null output when no device is usable or the
+    // probe did not answer within its bound. The device is probed once, on a thread of its own;
+    // this waits for that probe, at most until its bound.
     static std::shared_ptr<AudioOutput> shared();
     // Starts the probe without waiting for it (for start-up).
     static void warmUp();
     // Replaces the shared output (tests and tools); players made afterwards use it.
     static void setShared(std::shared_ptr<AudioOutput> output);
+
+    // For the end of the process: waits for a probe still running, at most bound and never past
+    // the probe's own bound. False when it is still inside the audio libraries: the process must
+    // then end without running their destructors (std::_Exit), since that thread may be in them.
+    static bool probeSettled(std::chrono::milliseconds bound);
+
+    // How the device is found (tests): probe in place of PortAudio's default device (null:
+    // PortAudio's), given bound. Forgets the shared output and the probe made so far; a probe
+    // still running is left to itself.
+    using Probe = std::function<std::shared_ptr<AudioOutput>()>;
+    static void setProbe(Probe probe, std::chrono::milliseconds bound = probeBound);
 
     virtual QString deviceName() const = 0;
     int channels() const noexcept { return channels_; }
