@@ -313,7 +313,7 @@ TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
         const QString path = dir.file(QStringLiteral("cut.flac"));
         test::writeFile(path, cut);
         const FileHandle file = FileHandle::openOutside(path);
-        EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::nullopt);
+        EXPECT_EQ(flaclength::proven(file, 0, trailingtags::audioEnd(file, 0, file.size())), std::nullopt);
     }
 }
 
@@ -556,5 +556,98 @@ TEST(FlacDecodedStream, OggFlacPagesMissingAreSilenceInTheirPlace)
         const std::vector<int32_t> rest = readToEnd();
         ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2));
+    }
+}
+
+// A file whose end does not prove its length is proven once: the decode that counts it meets
+// every frame, and a second reader of the unchanged file takes its count and its order, however
+// large a frame the header states. Together both cost about the file.
+TEST(FlacDecodedStream, AnUnprovenLengthIsCountedOncePerUnchangedFile)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 44100 * 120;
+    makeFlac(clean, frames, 2, 16);
+    const QByteArray whole = test::readAll(clean);
+    QByteArray stated = whole;
+    stated[15] = stated[16] = stated[17] = '\xFF'; // the largest frame STREAMINFO states
+    for (const auto &[name, bytes] : {std::pair{"stated as found", whole}, std::pair{"stated as 16 MB", stated}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("cut.flac"));
+        test::writeFile(path, bytes.chopped(20000));
+        const qint64 before = test::bytesReadSoFar();
+        std::vector<int64_t> lengths;
+        for (int open = 0; open < 2; ++open)
+            lengths.push_back(AudioFileReader(path).length());
+        const qint64 read = test::bytesReadSoFar() - before;
+        EXPECT_LE(read, (bytes.size() - 20000) * 13 / 10) << read;
+        EXPECT_EQ(lengths[0], lengths[1]);
+        // What ffmpeg decodes, stated and read.
+        const QByteArray decoded = test::runProgram("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"}).output;
+        EXPECT_EQ(lengths[0] * 8, decoded.size());
+        AudioFileReader reader(path);
+        EXPECT_TRUE(test::bytesOf(test::readAllFloat(reader)) == decoded);
+    }
+}
+
+// Two files of the same length joined on end where the first should: frames at a few places
+// through the stream go back in their numbering, so the join is refused as every other.
+TEST(FlacDecodedStream, AFileOfTheSameLengthJoinedOnIsRefused)
+{
+    test::TempDir dir;
+    const QString first = dir.file(QStringLiteral("first.flac")), second = dir.file(QStringLiteral("second.flac"));
+    makeFlac(first, 132300, 2, 16);
+    makeFlac(second, 132300, 1, 16);
+    const QByteArray a = test::readAll(first), b = test::readAll(second);
+    for (const auto &[name, bytes] : {std::pair{"joined", a + b}, std::pair{"joined after a tag", a + test::id3v1Tag() + b},
+                                      std::pair{"the same file twice", a + a}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("joined.flac"));
+        test::writeFile(path, bytes);
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            try {
+                AudioFileReader reader(path, {}, use);
+                ADD_FAILURE() << "opened, length " << reader.length();
+            } catch (const AudioFileError &error) {
+                EXPECT_EQ(error.message(), QStringLiteral("Opening the audio file failed: frames of the stream follow it out of order"));
+            }
+        }
+    }
+}
+
+// A seek in a file with a large tag after its audio reads near its target: libFLAC bisects the
+// frames only, never the tag.
+TEST(FlacDecodedStream, ASeekReadsNearItsTargetWhateverFollowsTheAudio)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 44100 * 5;
+    makeFlac(clean, frames, 2, 16);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    QByteArray junk(1 << 20, '\0');
+    for (qsizetype i = 0; i < junk.size(); ++i)
+        junk[i] = char(i * 131 + (i >> 3));
+    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const QByteArray item = u32(uint32_t(junk.size())) + u32(2) + QByteArray("Cover Art (Front)", 18) + junk;
+    const auto apeFrame = [&](uint32_t flags) {
+        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
+    };
+    for (const auto &[name, after] : {std::pair{"APE tag", apeFrame(0xA0000000u) + item + apeFrame(0x80000000u)},
+                                      std::pair{"junk", junk}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("tagged.flac"));
+        test::writeFile(path, test::readAll(clean) + after);
+        for (const int64_t at : {frames / 2, frames * 999 / 1000, int64_t(1000)}) {
+            AudioFileReader reader(path);
+            ASSERT_EQ(reader.length(), frames);
+            const qint64 before = test::bytesReadSoFar();
+            reader.seek(at);
+            std::vector<float> block(4096 * 2);
+            const int64_t n = reader.readFloatInterleaved(block.data(), 4096);
+            EXPECT_LE(test::bytesReadSoFar() - before, 2 << 20) << at;
+            ASSERT_EQ(n, std::min<int64_t>(4096, frames - at));
+            EXPECT_TRUE(std::equal(block.begin(), block.begin() + n * 2, reference.begin() + at * 2));
+        }
     }
 }

@@ -12,23 +12,46 @@ class FileHandle;
 
 namespace tampod::flaclength {
 
-// The total sample count STREAMINFO states for the FLAC stream whose "fLaC" mark is at start,
-// where the file bears it out: its last frame (the whole frame nearest the end, before whatever
-// tags, padding or junk follow it) decodes with both checksums holding and ends exactly at that
-// count. nullopt where the count is absent, or the file is cut short, overstates its length or
-// ends in more than that allows: only a decode knows the length then. Reads from the end the largest
-// frame's size and a few KB, and further back only while no whole frame has been found, up to
-// the room allowed for trailing bytes. Throws only when reading fails.
+// What the end of a FLAC stream and a few frames inside it tell of the stream whose "fLaC" mark
+// is at start, without reading it whole.
+// total: the sample count STREAMINFO states, where the file bears it out: its last frame (the
+// whole frame nearest the end, before whatever tags, padding or junk follow it) decodes with both
+// checksums holding and ends exactly at that count. nullopt where the count is absent, or the file
+// is cut short, overstates its length or ends in more than that allows: only a decode knows the
+// length then.
+// audioEnd: where that last frame ends (the file's end where the count is not proven): a decoder
+// that seeks by bisection sees nothing after it.
+// outOfOrder: of a proven count, whether whole frames found at a few places through the stream go
+// back in their numbering, as where a second file of the same length was joined on.
+// Reads from the end a piece at a time, back only as far as the last whole frame, up to the room
+// allowed for trailing bytes, and a little at each of those places; nothing it reads depends on
+// the frame size STREAMINFO states. Throws only when reading fails.
 // tagged: where the tags at the file's end (ID3v1, APE) begin as their sizes state; the bytes from
 // there on are searched only where no frame ends before them.
+struct Proof {
+    std::optional<int64_t> total;
+    int64_t audioEnd = 0;
+    bool outOfOrder = false;
+};
+Proof prove(const FileHandle &file, int64_t start, int64_t tagged);
+// prove's total alone, from the end alone.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged);
 
-// Whether whole frames (their checksums holding) follow the FLAC stream whose "fLaC" mark is at
-// start out of order: one numbered before a frame already passed, as where a second file was
-// joined on or a frame copied after the end. Reads the file once, in large pieces; looks at
-// frame headers only, decoding just the frames that go back or skip ahead. false where the walk
-// cannot tell (no STREAMINFO, too many headers holding by chance). Throws only when reading fails.
-bool framesOutOfOrder(const FileHandle &file, int64_t start);
+// A stream's frames as a pass from its first frame meets them (the demuxed packets of a count):
+// whether a whole frame (its checksums holding) comes numbered before one already passed, as
+// where a second file was joined on or a frame copied after the end.
+class FrameOrder {
+public:
+    explicit FrameOrder(std::span<const uint8_t> streamInfo);
+    // One frame, exactly its bytes.
+    void note(std::span<const uint8_t> frame);
+    bool outOfOrder() const { return outOfOrder_; }
+
+private:
+    int64_t maxBlock_ = 0;
+    int64_t expected_ = 0; // the first sample of the frame that comes next in order
+    bool outOfOrder_ = false;
+};
 
 // Of a FLAC stream whose STREAMINFO block is streamInfo (as a decoder's extradata holds it, with
 // or without the "fLaC" mark and block header before it): the sample count it states (0 where
