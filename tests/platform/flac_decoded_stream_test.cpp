@@ -31,7 +31,7 @@ void makeFlac(const QString &path, qint64 frames, int channels, int bits)
                           QStringLiteral("aevalsrc=%1:s=44100,atrim=end_sample=%2")
                               .arg(channels == 1 ? left : left + '|' + right)
                               .arg(frames),
-                          "-c:a", "flac"};
+                          "-c:a", path.endsWith(QStringLiteral(".wav")) ? "pcm_s16le" : "flac"};
     if (bits == 24)
         arguments << "-sample_fmt" << "s32";
     test::runChecked(QStringLiteral("ffmpeg"), arguments << path);
@@ -649,5 +649,39 @@ TEST(FlacDecodedStream, ASeekReadsNearItsTargetWhateverFollowsTheAudio)
             ASSERT_EQ(n, std::min<int64_t>(4096, frames - at));
             EXPECT_TRUE(std::equal(block.begin(), block.begin() + n * 2, reference.begin() + at * 2));
         }
+    }
+}
+
+// The footer flag belongs to version 2.4: a version 2.3 tag that sets it has no footer, and the
+// stream begins where its size says (as ffmpeg reads it); a 2.4 tag's footer is passed over.
+TEST(FlacDecodedStream, AnId3v2FooterFlagCountsOnlyInVersionFour)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("clean.wav")), clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 132300;
+    makeFlac(wav, frames, 2, 16);
+    test::runChecked("flac", {"-s", "-f", wav, "-o", clean});
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    const QByteArray title = QByteArray("TIT2") + QByteArray("\0\0\0\x09\0\0", 6) + QByteArray("\x03Take one");
+    const QByteArray body = title + QByteArray(1000 - title.size(), '\0');
+    const QByteArray size("\0\0\x07\x68", 4);
+    for (const auto &[name, tag] : {std::pair{"2.3 flagged", QByteArray("ID3\x03\x00\x10", 6) + size + body},
+                                    std::pair{"2.4 with its footer", QByteArray("ID3\x04\x00\x10", 6) + size + body
+                                                                         + QByteArray("3DI\x04\x00\x10", 6) + size}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("tagged.flac"));
+        test::writeFile(path, tag + test::readAll(clean));
+        AudioFileReader reader(path);
+        EXPECT_EQ(reader.length(), frames);
+        EXPECT_TRUE(test::readAllFloat(reader) == reference);
+        for (const int64_t at : {int64_t(30000), int64_t(100000), frames - 10}) {
+            reader.seek(at);
+            const std::vector<float> rest = test::readAllFloat(reader);
+            ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), reference.begin() + at * 2)) << at;
+        }
+        const QByteArray ffmpeg = test::runProgram("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"}).output;
+        EXPECT_TRUE(ffmpeg == test::bytesOf(reference));
     }
 }
