@@ -11,6 +11,7 @@
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
+#include "platform/internal/frame_crc.h"
 
 #include <gtest/gtest.h>
 
@@ -684,4 +685,104 @@ TEST(FlacDecodedStream, AnId3v2FooterFlagCountsOnlyInVersionFour)
         const QByteArray ffmpeg = test::runProgram("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"}).output;
         EXPECT_TRUE(ffmpeg == test::bytesOf(reference));
     }
+}
+
+// Ogg FLAC without its first page of audio: stated and read as flac decodes it, the frames from
+// the first page there on, and a seek finds what that read delivers.
+TEST(FlacDecodedStream, OggFlacWithoutItsFirstAudioPageReadsAsFlacDoes)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("clean.wav")), ogg = dir.file(QStringLiteral("whole.oga"));
+    makeFlac(wav, 132300, 2, 16);
+    test::runChecked("flac", {"-s", "-f", "--ogg", wav, "-o", ogg});
+    const QByteArray whole = test::readAll(ogg);
+    std::vector<qsizetype> pages;
+    for (qsizetype at = 0; (at = whole.indexOf("OggS", at)) >= 0; ++at)
+        pages.push_back(at);
+    // The first page whose granule is past 0 holds the first audio.
+    size_t first = 0;
+    while (first + 1 < pages.size() && whole.mid(pages[first] + 6, 8) == QByteArray(8, '\0'))
+        ++first;
+    ASSERT_LT(first + 1, pages.size());
+    const QString path = dir.file(QStringLiteral("late.oga"));
+    test::writeFile(path, whole.left(pages[first]) + whole.mid(pages[first + 1]));
+    const QByteArray raw = test::runProgram("flac", {"-s", "-d", "--ogg", "-c", "--force-raw-format", "--endian=little",
+                                                     "--sign=signed", path}).output;
+    ASSERT_GT(raw.size(), 0);
+    std::vector<int32_t> oracle(size_t(raw.size() / 2));
+    for (size_t i = 0; i < oracle.size(); ++i)
+        oracle[i] = int32_t(uint32_t(uint16_t(uint8_t(raw[qsizetype(2 * i)]) | uint8_t(raw[qsizetype(2 * i + 1)]) << 8)) << 16);
+    AudioFileReader reader(path);
+    EXPECT_EQ(reader.length() * 2, int64_t(oracle.size()));
+    const auto readToEnd = [&reader] {
+        std::vector<int32_t> all, block(8192 * 2);
+        while (const int64_t n = reader.readInt32Interleaved(block.data(), 8192))
+            all.insert(all.end(), block.begin(), block.begin() + n * 2);
+        return all;
+    };
+    EXPECT_TRUE(readToEnd() == oracle);
+    const int64_t at = int64_t(oracle.size()) / 4;
+    reader.seek(at);
+    const std::vector<int32_t> rest = readToEnd();
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2, oracle.end()));
+}
+
+// The proof's own checks: a header whose checksum fails is no frame even where the frame's
+// checksum was made to hold over it; more chance headers after the audio than the proof tries
+// leave the length to the decode; a frame that goes back counts only whole.
+TEST(FlacDecodedStream, TheLengthProofTrustsOnlyFramesWhoseChecksumsHold)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 100003;
+    makeFlac(clean, frames, 2, 16);
+    const QByteArray whole = test::readAll(clean);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GE(starts.size(), 3u);
+    const auto provenOf = [&](const QByteArray &bytes) {
+        const QString path = dir.file(QStringLiteral("proof.flac"));
+        test::writeFile(path, bytes);
+        const FileHandle file = FileHandle::openOutside(path);
+        return flaclength::proven(file, 0, trailingtags::audioEnd(file, 0, file.size()));
+    };
+    ASSERT_EQ(provenOf(whole), std::optional<int64_t>(frames));
+
+    // The last frame's header checksum broken, its frame checksum made to hold again.
+    QByteArray broken = whole;
+    const auto *last = reinterpret_cast<const uint8_t *>(whole.constData() + starts.back());
+    int headerBytes = 5;
+    while (crc8(last, headerBytes) != last[headerBytes])
+        ++headerBytes;
+    broken[starts.back() + headerBytes] = char(last[headerBytes] ^ 0x5A);
+    const uint16_t crc = crc16(reinterpret_cast<const uint8_t *>(broken.constData()) + starts.back(),
+                               broken.size() - 2 - starts.back());
+    broken[broken.size() - 2] = char(crc >> 8);
+    broken[broken.size() - 1] = char(crc & 0xFF);
+    EXPECT_EQ(provenOf(broken), std::nullopt);
+    EXPECT_EQ(flaclength::frameStart({reinterpret_cast<const uint8_t *>(broken.constData()) + starts.back(), 16},
+                                     {reinterpret_cast<const uint8_t *>(whole.constData()), 42}),
+              std::nullopt);
+
+    // Headers that hold by chance after the audio, each to be decoded: up to the number tried.
+    const QByteArray chance("\xFF\xF8\xC9\x18\x00\xC2", 6);
+    EXPECT_EQ(provenOf(whole + chance.repeated(1000)), std::optional<int64_t>(frames));
+    EXPECT_EQ(provenOf(whole + chance.repeated(1100)), std::nullopt);
+
+    // A pass's frames: a damaged copy of an earlier frame is no frame; a whole one goes back.
+    const auto frame = [&](size_t i) {
+        const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : whole.size();
+        return whole.mid(starts[i], end - starts[i]);
+    };
+    const auto span = [](const QByteArray &bytes) {
+        return std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+    };
+    flaclength::FrameOrder order(span(whole.left(42)));
+    for (size_t i = 0; i < 3; ++i)
+        order.note(span(frame(i)));
+    QByteArray damaged = frame(1);
+    damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 1);
+    order.note(span(damaged));
+    EXPECT_FALSE(order.outOfOrder());
+    order.note(span(frame(1)));
+    EXPECT_TRUE(order.outOfOrder());
 }
