@@ -328,12 +328,12 @@ int main(int argc, char **argv)
             + NumberText::whole(lengths[0]) + (lengths[0] == lengths[1] ? "" : " then " + NumberText::whole(lengths[1])));
         cutWorst = std::max(cutWorst, ratio);
     }
-    const QString tagged = file("five-ape.flac");
-    writeFile(tagged, readFile(file("five.flac")) + ape(QByteArray(1 << 20, '\xA5')));
-    touch(tagged);
+    const QString apeTagged = file("five-ape.flac");
+    writeFile(apeTagged, readFile(file("five.flac")) + ape(QByteArray(1 << 20, '\xA5')));
+    touch(apeTagged);
     double seekBytes = 0;
     {
-        AudioFileReader reader(tagged);
+        AudioFileReader reader(apeTagged);
         const int64_t frames = reader.length();
         std::vector<float> samples(size_t(block * reader.channels()));
         const double before = bytesRead();
@@ -341,7 +341,7 @@ int main(int argc, char **argv)
         reader.readFloatInterleaved(samples.data(), block);
         seekBytes = bytesRead() - before;
         say("  five-ape.flac: one seek to 50 % and one block read " + fixed(seekBytes / 1e6, 2) + " MB, the file "
-            + fixed(double(QFileInfo(tagged).size()) / 1e6, 2) + " MB");
+            + fixed(double(QFileInfo(apeTagged).size()) / 1e6, 2) + " MB");
     }
 
     conditions.finish();

@@ -120,6 +120,7 @@ std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedS
         outOfOrder = flacProof(file, ffmpeg::id3v2Length(file, 0)).outOfOrder;
     } else {
         LengthCache::shared().count(file, LengthCache::identityOf(file), *stream, token);
+        token.throwIfCancelled(); // a pass the token stopped may have ended early
         const auto counted = stream->counted();
         outOfOrder = counted && counted->framesOutOfOrder;
         if (!outOfOrder)

@@ -36,7 +36,7 @@ constexpr int maximumFramesTried = 1024;
 // The places through the stream whose frames must come in order, and what one of them may read:
 // a piece at a time while no whole frame has been found, up to a bound.
 constexpr int orderProbes = 5;
-constexpr int64_t probeBytes = 16 << 10;
+constexpr int64_t probeBytes = 8 << 10;
 constexpr int64_t largestProbeBytes = 1 << 20;
 
 struct StreamInfo {
