@@ -2,6 +2,7 @@
 // the frames out of order a pass meets, and the frame and STREAMINFO readers the
 // demuxed packets go through. Whatever they find must be a count the header could state.
 #include "core/file_handle.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/flac/flac_length.h"
 
 #include "memory_file.h"

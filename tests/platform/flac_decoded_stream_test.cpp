@@ -9,6 +9,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/internal/frame_crc.h"

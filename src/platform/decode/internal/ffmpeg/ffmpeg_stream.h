@@ -3,7 +3,7 @@
 // Private to the platform module.
 
 #include "platform/decode/internal/decoded_stream.h"
-#include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"

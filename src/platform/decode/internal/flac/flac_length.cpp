@@ -377,32 +377,6 @@ Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
     return proof;
 }
 
-FrameOrder::FrameOrder(std::span<const uint8_t> streamInfo)
-{
-    if (streamInfo.size() >= 8 && std::memcmp(streamInfo.data(), "fLaC", 4) == 0)
-        streamInfo = streamInfo.subspan(8);
-    if (streamInfo.size() >= size_t(streamInfoBytes))
-        maxBlock_ = int64_t(streamInfo[2]) << 8 | streamInfo[3];
-}
-
-void FrameOrder::note(std::span<const uint8_t> frame)
-{
-    StreamInfo stream;
-    stream.maxBlock = maxBlock_;
-    const auto header = frameHeader(frame.data(), frame.data() + std::min<size_t>(frame.size(), 16), stream);
-    if (!header)
-        return;
-    // The next frame in order is taken as it comes; one that goes back or skips ahead counts
-    // only where its own checksum holds over the bytes given.
-    if (header->firstSample != expected_) {
-        if (frame.size() < 4 || crc16(frame.data(), int64_t(frame.size()) - 2) != storedCrc(frame.data() + frame.size()))
-            return;
-        if (header->firstSample < expected_)
-            outOfOrder_ = true;
-    }
-    expected_ = header->firstSample + header->blocksize;
-}
-
 namespace {
 
 std::span<const uint8_t> streamInfoBlock(std::span<const uint8_t> bytes)
@@ -423,7 +397,7 @@ int64_t statedTotal(std::span<const uint8_t> streamInfo)
            | int64_t(info[17]);
 }
 
-std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
 {
     const auto info = streamInfoBlock(streamInfo);
     if (info.empty())
@@ -431,7 +405,20 @@ std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<cons
     StreamInfo stream;
     stream.maxBlock = int64_t(info[2]) << 8 | info[3];
     const auto header = frameHeader(frame.data(), frame.data() + std::min<size_t>(frame.size(), 16), stream);
-    return header ? std::optional<int64_t>(header->firstSample) : std::nullopt;
+    if (!header)
+        return std::nullopt;
+    return FrameNumbers{header->firstSample, header->blocksize};
+}
+
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+{
+    const auto numbers = frameNumbers(frame, streamInfo);
+    return numbers ? std::optional<int64_t>(numbers->firstSample) : std::nullopt;
+}
+
+bool frameChecksumHolds(std::span<const uint8_t> frame)
+{
+    return frame.size() >= 4 && crc16(frame.data(), int64_t(frame.size()) - 2) == storedCrc(frame.data() + frame.size());
 }
 
 bool streamAt(std::span<const uint8_t> bytes)

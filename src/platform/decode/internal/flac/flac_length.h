@@ -37,28 +37,20 @@ Proof prove(const FileHandle &file, int64_t start, int64_t tagged);
 // prove's total alone, from the end alone.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged);
 
-// A stream's frames as a pass from its first frame meets them (the demuxed packets of a count):
-// whether a whole frame (its checksums holding) comes numbered before one already passed, as
-// where a second file was joined on or a frame copied after the end.
-class FrameOrder {
-public:
-    explicit FrameOrder(std::span<const uint8_t> streamInfo);
-    // One frame, exactly its bytes.
-    void note(std::span<const uint8_t> frame);
-    bool outOfOrder() const { return outOfOrder_; }
-
-private:
-    int64_t maxBlock_ = 0;
-    int64_t expected_ = 0; // the first sample of the frame that comes next in order
-    bool outOfOrder_ = false;
-};
-
 // Of a FLAC stream whose STREAMINFO block is streamInfo (as a decoder's extradata holds it, with
 // or without the "fLaC" mark and block header before it): the sample count it states (0 where
 // none), and the first sample of the frame whose header begins frame, as the header's number
 // states it (nullopt where the header does not hold).
 int64_t statedTotal(std::span<const uint8_t> streamInfo);
 std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo);
+// The same header's first sample and its number of samples; and whether a whole frame's stored
+// checksum holds over its bytes.
+struct FrameNumbers {
+    int64_t firstSample = 0;
+    int64_t blocksize = 0;
+};
+std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo);
+bool frameChecksumHolds(std::span<const uint8_t> frame);
 
 // Whether a FLAC stream begins at the first of bytes: its "fLaC" mark and the header of the
 // STREAMINFO block that must come first. A test for streamstart::nearest.
