@@ -25,11 +25,12 @@ constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
 // size to twice what was searched before it but no more than lookBytes, up to the room
 // allowed for what may follow the last frame (large tags with pictures, padding, junk) and for
 // that frame itself, and still leave the header's count trusted; beyond it the decode counts the
-// file. The room is the same whatever frame size the header states.
+// file. The room is the same whatever frame size the header states (a frame larger than the
+// room left for it behind that much is counted by the decode).
 constexpr int64_t firstLookBytes = 16 << 10;
 constexpr int64_t lookBytes = 64 << 10;
 constexpr int64_t trailingBytes = 16 << 20;
-constexpr int64_t largestFrameBytes = 16 << 20;
+constexpr int64_t lastFrameRoomBytes = 1 << 20;
 // Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
 // them than this is counted by the decode.
 constexpr int maximumFramesTried = 1024;
@@ -225,7 +226,7 @@ uint16_t storedCrc(const uint8_t *end)
 // the headers that begin in it; the frames that run on use the bytes after it in place.
 std::optional<LastFrame> lastFrameBefore(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t end)
 {
-    const int64_t widest = std::min(largestFrameBytes + trailingBytes, end - start - streamInfoEnd);
+    const int64_t widest = std::min(lastFrameRoomBytes + trailingBytes, end - start - streamInfoEnd);
     if (widest < 8)
         return std::nullopt;
     // Pages never touched are never backed, so the room costs only what is read into it.
