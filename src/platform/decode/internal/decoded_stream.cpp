@@ -119,7 +119,16 @@ std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedS
     if (stream->knownLength()) {
         outOfOrder = flacProof(file, ffmpeg::id3v2Length(file, 0)).outOfOrder;
     } else {
-        LengthCache::shared().count(file, LengthCache::identityOf(file), *stream, token);
+        try {
+            LengthCache::shared().count(file, LengthCache::identityOf(file), *stream, token);
+        } catch (const AudioFileError &error) {
+            // A decode that fails on the data fails where the length is asked, as it always did;
+            // a file that cannot be read fails now.
+            if (error.kind() == AudioFileError::Kind::io)
+                throw;
+            stream->seek(0);
+            return stream;
+        }
         token.throwIfCancelled(); // a pass the token stopped may have ended early
         const auto counted = stream->counted();
         outOfOrder = counted && counted->framesOutOfOrder;
