@@ -9,7 +9,6 @@
 #include <QByteArray>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -280,7 +279,7 @@ std::optional<int64_t> firstFrameAt(const FileHandle &file, int64_t start)
 }
 
 // The first sample of the first whole frame at or after from, before end: a header that holds,
-// then the next one in order (or end) with the frame's checksum holding between them.
+// then the next one in order with the frame's checksum holding between them.
 std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &stream, int64_t from, int64_t end)
 {
     // Read on a piece at a time while no whole frame has been found; each header is looked at
