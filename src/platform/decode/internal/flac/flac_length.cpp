@@ -278,9 +278,11 @@ std::optional<int64_t> firstFrameAt(const FileHandle &file, int64_t start)
     return std::nullopt;
 }
 
-// The first sample of the first whole frame at or after from, before end: a header that holds,
-// then the next one in order with the frame's checksum holding between them.
-std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &stream, int64_t from, int64_t end)
+// The first sample of the first frame at or after from, before end: of the first header that
+// holds; with whole, of the first whole frame (a header that holds, then the next one in order
+// with the frame's checksum holding between them).
+std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &stream, int64_t from, int64_t end,
+                                     bool whole)
 {
     // Read on a piece at a time while no whole frame has been found; each header is looked at
     // once, as a frame's start and as the end of each frame before it.
@@ -296,8 +298,10 @@ std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &s
         for (const uint8_t *h = bytes + looked;
              h < lookEnd && (h = static_cast<const uint8_t *>(std::memchr(h, 0xFF, size_t(lookEnd - h)))); ++h) {
             const auto frame = frameHeader(h, pieceEnd, stream);
-            if (!frame)
+            if (!frame || frame->firstSample >= stream.total)
                 continue;
+            if (!whole)
+                return frame->firstSample;
             if (before.size() >= size_t(maximumFramesTried))
                 return std::nullopt;
             for (const auto &[at, previous] : before) {
@@ -313,23 +317,39 @@ std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &s
 }
 
 // Whether frames at a few places through the stream go back in their numbering before the last
-// frame, which begins at last.
+// frame, which begins at last. The first header at each place tells where to look; only frames
+// that seem to go back are read whole, so a header holding by chance refuses nothing.
 bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t audioEnd, int64_t last)
 {
     const auto first = firstFrameAt(file, start);
     if (!first || *first >= audioEnd)
         return false;
     const int64_t span = audioEnd - *first;
-    int64_t passed = 0;
+    struct Place {
+        int64_t from = 0;
+        int64_t number = 0;
+    };
+    std::vector<Place> places;
     for (int i = 1; i <= orderProbes; ++i) {
-        const auto number = frameNumberAt(file, stream, *first + span * i / (orderProbes + 1), audioEnd);
-        if (!number)
-            continue;
-        if (*number < passed)
-            return true;
-        passed = *number;
+        const int64_t from = *first + span * i / (orderProbes + 1);
+        if (const auto number = frameNumberAt(file, stream, from, audioEnd, false))
+            places.push_back({from, *number});
     }
-    return last < passed;
+    const auto wholeAt = [&](const Place &place) { return frameNumberAt(file, stream, place.from, audioEnd, true); };
+    for (size_t i = 1; i < places.size(); ++i) {
+        if (places[i].number >= places[i - 1].number)
+            continue;
+        const auto before = wholeAt(places[i - 1]), after = wholeAt(places[i]);
+        if (before && after && *after < *before)
+            return true;
+    }
+    for (const Place &place : places) {
+        if (place.number > last) {
+            if (const auto number = wholeAt(place); number && *number > last)
+                return true;
+        }
+    }
+    return false;
 }
 
 // The last frame, where it proves the header's count: before the tags at the end, as their own
