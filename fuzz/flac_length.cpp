@@ -1,7 +1,8 @@
 // The FLAC stream walks over arbitrary bytes: the proof of a header's count from the last frame,
-// the search for frames out of order after the stream, and the frame and STREAMINFO readers the
+// the frames out of order a pass meets, and the frame and STREAMINFO readers the
 // demuxed packets go through. Whatever they find must be a count the header could state.
 #include "core/file_handle.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/flac/flac_length.h"
 
 #include "memory_file.h"
@@ -17,7 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     constexpr std::int64_t maximumTotal = std::int64_t(1) << 36;
     if (const auto proven = tampod::flaclength::proven(file, start, std::int64_t(size) - std::int64_t(size % 251)); proven && (*proven <= 0 || *proven >= maximumTotal))
         std::abort();
-    tampod::flaclength::framesOutOfOrder(file, start);
+    if (const auto proof = tampod::flaclength::prove(file, start, std::int64_t(size)); proof.audioEnd < 0 || proof.audioEnd > std::int64_t(size))
+        std::abort();
+    tampod::flaclength::FrameOrder order(bytes.first(bytes.size() / 3));
+    order.note(bytes.subspan(bytes.size() / 3));
+    order.note(bytes.subspan(bytes.size() / 2));
     const std::int64_t total = tampod::flaclength::statedTotal(bytes);
     if (total < 0 || total >= maximumTotal)
         std::abort();

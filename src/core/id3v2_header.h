@@ -18,7 +18,9 @@ struct Header {
     std::uint8_t flags = 0;
     std::uint32_t size = 0;    // the bytes after the header, a footer left out
 
-    bool hasFooter() const noexcept { return (flags & 0x10) != 0; }
+    // Only version 2.4 has a footer: in earlier versions the bit means nothing, and readers
+    // (ffmpeg's among them) take the tag to end where its size says.
+    bool hasFooter() const noexcept { return version >= 4 && (flags & 0x10) != 0; }
     // The header, the body and the footer when flagged.
     std::uint64_t tagLength() const noexcept { return headerLength + std::uint64_t(size) + (hasFooter() ? 10 : 0); }
 };

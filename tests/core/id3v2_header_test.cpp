@@ -14,6 +14,9 @@ TEST(Id3v2Header, ReadsTheTenByteHeaderAndItsSynchsafeSize)
     EXPECT_EQ(header->size, 257u);
     EXPECT_TRUE(header->hasFooter());
     EXPECT_EQ(header->tagLength(), 277u);
+    const auto flaggedOld = Id3v2::header(QByteArray("ID3\x03\x00\x10\x00\x00\x02\x01", 10));
+    EXPECT_FALSE(flaggedOld->hasFooter());
+    EXPECT_EQ(flaggedOld->tagLength(), 267u);
     EXPECT_EQ(Id3v2::header(QByteArray("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10))->size, 0x0FFF'FFFFu);
     EXPECT_EQ(Id3v2::header(QByteArray("ID3\x03\0\0\x7F\x7F\x7F\x7F", 10))->tagLength(), 0x0FFF'FFFFu + 10);
 

@@ -9,8 +9,10 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
+#include "platform/internal/frame_crc.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +33,7 @@ void makeFlac(const QString &path, qint64 frames, int channels, int bits)
                           QStringLiteral("aevalsrc=%1:s=44100,atrim=end_sample=%2")
                               .arg(channels == 1 ? left : left + '|' + right)
                               .arg(frames),
-                          "-c:a", "flac"};
+                          "-c:a", path.endsWith(QStringLiteral(".wav")) ? "pcm_s16le" : "flac"};
     if (bits == 24)
         arguments << "-sample_fmt" << "s32";
     test::runChecked(QStringLiteral("ffmpeg"), arguments << path);
@@ -313,7 +315,7 @@ TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
         const QString path = dir.file(QStringLiteral("cut.flac"));
         test::writeFile(path, cut);
         const FileHandle file = FileHandle::openOutside(path);
-        EXPECT_EQ(openDecodedStream(file, {}, false)->knownLength(), std::nullopt);
+        EXPECT_EQ(flaclength::proven(file, 0, trailingtags::audioEnd(file, 0, file.size())), std::nullopt);
     }
 }
 
@@ -557,4 +559,231 @@ TEST(FlacDecodedStream, OggFlacPagesMissingAreSilenceInTheirPlace)
         ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
         EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2));
     }
+}
+
+// A file whose end does not prove its length is proven once: the decode that counts it meets
+// every frame, and a second reader of the unchanged file takes its count and its order, however
+// large a frame the header states. Together both cost about the file.
+TEST(FlacDecodedStream, AnUnprovenLengthIsCountedOncePerUnchangedFile)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 44100 * 120;
+    makeFlac(clean, frames, 2, 16);
+    const QByteArray whole = test::readAll(clean);
+    QByteArray stated = whole;
+    stated[15] = stated[16] = stated[17] = '\xFF'; // the largest frame STREAMINFO states
+    for (const auto &[name, bytes] : {std::pair{"stated as found", whole}, std::pair{"stated as 16 MB", stated}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("cut.flac"));
+        test::writeFile(path, bytes.chopped(20000));
+        const qint64 before = test::bytesReadSoFar();
+        std::vector<int64_t> lengths;
+        for (int open = 0; open < 2; ++open)
+            lengths.push_back(AudioFileReader(path).length());
+        const qint64 read = test::bytesReadSoFar() - before;
+        EXPECT_LE(read, (bytes.size() - 20000) * 13 / 10) << read;
+        EXPECT_EQ(lengths[0], lengths[1]);
+        // What ffmpeg decodes, stated and read.
+        const QByteArray decoded = test::runProgram("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"}).output;
+        EXPECT_EQ(lengths[0] * 8, decoded.size());
+        AudioFileReader reader(path);
+        EXPECT_TRUE(test::bytesOf(test::readAllFloat(reader)) == decoded);
+    }
+}
+
+// Two files of the same length joined on end where the first should: frames at a few places
+// through the stream go back in their numbering, so the join is refused as every other.
+TEST(FlacDecodedStream, AFileOfTheSameLengthJoinedOnIsRefused)
+{
+    test::TempDir dir;
+    const QString first = dir.file(QStringLiteral("first.flac")), second = dir.file(QStringLiteral("second.flac"));
+    makeFlac(first, 132300, 2, 16);
+    makeFlac(second, 132300, 1, 16);
+    const QByteArray a = test::readAll(first), b = test::readAll(second);
+    for (const auto &[name, bytes] : {std::pair{"joined", a + b}, std::pair{"joined after a tag", a + test::id3v1Tag() + b},
+                                      std::pair{"the same file twice", a + a}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("joined.flac"));
+        test::writeFile(path, bytes);
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            try {
+                AudioFileReader reader(path, {}, use);
+                ADD_FAILURE() << "opened, length " << reader.length();
+            } catch (const AudioFileError &error) {
+                EXPECT_EQ(error.message(), QStringLiteral("Opening the audio file failed: frames of the stream follow it out of order"));
+            }
+        }
+    }
+}
+
+// A seek in a file with a large tag after its audio reads near its target: libFLAC bisects the
+// frames only, never the tag.
+TEST(FlacDecodedStream, ASeekReadsNearItsTargetWhateverFollowsTheAudio)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 44100 * 5;
+    makeFlac(clean, frames, 2, 16);
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    QByteArray junk(1 << 20, '\0');
+    for (qsizetype i = 0; i < junk.size(); ++i)
+        junk[i] = char(i * 131 + (i >> 3));
+    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+    const QByteArray item = u32(uint32_t(junk.size())) + u32(2) + QByteArray("Cover Art (Front)", 18) + junk;
+    const auto apeFrame = [&](uint32_t flags) {
+        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
+    };
+    for (const auto &[name, after] : {std::pair{"APE tag", apeFrame(0xA0000000u) + item + apeFrame(0x80000000u)},
+                                      std::pair{"junk", junk}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("tagged.flac"));
+        test::writeFile(path, test::readAll(clean) + after);
+        for (const int64_t at : {frames / 2, frames * 999 / 1000, int64_t(1000)}) {
+            AudioFileReader reader(path);
+            ASSERT_EQ(reader.length(), frames);
+            const qint64 before = test::bytesReadSoFar();
+            reader.seek(at);
+            std::vector<float> block(4096 * 2);
+            const int64_t n = reader.readFloatInterleaved(block.data(), 4096);
+            EXPECT_LE(test::bytesReadSoFar() - before, 2 << 20) << at;
+            ASSERT_EQ(n, std::min<int64_t>(4096, frames - at));
+            EXPECT_TRUE(std::equal(block.begin(), block.begin() + n * 2, reference.begin() + at * 2));
+        }
+    }
+}
+
+// The footer flag belongs to version 2.4: a version 2.3 tag that sets it has no footer, and the
+// stream begins where its size says (as ffmpeg reads it); a 2.4 tag's footer is passed over.
+TEST(FlacDecodedStream, AnId3v2FooterFlagCountsOnlyInVersionFour)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("clean.wav")), clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 132300;
+    makeFlac(wav, frames, 2, 16);
+    test::runChecked("flac", {"-s", "-f", wav, "-o", clean});
+    AudioFileReader cleanReader(clean);
+    const std::vector<float> reference = test::readAllFloat(cleanReader);
+    const QByteArray title = QByteArray("TIT2") + QByteArray("\0\0\0\x09\0\0", 6) + QByteArray("\x03Take one");
+    const QByteArray body = title + QByteArray(1000 - title.size(), '\0');
+    const QByteArray size("\0\0\x07\x68", 4);
+    for (const auto &[name, tag] : {std::pair{"2.3 flagged", QByteArray("ID3\x03\x00\x10", 6) + size + body},
+                                    std::pair{"2.4 with its footer", QByteArray("ID3\x04\x00\x10", 6) + size + body
+                                                                         + QByteArray("3DI\x04\x00\x10", 6) + size}}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.file(QStringLiteral("tagged.flac"));
+        test::writeFile(path, tag + test::readAll(clean));
+        AudioFileReader reader(path);
+        EXPECT_EQ(reader.length(), frames);
+        EXPECT_TRUE(test::readAllFloat(reader) == reference);
+        for (const int64_t at : {int64_t(30000), int64_t(100000), frames - 10}) {
+            reader.seek(at);
+            const std::vector<float> rest = test::readAllFloat(reader);
+            ASSERT_EQ(int64_t(rest.size()), (frames - at) * 2);
+            EXPECT_TRUE(std::equal(rest.begin(), rest.end(), reference.begin() + at * 2)) << at;
+        }
+        const QByteArray ffmpeg = test::runProgram("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"}).output;
+        EXPECT_TRUE(ffmpeg == test::bytesOf(reference));
+    }
+}
+
+// Ogg FLAC without its first page of audio: stated and read as flac decodes it, the frames from
+// the first page there on, and a seek finds what that read delivers.
+TEST(FlacDecodedStream, OggFlacWithoutItsFirstAudioPageReadsAsFlacDoes)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("clean.wav")), ogg = dir.file(QStringLiteral("whole.oga"));
+    makeFlac(wav, 132300, 2, 16);
+    test::runChecked("flac", {"-s", "-f", "--ogg", wav, "-o", ogg});
+    const QByteArray whole = test::readAll(ogg);
+    std::vector<qsizetype> pages;
+    for (qsizetype at = 0; (at = whole.indexOf("OggS", at)) >= 0; ++at)
+        pages.push_back(at);
+    // The first page whose granule is past 0 holds the first audio.
+    size_t first = 0;
+    while (first + 1 < pages.size() && whole.mid(pages[first] + 6, 8) == QByteArray(8, '\0'))
+        ++first;
+    ASSERT_LT(first + 1, pages.size());
+    const QString path = dir.file(QStringLiteral("late.oga"));
+    test::writeFile(path, whole.left(pages[first]) + whole.mid(pages[first + 1]));
+    const QByteArray raw = test::runProgram("flac", {"-s", "-d", "--ogg", "-c", "--force-raw-format", "--endian=little",
+                                                     "--sign=signed", path}).output;
+    ASSERT_GT(raw.size(), 0);
+    std::vector<int32_t> oracle(size_t(raw.size() / 2));
+    for (size_t i = 0; i < oracle.size(); ++i)
+        oracle[i] = int32_t(uint32_t(uint16_t(uint8_t(raw[qsizetype(2 * i)]) | uint8_t(raw[qsizetype(2 * i + 1)]) << 8)) << 16);
+    AudioFileReader reader(path);
+    EXPECT_EQ(reader.length() * 2, int64_t(oracle.size()));
+    const auto readToEnd = [&reader] {
+        std::vector<int32_t> all, block(8192 * 2);
+        while (const int64_t n = reader.readInt32Interleaved(block.data(), 8192))
+            all.insert(all.end(), block.begin(), block.begin() + n * 2);
+        return all;
+    };
+    EXPECT_TRUE(readToEnd() == oracle);
+    const int64_t at = int64_t(oracle.size()) / 4;
+    reader.seek(at);
+    const std::vector<int32_t> rest = readToEnd();
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), oracle.begin() + at * 2, oracle.end()));
+}
+
+// The proof's own checks: a header whose checksum fails is no frame even where the frame's
+// checksum was made to hold over it; more chance headers after the audio than the proof tries
+// leave the length to the decode; a frame that goes back counts only whole.
+TEST(FlacDecodedStream, TheLengthProofTrustsOnlyFramesWhoseChecksumsHold)
+{
+    test::TempDir dir;
+    const QString clean = dir.file(QStringLiteral("clean.flac"));
+    constexpr int64_t frames = 100003;
+    makeFlac(clean, frames, 2, 16);
+    const QByteArray whole = test::readAll(clean);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GE(starts.size(), 3u);
+    const auto provenOf = [&](const QByteArray &bytes) {
+        const QString path = dir.file(QStringLiteral("proof.flac"));
+        test::writeFile(path, bytes);
+        const FileHandle file = FileHandle::openOutside(path);
+        return flaclength::proven(file, 0, trailingtags::audioEnd(file, 0, file.size()));
+    };
+    ASSERT_EQ(provenOf(whole), std::optional<int64_t>(frames));
+
+    // The last frame's header checksum broken, its frame checksum made to hold again.
+    QByteArray broken = whole;
+    const auto *last = reinterpret_cast<const uint8_t *>(whole.constData() + starts.back());
+    int headerBytes = 5;
+    while (crc8(last, headerBytes) != last[headerBytes])
+        ++headerBytes;
+    broken[starts.back() + headerBytes] = char(last[headerBytes] ^ 0x5A);
+    const uint16_t crc = crc16(reinterpret_cast<const uint8_t *>(broken.constData()) + starts.back(),
+                               broken.size() - 2 - starts.back());
+    broken[broken.size() - 2] = char(crc >> 8);
+    broken[broken.size() - 1] = char(crc & 0xFF);
+    EXPECT_EQ(provenOf(broken), std::nullopt);
+    EXPECT_EQ(flaclength::frameStart({reinterpret_cast<const uint8_t *>(broken.constData()) + starts.back(), 16},
+                                     {reinterpret_cast<const uint8_t *>(whole.constData()), 42}),
+              std::nullopt);
+
+    // Headers that hold by chance after the audio, each to be decoded: up to the number tried.
+    const QByteArray chance("\xFF\xF8\xC9\x18\x00\xC2", 6);
+    EXPECT_EQ(provenOf(whole + chance.repeated(1000)), std::optional<int64_t>(frames));
+    EXPECT_EQ(provenOf(whole + chance.repeated(1100)), std::nullopt);
+
+    // A pass's frames: a damaged copy of an earlier frame is no frame; a whole one goes back.
+    const auto frame = [&](size_t i) {
+        const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : whole.size();
+        return whole.mid(starts[i], end - starts[i]);
+    };
+    const auto span = [](const QByteArray &bytes) {
+        return std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+    };
+    flaclength::FrameOrder order(span(whole.left(42)));
+    for (size_t i = 0; i < 3; ++i)
+        order.note(span(frame(i)));
+    QByteArray damaged = frame(1);
+    damaged[damaged.size() / 2] = char(damaged[damaged.size() / 2] ^ 1);
+    order.note(span(damaged));
+    EXPECT_FALSE(order.outOfOrder());
+    order.note(span(frame(1)));
+    EXPECT_TRUE(order.outOfOrder());
 }

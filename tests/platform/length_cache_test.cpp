@@ -152,6 +152,58 @@ TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
     EXPECT_FALSE(countsAgain(505));
 }
 
+// The identity goes to the nanosecond of both times: a file touched within the same second, or
+// whose inode alone changed (its mode, a rename over it keeps the times), is another file.
+TEST(LengthCache, TellsFilesApartByTheirChangeTimeAndNanoseconds)
+{
+    test::TempDir dir;
+    const QString path = dir.file("audio");
+    test::writeFile(path, QByteArray(1000, 'a'));
+    const QByteArray name = QFile::encodeName(path);
+    const timespec times[2] = {{1'000'000, 250'000'000}, {1'000'000, 250'000'000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), times, 0), 0);
+    const FileHandle file = FileHandle::openOutside(path);
+    const auto nanoseconds = [](const timespec &t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+    struct stat status{};
+    ASSERT_EQ(::fstat(file.fd(), &status), 0);
+    const auto before = LengthCache::identityOf(file);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->modified, int64_t(1'000'000) * 1'000'000'000 + 250'000'000);
+    EXPECT_EQ(before->changed, nanoseconds(status.st_ctim));
+
+    LengthCache cache;
+    const auto counts = [&] {
+        CountedStream stream(500);
+        return cache.count(file, LengthCache::identityOf(file), stream, {});
+    };
+    EXPECT_TRUE(counts());
+    EXPECT_FALSE(counts());
+    // The same second, another nanosecond.
+    const timespec later[2] = {{1'000'000, 750'000'000}, {1'000'000, 750'000'000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), later, 0), 0);
+    EXPECT_TRUE(counts());
+    // The change time alone: the mode changed until the system's clock gives it a new time.
+    const auto unchanged = LengthCache::identityOf(file);
+    ASSERT_EQ(::fstat(file.fd(), &status), 0);
+    const int64_t changedBefore = nanoseconds(status.st_ctim);
+    for (mode_t mode = 0600; nanoseconds(status.st_ctim) == changedBefore; mode ^= 0040) {
+        ASSERT_EQ(::fchmod(file.fd(), mode), 0);
+        ASSERT_EQ(::fstat(file.fd(), &status), 0);
+    }
+    EXPECT_EQ(LengthCache::identityOf(file)->modified, unchanged->modified);
+    EXPECT_TRUE(counts());
+    EXPECT_FALSE(counts());
+    // Identities that differ by one nanosecond of either time find nothing of each other.
+    LengthCache::Identity id = *unchanged;
+    cache.keep(id, std::make_shared<const CountedLength>(CountedLength{7, nullptr, 0}));
+    for (int64_t LengthCache::Identity::*time : {&LengthCache::Identity::modified, &LengthCache::Identity::changed}) {
+        LengthCache::Identity other = id;
+        other.*time += 1;
+        EXPECT_EQ(cache.find(other), nullptr);
+    }
+    EXPECT_EQ(cache.find(id)->frames, 7);
+}
+
 // The least recently used counts go first, past the number of files or the bytes held.
 TEST(LengthCache, ForgetsTheLeastRecentlyUsedPastItsBounds)
 {

@@ -278,7 +278,7 @@ std::optional<Header> readFlac(const FileHandle &file, int64_t start)
     d.lossless = true;
     d.seekByTimestamp = true;
     // else the decode counts it
-    d.exactLength = flaclength::proven(file, start, trailingtags::audioEnd(file, start, file.size()));
+    d.exactLength = LengthCache::shared().flacProof(file, start, trailingtags::audioEnd(file, start, file.size())).total;
     header.description = d;
     header.parametersInHeader = true;
     return header;

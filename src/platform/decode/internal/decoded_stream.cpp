@@ -1,5 +1,6 @@
 #include "platform/decode/internal/decoded_stream.h"
 
+#include "core/file_handle.h"
 #include "core/number_text.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
@@ -7,6 +8,8 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_decoded_stream.h"
 #include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/length_cache.h"
+#include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/decode/internal/pcm/sndfile_decoded_stream.h"
 #include "platform/internal/ffmpeg_owners.h"
 
@@ -44,6 +47,11 @@ bool sameStart(DecodedStream &ffmpeg, DecodedStream &native, int64_t length)
     return same;
 }
 
+flaclength::Proof flacProof(const FileHandle &file, int64_t start)
+{
+    return LengthCache::shared().flacProof(file, start, trailingtags::audioEnd(file, start, file.size()));
+}
+
 // A native stream where one delivers the very frames FFmpeg's does, only faster over long
 // reads; else FFmpeg's. A glance reads no frames, so it keeps FFmpeg's.
 std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> stream, const FileHandle &file,
@@ -53,9 +61,15 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
     const std::optional<int64_t> length = glance ? std::nullopt : stream->knownLength();
     if (!length)
         return stream;
-    auto fast = stream->format().codec == AudioCodecKind::flac
-                    ? openFlacStream(file, ffmpeg::id3v2Length(file, 0), stream->format(), *length, ffmpegAgain, token)
-                    : openSndfileStream(file, stream->format(), *length, token);
+    std::unique_ptr<DecodedStream> fast;
+    if (stream->format().codec == AudioCodecKind::flac) {
+        const int64_t start = ffmpeg::id3v2Length(file, 0);
+        // The proof made as the header was read: libFLAC's seeks see the stream up to its last frame.
+        const int64_t audioEnd = flacProof(file, start).audioEnd;
+        fast = openFlacStream(file, start, stream->format(), *length, ffmpegAgain, token, audioEnd);
+    } else {
+        fast = openSndfileStream(file, stream->format(), *length, token);
+    }
     if (fast && sameStart(*stream, *fast, *length))
         return fast;
     return stream;
@@ -90,13 +104,38 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
 // A FLAC file whose stream is followed by frames out of order (a second file joined on, a stray
 // copy of a frame) is refused: the format's own decoder stops at them with an error, other
 // decoders deliver different lengths, and a seek by the frames' numbers cannot place them, so
-// the file has no one length to state, read, seek in and export. A file whose last frame proves
-// the header's count has none.
-std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedStream> stream, const FileHandle &file)
+// the file has no one length to state, read, seek in and export. Where the last frame proves the
+// header's count, frames at a few places through the stream tell (a second file of the same
+// length joined on ends where the first should); where it does not, the decode that counts the
+// length meets every frame, so it is made now, once for the unchanged file, and the next reader
+// takes both its count and what it found.
+std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedStream> stream, const FileHandle &file,
+                                                        const CancellationToken &token)
 {
     const AudioFileFormat &format = stream->format();
-    if (format.codec == AudioCodecKind::flac && format.container == u"flac" && !stream->knownLength()
-        && flaclength::framesOutOfOrder(file, ffmpeg::id3v2Length(file, 0)))
+    if (format.codec != AudioCodecKind::flac || format.container != u"flac")
+        return stream;
+    bool outOfOrder = false;
+    if (stream->knownLength()) {
+        outOfOrder = flacProof(file, ffmpeg::id3v2Length(file, 0)).outOfOrder;
+    } else {
+        try {
+            LengthCache::shared().count(file, LengthCache::identityOf(file), *stream, token);
+        } catch (const AudioFileError &error) {
+            // A decode that fails on the data fails where the length is asked, as it always did;
+            // a file that cannot be read fails now.
+            if (error.kind() == AudioFileError::Kind::io)
+                throw;
+            stream->seek(0);
+            return stream;
+        }
+        token.throwIfCancelled(); // a pass the token stopped may have ended early
+        const auto counted = stream->counted();
+        outOfOrder = counted && counted->framesOutOfOrder;
+        if (!outOfOrder)
+            stream->seek(0);
+    }
+    if (outOfOrder)
         throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, openingText(),
                              QStringLiteral("frames of the stream follow it out of order"));
     return stream;
@@ -115,7 +154,7 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
     token.throwIfCancelled();
     ffmpeg::silenceLog();
     if (auto fast = openByHeader(file, token, glance))
-        return refusingFramesOutOfOrder(std::move(fast), file);
+        return refusingFramesOutOfOrder(std::move(fast), file, token);
     const AVInputFormat *input = ffmpeg::probeInputFormat(file, nullptr, false);
     if (!input)
         throw AudioFileError(AudioFileError::Kind::notAudio, AVERROR_INVALIDDATA, openingText(),
@@ -125,7 +164,7 @@ std::unique_ptr<DecodedStream> openDecodedStream(const FileHandle &file, Cancell
     const FallbackStream ffmpegAgain = [&file, input](CancellationToken again) {
         return openFfmpegStream(file, input, std::move(again));
     };
-    return refusingFramesOutOfOrder(preferNative(std::move(stream), file, ffmpegAgain, token, glance), file);
+    return refusingFramesOutOfOrder(preferNative(std::move(stream), file, ffmpegAgain, token, glance), file, token);
 }
 
 std::unique_ptr<DecodedStream> openRawPCMStream(const FileHandle &file, int sampleRate, int channels, int bits,

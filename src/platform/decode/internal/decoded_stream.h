@@ -33,6 +33,8 @@ struct CountedLength {
     int64_t frames = 0;
     std::shared_ptr<const FramePositionIndex> frameIndex; // of a stream that seeks by one
     size_t memoryBytes = 0;                               // held by frameIndex
+    // Of a FLAC stream: whole frames the pass met numbered before one already passed.
+    bool framesOutOfOrder = false;
 };
 
 // A file's audio stream decoded at its own rate: what AudioFileReader converts and resamples.

@@ -78,6 +78,31 @@ rawstream::End LengthCache::audioEnd(const FileHandle &file, const char *demuxer
     return end;
 }
 
+flaclength::Proof LengthCache::flacProof(const FileHandle &file, int64_t start, int64_t tagged)
+{
+    const std::optional<Identity> opened = identityOf(file);
+    if (opened) {
+        std::lock_guard lock(mutex_);
+        if (const auto found = at_.find(*opened); found != at_.end()) {
+            order_.splice(order_.begin(), order_, found->second);
+            if (const auto &flac = found->second->flac; flac && flac->start == start)
+                return flac->proof;
+        }
+    }
+    const flaclength::Proof proof = flaclength::prove(file, start, tagged);
+    // A file written during the proof may have been read half old, half new.
+    if (opened && identityOf(file) == opened) {
+        Order dropped;
+        std::lock_guard lock(mutex_);
+        Entry &entry = entryOf(*opened);
+        bytes_ -= bytesOf(entry);
+        entry.flac = FlacProof{start, proof};
+        bytes_ += bytesOf(entry);
+        dropped = trimmed();
+    }
+    return proof;
+}
+
 std::shared_ptr<const CountedLength> LengthCache::find(const Identity &file)
 {
     std::lock_guard lock(mutex_);
@@ -135,7 +160,7 @@ LengthCache::Entry &LengthCache::entryOf(const Identity &file)
         order_.splice(order_.begin(), order_, found->second);
         return *found->second;
     }
-    order_.push_front({file, nullptr, std::nullopt});
+    order_.push_front({file, nullptr, std::nullopt, std::nullopt});
     at_[file] = order_.begin();
     bytes_ += bytesOf(order_.front());
     return order_.front();
@@ -143,7 +168,8 @@ LengthCache::Entry &LengthCache::entryOf(const Identity &file)
 
 size_t LengthCache::bytesOf(const Entry &entry)
 {
-    return (entry.count ? sizeof(CountedLength) + entry.count->memoryBytes : 0) + (entry.end ? sizeof(ProvenEnd) : 0);
+    return (entry.count ? sizeof(CountedLength) + entry.count->memoryBytes : 0) + (entry.end ? sizeof(ProvenEnd) : 0)
+           + (entry.flac ? sizeof(FlacProof) : 0);
 }
 
 LengthCache::Order LengthCache::trimmed()

@@ -4,6 +4,7 @@
 
 #include "concurrency/cancellation.h"
 #include "platform/decode/internal/decoded_stream.h"
+#include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/raw_stream_end.h"
 
 #include <sys/types.h>
@@ -29,7 +30,8 @@ class FileHandle;
 // freed inode is another), size and change and modification times (to the nanosecond) are, as
 // the descriptor actually read reports them. Beside its count, what a walk of a raw stream's
 // frames proved at open (where the audio ends, the count an MP3's Info header states borne out),
-// so that each open after the first does not walk the frames again. Bounded: the least recently
+// so that each open after the first does not walk the frames again; the same of a FLAC stream's
+// end and order (flaclength::prove). Bounded: the least recently
 // used files go first, past a number of files or of bytes held by their seek indexes.
 // thread: any; one mutex guards the table, and nothing here runs on the real-time audio thread
 // (readers are opened and counted on worker and decoder threads).
@@ -68,6 +70,10 @@ public:
     // else found now, and kept unless reading failed or the file changed meanwhile.
     rawstream::End audioEnd(const FileHandle &file, const char *demuxer, int64_t start, int64_t fileSize);
 
+    // flaclength::prove of file's stream at start, as an earlier open of the same unchanged file
+    // found it; else found now, and kept unless the file changed meanwhile.
+    flaclength::Proof flacProof(const FileHandle &file, int64_t start, int64_t tagged);
+
     std::shared_ptr<const CountedLength> find(const Identity &file);
     void keep(const Identity &file, std::shared_ptr<const CountedLength> count);
     size_t files() const;
@@ -82,10 +88,15 @@ private:
         int64_t start = 0;
         rawstream::End end;
     };
+    struct FlacProof {
+        int64_t start = 0;
+        flaclength::Proof proof;
+    };
     struct Entry {
         Identity file;
         std::shared_ptr<const CountedLength> count; // null until a decode pass counted
         std::optional<ProvenEnd> end;
+        std::optional<FlacProof> flac;
     };
     using Order = std::list<Entry>;
 

@@ -3,6 +3,7 @@
 // Private to the platform module.
 
 #include "platform/decode/internal/decoded_stream.h"
+#include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_decoded_stream.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
@@ -36,7 +37,12 @@ public:
     {
         refuseChangingLinks();
         openDemuxer();
+        if (description_.format.codec == AudioCodecKind::flac && description_.format.container == u"flac")
+            frameOrder_.emplace(std::span<const uint8_t>(decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))));
         skip(std::numeric_limits<int64_t>::max());
+        if (frameOrder_)
+            framesOutOfOrder_ = frameOrder_->outOfOrder();
+        frameOrder_.reset();
         if (!description_.exactLength)
             description_.exactLength = filePosition_;
         return *description_.exactLength;
@@ -128,6 +134,9 @@ private:
     // The container counted the frames (headers, pages, a walk), rejected ones too, so those keep
     // their place as silence; where the decode counts, they are not counted.
     bool containerCounts_ = false;
+    // A FLAC stream's frames as its count passes them, and what that found.
+    std::optional<flaclength::FrameOrder> frameOrder_;
+    bool framesOutOfOrder_ = false;
     std::optional<QList<QList<MediaTagReader::Tag>>> tags_;
 
     int64_t originPts_ = AV_NOPTS_VALUE;

@@ -8,6 +8,7 @@ std::shared_ptr<const CountedLength> FfmpegStream::counted() const
         return nullptr;
     auto count = std::make_shared<CountedLength>();
     count->frames = *description_.exactLength;
+    count->framesOutOfOrder = framesOutOfOrder_;
     // The index the pass noted lets the other stream seek as this one does, not by a decode
     // from the start.
     if (frameIndex_) {
@@ -24,6 +25,7 @@ bool FfmpegStream::adoptCount(const CountedLength &count)
     if (frameIndex_ && count.frameIndex)
         frameIndex_ = std::make_unique<FramePositionIndex>(*count.frameIndex);
     description_.exactLength = count.frames;
+    framesOutOfOrder_ = count.framesOutOfOrder;
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "platform/decode/internal/decode_limits.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_probe.h"
 #include "platform/decode/internal/flac/flac_length.h"
+#include "platform/decode/internal/length_cache.h"
 #include "platform/decode/internal/mpeg/trailing_tags.h"
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
 #include "platform/internal/ffmpeg_owners.h"
@@ -181,7 +182,8 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
     } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
         // A FLAC header's count holds only where the last frame ends on it.
         const int64_t start = id3v2Length(file, 0);
-        if (stated && flaclength::proven(file, start, trailingtags::audioEnd(file, start, fileSize)) == stated)
+        if (stated
+            && LengthCache::shared().flacProof(file, start, trailingtags::audioEnd(file, start, fileSize)).total == stated)
             d.exactLength = stated;
     } else if ((container == u"mov"
                    && (pcm || format.codec == AudioCodecKind::aac

@@ -147,6 +147,8 @@ int FfmpegStream::readPacket()
                                                       {decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))});
             if (first)
                 packet_->pts = packet_->dts = av_rescale_q(*first, AVRational{1, rate()}, timeBase_);
+            if (frameOrder_)
+                frameOrder_->note({packet_->data, size_t(std::max(packet_->size, 0))});
         }
         if (status == 0 && oggPages_)
             trimOggEnd();

@@ -327,7 +327,13 @@ private:
         FlacStream &s = self(data);
         if (s.token_.isCancelled())
             return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
-        const ssize_t n = FileSystemCall::readAt(s.fd_, buffer, *bytes, s.start_ + s.offset_);
+        const int64_t left = s.size_ - s.offset_;
+        if (left <= 0) {
+            *bytes = 0;
+            return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+        }
+        const ssize_t n = FileSystemCall::readAt(s.fd_, buffer, size_t(std::min<int64_t>(int64_t(*bytes), left)),
+                                                 s.start_ + s.offset_);
         if (n < 0) {
             *bytes = 0;
             s.readError_ = errno ? errno : EIO;
@@ -375,7 +381,7 @@ private:
 
     const int fd_;
     const int64_t start_; // of the stream in the file: libFLAC sees the bytes from here on
-    const int64_t size_; // of the stream
+    const int64_t size_; // of the stream, to the end of its last frame where that is known
     const AudioFileFormat format_;
     const int64_t length_;
     const float scale_;
@@ -417,12 +423,13 @@ private:
 
 std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
-                                              CancellationToken token)
+                                              CancellationToken token, std::optional<int64_t> end)
 {
+    const int64_t streamEnd = std::min<int64_t>(end.value_or(file.size()), file.size());
     if (format.codec != AudioCodecKind::flac || format.container != u"flac" || format.bitsPerChannel < 4
-        || format.bitsPerChannel > 32 || length <= 0 || start < 0 || start >= file.size())
+        || format.bitsPerChannel > 32 || length <= 0 || start < 0 || start >= streamEnd)
         return nullptr;
-    auto stream = std::make_unique<FlacStream>(file.fd(), start, file.size() - start, format, length,
+    auto stream = std::make_unique<FlacStream>(file.fd(), start, streamEnd - start, format, length,
                                                std::move(fallback), std::move(token));
     if (!stream->open())
         return nullptr;

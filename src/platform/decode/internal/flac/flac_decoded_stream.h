@@ -5,6 +5,7 @@
 #include "platform/decode/internal/decoded_stream.h"
 
 #include <functional>
+#include <optional>
 
 namespace tampod {
 
@@ -16,9 +17,10 @@ using FallbackStream = std::function<std::unique_ptr<DecodedStream>(Cancellation
 // "fLaC" mark, after any tags before it) and converts straight into the caller's buffer. format
 // and length are what FFmpeg found; null when STREAMINFO says otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order or
 // missing, an early end) the rest of the work goes to fallback, so damaged files end and fail as
-// FFmpeg decides.
+// FFmpeg decides. end: where the last frame ends, where known (tags or junk after it); libFLAC,
+// whose seeks bisect the stream, sees nothing past it.
 std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
-                                              CancellationToken token);
+                                              CancellationToken token, std::optional<int64_t> end = std::nullopt);
 
 } // namespace tampod

@@ -9,34 +9,38 @@
 #include <QByteArray>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace tampod::flaclength {
 
 namespace {
 
-// A frame larger than this is searched for no further: the decode counts such a file.
-constexpr int64_t maximumTailBytes = 16 << 20;
-constexpr int64_t unknownFrameTailBytes = 1 << 20;
 constexpr int64_t streamInfoBytes = 34;
 constexpr int64_t streamInfoEnd = 4 + 4 + streamInfoBytes;
-// The first look at the end covers the largest frame and this much after it: the tags taggers
-// append (ID3v1, Lyrics3, a small APE tag) and a little padding. Each look after it reaches a
-// piece further back, up to the room allowed for what may follow the last frame (large tags with
-// pictures, padding, junk) and still leave the header's count trusted; beyond it the decode
-// counts the file.
-constexpr int64_t firstTrailingBytes = 4 << 10;
+// Each look at the end reads a piece before the bytes already searched, from the first look's
+// size to twice what was searched before it but no more than lookBytes, up to the room
+// allowed for what may follow the last frame (large tags with pictures, padding, junk) and for
+// that frame itself, and still leave the header's count trusted; beyond it the decode counts the
+// file. The room is the same whatever frame size the header states (a frame larger than the
+// room left for it behind that much is counted by the decode).
+constexpr int64_t firstLookBytes = 16 << 10;
 constexpr int64_t lookBytes = 64 << 10;
 constexpr int64_t trailingBytes = 16 << 20;
+constexpr int64_t lastFrameRoomBytes = 1 << 20;
 // Headers whose checksum holds by chance in those bytes are each decoded; a file with more of
 // them than this is counted by the decode.
 constexpr int maximumFramesTried = 1024;
+// The places through the stream whose frames must come in order, and what one of them may read:
+// a piece at a time while no whole frame has been found, up to a bound.
+constexpr int orderProbes = 5;
+constexpr int64_t probeBytes = 8 << 10;
+constexpr int64_t largestProbeBytes = 1 << 20;
 
 struct StreamInfo {
     int64_t maxBlock = 0;
-    int64_t maxFrameBytes = 0; // 0: not stated
     int64_t total = 0;
     QByteArray bytes; // the block's, as it is
 };
@@ -59,8 +63,7 @@ std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
     stream.bytes = bytes.mid(8);
     r.skip(2); // the smallest block
     stream.maxBlock = r.u16be();
-    r.skip(3); // the smallest frame
-    stream.maxFrameBytes = r.u24be();
+    r.skip(6); // the smallest and largest frame: a stated size bounds no read here
     stream.total = int64_t(r.u64be() & ((uint64_t(1) << 36) - 1)); // after rate, channels, bits
     if (stream.total == 0 || stream.maxBlock < 16)
         return std::nullopt;
@@ -126,21 +129,26 @@ public:
         : frame_(frame), end_(end)
     {
         prefix_ = QByteArray("fLaC\x80\x00\x00\x22", 8) + streamInfo;
+        first_ = frame;
     }
 
-    // Whether libFLAC decodes it whole, from its first byte, with both its checksums holding.
-    bool decodes(int64_t blocksize)
+    // Whether libFLAC decodes it whole, from its first byte, with both its checksums holding;
+    // then where it ends (bytes from its first).
+    std::optional<int64_t> decodes(int64_t blocksize)
     {
         std::unique_ptr<FLAC__StreamDecoder, void (*)(FLAC__StreamDecoder *)> decoder(FLAC__stream_decoder_new(),
                                                                                    FLAC__stream_decoder_delete);
         if (!decoder
-            || FLAC__stream_decoder_init_stream(decoder.get(), &OneFrame::read, nullptr, nullptr, nullptr, nullptr,
-                                                &OneFrame::write, nullptr, &OneFrame::error, this)
+            || FLAC__stream_decoder_init_stream(decoder.get(), &OneFrame::read, nullptr, &OneFrame::tell, nullptr,
+                                                nullptr, &OneFrame::write, nullptr, &OneFrame::error, this)
                    != FLAC__STREAM_DECODER_INIT_STATUS_OK
             || !FLAC__stream_decoder_process_until_end_of_metadata(decoder.get())
-            || !FLAC__stream_decoder_process_single(decoder.get()))
-            return false;
-        return !failed_ && decodedBlock_ == blocksize;
+            || !FLAC__stream_decoder_process_single(decoder.get()) || failed_ || decodedBlock_ != blocksize)
+            return std::nullopt;
+        FLAC__uint64 after = 0;
+        if (!FLAC__stream_decoder_get_decode_position(decoder.get(), &after) || int64_t(after) <= prefix_.size())
+            return std::nullopt;
+        return int64_t(after) - prefix_.size();
     }
 
 private:
@@ -163,6 +171,12 @@ private:
         *bytes = n;
         return n == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
+    static FLAC__StreamDecoderTellStatus tell(const FLAC__StreamDecoder *, FLAC__uint64 *offset, void *data)
+    {
+        const OneFrame &s = self(data);
+        *offset = FLAC__uint64(s.prefixUsed_ + (s.frame_ - s.first_));
+        return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+    }
     static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder *, const FLAC__Frame *frame,
                                                 const FLAC__int32 *const[], void *data)
     {
@@ -177,13 +191,16 @@ private:
 
     QByteArray prefix_;
     qsizetype prefixUsed_ = 0;
+    const uint8_t *first_;
     const uint8_t *frame_;
     const uint8_t *end_;
     bool failed_ = false;
     int64_t decodedBlock_ = -1;
 };
 
-bool decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint8_t *end, int64_t blocksize)
+// Where the frame at frame ends, where libFLAC decodes it whole.
+std::optional<int64_t> decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint8_t *end,
+                                    int64_t blocksize)
 {
     return OneFrame(streamInfo, frame, end).decodes(blocksize);
 }
@@ -192,49 +209,164 @@ bool decodesWhole(const QByteArray &streamInfo, const uint8_t *frame, const uint
 
 namespace {
 
-// The proof against the bytes before end: the last frame is the whole frame nearest to it.
-std::optional<int64_t> provenBefore(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t end)
+struct LastFrame {
+    int64_t firstSample = 0;
+    int64_t endSample = 0; // the first sample after it, by its header's number
+    int64_t end = 0;       // in the file
+};
+
+uint16_t storedCrc(const uint8_t *end)
 {
-    const int64_t available = end - start - streamInfoEnd;
-    const int64_t frameBytes = std::min(stream.maxFrameBytes > 0 ? stream.maxFrameBytes : unknownFrameTailBytes,
-                                        maximumTailBytes);
-    const int64_t widest = std::min(frameBytes + trailingBytes, available);
+    return uint16_t(end[-2] << 8 | end[-1]);
+}
+
+// The whole frame nearest to end (the checksums holding), whatever its number. Each look reads
+// the piece before the bytes already searched into one buffer, filled from its end, and searches
+// the headers that begin in it; the frames that run on use the bytes after it in place.
+std::optional<LastFrame> lastFrameBefore(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t end)
+{
+    const int64_t widest = std::min(lastFrameRoomBytes + trailingBytes, end - start - streamInfoEnd);
     if (widest < 8)
         return std::nullopt;
-    // Whatever follows the last frame (tags, padding, junk) holds none. Each look reads the piece
-    // before the bytes already searched and searches the headers that begin in it; the bytes kept
-    // after it hold the frames that run on into those (no frame is longer than frameBytes).
-    QByteArray bytesHere; // the piece, then what is kept after it
+    // Pages never touched are never backed, so the room costs only what is read into it.
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[size_t(widest)]);
+    const uint8_t *const bufferEnd = buffer.get() + widest;
     int tried = 0;
     for (int64_t searched = 0; searched < widest;) {
-        const int64_t fresh = std::min(searched == 0 ? frameBytes + firstTrailingBytes : lookBytes, widest - searched);
+        const int64_t fresh = std::min({searched == 0 ? firstLookBytes : std::min(searched, lookBytes), widest - searched});
         const QByteArray piece = file.preadUpTo(end - searched - fresh, fresh);
         if (piece.size() != fresh)
             return std::nullopt;
-        bytesHere = piece + bytesHere.left(frameBytes + 16);
-        const bool reachesEnd = searched == 0;
+        uint8_t *const bytes = buffer.get() + (widest - searched - fresh);
+        std::memcpy(bytes, piece.constData(), size_t(fresh));
         searched += fresh;
-        const auto *bytes = reinterpret_cast<const uint8_t *>(bytesHere.constData());
-        const uint8_t *hereEnd = bytes + bytesHere.size();
-        const uint16_t stored = uint16_t(hereEnd[-2] << 8 | hereEnd[-1]);
-        const uint8_t *h = bytes + std::min<int64_t>(bytesHere.size() - 8, fresh - 1) + 1;
-        while ((h = static_cast<const uint8_t *>(memrchr(bytes, 0xFF, size_t(h - bytes))))) {
-            const auto frame = frameHeader(h, hereEnd, stream);
+        const uint8_t *h = std::min<const uint8_t *>(bytes + fresh, bufferEnd - 7);
+        while (h > bytes && (h = static_cast<const uint8_t *>(memrchr(bytes, 0xFF, size_t(h - bytes))))) {
+            const auto frame = frameHeader(h, bufferEnd, stream);
             if (!frame)
                 continue;
             if (++tried > maximumFramesTried)
                 return std::nullopt;
             // A frame that ends at end (its checksum covering all bytes up to the stored one) is
-            // whole without a decode: the common case, and the cheap one.
-            const bool endsHere = reachesEnd && hereEnd - h <= frameBytes && crc16(h, hereEnd - 2 - h) == stored;
-            if (!endsHere && !decodesWhole(stream.bytes, h, hereEnd, frame->blocksize))
-                continue;
-            if (frame->firstSample + frame->blocksize != stream.total)
-                return std::nullopt;
-            return stream.total;
+            // whole without a decode: the common case, and the cheap one (so only near the end,
+            // where no candidate costs more than a decode of it would).
+            int64_t length = bufferEnd - h;
+            if (length > 2 * lookBytes || crc16(h, length - 2) != storedCrc(bufferEnd)) {
+                const auto decoded = decodesWhole(stream.bytes, h, bufferEnd, frame->blocksize);
+                if (!decoded || *decoded > length)
+                    continue;
+                length = *decoded;
+            }
+            return LastFrame{frame->firstSample, frame->firstSample + frame->blocksize, end - (bufferEnd - h) + length};
         }
     }
     return std::nullopt;
+}
+
+// Where the stream's first frame begins: after its metadata blocks.
+std::optional<int64_t> firstFrameAt(const FileHandle &file, int64_t start)
+{
+    int64_t at = start + 4;
+    for (int blocks = 0; blocks < maximumFramesTried; ++blocks) {
+        const QByteArray block = file.preadUpTo(at, 4);
+        if (block.size() != 4)
+            return std::nullopt;
+        at += 4 + (int64_t(uint8_t(block[1])) << 16 | int64_t(uint8_t(block[2])) << 8 | uint8_t(block[3]));
+        if (uint8_t(block[0]) & 0x80)
+            return at;
+    }
+    return std::nullopt;
+}
+
+// The first sample of the first frame at or after from, before end: of the first header that
+// holds; with whole, of the first whole frame (a header that holds, then the next one in order
+// with the frame's checksum holding between them).
+std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &stream, int64_t from, int64_t end,
+                                     bool whole)
+{
+    // Read on a piece at a time while no whole frame has been found; each header is looked at
+    // once, as a frame's start and as the end of each frame before it.
+    QByteArray piece;
+    std::vector<std::pair<qsizetype, FrameHeader>> before; // headers that held, by their offset
+    qsizetype looked = 0; // headers beginning before here were looked at
+    while (piece.size() < largestProbeBytes && from + piece.size() < end) {
+        piece += file.preadUpTo(from + piece.size(), std::min<int64_t>(probeBytes, end - from - piece.size()));
+        const auto *bytes = reinterpret_cast<const uint8_t *>(piece.constData());
+        const uint8_t *const pieceEnd = bytes + piece.size();
+        // A header near what was read last may run on into the next piece.
+        const uint8_t *const lookEnd = from + piece.size() >= end ? pieceEnd : pieceEnd - std::min<qsizetype>(16, piece.size());
+        for (const uint8_t *h = bytes + looked;
+             h < lookEnd && (h = static_cast<const uint8_t *>(std::memchr(h, 0xFF, size_t(lookEnd - h)))); ++h) {
+            const auto frame = frameHeader(h, pieceEnd, stream);
+            if (!frame || frame->firstSample >= stream.total)
+                continue;
+            if (!whole)
+                return frame->firstSample;
+            if (before.size() >= size_t(maximumFramesTried))
+                return std::nullopt;
+            for (const auto &[at, previous] : before) {
+                if (frame->firstSample == previous.firstSample + previous.blocksize && h - bytes - at > 2
+                    && crc16(bytes + at, h - 2 - (bytes + at)) == storedCrc(h))
+                    return previous.firstSample;
+            }
+            before.emplace_back(h - bytes, *frame);
+        }
+        looked = lookEnd - bytes;
+    }
+    return std::nullopt;
+}
+
+// Whether frames at a few places through the stream go back in their numbering before the last
+// frame, which begins at last. The first header at each place tells where to look; only frames
+// that seem to go back are read whole, so a header holding by chance refuses nothing.
+bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t audioEnd, int64_t last)
+{
+    const auto first = firstFrameAt(file, start);
+    if (!first || *first >= audioEnd)
+        return false;
+    const int64_t span = audioEnd - *first;
+    struct Place {
+        int64_t from = 0;
+        int64_t number = 0;
+    };
+    std::vector<Place> places;
+    for (int i = 1; i <= orderProbes; ++i) {
+        const int64_t from = *first + span * i / (orderProbes + 1);
+        if (const auto number = frameNumberAt(file, stream, from, audioEnd, false))
+            places.push_back({from, *number});
+    }
+    const auto wholeAt = [&](const Place &place) { return frameNumberAt(file, stream, place.from, audioEnd, true); };
+    for (size_t i = 1; i < places.size(); ++i) {
+        if (places[i].number >= places[i - 1].number)
+            continue;
+        const auto before = wholeAt(places[i - 1]), after = wholeAt(places[i]);
+        if (before && after && *after < *before)
+            return true;
+    }
+    for (const Place &place : places) {
+        if (place.number > last) {
+            if (const auto number = wholeAt(place); number && *number > last)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The last frame, where it proves the header's count: before the tags at the end, as their own
+// sizes place them (so a large tag is not read), then before the file's end, where those bytes
+// were a frame's after all.
+std::optional<LastFrame> provenLastFrame(const FileHandle &file, const StreamInfo &stream, int64_t start,
+                                         int64_t tagged)
+{
+    const int64_t fileSize = file.size();
+    std::optional<LastFrame> last;
+    if (tagged > start && tagged < fileSize)
+        last = lastFrameBefore(file, stream, start, tagged);
+    if (!last || last->endSample != stream.total)
+        last = lastFrameBefore(file, stream, start, fileSize);
+    if (!last || last->endSample != stream.total)
+        return std::nullopt;
+    return last;
 }
 
 } // namespace
@@ -242,68 +374,27 @@ std::optional<int64_t> provenBefore(const FileHandle &file, const StreamInfo &st
 std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged)
 {
     const std::optional<StreamInfo> stream = streamInfo(file, start);
-    if (!stream)
+    if (!stream || !provenLastFrame(file, *stream, start, tagged))
         return std::nullopt;
-    // Before the tags at the end, as their own sizes place them (so a large tag is not read),
-    // then before the file's end, where those bytes were a frame's after all.
-    const int64_t fileSize = file.size();
-    if (tagged > start && tagged < fileSize) {
-        if (const auto total = provenBefore(file, *stream, start, tagged))
-            return total;
-    }
-    return provenBefore(file, *stream, start, fileSize);
+    return stream->total;
 }
 
-bool framesOutOfOrder(const FileHandle &file, int64_t start)
+Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
 {
+    Proof proof;
+    proof.audioEnd = file.size();
     const std::optional<StreamInfo> stream = streamInfo(file, start);
-    const int64_t fileSize = file.size();
     if (!stream)
-        return false;
-    int tried = 0; // metadata blocks, then frames decoded
-    // The metadata blocks, to the first frame.
-    int64_t at = start + 4;
-    for (bool last = false; !last;) {
-        const QByteArray block = file.preadUpTo(at, 4);
-        if (block.size() != 4 || ++tried > maximumFramesTried)
-            return false;
-        last = uint8_t(block[0]) & 0x80;
-        at += 4 + (int64_t(uint8_t(block[1])) << 16 | int64_t(uint8_t(block[2])) << 8 | uint8_t(block[3]));
-    }
-    // Each piece is searched for headers beginning in its first pieceBytes; the bytes after them
-    // hold the frames that run on.
-    constexpr int64_t pieceBytes = 1 << 20;
-    const int64_t frameBytes = std::min(stream->maxFrameBytes > 0 ? stream->maxFrameBytes : unknownFrameTailBytes,
-                                        maximumTailBytes);
-    int64_t expected = 0; // the first sample of the frame that comes next in order
-    for (; at < fileSize; at += pieceBytes) {
-        const QByteArray piece = file.preadUpTo(at, pieceBytes + frameBytes + 16);
-        const auto *bytes = reinterpret_cast<const uint8_t *>(piece.constData());
-        const uint8_t *end = bytes + piece.size();
-        const uint8_t *searchEnd = bytes + std::min<qsizetype>(piece.size(), pieceBytes);
-        for (const uint8_t *h = bytes; (h = static_cast<const uint8_t *>(std::memchr(h, 0xFF, size_t(searchEnd - h))));
-             ++h) {
-            const auto frame = frameHeader(h, end, *stream);
-            if (!frame)
-                continue;
-            // The next frame in order: a header that holds by chance and bears the very number
-            // that comes next is not worth a decode.
-            if (frame->firstSample == expected) {
-                expected += frame->blocksize;
-                continue;
-            }
-            if (++tried > maximumFramesTried)
-                return false;
-            if (!decodesWhole(stream->bytes, h, end, frame->blocksize))
-                continue;
-            if (frame->firstSample < expected)
-                return true;
-            expected = frame->firstSample + frame->blocksize; // frames missing before it
-        }
-        if (piece.size() <= pieceBytes)
-            break;
-    }
-    return false;
+        return proof;
+    const std::optional<LastFrame> last = provenLastFrame(file, *stream, start, tagged);
+    if (!last)
+        return proof;
+    proof.total = stream->total;
+    proof.audioEnd = last->end;
+    // A second file of the same length joined on ends where the first should: its frames begin
+    // again from the first number.
+    proof.outOfOrder = probesOutOfOrder(file, *stream, start, last->end, last->firstSample);
+    return proof;
 }
 
 namespace {
@@ -326,7 +417,7 @@ int64_t statedTotal(std::span<const uint8_t> streamInfo)
            | int64_t(info[17]);
 }
 
-std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
 {
     const auto info = streamInfoBlock(streamInfo);
     if (info.empty())
@@ -334,7 +425,20 @@ std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<cons
     StreamInfo stream;
     stream.maxBlock = int64_t(info[2]) << 8 | info[3];
     const auto header = frameHeader(frame.data(), frame.data() + std::min<size_t>(frame.size(), 16), stream);
-    return header ? std::optional<int64_t>(header->firstSample) : std::nullopt;
+    if (!header)
+        return std::nullopt;
+    return FrameNumbers{header->firstSample, header->blocksize};
+}
+
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+{
+    const auto numbers = frameNumbers(frame, streamInfo);
+    return numbers ? std::optional<int64_t>(numbers->firstSample) : std::nullopt;
+}
+
+bool frameChecksumHolds(std::span<const uint8_t> frame)
+{
+    return frame.size() >= 4 && crc16(frame.data(), int64_t(frame.size()) - 2) == storedCrc(frame.data() + frame.size());
 }
 
 bool streamAt(std::span<const uint8_t> bytes)

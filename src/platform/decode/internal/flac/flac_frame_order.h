@@ -1,0 +1,28 @@
+#pragma once
+
+// Private to the platform module.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tampod::flaclength {
+
+// A FLAC stream's frames as a pass from its first frame meets them (the demuxed packets of a
+// count): whether a whole frame (its checksums holding) comes numbered before one already passed,
+// as where a second file was joined on or a frame copied after the end.
+class FrameOrder {
+public:
+    // streamInfo: as flaclength::frameStart takes it.
+    explicit FrameOrder(std::span<const uint8_t> streamInfo);
+    // One frame, exactly its bytes.
+    void note(std::span<const uint8_t> frame);
+    bool outOfOrder() const { return outOfOrder_; }
+
+private:
+    std::vector<uint8_t> streamInfo_;
+    int64_t expected_ = 0; // the first sample of the frame that comes next in order
+    bool outOfOrder_ = false;
+};
+
+} // namespace tampod::flaclength
