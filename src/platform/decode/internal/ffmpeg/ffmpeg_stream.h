@@ -7,6 +7,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 #include "platform/decode/internal/mpeg/frame_position_index.h"
+#include "platform/decode/internal/mpeg/layer3_timeline.h"
 #include "platform/decode/internal/mpeg/raw_stream_end.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_packet_duration.h"
@@ -93,6 +94,12 @@ private:
     bool endOfStream();
     bool endAfterDamage(int status);
 
+    // An MP3 stream kept to its Info header's timeline (ffmpeg_stream_timeline.cpp)
+    void placeOnTimeline();
+    bool frameOnTimeline();
+    bool seekAlongTimeline(int64_t target, int64_t start);
+    void walkTimeline(Layer3Timeline::Restart from, int64_t start);
+
     // Seeks (ffmpeg_stream_seek.cpp)
     bool seekByPages(int64_t target);
     void noteFrame();
@@ -165,6 +172,11 @@ private:
     std::unique_ptr<OggPageSeeker> oggPages_; // an Ogg stream's, where its pages were checked
     std::unique_ptr<FramePositionIndex> frameIndex_;
     bool restartedByIndex_ = false; // since the last seek by frameIndex_
+    std::unique_ptr<Layer3Timeline> timeline_; // of an MP3 stream whose length its Info header gave
+    // Samples the last packet sent holds on the timeline that no frame delivered yet; whether the
+    // decoder delivers whole frames (past the ones it trims at the start).
+    int64_t owed_ = 0;
+    bool onTimeline_ = false;
 };
 
 } // namespace tampod
