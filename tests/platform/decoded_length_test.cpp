@@ -871,6 +871,60 @@ TEST(DecodedLength, AnInfoHeaderIsTakenFromTheFilesEndOnlyWhereItAgrees)
     }
 }
 
+// An MP3 taken at its Info header's length whose frames do not all bear it out: frames in the
+// middle lost under junk or zeros (a hole an interrupted download leaves), or a count raised with
+// the tag's CRC made to hold. The stated length is delivered from the start, from any seek and
+// to an export; the lost frames are silence in their place, so the audio after them stays where
+// it is in the whole file (exactly, where frames are of one size), and the frames the count
+// finds no bytes for are silence at the end. Every seek, fresh or back after a read, lands where
+// the read from the start delivers the same samples.
+TEST(DecodedLength, AnMp3TakenAtItsHeadersLengthDeliversItThoughFramesAreLost)
+{
+    test::TempDir dir;
+    int index = 0;
+    for (const auto &[encoding, options] : std::vector<std::pair<std::string, QStringList>>{
+             {"CBR", {"-c:a", "libmp3lame", "-b:a", "192k"}}, {"VBR", {"-c:a", "libmp3lame", "-q:a", "2"}}}) {
+        const QString clean = dir.file(QString::number(index++) + ".mp3");
+        test::makeTone(clean, 882000, options);
+        const QByteArray stream = test::readAll(clean);
+        AudioFileReader cleanReader(clean);
+        const std::vector<float> cleanRead = test::readAllFloat(cleanReader);
+        const qsizetype hole = stream.size() / 2;
+        std::vector<std::tuple<std::string, QByteArray, int64_t>> cases = {
+            {"junk", stream.left(hole) + junk(3000) + stream.mid(hole + 3000), 882000},
+            {"zeros", stream.left(hole) + QByteArray(3000, '\0') + stream.mid(hole + 3000), 882000}};
+        if (encoding == "VBR")
+            cases.emplace_back("a count 20 too high", withInfoField(stream, 8, infoField(stream, 8) + 20), 882000 + 20 * 1152);
+        for (const auto &[damage, bytes, stated] : cases) {
+            SCOPED_TRACE(encoding + ", " + damage);
+            const QString path = dir.file(QString::number(index++) + ".mp3");
+            test::writeFile(path, bytes);
+            ASSERT_EQ(statedByHeader(path), stated);
+            AudioFileReader reader(path);
+            const std::vector<float> whole = test::readAllFloat(reader);
+            ASSERT_EQ(int64_t(whole.size()) / 2, stated);
+            EXPECT_EQ(fourLengths(path, AudioFileReader::Use::reading), std::vector<int64_t>(4, stated));
+            // The second half of the tone, from a second past the hole, as in the whole file.
+            if (encoding == "CBR") {
+                EXPECT_TRUE(std::equal(whole.begin() + 2 * 485100, whole.end(), cleanRead.begin() + 2 * 485100));
+            }
+            const auto readsAt = [&](AudioFileReader &r, int64_t target) {
+                r.seek(target);
+                std::vector<float> got(2 * 4096);
+                const int64_t n = r.readFloatInterleaved(got.data(), 4096);
+                return n == std::min<int64_t>(4096, stated - target)
+                       && std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * target);
+            };
+            for (const int64_t target : {stated - 1000, int64_t(881000), int64_t(700000), int64_t(452000), int64_t(441000),
+                                         int64_t(430000), int64_t(200000), int64_t(30000)}) {
+                EXPECT_TRUE(readsAt(reader, target)) << target;
+                AudioFileReader fresh(path);
+                EXPECT_TRUE(readsAt(fresh, target)) << target;
+            }
+        }
+    }
+}
+
 // An ID3v2 tag whose header states more or fewer bytes than the tag holds: the stream is found
 // where its first frame begins, as the file with a right size plays. A size too large by more
 // than a few bytes puts the stated end inside that first frame, which holds the Info header.

@@ -162,6 +162,7 @@ void FfmpegStream::openDemuxer()
     restartedByIndex_ = false;
     owed_ = 0;
     onTimeline_ = false;
+    run_ = {};
 }
 
 // A decoder of the stream, opened with the given headers in place of the demuxer's.

@@ -177,6 +177,7 @@ private:
     // decoder delivers whole frames (past the ones it trims at the start).
     int64_t owed_ = 0;
     bool onTimeline_ = false;
+    Layer3Timeline::Run run_;
 };
 
 } // namespace tampod

@@ -118,6 +118,7 @@ void FfmpegStream::restartDecoding()
     positionExact_ = false;
     owed_ = 0;
     onTimeline_ = false;
+    run_ = {};
 }
 
 // Restarts the demuxer at a frame a read from the start found before target; false where the

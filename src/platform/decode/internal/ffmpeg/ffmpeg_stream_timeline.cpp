@@ -5,12 +5,12 @@
 namespace tampod {
 
 // A packet about to be sent: silence for what the packet before it holds on the timeline and
-// no frame delivered, then for the frames its own bytes held before its frame. Where the
+// no frame delivered, then for frames lost where it is no whole frame. Where the
 // decoder delivers whole frames, the packet is owed one, and where the position is known and
 // the packet is one whole frame, a decode may restart at it.
 void FfmpegStream::placeOnTimeline()
 {
-    const Layer3Timeline::Packet packet = timeline_->packet({packet_->data, size_t(std::max(packet_->size, 0))});
+    const Layer3Timeline::Packet packet = timeline_->packet({packet_->data, size_t(std::max(packet_->size, 0))}, run_);
     silence_ += std::exchange(owed_, 0) + packet.lost;
     // The demuxer marks the packets whose samples the decoder trims (an encoder's delay, the
     // padding at the end): those deliver what the decoder makes of them.
@@ -67,8 +67,8 @@ bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t start)
     return true;
 }
 
-// Reads the packets from a restart on, each one frame of the timeline and the frames its bytes
-// held before it, and notes the restarts among them, until one begins past start or the stream
+// Reads the packets from a restart on, each one frame of the timeline after the frames lost
+// before it, and notes the restarts among them, until one begins past start or the stream
 // ends. The demuxer is left wherever the walk stopped.
 void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
 {
@@ -77,6 +77,7 @@ void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
     restartDecoding();
     restartedByIndex_ = true;
     bool first = true;
+    Layer3Timeline::Run run;
     for (int64_t at = from.position; at <= start;) {
         token_.throwIfCancelled();
         const int status = readPacket();
@@ -90,7 +91,7 @@ void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
             av_packet_unref(packet);
             continue;
         }
-        const Layer3Timeline::Packet placed = timeline_->packet({packet->data, size_t(std::max(packet->size, 0))});
+        const Layer3Timeline::Packet placed = timeline_->packet({packet->data, size_t(std::max(packet->size, 0))}, run);
         if (first && (packet->pos != from.byte || !placed.whole)) {
             av_packet_unref(packet);
             return;

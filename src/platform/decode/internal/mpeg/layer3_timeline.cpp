@@ -12,23 +12,19 @@ Layer3Timeline::Layer3Timeline(int64_t samplesPerFrame, int64_t frames, int64_t 
 {
 }
 
-Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes) const
+Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes, Run &run) const
 {
-    const auto size = int64_t(bytes.size());
-    // The demuxer ends a packet where a frame ends, and begins the next one there: bytes that
-    // hold no frame go with the frame after them.
-    int64_t before = size;
-    for (int64_t at = 0; at + 4 <= size; ++at) {
-        if (codedframes::layer3FrameBytes(bytes.subspan(size_t(at))) == size - at) {
-            before = at;
-            break;
-        }
-    }
-    if (before == 0)
+    if (codedframes::layer3FrameBytes(bytes) == int64_t(bytes.size())) {
+        run = {};
         return {0, true};
-    // A packet that ends in no frame counts one frame of its own, as every packet does.
-    const int64_t held = (2 * before * frames_ + frameBytes_) / (2 * frameBytes_);
-    return {std::max<int64_t>(before == size ? held - 1 : held, 0) * samplesPerFrame_, false};
+    }
+    run.bytes += int64_t(bytes.size());
+    ++run.packets;
+    // Rounded over the run so far, as its last packet may end it.
+    const int64_t held = (2 * run.bytes * frames_ + frameBytes_) / (2 * frameBytes_);
+    const int64_t lost = std::max<int64_t>(held - run.packets - run.lost, 0);
+    run.lost += lost;
+    return {lost * samplesPerFrame_, false};
 }
 
 void Layer3Timeline::note(Restart restart)

@@ -13,12 +13,13 @@ namespace tampod {
 // The timeline of an MP3 stream whose length was taken from its Info header, which a decode and
 // a seek both keep to, so that the stream delivers the header's length and a seek finds what a
 // read from the start delivers there. Each packet of the demuxer holds one frame's samples,
-// whatever the decoder makes of it; bytes before a packet's frame that hold none (junk or zeros
-// written over the frames there, which the demuxer passes on with the next frame) hold the
-// frames that fit in them at the header's average frame size. Where a decode may restart
-// without decoding from the start is noted as reads and walks pass: a packet that is one whole
-// frame and the position its samples begin at. Bounded in memory: one restart every spacing
-// samples, the spacing doubled whenever the restarts reach their limit.
+// whatever the decoder makes of it. Where junk or zeros were written over frames, the demuxer
+// passes them on in packets that are no one whole frame (the junk with the frame after it, or
+// frames it took the junk for), and a run of such packets holds as many frames as fit in its
+// bytes at the header's average frame size: the ones its packets do not count were lost. Where
+// a decode may restart without decoding from the start is noted as reads and walks pass: a
+// packet that is one whole frame and the position its samples begin at. Bounded in memory: one
+// restart every spacing samples, the spacing doubled whenever the restarts reach their limit.
 // thread: the stream's, as the stream that owns it.
 class Layer3Timeline {
 public:
@@ -27,13 +28,19 @@ public:
 
     int64_t samplesPerFrame() const { return samplesPerFrame_; }
 
-    // Of a packet: the samples of the frames its bytes held before the frame it ends with
-    // (lost), and whether it is one whole frame.
+    // The packets since the last that was one whole frame, which a pass over the packets keeps.
+    struct Run {
+        int64_t bytes = 0;
+        int64_t packets = 0;
+        int64_t lost = 0; // frames
+    };
+    // Of the next packet of a pass: whether it is one whole frame, and the samples of the frames
+    // lost before the frame it delivers.
     struct Packet {
         int64_t lost = 0;
         bool whole = false;
     };
-    Packet packet(std::span<const uint8_t> bytes) const;
+    Packet packet(std::span<const uint8_t> bytes, Run &run) const;
 
     struct Restart {
         int64_t byte = 0;     // of a packet that is one whole frame
