@@ -3,13 +3,15 @@
 #include "platform/decode/internal/mpeg/coded_frame_walk.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tampod {
 
 Layer3Timeline::Layer3Timeline(int64_t samplesPerFrame, int64_t frames, int64_t frameBytes)
-    : samplesPerFrame_(samplesPerFrame), frames_(std::max<int64_t>(frames, 1)),
-      frameBytes_(std::max<int64_t>(frameBytes, 1)), spacing_(16 * samplesPerFrame)
+    : samplesPerFrame_(samplesPerFrame), frameBytes_(std::max<int64_t>(frameBytes, 1)), spacing_(16 * samplesPerFrame)
 {
+    // A frame takes more than a byte.
+    frames_ = std::clamp<int64_t>(frames, 1, frameBytes_);
 }
 
 Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes, Run &run) const
@@ -20,8 +22,9 @@ Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes, Ru
     }
     run.bytes += int64_t(bytes.size());
     ++run.packets;
-    // Rounded over the run so far, as its last packet may end it.
-    const int64_t held = (2 * run.bytes * frames_ + frameBytes_) / (2 * frameBytes_);
+    // Rounded over the run so far, as its last packet may end it; in floating point, as a
+    // header may state any count for its bytes.
+    const auto held = int64_t(std::llround(double(run.bytes) * double(frames_) / double(frameBytes_)));
     const int64_t lost = std::max<int64_t>(held - run.packets - run.lost, 0);
     run.lost += lost;
     return {lost * samplesPerFrame_, false};
