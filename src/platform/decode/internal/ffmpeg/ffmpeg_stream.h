@@ -23,7 +23,7 @@ namespace tampod {
 
 // Demuxes and decodes a file through FFmpeg (see openFfmpegStream). Its members are defined by
 // topic, each in a file of its own: opening, packets, frames handed to the reader, chain links,
-// damage and seeks.
+// damage, an MP3 Info header's timeline and seeks.
 class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,

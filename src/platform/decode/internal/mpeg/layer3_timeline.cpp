@@ -10,7 +10,7 @@ namespace tampod {
 Layer3Timeline::Layer3Timeline(int64_t samplesPerFrame, int64_t frames, int64_t frameBytes)
     : samplesPerFrame_(samplesPerFrame), frameBytes_(std::max<int64_t>(frameBytes, 1)), spacing_(16 * samplesPerFrame)
 {
-    // A frame takes more than a byte.
+    // A frame takes a byte at least.
     frames_ = std::clamp<int64_t>(frames, 1, frameBytes_);
 }
 
