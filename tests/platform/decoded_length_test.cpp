@@ -5,6 +5,7 @@
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/container_header.h"
+#include "platform/decode/internal/mpeg/coded_frame_walk.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 
 #include <gtest/gtest.h>
@@ -878,6 +879,80 @@ TEST(DecodedLength, AnInfoHeaderIsTakenFromTheFilesEndOnlyWhereItAgrees)
             EXPECT_EQ(statedByHeader(path), std::nullopt);
             AudioFileReader reader(path);
             EXPECT_EQ(reader.length(), framesOf(test::ffmpegDecode(path), 2));
+        }
+    }
+}
+
+namespace {
+
+// An MPEG-1 stereo MP3 with 3,000 bytes from the first frame past its middle written over: a
+// Layer I frame where that frame began, which the decoder decodes to a Layer I frame's samples,
+// then zeros.
+QByteArray withLayer1Frame(const QByteArray &mp3)
+{
+    qsizetype at = mp3.indexOf(mp3.contains("Xing") ? "Xing" : "Info") - 36;
+    while (at < mp3.size() / 2)
+        at += qsizetype(codedframes::layer3FrameBytes(std::span(reinterpret_cast<const uint8_t *>(mp3.constData() + at), 4)).value_or(1));
+    QByteArray over(3000, '\0');
+    over[0] = over[1] = char(0xFF);
+    over[2] = char(0x90); // 288 kb/s at 44.1 kHz: 312 bytes
+    return mp3.left(at) + over + mp3.mid(at + 3000);
+}
+
+} // namespace
+
+// An MP3 taken at its Info header's length whose frames do not all bear it out: frames in the
+// middle lost under junk or zeros (a hole an interrupted download leaves; a frame of another
+// layer in it, which the decoder decodes to fewer samples), or a count raised with the tag's CRC
+// made to hold. The stated length is delivered from the start, from any seek and
+// to an export; the lost frames are silence in their place, so the audio after them stays where
+// it is in the whole file (exactly, where frames are of one size), and the frames the count
+// finds no bytes for are silence at the end. Every seek, fresh or back after a read, lands where
+// the read from the start delivers the same samples.
+TEST(DecodedLength, AnMp3TakenAtItsHeadersLengthDeliversItThoughFramesAreLost)
+{
+    test::TempDir dir;
+    int index = 0;
+    for (const auto &[encoding, options] : std::vector<std::pair<std::string, QStringList>>{
+             {"CBR", {"-c:a", "libmp3lame", "-b:a", "192k"}}, {"VBR", {"-c:a", "libmp3lame", "-q:a", "2"}}}) {
+        const QString clean = dir.file(QString::number(index++) + ".mp3");
+        test::makeTone(clean, 882000, options);
+        const QByteArray stream = test::readAll(clean);
+        AudioFileReader cleanReader(clean);
+        const std::vector<float> cleanRead = test::readAllFloat(cleanReader);
+        const qsizetype hole = stream.size() / 2;
+        std::vector<std::tuple<std::string, QByteArray, int64_t>> cases = {
+            {"junk", stream.left(hole) + junk(3000) + stream.mid(hole + 3000), 882000},
+            {"zeros", stream.left(hole) + QByteArray(3000, '\0') + stream.mid(hole + 3000), 882000},
+            {"a Layer I frame and zeros", withLayer1Frame(stream), 882000}};
+        if (encoding == "VBR")
+            cases.emplace_back("a count 20 too high", withInfoField(stream, 8, infoField(stream, 8) + 20), 882000 + 20 * 1152);
+        for (const auto &[damage, bytes, stated] : cases) {
+            SCOPED_TRACE(encoding + ", " + damage);
+            const QString path = dir.file(QString::number(index++) + ".mp3");
+            test::writeFile(path, bytes);
+            ASSERT_EQ(statedByHeader(path), stated);
+            AudioFileReader reader(path);
+            const std::vector<float> whole = test::readAllFloat(reader);
+            ASSERT_EQ(int64_t(whole.size()) / 2, stated);
+            EXPECT_EQ(fourLengths(path, AudioFileReader::Use::reading), std::vector<int64_t>(4, stated));
+            // The second half of the tone, from a second past the hole, as in the whole file.
+            if (encoding == "CBR") {
+                EXPECT_TRUE(std::equal(whole.begin() + 2 * 485100, whole.end(), cleanRead.begin() + 2 * 485100));
+            }
+            const auto readsAt = [&](AudioFileReader &r, int64_t target) {
+                r.seek(target);
+                std::vector<float> got(2 * 4096);
+                const int64_t n = r.readFloatInterleaved(got.data(), 4096);
+                return n == std::min<int64_t>(4096, stated - target)
+                       && std::equal(got.begin(), got.begin() + 2 * n, whole.begin() + 2 * target);
+            };
+            for (const int64_t target : {stated - 1000, int64_t(881000), int64_t(700000), int64_t(452000), int64_t(441000),
+                                         int64_t(430000), int64_t(200000), int64_t(30000)}) {
+                EXPECT_TRUE(readsAt(reader, target)) << target;
+                AudioFileReader fresh(path);
+                EXPECT_TRUE(readsAt(fresh, target)) << target;
+            }
         }
     }
 }

@@ -305,6 +305,7 @@ std::optional<Header> readMp3(const FileHandle &file, int64_t start, int64_t fil
     d.seekByTimestamp = end.trimmed.has_value();
     if (end.trimmed)
         d.exactLength = end.trimmed->length;
+    d.infoHeader = end.trimmed;
     d.audioEnd = end.end;
     header.description = d;
     header.parametersInHeader = true;

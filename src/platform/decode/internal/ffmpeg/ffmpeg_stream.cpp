@@ -63,6 +63,8 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
     // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.
     if (!description_.seekByTimestamp && std::strcmp(inputFormat_->name, "mp3") == 0)
         frameIndex_ = std::make_unique<FramePositionIndex>();
+    if (const auto &info = description_.infoHeader; info && limit_)
+        timeline_ = std::make_unique<Layer3Timeline>(info->samplesPerFrame, info->frames, info->frameBytes);
     // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
     nextFrame();
 }
@@ -158,6 +160,9 @@ void FfmpegStream::openDemuxer()
     link_ = 0;
     linkEnding_ = packetHeld_ = linkHeaders_ = false;
     restartedByIndex_ = false;
+    owed_ = 0;
+    onTimeline_ = false;
+    run_ = {};
 }
 
 // A decoder of the stream, opened with the given headers in place of the demuxer's.

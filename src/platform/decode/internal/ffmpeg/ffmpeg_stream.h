@@ -8,6 +8,7 @@
 #include "platform/decode/internal/ffmpeg/ffmpeg_file_input.h"
 #include "platform/decode/internal/ffmpeg/ffmpeg_stream_format.h"
 #include "platform/decode/internal/mpeg/frame_position_index.h"
+#include "platform/decode/internal/mpeg/layer3_timeline.h"
 #include "platform/decode/internal/mpeg/raw_stream_end.h"
 #include "platform/decode/internal/ogg/ogg_audio_info.h"
 #include "platform/decode/internal/ogg/ogg_packet_duration.h"
@@ -23,7 +24,7 @@ namespace tampod {
 
 // Demuxes and decodes a file through FFmpeg (see openFfmpegStream). Its members are defined by
 // topic, each in a file of its own: opening, packets, frames handed to the reader, chain links,
-// damage and seeks.
+// damage, an MP3 Info header's timeline and seeks.
 class FfmpegStream final : public DecodedStream {
 public:
     FfmpegStream(const FileHandle &file, const AVInputFormat *input, CancellationToken token,
@@ -98,6 +99,12 @@ private:
     bool survive(int status, int64_t rejectedDuration);
     bool endOfStream();
     bool endAfterDamage(int status);
+
+    // An MP3 stream kept to its Info header's timeline (ffmpeg_stream_timeline.cpp)
+    void placeOnTimeline();
+    bool frameOnTimeline();
+    bool seekAlongTimeline(int64_t target, int64_t start);
+    void walkTimeline(Layer3Timeline::Restart from, int64_t start);
 
     // Seeks (ffmpeg_stream_seek.cpp)
     bool seekByPages(int64_t target);
@@ -174,6 +181,12 @@ private:
     std::unique_ptr<OggPageSeeker> oggPages_; // an Ogg stream's, where its pages were checked
     std::unique_ptr<FramePositionIndex> frameIndex_;
     bool restartedByIndex_ = false; // since the last seek by frameIndex_
+    std::unique_ptr<Layer3Timeline> timeline_; // of an MP3 stream whose length its Info header gave
+    // Samples the last packet sent holds on the timeline that no frame delivered yet; whether the
+    // decoder delivers whole frames (past the ones it trims at the start).
+    int64_t owed_ = 0;
+    bool onTimeline_ = false;
+    Layer3Timeline::Run run_;
 };
 
 } // namespace tampod

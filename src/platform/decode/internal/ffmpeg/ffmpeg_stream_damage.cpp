@@ -51,7 +51,8 @@ bool FfmpegStream::survive(int status, int64_t rejectedDuration)
     if (!isFrameError(status) || ++consecutiveErrors_ > maximumConsecutiveErrors)
         return false;
     lastFrameError_ = status;
-    if (containerCounts_)
+    // On a header's timeline the packet's frame is owed already.
+    if (containerCounts_ && owed_ == 0)
         silence_ += av_rescale_q(rejectedDuration, timeBase_, AVRational{1, rate()});
     return true;
 }

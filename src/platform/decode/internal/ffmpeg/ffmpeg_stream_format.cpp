@@ -173,8 +173,10 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
     } else if (format.codec == AudioCodecKind::mpegLayer3 && container == u"mp3") {
         // A Xing/LAME header the frames bear out gives the trimmed length; without one, the
         // frames walked to the end.
-        if (audioEnd.trimmed)
+        if (audioEnd.trimmed) {
             d.exactLength = audioEnd.trimmed->length;
+            d.infoHeader = audioEnd.trimmed;
+        }
         if (!d.exactLength)
             d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, audioEnd.walk);
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {

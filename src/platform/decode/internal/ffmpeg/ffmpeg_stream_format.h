@@ -28,6 +28,9 @@ struct StreamDescription {
     // Where a raw stream's audio ends, where its header stated it and the bytes after bore it
     // out: the demuxer reads no further, so what follows (tags, padding) is never decoded.
     std::optional<int64_t> audioEnd;
+    // An MP3 stream's Info header, where exactLength was taken from it: the stream keeps to its
+    // timeline (Layer3Timeline).
+    std::optional<mpegaudio::Trimmed> infoHeader;
 };
 
 // Describes the demuxer's audio stream at streamIndex. dataStart: the offset the demuxer's

@@ -25,7 +25,7 @@ bool FfmpegStream::nextFrame()
     for (;;) {
         int status = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (status == 0) {
-            if (frame_->nb_samples <= 0)
+            if (frame_->nb_samples <= 0 || (timeline_ && !frameOnTimeline()))
                 continue;
             if (frame_->ch_layout.nb_channels != channels)
                 throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA,
@@ -66,6 +66,8 @@ bool FfmpegStream::nextFrame()
             return false;
         if (taken == PacketTaken::none)
             continue;
+        if (timeline_)
+            placeOnTimeline();
         sentDuration_ = std::max<int64_t>(packet_->duration, 0);
         sentSinceFrame_ += sentDuration_;
         trimmedSinceFrame_ = trimmedSinceFrame_ || FramePositionIndex::trims(*packet_);

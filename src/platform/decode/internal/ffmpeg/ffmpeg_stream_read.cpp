@@ -75,6 +75,12 @@ int64_t FfmpegStream::read(const SampleSink &sink, int64_t maxFrames)
             if (!nextFrame()) {
                 if (silence_ > 0)
                     continue;
+                // A stream on its header's timeline delivers the header's length: silence for
+                // the frames missing at its end.
+                if (timeline_ && positionExact_ && filePosition_ < *limit_) {
+                    silence_ = *limit_ - filePosition_;
+                    continue;
+                }
                 if (frameIndex_ && positionExact_)
                     frameIndex_->finish(filePosition_);
                 // A damaged stream can end before its stated length: from now on the length

@@ -31,6 +31,12 @@ void FfmpegStream::seek(int64_t target)
         return;
     if (frameIndex_ && seekByFrameIndex(target, preroll))
         return;
+    // The demuxer's timestamps leave out frames lost in junk, which the header's timeline counts.
+    if (timeline_ && start > 0) {
+        if (!seekAlongTimeline(target, start))
+            rewindAndSkip(target);
+        return;
+    }
     if (!description_.seekByTimestamp || start <= 0 || originPts_ == AV_NOPTS_VALUE)
         return rewindAndSkip(target);
     const int64_t ts = originPts_ + av_rescale_q(start, AVRational{1, rate()}, timeBase_);
@@ -110,6 +116,9 @@ void FfmpegStream::restartDecoding()
     trimmedSinceFrame_ = false;
     silence_ = 0;
     positionExact_ = false;
+    owed_ = 0;
+    onTimeline_ = false;
+    run_ = {};
 }
 
 // Restarts the demuxer at a frame a read from the start found before target; false where the

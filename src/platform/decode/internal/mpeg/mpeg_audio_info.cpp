@@ -153,7 +153,7 @@ std::optional<Trimmed> trimmedStream(const InfoHeader &info, const FileHandle &f
     }
     if (codedframes::layer3FramesFrom(file, end, fileSize))
         return std::nullopt;
-    return Trimmed{length, end};
+    return Trimmed{length, end, info.samplesPerFrame, info.frames, *info.bytes - info.frameBytes};
 }
 
 } // namespace

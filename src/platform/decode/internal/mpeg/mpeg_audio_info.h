@@ -25,6 +25,10 @@ bool hasInfoHeader(const FileHandle &file, int64_t offset);
 struct Trimmed {
     int64_t length = 0;
     int64_t end = 0;
+    // The header's counts: samples a frame, and the frames after its own and their bytes.
+    int64_t samplesPerFrame = 0;
+    int64_t frames = 0;
+    int64_t frameBytes = 0;
 };
 std::optional<Trimmed> trimmed(const FileHandle &file, int64_t firstFrameOffset, int64_t fileSize);
 
