@@ -1,5 +1,7 @@
 #include "views/kit/screen_fit.h"
 
+#include "views/kit/internal/server_frame.h"
+
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -64,10 +66,13 @@ QRect placed(QRect frame, const QRect &available)
 
 QMargins ownMargins(const QWidget *window)
 {
-    // The native window's, asked afresh: the widget's own copy is only brought up to date when
-    // the window moves or is resized, and a window framed where it was placed does neither.
+    // The X server's, where there is one: it alone tells one frame from the next. Else the
+    // native window's, asked afresh: the widget's own copy is only brought up to date when the
+    // window moves or is resized, and a window framed where it was placed does neither.
     QMargins margins;
-    if (const QWindow *handle = window->windowHandle()) {
+    if (const ServerFrame::State server = ServerFrame::of(window); server.known) {
+        margins = server.margins;
+    } else if (const QWindow *handle = window->windowHandle()) {
         margins = handle->frameMargins();
     } else {
         const QRect inner = window->geometry(), outer = window->frameGeometry();
@@ -83,13 +88,17 @@ QMargins ownMargins(const QWidget *window)
 
 bool isFramed(const QWidget *window)
 {
+    // A frame of zero margins is a frame all the same, and with no window manager, a mapped
+    // window is as framed as it will be.
+    if (const ServerFrame::State server = ServerFrame::of(window); server.known)
+        return server.framed();
     return !ownMargins(window).isNull();
 }
 
 QMargins frameMargins(const QWidget *window, const QWidget *standIn)
 {
     const QMargins own = ownMargins(window);
-    if (!own.isNull() || !standIn)
+    if (!own.isNull() || !standIn || isFramed(window))
         return own;
     return ownMargins(standIn);
 }
