@@ -86,7 +86,8 @@ protected:
     }
 
     // Every window the user opens, and the export sheet, opened at once; each ends whole on the
-    // screen once the window manager has framed it, however late that is.
+    // screen once the window manager has framed it, however late that is (with none yet, they
+    // are placed as they are mapped, and placed again on the frames it brings).
     void openEveryWindowAndFindItWhole()
     {
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -104,7 +105,18 @@ protected:
         QWidget *about = app->windows().window(WindowId::about);
         QWidget *manual = app->windows().window(WindowId::manual);
         ASSERT_TRUE(about && manual);
-        EXPECT_TRUE(awaitPlaced({window, settings->window(), about, manual, sheet}));
+        const QList<const QWidget *> shown{window, settings->window(), about, manual, sheet};
+        // Framed by the window manager, however late it comes.
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                return std::all_of(shown.begin(), shown.end(), [](const QWidget *one) {
+                    const ServerWindow server = serverWindow(one);
+                    return server.managed && server.state == 1;
+                });
+            },
+            std::chrono::seconds(90)))
+            << serverWindow(window).text();
+        EXPECT_TRUE(awaitPlaced(shown));
         EXPECT_TRUE(placedWhole(window, screen)) << frameOf(window);
         EXPECT_TRUE(placedWhole(settings->window(), screen, {SettingsText::applySettings}))
             << frameOf(settings->window());

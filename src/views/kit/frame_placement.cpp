@@ -173,9 +173,10 @@ void FramePlacement::settle()
     if (window_ && window_->isVisible() && following_ && (window_->geometry() != placedGeometry_ || lost)
         && replacements_ < maxReplacements) {
         ++replacements_;
+        const QRect before = window_->geometry();
         place(placeAgain_);
-        if (server.client != window_->geometry())
-            ServerFrame::request(window_, window_->geometry());
+        if (lost && window_->geometry() == before)
+            ServerFrame::request(window_, before);
         return;
     }
     settled_ = window_ && window_->isVisible();

@@ -97,7 +97,7 @@ private:
     // Judges again a move Qt told of before the X server had it.
     QTimer judge_;
     static constexpr std::chrono::milliseconds judgeInterval{20};
-    static constexpr int maxJudgements = 50;
+    static constexpr int maxJudgements = 150;
     int judgements_ = 0;
     bool movedUnjudged_ = false;
     bool screenUnjudged_ = false;
