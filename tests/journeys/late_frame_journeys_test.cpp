@@ -329,7 +329,8 @@ TEST_F(LateFrameJourney, AReplacedWindowManagerFramesTheMainWindowAndTheExportSh
 }
 
 // Run on a tall monitor with a short one beside it: the export sheet, taller than the short one,
-// dragged there is fitted to it; opened on a main window on the short one, it opens fitted to it.
+// dragged there is fitted to it; opened on a main window on the short one, it opens fitted to it,
+// and on one whose centre is back on the tall one, on the tall one.
 TEST_F(LateFrameJourney, TheExportSheetIsFittedToTheShorterMonitorItIsDraggedOrOpenedOn)
 {
     const QList<QScreen *> screens = QGuiApplication::screens();
@@ -360,4 +361,20 @@ TEST_F(LateFrameJourney, TheExportSheetIsFittedToTheShorterMonitorItIsDraggedOrO
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(awaitPlaced(sheet));
     EXPECT_TRUE(placedWhole(sheet, shorter->availableGeometry(), buttons)) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    // Dragged back until its centre is on the tall monitor while it still overlaps the shorter
+    // one: the sheet opens on the monitor under its centre.
+    const ServerWindow before = serverWindow(window);
+    moveAsTheUser(window, QPoint(shorter->geometry().left() - before.client.width() / 2 - 30, before.client.top()));
+    ASSERT_TRUE(pumpUntil([&] {
+        const ServerWindow now = serverWindow(window);
+        return now.frame != before.frame && window->geometry() == now.client;
+    })) << serverWindow(window).text();
+    ASSERT_TRUE(awaitPlaced(window));
+    sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(awaitPlaced(sheet));
+    EXPECT_TRUE(placedWhole(sheet, tall->availableGeometry(), buttons)) << frameOf(sheet);
 }
