@@ -322,9 +322,9 @@ TEST_F(LateFrameJourney, AReplacedWindowManagerFramesTheMainWindowAndTheExportSh
     EXPECT_TRUE(awaitPlaced({window, sheet}));
     pause();
     EXPECT_TRUE(awaitPlaced({window, sheet}));
-    EXPECT_TRUE(placedWhole(window, screen)) << frameOf(window);
+    EXPECT_TRUE(placedWhole(window, screen)) << placementState(window);
     EXPECT_TRUE(placedWhole(sheet, screen, {ExportSheetText::chooseDestination, ExportSheetText::cancel}))
-        << frameOf(sheet);
+        << placementState(sheet);
     sheet->dismiss();
 }
 

@@ -29,16 +29,28 @@ QWidget *scaledContent(const QWidget *window)
     return nullptr;
 }
 
+// A window of fixed size that a window manager gave another size is taken back to its own: Qt
+// asks for nothing when its limits do not change, so the window would keep the one imposed.
+void keepFixedSize(QWidget *window)
+{
+    if (window->minimumSize() == window->maximumSize() && window->size() != window->minimumSize())
+        window->resize(window->minimumSize());
+}
+
 void scaleContent(QWidget *window, QWidget *content, int room)
 {
     const QSize full = content->property(fullSizeProperty).toSize();
-    const int fixed = std::max(0, window->height() - content->height());
+    // Measured by the window's own limits where it keeps a fixed size: its size now may be one a
+    // window manager imposed.
+    const int height = window->minimumHeight() == window->maximumHeight() ? window->minimumHeight() : window->height();
+    const int fixed = std::max(0, height - content->height());
     const double s = scale(full.height(), fixed, room);
     content->setFixedSize(std::max(1, int(std::lround(full.width() * s))),
                           std::max(1, int(std::lround(full.height() * s))));
     // The window takes its new size now, before it is placed.
     if (QLayout *layout = window->layout())
         layout->activate();
+    keepFixedSize(window);
 }
 
 } // namespace
@@ -141,6 +153,7 @@ void fit(QWidget *window, QMargins frame, const QScreen *screen)
         const int height = std::min(full.toInt(), space);
         if (height != window->height())
             window->setFixedHeight(height);
+        keepFixedSize(window);
     } else if (window->height() > space) {
         window->resize(window->width(), std::max(space, window->minimumHeight()));
     }
