@@ -17,11 +17,15 @@
 #include "windows/window_texts.h"
 
 #include "support/file_fixtures.h"
+#include "support/in_sight.h"
 #include "support/panel_user.h"
 #include "support/run_program.h"
 #include "support/test_support.h"
 
+#include "views/kit/screen_fit.h"
+
 #include <QAbstractButton>
+#include <QDeadlineTimer>
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
@@ -36,6 +40,34 @@
 #include <vector>
 
 namespace tampod::test {
+
+// What the X server holds of one of our windows, asked of it directly, never of the program.
+struct ServerWindow {
+    bool known = false;
+    bool viewable = false;
+    // A window manager runs: the root window names its check window, which names itself.
+    bool managed = false;
+    // WM_STATE's state: 1 normal, 3 iconic; 0 without one.
+    quint32 state = 0;
+    bool extentsAnnounced = false;
+    QMargins extents;
+    // In root coordinates: the client area, and the outermost window around it below the root
+    // (the client itself where it is not reparented), border included.
+    QRect client;
+    QRect frame;
+    quint32 frameWindow = 0;
+    // The window manager's check window, where one runs.
+    quint32 manager = 0;
+
+    // Shown in the frame the window manager gave it (a normal window, reparented or its
+    // frame's extents announced), or with none running, mapped.
+    bool framed() const
+    {
+        return known && viewable && (!managed || (state == 1 && (frame != client || extentsAnnounced)));
+    }
+    std::string text() const;
+};
+ServerWindow serverWindow(const QWidget *window);
 
 class Journey : public ::testing::Test {
 protected:
@@ -140,9 +172,61 @@ protected:
 
     // Whether shown (a window or a sheet) came to rest placed on its frame, as its placement
     // tells: fitted and placed again on every new frame the window manager gave it, however late.
+    // Where there is an X server, the program's word holds only where the server agrees: the
+    // window is shown in its frame, where the program has it, with the frame the program counts.
     static bool awaitPlaced(const QWidget *shown) { return awaitPlaced(QList<const QWidget *>{shown}); }
     // Whether every one of shown came to rest placed, all waited for at once.
     static bool awaitPlaced(const QList<const QWidget *> &shown)
+    {
+        const auto agreed = [&] {
+            return std::all_of(shown.begin(), shown.end(), [](const QWidget *one) { return serverAgrees(one); });
+        };
+        for (int round = 0; round < 20; ++round) {
+            if (!awaitPlacedWord(shown))
+                return false;
+            // The server may be ahead of the events the program has taken in: a while for them,
+            // as long as the program keeps its word.
+            QDeadlineTimer grace(std::chrono::seconds(3));
+            while (!agreed() && !grace.hasExpired() && allPlaced(shown))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (agreed())
+                return true;
+            if (allPlaced(shown)) {
+                for (const QWidget *one : shown) {
+                    if (!serverAgrees(one))
+                        std::cerr << "said placed, but the X server disagrees: " << placementState(one) << std::endl;
+                }
+                return false;
+            }
+        }
+        return false;
+    }
+    static bool allPlaced(const QList<const QWidget *> &shown)
+    {
+        return std::all_of(shown.begin(), shown.end(), [](const QWidget *one) {
+            const auto *placement = one ? one->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly)
+                                        : nullptr;
+            return placement && placement->isPlaced();
+        });
+    }
+    // Whether the X server holds shown as the program does: mapped in its frame (where a window
+    // manager runs, managed, and reparented or its frame's extents announced), its client area
+    // where the program has it and its frame of the margins the program counts, and those the
+    // window manager announced. Always true off X.
+    static bool serverAgrees(const QWidget *shown)
+    {
+        if (!FramePlacement::framesWindows())
+            return true;
+        const ServerWindow server = serverWindow(shown);
+        const QMargins around(server.client.left() - server.frame.left(), server.client.top() - server.frame.top(),
+                              server.frame.right() - server.client.right(),
+                              server.frame.bottom() - server.client.bottom());
+        // (A window manager announces a new frame's extents before or after it makes the frame.)
+        return server.framed() && server.client == shown->geometry() && around == ScreenFit::frameMargins(shown)
+               && (!server.extentsAnnounced || server.extents == around);
+    }
+    // The program's word that every one of shown came to rest placed.
+    static bool awaitPlacedWord(const QList<const QWidget *> &shown)
     {
         QList<const FramePlacement *> placements;
         for (const QWidget *one : shown) {
@@ -169,6 +253,33 @@ protected:
             std::cerr << placementState(one) << std::endl;
         return false;
     }
+    // Whether the X server holds shown's frame wholly on screen, with the named buttons of it
+    // whole in sight there.
+    static bool wholeOnScreen(const QWidget *shown, const QRect &screen, const QStringList &buttons = {})
+    {
+        const ServerWindow server = serverWindow(shown);
+        const QRect frame = FramePlacement::framesWindows() ? server.frame : ScreenFit::frameGeometry(shown);
+        const QPoint client = FramePlacement::framesWindows() ? server.client.topLeft() : shown->geometry().topLeft();
+        if (!screen.contains(frame))
+            return false;
+        for (const QString &name : buttons) {
+            const QAbstractButton *found = button(shown, name);
+            if (!found || !wholeInSight(found) || !screen.contains(QRect(client + found->mapTo(shown, QPoint()), found->size())))
+                return false;
+        }
+        return true;
+    }
+    // Where the X server has shown's frame, for a failure's message.
+    static std::string frameOf(const QWidget *shown)
+    {
+        const QRect frame = FramePlacement::framesWindows() ? serverWindow(shown).frame : ScreenFit::frameGeometry(shown);
+        return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + "," + std::to_string(frame.y())
+               + " " + std::to_string(frame.width()) + "x" + std::to_string(frame.height());
+    }
+
+    // Moves window's client area to topLeft as another program moves it (as xdotool's
+    // windowmove does): a request to the X server, which a window manager carries out.
+    static void moveAsTheUser(const QWidget *window, QPoint topLeft);
     // What a window's placement and the X server say of it, for a failure's message: a window
     // the window manager never took on is unmapped, with no parent frame and no WM_STATE.
     static std::string placementState(const QWidget *shown)
@@ -181,6 +292,7 @@ protected:
                                 << (handle && handle->isExposed()) << " settled " << placement->isSettled()
                                 << " following " << placement->isFollowing() << " placed " << placement->isPlaced();
         if (FramePlacement::framesWindows() && handle) {
+            text += QString::fromStdString("\nthe X server: " + serverWindow(shown).text());
             const ProgramRun server = runProgram(
                 QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("xwininfo -children -id %1 | grep 'Parent window'; "
                                                                            "xwininfo -id %1 | grep 'Map State'; xprop -id %1 WM_STATE")

@@ -388,25 +388,11 @@ protected:
         ASSERT_LT(screen.height(), 690) << "the screen has room for every window: nothing to fit";
     }
 
-    // Placed on its frame, and with its frame and the named buttons wholly on the screen.
+    // Placed on its frame, and with its frame and the named buttons wholly on the screen, as the
+    // X server has them.
     bool whollyOnScreen(const QWidget *shown, const QStringList &buttons = {}) const
     {
-        if (!awaitPlaced(shown) || !screen.contains(ScreenFit::frameGeometry(shown)))
-            return false;
-        for (const QString &name : buttons) {
-            const QAbstractButton *found = button(shown, name);
-            if (!found || !wholeInSight(found)
-                || !screen.contains(QRect(found->mapToGlobal(QPoint()), found->size())))
-                return false;
-        }
-        return true;
-    }
-    static std::string frameOf(const QWidget *shown)
-    {
-        const QRect frame = ScreenFit::frameGeometry(shown);
-        return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + ","
-               + std::to_string(frame.y()) + " " + std::to_string(frame.width()) + "x"
-               + std::to_string(frame.height());
+        return awaitPlaced(shown) && wholeOnScreen(shown, screen, buttons);
     }
 
     QRect screen;

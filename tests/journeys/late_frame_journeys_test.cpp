@@ -1,7 +1,8 @@
-// Where the window manager frames the windows late or moves them to another monitor (run by
-// run_on_short_screen.sh): started seconds after the program, or stalled while the windows
-// open, every window and the export sheet still end whole on the screen, title bars included;
-// and the main window dragged onto a shorter monitor is fitted to it.
+// Where the window manager frames the windows late or anew, or moves them to another monitor (run
+// by run_on_short_screen.sh): started seconds after the program, stalled while the windows open,
+// replaced or given a taller title bar, every window and the export sheet still end whole on the
+// screen, title bars included, as the X server has them; the user's moves stay and are saved
+// whatever the frame, none included; and windows dragged onto a shorter monitor are fitted to it.
 #include "journey.h"
 
 #include "views/export/export_sheet_texts.h"
@@ -11,7 +12,10 @@
 #include "views/settings/settings_texts.h"
 #include "windows/window_position_reader.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 
@@ -25,13 +29,6 @@ using namespace tampod::test;
 
 namespace {
 
-std::string frameOf(const QWidget *shown)
-{
-    const QRect frame = ScreenFit::frameGeometry(shown);
-    return shown->windowTitle().toStdString() + " at " + std::to_string(frame.x()) + "," + std::to_string(frame.y())
-           + " " + std::to_string(frame.width()) + "x" + std::to_string(frame.height());
-}
-
 class LateFrameJourney : public Journey {
 protected:
     void SetUp() override
@@ -40,22 +37,57 @@ protected:
             GTEST_SKIP() << "needs a window manager's frames: run by run_on_short_screen.sh";
     }
 
-    // Placed on its frame by now, with that frame and the named buttons wholly on screen.
+    // Placed on its frame by now, as the program and the X server agree, with that frame and
+    // the named buttons wholly on screen as the server has them.
     static bool placedWhole(const QWidget *shown, const QRect &screen, const QStringList &buttons = {})
     {
-        const auto *placement = shown->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!placement || !placement->isPlaced() || !screen.contains(ScreenFit::frameGeometry(shown)))
-            return false;
-        for (const QString &name : buttons) {
-            const QAbstractButton *found = button(shown, name);
-            if (!found || !wholeInSight(found) || !screen.contains(QRect(found->mapToGlobal(QPoint()), found->size())))
-                return false;
-        }
-        return true;
+        return allPlaced({shown}) && serverAgrees(shown) && wholeOnScreen(shown, screen, buttons);
+    }
+
+    // The main window with a track selected, as the user has it before opening the export sheet.
+    void openATake()
+    {
+        const QString take = music + "/take.wav";
+        writeTone(take, 1);
+        app->openDocuments({QUrl::fromLocalFile(take)});
+        ASSERT_TRUE(pumpUntil([&] { return player().selectedTrack().has_value(); }));
+    }
+
+    // The user's pause: the program has it to undo a move it took for its own.
+    static void pause() { pumpUntil([] { return false; }, std::chrono::seconds(3)); }
+
+    // Moved by the user to topLeft (its client area, as asked of the X server): wherever the
+    // window manager puts it, it stays there through the user's pause and is saved there.
+    // Returns where the X server has the frame then.
+    QRect moveAndFindItKept(const QWidget *shown, QPoint topLeft, const QString &id)
+    {
+        const QRect before = serverWindow(shown).frame;
+        moveAsTheUser(shown, topLeft);
+        EXPECT_TRUE(pumpUntil([&] { return serverWindow(shown).frame != before; }, std::chrono::seconds(30)))
+            << "never moved: " << serverWindow(shown).text();
+        const QRect landed = serverWindow(shown).frame;
+        pause();
+        const ServerWindow after = serverWindow(shown);
+        EXPECT_EQ(after.frame, landed) << "taken back: " << after.text();
+        EXPECT_EQ(shown->geometry(), after.client);
+        QSettings stored;
+        EXPECT_EQ(stored.value(WindowPositionReader::storageKey(id)).toString(),
+                  WindowPositionReader::text(
+                      WindowPositionReader::toStored(landed, QGuiApplication::primaryScreen()->geometry()).topLeft()));
+        return landed;
+    }
+
+    // The window manager's configuration file, shared with the run.
+    static QString managerConfig()
+    {
+        const QString config = qEnvironmentVariable("TAMPOD_WINDOW_MANAGER_CONFIG");
+        EXPECT_FALSE(config.isEmpty()) << "run by run_on_short_screen.sh, which names the configuration";
+        return config;
     }
 
     // Every window the user opens, and the export sheet, opened at once; each ends whole on the
-    // screen once the window manager has framed it, however late that is.
+    // screen once the window manager has framed it, however late that is (with none yet, they
+    // are placed as they are mapped, and placed again on the frames it brings).
     void openEveryWindowAndFindItWhole()
     {
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -73,7 +105,18 @@ protected:
         QWidget *about = app->windows().window(WindowId::about);
         QWidget *manual = app->windows().window(WindowId::manual);
         ASSERT_TRUE(about && manual);
-        EXPECT_TRUE(awaitPlaced({window, settings->window(), about, manual, sheet}));
+        const QList<const QWidget *> shown{window, settings->window(), about, manual, sheet};
+        // Framed by the window manager, however late it comes.
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                return std::all_of(shown.begin(), shown.end(), [](const QWidget *one) {
+                    const ServerWindow server = serverWindow(one);
+                    return server.managed && server.state == 1;
+                });
+            },
+            std::chrono::seconds(90)))
+            << serverWindow(window).text();
+        EXPECT_TRUE(awaitPlaced(shown));
         EXPECT_TRUE(placedWhole(window, screen)) << frameOf(window);
         EXPECT_TRUE(placedWhole(settings->window(), screen, {SettingsText::applySettings}))
             << frameOf(settings->window());
@@ -142,4 +185,196 @@ TEST_F(LateFrameJourney, TheMainWindowDraggedOntoAShorterMonitorIsFittedThere)
         << frameOf(window);
     EXPECT_TRUE(placedWhole(window, shorter->availableGeometry(), {LibraryText::exportChecked}))
         << frameOf(window);
+}
+
+// Run with no window manager, and with one that frames windows with no title bar or border: a
+// frame of zero margins or none. Each of three moves 3 s apart stays where the user put it, the
+// last is in the settings file after the user quits, and the window reopens there.
+TEST_F(LateFrameJourney, TheUsersMovesStayAndTheLastIsSavedWithFramesOfNoMargins)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_TRUE(awaitPlaced(window));
+    const ServerWindow first = serverWindow(window);
+    ASSERT_EQ(first.frame, first.client) << "a frame with margins: " << first.text();
+    QRect landed;
+    for (const QPoint by : {QPoint(30, 40), QPoint(140, 10), QPoint(70, 90)}) {
+        landed = moveAndFindItKept(window, screen.topLeft() + by, WindowId::main);
+        EXPECT_EQ(landed.topLeft(), screen.topLeft() + by);
+    }
+    const QString settingsFile = QSettings().fileName();
+    // Ctrl+Q.
+    app->commands()->quitAction()->trigger();
+    relaunch();
+    QFile file(settingsFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << settingsFile.toStdString();
+    const auto saved = QRegularExpression(QStringLiteral(R"(windowPosition\.main="?(\{[^}]*\}))"))
+                           .match(QString::fromUtf8(file.readAll()));
+    ASSERT_TRUE(saved.hasMatch());
+    EXPECT_EQ(WindowPositionReader::parse(saved.captured(1)),
+              WindowPositionReader::toStored(landed, QGuiApplication::primaryScreen()->geometry()).topLeft());
+    ASSERT_TRUE(awaitPlaced(window));
+    EXPECT_EQ(serverWindow(window).frame, landed) << serverWindow(window).text();
+}
+
+// Run with the window manager from the start: stopped as the user asks for a move, it carries
+// the move out when it goes on, and the move is the user's.
+TEST_F(LateFrameJourney, AMoveAskedWhileTheWindowManagerIsStoppedIsTheUsers)
+{
+    const pid_t manager = pid_t(qEnvironmentVariable("TAMPOD_WINDOW_MANAGER_PID").toLongLong());
+    ASSERT_GT(manager, 0) << "run by run_on_short_screen.sh, which names the window manager";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    openATake();
+    ASSERT_TRUE(awaitPlaced(window));
+    const QRect before = serverWindow(window).frame;
+    ASSERT_EQ(::kill(manager, SIGSTOP), 0);
+    moveAsTheUser(window, screen.topLeft() + QPoint(60, 70));
+    pause();
+    EXPECT_EQ(serverWindow(window).frame, before) << "moved while the window manager was stopped";
+    ASSERT_EQ(::kill(manager, SIGCONT), 0);
+    EXPECT_TRUE(pumpUntil([&] { return serverWindow(window).frame != before; }, std::chrono::seconds(30)));
+    const QRect landed = serverWindow(window).frame;
+    pause();
+    EXPECT_EQ(serverWindow(window).frame, landed) << serverWindow(window).text();
+    EXPECT_FALSE(window->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly)->isFollowing());
+    EXPECT_EQ(QSettings().value(WindowPositionReader::storageKey(WindowId::main)).toString(),
+              WindowPositionReader::text(
+                  WindowPositionReader::toStored(landed, QGuiApplication::primaryScreen()->geometry()).topLeft()));
+}
+
+// Run with the window manager from the start on a short screen: given a theme with a 52 px title
+// bar, it keeps each frame's top-left corner or its client area's, by the window's gravity. The
+// main window, untouched by the user (minimised and restored), is fitted and placed again whole;
+// About, which the user moved, stays where the window manager keeps it.
+TEST_F(LateFrameJourney, ATallerTitleBarGetsTheMainWindowPlacedAgainAndLeavesTheUsersMoveAlone)
+{
+    const QString config = managerConfig();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    openATake();
+    app->commands()->aboutAction()->trigger();
+    QWidget *about = app->windows().window(WindowId::about);
+    ASSERT_TRUE(awaitPlaced({window, about}));
+    const QRect moved = moveAndFindItKept(about, screen.topLeft() + QPoint(400, 150), WindowId::about);
+    const QPoint movedClient = serverWindow(about).client.topLeft();
+    // The main window minimised and restored: still untouched by the user.
+    window->showMinimized();
+    ASSERT_TRUE(pumpUntil([&] { return serverWindow(window).state == 3; })) << serverWindow(window).text();
+    window->showNormal();
+    ASSERT_TRUE(pumpUntil([&] { return serverWindow(window).state == 1; })) << serverWindow(window).text();
+    ASSERT_TRUE(awaitPlaced(window));
+
+    // A theme of its own with taller title bars, and the configuration naming it.
+    const QString theme = root.file(QStringLiteral("tall"));
+    QDir().mkpath(theme + "/openbox-3");
+    QFile source(QStringLiteral("/usr/share/themes/Clearlooks/openbox-3/themerc"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    writeFile(theme + "/openbox-3/themerc", source.readAll().replace("padding.height: 2", "padding.height: 18"));
+    QFile settings(config);
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    QByteArray text = settings.readAll();
+    settings.close();
+    text.replace("<name>Clearlooks</name>", "<name>" + QFile::encodeName(theme) + "</name>");
+    writeFile(config, text);
+    runChecked(QStringLiteral("openbox"), {QStringLiteral("--reconfigure")});
+
+    const auto titleBar = [](const ServerWindow &server) { return server.client.top() - server.frame.top(); };
+    ASSERT_TRUE(pumpUntil([&] { return titleBar(serverWindow(window)) == 52 && titleBar(serverWindow(about)) == 52; },
+                          std::chrono::seconds(60)))
+        << serverWindow(window).text();
+    // The window manager may take a while over the new frames, in steps: it ends whole.
+    EXPECT_TRUE(awaitPlaced(window));
+    pause();
+    EXPECT_TRUE(awaitPlaced(window));
+    EXPECT_TRUE(placedWhole(window, screen, {LibraryText::exportChecked})) << frameOf(window);
+    // Its frame's corner or its client area where the user left them, as the window manager
+    // keeps one or the other by the window's gravity: the program has not placed it again.
+    const ServerWindow aboutNow = serverWindow(about);
+    EXPECT_TRUE(aboutNow.frame.topLeft() == moved.topLeft() || aboutNow.client.topLeft() == movedClient)
+        << aboutNow.text();
+}
+
+// Run with the window manager from the start on a short screen (after the journeys that need it
+// to be the one the run started): another takes its place while the
+// main window and the export sheet are open; each is framed anew and ends whole on the new frame.
+TEST_F(LateFrameJourney, AReplacedWindowManagerFramesTheMainWindowAndTheExportSheetAnewWhole)
+{
+    const QString config = managerConfig();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    openATake();
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(awaitPlaced({window, sheet}));
+    const ServerWindow main = serverWindow(window), shownSheet = serverWindow(sheet);
+
+    // It lives on after the journey, in the run's process group, which the run ends.
+    ASSERT_TRUE(QProcess::startDetached(
+        QStringLiteral("openbox"),
+        {QStringLiteral("--replace"), QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), config}));
+    // Framed by the new window manager: new frame windows.
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            const ServerWindow now = serverWindow(window), nowSheet = serverWindow(sheet);
+            return now.manager && now.manager != main.manager && now.framed() && nowSheet.framed()
+                   && now.frameWindow != main.frameWindow && nowSheet.frameWindow != shownSheet.frameWindow;
+        },
+        std::chrono::seconds(60)))
+        << serverWindow(window).text() << "\n" << serverWindow(sheet).text();
+    // The window manager may take a while over the new frames, in steps: they end whole.
+    EXPECT_TRUE(awaitPlaced({window, sheet}));
+    pause();
+    EXPECT_TRUE(awaitPlaced({window, sheet}));
+    EXPECT_TRUE(placedWhole(window, screen)) << placementState(window);
+    EXPECT_TRUE(placedWhole(sheet, screen, {ExportSheetText::chooseDestination, ExportSheetText::cancel}))
+        << placementState(sheet);
+    sheet->dismiss();
+}
+
+// Run on a tall monitor with a short one beside it: the export sheet, taller than the short one,
+// dragged there is fitted to it; opened on a main window on the short one, it opens fitted to it,
+// and on one whose centre is back on the tall one, on the tall one.
+TEST_F(LateFrameJourney, TheExportSheetIsFittedToTheShorterMonitorItIsDraggedOrOpenedOn)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 2) << "run by run_on_short_screen.sh with a monitor beside the first";
+    QScreen *tall = QGuiApplication::primaryScreen();
+    QScreen *shorter = screens.first() == tall ? screens.last() : screens.first();
+    const QStringList buttons{ExportSheetText::chooseDestination, ExportSheetText::cancel};
+    openATake();
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(awaitPlaced({window, sheet}));
+    ASSERT_TRUE(placedWhole(sheet, tall->availableGeometry(), buttons)) << frameOf(sheet);
+    ASSERT_GT(serverWindow(sheet).frame.height(), shorter->availableGeometry().height()) << "fits the short one already";
+
+    const auto *placement = sheet->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly);
+    bool placedAgain = false;
+    QObject::connect(placement, &FramePlacement::placed, sheet, [&] { placedAgain = true; });
+    moveAsTheUser(sheet, shorter->availableGeometry().topLeft() + QPoint(30, 30));
+    ASSERT_TRUE(pumpUntil([&] { return placedAgain && sheet->screen() == shorter; })) << frameOf(sheet);
+    EXPECT_TRUE(placedWhole(sheet, shorter->availableGeometry(), buttons)) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    moveAsTheUser(window, shorter->availableGeometry().topLeft() + QPoint(20, 40));
+    ASSERT_TRUE(pumpUntil([&] { return window->screen() == shorter; })) << frameOf(window);
+    ASSERT_TRUE(awaitPlaced(window));
+    sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(awaitPlaced(sheet));
+    EXPECT_TRUE(placedWhole(sheet, shorter->availableGeometry(), buttons)) << frameOf(sheet);
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    // Dragged back until its centre is on the tall monitor while it still overlaps the shorter
+    // one: the sheet opens on the monitor under its centre.
+    const ServerWindow before = serverWindow(window);
+    moveAsTheUser(window, QPoint(shorter->geometry().left() - before.client.width() / 2 - 30, before.client.top()));
+    ASSERT_TRUE(pumpUntil([&] {
+        const ServerWindow now = serverWindow(window);
+        return now.frame != before.frame && window->geometry() == now.client;
+    })) << serverWindow(window).text();
+    ASSERT_TRUE(awaitPlaced(window));
+    sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(awaitPlaced(sheet));
+    EXPECT_TRUE(placedWhole(sheet, tall->availableGeometry(), buttons)) << frameOf(sheet);
 }

@@ -6,36 +6,64 @@
 # usage: run_on_short_screen.sh [options] <width>x<height> <program> [arguments...]
 #   --beside <width>x<height>       a second monitor right of the first, top edges aligned
 #   --late-window-manager <seconds> the window manager starts that long after the program
-# The window manager's process id is in TAMPOD_WINDOW_MANAGER_PID while it runs from the start.
+#   --no-window-manager             nothing frames the windows
+#   --undecorated                   the window manager frames windows with no title bar or border
+# While the window manager runs from the start, TAMPOD_WINDOW_MANAGER_PID names its process and
+# TAMPOD_WINDOW_MANAGER_CONFIG its configuration file (which a journey may change and have it
+# read again, or start another window manager on in its place).
 set -euo pipefail
+# Without job control, so that each keeper below starts its own session as itself.
+set +m
 beside=""
 late=""
+manager=yes
+decorated=yes
 while [ $# -gt 0 ]; do
   case "$1" in
     --beside) beside=$2; shift 2 ;;
     --late-window-manager) late=$2; shift 2 ;;
+    --no-window-manager) manager=""; shift ;;
+    --undecorated) decorated=""; shift ;;
     *) break ;;
   esac
 done
 size=$1
 shift
 work=$(mktemp -d)
-server=""
-wm=""
-program=""
-# Everything this run started goes with it, whatever state it is in: a stopped window manager
-# is woken so that it can end, and the program's own children (its whole process group) go too.
+# Each process this run starts runs in a session of its own under a keeper: a shell that starts
+# it, writes its process id to <name>.pid and, once it ends, its status to <name>.status, and then
+# sleeps until the run ends it. While the keeper lives, the session's process group, numbered
+# after it, cannot go to another process, so signals sent to that group reach only this run's
+# processes, however long ago what they were started for ended. The shell reaps what it starts
+# on its own: it never signals a single process of its own by its number.
+keepers=()
+start_kept() {
+  local name=$1
+  shift
+  rm -f "$work/$name.pid" "$work/$name.status"
+  setsid sh -c '"$@" & echo $! >"$0.pid"; status=0; wait $! || status=$?; echo $status >"$0.status"
+                exec sleep 2147483647' "$work/$name" "$@" &
+  keeper=$!
+  keepers+=("$keeper")
+}
+ended() { [ -e "$work/$1.status" ]; }
+# Its group ended (a stopped window manager is woken so that it can end), and its keeper
+# forgotten, never to be signalled again.
+end_kept() {
+  local i
+  kill -CONT -- "-$1" 2>/dev/null || true
+  kill -- "-$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  for i in "${!keepers[@]}"; do
+    [ "${keepers[$i]}" = "$1" ] && unset "keepers[$i]"
+  done
+}
 cleanup() {
-  if [ -n "$program" ]; then
-    kill -- "-$program" 2>/dev/null || true
-  fi
-  if [ -n "$wm" ]; then
-    kill -CONT "$wm" 2>/dev/null || true
-    kill "$wm" 2>/dev/null || true
-  fi
-  [ -n "$server" ] && kill "$server" 2>/dev/null || true
-  for pid in $program $wm $server; do
-    wait "$pid" 2>/dev/null || true
+  # The keepers go last: the program first, which may hold windows of the server.
+  local i
+  local started=("${keepers[@]}")
+  for ((i = ${#started[@]} - 1; i >= 0; i--)); do
+    end_kept "${started[$i]}"
   done
   rm -rf "$work"
 }
@@ -52,8 +80,9 @@ fi
 # share one (and never share its window manager). It keeps its state when its last client goes
 # (the monitors below would go with the command that set them).
 mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset 3>"$work/display" >"$work/server.log" 2>&1 &
-server=$!
+# (The number's pipe is opened by the server's own shell: opened here, it would wait for the reader.)
+start_kept server sh -c 'exec Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp -noreset 3>"$2" >"$3" 2>&1' \
+  Xvfb "${screen}x24" "$work/display" "$work/server.log"
 if ! read -r -t 60 number <"$work/display"; then
   echo "run_on_short_screen: the X server did not start" >&2
   cat "$work/server.log" >&2
@@ -67,30 +96,38 @@ if [ -n "$beside" ]; then
   xrandr --setmonitor second "$second_width/$(mm "$second_width")x$second_height/$(mm "$second_height")+$width+0" none
 fi
 
+# The window manager's configuration: the system's, its windows undecorated where asked.
+cp /etc/xdg/openbox/rc.xml "$work/rc.xml"
+if [ -z "$decorated" ]; then
+  sed -i -e 's|<keepBorder>yes</keepBorder>|<keepBorder>no</keepBorder>|' \
+    -e 's|^<applications>|<applications><application class="*"><decor>no</decor></application>|' "$work/rc.xml"
+fi
+
 # The window manager names itself on the root window early in its start; one that could not
 # reach the server yet is started again. It manages windows only once it has started, and it
 # reads the requests of windows mapped before then into its queue and may then wait on the
 # server with them still there, until something new comes: such a window would never be shown.
 # So it is up once it has framed a window of ours, and while that is awaited, a property
 # changed on the root window (which it watches) wakes it.
+wm=""
 start_window_manager() {
   local probe=""
   for _ in $(seq 1 600); do
-    if [ -z "$wm" ] || ! kill -0 "$wm" 2>/dev/null; then
+    if [ -z "$wm" ] || ended wm; then
+      [ -n "$wm" ] && end_kept "$wm"
       # In a session of its own: the journey that stops it would otherwise lose it to the
       # hangup the system sends to a stopped process whose group is left without a parent
       # (as when whatever started the run ends first).
-      setsid openbox --sm-disable >>"$work/wm.log" 2>&1 &
-      wm=$!
+      start_kept wm openbox --sm-disable --config-file "$work/rc.xml" >>"$work/wm.log" 2>&1
+      wm=$keeper
     fi
     if [ -z "$probe" ] && xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; then
-      xmessage -title tampod-window-manager-probe -geometry +0+0 probe >/dev/null 2>&1 &
-      probe=$!
+      start_kept probe xmessage -title tampod-window-manager-probe -geometry +0+0 probe >/dev/null 2>&1
+      probe=$keeper
     fi
     if [ -n "$probe" ]; then
       if xprop -name tampod-window-manager-probe WM_STATE 2>/dev/null | grep -q "Normal"; then
-        kill "$probe" 2>/dev/null || true
-        wait "$probe" 2>/dev/null || true
+        end_kept "$probe"
         return 0
       fi
       xprop -root -f _TAMPOD_WAKE 32c -set _TAMPOD_WAKE 1 2>/dev/null || true
@@ -98,66 +135,78 @@ start_window_manager() {
     sleep 0.1
   done
   echo "run_on_short_screen: the window manager did not start" >&2
-  [ -n "$probe" ] && kill "$probe" 2>/dev/null || true
   cat "$work/wm.log" >&2
   return 1
 }
+# The window manager's process, once it has started.
+wm_pid() { [ -s "$work/wm.pid" ] && cat "$work/wm.pid"; }
 
-if [ -z "$late" ]; then
+if [ -n "$manager" ] && [ -z "$late" ]; then
   start_window_manager
-  export TAMPOD_WINDOW_MANAGER_PID=$wm
+  export TAMPOD_WINDOW_MANAGER_PID
+  TAMPOD_WINDOW_MANAGER_PID=$(wm_pid)
+  export TAMPOD_WINDOW_MANAGER_CONFIG=$work/rc.xml
 fi
-# In a process group of its own, so that whatever it leaves running ends with the run; its
-# output goes to a file, never through a pipe a leftover child could hold open.
+# Its output goes to a file, never through a pipe a leftover child could hold open; whatever it
+# leaves running ends with the run.
 : >"$work/run.log"
-QT_QPA_PLATFORM=xcb setsid "$@" >>"$work/run.log" 2>&1 &
-program=$!
-if [ -n "$late" ]; then
+QT_QPA_PLATFORM=xcb start_kept program "$@" >>"$work/run.log" 2>&1
+program=$keeper
+if [ -n "$manager" ] && [ -n "$late" ]; then
   for _ in $(seq 1 $((late * 10))); do
-    kill -0 "$program" 2>/dev/null || break
+    ended program && break
     sleep 0.1
   done
-  if kill -0 "$program" 2>/dev/null; then
+  if ! ended program; then
     start_window_manager
   fi
 fi
 # Its output as it comes, until it ends.
-tail -n +1 -f --pid="$program" "$work/run.log" &
-reader=$!
+shown=0
+show_output() {
+  local size
+  size=$(stat -c %s "$work/run.log")
+  if [ "$size" -gt "$shown" ]; then
+    tail -c +$((shown + 1)) "$work/run.log" | head -c $((size - shown))
+    shown=$size
+  fi
+}
 # A program that has printed its result ends. One still running a minute later hangs on its way
 # out: what its threads are doing is shown, and it is stopped.
-while kill -0 "$program" 2>/dev/null; do
+while ! ended program; do
+  show_output
   if grep -q '^\[  PASSED  \] [0-9]* test' "$work/run.log"; then
     for _ in $(seq 1 600); do
-      kill -0 "$program" 2>/dev/null || break
+      ended program && break
       sleep 0.1
     done
-    if kill -0 "$program" 2>/dev/null; then
+    if ! ended program; then
       echo "run_on_short_screen: the program printed its result and did not end" >&2
       if command -v gdb >/dev/null; then
-        gdb -p "$program" -batch -ex "thread apply all bt" >&2 2>&1 || true
+        gdb -p "$(cat "$work/program.pid")" -batch -ex "thread apply all bt" >&2 2>&1 || true
       fi
-      kill -KILL "$program" 2>/dev/null || true
+      kill -KILL -- "-$program" 2>/dev/null || true
+      for _ in $(seq 1 100); do
+        ended program && break
+        sleep 0.1
+      done
     fi
     break
   fi
   sleep 0.2
 done
-status=0
-wait "$program" || status=$?
-wait "$reader" || true
+show_output
+status=$(cat "$work/program.status" 2>/dev/null || echo 137)
 if [ "$status" -ne 0 ]; then
   # What the window manager was doing: a journey that waited for it in vain says so.
-  if [ -n "$wm" ] && ! kill -0 "$wm" 2>/dev/null; then
-    ended=0
-    wait "$wm" || ended=$?
-    wm=""
-    echo "run_on_short_screen: the window manager had ended with status $ended" >&2
+  if [ -n "$wm" ] && ended wm; then
+    echo "run_on_short_screen: the window manager had ended with status $(cat "$work/wm.status")" >&2
   elif [ -n "$wm" ]; then
-    echo "run_on_short_screen: the window manager was $(ps -o stat= -o wchan= -p "$wm" 2>/dev/null)" >&2
-    command -v gdb >/dev/null && gdb -p "$wm" -batch -ex "bt" 2>&1 | grep "^#" >&2 || true
+    pid=$(wm_pid)
+    echo "run_on_short_screen: the window manager was $(ps -o stat= -o wchan= -p "$pid" 2>/dev/null)" >&2
+    command -v gdb >/dev/null && gdb -p "$pid" -batch -ex "bt" 2>&1 | grep "^#" >&2 || true
   fi
-  cat "$work/wm.log" >&2
+  [ -e "$work/wm.log" ] && cat "$work/wm.log" >&2
   exit "$status"
 fi
 if grep -q '^\[  SKIPPED \]' "$work/run.log" || ! grep -q '^\[  PASSED  \] [1-9]' "$work/run.log"; then

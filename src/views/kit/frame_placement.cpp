@@ -2,6 +2,7 @@
 
 #include "concurrency/thread_role.h"
 #include "views/kit/internal/frame_events.h"
+#include "views/kit/internal/server_frame.h"
 #include "views/kit/screen_fit.h"
 
 #include <QEvent>
@@ -24,6 +25,9 @@ FramePlacement::FramePlacement(QWidget *window, std::function<void()> placeAgain
     settle_.setSingleShot(true);
     settle_.setInterval(settleTime);
     connect(&settle_, &QTimer::timeout, this, &FramePlacement::settle);
+    judge_.setSingleShot(true);
+    judge_.setInterval(judgeInterval);
+    connect(&judge_, &QTimer::timeout, this, &FramePlacement::judgeAgain);
     FrameEvents::listen();
     window->installEventFilter(this);
 }
@@ -50,6 +54,7 @@ void FramePlacement::place(const std::function<void()> &move)
     move();
     --placing_;
     placedMargins_ = ScreenFit::frameMargins(window_);
+    placedFrame_ = ServerFrame::of(window_).frame;
     placedGeometry_ = window_->geometry();
     if (window_->isVisible())
         unsettle();
@@ -58,15 +63,14 @@ void FramePlacement::place(const std::function<void()> &move)
 bool FramePlacement::isPlaced() const
 {
     TAMPOD_ASSERT_MAIN_THREAD();
-    return window_ && settled_ && !frameChanged() && (!framesWindows() || ScreenFit::isFramed(window_));
+    return window_ && settled_ && !frameChanged() && isShownFramed();
 }
 
 bool FramePlacement::isShownFramed() const
 {
-    if (!framesWindows())
-        return true;
-    const QWindow *handle = window_->windowHandle();
-    return ScreenFit::isFramed(window_) && handle && handle->isExposed();
+    // Mapped in its frame as the X server has it, of whatever margins, or with no window
+    // manager at all, mapped.
+    return !framesWindows() || ScreenFit::isFramed(window_);
 }
 
 void FramePlacement::frameEventArrived()
@@ -89,7 +93,9 @@ void FramePlacement::frameEventArrived()
 
 bool FramePlacement::frameChanged() const
 {
-    return ScreenFit::frameMargins(window_) != placedMargins_;
+    // Another frame window is another frame, even one of the same margins (a window manager
+    // replaced by one with the same theme frames the window where it stands).
+    return ScreenFit::frameMargins(window_) != placedMargins_ || ServerFrame::of(window_).frame != placedFrame_;
 }
 
 bool FramePlacement::followFrame()
@@ -99,6 +105,59 @@ bool FramePlacement::followFrame()
     replacements_ = 0;
     place(placeAgain_);
     return true;
+}
+
+bool FramePlacement::isAheadOfServer() const
+{
+    if (!framesWindows())
+        return false;
+    const ServerFrame::State server = ServerFrame::of(window_);
+    return server.known && server.mapped && server.client != window_->geometry();
+}
+
+void FramePlacement::judgeMove(bool moved)
+{
+    // A window manager may tell of a move before it makes it (openbox does as it reframes):
+    // until the server has the window where Qt says it is, neither its frame nor who moved it
+    // is known. Judged again then, a while at most.
+    if (isAheadOfServer() && judgements_ < maxJudgements) {
+        movedUnjudged_ = movedUnjudged_ || moved;
+        if (!judge_.isActive())
+            judge_.start();
+        return;
+    }
+    judge_.stop();
+    judgements_ = 0;
+    moved = std::exchange(movedUnjudged_, false) || moved;
+    if (!settled_ || !isShownFramed()) {
+        // Still being placed and framed: wait for it to rest. Before the window manager
+        // has framed and mapped the window, no one but it moves the window: it carries out
+        // the moves we asked of it while it was stalled or busy, however late.
+        unsettle();
+    } else if (!following_ || window_->geometry() != placedGeometry_) {
+        // Moved or resized on the frame it was placed with, after it rested, and not to where
+        // it was placed: the user's.
+        following_ = false;
+        if (moved)
+            Q_EMIT movedByUser();
+    }
+    if (std::exchange(screenUnjudged_, false))
+        Q_EMIT screenChanged();
+}
+
+void FramePlacement::judgeAgain()
+{
+    ++judgements_;
+    // Nothing may have come to say the server changed: asked afresh.
+    ServerFrame::forget();
+    if (!window_ || !window_->isVisible() || placing_ || followFrame()) {
+        judgements_ = 0;
+        movedUnjudged_ = false;
+        if (std::exchange(screenUnjudged_, false))
+            Q_EMIT screenChanged();
+        return;
+    }
+    judgeMove(false);
 }
 
 void FramePlacement::unsettle()
@@ -113,10 +172,17 @@ void FramePlacement::settle()
     // A window manager carries out the moves asked of it in turn, some late: one of an earlier
     // placement may have taken the window from where the last one put it. Placed once more then,
     // a few times at most, so that a window manager that insists has the last word.
-    if (window_ && window_->isVisible() && following_ && window_->geometry() != placedGeometry_
+    // A request the window manager lost (one on its way out loses them) leaves the window
+    // elsewhere on the server than Qt believes: asked again.
+    const ServerFrame::State server = ServerFrame::of(window_);
+    const bool lost = server.known && server.mapped && server.client != placedGeometry_;
+    if (window_ && window_->isVisible() && following_ && (window_->geometry() != placedGeometry_ || lost)
         && replacements_ < maxReplacements) {
         ++replacements_;
+        const QRect before = window_->geometry();
         place(placeAgain_);
+        if (lost && window_->geometry() == before)
+            ServerFrame::request(window_, before);
         return;
     }
     settled_ = window_ && window_->isVisible();
@@ -135,7 +201,17 @@ void FramePlacement::watchScreen()
     if (!handle || std::exchange(screenWatched_, true))
         return;
     // After the move that took the window there has been taken in.
-    connect(handle, &QWindow::screenChanged, this, &FramePlacement::screenChanged, Qt::QueuedConnection);
+    connect(
+        handle, &QWindow::screenChanged, this,
+        [this] {
+            // Told once the move that took it there is judged: only a user's move is followed
+            // by a fit to the new screen.
+            if (judge_.isActive())
+                screenUnjudged_ = true;
+            else
+                Q_EMIT screenChanged();
+        },
+        Qt::QueuedConnection);
 }
 
 bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
@@ -148,18 +224,7 @@ bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Resize:
         if (!window_->isVisible() || placing_ || followFrame())
             break;
-        if (!settled_ || !isShownFramed()) {
-            // Still being placed and framed: wait for it to rest. Before the window manager
-            // has framed and mapped the window, no one but it moves the window: it carries out
-            // the moves we asked of it while it was stalled or busy, however late.
-            unsettle();
-        } else if (!following_ || window_->geometry() != placedGeometry_) {
-            // Moved or resized on the frame it was placed with, after it rested, and not to where
-            // it was placed: the user's.
-            following_ = false;
-            if (event->type() == QEvent::Move)
-                Q_EMIT movedByUser();
-        }
+        judgeMove(event->type() == QEvent::Move);
         break;
     case QEvent::Show:
         watchScreen();
@@ -174,6 +239,10 @@ bool FramePlacement::eventFilter(QObject *watched, QEvent *event)
         settled_ = false;
         announced_ = false;
         settle_.stop();
+        judge_.stop();
+        judgements_ = 0;
+        movedUnjudged_ = false;
+        screenUnjudged_ = false;
         break;
     default:
         break;

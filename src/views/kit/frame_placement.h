@@ -21,7 +21,10 @@ namespace tampod {
 // the placement follows the final frame however late it comes. Moves and resizes that come with
 // a new frame, before the window manager has framed and mapped the window, or before the window
 // has rested for settleTime after a placement of ours, are the window manager's; later ones are
-// the user's, and from then on the window stays where the user put it. thread: main only.
+// the user's, and from then on the window stays where the user put it. Framed means as the X
+// server has it: mapped, and reparented by the window manager or its frame's extents announced,
+// of whatever margins (zero included), or where no window manager runs, mapped; and a frame in
+// another frame window is a new frame, even at the same margins. thread: main only.
 class FramePlacement : public QObject {
     Q_OBJECT
 
@@ -76,6 +79,12 @@ private:
     bool frameChanged() const;
     // Places the window again when its frame changed under a placement that follows it.
     bool followFrame();
+    // Qt has the window elsewhere than the X server has it yet.
+    bool isAheadOfServer() const;
+    // A move or resize not of ours nor of a new frame: the window manager's while the window is
+    // being placed and framed, else the user's.
+    void judgeMove(bool moved);
+    void judgeAgain();
     void unsettle();
     void settle();
     // Says placed() once per rest, when the window rests placed on its frame.
@@ -85,6 +94,13 @@ private:
     QPointer<QWidget> window_;
     std::function<void()> placeAgain_;
     QTimer settle_;
+    // Judges again a move Qt told of before the X server had it.
+    QTimer judge_;
+    static constexpr std::chrono::milliseconds judgeInterval{20};
+    static constexpr int maxJudgements = 150;
+    int judgements_ = 0;
+    bool movedUnjudged_ = false;
+    bool screenUnjudged_ = false;
     int placing_ = 0; // thread: main, as every member
     bool settled_ = false;
     bool announced_ = false;
@@ -98,6 +114,7 @@ private:
     // The frame the last placement was made with (none before the window is framed), and where
     // it put the window's client area.
     QMargins placedMargins_;
+    quint32 placedFrame_ = 0; // the X server's frame window, or the window itself
     QRect placedGeometry_;
 };
 

@@ -1,5 +1,7 @@
 #include "views/kit/screen_fit.h"
 
+#include "views/kit/internal/server_frame.h"
+
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -27,16 +29,28 @@ QWidget *scaledContent(const QWidget *window)
     return nullptr;
 }
 
+// A window of fixed size that a window manager gave another size is taken back to its own: Qt
+// asks for nothing when its limits do not change, so the window would keep the one imposed.
+void keepFixedSize(QWidget *window)
+{
+    if (window->minimumSize() == window->maximumSize() && window->size() != window->minimumSize())
+        window->resize(window->minimumSize());
+}
+
 void scaleContent(QWidget *window, QWidget *content, int room)
 {
     const QSize full = content->property(fullSizeProperty).toSize();
-    const int fixed = std::max(0, window->height() - content->height());
+    // Measured by the window's own limits where it keeps a fixed size: its size now may be one a
+    // window manager imposed.
+    const int height = window->minimumHeight() == window->maximumHeight() ? window->minimumHeight() : window->height();
+    const int fixed = std::max(0, height - content->height());
     const double s = scale(full.height(), fixed, room);
     content->setFixedSize(std::max(1, int(std::lround(full.width() * s))),
                           std::max(1, int(std::lround(full.height() * s))));
     // The window takes its new size now, before it is placed.
     if (QLayout *layout = window->layout())
         layout->activate();
+    keepFixedSize(window);
 }
 
 } // namespace
@@ -64,10 +78,13 @@ QRect placed(QRect frame, const QRect &available)
 
 QMargins ownMargins(const QWidget *window)
 {
-    // The native window's, asked afresh: the widget's own copy is only brought up to date when
-    // the window moves or is resized, and a window framed where it was placed does neither.
+    // The X server's, where there is one: it alone tells one frame from the next. Else the
+    // native window's, asked afresh: the widget's own copy is only brought up to date when the
+    // window moves or is resized, and a window framed where it was placed does neither.
     QMargins margins;
-    if (const QWindow *handle = window->windowHandle()) {
+    if (const ServerFrame::State server = ServerFrame::of(window); server.known) {
+        margins = server.margins;
+    } else if (const QWindow *handle = window->windowHandle()) {
         margins = handle->frameMargins();
     } else {
         const QRect inner = window->geometry(), outer = window->frameGeometry();
@@ -83,13 +100,17 @@ QMargins ownMargins(const QWidget *window)
 
 bool isFramed(const QWidget *window)
 {
+    // A frame of zero margins is a frame all the same, and with no window manager, a mapped
+    // window is as framed as it will be.
+    if (const ServerFrame::State server = ServerFrame::of(window); server.known)
+        return server.framed();
     return !ownMargins(window).isNull();
 }
 
 QMargins frameMargins(const QWidget *window, const QWidget *standIn)
 {
     const QMargins own = ownMargins(window);
-    if (!own.isNull() || !standIn)
+    if (!own.isNull() || !standIn || isFramed(window))
         return own;
     return ownMargins(standIn);
 }
@@ -132,6 +153,7 @@ void fit(QWidget *window, QMargins frame, const QScreen *screen)
         const int height = std::min(full.toInt(), space);
         if (height != window->height())
             window->setFixedHeight(height);
+        keepFixedSize(window);
     } else if (window->height() > space) {
         window->resize(window->width(), std::max(space, window->minimumHeight()));
     }

@@ -24,7 +24,8 @@ double scale(int full, int fixed, int room);
 // frame moved into available: wholly where it fits, else its left and top edges on the area's.
 QRect placed(QRect frame, const QRect &available);
 
-// Whether the window manager has framed window.
+// Whether window is mapped in the frame the window manager gave it (of any margins, none
+// where no window manager runs).
 bool isFramed(const QWidget *window);
 // The window's frame as the window manager has it now: its client area where it is unframed.
 QRect frameGeometry(const QWidget *window);

@@ -419,6 +419,13 @@ TEST(FramePlacement, PlacesAgainWhatIsTakenAwayBeforeItRestsAndFollowsUntilTheUs
     EXPECT_EQ(window.pos(), home + QPoint(120, 0));
     EXPECT_EQ(placedAgain, 1);
 
+    // Minimised and restored, it is the window manager's to place again until it rests.
+    window.showMinimized();
+    window.showNormal();
+    window.move(home + QPoint(10, 10));
+    EXPECT_EQ(usersMoves, 2);
+    ASSERT_TRUE(test::pumpUntil([&] { return placement->isSettled(); }));
+
     // Shown again, it follows again until the user moves it.
     window.hide();
     EXPECT_FALSE(placement->isSettled());

@@ -1,6 +1,7 @@
 #include "views/kit/internal/frame_events.h"
 
 #include "views/kit/frame_placement.h"
+#include "views/kit/internal/server_frame.h"
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -23,6 +24,8 @@ xcb_window_t framedWindow(const xcb_generic_event_t *event)
         return reinterpret_cast<const xcb_configure_notify_event_t *>(event)->window;
     case XCB_MAP_NOTIFY:
         return reinterpret_cast<const xcb_map_notify_event_t *>(event)->window;
+    case XCB_UNMAP_NOTIFY:
+        return reinterpret_cast<const xcb_unmap_notify_event_t *>(event)->window;
     default:
         return 0;
     }
@@ -39,6 +42,8 @@ void FrameEvents::listen()
     // Lives as long as the application: Qt keeps the filter until it is removed.
     static FrameEvents filter;
     QCoreApplication::instance()->installNativeEventFilter(&filter);
+    // A window manager names itself there as it starts and leaves.
+    ServerFrame::watchRoot();
 }
 
 bool FrameEvents::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
@@ -46,7 +51,11 @@ bool FrameEvents::nativeEventFilter(const QByteArray &eventType, void *message, 
     if (eventType != "xcb_generic_event_t" || !message)
         return false;
     const xcb_window_t id = framedWindow(static_cast<const xcb_generic_event_t *>(message));
-    QWidget *window = id ? QWidget::find(WId(id)) : nullptr;
+    if (!id)
+        return false;
+    // Whatever the server said of any window's frame before this may have changed with it.
+    ServerFrame::forget();
+    QWidget *window = QWidget::find(WId(id));
     if (!window)
         return false;
     for (FramePlacement *placement : window->findChildren<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly))
