@@ -2,14 +2,18 @@
 """Floods a running tamPOD on the accessibility bus with calls and watches what a screen reader
 meets meanwhile: its own call's answer time once a second and the program's memory.
 
-usage (in the program's session, the program started with the accessibility bus on):
-  accessibility_bus_flood.py watch SECONDS          the reader: one GetRole a second
-  accessibility_bus_flood.py send KIND RATE SECONDS  one caller: RATE calls a second, each awaited
-                                                     (25 s), as a reader's library awaits them
+usage (in the program's session, the program started with the accessibility bus on;
+accessibility_bus_flood.sh makes the session and runs the whole measurement):
+  accessibility_bus_flood.py watch SECONDS [PERIOD]  the reader: one GetRole each PERIOD (0.25 s)
+  accessibility_bus_flood.py send KIND RATE SECONDS [CONNECTIONS]
+                       callers on CONNECTIONS connections (1), each RATE calls a second, each
+                       awaited until 30 s after the flood
+  accessibility_bus_flood.py play                    presses the program's Play button
 KIND: light (texts, roles, children), odd (bounded ranges, all properties, a range to the largest
 offset, states) or heavy (all properties, introspection, relations). Two senders and one
 watcher at once make the flood of the measurement: each sender prints its calls answered,
-refused and unanswered; the watcher prints the slowest answer and the memory's peak."""
+refused and unanswered, and whether every call had its answer within 30 s after the flood; the
+watcher prints the slowest answer and the memory's peak. GOAL lines say what was met."""
 import sys
 import time
 
@@ -32,7 +36,8 @@ CALLS = {
 
 DBusGMainLoop(set_as_default=True)
 session = dbus.SessionBus()
-bus = dbus.bus.BusConnection(session.get_object('org.a11y.Bus', '/org/a11y/bus').GetAddress(dbus_interface='org.a11y.Bus'))
+address = str(session.get_object('org.a11y.Bus', '/org/a11y/bus').GetAddress(dbus_interface='org.a11y.Bus'))
+bus = dbus.bus.BusConnection(address)
 registry = bus.get_object('org.a11y.atspi.Registry', '/org/a11y/atspi/accessible/root', introspect=False)
 program = str(registry.GetChildren(dbus_interface=ACCESSIBLE)[-1][0])
 
@@ -60,35 +65,60 @@ def find(name, path='/org/a11y/atspi/accessible/root', seen=None):
 target = find('Elapsed time')
 
 
-def send(kind, rate, seconds):
+# Every call of a flood has its answer, an error at worst, within this long after the flood.
+ANSWERED_WITHIN = 30.0
+
+
+def send(kind, rate, seconds, connections=1):
     count = {'sent': 0, 'answered': 0, 'refused': 0, 'unanswered': 0}
+    refusals = {}
     start = time.time()
     loop = GLib.MainLoop()
+    # The first connection is the one the target was found on; the others are callers of their own.
+    buses = [bus] + [dbus.bus.BusConnection(address) for _ in range(connections - 1)]
+    sent = [0] * connections
+    # The calls without an answer yet, by connection and serial: counted by a filter rather than
+    # each awaited with a timeout of its own, which the main loop would go through at every turn.
+    waiting = set()
 
-    def answered(reply):
-        if not isinstance(reply, dbus.lowlevel.ErrorMessage):
-            count['answered'] += 1
-        elif reply.get_error_name() == 'org.freedesktop.DBus.Error.NoReply':
-            count['unanswered'] += 1
-        else:
+    def answered(connection, reply):
+        key = (id(connection), reply.get_reply_serial())
+        if key not in waiting:
+            return dbus.lowlevel.HANDLER_RESULT_NOT_YET_HANDLED
+        waiting.remove(key)
+        if isinstance(reply, dbus.lowlevel.ErrorMessage):
             count['refused'] += 1
+            refusals[reply.get_error_name()] = refusals.get(reply.get_error_name(), 0) + 1
+        else:
+            count['answered'] += 1
+        if not waiting and time.time() - start >= seconds:
+            loop.quit()
+        return dbus.lowlevel.HANDLER_RESULT_HANDLED
 
     def tick():
-        if time.time() - start >= seconds:
-            GLib.timeout_add(27000, loop.quit)  # the last calls' answers or timeouts
+        now = time.time()
+        if now - start >= seconds:
+            GLib.timeout_add(int(ANSWERED_WITHIN * 1000), loop.quit)  # the last answers, or none
             return False
-        while count['sent'] < int((time.time() - start) * rate):
-            method, interface, signature, arguments = CALLS[kind][count['sent'] % 4]
-            call = dbus.lowlevel.MethodCallMessage(program, target, interface, method)
-            if signature:
-                call.append(signature=signature, *arguments)
-            bus.send_message_with_reply(call, answered, 25.0)
-            count['sent'] += 1
+        for index, connection in enumerate(buses):
+            while sent[index] < int((now - start) * rate):
+                method, interface, signature, arguments = CALLS[kind][sent[index] % 4]
+                call = dbus.lowlevel.MethodCallMessage(program, target, interface, method)
+                if signature:
+                    call.append(signature=signature, *arguments)
+                waiting.add((id(connection), connection.send_message(call)))
+                sent[index] += 1
+                count['sent'] += 1
         return True
 
+    for connection in buses:
+        connection.add_message_filter(answered)
     GLib.timeout_add(5, tick)
     loop.run()
-    print('sender %s: %s' % (kind, count), flush=True)
+    count['unanswered'] = len(waiting)
+    print('sender %s on %d connections: %s, refused as %s' % (kind, connections, count, refusals), flush=True)
+    print('GOAL sender %s: every call answered within %d s after the flood: %s'
+          % (kind, ANSWERED_WITHIN, 'met' if count['unanswered'] == 0 else 'MISSED'), flush=True)
 
 
 def memory(pid):
@@ -96,11 +126,16 @@ def memory(pid):
         return int([line for line in status if line.startswith('VmRSS')][0].split()[1]) // 1024
 
 
-def watch(seconds):
+# What a reader may meet under a flood.
+SLOWEST_GOAL = 2.0
+MEMORY_GOAL = 120
+
+
+def watch(seconds, period=0.25):
     daemon = bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus')
     pid = int(daemon.GetConnectionUnixProcessID(program, dbus_interface='org.freedesktop.DBus'))
     element = bus.get_object(program, target, introspect=False)
-    start, slowest, peak = time.time(), 0.0, 0
+    start, slowest, peak, failed = time.time(), 0.0, 0, 0
     while time.time() - start < seconds:
         asked = time.time()
         try:
@@ -108,16 +143,27 @@ def watch(seconds):
             answer = 'answered'
         except dbus.DBusException as error:
             answer = error.get_dbus_name()
+            failed += 1
         took = time.time() - asked
         slowest, peak = max(slowest, took), max(peak, memory(pid))
-        print('%5.1f s: the reader\'s call %s in %.3f s; the program holds %d MB'
-              % (asked - start, answer, took, memory(pid)), flush=True)
-        time.sleep(max(0.0, 1 - (time.time() - asked)))
-    print('slowest answer %.3f s; memory peak %d MB' % (slowest, peak), flush=True)
+        if took > 0.5 or answer != 'answered' or int(asked - start) != int(asked - start - period):
+            print('%5.1f s: the reader\'s call %s in %.3f s; the program holds %d MB'
+                  % (asked - start, answer, took, memory(pid)), flush=True)
+        time.sleep(max(0.0, period - (time.time() - asked)))
+    print('slowest answer %.3f s; memory peak %d MB; calls not answered %d' % (slowest, peak, failed), flush=True)
+    print('GOAL the reader\'s slowest call <= %.0f s, each answered: %s'
+          % (SLOWEST_GOAL, 'met' if slowest <= SLOWEST_GOAL and failed == 0 else 'MISSED'), flush=True)
+    print('GOAL memory <= %d MB: %s' % (MEMORY_GOAL, 'met' if peak <= MEMORY_GOAL else 'MISSED'), flush=True)
+
+
+def play():
+    bus.get_object(program, find('Play'), introspect=False).DoAction(0, dbus_interface='org.a11y.atspi.Action')
 
 
 if __name__ == '__main__':
     if sys.argv[1] == 'send':
-        send(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]))
+        send(sys.argv[2], int(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5]) if len(sys.argv) > 5 else 1)
+    elif sys.argv[1] == 'play':
+        play()
     else:
-        watch(float(sys.argv[2]))
+        watch(float(sys.argv[2]), float(sys.argv[3]) if len(sys.argv) > 3 else 0.25)

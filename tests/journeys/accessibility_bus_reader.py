@@ -65,7 +65,17 @@ class Element:
             # a question the element says it answers.
             if error.get_dbus_name() not in (GONE, NO_REPLY, SERVICE_UNKNOWN):
                 raise Refused('%s was refused: %s: %s' % (asked, error.get_dbus_name(), error.get_dbus_message()))
+            # An element said to be gone that still answers was not gone: a refusal in disguise.
+            if error.get_dbus_name() == GONE and self.answers():
+                raise Refused('%s was answered %s: %s, yet the element answers' % (asked, GONE, error.get_dbus_message()))
             raise
+
+    def answers(self):
+        try:
+            self.proxy.GetRole(dbus_interface=ACCESSIBLE, timeout=ALIVE_WITHIN)
+            return True
+        except dbus.exceptions.DBusException:
+            return False
 
     def get(self, interface, name):
         return self.ask(PROPERTIES, 'Get', interface, name)

@@ -8,6 +8,7 @@
 #include "views/export/loop_export_controls.h"
 #include "views/export_form/export_format_controls.h"
 #include "views/kit/accessibility/accessible_bus_guard.h"
+#include "views/kit/accessibility/internal/bus_call_queue.h"
 #include "views/kit/controls/hardware_slider.h"
 #include "views/kit/accessibility/view_accessibility.h"
 #include "views/main/main_view_texts.h"
@@ -28,11 +29,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
+#include <QMap>
 #include <QProcess>
 #include <QSet>
 #include <QTimer>
 #include <QToolTip>
 
+#include <algorithm>
 #include <climits>
 
 using namespace tampod;
@@ -435,11 +438,11 @@ namespace {
 // waits for the answer while the application goes on answering.
 class BusReader {
 public:
-    BusReader()
-        : bus_(QDBusConnection::connectToBus(address(), QStringLiteral("journey reader")))
+    explicit BusReader(const QString &name = QStringLiteral("journey reader"))
+        : name_(name), bus_(QDBusConnection::connectToBus(address(), name))
     {
     }
-    ~BusReader() { QDBusConnection::disconnectFromBus(QStringLiteral("journey reader")); }
+    ~BusReader() { QDBusConnection::disconnectFromBus(name_); }
 
     bool isConnected() const { return bus_.isConnected(); }
 
@@ -483,6 +486,22 @@ public:
         return values;
     }
 
+    // Asks count times at once, as a flooding caller does, and counts the answers: "answered"
+    // or the error's name.
+    QMap<QString, int> askAtOnce(const QString &path, const QString &interface, const QString &method, int count)
+    {
+        QList<QDBusPendingCall> calls;
+        for (int i = 0; i < count; ++i)
+            calls << bus_.asyncCall(QDBusMessage::createMethodCall(service(), path, interface, method), 60'000);
+        pumpUntil([&] { return std::all_of(calls.cbegin(), calls.cend(), [](const auto &call) { return call.isFinished(); }); });
+        QMap<QString, int> answers;
+        for (const QDBusPendingCall &call : calls)
+            ++answers[!call.isFinished() ? QStringLiteral("unanswered")
+                      : call.isError()   ? call.error().name()
+                                         : QStringLiteral("answered")];
+        return answers;
+    }
+
     static QString pathOf(QAccessibleInterface *element)
     {
         return QStringLiteral("/org/a11y/atspi/accessible/%1").arg(QAccessible::uniqueId(element));
@@ -498,6 +517,7 @@ public:
     }
 
 private:
+    QString name_;
     QDBusConnection bus_;
 };
 
@@ -599,6 +619,8 @@ TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
         {rootPath, accessibleInterfaceName, "GetChildAtIndex", {}, {invalidArgs}},
         {rootPath, accessibleInterfaceName, "GetChildAtIndex", {QStringLiteral("0")}, {invalidArgs}},
         {rootPath, "org.a11y.atspi.Application", "GetLocale", {}, {invalidArgs}},
+        // The bridge declines this one: the element is there all the same.
+        {rootPath, "org.a11y.atspi.Application", "GetApplicationBusAddress", {}, {"org.freedesktop.DBus.Error.NotSupported"}},
         {library, propertiesInterfaceName, getAll, {tableInterfaceName},
          {"Caption,NColumns,NRows,NSelectedColumns,NSelectedRows,Summary"}},
         {library, tableInterfaceName, "GetRowColumnExtentsAtIndex", {}, {invalidArgs}},
@@ -636,6 +658,42 @@ TEST_F(Journey, AScreenReaderOnTheBusCannotEndTheProgramWithAMalformedMessage)
         QString printed;
         EXPECT_TRUE(busctlIntrospects(path, &printed)) << printed.toStdString();
     }
+    EXPECT_EQ(reader.ask(library, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"table"});
+}
+
+// A caller flooding the bus has its calls past a few waiting refused at once, and
+// introspections past a few a second, while a reader asking meanwhile is answered; every call
+// has its answer.
+TEST_F(Journey, AScreenReaderOnTheBusIsAnsweredBesideACallerThatFloods)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/a.wav", 1);
+    open(music, 1);
+    ASSERT_TRUE(guardStandsInFront());
+    const QString library = BusReader::pathOf(QAccessible::queryAccessibleInterface(&table()));
+    const QString limits = QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded");
+    BusReader flood(QStringLiteral("journey flood"));
+    ASSERT_TRUE(flood.isConnected());
+    const int many = 8 * BusCallQueue::callerBound;
+    const QMap<QString, int> roles = flood.askAtOnce(library, accessibleInterfaceName, QStringLiteral("GetRole"), many);
+    EXPECT_EQ(roles.value(QStringLiteral("answered")) + roles.value(limits), many);
+    EXPECT_GE(roles.value(QStringLiteral("answered")), BusCallQueue::callerBound);
+    // Fewer at once than a caller may have waiting, yet more in a few seconds than it may
+    // introspect: however slow the machine, they come faster than the bound.
+    int introspected = 0, refused = 0;
+    const int batch = BusCallQueue::callerBound - 1;
+    for (int asked = 0; asked < 40 * BusCallQueue::introspectionsPerSecond && refused == 0; asked += batch) {
+        const QMap<QString, int> answers = flood.askAtOnce(library, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                                           QStringLiteral("Introspect"), batch);
+        introspected += answers.value(QStringLiteral("answered"));
+        refused += answers.value(limits);
+        ASSERT_EQ(answers.value(QStringLiteral("answered")) + answers.value(limits), batch);
+    }
+    EXPECT_GE(introspected, BusCallQueue::introspectionsPerSecond);
+    EXPECT_GT(refused, 0);
+    BusReader reader;
+    ASSERT_TRUE(reader.isConnected());
     EXPECT_EQ(reader.ask(library, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"table"});
 }
 

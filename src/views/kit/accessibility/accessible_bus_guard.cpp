@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -38,6 +39,43 @@ const QString propertiesInterfaceName = QStringLiteral("org.freedesktop.DBus.Pro
 const QString introspectableInterfaceName = QStringLiteral("org.freedesktop.DBus.Introspectable");
 const QString peerInterfaceName = QStringLiteral("org.freedesktop.DBus.Peer");
 const QString bridgeConnectionName = QStringLiteral("a11y");
+
+// The interfaces the bus library serves for every object, as it describes them.
+const QString standardInterfaces = QStringLiteral(
+    "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
+    "    <method name=\"Get\">\n"
+    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"Set\">\n"
+    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
+    "    </method>\n"
+    "    <method name=\"GetAll\">\n"
+    "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"values\" type=\"a{sv}\" direction=\"out\"/>\n"
+    "      <annotation name=\"org.qtproject.QtDBus.QtTypeName.Out0\" value=\"QVariantMap\"/>\n"
+    "    </method>\n"
+    "    <signal name=\"PropertiesChanged\">\n"
+    "      <arg name=\"interface_name\" type=\"s\" direction=\"out\"/>\n"
+    "      <arg name=\"changed_properties\" type=\"a{sv}\" direction=\"out\"/>\n"
+    "      <annotation name=\"org.qtproject.QtDBus.QtTypeName.Out1\" value=\"QVariantMap\"/>\n"
+    "      <arg name=\"invalidated_properties\" type=\"as\" direction=\"out\"/>\n"
+    "    </signal>\n"
+    "  </interface>\n"
+    "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
+    "    <method name=\"Introspect\">\n"
+    "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "  </interface>\n"
+    "  <interface name=\"org.freedesktop.DBus.Peer\">\n"
+    "    <method name=\"Ping\"/>\n"
+    "    <method name=\"GetMachineId\">\n"
+    "      <arg name=\"machine_uuid\" type=\"s\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "  </interface>\n");
 
 // Methods the bridge serves that its introspection leaves out, with their signatures.
 struct Unlisted {
@@ -126,9 +164,9 @@ int characterAt(QAccessibleInterface *element, int offset)
 } // namespace
 
 AccessibleBusGuard::AccessibleBusGuard(QDBusVirtualObject *bridge)
-    : QDBusVirtualObject(bridge), bridge_(bridge),
-      calls_(new BusCallQueue([this](QDBusMessage &message, const QDBusConnection &connection) { serve(message, connection); },
-                              this))
+    : bridge_(bridge),
+      calls_(new BusCallQueue([this](QDBusMessage &message, const QDBusConnection &connection) { serve(message, connection); }),
+             [](BusCallQueue *calls) { calls->deleteLater(); })
 {
 }
 
@@ -160,31 +198,54 @@ void AccessibleBusGuard::standInFrontOfTheBridge()
     if (!bus.registerVirtualObject(elementsPath, guard, QDBusConnection::SubPath)) {
         delete guard;
         bus.registerVirtualObject(elementsPath, bridge, QDBusConnection::SubPath);
+        return;
     }
+    // The queue is closed, and serves no more, once the bridge is gone or the program quits.
+    // The guard stays with the connection to its end: deleted in the bus library's thread,
+    // it would wait on the main thread, which waits on that thread while it ends the program.
+    BusCallQueue *calls = guard->calls_.get();
+    QObject::connect(bridge, &QObject::destroyed, calls, &BusCallQueue::close);
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, calls, &BusCallQueue::close);
+    // The bus library reads messages in a thread of its own (its interface object lives there)
+    // and posts each call to the thread of the object it is for: there, the guard decides on
+    // each call before the library reads more, so that no flood piles up unseen in the main
+    // thread's events.
+    QDBusConnectionInterface *library = bus.interface();
+    if (library && library->thread() != guard->thread())
+        guard->moveToThread(library->thread());
 }
 
 bool AccessibleBusGuard::handleMessage(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    TAMPOD_ASSERT_MAIN_THREAD();
     if (message.type() != QDBusMessage::MethodCallMessage)
+        return false;
+    if (message.service() == connection.baseService()) {
+        // The guard's own question to the bridge (answerAllProperties), asked on the main
+        // thread, which waits for the answer: the bridge is the main thread's meanwhile.
         return bridge_ && bridge_->handleMessage(message, connection);
-    if (answeredByTheBusLibrary(message)) {
-        if (calls_->mayIntrospect(message.service()))
-            return bridge_ && bridge_->handleMessage(message, connection);
-    } else if (message.service() == connection.baseService()) {
-        // The guard's own question to the bridge, awaited where it is asked.
-        QDBusMessage asked = message;
-        serve(asked, connection);
-        return true;
-    } else if (calls_->take(message, connection)) {
+    }
+    if (answeredByTheBusLibrary(message) && !calls_->mayIntrospect(message.service())) {
+        refuse(message, connection, QDBusError::LimitsExceeded, QStringLiteral("Too many calls at once: ask again later."));
         return true;
     }
-    refuse(message, connection, QDBusError::LimitsExceeded, QStringLiteral("Too many calls at once: ask again later."));
+    calls_->take(message, connection);
     return true;
 }
 
 void AccessibleBusGuard::serve(QDBusMessage &message, const QDBusConnection &connection)
 {
+    TAMPOD_ASSERT_MAIN_THREAD();
+    if (answeredByTheBusLibrary(message)) {
+        const bool introspect = message.member() == QLatin1String("Introspect") && message.signature().isEmpty();
+        QAccessibleInterface *target = elementAt(message.path());
+        if (!introspect)
+            refuse(message, connection, QDBusError::UnknownMethod, QStringLiteral("The interface has no such method."));
+        else if (!target || !target->isValid())
+            refuse(message, connection, QDBusError::UnknownObject, QStringLiteral("No such element."));
+        else
+            connection.send(message.createReply(introspection(message.path())));
+        return;
+    }
     if (answersItself(message, connection))
         return;
     if (bridge_ && bridge_->handleMessage(message, connection)) {
@@ -200,6 +261,14 @@ void AccessibleBusGuard::serve(QDBusMessage &message, const QDBusConnection &con
 QString AccessibleBusGuard::introspect(const QString &path) const
 {
     return bridge_ ? bridge_->introspect(path) : QString();
+}
+
+QString AccessibleBusGuard::introspection(const QString &path) const
+{
+    // The bridge describes the element's own interfaces; the bus library adds its own.
+    return QStringLiteral("<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+                          "\"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n")
+           + introspect(path) + standardInterfaces + QStringLiteral("</node>\n");
 }
 
 const BusIntrospection &AccessibleBusGuard::described(const QString &path)

@@ -31,7 +31,10 @@ class BusIntrospection;
 // Everything else goes to the bridge unchanged. Calls from other programs are served in turn,
 // each caller's in order, and a caller's calls past a few waiting are refused (BusCallQueue).
 // Installed once; it takes its place each time the bridge turns accessibility on.
-// thread: main only (the bus hands a virtual object's messages to the object's thread).
+// thread: the guard lives in the bus library's thread, which hands it every call as it reads
+// it: handleMessage there only takes calls into the queue or refuses them, and answers the
+// guard's own questions while the main thread waits for them. Calls are served, and the rest
+// runs, on the main thread.
 class AccessibleBusGuard final : public QDBusVirtualObject {
 public:
     static void install();
@@ -46,6 +49,8 @@ private:
     // A call from another program, when its turn comes (BusCallQueue); message: its numbers
     // are brought within the element where the bridge gets it.
     void serve(QDBusMessage &message, const QDBusConnection &connection);
+    // What the bus library would answer for an introspection of the element.
+    QString introspection(const QString &path) const;
     const BusIntrospection &described(const QString &path);
     bool answersItself(QDBusMessage &message, const QDBusConnection &connection);
     bool answersBounded(QDBusMessage &message, const QDBusConnection &connection, QAccessibleInterface *element);
@@ -55,8 +60,9 @@ private:
     void answerAllProperties(const QDBusMessage &message, const QDBusConnection &connection,
                              const BusIntrospection &element);
 
-    QPointer<QDBusVirtualObject> bridge_;
-    BusCallQueue *calls_; // a child
+    QPointer<QDBusVirtualObject> bridge_; // thread: main, and the bus's while the main thread waits
+    // Lives on the main thread, deleted there once the guard lets it go.
+    std::shared_ptr<BusCallQueue> calls_;
     // Elements offer a few sets of interfaces: each set's description, by its text.
     QHash<QString, std::shared_ptr<const BusIntrospection>> descriptions_;
 };

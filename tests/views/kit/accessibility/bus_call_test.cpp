@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -156,4 +157,65 @@ TEST(BusCallQueue, EachCallerWaitsBehindItsOwnCallsOnly)
     EXPECT_GE(allowed, BusCallQueue::introspectionsPerSecond);
     EXPECT_LE(allowed, 2 * BusCallQueue::introspectionsPerSecond);
     EXPECT_TRUE(queue.mayIntrospect(QStringLiteral("reader")));
+}
+
+namespace {
+
+QDBusMessage callOf(const QString &caller, int number)
+{
+    return QDBusMessage::createMethodCall(caller, QStringLiteral("/e"), QStringLiteral("i.f"), QString::number(number));
+}
+
+} // namespace
+
+// All callers together hold at most the total bound: past it, a caller with as many calls
+// waiting as any other is refused, and one that asks little is taken in place of the newest
+// call of the caller with the most waiting, so that many flooding callers never keep it out.
+TEST(BusCallQueue, TheCallsOfAllCallersAreBoundedWithoutKeepingOutOneThatAsksLittle)
+{
+    QStringList served;
+    BusCallQueue queue([&](QDBusMessage &message, const QDBusConnection &) { served << message.service(); });
+    const QDBusConnection none(QStringLiteral("no bus"));
+    const int half = BusCallQueue::callerBound / 2;
+    const int flooders = BusCallQueue::totalBound / half;
+    for (int flooder = 0; flooder < flooders; ++flooder)
+        for (int number = 0; number < half; ++number)
+            ASSERT_TRUE(queue.take(callOf(QStringLiteral("flood%1").arg(flooder), number), none));
+    EXPECT_EQ(queue.waiting(), BusCallQueue::totalBound);
+    EXPECT_FALSE(queue.take(callOf(QStringLiteral("flood0"), half), none));
+    EXPECT_FALSE(queue.take(callOf(QStringLiteral("flood1"), half), none));
+    for (int number = 0; number < 3; ++number)
+        EXPECT_TRUE(queue.take(callOf(QStringLiteral("reader"), number), none)) << number;
+    EXPECT_EQ(queue.waiting(), BusCallQueue::totalBound);
+
+    // Closed, the queue holds nothing and takes nothing.
+    queue.close();
+    EXPECT_EQ(queue.waiting(), 0);
+    EXPECT_FALSE(queue.take(callOf(QStringLiteral("reader"), 3), none));
+    QCoreApplication::sendPostedEvents(&queue);
+    EXPECT_EQ(served, QStringList());
+}
+
+// A turn of the event loop serves calls for a few milliseconds, then lets the rest of the
+// program run: however many calls wait, slow ones are not all served in one turn.
+TEST(BusCallQueue, ATurnServesCallsForAFewMillisecondsOnly)
+{
+    int served = 0;
+    BusCallQueue queue([&](QDBusMessage &, const QDBusConnection &) {
+        QElapsedTimer slow;
+        slow.start();
+        while (slow.nsecsElapsed() < 1'000'000) {
+        }
+        ++served;
+    });
+    const QDBusConnection none(QStringLiteral("no bus"));
+    constexpr int calls = 3 * BusCallQueue::callerBound;
+    for (int number = 0; number < calls; ++number)
+        ASSERT_TRUE(queue.take(callOf(QStringLiteral("caller%1").arg(number % 3), number), none));
+    QCoreApplication::sendPostedEvents(&queue);
+    EXPECT_GE(served, 1);
+    EXPECT_LE(served, BusCallQueue::turnNanoseconds / 1'000'000 + 1);
+    while (queue.waiting() > 0)
+        QCoreApplication::sendPostedEvents(&queue);
+    EXPECT_EQ(served, calls);
 }

@@ -3,13 +3,16 @@
 #include "concurrency/thread_role.h"
 
 #include <QMetaObject>
+#include <QMutexLocker>
+
+#include <optional>
 
 namespace tampod {
 
 namespace {
 
-// The calls served in one turn of the event loop take about this long, at least one call.
-constexpr qint64 turnNanoseconds = 4'000'000;
+const QString tooMany = QStringLiteral("Too many calls at once: ask again later.");
+const QString quitting = QStringLiteral("The program is quitting.");
 
 } // namespace
 
@@ -19,30 +22,79 @@ BusCallQueue::BusCallQueue(Serve serve, QObject *parent) : QObject(parent), serv
     clock_.start();
 }
 
+BusCallQueue::~BusCallQueue()
+{
+    close();
+}
+
+void BusCallQueue::refuse(const Call &call, QDBusError::ErrorType error, const QString &why)
+{
+    call.connection.send(call.message.createErrorReply(error, why));
+}
+
 bool BusCallQueue::take(const QDBusMessage &message, const QDBusConnection &connection)
 {
-    TAMPOD_ASSERT_MAIN_THREAD();
-    std::deque<Call> &calls = callers_[message.service()];
-    if (int(calls.size()) >= callerBound || waiting_ >= totalBound) {
-        if (calls.empty())
-            callers_.remove(message.service());
-        return false;
+    const QString caller = message.service();
+    std::optional<Call> evicted;
+    {
+        QMutexLocker lock(&mutex_);
+        if (closed_) {
+            lock.unlock();
+            refuse({message, connection}, QDBusError::ServiceUnknown, quitting);
+            return false;
+        }
+        auto found = callers_.find(caller);
+        const qsizetype own = found == callers_.end() ? 0 : qsizetype(found->size());
+        if (own >= callerBound) {
+            lock.unlock();
+            refuse({message, connection}, QDBusError::LimitsExceeded, tooMany);
+            return false;
+        }
+        if (waiting_ >= totalBound) {
+            const QString busiest = busiestCallerAbove(own + 1);
+            if (busiest.isEmpty()) {
+                lock.unlock();
+                refuse({message, connection}, QDBusError::LimitsExceeded, tooMany);
+                return false;
+            }
+            std::deque<Call> &theirs = callers_[busiest];
+            evicted = std::move(theirs.back());
+            theirs.pop_back();
+            --waiting_;
+        }
+        if (own == 0) {
+            turns_.append(caller);
+            found = callers_.insert(caller, {});
+        }
+        found->push_back({message, connection});
+        ++waiting_;
+        if (!scheduled_) {
+            scheduled_ = true;
+            // Queued behind what the main thread has to do already.
+            QMetaObject::invokeMethod(this, &BusCallQueue::serveSome, Qt::QueuedConnection);
+        }
     }
-    if (calls.empty())
-        turns_.append(message.service());
-    calls.push_back({message, connection});
-    ++waiting_;
-    if (!scheduled_) {
-        scheduled_ = true;
-        // Queued behind the calls the bus library has already handed over.
-        QMetaObject::invokeMethod(this, &BusCallQueue::serveSome, Qt::QueuedConnection);
-    }
+    if (evicted)
+        refuse(*evicted, QDBusError::LimitsExceeded, tooMany);
     return true;
+}
+
+QString BusCallQueue::busiestCallerAbove(qsizetype waitingOfAsking) const
+{
+    QString busiest;
+    qsizetype most = waitingOfAsking;
+    for (auto it = callers_.cbegin(); it != callers_.cend(); ++it) {
+        if (qsizetype(it->size()) > most) {
+            most = qsizetype(it->size());
+            busiest = it.key();
+        }
+    }
+    return busiest;
 }
 
 bool BusCallQueue::mayIntrospect(const QString &caller)
 {
-    TAMPOD_ASSERT_MAIN_THREAD();
+    QMutexLocker lock(&mutex_);
     const qint64 second = clock_.elapsed() / 1000;
     if (introspections_.size() > 256) // callers of seconds past are forgotten
         introspections_.removeIf([second](const auto &entry) { return entry.value().second != second; });
@@ -52,26 +104,53 @@ bool BusCallQueue::mayIntrospect(const QString &caller)
     return ++asked.count <= introspectionsPerSecond;
 }
 
+int BusCallQueue::waiting() const
+{
+    QMutexLocker lock(&mutex_);
+    return waiting_;
+}
+
+void BusCallQueue::close()
+{
+    QHash<QString, std::deque<Call>> answered;
+    {
+        QMutexLocker lock(&mutex_);
+        closed_ = true;
+        answered.swap(callers_);
+        turns_.clear();
+        waiting_ = 0;
+    }
+    for (const std::deque<Call> &calls : std::as_const(answered))
+        for (const Call &call : calls)
+            refuse(call, QDBusError::ServiceUnknown, quitting);
+}
+
 void BusCallQueue::serveSome()
 {
-    scheduled_ = false;
+    TAMPOD_ASSERT_MAIN_THREAD();
     QElapsedTimer turn;
     turn.start();
-    do {
-        const QString caller = turns_.takeFirst();
-        std::deque<Call> &calls = callers_[caller];
-        Call call = std::move(calls.front());
-        calls.pop_front();
-        --waiting_;
-        if (calls.empty())
-            callers_.remove(caller);
-        else
-            turns_.append(caller);
-        serve_(call.message, call.connection);
-    } while (!turns_.isEmpty() && turn.nsecsElapsed() < turnNanoseconds);
-    if (!turns_.isEmpty()) {
-        scheduled_ = true;
-        QMetaObject::invokeMethod(this, &BusCallQueue::serveSome, Qt::QueuedConnection);
+    for (int served = 0;; ++served) {
+        std::optional<Call> call;
+        {
+            QMutexLocker lock(&mutex_);
+            if (turns_.isEmpty() || (served > 0 && turn.nsecsElapsed() >= turnNanoseconds)) {
+                scheduled_ = !turns_.isEmpty();
+                if (scheduled_)
+                    QMetaObject::invokeMethod(this, &BusCallQueue::serveSome, Qt::QueuedConnection);
+                return;
+            }
+            const QString caller = turns_.takeFirst();
+            std::deque<Call> &calls = callers_[caller];
+            call = std::move(calls.front());
+            calls.pop_front();
+            --waiting_;
+            if (calls.empty())
+                callers_.remove(caller);
+            else
+                turns_.append(caller);
+        }
+        serve_(call->message, call->connection);
     }
 }
 
