@@ -8,6 +8,8 @@
 //
 //   bench_length_cache [MINUTES...]     (default: 10 60)
 
+#include "read_count.h"
+
 #include "bpm/bpm_analysis_service.h"
 #include "core/number_text.h"
 #include "export/engine/audio_file_exporter.h"
@@ -33,6 +35,7 @@
 #include <vector>
 
 using namespace tampod;
+using tampod::bench::bytesRead;
 
 namespace {
 
@@ -45,18 +48,6 @@ void say(const std::string &line)
 std::string fixed(double value, int digits)
 {
     return QString::number(value, 'f', digits).toStdString();
-}
-
-// Bytes the process has read by read(2) and pread(2) so far.
-double bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    double value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:")
-            return value;
-    return 0;
 }
 
 double cpuSeconds()

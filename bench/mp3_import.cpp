@@ -7,6 +7,8 @@
 //
 //   bench_mp3_import [MINUTES...]     (default: 10 30)
 
+#include "read_count.h"
+
 #include "core/number_text.h"
 #include "import/native_audio.h"
 
@@ -22,6 +24,7 @@
 #include <vector>
 
 using namespace tampod;
+using tampod::bench::bytesRead;
 
 namespace {
 
@@ -34,18 +37,6 @@ void say(const std::string &line)
 std::string fixed(double value, int digits)
 {
     return QString::number(value, 'f', digits).toStdString();
-}
-
-// Bytes this process has read by read(2) and pread(2) so far.
-long long bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:")
-            return value;
-    return -1;
 }
 
 bool encode(const QString &path, int seconds, const QStringList &rate)

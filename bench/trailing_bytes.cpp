@@ -18,6 +18,8 @@
 // of the same file learned before in this process is taken.
 //
 // The files are made once and kept in the temporary folder for later runs.
+#include "read_count.h"
+
 #include "process_race.h"
 
 #include "core/number_text.h"
@@ -124,18 +126,6 @@ bool join(const QString &path, const QStringList &parts, const QByteArray &after
 const std::vector<std::string> flac{"-c:a", "flac"};
 const std::vector<std::string> vbrMp3{"-c:a", "libmp3lame", "-q:a", "2"};
 const std::vector<std::string> opus{"-c:a", "libopus", "-b:a", "128k"};
-
-// Bytes the process has read by read(2) and pread(2) so far.
-double bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    double value = 0;
-    while (io >> key >> value)
-        if (key == "rchar:")
-            return value;
-    return 0;
-}
 
 // New times for the file: the readers of this process take it for a file they never read.
 void touch(const QString &path)
