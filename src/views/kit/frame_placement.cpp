@@ -134,6 +134,11 @@ void FramePlacement::judgeMove(bool moved)
         // has framed and mapped the window, no one but it moves the window: it carries out
         // the moves we asked of it while it was stalled or busy, however late.
         unsettle();
+    } else if (following_ && hasImposedSize()) {
+        // Not the user's, who cannot resize a window of fixed size: the window manager's late
+        // word on an earlier fit, or a size it chose as it framed the window. Fitted again once
+        // it rests, as before it rested.
+        unsettle();
     } else if (!following_ || window_->geometry() != placedGeometry_) {
         // Moved or resized on the frame it was placed with, after it rested, and not to where
         // it was placed: the user's.
@@ -143,6 +148,11 @@ void FramePlacement::judgeMove(bool moved)
     }
     if (std::exchange(screenUnjudged_, false))
         Q_EMIT screenChanged();
+}
+
+bool FramePlacement::hasImposedSize() const
+{
+    return window_->minimumSize() == window_->maximumSize() && window_->size() != window_->minimumSize();
 }
 
 void FramePlacement::judgeAgain()
@@ -186,6 +196,9 @@ void FramePlacement::settle()
         return;
     }
     settled_ = window_ && window_->isVisible();
+    // At rest where it was placed: a later word of the window manager's gets as many placements.
+    if (settled_ && window_->geometry() == placedGeometry_ && !lost)
+        replacements_ = 0;
     announcePlaced();
 }
 

@@ -21,10 +21,12 @@ namespace tampod {
 // the placement follows the final frame however late it comes. Moves and resizes that come with
 // a new frame, before the window manager has framed and mapped the window, or before the window
 // has rested for settleTime after a placement of ours, are the window manager's; later ones are
-// the user's, and from then on the window stays where the user put it. Framed means as the X
-// server has it: mapped, and reparented by the window manager or its frame's extents announced,
-// of whatever margins (zero included), or where no window manager runs, mapped; and a frame in
-// another frame window is a new frame, even at the same margins. thread: main only.
+// the user's, and from then on the window stays where the user put it. A window of fixed size
+// given another size, which no user can, is the window manager's even then: placed again while
+// the placement follows. Framed means as the X server has it: mapped, and reparented by the
+// window manager or its frame's extents announced, of whatever margins (zero included), or where
+// no window manager runs, mapped; and a frame in another frame window is a new frame, even at
+// the same margins. thread: main only.
 class FramePlacement : public QObject {
     Q_OBJECT
 
@@ -81,6 +83,8 @@ private:
     bool followFrame();
     // Qt has the window elsewhere than the X server has it yet.
     bool isAheadOfServer() const;
+    // A window of fixed size has another size: one the window manager gave it.
+    bool hasImposedSize() const;
     // A move or resize not of ours nor of a new frame: the window manager's while the window is
     // being placed and framed, else the user's.
     void judgeMove(bool moved);

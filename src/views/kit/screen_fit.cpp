@@ -145,13 +145,16 @@ void fit(QWidget *window, QMargins frame, const QScreen *screen)
     }
     const bool fixedHeight = window->minimumHeight() == window->maximumHeight();
     if (fixedHeight) {
+        // Its limits, not its size now, say what it was last fitted to: the size now may be the
+        // window manager's late word on an earlier fit, and a fit that took it for the window's
+        // own would keep the earlier limits, and with them the earlier size.
         QVariant full = window->property(fullHeightProperty);
         if (!full.isValid()) {
-            full = window->height();
+            full = window->minimumHeight();
             window->setProperty(fullHeightProperty, full);
         }
         const int height = std::min(full.toInt(), space);
-        if (height != window->height())
+        if (height != window->minimumHeight())
             window->setFixedHeight(height);
         keepFixedSize(window);
     } else if (window->height() > space) {

@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -379,6 +380,36 @@ TEST(ScreenFit, AWindowThatCanBeNarrowedIsNoWiderThanItsScreen)
     EXPECT_EQ(fixed.width(), across + 50);
 }
 
+// A window manager's word on a size may come after the program asked for the next: the window
+// then has a size other than its limits. Fitted again, it takes its limits from the room, never
+// from that size, and is taken back to them.
+TEST(ScreenFit, AWindowOfFixedHeightIsFittedByItsLimitsWhateverSizeItWasGiven)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect area = screen->availableGeometry();
+    const QMargins frame(1, 20, 1, 1);
+    const int room = ScreenFit::room(area, frame);
+    QWidget sheet;
+    sheet.setFixedSize(300, area.height() + 90);
+    sheet.show();
+    const auto given = [&](int height) {
+        sheet.windowHandle()->resize(300, height);
+        return test::pumpUntil([&] { return sheet.height() == height; });
+    };
+    // Fitted while unframed, then told of the size of the fit before.
+    ScreenFit::fit(&sheet, QMargins(), screen);
+    ASSERT_EQ(sheet.maximumHeight(), area.height());
+    ASSERT_TRUE(given(room));
+    ScreenFit::fit(&sheet, frame, screen);
+    EXPECT_EQ(sheet.minimumHeight(), room);
+    EXPECT_EQ(sheet.maximumHeight(), room);
+    EXPECT_EQ(sheet.height(), room);
+    // Given the whole height on a framed fit.
+    ASSERT_TRUE(given(area.height()));
+    ScreenFit::fit(&sheet, frame, screen);
+    EXPECT_EQ(sheet.height(), room);
+}
+
 // Offscreen windows have no frames: what is left to see is who moved the window. Our placements
 // and the window manager's moves before the window rests are not the user's; a move that takes
 // the window from where it was placed before it rests gets it placed again.
@@ -432,6 +463,40 @@ TEST(FramePlacement, PlacesAgainWhatIsTakenAwayBeforeItRestsAndFollowsUntilTheUs
     window.show();
     placement->follow();
     EXPECT_TRUE(placement->isFollowing());
+}
+
+// A window of fixed size that rests placed and is given another size has it from the window
+// manager, whenever that comes: placed again, its size back, and still followed.
+TEST(FramePlacement, AFixedSizeWindowGivenAnotherSizeAfterItRestsIsPlacedAgain)
+{
+    using namespace std::chrono_literals;
+    const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft() + QPoint(40, 50);
+    QWidget window;
+    window.setFixedSize(200, 100);
+    int placedAgain = 0, usersMoves = 0;
+    const auto placeIt = [&] {
+        ScreenFit::fit(&window, QMargins(), window.screen());
+        window.move(home);
+    };
+    auto *placement = new FramePlacement(&window, [&] {
+        ++placedAgain;
+        placeIt();
+    });
+    placement->setSettleTime(30ms);
+    QObject::connect(placement, &FramePlacement::movedByUser, [&] { ++usersMoves; });
+    window.show();
+    placement->follow();
+    placement->place(placeIt);
+    ASSERT_TRUE(test::pumpUntil([&] { return placement->isPlaced(); }));
+
+    window.windowHandle()->resize(200, 160);
+    ASSERT_TRUE(test::pumpUntil([&] { return placedAgain == 1 || !placement->isFollowing(); }));
+    ASSERT_TRUE(placement->isFollowing()) << "taken for the user's";
+    ASSERT_TRUE(test::pumpUntil([&] { return placedAgain == 1 && placement->isPlaced(); }));
+    EXPECT_EQ(window.size(), QSize(200, 100));
+    EXPECT_EQ(window.pos(), home);
+    EXPECT_TRUE(placement->isFollowing());
+    EXPECT_EQ(usersMoves, 0);
 }
 
 TEST(DesignScaleLayout, RoundsEdgesSoNeighboursNeverGap)
