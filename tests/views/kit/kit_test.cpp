@@ -323,6 +323,31 @@ TEST(SheetDialog, OpensCentredOnItsWindowAndWhollyOnTheScreen)
     higher.dismiss();
 }
 
+// Run with a shorter screen beside the first (views_tests_beside_a_shorter_screen): a window the
+// user dragged there is on it before Qt has said so, and its sheet fits the screen it sees.
+TEST(SheetDialog, FitsTheScreenUnderItsWindowNotTheOneQtLastRecorded)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screens.size() < 2)
+        GTEST_SKIP() << "needs a second screen";
+    QScreen *shorter = screens.first()->size().height() < screens.last()->size().height() ? screens.first() : screens.last();
+    QScreen *taller = shorter == screens.first() ? screens.last() : screens.first();
+    const QRect area = shorter->availableGeometry();
+    ASSERT_LT(area.height(), taller->availableGeometry().height() - 100);
+    QWidget window;
+    window.resize(300, 200);
+    window.move(taller->availableGeometry().topLeft() + QPoint(20, 20));
+    window.show();
+    window.windowHandle()->setFramePosition(area.topLeft() + QPoint(20, 20));
+    ASSERT_TRUE(test::pumpUntil([&] { return area.contains(window.geometry()); }));
+    ASSERT_EQ(window.screen(), taller) << "Qt already knows: nothing left to tell apart";
+    SheetDialog sheet(&window);
+    sheet.setFixedSize(300, area.height() + 50);
+    ASSERT_TRUE(sheet.present());
+    EXPECT_TRUE(area.contains(ScreenFit::frameGeometry(&sheet))) << ScreenFit::frameGeometry(&sheet).height();
+    sheet.dismiss();
+}
+
 TEST(ScreenFit, RoomScaleAndPlacement)
 {
     const QRect area(0, 30, 1024, 570);
