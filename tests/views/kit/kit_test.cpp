@@ -29,9 +29,82 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 #include <vector>
 
 using namespace tampod;
+
+namespace {
+
+// On an X server with no window manager, the test speaks as one: it names itself on the root
+// window, then announces frames, moves and reparents windows as a window manager would.
+class FakeWindowManager {
+public:
+    FakeWindowManager()
+    {
+        auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        c_ = x11 ? x11->connection() : nullptr;
+        if (!c_)
+            return;
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        check_ = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, check_, root_, -10, -10, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        for (const xcb_window_t on : {check_, root_})
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, on, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 32, 1,
+                                &check_);
+        xcb_flush(c_);
+    }
+    ~FakeWindowManager()
+    {
+        if (!c_)
+            return;
+        xcb_delete_property(c_, root_, atom("_NET_SUPPORTING_WM_CHECK"));
+        xcb_destroy_window(c_, check_);
+        xcb_flush(c_);
+    }
+    void announce(const QWidget *window, QMargins frame)
+    {
+        const uint32_t extents[] = {uint32_t(frame.left()), uint32_t(frame.right()), uint32_t(frame.top()),
+                                    uint32_t(frame.bottom())};
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()), atom("_NET_FRAME_EXTENTS"),
+                            XCB_ATOM_CARDINAL, 32, 4, extents);
+        xcb_flush(c_);
+    }
+    void move(const QWidget *window, QPoint client)
+    {
+        const uint32_t at[] = {uint32_t(client.x()), uint32_t(client.y())};
+        xcb_configure_window(c_, xcb_window_t(window->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
+        xcb_flush(c_);
+    }
+    // Into a frame window of frame's geometry, the client at inside in it.
+    void reparent(const QWidget *window, QRect frame, QPoint inside)
+    {
+        const xcb_window_t id = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, int16_t(frame.x()), int16_t(frame.y()),
+                          uint16_t(frame.width()), uint16_t(frame.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(c_, id);
+        xcb_reparent_window(c_, xcb_window_t(window->winId()), id, int16_t(inside.x()), int16_t(inside.y()));
+        xcb_flush(c_);
+    }
+
+private:
+    xcb_atom_t atom(const char *name)
+    {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, uint16_t(qstrlen(name)), name), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }
+    xcb_connection_t *c_ = nullptr;
+    xcb_window_t root_ = 0, check_ = 0;
+};
+
+} // namespace
 
 TEST(RefreshScheduler, CoalescesABurstIntoOneRefresh)
 {
@@ -385,6 +458,26 @@ TEST(ScreenFit, RoomScaleAndPlacement)
         EXPECT_EQ(ScreenFit::placed(c.frame, area), QRect(c.placed, c.frame.size())) << c.name;
 }
 
+// Run on an X server with no window manager (views_tests_on_an_x_server), the test its stand-in.
+TEST(ScreenFit, OnAnXServerAFrameCaughtMidReparentIsNoFrameYet)
+{
+    using namespace std::chrono_literals;
+    if (!FramePlacement::framesWindows())
+        GTEST_SKIP() << "needs an X server";
+    FakeWindowManager wm;
+    QWidget window;
+    window.setGeometry(100, 100, 200, 100);
+    new FramePlacement(&window, [] {}); // listens for the frame's events
+    window.show();
+    ASSERT_TRUE(test::pumpUntil([&] { return window.windowHandle()->isExposed(); }, 5s));
+    ASSERT_FALSE(ScreenFit::isFramed(&window));
+    // The frame window not yet sized around the client.
+    wm.reparent(&window, QRect(100, 100, 10, 10), QPoint());
+    ASSERT_TRUE(test::pumpUntil([&] { return ScreenFit::isFramed(&window); }, 5s));
+    EXPECT_EQ(ScreenFit::frameMargins(&window), QMargins());
+    EXPECT_EQ(ScreenFit::frameGeometry(&window), window.geometry());
+}
+
 TEST(ScreenFit, AWindowThatCanBeNarrowedIsNoWiderThanItsScreen)
 {
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -521,6 +614,48 @@ TEST(FramePlacement, AFixedSizeWindowGivenAnotherSizeAfterItRestsIsPlacedAgain)
     EXPECT_EQ(window.size(), QSize(200, 100));
     EXPECT_EQ(window.pos(), home);
     EXPECT_TRUE(placement->isFollowing());
+    EXPECT_EQ(usersMoves, 0);
+}
+
+// A window manager that has not framed the window yet: its moves are its own, and the frame it
+// announces completes the placement, or when it differs, is followed.
+TEST(FramePlacement, OnAnXServerFollowsTheWindowManagerUntilItHasFramedTheWindow)
+{
+    using namespace std::chrono_literals;
+    if (!FramePlacement::framesWindows())
+        GTEST_SKIP() << "needs an X server";
+    FakeWindowManager wm;
+    const QPoint home = QGuiApplication::primaryScreen()->availableGeometry().topLeft() + QPoint(40, 50);
+    QWidget window;
+    window.resize(200, 100);
+    int placedAgain = 0, placed = 0, usersMoves = 0;
+    auto *placement = new FramePlacement(&window, [&] {
+        ++placedAgain;
+        window.move(home);
+    });
+    placement->setSettleTime(30ms);
+    QObject::connect(placement, &FramePlacement::placed, [&] { ++placed; });
+    QObject::connect(placement, &FramePlacement::movedByUser, [&] { ++usersMoves; });
+    window.move(home);
+    window.show();
+    placement->follow();
+    placement->place([&] { window.move(home); });
+    ASSERT_TRUE(test::pumpUntil([&] { return placement->isSettled() && window.geometry().topLeft() == home; }, 5s));
+    EXPECT_FALSE(placement->isPlaced()) << "not framed yet";
+
+    wm.move(&window, home + QPoint(30, 0));
+    ASSERT_TRUE(test::pumpUntil([&] { return window.geometry().topLeft() != home; }, 5s));
+    ASSERT_TRUE(test::pumpUntil([&] { return placement->isSettled() && window.geometry().topLeft() == home; }, 5s));
+    EXPECT_EQ(usersMoves, 0);
+    EXPECT_TRUE(placement->isFollowing());
+
+    // Framed where it rests, at no margins: placed, though nothing moved.
+    wm.announce(&window, QMargins());
+    ASSERT_TRUE(test::pumpUntil([&] { return placed == 1; }, 5s));
+    // A frame with a title bar, announced alone: placed again on it.
+    const int before = placedAgain;
+    wm.announce(&window, QMargins(1, 20, 1, 1));
+    EXPECT_TRUE(test::pumpUntil([&] { return placedAgain > before; }, 5s));
     EXPECT_EQ(usersMoves, 0);
 }
 
