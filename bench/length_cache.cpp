@@ -8,7 +8,7 @@
 //
 //   bench_length_cache [MINUTES...]     (default: 10 60)
 
-#include "read_count.h"
+#include "process_race.h"
 
 #include "bpm/bpm_analysis_service.h"
 #include "core/number_text.h"
@@ -35,20 +35,10 @@
 #include <vector>
 
 using namespace tampod;
-using tampod::bench::bytesRead;
+using namespace tampod::bench;
 
 namespace {
 
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string fixed(double value, int digits)
-{
-    return QString::number(value, 'f', digits).toStdString();
-}
 
 double cpuSeconds()
 {

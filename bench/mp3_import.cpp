@@ -7,7 +7,7 @@
 //
 //   bench_mp3_import [MINUTES...]     (default: 10 30)
 
-#include "read_count.h"
+#include "process_race.h"
 
 #include "core/number_text.h"
 #include "import/native_audio.h"
@@ -24,20 +24,10 @@
 #include <vector>
 
 using namespace tampod;
-using tampod::bench::bytesRead;
+using namespace tampod::bench;
 
 namespace {
 
-void say(const std::string &line)
-{
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string fixed(double value, int digits)
-{
-    return QString::number(value, 'f', digits).toStdString();
-}
 
 bool encode(const QString &path, int seconds, const QStringList &rate)
 {
@@ -139,8 +129,7 @@ int main(int argc, char **argv)
             if (length == 10) {
                 goals.push_back("GOAL import-bytes-" + name + ": " + std::to_string(imported) + " (target <= 300000)");
                 if (exported >= 0 && std::string(kind.name) == "vbr-q2")
-                    goals.push_back("GOAL fresh-export-reads-" + name + ": " + fixed(double(exported) / size, 3) +
-                                    " (target <= 1.15)");
+                    goals.push_back(goal("fresh-export-reads-" + name, double(exported) / size, 3, "<= 1.15"));
             }
             QFile::remove(path);
         }

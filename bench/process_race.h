@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -131,6 +132,18 @@ inline Run spawnChain(const std::vector<std::vector<std::string>> &programs, boo
 inline Run spawn(const std::vector<std::string> &arguments, bool capture = false)
 {
     return spawnChain({arguments}, capture);
+}
+
+// Bytes this process has read by read(2) and pread(2) so far; -1 where the kernel does not say.
+inline long long bytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return -1;
 }
 
 // The one-minute load average, or -1 when the system does not say.

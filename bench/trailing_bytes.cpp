@@ -18,8 +18,6 @@
 // of the same file learned before in this process is taken.
 //
 // The files are made once and kept in the temporary folder for later runs.
-#include "read_count.h"
-
 #include "process_race.h"
 
 #include "core/number_text.h"
