@@ -194,8 +194,9 @@ TEST(ExportReadFailure, AFailedReadOfAnInfoHeaderIsNoMp3WithoutOne)
     // 418 bytes, after ffmpeg's ID3v2 tag).
     QByteArray bytes = readAll(source);
     ASSERT_TRUE(bytes.startsWith("ID3"));
-    const qsizetype audio = 10 + (qsizetype(bytes[6]) << 21 | qsizetype(bytes[7]) << 14 | qsizetype(bytes[8]) << 7 | qsizetype(bytes[9]));
-    qsizetype at = audio;
+    qsizetype at = 10;
+    for (int i = 6; i < 10; ++i)
+        at += qsizetype(bytes[i]) << (7 * (9 - i));
     for (int frame = 0; frame < 20; ++frame)
         at += 417 + ((uchar(bytes[at + 2]) >> 1) & 1);
     ASSERT_EQ(uchar(bytes[at]), 0xFF);
