@@ -90,7 +90,11 @@ std::unique_ptr<DecodedStream> openByHeader(const FileHandle &file, const Cancel
     std::unique_ptr<DecodedStream> stream;
     try {
         stream = openFfmpegStream(file, *header, token, glance);
-    } catch (const AudioFileError &) {
+    } catch (const AudioFileError &error) {
+        // A read the system failed is the open's failure: the full probe would read the file
+        // again and might describe it otherwise.
+        if (error.kind() == AudioFileError::Kind::io)
+            throw;
         return nullptr; // the full probe decides, and reports its own errors
     }
     if (stream->format().codec != AudioCodecKind::flac)

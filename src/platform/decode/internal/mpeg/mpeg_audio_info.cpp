@@ -108,7 +108,8 @@ std::optional<InfoHeader> readInfoHeader(const FileHandle &file, int64_t offset)
         // Then other fields, the music's length and CRC, and the tag's own CRC.
         info.intact = info.encoderTagged && tagCrcHolds(head, r.position() + 10);
         return info;
-    } catch (const Error &) {
+    } catch (const MalformedData &) {
+        // A header cut short is no header; a read the system fails is the caller's failure.
         return std::nullopt;
     }
 }

@@ -9,6 +9,9 @@ class FileHandle;
 
 namespace tampod::mpegaudio {
 
+// A header cut short or garbled is none; a read the system fails throws its SystemError, never
+// taken for a file without one (whose frames would be walked for another length).
+
 // Whether a Layer III frame with a Xing/Info header starts at offset: an encoder's own mark,
 // strong enough to recognise a file too short for content probing.
 bool hasInfoHeader(const FileHandle &file, int64_t offset);
