@@ -235,7 +235,9 @@ TEST(BusCallQueue, ACallerGivesUpACallOnlyToOneLeftWithFewerWaiting)
     while (queue.waiting() > 0)
         QCoreApplication::sendPostedEvents(&queue);
     EXPECT_EQ(served.size(), BusCallQueue::totalBound);
-    const auto call = [](const char *caller, int number) { return QStringLiteral("%1:%2").arg(caller).arg(number); };
+    const auto call = [](const char *caller, int number) {
+        return QStringLiteral("%1:%2").arg(QLatin1String(caller)).arg(number);
+    };
     for (const QString &kept : {call("busiest", half - 1), call("asker", half - 1), call("light", half - 1)})
         EXPECT_TRUE(served.contains(kept)) << kept.toStdString();
     for (const QString &lost : {call("busiest", half), call("asker", half), call("asker", half + 1)})
@@ -292,9 +294,9 @@ public:
     // A call left unanswered ends as NoReply after a minute.
     QDBusPendingCall send()
     {
-        return caller_->asyncCall(QDBusMessage::createMethodCall(QString(), QStringLiteral("/e/1"), QStringLiteral("i.f"),
-                                                                 QStringLiteral("f")),
-                                  60'000);
+        const QDBusMessage call = QDBusMessage::createMethodCall(QString(), QStringLiteral("/e/1"),
+                                                                 QStringLiteral("i.f"), QStringLiteral("f"));
+        return caller_->asyncCall(call, 60'000);
     }
 
 private:
