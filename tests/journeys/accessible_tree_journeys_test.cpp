@@ -37,6 +37,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <string>
 
 using namespace tampod;
 using namespace tampod::test;
@@ -492,14 +493,26 @@ public:
     {
         QList<QDBusPendingCall> calls;
         for (int i = 0; i < count; ++i)
-            calls << bus_.asyncCall(QDBusMessage::createMethodCall(service(), path, interface, method), 60'000);
+            calls << send(path, interface, method);
         pumpUntil([&] { return std::all_of(calls.cbegin(), calls.cend(), [](const auto &call) { return call.isFinished(); }); });
+        return answersOf(calls);
+    }
+
+    // The calls' answers as they stand: "answered", "unanswered" or the error's name, counted.
+    static QMap<QString, int> answersOf(const QList<QDBusPendingCall> &calls)
+    {
         QMap<QString, int> answers;
         for (const QDBusPendingCall &call : calls)
             ++answers[!call.isFinished() ? QStringLiteral("unanswered")
                       : call.isError()   ? call.error().name()
                                          : QStringLiteral("answered")];
         return answers;
+    }
+
+    // Sends a call with no arguments; its answer comes in the bus library's thread.
+    QDBusPendingCall send(const QString &path, const QString &interface, const QString &method)
+    {
+        return bus_.asyncCall(QDBusMessage::createMethodCall(service(), path, interface, method), 60'000);
     }
 
     static QString pathOf(QAccessibleInterface *element)
@@ -695,6 +708,43 @@ TEST_F(Journey, AScreenReaderOnTheBusIsAnsweredBesideACallerThatFloods)
     BusReader reader;
     ASSERT_TRUE(reader.isConnected());
     EXPECT_EQ(reader.ask(library, accessibleInterfaceName, QStringLiteral("GetRoleName"), {}), QStringList{"table"});
+}
+
+// A flood that comes while the main thread is busy has its calls past a few waiting refused at
+// once, where the bus library reads them: the main thread, which serves the calls taken, is not
+// needed to refuse the rest, and no flood piles up in its events. Here the main thread blocks
+// until the refusals come; the calls taken are answered once it runs again.
+TEST_F(Journey, AScreenReaderOnTheBusHasAFloodRefusedWhileTheMainThreadIsBusy)
+{
+    if (qEnvironmentVariableIsEmpty("TAMPOD_BUS_READER_WALKS"))
+        GTEST_SKIP() << "no reader on an accessibility bus";
+    writeTone(music + "/a.wav", 1);
+    open(music, 1);
+    ASSERT_TRUE(guardStandsInFront());
+    const QString library = BusReader::pathOf(QAccessible::queryAccessibleInterface(&table()));
+    BusReader flood(QStringLiteral("journey flood on a busy program"));
+    ASSERT_TRUE(flood.isConnected());
+    QList<QDBusPendingCall> taken, refused;
+    for (int i = 0; i < BusCallQueue::callerBound + 16; ++i)
+        (i < BusCallQueue::callerBound ? taken : refused) << flood.send(library, accessibleInterfaceName,
+                                                                        QStringLiteral("GetRole"));
+    // Waiting for an answer does not turn this thread's event loop; a call that got none in
+    // its time ends as NoReply.
+    for (QDBusPendingCall &call : refused)
+        call.waitForFinished();
+    // The calls' answers, as "answer: count" each.
+    const auto answers = [](const QList<QDBusPendingCall> &calls) {
+        QStringList counted;
+        const QMap<QString, int> counts = BusReader::answersOf(calls);
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            counted << QStringLiteral("%1: %2").arg(it.key()).arg(it.value());
+        return counted.join(QStringLiteral(", ")).toStdString();
+    };
+    const std::string bound = std::to_string(BusCallQueue::callerBound);
+    EXPECT_EQ(answers(refused), "org.freedesktop.DBus.Error.LimitsExceeded: 16");
+    EXPECT_EQ(answers(taken), "unanswered: " + bound);
+    ASSERT_TRUE(pumpUntil([&] { return !BusReader::answersOf(taken).contains(QStringLiteral("unanswered")); }));
+    EXPECT_EQ(answers(taken), "answered: " + bound);
 }
 
 // Numbers no text holds, sent by any program on the bus, are brought within the text before

@@ -2,16 +2,25 @@
 #include "views/kit/accessibility/internal/bus_call_queue.h"
 #include "views/kit/accessibility/view_accessibility.h"
 
+#include "support/test_support.h"
+
 #include <QAccessible>
 #include <QCoreApplication>
+#include <QDBusPendingCall>
+#include <QDBusServer>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTableWidget>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <optional>
 
 using namespace tampod;
 
@@ -194,6 +203,144 @@ TEST(BusCallQueue, TheCallsOfAllCallersAreBoundedWithoutKeepingOutOneThatAsksLit
     EXPECT_FALSE(queue.take(callOf(QStringLiteral("reader"), 3), none));
     QCoreApplication::sendPostedEvents(&queue);
     EXPECT_EQ(served, QStringList());
+}
+
+// Past the total bound, the caller with the most calls waiting gives up its newest only to one
+// that still has fewer waiting once it is taken: one that would then have as many is refused,
+// or two flooding callers would take each other's places call after call.
+TEST(BusCallQueue, ACallerGivesUpACallOnlyToOneLeftWithFewerWaiting)
+{
+    QStringList served;
+    BusCallQueue queue([&](QDBusMessage &message, const QDBusConnection &) {
+        served << message.service() + u':' + message.member();
+    });
+    const QDBusConnection none(QStringLiteral("no bus"));
+    const auto fill = [&](const QString &caller, int count) {
+        for (int number = 0; number < count; ++number)
+            ASSERT_TRUE(queue.take(callOf(caller, number), none)) << caller.toStdString() << number;
+    };
+    const int half = BusCallQueue::callerBound / 2;
+    fill(QStringLiteral("busiest"), half + 1);
+    fill(QStringLiteral("asker"), half);
+    fill(QStringLiteral("light"), half - 1);
+    for (int rest = BusCallQueue::totalBound - 3 * half, flooder = 0; rest > 0; rest -= half)
+        fill(QStringLiteral("flood%1").arg(flooder++), std::min(rest, half));
+    ASSERT_EQ(queue.waiting(), BusCallQueue::totalBound);
+
+    EXPECT_FALSE(queue.take(callOf(QStringLiteral("asker"), half), none));
+    EXPECT_TRUE(queue.take(callOf(QStringLiteral("light"), half - 1), none));
+    // The busiest has as many waiting as the asker now.
+    EXPECT_FALSE(queue.take(callOf(QStringLiteral("asker"), half + 1), none));
+    EXPECT_EQ(queue.waiting(), BusCallQueue::totalBound);
+    while (queue.waiting() > 0)
+        QCoreApplication::sendPostedEvents(&queue);
+    EXPECT_EQ(served.size(), BusCallQueue::totalBound);
+    const auto call = [](const char *caller, int number) {
+        return QStringLiteral("%1:%2").arg(QLatin1String(caller)).arg(number);
+    };
+    for (const QString &kept : {call("busiest", half - 1), call("asker", half - 1), call("light", half - 1)})
+        EXPECT_TRUE(served.contains(kept)) << kept.toStdString();
+    for (const QString &lost : {call("busiest", half), call("asker", half), call("asker", half + 1)})
+        EXPECT_FALSE(served.contains(lost)) << lost.toStdString();
+}
+
+namespace {
+
+// Takes the calls that come to it into a queue, in a thread of its own, as the bus guard does
+// in the bus library's thread; counts each.
+class Taker final : public QDBusVirtualObject {
+public:
+    explicit Taker(BusCallQueue &queue) : queue_(queue) {}
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        queue_.take(message, connection);
+        taken.release();
+        return true;
+    }
+    QString introspect(const QString &) const override { return {}; }
+
+    QSemaphore taken;
+
+private:
+    BusCallQueue &queue_;
+};
+
+// A peer that sends calls to a taker in another thread of this process.
+class TakerOnAConnection {
+public:
+    explicit TakerOnAConnection(BusCallQueue &queue) : taker_(new Taker(queue))
+    {
+        QObject::connect(&thread_, &QThread::finished, taker_, &QObject::deleteLater);
+        thread_.start();
+        QObject::connect(&server_, &QDBusServer::newConnection, [this](const QDBusConnection &connection) {
+            program_ = connection;
+            // Registered where it was made, as the guard is; what it gains there moves with it.
+            program_->registerVirtualObject(QStringLiteral("/e"), taker_, QDBusConnection::SubPath);
+            taker_->moveToThread(&thread_);
+        });
+        caller_ = QDBusConnection::connectToPeer(server_.address(), name_);
+    }
+    ~TakerOnAConnection()
+    {
+        QDBusConnection::disconnectFromPeer(name_);
+        if (program_)
+            program_->unregisterObject(QStringLiteral("/e"), QDBusConnection::UnregisterTree);
+        thread_.quit();
+        thread_.wait();
+    }
+
+    bool isConnected() const { return caller_ && caller_->isConnected(); }
+    QSemaphore &taken() { return taker_->taken; }
+    // A call left unanswered ends as NoReply after a minute.
+    QDBusPendingCall send()
+    {
+        const QDBusMessage call = QDBusMessage::createMethodCall(QString(), QStringLiteral("/e/1"),
+                                                                 QStringLiteral("i.f"), QStringLiteral("f"));
+        return caller_->asyncCall(call, 60'000);
+    }
+
+private:
+    const QString name_ = QStringLiteral("bus call queue caller");
+    Taker *taker_;
+    QThread thread_;
+    QDBusServer server_;
+    std::optional<QDBusConnection> program_, caller_;
+};
+
+} // namespace
+
+// Closed, the queue answers every call waiting, and every later one, that the program is
+// quitting: no caller waits for an answer that never comes. The calls come over a connection
+// and are taken in another thread, as a reader's on the bus; the main thread serves none of
+// those that wait when the queue is closed.
+TEST(BusCallQueue, ClosedItAnswersEveryCallWaitingAndLater)
+{
+    int served = 0;
+    BusCallQueue queue([&](QDBusMessage &message, const QDBusConnection &connection) {
+        ++served;
+        connection.send(message.createReply());
+    });
+    TakerOnAConnection peer(queue);
+    ASSERT_TRUE(peer.isConnected());
+    // Served while the main thread turns its event loop.
+    QDBusPendingCall first = peer.send();
+    ASSERT_TRUE(test::pumpUntil([&] { return first.isFinished(); }));
+    EXPECT_FALSE(first.isError()) << first.error().message().toStdString();
+    ASSERT_TRUE(peer.taken().tryAcquire(1));
+    // Taken while it does not.
+    QList<QDBusPendingCall> waiting;
+    for (int number = 0; number < 5; ++number)
+        waiting << peer.send();
+    ASSERT_TRUE(peer.taken().tryAcquire(int(waiting.size()), 120'000));
+    EXPECT_EQ(queue.waiting(), waiting.size());
+    queue.close();
+    waiting << peer.send();
+    for (QDBusPendingCall &call : waiting) {
+        call.waitForFinished();
+        EXPECT_EQ(call.error().type(), QDBusError::ServiceUnknown);
+        EXPECT_EQ(call.error().message().toStdString(), "The program is quitting.");
+    }
+    EXPECT_EQ(served, 1);
 }
 
 // A turn of the event loop serves calls for a few milliseconds, then lets the rest of the
