@@ -30,9 +30,9 @@ namespace tampod {
 // placement and framing cannot drift the window from launch to launch. Native Wayland has no
 // global positions, so there nothing is restored or saved. Sizes are never saved. Each time it
 // shows, the window is fitted to its screen (ScreenFit) before it is placed (a restored window to
-// the screen its stored position lands on), and fitted and placed
-// again whenever the window manager frames it anew, until the user moves it (FramePlacement);
-// moved by the user to another screen, it is fitted to that screen.
+// the screen its stored position lands on), and fitted and placed again whenever the window
+// manager frames it anew, until the user moves it (FramePlacement); moved by the user to another
+// screen, it is fitted to that screen.
 // thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT
