@@ -37,6 +37,22 @@ double area(const QRectF &rect)
     return rect.isEmpty() ? 0 : rect.width() * rect.height();
 }
 
+// The index of the screen frame overlaps most (the first on ties or without overlap); -1 without
+// screens.
+qsizetype landing(const QRectF &frame, const QList<QRectF> &screens)
+{
+    qsizetype best = screens.isEmpty() ? -1 : 0;
+    double most = screens.isEmpty() ? 0 : area(frame.intersected(screens.first()));
+    for (qsizetype i = 1; i < screens.size(); ++i) {
+        const double overlap = area(frame.intersected(screens[i]));
+        if (overlap > most) {
+            most = overlap;
+            best = i;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 WindowPositionReader::WindowPositionReader(QWidget *window, QString key, QSettings &settings,
@@ -108,17 +124,10 @@ QRect WindowPositionReader::fromStored(const QRectF &frame, const QRect &primary
 
 QRectF WindowPositionReader::clamped(const QRectF &frame, const QList<QRectF> &screens)
 {
-    if (screens.isEmpty())
+    const qsizetype on = landing(frame, screens);
+    if (on < 0)
         return frame;
-    QRectF screen = screens.first();
-    double best = area(frame.intersected(screen));
-    for (const QRectF &candidate : screens) {
-        const double overlap = area(frame.intersected(candidate));
-        if (overlap > best) {
-            best = overlap;
-            screen = candidate;
-        }
-    }
+    const QRectF &screen = screens[on];
     const double x = std::min(std::max(frame.left(), screen.left()),
                               std::max(screen.left(), screen.right() - frame.width()));
     const double y = std::min(screen.bottom() - frame.height(), std::max(frame.top(), screen.top()));
@@ -137,8 +146,16 @@ void WindowPositionReader::restore()
         restorePending_ = true;
         return;
     }
-    const QRect primary = primaryGeometry();
-    place(fromStored(clamped(QRectF(*origin, frame().size()), visibleFrames()), primary).topLeft());
+    // Fitted first to the screen it lands on, which may be shorter than the one it opens on:
+    // the stored corner is the bottom-left one, so it is placed at the size it keeps there.
+    QList<QRectF> screens = visibleFrames();
+    const qsizetype on = landing(QRectF(*origin, frame().size()), screens);
+    if (on >= 0 && on < QGuiApplication::screens().size()) {
+        const QScreen *screen = QGuiApplication::screens().at(on);
+        placement_->place([&] { ScreenFit::fit(window_, margins(), screen); });
+        screens = {screens.at(on)};
+    }
+    place(fromStored(clamped(QRectF(*origin, frame().size()), screens), primaryGeometry()).topLeft());
 }
 
 QMargins WindowPositionReader::margins() const

@@ -29,9 +29,10 @@ namespace tampod {
 // window has gone a while without moving after it was shown or placed, so the window manager's
 // placement and framing cannot drift the window from launch to launch. Native Wayland has no
 // global positions, so there nothing is restored or saved. Sizes are never saved. Each time it
-// shows, the window is fitted to its screen (ScreenFit) before it is placed, and fitted and placed
-// again whenever the window manager frames it anew, until the user moves it (FramePlacement);
-// moved by the user to another screen, it is fitted to that screen.
+// shows, the window is fitted to its screen (ScreenFit) before it is placed (a restored window to
+// the screen its stored position lands on), and fitted and placed again whenever the window
+// manager frames it anew, until the user moves it (FramePlacement); moved by the user to another
+// screen, it is fitted to that screen.
 // thread: main only.
 class WindowPositionReader : public QObject {
     Q_OBJECT

@@ -77,6 +77,22 @@ protected:
         return landed;
     }
 
+    // A theme of its own with 52 px title bars, and the window manager's configuration naming it.
+    void nameATallerTitleBar(const QString &config) const
+    {
+        const QString theme = root.file(QStringLiteral("tall"));
+        QDir().mkpath(theme + "/openbox-3");
+        QFile source(QStringLiteral("/usr/share/themes/Clearlooks/openbox-3/themerc"));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        writeFile(theme + "/openbox-3/themerc", source.readAll().replace("padding.height: 2", "padding.height: 18"));
+        QFile settings(config);
+        ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+        QByteArray text = settings.readAll();
+        settings.close();
+        text.replace("<name>Clearlooks</name>", "<name>" + QFile::encodeName(theme) + "</name>");
+        writeFile(config, text);
+    }
+
     // The window manager's configuration file, shared with the run.
     static QString managerConfig()
     {
@@ -262,18 +278,7 @@ TEST_F(LateFrameJourney, ATallerTitleBarGetsTheMainWindowPlacedAgainAndLeavesThe
     ASSERT_TRUE(pumpUntil([&] { return serverWindow(window).state == 1; })) << serverWindow(window).text();
     ASSERT_TRUE(awaitPlaced(window));
 
-    // A theme of its own with taller title bars, and the configuration naming it.
-    const QString theme = root.file(QStringLiteral("tall"));
-    QDir().mkpath(theme + "/openbox-3");
-    QFile source(QStringLiteral("/usr/share/themes/Clearlooks/openbox-3/themerc"));
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    writeFile(theme + "/openbox-3/themerc", source.readAll().replace("padding.height: 2", "padding.height: 18"));
-    QFile settings(config);
-    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
-    QByteArray text = settings.readAll();
-    settings.close();
-    text.replace("<name>Clearlooks</name>", "<name>" + QFile::encodeName(theme) + "</name>");
-    writeFile(config, text);
+    ASSERT_NO_FATAL_FAILURE(nameATallerTitleBar(config));
     runChecked(QStringLiteral("openbox"), {QStringLiteral("--reconfigure")});
 
     const auto titleBar = [](const ServerWindow &server) { return server.client.top() - server.frame.top(); };
@@ -377,4 +382,91 @@ TEST_F(LateFrameJourney, TheExportSheetIsFittedToTheShorterMonitorItIsDraggedOrO
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(awaitPlaced(sheet));
     EXPECT_TRUE(placedWhole(sheet, tall->availableGeometry(), buttons)) << frameOf(sheet);
+}
+
+// Run on a tall monitor with a short one beside it, with a window manager and without: the main
+// window, moved by the user onto the short monitor and fitted there, opens there again at the
+// next launch fitted to it, Export Checked in sight.
+TEST_F(LateFrameJourney, ARestoredPositionIsFittedToTheShorterMonitorItLandsOn)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 2) << "run by run_on_short_screen.sh with a monitor beside the first";
+    QScreen *tall = QGuiApplication::primaryScreen();
+    QScreen *shorter = screens.first() == tall ? screens.last() : screens.first();
+    for (const char *name : {"a.wav", "b.wav"})
+        writeTone(music + u'/' + QLatin1String(name), 0.5);
+    const auto openChecked = [&] {
+        open(music, 2);
+        clickCell(0, LibraryColumns::exportCheck);
+    };
+    openChecked();
+    ASSERT_TRUE(awaitPlaced(window));
+    ASSERT_GT(serverWindow(window).frame.height(), shorter->availableGeometry().height())
+        << "fits the shorter monitor already";
+
+    const auto *placement = window->findChild<FramePlacement *>(QString(), Qt::FindDirectChildrenOnly);
+    bool placedAgain = false;
+    QObject::connect(placement, &FramePlacement::placed, window, [&] { placedAgain = true; });
+    moveAsTheUser(window, shorter->availableGeometry().topLeft() + QPoint(40, 30));
+    ASSERT_TRUE(pumpUntil([&] { return placedAgain && window->screen() == shorter; })) << frameOf(window);
+    ASSERT_TRUE(placedWhole(window, shorter->availableGeometry(), {LibraryText::exportChecked}))
+        << frameOf(window);
+    const QRect fitted = serverWindow(window).frame;
+    ASSERT_FALSE(QSettings().value(WindowPositionReader::storageKey(WindowId::main)).toString().isEmpty());
+
+    app->commands()->quitAction()->trigger();
+    relaunch();
+    openChecked();
+    ASSERT_TRUE(awaitPlaced(window));
+    EXPECT_TRUE(placedWhole(window, shorter->availableGeometry(), {LibraryText::exportChecked}))
+        << frameOf(window);
+    EXPECT_EQ(serverWindow(window).frame.size(), fitted.size()) << serverWindow(window).text();
+}
+
+// Run with the window manager from the start on a screen the main window fits (1366x768): the
+// user's move is saved; another window manager, whose title bars are 52 px tall, then takes the
+// place of the first while the export sheet is open. Where the window stood unframed between
+// the two, and where the new one framed it, are none of the user's: what is saved still puts the
+// frame's bottom-left corner where the user left it at the next launch.
+TEST_F(LateFrameJourney, NoPositionIsSavedBetweenAWindowManagerAndItsReplacement)
+{
+    const QString config = managerConfig();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    openATake();
+    ASSERT_TRUE(awaitPlaced(window));
+    ASSERT_LT(serverWindow(window).frame.height() + 40, screen.height()) << "run on a screen the window fits";
+    const QRect moved = moveAndFindItKept(window, screen.topLeft() + QPoint(307, 43), WindowId::main);
+    const QString saved = QSettings().value(WindowPositionReader::storageKey(WindowId::main)).toString();
+    SheetDialog *sheet = openExportSheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(awaitPlaced({window, sheet}));
+    const ServerWindow main = serverWindow(window);
+
+    ASSERT_NO_FATAL_FAILURE(nameATallerTitleBar(config));
+    // It lives on after the journey, in the run's process group, which the run ends.
+    ASSERT_TRUE(QProcess::startDetached(
+        QStringLiteral("openbox"),
+        {QStringLiteral("--replace"), QStringLiteral("--sm-disable"), QStringLiteral("--config-file"), config}));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            const ServerWindow now = serverWindow(window);
+            return now.manager && now.manager != main.manager && now.framed() && now.frameWindow != main.frameWindow
+                   && now.client.top() - now.frame.top() == 52;
+        },
+        std::chrono::seconds(60)))
+        << serverWindow(window).text();
+    EXPECT_TRUE(awaitPlaced({window, sheet}));
+    pause();
+    EXPECT_TRUE(awaitPlaced({window, sheet}));
+    EXPECT_EQ(QSettings().value(WindowPositionReader::storageKey(WindowId::main)).toString(), saved)
+        << "saved while moved by the window managers, not the user";
+    sheet->dismiss();
+    ASSERT_TRUE(pumpUntil([] { return Journey::sheet() == nullptr; }));
+
+    app->commands()->quitAction()->trigger();
+    relaunch();
+    ASSERT_TRUE(awaitPlaced(window));
+    const ServerWindow reopened = serverWindow(window);
+    EXPECT_EQ(reopened.frame.bottomLeft(), moved.bottomLeft()) << reopened.text();
+    EXPECT_TRUE(screen.contains(reopened.frame)) << reopened.text();
 }

@@ -100,8 +100,17 @@ bool FramePlacement::frameChanged() const
 
 bool FramePlacement::followFrame()
 {
-    if (!following_ || placing_ || !window_ || !window_->isVisible() || !frameChanged())
+    if (placing_ || !window_ || !window_->isVisible() || !frameChanged())
         return false;
+    if (!following_) {
+        // The window stays where the user put it, but the moves that come with a new frame are
+        // the window manager's until the window rests on it: one that leaves puts the window
+        // unframed where its gravity says, and the next frames it there.
+        placedMargins_ = ScreenFit::frameMargins(window_);
+        placedFrame_ = ServerFrame::of(window_).frame;
+        unsettle();
+        return true;
+    }
     replacements_ = 0;
     place(placeAgain_);
     return true;

@@ -21,9 +21,10 @@ namespace tampod {
 // the placement follows the final frame however late it comes. Moves and resizes that come with
 // a new frame, before the window manager has framed and mapped the window, or before the window
 // has rested for settleTime after a placement of ours, are the window manager's; later ones are
-// the user's, and from then on the window stays where the user put it. A window of fixed size
-// given another size, which no user can, is the window manager's even then: placed again while
-// the placement follows. Framed means as the X server has it: mapped, and reparented by the
+// the user's, and from then on the window stays where the user put it, though moves that come
+// with a new frame (a window manager leaving, another framing the window) and those until the
+// window rests on it are still the window manager's. A window of fixed size given another size,
+// which no user can, is the window manager's even then: placed again while the placement follows. Framed means as the X server has it: mapped, and reparented by the
 // window manager or its frame's extents announced, of whatever margins (zero included), or where
 // no window manager runs, mapped; and a frame in another frame window is a new frame, even at
 // the same margins. thread: main only.
@@ -79,7 +80,9 @@ private:
     bool isShownFramed() const;
     // The window manager's frame has changed since the last placement.
     bool frameChanged() const;
-    // Places the window again when its frame changed under a placement that follows it.
+    // Places the window again when its frame changed under a placement that follows it; on a
+    // window the user moved, takes the new frame as the window manager's to settle. Whether the
+    // frame changed.
     bool followFrame();
     // Qt has the window elsewhere than the X server has it yet.
     bool isAheadOfServer() const;

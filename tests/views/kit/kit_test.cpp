@@ -5,6 +5,7 @@
 #include "views/kit/design_scale.h"
 #include "views/kit/design_scale_layout.h"
 #include "views/kit/frame_placement.h"
+#include "views/kit/internal/server_frame.h"
 #include "views/kit/dialogs/sheet_dialog.h"
 #include "views/kit/dialogs/sheet_host.h"
 #include "views/kit/refresh_scheduler.h"
@@ -79,15 +80,23 @@ public:
         xcb_configure_window(c_, xcb_window_t(window->winId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
         xcb_flush(c_);
     }
-    // Into a frame window of frame's geometry, the client at inside in it.
-    void reparent(const QWidget *window, QRect frame, QPoint inside)
+    // Into a frame window of frame's geometry, the client at inside in it; the frame is shown
+    // where mapped, else left for show(). Returns the frame window.
+    xcb_window_t reparent(const QWidget *window, QRect frame, QPoint inside, bool mapped = true)
     {
         const xcb_window_t id = xcb_generate_id(c_);
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, id, root_, int16_t(frame.x()), int16_t(frame.y()),
                           uint16_t(frame.width()), uint16_t(frame.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_map_window(c_, id);
+        if (mapped)
+            xcb_map_window(c_, id);
         xcb_reparent_window(c_, xcb_window_t(window->winId()), id, int16_t(inside.x()), int16_t(inside.y()));
+        xcb_flush(c_);
+        return id;
+    }
+    void show(xcb_window_t frame)
+    {
+        xcb_map_window(c_, frame);
         xcb_flush(c_);
     }
 
@@ -103,6 +112,24 @@ private:
     xcb_connection_t *c_ = nullptr;
     xcb_window_t root_ = 0, check_ = 0;
 };
+
+// The window's map state as the X server has it now (XCB_MAP_STATE_*).
+int mapState(const QWidget *window)
+{
+    xcb_connection_t *c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_get_window_attributes_reply_t *reply =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(window->winId())), nullptr);
+    const int state = reply ? reply->map_state : -1;
+    std::free(reply);
+    return state;
+}
+
+// Whether the window is framed as the server has it now, not as it was last asked.
+bool framedNow(const QWidget *window)
+{
+    ServerFrame::forget();
+    return ScreenFit::isFramed(window);
+}
 
 } // namespace
 
@@ -476,6 +503,75 @@ TEST(ScreenFit, OnAnXServerAFrameCaughtMidReparentIsNoFrameYet)
     ASSERT_TRUE(test::pumpUntil([&] { return ScreenFit::isFramed(&window); }, 5s));
     EXPECT_EQ(ScreenFit::frameMargins(&window), QMargins());
     EXPECT_EQ(ScreenFit::frameGeometry(&window), window.geometry());
+}
+
+// Run on an X server with no window manager (views_tests_on_an_x_server), the test its stand-in
+// for part of it. A window is framed only where the server shows it: never unmapped, nor mapped
+// in a frame window that is not, whatever was announced; with no window manager, once mapped.
+TEST(ScreenFit, OnAnXServerAWindowIsFramedOnlyWhereTheServerShowsIt)
+{
+    using namespace std::chrono_literals;
+    if (!FramePlacement::framesWindows())
+        GTEST_SKIP() << "needs an X server";
+    const auto shown = [](const QWidget *window, int state) {
+        return test::pumpUntil([&] { return mapState(window) == state; }, 5s);
+    };
+    {
+        QWidget window;
+        window.setGeometry(100, 100, 200, 100);
+        window.winId();
+        ASSERT_EQ(mapState(&window), XCB_MAP_STATE_UNMAPPED);
+        EXPECT_FALSE(framedNow(&window));
+        window.show();
+        ASSERT_TRUE(shown(&window, XCB_MAP_STATE_VIEWABLE));
+        EXPECT_TRUE(framedNow(&window));
+        window.hide();
+        ASSERT_TRUE(shown(&window, XCB_MAP_STATE_UNMAPPED));
+        EXPECT_FALSE(framedNow(&window)) << "hidden";
+    }
+    FakeWindowManager wm;
+    {
+        QWidget window;
+        window.setGeometry(100, 100, 200, 100);
+        window.winId();
+        wm.announce(&window, QMargins(1, 20, 1, 1));
+        EXPECT_FALSE(framedNow(&window)) << "its frame announced before it was shown";
+        window.show();
+        ASSERT_TRUE(shown(&window, XCB_MAP_STATE_VIEWABLE));
+        EXPECT_TRUE(framedNow(&window));
+    }
+    {
+        QWidget window;
+        window.setGeometry(100, 100, 200, 100);
+        window.winId();
+        const xcb_window_t frame = wm.reparent(&window, QRect(99, 80, 202, 121), QPoint(1, 20), false);
+        window.show();
+        ASSERT_TRUE(shown(&window, XCB_MAP_STATE_UNVIEWABLE));
+        EXPECT_FALSE(framedNow(&window)) << "mapped in a frame not shown yet";
+        wm.show(frame);
+        ASSERT_TRUE(shown(&window, XCB_MAP_STATE_VIEWABLE));
+        EXPECT_TRUE(framedNow(&window));
+        EXPECT_EQ(ScreenFit::frameMargins(&window), QMargins(1, 20, 1, 1));
+    }
+}
+
+// A window manager that frames windows without reparenting them announces each frame's extents,
+// as left, right, top and bottom.
+TEST(ScreenFit, OnAnXServerAnnouncedExtentsAreTheFramesSides)
+{
+    using namespace std::chrono_literals;
+    if (!FramePlacement::framesWindows())
+        GTEST_SKIP() << "needs an X server";
+    FakeWindowManager wm;
+    QWidget window;
+    window.setGeometry(100, 100, 200, 100);
+    window.show();
+    ASSERT_TRUE(test::pumpUntil([&] { return mapState(&window) == XCB_MAP_STATE_VIEWABLE; }, 5s));
+    const QMargins sides(3, 20, 7, 11);
+    wm.announce(&window, sides);
+    ASSERT_TRUE(test::pumpUntil([&] { return framedNow(&window); }, 5s));
+    EXPECT_EQ(ScreenFit::frameMargins(&window), sides);
+    EXPECT_EQ(ScreenFit::frameGeometry(&window), window.geometry().marginsAdded(sides));
 }
 
 TEST(ScreenFit, AWindowThatCanBeNarrowedIsNoWiderThanItsScreen)
