@@ -8,9 +8,12 @@
 
 #include <QByteArray>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -215,6 +218,30 @@ struct LastFrame {
     int64_t end = 0;       // in the file
 };
 
+// The room the search reads into, mapped apart from the heap: its pages are backed only as they
+// are read into, and all are given back at its end. malloc maps a block this large too, but its
+// free raises glibc's threshold for mapping blocks to that size for the rest of the process:
+// every later block below it (an encoder's, a decoder's) would come from the heap, which keeps
+// what it once held.
+class Room {
+public:
+    explicit Room(size_t bytes) : bytes_(bytes)
+    {
+        void *mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        data_ = static_cast<uint8_t *>(mapped);
+    }
+    ~Room() { munmap(data_, bytes_); }
+    Room(const Room &) = delete;
+    Room &operator=(const Room &) = delete;
+    uint8_t *get() const { return data_; }
+
+private:
+    size_t bytes_;
+    uint8_t *data_;
+};
+
 uint16_t storedCrc(const uint8_t *end)
 {
     return uint16_t(end[-2] << 8 | end[-1]);
@@ -228,8 +255,7 @@ std::optional<LastFrame> lastFrameBefore(const FileHandle &file, const StreamInf
     const int64_t widest = std::min(lastFrameRoomBytes + trailingBytes, end - start - streamInfoEnd);
     if (widest < 8)
         return std::nullopt;
-    // Pages never touched are never backed, so the room costs only what is read into it.
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[size_t(widest)]);
+    const Room buffer{size_t(widest)};
     const uint8_t *const bufferEnd = buffer.get() + widest;
     int tried = 0;
     for (int64_t searched = 0; searched < widest;) {
