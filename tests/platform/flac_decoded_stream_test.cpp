@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <variant>
 
@@ -49,9 +50,10 @@ std::unique_ptr<DecodedStream> ffmpegStream(const FileHandle &file)
     return openFfmpegStream(file, ffmpeg::probeInputFormat(file), {});
 }
 
-// libFLAC's stream of a file, counting how often it hands over to FFmpeg.
+// libFLAC's stream of a file, counting how often it hands over to FFmpeg; firstSample: the
+// number of its first frame.
 struct Native {
-    explicit Native(const QString &path) : file(FileHandle::openOutside(path))
+    explicit Native(const QString &path, int64_t firstSample = 0) : file(FileHandle::openOutside(path))
     {
         const auto described = ffmpegStream(file);
         stream = openFlacStream(file, ffmpeg::id3v2Length(file, 0), described->format(), described->knownLength().value_or(0),
@@ -59,7 +61,7 @@ struct Native {
                                     ++handovers;
                                     return ffmpegStream(file);
                                 },
-                                {});
+                                {}, std::nullopt, firstSample);
     }
     FileHandle file;
     int handovers = 0;
@@ -791,6 +793,74 @@ TEST(FlacDecodedStream, TheLengthProofTrustsOnlyFramesWhoseChecksumsHold)
     EXPECT_FALSE(order.outOfOrder());
     order.note(span(frame(1)));
     EXPECT_TRUE(order.outOfOrder());
+}
+
+// A stream trimmed at its start without being encoded again (as `ffmpeg -ss 5 -c copy` trims)
+// keeps STREAMINFO's count and its frames' numbers. It is stated, read and reached by seeks at the
+// frames it holds, as ffmpeg decodes it, whether its end proves the count or a decode counts it;
+// libFLAC reads it by its frames' numbers, reading ahead too, without handing over.
+TEST(FlacDecodedStream, AStreamTrimmedAtItsStartIsStatedAtWhatItHolds)
+{
+    test::TempDir dir;
+    const QString intact = dir.file(QStringLiteral("intact.flac"));
+    constexpr int64_t frames = 1000000; // long enough for reading ahead to start
+    makeFlac(intact, frames, 2, 16);
+    const QByteArray whole = test::readAll(intact);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GT(starts.size(), 10u);
+    constexpr int64_t held = frames - 10 * 4608; // ten frames of 4,608 dropped
+    const QString trimmed = dir.file(QStringLiteral("trimmed.flac")), cut = dir.file(QStringLiteral("cut.flac"));
+    test::writeFile(trimmed, whole.left(starts[0]) + whole.mid(starts[10]));
+    test::writeFile(cut, whole.left(starts[0]) + whole.mid(starts[10]).chopped(3000));
+    // As the command line trims, its other blocks (a seek table) left out.
+    const QString copied = dir.file(QStringLiteral("copied.flac"));
+    test::runChecked("ffmpeg", {"-v", "error", "-ss", "5", "-i", intact, "-c", "copy", copied});
+
+    for (const QString &path : {trimmed, cut, copied}) {
+        SCOPED_TRACE(path.toStdString());
+        // Left-justified, as the reader's integers are.
+        const QByteArray raw = test::runCheckedBytes("ffmpeg", {"-v", "error", "-i", path, "-f", "s32le", "-"});
+        std::vector<int32_t> oracle(size_t(raw.size() / 4));
+        std::memcpy(oracle.data(), raw.constData(), oracle.size() * 4);
+        const int64_t length = int64_t(oracle.size()) / 2;
+        if (path == trimmed) {
+            ASSERT_EQ(length, held);
+        }
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+            AudioFileReader reader(path, {}, use);
+            EXPECT_EQ(reader.length(), length);
+            const auto readOn = [&reader](int64_t most) {
+                std::vector<int32_t> all, block(8192 * 2);
+                for (int64_t n = 1; n > 0 && int64_t(all.size()) < most * 2;) {
+                    n = reader.readInt32Interleaved(block.data(), 8192);
+                    all.insert(all.end(), block.begin(), block.begin() + n * 2);
+                }
+                return all;
+            };
+            EXPECT_TRUE(readOn(frames) == oracle);
+            // Seeks within the first frame and across its end, backwards, far on and near the end.
+            for (const int64_t at : {int64_t(1), int64_t(4607), int64_t(4610), length / 2, int64_t(3000), length - 3}) {
+                SCOPED_TRACE(at);
+                reader.seek(at);
+                const std::vector<int32_t> some = readOn(5000);
+                ASSERT_EQ(int64_t(some.size()), std::min<int64_t>(8192, length - at) * 2);
+                EXPECT_TRUE(std::equal(some.begin(), some.end(), oracle.begin() + at * 2));
+            }
+        }
+    }
+
+    const FileHandle file = FileHandle::openOutside(trimmed);
+    const int64_t firstSample = flaclength::prove(file, 0, file.size()).firstSample;
+    ASSERT_EQ(firstSample, 10 * 4608);
+    Native native(trimmed, firstSample);
+    ASSERT_TRUE(native.stream);
+    const QByteArray all = readRest<int32_t>(*native.stream, SampleSink::Layout::int32Interleaved, 8192);
+    EXPECT_EQ(all.size(), held * 2 * 4);
+    native.stream->seek(held / 3);
+    const QByteArray rest = readRest<int32_t>(*native.stream, SampleSink::Layout::int32Interleaved, 8192);
+    EXPECT_TRUE(rest == all.mid(held / 3 * 8));
+    EXPECT_EQ(native.handovers, 0);
 }
 
 // The length proof's search of a file's end leaves glibc mapping large blocks apart from the heap
