@@ -278,6 +278,28 @@ TEST(FlacDecodedStream, SeeksAndReadingAheadDeliverTheFramesFfmpegDelivers)
     EXPECT_EQ(damaged.handovers, 1);
 }
 
+// Damage in the frame where a segment read ahead begins: the worker fails there, and so does
+// the reader's own seek to that frame; from there FFmpeg reads on.
+TEST(FlacDecodedStream, DamageWhereASegmentReadAheadBeginsIsReadOnByFfmpeg)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("long.wav")), path = dir.file(QStringLiteral("long.flac"));
+    makeFlac(wav, 1500000, 2, 16);
+    test::runChecked("flac", {"-s", "-f", wav, "-o", path}); // frames of 4,096
+    QByteArray bytes = test::readAll(path);
+    const std::vector<qsizetype> starts = frameStarts(bytes);
+    ASSERT_GT(starts.size(), 97u);
+    // Read in blocks of 8,192, reading ahead starts at frame 262,144 (when it starts at all), in
+    // segments of 131,072: the second begins with frame 96.
+    for (qsizetype i = starts[96] + 20; i < starts[96] + 60; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5a);
+    test::writeFile(path, bytes);
+    Native damaged(path);
+    ASSERT_TRUE(damaged.stream);
+    EXPECT_TRUE(readRest<float>(*damaged.stream, SampleSink::Layout::floatInterleaved, 8192)
+                == readRest<float>(*ffmpegStream(damaged.file), SampleSink::Layout::floatInterleaved, 8192));
+}
+
 // Tags, padding or junk after the last frame leave the header's length proven: the file opens
 // on libFLAC at once, without a decode to count it, and delivers what its clean twin delivers.
 TEST(FlacDecodedStream, BytesAfterTheLastFrameLeaveTheLengthProven)
