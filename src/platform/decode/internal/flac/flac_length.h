@@ -27,8 +27,8 @@ namespace tampod::flaclength {
 // outOfOrder: of a proven count, whether whole frames found at a few places through the stream go
 // back in their numbering, as where a second file of the same length was joined on.
 // Reads from the end a piece at a time, back only as far as the last whole frame, up to the room
-// allowed for trailing bytes, and a little at each of those places; nothing it reads depends on
-// the frame size STREAMINFO states. Throws only when reading fails.
+// allowed for trailing bytes, the first frame's header, and a little at each of those places;
+// nothing it reads depends on the frame size STREAMINFO states. Throws only when reading fails.
 // tagged: where the tags at the file's end (ID3v1, APE) begin as their sizes state; the bytes from
 // there on are searched only where no frame ends before them.
 struct Proof {
