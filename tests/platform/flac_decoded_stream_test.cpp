@@ -16,7 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <variant>
 
@@ -44,9 +50,10 @@ std::unique_ptr<DecodedStream> ffmpegStream(const FileHandle &file)
     return openFfmpegStream(file, ffmpeg::probeInputFormat(file), {});
 }
 
-// libFLAC's stream of a file, counting how often it hands over to FFmpeg.
+// libFLAC's stream of a file, counting how often it hands over to FFmpeg; firstSample: the
+// number of its first frame.
 struct Native {
-    explicit Native(const QString &path) : file(FileHandle::openOutside(path))
+    explicit Native(const QString &path, int64_t firstSample = 0) : file(FileHandle::openOutside(path))
     {
         const auto described = ffmpegStream(file);
         stream = openFlacStream(file, ffmpeg::id3v2Length(file, 0), described->format(), described->knownLength().value_or(0),
@@ -54,7 +61,7 @@ struct Native {
                                     ++handovers;
                                     return ffmpegStream(file);
                                 },
-                                {});
+                                {}, std::nullopt, firstSample);
     }
     FileHandle file;
     int handovers = 0;
@@ -269,6 +276,28 @@ TEST(FlacDecodedStream, SeeksAndReadingAheadDeliverTheFramesFfmpegDelivers)
     ASSERT_TRUE(damaged.stream);
     EXPECT_TRUE(outcome(*damaged.stream) == outcome(*ffmpegStream(damaged.file)));
     EXPECT_EQ(damaged.handovers, 1);
+}
+
+// Damage in the frame where a segment read ahead begins: the worker fails there, and so does
+// the reader's own seek to that frame; from there FFmpeg reads on.
+TEST(FlacDecodedStream, DamageWhereASegmentReadAheadBeginsIsReadOnByFfmpeg)
+{
+    test::TempDir dir;
+    const QString wav = dir.file(QStringLiteral("long.wav")), path = dir.file(QStringLiteral("long.flac"));
+    makeFlac(wav, 1500000, 2, 16);
+    test::runChecked("flac", {"-s", "-f", wav, "-o", path}); // frames of 4,096
+    QByteArray bytes = test::readAll(path);
+    const std::vector<qsizetype> starts = frameStarts(bytes);
+    ASSERT_GT(starts.size(), 97u);
+    // Read in blocks of 8,192, reading ahead starts at frame 262,144 (when it starts at all), in
+    // segments of 131,072: the second begins with frame 96.
+    for (qsizetype i = starts[96] + 20; i < starts[96] + 60; ++i)
+        bytes[i] = char(bytes[i] ^ 0x5a);
+    test::writeFile(path, bytes);
+    Native damaged(path);
+    ASSERT_TRUE(damaged.stream);
+    EXPECT_TRUE(readRest<float>(*damaged.stream, SampleSink::Layout::floatInterleaved, 8192)
+                == readRest<float>(*ffmpegStream(damaged.file), SampleSink::Layout::floatInterleaved, 8192));
 }
 
 // Tags, padding or junk after the last frame leave the header's length proven: the file opens
@@ -786,4 +815,108 @@ TEST(FlacDecodedStream, TheLengthProofTrustsOnlyFramesWhoseChecksumsHold)
     EXPECT_FALSE(order.outOfOrder());
     order.note(span(frame(1)));
     EXPECT_TRUE(order.outOfOrder());
+}
+
+// A stream trimmed at its start without being encoded again (as `ffmpeg -ss 5 -c copy` trims)
+// keeps STREAMINFO's count and its frames' numbers. It is stated, read and reached by seeks at the
+// frames it holds, as ffmpeg decodes it, whether its end proves the count or a decode counts it;
+// libFLAC reads it by its frames' numbers, reading ahead too, without handing over.
+TEST(FlacDecodedStream, AStreamTrimmedAtItsStartIsStatedAtWhatItHolds)
+{
+    test::TempDir dir;
+    const QString intact = dir.file(QStringLiteral("intact.flac"));
+    constexpr int64_t frames = 1000000; // long enough for reading ahead to start
+    makeFlac(intact, frames, 2, 16);
+    const QByteArray whole = test::readAll(intact);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GT(starts.size(), 10u);
+    constexpr int64_t held = frames - 10 * 4608; // ten frames of 4,608 dropped
+    const QString trimmed = dir.file(QStringLiteral("trimmed.flac")), cut = dir.file(QStringLiteral("cut.flac"));
+    test::writeFile(trimmed, whole.left(starts[0]) + whole.mid(starts[10]));
+    test::writeFile(cut, whole.left(starts[0]) + whole.mid(starts[10]).chopped(3000));
+    // As the command line trims, its other blocks (a seek table) left out.
+    const QString copied = dir.file(QStringLiteral("copied.flac"));
+    test::runChecked("ffmpeg", {"-v", "error", "-ss", "5", "-i", intact, "-c", "copy", copied});
+
+    for (const QString &path : {trimmed, cut, copied}) {
+        SCOPED_TRACE(path.toStdString());
+        // Left-justified, as the reader's integers are.
+        const QByteArray raw = test::runCheckedBytes("ffmpeg", {"-v", "error", "-i", path, "-f", "s32le", "-"});
+        std::vector<int32_t> oracle(size_t(raw.size() / 4));
+        std::memcpy(oracle.data(), raw.constData(), oracle.size() * 4);
+        const int64_t length = int64_t(oracle.size()) / 2;
+        if (path == trimmed) {
+            ASSERT_EQ(length, held);
+        }
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+            AudioFileReader reader(path, {}, use);
+            EXPECT_EQ(reader.length(), length);
+            const auto readOn = [&reader](int64_t most) {
+                std::vector<int32_t> all, block(8192 * 2);
+                for (int64_t n = 1; n > 0 && int64_t(all.size()) < most * 2;) {
+                    n = reader.readInt32Interleaved(block.data(), 8192);
+                    all.insert(all.end(), block.begin(), block.begin() + n * 2);
+                }
+                return all;
+            };
+            EXPECT_TRUE(readOn(frames) == oracle);
+            // Seeks within the first frame and across its end, backwards, far on and near the end.
+            for (const int64_t at : {int64_t(1), int64_t(4607), int64_t(4610), length / 2, int64_t(3000), length - 3}) {
+                SCOPED_TRACE(at);
+                reader.seek(at);
+                const std::vector<int32_t> some = readOn(5000);
+                ASSERT_EQ(int64_t(some.size()), std::min<int64_t>(8192, length - at) * 2);
+                EXPECT_TRUE(std::equal(some.begin(), some.end(), oracle.begin() + at * 2));
+            }
+        }
+    }
+
+    const FileHandle file = FileHandle::openOutside(trimmed);
+    const int64_t firstSample = flaclength::prove(file, 0, file.size()).firstSample;
+    ASSERT_EQ(firstSample, 10 * 4608);
+    Native native(trimmed, firstSample);
+    ASSERT_TRUE(native.stream);
+    const QByteArray all = readRest<int32_t>(*native.stream, SampleSink::Layout::int32Interleaved, 8192);
+    EXPECT_EQ(all.size(), held * 2 * 4);
+    native.stream->seek(held / 3);
+    const QByteArray rest = readRest<int32_t>(*native.stream, SampleSink::Layout::int32Interleaved, 8192);
+    EXPECT_TRUE(rest == all.mid(held / 3 * 8));
+    EXPECT_EQ(native.handovers, 0);
+}
+
+// The length proof's search of a file's end leaves glibc mapping large blocks apart from the heap
+// as before: were the free of its room to raise the size from which glibc maps blocks, every
+// later block below it would come from the heap, which keeps what it once held, and a batch of
+// exports would end far larger than it began. In a fresh process, as the first proof there.
+TEST(FlacDecodedStream, TheLengthProofLeavesWhereTheHeapMapsBlocksAsItWas)
+{
+#ifdef __GLIBC__
+    test::TempDir dir;
+    const QString path = dir.file(QStringLiteral("minute.flac"));
+    makeFlac(path, 44100 * 60, 2, 16); // several MB, which the search's room spans
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // Through pointers the compiler cannot see through, so the pair is not left out.
+            static void *(*volatile allocate)(size_t) = std::malloc;
+            static void (*volatile release)(void *) = std::free;
+            const auto mapped = [](size_t bytes) {
+                const size_t before = mallinfo2().hblks;
+                void *block = allocate(bytes);
+                const bool apart = mallinfo2().hblks > before;
+                release(block);
+                return apart;
+            };
+            if (!mapped(size_t(512) << 10))
+                std::exit(2); // the process mapped blocks this large before the proof
+            const FileHandle file = FileHandle::openOutside(path);
+            if (!flaclength::prove(file, 0, file.size()).total)
+                std::exit(3);
+            std::exit(mapped(size_t(2) << 20) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+#else
+    GTEST_SKIP() << "glibc's own allocator only";
+#endif
 }

@@ -64,9 +64,11 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
     std::unique_ptr<DecodedStream> fast;
     if (stream->format().codec == AudioCodecKind::flac) {
         const int64_t start = ffmpeg::id3v2Length(file, 0);
-        // The proof made as the header was read: libFLAC's seeks see the stream up to its last frame.
-        const int64_t audioEnd = flacProof(file, start).audioEnd;
-        fast = openFlacStream(file, start, stream->format(), *length, ffmpegAgain, token, audioEnd);
+        // The proof made as the header was read: libFLAC's seeks see the stream up to its last
+        // frame, and find the frames by their numbers.
+        const flaclength::Proof proof = flacProof(file, start);
+        fast = openFlacStream(file, start, stream->format(), *length, ffmpegAgain, token, proof.audioEnd,
+                              proof.firstSample);
     } else {
         fast = openSndfileStream(file, stream->format(), *length, token);
     }

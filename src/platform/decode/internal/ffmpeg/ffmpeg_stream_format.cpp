@@ -182,11 +182,14 @@ StreamDescription describeStream(const AVFormatContext &demuxer, int streamIndex
     } else if (container == u"aac" || container == u"ac3" || container == u"eac3") {
         d.exactLength = walkedLength(format.codec, container, file, fileSize, rate, channels, audioEnd.walk);
     } else if (format.codec == AudioCodecKind::flac && container == u"flac") {
-        // A FLAC header's count holds only where the last frame ends on it.
+        // A FLAC header's count holds only where the last frame ends on it; the stream holds it
+        // from its first frame's number on.
         const int64_t start = id3v2Length(file, 0);
-        if (stated
-            && LengthCache::shared().flacProof(file, start, trailingtags::audioEnd(file, start, fileSize)).total == stated)
-            d.exactLength = stated;
+        const flaclength::Proof proof =
+            stated ? LengthCache::shared().flacProof(file, start, trailingtags::audioEnd(file, start, fileSize))
+                   : flaclength::Proof{};
+        if (proof.total && *proof.total + proof.firstSample == stated)
+            d.exactLength = proof.total;
     } else if ((container == u"mov"
                    && (pcm || format.codec == AudioCodecKind::aac
                        || format.codec == AudioCodecKind::alac))) {

@@ -87,14 +87,15 @@ class FlacStream final : public DecodedStream {
 public:
     // Without a fallback the stream throws at the first damage: a read-ahead worker's stream.
     FlacStream(int fd, int64_t start, int64_t size, const AudioFileFormat &format, int64_t length,
-               FallbackStream fallback, CancellationToken token)
-        : fd_(fd), start_(start), size_(size), format_(format), length_(length),
+               int64_t firstSample, FallbackStream fallback, CancellationToken token)
+        : fd_(fd), start_(start), size_(size), format_(format), length_(length), firstSample_(firstSample),
           scale_(1.0f / float(int64_t{1} << (format.bitsPerChannel - 1))),
           shift_(32 - format.bitsPerChannel), openFallback_(std::move(fallback)), token_(std::move(token))
     {
     }
 
-    // Whether libFLAC reads the stream FFmpeg described: same rate, channels, bits and length.
+    // Whether libFLAC reads the stream FFmpeg described: same rate, channels, bits and length
+    // (from the first frame's number on).
     bool open()
     {
         decoder_.reset(FLAC__stream_decoder_new());
@@ -107,7 +108,8 @@ public:
             || !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || damaged_ || !info_)
             return false;
         return int(info_->channels) == format_.channels && double(info_->sample_rate) == format_.sampleRate
-               && int(info_->bits_per_sample) == format_.bitsPerChannel && int64_t(info_->total_samples) == length_;
+               && int(info_->bits_per_sample) == format_.bitsPerChannel
+               && int64_t(info_->total_samples) == firstSample_ + length_;
     }
 
     const AudioFileFormat &format() const override { return format_; }
@@ -152,6 +154,8 @@ public:
         int64_t done = takePending(sink, frames);
         if (done < frames && (readAhead_ || startReadAhead()))
             done += readAhead(sink.at(done), frames - done);
+        if (fallback_) // libFLAC could not go on where the segments stopped
+            return done + fallback_->read(sink.at(done), maxFrames - done);
         while (done < frames) {
             token_.throwIfCancelled();
             sink_ = &sink;
@@ -183,7 +187,7 @@ private:
         }
         seekTarget_ = target;
         framesWritten_ = 0;
-        const bool found = FLAC__stream_decoder_seek_absolute(decoder_.get(), FLAC__uint64(target));
+        const bool found = FLAC__stream_decoder_seek_absolute(decoder_.get(), FLAC__uint64(firstSample_ + target));
         seekTarget_.reset();
         if (!found || damaged_ || pendingFrames_ == 0) {
             handOver();
@@ -207,10 +211,12 @@ private:
         const int64_t size = size_;
         const AudioFileFormat format = format_;
         const int64_t length = length_;
+        const int64_t firstSample = firstSample_;
         const CancellationToken token = token_;
         readAhead_ = ReadAhead::start(
             [=]() -> std::unique_ptr<DecodedStream> {
-                auto stream = std::make_unique<FlacStream>(fd, start, size, format, length, FallbackStream{}, token);
+                auto stream = std::make_unique<FlacStream>(fd, start, size, format, length, firstSample,
+                                                           FallbackStream{}, token);
                 if (!stream->open())
                     return nullptr;
                 return stream;
@@ -290,7 +296,7 @@ private:
     {
         const FLAC__FrameHeader &header = frame->header;
         const int64_t first = int64_t(header.number.sample_number);
-        const int64_t expected = seekTarget_ ? *seekTarget_ : position_ + sinkDelivered_;
+        const int64_t expected = firstSample_ + (seekTarget_ ? *seekTarget_ : position_ + sinkDelivered_);
         // Where frames are missing, libFLAC hands over silence in their place, and in place of
         // the whole frame that follows them too, all at once: from the second of those frames on
         // FFmpeg decodes, which keeps that frame's audio.
@@ -384,6 +390,7 @@ private:
     const int64_t size_; // of the stream, to the end of its last frame where that is known
     const AudioFileFormat format_;
     const int64_t length_;
+    const int64_t firstSample_; // the number of the stream's first frame, which is delivered as frame 0
     const float scale_;
     const int shift_;
     const FallbackStream openFallback_;
@@ -423,13 +430,14 @@ private:
 
 std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
-                                              CancellationToken token, std::optional<int64_t> end)
+                                              CancellationToken token, std::optional<int64_t> end,
+                                              int64_t firstSample)
 {
     const int64_t streamEnd = std::min<int64_t>(end.value_or(file.size()), file.size());
     if (format.codec != AudioCodecKind::flac || format.container != u"flac" || format.bitsPerChannel < 4
-        || format.bitsPerChannel > 32 || length <= 0 || start < 0 || start >= streamEnd)
+        || format.bitsPerChannel > 32 || length <= 0 || firstSample < 0 || start < 0 || start >= streamEnd)
         return nullptr;
-    auto stream = std::make_unique<FlacStream>(file.fd(), start, streamEnd - start, format, length,
+    auto stream = std::make_unique<FlacStream>(file.fd(), start, streamEnd - start, format, length, firstSample,
                                                std::move(fallback), std::move(token));
     if (!stream->open())
         return nullptr;

@@ -18,9 +18,12 @@ using FallbackStream = std::function<std::unique_ptr<DecodedStream>(Cancellation
 // and length are what FFmpeg found; null when STREAMINFO says otherwise. At the first sign of damage (a lost sync, a bad CRC, a frame out of order or
 // missing, an early end) the rest of the work goes to fallback, so damaged files end and fail as
 // FFmpeg decides. end: where the last frame ends, where known (tags or junk after it); libFLAC,
-// whose seeks bisect the stream, sees nothing past it.
+// whose seeks bisect the stream, sees nothing past it. firstSample: the number of the stream's
+// first frame, which is frame 0 of the stream delivered (a stream trimmed at its start keeps its
+// frames' numbers and STREAMINFO's count: length is that count less firstSample).
 std::unique_ptr<DecodedStream> openFlacStream(const FileHandle &file, int64_t start, const AudioFileFormat &format,
                                               int64_t length, FallbackStream fallback,
-                                              CancellationToken token, std::optional<int64_t> end = std::nullopt);
+                                              CancellationToken token, std::optional<int64_t> end = std::nullopt,
+                                              int64_t firstSample = 0);
 
 } // namespace tampod

@@ -8,9 +8,12 @@
 
 #include <QByteArray>
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -215,6 +218,30 @@ struct LastFrame {
     int64_t end = 0;       // in the file
 };
 
+// The room the search reads into, mapped apart from the heap: its pages are backed only as they
+// are read into, and all are given back at its end. malloc maps a block this large too, but its
+// free raises glibc's threshold for mapping blocks to that size for the rest of the process:
+// every later block below it (an encoder's, a decoder's) would come from the heap, which keeps
+// what it once held.
+class Room {
+public:
+    explicit Room(size_t bytes) : bytes_(bytes)
+    {
+        void *mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        data_ = static_cast<uint8_t *>(mapped);
+    }
+    ~Room() { munmap(data_, bytes_); }
+    Room(const Room &) = delete;
+    Room &operator=(const Room &) = delete;
+    uint8_t *get() const { return data_; }
+
+private:
+    size_t bytes_;
+    uint8_t *data_;
+};
+
 uint16_t storedCrc(const uint8_t *end)
 {
     return uint16_t(end[-2] << 8 | end[-1]);
@@ -228,8 +255,7 @@ std::optional<LastFrame> lastFrameBefore(const FileHandle &file, const StreamInf
     const int64_t widest = std::min(lastFrameRoomBytes + trailingBytes, end - start - streamInfoEnd);
     if (widest < 8)
         return std::nullopt;
-    // Pages never touched are never backed, so the room costs only what is read into it.
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[size_t(widest)]);
+    const Room buffer{size_t(widest)};
     const uint8_t *const bufferEnd = buffer.get() + widest;
     int tried = 0;
     for (int64_t searched = 0; searched < widest;) {
@@ -316,12 +342,23 @@ std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &s
     return std::nullopt;
 }
 
+// The number of the stream's first frame, at first, where its header holds there and numbers it
+// no later than the last frame; else 0. A stream trimmed at its start without being encoded again
+// keeps the numbers its frames had, and its header the count of the whole.
+int64_t firstFrameNumber(const FileHandle &file, const StreamInfo &stream, int64_t first, const LastFrame &last)
+{
+    const QByteArray bytes = file.preadUpTo(first, 16);
+    const auto *h = reinterpret_cast<const uint8_t *>(bytes.constData());
+    const auto frame = frameHeader(h, h + bytes.size(), stream);
+    return frame && frame->firstSample <= last.firstSample ? frame->firstSample : 0;
+}
+
 // Whether frames at a few places through the stream go back in their numbering before the last
 // frame, which begins at last. The first header at each place tells where to look; only frames
 // that seem to go back are read whole, so a header holding by chance refuses nothing.
-bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, int64_t start, int64_t audioEnd, int64_t last)
+bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first, int64_t audioEnd,
+                      int64_t last)
 {
-    const auto first = firstFrameAt(file, start);
     if (!first || *first >= audioEnd)
         return false;
     const int64_t span = audioEnd - *first;
@@ -374,9 +411,11 @@ std::optional<LastFrame> provenLastFrame(const FileHandle &file, const StreamInf
 std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged)
 {
     const std::optional<StreamInfo> stream = streamInfo(file, start);
-    if (!stream || !provenLastFrame(file, *stream, start, tagged))
+    const std::optional<LastFrame> last = stream ? provenLastFrame(file, *stream, start, tagged) : std::nullopt;
+    if (!last)
         return std::nullopt;
-    return stream->total;
+    const std::optional<int64_t> first = firstFrameAt(file, start);
+    return stream->total - (first ? firstFrameNumber(file, *stream, *first, *last) : 0);
 }
 
 Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
@@ -389,11 +428,13 @@ Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
     const std::optional<LastFrame> last = provenLastFrame(file, *stream, start, tagged);
     if (!last)
         return proof;
-    proof.total = stream->total;
+    const std::optional<int64_t> first = firstFrameAt(file, start);
+    proof.firstSample = first ? firstFrameNumber(file, *stream, *first, *last) : 0;
+    proof.total = stream->total - proof.firstSample;
     proof.audioEnd = last->end;
     // A second file of the same length joined on ends where the first should: its frames begin
     // again from the first number.
-    proof.outOfOrder = probesOutOfOrder(file, *stream, start, last->end, last->firstSample);
+    proof.outOfOrder = probesOutOfOrder(file, *stream, first, last->end, last->firstSample);
     return proof;
 }
 

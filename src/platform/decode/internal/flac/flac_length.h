@@ -14,27 +14,31 @@ namespace tampod::flaclength {
 
 // What the end of a FLAC stream and a few frames inside it tell of the stream whose "fLaC" mark
 // is at start, without reading it whole.
-// total: the sample count STREAMINFO states, where the file bears it out: its last frame (the
-// whole frame nearest the end, before whatever tags, padding or junk follow it) decodes with both
-// checksums holding and ends exactly at that count. nullopt where the count is absent, or the file
-// is cut short, overstates its length or ends in more than that allows: only a decode knows the
-// length then.
+// total: the frames the stream holds, where the file bears out the sample count STREAMINFO states:
+// its last frame (the whole frame nearest the end, before whatever tags, padding or junk follow
+// it) decodes with both checksums holding and ends exactly at that count. It is that count less
+// firstSample, the number of the stream's first frame where its header holds: a stream trimmed at
+// its start without being encoded again keeps the numbers its frames had and the count of the
+// whole, and a decode delivers its frames from the first. nullopt where the count is absent, or
+// the file is cut short, overstates its length or ends in more than that allows: only a decode
+// knows the length then.
 // audioEnd: where that last frame ends (the file's end where the count is not proven): a decoder
 // that seeks by bisection sees nothing after it.
 // outOfOrder: of a proven count, whether whole frames found at a few places through the stream go
 // back in their numbering, as where a second file of the same length was joined on.
 // Reads from the end a piece at a time, back only as far as the last whole frame, up to the room
-// allowed for trailing bytes, and a little at each of those places; nothing it reads depends on
-// the frame size STREAMINFO states. Throws only when reading fails.
+// allowed for trailing bytes, the first frame's header, and a little at each of those places;
+// nothing it reads depends on the frame size STREAMINFO states. Throws only when reading fails.
 // tagged: where the tags at the file's end (ID3v1, APE) begin as their sizes state; the bytes from
 // there on are searched only where no frame ends before them.
 struct Proof {
     std::optional<int64_t> total;
+    int64_t firstSample = 0;
     int64_t audioEnd = 0;
     bool outOfOrder = false;
 };
 Proof prove(const FileHandle &file, int64_t start, int64_t tagged);
-// prove's total alone, from the end alone.
+// prove's total alone, from the end and the first frame's header alone.
 std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tagged);
 
 // Of a FLAC stream whose STREAMINFO block is streamInfo (as a decoder's extradata holds it, with
