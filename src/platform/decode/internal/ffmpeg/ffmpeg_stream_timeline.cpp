@@ -80,7 +80,7 @@ bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t preroll)
 }
 
 // Reads the packets from a restart on, each one frame of the timeline after the frames lost
-// before it, and notes the restarts among them, until one is noted past target or the stream
+// before it, and notes the restarts among them, until one begins past target or the stream
 // ends. The demuxer is left wherever the walk stopped.
 void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t target)
 {
@@ -91,7 +91,7 @@ void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t target)
     bool first = true;
     Layer3Timeline::Run run;
     int64_t whole = from.whole;
-    for (int64_t at = from.position; timeline_->last()->position <= target;) {
+    for (int64_t at = from.position; at <= target;) {
         token_.throwIfCancelled();
         const int status = readPacket();
         checkReads(decodingText());

@@ -30,29 +30,32 @@ Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes, Ru
     return {lost * samplesPerFrame_, false};
 }
 
+void Layer3Timeline::note(Restart restart)
+{
+    restarts_.note(restart);
+    if (!last_ || restart.position > last_->position)
+        last_ = restart;
+}
+
 std::optional<Layer3Timeline::Restart> Layer3Timeline::restartFor(int64_t target, int64_t preroll) const
 {
     const std::vector<Restart> &restarts = restarts_.entries();
     const auto after = restarts_.after(target);
     if (after == restarts.begin())
         return std::nullopt;
-    // The whole frames before target: those before the restart before it, and where the
-    // restart after it is noted, at least those before that one less the samples between.
-    int64_t whole = (after - 1)->whole;
-    if (after != restarts.end())
-        whole = std::max(whole, after->whole - (after->position - target));
+    // The whole frames before target: at least those before the latest restart noted at or
+    // before it, and where one is noted past it, at least those before that one less the
+    // samples between.
+    const Restart &before = last_->position <= target ? *last_ : *(after - 1);
+    const Restart *next = after != restarts.end() ? &*after : last_->position > target ? &*last_ : nullptr;
+    int64_t whole = before.whole;
+    if (next)
+        whole = std::max(whole, next->whole - (next->position - target));
     const auto from = std::upper_bound(restarts.begin(), after, whole - preroll,
                                        [](int64_t at, const Restart &r) { return at < r.whole; });
     if (from == restarts.begin())
         return std::nullopt;
     return *(from - 1);
-}
-
-std::optional<Layer3Timeline::Restart> Layer3Timeline::last() const
-{
-    if (restarts_.entries().empty())
-        return std::nullopt;
-    return restarts_.entries().back();
 }
 
 } // namespace tampod

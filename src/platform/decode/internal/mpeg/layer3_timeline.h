@@ -52,19 +52,21 @@ public:
         int64_t whole = 0;
     };
     // A packet a decode may restart at, passed by a read or a walk that knows its position.
-    void note(Restart restart) { restarts_.note(restart); }
+    void note(Restart restart);
     // The restart a decode for target begins at: the latest with whole frames of at least
     // preroll samples between it and target, so that the decoder is filled there as in a read
     // from the start, though frames were lost between. Where the restarts noted do not tell
     // how many were lost before target, as many as may have been. nullopt where there is none.
     std::optional<Restart> restartFor(int64_t target, int64_t preroll) const;
-    std::optional<Restart> last() const;
+    // The latest noted, kept among the restarts or not.
+    std::optional<Restart> last() const { return last_; }
 
 private:
     int64_t samplesPerFrame_;
     int64_t frames_;
     int64_t frameBytes_;
     SpacedEntries<Restart> restarts_;
+    std::optional<Restart> last_;
 };
 
 } // namespace tampod
