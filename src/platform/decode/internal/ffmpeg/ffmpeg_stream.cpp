@@ -63,8 +63,10 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
     // MP3 files whose timestamps a seek cannot trust (joined, cut) seek by the frames read.
     if (!description_.seekByTimestamp && std::strcmp(inputFormat_->name, "mp3") == 0)
         frameIndex_ = std::make_unique<FramePositionIndex>();
-    if (const auto &info = description_.infoHeader; info && limit_)
+    if (const auto &info = description_.infoHeader; info && limit_) {
         timeline_ = std::make_unique<Layer3Timeline>(info->samplesPerFrame, info->frames, info->frameBytes);
+        keepNoTimestampIndex();
+    }
     // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
     nextFrame();
 }
@@ -117,6 +119,7 @@ void FfmpegStream::openDemuxer()
         fail(status, openingText());
     }
     demuxer_.reset(context);
+    keepNoTimestampIndex();
     checkReads(openingText());
     dataStart_ = avio_tell(context->pb);
     // Saves the tag reader a second open of the same demuxer: both read only the header here.
@@ -163,6 +166,7 @@ void FfmpegStream::openDemuxer()
     owed_ = 0;
     onTimeline_ = false;
     run_ = {};
+    wholeSent_ = 0;
 }
 
 // A decoder of the stream, opened with the given headers in place of the demuxer's.

@@ -101,10 +101,11 @@ private:
     bool endAfterDamage(int status);
 
     // An MP3 stream kept to its Info header's timeline (ffmpeg_stream_timeline.cpp)
+    void keepNoTimestampIndex();
     void placeOnTimeline();
     bool frameOnTimeline();
-    bool seekAlongTimeline(int64_t target, int64_t start);
-    void walkTimeline(Layer3Timeline::Restart from, int64_t start);
+    bool seekAlongTimeline(int64_t target, int64_t preroll);
+    void walkTimeline(Layer3Timeline::Restart from, int64_t target);
 
     // Seeks (ffmpeg_stream_seek.cpp)
     bool seekByPages(int64_t target);
@@ -187,6 +188,8 @@ private:
     int64_t owed_ = 0;
     bool onTimeline_ = false;
     Layer3Timeline::Run run_;
+    // Samples of the packets sent from the stream's start that were one whole frame each.
+    int64_t wholeSent_ = 0;
 };
 
 } // namespace tampod

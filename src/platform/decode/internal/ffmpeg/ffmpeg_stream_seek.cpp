@@ -33,7 +33,7 @@ void FfmpegStream::seek(int64_t target)
         return;
     // The demuxer's timestamps leave out frames lost in junk, which the header's timeline counts.
     if (timeline_ && start > 0) {
-        if (!seekAlongTimeline(target, start))
+        if (!seekAlongTimeline(target, preroll))
             rewindAndSkip(target);
         return;
     }

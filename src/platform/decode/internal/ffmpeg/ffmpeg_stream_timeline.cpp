@@ -4,6 +4,15 @@
 
 namespace tampod {
 
+// A stream on its timeline seeks by the restarts it noted, never by the demuxer's timestamps.
+// The demuxer's index of them would only cost: after a restart its packets' timestamps count
+// afresh from zero, and each is filed among those of the whole stream before it, moving them.
+void FfmpegStream::keepNoTimestampIndex()
+{
+    if (timeline_)
+        demuxer_->max_index_size = 0;
+}
+
 // A packet about to be sent: silence for what the packet before it holds on the timeline and
 // no frame delivered, then for frames lost where it is no whole frame. Where the
 // decoder delivers whole frames, the packet is owed one, and where the position is known and
@@ -12,13 +21,15 @@ void FfmpegStream::placeOnTimeline()
 {
     const Layer3Timeline::Packet packet = timeline_->packet({packet_->data, size_t(std::max(packet_->size, 0))}, run_);
     silence_ += std::exchange(owed_, 0) + packet.lost;
+    const int64_t wholeBefore = wholeSent_;
+    wholeSent_ += packet.whole ? timeline_->samplesPerFrame() : 0;
     // The demuxer marks the packets whose samples the decoder trims (an encoder's delay, the
     // padding at the end): those deliver what the decoder makes of them.
     if (!onTimeline_ || FramePositionIndex::trims(*packet_))
         return;
     owed_ = timeline_->samplesPerFrame();
     if (packet.whole && positionExact_ && packet_->pos >= 0)
-        timeline_->note({packet_->pos, filePosition_ + silence_});
+        timeline_->note({packet_->pos, filePosition_ + silence_, wholeBefore});
 }
 
 // A frame decoded: one the packet owes is delivered where it is one frame of the stream; any
@@ -36,10 +47,10 @@ bool FfmpegStream::frameOnTimeline()
     return false;
 }
 
-// The packets from the latest restart noted are walked, not decoded, as far as start (noting
-// the restarts they pass), and the decode restarts at the latest one before start: the frames
-// from there to the target fill the decoder as a read from the start fills it.
-bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t start)
+// The packets from the latest restart noted are walked, not decoded, past target (noting the
+// restarts they pass), and the decode restarts preroll before target, in whole frames: the
+// frames from there fill the decoder as a read from the start fills it.
+bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t preroll)
 {
     // The first restart lies past the frames the decoder trims at the start: a read notes it.
     if (!timeline_->last()) {
@@ -52,13 +63,14 @@ bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t start)
     const std::optional<Layer3Timeline::Restart> last = timeline_->last();
     if (!last)
         return false;
-    if (last->position < start)
-        walkTimeline(*last, start);
-    const std::optional<Layer3Timeline::Restart> restart = timeline_->restartFor(start);
+    if (last->position <= target)
+        walkTimeline(*last, target);
+    const std::optional<Layer3Timeline::Restart> restart = timeline_->restartFor(target, preroll);
     if (!restart || av_seek_frame(demuxer_.get(), streamIndex_, restart->byte, AVSEEK_FLAG_BYTE) < 0)
         return false;
     restartDecoding();
     restartedByIndex_ = true;
+    wholeSent_ = restart->whole;
     if (!nextFrame() || frame_->pkt_pos != restart->byte || silence_ > 0)
         return false;
     filePosition_ = restart->position;
@@ -68,9 +80,9 @@ bool FfmpegStream::seekAlongTimeline(int64_t target, int64_t start)
 }
 
 // Reads the packets from a restart on, each one frame of the timeline after the frames lost
-// before it, and notes the restarts among them, until one begins past start or the stream
+// before it, and notes the restarts among them, until one begins past target or the stream
 // ends. The demuxer is left wherever the walk stopped.
-void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
+void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t target)
 {
     if (av_seek_frame(demuxer_.get(), streamIndex_, from.byte, AVSEEK_FLAG_BYTE) < 0)
         return;
@@ -78,7 +90,8 @@ void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
     restartedByIndex_ = true;
     bool first = true;
     Layer3Timeline::Run run;
-    for (int64_t at = from.position; at <= start;) {
+    int64_t whole = from.whole;
+    for (int64_t at = from.position; at <= target;) {
         token_.throwIfCancelled();
         const int status = readPacket();
         checkReads(decodingText());
@@ -99,7 +112,8 @@ void FfmpegStream::walkTimeline(Layer3Timeline::Restart from, int64_t start)
         at += first ? 0 : placed.lost;
         first = false;
         if (placed.whole && packet->pos >= 0)
-            timeline_->note({packet->pos, at});
+            timeline_->note({packet->pos, at, whole});
+        whole += placed.whole ? timeline_->samplesPerFrame() : 0;
         at += timeline_->samplesPerFrame();
         av_packet_unref(packet);
     }

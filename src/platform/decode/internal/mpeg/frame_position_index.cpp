@@ -23,17 +23,7 @@ void FramePositionIndex::note(int64_t byte, int64_t position, int64_t samples, i
         breaks_.push_back(position);
         return;
     }
-    if (sinceEntry_++ % stride_ != 0)
-        return;
-    entries_.push_back({byte, position});
-    if (entries_.size() < maximumEntries)
-        return;
-    std::vector<Entry> kept;
-    for (size_t i = 0; i < entries_.size(); i += 2)
-        kept.push_back(entries_[i]);
-    entries_ = std::move(kept);
-    stride_ *= 2;
-    sinceEntry_ = 1;
+    entries_.note({byte, position});
 }
 
 bool FramePositionIndex::trims(const AVPacket &packet)
@@ -61,9 +51,8 @@ std::optional<FramePositionIndex::Entry> FramePositionIndex::restartFor(int64_t 
     // comes after the last frame it trimmed or dropped.
     if (!finished_ || target > noted_)
         return std::nullopt;
-    const auto after = std::upper_bound(entries_.begin(), entries_.end(), target - preroll,
-                                        [](int64_t at, const Entry &e) { return at < e.position; });
-    if (after == entries_.begin())
+    const auto after = entries_.after(target - preroll);
+    if (after == entries_.entries().begin())
         return std::nullopt;
     const Entry entry = *(after - 1);
     if (!breaks_.empty() && breaks_.back() >= entry.position)

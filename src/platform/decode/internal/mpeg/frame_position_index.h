@@ -2,6 +2,8 @@
 
 // Private to the platform module.
 
+#include "platform/decode/internal/mpeg/spaced_entries.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,8 +15,8 @@ namespace tampod {
 
 // Where the frames a read from the start delivered began, in the file and in the stream, noted
 // as the read passes them: a seek then restarts the demuxer at a frame shortly before its
-// target rather than decoding from the start. Bounded in memory: one entry every stride frames,
-// the stride doubled whenever the entries reach their limit.
+// target rather than decoding from the start. Bounded in memory: one entry every eight frames
+// (of MPEG-1) at most, fewer as the entries reach their limit (SpacedEntries).
 class FramePositionIndex {
 public:
     struct Entry {
@@ -48,18 +50,14 @@ public:
     static void keepWhole(AVPacket &packet);
 
     // What the index holds in memory besides itself.
-    size_t memoryBytes() const { return entries_.capacity() * sizeof(Entry) + breaks_.capacity() * sizeof(int64_t); }
+    size_t memoryBytes() const { return entries_.memoryBytes() + breaks_.capacity() * sizeof(int64_t); }
 
 private:
-    static constexpr size_t maximumEntries = 4096;
-
-    std::vector<Entry> entries_;
+    SpacedEntries<Entry> entries_{8 * 1152};
     std::vector<int64_t> breaks_; // positions of frames a restart would not deliver as the read did
     int64_t noted_ = 0;           // position the next noted frame begins at
     bool finished_ = false;
     std::optional<int64_t> nextPts_;
-    int64_t stride_ = 8;
-    int64_t sinceEntry_ = 0;
 };
 
 } // namespace tampod

@@ -8,7 +8,7 @@
 namespace tampod {
 
 Layer3Timeline::Layer3Timeline(int64_t samplesPerFrame, int64_t frames, int64_t frameBytes)
-    : samplesPerFrame_(samplesPerFrame), frameBytes_(std::max<int64_t>(frameBytes, 1)), spacing_(16 * samplesPerFrame)
+    : samplesPerFrame_(samplesPerFrame), frameBytes_(std::max<int64_t>(frameBytes, 1)), restarts_(16 * samplesPerFrame)
 {
     // A frame takes a byte at least.
     frames_ = std::clamp<int64_t>(frames, 1, frameBytes_);
@@ -32,32 +32,30 @@ Layer3Timeline::Packet Layer3Timeline::packet(std::span<const uint8_t> bytes, Ru
 
 void Layer3Timeline::note(Restart restart)
 {
-    if (!restarts_.empty() && restart.position < restarts_.back().position + spacing_)
-        return;
-    restarts_.push_back(restart);
-    if (restarts_.size() < maximumRestarts)
-        return;
-    std::vector<Restart> kept;
-    for (size_t i = 0; i < restarts_.size(); i += 2)
-        kept.push_back(restarts_[i]);
-    restarts_ = std::move(kept);
-    spacing_ *= 2;
+    restarts_.note(restart);
+    if (!last_ || restart.position > last_->position)
+        last_ = restart;
 }
 
-std::optional<Layer3Timeline::Restart> Layer3Timeline::restartFor(int64_t position) const
+std::optional<Layer3Timeline::Restart> Layer3Timeline::restartFor(int64_t target, int64_t preroll) const
 {
-    const auto after = std::upper_bound(restarts_.begin(), restarts_.end(), position,
-                                        [](int64_t at, const Restart &r) { return at < r.position; });
-    if (after == restarts_.begin())
+    const std::vector<Restart> &restarts = restarts_.entries();
+    const auto after = restarts_.after(target);
+    if (after == restarts.begin())
         return std::nullopt;
-    return *(after - 1);
-}
-
-std::optional<Layer3Timeline::Restart> Layer3Timeline::last() const
-{
-    if (restarts_.empty())
+    // The whole frames before target: at least those before the latest restart noted at or
+    // before it, and where one is noted past it, at least those before that one less the
+    // samples between.
+    const Restart &before = last_->position <= target ? *last_ : *(after - 1);
+    const Restart *next = after != restarts.end() ? &*after : last_->position > target ? &*last_ : nullptr;
+    int64_t whole = before.whole;
+    if (next)
+        whole = std::max(whole, next->whole - (next->position - target));
+    const auto from = std::upper_bound(restarts.begin(), after, whole - preroll,
+                                       [](int64_t at, const Restart &r) { return at < r.whole; });
+    if (from == restarts.begin())
         return std::nullopt;
-    return restarts_.back();
+    return *(from - 1);
 }
 
 } // namespace tampod

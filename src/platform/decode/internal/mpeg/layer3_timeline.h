@@ -2,6 +2,8 @@
 
 // Private to the platform module.
 
+#include "platform/decode/internal/mpeg/spaced_entries.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,7 +21,7 @@ namespace tampod {
 // bytes at the header's average frame size: the ones its packets do not count were lost. Where
 // a decode may restart without decoding from the start is noted as reads and walks pass: a
 // packet that is one whole frame and the position its samples begin at. Bounded in memory: one
-// restart every spacing samples, the spacing doubled whenever the restarts reach their limit.
+// restart every 16 frames at most, fewer as the restarts reach their limit (SpacedEntries).
 // thread: the stream's, as the stream that owns it.
 class Layer3Timeline {
 public:
@@ -45,21 +47,26 @@ public:
     struct Restart {
         int64_t byte = 0;     // of a packet that is one whole frame
         int64_t position = 0; // where its samples begin in the stream
+        // The samples of the packets before it, from the stream's start, that were one whole
+        // frame each: the frames that fill the decoder, where lost ones and junk do not.
+        int64_t whole = 0;
     };
     // A packet a decode may restart at, passed by a read or a walk that knows its position.
     void note(Restart restart);
-    // The latest restart at or before position; nullopt where none is noted.
-    std::optional<Restart> restartFor(int64_t position) const;
-    std::optional<Restart> last() const;
+    // The restart a decode for target begins at: the latest with whole frames of at least
+    // preroll samples between it and target, so that the decoder is filled there as in a read
+    // from the start, though frames were lost between. Where the restarts noted do not tell
+    // how many were lost before target, as many as may have been. nullopt where there is none.
+    std::optional<Restart> restartFor(int64_t target, int64_t preroll) const;
+    // The latest noted, kept among the restarts or not.
+    std::optional<Restart> last() const { return last_; }
 
 private:
-    static constexpr size_t maximumRestarts = 4096;
-
     int64_t samplesPerFrame_;
     int64_t frames_;
     int64_t frameBytes_;
-    std::vector<Restart> restarts_;
-    int64_t spacing_;
+    SpacedEntries<Restart> restarts_;
+    std::optional<Restart> last_;
 };
 
 } // namespace tampod
