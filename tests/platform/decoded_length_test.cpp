@@ -15,9 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <functional>
-#include <map>
 #include <span>
 #include <tuple>
 
@@ -1002,61 +1000,6 @@ TEST(DecodedLength, AnMp3SeekJustPastAHoleLongerThanItsPrerollDeliversTheRead)
             EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin() + 2 * target)) << target << (fresh ? " fresh" : "");
         }
     }
-}
-
-namespace {
-
-double threadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-} // namespace
-
-// A long MP3 on its Info header's timeline (a 48 kHz CBR tone's frames repeated to an hour, its
-// header counting them all): a first seek past its middle walks the frames from the start, and
-// the seeks a little further on that follow it, on the same reader, walk only the frames
-// between and cost a small part of it.
-TEST(DecodedLength, SeeksOnALongMp3AfterAFirstOneCostASmallPartOfIt)
-{
-    test::TempDir dir;
-    const QString clean = dir.file("clean.mp3");
-    test::makeTone(clean, 480000, {"-c:a", "libmp3lame", "-b:a", "192k"}, 48000);
-    const QByteArray stream = test::readAll(clean);
-    const qsizetype first = stream.indexOf("Info") - 36, frameBytes = 576;
-    ASSERT_EQ(codedframes::layer3FrameBytes(std::span(reinterpret_cast<const uint8_t *>(stream.constData() + first), 4)),
-              frameBytes);
-    const QByteArray frames = stream.mid(first + frameBytes);
-    ASSERT_EQ(frames.size() % frameBytes, 0);
-    constexpr int repeats = 360;
-    const QString path = dir.file("hour.mp3");
-    {
-        const QByteArray head = withInfoField(withInfoField(stream.left(first + frameBytes), 8,
-                                                            uint32_t(repeats * frames.size() / frameBytes)),
-                                              12, uint32_t(frameBytes + repeats * frames.size()));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(head);
-        for (int i = 0; i < repeats; ++i)
-            ASSERT_EQ(file.write(frames), frames.size());
-    }
-    const std::optional<int64_t> stated = statedByHeader(path);
-    ASSERT_TRUE(stated);
-    const int64_t length = *stated;
-    ASSERT_GT(length, int64_t(48000) * 3590);
-    AudioFileReader reader(path);
-    std::vector<float> block(2 * 4096);
-    std::map<int, double> cost;
-    for (const int percent : {60, 65, 70}) {
-        const double before = threadCpuSeconds();
-        reader.seek(length * percent / 100);
-        ASSERT_EQ(reader.readFloatInterleaved(block.data(), 4096), 4096);
-        cost[percent] = threadCpuSeconds() - before;
-    }
-    EXPECT_LE(cost[65], 0.3 * cost[60]) << cost[60];
-    EXPECT_LE(cost[70], 0.3 * cost[60]) << cost[60];
 }
 
 // An ID3v2 tag whose header states more or fewer bytes than the tag holds: the stream is found
