@@ -11,6 +11,7 @@
 #include "concurrency/task_handle.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -24,14 +25,25 @@ int main(int argc, char **argv)
         std::fputs("usage: batch_to_folder STORE_FOLDER OUTPUT_FOLDER FILE...\n", stderr);
         return 2;
     }
-    const auto store = std::make_shared<TemporaryAudioStore>(QUrl::fromLocalFile(arguments[1]));
+    // Paths are taken as the shell gives them, relative to the current folder or not.
+    const auto absolute = [](const QString &path) { return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()); };
+    const auto failed = [](const std::exception_ptr &error) {
+        std::fputs((errorText(error).toLocal8Bit() + "\n").constData(), stderr);
+        return 1;
+    };
+    std::shared_ptr<TemporaryAudioStore> store;
+    try {
+        store = std::make_shared<TemporaryAudioStore>(absolute(arguments[1]));
+    } catch (...) {
+        return failed(std::current_exception());
+    }
     ExportEnvironment environment;
     environment.store = [store]() -> TemporaryAudioStore & { return *store; };
     QList<AudioTrack> tracks;
     for (const QString &path : arguments.mid(3)) {
         AudioTrack track;
         track.id = QUuid::createUuid();
-        track._url = TrackedFileURL(QUrl::fromLocalFile(path));
+        track._url = TrackedFileURL(absolute(path));
         tracks << track;
     }
     ExportDefaults settings;
@@ -41,23 +53,31 @@ int main(int argc, char **argv)
 
     BatchExportProcessor processor(std::make_shared<AudioFileExporter>(environment));
     int unsaved = 0;
+    std::exception_ptr error;
     bool done = false;
     TaskHandle::start([&](CancellationToken token) -> QCoro::Task<> {
-        auto running = processor.run(
-            tracks, settings, QUrl::fromLocalFile(arguments[2]), SD2PairOutput::stereo,
-            [&](int, const BatchExportItem &item) {
-                if (item.state == BatchExportItem::State::exporting)
-                    return;
-                unsaved += item.state != BatchExportItem::State::saved;
-                std::fputs((RawValue::text(item.state) + ": " + item.name + " " + item.detail + "\n").toLocal8Bit(),
-                           stdout);
-            },
-            token);
-        co_await running;
+        try {
+            auto running = processor.run(
+                tracks, settings, absolute(arguments[2]), SD2PairOutput::stereo,
+                [&](int, const BatchExportItem &item) {
+                    if (item.state == BatchExportItem::State::exporting)
+                        return;
+                    unsaved += item.state != BatchExportItem::State::saved;
+                    std::fputs(
+                        (RawValue::text(item.state) + ": " + item.name + " " + item.detail + "\n").toLocal8Bit(),
+                        stdout);
+                },
+                token);
+            co_await running;
+        } catch (...) {
+            error = std::current_exception();
+        }
         done = true;
         QCoreApplication::exit(0);
     });
     if (!done)
         application.exec();
+    if (error)
+        return failed(error);
     return unsaved == 0 ? 0 : 1;
 }

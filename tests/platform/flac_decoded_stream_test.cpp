@@ -606,6 +606,7 @@ TEST(FlacDecodedStream, AnUnprovenLengthIsCountedOncePerUnchangedFile)
         SCOPED_TRACE(name);
         const QString path = dir.file(QStringLiteral("cut.flac"));
         test::writeFile(path, bytes.chopped(20000));
+        test::waitUntilSettled(path);
         const qint64 before = test::bytesReadSoFar();
         std::vector<int64_t> lengths;
         for (int open = 0; open < 2; ++open)

@@ -4,7 +4,9 @@
 #include "core/error.h"
 #include "core/file_handle.h"
 #include "platform/audio_file_error.h"
+#include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/length_cache.h"
+#include "platform/decode/internal/mpeg/raw_stream_end.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <functional>
 
@@ -56,6 +59,22 @@ private:
     const int64_t frames_;
     std::function<void()> duringCount_;
     std::optional<int64_t> length_;
+};
+
+constexpr int64_t second = 1'000'000'000;
+
+int64_t clockNow()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * second + now.tv_nsec;
+}
+
+// A cache whose clock runs a minute ahead: the files a test has just written are then as far
+// past their file system's step as those a user opens.
+class SettledCache : public LengthCache {
+public:
+    SettledCache() : LengthCache(maximumFiles, maximumBytes, {{}, [] { return clockNow() + 60 * second; }}) {}
 };
 
 LengthCache::Identity identity(int n)
@@ -109,14 +128,14 @@ TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
     const QString path = dir.file("audio");
     test::writeFile(path, QByteArray(1000, 'a'));
     const FileHandle file = FileHandle::openOutside(path);
-    LengthCache cache;
+    SettledCache cache;
     const auto countsAgain = [&](int64_t frames) {
         CountedStream stream(frames);
-        const bool decoded = cache.count(file, LengthCache::identityOf(file), stream, {});
+        const bool decoded = cache.count(file, cache.identityOf(file), stream, {});
         return decoded && stream.passes == 1 && stream.knownLength() == frames;
     };
     const auto count = [&](CountedStream &stream, const CancellationToken &token = {}) {
-        return cache.count(file, LengthCache::identityOf(file), stream, token);
+        return cache.count(file, cache.identityOf(file), stream, token);
     };
     EXPECT_TRUE(countsAgain(500));
     CountedStream second(1);
@@ -141,7 +160,7 @@ TEST(LengthCache, KeepsOnlyCountsOfTheFileAsItStillIs)
     EXPECT_EQ(cache.files(), kept);
     // Opened before a change, a stream neither takes the count of the file as it is now nor
     // leaves its own; a stream that shares nothing (raw PCM) always counts.
-    const auto beforeChange = LengthCache::identityOf(file);
+    const auto beforeChange = cache.identityOf(file);
     setModified(path, 3'000'000);
     EXPECT_TRUE(countsAgain(505));
     CountedStream openedBefore(505);
@@ -166,15 +185,15 @@ TEST(LengthCache, TellsFilesApartByTheirChangeTimeAndNanoseconds)
     const auto nanoseconds = [](const timespec &t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
     struct stat status{};
     ASSERT_EQ(::fstat(file.fd(), &status), 0);
-    const auto before = LengthCache::identityOf(file);
+    SettledCache cache;
+    const auto before = cache.identityOf(file);
     ASSERT_TRUE(before);
     EXPECT_EQ(before->modified, int64_t(1'000'000) * 1'000'000'000 + 250'000'000);
     EXPECT_EQ(before->changed, nanoseconds(status.st_ctim));
 
-    LengthCache cache;
     const auto counts = [&] {
         CountedStream stream(500);
-        return cache.count(file, LengthCache::identityOf(file), stream, {});
+        return cache.count(file, cache.identityOf(file), stream, {});
     };
     EXPECT_TRUE(counts());
     EXPECT_FALSE(counts());
@@ -183,14 +202,14 @@ TEST(LengthCache, TellsFilesApartByTheirChangeTimeAndNanoseconds)
     ASSERT_EQ(::utimensat(AT_FDCWD, name.constData(), later, 0), 0);
     EXPECT_TRUE(counts());
     // The change time alone: the mode changed until the system's clock gives it a new time.
-    const auto unchanged = LengthCache::identityOf(file);
+    const auto unchanged = cache.identityOf(file);
     ASSERT_EQ(::fstat(file.fd(), &status), 0);
     const int64_t changedBefore = nanoseconds(status.st_ctim);
     for (mode_t mode = 0600; nanoseconds(status.st_ctim) == changedBefore; mode ^= 0040) {
         ASSERT_EQ(::fchmod(file.fd(), mode), 0);
         ASSERT_EQ(::fstat(file.fd(), &status), 0);
     }
-    EXPECT_EQ(LengthCache::identityOf(file)->modified, unchanged->modified);
+    EXPECT_EQ(cache.identityOf(file)->modified, unchanged->modified);
     EXPECT_TRUE(counts());
     EXPECT_FALSE(counts());
     // Identities that differ by one nanosecond of either time find nothing of each other.
@@ -202,6 +221,79 @@ TEST(LengthCache, TellsFilesApartByTheirChangeTimeAndNanoseconds)
         EXPECT_EQ(cache.find(other), nullptr);
     }
     EXPECT_EQ(cache.find(id)->frames, 7);
+}
+
+// On a file system that keeps whole seconds (ext4 with small inodes, ext3, FAT), a file
+// rewritten in place at the same size within a second of its last change keeps every field of
+// its identity: until the step such times allow has passed no table takes or keeps anything of
+// the file, then each keeps it again. Where the file system numbers no generations either (FAT,
+// exFAT), a file renamed over another of the same size and times is told apart by its inode.
+TEST(LengthCache, TrustsNoIdentityItsFileSystemsTimesCannotTellFromAChange)
+{
+    test::TempDir dir;
+    const QString flac = dir.file("tone.flac"), mp3 = dir.file("tone.mp3");
+    test::makeTone(flac, 441000, {});
+    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
+    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
+    info[info.indexOf("Info") + 154] ^= 1;
+    test::writeFile(mp3, info);
+    timespec changed{1'700'000'000, 0}; // the second both files last changed in
+    int64_t now = changed.tv_sec * second + second / 2;
+    LengthCache cache(LengthCache::maximumFiles, LengthCache::maximumBytes,
+                      {[&](const FileHandle &file) {
+                           LengthCache::Status status = LengthCache::statusOf(file);
+                           status.fields.st_mtim = status.fields.st_ctim = changed;
+                           status.generation = 0;
+                           return status;
+                       },
+                       [&] { return now; }});
+    const auto count = [&](const FileHandle &file, int64_t frames) {
+        CountedStream stream(frames);
+        cache.count(file, cache.identityOf(file), stream, {});
+        return std::pair(stream.passes, stream.knownLength());
+    };
+    const FileHandle flacFile = FileHandle::openOutside(flac), mp3File = FileHandle::openOutside(mp3);
+    const qint64 flacSize = flacFile.size(), mp3Size = mp3File.size();
+    const auto proof = [&] { return cache.flacProof(flacFile, 0, flacSize).total; };
+    const auto found = [](const rawstream::End &end) {
+        return std::tuple(end.end, end.walk ? end.walk->samples : -1, end.trimmed ? end.trimmed->length : -1);
+    };
+    const auto end = [&] { return found(cache.audioEnd(mp3File, "mp3", 0, mp3Size)); };
+
+    const auto firstProof = proof();
+    const auto firstEnd = end();
+    EXPECT_EQ(count(flacFile, 500).first, 1);
+    for (const QString &path : {flac, mp3}) { // the second half zeros, within the same second
+        const QByteArray bytes = test::readAll(path);
+        const qsizetype half = bytes.size() / 2;
+        FileHandle::open(path, O_WRONLY).writeAll(bytes.left(half) + QByteArray(bytes.size() - half, 0));
+    }
+    EXPECT_EQ(proof(), flaclength::prove(flacFile, 0, flacSize).total);
+    EXPECT_NE(proof(), firstProof);
+    EXPECT_EQ(end(), found(rawstream::audioEnd(mp3File, "mp3", 0, mp3Size)));
+    EXPECT_NE(end(), firstEnd);
+    EXPECT_EQ(count(flacFile, 400), std::pair(1, std::optional<int64_t>(400)));
+    EXPECT_EQ(cache.files(), 0u);
+
+    now += 2 * second;
+    EXPECT_EQ(count(flacFile, 400).first, 1);
+    EXPECT_EQ(count(flacFile, 400).first, 0);
+    const auto kept = proof();
+    const qint64 before = test::bytesReadSoFar();
+    EXPECT_EQ(proof(), kept);
+    EXPECT_LT(test::bytesReadSoFar() - before, flacSize / 100);
+
+    const QString other = dir.file("other.flac");
+    test::writeFile(other, test::readAll(flac));
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(flac).constData()), 0);
+    EXPECT_EQ(count(FileHandle::openOutside(flac), 300), std::pair(1, std::optional<int64_t>(300)));
+
+    // Times kept to the nanosecond are stamped from a clock that moves once a tick.
+    changed.tv_nsec = 123'456'789;
+    now = changed.tv_sec * second + changed.tv_nsec + 100'000;
+    EXPECT_FALSE(cache.identityOf(flacFile));
+    now += second / 10;
+    EXPECT_TRUE(cache.identityOf(flacFile));
 }
 
 // The least recently used counts go first, past the number of files or the bytes held.
@@ -239,6 +331,7 @@ TEST(LengthCache, ASecondReaderOfAnUnchangedFileDoesNotDecodeToCount)
 {
     test::TempDir dir;
     const QString path = joinedMp3(dir, "joined.mp3", 441000);
+    test::waitUntilSettled(path);
     const qint64 size = QFileInfo(path).size();
     const Counted first = lengthOf(path);
     EXPECT_GT(first.bytes, size * 9 / 10);
@@ -267,6 +360,7 @@ TEST(LengthCache, TheWalkThatProvesAnInfoHeaderIsMadeOncePerUnchangedFile)
     QByteArray rewritten = test::readAll(twin);
     rewritten[rewritten.indexOf("Info") + 154] ^= 1; // the tag's CRC
     test::writeFile(path, rewritten);
+    test::waitUntilSettled(path);
     const qint64 size = QFileInfo(path).size();
     const auto lengthOf = [](const QString &file) {
         const qint64 before = test::bytesReadSoFar();
@@ -284,6 +378,7 @@ TEST(LengthCache, TheWalkThatProvesAnInfoHeaderIsMadeOncePerUnchangedFile)
     EXPECT_LT(second.bytes, size / 4); // the probe's and the first frames' bytes
 
     setModified(path, 1'000'000);
+    test::waitUntilSettled(path);
     EXPECT_GT(lengthOf(path).bytes, size * 9 / 10);
     EXPECT_LT(lengthOf(path).bytes, size / 4);
     appendTo(path, test::readAll(path));
@@ -310,6 +405,7 @@ TEST(LengthCache, ATakenCountReadsAndSeeksAsTheReaderThatCounted)
         SCOPED_TRACE(name.toStdString());
         const QString path = dir.file(QString::number(index++) + ".mp3");
         test::writeFile(path, bytes);
+        test::waitUntilSettled(path);
         AudioFileReader counting(path);
         const int64_t length = counting.length();
         counting.seek(0);

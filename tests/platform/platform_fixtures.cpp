@@ -1,5 +1,7 @@
 #include "platform_fixtures.h"
 
+#include "core/file_handle.h"
+#include "platform/decode/internal/length_cache.h"
 #include "platform/encode/audio_file_writer.h"
 
 #include "support/run_program.h"
@@ -233,6 +235,13 @@ qint64 bytesReadSoFar()
         if (line.startsWith("rchar: "))
             return line.mid(7).toLongLong();
     return -1;
+}
+
+void waitUntilSettled(const QString &path)
+{
+    const FileHandle file = FileHandle::openOutside(path);
+    while (!LengthCache::shared().identityOf(file))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 } // namespace tampod::test

@@ -31,6 +31,9 @@ QByteArray bytesOf(const std::vector<T> &samples)
 
 // Bytes this process has read from files so far, as the kernel counts them.
 qint64 bytesReadSoFar();
+// Returns once the readers' length cache trusts what it learns of the file at path: its change
+// time is past its file system's step, as that of a file a user opens long after writing it.
+void waitUntilSettled(const QString &path);
 
 // Tags as taggers append them after the audio: an ID3v1 tag, an APE tag of one item (with or
 // without its header), and the Lyrics3 tag that comes before an ID3v1 tag.

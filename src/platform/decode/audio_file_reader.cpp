@@ -51,7 +51,7 @@ auto readingSource(const QString &operation, Work &&work)
 // The file, its decoded stream at the file's rate, and the conversion to a client rate.
 struct AudioFileReader::Impl {
     Impl(const QString &path, CancellationToken token, bool glance)
-        : token(std::move(token)), file(openAudioFile(path)), opened(LengthCache::identityOf(file)),
+        : token(std::move(token)), file(openAudioFile(path)), opened(LengthCache::shared().identityOf(file)),
           stream(readingSource(openingText(), [&] { return openDecodedStream(file, this->token, glance); })),
           channels(stream->format().channels)
     {

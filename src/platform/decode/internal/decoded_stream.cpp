@@ -126,7 +126,7 @@ std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedS
         outOfOrder = flacProof(file, ffmpeg::id3v2Length(file, 0)).outOfOrder;
     } else {
         try {
-            LengthCache::shared().count(file, LengthCache::identityOf(file), *stream, token);
+            LengthCache::shared().count(file, LengthCache::shared().identityOf(file), *stream, token);
         } catch (const AudioFileError &error) {
             // A decode that fails on the data fails where the length is asked, as it always did;
             // a file that cannot be read fails now.

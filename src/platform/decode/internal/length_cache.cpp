@@ -6,6 +6,8 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 
+#include <time.h>
+
 #include <functional>
 #include <utility>
 
@@ -13,14 +15,52 @@ namespace tampod {
 
 namespace {
 
+constexpr int64_t second = 1'000'000'000;
+
 int64_t nanoseconds(const timespec &time)
 {
-    return int64_t(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    return int64_t(time.tv_sec) * second + time.tv_nsec;
+}
+
+int64_t clockNow()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
+// The coarsest step the file system may keep times in, as far as the times show: one that keeps
+// whole seconds stores no fraction (FAT keeps even seconds), one that keeps hundredths none
+// finer. Both times move at a change, so the finer of the two tells it. Fractions that end in
+// zeros by chance only make a file wait longer before it is trusted.
+int64_t stepOf(const LengthCache::Identity &id)
+{
+    const auto fraction = [](int64_t time) { return (time % second + second) % second; };
+    const int64_t modified = fraction(id.modified), changed = fraction(id.changed);
+    if (modified == 0 && changed == 0)
+        return 2 * second;
+    int64_t step = 1;
+    while (modified % (step * 10) == 0 && changed % (step * 10) == 0)
+        step *= 10;
+    return step;
+}
+
+// How far behind the clock the time the system stamps files with may lag: it moves once a tick.
+int64_t stampLag()
+{
+    static const int64_t lag = [] {
+        timespec resolution{};
+        return ::clock_getres(CLOCK_REALTIME_COARSE, &resolution) == 0 ? nanoseconds(resolution) : second / 100;
+    }();
+    return lag;
 }
 
 } // namespace
 
-LengthCache::LengthCache(size_t files, size_t bytes) : maximumFiles_(files), maximumBytes_(bytes) {}
+LengthCache::LengthCache(size_t files, size_t bytes, Senses senses)
+    : maximumFiles_(files), maximumBytes_(bytes), senses_(std::move(senses))
+{
+}
 
 LengthCache &LengthCache::shared()
 {
@@ -28,16 +68,29 @@ LengthCache &LengthCache::shared()
     return cache;
 }
 
-std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &file)
+LengthCache::Status LengthCache::statusOf(const FileHandle &file)
 {
+    Status status{file.status(), 0};
+    // Not every file system numbers its inodes' generations: those that do not leave it 0.
+    long generation = 0; // room for either width the file systems write
+    if (::ioctl(file.fd(), FS_IOC_GETVERSION, &generation) == 0)
+        status.generation = uint32_t(generation);
+    return status;
+}
+
+std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &file) const
+{
+    // The clock is read before the status: a change after the status is stamped no earlier than
+    // now less the stamp's lag, so where that is a whole step past the change time the status
+    // shows, any later change moves the times.
+    const int64_t now = senses_.now ? senses_.now() : clockNow();
     try {
-        const struct stat status = file.status();
-        // Not every file system numbers its inodes' generations: those that do not leave it 0.
-        long generation = 0; // room for either width the file systems write
-        if (::ioctl(file.fd(), FS_IOC_GETVERSION, &generation) != 0)
-            generation = 0;
-        return Identity{status.st_dev, status.st_ino, uint32_t(generation), int64_t(status.st_size),
-                        nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+        const auto [status, generation] = senses_.status ? senses_.status(file) : statusOf(file);
+        const Identity identity{status.st_dev, status.st_ino, generation, int64_t(status.st_size),
+                                nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+        if (now - identity.changed < stepOf(identity) + stampLag())
+            return std::nullopt;
+        return identity;
     } catch (const SystemError &) {
         return std::nullopt;
     }

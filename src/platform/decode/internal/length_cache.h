@@ -7,10 +7,12 @@
 #include "platform/decode/internal/flac/flac_length.h"
 #include "platform/decode/internal/mpeg/raw_stream_end.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -28,11 +30,14 @@ class FileHandle;
 // count instead of decoding the whole file again. A file is the same while its device, inode
 // (and the inode's generation, where the file system keeps one, so that a file made anew in a
 // freed inode is another), size and change and modification times (to the nanosecond) are, as
-// the descriptor actually read reports them. Beside its count, what a walk of a raw stream's
-// frames proved at open (where the audio ends, the count an MP3's Info header states borne out),
-// so that each open after the first does not walk the frames again; the same of a FLAC stream's
-// end and order (flaclength::prove). Bounded: the least recently
-// used files go first, past a number of files or of bytes held by their seek indexes.
+// the descriptor actually read reports them, and while those times can tell a change: a file
+// whose change time is within its file system's step of the clock may be rewritten in place in
+// that step and keep every field (ext4 with small inodes keeps whole seconds, FAT even ones), so
+// nothing is kept or taken for it until the step has passed. Beside its count, what a walk of a
+// raw stream's frames proved at open (where the audio ends, the count an MP3's Info header
+// states borne out), so that each open after the first does not walk the frames again; the same
+// of a FLAC stream's end and order (flaclength::prove). Bounded: the least recently used files
+// go first, past a number of files or of bytes held by their seek indexes.
 // thread: any; one mutex guards the table, and nothing here runs on the real-time audio thread
 // (readers are opened and counted on worker and decoder threads).
 class LengthCache {
@@ -50,12 +55,30 @@ public:
     static constexpr size_t maximumFiles = 4096;
     static constexpr size_t maximumBytes = size_t(64) << 20;
 
-    explicit LengthCache(size_t files = maximumFiles, size_t bytes = maximumBytes);
+    // A file's status as its descriptor reports it, and its inode's generation (0 where the
+    // file system numbers none).
+    struct Status {
+        struct stat fields {};
+        uint32_t generation = 0;
+    };
+    // What identities are read from: the status of a file and the system's clock (nanoseconds
+    // since the epoch). Those left empty are the system's; a test stands in for a file system
+    // that keeps coarse times.
+    struct Senses {
+        std::function<Status(const FileHandle &)> status;
+        std::function<int64_t()> now;
+    };
+
+    explicit LengthCache(size_t files = maximumFiles, size_t bytes = maximumBytes, Senses senses = {});
     // The one the readers share.
     static LengthCache &shared();
 
-    // The identity of the file open as file; none where the system cannot tell it.
-    static std::optional<Identity> identityOf(const FileHandle &file);
+    // The identity of the file open as file; none where the system cannot tell it, nor yet tell
+    // it from the file changed again: while its change time is within its file system's step
+    // of the clock, a change keeps every field.
+    std::optional<Identity> identityOf(const FileHandle &file) const;
+    // The status of file as the system reports it; throws SystemError where it cannot.
+    static Status statusOf(const FileHandle &file);
 
     // Gives stream, which reads file, the count of the same unchanged file made before and
     // returns false; else counts stream's length by its decode pass and returns true, keeping
@@ -112,6 +135,7 @@ private:
 
     const size_t maximumFiles_;
     const size_t maximumBytes_;
+    const Senses senses_;
     mutable std::mutex mutex_;
     Order order_;                                                  // thread: mutex_; latest first
     std::unordered_map<Identity, Order::iterator, IdentityHash> at_; // thread: mutex_
