@@ -7,6 +7,7 @@
 //
 //   bench_mp3_import [MINUTES...]     (default: 10 30)
 
+#include "noise_mp3.h"
 #include "process_race.h"
 
 #include "core/number_text.h"
@@ -27,17 +28,6 @@ using namespace tampod;
 using namespace tampod::bench;
 
 namespace {
-
-
-bool encode(const QString &path, int seconds, const QStringList &rate)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                       QStringLiteral("anoisesrc=r=44100:a=0.2:d=%1").arg(seconds),
-                                                       "-af", "apulsator=hz=2", "-ac", "2", "-c:a", "libmp3lame"}
-                                               + rate + QStringList{path});
-    return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
-}
 
 // The child: one import in a process of its own, its reads printed.
 int importOnce(const QString &path)
@@ -115,7 +105,7 @@ int main(int argc, char **argv)
         for (const auto &kind : kinds) {
             const std::string name = std::to_string(length) + "min-" + kind.name;
             const QString path = folder + "/" + QString::fromStdString(name) + ".mp3";
-            if (!encode(path, length * 60, kind.options)) {
+            if (!encodeNoiseMp3(path, length * 60, kind.options)) {
                 say("could not make the MP3 files (ffmpeg with libmp3lame)");
                 return 1;
             }

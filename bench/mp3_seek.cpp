@@ -13,6 +13,7 @@
 //
 //   bench_mp3_seek [--peer BENCH] [--files FOLDER] [MINUTES...]     (default: 10 60)
 
+#include "noise_mp3.h"
 #include "process_race.h"
 
 #include "core/number_text.h"
@@ -61,16 +62,6 @@ Cost costOf(Fn &&fn)
     const long long bytes = bytesRead();
     fn();
     return {cpuSeconds() - cpu, bytesRead() - bytes};
-}
-
-bool encode(const QString &path, int seconds, const QStringList &rate)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                       QStringLiteral("anoisesrc=r=44100:a=0.2:d=%1").arg(seconds),
-                                                       "-af", "apulsator=hz=2", "-ac", "2", "-c:a", "libmp3lame"}
-                                               + rate + QStringList{path});
-    return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
 // The child: the measures on path, printed as "name cpu bytes" lines, medians of the rounds.
@@ -159,7 +150,7 @@ int main(int argc, char **argv)
         for (const auto &kind : kinds) {
             const std::string name = std::to_string(length) + "min-" + kind.name;
             const QString path = folder + "/" + QString::fromStdString(name) + ".mp3";
-            if (!QFileInfo::exists(path) && !encode(path, length * 60, kind.options)) {
+            if (!QFileInfo::exists(path) && !encodeNoiseMp3(path, length * 60, kind.options)) {
                 say("could not make the MP3 files (ffmpeg with libmp3lame)");
                 return 1;
             }
