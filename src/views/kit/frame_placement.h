@@ -24,10 +24,11 @@ namespace tampod {
 // the user's, and from then on the window stays where the user put it, though moves that come
 // with a new frame (a window manager leaving, another framing the window) and those until the
 // window rests on it are still the window manager's. A window of fixed size given another size,
-// which no user can, is the window manager's even then: placed again while the placement follows. Framed means as the X server has it: mapped, and reparented by the
-// window manager or its frame's extents announced, of whatever margins (zero included), or where
-// no window manager runs, mapped; and a frame in another frame window is a new frame, even at
-// the same margins. thread: main only.
+// which no user can, is the window manager's even then: placed again while the placement
+// follows. Framed means as the X server has it: mapped, and reparented by the window manager or
+// its frame's extents announced, of whatever margins (zero included), or where no window manager
+// runs, mapped; and a frame in another frame window is a new frame, even at the same margins.
+// thread: main only.
 class FramePlacement : public QObject {
     Q_OBJECT
 
