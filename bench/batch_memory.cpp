@@ -8,13 +8,14 @@
 //
 //   bench_batch_memory [TOOLS_FOLDER]
 //
-// The files are made once and kept in the temporary folder for later runs.
+// The files are made once and kept in the user's own cache folder for later runs.
 #include "process_race.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <string>
@@ -79,8 +80,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const std::string batchTool = argc == 2 ? std::string(argv[1]) + "/batch_to_folder" : TAMPOD_BATCH_TOOL;
     const std::string decodeTool = argc == 2 ? std::string(argv[1]) + "/decode_to_nowhere" : TAMPOD_DECODE_TOOL;
-    const QString dir = QDir::temp().filePath("tampod-bench-batch-memory");
-    QDir().mkpath(dir);
+    // The user's own, never a folder other users of the machine could have made first.
+    const QString dir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/tampod-bench/batch-memory";
+    if (!QDir().mkpath(dir) || !QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+        say("could not make the folder " + dir.toStdString());
+        return 1;
+    }
     const QString one = dir + "/one.wav", ten = dir + "/ten.wav", hour = dir + "/hour.flac";
     if (!makeSource(one, 60, "pcm_s16le") || !makeSource(ten, 600, "pcm_s16le") || !makeSource(hour, 3600, "flac")) {
         say("could not make the sources");
