@@ -95,14 +95,10 @@ int main(int argc, char **argv)
         say("strace is not installed: the export's reads are not counted");
     QTemporaryDir dir;
     const QString folder = dir.path();
-    const struct {
-        const char *name;
-        QStringList options;
-    } kinds[] = {{"cbr192", {"-b:a", "192k"}}, {"vbr-q2", {"-q:a", "2"}}};
     std::vector<std::string> goals;
     bool failed = false;
     for (const int length : minutes) {
-        for (const auto &kind : kinds) {
+        for (const auto &kind : noiseMp3Kinds) {
             const std::string name = std::to_string(length) + "min-" + kind.name;
             const QString path = folder + "/" + QString::fromStdString(name) + ".mp3";
             if (!encodeNoiseMp3(path, length * 60, kind.options)) {

@@ -138,16 +138,12 @@ int main(int argc, char **argv)
         minutes = {10, 60};
     QTemporaryDir dir;
     const QString folder = files.isEmpty() ? dir.path() : files;
-    const struct {
-        const char *name;
-        QStringList options;
-    } kinds[] = {{"cbr192", {"-b:a", "192k"}}, {"vbr-q2", {"-q:a", "2"}}};
     std::vector<std::string> goals;
     bool failed = false;
     Conditions conditions;
     std::pair<std::map<std::string, Cost>, std::map<std::string, Cost>> bytes;
     for (const int length : minutes) {
-        for (const auto &kind : kinds) {
+        for (const auto &kind : noiseMp3Kinds) {
             const std::string name = std::to_string(length) + "min-" + kind.name;
             const QString path = folder + "/" + QString::fromStdString(name) + ".mp3";
             if (!QFileInfo::exists(path) && !encodeNoiseMp3(path, length * 60, kind.options)) {

@@ -9,6 +9,14 @@
 
 namespace tampod::bench {
 
+// The two encodings the MP3 benchmarks measure: constant 192 kb/s (an "Info" header) and
+// variable quality 2 (a "Xing" header).
+struct NoiseMp3Kind {
+    const char *name;
+    QStringList options;
+};
+inline const NoiseMp3Kind noiseMp3Kinds[] = {{"cbr192", {"-b:a", "192k"}}, {"vbr-q2", {"-q:a", "2"}}};
+
 inline bool encodeNoiseMp3(const QString &path, int seconds, const QStringList &rate)
 {
     QProcess ffmpeg;
