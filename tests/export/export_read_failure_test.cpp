@@ -4,6 +4,7 @@
 #include "files/journal/audio_export_error.h"
 
 #include "support/run_program.h"
+#include "support/tagger_tags.h"
 #include "support/test_support.h"
 
 #include <QFile>
@@ -119,7 +120,7 @@ void makeNoise(const QString &path, double seconds, const QStringList &options)
                    options + QStringList{path});
 }
 
-// The tags taggers put around a FLAC stream: an ID3v2.4 tag before it, an APE tag after it.
+// The tag taggers put before a FLAC stream: ID3v2.4, with a title.
 QByteArray id3v2Tag()
 {
     const auto syncsafe = [](uint32_t v) {
@@ -129,16 +130,6 @@ QByteArray id3v2Tag()
     const QByteArray text = QByteArray(1, '\x03') + "Take one";
     const QByteArray frame = "TIT2" + syncsafe(uint32_t(text.size())) + QByteArray(2, '\0') + text;
     return QByteArray("ID3\x04\x00\x00", 6) + syncsafe(uint32_t(frame.size())) + frame;
-}
-
-QByteArray apeTag()
-{
-    const auto u32 = [](uint32_t v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-    const QByteArray item = u32(8) + u32(0) + QByteArray("Title", 6) + "Take one";
-    const auto frame = [&](uint32_t flags) {
-        return "APETAGEX" + u32(2000) + u32(uint32_t(item.size() + 32)) + u32(1) + u32(flags) + QByteArray(8, '\0');
-    };
-    return frame(0xA0000000u) + item + frame(0x80000000u);
 }
 
 } // namespace

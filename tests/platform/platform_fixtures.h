@@ -3,6 +3,8 @@
 #include "platform/decode/audio_file_reader.h"
 #include "platform/output/null_audio_output.h"
 
+#include "support/tagger_tags.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -34,12 +36,6 @@ qint64 bytesReadSoFar();
 // Returns once the readers' length cache trusts what it learns of the file at path: its change
 // time is past its file system's step, as that of a file a user opens long after writing it.
 void waitUntilSettled(const QString &path);
-
-// Tags as taggers append them after the audio: an ID3v1 tag, an APE tag of one item (with or
-// without its header), and the Lyrics3 tag that comes before an ID3v1 tag.
-QByteArray id3v1Tag();
-QByteArray apeTag(bool withHeader = true);
-QByteArray lyrics3Tag();
 
 void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
 // One channel whose values count up, so that any sample tells which frame it came from.

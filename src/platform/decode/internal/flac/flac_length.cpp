@@ -345,9 +345,12 @@ std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &s
 // The number of the stream's first frame, at first, where its header holds there and numbers it
 // no later than the last frame; else 0. A stream trimmed at its start without being encoded again
 // keeps the numbers its frames had, and its header the count of the whole.
-int64_t firstFrameNumber(const FileHandle &file, const StreamInfo &stream, int64_t first, const LastFrame &last)
+int64_t firstFrameNumber(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first,
+                         const LastFrame &last)
 {
-    const QByteArray bytes = file.preadUpTo(first, 16);
+    if (!first)
+        return 0;
+    const QByteArray bytes = file.preadUpTo(*first, 16);
     const auto *h = reinterpret_cast<const uint8_t *>(bytes.constData());
     const auto frame = frameHeader(h, h + bytes.size(), stream);
     return frame && frame->firstSample <= last.firstSample ? frame->firstSample : 0;
@@ -414,8 +417,7 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tag
     const std::optional<LastFrame> last = stream ? provenLastFrame(file, *stream, start, tagged) : std::nullopt;
     if (!last)
         return std::nullopt;
-    const std::optional<int64_t> first = firstFrameAt(file, start);
-    return stream->total - (first ? firstFrameNumber(file, *stream, *first, *last) : 0);
+    return stream->total - firstFrameNumber(file, *stream, firstFrameAt(file, start), *last);
 }
 
 Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
@@ -429,7 +431,7 @@ Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
     if (!last)
         return proof;
     const std::optional<int64_t> first = firstFrameAt(file, start);
-    proof.firstSample = first ? firstFrameNumber(file, *stream, *first, *last) : 0;
+    proof.firstSample = firstFrameNumber(file, *stream, first, *last);
     proof.total = stream->total - proof.firstSample;
     proof.audioEnd = last->end;
     // A second file of the same length joined on ends where the first should: its frames begin
