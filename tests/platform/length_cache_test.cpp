@@ -118,6 +118,40 @@ Counted lengthOf(const QString &path)
     return {length, test::bytesReadSoFar() - before};
 }
 
+// A cache that sees every file as last changed at changed, with no generation, on a clock at
+// now (or, with behind, the system's that far behind); and what its walks of an MP3 found.
+struct CacheAtFakeTimes {
+    CacheAtFakeTimes(timespec changedAt, int64_t clock) : changed(changedAt), now(clock) {}
+    std::pair<int, std::optional<int64_t>> count(const FileHandle &file, int64_t frames)
+    {
+        CountedStream stream(frames);
+        cache.count(file, cache.identityOf(file), stream, {});
+        return std::pair(stream.passes, stream.knownLength());
+    }
+    static std::tuple<int64_t, int64_t, int64_t> found(const rawstream::End &end)
+    {
+        return std::tuple(end.end, end.walk ? end.walk->samples : -1, end.trimmed ? end.trimmed->length : -1);
+    }
+
+    timespec changed;
+    int64_t now;
+    std::optional<int64_t> behind;
+    LengthCache cache{LengthCache::maximumFiles, LengthCache::maximumBytes,
+                      {[this](const FileHandle &file) {
+                           LengthCache::Status status = LengthCache::statusOf(file);
+                           status.fields.st_mtim = status.fields.st_ctim = changed;
+                           status.generation = 0;
+                           return status;
+                       },
+                       [this] {
+                           if (!behind)
+                               return now;
+                           timespec clock{};
+                           ::clock_gettime(CLOCK_REALTIME, &clock);
+                           return clock.tv_sec * second + clock.tv_nsec - *behind;
+                       }}};
+};
+
 } // namespace
 
 // A count is taken for the same file only: a file whose size, times or inode moved, a pass that
@@ -237,27 +271,15 @@ TEST(LengthCache, TrustsNoIdentityItsFileSystemsTimesCannotTellFromAChange)
     QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
     info[info.indexOf("Info") + 154] ^= 1;
     test::writeFile(mp3, info);
-    timespec changed{1'700'000'000, 0}; // the second both files last changed in
-    int64_t now = changed.tv_sec * second + second / 2;
-    LengthCache cache(LengthCache::maximumFiles, LengthCache::maximumBytes,
-                      {[&](const FileHandle &file) {
-                           LengthCache::Status status = LengthCache::statusOf(file);
-                           status.fields.st_mtim = status.fields.st_ctim = changed;
-                           status.generation = 0;
-                           return status;
-                       },
-                       [&] { return now; }});
-    const auto count = [&](const FileHandle &file, int64_t frames) {
-        CountedStream stream(frames);
-        cache.count(file, cache.identityOf(file), stream, {});
-        return std::pair(stream.passes, stream.knownLength());
-    };
+    CacheAtFakeTimes fake({1'700'000'000, 0}, 1'700'000'000 * second + second / 2); // the second both files last changed in
+    timespec &changed = fake.changed;
+    int64_t &now = fake.now;
+    LengthCache &cache = fake.cache;
+    const auto count = [&](const FileHandle &file, int64_t frames) { return fake.count(file, frames); };
     const FileHandle flacFile = FileHandle::openOutside(flac), mp3File = FileHandle::openOutside(mp3);
     const qint64 flacSize = flacFile.size(), mp3Size = mp3File.size();
     const auto proof = [&] { return cache.flacProof(flacFile, 0, flacSize).total; };
-    const auto found = [](const rawstream::End &end) {
-        return std::tuple(end.end, end.walk ? end.walk->samples : -1, end.trimmed ? end.trimmed->length : -1);
-    };
+    const auto found = CacheAtFakeTimes::found;
     const auto end = [&] { return found(cache.audioEnd(mp3File, "mp3", 0, mp3Size)); };
 
     const auto firstProof = proof();
@@ -294,6 +316,61 @@ TEST(LengthCache, TrustsNoIdentityItsFileSystemsTimesCannotTellFromAChange)
     EXPECT_FALSE(cache.identityOf(flacFile));
     now += second / 10;
     EXPECT_TRUE(cache.identityOf(flacFile));
+}
+
+// A file whose change time is ahead of the clock (the clock set back since it was written, a file
+// server's running ahead) is trusted once the clock has moved a step on from when the same
+// identity was first seen: its second open walks it again and keeps what it found, later ones
+// take that. Nothing the first open learned is kept, as the file may have been rewritten in place
+// within its second since; a file changed to another identity waits its own step.
+TEST(LengthCache, TrustsAChangeTimeAheadOfTheClockAStepAfterFirstSeeingIt)
+{
+    test::TempDir dir;
+    const QString mp3 = dir.file("tone.mp3");
+    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
+    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
+    info[info.indexOf("Info") + 154] ^= 1;
+    test::writeFile(mp3, info);
+    CacheAtFakeTimes fake({1'700'000'000, 0}, (1'700'000'000 - 3600) * second); // an hour ahead
+    int64_t &now = fake.now;
+    LengthCache &cache = fake.cache;
+    const FileHandle file = FileHandle::openOutside(mp3);
+    const qint64 size = file.size();
+    const auto count = [&](int64_t frames) { return fake.count(file, frames); };
+    const auto found = CacheAtFakeTimes::found;
+    const auto end = [&] { return found(cache.audioEnd(file, "mp3", 0, size)); };
+
+    const auto firstEnd = end();
+    EXPECT_EQ(count(500).first, 1);
+    const QByteArray bytes = test::readAll(mp3); // the second half zeros, within the same second
+    FileHandle::open(mp3, O_WRONLY).writeAll(bytes.left(size / 2) + QByteArray(size - size / 2, 0));
+    now += 2 * second; // the step, but not the stamp's lag
+    EXPECT_FALSE(cache.identityOf(file));
+    EXPECT_EQ(cache.files(), 0u);
+
+    now += second;
+    ASSERT_TRUE(cache.identityOf(file));
+    const auto rewritten = found(rawstream::audioEnd(file, "mp3", 0, size));
+    EXPECT_NE(rewritten, firstEnd);
+    EXPECT_EQ(end(), rewritten);
+    EXPECT_EQ(count(400), std::pair(1, std::optional<int64_t>(400)));
+    EXPECT_EQ(count(300), std::pair(0, std::optional<int64_t>(400)));
+    const qint64 before = test::bytesReadSoFar();
+    EXPECT_EQ(end(), rewritten);
+    EXPECT_LT(test::bytesReadSoFar() - before, size / 100);
+
+    appendTo(mp3, "x");
+    EXPECT_FALSE(cache.identityOf(file));
+    now += 3 * second;
+    EXPECT_TRUE(cache.identityOf(file));
+
+    // Times kept to the nanosecond: the first look waits out the clock's tick, so the first open
+    // keeps what it found.
+    fake.behind = 3600 * second;
+    fake.changed = {::time(nullptr) + 2, 123'456'789};
+    EXPECT_TRUE(cache.identityOf(file));
+    EXPECT_EQ(count(200), std::pair(1, std::optional<int64_t>(200)));
+    EXPECT_EQ(count(100), std::pair(0, std::optional<int64_t>(200)));
 }
 
 // The least recently used counts go first, past the number of files or the bytes held.

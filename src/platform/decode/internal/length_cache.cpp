@@ -8,7 +8,9 @@
 
 #include <time.h>
 
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <utility>
 
 namespace tampod {
@@ -16,6 +18,9 @@ namespace tampod {
 namespace {
 
 constexpr int64_t second = 1'000'000'000;
+// The longest an identity waits for the clock to pass its file's step, where its change time is
+// ahead of the clock: file systems that keep hundredths or finer.
+constexpr int64_t longestWait = second / 20;
 
 int64_t nanoseconds(const timespec &time)
 {
@@ -83,17 +88,57 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
     // The clock is read before the status: a change after the status is stamped no earlier than
     // now less the stamp's lag, so where that is a whole step past the change time the status
     // shows, any later change moves the times.
-    const int64_t now = senses_.now ? senses_.now() : clockNow();
+    const int64_t now = clock();
     try {
-        const auto [status, generation] = senses_.status ? senses_.status(file) : statusOf(file);
-        const Identity identity{status.st_dev, status.st_ino, generation, int64_t(status.st_size),
-                                nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
-        if (now - identity.changed < stepOf(identity) + stampLag())
+        const Identity identity = statusIdentity(file);
+        const int64_t wait = stepOf(identity) + stampLag();
+        if (now - identity.changed >= wait)
+            return identity;
+        if (identity.changed <= now)
             return std::nullopt;
-        return identity;
+        // A change time ahead of the clock (set back since, or a file server's running ahead):
+        // the file was stamped with it before its status was read, so once the clock has moved a
+        // step on from then, any later change is stamped with another time.
+        const int64_t seen = firstSeen(identity, clock());
+        if (now - seen >= wait)
+            return identity;
+        // A step this fine is waited out here, rather than the file walked again at its next open.
+        if (seen + wait - now > longestWait)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(seen + wait - now));
+        const int64_t later = clock();
+        if (later - seen >= wait && statusIdentity(file) == identity)
+            return identity;
+        return std::nullopt;
     } catch (const SystemError &) {
         return std::nullopt;
     }
+}
+
+int64_t LengthCache::clock() const
+{
+    return senses_.now ? senses_.now() : clockNow();
+}
+
+LengthCache::Identity LengthCache::statusIdentity(const FileHandle &file) const
+{
+    const auto [status, generation] = senses_.status ? senses_.status(file) : statusOf(file);
+    return {status.st_dev, status.st_ino, generation, int64_t(status.st_size), nanoseconds(status.st_mtim),
+            nanoseconds(status.st_ctim)};
+}
+
+int64_t LengthCache::firstSeen(const Identity &identity, int64_t now) const
+{
+    std::lock_guard lock(mutex_);
+    const auto [first, made] = seen_.try_emplace(identity, now);
+    if (made)
+        seenOrder_.push_back(identity);
+    const int64_t seen = first->second;
+    while (seenOrder_.size() > maximumFiles_) {
+        seen_.erase(seenOrder_.front());
+        seenOrder_.pop_front();
+    }
+    return seen;
 }
 
 bool LengthCache::count(const FileHandle &file, const std::optional<Identity> &opened, DecodedStream &stream,

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -33,11 +34,13 @@ class FileHandle;
 // the descriptor actually read reports them, and while those times can tell a change: a file
 // whose change time is within its file system's step of the clock may be rewritten in place in
 // that step and keep every field (ext4 with small inodes keeps whole seconds, FAT even ones), so
-// nothing is kept or taken for it until the step has passed. Beside its count, what a walk of a
-// raw stream's frames proved at open (where the audio ends, the count an MP3's Info header
-// states borne out), so that each open after the first does not walk the frames again; the same
-// of a FLAC stream's end and order (flaclength::prove). Bounded: the least recently used files
-// go first, past a number of files or of bytes held by their seek indexes.
+// nothing is kept or taken for it until the step has passed. A change time ahead of the clock
+// (the clock set back since, a file server's running ahead) is trusted once the clock has moved a
+// step on from when the same identity was first seen: the file was stamped by then. Beside its
+// count, what a walk of a raw stream's frames proved at open (where the audio ends, the count an
+// MP3's Info header states borne out), so that each open after the first does not walk the
+// frames again; the same of a FLAC stream's end and order (flaclength::prove). Bounded: the least
+// recently used files go first, past a number of files or of bytes held by their seek indexes.
 // thread: any; one mutex guards the table, and nothing here runs on the real-time audio thread
 // (readers are opened and counted on worker and decoder threads).
 class LengthCache {
@@ -75,7 +78,9 @@ public:
 
     // The identity of the file open as file; none where the system cannot tell it, nor yet tell
     // it from the file changed again: while its change time is within its file system's step
-    // of the clock, a change keeps every field.
+    // of the clock, a change keeps every field. A change time ahead of the clock is told from a
+    // change once the clock is a step past when the same identity was first seen: a step of a
+    // hundredth or finer is waited out at once.
     std::optional<Identity> identityOf(const FileHandle &file) const;
     // The status of file as the system reports it; throws SystemError where it cannot.
     static Status statusOf(const FileHandle &file);
@@ -128,6 +133,12 @@ private:
     void keepEnd(const Identity &file, ProvenEnd end);
     // The entry of file, made where there is none, and made the latest; under mutex_.
     Entry &entryOf(const Identity &file);
+    // The clock and the file's identity, as senses_ read them.
+    int64_t clock() const;
+    Identity statusIdentity(const FileHandle &file) const;
+    // When identity was first seen (now, where it was not before), of those whose change time
+    // is ahead of the clock.
+    int64_t firstSeen(const Identity &identity, int64_t now) const;
 
     // Drops the least recently used entries past the bounds; returns them, to be freed after
     // the lock is released.
@@ -140,6 +151,10 @@ private:
     Order order_;                                                  // thread: mutex_; latest first
     std::unordered_map<Identity, Order::iterator, IdentityHash> at_; // thread: mutex_
     size_t bytes_ = 0;                                             // thread: mutex_
+    // Identities refused for a change time ahead of the clock, and when each was first seen;
+    // the earliest seen go first past the bound of files.
+    mutable std::unordered_map<Identity, int64_t, IdentityHash> seen_; // thread: mutex_
+    mutable std::deque<Identity> seenOrder_;                            // thread: mutex_; earliest first
 };
 
 } // namespace tampod
