@@ -921,3 +921,138 @@ TEST(FlacDecodedStream, TheLengthProofLeavesWhereTheHeapMapsBlocksAsItWas)
     GTEST_SKIP() << "glibc's own allocator only, which a sanitizer replaces";
 #endif
 }
+
+namespace {
+
+// A FLAC file read to its end as floats, or the error it ends in, as the reader opened for use
+// delivers it.
+Outcome readerOutcome(const QString &path, AudioFileReader::Use use)
+{
+    try {
+        AudioFileReader reader(path, {}, use);
+        const int64_t stated = reader.length();
+        const QByteArray all = test::bytesOf(test::readAllFloat(reader));
+        if (all.size() != stated * reader.channels() * qsizetype(sizeof(float)))
+            return QStringLiteral("stated %1, read %2").arg(stated).arg(all.size());
+        return all;
+    } catch (const AudioFileError &error) {
+        return error.message();
+    }
+}
+
+// Each file is delivered whole (what ffmpeg decodes, stated, read and glanced at) or refused with
+// the sentence; refusedAtOpen: where the open must already refuse it.
+void expectWholeOrRefused(const QString &path, bool refusedAtOpen)
+{
+    const QByteArray decoded = test::runCheckedBytes("ffmpeg", {"-v", "quiet", "-i", path, "-f", "f32le", "-"});
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+        SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+        const Outcome got = readerOutcome(path, use);
+        if (const auto *error = std::get_if<QString>(&got)) {
+            EXPECT_TRUE(error->endsWith(QStringLiteral(" failed: frames of the stream follow it out of order"))) << error->toStdString();
+            if (refusedAtOpen) {
+                EXPECT_TRUE(error->startsWith(QStringLiteral("Opening the audio file"))) << error->toStdString();
+            }
+        } else {
+            EXPECT_FALSE(refusedAtOpen);
+            EXPECT_TRUE(std::get<QByteArray>(got) == decoded) << std::get<QByteArray>(got).size() << " of " << decoded.size();
+        }
+    }
+}
+
+} // namespace
+
+// Pieces cut from one stream without encoding again and joined (a frame repeated at the join, a
+// later piece placed first, a later frame placed before the whole), and a frame copied into the
+// middle: none is stated at what its first frame's number and the header's count suggest and then
+// read short. A read that meets a frame numbered before the one due refuses the file, also where
+// segments read ahead meet at it; an open refuses those it sees go back.
+TEST(FlacDecodedStream, AJoinedFileIsDeliveredWholeOrRefusedNeverCutShort)
+{
+    test::TempDir dir;
+    const QString source = dir.file(QStringLiteral("source.flac"));
+    makeFlac(source, 44100 * 8, 2, 16);
+    const auto cut = [&](const QString &name, const QStringList &range) {
+        const QString path = dir.file(name);
+        test::runChecked("ffmpeg", QStringList{"-v", "error"} + range + QStringList{"-i", source, "-c", "copy", path});
+        return path;
+    };
+    const auto join = [&](const QString &name, const QStringList &pieces) {
+        QFile list(dir.file(QStringLiteral("list.txt")));
+        EXPECT_TRUE(list.open(QIODevice::WriteOnly));
+        for (const QString &piece : pieces)
+            list.write(QStringLiteral("file '%1'\n").arg(piece).toUtf8());
+        list.close();
+        const QString path = dir.file(name);
+        test::runChecked("ffmpeg", {"-v", "error", "-f", "concat", "-safe", "0", "-i", list.fileName(), "-c", "copy", path});
+        return path;
+    };
+    const std::vector<std::tuple<const char *, QString, bool>> files = {
+        {"repeated at the join", join("j1.flac", {cut("a.flac", {"-ss", "3", "-to", "5"}), cut("b.flac", {"-ss", "5"})}), false},
+        {"repeated at another join", join("j2.flac", {cut("c.flac", {"-ss", "2", "-to", "4"}), cut("d.flac", {"-ss", "4"})}), false},
+        {"a later piece first", join("j3.flac", {cut("e.flac", {"-ss", "6", "-to", "7"}), cut("f.flac", {"-ss", "1"})}), true},
+        {"a later frame first", join("j4.flac", {cut("g.flac", {"-ss", "7.5", "-to", "7.51"}), source}), true},
+    };
+    for (const auto &[name, path, refusedAtOpen] : files) {
+        SCOPED_TRACE(name);
+        expectWholeOrRefused(path, refusedAtOpen);
+    }
+
+    // A frame copied on after itself anywhere in a stream long enough to be read ahead in
+    // segments: wherever the segments meet, the read refuses it.
+    const QString longer = dir.file(QStringLiteral("longer.flac"));
+    makeFlac(longer, 1000000, 2, 16);
+    const QByteArray whole = test::readAll(longer);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GT(starts.size(), 127u);
+    for (size_t frame = 90; frame < 127; ++frame) {
+        SCOPED_TRACE(frame);
+        const QString path = dir.file(QStringLiteral("repeated.flac"));
+        const QByteArray copy = whole.mid(starts[frame], starts[frame + 1] - starts[frame]);
+        test::writeFile(path, whole.left(starts[frame + 1]) + copy + whole.mid(starts[frame + 1]));
+        AudioFileReader reader(path);
+        try {
+            test::readAllFloat(reader);
+            ADD_FAILURE() << "read whole, length " << reader.length();
+        } catch (const AudioFileError &error) {
+            EXPECT_EQ(error.message(), QStringLiteral("Decoding audio failed: frames of the stream follow it out of order"));
+        }
+    }
+}
+
+// Trimmed down to its last frame, a stream holds that frame alone; and each proof gives back the
+// room its search of the end mapped.
+TEST(FlacDecodedStream, TheLengthProofStatesALastFrameAloneAndGivesBackItsRoom)
+{
+    test::TempDir dir;
+    const QString source = dir.file(QStringLiteral("source.flac")), last = dir.file(QStringLiteral("last.flac"));
+    makeFlac(source, 882000, 2, 16); // frames of 4,608, the last of 1,872
+    const QByteArray whole = test::readAll(source);
+    qsizetype lastFrame = whole.size();
+    while ((lastFrame = whole.lastIndexOf("\xFF\xF8", lastFrame - 1)) > 0 && whole.mid(lastFrame + 4, 2) != "\xC2\xBF") {
+    } // numbered 191
+    ASSERT_GT(lastFrame, 0);
+    test::writeFile(last, whole.left(frameStarts(whole).front()) + whole.mid(lastFrame));
+    const QByteArray decoded = test::runCheckedBytes("ffmpeg", {"-v", "quiet", "-i", last, "-f", "f32le", "-"});
+    ASSERT_EQ(decoded.size(), 1872 * 8);
+    const Outcome got = readerOutcome(last, AudioFileReader::Use::reading);
+    ASSERT_TRUE(std::holds_alternative<QByteArray>(got)) << std::get<QString>(got).toStdString();
+    EXPECT_TRUE(std::get<QByteArray>(got) == decoded);
+    EXPECT_EQ(AudioFileReader(last, {}, AudioFileReader::Use::glance).length(), 1872);
+
+    const auto mapped = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return qint64(-1);
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmSize:");
+        return at < 0 ? qint64(-1) : text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().split(' ').first().toLongLong();
+    };
+    const FileHandle file = FileHandle::openOutside(source); // MBs, which the search's room spans
+    ASSERT_TRUE(flaclength::prove(file, 0, file.size()).total);
+    const qint64 before = mapped();
+    ASSERT_GT(before, 0);
+    for (int proof = 0; proof < 100; ++proof)
+        flaclength::prove(file, 0, file.size());
+    EXPECT_LT(mapped() - before, 32 << 10) << "kB";
+}

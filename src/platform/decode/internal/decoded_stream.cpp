@@ -67,6 +67,8 @@ std::unique_ptr<DecodedStream> preferNative(std::unique_ptr<DecodedStream> strea
         // The proof made as the header was read: libFLAC's seeks see the stream up to its last
         // frame, and find the frames by their numbers.
         const flaclength::Proof proof = flacProof(file, start);
+        if (proof.outOfOrder)
+            return stream; // refused before a frame is read
         fast = openFlacStream(file, start, stream->format(), *length, ffmpegAgain, token, proof.audioEnd,
                               proof.firstSample);
     } else {

@@ -67,6 +67,10 @@ public:
     // The demuxer's tags as MediaTagReader::read reports them, kept by a glance that opened
     // the file as that reader does; none otherwise.
     virtual std::optional<QList<QList<MediaTagReader::Tag>>> demuxerTags() const { return std::nullopt; }
+
+    // Where in the file the frame that held the last frame delivered ends, where the stream
+    // tells: two reads that meet in one frame tell the same place.
+    virtual std::optional<int64_t> heldFrameEnd() const { return std::nullopt; }
 };
 
 // Opens the audio stream of an outside file already opened by the caller, who keeps file open

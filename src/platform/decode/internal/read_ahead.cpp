@@ -32,17 +32,21 @@ int reserveWorkers()
 } // namespace
 
 std::unique_ptr<ReadAhead> ReadAhead::start(OpenStream open, int channels, int64_t start, int64_t end,
-                                            int64_t segmentFrames)
+                                            int64_t firstSegmentFrames, int64_t segmentFrames)
 {
     const int workers = reserveWorkers();
     if (workers == 0)
         return nullptr;
-    return std::make_unique<ReadAhead>(std::move(open), channels, start, end, workers, segmentFrames);
+    return std::make_unique<ReadAhead>(std::move(open), channels, start, end, workers, firstSegmentFrames,
+                                       segmentFrames);
 }
 
-ReadAhead::ReadAhead(OpenStream open, int channels, int64_t start, int64_t end, int workers, int64_t segmentFrames)
-    : open_(std::move(open)), channels_(channels), start_(start), end_(end), segmentFrames_(segmentFrames),
-      count_((end - start + segmentFrames - 1) / segmentFrames), ahead_(int64_t(workers) + 2)
+ReadAhead::ReadAhead(OpenStream open, int channels, int64_t start, int64_t end, int workers,
+                     int64_t firstSegmentFrames, int64_t segmentFrames)
+    : open_(std::move(open)), channels_(channels), start_(start), end_(end),
+      firstSegmentFrames_(std::clamp<int64_t>(firstSegmentFrames, 1, std::max<int64_t>(1, end - start))),
+      segmentFrames_(segmentFrames),
+      count_(1 + (end - start - firstSegmentFrames_ + segmentFrames - 1) / segmentFrames), ahead_(int64_t(workers) + 2)
 {
     for (int i = 0; i < workers; ++i)
         workers_.push_back(startThread([this] { work(); }));
@@ -58,6 +62,11 @@ ReadAhead::~ReadAhead()
     const int workers = int(workers_.size());
     workers_.clear(); // joins
     workersRunning -= workers;
+}
+
+int64_t ReadAhead::segmentStart(int64_t index) const
+{
+    return index == 0 ? start_ : std::min(end_, start_ + firstSegmentFrames_ + (index - 1) * segmentFrames_);
 }
 
 void ReadAhead::work()
@@ -81,17 +90,27 @@ void ReadAhead::work()
         }
         lock.unlock();
 
-        const int64_t from = start_ + index * segmentFrames_;
-        const int64_t frames = std::min(segmentFrames_, end_ - from);
+        const int64_t from = segmentStart(index);
+        const int64_t frames = segmentStart(index + 1) - from;
+        // Room for a whole segment, so a buffer taken again after a shorter first one is not
+        // allocated anew (a freed block this large would raise glibc's threshold for mapping
+        // blocks apart from the heap, which keeps what it once held).
+        segment.samples.reserve(size_t(segmentFrames_ * channels_));
         segment.samples.resize(size_t(frames * channels_));
+        segment.ends = {};
         try {
             if (stream) {
-                stream->seek(from);
+                // From the frame before its first: the frame that holds it is the one the segment
+                // before ended in.
+                stream->seek(std::max<int64_t>(from - 1, 0));
+                if (from > 0 && stream->read(SampleSink{}, 1) == 1)
+                    segment.ends.enters = stream->heldFrameEnd();
                 SampleSink sink;
                 sink.layout = SampleSink::Layout::floatInterleaved;
                 sink.channels = channels_;
                 sink.interleaved = segment.samples.data();
                 segment.ok = stream->position() == from && stream->read(sink, frames) == frames;
+                segment.ends.leaves = stream->heldFrameEnd();
             }
         } catch (...) {
             segment.ok = false;
@@ -103,7 +122,7 @@ void ReadAhead::work()
     }
 }
 
-bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token)
+bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token, Ends *ends)
 {
     std::unique_lock lock(mutex_);
     if (taken_ >= count_)
@@ -120,6 +139,8 @@ bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token)
     lock.unlock();
     changed_.notify_all();
     frames = std::move(segment.samples);
+    if (ends)
+        *ends = segment.ends;
     return segment.ok;
 }
 

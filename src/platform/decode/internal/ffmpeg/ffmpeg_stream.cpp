@@ -69,6 +69,7 @@ FfmpegStream::FfmpegStream(const FileHandle &file, const AVInputFormat *input, C
     }
     // The first frame fixes the timestamp of frame 0 and shows early that the stream decodes.
     nextFrame();
+    opened_ = true;
 }
 
 void FfmpegStream::fail(int status, const QString &operation) const

@@ -149,8 +149,20 @@ int FfmpegStream::readPacket()
                                                       {decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))});
             if (first)
                 packet_->pts = packet_->dts = av_rescale_q(*first, AVRational{1, rate()}, timeBase_);
-            if (frameOrder_)
-                frameOrder_->note({packet_->data, size_t(std::max(packet_->size, 0))});
+            const std::span<const uint8_t> frame{packet_->data, size_t(std::max(packet_->size, 0))};
+            if (frameOrder_) {
+                frameOrder_->note(frame);
+            } else if (description_.format.container == u"flac") {
+                if (!readOrder_) {
+                    readOrder_.emplace(std::span<const uint8_t>(decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))));
+                    if (!opened_ && first) // the stream's own first frame, as the open found it
+                        readOrder_->expect(*first);
+                }
+                readOrder_->note(frame);
+                if (opened_ && readOrder_->outOfOrder())
+                    throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, decodingText(),
+                                         QStringLiteral("frames of the stream follow it out of order"));
+            }
         }
         if (status == 0 && oggPages_)
             trimOggEnd();

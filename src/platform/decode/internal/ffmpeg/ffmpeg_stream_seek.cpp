@@ -27,6 +27,7 @@ void FfmpegStream::seek(int64_t target)
         return;
     }
     const int64_t start = target - preroll;
+    readOrder_.reset();
     if (oggPages_ && seekByPages(target))
         return;
     if (frameIndex_ && seekByFrameIndex(target, preroll))

@@ -4,6 +4,7 @@
 #include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/read_ahead.h"
+#include "platform/internal/ffmpeg_owners.h"
 
 #include <FLAC/stream_decoder.h>
 
@@ -119,6 +120,10 @@ public:
     }
     int64_t countLength() override { return fallback_ ? fallback_->countLength() : length_; }
     int64_t position() const override { return fallback_ ? fallback_->position() : position_; }
+    std::optional<int64_t> heldFrameEnd() const override
+    {
+        return fallback_ || frameEnd_ < 0 ? std::nullopt : std::optional<int64_t>(frameEnd_);
+    }
 
     void setCancellationToken(CancellationToken token) override
     {
@@ -152,8 +157,11 @@ public:
         if (sequentialFrames_ == 0)
             sequentialSince_ = std::chrono::steady_clock::now();
         int64_t done = takePending(sink, frames);
-        if (done < frames && (readAhead_ || startReadAhead()))
+        if (done < frames && (readAhead_ || startReadAhead())) {
             done += readAhead(sink.at(done), frames - done);
+            // Where the segments stopped, libFLAC's decoder holds the rest of the frame it went on in.
+            done += takePending(sink.at(done), frames - done);
+        }
         if (fallback_) // libFLAC could not go on where the segments stopped
             return done + fallback_->read(sink.at(done), maxFrames - done);
         while (done < frames) {
@@ -168,6 +176,7 @@ public:
             done += sinkDelivered_;
             position_ += sinkDelivered_;
             if (!decoded || damaged_ || sinkDelivered_ == 0) {
+                refuseFramesOutOfOrder();
                 handOver();
                 return done + fallback_->read(sink.at(done), maxFrames - done);
             }
@@ -196,12 +205,54 @@ private:
         position_ = target;
     }
 
+    // A whole frame numbered before the one due (a piece repeated where two were joined, a stray
+    // copy of a frame) gives the stream no one length to read, seek in and export.
+    void refuseFramesOutOfOrder() const
+    {
+        if (outOfOrder_)
+            throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, decodingText(),
+                                 QStringLiteral("frames of the stream follow it out of order"));
+    }
+
+    // Goes on at the position in the frame that held the frame before it, which ends at
+    // frameEnd: a seek by the frames' numbers may find another copy of it.
+    void goOnFrom(std::optional<int64_t> frameEnd)
+    {
+        const int64_t target = position_;
+        restartAt(target - 1);
+        if (fallback_)
+            return fallback_->seek(target);
+        if (frameEnd && heldFrameEnd() == frameEnd && pendingFrames_ > 0) {
+            takePending(SampleSink{}, 1);
+            return;
+        }
+        readInOrderTo(target);
+    }
+
+    // Reads from the first frame up to target, every frame in the order the file holds them;
+    // once for the stream, which reads on without segments from there.
+    void readInOrderTo(int64_t target)
+    {
+        segmentsJoin_ = false;
+        pendingFrames_ = 0;
+        position_ = 0;
+        sequentialFrames_ = 0;
+        if (!FLAC__stream_decoder_reset(decoder_.get())
+            || !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || damaged_) {
+            handOver();
+            fallback_->seek(target);
+            return;
+        }
+        while (position_ < target && read(SampleSink{}, target - position_) > 0) {
+        }
+    }
+
     // Decodes ahead on several threads while the whole file is being read; false where that
     // is not worth it or floats would not carry the samples exactly.
     bool startReadAhead()
     {
         if (!openFallback_ || format_.bitsPerChannel > 24 || sequentialFrames_ < readAheadAfterFrames
-            || length_ - position_ < 4 * readAheadSegmentFrames)
+            || length_ - position_ < 4 * readAheadSegmentFrames || !segmentsJoin_)
             return false;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sequentialSince_).count();
         if (seconds * readAheadSpeed * format_.sampleRate > double(sequentialFrames_))
@@ -213,6 +264,10 @@ private:
         const int64_t length = length_;
         const int64_t firstSample = firstSample_;
         const CancellationToken token = token_;
+        // Segments that begin inside a frame, so the frame before each first is already decoded;
+        // fixed block sizes divide the segments' length.
+        const int64_t block = info_ ? int64_t(info_->max_blocksize) : 0;
+        joinsAt_ = heldFrameEnd();
         readAhead_ = ReadAhead::start(
             [=]() -> std::unique_ptr<DecodedStream> {
                 auto stream = std::make_unique<FlacStream>(fd, start, size, format, length, firstSample,
@@ -221,7 +276,7 @@ private:
                     return nullptr;
                 return stream;
             },
-            format_.channels, position_, length_, readAheadSegmentFrames);
+            format_.channels, position_, length_, readAheadSegmentFrames - block / 2, readAheadSegmentFrames);
         return readAhead_ != nullptr;
     }
 
@@ -240,13 +295,19 @@ private:
                 continue;
             }
             segmentUsed_ = 0;
-            if (!readAhead_->next(segment_, token_)) {
-                // Damage, or the end: from here libFLAC's own decoder goes on, one frame at a time.
+            ReadAhead::Ends ends;
+            const bool ok = readAhead_->next(segment_, token_, &ends);
+            const bool joins = ends.enters && ends.enters == joinsAt_;
+            if (!ok || !joins) {
+                // Damage, the end, or a segment reached on another frame than the one the read
+                // before it ended in: from here libFLAC's own decoder goes on, one frame at a time.
                 stopReadAhead();
+                sequentialFrames_ = 0; // not again until libFLAC has read on past what stopped them
                 if (position_ < length_)
-                    restartAt(position_);
+                    goOnFrom(ok && !joins ? std::nullopt : joinsAt_);
                 break;
             }
+            joinsAt_ = ends.leaves;
         }
         return done;
     }
@@ -302,9 +363,13 @@ private:
         // FFmpeg decodes, which keeps that frame's audio.
         if (damaged_ || ++framesWritten_ > 1 || int(header.channels) != format_.channels || int(header.bits_per_sample) != format_.bitsPerChannel
             || double(header.sample_rate) != format_.sampleRate || first != expected) {
+            // libFLAC hands over only frames whose checksums hold.
+            outOfOrder_ = !damaged_ && framesWritten_ == 1 && !seekTarget_ && first < expected;
             damaged_ = true;
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         }
+        FLAC__uint64 end = 0;
+        frameEnd_ = decoder_ && FLAC__stream_decoder_get_decode_position(decoder_.get(), &end) ? int64_t(end) : -1;
         const int64_t blocksize = header.blocksize;
         const int64_t direct = sink_ ? std::min(blocksize, sinkWanted_ - sinkDelivered_) : 0;
         const FlacSamples samples{buffer, 0, scale_, shift_};
@@ -401,6 +466,8 @@ private:
     int readError_ = 0; // of the system, at the last read that failed
     int64_t position_ = 0;
     bool damaged_ = false;
+    bool outOfOrder_ = false; // a whole frame came numbered before the one due
+    int64_t frameEnd_ = -1;   // in the stream, of the frame that holds the last frame delivered
     std::unique_ptr<DecodedStream> fallback_;
 
     // The read in progress, for the write callback.
@@ -416,6 +483,8 @@ private:
     std::vector<float> segment_;
     int64_t segmentUsed_ = 0;
     int64_t sequentialFrames_ = 0; // read since the last seek
+    std::optional<int64_t> joinsAt_; // where the next segment's frame before its first must end
+    bool segmentsJoin_ = true;       // false once read in order from the first frame
     std::chrono::steady_clock::time_point sequentialSince_;
 
     // Planar samples of the last frame that the caller has not asked for yet.

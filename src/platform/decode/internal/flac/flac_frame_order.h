@@ -17,6 +17,8 @@ public:
     explicit FrameOrder(std::span<const uint8_t> streamInfo);
     // One frame, exactly its bytes.
     void note(std::span<const uint8_t> frame);
+    // Where the frames are due from: the stream's first frame's number, as its header gives it.
+    void expect(int64_t firstSample) { expected_ = firstSample; }
     bool outOfOrder() const { return outOfOrder_; }
 
 private:

@@ -342,25 +342,59 @@ std::optional<int64_t> frameNumberAt(const FileHandle &file, const StreamInfo &s
     return std::nullopt;
 }
 
-// The number of the stream's first frame, at first, where its header holds there and numbers it
-// no later than the last frame; else 0. A stream trimmed at its start without being encoded again
-// keeps the numbers its frames had, and its header the count of the whole.
-int64_t firstFrameNumber(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first,
-                         const LastFrame &last)
+// The number its header gives the stream's first frame, at first, where the header holds there.
+std::optional<int64_t> firstFrameHeld(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first)
 {
     if (!first)
-        return 0;
+        return std::nullopt;
     const QByteArray bytes = file.preadUpTo(*first, 16);
     const auto *h = reinterpret_cast<const uint8_t *>(bytes.constData());
     const auto frame = frameHeader(h, h + bytes.size(), stream);
-    return frame && frame->firstSample <= last.firstSample ? frame->firstSample : 0;
+    return frame ? std::optional<int64_t>(frame->firstSample) : std::nullopt;
+}
+
+// The number of the stream's first frame where it is no later than the last frame's; else 0. A
+// stream trimmed at its start without being encoded again keeps the numbers its frames had, and
+// its header the count of the whole.
+int64_t firstFrameNumber(std::optional<int64_t> held, const LastFrame &last)
+{
+    return held && *held <= last.firstSample ? *held : 0;
+}
+
+// Whether the frame at at is whole: its header holds, and its checksum over the bytes up to the
+// next header that holds, whatever that one's number. Its number then.
+std::optional<int64_t> wholeFrameNumberAt(const FileHandle &file, const StreamInfo &stream, int64_t at, int64_t end)
+{
+    QByteArray piece;
+    std::optional<FrameHeader> frame;
+    qsizetype looked = 3; // headers beginning before here were looked at
+    qsizetype summed = 0; // the checksum is of the bytes before here, kept as the search goes on
+    uint16_t crc = 0;
+    while (piece.size() < largestProbeBytes && at + piece.size() < end) {
+        piece += file.preadUpTo(at + piece.size(), std::min<int64_t>(probeBytes, end - at - piece.size()));
+        const auto *bytes = reinterpret_cast<const uint8_t *>(piece.constData());
+        const uint8_t *const pieceEnd = bytes + piece.size();
+        if (!frame && !(frame = frameHeader(bytes, pieceEnd, stream)))
+            return std::nullopt;
+        const uint8_t *const lookEnd = at + piece.size() >= end ? pieceEnd : pieceEnd - std::min<qsizetype>(16, piece.size());
+        for (const uint8_t *h = bytes + looked;
+             h < lookEnd && (h = static_cast<const uint8_t *>(std::memchr(h, 0xFF, size_t(lookEnd - h)))); ++h) {
+            crc = crc16(bytes + summed, h - 2 - (bytes + summed), crc);
+            summed = h - 2 - bytes;
+            if (frameHeader(h, pieceEnd, stream) && crc == storedCrc(h))
+                return frame->firstSample;
+        }
+        looked = std::max<qsizetype>(looked, lookEnd - bytes);
+    }
+    return std::nullopt;
 }
 
 // Whether frames at a few places through the stream go back in their numbering before the last
-// frame, which begins at last. The first header at each place tells where to look; only frames
-// that seem to go back are read whole, so a header holding by chance refuses nothing.
-bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first, int64_t audioEnd,
-                      int64_t last)
+// frame, which begins at last, or before the first frame, numbered firstHeld. The first header at
+// each place tells where to look; only frames that seem to go back are read whole, so a header
+// holding by chance refuses nothing.
+bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, std::optional<int64_t> first,
+                      std::optional<int64_t> firstHeld, int64_t audioEnd, int64_t last)
 {
     if (!first || *first >= audioEnd)
         return false;
@@ -386,6 +420,22 @@ bool probesOutOfOrder(const FileHandle &file, const StreamInfo &stream, std::opt
     for (const Place &place : places) {
         if (place.number > last) {
             if (const auto number = wholeAt(place); number && *number > last)
+                return true;
+        }
+    }
+    // A piece placed before the frames it was cut from (a later frame, or a later part, first):
+    // a trimmed stream numbers none of its frames before its first.
+    if (firstHeld) {
+        std::optional<std::optional<int64_t>> firstWhole; // read once, where a place asks
+        for (const Place &place : places) {
+            if (place.number >= *firstHeld)
+                continue;
+            const auto after = wholeAt(place);
+            if (!after || *after >= *firstHeld)
+                continue;
+            if (!firstWhole)
+                firstWhole = wholeFrameNumberAt(file, stream, *first, audioEnd);
+            if (*firstWhole && *after < **firstWhole)
                 return true;
         }
     }
@@ -417,7 +467,7 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tag
     const std::optional<LastFrame> last = stream ? provenLastFrame(file, *stream, start, tagged) : std::nullopt;
     if (!last)
         return std::nullopt;
-    return stream->total - firstFrameNumber(file, *stream, firstFrameAt(file, start), *last);
+    return stream->total - firstFrameNumber(firstFrameHeld(file, *stream, firstFrameAt(file, start)), *last);
 }
 
 Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
@@ -431,12 +481,13 @@ Proof prove(const FileHandle &file, int64_t start, int64_t tagged)
     if (!last)
         return proof;
     const std::optional<int64_t> first = firstFrameAt(file, start);
-    proof.firstSample = firstFrameNumber(file, *stream, first, *last);
+    const std::optional<int64_t> firstHeld = firstFrameHeld(file, *stream, first);
+    proof.firstSample = firstFrameNumber(firstHeld, *last);
     proof.total = stream->total - proof.firstSample;
     proof.audioEnd = last->end;
     // A second file of the same length joined on ends where the first should: its frames begin
     // again from the first number.
-    proof.outOfOrder = probesOutOfOrder(file, *stream, first, last->end, last->firstSample);
+    proof.outOfOrder = probesOutOfOrder(file, *stream, first, firstHeld, last->end, last->firstSample);
     return proof;
 }
 
