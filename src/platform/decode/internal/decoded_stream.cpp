@@ -144,12 +144,17 @@ std::unique_ptr<DecodedStream> refusingFramesOutOfOrder(std::unique_ptr<DecodedS
             stream->seek(0);
     }
     if (outOfOrder)
-        throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, openingText(),
-                             QStringLiteral("frames of the stream follow it out of order"));
+        failFramesOutOfOrder(openingText());
     return stream;
 }
 
 } // namespace
+
+void failFramesOutOfOrder(const QString &operation)
+{
+    throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, operation,
+                         QStringLiteral("frames of the stream follow it out of order"));
+}
 
 void failRead(int errnoValue, const QString &operation)
 {

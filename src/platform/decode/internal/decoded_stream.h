@@ -25,6 +25,9 @@ inline QString decodingText() { return QStringLiteral("Decoding audio"); }
 // A read the system failed (EIO, say, from a bad sector or a dropped share) fails the stream as
 // an input error, wherever it falls: the bytes that did arrive are never taken for the whole.
 [[noreturn]] void failRead(int errnoValue, const QString &operation);
+// A FLAC stream whose frames do not come in order is refused where operation met them: it has no
+// one length to read, seek in and export.
+[[noreturn]] void failFramesOutOfOrder(const QString &operation);
 
 // What a stream's count learned that another stream of the same unchanged file takes in place
 // of a decode pass of its own: the length, and what the pass gathered that seeks need. Never

@@ -122,7 +122,7 @@ void ReadAhead::work()
     }
 }
 
-bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token, Ends *ends)
+bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token, Ends &ends)
 {
     std::unique_lock lock(mutex_);
     if (taken_ >= count_)
@@ -139,8 +139,7 @@ bool ReadAhead::next(std::vector<float> &frames, const CancellationToken &token,
     lock.unlock();
     changed_.notify_all();
     frames = std::move(segment.samples);
-    if (ends)
-        *ends = segment.ends;
+    ends = segment.ends;
     return segment.ok;
 }
 

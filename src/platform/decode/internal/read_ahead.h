@@ -45,7 +45,7 @@ public:
     };
     // The next segment into frames (its old buffer is reused), and its ends; false when the
     // segment failed or none is left. Throws Cancelled while it waits on a cancelled token.
-    bool next(std::vector<float> &frames, const CancellationToken &token, Ends *ends = nullptr);
+    bool next(std::vector<float> &frames, const CancellationToken &token, Ends &ends);
 
 private:
     struct Segment {

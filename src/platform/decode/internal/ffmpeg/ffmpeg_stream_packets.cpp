@@ -160,8 +160,7 @@ int FfmpegStream::readPacket()
                 }
                 readOrder_->note(frame);
                 if (opened_ && readOrder_->outOfOrder())
-                    throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, decodingText(),
-                                         QStringLiteral("frames of the stream follow it out of order"));
+                    failFramesOutOfOrder(decodingText());
             }
         }
         if (status == 0 && oggPages_)

@@ -4,7 +4,6 @@
 #include "core/file_system_call.h"
 #include "platform/audio_file_error.h"
 #include "platform/decode/internal/read_ahead.h"
-#include "platform/internal/ffmpeg_owners.h"
 
 #include <FLAC/stream_decoder.h>
 
@@ -176,7 +175,10 @@ public:
             done += sinkDelivered_;
             position_ += sinkDelivered_;
             if (!decoded || damaged_ || sinkDelivered_ == 0) {
-                refuseFramesOutOfOrder();
+                // A whole frame numbered before the one due: a piece repeated where two were
+                // joined, a stray copy of a frame.
+                if (outOfOrder_)
+                    failFramesOutOfOrder(decodingText());
                 handOver();
                 return done + fallback_->read(sink.at(done), maxFrames - done);
             }
@@ -203,15 +205,6 @@ private:
             return fallback_->seek(target);
         }
         position_ = target;
-    }
-
-    // A whole frame numbered before the one due (a piece repeated where two were joined, a stray
-    // copy of a frame) gives the stream no one length to read, seek in and export.
-    void refuseFramesOutOfOrder() const
-    {
-        if (outOfOrder_)
-            throw AudioFileError(AudioFileError::Kind::malformed, AVERROR_INVALIDDATA, decodingText(),
-                                 QStringLiteral("frames of the stream follow it out of order"));
     }
 
     // Goes on at the position in the frame that held the frame before it, which ends at
@@ -296,7 +289,7 @@ private:
             }
             segmentUsed_ = 0;
             ReadAhead::Ends ends;
-            const bool ok = readAhead_->next(segment_, token_, &ends);
+            const bool ok = readAhead_->next(segment_, token_, ends);
             const bool joins = ends.enters && ends.enters == joinsAt_;
             if (!ok || !joins) {
                 // Damage, the end, or a segment reached on another frame than the one the read
