@@ -373,6 +373,52 @@ TEST(LengthCache, TrustsAChangeTimeAheadOfTheClockAStepAfterFirstSeeingIt)
     EXPECT_EQ(count(100), std::pair(0, std::optional<int64_t>(200)));
 }
 
+// What was kept while a file's change time was ahead of the clock holds only while the clock
+// stays a step behind it: once the clock reaches that second, a rewrite in place within it keeps
+// every field, so nothing kept before is taken then or after, and what is learned after is kept.
+TEST(LengthCache, KeepsWhatItLearnedAheadOfTheClockOnlyUntilTheClockReachesTheChangeTime)
+{
+    test::TempDir dir;
+    const QString mp3 = dir.file("tone.mp3");
+    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
+    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
+    info[info.indexOf("Info") + 154] ^= 1;
+    test::writeFile(mp3, info);
+    constexpr int64_t changedAt = 1'700'000'000;
+    CacheAtFakeTimes fake({changedAt, 0}, (changedAt - 3600) * second);
+    int64_t &now = fake.now;
+    LengthCache &cache = fake.cache;
+    const FileHandle file = FileHandle::openOutside(mp3);
+    const qint64 size = file.size();
+    const auto end = [&] { return CacheAtFakeTimes::found(cache.audioEnd(file, "mp3", 0, size)); };
+
+    end();
+    now += 3 * second;
+    const auto firstEnd = end();
+    EXPECT_EQ(fake.count(file, 500), std::pair(1, std::optional<int64_t>(500)));
+    qint64 before = test::bytesReadSoFar();
+    EXPECT_EQ(end(), firstEnd);
+    EXPECT_LT(test::bytesReadSoFar() - before, size / 100);
+    EXPECT_EQ(fake.count(file, 400), std::pair(0, std::optional<int64_t>(500)));
+
+    now = (changedAt - 1) * second; // within the step before the change time
+    EXPECT_FALSE(cache.identityOf(file));
+    const QByteArray bytes = test::readAll(mp3); // the second half zeros, within that second
+    FileHandle::open(mp3, O_WRONLY).writeAll(bytes.left(size / 2) + QByteArray(size - size / 2, 0));
+    now = changedAt * second + second / 2;
+    EXPECT_FALSE(cache.identityOf(file));
+    now = (changedAt + 3) * second;
+    ASSERT_TRUE(cache.identityOf(file));
+    const auto rewritten = CacheAtFakeTimes::found(rawstream::audioEnd(file, "mp3", 0, size));
+    ASSERT_NE(rewritten, firstEnd);
+    EXPECT_EQ(end(), rewritten);
+    EXPECT_EQ(fake.count(file, 300), std::pair(1, std::optional<int64_t>(300)));
+    before = test::bytesReadSoFar();
+    EXPECT_EQ(end(), rewritten);
+    EXPECT_LT(test::bytesReadSoFar() - before, size / 100);
+    EXPECT_EQ(fake.count(file, 200), std::pair(0, std::optional<int64_t>(300)));
+}
+
 // The least recently used counts go first, past the number of files or the bytes held.
 TEST(LengthCache, ForgetsTheLeastRecentlyUsedPastItsBounds)
 {

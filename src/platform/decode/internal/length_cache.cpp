@@ -90,16 +90,19 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
     // shows, any later change moves the times.
     const int64_t now = clock();
     try {
-        const Identity identity = statusIdentity(file);
+        Identity identity = statusIdentity(file);
         const int64_t wait = stepOf(identity) + stampLag();
         if (now - identity.changed >= wait)
             return identity;
-        if (identity.changed <= now)
-            return std::nullopt;
         // A change time ahead of the clock (set back since, or a file server's running ahead):
         // the file was stamped with it before its status was read, so once the clock has moved a
-        // step on from then, any later change is stamped with another time.
+        // step on from then, any later change is stamped with another time, until the clock
+        // comes within a step of that time, when a rewrite may be stamped with it again.
+        const auto stillAhead = [&](int64_t at) { return identity.changed - at > wait; };
+        if (!stillAhead(now))
+            return std::nullopt;
         const int64_t seen = firstSeen(identity, clock());
+        identity.aheadOfClock = true;
         if (now - seen >= wait)
             return identity;
         // A step this fine is waited out here, rather than the file walked again at its next open.
@@ -107,7 +110,9 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
             return std::nullopt;
         std::this_thread::sleep_for(std::chrono::nanoseconds(seen + wait - now));
         const int64_t later = clock();
-        if (later - seen >= wait && statusIdentity(file) == identity)
+        Identity again = statusIdentity(file);
+        again.aheadOfClock = true;
+        if (later - seen >= wait && stillAhead(later) && again == identity)
             return identity;
         return std::nullopt;
     } catch (const SystemError &) {
@@ -292,7 +297,7 @@ size_t LengthCache::IdentityHash::operator()(const Identity &id) const noexcept
 {
     size_t h = std::hash<uint64_t>()(uint64_t(id.inode));
     for (const uint64_t part : {uint64_t(id.device), uint64_t(id.generation), uint64_t(id.size), uint64_t(id.modified),
-                                uint64_t(id.changed)})
+                                uint64_t(id.changed), uint64_t(id.aheadOfClock)})
         h ^= std::hash<uint64_t>()(part) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
     return h;
 }

@@ -36,7 +36,9 @@ class FileHandle;
 // that step and keep every field (ext4 with small inodes keeps whole seconds, FAT even ones), so
 // nothing is kept or taken for it until the step has passed. A change time ahead of the clock
 // (the clock set back since, a file server's running ahead) is trusted once the clock has moved a
-// step on from when the same identity was first seen: the file was stamped by then. Beside its
+// step on from when the same identity was first seen, the file stamped by then, and only while
+// the clock stays more than a step behind it: what was kept meanwhile is not taken once the clock
+// comes within the step, or passes it, when a rewrite may keep every field. Beside its
 // count, what a walk of a raw stream's frames proved at open (where the audio ends, the count an
 // MP3's Info header states borne out), so that each open after the first does not walk the
 // frames again; the same of a FLAC stream's end and order (flaclength::prove). Bounded: the least
@@ -52,6 +54,10 @@ public:
         int64_t size = 0;
         int64_t modified = 0; // nanoseconds since the epoch
         int64_t changed = 0;  // nanoseconds since the epoch
+        // Told while the clock is more than a step behind the change time: what was learned then
+        // describes the file only until the clock comes within that step, when a rewrite in place
+        // may be stamped with the same times, so it is kept apart from what is learned after.
+        bool aheadOfClock = false;
         bool operator==(const Identity &) const = default;
     };
 
@@ -78,9 +84,9 @@ public:
 
     // The identity of the file open as file; none where the system cannot tell it, nor yet tell
     // it from the file changed again: while its change time is within its file system's step
-    // of the clock, a change keeps every field. A change time ahead of the clock is told from a
-    // change once the clock is a step past when the same identity was first seen: a step of a
-    // hundredth or finer is waited out at once.
+    // of the clock, a change keeps every field. A change time more than a step ahead of the clock
+    // is told from a change once the clock is a step past when the same identity was first seen
+    // (a step of a hundredth or finer is waited out at once), as an identity aheadOfClock.
     std::optional<Identity> identityOf(const FileHandle &file) const;
     // The status of file as the system reports it; throws SystemError where it cannot.
     static Status statusOf(const FileHandle &file);
