@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <variant>
 
@@ -1055,4 +1056,210 @@ TEST(FlacDecodedStream, TheLengthProofStatesALastFrameAloneAndGivesBackItsRoom)
     for (int proof = 0; proof < 100; ++proof)
         flaclength::prove(file, 0, file.size());
     EXPECT_LT(mapped() - before, 32 << 10) << "kB";
+}
+
+namespace {
+
+// From frame at on, as much as a fresh reader of path delivers there (or count frames of it), or
+// the error it ends in.
+Outcome readerFrom(AudioFileReader &reader, int64_t at, qint64 count = std::numeric_limits<qint64>::max())
+{
+    try {
+        reader.seek(at);
+        std::vector<float> all, block(size_t(4096 * reader.channels()));
+        for (qint64 done = 0, n; done < count && (n = reader.readFloatInterleaved(block.data(), std::min<qint64>(4096, count - done)));) {
+            all.insert(all.end(), block.begin(), block.begin() + n * reader.channels());
+            done += n;
+        }
+        return test::bytesOf(all);
+    } catch (const AudioFileError &error) {
+        return error.message();
+    }
+}
+
+// Seeks a fresh reader, then one reader on from wherever the last left it, to places through the
+// file and back: each delivers there what the read from the start delivered.
+void expectSeeksDeliverTheWholeRead(const QString &path, AudioFileReader::Use use)
+{
+    AudioFileReader whole(path, {}, use);
+    const QByteArray all = test::bytesOf(test::readAllFloat(whole));
+    const qint64 frameBytes = whole.channels() * qint64(sizeof(float)), frames = all.size() / frameBytes;
+    ASSERT_EQ(frames, whole.length());
+    AudioFileReader sought(path, {}, use);
+    std::vector<int64_t> places;
+    for (int64_t at = 1; at < frames; at += 19999)
+        places.push_back(at);
+    for (int64_t at = frames - 7; at > 0; at -= 33333)
+        places.push_back(at);
+    for (const int64_t at : places) {
+        SCOPED_TRACE(at);
+        const Outcome expected = all.mid(at * frameBytes, 3000 * frameBytes);
+        AudioFileReader fresh(path, {}, use);
+        EXPECT_EQ(readerFrom(fresh, at, 3000), expected);
+        EXPECT_EQ(readerFrom(sought, at, 3000), expected);
+    }
+}
+
+// A STREAMINFO block's smallest and largest block sizes set as given, the frames unchanged.
+QByteArray withBlockSizes(QByteArray flac, uint16_t smallest, uint16_t largest)
+{
+    const qsizetype at = flac.indexOf("fLaC") + 8;
+    flac[at] = char(smallest >> 8);
+    flac[at + 1] = char(smallest);
+    flac[at + 2] = char(largest >> 8);
+    flac[at + 3] = char(largest);
+    return flac;
+}
+
+} // namespace
+
+// A stream whose frames run in order is never refused for their order at a seek: not where the
+// seek lands on damage and reads again from the first frame, nor where STREAMINFO states a larger
+// largest block than its frames hold, so that their numbers place them further on than they are.
+TEST(FlacDecodedStream, ASeekIntoFramesThatRunInOrderDeliversWhatAReadFromTheStartDelivers)
+{
+    test::TempDir dir;
+    const QString source = dir.file(QStringLiteral("source.flac"));
+    makeFlac(source, 44100 * 8, 2, 16); // frames of 4,608
+    const QByteArray whole = test::readAll(source);
+    QByteArray damaged = whole;
+    for (int i = 0; i < 700; ++i)
+        damaged[whole.size() / 2 + i] = char(i * 37 + 11);
+    const QString overwritten = dir.file(QStringLiteral("overwritten.flac")), overstated = dir.file(QStringLiteral("overstated.flac"));
+    test::writeFile(overwritten, damaged);
+    test::writeFile(overstated, withBlockSizes(whole, 4608, 8192));
+    for (const QString &path : {overwritten, overstated}) {
+        for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+            SCOPED_TRACE((path + (use == AudioFileReader::Use::glance ? " glance" : " reading")).toStdString());
+            expectSeeksDeliverTheWholeRead(path, use);
+        }
+    }
+}
+
+namespace {
+
+// The frames of a FLAC file, from the first frame's header to the end.
+std::vector<QByteArray> framesOf(const QByteArray &whole)
+{
+    std::vector<QByteArray> frames;
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    for (size_t i = 0; i < starts.size(); ++i)
+        frames.push_back(whole.mid(starts[i], (i + 1 < starts.size() ? starts[i + 1] : whole.size()) - starts[i]));
+    return frames;
+}
+
+// The frame as one numbered by its first sample: the header's number and both checksums made anew.
+QByteArray numberedBySample(const QByteArray &frame, int64_t firstSample)
+{
+    const auto *h = reinterpret_cast<const uint8_t *>(frame.constData());
+    const int numberBytes = h[4] >= 0x80 ? 2 : 1; // frame numbers below 2,048
+    const int blockCode = h[2] >> 4, rateCode = h[2] & 15;
+    const int after = (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0) + (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
+    QByteArray header = frame.left(4);
+    header[1] = char(0xF9);
+    if (firstSample < 0x80) {
+        header += char(firstSample);
+    } else if (firstSample < 0x800) {
+        header += char(0xC0 | firstSample >> 6);
+        header += char(0x80 | (firstSample & 0x3F));
+    } else if (firstSample < 0x10000) {
+        header += char(0xE0 | firstSample >> 12);
+        header += char(0x80 | (firstSample >> 6 & 0x3F));
+        header += char(0x80 | (firstSample & 0x3F));
+    } else {
+        header += char(0xF0 | firstSample >> 18);
+        header += char(0x80 | (firstSample >> 12 & 0x3F));
+        header += char(0x80 | (firstSample >> 6 & 0x3F));
+        header += char(0x80 | (firstSample & 0x3F));
+    }
+    header += frame.mid(4 + numberBytes, after);
+    header += char(crc8(reinterpret_cast<const uint8_t *>(header.constData()), header.size()));
+    QByteArray numbered = header + frame.mid(4 + numberBytes + after + 1).chopped(2);
+    const uint16_t crc = crc16(reinterpret_cast<const uint8_t *>(numbered.constData()), numbered.size());
+    return numbered + char(crc >> 8) + char(crc & 0xFF);
+}
+
+} // namespace
+
+// Where STREAMINFO's smallest block size is below its largest, frames of one block size are still
+// numbered by their frame numbers, and the stream is delivered whole, as the format's own decoder
+// delivers it; a stream whose frames are numbered by their samples, of two block sizes, is read
+// by libFLAC and delivered whole too.
+TEST(FlacDecodedStream, StreamInfoBlockSizesThatDifferLeaveEveryFrameInItsPlace)
+{
+    test::TempDir dir;
+    const QString source = dir.file(QStringLiteral("source.flac"));
+    makeFlac(source, 44100 * 8, 2, 16); // frames of 4,608
+    const QByteArray whole = test::readAll(source);
+    const QString sixteen = dir.file(QStringLiteral("sixteen.flac")), half = dir.file(QStringLiteral("half.flac"));
+    test::writeFile(sixteen, withBlockSizes(whole, 16, 4608));
+    test::writeFile(half, withBlockSizes(whole, 2304, 4608));
+
+    // Two pieces encoded with blocks of 4,096 and 1,152, their frames numbered by their samples.
+    const QString wav = dir.file(QStringLiteral("source.wav"));
+    makeFlac(wav, 44100 * 4, 2, 16);
+    QByteArray variable;
+    int64_t sample = 0;
+    for (const auto &[blocksize, from, to] : {std::tuple(4096, 0, 4096 * 20), std::tuple(1152, 4096 * 20, 44100 * 4)}) {
+        const QString piece = dir.file(QStringLiteral("piece%1.flac").arg(blocksize));
+        test::runChecked("flac", {"-s", "-f", "--no-padding", QStringLiteral("--blocksize=%1").arg(blocksize),
+                                  QStringLiteral("--skip=%1").arg(from), QStringLiteral("--until=%1").arg(to), "-o", piece, wav});
+        const QByteArray encoded = test::readAll(piece);
+        if (variable.isEmpty())
+            variable = encoded.left(frameStarts(encoded).front());
+        for (const QByteArray &frame : framesOf(encoded)) {
+            variable += numberedBySample(frame, sample);
+            sample = std::min<int64_t>(sample + blocksize, to);
+        }
+    }
+    variable = withBlockSizes(variable, 1152, 4096);
+    const qsizetype info = variable.indexOf("fLaC") + 8;
+    variable[info + 13] = char(variable[info + 13] & 0xF0); // the count of both pieces' samples
+    for (int i = 0; i < 4; ++i)
+        variable[info + 14 + i] = char(sample >> (24 - 8 * i));
+    for (int i = 0; i < 16; ++i)
+        variable[info + 18 + i] = 0; // no MD5: the sum was of the first piece alone
+    const QString variablePath = dir.file(QStringLiteral("variable.flac"));
+    test::writeFile(variablePath, variable);
+    test::runChecked("flac", {"-t", "-s", variablePath});
+    Native native(variablePath);
+    ASSERT_NE(native.stream, nullptr);
+    EXPECT_EQ(std::get<QByteArray>(outcome(*native.stream, 60000)), test::ffmpegDecode(variablePath).mid(60000 * 8));
+    EXPECT_EQ(native.handovers, 0);
+
+    for (const QString &path : {sixteen, half, variablePath}) {
+        SCOPED_TRACE(path.toStdString());
+        const QByteArray decoded = test::ffmpegDecode(path);
+        EXPECT_EQ(readerOutcome(path, AudioFileReader::Use::reading), Outcome(decoded));
+        EXPECT_EQ(readerOutcome(path, AudioFileReader::Use::glance), Outcome(decoded));
+        expectSeeksDeliverTheWholeRead(path, AudioFileReader::Use::reading);
+    }
+}
+
+// Once a read has refused a frame numbered before the one due, a seek delivers what a fresh
+// reader delivers there: the frames before the repeat from the start, the rest from past it.
+TEST(FlacDecodedStream, AfterARefusalASeekDeliversWhatAFreshReaderDelivers)
+{
+    test::TempDir dir;
+    const QString source = dir.file(QStringLiteral("source.flac")), path = dir.file(QStringLiteral("repeated.flac"));
+    makeFlac(source, 44100 * 8, 2, 16);
+    const QByteArray whole = test::readAll(source);
+    const std::vector<qsizetype> starts = frameStarts(whole);
+    ASSERT_GT(starts.size(), 40u);
+    test::writeFile(path, whole.left(starts[30]) + whole.mid(starts[29], starts[30] - starts[29]) + whole.mid(starts[30]));
+    for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
+        SCOPED_TRACE(use == AudioFileReader::Use::glance ? "glance" : "reading");
+        AudioFileReader reader(path, {}, use);
+        const Outcome refused = readerFrom(reader, 0);
+        ASSERT_TRUE(std::holds_alternative<QString>(refused));
+        EXPECT_EQ(std::get<QString>(refused), QStringLiteral("Decoding audio failed: frames of the stream follow it out of order"));
+        for (const int64_t at : {int64_t(4608 * 33 + 5), int64_t(0), int64_t(1), int64_t(4608 * 20), int64_t(4608 * 60), int64_t(100)}) {
+            SCOPED_TRACE(at);
+            AudioFileReader fresh(path, {}, use);
+            const qint64 count = at < 4608 * 30 ? 4608 * 30 - at : std::numeric_limits<qint64>::max();
+            const Outcome expected = readerFrom(fresh, at, count);
+            EXPECT_TRUE(std::holds_alternative<QByteArray>(expected));
+            EXPECT_EQ(readerFrom(reader, at, count), expected);
+        }
+    }
 }

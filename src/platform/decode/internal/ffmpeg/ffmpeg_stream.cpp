@@ -168,6 +168,8 @@ void FfmpegStream::openDemuxer()
     onTimeline_ = false;
     run_ = {};
     wholeSent_ = 0;
+    frameOrder_.reset(); // a count that failed midway
+    readOrder_.reset();
 }
 
 // A decoder of the stream, opened with the given headers in place of the demuxer's.

@@ -145,10 +145,10 @@ private:
     // A FLAC stream's frames as its count passes them, and what that found.
     std::optional<flaclength::FrameOrder> frameOrder_;
     bool framesOutOfOrder_ = false;
-    // The same as a read passes them since the last seek: one numbered before the one due is
-    // refused where it comes, so no length stated from the header cuts the frames short: at the
-    // first read after the open, where the open met it (the open refuses those it sees, in its
-    // own words).
+    // The same as a read passes them since the demuxer last started, at a seek or a rewind: one
+    // numbered before the one due is refused where it comes, so no length stated from the header
+    // cuts the frames short: at the first read after the open, where the open met it (the open
+    // refuses those it sees, in its own words).
     std::optional<flaclength::FrameOrder> readOrder_;
     bool opened_ = false;
     std::optional<QList<QList<MediaTagReader::Tag>>> tags_;

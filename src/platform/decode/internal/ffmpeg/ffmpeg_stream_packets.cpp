@@ -159,8 +159,12 @@ int FfmpegStream::readPacket()
                         readOrder_->expect(*first);
                 }
                 readOrder_->note(frame);
-                if (opened_ && readOrder_->outOfOrder())
+                if (opened_ && readOrder_->outOfOrder()) {
+                    // Refused until a seek starts the read over: where the demuxer stands is
+                    // no longer where the position says.
+                    positionExact_ = false;
                     failFramesOutOfOrder(decodingText());
+                }
             }
         }
         if (status == 0 && oggPages_)

@@ -27,7 +27,6 @@ void FfmpegStream::seek(int64_t target)
         return;
     }
     const int64_t start = target - preroll;
-    readOrder_.reset();
     if (oggPages_ && seekByPages(target))
         return;
     if (frameIndex_ && seekByFrameIndex(target, preroll))
@@ -120,6 +119,7 @@ void FfmpegStream::restartDecoding()
     owed_ = 0;
     onTimeline_ = false;
     run_ = {};
+    readOrder_.reset();
 }
 
 // Restarts the demuxer at a frame a read from the start found before target; false where the

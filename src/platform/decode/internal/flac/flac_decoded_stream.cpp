@@ -109,7 +109,7 @@ public:
             return false;
         return int(info_->channels) == format_.channels && double(info_->sample_rate) == format_.sampleRate
                && int(info_->bits_per_sample) == format_.bitsPerChannel
-               && int64_t(info_->total_samples) == firstSample_ + length_;
+               && int64_t(info_->total_samples) == firstSample_ + length_ && framesNumberedAsLibFlacTells();
     }
 
     const AudioFileFormat &format() const override { return format_; }
@@ -136,6 +136,15 @@ public:
         if (fallback_)
             return fallback_->seek(target);
         token_.throwIfCancelled();
+        // Frames out of order were refused: the seek reads as a stream opened afresh does.
+        if (outOfOrder_) {
+            stopReadAhead();
+            sequentialFrames_ = 0;
+            if (!rewind()) {
+                handOver();
+                return fallback_->seek(target);
+            }
+        }
         target = std::min(target, length_);
         if (target == position_)
             return;
@@ -227,17 +236,40 @@ private:
     void readInOrderTo(int64_t target)
     {
         segmentsJoin_ = false;
-        pendingFrames_ = 0;
-        position_ = 0;
         sequentialFrames_ = 0;
-        if (!FLAC__stream_decoder_reset(decoder_.get())
-            || !FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) || damaged_) {
+        if (!rewind()) {
             handOver();
             fallback_->seek(target);
             return;
         }
         while (position_ < target && read(SampleSink{}, target - position_) > 0) {
         }
+    }
+
+    // libFLAC's decoder back before the first frame, as the open left it; false where the
+    // stream cannot be read there again.
+    bool rewind()
+    {
+        pendingFrames_ = 0;
+        position_ = 0;
+        frameEnd_ = -1;
+        damaged_ = outOfOrder_ = false;
+        return FLAC__stream_decoder_reset(decoder_.get())
+               && FLAC__stream_decoder_process_until_end_of_metadata(decoder_.get()) && !damaged_;
+    }
+
+    // Where STREAMINFO's smallest and largest block sizes differ, libFLAC hands over a frame of a
+    // fixed block size with its frame number in place of its first sample, and cannot seek by it:
+    // only a stream whose first frame is numbered by its samples is read here.
+    bool framesNumberedAsLibFlacTells()
+    {
+        if (info_->min_blocksize == info_->max_blocksize)
+            return true;
+        FLAC__uint64 first = 0;
+        uint8_t sync[2] = {};
+        return FLAC__stream_decoder_get_decode_position(decoder_.get(), &first)
+               && FileSystemCall::readAt(fd_, sync, sizeof sync, start_ + int64_t(first)) == ssize_t(sizeof sync)
+               && sync[0] == 0xFF && sync[1] == 0xF9;
     }
 
     // Decodes ahead on several threads while the whole file is being read; false where that
