@@ -1,7 +1,8 @@
 // Journeys through the main window and its other windows: a folder opened, a tempo detected, a
-// section loop set, played and undone, access restored after a move, settings applied, and the
-// manual searched.
+// section loop set, played and undone, a joined FLAC played on past where it was refused, access
+// restored after a move, settings applied, and the manual searched.
 #include "journey.h"
+#include "support/run_program.h"
 
 #include "bpm/synthetic_audio.h"
 #include "views/export_form/export_format_controls.h"
@@ -99,6 +100,54 @@ TEST_F(Journey, SetsPlaysAndUndoesASectionLoop)
     key(end, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_TRUE(pumpUntil([&] { return loop.range() == whole && !loop.isPreparing(); }));
     EXPECT_FALSE(loop.canUndo());
+}
+
+// A FLAC file joined from two pieces cut from one stream, a frame repeated where they meet: played
+// from the start it stops at the repeat with the alert; played from past the repeat it plays to
+// its end, and from the start again it stops where a fresh session stops.
+TEST_F(Journey, PlaysAJoinedFlacOnFromPastWhereItWasRefused)
+{
+    writeTone(music + "/tone.wav", 8);
+    const QString source = root.file(QStringLiteral("tone.flac")), list = root.file(QStringLiteral("pieces.txt"));
+    runChecked("ffmpeg", {"-v", "error", "-i", music + "/tone.wav", "-c:a", "flac", source});
+    QFile::remove(music + "/tone.wav");
+    QStringList lines;
+    for (const auto &[name, range] : {std::pair("a.flac", QStringList{"-ss", "3", "-to", "5"}), std::pair("b.flac", QStringList{"-ss", "5"})}) {
+        runChecked("ffmpeg", QStringList{"-v", "error"} + range + QStringList{"-i", source, "-c", "copy", root.file(name)});
+        lines << QStringLiteral("file '%1'").arg(root.file(name));
+    }
+    writeFile(list, lines.join(u'\n').toUtf8() + '\n');
+    runChecked("ffmpeg", {"-v", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", music + "/joined.flac"});
+    open(music + "/joined.flac", 1);
+    const auto playedToItsEnd = [&] {
+        if (!press(window, QStringLiteral("Play")) || !pumpUntil([&] { return player().isPlaying(); }))
+            return false;
+        return pumpUntil([&] { return !player().isPlaying() && player().commands().lastCommand().isFinished(); },
+                         std::chrono::seconds(30));
+    };
+    const auto refusedOnce = [&] {
+        const bool refused = alerts->shown.size() == 1 && alerts->shown.first().title == QStringLiteral("Audio playback stopped")
+                             && alerts->shown.first().message == QStringLiteral("The decoder encountered damaged or unreadable audio.");
+        alerts->shown.clear();
+        return refused;
+    };
+
+    ASSERT_TRUE(playedToItsEnd());
+    EXPECT_TRUE(refusedOnce());
+    EXPECT_LT(player().position(), 2.5);
+
+    auto *position = named(window, QStringLiteral("Playback position"));
+    ASSERT_NE(position, nullptr);
+    click(position, QPoint(position->width() * 3 / 5, position->height() / 2));
+    ASSERT_TRUE(pumpUntil([&] { return player().position() > 2.5 && player().commands().lastCommand().isFinished(); }));
+    ASSERT_TRUE(playedToItsEnd());
+    EXPECT_TRUE(alerts->shown.isEmpty());
+    EXPECT_GT(player().position(), 4.9);
+
+    ASSERT_TRUE(press(window, QStringLiteral("Return to playback start")));
+    ASSERT_TRUE(pumpUntil([&] { return player().position() == 0 && player().commands().lastCommand().isFinished(); }));
+    ASSERT_TRUE(playedToItsEnd());
+    EXPECT_TRUE(refusedOnce());
 }
 
 TEST_F(Journey, RestoresFileAccessAfterAMove)

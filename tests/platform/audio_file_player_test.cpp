@@ -318,6 +318,51 @@ TEST_F(AudioFilePlayerTest, DecodeErrorsReachTheHandlersInOrder)
     EXPECT_EQ(none.finished + none.decodeErrors, 0);
 }
 
+// A FLAC file with a frame repeated is refused where playback reaches the repeat; played again
+// from past it, or from its start, it plays as a player that never met the refusal plays it.
+TEST_F(AudioFilePlayerTest, AFlacRefusedWhereAFrameRepeatsPlaysOnAsAFreshPlayerDoes)
+{
+    const auto pulled = test::PullingOutput::installed();
+    const QString source = dir.file("source.flac"), path = dir.file("repeated.flac");
+    test::makeTone(source, 3 * rate, {"-c:a", "flac"}); // frames of 4,608
+    const QByteArray whole = test::readAll(source);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
+    ASSERT_GT(starts.size(), 20u);
+    test::writeFile(path, whole.left(starts[11]) + whole.mid(starts[10], starts[11] - starts[10]) + whole.mid(starts[11]));
+    const auto heardFrom = [&](AudioFilePlayer &player, Reports &seen, double seconds) {
+        const int before = seen.finished;
+        player.setCurrentTime(seconds);
+        EXPECT_TRUE(player.play());
+        return pulled->pullUntil([&] { return seen.finished > before; });
+    };
+
+    AudioFilePlayer player(path);
+    reports.watch(player);
+    heardFrom(player, reports, 0);
+    EXPECT_EQ(reports.decodeErrors, 1);
+    EXPECT_EQ(reports.succeeded, 0);
+    for (const double seconds : {2.0, 0.0}) {
+        SCOPED_TRACE(seconds);
+        const int succeeded = reports.succeeded, failed = reports.decodeErrors;
+        std::vector<float> heard = heardFrom(player, reports, seconds);
+        Reports fresh;
+        AudioFilePlayer other(path);
+        fresh.watch(other);
+        std::vector<float> expected = heardFrom(other, fresh, seconds);
+        EXPECT_EQ(reports.succeeded - succeeded, fresh.succeeded);
+        EXPECT_EQ(reports.decodeErrors - failed, fresh.decodeErrors);
+        EXPECT_EQ(fresh.decodeErrors, seconds == 0 ? 1 : 0);
+        const size_t frames = size_t(seconds == 0 ? 4608 * 10 : rate * 0.9);
+        ASSERT_GE(heard.size(), frames);
+        ASSERT_GE(expected.size(), frames);
+        heard.resize(frames);
+        expected.resize(frames);
+        EXPECT_EQ(heard, expected);
+    }
+    EXPECT_EQ(reports.succeeded, 1);
+    EXPECT_EQ(reports.decodeErrors, 2);
+}
+
 // An MP3 file cut short, then padded, whose Info header still counts the whole stream: the
 // player states and plays what its frames decode to, and finishes without an error.
 TEST_F(AudioFilePlayerTest, ACutMp3PlaysWhatDecodesAndFinishes)

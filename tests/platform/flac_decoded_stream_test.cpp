@@ -107,31 +107,6 @@ Outcome outcome(DecodedStream &stream, std::optional<int64_t> from = std::nullop
     }
 }
 
-// Where each frame of a FLAC file begins, found by its header's sync code, checksum and frame
-// number (fixed block sizes, frame numbers below 128).
-std::vector<qsizetype> frameStarts(const QByteArray &whole)
-{
-    std::vector<qsizetype> starts;
-    for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
-        const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
-        // The frame number, then a block size or rate coded at the end of the header.
-        const int blockCode = h[2] >> 4, rateCode = h[2] & 15;
-        const int size = 5 + (h[4] >= 0x80 ? 1 : 0) + (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0)
-                         + (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
-        if (whole.size() - at <= size)
-            break;
-        uint8_t crc = 0;
-        for (int i = 0; i < size; ++i) {
-            crc ^= h[i];
-            for (int bit = 0; bit < 8; ++bit)
-                crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
-        }
-        if (crc == h[size] && h[4] == starts.size()) // the frame number, the next one's
-            starts.push_back(at);
-    }
-    return starts;
-}
-
 } // namespace
 
 TEST(FlacDecodedStream, DeliversWhatFfmpegDeliversInEveryLayout)
@@ -288,7 +263,7 @@ TEST(FlacDecodedStream, DamageWhereASegmentReadAheadBeginsIsReadOnByFfmpeg)
     makeFlac(wav, 1500000, 2, 16);
     test::runChecked("flac", {"-s", "-f", wav, "-o", path}); // frames of 4,096
     QByteArray bytes = test::readAll(path);
-    const std::vector<qsizetype> starts = frameStarts(bytes);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(bytes);
     ASSERT_GT(starts.size(), 97u);
     // Read in blocks of 8,192, reading ahead starts at frame 262,144 (when it starts at all), in
     // segments of 131,072: the second begins with frame 96.
@@ -433,7 +408,7 @@ TEST(FlacDecodedStream, FramesOutOfOrderAfterTheStreamAreRefused)
     makeFlac(first, 132300, 2, 16);
     makeFlac(second, 44100, 2, 16);
     const QByteArray whole = test::readAll(first);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_GE(starts.size(), 7u);
     const qsizetype five = starts[5], six = starts[6];
     const std::vector<std::pair<const char *, QByteArray>> files = {
@@ -473,7 +448,7 @@ TEST(FlacDecodedStream, FramesMissingInTheMiddleAreSilenceInTheirPlace)
     constexpr int64_t frames = 132300;
     makeFlac(intact, frames, 2, 16);
     const QByteArray whole = test::readAll(intact);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_EQ(starts.size(), 29u); // 28 of 4,608 and a shorter last one
 
     // The whole file's audio, left-justified as the reader's integers are.
@@ -769,7 +744,7 @@ TEST(FlacDecodedStream, TheLengthProofTrustsOnlyFramesWhoseChecksumsHold)
     constexpr int64_t frames = 100003;
     makeFlac(clean, frames, 2, 16);
     const QByteArray whole = test::readAll(clean);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_GE(starts.size(), 3u);
     const auto provenOf = [&](const QByteArray &bytes) {
         const QString path = dir.file(QStringLiteral("proof.flac"));
@@ -830,7 +805,7 @@ TEST(FlacDecodedStream, AStreamTrimmedAtItsStartIsStatedAtWhatItHolds)
     constexpr int64_t frames = 1000000; // long enough for reading ahead to start
     makeFlac(intact, frames, 2, 16);
     const QByteArray whole = test::readAll(intact);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_GT(starts.size(), 10u);
     constexpr int64_t held = frames - 10 * 4608; // ten frames of 4,608 dropped
     const QString trimmed = dir.file(QStringLiteral("trimmed.flac")), cut = dir.file(QStringLiteral("cut.flac"));
@@ -1004,7 +979,7 @@ TEST(FlacDecodedStream, AJoinedFileIsDeliveredWholeOrRefusedNeverCutShort)
     const QString longer = dir.file(QStringLiteral("longer.flac"));
     makeFlac(longer, 1000000, 2, 16);
     const QByteArray whole = test::readAll(longer);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_GT(starts.size(), 127u);
     for (size_t frame = 90; frame < 127; ++frame) {
         SCOPED_TRACE(frame);
@@ -1033,7 +1008,7 @@ TEST(FlacDecodedStream, TheLengthProofStatesALastFrameAloneAndGivesBackItsRoom)
     while ((lastFrame = whole.lastIndexOf("\xFF\xF8", lastFrame - 1)) > 0 && whole.mid(lastFrame + 4, 2) != "\xC2\xBF") {
     } // numbered 191
     ASSERT_GT(lastFrame, 0);
-    test::writeFile(last, whole.left(frameStarts(whole).front()) + whole.mid(lastFrame));
+    test::writeFile(last, whole.left(test::flacFrameStarts(whole).front()) + whole.mid(lastFrame));
     const QByteArray decoded = test::runCheckedBytes("ffmpeg", {"-v", "quiet", "-i", last, "-f", "f32le", "-"});
     ASSERT_EQ(decoded.size(), 1872 * 8);
     const Outcome got = readerOutcome(last, AudioFileReader::Use::reading);
@@ -1142,7 +1117,7 @@ namespace {
 std::vector<QByteArray> framesOf(const QByteArray &whole)
 {
     std::vector<QByteArray> frames;
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     for (size_t i = 0; i < starts.size(); ++i)
         frames.push_back(whole.mid(starts[i], (i + 1 < starts.size() ? starts[i + 1] : whole.size()) - starts[i]));
     return frames;
@@ -1206,7 +1181,7 @@ TEST(FlacDecodedStream, StreamInfoBlockSizesThatDifferLeaveEveryFrameInItsPlace)
                                   QStringLiteral("--skip=%1").arg(from), QStringLiteral("--until=%1").arg(to), "-o", piece, wav});
         const QByteArray encoded = test::readAll(piece);
         if (variable.isEmpty())
-            variable = encoded.left(frameStarts(encoded).front());
+            variable = encoded.left(test::flacFrameStarts(encoded).front());
         for (const QByteArray &frame : framesOf(encoded)) {
             variable += numberedBySample(frame, sample);
             sample = std::min<int64_t>(sample + blocksize, to);
@@ -1244,7 +1219,7 @@ TEST(FlacDecodedStream, AfterARefusalASeekDeliversWhatAFreshReaderDelivers)
     const QString source = dir.file(QStringLiteral("source.flac")), path = dir.file(QStringLiteral("repeated.flac"));
     makeFlac(source, 44100 * 8, 2, 16);
     const QByteArray whole = test::readAll(source);
-    const std::vector<qsizetype> starts = frameStarts(whole);
+    const std::vector<qsizetype> starts = test::flacFrameStarts(whole);
     ASSERT_GT(starts.size(), 40u);
     test::writeFile(path, whole.left(starts[30]) + whole.mid(starts[29], starts[30] - starts[29]) + whole.mid(starts[30]));
     for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {

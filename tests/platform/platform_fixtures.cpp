@@ -222,4 +222,29 @@ void waitUntilSettled(const QString &path)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// Where each frame of a FLAC file begins, found by its header's sync code, checksum and frame
+// number (fixed block sizes, frame numbers below 128).
+std::vector<qsizetype> flacFrameStarts(const QByteArray &whole)
+{
+    std::vector<qsizetype> starts;
+    for (qsizetype at = whole.indexOf("fLaC") + 42; (at = whole.indexOf("\xFF\xF8", at)) >= 0; ++at) {
+        const auto *h = reinterpret_cast<const uint8_t *>(whole.constData() + at);
+        // The frame number, then a block size or rate coded at the end of the header.
+        const int blockCode = h[2] >> 4, rateCode = h[2] & 15;
+        const int size = 5 + (h[4] >= 0x80 ? 1 : 0) + (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0)
+                         + (rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0);
+        if (whole.size() - at <= size)
+            break;
+        uint8_t crc = 0;
+        for (int i = 0; i < size; ++i) {
+            crc ^= h[i];
+            for (int bit = 0; bit < 8; ++bit)
+                crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+        }
+        if (crc == h[size] && h[4] == starts.size()) // the frame number, the next one's
+            starts.push_back(at);
+    }
+    return starts;
+}
+
 } // namespace tampod::test

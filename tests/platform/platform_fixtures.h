@@ -37,6 +37,9 @@ qint64 bytesReadSoFar();
 // time is past its file system's step, as that of a file a user opens long after writing it.
 void waitUntilSettled(const QString &path);
 
+// Where each frame of a FLAC file begins, found by its header's sync code, checksum and frame
+// number (fixed block sizes, frame numbers below 128).
+std::vector<qsizetype> flacFrameStarts(const QByteArray &whole);
 void writeFloatWav(const QString &path, int channels, int rate, const std::vector<float> &interleaved);
 // One channel whose values count up, so that any sample tells which frame it came from.
 std::vector<float> ramp(int frames);
