@@ -1066,6 +1066,8 @@ void expectSeeksDeliverTheWholeRead(const QString &path, AudioFileReader::Use us
         places.push_back(at);
     for (int64_t at = frames - 7; at > 0; at -= 33333)
         places.push_back(at);
+    for (int64_t at = 40001; at > 0; at -= 2000) // back a frame or a few at a time
+        places.push_back(at);
     for (const int64_t at : places) {
         SCOPED_TRACE(at);
         const Outcome expected = all.mid(at * frameBytes, 3000 * frameBytes);
@@ -1090,19 +1092,22 @@ QByteArray withBlockSizes(QByteArray flac, uint16_t smallest, uint16_t largest)
 
 // A stream whose frames run in order is never refused for their order at a seek: not where the
 // seek lands on damage and reads again from the first frame, nor where STREAMINFO states a larger
-// largest block than its frames hold, so that their numbers place them further on than they are.
+// largest block than its frames hold, so that their numbers would place them further on than they
+// are; and every seek lands where the frames are.
 TEST(FlacDecodedStream, ASeekIntoFramesThatRunInOrderDeliversWhatAReadFromTheStartDelivers)
 {
     test::TempDir dir;
-    const QString source = dir.file(QStringLiteral("source.flac"));
+    const QString source = dir.file(QStringLiteral("source.flac")), wav = dir.file(QStringLiteral("source.wav"));
     makeFlac(source, 44100 * 8, 2, 16); // frames of 4,608
+    makeFlac(wav, 44100 * 8, 2, 16);
     const QByteArray whole = test::readAll(source);
     QByteArray damaged = whole;
     for (int i = 0; i < 700; ++i)
         damaged[whole.size() / 2 + i] = char(i * 37 + 11);
     const QString overwritten = dir.file(QStringLiteral("overwritten.flac")), overstated = dir.file(QStringLiteral("overstated.flac"));
     test::writeFile(overwritten, damaged);
-    test::writeFile(overstated, withBlockSizes(whole, 4608, 8192));
+    test::runChecked("flac", {"-5", "-s", "-f", "-o", overstated, wav}); // frames of 4,096
+    test::writeFile(overstated, withBlockSizes(test::readAll(overstated), 4096, 4608));
     for (const QString &path : {overwritten, overstated}) {
         for (const auto use : {AudioFileReader::Use::reading, AudioFileReader::Use::glance}) {
             SCOPED_TRACE((path + (use == AudioFileReader::Use::glance ? " glance" : " reading")).toStdString());

@@ -39,7 +39,8 @@ public:
         refuseChangingLinks();
         openDemuxer();
         if (description_.format.codec == AudioCodecKind::flac && description_.format.container == u"flac")
-            frameOrder_.emplace(std::span<const uint8_t>(decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))));
+            frameOrder_.emplace(std::span<const uint8_t>(decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))),
+                                flacFixedBlock_.value_or(0));
         skip(std::numeric_limits<int64_t>::max());
         if (frameOrder_)
             framesOutOfOrder_ = frameOrder_->outOfOrder();
@@ -151,6 +152,9 @@ private:
     // refuses those it sees, in its own words).
     std::optional<flaclength::FrameOrder> readOrder_;
     bool opened_ = false;
+    // The size of a FLAC stream's frames numbered by their frame numbers, from its first frame
+    // where STREAMINFO's block sizes differ (flaclength::fixedBlockOf); learned at the open.
+    std::optional<int64_t> flacFixedBlock_;
     std::optional<QList<QList<MediaTagReader::Tag>>> tags_;
 
     int64_t originPts_ = AV_NOPTS_VALUE;

@@ -145,16 +145,18 @@ int FfmpegStream::readPacket()
         // frames it passed instead, which closes a gap before a shorter last frame, and the Ogg
         // demuxer times the frames of a page after missing ones from the page before.
         if (status == 0 && description_.format.codec == AudioCodecKind::flac) {
-            const auto first = flaclength::frameStart({packet_->data, size_t(std::max(packet_->size, 0))},
-                                                      {decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))});
+            const std::span<const uint8_t> frame{packet_->data, size_t(std::max(packet_->size, 0))};
+            const std::span<const uint8_t> info{decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))};
+            if (!flacFixedBlock_) // the stream's first frame, at the open
+                flacFixedBlock_ = flaclength::fixedBlockOf(frame, info);
+            const auto first = flaclength::frameStart(frame, info, *flacFixedBlock_);
             if (first)
                 packet_->pts = packet_->dts = av_rescale_q(*first, AVRational{1, rate()}, timeBase_);
-            const std::span<const uint8_t> frame{packet_->data, size_t(std::max(packet_->size, 0))};
             if (frameOrder_) {
                 frameOrder_->note(frame);
             } else if (description_.format.container == u"flac") {
                 if (!readOrder_) {
-                    readOrder_.emplace(std::span<const uint8_t>(decoder_->extradata, size_t(std::max(decoder_->extradata_size, 0))));
+                    readOrder_.emplace(info, *flacFixedBlock_);
                     if (!opened_ && first) // the stream's own first frame, as the open found it
                         readOrder_->expect(*first);
                 }

@@ -4,11 +4,14 @@
 
 namespace tampod::flaclength {
 
-FrameOrder::FrameOrder(std::span<const uint8_t> streamInfo) : streamInfo_(streamInfo.begin(), streamInfo.end()) {}
+FrameOrder::FrameOrder(std::span<const uint8_t> streamInfo, int64_t fixedBlock)
+    : streamInfo_(streamInfo.begin(), streamInfo.end()), fixedBlock_(fixedBlock)
+{
+}
 
 void FrameOrder::note(std::span<const uint8_t> frame)
 {
-    const auto header = frameNumbers(frame, streamInfo_);
+    const auto header = frameNumbers(frame, streamInfo_, fixedBlock_);
     if (!header)
         return;
     // The next frame in order is taken as it comes; one that goes back or skips ahead counts

@@ -13,8 +13,8 @@ namespace tampod::flaclength {
 // as where a second file was joined on or a frame copied after the end.
 class FrameOrder {
 public:
-    // streamInfo: as flaclength::frameStart takes it.
-    explicit FrameOrder(std::span<const uint8_t> streamInfo);
+    // streamInfo, fixedBlock: as flaclength::frameStart takes them.
+    explicit FrameOrder(std::span<const uint8_t> streamInfo, int64_t fixedBlock = 0);
     // One frame, exactly its bytes.
     void note(std::span<const uint8_t> frame);
     // Where the frames are due from: the stream's first frame's number, as its header gives it.
@@ -23,6 +23,7 @@ public:
 
 private:
     std::vector<uint8_t> streamInfo_;
+    int64_t fixedBlock_ = 0;
     int64_t expected_ = 0; // the first sample of the frame that comes next in order
     bool outOfOrder_ = false;
 };

@@ -51,6 +51,7 @@ struct StreamInfo {
 struct FrameHeader {
     int64_t firstSample = 0;
     int64_t blocksize = 0;
+    bool bySample = false; // numbered by its first sample, not by its frame number
 };
 
 std::optional<StreamInfo> streamInfo(const FileHandle &file, int64_t start)
@@ -121,6 +122,7 @@ std::optional<FrameHeader> frameHeader(const uint8_t *h, const uint8_t *end, con
         return std::nullopt;
     FrameHeader frame;
     frame.blocksize = blocksize;
+    frame.bySample = variable;
     frame.firstSample = variable ? int64_t(number) : int64_t(number) * stream.maxBlock;
     return frame;
 }
@@ -511,23 +513,35 @@ int64_t statedTotal(std::span<const uint8_t> streamInfo)
            | int64_t(info[17]);
 }
 
-std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo,
+                                         int64_t fixedBlock)
 {
     const auto info = streamInfoBlock(streamInfo);
     if (info.empty())
         return std::nullopt;
     StreamInfo stream;
-    stream.maxBlock = int64_t(info[2]) << 8 | info[3];
+    stream.maxBlock = fixedBlock > 0 ? fixedBlock : int64_t(info[2]) << 8 | info[3];
     const auto header = frameHeader(frame.data(), frame.data() + std::min<size_t>(frame.size(), 16), stream);
     if (!header)
         return std::nullopt;
     return FrameNumbers{header->firstSample, header->blocksize};
 }
 
-std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo)
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo, int64_t fixedBlock)
 {
-    const auto numbers = frameNumbers(frame, streamInfo);
+    const auto numbers = frameNumbers(frame, streamInfo, fixedBlock);
     return numbers ? std::optional<int64_t>(numbers->firstSample) : std::nullopt;
+}
+
+int64_t fixedBlockOf(std::span<const uint8_t> firstFrame, std::span<const uint8_t> streamInfo)
+{
+    const auto info = streamInfoBlock(streamInfo);
+    if (info.empty() || (info[0] == info[2] && info[1] == info[3]))
+        return 0;
+    StreamInfo stream;
+    stream.maxBlock = 1;
+    const auto header = frameHeader(firstFrame.data(), firstFrame.data() + std::min<size_t>(firstFrame.size(), 16), stream);
+    return header && !header->bySample ? header->blocksize : 0;
 }
 
 bool frameChecksumHolds(std::span<const uint8_t> frame)

@@ -44,16 +44,24 @@ std::optional<int64_t> proven(const FileHandle &file, int64_t start, int64_t tag
 // Of a FLAC stream whose STREAMINFO block is streamInfo (as a decoder's extradata holds it, with
 // or without the "fLaC" mark and block header before it): the sample count it states (0 where
 // none), and the first sample of the frame whose header begins frame, as the header's number
-// states it (nullopt where the header does not hold).
+// states it (nullopt where the header does not hold). A frame numbered by its frame number
+// starts that many of STREAMINFO's largest blocks in, or of fixedBlock where given.
 int64_t statedTotal(std::span<const uint8_t> streamInfo);
-std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo);
+std::optional<int64_t> frameStart(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo,
+                                  int64_t fixedBlock = 0);
 // The same header's first sample and its number of samples; and whether a whole frame's stored
 // checksum holds over its bytes.
 struct FrameNumbers {
     int64_t firstSample = 0;
     int64_t blocksize = 0;
 };
-std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo);
+std::optional<FrameNumbers> frameNumbers(std::span<const uint8_t> frame, std::span<const uint8_t> streamInfo,
+                                         int64_t fixedBlock = 0);
+// Where STREAMINFO's smallest and largest block sizes differ, they do not tell the size of a
+// stream's frames numbered by their frame numbers: every frame but the last has the size of the
+// stream's first frame, whose header begins firstFrame. That size; 0 where the sizes agree, the
+// header does not hold or it numbers its frame by its first sample.
+int64_t fixedBlockOf(std::span<const uint8_t> firstFrame, std::span<const uint8_t> streamInfo);
 bool frameChecksumHolds(std::span<const uint8_t> frame);
 
 // Whether a FLAC stream begins at the first of bytes: its "fLaC" mark and the header of the
