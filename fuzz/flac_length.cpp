@@ -1,6 +1,7 @@
 // The FLAC stream walks over arbitrary bytes: the proof of a header's count from the last frame,
-// the frames out of order a pass meets, and the frame and STREAMINFO readers the
-// demuxed packets go through. Whatever they find must be a count the header could state.
+// the frames out of order a pass meets, and the frame and STREAMINFO readers the demuxed packets
+// go through, the size of a stream's first frame among them. Whatever they find must be a count
+// the header could state.
 #include "core/file_handle.h"
 #include "platform/decode/internal/flac/flac_frame_order.h"
 #include "platform/decode/internal/flac/flac_length.h"
@@ -20,7 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
         std::abort();
     if (const auto proof = tampod::flaclength::prove(file, start, std::int64_t(size)); proof.audioEnd < 0 || proof.audioEnd > std::int64_t(size))
         std::abort();
-    tampod::flaclength::FrameOrder order(bytes.first(bytes.size() / 3));
+    // The size of the first frame, where the input's first bytes are STREAMINFO and its block
+    // sizes differ: a size a frame header can state.
+    const std::int64_t fixedBlock = tampod::flaclength::fixedBlockOf(bytes.subspan(bytes.size() / 3), bytes.first(bytes.size() / 3));
+    if (fixedBlock < 0 || fixedBlock > 65536)
+        std::abort();
+    tampod::flaclength::FrameOrder order(bytes.first(bytes.size() / 3), fixedBlock);
     order.note(bytes.subspan(bytes.size() / 3));
     order.note(bytes.subspan(bytes.size() / 2));
     const std::int64_t total = tampod::flaclength::statedTotal(bytes);

@@ -163,8 +163,9 @@ int FfmpegStream::readPacket()
                 readOrder_->note(frame);
                 if (opened_ && readOrder_->outOfOrder()) {
                     // Refused until a seek starts the read over: where the demuxer stands is
-                    // no longer where the position says.
+                    // no longer where the position says. The frame goes no further.
                     positionExact_ = false;
+                    av_packet_unref(packet_.get());
                     failFramesOutOfOrder(decodingText());
                 }
             }
