@@ -105,6 +105,15 @@ QString joinedMp3(test::TempDir &dir, const QString &name, qint64 frames)
     return dir.file(name);
 }
 
+// A 10-s MP3 whose Info header's CRC no longer holds: only a walk of its frames proves its length.
+void writeMp3OnlyAWalkProves(const QString &path)
+{
+    test::makeTone(path, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
+    QByteArray info = test::readAll(path);
+    info[info.indexOf("Info") + 154] ^= 1;
+    test::writeFile(path, info);
+}
+
 struct Counted {
     int64_t length = 0;
     qint64 bytes = 0; // read to learn it
@@ -267,10 +276,7 @@ TEST(LengthCache, TrustsNoIdentityItsFileSystemsTimesCannotTellFromAChange)
     test::TempDir dir;
     const QString flac = dir.file("tone.flac"), mp3 = dir.file("tone.mp3");
     test::makeTone(flac, 441000, {});
-    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
-    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
-    info[info.indexOf("Info") + 154] ^= 1;
-    test::writeFile(mp3, info);
+    writeMp3OnlyAWalkProves(mp3);
     CacheAtFakeTimes fake({1'700'000'000, 0}, 1'700'000'000 * second + second / 2); // the second both files last changed in
     timespec &changed = fake.changed;
     int64_t &now = fake.now;
@@ -327,10 +333,7 @@ TEST(LengthCache, TrustsAChangeTimeAheadOfTheClockAStepAfterFirstSeeingIt)
 {
     test::TempDir dir;
     const QString mp3 = dir.file("tone.mp3");
-    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
-    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
-    info[info.indexOf("Info") + 154] ^= 1;
-    test::writeFile(mp3, info);
+    writeMp3OnlyAWalkProves(mp3);
     CacheAtFakeTimes fake({1'700'000'000, 0}, (1'700'000'000 - 3600) * second); // an hour ahead
     int64_t &now = fake.now;
     LengthCache &cache = fake.cache;
@@ -380,10 +383,7 @@ TEST(LengthCache, KeepsWhatItLearnedAheadOfTheClockOnlyUntilTheClockReachesTheCh
 {
     test::TempDir dir;
     const QString mp3 = dir.file("tone.mp3");
-    test::makeTone(mp3, 441000, {"-c:a", "libmp3lame", "-id3v2_version", "0"});
-    QByteArray info = test::readAll(mp3); // an Info header only a walk of the frames proves
-    info[info.indexOf("Info") + 154] ^= 1;
-    test::writeFile(mp3, info);
+    writeMp3OnlyAWalkProves(mp3);
     constexpr int64_t changedAt = 1'700'000'000;
     CacheAtFakeTimes fake({changedAt, 0}, (changedAt - 3600) * second);
     int64_t &now = fake.now;

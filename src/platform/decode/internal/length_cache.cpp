@@ -90,7 +90,7 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
     // shows, any later change moves the times.
     const int64_t now = clock();
     try {
-        Identity identity = statusIdentity(file);
+        const Identity identity = statusIdentity(file);
         const int64_t wait = stepOf(identity) + stampLag();
         if (now - identity.changed >= wait)
             return identity;
@@ -102,18 +102,17 @@ std::optional<LengthCache::Identity> LengthCache::identityOf(const FileHandle &f
         if (!stillAhead(now))
             return std::nullopt;
         const int64_t seen = firstSeen(identity, clock());
-        identity.aheadOfClock = true;
+        Identity ahead = identity;
+        ahead.aheadOfClock = true;
         if (now - seen >= wait)
-            return identity;
+            return ahead;
         // A step this fine is waited out here, rather than the file walked again at its next open.
         if (seen + wait - now > longestWait)
             return std::nullopt;
         std::this_thread::sleep_for(std::chrono::nanoseconds(seen + wait - now));
         const int64_t later = clock();
-        Identity again = statusIdentity(file);
-        again.aheadOfClock = true;
-        if (later - seen >= wait && stillAhead(later) && again == identity)
-            return identity;
+        if (later - seen >= wait && stillAhead(later) && statusIdentity(file) == identity)
+            return ahead;
         return std::nullopt;
     } catch (const SystemError &) {
         return std::nullopt;

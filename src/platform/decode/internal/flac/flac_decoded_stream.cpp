@@ -139,7 +139,6 @@ public:
         // Frames out of order were refused: the seek reads as a stream opened afresh does.
         if (outOfOrder_) {
             stopReadAhead();
-            sequentialFrames_ = 0;
             if (!rewind()) {
                 handOver();
                 return fallback_->seek(target);
@@ -236,7 +235,6 @@ private:
     void readInOrderTo(int64_t target)
     {
         segmentsJoin_ = false;
-        sequentialFrames_ = 0;
         if (!rewind()) {
             handOver();
             fallback_->seek(target);
@@ -252,6 +250,7 @@ private:
     {
         pendingFrames_ = 0;
         position_ = 0;
+        sequentialFrames_ = 0;
         frameEnd_ = -1;
         damaged_ = outOfOrder_ = false;
         return FLAC__stream_decoder_reset(decoder_.get())
